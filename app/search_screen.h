@@ -1,0 +1,41 @@
+#pragma once
+
+// What the search steps need from the screen. The window implements it with its controls,
+// the console front end on the terminal, tests with a recorder. Every call is synchronous:
+// what it shows is on screen when it returns.
+
+#include <cstdint>
+#include <string_view>
+
+#include "app/search_state.h"
+
+namespace kb {
+
+class SearchScreen {
+ public:
+  virtual ~SearchScreen() = default;
+
+  // Sets the status line's text and redraws it at once.
+  virtual void ShowStatus(std::string_view text) = 0;
+
+  // Shows the progress bar, hidden outside a scan.
+  virtual void ShowProgressBar() = 0;
+  // Redraws the progress bar with `percent` (0 to 100), the value of ProgressPercent.
+  virtual void RedrawProgressBar(uint8_t percent) = 0;
+  // Hides the progress bar without redrawing it first.
+  virtual void HideProgressBar() = 0;
+
+  // Redisplays every control from the variables it shows (the entry field shows SearchText).
+  virtual void RedrawWindow() = 0;
+
+  // Shows a modal message box and returns the bit (or number) of the button pressed. The
+  // texts are passed as they were built; trailing blanks are the box's to remove.
+  virtual int32_t ShowMessage(std::string_view text, std::string_view caption,
+                              std::string_view icon, std::string_view buttons,
+                              int32_t default_button, int32_t style) = 0;
+
+  // The window that owns message boxes and shell requests.
+  virtual NativeWindowHandle OwnerWindow() = 0;
+};
+
+}  // namespace kb

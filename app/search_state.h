@@ -1,0 +1,74 @@
+#pragma once
+
+// Everything a search works on, owned by whichever front end runs (the window or the console)
+// for the whole life of the program. The search steps (templates.h, scan.h, results_page.h,
+// browser_launch.h) are functions over it.
+
+#include <cstdint>
+
+#include "files/block_file.h"
+#include "files/directory_listing.h"
+#include "files/text_line_file.h"
+#include "support/queue/record_queue.h"
+#include "support/text/text.h"
+
+namespace kb {
+
+// The longest phrase a user can search for.
+inline constexpr std::size_t kMaxSearchTextLength = 100;
+
+// One line of a page template (HQLINE, FQLINE). Template lines are kept whole up to the
+// longest record a text file can have, so no line of the results page is ever cut.
+struct TemplateLineRecord {
+  FixedString<kMaxRecordLength> line;
+
+  static constexpr FieldSpec kLayout[] = {{FieldType::kString, kMaxRecordLength}};
+};
+
+// One found article; 510 bytes.
+struct ResultRecord {
+  FixedString<255> file;     // SQFILE: the article's path as it was opened
+  FixedString<255> excerpt;  // SQEXCERPT: at most 201 bytes that follow the marker
+
+  static constexpr FieldSpec kLayout[] = {{FieldType::kString, 255}, {FieldType::kString, 255}};
+};
+static_assert(sizeof(ResultRecord) == 510);
+
+// An opaque handle of the window that owns message boxes and shell requests; 0 for none.
+using NativeWindowHandle = std::uintptr_t;
+
+// What the last browser launch asked of the shell.
+struct LaunchVariables {
+  CString<20> verb;
+  CString<256> file;
+  CString<256> directory;
+  CString<256> parameters;
+  int16_t show_mode = 0;
+  NativeWindowHandle owner = 0;
+  int64_t result = 0;
+};
+
+struct SearchState {
+  CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
+
+  uint8_t progress_percent = 0;  // ProgressPercent, shown by the progress bar
+  int32_t files_done = 0;        // FilesDone: articles opened so far
+  int32_t files_total = 0;       // FilesTotal: articles listed
+
+  Queue<TemplateLineRecord> header_queue;  // HeaderQueue: lines of lheader.htm
+  Queue<TemplateLineRecord> footer_queue;  // FooterQueue: lines of lfooter.htm
+  Queue<FileRecord> file_queue;            // FileQueue: the listed articles
+  Queue<ResultRecord> result_queue;        // ResultQueue: the found articles
+
+  CString<256> result_file_name;  // ResultFileName: the page written by the last search
+  LaunchVariables launch;
+
+  // The program's file declarations: templates are read through import_file, the results
+  // page written through export_file, articles read through article_file (DosFile).
+  TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
+  TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
+  BlockFile article_file{{.record_length = kBlockSize, .options = "/FILEBUFFERS=6",
+                          .may_create = false}};
+};
+
+}  // namespace kb

@@ -1,0 +1,59 @@
+#pragma once
+
+// A file read as consecutive 4,096-byte blocks of raw bytes: no line ends, no Ctrl-Z, no
+// padding. The last block holds the file's remaining bytes followed by zero bytes; the count
+// of data bytes it holds is last_count().
+//
+// Reports through the process-wide error state (files/error_state.h) like TextLineFile: Open
+// posts 45, 2, 3, 4, 5, 47 or the operating system's number under the same conditions; Next
+// posts 33 Record Not Available at the end of the data. Each refill of the I/O buffer is one
+// read of the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "files/text_line_file.h"
+#include "support/text/text.h"
+
+namespace kb {
+
+inline constexpr std::size_t kBlockSize = 4096;
+
+class BlockFile {
+ public:
+  // `declaration.record_length` is ignored: the record is one block. The buffer size follows
+  // the option text as for TextLineFile, never less than one block.
+  explicit BlockFile(FileDeclaration declaration);
+  ~BlockFile();
+  BlockFile(const BlockFile&) = delete;
+  BlockFile& operator=(const BlockFile&) = delete;
+
+  TextField& name() { return name_; }
+
+  void Open(uint8_t mode);
+  // Positions at the first block.
+  void Set();
+  // Reads the next block: block() holds last_count() data bytes, then zero bytes.
+  void Next();
+  void Close();
+
+  bool is_open() const;
+
+  // The record DT.
+  std::span<const char, kBlockSize> block() const { return block_; }
+  // Data bytes the last successful Next delivered: kBlockSize except for the last block.
+  std::size_t last_count() const { return last_count_; }
+
+ private:
+  class OpenFile;
+
+  FileDeclaration declaration_;
+  TextField name_;
+  std::array<char, kBlockSize> block_{};
+  std::size_t last_count_ = 0;
+  std::unique_ptr<OpenFile> open_;
+};
+
+}  // namespace kb

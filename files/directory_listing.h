@@ -1,0 +1,57 @@
+#pragma once
+
+// The directory listing: one queue entry per directory entry that matches a wildcard
+// pattern, with its name, local last-write date and time, size and attributes.
+
+#include <cstdint>
+#include <string_view>
+
+#include "support/queue/record_queue.h"
+#include "support/text/text.h"
+
+namespace kb {
+
+// Attribute bits of a listed entry.
+namespace attribute {
+inline constexpr uint8_t kReadOnly = 0x01;  // a file without any write permission bit
+inline constexpr uint8_t kHidden = 0x02;    // a name beginning with "."
+inline constexpr uint8_t kSystem = 0x04;    // neither a regular file nor a directory
+inline constexpr uint8_t kDirectory = 0x10;
+inline constexpr uint8_t kArchive = 0x20;
+}  // namespace attribute
+
+// One listed entry; 282 bytes.
+struct FileRecord {
+  FixedString<256> name;       // FQNAME: the name without directory, cut at 256
+  FixedString<13> short_name;  // FQSHORTNAME: the name cut at 13 (there are no short names)
+  PackedLong date;             // FQDATE: DateSerial of the local last-write date
+  PackedLong time;             // FQTIME: TimeSerial of the local last-write time
+  PackedLong size;             // FQSIZE: the low 32 bits of the size in bytes
+  uint8_t attributes;          // FQATTRIB: attribute bits, masked with 0x37
+
+  static constexpr FieldSpec kLayout[] = {
+      {FieldType::kString, 256}, {FieldType::kString, 13}, {FieldType::kLong, 4},
+      {FieldType::kLong, 4},     {FieldType::kLong, 4},    {FieldType::kByte, 1},
+  };
+};
+static_assert(sizeof(FileRecord) == 282);
+
+// Appends to `queue` one entry for each entry matching `pattern` (trailing blanks removed, at
+// most 259 characters; "*" and "?" in its last component, ASCII letters matched without
+// regard to case), in the order the file system returns them. With `attribute_filter` 0 only
+// plain files are taken; otherwise an entry whose hidden, system or directory bits are not
+// all clear is taken when it shares one of them with the filter. Symbolic links are followed;
+// a dangling one is skipped. A pattern that matches nothing, a missing directory or an
+// invalid pattern append nothing and leave the error state alone; a failed append posts 8
+// and the listing goes on.
+void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter);
+
+// Days since 28 December 1800 (1 January 1801 is 4); -1 for a year from 100 to 1800 or above
+// 9999, a month outside 1 to 12 or a day outside its month.
+int32_t DateSerial(int32_t year, int32_t month, int32_t day);
+
+// Hundredths of a second since midnight plus 1, but 0 for midnight itself; -1 for a field out
+// of range.
+int32_t TimeSerial(int32_t hours, int32_t minutes, int32_t seconds, int32_t hundredths);
+
+}  // namespace kb

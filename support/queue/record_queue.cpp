@@ -1,0 +1,178 @@
+#include "support/queue/record_queue.h"
+
+#include <algorithm>
+#include <new>
+#include <string_view>
+
+#include "files/error_state.h"
+#include "support/text/text.h"
+
+namespace kb {
+namespace {
+
+// Records shorter than this are always stored as plain copies.
+constexpr std::size_t kSmallestEncodedRecord = 128;
+// An encoding is kept only when it saves at least this many bytes.
+constexpr std::size_t kEncodingOverhead = 16;
+// A run of one repeated byte is worth a token of its own from this length on.
+constexpr std::size_t kShortestRepeat = 4;
+
+// The run-length format: a sequence of tokens, each a variable-length count (7 bits per
+// byte, low bits first, high bit set on all but the last byte) whose lowest bit tells the
+// kind: 0 for a literal run (count >> 1 bytes follow), 1 for a repeat (count >> 1 copies of
+// the one byte that follows).
+void PutCount(std::string& out, std::size_t count) {
+  while (count >= 0x80) {
+    out.push_back(static_cast<char>((count & 0x7F) | 0x80));
+    count >>= 7;
+  }
+  out.push_back(static_cast<char>(count));
+}
+
+std::size_t GetCount(const char*& in) {
+  std::size_t count = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*in++);
+    count |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return count;
+  }
+}
+
+// Encodes `record`, giving up (and returning false) as soon as the encoding would be too long
+// to be worth keeping.
+bool Encode(std::string_view record, std::string& out) {
+  const std::size_t limit = record.size() - kEncodingOverhead;
+  out.clear();
+  std::size_t literal_start = 0;
+  auto flush_literal = [&](std::size_t end) {
+    if (end > literal_start) {
+      PutCount(out, (end - literal_start) << 1);
+      out.append(record.substr(literal_start, end - literal_start));
+    }
+  };
+  std::size_t at = 0;
+  while (at < record.size()) {
+    std::size_t run_end = at + 1;
+    while (run_end < record.size() && record[run_end] == record[at]) ++run_end;
+    if (run_end - at >= kShortestRepeat) {
+      flush_literal(at);
+      PutCount(out, ((run_end - at) << 1) | 1);
+      out.push_back(record[at]);
+      literal_start = run_end;
+    }
+    at = run_end;
+    if (out.size() > limit) return false;
+  }
+  flush_literal(record.size());
+  return out.size() <= limit;
+}
+
+void Decode(std::string_view encoded, std::span<char> record) {
+  const char* in = encoded.data();
+  const char* const end = in + encoded.size();
+  char* out = record.data();
+  while (in < end) {
+    const std::size_t token = GetCount(in);
+    const std::size_t length = token >> 1;
+    if (token & 1) {
+      std::fill_n(out, length, *in++);
+    } else {
+      std::copy_n(in, length, out);
+      in += length;
+    }
+    out += length;
+  }
+}
+
+}  // namespace
+
+void ClearRecord(std::span<char> record, RecordLayout layout) {
+  std::size_t at = 0;
+  for (const FieldSpec& field : layout) {
+    const std::span<char> bytes = record.subspan(at, field.size);
+    if (field.type == FieldType::kString) {
+      ClearField(bytes);
+    } else {
+      std::fill(bytes.begin(), bytes.end(), '\0');
+    }
+    at += field.size;
+  }
+}
+
+// Entries lie one after another in `bytes`; entry n (1-based) spans ends[n - 2] to ends[n - 1].
+// An entry shorter than the record is encoded, one of the record's length a plain copy.
+struct RecordStore::Storage {
+  std::string bytes;
+  std::vector<std::size_t> ends;
+  std::string scratch;  // the encoding being made, reused between appends
+
+  std::string_view Entry(std::size_t index) const {
+    const std::size_t begin = index == 0 ? 0 : ends[index - 1];
+    return std::string_view(bytes).substr(begin, ends[index] - begin);
+  }
+};
+
+RecordStore::RecordStore(std::size_t record_size) : record_size_(record_size) {}
+RecordStore::~RecordStore() = default;
+
+bool RecordStore::EnsureStorage() {
+  if (storage_) return true;
+  try {
+    storage_ = std::make_unique<Storage>();
+    return true;
+  } catch (const std::bad_alloc&) {
+    PostError(error::kInsufficientMemory);
+    return false;
+  }
+}
+
+void RecordStore::Append(std::span<const char> record) {
+  if (ErrorCode() != 0) ClearError();
+  if (!EnsureStorage()) return;
+  Storage& storage = *storage_;
+  const std::string_view plain(record.data(), record_size_);
+  const std::size_t old_size = storage.bytes.size();
+  try {
+    const bool encoded = record_size_ >= kSmallestEncodedRecord && Encode(plain, storage.scratch);
+    storage.bytes.append(encoded ? std::string_view(storage.scratch) : plain);
+    storage.ends.push_back(storage.bytes.size());
+  } catch (const std::bad_alloc&) {
+    storage.bytes.resize(old_size);
+    PostError(error::kInsufficientMemory);
+  }
+}
+
+void RecordStore::Get(int32_t number, std::span<char> record) {
+  if (ErrorCode() != 0) ClearError();
+  if (!EnsureStorage()) return;
+  const Storage& storage = *storage_;
+  if (number < 1 || static_cast<std::size_t>(number) > storage.ends.size()) {
+    PostError(error::kEntryNotFound);
+    return;
+  }
+  const std::string_view entry = storage.Entry(static_cast<std::size_t>(number) - 1);
+  if (entry.size() == record_size_) {
+    std::copy(entry.begin(), entry.end(), record.begin());
+  } else {
+    Decode(entry, record.first(record_size_));
+  }
+}
+
+int32_t RecordStore::Count() {
+  if (ErrorCode() != 0) ClearError();
+  if (!EnsureStorage()) return 0;
+  return static_cast<int32_t>(storage_->ends.size());
+}
+
+void RecordStore::Free() {
+  if (ErrorCode() != 0) ClearError();
+  if (!storage_) return;
+  storage_->bytes.clear();
+  storage_->bytes.shrink_to_fit();
+  storage_->ends.clear();
+  storage_->ends.shrink_to_fit();
+}
+
+void RecordStore::Dispose() { storage_.reset(); }
+
+}  // namespace kb

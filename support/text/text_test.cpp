@@ -1,0 +1,156 @@
+#include "support/text/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kb {
+namespace {
+
+using namespace std::string_view_literals;
+
+TEST(FixedStringTest, CutsLongValuesAndPadsShortOnes) {
+  FixedString<5> field("abc");
+  EXPECT_EQ(field.view(), "abc  ");
+
+  const std::string long_text(300, 'x');
+  FixedString<255> line(long_text);
+  EXPECT_EQ(line.view(), long_text.substr(0, 255));
+
+  field.Assign("");
+  EXPECT_EQ(field.view(), "     ");
+}
+
+TEST(FixedStringTest, AssigningFromItsOwnBytesIsSafe) {
+  FixedString<8> field("abcdefgh");
+  field.Assign(field.view().substr(2, 4));
+  EXPECT_EQ(field.view(), "cdef    ");
+}
+
+TEST(CStringTest, KeepsAtMostCapacityMinusOneBytes) {
+  CString<20> verb("open");
+  EXPECT_EQ(verb.view(), "open");
+
+  CString<4> small("abcdef");
+  EXPECT_EQ(small.view(), "abc");
+
+  CString<8> with_nul("ab\0cd"sv);
+  EXPECT_EQ(with_nul.view(), "ab");
+}
+
+TEST(ClipTest, RemovesTrailingBlanksOnly) {
+  EXPECT_EQ(Clip("  a  "), "  a");
+  EXPECT_EQ(Clip("     "), "");
+  EXPECT_EQ(Clip(""), "");
+  EXPECT_EQ(Clip("a\0"sv), "a\0"sv);
+  EXPECT_EQ(Clip("a\t"), "a\t");
+  EXPECT_EQ(Clip("a\r\n"), "a\r\n");
+  EXPECT_EQ(Clip("a\t  "), "a\t");
+}
+
+TEST(ConcatTest, KeepsTheBlanksOfAnUnclippedField) {
+  FixedString<255> field("x");
+  const std::string joined = Concat({field.view(), "end"});
+  ASSERT_EQ(joined.size(), 258u);
+  EXPECT_EQ(joined.substr(255), "end");
+  EXPECT_EQ(Concat({"", ""}), "");
+}
+
+TEST(UpperTest, FoldsOnlyAsciiLetters) {
+  EXPECT_EQ(Upper("abc xyz ABC 09 {}`@"), "ABC XYZ ABC 09 {}`@");
+  const std::string high = "\xE4\xF6\xFC\xE9\xFF";
+  EXPECT_EQ(Upper(high), high);
+  EXPECT_EQ(Upper("a\0b"sv), "A\0B"sv);
+}
+
+TEST(InStringTest, StepOneGivesThePositionOfTheFirstMatch) {
+  EXPECT_EQ(InString("", "abc"), 0);
+  EXPECT_EQ(InString("abc", "ab"), 0);
+  EXPECT_EQ(InString("b", "abc"), 2);
+  EXPECT_EQ(InString("bc", "abcbc", 1, 3), 4);
+  EXPECT_EQ(InString("abc", "abc"), 1);
+  EXPECT_EQ(InString("x", "abc"), 0);
+  EXPECT_EQ(InString("a\0b"sv, "xa\0b"sv), 2);
+}
+
+TEST(InStringTest, RejectsStartsBelowOneAndBeyondTheText) {
+  EXPECT_EQ(InString("a", "abc", 1, 0), 0);
+  EXPECT_EQ(InString("a", "abc", 1, -3), 0);
+  EXPECT_EQ(InString("c", "abc", 1, 3), 3);
+  EXPECT_EQ(InString("c", "abc", 1, 4), 0);
+  EXPECT_EQ(InString("c", "abc", 1, 100), 0);
+}
+
+TEST(InStringTest, LargerStepsGiveTheSlotNumber) {
+  // Slots of 2: "ab" "cd" "ef"; "ef" starts in slot 3.
+  EXPECT_EQ(InString("ef", "abcdef", 2, 1), 3);
+  // Only offsets 0, 2, 4 are tried: "bc" at offset 1 is never seen.
+  EXPECT_EQ(InString("bc", "abcdef", 2, 1), 0);
+  // Step 0 means the length of the sought text.
+  EXPECT_EQ(InString("cd", "abcdef", 0, 1), 2);
+  // Counted from the start of the text, not from the start position.
+  EXPECT_EQ(InString("ef", "abcdef", 2, 3), 3);
+  EXPECT_EQ(InString("fg", "abcdefgh", 3, 3), 2);
+}
+
+TEST(InStringTest, StaysLinearOnRepetitiveText) {
+  const std::string text = std::string(60000, 'a');
+  const std::string sought = std::string(3000, 'a') + "b";
+  EXPECT_EQ(InString(sought, text), 0);
+  EXPECT_EQ(InString(sought, text + sought), 60001);
+}
+
+TEST(IsTrueTest, BlanksAreFalse) {
+  EXPECT_FALSE(IsTrue(""));
+  EXPECT_FALSE(IsTrue("   "));
+  EXPECT_TRUE(IsTrue(" x "));
+  EXPECT_TRUE(IsTrue("\t"));
+}
+
+TEST(NumberToTextTest, PlainDecimal) {
+  EXPECT_EQ(NumberToText(0), "0");
+  EXPECT_EQ(NumberToText(-5), "-5");
+  EXPECT_EQ(NumberToText(2147483647), "2147483647");
+  EXPECT_EQ(NumberToText(-2147483647 - 1), "-2147483648");
+}
+
+TEST(TextToNumberTest, ReadsTheLeadingNumber) {
+  EXPECT_EQ(TextToNumber("  42abc"), 42);
+  EXPECT_EQ(TextToNumber("7.9"), 7);
+  EXPECT_EQ(TextToNumber("-7.9"), -7);
+  EXPECT_EQ(TextToNumber("3,5"), 3);
+  EXPECT_EQ(TextToNumber("12e3"), 12);
+  EXPECT_EQ(TextToNumber(""), 0);
+  EXPECT_EQ(TextToNumber("abc"), 0);
+  EXPECT_EQ(TextToNumber("+5"), 0);
+  EXPECT_EQ(TextToNumber("-"), 0);
+  EXPECT_EQ(TextToNumber("\t5"), 0);
+}
+
+TEST(TextToNumberTest, TakesAnExponentAfterTheSeparator) {
+  EXPECT_EQ(TextToNumber("1.5e2"), 150);
+  EXPECT_EQ(TextToNumber("1.5E3x"), 1500);
+  EXPECT_EQ(TextToNumber("1234.5e-2"), 12);
+  EXPECT_EQ(TextToNumber("-2.5e1"), -25);
+  EXPECT_EQ(TextToNumber("5.e-3"), 0);
+}
+
+TEST(TextToNumberTest, LooksAtNinetyNineBytesAndHoldsTheRange) {
+  EXPECT_EQ(TextToNumber(std::string(98, ' ') + "7"), 7);
+  EXPECT_EQ(TextToNumber(std::string(99, ' ') + "7"), 0);
+  EXPECT_EQ(TextToNumber("99999999999"), 2147483647);
+  EXPECT_EQ(TextToNumber("-99999999999"), -2147483647 - 1);
+  EXPECT_EQ(TextToNumber("-2147483648"), -2147483647 - 1);
+}
+
+TEST(PercentOfTest, DropsTheFraction) {
+  EXPECT_EQ(PercentOf(1, 3), 33);
+  EXPECT_EQ(PercentOf(2, 3), 66);
+  EXPECT_EQ(PercentOf(3, 3), 100);
+  EXPECT_EQ(PercentOf(39999, 40000), 99);
+  EXPECT_EQ(PercentOf(2147483647, 2147483647), 100);
+  EXPECT_EQ(PercentOf(0, 0), 0);
+}
+
+}  // namespace
+}  // namespace kb
