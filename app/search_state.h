@@ -41,7 +41,7 @@ using NativeWindowHandle = std::uintptr_t;
 struct LaunchVariables {
   CString<20> verb;
   CString<256> file;
-  CString<256> directory;
+  CString<4096> directory;  // the whole working directory, as deep as a path can go
   CString<256> parameters;
   int16_t show_mode = 0;
   NativeWindowHandle owner = 0;
