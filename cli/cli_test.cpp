@@ -84,7 +84,7 @@ std::string Link(std::string_view href, std::string_view text) {
   return R"(<tr><td><a href=")" + std::string(href) + R"(">)" + std::string(text) + "</a></td>";
 }
 
-struct Run {
+struct CliRun {
   int status;
   std::string out;
   std::string err;
@@ -114,7 +114,7 @@ class CliTest : public ::testing::Test {
 
   // Runs kbsearch-cli with `arguments` (already quoted for the shell) on the knowledge base,
   // with only the test's bin directory on PATH. `prelude` runs first in the same shell.
-  Run Cli(std::string_view arguments, std::string_view prelude = "") {
+  CliRun Cli(std::string_view arguments, std::string_view prelude = "") {
     const fs::path out = root_ / "out", err = root_ / "err", status = root_ / "status";
     const std::string command = std::string(prelude) + "\nPATH=" + Quote((root_ / "bin").string()) +
                                 " " + Quote(KBSEARCH_CLI) + " -C " + Quote(kb_.string()) + " " +
@@ -162,7 +162,7 @@ TEST_F(CliTest, TypicalSearchFindsOneOfThreeArticles) {
           "open Settings.\r\n");
   Article("ZEB3.htm", "<title>Printers</title>\r\nno marker here: printer setup\r\n");
 
-  const Run run = Cli("'printer setup'");
+  const CliRun run = Cli("'printer setup'");
 
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "./ZEB/ZEB2.htm\n");
@@ -178,7 +178,7 @@ TEST_F(CliTest, WithoutArticleFilesNoPageIsTouched) {
   Article("other.htm", "printer <!-- Article starts -->");
   fs::create_directory(kb_ / "ZEB" / "ZEB-dir.htm");
 
-  Run run = Cli("printer --open");
+  CliRun run = Cli("printer --open");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out + run.err, "");
   EXPECT_EQ(Page(), "old page");
@@ -193,7 +193,7 @@ TEST_F(CliTest, NoMatchOrAnEmptyPhraseLeavesAZeroBytePage) {
   WriteFile(kb_ / "ZebResult.htm", "old page");
   Article("ZEB1.htm", "<!-- Article starts -->Nothing to see.");
 
-  Run run = Cli("scanner");
+  CliRun run = Cli("scanner");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out + run.err, "");
   EXPECT_TRUE(fs::exists(kb_ / "ZebResult.htm"));
@@ -213,7 +213,7 @@ TEST_F(CliTest, WholeArticleIsSearchedAcrossBlocksAndBeyond60000Bytes) {
   Article("ZEB2.htm", std::string(70000, 'x') + "<!-- Article starts -->Wide Screen far\0in"s);
   Article("ZEB3.htm", "widescreen <!-- Article starts -->joined");
 
-  const Run run = Cli("'wide screen'");
+  const CliRun run = Cli("'wide screen'");
 
   EXPECT_EQ(run.status, 0);
   std::vector<std::string> found;
@@ -230,7 +230,7 @@ TEST_F(CliTest, WholeArticleIsSearchedAcrossBlocksAndBeyond60000Bytes) {
 TEST_F(CliTest, MarkupInExcerptsNamesAndPhraseIsEscaped) {
   Article("ZEB a#b%c.htm",
           "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b></p>  ");
-  const Run run = Cli("'<b>\"'");
+  const CliRun run = Cli("'<b>\"'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "./ZEB/ZEB a#b%c.htm\n");
   EXPECT_EQ(Page(), ExpectedPage(kPageHeader, Summary(1, "&lt;B&gt;&quot;"),
@@ -248,7 +248,7 @@ TEST_F(CliTest, LongLinesAreNeverCut) {
   WriteFile(kb_ / "lheader.htm", long_header_line + "\r\n");
   WriteFile(kb_ / "lfooter.htm", long_footer_line + "\r\n");
 
-  const Run run = Cli("EEE");
+  const CliRun run = Cli("EEE");
 
   EXPECT_EQ(run.status, 0);
   const std::string path = "./ZEB/" + name;
@@ -264,7 +264,7 @@ TEST_F(CliTest, ReadOnlyArticlesAndTemplatesAreRead) {
   fs::permissions(kb_ / "lheader.htm", fs::perms::owner_read);
   fs::permissions(kb_ / "lfooter.htm", fs::perms::owner_read);
 
-  const Run run = Cli("ONLY");
+  const CliRun run = Cli("ONLY");
 
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -281,7 +281,7 @@ TEST_F(CliTest, AnArticleHeldByAnotherProgramIsReportedAndSkipped) {
   holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
   ASSERT_EQ(ErrorCode(), 0);
 
-  const Run run = Cli("match");
+  const CliRun run = Cli("match");
   holder.Close();
 
   EXPECT_EQ(run.status, 2);
@@ -299,7 +299,7 @@ TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
       "", Summary(1, "TEXT"), {{Link("./ZEB/ZEB1.htm", "./ZEB/ZEB1.htm"), "text"}}, "");
 
   fs::remove(kb_ / "lfooter.htm");
-  Run run = Cli("text");
+  CliRun run = Cli("text");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
   EXPECT_EQ(run.err, "kbsearch-cli: Can not open the Footer file: 2, File Not Found\n");
@@ -324,7 +324,7 @@ TEST_F(CliTest, AFailedWriteIsReportedAndTheOldPageIsNeverAppendedTo) {
   }();
   ASSERT_GT(full_page.size(), 10000u);
 
-  Run run = Cli("W", "ulimit -f 8");
+  CliRun run = Cli("W", "ulimit -f 8");
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(
       run.err.starts_with("kbsearch-cli: Can not write the results file.  Error returned: "))
@@ -352,7 +352,7 @@ TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
   InstallRecordingOpener();
 
-  const Run run = Cli("--open text");
+  const CliRun run = Cli("--open text");
 
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -361,7 +361,7 @@ TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {
 
 TEST_F(CliTest, OpenWithoutAnOpenerIsReported) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
-  const Run run = Cli("text --open");
+  const CliRun run = Cli("text --open");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
   EXPECT_EQ(run.err, "kbsearch-cli: No program associated with this file\n");
@@ -371,7 +371,7 @@ TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
   WriteFile(kb_ / "ZebResult.htm", "old page");
   Article("ZEB1.htm", "<!-- Article starts -->" + std::string(101, 'p'));
 
-  Run run = Cli(std::string(101, 'p'));
+  CliRun run = Cli(std::string(101, 'p'));
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("longer than 100"), std::string::npos);
@@ -382,7 +382,7 @@ TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
 }
 
 TEST_F(CliTest, HelpVersionAndBadArguments) {
-  Run run = Cli("--help");
+  CliRun run = Cli("--help");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [--open] PHRASE\n"));
 

@@ -10,6 +10,7 @@
 #include "app/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
+#include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/terminal.h"
 #include "support/text/text.h"
@@ -54,6 +55,7 @@ int Search(const kb::cli::CommandLine& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kb::platform::ReportFileSizeLimitAsError();
   const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const kb::cli::CommandLine command = kb::cli::ParseCommandLine(arguments);
   switch (command.action) {
