@@ -22,8 +22,7 @@ void ArticleMatcher::StreamSearch::Restart() {
 void ArticleMatcher::StreamSearch::Feed(std::string_view piece) {
   const uint64_t piece_start = fed_;
   fed_ += piece.size();
-  if (found() || !can_match())
-    return;
+  if (found() || !can_match()) return;
 
   // An occurrence that starts in the tail ends within the first size() - 1 bytes of the
   // piece, so the seam holds it whole.
@@ -66,8 +65,7 @@ void ArticleMatcher::Feed(std::string_view piece) {
   fed_ += piece.size();
   phrase_.Feed(piece);
   marker_.Feed(piece);
-  if (marker_found() && excerpt_.size() < kExcerptLength)
-    CollectExcerpt(piece, piece_start);
+  if (marker_found() && excerpt_.size() < kExcerptLength) CollectExcerpt(piece, piece_start);
 }
 
 void ArticleMatcher::CollectExcerpt(std::string_view piece, uint64_t piece_start) {
@@ -75,8 +73,7 @@ void ArticleMatcher::CollectExcerpt(std::string_view piece, uint64_t piece_start
   const uint64_t wanted_end = excerpt_start + kExcerptLength;
   const uint64_t from = std::max(excerpt_start + excerpt_.size(), piece_start);
   const uint64_t to = std::min(wanted_end, piece_start + piece.size());
-  if (from < to)
-    excerpt_.append(piece.substr(from - piece_start, to - from));
+  if (from < to) excerpt_.append(piece.substr(from - piece_start, to - from));
 }
 
 std::string_view ArticleMatcher::excerpt() const {
@@ -84,8 +81,7 @@ std::string_view ArticleMatcher::excerpt() const {
 }
 
 bool ArticleMatcher::settled() const {
-  if (!phrase_.can_match())
-    return true;
+  if (!phrase_.can_match()) return true;
   return is_result() && excerpt_.size() == kExcerptLength;
 }
 

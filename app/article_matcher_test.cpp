@@ -126,8 +126,7 @@ TEST(ArticleMatcherTest, AnyCuttingGivesTheWholeArticleOutcome) {
   for (int round = 0; round < 2000; ++round) {
     std::string article;
     const int count = random() % 40;
-    for (int i = 0; i < count; ++i)
-      article += words[random() % words.size()];
+    for (int i = 0; i < count; ++i) article += words[random() % words.size()];
     const std::string phrase =
         std::vector<std::string>{"ab", "b a", "ab ab", "S", "\0"s, "a\xE1", "TS -->"}[random() % 7];
     std::vector<std::size_t> sizes;

@@ -1,6 +1,7 @@
 #include "app/browser_launch.h"
 
 #include "files/error_state.h"
+#include "platform/file_system.h"
 #include "platform/shell.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
@@ -39,8 +40,7 @@ constexpr LaunchError kLaunchErrors[] = {
 
 std::string_view LaunchErrorText(int64_t code) {
   for (const LaunchError& error : kLaunchErrors) {
-    if (error.code == code)
-      return error.text;
+    if (error.code == code) return error.text;
   }
   return {};
 }
@@ -48,7 +48,10 @@ std::string_view LaunchErrorText(int64_t code) {
 std::string ShortPath(std::string_view path) {
   ClearError();
   const std::string_view clipped = Clip(path).substr(0, kLongestPathArgument);
-  return clipped.empty() ? platform::CurrentDirectory() : std::string(clipped);
+  if (!clipped.empty()) return std::string(clipped);
+  std::string directory;
+  if (platform::CurrentDirectory(directory) != platform::system_error::kNone) directory.clear();
+  return directory;
 }
 
 void LaunchBrowser(SearchState& state, SearchScreen& screen) {
@@ -62,11 +65,9 @@ void LaunchBrowser(SearchState& state, SearchScreen& screen) {
   launch.show_mode = 1;
 
   launch.result = platform::OpenDocument(launch.file.view(), launch.directory.view());
-  if (launch.result > 32)
-    return;
+  if (launch.result > 32) return;
   const std::string_view text = LaunchErrorText(launch.result);
-  if (!text.empty())
-    screen.ShowMessage(text, "ERROR", kStopIcon, "", 0, 0);
+  if (!text.empty()) screen.ShowMessage(text, "ERROR", kStopIcon, "", 0, 0);
 }
 
 }  // namespace kb

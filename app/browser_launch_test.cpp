@@ -18,8 +18,7 @@ TEST(BrowserLaunchTest, EveryCodeWithAMessageAndNoneOther) {
   EXPECT_EQ(LaunchErrorText(11), "Invalid program file.  Non windows or corrupt .exe file");
   EXPECT_EQ(LaunchErrorText(31), "No program associated with this file");
   int with_message = 0;
-  for (int code = 0; code <= 40; ++code)
-    with_message += LaunchErrorText(code).empty() ? 0 : 1;
+  for (int code = 0; code <= 40; ++code) with_message += LaunchErrorText(code).empty() ? 0 : 1;
   EXPECT_EQ(with_message, 17);
   for (int code : {1, 4, 7, 9, 17, 18, 22, 26, 30, 32, 33, -1}) {
     EXPECT_EQ(LaunchErrorText(code), "") << code;

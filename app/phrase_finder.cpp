@@ -26,8 +26,7 @@ constexpr std::array<uint8_t, 256> MakeCommonness() {
   for (std::size_t i = kMostCommonFirst.size(); i-- > 0;) {
     const auto byte = static_cast<unsigned char>(kMostCommonFirst[i]);
     rank[byte] = static_cast<uint8_t>(i);
-    if (IsLetter(byte))
-      rank[byte & ~kCaseBit] = static_cast<uint8_t>(i);
+    if (IsLetter(byte)) rank[byte & ~kCaseBit] = static_cast<uint8_t>(i);
   }
   return rank;
 }
@@ -44,8 +43,7 @@ Bytes16 Load16(const unsigned char* at) {
 
 // One bit per byte of `eight` (each 0x00 or 0xFF), bit i for the byte at address i.
 uint32_t ByteBits(uint64_t eight) {
-  if constexpr (std::endian::native == std::endian::big)
-    eight = __builtin_bswap64(eight);
+  if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
   // The multiplication gathers the top bit of byte i into bit 56 + i without carries.
   return static_cast<uint32_t>(((eight & 0x8080808080808080) * 0x0002040810204081) >> 56);
 }
@@ -69,8 +67,7 @@ PhraseFinder::PhraseFinder(std::string_view phrase, Case mode) {
   }
   // The two rarest positions; for a one-byte phrase both anchors are that byte.
   for (std::size_t i = 1; i < want_.size(); ++i) {
-    if (kCommonness[want_[i]] < kCommonness[want_[first_anchor_]])
-      first_anchor_ = i;
+    if (kCommonness[want_[i]] < kCommonness[want_[first_anchor_]]) first_anchor_ = i;
   }
   second_anchor_ = first_anchor_ == 0 && want_.size() > 1 ? 1 : 0;
   for (std::size_t i = 0; i < want_.size(); ++i) {
@@ -82,16 +79,14 @@ PhraseFinder::PhraseFinder(std::string_view phrase, Case mode) {
 
 bool PhraseFinder::MatchesAt(const unsigned char* text) const {
   for (std::size_t i = 0; i < want_.size(); ++i) {
-    if ((text[i] | mask_[i]) != want_[i])
-      return false;
+    if ((text[i] | mask_[i]) != want_[i]) return false;
   }
   return true;
 }
 
 std::size_t PhraseFinder::Find(std::string_view text) const {
   const std::size_t length = want_.size();
-  if (length == 0 || text.size() < length)
-    return npos;
+  if (length == 0 || text.size() < length) return npos;
   const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t last_start = text.size() - length;
 
@@ -107,13 +102,11 @@ std::size_t PhraseFinder::Find(std::string_view text) const {
     const Bytes16 both = (first == first_want) & (second == second_want);
     for (uint32_t bits = ByteBits(both); bits != 0; bits &= bits - 1) {
       const std::size_t candidate = start + static_cast<std::size_t>(std::countr_zero(bits));
-      if (MatchesAt(bytes + candidate))
-        return candidate;
+      if (MatchesAt(bytes + candidate)) return candidate;
     }
   }
   for (; start <= last_start; ++start) {
-    if (MatchesAt(bytes + start))
-      return start;
+    if (MatchesAt(bytes + start)) return start;
   }
   return npos;
 }

@@ -15,8 +15,7 @@ using Case = PhraseFinder::Case;
 // What a folded search must give: the first place where the upper-cased text holds the
 // upper-cased phrase.
 std::size_t FoldedReference(std::string_view phrase, std::string_view text) {
-  if (phrase.empty())
-    return std::string::npos;
+  if (phrase.empty()) return std::string::npos;
   return Upper(text).find(Upper(phrase));
 }
 
@@ -67,8 +66,7 @@ TEST(PhraseFinderTest, AgreesWithUpperCasedSearchOnRandomText) {
   const std::string alphabet = "aAbB \0\xE1\xC1@`[{"s;
   auto random_text = [&](std::size_t length) {
     std::string text;
-    for (std::size_t i = 0; i < length; ++i)
-      text += alphabet[random() % alphabet.size()];
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
     return text;
   };
   for (int round = 0; round < 3000; ++round) {

@@ -25,12 +25,10 @@ class PageWriter {
   explicit PageWriter(TextLineFile& file) : file_(file) {}
 
   void Line(std::string_view text) {
-    if (failed())
-      return;
+    if (failed()) return;
     file_.record().Assign(text);
     file_.Add();
-    if (ErrorCode() != 0)
-      KeepFailure();
+    if (ErrorCode() != 0) KeepFailure();
   }
 
   template <typename Record, typename Field>
@@ -44,8 +42,7 @@ class PageWriter {
 
   void Close() {
     file_.Close();
-    if (ErrorCode() != 0 && !failed())
-      KeepFailure();
+    if (ErrorCode() != 0 && !failed()) KeepFailure();
   }
 
   bool failed() const { return failed_code_ != 0; }
@@ -181,8 +178,7 @@ void WriteResultsPage(SearchState& state, SearchScreen& screen) {
     WritePageTail(state, page);
   }
   page.Close();
-  if (page.failed())
-    ReportUnwritten(screen, page);
+  if (page.failed()) ReportUnwritten(screen, page);
 }
 
 }  // namespace kb

@@ -44,8 +44,7 @@ bool ScanArticle(std::string_view name, ArticleMatcher& matcher, SearchState& st
   matcher.StartArticle();
   while (!matcher.settled()) {
     file.Next();
-    if (ErrorCode() != 0)
-      break;
+    if (ErrorCode() != 0) break;
     matcher.Feed(std::string_view(file.block().data(), file.last_count()));
   }
   file.Close();

@@ -15,8 +15,7 @@ void RunSearch(SearchState& state, SearchScreen& screen, PageHandling handling) 
   ScanKnowledgeBase(state, screen);
   if (state.file_queue.Count() > 0) {
     WriteResultsPage(state, screen);
-    if (handling == PageHandling::kOpenInBrowser)
-      LaunchBrowser(state, screen);
+    if (handling == PageHandling::kOpenInBrowser) LaunchBrowser(state, screen);
   }
   screen.ShowStatus("");
 }

@@ -12,8 +12,7 @@ namespace {
 bool ReadTemplate(TextLineFile& file, std::string_view name, Queue<TemplateLineRecord>& queue) {
   file.name().Assign(name);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
-  if (ErrorCode() != 0)
-    return false;
+  if (ErrorCode() != 0) return false;
   file.Set();
   for (file.Next(); ErrorCode() == 0; file.Next()) {
     queue.record().line.Assign(file.record().view());

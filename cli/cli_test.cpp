@@ -41,16 +41,14 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 
 std::string Quote(std::string_view text) {
   std::string quoted = "'";
-  for (char byte : text)
-    quoted += byte == '\'' ? "'\\''"s : std::string(1, byte);
+  for (char byte : text) quoted += byte == '\'' ? "'\\''"s : std::string(1, byte);
   return quoted + "'";
 }
 
 // Lines joined with CR LF after each.
 std::string CrLfLines(std::initializer_list<std::string_view> lines) {
   std::string text;
-  for (std::string_view line : lines)
-    text.append(line).append("\r\n");
+  for (std::string_view line : lines) text.append(line).append("\r\n");
   return text;
 }
 

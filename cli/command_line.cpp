@@ -48,8 +48,7 @@ CommandLine ParseCommandLine(const std::vector<std::string_view>& arguments) {
       } else if (argument == "--open") {
         command.open_page = true;
       } else if (argument == "-C") {
-        if (++i == arguments.size())
-          return Refuse("-C needs a directory");
+        if (++i == arguments.size()) return Refuse("-C needs a directory");
         command.directory = arguments[i];
       } else {
         return Refuse(Concat({"unknown option ", argument}));
@@ -61,8 +60,7 @@ CommandLine ParseCommandLine(const std::vector<std::string_view>& arguments) {
       have_phrase = true;
     }
   }
-  if (!have_phrase)
-    return Refuse("no phrase to search for");
+  if (!have_phrase) return Refuse("no phrase to search for");
   if (command.phrase.size() > kMaxSearchTextLength) {
     return Refuse(
         Concat({"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"}));

@@ -27,8 +27,7 @@ void ConsoleScreen::ShowProgressBar() {
 }
 
 void ConsoleScreen::RedrawProgressBar(uint8_t percent) {
-  if (percent == drawn_percent_)
-    return;
+  if (percent == drawn_percent_) return;
   drawn_percent_ = percent;
   DrawStatusLine();
 }
@@ -41,8 +40,7 @@ void ConsoleScreen::HideProgressBar() {
 int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view, std::string_view,
                                    std::string_view, int32_t, int32_t) {
   ++messages_shown_;
-  if (draw_progress_)
-    std::fputs(kClearLine.data(), errors_);
+  if (draw_progress_) std::fputs(kClearLine.data(), errors_);
   const std::string lines = Concat({"kbsearch-cli: ", MessageLines(text), "\n"});
   std::fwrite(lines.data(), 1, lines.size(), errors_);
   DrawStatusLine();
@@ -50,8 +48,7 @@ int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view, std:
 }
 
 void ConsoleScreen::DrawStatusLine() {
-  if (!draw_progress_)
-    return;
+  if (!draw_progress_) return;
   std::string line(kClearLine);
   line += status_;
   if (bar_visible_) {

@@ -47,8 +47,7 @@ int Search(const kb::cli::CommandLine& command) {
     const std::string line = kb::Concat({state->result_queue.record().file.clipped(), "\n"});
     std::fwrite(line.data(), 1, line.size(), stdout);
   }
-  if (screen.messages_shown() > 0)
-    return kTrouble;
+  if (screen.messages_shown() > 0) return kTrouble;
   return found > 0 ? kMatched : kNoMatch;
 }
 

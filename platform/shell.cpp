@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace kb::platform {
 namespace {
@@ -31,11 +30,9 @@ std::string FindOpener() {
   std::size_t start = 0;
   while (start <= search_path.size()) {
     std::size_t end = search_path.find(':', start);
-    if (end == std::string_view::npos)
-      end = search_path.size();
+    if (end == std::string_view::npos) end = search_path.size();
     std::string candidate(search_path.substr(start, end - start));
-    if (candidate.empty())
-      candidate = ".";
+    if (candidate.empty()) candidate = ".";
     candidate.append("/").append(kOpenerName);
     struct stat status;
     if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
@@ -55,10 +52,8 @@ int32_t CheckDocument(std::string_view document, std::string_view directory) {
   }
   path.append(document);
   struct stat status;
-  if (::stat(path.c_str(), &status) == 0)
-    return 0;
-  if (errno == ENOTDIR)
-    return launch::kPathNotFound;
+  if (::stat(path.c_str(), &status) == 0) return 0;
+  if (errno == ENOTDIR) return launch::kPathNotFound;
   const std::size_t slash = path.find_last_of('/');
   const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
   return IsDirectory(parent) ? launch::kFileNotFound : launch::kPathNotFound;
@@ -104,8 +99,7 @@ void ReportAndExit(int pipe_end, StartFailure::Stage stage) {
 }
 
 int32_t CodeOf(const StartFailure& failure) {
-  if (failure.error == ENOMEM || failure.error == EAGAIN)
-    return launch::kNotEnoughMemory;
+  if (failure.error == ENOMEM || failure.error == EAGAIN) return launch::kNotEnoughMemory;
   switch (failure.stage) {
     case StartFailure::kFork:
       return launch::kNotEnoughMemory;
@@ -120,13 +114,10 @@ int32_t CodeOf(const StartFailure& failure) {
 }  // namespace
 
 int32_t OpenDocument(std::string_view document, std::string_view directory) {
-  if (!directory.empty() && !IsDirectory(std::string(directory)))
-    return launch::kPathNotFound;
-  if (const int32_t problem = CheckDocument(document, directory); problem != 0)
-    return problem;
+  if (!directory.empty() && !IsDirectory(std::string(directory))) return launch::kPathNotFound;
+  if (const int32_t problem = CheckDocument(document, directory); problem != 0) return problem;
   const std::string opener = FindOpener();
-  if (opener.empty())
-    return launch::kNoAssociatedProgram;
+  if (opener.empty()) return launch::kNoAssociatedProgram;
 
   std::string name(kOpenerName);
   std::string document_argument(document);
@@ -135,8 +126,7 @@ int32_t OpenDocument(std::string_view document, std::string_view directory) {
   const char* child_directory = directory.empty() ? nullptr : directory_argument.c_str();
 
   int pipe_ends[2];
-  if (::pipe2(pipe_ends, O_CLOEXEC) != 0)
-    return launch::kNotEnoughMemory;
+  if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return launch::kNotEnoughMemory;
   const int null_device = ::open("/dev/null", O_RDWR | O_CLOEXEC);
 
   // Fork twice: the intermediate child ends at once and is reaped here, so the opener is
@@ -146,8 +136,7 @@ int32_t OpenDocument(std::string_view document, std::string_view directory) {
     ::close(pipe_ends[0]);
     ::setsid();
     const pid_t opener_pid = ::fork();
-    if (opener_pid < 0)
-      ReportAndExit(pipe_ends[1], StartFailure::kFork);
+    if (opener_pid < 0) ReportAndExit(pipe_ends[1], StartFailure::kFork);
     if (opener_pid == 0) {
       BecomeOpener(opener.c_str(), argv, child_directory, null_device, pipe_ends[1]);
     }
@@ -155,8 +144,7 @@ int32_t OpenDocument(std::string_view document, std::string_view directory) {
   }
   const int fork_error = errno;
   ::close(pipe_ends[1]);
-  if (null_device >= 0)
-    ::close(null_device);
+  if (null_device >= 0) ::close(null_device);
   if (intermediate < 0) {
     ::close(pipe_ends[0]);
     return CodeOf({StartFailure::kFork, fork_error});
@@ -171,24 +159,12 @@ int32_t OpenDocument(std::string_view document, std::string_view directory) {
     received = ::read(pipe_ends[0], &failure, sizeof failure);
   } while (received < 0 && errno == EINTR);
   ::close(pipe_ends[0]);
-  if (received == static_cast<ssize_t>(sizeof failure))
-    return CodeOf(failure);
+  if (received == static_cast<ssize_t>(sizeof failure)) return CodeOf(failure);
   return launch::kStarted;
 }
 
-std::string CurrentDirectory() {
-  std::vector<char> buffer(256);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE || buffer.size() >= (std::size_t{1} << 20))
-      return {};
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
-}
-
 bool ChangeDirectory(std::string_view path, std::string& reason) {
-  if (::chdir(std::string(path).c_str()) == 0)
-    return true;
+  if (::chdir(std::string(path).c_str()) == 0) return true;
   reason = std::strerror(errno);
   return false;
 }

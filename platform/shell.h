@@ -1,8 +1,9 @@
 #pragma once
 
-// The program's place among the other programs of the desktop: the working directory it runs
-// in, and handing a document to the desktop's opener (xdg-open, found on PATH) so that it
-// comes up in the program the user associates with it.
+// The program's place among the other programs of the desktop: moving to the directory it
+// works in, and handing a document to the desktop's opener (xdg-open, found on PATH) so that
+// it comes up in the program the user associates with it. (The current directory itself is
+// asked of platform/file_system.h.)
 //
 // Nothing here touches the error state of the file services.
 
@@ -27,10 +28,6 @@ inline constexpr int32_t kNoAssociatedProgram = 31;  // no opener on PATH, or it
 // its own session, with standard input and output on /dev/null, and is never waited for.
 // No child process is left behind to be reaped. An empty `directory` means the current one.
 int32_t OpenDocument(std::string_view document, std::string_view directory);
-
-// The absolute path of the current working directory; empty when it cannot be had (it was
-// removed, or its path is too long).
-std::string CurrentDirectory();
 
 // Makes `path` the current working directory. On failure returns false and leaves `reason`
 // holding the system's description of why.

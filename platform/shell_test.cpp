@@ -34,8 +34,7 @@ void WriteFile(const fs::path& path, std::string_view text, fs::perms permission
 // Waits up to five seconds for `path` to appear.
 bool AppearsSoon(const fs::path& path) {
   for (int attempt = 0; attempt < 500; ++attempt) {
-    if (fs::exists(path))
-      return true;
+    if (fs::exists(path)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -140,16 +139,15 @@ TEST_F(OpenDocumentTest, WithoutARunnableOpenerNoProgramIsAssociated) {
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
-TEST(WorkingDirectoryTest, FollowsChangeDirectory) {
+TEST(ChangeDirectoryTest, MovesOrSaysWhyNot) {
   const fs::path before = fs::current_path();
   std::string reason;
   ASSERT_TRUE(ChangeDirectory("/", reason));
-  EXPECT_EQ(CurrentDirectory(), "/");
+  EXPECT_EQ(fs::current_path(), "/");
   EXPECT_FALSE(ChangeDirectory("/no/such/directory", reason));
   EXPECT_EQ(reason, "No such file or directory");
-  EXPECT_EQ(CurrentDirectory(), "/");
+  EXPECT_EQ(fs::current_path(), "/");
   ASSERT_TRUE(ChangeDirectory(before.string(), reason));
-  EXPECT_EQ(CurrentDirectory(), before.string());
 }
 
 }  // namespace
