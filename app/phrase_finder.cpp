@@ -15,10 +15,10 @@ constexpr bool IsLetter(unsigned char byte) {
   return small >= 'a' && small <= 'z';
 }
 
-// How common each byte is in HTML articles written in English, as a rank: 0 for the most
+// How rare each byte is in HTML articles written in English, as a rank: 0 for the most
 // common, higher for rarer ones. Letters rank the same in both cases, since a folded search
 // looks for both. Only the order matters, and only for speed.
-constexpr std::array<uint8_t, 256> MakeCommonness() {
+constexpr std::array<uint8_t, 256> MakeRarity() {
   constexpr std::string_view kMostCommonFirst =
       " etaoinsrhldc<>um/\"=fpg\nwyb.,v\rk-10:2;#_x395(4)867jq'z&!?%";
   std::array<uint8_t, 256> rank{};
@@ -30,7 +30,7 @@ constexpr std::array<uint8_t, 256> MakeCommonness() {
   }
   return rank;
 }
-constexpr std::array<uint8_t, 256> kCommonness = MakeCommonness();
+constexpr std::array<uint8_t, 256> kRarity = MakeRarity();
 
 // 16 text bytes at a time. The compiler maps this onto the machine's vector registers.
 using Bytes16 = unsigned char __attribute__((vector_size(16)));
@@ -67,11 +67,11 @@ PhraseFinder::PhraseFinder(std::string_view phrase, Case mode) {
   }
   // The two rarest positions; for a one-byte phrase both anchors are that byte.
   for (std::size_t i = 1; i < want_.size(); ++i) {
-    if (kCommonness[want_[i]] < kCommonness[want_[first_anchor_]]) first_anchor_ = i;
+    if (kRarity[want_[i]] > kRarity[want_[first_anchor_]]) first_anchor_ = i;
   }
   second_anchor_ = first_anchor_ == 0 && want_.size() > 1 ? 1 : 0;
   for (std::size_t i = 0; i < want_.size(); ++i) {
-    if (i != first_anchor_ && kCommonness[want_[i]] < kCommonness[want_[second_anchor_]]) {
+    if (i != first_anchor_ && kRarity[want_[i]] > kRarity[want_[second_anchor_]]) {
       second_anchor_ = i;
     }
   }
