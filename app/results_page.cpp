@@ -31,12 +31,11 @@ class PageWriter {
     if (ErrorCode() != 0) KeepFailure();
   }
 
-  template <typename Record, typename Field>
-  void LinesOf(Queue<Record>& queue, Field Record::*field) {
+  void TemplateLines(Queue<TemplateLineRecord>& queue) {
     const int32_t count = queue.Count();
     for (int32_t entry = 1; entry <= count && !failed(); ++entry) {
       queue.Get(entry);
-      Line((queue.record().*field).clipped());
+      Line(queue.record().line.clipped());
     }
   }
 
@@ -61,7 +60,7 @@ class PageWriter {
 };
 
 void WritePageHead(SearchState& state, PageWriter& page) {
-  page.LinesOf(state.header_queue, &TemplateLineRecord::line);
+  page.TemplateLines(state.header_queue);
   page.Line(kSummaryTableOpen);
   page.Line(kSummaryCellOpen);
   page.Line(SummaryLine(state.result_queue.Count(), Clip(state.search_text.view())));
@@ -83,7 +82,7 @@ void WriteResultRows(SearchState& state, PageWriter& page) {
 
 void WritePageTail(SearchState& state, PageWriter& page) {
   page.Line(kResultsTableClose);
-  page.LinesOf(state.footer_queue, &TemplateLineRecord::line);
+  page.TemplateLines(state.footer_queue);
 }
 
 void ReportUnopened(SearchScreen& screen) {

@@ -392,8 +392,12 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(run.err.starts_with("kbsearch-cli: unknown option --bogus\n"));
 
+  EXPECT_EQ(Cli("two words").status, 2);
   EXPECT_EQ(Cli("-- -x").status, 1);
-  EXPECT_EQ(Cli("-C /no/such/dir x").status, 2);
+  run = Cli("-C /no/such/dir x");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n");
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ void ConsoleScreen::HideProgressBar() {
 int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view, std::string_view,
                                    std::string_view, int32_t, int32_t) {
   ++messages_shown_;
-  if (draw_progress_) std::fputs(kClearLine.data(), errors_);
+  if (draw_progress_) std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
   const std::string lines = Concat({"kbsearch-cli: ", MessageLines(text), "\n"});
   std::fwrite(lines.data(), 1, lines.size(), errors_);
   DrawStatusLine();
