@@ -65,6 +65,14 @@ PhraseFinder::PhraseFinder(std::string_view phrase, Case mode) {
     mask_.push_back(folded ? kCaseBit : 0);
     want_.push_back(folded ? value | kCaseBit : value);
   }
+  // Two phrase positions match each other when their wanted bytes are equal: a phrase's
+  // letters are either all folded or none is.
+  longest_border_.assign(want_.size(), 0);
+  for (std::size_t i = 1, border = 0; i < want_.size(); ++i) {
+    while (border > 0 && want_[i] != want_[border]) border = longest_border_[border - 1];
+    if (want_[i] == want_[border]) ++border;
+    longest_border_[i] = border;
+  }
   // The two rarest positions; for a one-byte phrase both anchors are that byte.
   for (std::size_t i = 1; i < want_.size(); ++i) {
     if (kRarity[want_[i]] > kRarity[want_[first_anchor_]]) first_anchor_ = i;
@@ -92,6 +100,10 @@ std::size_t PhraseFinder::Find(std::string_view text) const {
 
   const unsigned char first_mask = mask_[first_anchor_], first_want = want_[first_anchor_];
   const unsigned char second_mask = mask_[second_anchor_], second_want = want_[second_anchor_];
+  // Comparing the whole phrase at every candidate would be quadratic on a text made of the
+  // phrase's own bytes ("aaaa..." for "aaab"); past this many candidates the linear search
+  // takes over.
+  std::size_t candidates_left = 64 + text.size() / length;
 
   // Candidates are start offsets; each block of 16 reads at most up to the phrase's last
   // byte for the last candidate, so it stays inside the text.
@@ -102,11 +114,27 @@ std::size_t PhraseFinder::Find(std::string_view text) const {
     const Bytes16 both = (first == first_want) & (second == second_want);
     for (uint32_t bits = ByteBits(both); bits != 0; bits &= bits - 1) {
       const std::size_t candidate = start + static_cast<std::size_t>(std::countr_zero(bits));
+      if (candidates_left-- == 0) return FindLinearly(text, candidate);
       if (MatchesAt(bytes + candidate)) return candidate;
     }
   }
   for (; start <= last_start; ++start) {
+    if (candidates_left-- == 0) return FindLinearly(text, start);
     if (MatchesAt(bytes + start)) return start;
+  }
+  return npos;
+}
+
+std::size_t PhraseFinder::FindLinearly(std::string_view text, std::size_t from) const {
+  const std::size_t length = want_.size();
+  std::size_t matched = 0;
+  for (std::size_t at = from; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    while (matched > 0 && (byte | mask_[matched]) != want_[matched]) {
+      matched = longest_border_[matched - 1];
+    }
+    if ((byte | mask_[matched]) == want_[matched]) ++matched;
+    if (matched == length) return at + 1 - length;
   }
   return npos;
 }

@@ -78,5 +78,27 @@ TEST(PhraseFinderTest, AgreesWithUpperCasedSearchOnRandomText) {
   }
 }
 
+TEST(PhraseFinderTest, TextMadeOfThePhrasesOwnBytesIsStillSearchedRight) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "aB";
+  const std::string phrase = "ababababababababababB";
+  EXPECT_EQ(PhraseFinder(phrase, Case::kFolded).Find(text + phrase), text.size());
+  EXPECT_EQ(PhraseFinder(phrase, Case::kFolded).Find(text), PhraseFinder::npos);
+
+  std::mt19937 random(5);
+  auto random_text = [&](std::size_t length) {
+    std::string random_bytes;
+    for (std::size_t i = 0; i < length; ++i) random_bytes += "aAb"[random() % 3];
+    return random_bytes;
+  };
+  for (int round = 0; round < 300; ++round) {
+    const std::string sought = random_text(1 + random() % 30);
+    const std::string searched = std::string(random() % 3000, 'a') + random_text(random() % 200);
+    EXPECT_EQ(PhraseFinder(sought, Case::kFolded).Find(searched), FoldedReference(sought, searched))
+        << sought;
+    EXPECT_EQ(PhraseFinder(sought, Case::kExact).Find(searched), searched.find(sought)) << sought;
+  }
+}
+
 }  // namespace
 }  // namespace kb
