@@ -63,7 +63,8 @@ bool ScanArticle(std::string_view name, ArticleMatcher& matcher, SearchState& st
 void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
   state.search_text.Assign(Upper(state.search_text.view()));
   state.file_queue.Free();
-  ListDirectory(state.file_queue, kArticlePattern, 0);
+  // Only the names are read back, so the listing need not ask for each file's status.
+  ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames);
 
   const int32_t listed = state.file_queue.Count();
   if (listed > 0) {

@@ -119,6 +119,10 @@ class DirectoryReader {
   // The status of the current entry, following symbolic links (a dangling link fails with
   // kFileNotFound).
   SystemError Status(FileStatus& status) const;
+  // The type of the current entry as the directory itself records it, known without asking
+  // the file system for the entry's status. False when the directory does not record it, and
+  // for a symbolic link, whose target only Status can tell.
+  bool RecordedType(FileType& type) const;
 
  private:
   struct Stream;

@@ -135,6 +135,13 @@ TEST(DirectoryReaderTest, ListsEveryEntryAndFollowsLinks) {
     names.push_back(name);
     FileStatus status;
     const SystemError error = reader.Status(status);
+    // The type the directory records, where it records one, is the one the status tells;
+    // a link's is never taken from the directory.
+    FileType recorded;
+    if (reader.RecordedType(recorded)) {
+      EXPECT_EQ(recorded, status.type) << name;
+      EXPECT_TRUE(name != "link" && name != "dangling") << name;
+    }
     if (name == "file" || name == "link") {
       EXPECT_EQ(error, system_error::kNone);
       EXPECT_EQ(status.type, FileType::kRegular);
