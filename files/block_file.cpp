@@ -43,15 +43,20 @@ void BlockFile::Open(uint8_t mode) {
     PostError(error::kInsufficientMemory);
     return;
   }
-  if (!OpenDeclaredFile(declaration_, name_.clipped(), RequestFor(mode),
-                        platform::Disposition::kOpenExisting, opened->file, opened->size)) {
-    return;
-  }
+  // The buffer comes first, so that an open for reading can fill it as it opens.
   const FileSettings settings = SettingsFor(declaration_, mode, kBlockSize);
   if (!opened->buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
   }
+  const AccessRequest request = RequestFor(mode);
+  const bool done =
+      request.access == platform::Access::kRead
+          ? OpenDeclaredFileForReading(declaration_, name_.clipped(), request.lock, opened->buffer,
+                                       opened->file, opened->size)
+          : OpenDeclaredFile(declaration_, name_.clipped(), request,
+                             platform::Disposition::kOpenExisting, opened->file, opened->size);
+  if (!done) return;
   opened->quick_scan = settings.quick_scan;
   open_ = std::move(opened);
   ClearError();

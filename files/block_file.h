@@ -11,10 +11,13 @@
 // post 37.
 //
 // Each refill of the I/O buffer is one read of the file, and a buffer of several blocks
-// (FILEBUFFERS) serves several Next calls. Reading an article of s bytes costs an open, an
-// fstat, a flock when the mode asks for a lock, ceil(s / buffer size) reads and a close.
-// Nothing past the size seen at Open is ever read: a file that grows meanwhile is read to that
-// size, one that shrinks ends where its bytes end.
+// (FILEBUFFERS) serves several Next calls. An open for reading only fills the buffer as it
+// opens (platform::OpenFileForReading), so reading a file smaller than the buffer costs an
+// open, a flock when the mode asks for a lock, one read and a close; a file of s bytes at
+// least as large costs an fstat more and ceil(s / buffer size) reads in all. An open with
+// write access asks the file's status at Open and reads at the first Next. Nothing past the
+// size seen at Open is ever read: a file that grows meanwhile is read to that size, one that
+// shrinks ends where its bytes end.
 
 #include <array>
 #include <cstddef>

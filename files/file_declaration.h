@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "files/io_buffer.h"
 #include "platform/file_system.h"
 
 namespace kb {
@@ -69,5 +70,11 @@ int32_t OpenErrorNumber(platform::SystemError error);
 bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,
                       platform::File& file, uint64_t& size);
+
+// OpenDeclaredFile for read access, with the file's first bytes read into `buffer` as part of
+// the open (platform::OpenFileForReading), so that a small file costs no status request.
+bool OpenDeclaredFileForReading(const FileDeclaration& declaration, std::string_view name,
+                                platform::Lock lock, IoBuffer& buffer, platform::File& file,
+                                uint64_t& size);
 
 }  // namespace kb

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <utility>
@@ -113,6 +114,20 @@ SystemError TakeLock(int descriptor, Lock lock) {
   return system_error::kNone;
 }
 
+// Opens `path` with `flags`, telling a missing file from a missing directory.
+SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
+  std::string native;
+  if (!ToNative(path, native)) return system_error::kInvalidName;
+  do {
+    descriptor = open(native.c_str(), flags, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    if (errno == ENOENT) return MissingFileOrPath(native);
+    return LastError();
+  }
+  return system_error::kNone;
+}
+
 FileStatus ToFileStatus(const struct stat& status) {
   FileStatus result;
   if (S_ISREG(status.st_mode)) {
@@ -192,17 +207,9 @@ SystemError File::Close() {
 SystemError OpenFile(std::string_view path, Access access, Lock lock, Disposition disposition,
                      File& file, uint64_t& size) {
   file.Close();
-  std::string native;
-  if (!ToNative(path, native)) return system_error::kInvalidName;
-
   int descriptor;
-  do {
-    descriptor = open(native.c_str(), OpenFlags(access, disposition), 0666);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    if (errno == ENOENT) return MissingFileOrPath(native);
-    return LastError();
-  }
+  if (const SystemError error = OpenDescriptor(path, OpenFlags(access, disposition), descriptor))
+    return error;
   File opened(descriptor);
 
   struct stat status;
@@ -218,6 +225,40 @@ SystemError OpenFile(std::string_view path, Access access, Lock lock, Dispositio
     status.st_size = 0;
   }
   size = static_cast<uint64_t>(status.st_size);
+  file = std::move(opened);
+  return system_error::kNone;
+}
+
+SystemError OpenFileForReading(std::string_view path, Lock lock, std::span<char> first_bytes,
+                               File& file, std::size_t& count, uint64_t& size) {
+  file.Close();
+  count = 0;
+  int descriptor;
+  if (const SystemError error =
+          OpenDescriptor(path, OpenFlags(Access::kRead, Disposition::kOpenExisting), descriptor)) {
+    return error;
+  }
+  File opened(descriptor);
+  if (const SystemError error = TakeLock(descriptor, lock)) return error;
+
+  // pread, not read: a FIFO, a socket or a terminal refuses it at once (ESPIPE) instead of
+  // handing out what another process wrote. O_NONBLOCK keeps any device from waiting.
+  ssize_t got;
+  do {
+    got = pread(descriptor, first_bytes.data(), first_bytes.size(), 0);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0 && static_cast<std::size_t>(got) < first_bytes.size()) {
+    count = static_cast<std::size_t>(got);
+    size = count;
+    file = std::move(opened);
+    return system_error::kNone;
+  }
+
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) return LastError();
+  if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
+  size = static_cast<uint64_t>(status.st_size);
+  count = got > 0 ? static_cast<std::size_t>(std::min<uint64_t>(got, size)) : 0;
   file = std::move(opened);
   return system_error::kNone;
 }
