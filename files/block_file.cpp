@@ -23,7 +23,9 @@ class BlockFile::OpenFile {
 };
 
 BlockFile::BlockFile(FileDeclaration declaration)
-    : declaration_(std::move(declaration)), name_(declaration_.name_length) {
+    : declaration_(std::move(declaration)),
+      options_(ParseOptions(declaration_.options)),
+      name_(declaration_.name_length) {
   declaration_.record_length = kBlockSize;
 }
 
@@ -44,7 +46,7 @@ void BlockFile::Open(uint8_t mode) {
     return;
   }
   // The buffer comes first, so that an open for reading can fill it as it opens.
-  const FileSettings settings = SettingsFor(declaration_, mode, kBlockSize);
+  const FileSettings settings = SettingsFor(options_, kBlockSize, mode, kBlockSize);
   if (!opened->buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
@@ -104,8 +106,8 @@ void BlockFile::Next() {
     count = std::min<std::size_t>(count, file.size - start);
   }
   const std::string_view held = file.buffer.HeldFrom(start);
-  block_.fill('\0');
   std::memcpy(block_.data(), held.data(), count);
+  std::memset(block_.data() + count, 0, kBlockSize - count);
   last_count_ = count;
   file.position = start + count + 1;
   ClearError();

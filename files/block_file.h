@@ -64,6 +64,7 @@ class BlockFile {
   class OpenFile;
 
   FileDeclaration declaration_;
+  FileOptions options_;
   TextField name_;
   std::array<char, kBlockSize> block_{};
   std::size_t last_count_ = 0;

@@ -20,28 +20,6 @@ std::string_view TrimBlanks(std::string_view text) {
   return Clip(text.substr(first));
 }
 
-struct Options {
-  std::optional<int32_t> file_buffers;
-  std::optional<int32_t> tab_width;
-};
-
-Options ParseOptions(std::string_view text) {
-  Options options;
-  while (!text.empty()) {
-    const std::size_t slash = text.find('/');
-    if (slash == std::string_view::npos) break;
-    text.remove_prefix(slash + 1);
-    const std::string_view option = text.substr(0, text.find('/'));
-    const std::size_t equals = option.find('=');
-    if (equals == std::string_view::npos) continue;
-    const std::string word = Upper(TrimBlanks(option.substr(0, equals)));
-    const int32_t value = TextToNumber(option.substr(equals + 1));
-    if (word == "FILEBUFFERS") options.file_buffers = value;
-    if (word == "TAB") options.tab_width = value;
-  }
-  return options;
-}
-
 bool DeniesOthers(uint8_t mode) {
   const uint8_t sharing = mode & kSharingBits;
   return sharing == access_mode::kDenyAll || sharing == access_mode::kDenyWrite ||
@@ -70,9 +48,25 @@ bool Opened(platform::SystemError failure) {
 
 }  // namespace
 
-FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
+FileOptions ParseOptions(std::string_view text) {
+  FileOptions options;
+  while (!text.empty()) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos) break;
+    text.remove_prefix(slash + 1);
+    const std::string_view option = text.substr(0, text.find('/'));
+    const std::size_t equals = option.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string word = Upper(TrimBlanks(option.substr(0, equals)));
+    const int32_t value = TextToNumber(option.substr(equals + 1));
+    if (word == "FILEBUFFERS") options.file_buffers = value;
+    if (word == "TAB") options.tab_width = value;
+  }
+  return options;
+}
+
+FileSettings SettingsFor(const FileOptions& options, std::size_t record_length, uint8_t mode,
                          std::size_t minimum_buffer) {
-  const Options options = ParseOptions(declaration.options);
   FileSettings settings;
   settings.quick_scan = DeniesOthers(mode);
   if (options.tab_width) settings.tab_width = *options.tab_width;
@@ -81,10 +75,16 @@ FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
     settings.buffer_size = static_cast<std::size_t>(count) * kBufferUnit;
   } else {
     settings.buffer_size = DeniesOthers(mode) ? 2 * kBufferUnit : kBufferUnit;
-    settings.buffer_size = std::max(settings.buffer_size, 2 * declaration.record_length);
+    settings.buffer_size = std::max(settings.buffer_size, 2 * record_length);
   }
   settings.buffer_size = std::max(settings.buffer_size, minimum_buffer);
   return settings;
+}
+
+FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
+                         std::size_t minimum_buffer) {
+  return SettingsFor(ParseOptions(declaration.options), declaration.record_length, mode,
+                     minimum_buffer);
 }
 
 AccessRequest RequestFor(uint8_t mode) {

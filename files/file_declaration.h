@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,9 +44,20 @@ struct FileSettings {
   bool quick_scan = false;
 };
 
-// The settings for `declaration` opened with `mode`. Without FILEBUFFERS the buffer is 1,024
-// bytes when `mode` denies others anything and 512 otherwise, raised to twice the record
-// length. It is never smaller than `minimum_buffer`.
+// What an option text gives; a file service reads its declaration's text once, when it is
+// made, not at every open.
+struct FileOptions {
+  std::optional<int32_t> file_buffers;  // FILEBUFFERS
+  std::optional<int32_t> tab_width;     // TAB
+};
+FileOptions ParseOptions(std::string_view text);
+
+// The settings for a declaration with `options` and `record_length` opened with `mode`.
+// Without FILEBUFFERS the buffer is 1,024 bytes when `mode` denies others anything and 512
+// otherwise, raised to twice the record length. It is never smaller than `minimum_buffer`.
+FileSettings SettingsFor(const FileOptions& options, std::size_t record_length, uint8_t mode,
+                         std::size_t minimum_buffer);
+// The same, reading `declaration`'s option text.
 FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
                          std::size_t minimum_buffer);
 
