@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <utility>
 #include <vector>
@@ -74,10 +76,10 @@ bool ToNative(std::string_view path, std::string& native) {
 }
 
 // Tells a missing file (its directory exists) from a missing directory on the way to it.
-SystemError MissingFileOrPath(const std::string& path) {
+SystemError MissingFileOrPath(std::string_view path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return system_error::kFileNotFound;
-  const std::string directory = slash == 0 ? std::string("/") : path.substr(0, slash);
+  if (slash == std::string_view::npos) return system_error::kFileNotFound;
+  const std::string directory(slash == 0 ? path.substr(0, 1) : path.substr(0, slash));
   struct stat status;
   if (stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
     return system_error::kFileNotFound;
@@ -116,13 +118,20 @@ SystemError TakeLock(int descriptor, Lock lock) {
 
 // Opens `path` with `flags`, telling a missing file from a missing directory.
 SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
-  std::string native;
-  if (!ToNative(path, native)) return system_error::kInvalidName;
+  // A leading "./" names the directory the rest is resolved in anyway, and costs a lookup.
+  while (path.size() > 2 && path.starts_with("./") && path[2] != '/') path.remove_prefix(2);
+  // Paths this long are refused by the kernel as well; shorter ones need no allocation.
+  std::array<char, PATH_MAX> native;
+  if (path.size() >= native.size() || path.find('\0') != std::string_view::npos) {
+    return system_error::kInvalidName;
+  }
+  path.copy(native.data(), path.size());
+  native[path.size()] = '\0';
   do {
-    descriptor = open(native.c_str(), flags, 0666);
+    descriptor = open(native.data(), flags, 0666);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
-    if (errno == ENOENT) return MissingFileOrPath(native);
+    if (errno == ENOENT) return MissingFileOrPath(native.data());
     return LastError();
   }
   return system_error::kNone;

@@ -117,6 +117,21 @@ TEST(OpenFileForReadingTest, ReadsTheFirstBytesAndTellsTheSize) {
   EXPECT_EQ(OpenForReading(read_only, 16).bytes, "text");
 }
 
+TEST(OpenFileForReadingTest, RelativePathsStartingWithTheCurrentDirectory) {
+  ScratchDirectory scratch;
+  scratch.Write("file", "data");
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path());
+  for (const std::string path : {"file", "./file", "././file", ".//file", "././/file"}) {
+    EXPECT_EQ(OpenForReading(path, 16).bytes, "data") << path;
+  }
+  EXPECT_EQ(OpenForReading("./absent", 16).error, system_error::kFileNotFound);
+  EXPECT_EQ(OpenForReading("./absent/file", 16).error, system_error::kPathNotFound);
+  EXPECT_EQ(OpenForReading("./", 16).error, system_error::kAccessDenied);
+  EXPECT_EQ(OpenForReading(".", 16).error, system_error::kAccessDenied);
+  std::filesystem::current_path(previous);
+}
+
 TEST(OpenFileForReadingTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReadingIt) {
   ScratchDirectory scratch;
   EXPECT_EQ(OpenForReading(scratch / "absent", 16).error, system_error::kFileNotFound);
