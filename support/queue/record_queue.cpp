@@ -1,6 +1,7 @@
 #include "support/queue/record_queue.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -38,6 +39,20 @@ std::size_t GetCount(const char*& in) {
   }
 }
 
+// The end of the run of equal bytes that starts at `at`. Blank fillings are long: they are
+// passed over eight bytes at a time.
+std::size_t RunEnd(std::string_view record, std::size_t at) {
+  const char byte = record[at];
+  const uint64_t eight = 0x0101010101010101 * static_cast<unsigned char>(byte);
+  std::size_t end = at + 1;
+  for (uint64_t next; end + sizeof next <= record.size(); end += sizeof next) {
+    std::memcpy(&next, record.data() + end, sizeof next);
+    if (next != eight) break;
+  }
+  while (end < record.size() && record[end] == byte) ++end;
+  return end;
+}
+
 // Encodes `record`, giving up (and returning false) as soon as the encoding would be too long
 // to be worth keeping.
 bool Encode(std::string_view record, std::string& out) {
@@ -52,8 +67,7 @@ bool Encode(std::string_view record, std::string& out) {
   };
   std::size_t at = 0;
   while (at < record.size()) {
-    std::size_t run_end = at + 1;
-    while (run_end < record.size() && record[run_end] == record[at]) ++run_end;
+    const std::size_t run_end = RunEnd(record, at);
     if (run_end - at >= kShortestRepeat) {
       flush_literal(at);
       PutCount(out, ((run_end - at) << 1) | 1);
@@ -173,6 +187,8 @@ void RecordStore::Free() {
   storage_->ends.shrink_to_fit();
 }
 
-void RecordStore::Dispose() { storage_.reset(); }
+void RecordStore::Dispose() {
+  storage_.reset();
+}
 
 }  // namespace kb

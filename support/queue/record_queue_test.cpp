@@ -130,7 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
                     RecordBytes(65279, [](std::size_t i) { return i < 100000 / 7 ? 'q' : ' '; }),
                     RecordBytes(1000, [](std::size_t i) { return (i / 3) % 2 ? 'a' : 'b'; }),
                     RecordBytes(127, [](std::size_t) { return ' '; }),
-                    RecordBytes(128, [](std::size_t i) { return i == 127 ? 'z' : ' '; })),
+                    RecordBytes(128, [](std::size_t i) { return i == 127 ? 'z' : ' '; }),
+                    // Runs of every length from 1 to 28, ending anywhere within eight bytes.
+                    RecordBytes(406,
+                                [](std::size_t i) {
+                                  std::size_t run = 1;
+                                  while (i >= run) i -= run++;
+                                  return run % 2 ? ' ' : 'a';
+                                })),
     [](const testing::TestParamInfo<std::string>& info) {
       return "Shape" + std::to_string(info.index) + "Of" + std::to_string(info.param.size());
     });
