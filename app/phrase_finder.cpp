@@ -48,6 +48,12 @@ uint32_t ByteBits(uint64_t eight) {
   return static_cast<uint32_t>(((eight & 0x8080808080808080) * 0x0002040810204081) >> 56);
 }
 
+bool IsZero(Bytes16 sixteen) {
+  uint64_t halves[2];
+  std::memcpy(halves, &sixteen, sizeof halves);
+  return (halves[0] | halves[1]) == 0;
+}
+
 uint32_t ByteBits(Bytes16 sixteen) {
   uint64_t halves[2];
   std::memcpy(halves, &sixteen, sizeof halves);
@@ -105,18 +111,30 @@ std::size_t PhraseFinder::Find(std::string_view text) const {
   // takes over.
   std::size_t candidates_left = 64 + text.size() / length;
 
-  // Candidates are start offsets; each block of 16 reads at most up to the phrase's last
-  // byte for the last candidate, so it stays inside the text.
-  std::size_t start = 0;
-  for (; start + 15 <= last_start; start += 16) {
+  // Candidates are start offsets: for the 16 from `start` on, the bytes that are 0xFF where
+  // both anchors sit. Each such group reads at most up to the phrase's last byte for its last
+  // candidate, so it stays inside the text.
+  const auto candidates_from = [&](std::size_t start) -> Bytes16 {
     const Bytes16 first = Load16(bytes + start + first_anchor_) | first_mask;
     const Bytes16 second = Load16(bytes + start + second_anchor_) | second_mask;
-    const Bytes16 both = (first == first_want) & (second == second_want);
-    for (uint32_t bits = ByteBits(both); bits != 0; bits &= bits - 1) {
+    return (first == first_want) & (second == second_want);
+  };
+  std::size_t start = 0;
+  while (start + 15 <= last_start) {
+    // Most stretches of a text hold no candidate at all: 64 starts are passed over at once
+    // when none of them is one.
+    if (start + 63 <= last_start &&
+        IsZero(candidates_from(start) | candidates_from(start + 16) | candidates_from(start + 32) |
+               candidates_from(start + 48))) {
+      start += 64;
+      continue;
+    }
+    for (uint32_t bits = ByteBits(candidates_from(start)); bits != 0; bits &= bits - 1) {
       const std::size_t candidate = start + static_cast<std::size_t>(std::countr_zero(bits));
       if (candidates_left-- == 0) return FindLinearly(text, candidate);
       if (MatchesAt(bytes + candidate)) return candidate;
     }
+    start += 16;
   }
   for (; start <= last_start; ++start) {
     if (candidates_left-- == 0) return FindLinearly(text, start);
