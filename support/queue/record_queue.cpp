@@ -67,6 +67,11 @@ bool Encode(std::string_view record, std::string& out) {
   };
   std::size_t at = 0;
   while (at < record.size()) {
+    // Within text most bytes differ from the next one and begin no run.
+    if (at + 1 < record.size() && record[at + 1] != record[at]) {
+      ++at;
+      continue;
+    }
     const std::size_t run_end = RunEnd(record, at);
     if (run_end - at >= kShortestRepeat) {
       flush_literal(at);
