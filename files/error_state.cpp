@@ -136,6 +136,7 @@ struct ErrorState {
   int32_t code = 0;
   FixedString<kErrorTextLength> text;
   uint32_t os_error = 0;
+  bool clear = true;  // code 0 and text all blanks
 };
 
 ErrorState& State() {
@@ -169,15 +170,19 @@ void PostError(int32_t number, uint32_t os_error) {
   state.os_error = os_error;
   if (number == 0) number = static_cast<int32_t>(300 + os_error);
   state.code = number;
+  state.clear = false;
   // The end of every article posts 33: the table's texts are taken without building a copy.
   const std::string_view message = TableMessage(number);
   state.text = message.empty() ? ErrorTextOf(ErrorMessage(number)) : ErrorTextOf(message);
 }
 
 void ClearError() {
+  // Every successful operation clears the state; a clear one has nothing to blank.
   ErrorState& state = State();
+  if (state.clear) return;
   state.code = 0;
   state.text.Clear();
+  state.clear = true;
 }
 
 int32_t ErrorCode() { return State().code; }
