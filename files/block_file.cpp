@@ -94,6 +94,7 @@ void BlockFile::Next() {
   }
   std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
   if (!file.buffer.Holds(start, count)) {
+    KeepBlock();
     if (const platform::SystemError error = file.buffer.Load(file.file, start, file.size)) {
       PostError(0, error);
       return;
@@ -106,11 +107,24 @@ void BlockFile::Next() {
     count = std::min<std::size_t>(count, file.size - start);
   }
   const std::string_view held = file.buffer.HeldFrom(start);
-  std::memcpy(block_.data(), held.data(), count);
-  std::memset(block_.data() + count, 0, kBlockSize - count);
+  if (count == kBlockSize) {
+    // A full block is handed out where the buffer holds it: most of an article is never
+    // copied.
+    block_at_ = held.data();
+  } else {
+    std::memcpy(block_.data(), held.data(), count);
+    std::memset(block_.data() + count, 0, kBlockSize - count);
+    block_at_ = block_.data();
+  }
   last_count_ = count;
   file.position = start + count + 1;
   ClearError();
+}
+
+void BlockFile::KeepBlock() {
+  if (block_at_ == block_.data()) return;
+  std::memcpy(block_.data(), block_at_, kBlockSize);
+  block_at_ = block_.data();
 }
 
 void BlockFile::Close() {
@@ -118,6 +132,7 @@ void BlockFile::Close() {
     PostError(error::kFileNotOpen);
     return;
   }
+  KeepBlock();
   const platform::SystemError error = open_->file.Close();
   open_.reset();
   if (error != platform::system_error::kNone) {

@@ -48,15 +48,19 @@ class BlockFile {
   // Positions at the first block. Touches no disk.
   void Set();
   // Reads the next block: block() holds last_count() data bytes, then zero bytes. At the end
-  // of the data block() keeps its contents. A Next without Set reads from the first block.
+  // of the data, and after a failed read, block() keeps its contents. A Next without Set
+  // reads from the first block.
   void Next();
-  // Closes the file and releases its buffer.
+  // Closes the file and releases its buffer. block() keeps its contents.
   void Close();
 
   bool is_open() const;
 
-  // The record DT.
-  std::span<const char, kBlockSize> block() const { return block_; }
+  // The record DT. The bytes stay valid until the next Next or Open: a full block lies in the
+  // I/O buffer itself, and is copied out only when the buffer is refilled or released.
+  std::span<const char, kBlockSize> block() const {
+    return std::span<const char, kBlockSize>(block_at_, kBlockSize);
+  }
   // Data bytes the last successful Next delivered: kBlockSize except for the last block.
   std::size_t last_count() const { return last_count_; }
 
@@ -66,7 +70,11 @@ class BlockFile {
   FileDeclaration declaration_;
   FileOptions options_;
   TextField name_;
+  // Copies a block handed out in the I/O buffer into block_, before the buffer changes.
+  void KeepBlock();
+
   std::array<char, kBlockSize> block_{};
+  const char* block_at_ = block_.data();  // where block() lies: block_ or the I/O buffer
   std::size_t last_count_ = 0;
   std::unique_ptr<OpenFile> open_;
 };

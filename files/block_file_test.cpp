@@ -105,6 +105,32 @@ TEST_F(BlockFileTest, TheEndOfDataKeepsTheLastBlock) {
   EXPECT_EQ(ErrorCode(), 0) << "Set starts over";
 }
 
+TEST_F(BlockFileTest, AFullLastBlockOutlivesTheEndOfDataAndClose) {
+  const std::string content = Content(2 * kBlockSize);
+  for (const std::string options : {"/FILEBUFFERS=6", "/FILEBUFFERS=24"}) {
+    BlockFile file(Declaration(options));
+    file.name().Assign(scratch_.Write("ZEB00001.htm", content));
+    file.Open(kReadDenyWrite);
+    file.Set();
+    file.Next();
+    file.Next();
+    ASSERT_EQ(ErrorCode(), 0);
+    const std::string second = content.substr(kBlockSize);
+    file.Next();
+    EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+    EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), second) << options;
+    file.Close();
+    EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), second) << options;
+
+    // Closed after the first block, before reading on.
+    file.Open(kReadDenyWrite);
+    file.Set();
+    file.Next();
+    file.Close();
+    EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), content.substr(0, kBlockSize));
+  }
+}
+
 TEST_F(BlockFileTest, OnlyTheBytesSeenAtOpenAreRead) {
   for (const uint8_t mode : {kApplicationMode, kReadDenyWrite}) {
     const std::string path = scratch_.Write("ZEB00001.htm", Content(10000));
