@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "platform/qt_window_system.h"
+
+namespace kb {
+namespace {
+
+// The visible main window, or null.
+QWidget* MainFrame() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->isVisible() && widget->windowTitle() == "Search Quillon Knowledgebase") {
+      return widget;
+    }
+  }
+  return nullptr;
+}
+
+template <typename Widget>
+Widget* ControlOf(const char* name) {
+  QWidget* frame = MainFrame();
+  return frame == nullptr ? nullptr : frame->findChild<Widget*>(QString::fromLatin1(name));
+}
+
+bool WindowReady() {
+  QWidget* frame = MainFrame();
+  return frame != nullptr && frame->isActiveWindow();
+}
+
+// Plays the user's part while the window runs its event loop: each step waits until its
+// condition holds, then acts. Steps also run while a message box is open. A script that
+// has not finished after ten seconds fails the test and closes the window.
+class User {
+ public:
+  User() {
+    QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
+    poll_.start(5);
+    clock_.start();
+  }
+
+  User& When(std::function<bool()> ready, std::function<void()> act) {
+    steps_.push_back({std::move(ready), std::move(act)});
+    return *this;
+  }
+  User& Then(std::function<void()> act) {
+    return When([] { return true; }, std::move(act));
+  }
+
+  bool finished() const { return steps_.empty(); }
+
+ private:
+  struct Step {
+    std::function<bool()> ready;
+    std::function<void()> act;
+  };
+
+  void Poll() {
+    if (clock_.elapsed() > 10000) {
+      ADD_FAILURE() << "the user's script did not finish";
+      steps_.clear();
+      poll_.stop();
+      if (QWidget* frame = MainFrame()) frame->close();
+      return;
+    }
+    if (steps_.empty() || !steps_.front().ready()) return;
+    const Step step = std::move(steps_.front());
+    steps_.pop_front();
+    step.act();
+  }
+
+  std::deque<Step> steps_;
+  QTimer poll_;
+  QElapsedTimer clock_;
+};
+
+void ClickClose() { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); }
+
+class MainWindowQtTest : public testing::Test {
+ protected:
+  int Run() {
+    const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
+    MainWindow window(*windows, steps_);
+    const int exit_code = window.Run(NewSearchState());
+    EXPECT_TRUE(user_.finished());
+    EXPECT_EQ(MainFrame(), nullptr);
+    return exit_code;
+  }
+
+  // Searches record the phrase they were given.
+  void RecordSearches() {
+    steps_.run_search = [this](SearchState& state, SearchScreen&) {
+      searched_.emplace_back(state.search_text.view());
+    };
+  }
+
+  User user_;
+  SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
+                     .run_search = [](SearchState&, SearchScreen&) {}};
+  std::vector<std::string> searched_;
+};
+
+TEST_F(MainWindowQtTest, OpensReadyToTypeAndCloseEndsTheProgram) {
+  user_.When(WindowReady, [] {
+    EXPECT_TRUE(ControlOf<QLineEdit>("SearchEntry")->hasFocus());
+    EXPECT_TRUE(ControlOf<QLabel>("StatusLine")->text().isEmpty());
+    EXPECT_FALSE(ControlOf<QProgressBar>("ProgressBar")->isVisible());
+    EXPECT_FALSE(ControlOf<QListView>("ResultList")->isVisible());
+    EXPECT_FALSE(MainFrame()->windowIcon().isNull());
+    ClickClose();
+  });
+  EXPECT_EQ(Run(), kExitOk);
+}
+
+TEST_F(MainWindowQtTest, WindowManagerCloseEndsTheProgram) {
+  user_.When(WindowReady, [] { MainFrame()->close(); });
+  EXPECT_EQ(Run(), kExitOk);
+}
+
+TEST_F(MainWindowQtTest, TemplateMessageComesBeforeTheWindow) {
+  steps_.load_templates = [](SearchState&, SearchScreen& screen) {
+    screen.ShowMessage("Can not open the header file", "", "", "", 0, 0);
+  };
+  user_
+      .When([] { return QApplication::activeModalWidget() != nullptr; },
+            [] {
+              EXPECT_EQ(MainFrame(), nullptr);
+              QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+            })
+      .When(WindowReady, ClickClose);
+  EXPECT_EQ(Run(), kExitOk);
+}
+
+TEST_F(MainWindowQtTest, SearchIsPressedByClickAccessKeyAndEnter) {
+  RecordSearches();
+  user_
+      .When(WindowReady,
+            [] {
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "linux");
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .Then([] { QTest::keyClick(MainFrame(), Qt::Key_S, Qt::AltModifier); })
+      .Then([] { QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Return); })
+      .When([this] { return searched_.size() == 3; }, ClickClose);
+  Run();
+  EXPECT_EQ(searched_, (std::vector<std::string>{"linux", "linux", "linux"}));
+}
+
+TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
+  RecordSearches();
+  const std::string hundred(100, 'x');
+  user_
+      .When(WindowReady,
+            [] {
+              auto* entry = ControlOf<QLineEdit>("SearchEntry");
+              QTest::keyClicks(entry, "abc");
+              QApplication::clipboard()->setText(QString(101, QLatin1Char('y')));
+              QTest::keySequence(entry, QKeySequence::Paste);
+            })
+      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "abc"; },
+            [&hundred] {
+              auto* entry = ControlOf<QLineEdit>("SearchEntry");
+              EXPECT_TRUE(entry->hasFocus());
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+              // Exactly 100 characters pass.
+              entry->clear();
+              QApplication::clipboard()->setText(QString::fromStdString(hundred));
+              QTest::keySequence(entry, QKeySequence::Paste);
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When([this] { return searched_.size() == 2; }, ClickClose);
+  Run();
+  EXPECT_EQ(searched_, (std::vector<std::string>{"abc", hundred}));
+}
+
+}  // namespace
+}  // namespace kb
