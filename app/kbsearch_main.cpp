@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   // before anything is shown but its message.
   std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
   const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
-  kb::MainWindow window(*windows, {.load_templates = kb::LoadTemplates, .run_search = kb::RunSearch});
+  kb::MainWindow window(*windows,
+                        {.load_templates = kb::LoadTemplates, .run_search = kb::RunSearch});
   return window.Run(std::move(state));
 }

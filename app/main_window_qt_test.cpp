@@ -74,10 +74,12 @@ class User {
       ADD_FAILURE() << "the user's script did not finish";
       steps_.clear();
       poll_.stop();
-      if (QWidget* frame = MainFrame()) frame->close();
+      if (QWidget* frame = MainFrame())
+        frame->close();
       return;
     }
-    if (steps_.empty() || !steps_.front().ready()) return;
+    if (steps_.empty() || !steps_.front().ready())
+      return;
     const Step step = std::move(steps_.front());
     steps_.pop_front();
     step.act();
@@ -88,7 +90,9 @@ class User {
   QElapsedTimer clock_;
 };
 
-void ClickClose() { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); }
+void ClickClose() {
+  QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton);
+}
 
 class MainWindowQtTest : public testing::Test {
  protected:
@@ -172,12 +176,15 @@ TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
               QTest::keySequence(entry, QKeySequence::Paste);
             })
       .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "abc"; },
-            [&hundred] {
-              auto* entry = ControlOf<QLineEdit>("SearchEntry");
-              EXPECT_TRUE(entry->hasFocus());
+            [] {
+              EXPECT_TRUE(ControlOf<QLineEdit>("SearchEntry")->hasFocus());
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When([this] { return searched_.size() == 1; },
+            [&hundred] {
               // Exactly 100 characters pass.
-              entry->clear();
+              auto* entry = ControlOf<QLineEdit>("SearchEntry");
+              entry->selectAll();
               QApplication::clipboard()->setText(QString::fromStdString(hundred));
               QTest::keySequence(entry, QKeySequence::Paste);
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
