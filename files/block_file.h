@@ -5,16 +5,24 @@
 // of data bytes it holds is last_count().
 //
 // Reports through the process-wide error state (files/error_state.h) like TextLineFile: Open
-// posts 45, 2, 3, 4, 5, 47 or the operating system's number under the same conditions; Next
-// posts 33 Record Not Available at the end of the data. Each refill of the I/O buffer is one
-// read of the file.
+// posts 45, 2, 3, 4, 5, 52 or the operating system's number under the same conditions, and
+// takes the same locks; Next posts 33 Record Not Available at the end of the data, and 300
+// plus the operating system's number when a read fails; Set, Next and Close on a closed file
+// post 37.
+//
+// Each refill of the I/O buffer is one read of the file, and a buffer of several blocks
+// (FILEBUFFERS) serves several Next calls. Reading an article of s bytes costs an open, an
+// fstat, a flock when the mode asks for a lock, ceil(s / buffer size) reads and a close.
+// Nothing past the size seen at Open is ever read: a file that grows meanwhile is read to that
+// size, one that shrinks ends where its bytes end.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 
-#include "files/text_line_file.h"
+#include "files/file_declaration.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -32,11 +40,14 @@ class BlockFile {
 
   TextField& name() { return name_; }
 
+  // Opens the existing file with `mode` (files/access_mode.h).
   void Open(uint8_t mode);
-  // Positions at the first block.
+  // Positions at the first block. Touches no disk.
   void Set();
-  // Reads the next block: block() holds last_count() data bytes, then zero bytes.
+  // Reads the next block: block() holds last_count() data bytes, then zero bytes. At the end
+  // of the data block() keeps its contents. A Next without Set reads from the first block.
   void Next();
+  // Closes the file and releases its buffer.
   void Close();
 
   bool is_open() const;

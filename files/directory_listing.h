@@ -17,7 +17,7 @@ inline constexpr uint8_t kReadOnly = 0x01;  // a file without any write permissi
 inline constexpr uint8_t kHidden = 0x02;    // a name beginning with "."
 inline constexpr uint8_t kSystem = 0x04;    // neither a regular file nor a directory
 inline constexpr uint8_t kDirectory = 0x10;
-inline constexpr uint8_t kArchive = 0x20;
+inline constexpr uint8_t kArchive = 0x20;  // never set: the file system keeps no such bit
 }  // namespace attribute
 
 // One listed entry; 282 bytes.
@@ -38,7 +38,8 @@ static_assert(sizeof(FileRecord) == 282);
 
 // Appends to `queue` one entry for each entry matching `pattern` (trailing blanks removed, at
 // most 259 characters; "*" and "?" in its last component, ASCII letters matched without
-// regard to case), in the order the file system returns them. With `attribute_filter` 0 only
+// regard to case; a pattern without "/" lists the current directory), in the order the file
+// system returns them. With `attribute_filter` 0 only
 // plain files are taken; otherwise an entry whose hidden, system or directory bits are not
 // all clear is taken when it shares one of them with the filter. Symbolic links are followed;
 // a dangling one is skipped. A pattern that matches nothing, a missing directory or an
@@ -46,8 +47,8 @@ static_assert(sizeof(FileRecord) == 282);
 // and the listing goes on.
 void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter);
 
-// Days since 28 December 1800 (1 January 1801 is 4); -1 for a year from 100 to 1800 or above
-// 9999, a month outside 1 to 12 or a day outside its month.
+// Days since 28 December 1800 (1 January 1801 is 4); -1 for a year before 1801 or above 9999,
+// a month outside 1 to 12 or a day outside its month.
 int32_t DateSerial(int32_t year, int32_t month, int32_t day);
 
 // Hundredths of a second since midnight plus 1, but 0 for midnight itself; -1 for a field out

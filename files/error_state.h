@@ -24,8 +24,10 @@ inline constexpr int32_t kAccessDenied = 5;
 inline constexpr int32_t kInsufficientMemory = 8;
 inline constexpr int32_t kEntryNotFound = 30;
 inline constexpr int32_t kRecordNotAvailable = 33;
+inline constexpr int32_t kFileNotOpen = 37;
 inline constexpr int32_t kInvalidFilename = 45;
 inline constexpr int32_t kInvalidRecordDeclaration = 47;
+inline constexpr int32_t kFileAlreadyOpen = 52;
 inline constexpr int32_t kNoCreateAttribute = 54;
 inline constexpr int32_t kUnknownErrorPosted = 81;
 }  // namespace error

@@ -5,8 +5,8 @@
 //
 // Reading (Next): CR LF ends a line and is not stored; a lone CR or LF is data. A Ctrl-Z (26)
 // ends a line, and at the start of a line ends the file. A tab becomes blanks up to the next
-// multiple of 8 characters. A line longer than the record is cut and its rest skipped. The last
-// line needs no terminator.
+// multiple of 8 characters (or of the width the TAB option gives). A line longer than the
+// record is cut and its rest skipped. The last line needs no terminator (files/line_reader.h).
 // Writing (Add): the record without its trailing blanks, then CR LF, at the end of the file;
 // the first Add after Open overwrites one Ctrl-Z that ends the file.
 //
@@ -20,36 +20,26 @@
 //                        access, a lock held by another open (sharing), Add on a read-only
 //                        open, a short write
 //   33 Record Not Available  Next at the end of the file or on a leading Ctrl-Z
-//   47 Invalid Record Declaration  a record length above kMaxRecordLength (every Open/Create)
+//   37 File Not Open      Set, Next, Add or Close on a file that is not open
+//   47 Invalid Record Declaration  a record length of 0 or above kMaxRecordLength (every
+//                        Open/Create)
+//   52 File Already Open  Open or Create while the file is open
 //   54 No Create Attribute  Create on a declaration that does not allow it
-// and any other operating-system error as its own number (Unknown Error Posted when it has no
-// text).
+// and any other operating-system error of Open or Create as its own number (Unknown Error
+// Posted when it has no text). A read that the operating system fails posts 300 plus its
+// number; a buffer that cannot be allocated posts 8.
+//
+// Sharing is approximated with advisory locks (files/file_declaration.h, RequestFor): an
+// open with write access holds the file exclusively, so two copies of the program never
+// write one file at once.
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <string_view>
 
+#include "files/file_declaration.h"
 #include "support/text/text.h"
 
 namespace kb {
-
-// The longest record a file declaration may have.
-inline constexpr std::size_t kMaxRecordLength = 65279;
-// The length of a declaration's name variable.
-inline constexpr std::size_t kFileNameLength = 255;
-
-// What a program declares about one of its files.
-struct FileDeclaration {
-  std::size_t record_length = 255;
-  // Option text such as "/FILEBUFFERS=100": each option a "/", a word in capitals and
-  // optionally "=" and a value. FILEBUFFERS=n sets the I/O buffer to n * 512 bytes (never
-  // less than the record); other words are accepted and ignored.
-  std::string options;
-  bool may_create = true;
-  std::size_t name_length = kFileNameLength;
-};
 
 class TextLineFile {
  public:
@@ -61,7 +51,9 @@ class TextLineFile {
   // The name variable: the path, blank-padded. Open and Create read it afresh, without its
   // trailing blanks; a relative path is resolved against the current directory.
   TextField& name() { return name_; }
-  // The record: read by Next, written by Add. It keeps its contents across Close.
+  // The record: read by Next, written by Add. It keeps its contents across Close. A
+  // declaration whose record length is out of range gets a record of at most
+  // kMaxRecordLength bytes (and every Open and Create fails).
   TextField& record() { return record_; }
 
   // Opens the existing file with `mode` (files/access_mode.h). Not positioned until Set.
@@ -72,12 +64,13 @@ class TextLineFile {
   void Create();
   // Positions before the first line. Touches no disk.
   void Set();
-  // Reads the next line into the record.
+  // Reads the next line into the record. A Next without Set reads from the first line.
   void Next();
-  // Appends the record as one line.
+  // Appends the record as one line. Lines collect in the buffer and reach the file when it
+  // is full and at Close; a write that fails is posted (5) by the Add or Close that makes it.
   void Add();
   // Writes out buffered output and closes. A failed write is posted (5) after the file is
-  // closed.
+  // closed. The record keeps its contents.
   void Close();
 
   bool is_open() const;

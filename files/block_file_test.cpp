@@ -1,0 +1,187 @@
+#include "files/block_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "files/access_mode.h"
+#include "files/error_state.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb {
+namespace {
+
+using kb::testing::ScratchDirectory;
+
+constexpr uint8_t kApplicationMode = access_mode::kReadWrite | access_mode::kDenyWrite;
+
+// Bytes of every value, zero bytes, Ctrl-Z, CR and LF among them.
+std::string Content(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 7 + i / 251) % 256);
+  return bytes;
+}
+
+FileDeclaration Declaration(std::string options = "/FILEBUFFERS=6") {
+  return {.record_length = kBlockSize, .options = std::move(options), .may_create = false};
+}
+
+struct Blocks {
+  std::vector<std::size_t> counts;
+  std::string data;  // the data bytes of every block, in order
+};
+
+// Opens `path`, reads every block until Next fails, checking each block's zero fill, and
+// closes it.
+Blocks ReadBlocks(BlockFile& file, const std::string& path) {
+  Blocks blocks;
+  file.name().Assign(path);
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), 0) << ErrorText();
+  file.Set();
+  for (file.Next(); ErrorCode() == 0; file.Next()) {
+    const std::string_view block(file.block().data(), kBlockSize);
+    blocks.counts.push_back(file.last_count());
+    blocks.data.append(block.substr(0, file.last_count()));
+    EXPECT_EQ(block.substr(file.last_count()), std::string(kBlockSize - file.last_count(), '\0'));
+  }
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  file.Close();
+  EXPECT_EQ(ErrorCode(), 0);
+  return blocks;
+}
+
+class BlockFileTest : public ::testing::Test {
+ protected:
+  ScratchDirectory scratch_;
+};
+
+TEST_F(BlockFileTest, ReadsEveryFileSizeInWholeBlocksAndAZeroFilledLastOne) {
+  const std::vector<std::pair<std::size_t, std::vector<std::size_t>>> cases = {
+      {0, {}},
+      {1, {1}},
+      {4095, {4095}},
+      {4096, {4096}},
+      {4097, {4096, 1}},
+      {8192, {4096, 4096}},
+      {10000, {4096, 4096, 1808}},
+  };
+  for (const std::string options : {"/FILEBUFFERS=6", "/FILEBUFFERS=24", "/FILEBUFFERS=9", ""}) {
+    BlockFile file(Declaration(options));
+    for (const auto& [size, counts] : cases) {
+      const std::string content = Content(size);
+      const Blocks blocks = ReadBlocks(file, scratch_.Write("ZEB00001.htm", content));
+      EXPECT_EQ(blocks.counts, counts) << size << " bytes, options " << options;
+      EXPECT_EQ(blocks.data, content) << size << " bytes, options " << options;
+    }
+  }
+}
+
+TEST_F(BlockFileTest, TheEndOfDataKeepsTheLastBlock) {
+  BlockFile file(Declaration());
+  file.name().Assign(scratch_.Write("ZEB00001.htm", "short"));
+  file.Open(kApplicationMode);
+  file.Set();
+  file.Next();
+  ASSERT_EQ(ErrorCode(), 0);
+  file.Next();
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  EXPECT_EQ(ErrorText().substr(0, 21), "Record Not Available ");
+  EXPECT_EQ(std::string_view(file.block().data(), 6), std::string_view("short\0", 6));
+  file.Set();
+  file.Next();
+  EXPECT_EQ(ErrorCode(), 0) << "Set starts over";
+}
+
+TEST_F(BlockFileTest, OnlyTheBytesSeenAtOpenAreRead) {
+  const std::string path = scratch_.Write("ZEB00001.htm", Content(10000));
+  BlockFile file(Declaration());
+  file.name().Assign(path);
+  file.Open(kApplicationMode);
+  file.Set();
+  file.Next();
+  ASSERT_EQ(ErrorCode(), 0);
+
+  // The file shrinks to 5,000 bytes: its last block holds what is left of it, and no byte
+  // of the buffer beyond that is handed out.
+  std::filesystem::resize_file(path, 5000);
+  file.Next();
+  ASSERT_EQ(ErrorCode(), 0);
+  EXPECT_EQ(file.last_count(), 904u);
+  EXPECT_EQ(std::string_view(file.block().data(), 904), Content(5000).substr(4096));
+  EXPECT_EQ(std::string_view(file.block().data() + 904, kBlockSize - 904),
+            std::string(kBlockSize - 904, '\0'));
+  file.Next();
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  file.Close();
+
+  // A file that grows after Open is read to the size it had.
+  scratch_.Write("ZEB00001.htm", Content(100));
+  file.Open(kApplicationMode);
+  file.Set();
+  std::filesystem::resize_file(path, 20000);
+  file.Next();
+  EXPECT_EQ(file.last_count(), 100u);
+  file.Next();
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+}
+
+TEST_F(BlockFileTest, ALargerBufferServesSeveralBlocksFromOneRead) {
+  const std::string path = scratch_.Write("ZEB00001.htm", Content(12288));
+  BlockFile file(Declaration("/FILEBUFFERS=24"));
+  file.name().Assign(path);
+  file.Open(kApplicationMode);
+  file.Set();
+  file.Next();
+  // What the first read took in is what the next blocks deliver.
+  scratch_.Write("ZEB00001.htm", std::string(12288, 'x'));
+  file.Next();
+  EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), Content(12288).substr(4096, 4096));
+}
+
+TEST_F(BlockFileTest, OpenFailuresAreThoseOfTextFiles) {
+  BlockFile file(Declaration());
+  file.name().Assign(scratch_ / "ZEB00002.htm");
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), error::kFileNotFound);
+  EXPECT_FALSE(file.is_open());
+
+  file.name().Assign(scratch_ / "ZEB/ZEB00002.htm");
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), error::kPathNotFound);
+
+  file.name().Assign(scratch_.path().string());
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+
+  const std::string read_only = scratch_.Write("ZEB00003.htm", "article");
+  kb::testing::MakeReadOnly(read_only);
+  file.name().Assign(read_only);
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied) << "the open asks for write access";
+  file.Open(access_mode::kRead | access_mode::kDenyWrite);
+  EXPECT_EQ(ErrorCode(), 0);
+
+  BlockFile second(Declaration());
+  second.name().Assign(read_only);
+  second.Open(access_mode::kRead | access_mode::kDenyNone);
+  EXPECT_EQ(ErrorCode(), 0);
+  second.Close();
+  second.Open(access_mode::kRead | access_mode::kDenyAll);
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), error::kFileAlreadyOpen);
+  file.Close();
+  EXPECT_EQ(ErrorCode(), 0);
+  file.Next();
+  EXPECT_EQ(ErrorCode(), error::kFileNotOpen);
+  file.Close();
+  EXPECT_EQ(ErrorCode(), error::kFileNotOpen);
+}
+
+}  // namespace
+}  // namespace kb

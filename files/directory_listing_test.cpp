@@ -1,0 +1,198 @@
+#include "files/directory_listing.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "files/error_state.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb {
+namespace {
+
+using kb::testing::ScratchDirectory;
+
+struct Listed {
+  std::string short_name;
+  int32_t date;
+  int32_t time;
+  int32_t size;
+  uint8_t attributes;
+};
+
+// The listing of `pattern` by clipped name.
+std::map<std::string, Listed> List(std::string_view pattern, uint8_t filter = 0) {
+  Queue<FileRecord> queue;
+  ListDirectory(queue, pattern, filter);
+  std::map<std::string, Listed> listed;
+  for (int32_t i = 1; i <= queue.Count(); ++i) {
+    queue.Get(i);
+    const FileRecord& record = queue.record();
+    listed[std::string(record.name.clipped())] = {std::string(record.short_name.clipped()),
+                                                  record.date.get(), record.time.get(),
+                                                  record.size.get(), record.attributes};
+  }
+  return listed;
+}
+
+std::vector<std::string> Names(const std::map<std::string, Listed>& listed) {
+  std::vector<std::string> names;
+  for (const auto& entry : listed)
+    names.push_back(entry.first);
+  return names;
+}
+
+using Names_ = std::vector<std::string>;
+
+// Sets the last-write time of `path` to `local_time` ("YYYY-MM-DD hh:mm:ss[.fff]") in the
+// time zone the test runs in.
+void Touch(const std::string& path, const std::string& local_time) {
+  const std::string command = "touch -m -d '" + local_time + "' '" + path + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+class DirectoryListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(zeb());
+    scratch_.Write("ZEB/ZEB00001.htm", "first article");
+    scratch_.Write("ZEB/zeb00002.HTM", "second");
+    scratch_.Write("ZEB/ZEB00003.html", "not an .htm");
+    scratch_.Write("ZEB/.ZEB00004.htm", "hidden");
+    scratch_.Write("ZEB/notes.txt", "other");
+    std::filesystem::create_directory(zeb() + "/ZEB00005.htm");
+    std::filesystem::create_symlink("ZEB00001.htm", zeb() + "/ZEB00006.htm");
+    std::filesystem::create_symlink("absent.htm", zeb() + "/ZEB00007.htm");
+    ASSERT_EQ(mkfifo((zeb() + "/ZEB00008.htm").c_str(), 0666), 0);
+    kb::testing::MakeReadOnly(scratch_.Write("ZEB/ZEB00009.htm", "read-only"));
+  }
+
+  std::string zeb() const { return scratch_ / "ZEB"; }
+
+  ScratchDirectory scratch_;
+};
+
+TEST_F(DirectoryListingTest, ListsPlainFilesMatchingWithoutRegardToCase) {
+  const auto listed = List(zeb() + "/ZEB*.htm");
+  EXPECT_EQ(Names(listed),
+            (Names_{"ZEB00001.htm", "ZEB00006.htm", "ZEB00009.htm", "zeb00002.HTM"}));
+  const Listed& first = listed.at("ZEB00001.htm");
+  EXPECT_EQ(first.short_name, "ZEB00001.htm");
+  EXPECT_EQ(first.size, 13);
+  EXPECT_EQ(first.attributes, 0);
+  EXPECT_EQ(listed.at("ZEB00006.htm").size, 13) << "a link is listed as what it names";
+  EXPECT_EQ(listed.at("ZEB00009.htm").attributes, attribute::kReadOnly);
+
+  EXPECT_EQ(Names(List(zeb() + "/zeb0000?.HtM   ")),
+            (Names_{"ZEB00001.htm", "ZEB00006.htm", "ZEB00009.htm", "zeb00002.HTM"}));
+  EXPECT_EQ(Names(List(zeb() + "/*1*")), (Names_{"ZEB00001.htm"}));
+  EXPECT_EQ(Names(List(zeb() + "/*.TXT")), (Names_{"notes.txt"}));
+  EXPECT_EQ(Names(List(zeb() + "/ZEB0000?.htm?")), (Names_{"ZEB00003.html"}));
+}
+
+TEST_F(DirectoryListingTest, TheFilterAdmitsHiddenSystemAndDirectoryEntries) {
+  EXPECT_EQ(Names(List(zeb() + "/*", attribute::kDirectory)),
+            (Names_{".", "..", "ZEB00001.htm", "ZEB00003.html", "ZEB00005.htm", "ZEB00006.htm",
+                    "ZEB00009.htm", "notes.txt", "zeb00002.HTM"}));
+  const auto hidden = List(zeb() + "/*.htm", attribute::kHidden);
+  EXPECT_EQ(hidden.count(".ZEB00004.htm"), 1u);
+  EXPECT_EQ(hidden.at(".ZEB00004.htm").attributes, attribute::kHidden);
+  EXPECT_EQ(hidden.count("ZEB00005.htm"), 0u);
+
+  const auto system = List(zeb() + "/*.htm", attribute::kSystem);
+  EXPECT_EQ(system.at("ZEB00008.htm").attributes, attribute::kSystem);
+  EXPECT_EQ(system.count("ZEB00007.htm"), 0u) << "a dangling link is never listed";
+
+  // Read-only and archive bits never keep an entry out.
+  EXPECT_EQ(List(zeb() + "/*.htm", attribute::kReadOnly | attribute::kArchive).size(), 4u);
+}
+
+TEST_F(DirectoryListingTest, NothingToListLeavesQueueAndErrorStateAlone) {
+  Queue<FileRecord> queue;
+  queue.record().name.Assign("kept");
+  queue.Append();
+  for (const std::string& pattern :
+       {zeb() + "/nothing*.htm", scratch_ / "absent/*.htm", zeb() + "/", std::string(),
+        zeb() + "/ZEB00001.htm/*", std::string("a\0b", 3)}) {
+    PostError(error::kAccessDenied);
+    ListDirectory(queue, pattern, 0);
+    EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
+    EXPECT_EQ(queue.Count(), 1) << pattern;
+  }
+}
+
+TEST_F(DirectoryListingTest, ARelativePatternListsFromTheCurrentDirectory) {
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch_.path());
+  const auto in_zeb = List("ZEB/ZEB*.htm");
+  std::filesystem::current_path(zeb());
+  const auto here = List("*.txt");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(in_zeb.size(), 4u);
+  EXPECT_EQ(Names(here), (Names_{"notes.txt"}));
+}
+
+TEST_F(DirectoryListingTest, FieldsTakeTheLocalTimeSizeAndShortName) {
+  // The test runs with TZ=UTC-2; touch sets local times in the same zone.
+  Touch(zeb() + "/ZEB00001.htm", "2024-02-29 00:00:00");
+  Touch(zeb() + "/zeb00002.HTM", "2024-02-29 00:00:01.990");
+  Touch(zeb() + "/ZEB00009.htm", "2023-12-31 23:59:59");
+  const std::string long_name = scratch_.Write("ZEB/ZEB-a-long-article-name.htm", "");
+  std::filesystem::resize_file(long_name, 5'000'000'000);
+
+  const auto listed = List(zeb() + "/ZEB*.htm");
+  EXPECT_EQ(listed.at("ZEB00001.htm").date, 81512);
+  EXPECT_EQ(listed.at("ZEB00001.htm").time, 0);
+  EXPECT_EQ(listed.at("zeb00002.HTM").date, 81512);
+  EXPECT_EQ(listed.at("zeb00002.HTM").time, 101) << "hundredths are dropped";
+  EXPECT_EQ(listed.at("ZEB00009.htm").date, 81452);
+  EXPECT_EQ(listed.at("ZEB00009.htm").time, 8639901);
+  const Listed& large = listed.at("ZEB-a-long-article-name.htm");
+  EXPECT_EQ(large.size, 705032704);
+  EXPECT_EQ(large.short_name, "ZEB-a-long-ar");
+}
+
+TEST(DateSerialTest, CountsDaysSince28December1800) {
+  EXPECT_EQ(DateSerial(1801, 1, 1), 4);
+  EXPECT_EQ(DateSerial(2000, 1, 1), 72687);
+  EXPECT_EQ(DateSerial(2024, 2, 29), 81512);
+  EXPECT_EQ(DateSerial(2024, 3, 1), 81513);
+  EXPECT_EQ(DateSerial(1900, 3, 1), DateSerial(1900, 2, 28) + 1) << "1900 has no leap day";
+  EXPECT_EQ(DateSerial(2000, 3, 1), DateSerial(2000, 2, 29) + 1);
+  EXPECT_EQ(DateSerial(2001, 1, 1), DateSerial(2000, 12, 31) + 1);
+  EXPECT_EQ(DateSerial(9999, 12, 31), 2994626);
+}
+
+TEST(DateSerialTest, DatesOutsideTheCalendarGiveMinusOne) {
+  EXPECT_EQ(DateSerial(1800, 12, 31), -1);
+  EXPECT_EQ(DateSerial(100, 1, 1), -1);
+  EXPECT_EQ(DateSerial(99, 1, 1), -1);
+  EXPECT_EQ(DateSerial(-5, 1, 1), -1);
+  EXPECT_EQ(DateSerial(10000, 1, 1), -1);
+  EXPECT_EQ(DateSerial(2023, 2, 29), -1);
+  EXPECT_EQ(DateSerial(2024, 4, 31), -1);
+  EXPECT_EQ(DateSerial(2024, 0, 1), -1);
+  EXPECT_EQ(DateSerial(2024, 13, 1), -1);
+  EXPECT_EQ(DateSerial(2024, 1, 0), -1);
+}
+
+TEST(TimeSerialTest, CountsHundredthsSinceMidnightPlusOne) {
+  EXPECT_EQ(TimeSerial(0, 0, 0, 0), 0);
+  EXPECT_EQ(TimeSerial(0, 0, 0, 1), 2);
+  EXPECT_EQ(TimeSerial(0, 0, 1, 0), 101);
+  EXPECT_EQ(TimeSerial(23, 59, 59, 0), 8639901);
+  EXPECT_EQ(TimeSerial(23, 59, 59, 99), 8640000);
+  EXPECT_EQ(TimeSerial(24, 0, 0, 0), -1);
+  EXPECT_EQ(TimeSerial(0, 60, 0, 0), -1);
+  EXPECT_EQ(TimeSerial(0, 0, 60, 0), -1);
+  EXPECT_EQ(TimeSerial(0, 0, 0, 100), -1);
+  EXPECT_EQ(TimeSerial(-1, 0, 0, 0), -1);
+}
+
+}  // namespace
+}  // namespace kb

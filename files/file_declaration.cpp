@@ -1,0 +1,131 @@
+#include "files/file_declaration.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "files/access_mode.h"
+#include "files/error_state.h"
+#include "support/text/text.h"
+
+namespace kb {
+namespace {
+
+constexpr std::size_t kBufferUnit = 512;
+constexpr uint8_t kAccessBits = 0x03;
+constexpr uint8_t kSharingBits = 0x70;
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlank);
+  if (first == std::string_view::npos)
+    return {};
+  return Clip(text.substr(first));
+}
+
+struct Options {
+  std::optional<int32_t> file_buffers;
+  std::optional<int32_t> tab_width;
+};
+
+Options ParseOptions(std::string_view text) {
+  Options options;
+  while (!text.empty()) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos)
+      break;
+    text.remove_prefix(slash + 1);
+    const std::string_view option = text.substr(0, text.find('/'));
+    const std::size_t equals = option.find('=');
+    if (equals == std::string_view::npos)
+      continue;
+    const std::string word = Upper(TrimBlanks(option.substr(0, equals)));
+    const int32_t value = TextToNumber(option.substr(equals + 1));
+    if (word == "FILEBUFFERS")
+      options.file_buffers = value;
+    if (word == "TAB")
+      options.tab_width = value;
+  }
+  return options;
+}
+
+bool DeniesOthers(uint8_t mode) {
+  const uint8_t sharing = mode & kSharingBits;
+  return sharing == access_mode::kDenyAll || sharing == access_mode::kDenyWrite ||
+         sharing == access_mode::kDenyRead;
+}
+
+}  // namespace
+
+FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
+                         std::size_t minimum_buffer) {
+  const Options options = ParseOptions(declaration.options);
+  FileSettings settings;
+  settings.quick_scan = DeniesOthers(mode);
+  if (options.tab_width)
+    settings.tab_width = *options.tab_width;
+  if (options.file_buffers) {
+    const int32_t count = std::clamp(*options.file_buffers, 0, kMaxFileBuffers);
+    settings.buffer_size = static_cast<std::size_t>(count) * kBufferUnit;
+  } else {
+    settings.buffer_size = DeniesOthers(mode) ? 2 * kBufferUnit : kBufferUnit;
+    settings.buffer_size = std::max(settings.buffer_size, 2 * declaration.record_length);
+  }
+  settings.buffer_size = std::max(settings.buffer_size, minimum_buffer);
+  return settings;
+}
+
+AccessRequest RequestFor(uint8_t mode) {
+  AccessRequest request;
+  switch (mode & kAccessBits) {
+    case access_mode::kWrite:
+      request.access = platform::Access::kWrite;
+      break;
+    case access_mode::kReadWrite:
+      request.access = platform::Access::kReadWrite;
+      break;
+    default:
+      request.access = platform::Access::kRead;
+      break;
+  }
+  const uint8_t sharing = mode & kSharingBits;
+  if (request.access != platform::Access::kRead || sharing == access_mode::kDenyAll) {
+    request.lock = platform::Lock::kExclusive;
+  } else if (sharing == access_mode::kDenyWrite) {
+    request.lock = platform::Lock::kShared;
+  }
+  return request;
+}
+
+int32_t OpenErrorNumber(platform::SystemError error) {
+  switch (error) {
+    case platform::system_error::kSharingViolation:
+      return error::kAccessDenied;
+    case platform::system_error::kBadPathName:
+      return error::kPathNotFound;
+    case platform::system_error::kInvalidName:
+      return error::kInvalidFilename;
+    default:
+      return static_cast<int32_t>(error);
+  }
+}
+
+bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
+                      const AccessRequest& request, platform::Disposition disposition,
+                      platform::File& file, uint64_t& size) {
+  if (declaration.record_length == 0 || declaration.record_length > kMaxRecordLength) {
+    PostError(error::kInvalidRecordDeclaration);
+    return false;
+  }
+  if (name.empty() || name.size() >= kMaxPathLength) {
+    PostError(error::kInvalidFilename);
+    return false;
+  }
+  const platform::SystemError failure =
+      platform::OpenFile(name, request.access, request.lock, disposition, file, size);
+  if (failure != platform::system_error::kNone) {
+    PostError(OpenErrorNumber(failure), failure);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kb

@@ -1,0 +1,73 @@
+#pragma once
+
+// What a program declares about one of its files, and the rules that text line files and
+// block files share when they open one: the option text, the AccessMode byte, the name
+// checks and the numbers posted for a refused open.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+
+namespace kb {
+
+// The longest record a file declaration may have.
+inline constexpr std::size_t kMaxRecordLength = 65279;
+// The length of a declaration's name variable.
+inline constexpr std::size_t kFileNameLength = 255;
+// Names of this many characters or more are refused (45).
+inline constexpr std::size_t kMaxPathLength = 260;
+// The largest FILEBUFFERS count honoured (a 32 MiB buffer); larger counts are cut to it.
+inline constexpr int32_t kMaxFileBuffers = 65536;
+
+struct FileDeclaration {
+  std::size_t record_length = 255;
+  // Option text such as "/FILEBUFFERS=100": each option a "/", a word in capitals and
+  // optionally "=" and a value. FILEBUFFERS=n sets the I/O buffer to n * 512 bytes (never
+  // less than the record); TAB=n sets the tab width of text line files (8 when not given);
+  // other words are accepted and ignored.
+  std::string options;
+  bool may_create = true;
+  std::size_t name_length = kFileNameLength;
+};
+
+// The settings an open file works with.
+struct FileSettings {
+  std::size_t buffer_size = 0;
+  int32_t tab_width = 8;
+  // Buffered data and the file size are reused from one read to the next. On when the
+  // AccessMode denies other openers anything; otherwise every read asks the file afresh.
+  bool quick_scan = false;
+};
+
+// The settings for `declaration` opened with `mode`. Without FILEBUFFERS the buffer is 1,024
+// bytes when `mode` denies others anything and 512 otherwise, raised to twice the record
+// length. It is never smaller than `minimum_buffer`.
+FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
+                         std::size_t minimum_buffer);
+
+// What an AccessMode byte asks of the file system. Write access, or denying others
+// everything, takes an exclusive lock; read access that denies others writing takes a shared
+// lock; every other open takes none (the lock cannot express "deny read" alone). Sharing bits
+// outside the five defined values count as compatibility.
+struct AccessRequest {
+  platform::Access access = platform::Access::kRead;
+  platform::Lock lock = platform::Lock::kNone;
+};
+AccessRequest RequestFor(uint8_t mode);
+
+// The number posted for a SystemError of an open or create: a sharing violation (32) becomes
+// 5, a bad path name (161) 3 and an invalid name (123) 45; every other value stands.
+int32_t OpenErrorNumber(platform::SystemError error);
+
+// Opens the file `name` names for `declaration`, after the checks every open and create make:
+// a record length of 0 or above kMaxRecordLength posts 47, an empty name or one of
+// kMaxPathLength characters or more posts 45. A refusal of the file system is posted as
+// OpenErrorNumber. Returns false after posting; the error state is left alone on success.
+bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
+                      const AccessRequest& request, platform::Disposition disposition,
+                      platform::File& file, uint64_t& size);
+
+}  // namespace kb

@@ -1,0 +1,205 @@
+#include "files/text_line_file.h"
+
+#include <algorithm>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "files/error_state.h"
+#include "files/io_buffer.h"
+#include "files/line_reader.h"
+#include "platform/file_system.h"
+
+namespace kb {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr char kCtrlZ = 26;
+
+}  // namespace
+
+// What the service keeps about the file while it is open.
+class TextLineFile::OpenFile {
+ public:
+  platform::File file;
+  FileSettings settings;
+  bool may_write = false;
+  uint64_t size = 0;      // as last seen, with the output still in the buffer
+  uint64_t position = 0;  // 1-based offset of the next line; 0 before Set
+  bool added = false;     // an Add was made since Open
+  IoBuffer buffer;
+};
+
+TextLineFile::TextLineFile(FileDeclaration declaration)
+    : declaration_(std::move(declaration)),
+      name_(declaration_.name_length),
+      record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
+
+TextLineFile::~TextLineFile() {
+  if (open_)
+    open_->buffer.Flush(open_->file);
+}
+
+bool TextLineFile::is_open() const {
+  return open_ != nullptr;
+}
+
+void TextLineFile::Open(uint8_t mode) {
+  if (open_) {
+    PostError(error::kFileAlreadyOpen);
+    return;
+  }
+  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile);
+  if (!opened) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  const AccessRequest request = RequestFor(mode);
+  if (!OpenDeclaredFile(declaration_, name_.clipped(), request,
+                        platform::Disposition::kOpenExisting, opened->file, opened->size)) {
+    return;
+  }
+  // A buffer always holds a whole record with its line end.
+  opened->settings = SettingsFor(declaration_, mode, record_.size() + kLineEnd.size());
+  if (!opened->buffer.Allocate(opened->settings.buffer_size)) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  opened->may_write = request.access != platform::Access::kRead;
+  open_ = std::move(opened);
+  ClearError();
+}
+
+void TextLineFile::Create() {
+  if (open_) {
+    PostError(error::kFileAlreadyOpen);
+    return;
+  }
+  if (!declaration_.may_create) {
+    PostError(error::kNoCreateAttribute);
+    return;
+  }
+  platform::File file;
+  uint64_t size = 0;
+  const AccessRequest exclusive{platform::Access::kWrite, platform::Lock::kExclusive};
+  if (!OpenDeclaredFile(declaration_, name_.clipped(), exclusive,
+                        platform::Disposition::kCreateOrTruncate, file, size)) {
+    return;
+  }
+  if (const platform::SystemError error = file.Close()) {
+    PostError(error::kAccessDenied, error);
+    return;
+  }
+  ClearError();
+}
+
+void TextLineFile::Set() {
+  if (!open_) {
+    PostError(error::kFileNotOpen);
+    return;
+  }
+  open_->position = 1;
+  ClearError();
+}
+
+void TextLineFile::Next() {
+  if (!open_) {
+    PostError(error::kFileNotOpen);
+    return;
+  }
+  OpenFile& file = *open_;
+  if (const platform::SystemError error = file.buffer.Flush(file.file)) {
+    PostError(error::kAccessDenied, error);
+    return;
+  }
+  if (!file.settings.quick_scan) {
+    // Other openers may change the file between reads: ask it afresh.
+    file.buffer.Forget();
+    if (const platform::SystemError error = file.file.Size(file.size)) {
+      PostError(0, error);
+      return;
+    }
+  }
+  const uint64_t start = file.position == 0 ? 0 : file.position - 1;
+  if (start >= file.size) {
+    PostError(error::kRecordNotAvailable);
+    return;
+  }
+
+  LineReader reader(record_.bytes(), file.settings.tab_width);
+  reader.Start();
+  uint64_t offset = start;
+  while (true) {
+    std::string_view held = file.buffer.HeldFrom(offset);
+    held = held.substr(0, std::min<uint64_t>(held.size(), file.size - offset));
+    offset += reader.Feed(held, offset + held.size() >= file.size);
+    if (reader.finished())
+      break;
+    if (const platform::SystemError error = file.buffer.Load(file.file, offset, file.size)) {
+      PostError(0, error);
+      return;
+    }
+  }
+  if (reader.end_of_file()) {
+    PostError(error::kRecordNotAvailable);
+    return;
+  }
+  file.position = offset + 1;
+  ClearError();
+}
+
+void TextLineFile::Add() {
+  if (!open_) {
+    PostError(error::kFileNotOpen);
+    return;
+  }
+  OpenFile& file = *open_;
+  if (!file.may_write) {
+    PostError(error::kAccessDenied);
+    return;
+  }
+  if (!file.added) {
+    file.added = true;
+    // A file that ends in Ctrl-Z gets its lines in place of it. A write-only open cannot
+    // look at its last byte and leaves it.
+    char last = 0;
+    std::size_t count = 0;
+    if (file.size > 0 &&
+        file.file.ReadAt(file.size - 1, {&last, 1}, count) == platform::system_error::kNone &&
+        count == 1 && last == kCtrlZ) {
+      --file.size;
+    }
+  }
+  const std::string_view line = record_.clipped();
+  platform::SystemError error = file.buffer.Write(file.file, file.size, line);
+  if (error == platform::system_error::kNone) {
+    error = file.buffer.Write(file.file, file.size + line.size(), kLineEnd);
+  }
+  if (error != platform::system_error::kNone) {
+    // Some of the output may have reached the file: take its size from the file itself.
+    file.file.Size(file.size);
+    PostError(error::kAccessDenied, error);
+    return;
+  }
+  file.size += line.size() + kLineEnd.size();
+  ClearError();
+}
+
+void TextLineFile::Close() {
+  if (!open_) {
+    PostError(error::kFileNotOpen);
+    return;
+  }
+  const platform::SystemError write_error = open_->buffer.Flush(open_->file);
+  const platform::SystemError close_error = open_->file.Close();
+  open_.reset();
+  if (write_error != platform::system_error::kNone) {
+    PostError(error::kAccessDenied, write_error);
+  } else if (close_error != platform::system_error::kNone) {
+    PostError(error::kAccessDenied, close_error);
+  } else {
+    ClearError();
+  }
+}
+
+}  // namespace kb

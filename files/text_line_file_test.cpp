@@ -1,0 +1,409 @@
+#include "files/text_line_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "files/access_mode.h"
+#include "files/error_state.h"
+#include "platform/file_system.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb {
+namespace {
+
+using kb::testing::ReadAll;
+using kb::testing::ScratchDirectory;
+
+constexpr uint8_t kApplicationMode = access_mode::kReadWrite | access_mode::kDenyWrite;
+
+FileDeclaration Declaration(std::string options = "/FILEBUFFERS=100",
+                            std::size_t record_length = 255) {
+  return {.record_length = record_length, .options = std::move(options)};
+}
+
+// Opens `path` with `mode` and reads every record, clipped, until Next fails.
+std::vector<std::string> ReadLines(const std::string& path, FileDeclaration declaration = {},
+                                   uint8_t mode = kApplicationMode) {
+  TextLineFile file(std::move(declaration));
+  file.name().Assign(path);
+  file.Open(mode);
+  EXPECT_EQ(ErrorCode(), 0) << ErrorText();
+  file.Set();
+  std::vector<std::string> lines;
+  for (file.Next(); ErrorCode() == 0; file.Next())
+    lines.emplace_back(file.record().clipped());
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  file.Close();
+  return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+class TextLineFileTest : public ::testing::Test {
+ protected:
+  // Open with the application's mode; gives the error code.
+  int32_t OpenCode(const std::string& path, FileDeclaration declaration = Declaration()) {
+    TextLineFile file(std::move(declaration));
+    file.name().Assign(path);
+    file.Open(kApplicationMode);
+    EXPECT_EQ(file.is_open(), ErrorCode() == 0);
+    return ErrorCode();
+  }
+
+  ScratchDirectory scratch_;
+};
+
+TEST_F(TextLineFileTest, OpenFailuresPostTheirNumbers) {
+  EXPECT_EQ(OpenCode(scratch_ / "absent.htm"), error::kFileNotFound);
+  EXPECT_EQ(ErrorText(), "File Not Found" + std::string(66, ' '));
+  EXPECT_EQ(OpenCode(scratch_ / "absent/lheader.htm"), error::kPathNotFound);
+  EXPECT_EQ(OpenCode(scratch_.path().string()), error::kAccessDenied);
+  EXPECT_EQ(OpenCode(""), error::kInvalidFilename);
+  EXPECT_EQ(OpenCode("   "), error::kInvalidFilename);
+  EXPECT_EQ(OpenCode(std::string("a\0b", 3)), error::kInvalidFilename);
+
+  const std::string present = scratch_.Write("present.htm", "line\r\n");
+  EXPECT_EQ(OpenCode(present, Declaration("", kMaxRecordLength + 1)),
+            error::kInvalidRecordDeclaration);
+  EXPECT_EQ(OpenCode(present, Declaration("", 0)), error::kInvalidRecordDeclaration);
+  EXPECT_EQ(OpenCode(present, Declaration("", kMaxRecordLength)), 0);
+}
+
+TEST_F(TextLineFileTest, PathsOf260CharactersOrMoreAreInvalid) {
+  FileDeclaration long_names = Declaration();
+  long_names.name_length = 400;
+  const std::string directory = scratch_.path().string() + "/";
+  const std::string path_259 = directory + std::string(259 - directory.size(), 'n');
+  const std::string path_260 = directory + std::string(260 - directory.size(), 'n');
+  EXPECT_EQ(OpenCode(path_259, long_names), error::kFileNotFound);
+  EXPECT_EQ(OpenCode(path_260, long_names), error::kInvalidFilename);
+  EXPECT_EQ(OpenCode(path_260 + "   ", long_names), error::kInvalidFilename);
+
+  TextLineFile file(long_names);
+  file.name().Assign(path_260);
+  file.Create();
+  EXPECT_EQ(ErrorCode(), error::kInvalidFilename);
+}
+
+TEST_F(TextLineFileTest, ReadOnlyFilesCannotBeOpenedForWritingEvenBySuperuser) {
+  const std::string path = scratch_.Write("lheader.htm", "<html>\r\n");
+  kb::testing::MakeReadOnly(path);
+  EXPECT_EQ(OpenCode(path), error::kAccessDenied);
+  EXPECT_EQ(ErrorText().substr(0, 14), "Access Denied ");
+  EXPECT_EQ(ReadLines(path, Declaration(), access_mode::kRead | access_mode::kDenyWrite),
+            Lines{"<html>"});
+}
+
+TEST_F(TextLineFileTest, AFileHeldByAnotherOpenIsRefusedAndNeverEmptied) {
+  const std::string path = scratch_.Write("ZebResult.htm", "page\r\n");
+  TextLineFile holder(Declaration());
+  holder.name().Assign(path);
+  holder.Open(kApplicationMode);
+  ASSERT_EQ(ErrorCode(), 0);
+
+  EXPECT_EQ(OpenCode(path), error::kAccessDenied);
+  TextLineFile other(Declaration());
+  other.name().Assign(path);
+  other.Create();
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+  EXPECT_EQ(ReadAll(path), "page\r\n");
+
+  // A reader that lets others write gets in; one that denies writing does not.
+  EXPECT_EQ(ReadLines(path, Declaration(), access_mode::kRead | access_mode::kDenyNone),
+            Lines{"page"});
+  other.Open(access_mode::kRead | access_mode::kDenyWrite);
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+
+  holder.Close();
+  EXPECT_EQ(OpenCode(path), 0);
+}
+
+TEST_F(TextLineFileTest, ATextThatIsNotARegularFileIsRefused) {
+  std::filesystem::create_directory(scratch_ / "lfooter.htm");
+  EXPECT_EQ(OpenCode(scratch_ / "lfooter.htm"), error::kAccessDenied);
+  TextLineFile file(Declaration());
+  file.name().Assign(scratch_ / "lfooter.htm");
+  file.Create();
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+}
+
+TEST_F(TextLineFileTest, CreateReportsItsOwnFailures) {
+  FileDeclaration no_create = Declaration();
+  no_create.may_create = false;
+  TextLineFile file(no_create);
+  file.name().Assign(scratch_ / "new.htm");
+  file.Create();
+  EXPECT_EQ(ErrorCode(), error::kNoCreateAttribute);
+  EXPECT_FALSE(std::filesystem::exists(scratch_ / "new.htm"));
+
+  TextLineFile in_missing(Declaration());
+  in_missing.name().Assign(scratch_ / "absent/new.htm");
+  in_missing.Create();
+  EXPECT_EQ(ErrorCode(), error::kPathNotFound);
+
+  const std::string read_only = scratch_.Write("read-only.htm", "keep");
+  kb::testing::MakeReadOnly(read_only);
+  in_missing.name().Assign(read_only);
+  in_missing.Create();
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+  EXPECT_EQ(ReadAll(read_only), "keep");
+}
+
+TEST_F(TextLineFileTest, OperationsOutOfOrderAreRefused) {
+  const std::string path = scratch_.Write("file.htm", "x\r\n");
+  TextLineFile file(Declaration());
+  file.name().Assign(path);
+  for (void (TextLineFile::*operation)() :
+       {&TextLineFile::Set, &TextLineFile::Next, &TextLineFile::Add, &TextLineFile::Close}) {
+    PostError(0, 0);
+    (file.*operation)();
+    EXPECT_EQ(ErrorCode(), error::kFileNotOpen);
+  }
+  file.Open(kApplicationMode);
+  ASSERT_EQ(ErrorCode(), 0);
+  file.Open(kApplicationMode);
+  EXPECT_EQ(ErrorCode(), error::kFileAlreadyOpen);
+  file.Create();
+  EXPECT_EQ(ErrorCode(), error::kFileAlreadyOpen);
+  EXPECT_EQ(ReadAll(path), "x\r\n");
+  file.Next();
+  EXPECT_EQ(file.record().clipped(), "x") << "Next without Set starts at the first line";
+}
+
+TEST_F(TextLineFileTest, ReadsTheLineRulesFromDisk) {
+  const std::string long_line = std::string(255, 'a') + std::string(45, 'b');
+  const std::string path =
+      scratch_.Write("rules.htm", "abc\r\n\r\n" + std::string(255, 'c') + "\r\n" + long_line +
+                                      "\r\n" + "a\tb\r\n" + std::string(252, 't') + "\tyz\r\n" +
+                                      "x\x1A"
+                                      "y\r\n" +
+                                      "lone\rcr\nlf\r\n" + "last");
+  const Lines expected{"abc",
+                       "",
+                       std::string(255, 'c'),
+                       std::string(255, 'a'),
+                       "a       b",
+                       std::string(252, 't'),
+                       "x",
+                       "y",
+                       "lone\rcr\nlf",
+                       "last"};
+  EXPECT_EQ(ReadLines(path, Declaration()), expected);
+  EXPECT_EQ(ReadLines(path, Declaration("/FILEBUFFERS=1")), expected);
+  EXPECT_EQ(ReadLines(path, Declaration("")), expected);
+}
+
+TEST_F(TextLineFileTest, ACrLfSplitByTheBufferEndStillEndsTheLine) {
+  // With /FILEBUFFERS=1 the buffer holds 512 bytes: the CR is its last byte, the LF the first
+  // byte of the next refill.
+  const std::string first(300, 'f');
+  const std::string second(211 - 2, 's');
+  const std::string path =
+      scratch_.Write("split.htm", first + "\r\n" + second + "\r\nthird\r\nfourth");
+  ASSERT_EQ((first + "\r\n" + second).size(), 511u);
+  EXPECT_EQ(ReadLines(path, Declaration("/FILEBUFFERS=1")),
+            (Lines{std::string(255, 'f'), second, "third", "fourth"}));
+}
+
+TEST_F(TextLineFileTest, EndOfDataCases) {
+  EXPECT_EQ(ReadLines(scratch_.Write("empty.htm", "")), Lines{});
+  EXPECT_EQ(ReadLines(scratch_.Write("lead.htm",
+                                     "\x1A"
+                                     "hidden\r\n")),
+            Lines{});
+
+  const std::string lf_only = "one\ntwo\nthree\n";
+  EXPECT_EQ(ReadLines(scratch_.Write("lf.htm", lf_only)), Lines{lf_only});
+
+  TextLineFile file(Declaration());
+  file.name().Assign(scratch_.Write("abc.htm", "abc"));
+  file.Open(kApplicationMode);
+  file.Set();
+  file.Next();
+  EXPECT_EQ(file.record().view(), "abc" + std::string(252, ' '));
+  file.Next();
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  EXPECT_EQ(file.record().view(), "abc" + std::string(252, ' ')) << "the record is kept";
+  file.Set();
+  file.Next();
+  EXPECT_EQ(ErrorCode(), 0) << "Set starts over after the end";
+  file.Close();
+  EXPECT_EQ(ErrorCode(), 0);
+  EXPECT_EQ(file.record().clipped(), "abc");
+}
+
+TEST_F(TextLineFileTest, TheTabOptionSetsTheTabWidth) {
+  const std::string path = scratch_.Write("tabs.htm", "a\tb\r\n");
+  EXPECT_EQ(ReadLines(path, Declaration("/FILEBUFFERS=100/TAB=4")), Lines{"a   b"});
+  EXPECT_EQ(ReadLines(path, Declaration("/QUICKSCAN=ON /TAB=2")), Lines{"a b"});
+}
+
+TEST_F(TextLineFileTest, OneDeclarationReadsFileAfterFile) {
+  const std::string header = scratch_.Write("lheader.htm", "<html>\r\n<body>\r\n");
+  const std::string footer = scratch_.Write("lfooter.htm", "</body>\r\n");
+  TextLineFile file(Declaration());
+  Lines lines;
+  for (const std::string& path : {header, footer}) {
+    file.name().Assign(path);
+    file.Open(kApplicationMode);
+    file.Set();
+    for (file.Next(); ErrorCode() == 0; file.Next())
+      lines.emplace_back(file.record().clipped());
+    file.Close();
+  }
+  EXPECT_EQ(lines, (Lines{"<html>", "<body>", "</body>"}));
+}
+
+TEST_F(TextLineFileTest, ReadsWithoutQuickScanSeeWhatOthersAppend) {
+  const std::string path = scratch_.Write("growing.htm", "one\r\n");
+  const uint8_t deny_none_reader = access_mode::kRead | access_mode::kDenyNone;
+  for (const uint8_t mode : {deny_none_reader, kApplicationMode}) {
+    scratch_.Write("growing.htm", "one\r\n");
+    TextLineFile reader(Declaration());
+    reader.name().Assign(path);
+    reader.Open(mode);
+    reader.Set();
+    reader.Next();
+    ASSERT_EQ(ErrorCode(), 0);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "two\r\n";
+    reader.Next();
+    if (mode == kApplicationMode) {
+      EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable) << "the size seen at Open holds";
+    } else {
+      EXPECT_EQ(ErrorCode(), 0);
+      EXPECT_EQ(reader.record().clipped(), "two");
+    }
+  }
+}
+
+class TextLineFileWriteTest : public TextLineFileTest {
+ protected:
+  // Creates the page, opens it and adds `lines`; gives the file's bytes after Close.
+  std::string WritePage(const Lines& lines, FileDeclaration declaration = Declaration()) {
+    TextLineFile page(std::move(declaration));
+    page.name().Assign(path_);
+    page.Create();
+    EXPECT_EQ(ErrorCode(), 0);
+    page.Open(kApplicationMode);
+    EXPECT_EQ(ErrorCode(), 0);
+    for (const std::string& line : lines) {
+      page.record().Assign(line);
+      page.Add();
+      EXPECT_EQ(ErrorCode(), 0);
+    }
+    page.Close();
+    EXPECT_EQ(ErrorCode(), 0);
+    return ReadAll(path_);
+  }
+
+  std::string path_ = scratch_ / "ZebResult.htm";
+};
+
+TEST_F(TextLineFileWriteTest, AddWritesTheClippedRecordAndCrLf) {
+  scratch_.Write("ZebResult.htm", "an old page that Create empties\r\n");
+  EXPECT_EQ(WritePage({"  x   ", "", "<table>"}), "  x\r\n\r\n<table>\r\n");
+  EXPECT_EQ(WritePage({}), "");
+  EXPECT_EQ(WritePage({std::string(300, 'w')}), std::string(255, 'w') + "\r\n");
+}
+
+TEST_F(TextLineFileWriteTest, LinesLargerThanTheBufferAndManyLinesAllArrive) {
+  Lines lines;
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    lines.push_back("line " + std::to_string(i) +
+                    std::string(static_cast<std::size_t>(i % 97), '.'));
+    expected += lines.back() + "\r\n";
+  }
+  EXPECT_EQ(WritePage(lines), expected);
+  EXPECT_EQ(WritePage(lines, Declaration("/FILEBUFFERS=1")), expected);
+
+  const std::string huge(kMaxRecordLength, 'h');
+  EXPECT_EQ(WritePage({"a", huge, "b"}, Declaration("/FILEBUFFERS=1", kMaxRecordLength)),
+            "a\r\n" + huge + "\r\nb\r\n");
+}
+
+TEST_F(TextLineFileWriteTest, TheFirstAddOverwritesOneTrailingCtrlZ) {
+  scratch_.Write("ZebResult.htm", "head\r\n\x1A\x1A");
+  TextLineFile page(Declaration());
+  page.name().Assign(path_);
+  page.Open(kApplicationMode);
+  page.record().Assign("one");
+  page.Add();
+  page.record().Assign("two");
+  page.Add();
+  page.Close();
+  EXPECT_EQ(ReadAll(path_),
+            "head\r\n\x1A"
+            "one\r\ntwo\r\n");
+}
+
+TEST_F(TextLineFileWriteTest, AddsAfterReadingGoToTheEnd) {
+  scratch_.Write("ZebResult.htm", "first\r\nsecond\r\n");
+  TextLineFile page(Declaration());
+  page.name().Assign(path_);
+  page.Open(kApplicationMode);
+  page.Set();
+  page.Next();
+  page.record().Assign("third");
+  page.Add();
+  page.Next();
+  EXPECT_EQ(page.record().clipped(), "second");
+  page.Next();
+  EXPECT_EQ(page.record().clipped(), "third");
+  page.Close();
+  EXPECT_EQ(ReadAll(path_), "first\r\nsecond\r\nthird\r\n");
+}
+
+TEST_F(TextLineFileWriteTest, AddOnAReadOnlyOpenIsRefused) {
+  scratch_.Write("ZebResult.htm", "page\r\n");
+  TextLineFile page(Declaration());
+  page.name().Assign(path_);
+  page.Open(access_mode::kRead | access_mode::kDenyWrite);
+  page.record().Assign("more");
+  page.Add();
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+  page.Close();
+  EXPECT_EQ(ReadAll(path_), "page\r\n");
+}
+
+TEST_F(TextLineFileWriteTest, AWriteTheFileSystemCutsShortIsReported) {
+  // Files may not grow past 1,000 bytes in this process; the signal would end it instead.
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{1000, RLIM_INFINITY};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+
+  TextLineFile page(Declaration("/FILEBUFFERS=1"));
+  page.name().Assign(path_);
+  page.Create();
+  page.Open(kApplicationMode);
+  page.record().Assign(std::string(200, 'x'));
+  int32_t first_failure = 0;
+  for (int i = 0; i < 10 && first_failure == 0; ++i) {
+    page.Add();
+    first_failure = ErrorCode();
+  }
+  EXPECT_EQ(first_failure, error::kAccessDenied);
+  page.Close();
+
+  TextLineFile short_at_close(Declaration());
+  short_at_close.name().Assign(path_);
+  short_at_close.Create();
+  short_at_close.Open(kApplicationMode);
+  for (int i = 0; i < 10; ++i) {
+    short_at_close.record().Assign(std::string(200, 'y'));
+    short_at_close.Add();
+    ASSERT_EQ(ErrorCode(), 0) << "the lines are still in the buffer";
+  }
+  short_at_close.Close();
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+  EXPECT_FALSE(short_at_close.is_open());
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,328 @@
+// The file system over POSIX: every open, read, write, lock and stat of kbsearch is made here.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace kb::platform {
+namespace {
+
+// The one place where an errno value becomes a SystemError.
+SystemError FromErrno(int error) {
+  switch (error) {
+    case 0:
+      return system_error::kNone;
+    case ENOENT:
+      return system_error::kFileNotFound;
+    case ENOTDIR:
+      return system_error::kPathNotFound;
+    case ELOOP:
+      return system_error::kBadPathName;
+    case ENAMETOOLONG:
+      return system_error::kInvalidName;
+    case EMFILE:
+    case ENFILE:
+      return system_error::kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+    // A FIFO without a reader, or a socket: something that is not a file to read or write.
+    case ENXIO:
+      return system_error::kAccessDenied;
+    // flock's answer when another open holds a conflicting lock.
+    case EWOULDBLOCK:
+      return system_error::kSharingViolation;
+    case ENOMEM:
+      return system_error::kNotEnoughMemory;
+    case EBADF:
+      return system_error::kInvalidHandle;
+    case EXDEV:
+      return system_error::kNotSameDevice;
+    case ENOSPC:
+    case EDQUOT:
+      return system_error::kDiskFull;
+    case EOPNOTSUPP:
+      return system_error::kNotSupported;
+    case EINVAL:
+      return system_error::kInvalidParameter;
+    default:
+      return system_error::kGeneralFailure;
+  }
+}
+
+SystemError LastError() {
+  return FromErrno(errno);
+}
+
+// `path` as a NUL-terminated string; false when it holds a NUL byte of its own.
+bool ToNative(std::string_view path, std::string& native) {
+  if (path.find('\0') != std::string_view::npos)
+    return false;
+  native.assign(path);
+  return true;
+}
+
+// Tells a missing file (its directory exists) from a missing directory on the way to it.
+SystemError MissingFileOrPath(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return system_error::kFileNotFound;
+  const std::string directory = slash == 0 ? std::string("/") : path.substr(0, slash);
+  struct stat status;
+  if (stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    return system_error::kFileNotFound;
+  }
+  return system_error::kPathNotFound;
+}
+
+int OpenFlags(Access access, Disposition disposition) {
+  // O_NONBLOCK keeps an open of a FIFO or a device from waiting for the other side; such
+  // files are refused once fstat has seen them, and regular files ignore the flag.
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  switch (access) {
+    case Access::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Access::kWrite:
+      flags |= O_WRONLY;
+      break;
+    case Access::kReadWrite:
+      flags |= O_RDWR;
+      break;
+  }
+  // Never O_TRUNC: an existing file is emptied only once its lock is held.
+  if (disposition == Disposition::kCreateOrTruncate)
+    flags |= O_CREAT;
+  return flags;
+}
+
+SystemError TakeLock(int descriptor, Lock lock) {
+  if (lock == Lock::kNone)
+    return system_error::kNone;
+  const int operation = (lock == Lock::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+  while (flock(descriptor, operation) != 0) {
+    if (errno != EINTR)
+      return LastError();
+  }
+  return system_error::kNone;
+}
+
+FileStatus ToFileStatus(const struct stat& status) {
+  FileStatus result;
+  if (S_ISREG(status.st_mode)) {
+    result.type = FileType::kRegular;
+  } else if (S_ISDIR(status.st_mode)) {
+    result.type = FileType::kDirectory;
+  }
+  result.has_write_permission = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  result.size = static_cast<uint64_t>(status.st_size);
+  result.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
+  return result;
+}
+
+}  // namespace
+
+File::~File() {
+  Close();
+}
+
+File::File(File&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    descriptor_ = std::exchange(other.descriptor_, -1);
+  }
+  return *this;
+}
+
+SystemError File::ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count) const {
+  count = 0;
+  while (count < buffer.size()) {
+    const ssize_t got = pread(descriptor_, buffer.data() + count, buffer.size() - count,
+                              static_cast<off_t>(offset + count));
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      return LastError();
+    }
+    if (got == 0)
+      break;
+    count += static_cast<std::size_t>(got);
+  }
+  return system_error::kNone;
+}
+
+SystemError File::WriteAt(uint64_t offset, std::span<const char> bytes, std::size_t& count) const {
+  count = 0;
+  while (count < bytes.size()) {
+    const ssize_t put = pwrite(descriptor_, bytes.data() + count, bytes.size() - count,
+                               static_cast<off_t>(offset + count));
+    if (put < 0) {
+      if (errno == EINTR)
+        continue;
+      return LastError();
+    }
+    // A write that makes no progress would make none on a retry either.
+    if (put == 0)
+      return system_error::kDiskFull;
+    count += static_cast<std::size_t>(put);
+  }
+  return system_error::kNone;
+}
+
+SystemError File::Size(uint64_t& size) const {
+  struct stat status;
+  if (fstat(descriptor_, &status) != 0)
+    return LastError();
+  size = static_cast<uint64_t>(status.st_size);
+  return system_error::kNone;
+}
+
+SystemError File::Close() {
+  if (descriptor_ < 0)
+    return system_error::kNone;
+  const int descriptor = std::exchange(descriptor_, -1);
+  // The descriptor is gone even when close reports an error, so it is never retried; an
+  // interrupted close has still closed it.
+  if (close(descriptor) != 0 && errno != EINTR)
+    return LastError();
+  return system_error::kNone;
+}
+
+SystemError OpenFile(std::string_view path, Access access, Lock lock, Disposition disposition,
+                     File& file, uint64_t& size) {
+  file.Close();
+  std::string native;
+  if (!ToNative(path, native))
+    return system_error::kInvalidName;
+
+  int descriptor;
+  do {
+    descriptor = open(native.c_str(), OpenFlags(access, disposition), 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    if (errno == ENOENT)
+      return MissingFileOrPath(native);
+    return LastError();
+  }
+  File opened(descriptor);
+
+  struct stat status;
+  if (fstat(descriptor, &status) != 0)
+    return LastError();
+  if (!S_ISREG(status.st_mode))
+    return system_error::kAccessDenied;
+  const bool read_only = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  if (read_only && access != Access::kRead)
+    return system_error::kAccessDenied;
+
+  if (const SystemError error = TakeLock(descriptor, lock))
+    return error;
+
+  if (disposition == Disposition::kCreateOrTruncate && status.st_size != 0) {
+    if (ftruncate(descriptor, 0) != 0)
+      return LastError();
+    status.st_size = 0;
+  }
+  size = static_cast<uint64_t>(status.st_size);
+  file = std::move(opened);
+  return system_error::kNone;
+}
+
+struct DirectoryReader::Stream {
+  ~Stream() {
+    if (directory != nullptr)
+      closedir(directory);
+  }
+  DIR* directory = nullptr;
+  struct dirent* entry = nullptr;
+};
+
+DirectoryReader::DirectoryReader() = default;
+DirectoryReader::~DirectoryReader() = default;
+
+SystemError DirectoryReader::Open(std::string_view path) {
+  stream_.reset();
+  std::string native;
+  if (!ToNative(path, native))
+    return system_error::kInvalidName;
+  int descriptor;
+  do {
+    descriptor = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    return errno == ENOENT ? system_error::kPathNotFound : LastError();
+  }
+  DIR* directory = fdopendir(descriptor);
+  if (directory == nullptr) {
+    const SystemError error = LastError();
+    close(descriptor);
+    return error;
+  }
+  stream_ = std::make_unique<Stream>();
+  stream_->directory = directory;
+  return system_error::kNone;
+}
+
+bool DirectoryReader::Next() {
+  if (!stream_)
+    return false;
+  stream_->entry = readdir(stream_->directory);
+  return stream_->entry != nullptr;
+}
+
+std::string_view DirectoryReader::name() const {
+  if (!stream_ || stream_->entry == nullptr)
+    return {};
+  return stream_->entry->d_name;
+}
+
+SystemError DirectoryReader::Status(FileStatus& status) const {
+  if (!stream_ || stream_->entry == nullptr)
+    return system_error::kInvalidHandle;
+  struct stat native;
+  if (fstatat(dirfd(stream_->directory), stream_->entry->d_name, &native, 0) != 0) {
+    return LastError();
+  }
+  status = ToFileStatus(native);
+  return system_error::kNone;
+}
+
+bool ToLocalTime(int64_t seconds, CalendarTime& local) {
+  const time_t time = static_cast<time_t>(seconds);
+  struct tm fields;
+  if (localtime_r(&time, &fields) == nullptr)
+    return false;
+  local.year = fields.tm_year + 1900;
+  local.month = fields.tm_mon + 1;
+  local.day = fields.tm_mday;
+  local.hour = fields.tm_hour;
+  local.minute = fields.tm_min;
+  local.second = fields.tm_sec;
+  return true;
+}
+
+SystemError CurrentDirectory(std::string& path) {
+  std::vector<char> buffer(256);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE)
+      return LastError();
+    buffer.resize(buffer.size() * 2);
+  }
+  path.assign(buffer.data());
+  return system_error::kNone;
+}
+
+}  // namespace kb::platform
