@@ -201,8 +201,7 @@ void MainWindow::ShowProgressBar() {
 }
 
 void MainWindow::RedrawProgressBar(uint8_t percent) {
-  if (percent == shown_percent_)
-    return;
+  if (percent == shown_percent_) return;
   shown_percent_ = percent;
   windows_.Display(control::kProgressBar);
 }

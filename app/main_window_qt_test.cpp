@@ -74,12 +74,10 @@ class User {
       ADD_FAILURE() << "the user's script did not finish";
       steps_.clear();
       poll_.stop();
-      if (QWidget* frame = MainFrame())
-        frame->close();
+      if (QWidget* frame = MainFrame()) frame->close();
       return;
     }
-    if (steps_.empty() || !steps_.front().ready())
-      return;
+    if (steps_.empty() || !steps_.front().ready()) return;
     const Step step = std::move(steps_.front());
     steps_.pop_front();
     step.act();

@@ -33,25 +33,21 @@ class FakeWindows final : public platform::WindowSystem {
     }
   }
   void BindNumber(int32_t control, std::function<int32_t()> load) override {
-    if (control == control::kProgressBar)
-      load_percent_ = std::move(load);
+    if (control == control::kProgressBar) load_percent_ = std::move(load);
   }
   void BindRows(int32_t control, std::function<int32_t()> count,
                 std::function<std::string(int32_t)>) override {
-    if (control == control::kResultList)
-      count_rows_ = std::move(count);
+    if (control == control::kResultList) count_rows_ = std::move(count);
   }
   void Open() override {
     Log("Open");
     script_.push_front({nullptr, Event{.kind = EventKind::kOpenWindow}});
   }
   std::optional<Event> NextEvent() override {
-    if (close_requested_ || script_.empty())
-      return std::nullopt;
+    if (close_requested_ || script_.empty()) return std::nullopt;
     Step step = std::move(script_.front());
     script_.pop_front();
-    if (step.before)
-      step.before(*this);
+    if (step.before) step.before(*this);
     return step.event;
   }
   void SetText(int32_t control, std::string_view text) override {
@@ -89,8 +85,7 @@ class FakeWindows final : public platform::WindowSystem {
  private:
   void Log(std::string line) { log.push_back(std::move(line)); }
   std::string Shown(int32_t control) {
-    if (control == control::kSearchEntry && load_entry_)
-      return "2 '" + load_entry_() + "'";
+    if (control == control::kSearchEntry && load_entry_) return "2 '" + load_entry_() + "'";
     if (control == control::kProgressBar && load_percent_) {
       return "5 " + std::to_string(load_percent_());
     }
@@ -112,16 +107,14 @@ constexpr Event Accepted(int32_t control) {
 std::vector<std::string> Lines(const std::vector<std::string>& log, std::string_view prefix) {
   std::vector<std::string> lines;
   for (const std::string& line : log) {
-    if (line.starts_with(prefix))
-      lines.push_back(line);
+    if (line.starts_with(prefix)) lines.push_back(line);
   }
   return lines;
 }
 
 std::size_t IndexOf(const std::vector<std::string>& log, std::string_view line) {
   for (std::size_t i = 0; i < log.size(); ++i) {
-    if (log[i] == line)
-      return i;
+    if (log[i] == line) return i;
   }
   return log.size();
 }

@@ -45,8 +45,7 @@ class Frame : public QWidget {
   }
 
   bool event(QEvent* event) override {
-    if (event->type() == QEvent::WindowActivate)
-      on_activate_();
+    if (event->type() == QEvent::WindowActivate) on_activate_();
     return QWidget::event(event);
   }
 
@@ -75,8 +74,7 @@ class RowsModel : public QAbstractListModel {
   int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : rows_; }
 
   QVariant data(const QModelIndex& index, int role) const override {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_)
-      return {};
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_) return {};
     return FromBytes(row_(index.row() + 1));
   }
 
@@ -163,16 +161,13 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
                WindowPixelsY(base, control_layout.height));
     if (control_layout.width == 0 || control_layout.height == 0) {
       const QSize fitted = control.widget->sizeHint();
-      if (control_layout.width == 0)
-        size.setWidth(fitted.width());
-      if (control_layout.height == 0)
-        size.setHeight(fitted.height());
+      if (control_layout.width == 0) size.setWidth(fitted.width());
+      if (control_layout.height == 0) size.setHeight(fitted.height());
     }
     control.widget->setGeometry(WindowPixelsX(base, control_layout.x),
                                 WindowPixelsY(base, control_layout.y), size.width(), size.height());
     control.widget->setHidden(control_layout.hidden);
-    if (previous != nullptr)
-      QWidget::setTabOrder(previous, control.widget);
+    if (previous != nullptr) QWidget::setTabOrder(previous, control.widget);
     previous = control.widget;
   }
 }
@@ -191,12 +186,10 @@ QWidget* QtWindowSystem::MakeWidget(const ControlLayout& layout, Control& contro
       auto* entry = new QLineEdit(text, frame_.get());
       control.max_length = PictureMaxLength(layout.picture);
       QObject::connect(entry, &QLineEdit::textEdited, entry, [this, number](const QString& edited) {
-        if (Control* edited_control = Find(number))
-          Edited(*edited_control, edited);
+        if (Control* edited_control = Find(number)) Edited(*edited_control, edited);
       });
       QObject::connect(entry, &QLineEdit::returnPressed, entry, [this] {
-        if (default_button_ != nullptr && default_button_->isEnabled())
-          default_button_->click();
+        if (default_button_ != nullptr && default_button_->isEnabled()) default_button_->click();
       });
       return entry;
     }
@@ -234,31 +227,27 @@ void QtWindowSystem::BindText(int32_t control, std::function<std::string()> load
 }
 
 void QtWindowSystem::BindNumber(int32_t control, std::function<int32_t()> load) {
-  if (Control* found = Find(control))
-    found->load_number = std::move(load);
+  if (Control* found = Find(control)) found->load_number = std::move(load);
 }
 
 void QtWindowSystem::BindRows(int32_t control, std::function<int32_t()> count,
                               std::function<std::string(int32_t)> row) {
   Control* found = Find(control);
   auto* view = found == nullptr ? nullptr : qobject_cast<QListView*>(found->widget);
-  if (view == nullptr)
-    return;
+  if (view == nullptr) return;
   found->rows = new RowsModel(std::move(count), std::move(row), view);
   view->setModel(found->rows);
 }
 
 void QtWindowSystem::Open() {
-  if (!frame_)
-    return;
+  if (!frame_) return;
   frame_->show();
   frame_->activateWindow();
   Post(Event{.kind = EventKind::kOpenWindow});
 }
 
 std::optional<Event> QtWindowSystem::NextEvent() {
-  if (close_taken_ || !frame_)
-    return std::nullopt;
+  if (close_taken_ || !frame_) return std::nullopt;
   while (pending_.empty()) {
     QEventLoop loop;
     waiting_ = &loop;
@@ -275,17 +264,14 @@ std::optional<Event> QtWindowSystem::NextEvent() {
 }
 
 void QtWindowSystem::Post(std::optional<Event> event) {
-  if (close_taken_)
-    return;
+  if (close_taken_) return;
   pending_.push_back(event);
-  if (waiting_ != nullptr)
-    waiting_->quit();
+  if (waiting_ != nullptr) waiting_->quit();
 }
 
 void QtWindowSystem::SetText(int32_t control, std::string_view text) {
   Control* found = Find(control);
-  if (found == nullptr)
-    return;
+  if (found == nullptr) return;
   const QString qtext = FromBytes(text);
   if (auto* label = qobject_cast<QLabel*>(found->widget)) {
     label->setText(qtext);
@@ -298,8 +284,7 @@ void QtWindowSystem::SetText(int32_t control, std::string_view text) {
 
 void QtWindowSystem::SetVisible(int32_t control, bool visible) {
   Control* found = Find(control);
-  if (found == nullptr)
-    return;
+  if (found == nullptr) return;
   found->widget->setVisible(visible);
   if (visible) {
     PaintNow(found->widget);
@@ -310,17 +295,14 @@ void QtWindowSystem::SetVisible(int32_t control, bool visible) {
 
 void QtWindowSystem::Display(int32_t control) {
   Control* found = Find(control);
-  if (found == nullptr)
-    return;
+  if (found == nullptr) return;
   LoadFromVariable(*found);
   PaintNow(found->widget);
 }
 
 void QtWindowSystem::DisplayAll() {
-  if (!frame_)
-    return;
-  for (Control& control : controls_)
-    LoadFromVariable(control);
+  if (!frame_) return;
+  for (Control& control : controls_) LoadFromVariable(control);
   PaintNow(frame_.get());
 }
 
@@ -329,8 +311,7 @@ void QtWindowSystem::LoadFromVariable(Control& control) {
     const QString text = FromBytes(control.load_text());
     if (auto* entry = qobject_cast<QLineEdit*>(control.widget)) {
       // Setting the same text again would move the cursor under the user's hands.
-      if (entry->text() != text)
-        entry->setText(text);
+      if (entry->text() != text) entry->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(control.widget)) {
       label->setText(text);
     }
@@ -339,8 +320,7 @@ void QtWindowSystem::LoadFromVariable(Control& control) {
     if (auto* bar = qobject_cast<QProgressBar*>(control.widget))
       bar->setValue(control.load_number());
   }
-  if (control.rows != nullptr)
-    control.rows->Reload();
+  if (control.rows != nullptr) control.rows->Reload();
 }
 
 void QtWindowSystem::Edited(Control& control, const QString& text) {
@@ -360,8 +340,7 @@ void QtWindowSystem::Edited(Control& control, const QString& text) {
 void QtWindowSystem::SetFocus(int32_t control) {
   const auto count = controls_.size();
   for (std::size_t start = 0; start < count; ++start) {
-    if (controls_[start].layout->number != control)
-      continue;
+    if (controls_[start].layout->number != control) continue;
     for (std::size_t step = 0; step < count; ++step) {
       QWidget* widget = controls_[(start + step) % count].widget;
       if (widget->focusPolicy() != Qt::NoFocus && widget->isEnabled() && !widget->isHidden()) {
@@ -374,8 +353,7 @@ void QtWindowSystem::SetFocus(int32_t control) {
 }
 
 void QtWindowSystem::Close() {
-  if (frame_)
-    frame_->CloseForGood();
+  if (frame_) frame_->CloseForGood();
   controls_.clear();
   default_button_ = nullptr;
   frame_.reset();
@@ -391,15 +369,13 @@ int32_t QtWindowSystem::ShowMessage(const Message& message) {
 
 Control* QtWindowSystem::Find(int32_t number) {
   for (Control& control : controls_) {
-    if (control.layout->number == number)
-      return &control;
+    if (control.layout->number == number) return &control;
   }
   return nullptr;
 }
 
 void QtWindowSystem::PaintNow(QWidget* widget) {
-  if (widget->isVisible())
-    widget->repaint();
+  if (widget->isVisible()) widget->repaint();
 }
 
 }  // namespace

@@ -122,8 +122,7 @@ class QtWindowSystemTest : public testing::Test {
   // The next event that is not the window gaining the focus.
   std::optional<Event> NextInputEvent() {
     std::optional<Event> event = NextEventSoon();
-    while (event && event->kind == EventKind::kGainFocus)
-      event = NextEventSoon();
+    while (event && event->kind == EventKind::kGainFocus) event = NextEventSoon();
     return event;
   }
 

@@ -28,11 +28,9 @@ DialogBase MeasureDialogBase(const QFont& font) {
 QIcon ProgramIcon(std::string_view name) {
   const QString path = QStringLiteral(":/icons/") +
                        QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-  if (name.empty() || !QFile::exists(path))
-    return {};
+  if (name.empty() || !QFile::exists(path)) return {};
   QSvgRenderer renderer(path);
-  if (!renderer.isValid())
-    return {};
+  if (!renderer.isValid()) return {};
 
   QIcon icon;
   for (const int size : {16, 22, 24, 32, 48, 64, 128}) {

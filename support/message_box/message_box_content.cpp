@@ -47,15 +47,12 @@ std::vector<BoxButton> CaptionButtonsOf(std::string_view captions) {
     const std::string_view caption = captions.substr(0, bar);
     int32_t command_id = 0;
     for (const StandardButton& standard : kStandardButtons) {
-      if (caption == standard.caption)
-        command_id = standard.command_id;
+      if (caption == standard.caption) command_id = standard.command_id;
     }
-    if (command_id == 0)
-      command_id = next_custom_id++;
+    if (command_id == 0) command_id = next_custom_id++;
     const auto number = static_cast<int32_t>(buttons.size() + 1);
     buttons.push_back({std::string(caption), command_id, number});
-    if (bar == std::string_view::npos)
-      break;
+    if (bar == std::string_view::npos) break;
     captions.remove_prefix(bar + 1);
   }
   return buttons;
@@ -105,8 +102,7 @@ BoxIcon IconOf(std::string_view icon_text) {
     return icon;
   }
   const std::string_view name = Clip(icon_text);
-  if (name.empty())
-    return icon;
+  if (name.empty()) return icon;
   icon.kind = BoxIcon::Kind::kNamed;
   icon.is_file = name.front() != '~';
   icon.name = icon.is_file ? name : name.substr(1);

@@ -27,8 +27,7 @@ Message ButtonsWith(std::string buttons, int32_t default_button = 0) {
 
 std::vector<std::string> Captions(const BoxContent& content) {
   std::vector<std::string> captions;
-  for (const BoxButton& button : content.buttons)
-    captions.push_back(button.caption);
+  for (const BoxButton& button : content.buttons) captions.push_back(button.caption);
   return captions;
 }
 
@@ -78,8 +77,7 @@ TEST(MessageBoxContentTest, CaptionListGivesNumberedResults) {
   EXPECT_EQ(content.buttons[0].command_id, command::kFirstCustom);
   EXPECT_EQ(content.buttons[1].command_id, command::kCancel);
   EXPECT_EQ(content.buttons[2].command_id, command::kFirstCustom + 1);
-  for (std::size_t i = 0; i < 3; ++i)
-    EXPECT_EQ(content.buttons[i].result, int32_t(i + 1));
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(content.buttons[i].result, int32_t(i + 1));
   EXPECT_EQ(content.default_index, 2u);
   EXPECT_EQ(content.cancel, 1u);
 

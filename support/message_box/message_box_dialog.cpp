@@ -138,8 +138,7 @@ MessageBoxDialog::MessageBoxDialog(const Message& message, QWidget* owner)
 }
 
 void MessageBoxDialog::reject() {
-  if (content_.cancel)
-    buttons_[*content_.cancel]->click();
+  if (content_.cancel) buttons_[*content_.cancel]->click();
 }
 
 void MessageBoxDialog::closeEvent(QCloseEvent* event) {

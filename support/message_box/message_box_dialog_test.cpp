@@ -40,8 +40,7 @@ int32_t ShowAndAct(const Message& message, QWidget* frame,
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(QTest::qWaitForWindowActive(box));
     act(*box);
-    if (box->isVisible())
-      box->done(-1);
+    if (box->isVisible()) box->done(-1);
   });
   acting.start(0);
   return ShowMessageBox(message, frame);
@@ -63,8 +62,7 @@ TEST(MessageBoxDialogTest, BarsBreakLinesAndTrailingBlanksGo) {
 TEST(MessageBoxDialogTest, LongTextWrapsWithinTwoHundredUnits) {
   const std::string words(60, 'w');
   std::string text;
-  for (int i = 0; i < 10; ++i)
-    text += words.substr(0, 9) + " ";
+  for (int i = 0; i < 10; ++i) text += words.substr(0, 9) + " ";
   MessageBoxDialog box(MessageWith(text), nullptr);
   const DialogBase base = MeasureDialogBase(box.font());
   EXPECT_LE(box.layout().text.width, BoxPixelsX(base, kBoxWrapUnits) + 10);
