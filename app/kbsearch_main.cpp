@@ -18,7 +18,10 @@ int main(int argc, char** argv) {
   // before anything is shown but its message.
   std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
   const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
-  kb::MainWindow window(*windows,
-                        {.load_templates = kb::LoadTemplates, .run_search = kb::RunSearch});
+  const kb::SearchSteps steps{.load_templates = kb::LoadTemplates,
+                              .run_search = [](kb::SearchState& search, kb::SearchScreen& screen) {
+                                kb::RunSearch(search, screen);
+                              }};
+  kb::MainWindow window(*windows, steps);
   return window.Run(std::move(state));
 }
