@@ -2,97 +2,32 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
-#include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/window_test_driver.h"
 #include "platform/qt_window_system.h"
 
 namespace kb {
 namespace {
 
-// The visible main window, or null.
-QWidget* MainFrame() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (widget->isVisible() && widget->windowTitle() == "Search Quillon Knowledgebase") {
-      return widget;
-    }
-  }
-  return nullptr;
-}
-
-template <typename Widget>
-Widget* ControlOf(const char* name) {
-  QWidget* frame = MainFrame();
-  return frame == nullptr ? nullptr : frame->findChild<Widget*>(QString::fromLatin1(name));
-}
-
-bool WindowReady() {
-  QWidget* frame = MainFrame();
-  return frame != nullptr && frame->isActiveWindow();
-}
-
-// Plays the user's part while the window runs its event loop: each step waits until its
-// condition holds, then acts. Steps also run while a message box is open. A script that
-// has not finished after ten seconds fails the test and closes the window.
-class User {
- public:
-  User() {
-    QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
-    poll_.start(5);
-    clock_.start();
-  }
-
-  User& When(std::function<bool()> ready, std::function<void()> act) {
-    steps_.push_back({std::move(ready), std::move(act)});
-    return *this;
-  }
-  User& Then(std::function<void()> act) {
-    return When([] { return true; }, std::move(act));
-  }
-
-  bool finished() const { return steps_.empty(); }
-
- private:
-  struct Step {
-    std::function<bool()> ready;
-    std::function<void()> act;
-  };
-
-  void Poll() {
-    if (clock_.elapsed() > 10000) {
-      ADD_FAILURE() << "the user's script did not finish";
-      steps_.clear();
-      poll_.stop();
-      if (QWidget* frame = MainFrame()) frame->close();
-      return;
-    }
-    if (steps_.empty() || !steps_.front().ready()) return;
-    const Step step = std::move(steps_.front());
-    steps_.pop_front();
-    step.act();
-  }
-
-  std::deque<Step> steps_;
-  QTimer poll_;
-  QElapsedTimer clock_;
-};
+using testing::ControlOf;
+using testing::MainFrame;
+using testing::User;
+using testing::WindowReady;
 
 void ClickClose() {
   QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton);
 }
 
-class MainWindowQtTest : public testing::Test {
+class MainWindowQtTest : public ::testing::Test {
  protected:
   int Run() {
     const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
