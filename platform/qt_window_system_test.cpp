@@ -189,27 +189,6 @@ TEST_F(QtWindowSystemTest, EntryStoresWhatPassesAndRefusesTheRest) {
   EXPECT_EQ(entry_variable_, "abcde");
 }
 
-TEST_F(QtWindowSystemTest, ButtonsAreAcceptedByClickAccessKeyAndEnter) {
-  OpenAndActivate();
-  QTest::mouseClick(Child<QPushButton>("Go"), Qt::LeftButton);
-  std::optional<Event> pressed = NextInputEvent();
-  ASSERT_TRUE(pressed);
-  EXPECT_EQ(pressed->kind, EventKind::kAccepted);
-  EXPECT_EQ(pressed->control, kGo);
-
-  QTest::keyClick(Frame(), Qt::Key_G, Qt::AltModifier);
-  pressed = NextInputEvent();
-  ASSERT_TRUE(pressed);
-  EXPECT_EQ(pressed->control, kGo);
-
-  windows_->SetFocus(kEntry);
-  QTest::keyClick(Child<QLineEdit>("Entry"), Qt::Key_Return);
-  pressed = NextInputEvent();
-  ASSERT_TRUE(pressed);
-  EXPECT_EQ(pressed->kind, EventKind::kAccepted);
-  EXPECT_EQ(pressed->control, kGo);
-}
-
 TEST_F(QtWindowSystemTest, CloseRequestsEndTheEventsInTurn) {
   OpenAndActivate();
   QTest::mouseClick(Child<QPushButton>("Go"), Qt::LeftButton);
@@ -225,14 +204,6 @@ TEST_F(QtWindowSystemTest, CloseRequestsEndTheEventsInTurn) {
   EXPECT_TRUE(Frame()->isVisible());
   windows_->Close();
   EXPECT_EQ(windows_->Handle(), 0u);
-}
-
-TEST_F(QtWindowSystemTest, WindowManagerCloseIsACloseRequest) {
-  OpenAndActivate();
-  QWidget* frame = Frame();
-  EXPECT_FALSE(frame->close());
-  EXPECT_TRUE(frame->isVisible());
-  EXPECT_FALSE(NextInputEvent());
 }
 
 TEST_F(QtWindowSystemTest, DisplayCopiesBoundVariablesAndVisibilityIsImmediate) {
