@@ -41,7 +41,7 @@ using NativeWindowHandle = std::uintptr_t;
 struct LaunchVariables {
   CString<20> verb;
   CString<256> file;
-  CString<256> directory;
+  CString<4096> directory;  // the whole working directory, as deep as a path can go
   CString<256> parameters;
   int16_t show_mode = 0;
   NativeWindowHandle owner = 0;
@@ -67,8 +67,8 @@ struct SearchState {
   // page written through export_file, articles read through article_file (DosFile).
   TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
   TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
-  BlockFile article_file{
-      {.record_length = kBlockSize, .options = "/FILEBUFFERS=6", .may_create = false}};
+  BlockFile article_file{{.record_length = kBlockSize, .options = "/FILEBUFFERS=128",
+                          .may_create = false}};
 };
 
 }  // namespace kb

@@ -46,6 +46,14 @@ TEST(ClipTest, RemovesTrailingBlanksOnly) {
   EXPECT_EQ(Clip("a\t"), "a\t");
   EXPECT_EQ(Clip("a\r\n"), "a\r\n");
   EXPECT_EQ(Clip("a\t  "), "a\t");
+  // Every length of text and of blank filling, across the eight-byte steps.
+  for (std::size_t length = 0; length < 20; ++length) {
+    for (std::size_t blanks = 0; blanks < 20; ++blanks) {
+      const std::string text = std::string(length, 'x') + std::string(blanks, ' ');
+      EXPECT_EQ(Clip(text), text.substr(0, length)) << length << " + " << blanks;
+      EXPECT_EQ(Clip(" " + text), (" " + text).substr(0, length == 0 ? 0 : length + 1));
+    }
+  }
 }
 
 TEST(ConcatTest, KeepsTheBlanksOfAnUnclippedField) {

@@ -1,0 +1,88 @@
+#include "app/article_matcher.h"
+
+#include <algorithm>
+
+#include "support/text/text.h"
+
+namespace kb {
+
+ArticleMatcher::StreamSearch::StreamSearch(std::string_view phrase, PhraseFinder::Case mode)
+    : finder_(phrase, mode) {
+  const std::size_t overlap = finder_.size() > 0 ? finder_.size() - 1 : 0;
+  tail_.reserve(overlap);
+  seam_.reserve(2 * overlap);
+}
+
+void ArticleMatcher::StreamSearch::Restart() {
+  tail_.clear();
+  fed_ = 0;
+  position_ = kNotFound;
+}
+
+void ArticleMatcher::StreamSearch::Feed(std::string_view piece) {
+  const uint64_t piece_start = fed_;
+  fed_ += piece.size();
+  if (found() || !can_match()) return;
+
+  // An occurrence that starts in the tail ends within the first size() - 1 bytes of the
+  // piece, so the seam holds it whole.
+  const std::size_t overlap = finder_.size() - 1;
+  if (!tail_.empty()) {
+    seam_.assign(tail_).append(piece.substr(0, overlap));
+    if (const std::size_t at = finder_.Find(seam_); at != PhraseFinder::npos) {
+      position_ = piece_start - tail_.size() + at;
+      return;
+    }
+  }
+  if (const std::size_t at = finder_.Find(piece); at != PhraseFinder::npos) {
+    position_ = piece_start + at;
+    return;
+  }
+
+  if (piece.size() >= overlap) {
+    tail_.assign(piece.substr(piece.size() - overlap));
+  } else {
+    tail_.append(piece);
+    tail_.erase(0, tail_.size() - std::min(tail_.size(), overlap));
+  }
+}
+
+ArticleMatcher::ArticleMatcher(std::string_view phrase)
+    : phrase_(phrase, PhraseFinder::Case::kFolded),
+      marker_(kArticleMarker, PhraseFinder::Case::kExact) {
+  excerpt_.reserve(kExcerptLength);
+}
+
+void ArticleMatcher::StartArticle() {
+  phrase_.Restart();
+  marker_.Restart();
+  excerpt_.clear();
+  fed_ = 0;
+}
+
+void ArticleMatcher::Feed(std::string_view piece) {
+  const uint64_t piece_start = fed_;
+  fed_ += piece.size();
+  phrase_.Feed(piece);
+  marker_.Feed(piece);
+  if (marker_found() && excerpt_.size() < kExcerptLength) CollectExcerpt(piece, piece_start);
+}
+
+void ArticleMatcher::CollectExcerpt(std::string_view piece, uint64_t piece_start) {
+  const uint64_t excerpt_start = marker_.position() + kArticleMarker.size();
+  const uint64_t wanted_end = excerpt_start + kExcerptLength;
+  const uint64_t from = std::max(excerpt_start + excerpt_.size(), piece_start);
+  const uint64_t to = std::min(wanted_end, piece_start + piece.size());
+  if (from < to) excerpt_.append(piece.substr(from - piece_start, to - from));
+}
+
+std::string_view ArticleMatcher::excerpt() const {
+  return Clip(excerpt_);
+}
+
+bool ArticleMatcher::settled() const {
+  if (!phrase_.can_match()) return true;
+  return is_result() && excerpt_.size() == kExcerptLength;
+}
+
+}  // namespace kb

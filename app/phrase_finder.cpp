@@ -1,0 +1,142 @@
+#include "app/phrase_finder.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace kb {
+namespace {
+
+constexpr unsigned char kCaseBit = 0x20;
+
+constexpr bool IsLetter(unsigned char byte) {
+  const unsigned char small = byte | kCaseBit;
+  return small >= 'a' && small <= 'z';
+}
+
+// How rare each byte is in HTML articles written in English, as a rank: 0 for the most
+// common, higher for rarer ones. Letters rank the same in both cases, since a folded search
+// looks for both. Only the order matters, and only for speed.
+constexpr std::array<uint8_t, 256> MakeRarity() {
+  constexpr std::string_view kMostCommonFirst =
+      " etaoinsrhldc<>um/\"=fpg\nwyb.,v\rk-10:2;#_x395(4)867jq'z&!?%";
+  std::array<uint8_t, 256> rank{};
+  rank.fill(static_cast<uint8_t>(kMostCommonFirst.size()));
+  for (std::size_t i = kMostCommonFirst.size(); i-- > 0;) {
+    const auto byte = static_cast<unsigned char>(kMostCommonFirst[i]);
+    rank[byte] = static_cast<uint8_t>(i);
+    if (IsLetter(byte)) rank[byte & ~kCaseBit] = static_cast<uint8_t>(i);
+  }
+  return rank;
+}
+constexpr std::array<uint8_t, 256> kRarity = MakeRarity();
+
+// 16 text bytes at a time. The compiler maps this onto the machine's vector registers.
+using Bytes16 = unsigned char __attribute__((vector_size(16)));
+
+Bytes16 Load16(const unsigned char* at) {
+  Bytes16 bytes;
+  std::memcpy(&bytes, at, sizeof bytes);
+  return bytes;
+}
+
+// One bit per byte of `eight` (each 0x00 or 0xFF), bit i for the byte at address i.
+uint32_t ByteBits(uint64_t eight) {
+  if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
+  // The multiplication gathers the top bit of byte i into bit 56 + i without carries.
+  return static_cast<uint32_t>(((eight & 0x8080808080808080) * 0x0002040810204081) >> 56);
+}
+
+uint32_t ByteBits(Bytes16 sixteen) {
+  uint64_t halves[2];
+  std::memcpy(halves, &sixteen, sizeof halves);
+  return ByteBits(halves[0]) | ByteBits(halves[1]) << 8;
+}
+
+}  // namespace
+
+PhraseFinder::PhraseFinder(std::string_view phrase, Case mode) {
+  want_.reserve(phrase.size());
+  mask_.reserve(phrase.size());
+  for (char byte : phrase) {
+    const auto value = static_cast<unsigned char>(byte);
+    const bool folded = mode == Case::kFolded && IsLetter(value);
+    mask_.push_back(folded ? kCaseBit : 0);
+    want_.push_back(folded ? value | kCaseBit : value);
+  }
+  // Two phrase positions match each other when their wanted bytes are equal: a phrase's
+  // letters are either all folded or none is.
+  longest_border_.assign(want_.size(), 0);
+  for (std::size_t i = 1, border = 0; i < want_.size(); ++i) {
+    while (border > 0 && want_[i] != want_[border]) border = longest_border_[border - 1];
+    if (want_[i] == want_[border]) ++border;
+    longest_border_[i] = border;
+  }
+  // The two rarest positions; for a one-byte phrase both anchors are that byte.
+  for (std::size_t i = 1; i < want_.size(); ++i) {
+    if (kRarity[want_[i]] > kRarity[want_[first_anchor_]]) first_anchor_ = i;
+  }
+  second_anchor_ = first_anchor_ == 0 && want_.size() > 1 ? 1 : 0;
+  for (std::size_t i = 0; i < want_.size(); ++i) {
+    if (i != first_anchor_ && kRarity[want_[i]] > kRarity[want_[second_anchor_]]) {
+      second_anchor_ = i;
+    }
+  }
+}
+
+bool PhraseFinder::MatchesAt(const unsigned char* text) const {
+  for (std::size_t i = 0; i < want_.size(); ++i) {
+    if ((text[i] | mask_[i]) != want_[i]) return false;
+  }
+  return true;
+}
+
+std::size_t PhraseFinder::Find(std::string_view text) const {
+  const std::size_t length = want_.size();
+  if (length == 0 || text.size() < length) return npos;
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t last_start = text.size() - length;
+
+  const unsigned char first_mask = mask_[first_anchor_], first_want = want_[first_anchor_];
+  const unsigned char second_mask = mask_[second_anchor_], second_want = want_[second_anchor_];
+  // Comparing the whole phrase at every candidate would be quadratic on a text made of the
+  // phrase's own bytes ("aaaa..." for "aaab"); past this many candidates the linear search
+  // takes over.
+  std::size_t candidates_left = 64 + text.size() / length;
+
+  // Candidates are start offsets; each block of 16 reads at most up to the phrase's last
+  // byte for the last candidate, so it stays inside the text.
+  std::size_t start = 0;
+  for (; start + 15 <= last_start; start += 16) {
+    const Bytes16 first = Load16(bytes + start + first_anchor_) | first_mask;
+    const Bytes16 second = Load16(bytes + start + second_anchor_) | second_mask;
+    const Bytes16 both = (first == first_want) & (second == second_want);
+    for (uint32_t bits = ByteBits(both); bits != 0; bits &= bits - 1) {
+      const std::size_t candidate = start + static_cast<std::size_t>(std::countr_zero(bits));
+      if (candidates_left-- == 0) return FindLinearly(text, candidate);
+      if (MatchesAt(bytes + candidate)) return candidate;
+    }
+  }
+  for (; start <= last_start; ++start) {
+    if (candidates_left-- == 0) return FindLinearly(text, start);
+    if (MatchesAt(bytes + start)) return start;
+  }
+  return npos;
+}
+
+std::size_t PhraseFinder::FindLinearly(std::string_view text, std::size_t from) const {
+  const std::size_t length = want_.size();
+  std::size_t matched = 0;
+  for (std::size_t at = from; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    while (matched > 0 && (byte | mask_[matched]) != want_[matched]) {
+      matched = longest_border_[matched - 1];
+    }
+    if ((byte | mask_[matched]) == want_[matched]) ++matched;
+    if (matched == length) return at + 1 - length;
+  }
+  return npos;
+}
+
+}  // namespace kb

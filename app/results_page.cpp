@@ -1,0 +1,183 @@
+#include "app/results_page.h"
+
+#include "files/access_mode.h"
+#include "files/error_state.h"
+#include "support/message_box/message.h"
+#include "support/text/text.h"
+
+namespace kb {
+namespace {
+
+constexpr std::string_view kSummaryTableOpen =
+    R"(<table bgcolor="#CDC5B6" border="0" cellpadding="4" width="100%">)";
+constexpr std::string_view kSummaryCellOpen = R"(<tr><td><font face="Verdana,Arial" size="3">)";
+constexpr std::string_view kSummaryTableClose = "</font></td></tr></table>";
+constexpr std::string_view kResultsTableOpen =
+    R"(<table bgcolor="#FEFF91" border="1" cellpadding="4" width="100%">)";
+constexpr std::string_view kExcerptCellOpen =
+    R"(<td><left><font face="Verdana,Arial" size="2"><pre>)";
+constexpr std::string_view kExcerptCellClose = "</pre></font></td></tr>";
+constexpr std::string_view kResultsTableClose = "</table>";
+
+// Adds the page's lines one by one until the first failure, which it keeps for the report.
+class PageWriter {
+ public:
+  explicit PageWriter(TextLineFile& file) : file_(file) {}
+
+  void Line(std::string_view text) {
+    if (failed()) return;
+    file_.record().Assign(text);
+    file_.Add();
+    if (ErrorCode() != 0) KeepFailure();
+  }
+
+  void TemplateLines(Queue<TemplateLineRecord>& queue) {
+    const int32_t count = queue.Count();
+    for (int32_t entry = 1; entry <= count && !failed(); ++entry) {
+      queue.Get(entry);
+      Line(queue.record().line.clipped());
+    }
+  }
+
+  void Close() {
+    file_.Close();
+    if (ErrorCode() != 0 && !failed()) KeepFailure();
+  }
+
+  bool failed() const { return failed_code_ != 0; }
+  int32_t failed_code() const { return failed_code_; }
+  std::string_view failed_text() const { return failed_text_.view(); }
+
+ private:
+  void KeepFailure() {
+    failed_code_ = ErrorCode();
+    failed_text_.Assign(ErrorText());
+  }
+
+  TextLineFile& file_;
+  int32_t failed_code_ = 0;
+  FixedString<kErrorTextLength> failed_text_;
+};
+
+void WritePageHead(SearchState& state, PageWriter& page) {
+  page.TemplateLines(state.header_queue);
+  page.Line(kSummaryTableOpen);
+  page.Line(kSummaryCellOpen);
+  page.Line(SummaryLine(state.result_queue.Count(), Clip(state.search_text.view())));
+  page.Line(kSummaryTableClose);
+  page.Line(kResultsTableOpen);
+}
+
+void WriteResultRows(SearchState& state, PageWriter& page) {
+  const int32_t count = state.result_queue.Count();
+  for (int32_t entry = 1; entry <= count && !page.failed(); ++entry) {
+    state.result_queue.Get(entry);
+    const ResultRecord& result = state.result_queue.record();
+    page.Line(LinkLine(result.file.clipped()));
+    page.Line(kExcerptCellOpen);
+    page.Line(EscapeHtml(result.excerpt.clipped()));
+    page.Line(kExcerptCellClose);
+  }
+}
+
+void WritePageTail(SearchState& state, PageWriter& page) {
+  page.Line(kResultsTableClose);
+  page.TemplateLines(state.footer_queue);
+}
+
+void ReportUnopened(SearchScreen& screen) {
+  screen.ShowMessage(Concat({"Can not create/open the results file.  Error returned: ",
+                             NumberToText(ErrorCode()), ", ", ErrorText()}),
+                     "Error opening result file", kStopIcon, "", 0, 0);
+}
+
+void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
+  screen.ShowMessage(Concat({"Can not write the results file.  Error returned: ",
+                             NumberToText(page.failed_code()), ", ", page.failed_text()}),
+                     "Error writing result file", kStopIcon, "", 0, 0);
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char byte : text) {
+    switch (byte) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += byte;
+    }
+  }
+  return escaped;
+}
+
+std::string PercentEncodePath(std::string_view path) {
+  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(path.size());
+  for (char byte : path) {
+    const auto value = static_cast<unsigned char>(byte);
+    const bool plain = (value >= 'A' && value <= 'Z') || (value >= 'a' && value <= 'z') ||
+                       (value >= '0' && value <= '9') || value == '-' || value == '.' ||
+                       value == '_' || value == '~' || value == '/';
+    if (plain) {
+      encoded += byte;
+    } else {
+      encoded += '%';
+      encoded += kHexDigits[value >> 4];
+      encoded += kHexDigits[value & 0xF];
+    }
+  }
+  return encoded;
+}
+
+std::string LinkLine(std::string_view path) {
+  return Concat(
+      {R"(<tr><td><a href=")", PercentEncodePath(path), R"(">)", EscapeHtml(path), "</a></td>"});
+}
+
+std::string SummaryLine(int32_t count, std::string_view phrase) {
+  return Concat({"<b><u>Search found ", NumberToText(count), R"( pages matching ")",
+                 EscapeHtml(phrase), R"("</u></b><br>)"});
+}
+
+void WriteResultsPage(SearchState& state, SearchScreen& screen) {
+  screen.ShowStatus(kCreatingPageStatus);
+  TextLineFile& file = state.export_file;
+  file.name().Assign(kResultsPageName);
+  state.result_file_name.Assign(file.name().clipped());
+
+  file.Create();
+  if (ErrorCode() != 0) {
+    ReportUnopened(screen);
+    return;
+  }
+  file.Open(access_mode::kReadWrite | access_mode::kDenyWrite);
+  if (ErrorCode() != 0) {
+    ReportUnopened(screen);
+    return;
+  }
+
+  PageWriter page(file);
+  if (state.result_queue.Count() > 0) {
+    WritePageHead(state, page);
+    WriteResultRows(state, page);
+    WritePageTail(state, page);
+  }
+  page.Close();
+  if (page.failed()) ReportUnwritten(screen, page);
+}
+
+}  // namespace kb

@@ -1,0 +1,45 @@
+#pragma once
+
+// The results page, ZebResult.htm in the working directory: the header template's lines, a
+// summary table with the number of found articles and the phrase, one table row per found
+// article (a link to it and its excerpt), and the footer template's lines. Every line ends
+// with CR LF and no line is ever cut.
+//
+// The page is valid HTML whatever the articles hold: in the link text, the excerpt and the
+// phrase, & < > and " are written as character references; the link target is the path as a
+// relative URL.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/search_screen.h"
+#include "app/search_state.h"
+
+namespace kb {
+
+inline constexpr std::string_view kResultsPageName = "./ZebResult.htm";
+inline constexpr std::string_view kCreatingPageStatus = "Creating index page...";
+
+// Writes the page for state.result_queue and sets state.result_file_name to its name. With
+// no results the page is left empty (zero bytes).
+//
+// A page that cannot be created or opened is reported ("Error opening result file") and
+// nothing is written; a failed write stops the writing and is reported once ("Error writing
+// result file"). Either way the old page is never appended to.
+void WriteResultsPage(SearchState& state, SearchScreen& screen);
+
+// `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
+std::string EscapeHtml(std::string_view text);
+
+// `path` as a relative URL: every byte but A-Z a-z 0-9 - . _ ~ and / as % and two upper-case
+// hex digits.
+std::string PercentEncodePath(std::string_view path);
+
+// The first line of a result's row: a link to the article at `path`.
+std::string LinkLine(std::string_view path);
+
+// The line of the summary table that reports `count` articles found for `phrase`.
+std::string SummaryLine(int32_t count, std::string_view phrase);
+
+}  // namespace kb

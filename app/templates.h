@@ -1,0 +1,25 @@
+#pragma once
+
+// The two page templates that wrap every results page: lheader.htm before the results and
+// lfooter.htm after them, read from the working directory once, when the program starts.
+
+#include <string_view>
+
+#include "app/search_screen.h"
+#include "app/search_state.h"
+
+namespace kb {
+
+inline constexpr std::string_view kHeaderTemplateName = "lheader.htm";
+inline constexpr std::string_view kFooterTemplateName = "lfooter.htm";
+
+// Reads every line of lheader.htm into state.header_queue and of lfooter.htm into
+// state.footer_queue, in file order, each line whole up to the longest record a text file
+// has. Both files are opened for reading only, others denied writing.
+//
+// A header that cannot be opened is reported in a message box and the footer is not tried;
+// a footer that cannot be opened is reported likewise. An error while reading ends that
+// file's lines without a message.
+void LoadPageTemplates(SearchState& state, SearchScreen& screen);
+
+}  // namespace kb

@@ -1,0 +1,404 @@
+// Runs the built kbsearch-cli on knowledge bases made in temporary directories and checks the
+// whole results page, the output and the exit status.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/access_mode.h"
+#include "files/block_file.h"
+#include "files/error_state.h"
+#include "files/text_line_file.h"
+
+namespace kb {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+constexpr std::string_view kMarker = "<!-- Article starts -->";
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
+}
+
+std::string Quote(std::string_view text) {
+  std::string quoted = "'";
+  for (char byte : text) quoted += byte == '\'' ? "'\\''"s : std::string(1, byte);
+  return quoted + "'";
+}
+
+// Lines joined with CR LF after each.
+std::string CrLfLines(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (std::string_view line : lines) text.append(line).append("\r\n");
+  return text;
+}
+
+struct Row {
+  std::string link_line;
+  std::string excerpt_line;
+};
+
+// The results page as it must come out: the fixed lines written here independently.
+std::string ExpectedPage(std::string_view header, const std::string& summary_line,
+                         const std::vector<Row>& rows, std::string_view footer) {
+  std::string page(header);
+  page += CrLfLines({R"(<table bgcolor="#CDC5B6" border="0" cellpadding="4" width="100%">)",
+                     R"(<tr><td><font face="Verdana,Arial" size="3">)", summary_line,
+                     "</font></td></tr></table>",
+                     R"(<table bgcolor="#FEFF91" border="1" cellpadding="4" width="100%">)"});
+  for (const Row& row : rows) {
+    page += CrLfLines({row.link_line, R"(<td><left><font face="Verdana,Arial" size="2"><pre>)",
+                       row.excerpt_line, "</pre></font></td></tr>"});
+  }
+  page += CrLfLines({"</table>"});
+  return page + std::string(footer);
+}
+
+std::string Summary(int count, std::string_view phrase) {
+  return "<b><u>Search found " + std::to_string(count) + " pages matching \"" +
+         std::string(phrase) + "\"</u></b><br>";
+}
+
+std::string Link(std::string_view href, std::string_view text) {
+  return R"(<tr><td><a href=")" + std::string(href) + R"(">)" + std::string(text) + "</a></td>";
+}
+
+struct CliRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    root_ = fs::temp_directory_path() / ("kbsearch-cli-" + std::string(test->name()) + "-" +
+                                         std::to_string(std::random_device{}()));
+    fs::remove_all(root_);
+    kb_ = root_ / "kb";
+    fs::create_directories(kb_ / "ZEB");
+    fs::create_directories(root_ / "bin");
+    WriteFile(kb_ / "lheader.htm", kHeader);
+    WriteFile(kb_ / "lfooter.htm", kFooter);
+  }
+  void TearDown() override {
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(root_);
+  }
+
+  void Article(std::string_view name, std::string_view bytes) {
+    WriteFile(kb_ / "ZEB" / std::string(name), bytes);
+  }
+
+  // Runs kbsearch-cli with `arguments` (already quoted for the shell) on the knowledge base,
+  // with only the test's bin directory on PATH. `prelude` runs first in the same shell.
+  CliRun Cli(std::string_view arguments, std::string_view prelude = "") {
+    const fs::path out = root_ / "out", err = root_ / "err", status = root_ / "status";
+    const std::string command = std::string(prelude) + "\nPATH=" + Quote((root_ / "bin").string()) +
+                                " " + Quote(KBSEARCH_CLI) + " -C " + Quote(kb_.string()) + " " +
+                                std::string(arguments) + " >" + Quote(out.string()) + " 2>" +
+                                Quote(err.string()) + "\necho $? >" + Quote(status.string());
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return {std::stoi(ReadFile(status)), ReadFile(out), ReadFile(err)};
+  }
+
+  std::string Page() { return ReadFile(kb_ / "ZebResult.htm"); }
+
+  // An opener that records its arguments and working directory.
+  void InstallRecordingOpener() {
+    const fs::path opener = root_ / "bin" / "xdg-open";
+    WriteFile(opener,
+              "#!/bin/sh\n"
+              "printf '%s|' \"$@\" \"$(/bin/pwd)\" > " +
+                  Quote((root_ / "opened.tmp").string()) + "\n/bin/mv " +
+                  Quote((root_ / "opened.tmp").string()) + " " +
+                  Quote((root_ / "opened").string()) + "\n");
+    fs::permissions(opener, fs::perms::owner_all);
+  }
+
+  std::string WhatWasOpened() {
+    for (int attempt = 0; attempt < 500 && !fs::exists(root_ / "opened"); ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ReadFile(root_ / "opened");
+  }
+
+  static constexpr std::string_view kHeader =
+      "<!DOCTYPE html>\r\n<html><body>  \r\n\r\n<h1>Results</h1>\r\n";
+  static constexpr std::string_view kPageHeader =
+      "<!DOCTYPE html>\r\n<html><body>\r\n\r\n<h1>Results</h1>\r\n";
+  static constexpr std::string_view kFooter = "</body></html>\r\n";
+
+  fs::path root_;
+  fs::path kb_;
+};
+
+TEST_F(CliTest, TypicalSearchFindsOneOfThreeArticles) {
+  Article("ZEB1.htm", "<title>Mail</title>\r\n<!-- Article starts -->\r\nSending mail.\r\n");
+  Article("ZEB2.htm",
+          "<title>Printer setup</title>\r\n<!-- Article starts -->\r\nTo set up the PRINTER, "
+          "open Settings.\r\n");
+  Article("ZEB3.htm", "<title>Printers</title>\r\nno marker here: printer setup\r\n");
+
+  const CliRun run = Cli("'printer setup'");
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "./ZEB/ZEB2.htm\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Page(), ExpectedPage(kPageHeader, Summary(1, "PRINTER SETUP"),
+                                 {{Link("./ZEB/ZEB2.htm", "./ZEB/ZEB2.htm"),
+                                   "\r\nTo set up the PRINTER, open Settings.\r\n"}},
+                                 kFooter));
+}
+
+TEST_F(CliTest, WithoutArticleFilesNoPageIsTouched) {
+  WriteFile(kb_ / "ZebResult.htm", "old page");
+  Article("other.htm", "printer <!-- Article starts -->");
+  fs::create_directory(kb_ / "ZEB" / "ZEB-dir.htm");
+
+  CliRun run = Cli("printer --open");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out + run.err, "");
+  EXPECT_EQ(Page(), "old page");
+
+  fs::remove_all(kb_ / "ZEB");
+  run = Cli("printer");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Page(), "old page");
+}
+
+TEST_F(CliTest, NoMatchOrAnEmptyPhraseLeavesAZeroBytePage) {
+  WriteFile(kb_ / "ZebResult.htm", "old page");
+  Article("ZEB1.htm", "<!-- Article starts -->Nothing to see.");
+
+  CliRun run = Cli("scanner");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out + run.err, "");
+  EXPECT_TRUE(fs::exists(kb_ / "ZebResult.htm"));
+  EXPECT_EQ(Page(), "");
+
+  WriteFile(kb_ / "ZebResult.htm", "old page");
+  run = Cli("''");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Page(), "");
+}
+
+TEST_F(CliTest, WholeArticleIsSearchedAcrossBlocksAndBeyond60000Bytes) {
+  // "wide" ends block 1 with its blank; "screen" starts block 2.
+  std::string spanning = std::string(4091, '.') + "wide screen " + std::string(kMarker) + "ok";
+  ASSERT_EQ(spanning.substr(4091, 5), "wide ");
+  Article("ZEB1.htm", spanning);
+  Article("ZEB2.htm", std::string(70000, 'x') + "<!-- Article starts -->Wide Screen far\0in"s);
+  Article("ZEB3.htm", "widescreen <!-- Article starts -->joined");
+
+  const CliRun run = Cli("'wide screen'");
+
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> found;
+  for (std::istringstream lines(run.out); std::getline(lines, found.emplace_back());) {
+  }
+  found.pop_back();
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"./ZEB/ZEB1.htm", "./ZEB/ZEB2.htm"}));
+  const std::string page = Page();
+  EXPECT_NE(page.find("\r\nok\r\n"), std::string::npos);
+  EXPECT_NE(page.find("\r\nWide Screen far\0in\r\n"s), std::string::npos);
+}
+
+TEST_F(CliTest, MarkupInExcerptsNamesAndPhraseIsEscaped) {
+  Article("ZEB a#b%c.htm",
+          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b></p>  ");
+  const CliRun run = Cli("'<b>\"'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "./ZEB/ZEB a#b%c.htm\n");
+  EXPECT_EQ(Page(), ExpectedPage(kPageHeader, Summary(1, "&lt;B&gt;&quot;"),
+                                 {{Link("./ZEB/ZEB%20a%23b%25c.htm", "./ZEB/ZEB a#b%c.htm"),
+                                   "&lt;p class=&quot;note&quot;&gt;Q&amp;A: use "
+                                   "&lt;b&gt;&quot;quotes&quot;&lt;/b&gt;&lt;/p&gt;"}},
+                                 kFooter));
+}
+
+TEST_F(CliTest, LongLinesAreNeverCut) {
+  const std::string name = "ZEB" + std::string(200, 'n') + ".htm";
+  Article(name, "<!-- Article starts -->" + std::string(300, 'e'));
+  const std::string long_header_line = "<p>" + std::string(400, 'h') + "</p>";
+  const std::string long_footer_line = "<p>" + std::string(70000, 'f');
+  WriteFile(kb_ / "lheader.htm", long_header_line + "\r\n");
+  WriteFile(kb_ / "lfooter.htm", long_footer_line + "\r\n");
+
+  const CliRun run = Cli("EEE");
+
+  EXPECT_EQ(run.status, 0);
+  const std::string path = "./ZEB/" + name;
+  // A footer line beyond the longest record is cut there.
+  EXPECT_EQ(Page(), ExpectedPage(long_header_line + "\r\n", Summary(1, "EEE"),
+                                 {{Link(path, path), std::string(201, 'e')}},
+                                 long_footer_line.substr(0, 65279) + "\r\n"));
+}
+
+TEST_F(CliTest, ReadOnlyArticlesAndTemplatesAreRead) {
+  Article("ZEB1.htm", "<!-- Article starts -->read only");
+  fs::permissions(kb_ / "ZEB" / "ZEB1.htm", fs::perms::owner_read | fs::perms::group_read);
+  fs::permissions(kb_ / "lheader.htm", fs::perms::owner_read);
+  fs::permissions(kb_ / "lfooter.htm", fs::perms::owner_read);
+
+  const CliRun run = Cli("ONLY");
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Page(),
+            ExpectedPage(kPageHeader, Summary(1, "ONLY"),
+                         {{Link("./ZEB/ZEB1.htm", "./ZEB/ZEB1.htm"), "read only"}}, kFooter));
+}
+
+TEST_F(CliTest, AnArticleHeldByAnotherProgramIsReportedAndSkipped) {
+  Article("ZEB1.htm", "<!-- Article starts -->one match");
+  Article("ZEB2.htm", "<!-- Article starts -->two match");
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign((kb_ / "ZEB" / "ZEB2.htm").string());
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  ASSERT_EQ(ErrorCode(), 0);
+
+  const CliRun run = Cli("match");
+  holder.Close();
+
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: Could not open file: ./ZEB/ZEB2.htm\nError: 5, Access Denied\n");
+  EXPECT_EQ(Page(),
+            ExpectedPage(kPageHeader, Summary(1, "MATCH"),
+                         {{Link("./ZEB/ZEB1.htm", "./ZEB/ZEB1.htm"), "one match"}}, kFooter));
+}
+
+TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
+  Article("ZEB1.htm", "<!-- Article starts -->text");
+  const std::string page_without_templates = ExpectedPage(
+      "", Summary(1, "TEXT"), {{Link("./ZEB/ZEB1.htm", "./ZEB/ZEB1.htm"), "text"}}, "");
+
+  fs::remove(kb_ / "lfooter.htm");
+  CliRun run = Cli("text");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
+  EXPECT_EQ(run.err, "kbsearch-cli: Can not open the Footer file: 2, File Not Found\n");
+  EXPECT_EQ(Page(), std::string(kPageHeader) + page_without_templates);
+
+  // Without a header the footer is not read even when it is there.
+  WriteFile(kb_ / "lfooter.htm", kFooter);
+  fs::remove(kb_ / "lheader.htm");
+  run = Cli("text");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "kbsearch-cli: Can not open the header file: 2, File Not Found\n");
+  EXPECT_EQ(Page(), page_without_templates);
+}
+
+TEST_F(CliTest, AFailedWriteIsReportedAndTheOldPageIsNeverAppendedTo) {
+  for (int i = 0; i < 40; ++i) {
+    Article("ZEB" + std::to_string(i) + ".htm", "<!-- Article starts -->" + std::string(200, 'w'));
+  }
+  const std::string full_page = [&] {
+    EXPECT_EQ(Cli("W").status, 0);
+    return Page();
+  }();
+  ASSERT_GT(full_page.size(), 10000u);
+
+  CliRun run = Cli("W", "ulimit -f 8");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(
+      run.err.starts_with("kbsearch-cli: Can not write the results file.  Error returned: "))
+      << run.err;
+  const std::string cut_page = Page();
+  EXPECT_LT(cut_page.size(), full_page.size());
+  EXPECT_EQ(full_page.substr(0, cut_page.size()), cut_page);
+
+  // Another program holds the old page open: it is neither emptied nor appended to.
+  WriteFile(kb_ / "ZebResult.htm", "old page");
+  TextLineFile holder({});
+  holder.name().Assign((kb_ / "ZebResult.htm").string());
+  holder.Open(access_mode::kRead | access_mode::kDenyWrite);
+  ASSERT_EQ(ErrorCode(), 0);
+  run = Cli("W");
+  holder.Close();
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: Can not create/open the results file.  Error returned: 5, Access "
+            "Denied\n");
+  EXPECT_EQ(Page(), "old page");
+}
+
+TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {
+  Article("ZEB1.htm", "<!-- Article starts -->text");
+  InstallRecordingOpener();
+
+  const CliRun run = Cli("--open text");
+
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(WhatWasOpened(), "./ZebResult.htm|" + kb_.string() + "|");
+}
+
+TEST_F(CliTest, OpenWithoutAnOpenerIsReported) {
+  Article("ZEB1.htm", "<!-- Article starts -->text");
+  const CliRun run = Cli("text --open");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
+  EXPECT_EQ(run.err, "kbsearch-cli: No program associated with this file\n");
+}
+
+TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
+  WriteFile(kb_ / "ZebResult.htm", "old page");
+  Article("ZEB1.htm", "<!-- Article starts -->" + std::string(101, 'p'));
+
+  CliRun run = Cli(std::string(101, 'p'));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("longer than 100"), std::string::npos);
+  EXPECT_EQ(Page(), "old page");
+
+  run = Cli(std::string(100, 'p'));
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(CliTest, HelpVersionAndBadArguments) {
+  CliRun run = Cli("--help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [--open] PHRASE\n"));
+
+  run = Cli("--version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.starts_with("kbsearch-cli "));
+
+  run = Cli("--bogus x");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.err.starts_with("kbsearch-cli: unknown option --bogus\n"));
+
+  EXPECT_EQ(Cli("two words").status, 2);
+  EXPECT_EQ(Cli("-- -x").status, 1);
+  run = Cli("-C /no/such/dir x");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n");
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,63 @@
+#include "cli/console_screen.h"
+
+#include "support/message_box/message.h"
+#include "support/text/text.h"
+
+namespace kb::cli {
+namespace {
+
+constexpr int kBarWidth = 40;
+// Carriage return, then erase to the end of the line.
+constexpr std::string_view kClearLine = "\r\x1b[K";
+
+}  // namespace
+
+ConsoleScreen::ConsoleScreen(std::FILE* errors, bool draw_progress)
+    : errors_(errors), draw_progress_(draw_progress) {}
+
+void ConsoleScreen::ShowStatus(std::string_view text) {
+  status_ = text;
+  DrawStatusLine();
+}
+
+void ConsoleScreen::ShowProgressBar() {
+  bar_visible_ = true;
+  drawn_percent_ = 0;
+  DrawStatusLine();
+}
+
+void ConsoleScreen::RedrawProgressBar(uint8_t percent) {
+  if (percent == drawn_percent_) return;
+  drawn_percent_ = percent;
+  DrawStatusLine();
+}
+
+void ConsoleScreen::HideProgressBar() {
+  bar_visible_ = false;
+  DrawStatusLine();
+}
+
+int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view, std::string_view,
+                                   std::string_view, int32_t, int32_t) {
+  ++messages_shown_;
+  if (draw_progress_) std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
+  const std::string lines = Concat({"kbsearch-cli: ", MessageLines(text), "\n"});
+  std::fwrite(lines.data(), 1, lines.size(), errors_);
+  DrawStatusLine();
+  return 1;
+}
+
+void ConsoleScreen::DrawStatusLine() {
+  if (!draw_progress_) return;
+  std::string line(kClearLine);
+  line += status_;
+  if (bar_visible_) {
+    const int filled = drawn_percent_ * kBarWidth / 100;
+    line += Concat({status_.empty() ? "" : " ", "[", std::string(filled, '#'),
+                    std::string(kBarWidth - filled, '.'), "] ", NumberToText(drawn_percent_), "%"});
+  }
+  std::fwrite(line.data(), 1, line.size(), errors_);
+  std::fflush(errors_);
+}
+
+}  // namespace kb::cli

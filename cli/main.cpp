@@ -1,0 +1,75 @@
+// kbsearch-cli: the search of the kbsearch window, run once from the command line.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/search.h"
+#include "app/search_state.h"
+#include "cli/command_line.h"
+#include "cli/console_screen.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+#include "platform/terminal.h"
+#include "support/text/text.h"
+
+namespace {
+
+constexpr int kMatched = 0;
+constexpr int kNoMatch = 1;
+constexpr int kTrouble = 2;
+
+int Complain(std::string_view complaint) {
+  std::fprintf(stderr, "kbsearch-cli: %.*s\n", static_cast<int>(complaint.size()),
+               complaint.data());
+  return kTrouble;
+}
+
+int Search(const kb::cli::CommandLine& command) {
+  std::string reason;
+  if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
+    return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
+  }
+
+  const auto state = std::make_unique<kb::SearchState>();
+  state->search_text.Assign(command.phrase);
+  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal());
+  kb::LoadTemplates(*state, screen);
+  kb::RunSearch(
+      *state, screen,
+      command.open_page ? kb::PageHandling::kOpenInBrowser : kb::PageHandling::kWriteOnly);
+
+  const int32_t found = state->result_queue.Count();
+  for (int32_t entry = 1; entry <= found; ++entry) {
+    state->result_queue.Get(entry);
+    const std::string line = kb::Concat({state->result_queue.record().file.clipped(), "\n"});
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  if (screen.messages_shown() > 0) return kTrouble;
+  return found > 0 ? kMatched : kNoMatch;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kb::platform::ReportFileSizeLimitAsError();
+  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const kb::cli::CommandLine command = kb::cli::ParseCommandLine(arguments);
+  switch (command.action) {
+    case kb::cli::CommandLine::Action::kHelp:
+      std::fputs(kb::cli::UsageText().data(), stdout);
+      return 0;
+    case kb::cli::CommandLine::Action::kVersion:
+      std::puts("kbsearch-cli " KBSEARCH_VERSION);
+      return 0;
+    case kb::cli::CommandLine::Action::kRefuse:
+      Complain(command.refusal);
+      std::fputs("Try 'kbsearch-cli --help' for more information.\n", stderr);
+      return kTrouble;
+    case kb::cli::CommandLine::Action::kSearch:
+      break;
+  }
+  return Search(command);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// The program's place among the other programs of the desktop: moving to the directory it
+// works in, and handing a document to the desktop's opener (xdg-open, found on PATH) so that
+// it comes up in the program the user associates with it. (The current directory itself is
+// asked of platform/file_system.h.)
+//
+// Nothing here touches the error state of the file services.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kb::platform {
+
+// What OpenDocument answers. A number above 32 means the opener was started; the others name
+// the reason it was not, in the numbering of the launch messages.
+namespace launch {
+inline constexpr int32_t kStarted = 33;
+inline constexpr int32_t kFileNotFound = 2;          // the document does not exist
+inline constexpr int32_t kPathNotFound = 3;          // its directory does not exist
+inline constexpr int32_t kNotEnoughMemory = 8;       // no memory or process slot for the opener
+inline constexpr int32_t kNoAssociatedProgram = 31;  // no opener on PATH, or it cannot be run
+}  // namespace launch
+
+// Starts the opener on `document` (a path; a relative one is taken from `directory`) with
+// `directory` as its working directory, and returns at once: the opener runs detached, in
+// its own session, with standard input and output on /dev/null, and is never waited for.
+// No child process is left behind to be reaped. An empty `directory` means the current one.
+int32_t OpenDocument(std::string_view document, std::string_view directory);
+
+// Makes `path` the current working directory. On failure returns false and leaves `reason`
+// holding the system's description of why.
+bool ChangeDirectory(std::string_view path, std::string& reason);
+
+}  // namespace kb::platform

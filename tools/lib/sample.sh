@@ -1,0 +1,24 @@
+# The sample search: a copy of sample/ under run/ (never the tracked files), searched with
+# kbsearch-cli. Source it after common.sh.
+
+# run_sample_search_with_cli <build dir> [phrase]
+# Copies the sample knowledge base to run/sample afresh, searches it with kbsearch-cli and
+# prints the articles found and where the results page is.
+run_sample_search_with_cli() {
+  local build="$1"
+  local phrase="${2:-marker}"
+  local sample="$KBSEARCH_ROOT/run/sample"
+  rm -rf "$sample"
+  mkdir -p "$KBSEARCH_ROOT/run"
+  cp -R "$KBSEARCH_ROOT/sample" "$sample"
+
+  say "searching the sample articles for \"$phrase\""
+  local status=0
+  "$build/cli/kbsearch-cli" -C "$sample" "$phrase" || status=$?
+  case "$status" in
+    0) say "results page: $sample/ZebResult.htm" ;;
+    1) say "no article matched; the (empty) results page is $sample/ZebResult.htm" ;;
+    *) say "kbsearch-cli reported a problem (exit status $status)"; return "$status" ;;
+  esac
+  say "try: $build/cli/kbsearch-cli -C $sample --open \"another phrase\""
+}
