@@ -68,35 +68,6 @@ TEST_F(MainWindowQtTest, WindowManagerCloseEndsTheProgram) {
   EXPECT_EQ(Run(), kExitOk);
 }
 
-TEST_F(MainWindowQtTest, TemplateMessageComesBeforeTheWindow) {
-  steps_.load_templates = [](SearchState&, SearchScreen& screen) {
-    screen.ShowMessage("Can not open the header file", "", "", "", 0, 0);
-  };
-  user_
-      .When([] { return QApplication::activeModalWidget() != nullptr; },
-            [] {
-              EXPECT_EQ(MainFrame(), nullptr);
-              QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
-            })
-      .When(WindowReady, ClickClose);
-  EXPECT_EQ(Run(), kExitOk);
-}
-
-TEST_F(MainWindowQtTest, SearchIsPressedByClickAccessKeyAndEnter) {
-  RecordSearches();
-  user_
-      .When(WindowReady,
-            [] {
-              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "linux");
-              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
-            })
-      .Then([] { QTest::keyClick(MainFrame(), Qt::Key_S, Qt::AltModifier); })
-      .Then([] { QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Return); })
-      .When([this] { return searched_.size() == 3; }, ClickClose);
-  Run();
-  EXPECT_EQ(searched_, (std::vector<std::string>{"linux", "linux", "linux"}));
-}
-
 TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
   RecordSearches();
   const std::string hundred(100, 'x');
