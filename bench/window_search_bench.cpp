@@ -235,16 +235,24 @@ int main(int argc, char** argv) {
 
   const double window_median = Median(window_seconds);
   const double cli_median = Median(cli_seconds);
+  const double alone_median = Median(alone_seconds);
   const double ratio = window_median / cli_median;
+  const auto best = [](const std::vector<double>& values) {
+    return *std::min_element(values.begin(), values.end());
+  };
   std::printf("knowledge base     %s, phrase \"%s\", %d runs\n", knowledge_base.c_str(),
               phrase.c_str(), runs);
-  std::printf("kbsearch-cli       %8.1f ms (median, whole process)\n", cli_median * 1e3);
-  std::printf("window search      %8.1f ms (median, Search step)\n", window_median * 1e3);
-  std::printf("ratio              %8.3f  (target at most 1.10: %s)\n", ratio,
-              ratio <= 1.10 ? "met" : "NOT met");
-  std::printf(
-      "search alone      %8.1f ms (median, in process, nothing shown); window adds %.1f%%\n",
-      Median(alone_seconds) * 1e3, (window_median / Median(alone_seconds) - 1) * 100);
+  std::printf("                     median      best\n");
+  std::printf("kbsearch-cli       %8.1f ms %8.1f ms  (whole process)\n", cli_median * 1e3,
+              best(cli_seconds) * 1e3);
+  std::printf("window search      %8.1f ms %8.1f ms  (Search step)\n", window_median * 1e3,
+              best(window_seconds) * 1e3);
+  std::printf("search alone       %8.1f ms %8.1f ms  (in this process, nothing shown)\n",
+              alone_median * 1e3, best(alone_seconds) * 1e3);
+  std::printf("window / cli       %8.3f    %8.3f     (target at most 1.10 on the medians: %s)\n",
+              ratio, best(window_seconds) / best(cli_seconds), ratio <= 1.10 ? "met" : "NOT met");
+  std::printf("window / alone     %8.3f    %8.3f     (what the window's repaints add)\n",
+              window_median / alone_median, best(window_seconds) / best(alone_seconds));
   std::printf("progress repaints  %8d  messages %d\n", last.bar_repaints, last.messages);
   return 0;
 }
