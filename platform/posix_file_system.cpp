@@ -67,8 +67,7 @@ SystemError LastError() {
 
 // `path` as a NUL-terminated string; false when it holds a NUL byte of its own.
 bool ToNative(std::string_view path, std::string& native) {
-  if (path.find('\0') != std::string_view::npos)
-    return false;
+  if (path.find('\0') != std::string_view::npos) return false;
   native.assign(path);
   return true;
 }
@@ -76,8 +75,7 @@ bool ToNative(std::string_view path, std::string& native) {
 // Tells a missing file (its directory exists) from a missing directory on the way to it.
 SystemError MissingFileOrPath(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos)
-    return system_error::kFileNotFound;
+  if (slash == std::string::npos) return system_error::kFileNotFound;
   const std::string directory = slash == 0 ? std::string("/") : path.substr(0, slash);
   struct stat status;
   if (stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
@@ -102,18 +100,15 @@ int OpenFlags(Access access, Disposition disposition) {
       break;
   }
   // Never O_TRUNC: an existing file is emptied only once its lock is held.
-  if (disposition == Disposition::kCreateOrTruncate)
-    flags |= O_CREAT;
+  if (disposition == Disposition::kCreateOrTruncate) flags |= O_CREAT;
   return flags;
 }
 
 SystemError TakeLock(int descriptor, Lock lock) {
-  if (lock == Lock::kNone)
-    return system_error::kNone;
+  if (lock == Lock::kNone) return system_error::kNone;
   const int operation = (lock == Lock::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
   while (flock(descriptor, operation) != 0) {
-    if (errno != EINTR)
-      return LastError();
+    if (errno != EINTR) return LastError();
   }
   return system_error::kNone;
 }
@@ -153,12 +148,10 @@ SystemError File::ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& c
     const ssize_t got = pread(descriptor_, buffer.data() + count, buffer.size() - count,
                               static_cast<off_t>(offset + count));
     if (got < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return LastError();
     }
-    if (got == 0)
-      break;
+    if (got == 0) break;
     count += static_cast<std::size_t>(got);
   }
   return system_error::kNone;
@@ -170,13 +163,11 @@ SystemError File::WriteAt(uint64_t offset, std::span<const char> bytes, std::siz
     const ssize_t put = pwrite(descriptor_, bytes.data() + count, bytes.size() - count,
                                static_cast<off_t>(offset + count));
     if (put < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return LastError();
     }
     // A write that makes no progress would make none on a retry either.
-    if (put == 0)
-      return system_error::kDiskFull;
+    if (put == 0) return system_error::kDiskFull;
     count += static_cast<std::size_t>(put);
   }
   return system_error::kNone;
@@ -184,20 +175,17 @@ SystemError File::WriteAt(uint64_t offset, std::span<const char> bytes, std::siz
 
 SystemError File::Size(uint64_t& size) const {
   struct stat status;
-  if (fstat(descriptor_, &status) != 0)
-    return LastError();
+  if (fstat(descriptor_, &status) != 0) return LastError();
   size = static_cast<uint64_t>(status.st_size);
   return system_error::kNone;
 }
 
 SystemError File::Close() {
-  if (descriptor_ < 0)
-    return system_error::kNone;
+  if (descriptor_ < 0) return system_error::kNone;
   const int descriptor = std::exchange(descriptor_, -1);
   // The descriptor is gone even when close reports an error, so it is never retried; an
   // interrupted close has still closed it.
-  if (close(descriptor) != 0 && errno != EINTR)
-    return LastError();
+  if (close(descriptor) != 0 && errno != EINTR) return LastError();
   return system_error::kNone;
 }
 
@@ -205,35 +193,28 @@ SystemError OpenFile(std::string_view path, Access access, Lock lock, Dispositio
                      File& file, uint64_t& size) {
   file.Close();
   std::string native;
-  if (!ToNative(path, native))
-    return system_error::kInvalidName;
+  if (!ToNative(path, native)) return system_error::kInvalidName;
 
   int descriptor;
   do {
     descriptor = open(native.c_str(), OpenFlags(access, disposition), 0666);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
-    if (errno == ENOENT)
-      return MissingFileOrPath(native);
+    if (errno == ENOENT) return MissingFileOrPath(native);
     return LastError();
   }
   File opened(descriptor);
 
   struct stat status;
-  if (fstat(descriptor, &status) != 0)
-    return LastError();
-  if (!S_ISREG(status.st_mode))
-    return system_error::kAccessDenied;
+  if (fstat(descriptor, &status) != 0) return LastError();
+  if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
   const bool read_only = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  if (read_only && access != Access::kRead)
-    return system_error::kAccessDenied;
+  if (read_only && access != Access::kRead) return system_error::kAccessDenied;
 
-  if (const SystemError error = TakeLock(descriptor, lock))
-    return error;
+  if (const SystemError error = TakeLock(descriptor, lock)) return error;
 
   if (disposition == Disposition::kCreateOrTruncate && status.st_size != 0) {
-    if (ftruncate(descriptor, 0) != 0)
-      return LastError();
+    if (ftruncate(descriptor, 0) != 0) return LastError();
     status.st_size = 0;
   }
   size = static_cast<uint64_t>(status.st_size);
@@ -243,8 +224,7 @@ SystemError OpenFile(std::string_view path, Access access, Lock lock, Dispositio
 
 struct DirectoryReader::Stream {
   ~Stream() {
-    if (directory != nullptr)
-      closedir(directory);
+    if (directory != nullptr) closedir(directory);
   }
   DIR* directory = nullptr;
   struct dirent* entry = nullptr;
@@ -256,8 +236,7 @@ DirectoryReader::~DirectoryReader() = default;
 SystemError DirectoryReader::Open(std::string_view path) {
   stream_.reset();
   std::string native;
-  if (!ToNative(path, native))
-    return system_error::kInvalidName;
+  if (!ToNative(path, native)) return system_error::kInvalidName;
   int descriptor;
   do {
     descriptor = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
@@ -277,21 +256,18 @@ SystemError DirectoryReader::Open(std::string_view path) {
 }
 
 bool DirectoryReader::Next() {
-  if (!stream_)
-    return false;
+  if (!stream_) return false;
   stream_->entry = readdir(stream_->directory);
   return stream_->entry != nullptr;
 }
 
 std::string_view DirectoryReader::name() const {
-  if (!stream_ || stream_->entry == nullptr)
-    return {};
+  if (!stream_ || stream_->entry == nullptr) return {};
   return stream_->entry->d_name;
 }
 
 SystemError DirectoryReader::Status(FileStatus& status) const {
-  if (!stream_ || stream_->entry == nullptr)
-    return system_error::kInvalidHandle;
+  if (!stream_ || stream_->entry == nullptr) return system_error::kInvalidHandle;
   struct stat native;
   if (fstatat(dirfd(stream_->directory), stream_->entry->d_name, &native, 0) != 0) {
     return LastError();
@@ -303,8 +279,7 @@ SystemError DirectoryReader::Status(FileStatus& status) const {
 bool ToLocalTime(int64_t seconds, CalendarTime& local) {
   const time_t time = static_cast<time_t>(seconds);
   struct tm fields;
-  if (localtime_r(&time, &fields) == nullptr)
-    return false;
+  if (localtime_r(&time, &fields) == nullptr) return false;
   local.year = fields.tm_year + 1900;
   local.month = fields.tm_mon + 1;
   local.day = fields.tm_mday;
@@ -317,8 +292,7 @@ bool ToLocalTime(int64_t seconds, CalendarTime& local) {
 SystemError CurrentDirectory(std::string& path) {
   std::vector<char> buffer(256);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE)
-      return LastError();
+    if (errno != ERANGE) return LastError();
     buffer.resize(buffer.size() * 2);
   }
   path.assign(buffer.data());
