@@ -67,8 +67,8 @@ struct SearchState {
   // page written through export_file, articles read through article_file (DosFile).
   TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
   TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
-  BlockFile article_file{{.record_length = kBlockSize, .options = "/FILEBUFFERS=128",
-                          .may_create = false}};
+  BlockFile article_file{
+      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}};
 };
 
 }  // namespace kb

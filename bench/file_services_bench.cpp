@@ -64,11 +64,9 @@ uint64_t ReadThroughBlockFile(const std::string& directory, int articles, const 
   for (int number = 0; number < articles; ++number) {
     file.name().Assign(directory + "/" + ArticleName(number));
     file.Open(kArticleMode);
-    if (kb::ErrorCode() != 0)
-      std::abort();
+    if (kb::ErrorCode() != 0) std::abort();
     file.Set();
-    for (file.Next(); kb::ErrorCode() == 0; file.Next())
-      bytes += file.last_count();
+    for (file.Next(); kb::ErrorCode() == 0; file.Next()) bytes += file.last_count();
     file.Close();
   }
   return bytes;
@@ -79,11 +77,9 @@ uint64_t ReadPlainly(const std::string& directory, int articles) {
   uint64_t bytes = 0;
   for (int number = 0; number < articles; ++number) {
     std::FILE* file = std::fopen((directory + "/" + ArticleName(number)).c_str(), "rb");
-    if (file == nullptr)
-      std::abort();
+    if (file == nullptr) std::abort();
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-      bytes += got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes += got;
     std::fclose(file);
   }
   return bytes;

@@ -31,9 +31,13 @@ std::string FindOpener() {
   while (start <= search_path.size()) {
     std::size_t end = search_path.find(':', start);
     if (end == std::string_view::npos) end = search_path.size();
-    std::string candidate(search_path.substr(start, end - start));
-    if (candidate.empty()) candidate = ".";
-    candidate.append("/").append(kOpenerName);
+    std::string_view directory = search_path.substr(start, end - start);
+    if (directory.empty()) directory = ".";
+    std::string candidate;
+    candidate.reserve(directory.size() + 1 + kOpenerName.size());
+    candidate.append(directory);
+    candidate.push_back('/');
+    candidate.append(kOpenerName);
     struct stat status;
     if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
         ::access(candidate.c_str(), X_OK) == 0) {

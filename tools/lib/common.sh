@@ -7,7 +7,7 @@ KBSEARCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 KBSEARCH_PACKAGES=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev
   clang libclang-rt-14-dev
 )
 

@@ -1,5 +1,25 @@
-# The sample search: a copy of sample/ under run/ (never the tracked files), searched with
-# kbsearch-cli. Source it after common.sh.
+# The sample search: a copy of sample/ under run/ (never the tracked files), searched in the
+# window or with kbsearch-cli. Source it after common.sh.
+
+# copy_sample
+# Copies the sample knowledge base to run/sample afresh and prints its path.
+copy_sample() {
+  local sample="$KBSEARCH_ROOT/run/sample"
+  rm -rf "$sample"
+  mkdir -p "$KBSEARCH_ROOT/run"
+  cp -R "$KBSEARCH_ROOT/sample" "$sample"
+  printf '%s\n' "$sample"
+}
+
+# run_sample_window <build dir>
+# Starts the window on a fresh copy of the sample knowledge base and waits until it is closed.
+run_sample_window() {
+  local build="$1"
+  local sample
+  sample="$(copy_sample)"
+  say "starting kbsearch on the sample articles in $sample (type a phrase, press Search)"
+  (cd "$sample" && "$build/app/kbsearch")
+}
 
 # run_sample_search_with_cli <build dir> [phrase]
 # Copies the sample knowledge base to run/sample afresh, searches it with kbsearch-cli and
@@ -7,10 +27,8 @@
 run_sample_search_with_cli() {
   local build="$1"
   local phrase="${2:-marker}"
-  local sample="$KBSEARCH_ROOT/run/sample"
-  rm -rf "$sample"
-  mkdir -p "$KBSEARCH_ROOT/run"
-  cp -R "$KBSEARCH_ROOT/sample" "$sample"
+  local sample
+  sample="$(copy_sample)"
 
   say "searching the sample articles for \"$phrase\""
   local status=0

@@ -1,0 +1,27 @@
+// kbsearch, the desktop program: one small window in which the user types a phrase and
+// presses Search; the matching articles come up as a page in the web browser.
+
+#include <QApplication>
+
+#include "app/main_window.h"
+#include "app/search.h"
+#include "platform/qt_window_system.h"
+#include "support/message_box/dialog_style.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("kbsearch"));
+  QApplication::setDesktopFileName(QStringLiteral("kbsearch"));
+  QApplication::setWindowIcon(kb::ProgramIcon("TEXTFIND_ICO"));
+
+  // The state is allocated before the window exists, so that a shortage ends the program
+  // before anything is shown but its message.
+  std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
+  const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
+  const kb::SearchSteps steps{.load_templates = kb::LoadTemplates,
+                              .run_search = [](kb::SearchState& search, kb::SearchScreen& screen) {
+                                kb::RunSearch(search, screen);
+                              }};
+  kb::MainWindow window(*windows, steps);
+  return window.Run(std::move(state));
+}

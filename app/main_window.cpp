@@ -1,0 +1,234 @@
+#include "app/main_window.h"
+
+#include <new>
+#include <string>
+
+#include "support/message_box/message.h"
+
+namespace kb {
+namespace {
+
+using platform::ControlKind;
+using platform::ControlLayout;
+using platform::EventKind;
+
+constexpr ControlLayout kControls[] = {
+    {.number = control::kSearchPrompt,
+     .name = "SearchPrompt",
+     .kind = ControlKind::kPrompt,
+     .text = "Search for:",
+     .x = 3,
+     .y = 5},
+    {.number = control::kSearchEntry,
+     .name = "SearchEntry",
+     .kind = ControlKind::kEntry,
+     .x = 42,
+     .y = 5,
+     .width = 130,
+     .height = 10,
+     .picture = "s100"},
+    {.number = control::kSearchButton,
+     .name = "SearchButton",
+     .kind = ControlKind::kButton,
+     .text = "&Search",
+     .x = 41,
+     .y = 35,
+     .width = 48,
+     .height = 14,
+     .icon = "Textfind.ico",
+     .is_default = true},
+    {.number = control::kCloseButton,
+     .name = "CloseButton",
+     .kind = ControlKind::kButton,
+     .text = "Close",
+     .x = 123,
+     .y = 35,
+     .width = 48,
+     .height = 14,
+     .icon = "ok.ico"},
+    {.number = control::kProgressBar,
+     .name = "ProgressBar",
+     .kind = ControlKind::kProgressBar,
+     .x = 42,
+     .y = 17,
+     .width = 130,
+     .height = 8,
+     .range_low = 0,
+     .range_high = 100,
+     .hidden = true},
+    {.number = control::kStatusLine,
+     .name = "StatusLine",
+     .kind = ControlKind::kStaticText,
+     .text = "String 1",
+     .x = 41,
+     .y = 26,
+     .width = 130,
+     .height = 10},
+    {.number = control::kResultList,
+     .name = "ResultList",
+     .kind = ControlKind::kListBox,
+     .x = 41,
+     .y = 1,
+     .width = 64,
+     .height = 3,
+     .hidden = true},
+};
+
+constexpr platform::WindowLayout kLayout{.title = "Search Quillon Knowledgebase",
+                                         .width = 177,
+                                         .height = 51,
+                                         .font_family = "MS Sans Serif",
+                                         .font_points = 8,
+                                         .icon = "Textfind.ico",
+                                         .controls = kControls};
+
+// The list shows each result's file, as a text of up to 255 characters.
+constexpr std::size_t kListRowLength = 255;
+
+}  // namespace
+
+const platform::WindowLayout& MainWindowLayout() {
+  return kLayout;
+}
+
+std::unique_ptr<SearchState> NewSearchState() {
+  try {
+    return std::unique_ptr<SearchState>(new (std::nothrow) SearchState);
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // a member's own buffer could not be had
+  }
+}
+
+MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps)
+    : windows_(windows), steps_(std::move(steps)) {}
+
+int MainWindow::Run(std::unique_ptr<SearchState> state) {
+  if (!state) {
+    Message no_memory;
+    no_memory.text = "Can not start: there is not enough memory for the search.";
+    no_memory.caption = "ERROR";
+    no_memory.icon = kStopIcon;
+    windows_.ShowMessage(no_memory);
+    return kExitNoMemory;
+  }
+  state_ = std::move(state);
+  first_opened_ = false;
+
+  BuildWindow();
+  steps_.load_templates(*state_, *this);
+  windows_.Open();
+  windows_.SetText(control::kStatusLine, "");
+
+  while (const std::optional<platform::Event> event = windows_.NextEvent()) {
+    HandleEvent(*event);
+  }
+
+  windows_.Close();
+  ReleaseQueues();
+  state_.reset();
+  return kExitOk;
+}
+
+void MainWindow::BuildWindow() {
+  windows_.Build(kLayout);
+  SearchState& state = *state_;
+  windows_.BindText(
+      control::kSearchEntry, [&state] { return std::string(state.search_text.view()); },
+      [&state](std::string_view value) { state.search_text.Assign(value); });
+  windows_.BindNumber(control::kProgressBar, [&state] { return int32_t{state.progress_percent}; });
+  // A row is read through the queue's record buffer, as every reader of a queue does.
+  windows_.BindRows(
+      control::kResultList, [&state] { return state.result_queue.Count(); },
+      [&state](int32_t number) {
+        state.result_queue.Get(number);
+        return std::string(state.result_queue.record().file.clipped().substr(0, kListRowLength));
+      });
+}
+
+void MainWindow::HandleEvent(const platform::Event& event) {
+  switch (event.kind) {
+    case EventKind::kOpenWindow:
+      if (!first_opened_) {
+        Refresh();
+        first_opened_ = true;
+      }
+      windows_.SetFocus(control::kSearchPrompt);
+      break;
+    case EventKind::kGainFocus:
+      Refresh();
+      first_opened_ = true;
+      break;
+    case EventKind::kRejected:
+      windows_.Beep();
+      windows_.Display(event.control);
+      windows_.SetFocus(event.control);
+      break;
+    case EventKind::kAccepted:
+      if (event.control == control::kSearchButton) {
+        steps_.run_search(*state_, *this);
+      } else if (event.control == control::kCloseButton) {
+        windows_.PostCloseRequest();
+      }
+      break;
+  }
+}
+
+// The window system has no mode in which all controls are being accepted at once, so a
+// refresh always redisplays.
+void MainWindow::Refresh() {
+  windows_.DisplayAll();
+}
+
+void MainWindow::ReleaseQueues() {
+  state_->header_queue.Free();
+  state_->footer_queue.Free();
+  state_->file_queue.Dispose();
+  state_->footer_queue.Dispose();
+  state_->header_queue.Dispose();
+  state_->result_queue.Dispose();
+}
+
+void MainWindow::ShowStatus(std::string_view text) {
+  windows_.SetText(control::kStatusLine, text);
+  windows_.Display(control::kStatusLine);
+}
+
+void MainWindow::ShowProgressBar() {
+  // The bar may still hold the last scan's value: load the current one before it shows.
+  windows_.Display(control::kProgressBar);
+  windows_.SetVisible(control::kProgressBar, true);
+  shown_percent_ = state_->progress_percent;
+}
+
+void MainWindow::RedrawProgressBar(uint8_t percent) {
+  if (percent == shown_percent_) return;
+  shown_percent_ = percent;
+  windows_.Display(control::kProgressBar);
+}
+
+void MainWindow::HideProgressBar() {
+  windows_.SetVisible(control::kProgressBar, false);
+}
+
+void MainWindow::RedrawWindow() {
+  Refresh();
+}
+
+int32_t MainWindow::ShowMessage(std::string_view text, std::string_view caption,
+                                std::string_view icon, std::string_view buttons,
+                                int32_t default_button, int32_t style) {
+  Message message;
+  message.text = text;
+  message.caption = caption;
+  message.icon = icon;
+  message.buttons = buttons;
+  message.default_button = default_button;
+  message.style = style;
+  return windows_.ShowMessage(message);
+}
+
+NativeWindowHandle MainWindow::OwnerWindow() {
+  return windows_.Handle();
+}
+
+}  // namespace kb

@@ -1,0 +1,97 @@
+#pragma once
+
+// The program's one window and the procedure that owns it for the whole run. Written against
+// the window services of platform/window_system.h, so it runs on Qt in the program and on a
+// recording fake in tests.
+//
+// The procedure (Run):
+//  1. takes the search state (allocated by the caller; a null state is reported and ends
+//     the run);
+//  2. builds the window from its layout table, the entry bound to SearchText, the progress
+//     bar to ProgressPercent and the hidden list to ResultQueue;
+//  3. loads the page templates, so their messages come before the window;
+//  4. opens the window, empties the status line and handles events until the window is
+//     asked to close:
+//     - opened: refreshes the window the first time, then puts the focus on the prompt,
+//       which passes it on to the entry field;
+//     - gained the focus: refreshes the window;
+//     - a value refused by the entry's picture: beeps, shows the variable again, keeps the
+//       focus there;
+//     - Search: runs the whole search inside the handler; no input is handled meanwhile;
+//     - Close: asks for the window to close;
+//  5. closes the window and releases the queues.
+//
+// While a search runs the window is the search's screen: the status line and the progress
+// bar are painted at once when the search asks, the bar only when its percentage changes.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "app/search_screen.h"
+#include "app/search_state.h"
+#include "platform/window_system.h"
+
+namespace kb {
+
+// The controls of the window, by number; the tab order follows the numbers.
+namespace control {
+inline constexpr int32_t kSearchPrompt = 1;
+inline constexpr int32_t kSearchEntry = 2;
+inline constexpr int32_t kSearchButton = 3;
+inline constexpr int32_t kCloseButton = 4;
+inline constexpr int32_t kProgressBar = 5;
+inline constexpr int32_t kStatusLine = 6;
+inline constexpr int32_t kResultList = 7;
+}  // namespace control
+
+// The window's layout table.
+const platform::WindowLayout& MainWindowLayout();
+
+// What the window runs: the program passes LoadTemplates and RunSearch (app/search.h).
+struct SearchSteps {
+  std::function<void(SearchState&, SearchScreen&)> load_templates;
+  std::function<void(SearchState&, SearchScreen&)> run_search;
+};
+
+// Exit codes of Run.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNoMemory = 1;
+
+// A new, empty search state; null when memory for it cannot be had.
+std::unique_ptr<SearchState> NewSearchState();
+
+class MainWindow final : public SearchScreen {
+ public:
+  // `windows` must outlive this object.
+  MainWindow(platform::WindowSystem& windows, SearchSteps steps);
+
+  // The whole life of the window over `state`: kExitOk when the window was closed,
+  // kExitNoMemory (after a message box) when `state` is null.
+  int Run(std::unique_ptr<SearchState> state);
+
+  // The search's screen; used only while Run is running.
+  void ShowStatus(std::string_view text) override;
+  void ShowProgressBar() override;
+  void RedrawProgressBar(uint8_t percent) override;
+  void HideProgressBar() override;
+  void RedrawWindow() override;
+  int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
+                      std::string_view buttons, int32_t default_button, int32_t style) override;
+  NativeWindowHandle OwnerWindow() override;
+
+ private:
+  void BuildWindow();
+  void HandleEvent(const platform::Event& event);
+  void Refresh();
+  void ReleaseQueues();
+
+  platform::WindowSystem& windows_;
+  SearchSteps steps_;
+  std::unique_ptr<SearchState> state_;
+  bool first_opened_ = false;
+  int32_t shown_percent_ = -1;  // the percentage the bar was last painted with
+};
+
+}  // namespace kb

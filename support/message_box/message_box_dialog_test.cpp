@@ -1,0 +1,184 @@
+#include "support/message_box/message_box_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <string>
+
+#include "support/message_box/dialog_style.h"
+
+namespace kb {
+namespace {
+
+Message MessageWith(std::string text, std::string buttons = "", std::string icon = "") {
+  Message message;
+  message.text = std::move(text);
+  message.buttons = std::move(buttons);
+  message.icon = std::move(icon);
+  return message;
+}
+
+QString TextOf(const MessageBoxDialog& box) {
+  const auto* text = box.findChild<QWidget*>(QStringLiteral("text"));
+  return text == nullptr ? QString() : text->accessibleName();
+}
+
+// Shows `message` modally and, once the box is up, lets `act` work on it. Returns what
+// ShowMessageBox returned, or -1 when `act` left the box open (it is then ended).
+int32_t ShowAndAct(const Message& message, QWidget* frame,
+                   const std::function<void(MessageBoxDialog&)>& act) {
+  QTimer acting;
+  acting.setSingleShot(true);
+  QObject::connect(&acting, &QTimer::timeout, [&] {
+    auto* box = dynamic_cast<MessageBoxDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(box));
+    act(*box);
+    if (box->isVisible()) box->done(-1);
+  });
+  acting.start(0);
+  return ShowMessageBox(message, frame);
+}
+
+TEST(MessageBoxDialogTest, BarsBreakLinesAndTrailingBlanksGo) {
+  MessageBoxDialog two_lines(MessageWith("A|B"), nullptr);
+  MessageBoxDialog one_line(MessageWith("A"), nullptr);
+  EXPECT_EQ(TextOf(two_lines), QStringLiteral("A\nB"));
+  EXPECT_EQ(two_lines.layout().text.height, 2 * one_line.layout().text.height);
+
+  const std::string error_text = "File Not Found" + std::string(66, ' ');
+  MessageBoxDialog padded(
+      MessageWith("Could not open file: ./ZEB/ZEB1.htm|Error: 2, " + error_text), nullptr);
+  EXPECT_EQ(TextOf(padded),
+            QStringLiteral("Could not open file: ./ZEB/ZEB1.htm\nError: 2, File Not Found"));
+}
+
+TEST(MessageBoxDialogTest, LongTextWrapsWithinTwoHundredUnits) {
+  const std::string words(60, 'w');
+  std::string text;
+  for (int i = 0; i < 10; ++i) text += words.substr(0, 9) + " ";
+  MessageBoxDialog box(MessageWith(text), nullptr);
+  const DialogBase base = MeasureDialogBase(box.font());
+  EXPECT_LE(box.layout().text.width, BoxPixelsX(base, kBoxWrapUnits) + 10);
+  EXPECT_GT(box.layout().text.height, QFontMetrics(box.font()).height());
+}
+
+TEST(MessageBoxDialogTest, EmptyButtonsGiveOneDefaultOkThatEnterAndClickPress) {
+  MessageBoxDialog box(MessageWith("x"), nullptr);
+  ASSERT_EQ(box.buttons().size(), 1u);
+  EXPECT_EQ(box.buttons()[0]->text(), QStringLiteral("OK"));
+  EXPECT_TRUE(box.buttons()[0]->isDefault());
+
+  EXPECT_EQ(ShowAndAct(MessageWith("x"), nullptr,
+                       [](MessageBoxDialog& shown) {
+                         EXPECT_TRUE(shown.buttons()[0]->hasFocus());
+                         QTest::keyClick(&shown, Qt::Key_Return);
+                       }),
+            1);
+  EXPECT_EQ(ShowAndAct(MessageWith("x"), nullptr,
+                       [](MessageBoxDialog& shown) {
+                         QTest::mouseClick(shown.buttons()[0], Qt::LeftButton);
+                       }),
+            1);
+}
+
+TEST(MessageBoxDialogTest, EscapeEndsTheBoxOnlyThroughCancel) {
+  EXPECT_EQ(ShowAndAct(MessageWith("x"), nullptr,
+                       [](MessageBoxDialog& shown) {
+                         QTest::keyClick(&shown, Qt::Key_Escape);
+                         EXPECT_TRUE(shown.isVisible());
+                         shown.close();
+                         EXPECT_TRUE(shown.isVisible());
+                       }),
+            -1);
+
+  const std::string ok_cancel = std::to_string(button::kOk | button::kCancel);
+  EXPECT_EQ(ShowAndAct(MessageWith("x", ok_cancel), nullptr,
+                       [](MessageBoxDialog& shown) {
+                         ASSERT_EQ(shown.buttons().size(), 2u);
+                         QTest::keyClick(&shown, Qt::Key_Escape);
+                       }),
+            button::kCancel);
+}
+
+TEST(MessageBoxDialogTest, CaptionListReturnsButtonNumbers) {
+  EXPECT_EQ(ShowAndAct(MessageWith("x", "Keep|Throw away|Cancel"), nullptr,
+                       [](MessageBoxDialog& shown) {
+                         ASSERT_EQ(shown.buttons().size(), 3u);
+                         EXPECT_EQ(shown.buttons()[1]->text(), QStringLiteral("Throw away"));
+                         QTest::mouseClick(shown.buttons()[1], Qt::LeftButton);
+                       }),
+            2);
+  EXPECT_EQ(ShowAndAct(MessageWith("x", "Keep|Throw away|Cancel"), nullptr,
+                       [](MessageBoxDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); }),
+            3);
+}
+
+TEST(MessageBoxDialogTest, StopIconTakesRoomOnlyWhenAsked) {
+  MessageBoxDialog with_icon(MessageWith("x", "", std::string(kStopIcon)), nullptr);
+  MessageBoxDialog without_icon(MessageWith("x"), nullptr);
+
+  const auto* icon = with_icon.findChild<QLabel*>(QStringLiteral("icon"));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_FALSE(icon->pixmap().isNull());
+  EXPECT_EQ(without_icon.findChild<QLabel*>(QStringLiteral("icon")), nullptr);
+
+  const DialogBase base = MeasureDialogBase(without_icon.font());
+  EXPECT_EQ(without_icon.layout().text.x, BoxPixelsX(base, 5));
+  EXPECT_EQ(with_icon.layout().text.x, 2 * BoxPixelsX(base, 5) + icon->width());
+}
+
+TEST(MessageBoxDialogTest, SizesFollowTheDialogFont) {
+  MessageBoxDialog box(MessageWith("x", std::to_string(button::kYes | button::kNo)), nullptr);
+  const DialogBase base = MeasureDialogBase(box.font());
+  ASSERT_EQ(box.buttons().size(), 2u);
+  for (const QPushButton* button : box.buttons()) {
+    EXPECT_EQ(button->width(), BoxPixelsX(base, 50));
+    EXPECT_EQ(button->height(), BoxPixelsY(base, 14));
+    EXPECT_EQ(button->y(), BoxPixelsY(base, 45));
+  }
+  EXPECT_EQ(box.buttons()[1]->x() - box.buttons()[0]->x(),
+            BoxPixelsX(base, 50) + BoxPixelsX(base, 5));
+  EXPECT_EQ(box.height(), BoxPixelsY(base, 45) + BoxPixelsY(base, 14) + BoxPixelsY(base, 5));
+}
+
+TEST(MessageBoxDialogTest, EmptyCaptionAndNoCloseButton) {
+  MessageBoxDialog box(MessageWith("x"), nullptr);
+  EXPECT_TRUE(box.windowTitle().isEmpty());
+  EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowSystemMenuHint));
+
+  Message titled = MessageWith("x");
+  titled.caption = "ERROR    ";
+  EXPECT_EQ(MessageBoxDialog(titled, nullptr).windowTitle(), QStringLiteral("ERROR"));
+}
+
+TEST(MessageBoxDialogTest, CentresOnTheFrameAndGivesTheFocusBack) {
+  QWidget frame;
+  auto* field = new QLineEdit(&frame);
+  frame.setGeometry(100, 120, 400, 200);
+  frame.show();
+  frame.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  field->setFocus();
+  ASSERT_TRUE(field->hasFocus());
+
+  ShowAndAct(MessageWith("x"), &frame, [&](MessageBoxDialog& shown) {
+    EXPECT_EQ(QApplication::activeModalWidget(), &shown);
+    const QPoint box_centre = shown.geometry().center();
+    const QPoint frame_centre = frame.frameGeometry().center();
+    EXPECT_LE(std::abs(box_centre.x() - frame_centre.x()), 2);
+    EXPECT_LE(std::abs(box_centre.y() - frame_centre.y()), 2);
+    QTest::keyClick(&shown, Qt::Key_Return);
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }));
+}
+
+}  // namespace
+}  // namespace kb
