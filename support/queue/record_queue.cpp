@@ -50,7 +50,7 @@ std::size_t GetCount(const char*& in) {
 // passed over eight bytes at a time.
 std::size_t RunEnd(std::string_view record, std::size_t at) {
   const char byte = record[at];
-  const uint64_t eight = 0x0101010101010101 * static_cast<unsigned char>(byte);
+  const uint64_t eight = uint64_t{0x0101010101010101} * static_cast<unsigned char>(byte);
   std::size_t end = at + 1;
   for (uint64_t next; end + sizeof next <= record.size(); end += sizeof next) {
     std::memcpy(&next, record.data() + end, sizeof next);
