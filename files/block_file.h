@@ -11,8 +11,8 @@
 // post 37.
 //
 // Each refill of the I/O buffer is one read of the file, and a buffer of several blocks
-// (FILEBUFFERS) serves several Next calls. An open for reading only fills the buffer as it
-// opens (platform::OpenFileForReading), so reading a file smaller than the buffer costs an
+// (FILEBUFFERS) serves several Next calls. An open with read access alone fills the buffer as
+// it opens (platform::OpenFileForReading), so reading a file smaller than the buffer costs an
 // open, a flock when the mode asks for a lock, one read and a close; a file of s bytes at
 // least as large costs an fstat more and ceil(s / buffer size) reads in all. An open with
 // write access asks the file's status at Open and reads at the first Next. Nothing past the
@@ -56,8 +56,9 @@ class BlockFile {
 
   bool is_open() const;
 
-  // The record DT. The bytes stay valid until the next Next or Open: a full block lies in the
-  // I/O buffer itself, and is copied out only when the buffer is refilled or released.
+  // The record DT. A span taken from it stays valid until the next Next, Close or Open: a
+  // full block lies in the I/O buffer itself, and is copied out only when the buffer is
+  // refilled or released.
   std::span<const char, kBlockSize> block() const {
     return std::span<const char, kBlockSize>(block_at_, kBlockSize);
   }
@@ -67,12 +68,12 @@ class BlockFile {
  private:
   class OpenFile;
 
-  FileDeclaration declaration_;
-  FileOptions options_;
-  TextField name_;
   // Copies a block handed out in the I/O buffer into block_, before the buffer changes.
   void KeepBlock();
 
+  FileDeclaration declaration_;
+  FileOptions options_;
+  TextField name_;
   std::array<char, kBlockSize> block_{};
   const char* block_at_ = block_.data();  // where block() lies: block_ or the I/O buffer
   std::size_t last_count_ = 0;
