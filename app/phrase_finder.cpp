@@ -5,6 +5,14 @@
 #include <cstdint>
 #include <cstring>
 
+// On x86-64 the search passes over text with AVX2 where the processor has it. The tests of
+// the portable search define KBSEARCH_PORTABLE_VECTORS to leave that out.
+#if defined(__x86_64__) && !defined(KBSEARCH_PORTABLE_VECTORS)
+#define KBSEARCH_AVX2_SKIP 1
+#else
+#define KBSEARCH_AVX2_SKIP 0
+#endif
+
 namespace kb {
 namespace {
 
@@ -48,10 +56,81 @@ uint32_t ByteBits(uint64_t eight) {
   return static_cast<uint32_t>(((eight & 0x8080808080808080) * 0x0002040810204081) >> 56);
 }
 
+bool IsZero(Bytes16 sixteen) {
+  uint64_t halves[2];
+  std::memcpy(halves, &sixteen, sizeof halves);
+  return (halves[0] | halves[1]) == 0;
+}
+
 uint32_t ByteBits(Bytes16 sixteen) {
   uint64_t halves[2];
   std::memcpy(halves, &sixteen, sizeof halves);
   return ByteBits(halves[0]) | ByteBits(halves[1]) << 8;
+}
+
+// Where a phrase's two anchor bytes sit in it, and what a text byte must be, once its mask is
+// ORed in, to match each.
+struct Anchors {
+  std::size_t first_offset, second_offset;
+  unsigned char first_mask, first_want, second_mask, second_want;
+};
+
+// 0xFF for each of the 16 starts from `at` on where both anchors sit.
+Bytes16 CandidatesAt(const Anchors& anchors, const unsigned char* at) {
+  const Bytes16 first = Load16(at + anchors.first_offset) | anchors.first_mask;
+  const Bytes16 second = Load16(at + anchors.second_offset) | anchors.second_mask;
+  return (first == anchors.first_want) & (second == anchors.second_want);
+}
+
+// Most stretches of a text hold no candidate at all. These pass over them 64 starts at a time
+// and give the first start, from `start` on in steps of 64, whose 64 starts hold a candidate
+// or from which fewer than 64 starts are left up to `last_start`.
+std::size_t SkipBarrenStretches(const Anchors& anchors, const unsigned char* text,
+                                std::size_t start, std::size_t last_start) {
+  for (; start + 63 <= last_start; start += 64) {
+    const unsigned char* const at = text + start;
+    if (!IsZero(CandidatesAt(anchors, at) | CandidatesAt(anchors, at + 16) |
+                CandidatesAt(anchors, at + 32) | CandidatesAt(anchors, at + 48))) {
+      break;
+    }
+  }
+  return start;
+}
+
+#if KBSEARCH_AVX2_SKIP
+// The same with 32-byte vectors, nearly twice as fast, for processors that have AVX2. Written
+// out whole: helpers would be compiled without AVX2.
+[[gnu::target("avx2")]] std::size_t SkipBarrenStretchesAvx2(const Anchors& anchors,
+                                                            const unsigned char* text,
+                                                            std::size_t start,
+                                                            std::size_t last_start) {
+  using Bytes32 = unsigned char __attribute__((vector_size(32)));
+  for (; start + 63 <= last_start; start += 64) {
+    Bytes32 first_low, first_high, second_low, second_high;
+    std::memcpy(&first_low, text + start + anchors.first_offset, 32);
+    std::memcpy(&first_high, text + start + 32 + anchors.first_offset, 32);
+    std::memcpy(&second_low, text + start + anchors.second_offset, 32);
+    std::memcpy(&second_high, text + start + 32 + anchors.second_offset, 32);
+    const Bytes32 any = Bytes32(((first_low | anchors.first_mask) == anchors.first_want) &
+                                ((second_low | anchors.second_mask) == anchors.second_want)) |
+                        Bytes32(((first_high | anchors.first_mask) == anchors.first_want) &
+                                ((second_high | anchors.second_mask) == anchors.second_want));
+    uint64_t quarters[4];
+    std::memcpy(quarters, &any, sizeof quarters);
+    if ((quarters[0] | quarters[1] | quarters[2] | quarters[3]) != 0) break;
+  }
+  return start;
+}
+#endif
+
+using SkipFunction = std::size_t (*)(const Anchors&, const unsigned char*, std::size_t,
+                                     std::size_t);
+
+SkipFunction ChooseSkip() {
+#if KBSEARCH_AVX2_SKIP
+  if (__builtin_cpu_supports("avx2")) return SkipBarrenStretchesAvx2;
+#endif
+  return SkipBarrenStretches;
 }
 
 }  // namespace
@@ -98,25 +177,27 @@ std::size_t PhraseFinder::Find(std::string_view text) const {
   const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t last_start = text.size() - length;
 
-  const unsigned char first_mask = mask_[first_anchor_], first_want = want_[first_anchor_];
-  const unsigned char second_mask = mask_[second_anchor_], second_want = want_[second_anchor_];
+  const Anchors anchors{first_anchor_,        second_anchor_,        mask_[first_anchor_],
+                        want_[first_anchor_], mask_[second_anchor_], want_[second_anchor_]};
   // Comparing the whole phrase at every candidate would be quadratic on a text made of the
   // phrase's own bytes ("aaaa..." for "aaab"); past this many candidates the linear search
   // takes over.
   std::size_t candidates_left = 64 + text.size() / length;
 
-  // Candidates are start offsets; each block of 16 reads at most up to the phrase's last
-  // byte for the last candidate, so it stays inside the text.
+  // Candidates are start offsets, looked at 16 at a time; each group reads at most up to the
+  // phrase's last byte for its last candidate, so it stays inside the text.
+  static const SkipFunction skip_barren_stretches = ChooseSkip();
   std::size_t start = 0;
-  for (; start + 15 <= last_start; start += 16) {
-    const Bytes16 first = Load16(bytes + start + first_anchor_) | first_mask;
-    const Bytes16 second = Load16(bytes + start + second_anchor_) | second_mask;
-    const Bytes16 both = (first == first_want) & (second == second_want);
-    for (uint32_t bits = ByteBits(both); bits != 0; bits &= bits - 1) {
+  while (start + 15 <= last_start) {
+    start = skip_barren_stretches(anchors, bytes, start, last_start);
+    if (start + 15 > last_start) break;
+    for (uint32_t bits = ByteBits(CandidatesAt(anchors, bytes + start)); bits != 0;
+         bits &= bits - 1) {
       const std::size_t candidate = start + static_cast<std::size_t>(std::countr_zero(bits));
       if (candidates_left-- == 0) return FindLinearly(text, candidate);
       if (MatchesAt(bytes + candidate)) return candidate;
     }
+    start += 16;
   }
   for (; start <= last_start; ++start) {
     if (candidates_left-- == 0) return FindLinearly(text, start);

@@ -5,9 +5,10 @@
 // exactly where Upper(text) holds Upper(phrase), without making upper-case copies.
 //
 // This is the inner loop of every search, so it is built for speed: two bytes of the phrase
-// that are rare in articles are looked for 16 text positions at a time, and only where both
-// sit is the whole phrase compared. A text that offers too many such places (one made of the
-// phrase's own bytes) is searched on in linear time instead, so no text makes a search slow.
+// that are rare in articles are looked for 16 text positions at a time (64 at a time while
+// they are nowhere), and only where both sit is the whole phrase compared. A text that offers too
+// many such places (one made of the phrase's own bytes) is searched on in linear time instead, so
+// no text makes a search slow.
 
 #include <cstddef>
 #include <string>

@@ -50,7 +50,7 @@ TEST(PhraseFinderTest, NothingIsFoundForAnEmptyPhraseOrAShortText) {
 TEST(PhraseFinderTest, FindsThePhraseAtEveryOffsetAndOnlyTheFirstTime) {
   for (const std::string phrase : {"q", "zq", "Query", "a longer phrase of words 1234"}) {
     const PhraseFinder finder(phrase, Case::kFolded);
-    for (std::size_t offset = 0; offset < 70; ++offset) {
+    for (std::size_t offset = 0; offset < 200; ++offset) {
       std::string text(offset, '.');
       text += Upper(phrase) + "...." + phrase;
       EXPECT_EQ(finder.Find(text), offset) << phrase << " at " << offset;

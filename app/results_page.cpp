@@ -1,5 +1,7 @@
 #include "app/results_page.h"
 
+#include <array>
+
 #include "files/access_mode.h"
 #include "files/error_state.h"
 #include "support/message_box/message.h"
@@ -18,6 +20,13 @@ constexpr std::string_view kExcerptCellOpen =
     R"(<td><left><font face="Verdana,Arial" size="2"><pre>)";
 constexpr std::string_view kExcerptCellClose = "</pre></font></td></tr>";
 constexpr std::string_view kResultsTableClose = "</table>";
+
+// The bytes EscapeHtml writes as character references.
+constexpr std::array<bool, 256> kMarkupBytes = [] {
+  std::array<bool, 256> markup{};
+  for (const char byte : {'&', '<', '>', '"'}) markup[static_cast<unsigned char>(byte)] = true;
+  return markup;
+}();
 
 // Adds the page's lines one by one until the first failure, which it keeps for the report.
 class PageWriter {
@@ -102,24 +111,31 @@ void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
 std::string EscapeHtml(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());
-  for (char byte : text) {
-    switch (byte) {
+  // Runs of plain bytes are copied whole; a page of many results is mostly such runs.
+  std::size_t plain_from = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (!kMarkupBytes[static_cast<unsigned char>(text[at])]) continue;
+    std::string_view reference;
+    switch (text[at]) {
       case '&':
-        escaped += "&amp;";
+        reference = "&amp;";
         break;
       case '<':
-        escaped += "&lt;";
+        reference = "&lt;";
         break;
       case '>':
-        escaped += "&gt;";
+        reference = "&gt;";
         break;
       case '"':
-        escaped += "&quot;";
+        reference = "&quot;";
         break;
       default:
-        escaped += byte;
+        continue;
     }
+    escaped.append(text.substr(plain_from, at - plain_from)).append(reference);
+    plain_from = at + 1;
   }
+  escaped.append(text.substr(plain_from));
   return escaped;
 }
 

@@ -1,5 +1,7 @@
 #include "app/scan.h"
 
+#include <string>
+
 #include "app/article_matcher.h"
 #include "files/access_mode.h"
 #include "files/error_state.h"
@@ -27,11 +29,13 @@ void EndProgress(SearchState& state, SearchScreen& screen) {
 }
 
 // Reads the listed article `name` and appends it to the results when it matches. Returns
-// false when it could not be opened (after reporting it).
-bool ScanArticle(std::string_view name, ArticleMatcher& matcher, SearchState& state,
-                 SearchScreen& screen) {
+// false when it could not be opened (after reporting it). `path` is room for the article's
+// path, reused from one article to the next.
+bool ScanArticle(std::string_view name, ArticleMatcher& matcher, std::string& path,
+                 SearchState& state, SearchScreen& screen) {
   BlockFile& file = state.article_file;
-  file.name().Assign(Concat({kArticlePathPrefix, name}));
+  path.assign(kArticlePathPrefix).append(name);
+  file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
   if (ErrorCode() != 0) {
     screen.ShowMessage(Concat({"Could not open file: ", file.name().clipped(),
@@ -63,7 +67,8 @@ bool ScanArticle(std::string_view name, ArticleMatcher& matcher, SearchState& st
 void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
   state.search_text.Assign(Upper(state.search_text.view()));
   state.file_queue.Free();
-  ListDirectory(state.file_queue, kArticlePattern, 0);
+  // Only the names are read back, so the listing need not ask for each file's status.
+  ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames);
 
   const int32_t listed = state.file_queue.Count();
   if (listed > 0) {
@@ -73,9 +78,10 @@ void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
     state.result_queue.Free();
 
     ArticleMatcher matcher(state.search_text.view());
+    std::string path;
     for (int32_t entry = 1; entry <= listed; ++entry) {
       state.file_queue.Get(entry);
-      if (ScanArticle(state.file_queue.record().name.clipped(), matcher, state, screen)) {
+      if (ScanArticle(state.file_queue.record().name.clipped(), matcher, path, state, screen)) {
         StepProgress(state, screen);
       }
     }

@@ -23,7 +23,9 @@ class BlockFile::OpenFile {
 };
 
 BlockFile::BlockFile(FileDeclaration declaration)
-    : declaration_(std::move(declaration)), name_(declaration_.name_length) {
+    : declaration_(std::move(declaration)),
+      options_(ParseOptions(declaration_.options)),
+      name_(declaration_.name_length) {
   declaration_.record_length = kBlockSize;
 }
 
@@ -43,15 +45,20 @@ void BlockFile::Open(uint8_t mode) {
     PostError(error::kInsufficientMemory);
     return;
   }
-  if (!OpenDeclaredFile(declaration_, name_.clipped(), RequestFor(mode),
-                        platform::Disposition::kOpenExisting, opened->file, opened->size)) {
-    return;
-  }
-  const FileSettings settings = SettingsFor(declaration_, mode, kBlockSize);
+  // The buffer comes first, so that an open for reading can fill it as it opens.
+  const FileSettings settings = SettingsFor(options_, kBlockSize, mode, kBlockSize);
   if (!opened->buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
   }
+  const AccessRequest request = RequestFor(mode);
+  const bool done =
+      request.access == platform::Access::kRead
+          ? OpenDeclaredFileForReading(declaration_, name_.clipped(), request.lock, opened->buffer,
+                                       opened->file, opened->size)
+          : OpenDeclaredFile(declaration_, name_.clipped(), request,
+                             platform::Disposition::kOpenExisting, opened->file, opened->size);
+  if (!done) return;
   opened->quick_scan = settings.quick_scan;
   open_ = std::move(opened);
   ClearError();
@@ -87,6 +94,7 @@ void BlockFile::Next() {
   }
   std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
   if (!file.buffer.Holds(start, count)) {
+    KeepBlock();
     if (const platform::SystemError error = file.buffer.Load(file.file, start, file.size)) {
       PostError(0, error);
       return;
@@ -99,11 +107,24 @@ void BlockFile::Next() {
     count = std::min<std::size_t>(count, file.size - start);
   }
   const std::string_view held = file.buffer.HeldFrom(start);
-  block_.fill('\0');
-  std::memcpy(block_.data(), held.data(), count);
+  if (count == kBlockSize) {
+    // A full block is handed out where the buffer holds it: most of an article is never
+    // copied.
+    block_at_ = held.data();
+  } else {
+    std::memcpy(block_.data(), held.data(), count);
+    std::memset(block_.data() + count, 0, kBlockSize - count);
+    block_at_ = block_.data();
+  }
   last_count_ = count;
   file.position = start + count + 1;
   ClearError();
+}
+
+void BlockFile::KeepBlock() {
+  if (block_at_ == block_.data()) return;
+  std::memcpy(block_.data(), block_at_, kBlockSize);
+  block_at_ = block_.data();
 }
 
 void BlockFile::Close() {
@@ -111,6 +132,7 @@ void BlockFile::Close() {
     PostError(error::kFileNotOpen);
     return;
   }
+  KeepBlock();
   const platform::SystemError error = open_->file.Close();
   open_.reset();
   if (error != platform::system_error::kNone) {

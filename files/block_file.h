@@ -11,10 +11,13 @@
 // post 37.
 //
 // Each refill of the I/O buffer is one read of the file, and a buffer of several blocks
-// (FILEBUFFERS) serves several Next calls. Reading an article of s bytes costs an open, an
-// fstat, a flock when the mode asks for a lock, ceil(s / buffer size) reads and a close.
-// Nothing past the size seen at Open is ever read: a file that grows meanwhile is read to that
-// size, one that shrinks ends where its bytes end.
+// (FILEBUFFERS) serves several Next calls. An open with read access alone fills the buffer as
+// it opens (platform::OpenFileForReading), so reading a file smaller than the buffer costs an
+// open, a flock when the mode asks for a lock, one read and a close; a file of s bytes at
+// least as large costs an fstat more and ceil(s / buffer size) reads in all. An open with
+// write access asks the file's status at Open and reads at the first Next. Nothing past the
+// size seen at Open is ever read: a file that grows meanwhile is read to that size, one that
+// shrinks ends where its bytes end.
 
 #include <array>
 #include <cstddef>
@@ -45,24 +48,34 @@ class BlockFile {
   // Positions at the first block. Touches no disk.
   void Set();
   // Reads the next block: block() holds last_count() data bytes, then zero bytes. At the end
-  // of the data block() keeps its contents. A Next without Set reads from the first block.
+  // of the data, and after a failed read, block() keeps its contents. A Next without Set
+  // reads from the first block.
   void Next();
-  // Closes the file and releases its buffer.
+  // Closes the file and releases its buffer. block() keeps its contents.
   void Close();
 
   bool is_open() const;
 
-  // The record DT.
-  std::span<const char, kBlockSize> block() const { return block_; }
+  // The record DT. A span taken from it stays valid until the next Next, Close or Open: a
+  // full block lies in the I/O buffer itself, and is copied out only when the buffer is
+  // refilled or released.
+  std::span<const char, kBlockSize> block() const {
+    return std::span<const char, kBlockSize>(block_at_, kBlockSize);
+  }
   // Data bytes the last successful Next delivered: kBlockSize except for the last block.
   std::size_t last_count() const { return last_count_; }
 
  private:
   class OpenFile;
 
+  // Copies a block handed out in the I/O buffer into block_, before the buffer changes.
+  void KeepBlock();
+
   FileDeclaration declaration_;
+  FileOptions options_;
   TextField name_;
   std::array<char, kBlockSize> block_{};
+  const char* block_at_ = block_.data();  // where block() lies: block_ or the I/O buffer
   std::size_t last_count_ = 0;
   std::unique_ptr<OpenFile> open_;
 };

@@ -1,6 +1,7 @@
 #include "files/block_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -16,12 +17,12 @@ namespace {
 using kb::testing::ScratchDirectory;
 
 constexpr uint8_t kApplicationMode = access_mode::kReadWrite | access_mode::kDenyWrite;
+constexpr uint8_t kReadDenyWrite = access_mode::kRead | access_mode::kDenyWrite;
 
 // Bytes of every value, zero bytes, Ctrl-Z, CR and LF among them.
 std::string Content(std::size_t size) {
   std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<char>((i * 7 + i / 251) % 256);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) % 256);
   return bytes;
 }
 
@@ -36,10 +37,10 @@ struct Blocks {
 
 // Opens `path`, reads every block until Next fails, checking each block's zero fill, and
 // closes it.
-Blocks ReadBlocks(BlockFile& file, const std::string& path) {
+Blocks ReadBlocks(BlockFile& file, const std::string& path, uint8_t mode = kApplicationMode) {
   Blocks blocks;
   file.name().Assign(path);
-  file.Open(kApplicationMode);
+  file.Open(mode);
   EXPECT_EQ(ErrorCode(), 0) << ErrorText();
   file.Set();
   for (file.Next(); ErrorCode() == 0; file.Next()) {
@@ -68,14 +69,22 @@ TEST_F(BlockFileTest, ReadsEveryFileSizeInWholeBlocksAndAZeroFilledLastOne) {
       {4097, {4096, 1}},
       {8192, {4096, 4096}},
       {10000, {4096, 4096, 1808}},
+      {12287, {4096, 4096, 4095}},
+      {12288, {4096, 4096, 4096}},
+      {12289, {4096, 4096, 4096, 1}},
   };
-  for (const std::string options : {"/FILEBUFFERS=6", "/FILEBUFFERS=24", "/FILEBUFFERS=9", ""}) {
-    BlockFile file(Declaration(options));
-    for (const auto& [size, counts] : cases) {
-      const std::string content = Content(size);
-      const Blocks blocks = ReadBlocks(file, scratch_.Write("ZEB00001.htm", content));
-      EXPECT_EQ(blocks.counts, counts) << size << " bytes, options " << options;
-      EXPECT_EQ(blocks.data, content) << size << " bytes, options " << options;
+  // Reading only fills the buffer as the file opens; an open with write access does not.
+  for (const uint8_t mode : {kApplicationMode, kReadDenyWrite}) {
+    for (const std::string options : {"/FILEBUFFERS=6", "/FILEBUFFERS=24", "/FILEBUFFERS=9", ""}) {
+      BlockFile file(Declaration(options));
+      for (const auto& [size, counts] : cases) {
+        const std::string content = Content(size);
+        const Blocks blocks = ReadBlocks(file, scratch_.Write("ZEB00001.htm", content), mode);
+        const std::string where =
+            std::to_string(size) + " bytes, options " + options + ", mode " + std::to_string(mode);
+        EXPECT_EQ(blocks.counts, counts) << where;
+        EXPECT_EQ(blocks.data, content) << where;
+      }
     }
   }
 }
@@ -96,37 +105,65 @@ TEST_F(BlockFileTest, TheEndOfDataKeepsTheLastBlock) {
   EXPECT_EQ(ErrorCode(), 0) << "Set starts over";
 }
 
+TEST_F(BlockFileTest, AFullLastBlockOutlivesTheEndOfDataAndClose) {
+  const std::string content = Content(2 * kBlockSize);
+  for (const std::string options : {"/FILEBUFFERS=6", "/FILEBUFFERS=24"}) {
+    BlockFile file(Declaration(options));
+    file.name().Assign(scratch_.Write("ZEB00001.htm", content));
+    file.Open(kReadDenyWrite);
+    file.Set();
+    file.Next();
+    file.Next();
+    ASSERT_EQ(ErrorCode(), 0);
+    const std::string second = content.substr(kBlockSize);
+    file.Next();
+    EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+    EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), second) << options;
+    file.Close();
+    EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), second) << options;
+
+    // Closed after the first block, before reading on.
+    file.Open(kReadDenyWrite);
+    file.Set();
+    file.Next();
+    file.Close();
+    EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), content.substr(0, kBlockSize));
+  }
+}
+
 TEST_F(BlockFileTest, OnlyTheBytesSeenAtOpenAreRead) {
-  const std::string path = scratch_.Write("ZEB00001.htm", Content(10000));
-  BlockFile file(Declaration());
-  file.name().Assign(path);
-  file.Open(kApplicationMode);
-  file.Set();
-  file.Next();
-  ASSERT_EQ(ErrorCode(), 0);
+  for (const uint8_t mode : {kApplicationMode, kReadDenyWrite}) {
+    const std::string path = scratch_.Write("ZEB00001.htm", Content(10000));
+    BlockFile file(Declaration());
+    file.name().Assign(path);
+    file.Open(mode);
+    file.Set();
+    file.Next();
+    ASSERT_EQ(ErrorCode(), 0);
 
-  // The file shrinks to 5,000 bytes: its last block holds what is left of it, and no byte
-  // of the buffer beyond that is handed out.
-  std::filesystem::resize_file(path, 5000);
-  file.Next();
-  ASSERT_EQ(ErrorCode(), 0);
-  EXPECT_EQ(file.last_count(), 904u);
-  EXPECT_EQ(std::string_view(file.block().data(), 904), Content(5000).substr(4096));
-  EXPECT_EQ(std::string_view(file.block().data() + 904, kBlockSize - 904),
-            std::string(kBlockSize - 904, '\0'));
-  file.Next();
-  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
-  file.Close();
+    // The file shrinks to 5,000 bytes: its last block holds what is left of it, and no byte
+    // of the buffer beyond that is handed out.
+    std::filesystem::resize_file(path, 5000);
+    file.Next();
+    ASSERT_EQ(ErrorCode(), 0);
+    EXPECT_EQ(file.last_count(), 904u);
+    EXPECT_EQ(std::string_view(file.block().data(), 904), Content(5000).substr(4096));
+    EXPECT_EQ(std::string_view(file.block().data() + 904, kBlockSize - 904),
+              std::string(kBlockSize - 904, '\0'));
+    file.Next();
+    EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+    file.Close();
 
-  // A file that grows after Open is read to the size it had.
-  scratch_.Write("ZEB00001.htm", Content(100));
-  file.Open(kApplicationMode);
-  file.Set();
-  std::filesystem::resize_file(path, 20000);
-  file.Next();
-  EXPECT_EQ(file.last_count(), 100u);
-  file.Next();
-  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+    // A file that grows after Open is read to the size it had.
+    scratch_.Write("ZEB00001.htm", Content(100));
+    file.Open(mode);
+    file.Set();
+    std::filesystem::resize_file(path, 20000);
+    file.Next();
+    EXPECT_EQ(file.last_count(), 100u);
+    file.Next();
+    EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  }
 }
 
 TEST_F(BlockFileTest, ALargerBufferServesSeveralBlocksFromOneRead) {
@@ -156,6 +193,13 @@ TEST_F(BlockFileTest, OpenFailuresAreThoseOfTextFiles) {
   file.name().Assign(scratch_.path().string());
   file.Open(kApplicationMode);
   EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+  file.Open(kReadDenyWrite);
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied) << "a directory, even for reading";
+  ASSERT_EQ(mkfifo((scratch_ / "ZEB00004.htm").c_str(), 0666), 0);
+  file.name().Assign(scratch_ / "ZEB00004.htm");
+  file.Open(kReadDenyWrite);
+  EXPECT_EQ(ErrorCode(), error::kAccessDenied) << "a FIFO";
+  EXPECT_FALSE(file.is_open());
 
   const std::string read_only = scratch_.Write("ZEB00003.htm", "article");
   kb::testing::MakeReadOnly(read_only);

@@ -36,19 +36,16 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
+  while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
 }
 
 uint8_t AttributesOf(std::string_view name, const platform::FileStatus& status) {
   uint8_t attributes = 0;
-  if (name.front() == '.')
-    attributes |= attribute::kHidden;
+  if (name.front() == '.') attributes |= attribute::kHidden;
   switch (status.type) {
     case platform::FileType::kRegular:
-      if (!status.has_write_permission)
-        attributes |= attribute::kReadOnly;
+      if (!status.has_write_permission) attributes |= attribute::kReadOnly;
       break;
     case platform::FileType::kDirectory:
       attributes |= attribute::kDirectory;
@@ -68,9 +65,16 @@ bool PassesFilter(uint8_t attributes, uint8_t filter) {
 }
 
 void FillRecord(FileRecord& record, std::string_view name, const platform::FileStatus& status,
-                uint8_t attributes) {
+                uint8_t attributes, ListingDetail detail) {
   record.name.Assign(name);
   record.short_name.Assign(name);
+  record.date = 0;
+  record.time = 0;
+  record.size = 0;
+  if (detail == ListingDetail::kNames) {
+    record.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
+    return;
+  }
   platform::CalendarTime local;
   if (platform::ToLocalTime(status.modified, local)) {
     record.date = DateSerial(local.year, local.month, local.day);
@@ -83,6 +87,19 @@ void FillRecord(FileRecord& record, std::string_view name, const platform::FileS
   record.attributes = attributes & kStoredBits;
 }
 
+// Fills `record` for the reader's current entry `name`; false when the entry does not pass
+// `filter` or is a dangling link.
+bool Describe(const platform::DirectoryReader& reader, std::string_view name, uint8_t filter,
+              ListingDetail detail, FileRecord& record) {
+  platform::FileStatus status;
+  const bool type_recorded = detail == ListingDetail::kNames && reader.RecordedType(status.type);
+  if (!type_recorded && reader.Status(status) != platform::system_error::kNone) return false;
+  const uint8_t attributes = AttributesOf(name, status);
+  if (!PassesFilter(attributes, filter)) return false;
+  FillRecord(record, name, status, attributes, detail);
+  return true;
+}
+
 bool IsLeapYear(int32_t year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
@@ -93,7 +110,8 @@ int32_t LeapDaysThrough(int32_t year) {
 
 }  // namespace
 
-void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter) {
+void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
+                   ListingDetail detail) {
   pattern = Clip(pattern).substr(0, kMaxPatternLength);
   const std::size_t slash = pattern.rfind('/');
   std::string_view directory = ".";
@@ -102,28 +120,17 @@ void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
     directory = slash == 0 ? pattern.substr(0, 1) : pattern.substr(0, slash);
     name_pattern = pattern.substr(slash + 1);
   }
-  if (name_pattern.empty())
-    return;
+  if (name_pattern.empty()) return;
 
   platform::DirectoryReader reader;
-  if (reader.Open(directory) != platform::system_error::kNone)
-    return;
+  if (reader.Open(directory) != platform::system_error::kNone) return;
   const uint8_t filter = attribute_filter & kFilterBits;
   while (reader.Next()) {
     const std::string_view name = reader.name();
-    if (!MatchesWildcard(name_pattern, name))
-      continue;
+    if (!MatchesWildcard(name_pattern, name)) continue;
     // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
-    if (filter == 0 && name.front() == '.')
-      continue;
-    platform::FileStatus status;
-    if (reader.Status(status) != platform::system_error::kNone)
-      continue;
-    const uint8_t attributes = AttributesOf(name, status);
-    if (!PassesFilter(attributes, filter))
-      continue;
-    FillRecord(queue.record(), name, status, attributes);
-    queue.Append();
+    if (filter == 0 && name.front() == '.') continue;
+    if (Describe(reader, name, filter, detail, queue.record())) queue.Append();
   }
 }
 
@@ -131,11 +138,9 @@ int32_t DateSerial(int32_t year, int32_t month, int32_t day) {
   static constexpr int32_t kDaysBeforeMonth[] = {0,   31,  59,  90,  120, 151,
                                                  181, 212, 243, 273, 304, 334};
   static constexpr int32_t kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1801 || year > 9999 || month < 1 || month > 12)
-    return -1;
+  if (year < 1801 || year > 9999 || month < 1 || month > 12) return -1;
   const bool leap_february = IsLeapYear(year) && month == 2;
-  if (day < 1 || day > kDaysInMonth[month - 1] + (leap_february ? 1 : 0))
-    return -1;
+  if (day < 1 || day > kDaysInMonth[month - 1] + (leap_february ? 1 : 0)) return -1;
   const bool before_leap_day = IsLeapYear(year) && month <= 2;
   return (year - 1801) * 365 + kDaysBeforeMonth[month - 1] + day + 3 +
          (LeapDaysThrough(year) - LeapDaysThrough(1800)) - (before_leap_day ? 1 : 0);
@@ -146,8 +151,7 @@ int32_t TimeSerial(int32_t hours, int32_t minutes, int32_t seconds, int32_t hund
       hundredths < 0 || hundredths > 99) {
     return -1;
   }
-  if (hours == 0 && minutes == 0 && seconds == 0 && hundredths == 0)
-    return 0;
+  if (hours == 0 && minutes == 0 && seconds == 0 && hundredths == 0) return 0;
   return hours * 360000 + minutes * 6000 + seconds * 100 + hundredths + 1;
 }
 

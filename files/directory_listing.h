@@ -36,16 +36,29 @@ struct FileRecord {
 };
 static_assert(sizeof(FileRecord) == 282);
 
+// How much a listing fills in of each entry.
+enum class ListingDetail {
+  // Every field.
+  kFull,
+  // FQNAME, FQSHORTNAME and the hidden, system and directory bits of FQATTRIB, for a caller
+  // that needs only the names: FQDATE, FQTIME and FQSIZE are left at 0 and the read-only bit
+  // is never set. The file system is asked for an entry's status only when its directory does
+  // not record the entry's type, or when it is a symbolic link (to follow it), so a listing
+  // of plain files costs no more than reading the directory. It takes the same entries as
+  // kFull.
+  kNames,
+};
+
 // Appends to `queue` one entry for each entry matching `pattern` (trailing blanks removed, at
 // most 259 characters; "*" and "?" in its last component, ASCII letters matched without
 // regard to case; a pattern without "/" lists the current directory), in the order the file
-// system returns them. With `attribute_filter` 0 only
-// plain files are taken; otherwise an entry whose hidden, system or directory bits are not
-// all clear is taken when it shares one of them with the filter. Symbolic links are followed;
-// a dangling one is skipped. A pattern that matches nothing, a missing directory or an
-// invalid pattern append nothing and leave the error state alone; a failed append posts 8
-// and the listing goes on.
-void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter);
+// system returns them. With `attribute_filter` 0 only plain files are taken; otherwise an
+// entry whose hidden, system or directory bits are not all clear is taken when it shares one
+// of them with the filter. Symbolic links are followed; a dangling one is skipped. A pattern
+// that matches nothing, a missing directory or an invalid pattern append nothing and leave
+// the error state alone; a failed append posts 8 and the listing goes on.
+void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
+                   ListingDetail detail = ListingDetail::kFull);
 
 // Days since 28 December 1800 (1 January 1801 is 4); -1 for a year before 1801 or above 9999,
 // a month outside 1 to 12 or a day outside its month.

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "files/error_state.h"
 #include "support/testing/scratch_directory.h"
@@ -25,25 +27,35 @@ struct Listed {
   uint8_t attributes;
 };
 
-// The listing of `pattern` by clipped name.
-std::map<std::string, Listed> List(std::string_view pattern, uint8_t filter = 0) {
+// The listing of `pattern` by clipped name, in listing order.
+std::vector<std::pair<std::string, Listed>> ListInOrder(std::string_view pattern, uint8_t filter,
+                                                        ListingDetail detail) {
   Queue<FileRecord> queue;
-  ListDirectory(queue, pattern, filter);
-  std::map<std::string, Listed> listed;
+  // What the record buffer held before must not leak into the entries.
+  queue.record().date = 7;
+  queue.record().time = 7;
+  queue.record().size = 7;
+  ListDirectory(queue, pattern, filter, detail);
+  std::vector<std::pair<std::string, Listed>> listed;
   for (int32_t i = 1; i <= queue.Count(); ++i) {
     queue.Get(i);
     const FileRecord& record = queue.record();
-    listed[std::string(record.name.clipped())] = {std::string(record.short_name.clipped()),
-                                                  record.date.get(), record.time.get(),
-                                                  record.size.get(), record.attributes};
+    listed.emplace_back(std::string(record.name.clipped()),
+                        Listed{std::string(record.short_name.clipped()), record.date.get(),
+                               record.time.get(), record.size.get(), record.attributes});
   }
   return listed;
 }
 
+// The listing of `pattern` by clipped name.
+std::map<std::string, Listed> List(std::string_view pattern, uint8_t filter = 0) {
+  const auto listed = ListInOrder(pattern, filter, ListingDetail::kFull);
+  return {listed.begin(), listed.end()};
+}
+
 std::vector<std::string> Names(const std::map<std::string, Listed>& listed) {
   std::vector<std::string> names;
-  for (const auto& entry : listed)
-    names.push_back(entry.first);
+  for (const auto& entry : listed) names.push_back(entry.first);
   return names;
 }
 
@@ -110,6 +122,35 @@ TEST_F(DirectoryListingTest, TheFilterAdmitsHiddenSystemAndDirectoryEntries) {
 
   // Read-only and archive bits never keep an entry out.
   EXPECT_EQ(List(zeb() + "/*.htm", attribute::kReadOnly | attribute::kArchive).size(), 4u);
+}
+
+TEST_F(DirectoryListingTest, ANamesOnlyListingTakesTheSameEntriesInTheSameOrder) {
+  std::filesystem::create_symlink("ZEB00005.htm", zeb() + "/ZEB00010.htm");  // to a directory
+  std::filesystem::create_symlink("ZEB00008.htm", zeb() + "/ZEB00011.htm");  // to a FIFO
+  const uint8_t filters[] = {0,
+                             attribute::kHidden,
+                             attribute::kSystem,
+                             attribute::kDirectory,
+                             attribute::kHidden | attribute::kSystem | attribute::kDirectory,
+                             attribute::kReadOnly};
+  for (const std::string pattern : {"/ZEB*.htm", "/*"}) {
+    for (const uint8_t filter : filters) {
+      const auto full = ListInOrder(zeb() + pattern, filter, ListingDetail::kFull);
+      const auto names = ListInOrder(zeb() + pattern, filter, ListingDetail::kNames);
+      ASSERT_EQ(names.size(), full.size()) << pattern << " filter " << int{filter};
+      for (std::size_t i = 0; i < full.size(); ++i) {
+        const auto& [name, listed] = names[i];
+        EXPECT_EQ(name, full[i].first) << pattern << " filter " << int{filter};
+        EXPECT_EQ(listed.short_name, full[i].second.short_name) << name;
+        EXPECT_EQ(listed.attributes, full[i].second.attributes & ~attribute::kReadOnly) << name;
+        EXPECT_EQ(listed.date, 0) << name;
+        EXPECT_EQ(listed.time, 0) << name;
+        EXPECT_EQ(listed.size, 0) << name;
+      }
+    }
+  }
+  const auto system = List(zeb() + "/ZEB*.htm", attribute::kSystem);
+  EXPECT_EQ(system.at("ZEB00011.htm").attributes, attribute::kSystem) << "a link is followed";
 }
 
 TEST_F(DirectoryListingTest, NothingToListLeavesQueueAndErrorStateAlone) {

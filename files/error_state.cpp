@@ -136,6 +136,7 @@ struct ErrorState {
   int32_t code = 0;
   FixedString<kErrorTextLength> text;
   uint32_t os_error = 0;
+  bool clear = true;  // code 0 and text all blanks
 };
 
 ErrorState& State() {
@@ -143,13 +144,20 @@ ErrorState& State() {
   return state;
 }
 
+// The message table's entry for `number`; empty when it has none.
+std::string_view TableMessage(int32_t number) {
+  const auto* entry = std::find_if(std::begin(kMessages), std::end(kMessages),
+                                   [number](const auto& message) { return message.first == number; });
+  return entry != std::end(kMessages) ? entry->second : std::string_view();
+}
+
 }  // namespace
 
 std::string ErrorMessage(int32_t number) {
-  const auto* entry = std::find_if(std::begin(kMessages), std::end(kMessages),
-                                   [number](const auto& message) { return message.first == number; });
-  if (entry != std::end(kMessages)) return std::string(entry->second);
-  return Concat({ErrorMessage(error::kUnknownErrorPosted), " : ", NumberToText(number)});
+  if (const std::string_view message = TableMessage(number); !message.empty()) {
+    return std::string(message);
+  }
+  return Concat({TableMessage(error::kUnknownErrorPosted), " : ", NumberToText(number)});
 }
 
 FixedString<kErrorTextLength> ErrorTextOf(std::string_view message) {
@@ -162,13 +170,19 @@ void PostError(int32_t number, uint32_t os_error) {
   state.os_error = os_error;
   if (number == 0) number = static_cast<int32_t>(300 + os_error);
   state.code = number;
-  state.text = ErrorTextOf(ErrorMessage(number));
+  state.clear = false;
+  // The end of every article posts 33: the table's texts are taken without building a copy.
+  const std::string_view message = TableMessage(number);
+  state.text = message.empty() ? ErrorTextOf(ErrorMessage(number)) : ErrorTextOf(message);
 }
 
 void ClearError() {
+  // Every successful operation clears the state; a clear one has nothing to blank.
   ErrorState& state = State();
+  if (state.clear) return;
   state.code = 0;
   state.text.Clear();
+  state.clear = true;
 }
 
 int32_t ErrorCode() { return State().code; }

@@ -18,6 +18,16 @@ TEST(ErrorStateTest, PostSetsNumberAndPaddedText) {
   EXPECT_EQ(ErrorText(), std::string(80, ' '));
 }
 
+TEST(ErrorStateTest, ClearingBlanksWhateverWasPosted) {
+  ClearError();
+  ClearError();
+  EXPECT_EQ(ErrorText(), std::string(80, ' '));
+  PostError(0, 0xFFFFFFFFu - 299);  // 300 plus this comes out as number 0
+  ClearError();
+  EXPECT_EQ(ErrorCode(), 0);
+  EXPECT_EQ(ErrorText(), std::string(80, ' '));
+}
+
 TEST(ErrorStateTest, PostingZeroUsesTheOperatingSystemsError) {
   PostError(0, 5);
   EXPECT_EQ(ErrorCode(), 305);

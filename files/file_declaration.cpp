@@ -16,35 +16,8 @@ constexpr uint8_t kSharingBits = 0x70;
 
 std::string_view TrimBlanks(std::string_view text) {
   const std::size_t first = text.find_first_not_of(kBlank);
-  if (first == std::string_view::npos)
-    return {};
+  if (first == std::string_view::npos) return {};
   return Clip(text.substr(first));
-}
-
-struct Options {
-  std::optional<int32_t> file_buffers;
-  std::optional<int32_t> tab_width;
-};
-
-Options ParseOptions(std::string_view text) {
-  Options options;
-  while (!text.empty()) {
-    const std::size_t slash = text.find('/');
-    if (slash == std::string_view::npos)
-      break;
-    text.remove_prefix(slash + 1);
-    const std::string_view option = text.substr(0, text.find('/'));
-    const std::size_t equals = option.find('=');
-    if (equals == std::string_view::npos)
-      continue;
-    const std::string word = Upper(TrimBlanks(option.substr(0, equals)));
-    const int32_t value = TextToNumber(option.substr(equals + 1));
-    if (word == "FILEBUFFERS")
-      options.file_buffers = value;
-    if (word == "TAB")
-      options.tab_width = value;
-  }
-  return options;
 }
 
 bool DeniesOthers(uint8_t mode) {
@@ -53,24 +26,65 @@ bool DeniesOthers(uint8_t mode) {
          sharing == access_mode::kDenyRead;
 }
 
+// The checks every open and create make before asking the file system.
+bool MayOpen(const FileDeclaration& declaration, std::string_view name) {
+  if (declaration.record_length == 0 || declaration.record_length > kMaxRecordLength) {
+    PostError(error::kInvalidRecordDeclaration);
+    return false;
+  }
+  if (name.empty() || name.size() >= kMaxPathLength) {
+    PostError(error::kInvalidFilename);
+    return false;
+  }
+  return true;
+}
+
+// Posts the refusal of an open, if it is one.
+bool Opened(platform::SystemError failure) {
+  if (failure == platform::system_error::kNone) return true;
+  PostError(OpenErrorNumber(failure), failure);
+  return false;
+}
+
 }  // namespace
 
-FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
+FileOptions ParseOptions(std::string_view text) {
+  FileOptions options;
+  while (!text.empty()) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos) break;
+    text.remove_prefix(slash + 1);
+    const std::string_view option = text.substr(0, text.find('/'));
+    const std::size_t equals = option.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string word = Upper(TrimBlanks(option.substr(0, equals)));
+    const int32_t value = TextToNumber(option.substr(equals + 1));
+    if (word == "FILEBUFFERS") options.file_buffers = value;
+    if (word == "TAB") options.tab_width = value;
+  }
+  return options;
+}
+
+FileSettings SettingsFor(const FileOptions& options, std::size_t record_length, uint8_t mode,
                          std::size_t minimum_buffer) {
-  const Options options = ParseOptions(declaration.options);
   FileSettings settings;
   settings.quick_scan = DeniesOthers(mode);
-  if (options.tab_width)
-    settings.tab_width = *options.tab_width;
+  if (options.tab_width) settings.tab_width = *options.tab_width;
   if (options.file_buffers) {
     const int32_t count = std::clamp(*options.file_buffers, 0, kMaxFileBuffers);
     settings.buffer_size = static_cast<std::size_t>(count) * kBufferUnit;
   } else {
     settings.buffer_size = DeniesOthers(mode) ? 2 * kBufferUnit : kBufferUnit;
-    settings.buffer_size = std::max(settings.buffer_size, 2 * declaration.record_length);
+    settings.buffer_size = std::max(settings.buffer_size, 2 * record_length);
   }
   settings.buffer_size = std::max(settings.buffer_size, minimum_buffer);
   return settings;
+}
+
+FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
+                         std::size_t minimum_buffer) {
+  return SettingsFor(ParseOptions(declaration.options), declaration.record_length, mode,
+                     minimum_buffer);
 }
 
 AccessRequest RequestFor(uint8_t mode) {
@@ -111,20 +125,19 @@ int32_t OpenErrorNumber(platform::SystemError error) {
 bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,
                       platform::File& file, uint64_t& size) {
-  if (declaration.record_length == 0 || declaration.record_length > kMaxRecordLength) {
-    PostError(error::kInvalidRecordDeclaration);
+  return MayOpen(declaration, name) &&
+         Opened(platform::OpenFile(name, request.access, request.lock, disposition, file, size));
+}
+
+bool OpenDeclaredFileForReading(const FileDeclaration& declaration, std::string_view name,
+                                platform::Lock lock, IoBuffer& buffer, platform::File& file,
+                                uint64_t& size) {
+  if (!MayOpen(declaration, name)) return false;
+  std::size_t count = 0;
+  if (!Opened(platform::OpenFileForReading(name, lock, buffer.Space(), file, count, size))) {
     return false;
   }
-  if (name.empty() || name.size() >= kMaxPathLength) {
-    PostError(error::kInvalidFilename);
-    return false;
-  }
-  const platform::SystemError failure =
-      platform::OpenFile(name, request.access, request.lock, disposition, file, size);
-  if (failure != platform::system_error::kNone) {
-    PostError(OpenErrorNumber(failure), failure);
-    return false;
-  }
+  buffer.Adopt(0, count);
   return true;
 }
 

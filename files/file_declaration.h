@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "files/io_buffer.h"
 #include "platform/file_system.h"
 
 namespace kb {
@@ -42,9 +44,20 @@ struct FileSettings {
   bool quick_scan = false;
 };
 
-// The settings for `declaration` opened with `mode`. Without FILEBUFFERS the buffer is 1,024
-// bytes when `mode` denies others anything and 512 otherwise, raised to twice the record
-// length. It is never smaller than `minimum_buffer`.
+// What an option text gives; a file service reads its declaration's text once, when it is
+// made, not at every open.
+struct FileOptions {
+  std::optional<int32_t> file_buffers;  // FILEBUFFERS
+  std::optional<int32_t> tab_width;     // TAB
+};
+FileOptions ParseOptions(std::string_view text);
+
+// The settings for a declaration with `options` and `record_length` opened with `mode`.
+// Without FILEBUFFERS the buffer is 1,024 bytes when `mode` denies others anything and 512
+// otherwise, raised to twice the record length. It is never smaller than `minimum_buffer`.
+FileSettings SettingsFor(const FileOptions& options, std::size_t record_length, uint8_t mode,
+                         std::size_t minimum_buffer);
+// The same, reading `declaration`'s option text.
 FileSettings SettingsFor(const FileDeclaration& declaration, uint8_t mode,
                          std::size_t minimum_buffer);
 
@@ -69,5 +82,11 @@ int32_t OpenErrorNumber(platform::SystemError error);
 bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,
                       platform::File& file, uint64_t& size);
+
+// OpenDeclaredFile for read access, with the file's first bytes read into `buffer` as part of
+// the open (platform::OpenFileForReading), so that a small file costs no status request.
+bool OpenDeclaredFileForReading(const FileDeclaration& declaration, std::string_view name,
+                                platform::Lock lock, IoBuffer& buffer, platform::File& file,
+                                uint64_t& size);
 
 }  // namespace kb

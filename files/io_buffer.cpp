@@ -17,8 +17,7 @@ bool IoBuffer::Allocate(std::size_t capacity) {
 }
 
 std::string_view IoBuffer::HeldFrom(uint64_t offset) const {
-  if (holds_output_ || offset < offset_ || offset >= offset_ + length_)
-    return {};
+  if (holds_output_ || offset < offset_ || offset >= offset_ + length_) return {};
   const auto start = static_cast<std::size_t>(offset - offset_);
   return {bytes_.get() + start, length_ - start};
 }
@@ -29,17 +28,14 @@ bool IoBuffer::Holds(uint64_t offset, std::size_t length) const {
 
 platform::SystemError IoBuffer::Load(const platform::File& file, uint64_t offset, uint64_t& end) {
   Forget();
-  if (offset >= end)
-    return platform::system_error::kNone;
+  if (offset >= end) return platform::system_error::kNone;
   const std::size_t wanted = static_cast<std::size_t>(std::min<uint64_t>(capacity_, end - offset));
   std::size_t count = 0;
   const platform::SystemError error = file.ReadAt(offset, {bytes_.get(), wanted}, count);
-  if (error != platform::system_error::kNone)
-    return error;
+  if (error != platform::system_error::kNone) return error;
   offset_ = offset;
   length_ = count;
-  if (count < wanted)
-    end = offset + count;
+  if (count < wanted) end = offset + count;
   return platform::system_error::kNone;
 }
 
@@ -48,14 +44,23 @@ void IoBuffer::Forget() {
   length_ = 0;
 }
 
+std::span<char> IoBuffer::Space() {
+  Forget();
+  return {bytes_.get(), capacity_};
+}
+
+void IoBuffer::Adopt(uint64_t offset, std::size_t count) {
+  holds_output_ = false;
+  offset_ = offset;
+  length_ = std::min(count, capacity_);
+}
+
 platform::SystemError IoBuffer::Write(const platform::File& file, uint64_t offset,
                                       std::string_view bytes) {
-  if (bytes.empty())
-    return platform::system_error::kNone;
+  if (bytes.empty()) return platform::system_error::kNone;
   const bool continues = holds_output_ && offset == offset_ + length_;
   if (has_output() && (!continues || length_ + bytes.size() > capacity_)) {
-    if (const platform::SystemError error = Flush(file))
-      return error;
+    if (const platform::SystemError error = Flush(file)) return error;
   }
   if (bytes.size() > capacity_) {
     Forget();
@@ -73,13 +78,11 @@ platform::SystemError IoBuffer::Write(const platform::File& file, uint64_t offse
 }
 
 platform::SystemError IoBuffer::Flush(const platform::File& file) {
-  if (!holds_output_)
-    return platform::system_error::kNone;
+  if (!holds_output_) return platform::system_error::kNone;
   const std::size_t length = length_;
   holds_output_ = false;
   length_ = 0;
-  if (length == 0)
-    return platform::system_error::kNone;
+  if (length == 0) return platform::system_error::kNone;
   std::size_t count = 0;
   return file.WriteAt(offset_, {bytes_.get(), length}, count);
 }

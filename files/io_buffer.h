@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -33,6 +34,11 @@ class IoBuffer {
   // Drops the bytes held, so that the next read asks the file afresh. Output must have been
   // flushed.
   void Forget();
+  // The whole buffer, for a read made elsewhere (an open that reads as it opens); what was
+  // held is dropped. Adopt then tells what the read took in.
+  std::span<char> Space();
+  // Holds the first `count` bytes of Space() as the file's bytes from `offset`.
+  void Adopt(uint64_t offset, std::size_t count);
 
   // Collects `bytes` to be written at `offset`. Output collected before is written out first
   // when `bytes` does not continue it or does not fit; bytes that do not fit into an empty

@@ -32,6 +32,7 @@ class TextLineFile::OpenFile {
 
 TextLineFile::TextLineFile(FileDeclaration declaration)
     : declaration_(std::move(declaration)),
+      options_(ParseOptions(declaration_.options)),
       name_(declaration_.name_length),
       record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
 
@@ -60,7 +61,8 @@ void TextLineFile::Open(uint8_t mode) {
     return;
   }
   // A buffer always holds a whole record with its line end.
-  opened->settings = SettingsFor(declaration_, mode, record_.size() + kLineEnd.size());
+  opened->settings = SettingsFor(options_, declaration_.record_length, mode,
+                                 record_.size() + kLineEnd.size());
   if (!opened->buffer.Allocate(opened->settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;

@@ -79,6 +79,7 @@ class TextLineFile {
   class OpenFile;
 
   FileDeclaration declaration_;
+  FileOptions options_;
   TextField name_;
   TextField record_;
   std::unique_ptr<OpenFile> open_;

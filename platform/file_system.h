@@ -78,6 +78,8 @@ class File {
 
  private:
   friend SystemError OpenFile(std::string_view, Access, Lock, Disposition, File&, uint64_t&);
+  friend SystemError OpenFileForReading(std::string_view, Lock, std::span<char>, File&,
+                                        std::size_t&, uint64_t&);
   explicit File(int descriptor) : descriptor_(descriptor) {}
 
   int descriptor_ = -1;
@@ -92,6 +94,22 @@ class File {
 // `file` is left closed.
 SystemError OpenFile(std::string_view path, Access access, Lock lock, Disposition disposition,
                      File& file, uint64_t& size);
+
+// Opens the existing regular file at `path` for reading, takes `lock`, and reads the file's
+// first bytes into `first_bytes` in the same step: `count` bytes, and `size` the file's size.
+// Refuses what OpenFile refuses, with the same numbers (except that a lock held against a
+// directory or another non-regular file may be reported first), and never waits either.
+//
+// A read that gives at least one byte but fewer than asked has met the end of a regular file,
+// and the file's size is taken from it without asking the file system for its status: an
+// ordinary article costs an open, a lock, one read and a close. When the read gives nothing,
+// fills `first_bytes`, or fails, the status is asked: anything but a regular file is refused
+// then (a directory, a FIFO, a socket and the common devices all end up there), and `size` is
+// the size the file system gives (`count` is cut to it). A read that fails on a regular file
+// is not reported here: `count` is 0 and the failure shows when the bytes are read again.
+// A device that gives a short first read is taken as a file of that size, read no further.
+SystemError OpenFileForReading(std::string_view path, Lock lock, std::span<char> first_bytes,
+                               File& file, std::size_t& count, uint64_t& size);
 
 enum class FileType { kRegular, kDirectory, kOther };
 
@@ -119,6 +137,10 @@ class DirectoryReader {
   // The status of the current entry, following symbolic links (a dangling link fails with
   // kFileNotFound).
   SystemError Status(FileStatus& status) const;
+  // The type of the current entry as the directory itself records it, known without asking
+  // the file system for the entry's status. False when the directory does not record it, and
+  // for a symbolic link, whose target only Status can tell.
+  bool RecordedType(FileType& type) const;
 
  private:
   struct Stream;

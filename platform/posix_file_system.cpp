@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <utility>
 #include <vector>
@@ -73,10 +76,10 @@ bool ToNative(std::string_view path, std::string& native) {
 }
 
 // Tells a missing file (its directory exists) from a missing directory on the way to it.
-SystemError MissingFileOrPath(const std::string& path) {
+SystemError MissingFileOrPath(std::string_view path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return system_error::kFileNotFound;
-  const std::string directory = slash == 0 ? std::string("/") : path.substr(0, slash);
+  if (slash == std::string_view::npos) return system_error::kFileNotFound;
+  const std::string directory(slash == 0 ? path.substr(0, 1) : path.substr(0, slash));
   struct stat status;
   if (stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
     return system_error::kFileNotFound;
@@ -109,6 +112,27 @@ SystemError TakeLock(int descriptor, Lock lock) {
   const int operation = (lock == Lock::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
   while (flock(descriptor, operation) != 0) {
     if (errno != EINTR) return LastError();
+  }
+  return system_error::kNone;
+}
+
+// Opens `path` with `flags`, telling a missing file from a missing directory.
+SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
+  // A leading "./" names the directory the rest is resolved in anyway, and costs a lookup.
+  while (path.size() > 2 && path.starts_with("./") && path[2] != '/') path.remove_prefix(2);
+  // Paths this long are refused by the kernel as well; shorter ones need no allocation.
+  std::array<char, PATH_MAX> native;
+  if (path.size() >= native.size() || path.find('\0') != std::string_view::npos) {
+    return system_error::kInvalidName;
+  }
+  path.copy(native.data(), path.size());
+  native[path.size()] = '\0';
+  do {
+    descriptor = open(native.data(), flags, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    if (errno == ENOENT) return MissingFileOrPath(native.data());
+    return LastError();
   }
   return system_error::kNone;
 }
@@ -192,17 +216,9 @@ SystemError File::Close() {
 SystemError OpenFile(std::string_view path, Access access, Lock lock, Disposition disposition,
                      File& file, uint64_t& size) {
   file.Close();
-  std::string native;
-  if (!ToNative(path, native)) return system_error::kInvalidName;
-
   int descriptor;
-  do {
-    descriptor = open(native.c_str(), OpenFlags(access, disposition), 0666);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    if (errno == ENOENT) return MissingFileOrPath(native);
-    return LastError();
-  }
+  if (const SystemError error = OpenDescriptor(path, OpenFlags(access, disposition), descriptor))
+    return error;
   File opened(descriptor);
 
   struct stat status;
@@ -218,6 +234,40 @@ SystemError OpenFile(std::string_view path, Access access, Lock lock, Dispositio
     status.st_size = 0;
   }
   size = static_cast<uint64_t>(status.st_size);
+  file = std::move(opened);
+  return system_error::kNone;
+}
+
+SystemError OpenFileForReading(std::string_view path, Lock lock, std::span<char> first_bytes,
+                               File& file, std::size_t& count, uint64_t& size) {
+  file.Close();
+  count = 0;
+  int descriptor;
+  if (const SystemError error =
+          OpenDescriptor(path, OpenFlags(Access::kRead, Disposition::kOpenExisting), descriptor)) {
+    return error;
+  }
+  File opened(descriptor);
+  if (const SystemError error = TakeLock(descriptor, lock)) return error;
+
+  // pread, not read: a FIFO, a socket or a terminal refuses it at once (ESPIPE) instead of
+  // handing out what another process wrote. O_NONBLOCK keeps any device from waiting.
+  ssize_t got;
+  do {
+    got = pread(descriptor, first_bytes.data(), first_bytes.size(), 0);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0 && static_cast<std::size_t>(got) < first_bytes.size()) {
+    count = static_cast<std::size_t>(got);
+    size = count;
+    file = std::move(opened);
+    return system_error::kNone;
+  }
+
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) return LastError();
+  if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
+  size = static_cast<uint64_t>(status.st_size);
+  count = got > 0 ? static_cast<std::size_t>(std::min<uint64_t>(got, size)) : 0;
   file = std::move(opened);
   return system_error::kNone;
 }
@@ -274,6 +324,26 @@ SystemError DirectoryReader::Status(FileStatus& status) const {
   }
   status = ToFileStatus(native);
   return system_error::kNone;
+}
+
+bool DirectoryReader::RecordedType(FileType& type) const {
+  if (!stream_ || stream_->entry == nullptr) return false;
+  switch (stream_->entry->d_type) {
+    case DT_REG:
+      type = FileType::kRegular;
+      return true;
+    case DT_DIR:
+      type = FileType::kDirectory;
+      return true;
+    case DT_FIFO:
+    case DT_CHR:
+    case DT_BLK:
+    case DT_SOCK:
+      type = FileType::kOther;
+      return true;
+    default:  // DT_UNKNOWN, DT_LNK
+      return false;
+  }
 }
 
 bool ToLocalTime(int64_t seconds, CalendarTime& local) {

@@ -1,7 +1,11 @@
 #include "platform/file_system.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -74,6 +78,121 @@ TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
             system_error::kSharingViolation);
 }
 
+struct FirstRead {
+  SystemError error = system_error::kNone;
+  std::string bytes;  // what the open read
+  uint64_t size = 0;
+};
+
+FirstRead OpenForReading(const std::string& path, std::size_t buffer_size,
+                         Lock lock = Lock::kShared) {
+  File file;
+  std::vector<char> buffer(buffer_size, '#');
+  std::size_t count = 99;
+  FirstRead read;
+  read.error = OpenFileForReading(path, lock, buffer, file, count, read.size);
+  read.bytes.assign(buffer.data(), count);
+  EXPECT_EQ(file.is_open(), read.error == system_error::kNone) << path;
+  return read;
+}
+
+TEST(OpenFileForReadingTest, ReadsTheFirstBytesAndTellsTheSize) {
+  ScratchDirectory scratch;
+  const std::string text = "0123456789abcdef";
+  struct Case {
+    std::size_t file_size;
+    std::size_t buffer_size;
+  };
+  // Short of the buffer, filling it exactly, and larger than it; and empty.
+  for (const Case c : {Case{10, 16}, Case{16, 16}, Case{16, 4}, Case{0, 16}, Case{1, 1}}) {
+    const FirstRead read =
+        OpenForReading(scratch.Write("file", text.substr(0, c.file_size)), c.buffer_size);
+    EXPECT_EQ(read.error, system_error::kNone);
+    EXPECT_EQ(read.size, c.file_size) << c.file_size << " in " << c.buffer_size;
+    EXPECT_EQ(read.bytes, text.substr(0, std::min(c.file_size, c.buffer_size)));
+  }
+
+  const std::string read_only = scratch.Write("read-only", "text");
+  kb::testing::MakeReadOnly(read_only);
+  EXPECT_EQ(OpenForReading(read_only, 16).bytes, "text");
+}
+
+TEST(OpenFileForReadingTest, RelativePathsStartingWithTheCurrentDirectory) {
+  ScratchDirectory scratch;
+  scratch.Write("file", "data");
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path());
+  for (const std::string path : {"file", "./file", "././file", ".//file", "././/file"}) {
+    EXPECT_EQ(OpenForReading(path, 16).bytes, "data") << path;
+  }
+  EXPECT_EQ(OpenForReading("./absent", 16).error, system_error::kFileNotFound);
+  EXPECT_EQ(OpenForReading("./absent/file", 16).error, system_error::kPathNotFound);
+  EXPECT_EQ(OpenForReading("./", 16).error, system_error::kAccessDenied);
+  EXPECT_EQ(OpenForReading(".", 16).error, system_error::kAccessDenied);
+  std::filesystem::current_path(previous);
+}
+
+TEST(OpenFileForReadingTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReadingIt) {
+  ScratchDirectory scratch;
+  EXPECT_EQ(OpenForReading(scratch / "absent", 16).error, system_error::kFileNotFound);
+  EXPECT_EQ(OpenForReading(scratch / "absent/file", 16).error, system_error::kPathNotFound);
+  EXPECT_EQ(OpenForReading(std::string("a\0b", 3), 16).error, system_error::kInvalidName);
+  EXPECT_EQ(OpenForReading(scratch.path().string(), 16).error, system_error::kAccessDenied);
+  EXPECT_EQ(OpenForReading(scratch.path().string(), 16, Lock::kExclusive).error,
+            system_error::kAccessDenied);
+
+  // A FIFO with nobody at the other end, then one holding data: refused either way, and its
+  // data is left for its reader.
+  const std::string fifo = scratch / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  EXPECT_EQ(OpenForReading(fifo, 16).error, system_error::kAccessDenied);
+  const int other_end = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(other_end, 0);
+  ASSERT_EQ(write(other_end, "data", 4), 4);
+  EXPECT_EQ(OpenForReading(fifo, 16).error, system_error::kAccessDenied);
+  EXPECT_EQ(OpenForReading(fifo, 2).error, system_error::kAccessDenied);
+  char left[8] = {};
+  EXPECT_EQ(read(other_end, left, sizeof left), 4);
+  close(other_end);
+
+  // A socket cannot be opened at all; devices are refused whether they give nothing or
+  // would give bytes without end.
+  const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = scratch / "socket";
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 1), 0);
+  EXPECT_EQ(OpenForReading(socket_path, 16).error, system_error::kAccessDenied);
+  close(server);
+  EXPECT_EQ(OpenForReading("/dev/null", 16).error, system_error::kAccessDenied);
+  EXPECT_EQ(OpenForReading("/dev/zero", 16).error, system_error::kAccessDenied);
+}
+
+TEST(OpenFileForReadingTest, TakesItsLockBeforeReading) {
+  ScratchDirectory scratch;
+  const std::string path = scratch.Write("file", "data");
+  File writer;
+  ASSERT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer), system_error::kNone);
+  const FirstRead refused = OpenForReading(path, 16);
+  EXPECT_EQ(refused.error, system_error::kSharingViolation);
+  EXPECT_EQ(refused.bytes, "") << "nothing is read from a file held against the open";
+  EXPECT_EQ(OpenForReading(path, 16, Lock::kNone).bytes, "data");
+  ASSERT_EQ(writer.Close(), system_error::kNone);
+
+  File reader;
+  std::vector<char> buffer(16);
+  std::size_t count = 0;
+  uint64_t size = 0;
+  ASSERT_EQ(OpenFileForReading(path, Lock::kShared, buffer, reader, count, size),
+            system_error::kNone);
+  EXPECT_EQ(OpenForReading(path, 16).bytes, "data") << "readers share the file";
+  EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer),
+            system_error::kSharingViolation);
+}
+
 TEST(FileTest, CreatesEmptiesReadsAndWritesAtOffsets) {
   ScratchDirectory scratch;
   const std::string path = scratch.Write("file", "old contents");
@@ -135,6 +254,13 @@ TEST(DirectoryReaderTest, ListsEveryEntryAndFollowsLinks) {
     names.push_back(name);
     FileStatus status;
     const SystemError error = reader.Status(status);
+    // The type the directory records, where it records one, is the one the status tells;
+    // a link's is never taken from the directory.
+    FileType recorded;
+    if (reader.RecordedType(recorded)) {
+      EXPECT_EQ(recorded, status.type) << name;
+      EXPECT_TRUE(name != "link" && name != "dangling") << name;
+    }
     if (name == "file" || name == "link") {
       EXPECT_EQ(error, system_error::kNone);
       EXPECT_EQ(status.type, FileType::kRegular);

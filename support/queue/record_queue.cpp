@@ -1,8 +1,13 @@
 #include "support/queue/record_queue.h"
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
+#include <memory>
 #include <new>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/error_state.h"
 #include "support/text/text.h"
@@ -14,6 +19,9 @@ namespace {
 constexpr std::size_t kSmallestEncodedRecord = 128;
 // An encoding is kept only when it saves at least this many bytes.
 constexpr std::size_t kEncodingOverhead = 16;
+// The sizes of the chunks entries are kept in (see Storage).
+constexpr std::size_t kSmallestChunk = 4096;
+constexpr std::size_t kLargestChunk = 1 << 20;
 // A run of one repeated byte is worth a token of its own from this length on.
 constexpr std::size_t kShortestRepeat = 4;
 
@@ -38,6 +46,20 @@ std::size_t GetCount(const char*& in) {
   }
 }
 
+// The end of the run of equal bytes that starts at `at`. Blank fillings are long: they are
+// passed over eight bytes at a time.
+std::size_t RunEnd(std::string_view record, std::size_t at) {
+  const char byte = record[at];
+  const uint64_t eight = uint64_t{0x0101010101010101} * static_cast<unsigned char>(byte);
+  std::size_t end = at + 1;
+  for (uint64_t next; end + sizeof next <= record.size(); end += sizeof next) {
+    std::memcpy(&next, record.data() + end, sizeof next);
+    if (next != eight) break;
+  }
+  while (end < record.size() && record[end] == byte) ++end;
+  return end;
+}
+
 // Encodes `record`, giving up (and returning false) as soon as the encoding would be too long
 // to be worth keeping.
 bool Encode(std::string_view record, std::string& out) {
@@ -52,8 +74,12 @@ bool Encode(std::string_view record, std::string& out) {
   };
   std::size_t at = 0;
   while (at < record.size()) {
-    std::size_t run_end = at + 1;
-    while (run_end < record.size() && record[run_end] == record[at]) ++run_end;
+    // Within text most bytes differ from the next one and begin no run.
+    if (at + 1 < record.size() && record[at + 1] != record[at]) {
+      ++at;
+      continue;
+    }
+    const std::size_t run_end = RunEnd(record, at);
     if (run_end - at >= kShortestRepeat) {
       flush_literal(at);
       PutCount(out, ((run_end - at) << 1) | 1);
@@ -99,16 +125,28 @@ void ClearRecord(std::span<char> record, RecordLayout layout) {
   }
 }
 
-// Entries lie one after another in `bytes`; entry n (1-based) spans ends[n - 2] to ends[n - 1].
-// An entry shorter than the record is encoded, one of the record's length a plain copy.
+// Entries lie one after another in chunks of memory that never move, so a growing queue never
+// copies what it already holds; nor does the index of where they lie. A chunk is begun when an
+// entry does not fit into the last one, twice as large as that one (from kSmallestChunk up to
+// kLargestChunk, and never smaller than the entry). An entry shorter than the record is encoded,
+// one of the record's length a plain copy.
 struct RecordStore::Storage {
-  std::string bytes;
-  std::vector<std::size_t> ends;
-  std::string scratch;  // the encoding being made, reused between appends
+  std::vector<std::unique_ptr<char[]>> chunks;
+  std::size_t last_capacity = 0;         // of the last chunk
+  std::size_t last_used = 0;             // bytes of the last chunk taken by entries
+  std::deque<std::string_view> entries;  // grows without moving what it holds
+  std::string scratch;                   // the encoding being made, reused between appends
 
-  std::string_view Entry(std::size_t index) const {
-    const std::size_t begin = index == 0 ? 0 : ends[index - 1];
-    return std::string_view(bytes).substr(begin, ends[index] - begin);
+  // Room for `size` bytes after the last entry. Throws std::bad_alloc.
+  char* Room(std::size_t size) {
+    if (chunks.empty() || last_capacity - last_used < size) {
+      const std::size_t capacity =
+          std::max(size, std::clamp(2 * last_capacity, kSmallestChunk, kLargestChunk));
+      chunks.push_back(std::make_unique_for_overwrite<char[]>(capacity));
+      last_capacity = capacity;
+      last_used = 0;
+    }
+    return chunks.back().get() + last_used;
   }
 };
 
@@ -131,13 +169,15 @@ void RecordStore::Append(std::span<const char> record) {
   if (!EnsureStorage()) return;
   Storage& storage = *storage_;
   const std::string_view plain(record.data(), record_size_);
-  const std::size_t old_size = storage.bytes.size();
   try {
     const bool encoded = record_size_ >= kSmallestEncodedRecord && Encode(plain, storage.scratch);
-    storage.bytes.append(encoded ? std::string_view(storage.scratch) : plain);
-    storage.ends.push_back(storage.bytes.size());
+    const std::string_view bytes = encoded ? std::string_view(storage.scratch) : plain;
+    char* const room = storage.Room(bytes.size());
+    std::memcpy(room, bytes.data(), bytes.size());
+    storage.entries.emplace_back(room, bytes.size());
+    // Taken only once the entry is in: a failed append leaves the queue as it was.
+    storage.last_used += bytes.size();
   } catch (const std::bad_alloc&) {
-    storage.bytes.resize(old_size);
     PostError(error::kInsufficientMemory);
   }
 }
@@ -146,11 +186,11 @@ void RecordStore::Get(int32_t number, std::span<char> record) {
   if (ErrorCode() != 0) ClearError();
   if (!EnsureStorage()) return;
   const Storage& storage = *storage_;
-  if (number < 1 || static_cast<std::size_t>(number) > storage.ends.size()) {
+  if (number < 1 || static_cast<std::size_t>(number) > storage.entries.size()) {
     PostError(error::kEntryNotFound);
     return;
   }
-  const std::string_view entry = storage.Entry(static_cast<std::size_t>(number) - 1);
+  const std::string_view entry = storage.entries[static_cast<std::size_t>(number) - 1];
   if (entry.size() == record_size_) {
     std::copy(entry.begin(), entry.end(), record.begin());
   } else {
@@ -161,18 +201,23 @@ void RecordStore::Get(int32_t number, std::span<char> record) {
 int32_t RecordStore::Count() {
   if (ErrorCode() != 0) ClearError();
   if (!EnsureStorage()) return 0;
-  return static_cast<int32_t>(storage_->ends.size());
+  return static_cast<int32_t>(storage_->entries.size());
 }
 
 void RecordStore::Free() {
   if (ErrorCode() != 0) ClearError();
   if (!storage_) return;
-  storage_->bytes.clear();
-  storage_->bytes.shrink_to_fit();
-  storage_->ends.clear();
-  storage_->ends.shrink_to_fit();
+  Storage& storage = *storage_;
+  storage.chunks.clear();
+  storage.chunks.shrink_to_fit();
+  storage.last_capacity = 0;
+  storage.last_used = 0;
+  storage.entries.clear();
+  storage.entries.shrink_to_fit();
 }
 
-void RecordStore::Dispose() { storage_.reset(); }
+void RecordStore::Dispose() {
+  storage_.reset();
+}
 
 }  // namespace kb

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "files/error_state.h"
 #include "support/text/text.h"
@@ -104,6 +106,34 @@ TEST(QueueTest, FreeEmptiesAndDisposeResets) {
   EXPECT_EQ(queue.Count(), 0);
 }
 
+TEST(QueueTest, AQueueOfThousandsOfEntriesGivesBackEachOne) {
+  // Mostly blank records (kept encoded) mixed with full ones (kept as they are), enough of
+  // them to fill many chunks of memory.
+  constexpr std::size_t kSize = 1000;
+  RecordStore store(kSize);
+  std::vector<std::string> appended;
+  std::mt19937 random(3);
+  for (int i = 0; i < 3000; ++i) {
+    std::string bytes(kSize, ' ');
+    const std::size_t text = i % 3 == 0 ? kSize : random() % 200;
+    for (std::size_t k = 0; k < text; ++k) bytes[k] = static_cast<char>('a' + random() % 26);
+    store.Append(bytes);
+    appended.push_back(bytes);
+  }
+  ASSERT_EQ(store.Count(), 3000);
+  std::string out(kSize, '?');
+  for (int32_t number = 1; number <= 3000; ++number) {
+    store.Get(number, out);
+    ASSERT_EQ(out, appended[static_cast<std::size_t>(number) - 1]) << number;
+  }
+
+  store.Free();
+  EXPECT_EQ(store.Count(), 0);
+  store.Append(appended[5]);
+  store.Get(1, out);
+  EXPECT_EQ(out, appended[5]);
+}
+
 // Records of every shape must come back byte for byte, whichever way they were stored.
 class RoundTripTest : public testing::TestWithParam<std::string> {};
 
@@ -130,7 +160,14 @@ INSTANTIATE_TEST_SUITE_P(
                     RecordBytes(65279, [](std::size_t i) { return i < 100000 / 7 ? 'q' : ' '; }),
                     RecordBytes(1000, [](std::size_t i) { return (i / 3) % 2 ? 'a' : 'b'; }),
                     RecordBytes(127, [](std::size_t) { return ' '; }),
-                    RecordBytes(128, [](std::size_t i) { return i == 127 ? 'z' : ' '; })),
+                    RecordBytes(128, [](std::size_t i) { return i == 127 ? 'z' : ' '; }),
+                    // Runs of every length from 1 to 28, ending anywhere within eight bytes.
+                    RecordBytes(406,
+                                [](std::size_t i) {
+                                  std::size_t run = 1;
+                                  while (i >= run) i -= run++;
+                                  return run % 2 ? ' ' : 'a';
+                                })),
     [](const testing::TestParamInfo<std::string>& info) {
       return "Shape" + std::to_string(info.index) + "Of" + std::to_string(info.param.size());
     });

@@ -106,22 +106,41 @@ class FixedString {
 
 // A blank-padded field whose length is fixed when it is made: the records and name variables
 // of file declarations, whose lengths are properties of each declaration.
+//
+// The field remembers how far its contents may reach: past that it holds only blanks. So
+// assigning, clearing and clipping touch only the bytes that the last value and the new one
+// cover, however long the field is (a 65,279-byte record holding a short line costs what
+// the line costs). Writing through bytes() or data() counts the whole field as reached; a
+// span or pointer taken before an Assign or Clear must not be written after it.
 class TextField {
  public:
   explicit TextField(std::size_t length) : bytes_(length, kBlank) {}
 
-  void Assign(std::string_view text) { AssignField(bytes_, text); }
-  void Clear() { ClearField(bytes_); }
+  // Copies `text`, cutting it at the field's length; `text` may overlap the field.
+  void Assign(std::string_view text) {
+    const std::size_t copied = std::min(bytes_.size(), text.size());
+    if (copied > 0) std::memmove(bytes_.data(), text.data(), copied);
+    if (reach_ > copied) std::fill(bytes_.begin() + copied, bytes_.begin() + reach_, kBlank);
+    reach_ = copied;
+  }
+  void Clear() {
+    std::fill(bytes_.begin(), bytes_.begin() + reach_, kBlank);
+    reach_ = 0;
+  }
 
   std::string_view view() const { return bytes_; }
-  std::string_view clipped() const { return Clip(view()); }
+  std::string_view clipped() const { return Clip(view().substr(0, reach_)); }
 
-  std::span<char> bytes() { return bytes_; }
-  char* data() { return bytes_.data(); }
+  std::span<char> bytes() {
+    reach_ = bytes_.size();
+    return bytes_;
+  }
+  char* data() { return bytes().data(); }
   std::size_t size() const { return bytes_.size(); }
 
  private:
   std::string bytes_;
+  std::size_t reach_ = 0;  // every byte from here on is a blank
 };
 
 // A NUL-terminated buffer of capacity N: at most N - 1 bytes of content and a 0 byte.

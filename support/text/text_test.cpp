@@ -27,6 +27,36 @@ TEST(FixedStringTest, AssigningFromItsOwnBytesIsSafe) {
   EXPECT_EQ(field.view(), "cdef    ");
 }
 
+// Each step leaves the whole field as a plain blank-padded field would hold it, whatever
+// the values before it reached.
+TEST(TextFieldTest, EveryValueIsPaddedOverWhateverCameBefore) {
+  TextField field(12);
+  EXPECT_EQ(field.view(), std::string(12, ' '));
+  field.Assign("a long value and more");
+  EXPECT_EQ(field.view(), "a long value");
+  field.Assign("short");
+  EXPECT_EQ(field.view(), "short       ");
+  EXPECT_EQ(field.clipped(), "short");
+  field.Assign("ab  cd  ");
+  EXPECT_EQ(field.clipped(), "ab  cd");
+  field.Assign(field.view().substr(4, 2));
+  EXPECT_EQ(field.view(), "cd          ") << "a value taken from the field itself";
+  field.Clear();
+  EXPECT_EQ(field.view(), std::string(12, ' '));
+  EXPECT_EQ(field.clipped(), "");
+
+  // Bytes written directly, anywhere, count until the next value replaces them.
+  field.Assign("x");
+  field.bytes()[11] = 'z';
+  EXPECT_EQ(field.clipped(), "x          z");
+  field.Assign("y");
+  EXPECT_EQ(field.view(), "y           ");
+  field.data()[6] = 'w';
+  EXPECT_EQ(field.clipped(), "y     w");
+  field.Clear();
+  EXPECT_EQ(field.view(), std::string(12, ' '));
+}
+
 TEST(CStringTest, KeepsAtMostCapacityMinusOneBytes) {
   CString<20> verb("open");
   EXPECT_EQ(verb.view(), "open");
