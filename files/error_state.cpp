@@ -146,8 +146,9 @@ ErrorState& State() {
 
 // The message table's entry for `number`; empty when it has none.
 std::string_view TableMessage(int32_t number) {
-  const auto* entry = std::find_if(std::begin(kMessages), std::end(kMessages),
-                                   [number](const auto& message) { return message.first == number; });
+  const auto* entry =
+      std::find_if(std::begin(kMessages), std::end(kMessages),
+                   [number](const auto& message) { return message.first == number; });
   return entry != std::end(kMessages) ? entry->second : std::string_view();
 }
 
@@ -185,10 +186,16 @@ void ClearError() {
   state.clear = true;
 }
 
-int32_t ErrorCode() { return State().code; }
+int32_t ErrorCode() {
+  return State().code;
+}
 
-std::string_view ErrorText() { return State().text.view(); }
+std::string_view ErrorText() {
+  return State().text.view();
+}
 
-uint32_t OsError() { return State().os_error; }
+uint32_t OsError() {
+  return State().os_error;
+}
 
 }  // namespace kb

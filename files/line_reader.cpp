@@ -27,8 +27,7 @@ std::size_t LineReader::Feed(std::string_view bytes, bool end_of_data) {
   std::size_t used = 0;
   while (!finished()) {
     if (used == bytes.size()) {
-      if (end_of_data)
-        state_ = state_ == State::kStarting ? State::kEndOfFile : State::kDone;
+      if (end_of_data) state_ = state_ == State::kStarting ? State::kEndOfFile : State::kDone;
       break;
     }
     const char byte = bytes[used];
@@ -43,16 +42,14 @@ std::size_t LineReader::Feed(std::string_view bytes, bool end_of_data) {
     }
     if (byte == kCarriageReturn) {
       const bool next_is_here = used + 1 < bytes.size();
-      if (!next_is_here && !end_of_data)
-        break;
+      if (!next_is_here && !end_of_data) break;
       if (next_is_here && bytes[used + 1] == kLineFeed) {
         used += 2;
         state_ = State::kDone;
         break;
       }
     }
-    if (state_ == State::kStarting)
-      state_ = State::kCopying;
+    if (state_ == State::kStarting) state_ = State::kCopying;
     if (state_ == State::kCopying && (stored_ == record_.size() || taken_ == record_.size())) {
       state_ = State::kSkipping;
     }

@@ -82,36 +82,28 @@ std::vector<Line> ReadLines(std::string_view text, const Parameters& parameters,
     while (true) {
       if (offset < window_start || offset >= window_start + window_size) {
         window_start = offset;
-        if (!whole)
-          window_size = NextWindowSize(seed);
+        if (!whole) window_size = NextWindowSize(seed);
       }
       const std::string_view held =
           text.substr(window_start, window_size).substr(offset - window_start);
       const std::unique_ptr<char[]> copy(new char[held.size()]);
-      if (!held.empty())
-        std::memcpy(copy.get(), held.data(), held.size());
+      if (!held.empty()) std::memcpy(copy.get(), held.data(), held.size());
       const std::size_t used =
           reader.Feed({copy.get(), held.size()}, window_start + window_size >= text.size());
-      if (used > held.size())
-        std::abort();
+      if (used > held.size()) std::abort();
       offset += used;
-      if (reader.finished())
-        break;
+      if (reader.finished()) break;
       // Unfinished: all was used but a final CR, and the next window starts there.
-      if (held.size() - used > 1 || (used < held.size() && held[used] != '\r'))
-        std::abort();
+      if (held.size() - used > 1 || (used < held.size() && held[used] != '\r')) std::abort();
       window_start = offset;
-      if (!whole)
-        window_size = NextWindowSize(seed);
+      if (!whole) window_size = NextWindowSize(seed);
     }
     if (reader.end_of_file()) {
       // The file ends at the end of the data or at a Ctrl-Z that starts a line.
-      if (offset != line_start || (offset < text.size() && text[offset] != kCtrlZ))
-        std::abort();
+      if (offset != line_start || (offset < text.size() && text[offset] != kCtrlZ)) std::abort();
       return lines;
     }
-    if (offset == line_start)
-      std::abort();  // a line that consumes nothing never ends
+    if (offset == line_start) std::abort();  // a line that consumes nothing never ends
     lines.push_back({std::string(record.get(), parameters.record_length), offset - line_start});
   }
 }
@@ -119,12 +111,10 @@ std::vector<Line> ReadLines(std::string_view text, const Parameters& parameters,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < kHeaderSize)
-    return 0;
+  if (size < kHeaderSize) return 0;
   const Parameters parameters = ParametersOf(data);
   const std::string_view text(reinterpret_cast<const char*>(data) + kHeaderSize,
                               size - kHeaderSize);
-  if (ReadLines(text, parameters, false) != ReadLines(text, parameters, true))
-    std::abort();
+  if (ReadLines(text, parameters, false) != ReadLines(text, parameters, true)) std::abort();
   return 0;
 }

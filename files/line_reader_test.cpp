@@ -24,17 +24,14 @@ std::vector<std::string> ReadRecords(std::string_view data, std::size_t record_l
   for (std::size_t lines = 0; lines <= data.size(); ++lines) {
     reader.Start();
     while (true) {
-      if (offset < window_start || offset >= window_start + window)
-        window_start = offset;
+      if (offset < window_start || offset >= window_start + window) window_start = offset;
       const std::string_view held =
           data.substr(std::min(window_start, data.size()), window).substr(offset - window_start);
       offset += reader.Feed(held, window_start + window >= data.size());
-      if (reader.finished())
-        break;
+      if (reader.finished()) break;
       window_start = offset;
     }
-    if (reader.end_of_file())
-      return records;
+    if (reader.end_of_file()) return records;
     const std::size_t end = record.find_last_not_of(' ');
     records.push_back(end == std::string::npos ? "" : record.substr(0, end + 1));
   }
@@ -66,8 +63,7 @@ TEST(LineReaderTest, CrLfEndsLinesAndLoneCrOrLfIsData) {
 
 TEST(LineReaderTest, LfOnlyFileIsOneRecordCutAtTheRecordLength) {
   std::string data;
-  for (int line = 0; line < 40; ++line)
-    data += "line " + std::to_string(line) + "\n";
+  for (int line = 0; line < 40; ++line) data += "line " + std::to_string(line) + "\n";
   ASSERT_GT(data.size(), 255u);
   EXPECT_EQ(Records(data), (Lines{data.substr(0, 255)}));
 }

@@ -37,8 +37,7 @@ TextLineFile::TextLineFile(FileDeclaration declaration)
       record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
 
 TextLineFile::~TextLineFile() {
-  if (open_)
-    open_->buffer.Flush(open_->file);
+  if (open_) open_->buffer.Flush(open_->file);
 }
 
 bool TextLineFile::is_open() const {
@@ -61,8 +60,8 @@ void TextLineFile::Open(uint8_t mode) {
     return;
   }
   // A buffer always holds a whole record with its line end.
-  opened->settings = SettingsFor(options_, declaration_.record_length, mode,
-                                 record_.size() + kLineEnd.size());
+  opened->settings =
+      SettingsFor(options_, declaration_.record_length, mode, record_.size() + kLineEnd.size());
   if (!opened->buffer.Allocate(opened->settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
@@ -135,8 +134,7 @@ void TextLineFile::Next() {
     std::string_view held = file.buffer.HeldFrom(offset);
     held = held.substr(0, std::min<uint64_t>(held.size(), file.size - offset));
     offset += reader.Feed(held, offset + held.size() >= file.size);
-    if (reader.finished())
-      break;
+    if (reader.finished()) break;
     if (const platform::SystemError error = file.buffer.Load(file.file, offset, file.size)) {
       PostError(0, error);
       return;

@@ -36,8 +36,7 @@ std::vector<std::string> ReadLines(const std::string& path, FileDeclaration decl
   EXPECT_EQ(ErrorCode(), 0) << ErrorText();
   file.Set();
   std::vector<std::string> lines;
-  for (file.Next(); ErrorCode() == 0; file.Next())
-    lines.emplace_back(file.record().clipped());
+  for (file.Next(); ErrorCode() == 0; file.Next()) lines.emplace_back(file.record().clipped());
   EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
   file.Close();
   return lines;
@@ -253,8 +252,7 @@ TEST_F(TextLineFileTest, OneDeclarationReadsFileAfterFile) {
     file.name().Assign(path);
     file.Open(kApplicationMode);
     file.Set();
-    for (file.Next(); ErrorCode() == 0; file.Next())
-      lines.emplace_back(file.record().clipped());
+    for (file.Next(); ErrorCode() == 0; file.Next()) lines.emplace_back(file.record().clipped());
     file.Close();
   }
   EXPECT_EQ(lines, (Lines{"<html>", "<body>", "</body>"}));

@@ -20,8 +20,7 @@ class ScratchDirectory {
     for (int attempt = 0; attempt < 100; ++attempt) {
       path_ = std::filesystem::temp_directory_path() /
               ("kbsearch-test-" + std::to_string(random()) + std::to_string(random()));
-      if (std::filesystem::create_directory(path_))
-        return;
+      if (std::filesystem::create_directory(path_)) return;
     }
     throw std::runtime_error("no scratch directory could be made");
   }
@@ -41,8 +40,7 @@ class ScratchDirectory {
     const std::string file = *this / name;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-      throw std::runtime_error("cannot write " + file);
+    if (!out) throw std::runtime_error("cannot write " + file);
     return file;
   }
 

@@ -13,7 +13,9 @@ void AssignField(std::span<char> field, std::string_view source) {
   std::fill(field.begin() + copied, field.end(), kBlank);
 }
 
-void ClearField(std::span<char> field) { std::fill(field.begin(), field.end(), kBlank); }
+void ClearField(std::span<char> field) {
+  std::fill(field.begin(), field.end(), kBlank);
+}
 
 std::string_view Clip(std::string_view text) {
   // The blank filling of a long field (a 65,279-byte record holding a short line) is
@@ -66,7 +68,9 @@ std::size_t FindFrom(std::string_view sought, std::string_view searched, std::si
 
 }  // namespace
 
-const CaseTable& UpperCaseTable() { return kUpperCaseTable; }
+const CaseTable& UpperCaseTable() {
+  return kUpperCaseTable;
+}
 
 void UpperInPlace(std::span<char> bytes) {
   for (char& byte : bytes) {
@@ -80,8 +84,7 @@ std::string Upper(std::string_view text) {
   return copy;
 }
 
-int32_t InString(std::string_view sought, std::string_view searched, int32_t step,
-                 int32_t start) {
+int32_t InString(std::string_view sought, std::string_view searched, int32_t step, int32_t start) {
   if (sought.empty() || start < 1 || searched.size() < sought.size()) return 0;
   const std::size_t stride = step <= 0 ? sought.size() : static_cast<std::size_t>(step);
   const std::size_t last = searched.size() - sought.size();
@@ -99,14 +102,20 @@ int32_t InString(std::string_view sought, std::string_view searched, int32_t ste
   return static_cast<int32_t>(offset / stride) + 1;
 }
 
-bool IsTrue(std::string_view text) { return !Clip(text).empty(); }
+bool IsTrue(std::string_view text) {
+  return !Clip(text).empty();
+}
 
-std::string NumberToText(int32_t number) { return std::to_string(number); }
+std::string NumberToText(int32_t number) {
+  return std::to_string(number);
+}
 
 int32_t TextToNumber(std::string_view text) {
   text = text.substr(0, std::min<std::size_t>(text.size(), 99));
   std::size_t at = 0;
-  auto is_digit = [&](std::size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+  auto is_digit = [&](std::size_t i) {
+    return i < text.size() && text[i] >= '0' && text[i] <= '9';
+  };
 
   while (at < text.size() && text[at] == kBlank) ++at;
   const bool negative = at < text.size() && text[at] == '-';
