@@ -137,6 +137,12 @@ SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
   return system_error::kNone;
 }
 
+// Any of the owner, group and other write bits. A file without one is read-only, even for a
+// user whom permissions do not bind.
+bool HasWritePermission(const struct stat& status) {
+  return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 FileStatus ToFileStatus(const struct stat& status) {
   FileStatus result;
   if (S_ISREG(status.st_mode)) {
@@ -144,7 +150,7 @@ FileStatus ToFileStatus(const struct stat& status) {
   } else if (S_ISDIR(status.st_mode)) {
     result.type = FileType::kDirectory;
   }
-  result.has_write_permission = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  result.has_write_permission = HasWritePermission(status);
   result.size = static_cast<uint64_t>(status.st_size);
   result.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
   return result;
@@ -224,8 +230,7 @@ SystemError OpenFile(std::string_view path, Access access, Lock lock, Dispositio
   struct stat status;
   if (fstat(descriptor, &status) != 0) return LastError();
   if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
-  const bool read_only = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  if (read_only && access != Access::kRead) return system_error::kAccessDenied;
+  if (!HasWritePermission(status) && access != Access::kRead) return system_error::kAccessDenied;
 
   if (const SystemError error = TakeLock(descriptor, lock)) return error;
 
