@@ -57,12 +57,10 @@ void ArticleMatcher::StartArticle() {
   phrase_.Restart();
   marker_.Restart();
   excerpt_.clear();
-  fed_ = 0;
 }
 
 void ArticleMatcher::Feed(std::string_view piece) {
-  const uint64_t piece_start = fed_;
-  fed_ += piece.size();
+  const uint64_t piece_start = marker_.fed();
   phrase_.Feed(piece);
   marker_.Feed(piece);
   if (marker_found() && excerpt_.size() < kExcerptLength) CollectExcerpt(piece, piece_start);

@@ -57,6 +57,8 @@ class ArticleMatcher {
     // 0-based offset of the first occurrence in the stream.
     uint64_t position() const { return position_; }
     bool can_match() const { return finder_.size() > 0; }
+    // Bytes of the stream fed so far.
+    uint64_t fed() const { return fed_; }
 
    private:
     static constexpr uint64_t kNotFound = UINT64_MAX;
@@ -73,7 +75,6 @@ class ArticleMatcher {
   StreamSearch phrase_;
   StreamSearch marker_;
   std::string excerpt_;
-  uint64_t fed_ = 0;
 };
 
 }  // namespace kb

@@ -149,13 +149,13 @@ void MainWindow::HandleEvent(const platform::Event& event) {
   switch (event.kind) {
     case EventKind::kOpenWindow:
       if (!first_opened_) {
-        Refresh();
+        windows_.DisplayAll();
         first_opened_ = true;
       }
       windows_.SetFocus(control::kSearchPrompt);
       break;
     case EventKind::kGainFocus:
-      Refresh();
+      windows_.DisplayAll();
       first_opened_ = true;
       break;
     case EventKind::kRejected:
@@ -171,12 +171,6 @@ void MainWindow::HandleEvent(const platform::Event& event) {
       }
       break;
   }
-}
-
-// The window system has no mode in which all controls are being accepted at once, so a
-// refresh always redisplays.
-void MainWindow::Refresh() {
-  windows_.DisplayAll();
 }
 
 void MainWindow::ReleaseQueues() {
@@ -211,7 +205,7 @@ void MainWindow::HideProgressBar() {
 }
 
 void MainWindow::RedrawWindow() {
-  Refresh();
+  windows_.DisplayAll();
 }
 
 int32_t MainWindow::ShowMessage(std::string_view text, std::string_view caption,

@@ -12,9 +12,9 @@
 //  3. loads the page templates, so their messages come before the window;
 //  4. opens the window, empties the status line and handles events until the window is
 //     asked to close:
-//     - opened: refreshes the window the first time, then puts the focus on the prompt,
-//       which passes it on to the entry field;
-//     - gained the focus: refreshes the window;
+//     - opened: redisplays every control from its variable the first time, then puts the
+//       focus on the prompt, which passes it on to the entry field;
+//     - gained the focus: redisplays every control from its variable;
 //     - a value refused by the entry's picture: beeps, shows the variable again, keeps the
 //       focus there;
 //     - Search: runs the whole search inside the handler; no input is handled meanwhile;
@@ -84,7 +84,6 @@ class MainWindow final : public SearchScreen {
  private:
   void BuildWindow();
   void HandleEvent(const platform::Event& event);
-  void Refresh();
   void ReleaseQueues();
 
   platform::WindowSystem& windows_;

@@ -21,11 +21,14 @@ constexpr std::string_view kExcerptCellOpen =
 constexpr std::string_view kExcerptCellClose = "</pre></font></td></tr>";
 constexpr std::string_view kResultsTableClose = "</table>";
 
-// The bytes EscapeHtml writes as character references.
-constexpr std::array<bool, 256> kMarkupBytes = [] {
-  std::array<bool, 256> markup{};
-  for (const char byte : {'&', '<', '>', '"'}) markup[static_cast<unsigned char>(byte)] = true;
-  return markup;
+// The character reference EscapeHtml writes for each byte; empty for a byte written as it is.
+constexpr std::array<std::string_view, 256> kReferences = [] {
+  std::array<std::string_view, 256> references{};
+  references['&'] = "&amp;";
+  references['<'] = "&lt;";
+  references['>'] = "&gt;";
+  references['"'] = "&quot;";
+  return references;
 }();
 
 // Adds the page's lines one by one until the first failure, which it keeps for the report.
@@ -114,24 +117,8 @@ std::string EscapeHtml(std::string_view text) {
   // Runs of plain bytes are copied whole; a page of many results is mostly such runs.
   std::size_t plain_from = 0;
   for (std::size_t at = 0; at < text.size(); ++at) {
-    if (!kMarkupBytes[static_cast<unsigned char>(text[at])]) continue;
-    std::string_view reference;
-    switch (text[at]) {
-      case '&':
-        reference = "&amp;";
-        break;
-      case '<':
-        reference = "&lt;";
-        break;
-      case '>':
-        reference = "&gt;";
-        break;
-      case '"':
-        reference = "&quot;";
-        break;
-      default:
-        continue;
-    }
+    const std::string_view reference = kReferences[static_cast<unsigned char>(text[at])];
+    if (reference.empty()) continue;
     escaped.append(text.substr(plain_from, at - plain_from)).append(reference);
     plain_from = at + 1;
   }

@@ -19,21 +19,16 @@
 #include "files/block_file.h"
 #include "files/error_state.h"
 #include "files/text_line_file.h"
+#include "support/testing/scratch_directory.h"
 
 namespace kb {
 namespace {
 
 namespace fs = std::filesystem;
+using kb::testing::ReadAll;
 using namespace std::string_literals;
 
 constexpr std::string_view kMarker = "<!-- Article starts -->";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteFile(const fs::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
@@ -119,10 +114,10 @@ class CliTest : public ::testing::Test {
                                 std::string(arguments) + " >" + Quote(out.string()) + " 2>" +
                                 Quote(err.string()) + "\necho $? >" + Quote(status.string());
     EXPECT_EQ(std::system(command.c_str()), 0);
-    return {std::stoi(ReadFile(status)), ReadFile(out), ReadFile(err)};
+    return {std::stoi(ReadAll(status)), ReadAll(out), ReadAll(err)};
   }
 
-  std::string Page() { return ReadFile(kb_ / "ZebResult.htm"); }
+  std::string Page() { return ReadAll(kb_ / "ZebResult.htm"); }
 
   // An opener that records its arguments and working directory.
   void InstallRecordingOpener() {
@@ -140,7 +135,7 @@ class CliTest : public ::testing::Test {
     for (int attempt = 0; attempt < 500 && !fs::exists(root_ / "opened"); ++attempt) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return ReadFile(root_ / "opened");
+    return ReadAll(root_ / "opened");
   }
 
   static constexpr std::string_view kHeader =

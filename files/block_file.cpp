@@ -8,19 +8,10 @@
 
 #include "files/error_state.h"
 #include "files/io_buffer.h"
+#include "files/opened_file.h"
 #include "platform/file_system.h"
 
 namespace kb {
-
-// What the service keeps about the file while it is open.
-class BlockFile::OpenFile {
- public:
-  platform::File file;
-  bool quick_scan = false;
-  uint64_t size = 0;      // as last seen
-  uint64_t position = 0;  // 1-based offset of the next block; 0 before Set
-  IoBuffer buffer;
-};
 
 BlockFile::BlockFile(FileDeclaration declaration)
     : declaration_(std::move(declaration)),
@@ -40,7 +31,7 @@ void BlockFile::Open(uint8_t mode) {
     PostError(error::kFileAlreadyOpen);
     return;
   }
-  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile);
+  std::unique_ptr<OpenedFile> opened(new (std::nothrow) OpenedFile);
   if (!opened) {
     PostError(error::kInsufficientMemory);
     return;
@@ -78,20 +69,9 @@ void BlockFile::Next() {
     PostError(error::kFileNotOpen);
     return;
   }
-  OpenFile& file = *open_;
-  if (!file.quick_scan) {
-    // Other openers may change the file between reads: ask it afresh.
-    file.buffer.Forget();
-    if (const platform::SystemError error = file.file.Size(file.size)) {
-      PostError(0, error);
-      return;
-    }
-  }
-  const uint64_t start = file.position == 0 ? 0 : file.position - 1;
-  if (start >= file.size) {
-    PostError(error::kRecordNotAvailable);
-    return;
-  }
+  OpenedFile& file = *open_;
+  uint64_t start = 0;
+  if (!file.NextStart(start)) return;
   std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
   if (!file.buffer.Holds(start, count)) {
     KeepBlock();

@@ -32,6 +32,8 @@ namespace kb {
 
 inline constexpr std::size_t kBlockSize = 4096;
 
+struct OpenedFile;
+
 class BlockFile {
  public:
   // `declaration.record_length` is ignored: the record is one block. The buffer size follows
@@ -66,8 +68,6 @@ class BlockFile {
   std::size_t last_count() const { return last_count_; }
 
  private:
-  class OpenFile;
-
   // Copies a block handed out in the I/O buffer into block_, before the buffer changes.
   void KeepBlock();
 
@@ -77,7 +77,7 @@ class BlockFile {
   std::array<char, kBlockSize> block_{};
   const char* block_at_ = block_.data();  // where block() lies: block_ or the I/O buffer
   std::size_t last_count_ = 0;
-  std::unique_ptr<OpenFile> open_;
+  std::unique_ptr<OpenedFile> open_;
 };
 
 }  // namespace kb

@@ -10,8 +10,10 @@ constexpr std::size_t kMaxPatternLength = 259;
 constexpr uint8_t kFilterBits = attribute::kHidden | attribute::kSystem | attribute::kDirectory;
 constexpr uint8_t kStoredBits = 0x37;
 
-char FoldCase(char byte) {
-  return byte >= 'a' && byte <= 'z' ? static_cast<char>(byte - 32) : byte;
+// Through the case table of every other text rule: a-z match A-Z, other bytes only themselves.
+bool SameIgnoringCase(char a, char b) {
+  const CaseTable& upper = UpperCaseTable();
+  return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
 }
 
 // "*" matches any run of characters, "?" any one; other characters match themselves, ASCII
@@ -25,8 +27,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
     if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || SameIgnoringCase(pattern[p], name[n]))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {

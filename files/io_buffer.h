@@ -19,7 +19,6 @@ class IoBuffer {
   // Makes room for `capacity` bytes (at least 1); false, and no room, when memory cannot be
   // had.
   bool Allocate(std::size_t capacity);
-  std::size_t capacity() const { return capacity_; }
 
   // The file's bytes from `offset` to the end of what is held; empty when the buffer holds
   // output or `offset` is outside the bytes it holds.
@@ -46,9 +45,10 @@ class IoBuffer {
   platform::SystemError Write(const platform::File& file, uint64_t offset, std::string_view bytes);
   // Writes out the output collected. It is dropped even when the write fails.
   platform::SystemError Flush(const platform::File& file);
-  bool has_output() const { return holds_output_ && length_ > 0; }
 
  private:
+  bool has_output() const { return holds_output_ && length_ > 0; }
+
   std::unique_ptr<char[]> bytes_;
   std::size_t capacity_ = 0;
   uint64_t offset_ = 0;     // of the first byte held, in the file

@@ -8,6 +8,7 @@
 #include "files/error_state.h"
 #include "files/io_buffer.h"
 #include "files/line_reader.h"
+#include "files/opened_file.h"
 #include "platform/file_system.h"
 
 namespace kb {
@@ -18,16 +19,12 @@ constexpr char kCtrlZ = 26;
 
 }  // namespace
 
-// What the service keeps about the file while it is open.
-class TextLineFile::OpenFile {
- public:
-  platform::File file;
-  FileSettings settings;
+// What the service keeps about the file while it is open. The size it has seen counts the
+// output still in the buffer.
+struct TextLineFile::OpenFile : OpenedFile {
+  int32_t tab_width = 8;
   bool may_write = false;
-  uint64_t size = 0;      // as last seen, with the output still in the buffer
-  uint64_t position = 0;  // 1-based offset of the next line; 0 before Set
-  bool added = false;     // an Add was made since Open
-  IoBuffer buffer;
+  bool added = false;  // an Add was made since Open
 };
 
 TextLineFile::TextLineFile(FileDeclaration declaration)
@@ -60,12 +57,14 @@ void TextLineFile::Open(uint8_t mode) {
     return;
   }
   // A buffer always holds a whole record with its line end.
-  opened->settings =
+  const FileSettings settings =
       SettingsFor(options_, declaration_.record_length, mode, record_.size() + kLineEnd.size());
-  if (!opened->buffer.Allocate(opened->settings.buffer_size)) {
+  if (!opened->buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
   }
+  opened->quick_scan = settings.quick_scan;
+  opened->tab_width = settings.tab_width;
   opened->may_write = request.access != platform::Access::kRead;
   open_ = std::move(opened);
   ClearError();
@@ -113,21 +112,10 @@ void TextLineFile::Next() {
     PostError(error::kAccessDenied, error);
     return;
   }
-  if (!file.settings.quick_scan) {
-    // Other openers may change the file between reads: ask it afresh.
-    file.buffer.Forget();
-    if (const platform::SystemError error = file.file.Size(file.size)) {
-      PostError(0, error);
-      return;
-    }
-  }
-  const uint64_t start = file.position == 0 ? 0 : file.position - 1;
-  if (start >= file.size) {
-    PostError(error::kRecordNotAvailable);
-    return;
-  }
+  uint64_t start = 0;
+  if (!file.NextStart(start)) return;
 
-  LineReader reader(record_.bytes(), file.settings.tab_width);
+  LineReader reader(record_.bytes(), file.tab_width);
   reader.Start();
   uint64_t offset = start;
   while (true) {

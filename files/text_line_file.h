@@ -76,7 +76,7 @@ class TextLineFile {
   bool is_open() const;
 
  private:
-  class OpenFile;
+  struct OpenFile;
 
   FileDeclaration declaration_;
   FileOptions options_;

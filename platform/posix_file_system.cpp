@@ -68,10 +68,15 @@ SystemError LastError() {
   return FromErrno(errno);
 }
 
-// `path` as a NUL-terminated string; false when it holds a NUL byte of its own.
-bool ToNative(std::string_view path, std::string& native) {
-  if (path.find('\0') != std::string_view::npos) return false;
-  native.assign(path);
+// A path as the system takes it: NUL-terminated, in room that needs no allocation.
+using NativePath = std::array<char, PATH_MAX>;
+
+// `path` into `native`; false when it holds a NUL byte of its own or is too long for any path
+// (the kernel refuses those as well).
+bool ToNative(std::string_view path, NativePath& native) {
+  if (path.size() >= native.size() || path.find('\0') != std::string_view::npos) return false;
+  path.copy(native.data(), path.size());
+  native[path.size()] = '\0';
   return true;
 }
 
@@ -120,13 +125,8 @@ SystemError TakeLock(int descriptor, Lock lock) {
 SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
   // A leading "./" names the directory the rest is resolved in anyway, and costs a lookup.
   while (path.size() > 2 && path.starts_with("./") && path[2] != '/') path.remove_prefix(2);
-  // Paths this long are refused by the kernel as well; shorter ones need no allocation.
-  std::array<char, PATH_MAX> native;
-  if (path.size() >= native.size() || path.find('\0') != std::string_view::npos) {
-    return system_error::kInvalidName;
-  }
-  path.copy(native.data(), path.size());
-  native[path.size()] = '\0';
+  NativePath native;
+  if (!ToNative(path, native)) return system_error::kInvalidName;
   do {
     descriptor = open(native.data(), flags, 0666);
   } while (descriptor < 0 && errno == EINTR);
@@ -137,6 +137,12 @@ SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
   return system_error::kNone;
 }
 
+// Any of the owner, group and other write bits. A file without one is read-only, even for a
+// user whom permissions do not bind.
+bool HasWritePermission(const struct stat& status) {
+  return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 FileStatus ToFileStatus(const struct stat& status) {
   FileStatus result;
   if (S_ISREG(status.st_mode)) {
@@ -144,7 +150,7 @@ FileStatus ToFileStatus(const struct stat& status) {
   } else if (S_ISDIR(status.st_mode)) {
     result.type = FileType::kDirectory;
   }
-  result.has_write_permission = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  result.has_write_permission = HasWritePermission(status);
   result.size = static_cast<uint64_t>(status.st_size);
   result.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
   return result;
@@ -224,8 +230,7 @@ SystemError OpenFile(std::string_view path, Access access, Lock lock, Dispositio
   struct stat status;
   if (fstat(descriptor, &status) != 0) return LastError();
   if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
-  const bool read_only = (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-  if (read_only && access != Access::kRead) return system_error::kAccessDenied;
+  if (!HasWritePermission(status) && access != Access::kRead) return system_error::kAccessDenied;
 
   if (const SystemError error = TakeLock(descriptor, lock)) return error;
 
@@ -285,11 +290,11 @@ DirectoryReader::~DirectoryReader() = default;
 
 SystemError DirectoryReader::Open(std::string_view path) {
   stream_.reset();
-  std::string native;
+  NativePath native;
   if (!ToNative(path, native)) return system_error::kInvalidName;
   int descriptor;
   do {
-    descriptor = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    descriptor = open(native.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
     return errno == ENOENT ? system_error::kPathNotFound : LastError();

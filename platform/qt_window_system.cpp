@@ -18,10 +18,6 @@
 namespace kb::platform {
 namespace {
 
-QString FromBytes(std::string_view bytes) {
-  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
 // The top-level window. A close by the window manager becomes a close request that the
 // program takes in turn; only Close() really closes it.
 class Frame : public QWidget {

@@ -70,7 +70,7 @@ struct StartFailure {
   int error;
 };
 
-void ReportAndExit(int pipe_end, StartFailure::Stage stage) {
+[[noreturn]] void ReportAndExit(int pipe_end, StartFailure::Stage stage) {
   const StartFailure failure{stage, errno};
   [[maybe_unused]] const ssize_t written = ::write(pipe_end, &failure, sizeof failure);
   ::_exit(127);
@@ -99,7 +99,6 @@ void ReportAndExit(int pipe_end, StartFailure::Stage stage) {
   }
   ::execv(opener, argv);
   ReportAndExit(pipe_end, StartFailure::kExec);
-  ::_exit(127);
 }
 
 int32_t CodeOf(const StartFailure& failure) {

@@ -10,21 +10,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+
+#include "support/testing/scratch_directory.h"
 
 namespace kb::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using kb::testing::ReadAll;
 
 void WriteFile(const fs::path& path, std::string_view text, fs::perms permissions) {
   std::ofstream(path, std::ios::binary) << text;
@@ -102,10 +97,10 @@ TEST_F(OpenDocumentTest, StartsTheOpenerDetachedAndReturnsWithoutWaiting) {
   EXPECT_GT(OpenDocument("./page.htm", work.string()), 32);
 
   ASSERT_TRUE(AppearsSoon(root_ / "record" / "args"));
-  EXPECT_EQ(ReadFile(root_ / "record" / "args"),
+  EXPECT_EQ(ReadAll(root_ / "record" / "args"),
             "1\n./page.htm\n" + work.string() + "\n/dev/null\n");
   // The opener is still running although the call has returned.
-  const pid_t opener = std::stoi(ReadFile(root_ / "record" / "pid"));
+  const pid_t opener = std::stoi(ReadAll(root_ / "record" / "pid"));
   EXPECT_EQ(::kill(opener, 0), 0);
   // The intermediate process has been reaped and the opener is not our child.
   errno = 0;

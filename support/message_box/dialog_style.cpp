@@ -9,8 +9,12 @@
 
 namespace kb {
 
+QString FromBytes(std::string_view bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 QFont DialogFont(std::string_view family, int points) {
-  QString name = QString::fromUtf8(family.data(), static_cast<qsizetype>(family.size()));
+  QString name = FromBytes(family);
   if (!QFontDatabase::hasFamily(name)) {
     name = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
   }
@@ -26,8 +30,7 @@ DialogBase MeasureDialogBase(const QFont& font) {
 }
 
 QIcon ProgramIcon(std::string_view name) {
-  const QString path = QStringLiteral(":/icons/") +
-                       QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+  const QString path = QStringLiteral(":/icons/") + FromBytes(name);
   if (name.empty() || !QFile::exists(path)) return {};
   QSvgRenderer renderer(path);
   if (!renderer.isValid()) return {};

@@ -1,15 +1,20 @@
 #pragma once
 
-// What the main window and the message box share in their look (Qt): the dialog font, the
-// size of its dialog units, and the program's own icons.
+// What the main window and the message box share in their look (Qt): how the program's
+// texts become Qt's, the dialog font, the size of its dialog units, and the program's own
+// icons.
 
 #include <QFont>
 #include <QIcon>
+#include <QString>
 #include <string_view>
 
 #include "support/message_box/dialog_units.h"
 
 namespace kb {
+
+// A text of the program (bytes, UTF-8) as Qt text.
+QString FromBytes(std::string_view bytes);
 
 // `family` at `points`, normal weight. A family that this machine lacks (as a rule the
 // "MS Sans Serif" the layouts name) is replaced by the platform's default UI family.

@@ -23,10 +23,6 @@ constexpr int kBoxFontPoints = 8;
 
 constexpr int kTextFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextExpandTabs;
 
-QString FromBytes(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The message text, drawn with the same wrapping rule it was measured with.
 class MessageText : public QWidget {
  public:

@@ -165,7 +165,7 @@ bool RecordStore::EnsureStorage() {
 }
 
 void RecordStore::Append(std::span<const char> record) {
-  if (ErrorCode() != 0) ClearError();
+  ClearError();
   if (!EnsureStorage()) return;
   Storage& storage = *storage_;
   const std::string_view plain(record.data(), record_size_);
@@ -183,7 +183,7 @@ void RecordStore::Append(std::span<const char> record) {
 }
 
 void RecordStore::Get(int32_t number, std::span<char> record) {
-  if (ErrorCode() != 0) ClearError();
+  ClearError();
   if (!EnsureStorage()) return;
   const Storage& storage = *storage_;
   if (number < 1 || static_cast<std::size_t>(number) > storage.entries.size()) {
@@ -199,13 +199,13 @@ void RecordStore::Get(int32_t number, std::span<char> record) {
 }
 
 int32_t RecordStore::Count() {
-  if (ErrorCode() != 0) ClearError();
+  ClearError();
   if (!EnsureStorage()) return 0;
   return static_cast<int32_t>(storage_->entries.size());
 }
 
 void RecordStore::Free() {
-  if (ErrorCode() != 0) ClearError();
+  ClearError();
   if (!storage_) return;
   Storage& storage = *storage_;
   storage.chunks.clear();

@@ -84,6 +84,10 @@ TEST(QueueTest, OperationsClearAnEarlierError) {
   PostError(error::kRecordNotAvailable);
   EXPECT_EQ(queue.Count(), 1);
   EXPECT_EQ(ErrorCode(), 0);
+  // A post whose number comes out as 0 still leaves a text that the clear must blank.
+  PostError(0, 0xFFFFFFFFu - 299);
+  queue.Free();
+  EXPECT_EQ(ErrorText(), std::string(80, ' '));
 }
 
 TEST(QueueTest, FreeEmptiesAndDisposeResets) {
