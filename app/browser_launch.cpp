@@ -1,8 +1,8 @@
 #include "app/browser_launch.h"
 
-#include "files/error_state.h"
 #include "platform/file_system.h"
 #include "platform/shell.h"
+#include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
 

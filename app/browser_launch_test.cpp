@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 
 namespace kb {
 namespace {

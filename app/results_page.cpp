@@ -3,7 +3,7 @@
 #include <array>
 
 #include "files/access_mode.h"
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
 

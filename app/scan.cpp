@@ -4,7 +4,7 @@
 
 #include "app/article_matcher.h"
 #include "files/access_mode.h"
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/text/text.h"
 
 namespace kb {

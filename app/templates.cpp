@@ -1,7 +1,7 @@
 #include "app/templates.h"
 
 #include "files/access_mode.h"
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/text/text.h"
 
 namespace kb {

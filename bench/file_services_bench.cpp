@@ -18,7 +18,7 @@
 #include "files/access_mode.h"
 #include "files/block_file.h"
 #include "files/directory_listing.h"
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 
 namespace {
 

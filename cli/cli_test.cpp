@@ -17,8 +17,8 @@
 
 #include "files/access_mode.h"
 #include "files/block_file.h"
-#include "files/error_state.h"
 #include "files/text_line_file.h"
+#include "support/error_state/error_state.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {

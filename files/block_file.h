@@ -4,7 +4,7 @@
 // padding. The last block holds the file's remaining bytes followed by zero bytes; the count
 // of data bytes it holds is last_count().
 //
-// Reports through the process-wide error state (files/error_state.h) like TextLineFile: Open
+// Reports through the error state (support/error_state/error_state.h) like TextLineFile: Open
 // posts 45, 2, 3, 4, 5, 52 or the operating system's number under the same conditions, and
 // takes the same locks; Next posts 33 Record Not Available at the end of the data, and 300
 // plus the operating system's number when a read fails; Set, Next and Close on a closed file

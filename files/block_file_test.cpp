@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "files/access_mode.h"
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {

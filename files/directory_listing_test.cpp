@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {

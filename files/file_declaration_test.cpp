@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "files/access_mode.h"
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 
 namespace kb {
 namespace {

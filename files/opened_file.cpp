@@ -1,6 +1,6 @@
 #include "files/opened_file.h"
 
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 
 namespace kb {
 

@@ -5,11 +5,11 @@
 #include <string_view>
 #include <utility>
 
-#include "files/error_state.h"
 #include "files/io_buffer.h"
 #include "files/line_reader.h"
 #include "files/opened_file.h"
 #include "platform/file_system.h"
+#include "support/error_state/error_state.h"
 
 namespace kb {
 namespace {

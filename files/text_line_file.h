@@ -10,7 +10,7 @@
 // Writing (Add): the record without its trailing blanks, then CR LF, at the end of the file;
 // the first Add after Open overwrites one Ctrl-Z that ends the file.
 //
-// Every operation reports through the process-wide error state (files/error_state.h): it
+// Every operation reports through the error state (support/error_state/error_state.h): it
 // clears the state on success and posts on failure:
 //   45 Invalid Filename  empty name, a name of 260 characters or more, a name holding a NUL
 //   2  File Not Found    Open of a file that does not exist

@@ -6,8 +6,8 @@
 // is made behind this header, in one place, and nothing above it sees an OS header or errno.
 //
 // Failures come back as a SystemError: the operating system's condition in the numbering of
-// the file services' message table (files/error_state.h), so that the layer above can post
-// it as it stands or map it. 0 means success.
+// the file services' message table (support/error_state/error_state.h), so that the layer above can
+// post it as it stands or map it. 0 means success.
 
 #include <cstddef>
 #include <cstdint>

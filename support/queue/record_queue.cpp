@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/text/text.h"
 
 namespace kb {

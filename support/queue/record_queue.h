@@ -5,7 +5,7 @@
 // entry n back into the buffer. Entries are numbered from 1 in append order; a stored entry is
 // a private copy that later changes of the buffer do not touch.
 //
-// Errors are posted to the process-wide error state (files/error_state.h), never returned:
+// Errors are posted to the error state (support/error_state/error_state.h), never returned:
 // every operation but Dispose first clears that state, then posts 8 "Insufficient Memory"
 // when memory for an entry cannot be had (the queue is left unchanged) and 30 "Entry Not
 // Found" for an entry number below 1 or above the count (the buffer is left unchanged).

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 #include "support/text/text.h"
 
 namespace kb {

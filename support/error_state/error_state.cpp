@@ -1,4 +1,4 @@
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 
 #include <algorithm>
 #include <array>
@@ -140,7 +140,7 @@ struct ErrorState {
 };
 
 ErrorState& State() {
-  static ErrorState state;
+  thread_local ErrorState state;
   return state;
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
-// The process-wide error state through which every file and queue operation reports its
-// outcome. Operations return nothing: on success they clear the state, on failure they post
-// a number, and the caller tests ErrorCode() right after the call.
+// The error state through which every file and queue operation reports its outcome.
+// Operations return nothing: on success they clear the state, on failure they post a number,
+// and the caller tests ErrorCode() right after the call.
 //
-// The state is one instance for the whole process, used from the one thread that runs the
-// search; there is no locking.
+// Each thread has a state of its own, as each has its own errno: an operation clears or
+// posts the state of the thread that calls it, and nothing another thread does changes what
+// a caller reads right after its call. There is no locking.
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,9 @@
-#include "files/error_state.h"
+#include "support/error_state/error_state.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "support/text/text.h"
 
@@ -57,6 +58,19 @@ TEST(ErrorStateTest, ErrorTextIsCutAtSeventyNineWithoutLeadingBlanks) {
   const auto text = ErrorTextOf(long_message);
   EXPECT_EQ(text.view(), std::string(79, 'm') + " ");
   EXPECT_EQ(ErrorTextOf("").view(), std::string(80, ' '));
+}
+
+TEST(ErrorStateTest, EachThreadHasItsOwnState) {
+  PostError(error::kFileNotFound);
+  int32_t seen_there = -1;
+  std::thread([&seen_there] {
+    seen_there = ErrorCode();
+    PostError(error::kAccessDenied);
+  }).join();
+  EXPECT_EQ(seen_there, 0);
+  EXPECT_EQ(ErrorCode(), error::kFileNotFound);
+  EXPECT_EQ(Clip(ErrorText()), "File Not Found");
+  ClearError();
 }
 
 }  // namespace
