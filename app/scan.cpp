@@ -51,6 +51,7 @@ bool ScanArticle(std::string_view name, ArticleMatcher& matcher, std::string& pa
     if (ErrorCode() != 0) break;
     matcher.Feed(std::string_view(file.block().data(), file.last_count()));
   }
+  matcher.FinishArticle();
   file.Close();
 
   if (matcher.is_result()) {
@@ -65,7 +66,10 @@ bool ScanArticle(std::string_view name, ArticleMatcher& matcher, std::string& pa
 }  // namespace
 
 void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
-  state.search_text.Assign(Upper(state.search_text.view()));
+  // The phrase is matched as it was typed, the settings deciding what matches it: case pairs
+  // meant for a single-byte code page would break a UTF-8 phrase upper-cased through them.
+  const std::string phrase(state.search_text.view());
+  state.search_text.Assign(Upper(phrase, state.match_settings.case_table));
   state.file_queue.Free();
   // Only the names are read back, so the listing need not ask for each file's status.
   ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames);
@@ -77,7 +81,7 @@ void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
     state.files_total = listed;
     state.result_queue.Free();
 
-    ArticleMatcher matcher(state.search_text.view());
+    ArticleMatcher matcher(phrase, state.match_settings);
     std::string path;
     for (int32_t entry = 1; entry <= listed; ++entry) {
       state.file_queue.Get(entry);

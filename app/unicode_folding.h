@@ -1,0 +1,45 @@
+#pragma once
+
+// What one Unicode character becomes when a search ignores case, and optionally accents,
+// beyond the letters a-z.
+//
+// Case: Unicode simple case folding, one character for one (ẞ and ß fold to ß, the Kelvin
+// sign to k, ſ to s, ς and Σ to σ); a character whose only folding is to several (ß to "ss",
+// ﬀ to "ff", İ to i and a combining dot) stays as it is. Accents: the character's canonical
+// decomposition with every combining mark removed, then folded (Å, Å and å all become a; a
+// combining mark on its own becomes nothing). The rules come from utf8proc's character data.
+//
+// The foldings are built once per process, on first use, and are read-only afterwards, so
+// any number of threads may share them.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kb {
+
+class UnicodeFolding {
+ public:
+  static const UnicodeFolding& IgnoringCase();
+  static const UnicodeFolding& IgnoringCaseAndAccents();
+
+  // Appends the UTF-8 form of what `code_point` (a Unicode scalar value) folds to.
+  void Append(char32_t code_point, std::string& out) const;
+
+ private:
+  explicit UnicodeFolding(bool ignore_accents);
+
+  // What `code_point` folds to, in UTF-8, asked of utf8proc.
+  std::string Compute(char32_t code_point) const;
+  // False when utf8proc's data for `code_point` shows that it stays as it is; a quick test
+  // that spares the characters above U+10000 the work of Compute.
+  bool MayChange(char32_t code_point) const;
+
+  bool ignore_accents_;
+  // For each character below U+10000, where its folded form sits in folded_: offset << 8 |
+  // length. 0 for a character that stays as it is. Characters above are computed each time.
+  std::vector<uint32_t> basic_plane_;
+  std::string folded_;
+};
+
+}  // namespace kb
