@@ -68,6 +68,9 @@ class HtmlText {
 
   // The longest tag name that matters: "blockquote".
   static constexpr std::size_t kLongestTagName = 10;
+  // The most text a piece can give beyond twice its size: what was held back from the pieces
+  // before it ("&" and a reference's name that turns out to be none).
+  static constexpr std::size_t kMostHeldBack = kLongestReferenceName + 8;
 
   // Each of these reads from `piece` at `at` and gives where it stopped.
   std::size_t Text(std::string_view piece, std::size_t at);
@@ -77,7 +80,11 @@ class HtmlText {
   std::size_t RawText(std::string_view piece, std::size_t at);
   std::size_t Reference(std::string_view piece, std::size_t at);
 
+  // Empties the text and makes room for `bytes` more than what was held back (references
+  // give at most a byte more than they take, so twice a piece's size is room enough).
+  void MakeRoom(std::size_t bytes);
   void StartTag(char first_letter, bool end_tag);
+  void AddToTagName(char byte);
   void EndTag();
   void EmitBlank();
   void EmitText(std::string_view text);
@@ -92,6 +99,7 @@ class HtmlText {
 
   char tag_name_[kLongestTagName];
   std::size_t tag_name_length_ = 0;  // kLongestTagName + 1 for any longer name
+  uint64_t tag_letters_ = 0;         // the name's last 8 letters, one a byte
   bool end_tag_ = false;
   char quote_ = '"';
   uint8_t dashes_ = 0;
@@ -103,7 +111,10 @@ class HtmlText {
   char hex_marker_ = 'x';
   uint32_t number_ = 0;
 
+  // The text of the piece: its first written_ bytes. The buffer only grows, so that the
+  // text can be written without a check of its size at every byte.
   std::string out_;
+  std::size_t written_ = 0;
 };
 
 // `text` with every run of white space (blank, tab, CR, LF, form feed, U+00A0 in UTF-8) turned

@@ -94,7 +94,7 @@ UnicodeFolding::UnicodeFolding(bool ignore_accents)
   folded_.push_back('\0');
   std::string original;
   for (char32_t code_point = 0x80; code_point < kBasicPlaneEnd; ++code_point) {
-    if (IsSurrogate(code_point)) continue;
+    if (IsSurrogate(code_point) || !MayChange(code_point)) continue;
     const std::string folded = Compute(code_point);
     original.clear();
     AppendUtf8(code_point, original);

@@ -31,8 +31,8 @@ class UnicodeFolding {
 
   // What `code_point` folds to, in UTF-8, asked of utf8proc.
   std::string Compute(char32_t code_point) const;
-  // False when utf8proc's data for `code_point` shows that it stays as it is; a quick test
-  // that spares the characters above U+10000 the work of Compute.
+  // False when utf8proc's data for `code_point` shows at a glance that it stays as it is, which
+  // spares most characters the work of Compute.
   bool MayChange(char32_t code_point) const;
 
   bool ignore_accents_;

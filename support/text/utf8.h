@@ -25,6 +25,13 @@ Utf8Sequence DecodeUtf8(std::string_view bytes);
 // How many bytes at the start of `bytes` are below 0x80.
 std::size_t AsciiPrefixLength(std::string_view bytes);
 
+// The most bytes a code point takes in UTF-8.
+inline constexpr std::size_t kLongestUtf8Sequence = 4;
+
+// Writes the UTF-8 form of `code_point` (at most U+10FFFF) at `out`, which has room for
+// kLongestUtf8Sequence bytes, and gives its length.
+std::size_t EncodeUtf8(char32_t code_point, char* out);
+
 // Appends the UTF-8 form of `code_point` (at most U+10FFFF) to `out`.
 void AppendUtf8(char32_t code_point, std::string& out);
 

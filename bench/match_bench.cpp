@@ -1,0 +1,158 @@
+// Times the scan of a knowledge base with each way of matching against the plain byte search,
+// in the same run: for each phrase given, rounds of one scan per way, alternating, each in a
+// process of its own so that its peak memory is its own. Prints the median time of each way,
+// its ratio to the byte search, its peak resident memory and the articles it found, and the
+// load average before and after.
+//
+//   kbsearch_match_bench KB_DIR [--rounds N] PHRASE...
+//
+// KB_DIR holds ZEB/ZEB*.htm (bench/make_knowledge_base.py makes one). A measuring tool, not
+// part of the program, so it calls the system directly.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/scan.h"
+#include "app/search_screen.h"
+#include "app/search_state.h"
+
+namespace {
+
+class QuietScreen : public kb::SearchScreen {
+ public:
+  void ShowStatus(std::string_view) override {}
+  void ShowProgressBar() override {}
+  void RedrawProgressBar(uint8_t) override {}
+  void HideProgressBar() override {}
+  void RedrawWindow() override {}
+  int32_t ShowMessage(std::string_view text, std::string_view, std::string_view, std::string_view,
+                      int32_t, int32_t) override {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+    return 1;
+  }
+  kb::NativeWindowHandle OwnerWindow() override { return 0; }
+};
+
+struct Way {
+  const char* name;
+  kb::MatchSettings settings;
+};
+
+std::vector<Way> Ways() {
+  kb::MatchSettings pairs;
+  pairs.case_table[0xE9] = 0xC9;
+  return {
+      {"bytes", {}},
+      {"case pairs", pairs},
+      {"unicode", {.case_folding = kb::CaseFolding::kUnicode}},
+      {"accents", {.ignore_accents = true}},
+      {"text", {.mode = kb::MatchMode::kText}},
+      {"text+accents", {.ignore_accents = true, .mode = kb::MatchMode::kText}},
+  };
+}
+
+struct Measure {
+  double seconds = 0;
+  long peak_kib = 0;
+  int32_t found = 0;
+};
+
+// One scan in a child process.
+Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings) {
+  int channel[2];
+  if (pipe(channel) != 0) std::exit(2);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    const auto state = std::make_unique<kb::SearchState>();
+    state->search_text.Assign(phrase);
+    state->match_settings = settings;
+    QuietScreen screen;
+    const auto start = std::chrono::steady_clock::now();
+    kb::ScanKnowledgeBase(*state, screen);
+    Measure measure;
+    measure.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    measure.found = state->result_queue.Count();
+    const bool written = write(channel[1], &measure, sizeof measure) == sizeof measure;
+    _exit(written ? 0 : 2);
+  }
+  close(channel[1]);
+  Measure measure;
+  const bool read_whole = read(channel[0], &measure, sizeof measure) == sizeof measure;
+  close(channel[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  if (!read_whole || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "a scan failed\n");
+    std::exit(2);
+  }
+  measure.peak_kib = usage.ru_maxrss;
+  return measure;
+}
+
+std::string LoadAverage() {
+  std::string one, five, fifteen;
+  std::ifstream("/proc/loadavg") >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> phrases;
+  int rounds = 5;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--rounds" && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else {
+      phrases.push_back(argv[i]);
+    }
+  }
+  if (argc < 2 || phrases.empty() || chdir(argv[1]) != 0) {
+    std::fprintf(stderr, "usage: kbsearch_match_bench KB_DIR [--rounds N] PHRASE...\n");
+    return 2;
+  }
+
+  const std::vector<Way> ways = Ways();
+  std::printf("%s, %d rounds; load average %s\n", argv[1], rounds, LoadAverage().c_str());
+  for (const std::string& phrase : phrases) {
+    for (const Way& way : ways) ScanOnce(phrase, way.settings);  // warm the page cache
+    std::vector<std::vector<double>> times(ways.size());
+    std::vector<Measure> last(ways.size());
+    std::vector<long> peaks(ways.size(), 0);
+    for (int round = 0; round < rounds; ++round) {
+      for (std::size_t way = 0; way < ways.size(); ++way) {
+        last[way] = ScanOnce(phrase, ways[way].settings);
+        times[way].push_back(last[way].seconds);
+        peaks[way] = std::max(peaks[way], last[way].peak_kib);
+      }
+    }
+    const double bytes = Median(times[0]);
+    std::printf("\nphrase \"%s\"\n%-14s %10s %7s %14s %7s\n", phrase.c_str(), "way", "median ms",
+                "ratio", "peak RSS KiB", "found");
+    for (std::size_t way = 0; way < ways.size(); ++way) {
+      const double median = Median(times[way]);
+      std::printf("%-14s %10.1f %7.2f %14ld %7d\n", ways[way].name, median * 1e3, median / bytes,
+                  peaks[way], last[way].found);
+    }
+  }
+  std::printf("\nload average after: %s\n", LoadAverage().c_str());
+  return 0;
+}
