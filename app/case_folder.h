@@ -57,11 +57,20 @@ class CaseFolder {
   // valid so far is complete, where that sequence begins.
   std::size_t FoldCharacters(std::string_view bytes, std::size_t stop);
 
+  // Empties the folded text and makes room for folding `bytes` bytes: a character of two or
+  // more bytes folds to at most UnicodeFolding::kLongestFolding.
+  void MakeRoom(std::size_t bytes);
+
+  static constexpr std::size_t kMostGrowth = UnicodeFolding::kLongestFolding / 2;
+
   const UnicodeFolding* unicode_;  // null for the table folding
   CaseTable table_;                // the table folding: bytes below 128 map to themselves
   std::string held_;               // the start of a UTF-8 sequence cut by a piece's end
   std::string seam_;               // held_ and the first bytes of the next piece
+  // The folded text: its first written_ bytes. The buffer only grows, so that the text can
+  // be written without a check of its size at every character.
   std::string out_;
+  std::size_t written_ = 0;
 };
 
 }  // namespace kb

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "support/text/utf8.h"
 
@@ -70,8 +71,6 @@ std::u32string WithoutAccents(char32_t code_point) {
   return current;
 }
 
-constexpr char32_t kBasicPlaneEnd = 0x10000;
-
 bool IsSurrogate(char32_t code_point) {
   return code_point >= 0xD800 && code_point <= 0xDFFF;
 }
@@ -102,6 +101,7 @@ UnicodeFolding::UnicodeFolding(bool ignore_accents)
     basic_plane_[code_point] = static_cast<uint32_t>(folded_.size() << 8 | folded.size());
     folded_ += folded;
   }
+  folded_.append(kLongestFolding, '\0');
 }
 
 bool UnicodeFolding::MayChange(char32_t code_point) const {
@@ -123,18 +123,16 @@ std::string UnicodeFolding::Compute(char32_t code_point) const {
   return folded;
 }
 
-void UnicodeFolding::Append(char32_t code_point, std::string& out) const {
-  if (code_point >= kBasicPlaneEnd) {
-    if (MayChange(code_point)) {
-      out += Compute(code_point);
-    } else {
-      AppendUtf8(code_point, out);
-    }
-  } else if (const uint32_t place = basic_plane_[code_point]; place == 0) {
-    AppendUtf8(code_point, out);
-  } else {
-    out.append(folded_, place >> 8, place & 0xFF);
+std::size_t UnicodeFolding::FoldAboveBasicPlane(char32_t code_point, std::string_view original,
+                                                char* out) const {
+  if (!MayChange(code_point)) {
+    original.copy(out, original.size());
+    return original.size();
   }
+  const std::string folded = Compute(code_point);
+  const std::size_t length = std::min(folded.size(), kLongestFolding);
+  folded.copy(out, length);
+  return length;
 }
 
 }  // namespace kb
