@@ -26,6 +26,7 @@
 #include <span>
 
 #include "files/file_declaration.h"
+#include "platform/file_system.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -38,7 +39,8 @@ class BlockFile {
  public:
   // `declaration.record_length` is ignored: the record is one block. The buffer size follows
   // the option text as for TextLineFile, never less than one block.
-  explicit BlockFile(FileDeclaration declaration);
+  // Works on the files of `env`, which must outlive it.
+  explicit BlockFile(FileDeclaration declaration, platform::Env& env = platform::Env::Default());
   ~BlockFile();
   BlockFile(const BlockFile&) = delete;
   BlockFile& operator=(const BlockFile&) = delete;
@@ -72,6 +74,7 @@ class BlockFile {
   void KeepBlock();
 
   FileDeclaration declaration_;
+  platform::Env& env_;
   FileOptions options_;
   TextField name_;
   std::array<char, kBlockSize> block_{};

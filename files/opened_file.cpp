@@ -7,7 +7,7 @@ namespace kb {
 bool OpenedFile::NextStart(uint64_t& start) {
   if (!quick_scan) {
     buffer.Forget();
-    if (const platform::SystemError error = file.Size(size)) {
+    if (const platform::SystemError error = file->Size(size)) {
       PostError(0, error);
       return false;
     }

@@ -37,13 +37,15 @@
 #include <memory>
 
 #include "files/file_declaration.h"
+#include "platform/file_system.h"
 #include "support/text/text.h"
 
 namespace kb {
 
 class TextLineFile {
  public:
-  explicit TextLineFile(FileDeclaration declaration);
+  // Works on the files of `env`, which must outlive it.
+  explicit TextLineFile(FileDeclaration declaration, platform::Env& env = platform::Env::Default());
   ~TextLineFile();  // closes the file if it is open, writing out what is buffered
   TextLineFile(const TextLineFile&) = delete;
   TextLineFile& operator=(const TextLineFile&) = delete;
@@ -79,6 +81,7 @@ class TextLineFile {
   struct OpenFile;
 
   FileDeclaration declaration_;
+  platform::Env& env_;
   FileOptions options_;
   TextField name_;
   TextField record_;
