@@ -77,7 +77,7 @@ void BlockFile::Next() {
   if (!file.buffer.Holds(start, count)) {
     KeepBlock();
     if (const platform::SystemError error = file.buffer.Load(*file.file, start, file.size)) {
-      PostError(0, error);
+      PostError(TransferErrorNumber(error), error);
       return;
     }
     // The file may have shrunk since it was opened.
@@ -117,7 +117,7 @@ void BlockFile::Close() {
   const platform::SystemError error = open_->file->Close();
   open_.reset();
   if (error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, error);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   ClearError();

@@ -122,6 +122,16 @@ int32_t OpenErrorNumber(platform::SystemError error) {
   }
 }
 
+int32_t TransferErrorNumber(platform::SystemError error) {
+  switch (error) {
+    case platform::system_error::kSharingViolation:
+    case platform::system_error::kAccessDenied:
+      return error::kAccessDenied;
+    default:
+      return static_cast<int32_t>(300 + error);
+  }
+}
+
 bool OpenDeclaredFile(platform::Env& env, const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,
                       std::unique_ptr<platform::File>& file, uint64_t& size) {

@@ -88,7 +88,7 @@ void TextLineFile::Create() {
     return;
   }
   if (const platform::SystemError error = file->Close()) {
-    PostError(error::kAccessDenied, error);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   ClearError();
@@ -110,7 +110,7 @@ void TextLineFile::Next() {
   }
   OpenFile& file = *open_;
   if (const platform::SystemError error = file.buffer.Flush(*file.file)) {
-    PostError(error::kAccessDenied, error);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   uint64_t start = 0;
@@ -125,7 +125,7 @@ void TextLineFile::Next() {
     offset += reader.Feed(held, offset + held.size() >= file.size);
     if (reader.finished()) break;
     if (const platform::SystemError error = file.buffer.Load(*file.file, offset, file.size)) {
-      PostError(0, error);
+      PostError(TransferErrorNumber(error), error);
       return;
     }
   }
@@ -167,7 +167,7 @@ void TextLineFile::Add() {
   if (error != platform::system_error::kNone) {
     // Some of the output may have reached the file: take its size from the file itself.
     file.file->Size(file.size);
-    PostError(error::kAccessDenied, error);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   file.size += line.size() + kLineEnd.size();
@@ -183,9 +183,9 @@ void TextLineFile::Close() {
   const platform::SystemError close_error = open_->file->Close();
   open_.reset();
   if (write_error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, write_error);
+    PostError(TransferErrorNumber(write_error), write_error);
   } else if (close_error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, close_error);
+    PostError(TransferErrorNumber(close_error), close_error);
   } else {
     ClearError();
   }
