@@ -51,9 +51,15 @@ class PageWriter {
     }
   }
 
-  void Close() {
-    file_.Close();
-    if (ErrorCode() != 0 && !failed()) KeepFailure();
+  // Puts the page in place of the old one, unless a write failed or `keep_old_page`: the
+  // old page then stays as it was.
+  void Finish(bool keep_old_page) {
+    if (failed() || keep_old_page) {
+      file_.Close();
+      return;
+    }
+    file_.Commit();
+    if (ErrorCode() != 0) KeepFailure();
   }
 
   bool failed() const { return failed_code_ != 0; }
@@ -156,30 +162,24 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
                  EscapeHtml(phrase), R"("</u></b><br>)"});
 }
 
-void WriteResultsPage(SearchState& state, SearchScreen& screen) {
+void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop) {
   screen.ShowStatus(kCreatingPageStatus);
   TextLineFile& file = state.export_file;
   file.name().Assign(kResultsPageName);
   state.result_file_name.Assign(file.name().clipped());
 
-  file.Create();
+  file.Replace();
   if (ErrorCode() != 0) {
     ReportUnopened(screen);
     return;
   }
-  file.Open(access_mode::kReadWrite | access_mode::kDenyWrite);
-  if (ErrorCode() != 0) {
-    ReportUnopened(screen);
-    return;
-  }
-
   PageWriter page(file);
   if (state.result_queue.Count() > 0) {
     WritePageHead(state, page);
     WriteResultRows(state, page);
     WritePageTail(state, page);
   }
-  page.Close();
+  page.Finish(stop.stop_requested());
   if (page.failed()) ReportUnwritten(screen, page);
 }
 

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "files/access_mode.h"
+#include "files/file_replacement.h"
 #include "files/io_buffer.h"
 #include "files/line_reader.h"
 #include "files/opened_file.h"
@@ -25,6 +27,8 @@ struct TextLineFile::OpenFile : OpenedFile {
   int32_t tab_width = 8;
   bool may_write = false;
   bool added = false;  // an Add was made since Open
+  // The file written is the hidden one of a replacement (Replace); absent for Open.
+  std::unique_ptr<FileReplacement> replacement;
 };
 
 TextLineFile::TextLineFile(FileDeclaration declaration, platform::Env& env)
@@ -35,7 +39,8 @@ TextLineFile::TextLineFile(FileDeclaration declaration, platform::Env& env)
       record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
 
 TextLineFile::~TextLineFile() {
-  if (open_) open_->buffer.Flush(*open_->file);
+  // A replacement that was not committed is given up as its FileReplacement goes.
+  if (open_ && !open_->replacement) open_->buffer.Flush(*open_->file);
 }
 
 bool TextLineFile::is_open() const {
@@ -88,6 +93,61 @@ void TextLineFile::Create() {
     return;
   }
   if (const platform::SystemError error = file->Close()) {
+    PostError(TransferErrorNumber(error), error);
+    return;
+  }
+  ClearError();
+}
+
+void TextLineFile::Replace() {
+  if (open_) {
+    PostError(error::kFileAlreadyOpen);
+    return;
+  }
+  if (!declaration_.may_create) {
+    PostError(error::kNoCreateAttribute);
+    return;
+  }
+  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile);
+  if (opened) opened->replacement.reset(new (std::nothrow) FileReplacement(env_));
+  if (!opened || !opened->replacement) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  if (!BeginDeclaredReplacement(declaration_, name_.clipped(), *opened->replacement,
+                                opened->file)) {
+    return;
+  }
+  // Written by this open alone, as a file that denies others everything.
+  const uint8_t mode = access_mode::kWrite | access_mode::kDenyAll;
+  const FileSettings settings =
+      SettingsFor(options_, declaration_.record_length, mode, record_.size() + kLineEnd.size());
+  if (!opened->buffer.Allocate(settings.buffer_size)) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  opened->quick_scan = settings.quick_scan;
+  opened->may_write = true;
+  opened->added = true;  // a new file: there is no Ctrl-Z to write over
+  open_ = std::move(opened);
+  ClearError();
+}
+
+void TextLineFile::Commit() {
+  if (!open_ || !open_->replacement) {
+    Close();
+    return;
+  }
+  const std::unique_ptr<OpenFile> file = std::move(open_);
+  platform::SystemError error = file->buffer.Flush(*file->file);
+  const platform::SystemError close_error = file->file->Close();
+  if (error == platform::system_error::kNone) error = close_error;
+  if (error == platform::system_error::kNone) {
+    error = file->replacement->Commit();
+  } else {
+    file->replacement->Abandon();
+  }
+  if (error != platform::system_error::kNone) {
     PostError(TransferErrorNumber(error), error);
     return;
   }
@@ -177,6 +237,11 @@ void TextLineFile::Add() {
 void TextLineFile::Close() {
   if (!open_) {
     PostError(error::kFileNotOpen);
+    return;
+  }
+  if (open_->replacement) {
+    open_.reset();
+    ClearError();
     return;
   }
   const platform::SystemError write_error = open_->buffer.Flush(*open_->file);

@@ -66,6 +66,18 @@ class TextLineFile {
   // exclusively (locked) before emptying it, so a file that another open holds is never
   // emptied (error 5).
   void Create();
+  // Begins replacing the file the name names (files/file_replacement.h): the lines added go
+  // to a hidden file beside it, which takes its place, whole, only at Commit. The file
+  // replaced is held locked until then. Posts 5 when it is held by another program, is not a
+  // regular file or may not be written, and the create's error when the hidden file cannot
+  // be made (as Open and Create post theirs); 54 on a declaration that does not allow
+  // creating.
+  void Replace();
+  // Ends a Replace: writes out the lines, closes the hidden file and puts it in place of the
+  // file the name names. Any failure (a write, the close, the rename) is posted, and leaves
+  // the file replaced as it was and no hidden file behind. On a file opened with Open, it is
+  // Close.
+  void Commit();
   // Positions before the first line. Touches no disk.
   void Set();
   // Reads the next line into the record. A Next without Set reads from the first line.
@@ -74,7 +86,8 @@ class TextLineFile {
   // is full and at Close; a write that fails is posted by the Add or Close that makes it.
   void Add();
   // Writes out buffered output and closes. A failed write is posted after the file is
-  // closed. The record keeps its contents.
+  // closed. After Replace it gives the replacement up instead: the hidden file is removed and
+  // the file the name names stays as it was. The record keeps its contents.
   void Close();
 
   bool is_open() const;
