@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "files/access_mode.h"
+#include "app/excerpt_text.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
@@ -93,7 +93,7 @@ void WriteResultRows(SearchState& state, PageWriter& page) {
     const ResultRecord& result = state.result_queue.record();
     page.Line(LinkLine(result.file.clipped()));
     page.Line(kExcerptCellOpen);
-    page.Line(EscapeHtml(result.excerpt.clipped()));
+    page.Line(ExcerptText(result.excerpt.view()));
     page.Line(kExcerptCellClose);
   }
 }

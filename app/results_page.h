@@ -5,9 +5,10 @@
 // article (a link to it and its excerpt), and the footer template's lines. Every line ends
 // with CR LF and no line is ever cut.
 //
-// The page is valid HTML whatever the articles hold: in the link text, the excerpt and the
-// phrase, & < > and " are written as character references; the link target is the path as a
-// relative URL.
+// The page is valid HTML whatever the articles hold: the excerpt is shown as the text a
+// reader sees (app/excerpt_text.h), without any markup of the article; in the link text and
+// the phrase, & < > and " are written as character references; the link target is the path
+// as a relative URL.
 
 #include <cstdint>
 #include <stop_token>

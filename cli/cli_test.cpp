@@ -249,17 +249,25 @@ TEST_F(CliTest, WholeArticleIsSearchedAcrossBlocksAndBeyond60000Bytes) {
   EXPECT_NE(page.find("\r\nWide Screen far\0in\r\n"s), std::string::npos);
 }
 
-TEST_F(CliTest, MarkupInExcerptsNamesAndPhraseIsEscaped) {
+TEST_F(CliTest, ExcerptsAreShownAsTextAndNamesAndPhraseAreEscaped) {
   Article("ZEB a#b%c.htm",
-          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b></p>  ");
-  const CliRun run = Cli("'<b>\"'");
+          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b> &amp; "
+          "<i>more</i></p>  ");
+  CliRun run = Cli("'<b>\"'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "./ZEB/ZEB a#b%c.htm\n");
   EXPECT_EQ(Page(), ExpectedPage(kPageHeader, Summary(1, "&lt;B&gt;&quot;"),
                                  {{Link("./ZEB/ZEB%20a%23b%25c.htm", "./ZEB/ZEB a#b%c.htm"),
-                                   "&lt;p class=&quot;note&quot;&gt;Q&amp;A: use "
-                                   "&lt;b&gt;&quot;quotes&quot;&lt;/b&gt;&lt;/p&gt;"}},
+                                   "Q&amp;A: use &quot;quotes&quot; &amp; more"}},
                                  kFooter));
+
+  // An article that is markup only shows an empty line.
+  Article("ZEBmarkup.htm", "tags only<!-- Article starts --><div><img src=\"a.png\"></div>");
+  run = Cli("'tags only'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Page(),
+            ExpectedPage(kPageHeader, Summary(1, "TAGS ONLY"),
+                         {{Link("./ZEB/ZEBmarkup.htm", "./ZEB/ZEBmarkup.htm"), ""}}, kFooter));
 }
 
 TEST_F(CliTest, LongLinesAreNeverCut) {
