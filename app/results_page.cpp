@@ -38,17 +38,17 @@ class PageWriter {
 
   void Line(std::string_view text) {
     if (failed()) return;
-    file_.record().Assign(text);
-    file_.Add();
+    if (file_.record().Assign(text)) {
+      file_.Add();
+    } else {
+      PostError(error::kInsufficientMemory);
+    }
     if (ErrorCode() != 0) KeepFailure();
   }
 
-  void TemplateLines(Queue<TemplateLineRecord>& queue) {
+  void TemplateLines(TextQueue& queue) {
     const int32_t count = queue.Count();
-    for (int32_t entry = 1; entry <= count && !failed(); ++entry) {
-      queue.Get(entry);
-      Line(queue.record().line.clipped());
-    }
+    for (int32_t entry = 1; entry <= count && !failed(); ++entry) Line(queue.Get(entry));
   }
 
   // Puts the page in place of the old one, unless a write failed or `keep_old_page`: the

@@ -35,6 +35,10 @@ struct FileDeclaration {
   std::string options;
   bool may_create = true;
   std::size_t name_length = kFileNameLength;
+  // The record grows to hold each line whole, however long (text line files only): nothing
+  // read or written is cut, memory is the only limit. record_length then only sizes the
+  // buffer.
+  bool growing_record = false;
 };
 
 // The settings an open file works with.
