@@ -10,6 +10,7 @@ KBSEARCH_PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev
   clang libclang-rt-14-dev
   groff-base
+  dpkg-dev file
 )
 
 say() { printf '==> %s\n' "$*" >&2; }
