@@ -10,21 +10,15 @@
 #include "files/block_file.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
+#include "platform/file_system.h"
 #include "support/queue/record_queue.h"
+#include "support/queue/text_queue.h"
 #include "support/text/text.h"
 
 namespace kb {
 
 // The longest phrase a user can search for.
 inline constexpr std::size_t kMaxSearchTextLength = 100;
-
-// One line of a page template (HQLINE, FQLINE). Template lines are kept whole up to the
-// longest record a text file can have, so no line of the results page is ever cut.
-struct TemplateLineRecord {
-  FixedString<kMaxRecordLength> line;
-
-  static constexpr FieldSpec kLayout[] = {{FieldType::kString, kMaxRecordLength}};
-};
 
 // One found article; 510 bytes.
 struct ResultRecord {
@@ -50,6 +44,11 @@ struct LaunchVariables {
 };
 
 struct SearchState {
+  // Every file of the search is reached through `file_system`, which must outlive the state.
+  explicit SearchState(platform::Env& file_system = platform::Env::Default()) : env(file_system) {}
+
+  platform::Env& env;
+
   CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
   MatchSettings match_settings;                   // how the scan compares it with articles
 
@@ -57,20 +56,23 @@ struct SearchState {
   int32_t files_done = 0;        // FilesDone: articles opened so far
   int32_t files_total = 0;       // FilesTotal: articles listed
 
-  Queue<TemplateLineRecord> header_queue;  // HeaderQueue: lines of lheader.htm
-  Queue<TemplateLineRecord> footer_queue;  // FooterQueue: lines of lfooter.htm
-  Queue<FileRecord> file_queue;            // FileQueue: the listed articles
-  Queue<ResultRecord> result_queue;        // ResultQueue: the found articles
+  TextQueue header_queue;            // HeaderQueue: the lines of lheader.htm, each whole
+  TextQueue footer_queue;            // FooterQueue: the lines of lfooter.htm, each whole
+  Queue<FileRecord> file_queue;      // FileQueue: the listed articles
+  Queue<ResultRecord> result_queue;  // ResultQueue: the found articles
 
   CString<256> result_file_name;  // ResultFileName: the page written by the last search
   LaunchVariables launch;
 
   // The program's file declarations: templates are read through import_file, the results
-  // page written through export_file, articles read through article_file (DosFile).
-  TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
-  TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
+  // page written through export_file, articles read through article_file (DosFile). The
+  // records of the text files grow, so that no line of a template or of the page is cut.
+  TextLineFile import_file{
+      {.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true}, env};
+  TextLineFile export_file{
+      {.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true}, env};
   BlockFile article_file{
-      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}};
+      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}, env};
 };
 
 }  // namespace kb

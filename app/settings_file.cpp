@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <memory>
 
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -195,15 +196,15 @@ SettingsPlaces FindSettingsPlaces(const VariableLookup& variable) {
   return places;
 }
 
-std::string ReadSettingsFile(const SettingsPlaces& places, Settings& settings,
+std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, Settings& settings,
                              std::vector<SettingsProblem>& problems) {
   std::string contents(kLargestSettingsFile + 1, '\0');
   for (const std::string& path : places.paths) {
-    platform::File file;
+    std::unique_ptr<platform::File> file;
     std::size_t count = 0;
     uint64_t size = 0;
     const platform::SystemError error =
-        platform::OpenFileForReading(path, platform::Lock::kNone, contents, file, count, size);
+        platform::OpenFileForReading(env, path, platform::Lock::kNone, contents, file, count, size);
     const bool missing = error == platform::system_error::kFileNotFound ||
                          error == platform::system_error::kPathNotFound;
     if (missing && !places.named) continue;
@@ -224,8 +225,10 @@ std::string ReadSettingsFile(const SettingsPlaces& places, Settings& settings,
   return "";
 }
 
-std::string LoadSettings(Settings& settings, std::vector<SettingsProblem>& problems) {
-  return ReadSettingsFile(FindSettingsPlaces(platform::EnvironmentVariable), settings, problems);
+std::string LoadSettings(platform::Env& env, Settings& settings,
+                         std::vector<SettingsProblem>& problems) {
+  return ReadSettingsFile(env, FindSettingsPlaces(platform::EnvironmentVariable), settings,
+                          problems);
 }
 
 }  // namespace kb

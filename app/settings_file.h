@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/match_settings.h"
+#include "platform/file_system.h"
 
 namespace kb {
 
@@ -72,13 +73,14 @@ using VariableLookup = std::function<std::optional<std::string>(std::string_view
 // variables are passed over, as the XDG rules ask.
 SettingsPlaces FindSettingsPlaces(const VariableLookup& variable);
 
-// Reads the first of `places` that holds a file into `settings`, and gives its path; "" when
-// none does. A file that is there but cannot be read, and a named file that is missing, are
-// problems, and the settings then keep their defaults.
-std::string ReadSettingsFile(const SettingsPlaces& places, Settings& settings,
+// Reads the first of `places` that holds a file, through `env`, into `settings`, and gives its
+// path; "" when none does. A file that is there but cannot be read, and a named file that is
+// missing, are problems, and the settings then keep their defaults.
+std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, Settings& settings,
                              std::vector<SettingsProblem>& problems);
 
-// ReadSettingsFile with the places this process's environment gives.
-std::string LoadSettings(Settings& settings, std::vector<SettingsProblem>& problems);
+// ReadSettingsFile with the places this process's environment variables give.
+std::string LoadSettings(platform::Env& env, Settings& settings,
+                         std::vector<SettingsProblem>& problems);
 
 }  // namespace kb

@@ -101,7 +101,9 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
 
   Settings settings;
   std::vector<SettingsProblem> problems;
-  EXPECT_EQ(ReadSettingsFile({{missing, second, third}}, settings, problems), second);
+  EXPECT_EQ(
+      ReadSettingsFile(platform::Env::Default(), {{missing, second, third}}, settings, problems),
+      second);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
   EXPECT_EQ(settings.match.case_folding, CaseFolding::kAscii);
   EXPECT_EQ(
@@ -117,7 +119,7 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
         SettingsPlaces{{large}}}) {
     Settings untouched;
     problems.clear();
-    EXPECT_EQ(ReadSettingsFile(places, untouched, problems), "");
+    EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), places, untouched, problems), "");
     EXPECT_EQ(untouched.match.case_folding, CaseFolding::kAscii);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].line, 0);
@@ -128,7 +130,7 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
 
   Settings none;
   problems.clear();
-  EXPECT_EQ(ReadSettingsFile({{missing}}, none, problems), "");
+  EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), {{missing}}, none, problems), "");
   EXPECT_TRUE(problems.empty()) << "no file anywhere means the defaults";
 }
 

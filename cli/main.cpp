@@ -10,6 +10,7 @@
 #include "app/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
+#include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/terminal.h"
@@ -33,7 +34,7 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
 
-  const auto state = std::make_unique<kb::SearchState>();
+  const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
   kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal());
   kb::LoadTemplates(*state, screen);

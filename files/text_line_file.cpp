@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "files/access_mode.h"
+#include "files/file_replacement.h"
 #include "files/io_buffer.h"
 #include "files/line_reader.h"
 #include "files/opened_file.h"
@@ -22,19 +24,33 @@ constexpr char kCtrlZ = 26;
 // What the service keeps about the file while it is open. The size it has seen counts the
 // output still in the buffer.
 struct TextLineFile::OpenFile : OpenedFile {
-  int32_t tab_width = 8;
+  OpenFile(std::size_t record_length, int32_t tab_width) : reader(record_length, tab_width) {}
+
+  LineReader reader;  // kept from line to line, so that its room is reused
   bool may_write = false;
   bool added = false;  // an Add was made since Open
+  // The file written is the hidden one of a replacement (Replace); absent for Open.
+  std::unique_ptr<FileReplacement> replacement;
 };
 
-TextLineFile::TextLineFile(FileDeclaration declaration)
+TextLineFile::TextLineFile(FileDeclaration declaration, platform::Env& env)
     : declaration_(std::move(declaration)),
+      env_(env),
       options_(ParseOptions(declaration_.options)),
       name_(declaration_.name_length),
-      record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
+      record_(declaration_.growing_record
+                  ? TextField::Growing()
+                  : TextField(std::min(declaration_.record_length, kMaxRecordLength))) {}
 
 TextLineFile::~TextLineFile() {
-  if (open_) open_->buffer.Flush(open_->file);
+  // A replacement that was not committed is given up as its FileReplacement goes.
+  if (open_ && !open_->replacement) open_->buffer.Flush(*open_->file);
+}
+
+FileSettings TextLineFile::SettingsFor(uint8_t mode) const {
+  // A buffer always holds a whole record of a fixed length with its line end.
+  return kb::SettingsFor(options_, declaration_.record_length, mode,
+                         declaration_.record_length + kLineEnd.size());
 }
 
 bool TextLineFile::is_open() const {
@@ -46,25 +62,23 @@ void TextLineFile::Open(uint8_t mode) {
     PostError(error::kFileAlreadyOpen);
     return;
   }
-  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile);
+  const FileSettings settings = SettingsFor(mode);
+  const std::size_t record_length = declaration_.growing_record ? kGrowingRecord : record_.size();
+  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile(record_length, settings.tab_width));
   if (!opened) {
     PostError(error::kInsufficientMemory);
     return;
   }
   const AccessRequest request = RequestFor(mode);
-  if (!OpenDeclaredFile(declaration_, name_.clipped(), request,
+  if (!OpenDeclaredFile(env_, declaration_, name_.clipped(), request,
                         platform::Disposition::kOpenExisting, opened->file, opened->size)) {
     return;
   }
-  // A buffer always holds a whole record with its line end.
-  const FileSettings settings =
-      SettingsFor(options_, declaration_.record_length, mode, record_.size() + kLineEnd.size());
   if (!opened->buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
   }
   opened->quick_scan = settings.quick_scan;
-  opened->tab_width = settings.tab_width;
   opened->may_write = request.access != platform::Access::kRead;
   open_ = std::move(opened);
   ClearError();
@@ -79,15 +93,68 @@ void TextLineFile::Create() {
     PostError(error::kNoCreateAttribute);
     return;
   }
-  platform::File file;
+  std::unique_ptr<platform::File> file;
   uint64_t size = 0;
   const AccessRequest exclusive{platform::Access::kWrite, platform::Lock::kExclusive};
-  if (!OpenDeclaredFile(declaration_, name_.clipped(), exclusive,
+  if (!OpenDeclaredFile(env_, declaration_, name_.clipped(), exclusive,
                         platform::Disposition::kCreateOrTruncate, file, size)) {
     return;
   }
-  if (const platform::SystemError error = file.Close()) {
-    PostError(error::kAccessDenied, error);
+  if (const platform::SystemError error = file->Close()) {
+    PostError(TransferErrorNumber(error), error);
+    return;
+  }
+  ClearError();
+}
+
+void TextLineFile::Replace() {
+  if (open_) {
+    PostError(error::kFileAlreadyOpen);
+    return;
+  }
+  if (!declaration_.may_create) {
+    PostError(error::kNoCreateAttribute);
+    return;
+  }
+  // Written by this open alone, as a file that denies others everything.
+  const FileSettings settings = SettingsFor(access_mode::kWrite | access_mode::kDenyAll);
+  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile(1, settings.tab_width));
+  if (opened) opened->replacement.reset(new (std::nothrow) FileReplacement(env_));
+  if (!opened || !opened->replacement) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  if (!BeginDeclaredReplacement(declaration_, name_.clipped(), *opened->replacement,
+                                opened->file)) {
+    return;
+  }
+  if (!opened->buffer.Allocate(settings.buffer_size)) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  opened->quick_scan = settings.quick_scan;
+  opened->may_write = true;
+  opened->added = true;  // a new file: there is no Ctrl-Z to write over
+  open_ = std::move(opened);
+  ClearError();
+}
+
+void TextLineFile::Commit() {
+  if (!open_ || !open_->replacement) {
+    Close();
+    return;
+  }
+  const std::unique_ptr<OpenFile> file = std::move(open_);
+  platform::SystemError error = file->buffer.Flush(*file->file);
+  const platform::SystemError close_error = file->file->Close();
+  if (error == platform::system_error::kNone) error = close_error;
+  if (error == platform::system_error::kNone) {
+    error = file->replacement->Commit();
+  } else {
+    file->replacement->Abandon();
+  }
+  if (error != platform::system_error::kNone) {
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   ClearError();
@@ -108,14 +175,14 @@ void TextLineFile::Next() {
     return;
   }
   OpenFile& file = *open_;
-  if (const platform::SystemError error = file.buffer.Flush(file.file)) {
-    PostError(error::kAccessDenied, error);
+  if (const platform::SystemError error = file.buffer.Flush(*file.file)) {
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   uint64_t start = 0;
   if (!file.NextStart(start)) return;
 
-  LineReader reader(record_.bytes(), file.tab_width);
+  LineReader& reader = file.reader;
   reader.Start();
   uint64_t offset = start;
   while (true) {
@@ -123,13 +190,18 @@ void TextLineFile::Next() {
     held = held.substr(0, std::min<uint64_t>(held.size(), file.size - offset));
     offset += reader.Feed(held, offset + held.size() >= file.size);
     if (reader.finished()) break;
-    if (const platform::SystemError error = file.buffer.Load(file.file, offset, file.size)) {
-      PostError(0, error);
+    if (const platform::SystemError error = file.buffer.Load(*file.file, offset, file.size)) {
+      PostError(TransferErrorNumber(error), error);
       return;
     }
   }
   if (reader.end_of_file()) {
+    record_.Clear();
     PostError(error::kRecordNotAvailable);
+    return;
+  }
+  if (reader.out_of_memory() || !record_.Assign(reader.line())) {
+    PostError(error::kInsufficientMemory);
     return;
   }
   file.position = offset + 1;
@@ -153,20 +225,20 @@ void TextLineFile::Add() {
     char last = 0;
     std::size_t count = 0;
     if (file.size > 0 &&
-        file.file.ReadAt(file.size - 1, {&last, 1}, count) == platform::system_error::kNone &&
+        file.file->ReadAt(file.size - 1, {&last, 1}, count) == platform::system_error::kNone &&
         count == 1 && last == kCtrlZ) {
       --file.size;
     }
   }
   const std::string_view line = record_.clipped();
-  platform::SystemError error = file.buffer.Write(file.file, file.size, line);
+  platform::SystemError error = file.buffer.Write(*file.file, file.size, line);
   if (error == platform::system_error::kNone) {
-    error = file.buffer.Write(file.file, file.size + line.size(), kLineEnd);
+    error = file.buffer.Write(*file.file, file.size + line.size(), kLineEnd);
   }
   if (error != platform::system_error::kNone) {
     // Some of the output may have reached the file: take its size from the file itself.
-    file.file.Size(file.size);
-    PostError(error::kAccessDenied, error);
+    file.file->Size(file.size);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   file.size += line.size() + kLineEnd.size();
@@ -178,13 +250,18 @@ void TextLineFile::Close() {
     PostError(error::kFileNotOpen);
     return;
   }
-  const platform::SystemError write_error = open_->buffer.Flush(open_->file);
-  const platform::SystemError close_error = open_->file.Close();
+  if (open_->replacement) {
+    open_.reset();
+    ClearError();
+    return;
+  }
+  const platform::SystemError write_error = open_->buffer.Flush(*open_->file);
+  const platform::SystemError close_error = open_->file->Close();
   open_.reset();
   if (write_error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, write_error);
+    PostError(TransferErrorNumber(write_error), write_error);
   } else if (close_error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, close_error);
+    PostError(TransferErrorNumber(close_error), close_error);
   } else {
     ClearError();
   }

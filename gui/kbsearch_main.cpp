@@ -5,8 +5,8 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
-#include "platform/qt_window_system.h"
-#include "support/message_box/dialog_style.h"
+#include "gui/dialog_style.h"
+#include "gui/qt_window_system.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
