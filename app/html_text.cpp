@@ -1,7 +1,6 @@
 #include "app/html_text.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -334,13 +333,10 @@ std::size_t HtmlText::Text(std::string_view piece, std::size_t at) {
     return at;
   }
   while ((at = CopyText(piece, at, out_.data(), written_, after_blank_)) < piece.size()) {
+    // CopyText stops at "&", "<" and 0xC2 only.
     const char byte = piece[at++];
-    if (byte == '&') {
-      state_ = State::kAmpersand;
-      break;
-    }
     if (byte != '<') {
-      state_ = State::kAfterC2;
+      state_ = byte == '&' ? State::kAmpersand : State::kAfterC2;
       break;
     }
     state_ = State::kTagOpen;
@@ -536,7 +532,6 @@ std::size_t HtmlText::Reference(std::string_view piece, std::size_t at) {
         state_ = State::kNumberSign;
         return at + 1;
       }
-      state_ = State::kText;
       if (IsAsciiAlphanumeric(byte)) {
         name_[0] = byte;
         name_length_ = 1;
@@ -544,6 +539,7 @@ std::size_t HtmlText::Reference(std::string_view piece, std::size_t at) {
         return at + 1;
       }
       EmitText("&");
+      state_ = State::kText;
       return at;
     case State::kNumberSign:
       if (byte == 'x' || byte == 'X') {

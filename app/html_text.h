@@ -99,7 +99,7 @@ class HtmlText {
 
   char tag_name_[kLongestTagName];
   std::size_t tag_name_length_ = 0;  // kLongestTagName + 1 for any longer name
-  uint64_t tag_letters_ = 0;         // the name's last 8 letters, one a byte
+  uint64_t tag_letters_ = 0;         // a short name's letters, one a byte
   bool end_tag_ = false;
   char quote_ = '"';
   uint8_t dashes_ = 0;
