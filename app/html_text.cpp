@@ -1,6 +1,7 @@
 #include "app/html_text.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -30,8 +31,7 @@ constexpr char32_t kWindows1252[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// A tag's name of at most 7 letters as one number: its length, then its letters. Tags end
-// often, and numbers are quick to tell apart.
+// A tag's name of at most 7 letters as one number: its length, then its letters.
 constexpr std::size_t kLongestShortName = 7;
 constexpr uint64_t ShortNameKey(std::size_t length, uint64_t letters) {
   return uint64_t{length} << (8 * length) | letters;
@@ -42,49 +42,73 @@ constexpr uint64_t ShortNameKey(std::string_view name) {
   return ShortNameKey(name.size(), letters);
 }
 
-// Whether a tag (start or end) whose name, in small letters, has the key `key` breaks a line
-// or a block in a browser. The longer names are told apart by the tag itself.
-bool IsLineBreakingTag(uint64_t key) {
-  switch (key) {
-    case ShortNameKey("article"):
-    case ShortNameKey("br"):
-    case ShortNameKey("dd"):
-    case ShortNameKey("div"):
-    case ShortNameKey("dl"):
-    case ShortNameKey("dt"):
-    case ShortNameKey("footer"):
-    case ShortNameKey("h1"):
-    case ShortNameKey("h2"):
-    case ShortNameKey("h3"):
-    case ShortNameKey("h4"):
-    case ShortNameKey("h5"):
-    case ShortNameKey("h6"):
-    case ShortNameKey("header"):
-    case ShortNameKey("hr"):
-    case ShortNameKey("li"):
-    case ShortNameKey("ol"):
-    case ShortNameKey("p"):
-    case ShortNameKey("pre"):
-    case ShortNameKey("section"):
-    case ShortNameKey("table"):
-    case ShortNameKey("td"):
-    case ShortNameKey("th"):
-    case ShortNameKey("title"):
-    case ShortNameKey("tr"):
-    case ShortNameKey("ul"):
-      return true;
-    default:
-      return false;
+// What a tag does to the text beyond counting as nothing.
+enum class TagKind : uint8_t {
+  kOrdinary,
+  kLineBreaking,  // breaks a line or a block in a browser (start or end tag): white space
+  kRawText,       // its contents, up to its end tag, are not markup
+};
+
+struct KnownTag {
+  std::string_view name;
+  TagKind kind;
+};
+
+constexpr KnownTag kLongLineBreakingTag = {"blockquote", TagKind::kLineBreaking};
+constexpr KnownTag kShortKnownTags[] = {
+    {"article", TagKind::kLineBreaking}, {"br", TagKind::kLineBreaking},
+    {"dd", TagKind::kLineBreaking},      {"div", TagKind::kLineBreaking},
+    {"dl", TagKind::kLineBreaking},      {"dt", TagKind::kLineBreaking},
+    {"footer", TagKind::kLineBreaking},  {"h1", TagKind::kLineBreaking},
+    {"h2", TagKind::kLineBreaking},      {"h3", TagKind::kLineBreaking},
+    {"h4", TagKind::kLineBreaking},      {"h5", TagKind::kLineBreaking},
+    {"h6", TagKind::kLineBreaking},      {"header", TagKind::kLineBreaking},
+    {"hr", TagKind::kLineBreaking},      {"li", TagKind::kLineBreaking},
+    {"ol", TagKind::kLineBreaking},      {"p", TagKind::kLineBreaking},
+    {"pre", TagKind::kLineBreaking},     {"section", TagKind::kLineBreaking},
+    {"table", TagKind::kLineBreaking},   {"td", TagKind::kLineBreaking},
+    {"th", TagKind::kLineBreaking},      {"title", TagKind::kLineBreaking},
+    {"tr", TagKind::kLineBreaking},      {"ul", TagKind::kLineBreaking},
+    {"script", TagKind::kRawText},       {"style", TagKind::kRawText},
+};
+
+// The short known tags by the key of their names, in a table where (key * multiplier) >> 57
+// picks each one's slot: a tag ends every few dozen bytes of an article, and its kind then
+// takes a multiplication and a comparison, without a branch that could be mispredicted.
+struct KnownTagTable {
+  static constexpr int kSlotBits = 7;
+  uint64_t multiplier = 0;
+  std::array<uint64_t, 1 << kSlotBits> keys{};
+  std::array<TagKind, 1 << kSlotBits> kinds{};
+
+  static constexpr std::size_t Slot(uint64_t key, uint64_t multiplier) {
+    return static_cast<std::size_t>(key * multiplier >> (64 - kSlotBits));
+  }
+  TagKind KindOf(uint64_t key) const {
+    const std::size_t slot = Slot(key, multiplier);
+    return keys[slot] == key ? kinds[slot] : TagKind::kOrdinary;
+  }
+};
+
+// Tries multipliers until one gives every short known tag a slot of its own.
+constexpr KnownTagTable MakeKnownTagTable() {
+  uint64_t candidate = 0x9E3779B97F4A7C15;
+  while (true) {
+    candidate = candidate * 6364136223846793005 + 1442695040888963407;
+    KnownTagTable table;
+    table.multiplier = candidate | 1;
+    bool collided = false;
+    for (const KnownTag& tag : kShortKnownTags) {
+      const uint64_t key = ShortNameKey(tag.name);
+      const std::size_t slot = KnownTagTable::Slot(key, table.multiplier);
+      collided = collided || table.keys[slot] != 0;
+      table.keys[slot] = key;
+      table.kinds[slot] = tag.kind;
+    }
+    if (!collided) return table;
   }
 }
-
-// Whether the contents of a start tag whose name has the key `key` are raw text, up to its
-// end tag.
-bool HasRawText(uint64_t key) {
-  static constexpr uint64_t kScript = ShortNameKey("script");
-  static constexpr uint64_t kStyle = ShortNameKey("style");
-  return key == kScript || key == kStyle;
-}
+constexpr KnownTagTable kKnownTags = MakeKnownTagTable();
 
 bool IsWhiteSpace(char32_t character) {
   return character == ' ' || character == '\t' || character == '\n' || character == '\f' ||
@@ -126,6 +150,34 @@ Bytes16 WhiteSpaceIn(Bytes16 bytes) {
          Bytes16(bytes == '\f') | Bytes16(bytes == '\r');
 }
 
+// Passes over the tag at `at` when it is a plain one, "<name>" or "</name>" with a name of at
+// most 7 letters and digits, whose contents are not raw text: such tags make up most of the
+// markup of an article, and are read here without leaving the run of text. Gives false,
+// changing nothing, for any other tag (or anything else at `at`), which the states then read.
+bool PassPlainTag(const unsigned char* in, std::size_t& at, std::size_t end, char* out,
+                  std::size_t& to, bool& blank) {
+  const bool end_tag = at + 1 < end && in[at + 1] == '/';
+  const std::size_t name = at + (end_tag ? 2 : 1);
+  if (name >= end || !IsAsciiLetter(static_cast<char>(in[name]))) return false;
+  uint64_t letters = 0;
+  std::size_t next = name;
+  for (; next < end && next - name <= kLongestShortName &&
+         IsAsciiAlphanumeric(static_cast<char>(in[next]));
+       ++next) {
+    letters = letters << 8 | static_cast<unsigned char>(ToLowerAscii(static_cast<char>(in[next])));
+  }
+  const std::size_t length = next - name;
+  if (next == end || in[next] != '>' || length > kLongestShortName) return false;
+  const TagKind kind = kKnownTags.KindOf(ShortNameKey(length, letters));
+  if (kind == TagKind::kRawText && !end_tag) return false;
+  const bool line_breaking = kind == TagKind::kLineBreaking;
+  out[to] = ' ';
+  to += line_breaking && !blank ? 1 : 0;
+  blank = blank || line_breaking;
+  at = next + 1;
+  return true;
+}
+
 #if KBSEARCH_AVX2
 // The 32-byte steps of CopyText with AVX2, nearly twice as fast: it stops at a "<", "&" or
 // 0xC2 byte, or where fewer than 32 bytes are left. Written out whole: helpers would be
@@ -159,7 +211,10 @@ Bytes16 WhiteSpaceIn(Bytes16 bytes) {
       blank = (white_bits >> (taken - 1) & 1) != 0;
     }
     if (taken == 32) continue;
-    if ((special_bits >> taken & 1) != 0) break;
+    if ((special_bits >> taken & 1) != 0) {
+      if (in[at] == '<' && PassPlainTag(in, at, end, out, to, blank)) continue;
+      break;
+    }
     ++at;  // white space after white space
   }
   written = to;
@@ -207,7 +262,10 @@ std::size_t CopyText(std::string_view piece, std::size_t at, char* out, std::siz
         blank = (white_bits >> (taken - 1) & 1) != 0;
       }
       if (taken == 16) continue;
-      if ((special_bits >> taken & 1) != 0) break;
+      if ((special_bits >> taken & 1) != 0) {
+        if (in[at] == '<' && PassPlainTag(in, at, piece.size(), out, to, blank)) continue;
+        break;
+      }
       ++at;  // white space after white space
       continue;
     }
@@ -606,14 +664,20 @@ void HtmlText::AddToTagName(char byte) {
 }
 
 void HtmlText::EndTag() {
-  const bool short_name = tag_name_length_ <= kLongestShortName;
-  const uint64_t key = short_name ? ShortNameKey(tag_name_length_, tag_letters_) : 0;
-  const bool line_breaking =
-      short_name ? IsLineBreakingTag(key)
-                 : tag_name_length_ <= kLongestTagName &&
-                       std::string_view(tag_name_, tag_name_length_) == "blockquote";
-  if (line_breaking) EmitBlank();
-  state_ = !end_tag_ && HasRawText(key) ? State::kRawText : State::kText;
+  TagKind kind = TagKind::kOrdinary;
+  if (tag_name_length_ <= kLongestShortName) {
+    kind = kKnownTags.KindOf(ShortNameKey(tag_name_length_, tag_letters_));
+  } else if (tag_name_length_ <= kLongestTagName &&
+             std::string_view(tag_name_, tag_name_length_) == kLongLineBreakingTag.name) {
+    kind = kLongLineBreakingTag.kind;
+  }
+  // A line-breaking tag adds a blank unless the text ends in one; written without branches,
+  // as the kinds of tags follow no pattern.
+  const bool blank = kind == TagKind::kLineBreaking;
+  out_[written_] = ' ';
+  written_ += blank && !after_blank_ ? 1 : 0;
+  after_blank_ = after_blank_ || blank;
+  state_ = !end_tag_ && kind == TagKind::kRawText ? State::kRawText : State::kText;
   raw_end_matched_ = 0;
 }
 

@@ -1,8 +1,9 @@
 // Times the scan of a knowledge base with each way of matching against the plain byte search,
 // in the same run: for each phrase given, rounds of one scan per way, alternating, each in a
-// process of its own so that its peak memory is its own. Prints the median time of each way,
-// its ratio to the byte search, its peak resident memory and the articles it found, and the
-// load average before and after.
+// process of its own so that its peak memory is its own. Prints, for each way, the median
+// wall time and processor time (user and system) of its scans and their ratios to the byte
+// search's, its peak resident memory and the articles it found, and the load average before
+// and after. On a machine that other work shares, the processor time is the steadier figure.
 //
 //   kbsearch_match_bench KB_DIR [--rounds N] PHRASE...
 //
@@ -63,9 +64,14 @@ std::vector<Way> Ways() {
 
 struct Measure {
   double seconds = 0;
+  double processor_seconds = 0;
   long peak_kib = 0;
   int32_t found = 0;
 };
+
+double Seconds(const timeval& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
+}
 
 // One scan in a child process.
 Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings) {
@@ -99,6 +105,7 @@ Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings) {
     std::exit(2);
   }
   measure.peak_kib = usage.ru_maxrss;
+  measure.processor_seconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
   return measure;
 }
 
@@ -135,22 +142,27 @@ int main(int argc, char** argv) {
   for (const std::string& phrase : phrases) {
     for (const Way& way : ways) ScanOnce(phrase, way.settings);  // warm the page cache
     std::vector<std::vector<double>> times(ways.size());
+    std::vector<std::vector<double>> processor_times(ways.size());
     std::vector<Measure> last(ways.size());
     std::vector<long> peaks(ways.size(), 0);
     for (int round = 0; round < rounds; ++round) {
       for (std::size_t way = 0; way < ways.size(); ++way) {
         last[way] = ScanOnce(phrase, ways[way].settings);
         times[way].push_back(last[way].seconds);
+        processor_times[way].push_back(last[way].processor_seconds);
         peaks[way] = std::max(peaks[way], last[way].peak_kib);
       }
     }
     const double bytes = Median(times[0]);
-    std::printf("\nphrase \"%s\"\n%-14s %10s %7s %14s %7s\n", phrase.c_str(), "way", "median ms",
-                "ratio", "peak RSS KiB", "found");
+    const double bytes_processor = Median(processor_times[0]);
+    std::printf("\nphrase \"%s\"\n%-14s %8s %6s %8s %6s %13s %6s\n", phrase.c_str(), "way",
+                "wall ms", "ratio", "cpu ms", "ratio", "peak RSS KiB", "found");
     for (std::size_t way = 0; way < ways.size(); ++way) {
       const double median = Median(times[way]);
-      std::printf("%-14s %10.1f %7.2f %14ld %7d\n", ways[way].name, median * 1e3, median / bytes,
-                  peaks[way], last[way].found);
+      const double processor = Median(processor_times[way]);
+      std::printf("%-14s %8.1f %6.2f %8.1f %6.2f %13ld %6d\n", ways[way].name, median * 1e3,
+                  median / bytes, processor * 1e3, processor / bytes_processor, peaks[way],
+                  last[way].found);
     }
   }
   std::printf("\nload average after: %s\n", LoadAverage().c_str());
