@@ -150,6 +150,16 @@ Bytes16 WhiteSpaceIn(Bytes16 bytes) {
          Bytes16(bytes == '\f') | Bytes16(bytes == '\r');
 }
 
+// Adds a blank to the text `out` (`to` bytes long) for a tag of `kind` that breaks a line,
+// unless the text ends in one (`blank`). Without branches: the kinds of tags follow no
+// pattern.
+void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
+  const bool line_breaking = kind == TagKind::kLineBreaking;
+  out[to] = ' ';
+  to += line_breaking && !blank ? 1 : 0;
+  blank = blank || line_breaking;
+}
+
 // Passes over the tag at `at` when it is a plain one, "<name>" or "</name>" with a name of at
 // most 7 letters and digits, whose contents are not raw text: such tags make up most of the
 // markup of an article, and are read here without leaving the run of text. Gives false,
@@ -170,18 +180,15 @@ bool PassPlainTag(const unsigned char* in, std::size_t& at, std::size_t end, cha
   if (next == end || in[next] != '>' || length > kLongestShortName) return false;
   const TagKind kind = kKnownTags.KindOf(ShortNameKey(length, letters));
   if (kind == TagKind::kRawText && !end_tag) return false;
-  const bool line_breaking = kind == TagKind::kLineBreaking;
-  out[to] = ' ';
-  to += line_breaking && !blank ? 1 : 0;
-  blank = blank || line_breaking;
+  AddTagBlank(kind, out, to, blank);
   at = next + 1;
   return true;
 }
 
 #if KBSEARCH_AVX2
 // The 32-byte steps of CopyText with AVX2, nearly twice as fast: it stops at a "<", "&" or
-// 0xC2 byte, or where fewer than 32 bytes are left. Written out whole: helpers would be
-// compiled without AVX2.
+// 0xC2 byte that is not a plain tag, or where fewer than 32 bytes are left. The vector work
+// is written out here: helpers that take vectors would be compiled without AVX2.
 [[gnu::target("avx2")]] std::size_t CopyTextAvx2(const unsigned char* in, std::size_t at,
                                                  std::size_t end, char* out, std::size_t& written,
                                                  bool& after_blank) {
@@ -224,10 +231,10 @@ bool PassPlainTag(const unsigned char* in, std::size_t& at, std::size_t end, cha
 #endif
 
 // Copies the text of `piece` from `at` on to `out` from `written` on, white space as blanks
-// and each run of it as one, up to markup, a reference or what may be a no-break space (a
-// "<", "&" or 0xC2 byte), or the piece's end; gives where it stopped. `written` and
-// `after_blank` (whether the text so far ends in a blank) are kept up to date. `out` has
-// room for kVectorSlack bytes more than it is given.
+// and each run of it as one, and passes over plain tags, up to other markup, a reference or
+// what may be a no-break space (a "<", "&" or 0xC2 byte), or the piece's end; gives where it
+// stopped. `written` and `after_blank` (whether the text so far ends in a blank) are kept up
+// to date. `out` has room for kVectorSlack bytes more than it is given.
 std::size_t CopyText(std::string_view piece, std::size_t at, char* out, std::size_t& written,
                      bool& after_blank) {
   const auto* const in = reinterpret_cast<const unsigned char*>(piece.data());
@@ -671,12 +678,7 @@ void HtmlText::EndTag() {
              std::string_view(tag_name_, tag_name_length_) == kLongLineBreakingTag.name) {
     kind = kLongLineBreakingTag.kind;
   }
-  // A line-breaking tag adds a blank unless the text ends in one; written without branches,
-  // as the kinds of tags follow no pattern.
-  const bool blank = kind == TagKind::kLineBreaking;
-  out_[written_] = ' ';
-  written_ += blank && !after_blank_ ? 1 : 0;
-  after_blank_ = after_blank_ || blank;
+  AddTagBlank(kind, out_.data(), written_, after_blank_);
   state_ = !end_tag_ && kind == TagKind::kRawText ? State::kRawText : State::kText;
   raw_end_matched_ = 0;
 }
