@@ -24,7 +24,7 @@ struct MatchSettings {
   CaseFolding case_folding = CaseFolding::kAscii;
   // Letters match whatever accents they carry. Implies Unicode folding.
   bool ignore_accents = false;
-  // The table UPPER folds the phrase through for display, and through which the ASCII
+  // The table Upper folds the phrase through for display, and through which the ASCII
   // folding matches bytes above 127: UpperCaseTable() and the case pairs added to it.
   CaseTable case_table = UpperCaseTable();
   MatchMode mode = MatchMode::kBytes;
@@ -32,10 +32,6 @@ struct MatchSettings {
   bool folds_unicode() const { return case_folding == CaseFolding::kUnicode || ignore_accents; }
   // Whether a case pair was added to the table.
   bool has_case_pairs() const { return case_table != UpperCaseTable(); }
-  // Whether the search is the plain byte search, with nothing folded beyond a-z.
-  bool is_byte_search() const {
-    return !folds_unicode() && !has_case_pairs() && mode == MatchMode::kBytes;
-  }
 };
 
 }  // namespace kb
