@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/text/text.h"
+#include "support/text/utf8.h"
 
 namespace kb {
 namespace {
@@ -96,6 +99,29 @@ TEST(CaseFolderTest, CasePairsFoldBytesOfASingleByteCodePage) {
   EXPECT_TRUE(folder.MatterFor(folder.FoldWhole("caf\xE9")));
   // Where the phrase holds no byte that another folds to, articles need no folding.
   EXPECT_FALSE(folder.MatterFor(folder.FoldWhole("cafe \xE8")));
+}
+
+// The foldings are made block by block as characters need them, by whichever thread comes
+// first; every thread must see the same folding. The scripts here are ones no other test
+// folds, so that the threads race to make their blocks.
+TEST(CaseFolderTest, ThreadsShareTheFoldingsAsTheyAreMade) {
+  std::string text;
+  for (char32_t character = 0x0530; character < 0x0590; ++character) AppendUtf8(character, text);
+  for (char32_t character = 0x10A0; character < 0x1400; ++character) AppendUtf8(character, text);
+  for (char32_t character = 0x2C00; character < 0x2C60; ++character) AppendUtf8(character, text);
+  for (const bool ignore_accents : {false, true}) {
+    const MatchSettings settings{.case_folding = CaseFolding::kUnicode,
+                                 .ignore_accents = ignore_accents};
+    std::vector<std::string> folded(4);
+    {
+      std::vector<std::jthread> threads;
+      for (std::string& result : folded) {
+        threads.emplace_back([&] { result = CaseFolder(settings).FoldWhole(text); });
+      }
+    }
+    for (const std::string& result : folded) EXPECT_EQ(result, folded[0]);
+    EXPECT_NE(folded[0], text) << "the scripts have capitals";
+  }
 }
 
 }  // namespace

@@ -87,21 +87,28 @@ const UnicodeFolding& UnicodeFolding::IgnoringCaseAndAccents() {
   return folding;
 }
 
-UnicodeFolding::UnicodeFolding(bool ignore_accents)
-    : ignore_accents_(ignore_accents), basic_plane_(kBasicPlaneEnd, 0) {
+const UnicodeFolding::Block& UnicodeFolding::MakeBlock(std::size_t number) const {
+  const std::lock_guard lock(making_);
+  if (const Block* made = blocks_[number].load(std::memory_order_acquire)) return *made;
+  auto block = std::make_unique<Block>();
   // Offset 0 stands for "unchanged", so the folded forms start at 1.
-  folded_.push_back('\0');
+  block->folded.push_back('\0');
   std::string original;
-  for (char32_t code_point = 0x80; code_point < kBasicPlaneEnd; ++code_point) {
-    if (IsSurrogate(code_point) || !MayChange(code_point)) continue;
+  for (std::size_t index = 0; index < block->places.size(); ++index) {
+    const auto code_point = static_cast<char32_t>(number * block->places.size() + index);
+    if (code_point < 0x80 || IsSurrogate(code_point) || !MayChange(code_point)) continue;
     const std::string folded = Compute(code_point);
     original.clear();
     AppendUtf8(code_point, original);
     if (folded == original) continue;
-    basic_plane_[code_point] = static_cast<uint32_t>(folded_.size() << 8 | folded.size());
-    folded_ += folded;
+    block->places[index] = static_cast<uint32_t>(block->folded.size() << 8 | folded.size());
+    block->folded += folded;
   }
-  folded_.append(kLongestFolding, '\0');
+  block->folded.append(kLongestFolding, '\0');
+  const Block& made = *block;
+  made_.push_back(std::move(block));
+  blocks_[number].store(&made, std::memory_order_release);
+  return made;
 }
 
 bool UnicodeFolding::MayChange(char32_t code_point) const {

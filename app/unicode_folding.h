@@ -9,12 +9,19 @@
 // decomposition with every combining mark removed, then folded (Å, Å and å all become a; a
 // combining mark on its own becomes nothing). The rules come from utf8proc's character data.
 //
-// The foldings are built once per process, on first use, and are read-only afterwards, so
-// any number of threads may share them.
+// Each folding is one object per process. It keeps the folded forms of the characters below
+// U+10000 in blocks of 256, each made when a character of it is first folded, so that a
+// search pays in time and memory only for the scripts its articles are written in. Any
+// number of threads may share a folding: a block is made under a lock and never changes
+// after.
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +42,10 @@ class UnicodeFolding {
   // form, written out as it is when the character stays as it is.
   std::size_t Fold(char32_t code_point, std::string_view original, char* out) const {
     if (code_point >= kBasicPlaneEnd) return FoldAboveBasicPlane(code_point, original, out);
-    if (const uint32_t place = basic_plane_[code_point]; place != 0) {
-      std::memcpy(out, folded_.data() + (place >> 8), kLongestFolding);
+    const Block* block = blocks_[code_point >> 8].load(std::memory_order_acquire);
+    if (block == nullptr) block = &MakeBlock(code_point >> 8);
+    if (const uint32_t place = block->places[code_point & 0xFF]; place != 0) {
+      std::memcpy(out, block->folded.data() + (place >> 8), kLongestFolding);
       return place & 0xFF;
     }
     // Two or three bytes, most often.
@@ -47,7 +56,19 @@ class UnicodeFolding {
  private:
   static constexpr char32_t kBasicPlaneEnd = 0x10000;
 
-  explicit UnicodeFolding(bool ignore_accents);
+  // The folded forms of 256 characters.
+  struct Block {
+    // For each character, where its folded form sits in `folded`: offset << 8 | length; 0 for
+    // a character that stays as it is.
+    std::array<uint32_t, 256> places{};
+    // The folded forms, and kLongestFolding bytes more, so that each is copied whole.
+    std::string folded;
+  };
+
+  explicit UnicodeFolding(bool ignore_accents) : ignore_accents_(ignore_accents) {}
+
+  // Makes the block `number` (characters number * 256 on), unless another thread has.
+  const Block& MakeBlock(std::size_t number) const;
 
   std::size_t FoldAboveBasicPlane(char32_t code_point, std::string_view original, char* out) const;
 
@@ -58,11 +79,11 @@ class UnicodeFolding {
   bool MayChange(char32_t code_point) const;
 
   bool ignore_accents_;
-  // For each character below U+10000, where its folded form sits in folded_: offset << 8 |
-  // length. 0 for a character that stays as it is. Characters above are computed each time.
-  std::vector<uint32_t> basic_plane_;
-  // The folded forms, and kLongestFolding bytes more, so that each is copied as a whole block.
-  std::string folded_;
+  // The blocks of the characters below U+10000, null until made; characters above are
+  // computed each time.
+  mutable std::array<std::atomic<const Block*>, kBasicPlaneEnd / 256> blocks_{};
+  mutable std::mutex making_;
+  mutable std::vector<std::unique_ptr<const Block>> made_;  // owns the blocks
 };
 
 }  // namespace kb
