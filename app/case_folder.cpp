@@ -108,15 +108,21 @@ std::size_t CaseFolder::FoldCharacters(std::string_view bytes, std::size_t stop)
       out[to++] = bytes[at++];
       continue;
     }
-    const Utf8Sequence sequence = DecodeUtf8(bytes.substr(at));
-    if (sequence.length == 0) break;
-    if (sequence.length < 0) {
-      out[to++] = bytes[at++];
-    } else {
-      const auto length = static_cast<std::size_t>(sequence.length);
-      to += unicode_->Fold(sequence.code_point, bytes.substr(at, length), out + to);
-      at += length;
-    }
+    // Characters beyond ASCII, one after another while they last (a word of Greek, say).
+    do {
+      const Utf8Sequence sequence = DecodeUtf8(bytes.substr(at));
+      if (sequence.length == 0) {
+        written_ = to;
+        return at;
+      }
+      if (sequence.length < 0) {
+        out[to++] = bytes[at++];
+      } else {
+        const auto length = static_cast<std::size_t>(sequence.length);
+        to += unicode_->Fold(sequence.code_point, bytes.substr(at, length), out + to);
+        at += length;
+      }
+    } while (at < stop && in[at] >= 0x80);
   }
   written_ = to;
   return at;
