@@ -164,8 +164,10 @@ void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
 // most 7 letters and digits, whose contents are not raw text: such tags make up most of the
 // markup of an article, and are read here without leaving the run of text. Gives false,
 // changing nothing, for any other tag (or anything else at `at`), which the states then read.
-bool PassPlainTag(const unsigned char* in, std::size_t& at, std::size_t end, char* out,
-                  std::size_t& to, bool& blank) {
+// Inlined into the vector loops, whose vector registers a call would not keep.
+[[gnu::always_inline]] inline bool PassPlainTag(const unsigned char* in, std::size_t& at,
+                                                std::size_t end, char* out, std::size_t& to,
+                                                bool& blank) {
   const bool end_tag = at + 1 < end && in[at + 1] == '/';
   const std::size_t name = at + (end_tag ? 2 : 1);
   if (name >= end || !IsAsciiLetter(static_cast<char>(in[name]))) return false;
