@@ -5,10 +5,12 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
+#include "platform/process.h"
 #include "platform/qt_window_system.h"
 #include "support/message_box/dialog_style.h"
 
 int main(int argc, char** argv) {
+  kb::platform::PrepareProcess();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kbsearch"));
   QApplication::setDesktopFileName(QStringLiteral("kbsearch"));

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "files/block_file.h"
+#include "app/article_scan.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
 #include "support/queue/record_queue.h"
@@ -25,14 +25,15 @@ struct TemplateLineRecord {
   static constexpr FieldSpec kLayout[] = {{FieldType::kString, kMaxRecordLength}};
 };
 
-// One found article; 510 bytes.
+// One found article; 516 bytes.
 struct ResultRecord {
-  FixedString<255> file;     // SQFILE: the article's path as it was opened
-  FixedString<255> excerpt;  // SQEXCERPT: at most 201 bytes that follow the marker
+  FixedString<kLongestArticlePath> file;  // SQFILE: the article's path as it was opened, whole
+  FixedString<255> excerpt;               // SQEXCERPT: at most 201 bytes after the marker
 
-  static constexpr FieldSpec kLayout[] = {{FieldType::kString, 255}, {FieldType::kString, 255}};
+  static constexpr FieldSpec kLayout[] = {{FieldType::kString, kLongestArticlePath},
+                                          {FieldType::kString, 255}};
 };
-static_assert(sizeof(ResultRecord) == 510);
+static_assert(sizeof(ResultRecord) == 516);
 
 // An opaque handle of the window that owns message boxes and shell requests; 0 for none.
 using NativeWindowHandle = std::uintptr_t;
@@ -63,12 +64,11 @@ struct SearchState {
   CString<256> result_file_name;  // ResultFileName: the page written by the last search
   LaunchVariables launch;
 
-  // The program's file declarations: templates are read through import_file, the results
-  // page written through export_file, articles read through article_file (DosFile).
+  // The program's text file declarations: templates are read through import_file, the
+  // results page written through export_file. Articles are read through block files of their
+  // own, one for each thread of the scan (app/article_scan.h).
   TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
   TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
-  BlockFile article_file{
-      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}};
 };
 
 }  // namespace kb

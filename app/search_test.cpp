@@ -67,7 +67,7 @@ TEST_F(SearchTest, ProgressCountsOnlyTheArticlesThatCouldBeOpened) {
   holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
   state_->search_text.Assign("three");
 
-  RunSearch(*state_, screen_, PageHandling::kWriteOnly);
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
 
   EXPECT_EQ(state_->search_text.view(), "THREE");
   EXPECT_EQ(state_->files_total, 3);
@@ -101,7 +101,7 @@ TEST_F(SearchTest, ThreeArticlesStepThroughAThirdEach) {
   Article("ZEB3.htm", "c");
   state_->search_text.Assign("needle");
 
-  RunSearch(*state_, screen_, PageHandling::kWriteOnly);
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
 
   EXPECT_EQ(state_->progress_percent, 0);
   EXPECT_EQ(screen_.calls,

@@ -375,24 +375,48 @@ TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
 }
 
 TEST_F(CliTest, HelpVersionAndBadArguments) {
-  CliRun run = Cli("--help");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [--open] PHRASE\n"));
+  for (const char* help : {"--help", "-h", "x -h", "--he"}) {
+    const CliRun run = Cli(help);
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [-j N] [--open] PHRASE\n"))
+        << help;
+  }
+  for (const char* version : {"--version", "-V"}) {
+    const CliRun run = Cli(version);
+    EXPECT_EQ(run.status, 0) << version;
+    EXPECT_TRUE(run.out.starts_with("kbsearch-cli ")) << version;
+  }
 
-  run = Cli("--version");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out.starts_with("kbsearch-cli "));
+  const std::vector<std::pair<std::string, std::string>> refusals = {
+      {"--bogus x", "unknown option --bogus"},
+      {"-x y", "unknown option -x"},
+      {"-j", "-j needs a value"},
+      {"x --threads", "--threads needs a value"},
+      {"-j 0 x", "-j needs a number of threads from 1 to 64, not '0'"},
+      {"-j65 x", "-j needs a number of threads from 1 to 64, not '65'"},
+      {"--threads=two x", "-j needs a number of threads from 1 to 64, not 'two'"},
+      {"two words", "give the phrase as one argument (quote it when it has blanks)"},
+      {"--open", "no phrase to search for"},
+  };
+  for (const auto& [arguments, refusal] : refusals) {
+    const CliRun run = Cli(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_EQ(run.err,
+              "kbsearch-cli: " + refusal + "\nTry 'kbsearch-cli --help' for more information.\n")
+        << arguments;
+  }
 
-  run = Cli("--bogus x");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(run.err.starts_with("kbsearch-cli: unknown option --bogus\n"));
-
-  EXPECT_EQ(Cli("two words").status, 2);
   EXPECT_EQ(Cli("-- -x").status, 1);
-  run = Cli("-C /no/such/dir x");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err,
-            "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n");
+  EXPECT_EQ(Cli("-j 3 x").status, 1);
+  EXPECT_EQ(Cli("--threads=64 x").status, 1);
+  for (const char* directory : {"-C /no/such/dir x", "-C/no/such/dir x",
+                                "--directory /no/such/dir x", "x --directory=/no/such/dir"}) {
+    const CliRun run = Cli(directory);
+    EXPECT_EQ(run.status, 2) << directory;
+    EXPECT_EQ(run.err,
+              "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n")
+        << directory;
+  }
 }
 
 }  // namespace

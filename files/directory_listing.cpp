@@ -1,6 +1,13 @@
 #include "files/directory_listing.h"
 
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "files/file_declaration.h"
 #include "platform/file_system.h"
+#include "support/error_state/error_state.h"
 
 namespace kb {
 namespace {
@@ -65,40 +72,88 @@ bool PassesFilter(uint8_t attributes, uint8_t filter) {
   return bits == 0 || (bits & filter) != 0;
 }
 
-void FillRecord(FileRecord& record, std::string_view name, const platform::FileStatus& status,
-                uint8_t attributes, ListingDetail detail) {
-  record.name.Assign(name);
-  record.short_name.Assign(name);
-  record.date = 0;
-  record.time = 0;
-  record.size = 0;
+// What the listing keeps of a taken entry until the entries are sorted: the record's fields
+// but its names, which are the one name kept whole.
+struct TakenEntry {
+  std::string name;
+  int32_t date = 0;
+  int32_t time = 0;
+  int32_t size = 0;
+  uint8_t attributes = 0;
+};
+
+// The entry's fields from `status`; null when its target could not be checked.
+TakenEntry Take(std::string_view name, const platform::FileStatus* status, uint8_t attributes,
+                ListingDetail detail) {
+  TakenEntry entry{.name = std::string(name)};
   if (detail == ListingDetail::kNames) {
-    record.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
-    return;
+    entry.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
+    return entry;
   }
+  entry.attributes = attributes & kStoredBits;
+  if (status == nullptr) return entry;
   platform::CalendarTime local;
-  if (platform::ToLocalTime(status.modified, local)) {
-    record.date = DateSerial(local.year, local.month, local.day);
-    record.time = TimeSerial(local.hour, local.minute, local.second, 0);
+  if (platform::ToLocalTime(status->modified, local)) {
+    entry.date = DateSerial(local.year, local.month, local.day);
+    entry.time = TimeSerial(local.hour, local.minute, local.second, 0);
   } else {
-    record.date = -1;
-    record.time = -1;
+    entry.date = -1;
+    entry.time = -1;
   }
-  record.size = static_cast<int32_t>(static_cast<uint32_t>(status.size));
-  record.attributes = attributes & kStoredBits;
+  entry.size = static_cast<int32_t>(static_cast<uint32_t>(status->size));
+  return entry;
 }
 
-// Fills `record` for the reader's current entry `name`; false when the entry does not pass
-// `filter` or is a dangling link.
-bool Describe(const platform::DirectoryReader& reader, std::string_view name, uint8_t filter,
-              ListingDetail detail, FileRecord& record) {
+// True when an entry's status failed because what it names is not there: a dangling link, a
+// link in a loop, an entry removed since it was read.
+bool IsAbsent(platform::SystemError error) {
+  return error == platform::system_error::kFileNotFound ||
+         error == platform::system_error::kPathNotFound ||
+         error == platform::system_error::kBadPathName;
+}
+
+// Takes the reader's current entry `name` into `taken` unless it does not pass `filter` or is
+// absent.
+void Describe(const platform::DirectoryReader& reader, std::string_view name, uint8_t filter,
+              ListingDetail detail, std::vector<TakenEntry>& taken) {
   platform::FileStatus status;
-  const bool type_recorded = detail == ListingDetail::kNames && reader.RecordedType(status.type);
-  if (!type_recorded && reader.Status(status) != platform::system_error::kNone) return false;
+  bool checked = detail == ListingDetail::kNames && reader.RecordedType(status.type);
+  if (!checked) {
+    const platform::SystemError error = reader.Status(status);
+    if (IsAbsent(error)) return;
+    checked = error == platform::system_error::kNone;
+    // What cannot be checked is listed as a plain file, for its opening to tell what it is.
+    if (!checked)
+      status =
+          platform::FileStatus{.type = platform::FileType::kRegular, .has_write_permission = true};
+  }
   const uint8_t attributes = AttributesOf(name, status);
-  if (!PassesFilter(attributes, filter)) return false;
-  FillRecord(record, name, status, attributes, detail);
-  return true;
+  if (!PassesFilter(attributes, filter)) return;
+  taken.push_back(Take(name, checked ? &status : nullptr, attributes, detail));
+}
+
+// The listing order: a-z taken as A-Z, then the bytes as they are. Bytes compare unsigned.
+bool ListedBefore(const TakenEntry& a, const TakenEntry& b) {
+  const CaseTable& upper = UpperCaseTable();
+  const std::size_t common = std::min(a.name.size(), b.name.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const unsigned char x = upper[static_cast<unsigned char>(a.name[i])];
+    const unsigned char y = upper[static_cast<unsigned char>(b.name[i])];
+    if (x != y) return x < y;
+  }
+  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
+  return a.name < b.name;
+}
+
+void Append(Queue<FileRecord>& queue, const TakenEntry& entry) {
+  FileRecord& record = queue.record();
+  record.name.Assign(entry.name);
+  record.short_name.Assign(entry.name);
+  record.date = entry.date;
+  record.time = entry.time;
+  record.size = entry.size;
+  record.attributes = entry.attributes;
+  queue.Append();
 }
 
 bool IsLeapYear(int32_t year) {
@@ -111,7 +166,7 @@ int32_t LeapDaysThrough(int32_t year) {
 
 }  // namespace
 
-void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
+bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
                    ListingDetail detail) {
   pattern = Clip(pattern).substr(0, kMaxPatternLength);
   const std::size_t slash = pattern.rfind('/');
@@ -121,18 +176,39 @@ void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
     directory = slash == 0 ? pattern.substr(0, 1) : pattern.substr(0, slash);
     name_pattern = pattern.substr(slash + 1);
   }
-  if (name_pattern.empty()) return;
+  if (name_pattern.empty()) return true;
 
   platform::DirectoryReader reader;
-  if (reader.Open(directory) != platform::system_error::kNone) return;
-  const uint8_t filter = attribute_filter & kFilterBits;
-  while (reader.Next()) {
-    const std::string_view name = reader.name();
-    if (!MatchesWildcard(name_pattern, name)) continue;
-    // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
-    if (filter == 0 && name.front() == '.') continue;
-    if (Describe(reader, name, filter, detail, queue.record())) queue.Append();
+  if (const platform::SystemError error = reader.Open(directory)) {
+    // Missing, or a path that cannot name anything: there is nothing to list.
+    if (error == platform::system_error::kPathNotFound ||
+        error == platform::system_error::kInvalidName) {
+      return true;
+    }
+    PostError(OpenErrorNumber(error), error);
+    return false;
   }
+  const uint8_t filter = attribute_filter & kFilterBits;
+  std::vector<TakenEntry> taken;
+  try {
+    while (reader.Next()) {
+      const std::string_view name = reader.name();
+      if (!MatchesWildcard(name_pattern, name)) continue;
+      // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
+      if (filter == 0 && name.front() == '.') continue;
+      Describe(reader, name, filter, detail, taken);
+    }
+    std::sort(taken.begin(), taken.end(), ListedBefore);
+  } catch (const std::bad_alloc&) {
+    PostError(error::kInsufficientMemory);
+    return false;
+  }
+  for (const TakenEntry& entry : taken) Append(queue, entry);
+  if (const platform::SystemError error = reader.failure()) {
+    PostError(0, error);
+    return false;
+  }
+  return true;
 }
 
 int32_t DateSerial(int32_t year, int32_t month, int32_t day) {

@@ -19,7 +19,7 @@ namespace kb {
 inline constexpr std::size_t kMaxRecordLength = 65279;
 // The length of a declaration's name variable.
 inline constexpr std::size_t kFileNameLength = 255;
-// Names of this many characters or more are refused (45).
+// Paths of this many characters or more are refused (45), unless a declaration allows longer.
 inline constexpr std::size_t kMaxPathLength = 260;
 // The largest FILEBUFFERS count honoured (a 32 MiB buffer); larger counts are cut to it.
 inline constexpr int32_t kMaxFileBuffers = 65536;
@@ -33,6 +33,8 @@ struct FileDeclaration {
   std::string options;
   bool may_create = true;
   std::size_t name_length = kFileNameLength;
+  // Paths of this many characters or more are refused (45).
+  std::size_t path_limit = kMaxPathLength;
 };
 
 // The settings an open file works with.
@@ -77,7 +79,7 @@ int32_t OpenErrorNumber(platform::SystemError error);
 
 // Opens the file `name` names for `declaration`, after the checks every open and create make:
 // a record length of 0 or above kMaxRecordLength posts 47, an empty name or one of
-// kMaxPathLength characters or more posts 45. A refusal of the file system is posted as
+// declaration.path_limit characters or more posts 45. A refusal of the file system is posted as
 // OpenErrorNumber. Returns false after posting; the error state is left alone on success.
 bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,

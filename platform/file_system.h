@@ -121,7 +121,7 @@ struct FileStatus {
 };
 
 // The entries of one directory, in the order the file system returns them ("." and ".."
-// included). Reading stops at the first failure as at the end.
+// included). Reading stops at the first failure as at the end; failure() tells them apart.
 class DirectoryReader {
  public:
   DirectoryReader();
@@ -129,9 +129,14 @@ class DirectoryReader {
   DirectoryReader(const DirectoryReader&) = delete;
   DirectoryReader& operator=(const DirectoryReader&) = delete;
 
+  // Opens the directory at `path`. A directory that does not exist, or a path on the way to
+  // it that does not, fails with kPathNotFound; something there that is not a directory
+  // (followed through symbolic links) with kAccessDenied, as when it may not be read.
   SystemError Open(std::string_view path);
-  // Moves to the next entry; false when there is none.
+  // Moves to the next entry; false when there is none, or when reading the directory failed.
   bool Next();
+  // Why the last Next gave false: kNone at the end of the entries, otherwise the failure.
+  SystemError failure() const;
   // The current entry's name; valid until the next call of Next.
   std::string_view name() const;
   // The status of the current entry, following symbolic links (a dangling link fails with

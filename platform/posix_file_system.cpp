@@ -283,6 +283,7 @@ struct DirectoryReader::Stream {
   }
   DIR* directory = nullptr;
   struct dirent* entry = nullptr;
+  SystemError failure = system_error::kNone;
 };
 
 DirectoryReader::DirectoryReader() = default;
@@ -297,7 +298,14 @@ SystemError DirectoryReader::Open(std::string_view path) {
     descriptor = open(native.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
-    return errno == ENOENT ? system_error::kPathNotFound : LastError();
+    if (errno == ENOENT) return system_error::kPathNotFound;
+    // Something is there but is not a directory, or a path on the way is not one.
+    if (errno == ENOTDIR) {
+      struct stat status;
+      return stat(native.data(), &status) == 0 ? system_error::kAccessDenied
+                                               : system_error::kPathNotFound;
+    }
+    return LastError();
   }
   DIR* directory = fdopendir(descriptor);
   if (directory == nullptr) {
@@ -312,8 +320,15 @@ SystemError DirectoryReader::Open(std::string_view path) {
 
 bool DirectoryReader::Next() {
   if (!stream_) return false;
+  // readdir tells the end from a failure only through errno.
+  errno = 0;
   stream_->entry = readdir(stream_->directory);
+  if (stream_->entry == nullptr) stream_->failure = LastError();
   return stream_->entry != nullptr;
+}
+
+SystemError DirectoryReader::failure() const {
+  return stream_ ? stream_->failure : system_error::kNone;
 }
 
 std::string_view DirectoryReader::name() const {

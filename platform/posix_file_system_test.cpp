@@ -278,9 +278,14 @@ TEST(DirectoryReaderTest, ListsEveryEntryAndFollowsLinks) {
   EXPECT_EQ(names,
             (std::vector<std::string>{".", "..", "dangling", "fifo", "file", "link", "sub"}));
 
+  EXPECT_EQ(reader.failure(), system_error::kNone);
+
   EXPECT_EQ(reader.Open(scratch / "absent"), system_error::kPathNotFound);
   EXPECT_FALSE(reader.Next());
-  EXPECT_NE(reader.Open(scratch / "file"), system_error::kNone);
+  EXPECT_EQ(reader.Open(scratch / "dangling"), system_error::kPathNotFound);
+  EXPECT_EQ(reader.Open(scratch / "file/sub"), system_error::kPathNotFound);
+  EXPECT_EQ(reader.Open(scratch / "file"), system_error::kAccessDenied) << "not a directory";
+  EXPECT_EQ(reader.Open(scratch / "link"), system_error::kAccessDenied) << "not a directory";
 }
 
 TEST(ToLocalTimeTest, UsesTheProcessTimeZone) {
