@@ -1,7 +1,11 @@
 // Runs the built kbsearch-cli on knowledge bases made in temporary directories and checks the
 // whole results page, the output and the exit status.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -233,9 +237,11 @@ TEST_F(CliTest, MarkupInExcerptsNamesAndPhraseIsEscaped) {
                                  kFooter));
 }
 
-TEST_F(CliTest, LongLinesAreNeverCut) {
-  const std::string name = "ZEB" + std::string(200, 'n') + ".htm";
+TEST_F(CliTest, LongLinesAndPathsAreNeverCut) {
+  // The longest name a file may have; its path cut at 255 bytes would name the decoy.
+  const std::string name = "ZEB" + std::string(248, 'n') + ".htm";
   Article(name, "<!-- Article starts -->" + std::string(300, 'e'));
+  Article(("./ZEB/" + name).substr(6, 249), "<!-- Article starts -->EEE decoy");
   const std::string long_header_line = "<p>" + std::string(400, 'h') + "</p>";
   const std::string long_footer_line = "<p>" + std::string(70000, 'f');
   WriteFile(kb_ / "lheader.htm", long_header_line + "\r\n");
@@ -245,6 +251,7 @@ TEST_F(CliTest, LongLinesAreNeverCut) {
 
   EXPECT_EQ(run.status, 0);
   const std::string path = "./ZEB/" + name;
+  EXPECT_EQ(run.out, path + "\n");
   // A footer line beyond the longest record is cut there.
   EXPECT_EQ(Page(), ExpectedPage(long_header_line + "\r\n", Summary(1, "EEE"),
                                  {{Link(path, path), std::string(201, 'e')}},
@@ -416,6 +423,97 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
     EXPECT_EQ(run.err,
               "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n")
         << directory;
+  }
+}
+
+TEST_F(CliTest, EveryThreadCountPrintsTheSameSearch) {
+  std::mt19937 random(5);
+  for (int i = 0; i < 60; ++i) {
+    std::string text(random() % 9000, '.');
+    if (random() % 2) text.insert(random() % (text.size() + 1), "<!-- Article starts -->");
+    if (random() % 2) text.insert(random() % (text.size() + 1), "Thread");
+    Article((random() % 2 ? "ZEB" : "zeb") + std::to_string(random() % 1000) + ".htm", text);
+  }
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign((kb_ / "ZEB" / "ZEB5.htm").string());
+  Article("ZEB5.htm", "held");
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  ASSERT_EQ(ErrorCode(), 0);
+
+  const CliRun one = Cli("-j 1 thread");
+  const std::string page = Page();
+  EXPECT_EQ(one.status, 2);
+  EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 5);
+  for (int threads = 2; threads <= 8; ++threads) {
+    const CliRun run = Cli("--threads " + std::to_string(threads) + " thread");
+    EXPECT_EQ(run.status, one.status) << threads;
+    EXPECT_EQ(run.out, one.out) << threads;
+    EXPECT_EQ(run.err, one.err) << threads;
+    EXPECT_EQ(Page(), page) << threads;
+  }
+  holder.Close();
+}
+
+// Ctrl-C or SIGTERM while a long article is read: the search stops at once, what was found
+// before is printed, no page is written and the exit status says which signal it was.
+TEST_F(CliTest, ASignalStopsTheSearchAndLeavesThePageAlone) {
+  Article("ZEB0.htm", "<!-- Article starts -->found first");
+  // Far too long to be read before the signal comes: only a stop ends it soon.
+  const fs::path endless = kb_ / "ZEB" / "ZEB9.htm";
+  WriteFile(endless, "");
+  fs::resize_file(endless, uint64_t{1} << 36);
+
+  for (const char* threads : {"-j1", "-j4"}) {
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+      WriteFile(kb_ / "ZebResult.htm", "old page");
+      const std::string out = (root_ / "out").string(), err = (root_ / "err").string();
+      const std::vector<std::string> arguments = {KBSEARCH_CLI, "-C", kb_.string(), threads,
+                                                  "FOUND"};
+      std::vector<char*> argv;
+      for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      posix_spawn_file_actions_t files;
+      posix_spawn_file_actions_init(&files);
+      posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      // The signals must reach it as they reach a program started from a shell.
+      posix_spawnattr_t attributes;
+      posix_spawnattr_init(&attributes);
+      sigset_t signals;
+      sigemptyset(&signals);
+      posix_spawnattr_setsigmask(&attributes, &signals);
+      sigaddset(&signals, SIGINT);
+      sigaddset(&signals, SIGTERM);
+      posix_spawnattr_setsigdefault(&attributes, &signals);
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+      pid_t child;
+      ASSERT_EQ(posix_spawn(&child, KBSEARCH_CLI, &files, &attributes, argv.data(), environ), 0);
+      posix_spawn_file_actions_destroy(&files);
+      posix_spawnattr_destroy(&attributes);
+
+      // Waits until the long article is being read.
+      const fs::path descriptors = "/proc/" + std::to_string(child) + "/fd";
+      bool reading = false;
+      for (int attempt = 0; attempt < 10'000 && !reading; ++attempt) {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(descriptors, ignored)) {
+          reading = reading || fs::read_symlink(entry.path(), ignored) == endless;
+        }
+        if (!reading) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ASSERT_TRUE(reading);
+      ASSERT_EQ(kill(child, signal_number), 0);
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+
+      SCOPED_TRACE(std::string(threads) + " signal " + std::to_string(signal_number));
+      ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping";
+      EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number);
+      EXPECT_EQ(ReadAll(out), "./ZEB/ZEB0.htm\n");
+      EXPECT_EQ(ReadAll(err), "");
+      EXPECT_EQ(Page(), "old page");
+    }
   }
 }
 
