@@ -67,8 +67,10 @@ class ArticlePaths {
 // What each thread of the scan reads articles with.
 class ArticleReader {
  public:
-  ArticleReader(const ArticlePaths& paths, std::string_view phrase, std::stop_token stop)
-      : paths_(paths), matcher_(phrase), stop_(std::move(stop)) {}
+  ArticleReader(const ArticlePaths& paths, std::string_view phrase, platform::Env& env,
+                std::stop_token stop)
+      : paths_(paths), file_(ArticleFileDeclaration(), env), matcher_(phrase),
+        stop_(std::move(stop)) {}
 
   ArticleOutcome operator()(std::size_t index) {
     return ScanArticle(paths_[index], file_, matcher_, stop_);
@@ -76,7 +78,7 @@ class ArticleReader {
 
  private:
   const ArticlePaths& paths_;
-  BlockFile file_{ArticleFileDeclaration()};
+  BlockFile file_;
   ArticleMatcher matcher_;
   std::stop_token stop_;
 };
@@ -117,7 +119,7 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
   state.search_text.Assign(Upper(state.search_text.view()));
   state.file_queue.Free();
   // Only the names are read back, so the listing need not ask for each file's status.
-  if (!ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames)) {
+  if (!ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env)) {
     ShowFailure(screen, "Could not read the folder: ", kArticleFolder, ErrorCode(), ErrorText());
   }
 
@@ -133,7 +135,7 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     const std::string_view phrase = state.search_text.view();
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
-        [&] { return ArticleReader(paths, phrase, options.stop); },
+        [&] { return ArticleReader(paths, phrase, state.env, options.stop); },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);
         });

@@ -35,7 +35,7 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
 
 extern char** environ;
 

@@ -1,6 +1,7 @@
 #include "files/directory_listing.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -58,6 +59,7 @@ uint8_t AttributesOf(std::string_view name, const platform::FileStatus& status) 
     case platform::FileType::kDirectory:
       attributes |= attribute::kDirectory;
       break;
+    case platform::FileType::kSymbolicLink:
     case platform::FileType::kOther:
       attributes |= attribute::kSystem;
       break;
@@ -114,7 +116,7 @@ bool IsAbsent(platform::SystemError error) {
 
 // Takes the reader's current entry `name` into `taken` unless it does not pass `filter` or is
 // absent.
-void Describe(const platform::DirectoryReader& reader, std::string_view name, uint8_t filter,
+void Describe(platform::Directory& reader, std::string_view name, uint8_t filter,
               ListingDetail detail, std::vector<TakenEntry>& taken) {
   platform::FileStatus status;
   bool checked = detail == ListingDetail::kNames && reader.RecordedType(status.type);
@@ -167,7 +169,7 @@ int32_t LeapDaysThrough(int32_t year) {
 }  // namespace
 
 bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
-                   ListingDetail detail) {
+                   ListingDetail detail, platform::Env& env) {
   pattern = Clip(pattern).substr(0, kMaxPatternLength);
   const std::size_t slash = pattern.rfind('/');
   std::string_view directory = ".";
@@ -178,25 +180,33 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
   }
   if (name_pattern.empty()) return true;
 
-  platform::DirectoryReader reader;
-  if (const platform::SystemError error = reader.Open(directory)) {
-    // Missing, or a path that cannot name anything: there is nothing to list.
-    if (error == platform::system_error::kPathNotFound ||
-        error == platform::system_error::kInvalidName) {
-      return true;
+  std::unique_ptr<platform::Directory> reader;
+  if (platform::SystemError error = env.OpenDirectory(directory, reader)) {
+    if (error == platform::system_error::kPathNotFound) {
+      // Missing, or something there that is not a folder.
+      platform::FileStatus status;
+      if (env.PathStatus(directory, true, status) != platform::system_error::kNone ||
+          status.type == platform::FileType::kDirectory) {
+        return true;
+      }
+      error = platform::system_error::kAccessDenied;
     }
+    // A path that cannot name anything has nothing to list either.
+    if (error == platform::system_error::kInvalidName) return true;
     PostError(OpenErrorNumber(error), error);
     return false;
   }
   const uint8_t filter = attribute_filter & kFilterBits;
   std::vector<TakenEntry> taken;
+  platform::SystemError failure = platform::system_error::kNone;
   try {
-    while (reader.Next()) {
-      const std::string_view name = reader.name();
+    bool found = false;
+    while ((failure = reader->Next(found)) == platform::system_error::kNone && found) {
+      const std::string_view name = reader->name();
       if (!MatchesWildcard(name_pattern, name)) continue;
       // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
       if (filter == 0 && name.front() == '.') continue;
-      Describe(reader, name, filter, detail, taken);
+      Describe(*reader, name, filter, detail, taken);
     }
     std::sort(taken.begin(), taken.end(), ListedBefore);
   } catch (const std::bad_alloc&) {
@@ -204,8 +214,8 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
     return false;
   }
   for (const TakenEntry& entry : taken) Append(queue, entry);
-  if (const platform::SystemError error = reader.failure()) {
-    PostError(0, error);
+  if (failure != platform::system_error::kNone) {
+    PostError(TransferErrorNumber(failure), failure);
     return false;
   }
   return true;

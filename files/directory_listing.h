@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "support/queue/record_queue.h"
 #include "support/text/text.h"
 
@@ -69,10 +70,12 @@ enum class ListingDetail {
 // leave the error state alone and give true. A directory that exists but cannot be read (it
 // may not be read, it is not a directory, or reading it fails) gives false after posting
 // why: what an open would post for it (5 when it may not be read or is not a directory), or
-// 300 plus the operating system's number when reading it failed midway, after the entries
-// read until then are appended. A failed append posts 8 and the listing goes on.
+// what a failed read posts (330 Read Fault for an I/O error) when reading it failed midway,
+// after the entries read until then are appended. A failed append posts 8 and the listing goes on. The folder
+// is read through `env`.
 bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
-                   ListingDetail detail = ListingDetail::kFull);
+                   ListingDetail detail = ListingDetail::kFull,
+                   platform::Env& env = platform::Env::Default());
 
 // Days since 28 December 1800 (1 January 1801 is 4); -1 for a year before 1801 or above 9999,
 // a month outside 1 to 12 or a day outside its month.

@@ -18,7 +18,7 @@ run_sample_window() {
   local sample
   sample="$(copy_sample)"
   say "starting kbsearch on the sample articles in $sample (type a phrase, press Search)"
-  (cd "$sample" && "$build/app/kbsearch")
+  (cd "$sample" && "$build/gui/kbsearch")
 }
 
 # run_sample_search_with_cli <build dir> [phrase]

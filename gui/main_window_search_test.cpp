@@ -19,8 +19,8 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
-#include "app/window_test_driver.h"
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
+#include "gui/window_test_driver.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/window_test_driver.h"
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
+#include "gui/window_test_driver.h"
 
 namespace kb {
 namespace {

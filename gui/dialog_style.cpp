@@ -1,4 +1,4 @@
-#include "support/message_box/dialog_style.h"
+#include "gui/dialog_style.h"
 
 #include <QFile>
 #include <QFontDatabase>

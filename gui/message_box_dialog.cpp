@@ -1,4 +1,4 @@
-#include "support/message_box/message_box_dialog.h"
+#include "gui/message_box_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,7 +12,7 @@
 #include <QStyle>
 #include <climits>
 
-#include "support/message_box/dialog_style.h"
+#include "gui/dialog_style.h"
 
 namespace kb {
 namespace {

@@ -5,9 +5,9 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
+#include "gui/dialog_style.h"
+#include "gui/qt_window_system.h"
 #include "platform/process.h"
-#include "platform/qt_window_system.h"
-#include "support/message_box/dialog_style.h"
 
 int main(int argc, char** argv) {
   kb::platform::PrepareProcess();

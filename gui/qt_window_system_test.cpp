@@ -1,4 +1,4 @@
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <string>
 
-#include "support/message_box/dialog_style.h"
+#include "gui/dialog_style.h"
 
 namespace kb::platform {
 namespace {

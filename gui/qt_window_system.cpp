@@ -1,4 +1,4 @@
-#include "platform/qt_window_system.h"
+#include "gui/qt_window_system.h"
 
 #include <QAbstractListModel>
 #include <QApplication>
@@ -12,8 +12,8 @@
 #include <deque>
 #include <vector>
 
-#include "support/message_box/dialog_style.h"
-#include "support/message_box/message_box_dialog.h"
+#include "gui/dialog_style.h"
+#include "gui/message_box_dialog.h"
 
 namespace kb::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/message_box/message_box_dialog.h"
+#include "gui/message_box_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "support/message_box/dialog_style.h"
+#include "gui/dialog_style.h"
 
 namespace kb {
 namespace {
