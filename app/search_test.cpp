@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "files/access_mode.h"
 #include "files/block_file.h"
+#include "platform/testing/faulty_env.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {
@@ -166,6 +168,47 @@ TEST_F(SearchTest, AFolderThatCannotBeReadIsReportedOnce) {
                     std::string(67, ' '),
                 "redraw window", "status "}));
   EXPECT_EQ(testing::ReadAll("ZebResult.htm"), "old page");
+}
+
+TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
+  // The marker lies near the end of the first read, so the excerpt needs the second, which
+  // fails: the article is reported, counted as opened, and found with what it had.
+  std::string long_article(100'000, '.');
+  long_article.replace(0, 6, "needle");
+  long_article.replace(65'536 - 123, 23, "<!-- Article starts -->");
+  long_article.replace(65'536 - 100, 5, "cut 5");
+  Article("ZEB1.htm", "<!-- Article starts -->needle one");
+  Article("ZEB2.htm", long_article);
+  Article("ZEB3.htm", "<!-- Article starts -->needle three");
+  for (const std::size_t threads : {1u, 3u}) {
+    platform::testing::FaultyEnv env;
+    env.FailNth(platform::Operation::kRead, 2, EIO, "ZEB2.htm");
+    auto state = std::make_unique<SearchState>(env);
+    state->search_text.Assign("needle");
+    RecordingScreen screen;
+    RunSearch(*state, screen, {.page_handling = PageHandling::kWriteOnly, .threads = threads});
+    EXPECT_EQ(screen.calls,
+              (std::vector<std::string>{
+                  "status Searching through files...", "show bar",
+                  "result ./ZEB/ZEB1.htm: needle one", "bar 33",
+                  "message : Could not read file: ./ZEB/ZEB2.htm|Error: 330, Read Fault" +
+                      std::string(70, ' '),
+                  "result ./ZEB/ZEB2.htm: cut 5" + std::string(95, '.'), "bar 66",
+                  "result ./ZEB/ZEB3.htm: needle three", "bar 100", "hide bar", "redraw window",
+                  "status Creating index page...", "status "}));
+  }
+
+  // A folder that fails while it is read: what was read of it is searched, and the failure
+  // is told once.
+  platform::testing::FaultyEnv env;
+  env.FailNth(platform::Operation::kReadDirectory, 3, EIO);
+  auto state = std::make_unique<SearchState>(env);
+  RecordingScreen screen;
+  RunSearch(*state, screen, {.page_handling = PageHandling::kWriteOnly});
+  ASSERT_FALSE(screen.calls.empty());
+  EXPECT_EQ(screen.calls[0], "message : Could not read the folder: ./ZEB|Error: 330, Read Fault" +
+                                 std::string(70, ' '));
+  EXPECT_LT(state->files_total, 3);
 }
 
 // A knowledge base made at random: articles of 0 to 300 KB with the phrase and the marker
