@@ -51,8 +51,9 @@ void ConsoleScreen::ShowResult(std::string_view path, std::string_view) {
   ClearStatusLine();
   const std::string line = Concat({path, "\n"});
   std::fwrite(line.data(), 1, line.size(), results_);
-  // Standard output reaches a terminal line by line anyway, and a pipe or file in blocks, as
-  // other line-printing tools do; the status line must not come between.
+  // Standard output reaches a terminal line by line and a pipe or file in blocks, as with
+  // other tools that print lines. With a status line drawn, the line must be out before the
+  // status line is drawn again after it.
   if (draw_progress_) std::fflush(results_);
   DrawStatusLine();
 }

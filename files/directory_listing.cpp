@@ -78,6 +78,9 @@ bool PassesFilter(uint8_t attributes, uint8_t filter) {
 // but its names, which are the one name kept whole.
 struct TakenEntry {
   std::string name;
+  // The first 8 bytes of the name with a-z taken as A-Z, the first the most significant, 0
+  // past the end of the name: what tells most names apart in one comparison.
+  uint64_t sort_prefix = 0;
   int32_t date = 0;
   int32_t time = 0;
   int32_t size = 0;
@@ -88,6 +91,11 @@ struct TakenEntry {
 TakenEntry Take(std::string_view name, const platform::FileStatus* status, uint8_t attributes,
                 ListingDetail detail) {
   TakenEntry entry{.name = std::string(name)};
+  const CaseTable& upper = UpperCaseTable();
+  for (std::size_t i = 0; i < sizeof entry.sort_prefix; ++i) {
+    const unsigned char byte = i < name.size() ? upper[static_cast<unsigned char>(name[i])] : 0;
+    entry.sort_prefix = entry.sort_prefix << 8 | byte;
+  }
   if (detail == ListingDetail::kNames) {
     entry.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
     return entry;
@@ -136,6 +144,7 @@ void Describe(platform::Directory& reader, std::string_view name, uint8_t filter
 
 // The listing order: a-z taken as A-Z, then the bytes as they are. Bytes compare unsigned.
 bool ListedBefore(const TakenEntry& a, const TakenEntry& b) {
+  if (a.sort_prefix != b.sort_prefix) return a.sort_prefix < b.sort_prefix;
   const CaseTable& upper = UpperCaseTable();
   const std::size_t common = std::min(a.name.size(), b.name.size());
   for (std::size_t i = 0; i < common; ++i) {
