@@ -33,11 +33,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
 
   file.Set();
   matcher.StartArticle();
-  while (!matcher.settled()) {
-    if (stop.stop_requested()) {
-      outcome.cut_short = true;
-      break;
-    }
+  while (!matcher.settled() && !stop.stop_requested()) {
     file.Next();
     if (ErrorCode() == error::kRecordNotAvailable) break;  // the end of the article
     if (ErrorCode() != 0) {

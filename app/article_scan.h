@@ -45,17 +45,16 @@ struct ArticleOutcome {
   bool matched = false;
   std::string excerpt;  // when matched: at most kExcerptLength bytes after the marker
 
-  // The scan was asked to stop before the article was read to the end: the rest says nothing.
-  bool cut_short = false;
-
   // Whether the article counts as opened (for the progress of the search).
   bool opened() const { return failure != Failure::kOpen; }
 };
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`
 // (holding the phrase). The article is opened for reading, denying others writing, and read
-// only as far as its outcome needs. `stop` is asked between blocks, so a long article ends
-// promptly when the search is asked to stop. `file` is closed again when it returns.
+// only as far as its outcome needs. `file` is closed again when it returns.
+//
+// `stop` is asked between blocks, so that a long article ends promptly when the search is
+// asked to stop; what comes of an article cut short so says nothing and is to be dropped.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
                            std::stop_token stop);
 

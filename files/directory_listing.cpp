@@ -18,15 +18,13 @@ constexpr std::size_t kMaxPatternLength = 259;
 constexpr uint8_t kFilterBits = attribute::kHidden | attribute::kSystem | attribute::kDirectory;
 constexpr uint8_t kStoredBits = 0x37;
 
-// Through the case table of every other text rule: a-z match A-Z, other bytes only themselves.
-bool SameIgnoringCase(char a, char b) {
-  const CaseTable& upper = UpperCaseTable();
-  return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
-}
-
 // "*" matches any run of characters, "?" any one; other characters match themselves, ASCII
-// letters without regard to case.
+// letters without regard to case (through the case table of every other text rule).
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+  const CaseTable& upper = UpperCaseTable();
+  const auto same = [&upper](char a, char b) {
+    return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
+  };
   std::size_t p = 0;
   std::size_t n = 0;
   std::size_t star = std::string_view::npos;  // the last "*" met, to fall back to
@@ -35,7 +33,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
     if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || SameIgnoringCase(pattern[p], name[n]))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {
@@ -78,9 +76,6 @@ bool PassesFilter(uint8_t attributes, uint8_t filter) {
 // but its names, which are the one name kept whole.
 struct TakenEntry {
   std::string name;
-  // The first 8 bytes of the name with a-z taken as A-Z, the first the most significant, 0
-  // past the end of the name: what tells most names apart in one comparison.
-  uint64_t sort_prefix = 0;
   int32_t date = 0;
   int32_t time = 0;
   int32_t size = 0;
@@ -91,11 +86,6 @@ struct TakenEntry {
 TakenEntry Take(std::string_view name, const platform::FileStatus* status, uint8_t attributes,
                 ListingDetail detail) {
   TakenEntry entry{.name = std::string(name)};
-  const CaseTable& upper = UpperCaseTable();
-  for (std::size_t i = 0; i < sizeof entry.sort_prefix; ++i) {
-    const unsigned char byte = i < name.size() ? upper[static_cast<unsigned char>(name[i])] : 0;
-    entry.sort_prefix = entry.sort_prefix << 8 | byte;
-  }
   if (detail == ListingDetail::kNames) {
     entry.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
     return entry;
@@ -133,9 +123,9 @@ void Describe(platform::Directory& reader, std::string_view name, uint8_t filter
     if (IsAbsent(error)) return;
     checked = error == platform::system_error::kNone;
     // What cannot be checked is listed as a plain file, for its opening to tell what it is.
-    if (!checked)
-      status =
-          platform::FileStatus{.type = platform::FileType::kRegular, .has_write_permission = true};
+    if (!checked) {
+      status = {.type = platform::FileType::kRegular, .has_write_permission = true};
+    }
   }
   const uint8_t attributes = AttributesOf(name, status);
   if (!PassesFilter(attributes, filter)) return;
@@ -143,17 +133,43 @@ void Describe(platform::Directory& reader, std::string_view name, uint8_t filter
 }
 
 // The listing order: a-z taken as A-Z, then the bytes as they are. Bytes compare unsigned.
-bool ListedBefore(const TakenEntry& a, const TakenEntry& b) {
-  if (a.sort_prefix != b.sort_prefix) return a.sort_prefix < b.sort_prefix;
+bool ListedBefore(std::string_view a, std::string_view b) {
   const CaseTable& upper = UpperCaseTable();
-  const std::size_t common = std::min(a.name.size(), b.name.size());
+  const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
-    const unsigned char x = upper[static_cast<unsigned char>(a.name[i])];
-    const unsigned char y = upper[static_cast<unsigned char>(b.name[i])];
+    const unsigned char x = upper[static_cast<unsigned char>(a[i])];
+    const unsigned char y = upper[static_cast<unsigned char>(b[i])];
     if (x != y) return x < y;
   }
-  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-  return a.name < b.name;
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+// Where a taken entry goes in the listing, sorted in place of the entry itself.
+struct SortKey {
+  // The first 8 bytes of the name with a-z taken as A-Z, the first the most significant, 0
+  // past the end of the name: what tells most names apart in one comparison.
+  uint64_t prefix = 0;
+  std::size_t entry = 0;  // in the taken entries
+};
+
+// The order of `taken` in the listing.
+std::vector<SortKey> ListingOrder(const std::vector<TakenEntry>& taken) {
+  const CaseTable& upper = UpperCaseTable();
+  std::vector<SortKey> order(taken.size());
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    const std::string& name = taken[i].name;
+    order[i].entry = i;
+    for (std::size_t at = 0; at < sizeof order[i].prefix; ++at) {
+      const unsigned char byte = at < name.size() ? upper[static_cast<unsigned char>(name[at])] : 0;
+      order[i].prefix = order[i].prefix << 8 | byte;
+    }
+  }
+  std::sort(order.begin(), order.end(), [&taken](const SortKey& a, const SortKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return ListedBefore(taken[a.entry].name, taken[b.entry].name);
+  });
+  return order;
 }
 
 void Append(Queue<FileRecord>& queue, const TakenEntry& entry) {
@@ -207,6 +223,7 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
   }
   const uint8_t filter = attribute_filter & kFilterBits;
   std::vector<TakenEntry> taken;
+  std::vector<SortKey> order;
   platform::SystemError failure = platform::system_error::kNone;
   try {
     bool found = false;
@@ -217,12 +234,12 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
       if (filter == 0 && name.front() == '.') continue;
       Describe(*reader, name, filter, detail, taken);
     }
-    std::sort(taken.begin(), taken.end(), ListedBefore);
+    order = ListingOrder(taken);
   } catch (const std::bad_alloc&) {
     PostError(error::kInsufficientMemory);
     return false;
   }
-  for (const TakenEntry& entry : taken) Append(queue, entry);
+  for (const SortKey& key : order) Append(queue, taken[key.entry]);
   if (failure != platform::system_error::kNone) {
     PostError(TransferErrorNumber(failure), failure);
     return false;
