@@ -11,9 +11,11 @@
 // the consumer sleeps only when every item in the window is claimed and the next is still
 // being produced elsewhere.
 //
-// At most `window` items are produced and not yet consumed: producers that run ahead wait for
+// At most `window` items are claimed and not yet consumed: producers that run ahead wait for
 // room, however slow the consumer is (it may wait for a person to answer a message), so
-// memory stays bounded however many items there are.
+// memory stays bounded however many items there are. The other producers claim items a few
+// at a time (at most kLargestBatch, and few enough for every thread to find room), so that
+// the threads meet at their one lock seldom however many there are.
 //
 // A stop request ends the run promptly: no item is consumed after the consumer has seen it,
 // producers claim no new item, and every thread has left when RunInOrder returns. Producing
@@ -30,6 +32,9 @@
 #include <vector>
 
 namespace kb {
+
+// The most items a producer claims at once.
+inline constexpr std::size_t kLargestBatch = 16;
 
 struct PipelineSettings {
   // Threads producing at once, the calling thread included; 0 counts as 1. No more threads
@@ -67,6 +72,10 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   }
 
   const std::size_t window = std::max<std::size_t>(settings.window, 1);
+  // Producers claim and publish items in batches, and the consumer takes every ready item in
+  // one go, so that the lock is taken far less often than once per item, however many
+  // threads share it. A batch leaves room in the window for every thread to claim one.
+  const std::size_t batch = std::clamp<std::size_t>(window / (2 * threads), 1, kLargestBatch);
   std::vector<Item> slots(window);  // item i lives in slots[i % window]
   std::vector<char> ready(window);  // by slot: produced and not yet consumed
 
@@ -87,10 +96,16 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   const std::stop_token quitting = quit.get_token();
 
   const auto has_room = [&] { return claimed < count && claimed < consumed + window; };
-  // Marks item `index` ready; called with `mutex` held.
-  const auto publish = [&](std::size_t index) {
-    ready[index % window] = 1;
-    if (consumer_waiting && index == consumed) next_ready.notify_one();
+  // Claims up to `most` items from `claimed` on; called with `mutex` held, when there is room.
+  const auto claim = [&](std::size_t most) {
+    const std::size_t first = claimed;
+    claimed = std::min({claimed + most, count, consumed + window});
+    return first;
+  };
+  // Marks items `first` to `end` - 1 ready; called with `mutex` held.
+  const auto publish = [&](std::size_t first, std::size_t end) {
+    for (std::size_t index = first; index < end; ++index) ready[index % window] = 1;
+    if (consumer_waiting && first <= consumed && consumed < end) next_ready.notify_one();
   };
 
   const auto produce_until_done = [&] {
@@ -101,11 +116,16 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
       room.wait(lock, quitting, [&] { return claimed >= count || has_room(); });
       --producers_waiting;
       if (quitting.stop_requested() || claimed >= count) return;
-      const std::size_t index = claimed++;
+      const std::size_t first = claim(batch);
+      const std::size_t end = claimed;
       lock.unlock();
-      slots[index % window] = producer(index);
+      std::size_t produced = first;
+      while (produced < end && !stop.stop_requested()) {
+        slots[produced % window] = producer(produced);
+        ++produced;
+      }
       lock.lock();
-      publish(index);
+      publish(first, produced);
     }
   };
 
@@ -130,20 +150,25 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   // item short, and such an item is never consumed.
   while (!stop.stop_requested()) {
     if (consumed == count) return true;
-    const std::size_t index = consumed;
-    if (ready[index % window]) {
+    if (ready[consumed % window]) {
+      std::size_t end = consumed + 1;
+      while (end < count && end < consumed + window && ready[end % window]) ++end;
       lock.unlock();
-      consume(index, slots[index % window]);
+      for (std::size_t index = consumed; index < end; ++index) {
+        if (stop.stop_requested()) return false;
+        consume(index, slots[index % window]);
+      }
       lock.lock();
-      ready[index % window] = 0;
-      ++consumed;
+      for (std::size_t index = consumed; index < end; ++index) ready[index % window] = 0;
+      consumed = end;
       if (producers_waiting > 0) room.notify_all();
     } else if (has_room()) {
-      const std::size_t own_index = claimed++;
+      // One item at a time, so that what is ready is taken soon.
+      const std::size_t own_index = claim(1);
       lock.unlock();
       slots[own_index % window] = producer(own_index);
       lock.lock();
-      publish(own_index);
+      publish(own_index, own_index + 1);
     } else {
       consumer_waiting = true;
       next_ready.wait(lock, quitting, [&] { return ready[consumed % window] != 0; });
