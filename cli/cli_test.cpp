@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -111,14 +112,42 @@ class CliTest : public ::testing::Test {
 
   // Runs kbsearch-cli with `arguments` (already quoted for the shell) on the knowledge base,
   // with only the test's bin directory on PATH. `prelude` runs first in the same shell.
-  CliRun Cli(std::string_view arguments, std::string_view prelude = "") {
-    const fs::path out = root_ / "out", err = root_ / "err", status = root_ / "status";
-    const std::string command = std::string(prelude) + "\nPATH=" + Quote((root_ / "bin").string()) +
-                                " " + Quote(KBSEARCH_CLI) + " -C " + Quote(kb_.string()) + " " +
-                                std::string(arguments) + " >" + Quote(out.string()) + " 2>" +
-                                Quote(err.string()) + "\necho $? >" + Quote(status.string());
+  CliRun Cli(std::string_view arguments, std::string_view prelude = "",
+             std::string_view program = KBSEARCH_CLI) {
+    const std::string command = std::string(prelude) + "\n" + CliCommand(program, arguments, "");
     EXPECT_EQ(std::system(command.c_str()), 0);
-    return {std::stoi(ReadAll(status)), ReadAll(out), ReadAll(err)};
+    return Outcome("");
+  }
+
+  // Runs kbsearch-cli-faulty, whose file system fails the calls `faults` names (as its
+  // KBSEARCH_FAULTS).
+  CliRun FaultyCli(std::string_view faults, std::string_view arguments) {
+    return Cli(arguments, "export KBSEARCH_FAULTS=" + Quote(faults), KBSEARCH_CLI_FAULTY);
+  }
+
+  // A shell command that runs `program`, its output and exit status going to files named
+  // with `tag` (read back by Outcome).
+  std::string CliCommand(std::string_view program, std::string_view arguments,
+                         std::string_view tag) {
+    const std::string base = (root_ / "run").string() + std::string(tag);
+    return "PATH=" + Quote((root_ / "bin").string()) + " " + Quote(program) + " -C " +
+           Quote(kb_.string()) + " " + std::string(arguments) + " >" + Quote(base + ".out") +
+           " 2>" + Quote(base + ".err") + "; echo $? >" + Quote(base + ".status");
+  }
+
+  CliRun Outcome(std::string_view tag) {
+    const std::string base = (root_ / "run").string() + std::string(tag);
+    return {std::stoi(ReadAll(base + ".status")), ReadAll(base + ".out"), ReadAll(base + ".err")};
+  }
+
+  // The names in the knowledge base's folder that a page replacement leaves behind.
+  std::vector<std::string> HiddenFiles() {
+    std::vector<std::string> hidden;
+    for (const fs::directory_entry& entry : fs::directory_iterator(kb_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(".")) hidden.push_back(name);
+    }
+    return hidden;
   }
 
   std::string Page() { return ReadAll(kb_ / "ZebResult.htm"); }
@@ -224,17 +253,25 @@ TEST_F(CliTest, WholeArticleIsSearchedAcrossBlocksAndBeyond60000Bytes) {
   EXPECT_NE(page.find("\r\nWide Screen far\0in\r\n"s), std::string::npos);
 }
 
-TEST_F(CliTest, MarkupInExcerptsNamesAndPhraseIsEscaped) {
+TEST_F(CliTest, ExcerptsAreShownAsTextAndNamesAndPhraseAreEscaped) {
   Article("ZEB a#b%c.htm",
-          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b></p>  ");
-  const CliRun run = Cli("'<b>\"'");
+          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b> &amp; "
+          "<i>more</i></p>  ");
+  CliRun run = Cli("'<b>\"'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "./ZEB/ZEB a#b%c.htm\n");
   EXPECT_EQ(Page(), ExpectedPage(kPageHeader, Summary(1, "&lt;B&gt;&quot;"),
                                  {{Link("./ZEB/ZEB%20a%23b%25c.htm", "./ZEB/ZEB a#b%c.htm"),
-                                   "&lt;p class=&quot;note&quot;&gt;Q&amp;A: use "
-                                   "&lt;b&gt;&quot;quotes&quot;&lt;/b&gt;&lt;/p&gt;"}},
+                                   "Q&amp;A: use &quot;quotes&quot; &amp; more"}},
                                  kFooter));
+
+  // An article that is markup only shows an empty line.
+  Article("ZEBmarkup.htm", "tags only<!-- Article starts --><div><img src=\"a.png\"></div>");
+  run = Cli("'tags only'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Page(),
+            ExpectedPage(kPageHeader, Summary(1, "TAGS ONLY"),
+                         {{Link("./ZEB/ZEBmarkup.htm", "./ZEB/ZEBmarkup.htm"), ""}}, kFooter));
 }
 
 TEST_F(CliTest, LongLinesAndPathsAreNeverCut) {
@@ -242,20 +279,27 @@ TEST_F(CliTest, LongLinesAndPathsAreNeverCut) {
   const std::string name = "ZEB" + std::string(248, 'n') + ".htm";
   Article(name, "<!-- Article starts -->" + std::string(300, 'e'));
   Article(("./ZEB/" + name).substr(6, 249), "<!-- Article starts -->EEE decoy");
-  const std::string long_header_line = "<p>" + std::string(400, 'h') + "</p>";
-  const std::string long_footer_line = "<p>" + std::string(70000, 'f');
-  WriteFile(kb_ / "lheader.htm", long_header_line + "\r\n");
-  WriteFile(kb_ / "lfooter.htm", long_footer_line + "\r\n");
+  // A 3 MB header whose lines end in LF alone, with an inline script at its very end, and a
+  // 200 KB footer whose lines end in CR alone: each is one line of the template, and reaches
+  // the page byte for byte.
+  std::string header;
+  for (int line = 0; header.size() < 3'000'000; ++line) {
+    header += "<p>line " + std::to_string(line) + std::string(60, 'h') + "</p>\n";
+  }
+  header += "<script>let shown = 1;</script>";
+  std::string footer;
+  while (footer.size() < 200'000) footer += "<p>" + std::string(90, 'f') + "</p>\r";
+  WriteFile(kb_ / "lheader.htm", header);
+  WriteFile(kb_ / "lfooter.htm", footer);
 
   const CliRun run = Cli("EEE");
 
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
   const std::string path = "./ZEB/" + name;
   EXPECT_EQ(run.out, path + "\n");
-  // A footer line beyond the longest record is cut there.
-  EXPECT_EQ(Page(), ExpectedPage(long_header_line + "\r\n", Summary(1, "EEE"),
-                                 {{Link(path, path), std::string(201, 'e')}},
-                                 long_footer_line.substr(0, 65279) + "\r\n"));
+  EXPECT_TRUE(Page() == ExpectedPage(header + "\r\n", Summary(1, "EEE"),
+                                     {{Link(path, path), std::string(201, 'e')}}, footer + "\r\n"));
 }
 
 TEST_F(CliTest, ReadOnlyArticlesAndTemplatesAreRead) {
@@ -314,38 +358,160 @@ TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   EXPECT_EQ(Page(), page_without_templates);
 }
 
-TEST_F(CliTest, AFailedWriteIsReportedAndTheOldPageIsNeverAppendedTo) {
-  for (int i = 0; i < 40; ++i) {
-    Article("ZEB" + std::to_string(i) + ".htm", "<!-- Article starts -->" + std::string(200, 'w'));
+// The page the search for "old" writes, which every failed search below must leave as it is,
+// and a knowledge base whose page for "W" is large enough to take several writes.
+class PageReplacementTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    std::string header;
+    for (int i = 0; i < 4000; ++i) header += "<p>" + std::string(80, 'h') + "</p>\r\n";
+    WriteFile(kb_ / "lheader.htm", header);
+    for (int i = 0; i < 40; ++i) {
+      Article("ZEB" + std::to_string(i) + ".htm",
+              "<!-- Article starts -->" + std::string(200, 'w'));
+    }
+    Article("ZEBold.htm", "<!-- Article starts -->old w");
+    EXPECT_EQ(Cli("old").status, 0);
+    old_page_ = Page();
   }
-  const std::string full_page = [&] {
-    EXPECT_EQ(Cli("W").status, 0);
-    return Page();
-  }();
-  ASSERT_GT(full_page.size(), 10000u);
 
-  CliRun run = Cli("W", "ulimit -f 8");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(
-      run.err.starts_with("kbsearch-cli: Can not write the results file.  Error returned: "))
-      << run.err;
-  const std::string cut_page = Page();
-  EXPECT_LT(cut_page.size(), full_page.size());
-  EXPECT_EQ(full_page.substr(0, cut_page.size()), cut_page);
+  // Expects `run` to have failed with `message` and left the old page whole and nothing else.
+  void ExpectOldPageKept(const CliRun& run, std::string_view message) {
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "kbsearch-cli: " + std::string(message) + "\n");
+    EXPECT_TRUE(Page() == old_page_) << "the old page changed";
+    EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+  }
 
-  // Another program holds the old page open: it is neither emptied nor appended to.
-  WriteFile(kb_ / "ZebResult.htm", "old page");
+  std::string old_page_;
+};
+
+constexpr std::string_view kUnwritten = "Can not write the results file.  Error returned: ";
+constexpr std::string_view kUnopened = "Can not create/open the results file.  Error returned: ";
+
+TEST_F(PageReplacementTest, AFailureAtAnyWriteLeavesTheOldPageWhole) {
+  const std::string enospc = std::to_string(ENOSPC);
+  int writes = 0;
+  for (CliRun run;
+       (run = FaultyCli("write:" + std::to_string(writes + 1) + ":" + enospc, "W")).status != 0;
+       ++writes) {
+    ExpectOldPageKept(run, std::string(kUnwritten) + "339, Handle Disk Full");
+    ASSERT_LT(writes, 100);
+  }
+  EXPECT_GT(writes, 5) << "the page should take several writes";
+  EXPECT_GT(Page().size(), 300'000u);
+  EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+}
+
+TEST_F(PageReplacementTest, EachFailingStepSaysWhatWentWrong) {
+  struct Case {
+    std::string faults;
+    std::string message;
+  };
+  const std::string hidden = ":.ZebResult.htm.";
+  for (const Case& c : {
+           Case{"write:2:" + std::to_string(EFBIG), "339, Handle Disk Full"},
+           Case{"write:3:" + std::to_string(EDQUOT), "339, Handle Disk Full"},
+           Case{"write:1:" + std::to_string(EIO), "329, Write Fault"},
+           Case{"close:1:" + std::to_string(EIO) + hidden, "329, Write Fault"},
+           Case{"close:1:" + std::to_string(ENOSPC) + hidden, "339, Handle Disk Full"},
+           Case{"rename:1:" + std::to_string(EIO), "329, Write Fault"},
+           Case{"rename:1:" + std::to_string(EACCES), "5, Access Denied"},
+       }) {
+    SCOPED_TRACE(c.faults);
+    ExpectOldPageKept(FaultyCli(c.faults, "W"), std::string(kUnwritten) + c.message);
+  }
+  ExpectOldPageKept(FaultyCli("open:1:" + std::to_string(EACCES) + hidden, "W"),
+                    std::string(kUnopened) + "5, Access Denied");
+}
+
+TEST_F(PageReplacementTest, AFileSizeLimitLeavesTheOldPageWhole) {
+  ExpectOldPageKept(Cli("W", "ulimit -f 64"), std::string(kUnwritten) + "339, Handle Disk Full");
+}
+
+TEST_F(PageReplacementTest, APageHeldOrNotAFileIsNeitherReplacedNorWritten) {
+  // A reader that denies others writing, and a page without any write permission bit.
   TextLineFile holder({});
   holder.name().Assign((kb_ / "ZebResult.htm").string());
   holder.Open(access_mode::kRead | access_mode::kDenyWrite);
   ASSERT_EQ(ErrorCode(), 0);
-  run = Cli("W");
+  ExpectOldPageKept(Cli("W"), std::string(kUnopened) + "5, Access Denied");
   holder.Close();
+  fs::permissions(kb_ / "ZebResult.htm",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  ExpectOldPageKept(Cli("W"), std::string(kUnopened) + "5, Access Denied");
+
+  fs::remove(kb_ / "ZebResult.htm");
+  fs::create_directory(kb_ / "ZebResult.htm");
+  const CliRun run = Cli("W");
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err,
-            "kbsearch-cli: Can not create/open the results file.  Error returned: 5, Access "
-            "Denied\n");
-  EXPECT_EQ(Page(), "old page");
+  EXPECT_EQ(run.err, "kbsearch-cli: " + std::string(kUnopened) + "5, Access Denied\n");
+  EXPECT_TRUE(fs::is_directory(kb_ / "ZebResult.htm"));
+}
+
+TEST_F(PageReplacementTest, ALinkInThePagesPlaceIsReplacedAndWhatItPointsToIsNeverWritten) {
+  const std::string new_page = [&] {
+    EXPECT_EQ(Cli("W").status, 0);
+    return Page();
+  }();
+  const fs::path outside = root_ / "outside.htm";
+  WriteFile(outside, "outside");
+  const fs::path page = kb_ / "ZebResult.htm";
+  for (const bool dangling : {false, true}) {
+    fs::remove(page);
+    fs::create_symlink(dangling ? root_ / "absent.htm" : outside, page);
+    EXPECT_EQ(Cli("W").status, 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(page)));
+    EXPECT_TRUE(Page() == new_page);
+    EXPECT_EQ(ReadAll(outside), "outside");
+    EXPECT_FALSE(fs::exists(root_ / "absent.htm"));
+  }
+  // A second name for the old page keeps the old page.
+  fs::create_hard_link(page, root_ / "hard.htm");
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(page, mode);
+  EXPECT_EQ(Cli("old").status, 0);
+  EXPECT_TRUE(ReadAll(root_ / "hard.htm") == new_page);
+  EXPECT_TRUE(Page() == old_page_);
+  EXPECT_EQ(fs::status(page).permissions(), mode) << "the new page keeps the old one's mode";
+}
+
+TEST_F(PageReplacementTest, AHiddenFileLeftBehindIsRemovedByTheNextSearch) {
+  WriteFile(kb_ / ".ZebResult.htm.a1B2c3", "left by a killed search");
+  WriteFile(kb_ / ".ZebResult.htm.notmine", "someone else's");
+  EXPECT_EQ(Cli("W").status, 0);
+  EXPECT_EQ(HiddenFiles(), std::vector<std::string>{".ZebResult.htm.notmine"});
+}
+
+TEST_F(PageReplacementTest, TwoSearchesRacingOnOneFolderLeaveOneOfTheirPagesWhole) {
+  Article("ZEBa.htm", "<!-- Article starts -->alpha w");
+  Article("ZEBb.htm", "<!-- Article starts -->beta w");
+  std::string pages[2];
+  ASSERT_EQ(Cli("alpha").status, 0);
+  pages[0] = Page();
+  ASSERT_EQ(Cli("beta").status, 0);
+  pages[1] = Page();
+
+  const std::string both = "export KBSEARCH_DELAY_MICROSECONDS=300\n(" +
+                           CliCommand(KBSEARCH_CLI_FAULTY, "alpha", "a") + ") & (" +
+                           CliCommand(KBSEARCH_CLI_FAULTY, "beta", "b") + ") & wait";
+  for (int race = 0; race < 20; ++race) {
+    WriteFile(kb_ / "ZebResult.htm", "previous");
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    for (const char* tag : {"a", "b"}) {
+      const CliRun run = Outcome(tag);
+      if (run.status == 2) {
+        EXPECT_EQ(run.err, "kbsearch-cli: " + std::string(kUnopened) + "5, Access Denied\n");
+      } else {
+        EXPECT_EQ(run.status, 0) << run.err;
+      }
+    }
+    const std::string page = Page();
+    EXPECT_TRUE(page == pages[0] || page == pages[1]) << "race " << race;
+    EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+  }
 }
 
 TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {

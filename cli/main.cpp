@@ -10,6 +10,7 @@
 #include "app/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
+#include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/stop_signals.h"
@@ -38,7 +39,7 @@ int Search(const kb::cli::CommandLine& command) {
   std::stop_source stop;
   const kb::platform::StopSignals stop_signals(stop);
 
-  const auto state = std::make_unique<kb::SearchState>();
+  const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
   kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal());
   kb::LoadTemplates(*state, screen);

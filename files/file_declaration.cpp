@@ -140,6 +140,11 @@ bool OpenDeclaredFile(platform::Env& env, const FileDeclaration& declaration, st
                                           file, size));
 }
 
+bool BeginDeclaredReplacement(const FileDeclaration& declaration, std::string_view name,
+                              FileReplacement& replacement, std::unique_ptr<platform::File>& file) {
+  return MayOpen(declaration, name) && Opened(replacement.Begin(name, file));
+}
+
 bool OpenDeclaredFileForReading(platform::Env& env, const FileDeclaration& declaration,
                                 std::string_view name, platform::Lock lock, IoBuffer& buffer,
                                 std::unique_ptr<platform::File>& file, uint64_t& size) {

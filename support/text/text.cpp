@@ -165,4 +165,14 @@ int32_t PercentOf(int32_t count, int32_t total) {
   return static_cast<int32_t>(int64_t{100} * count / total);
 }
 
+bool TextField::AssignWhole(std::string_view text) {
+  try {
+    bytes_.assign(text);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  reach_ = bytes_.size();
+  return true;
+}
+
 }  // namespace kb
