@@ -676,7 +676,12 @@ TEST_F(CliTest, ASignalStopsTheSearchAndLeavesThePageAlone) {
       SCOPED_TRACE(std::string(threads) + " signal " + std::to_string(signal_number));
       ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping";
       EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number);
-      EXPECT_EQ(ReadAll(out), "./ZEB/ZEB0.htm\n");
+      // One thread has shown the first article before it opens the second; with several, the
+      // stop may come before the first was shown.
+      const std::string printed = ReadAll(out);
+      if (threads == std::string_view("-j1") || !printed.empty()) {
+        EXPECT_EQ(printed, "./ZEB/ZEB0.htm\n");
+      }
       EXPECT_EQ(ReadAll(err), "");
       EXPECT_EQ(Page(), "old page");
     }

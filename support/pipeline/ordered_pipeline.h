@@ -14,14 +14,16 @@
 // At most `window` items are claimed and not yet consumed: producers that run ahead wait for
 // room, however slow the consumer is (it may wait for a person to answer a message), so
 // memory stays bounded however many items there are. The other producers claim items a few
-// at a time (at most kLargestBatch, and few enough for every thread to find room), so that
-// the threads meet at their one lock seldom however many there are.
+// at a time (at most kLargestBatch, and few enough for every thread to find room) and hand
+// each over as soon as it is produced, so that the threads meet at their one lock seldom
+// however many there are, and a slow item holds back no other.
 //
 // A stop request ends the run promptly: no item is consumed after the consumer has seen it,
 // producers claim no new item, and every thread has left when RunInOrder returns. Producing
 // one item may take long; a producer that should stop within it watches the same token.
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -72,22 +74,24 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   }
 
   const std::size_t window = std::max<std::size_t>(settings.window, 1);
-  // Producers claim and publish items in batches, and the consumer takes every ready item in
-  // one go, so that the lock is taken far less often than once per item, however many
-  // threads share it. A batch leaves room in the window for every thread to claim one.
+  // Producers claim items in batches and the consumer takes every ready item in one go, so
+  // that the lock is taken far less often than once per item, however many threads share it.
+  // A batch leaves room in the window for every thread to claim one.
   const std::size_t batch = std::clamp<std::size_t>(window / (2 * threads), 1, kLargestBatch);
   std::vector<Item> slots(window);  // item i lives in slots[i % window]
-  std::vector<char> ready(window);  // by slot: produced and not yet consumed
+  // By slot: produced and not yet consumed. An item's slot belongs to the thread that claimed
+  // the item until it is marked ready, then to the consumer until it is consumed. Marking an
+  // item ready takes no lock: the consumer is woken only when it waits.
+  std::vector<std::atomic<bool>> ready(window);
+  std::atomic<bool> consumer_waiting = false;
 
-  // Everything below is guarded by `mutex`. An item's slot belongs to the thread that claimed
-  // the item until it is marked ready, then to the consumer until it is consumed.
+  // Guarded by `mutex`:
   std::mutex mutex;
   std::condition_variable_any room;        // producers wait here for the window to move
   std::condition_variable_any next_ready;  // the consumer waits here for item `consumed`
   std::size_t claimed = 0;                 // items handed out to producers
   std::size_t consumed = 0;                // items consumed; the next one to consume
   std::size_t producers_waiting = 0;
-  bool consumer_waiting = false;
 
   // Every thread of the run waits on `quitting`: requested by `stop`, and by the run itself
   // when it ends, however it ends, so that no thread outlives it.
@@ -102,10 +106,15 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
     claimed = std::min({claimed + most, count, consumed + window});
     return first;
   };
-  // Marks items `first` to `end` - 1 ready; called with `mutex` held.
-  const auto publish = [&](std::size_t first, std::size_t end) {
-    for (std::size_t index = first; index < end; ++index) ready[index % window] = 1;
-    if (consumer_waiting && first <= consumed && consumed < end) next_ready.notify_one();
+  // Marks item `index` ready, and wakes the consumer if it waits. The consumer sets its flag
+  // before it looks at the item's, and a producer looks at the flag after it marks the item:
+  // one of the two sees the other's mark.
+  const auto publish = [&](std::size_t index) {
+    ready[index % window].store(true);
+    if (consumer_waiting.load()) {
+      std::lock_guard lock(mutex);
+      next_ready.notify_one();
+    }
   };
 
   const auto produce_until_done = [&] {
@@ -119,13 +128,11 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
       const std::size_t first = claim(batch);
       const std::size_t end = claimed;
       lock.unlock();
-      std::size_t produced = first;
-      while (produced < end && !stop.stop_requested()) {
-        slots[produced % window] = producer(produced);
-        ++produced;
+      for (std::size_t index = first; index < end && !stop.stop_requested(); ++index) {
+        slots[index % window] = producer(index);
+        publish(index);
       }
       lock.lock();
-      publish(first, produced);
     }
   };
 
@@ -150,16 +157,16 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   // item short, and such an item is never consumed.
   while (!stop.stop_requested()) {
     if (consumed == count) return true;
-    if (ready[consumed % window]) {
+    if (ready[consumed % window].load()) {
       std::size_t end = consumed + 1;
-      while (end < count && end < consumed + window && ready[end % window]) ++end;
+      while (end < count && end < consumed + window && ready[end % window].load()) ++end;
       lock.unlock();
       for (std::size_t index = consumed; index < end; ++index) {
         if (stop.stop_requested()) return false;
         consume(index, slots[index % window]);
       }
       lock.lock();
-      for (std::size_t index = consumed; index < end; ++index) ready[index % window] = 0;
+      for (std::size_t index = consumed; index < end; ++index) ready[index % window].store(false);
       consumed = end;
       if (producers_waiting > 0) room.notify_all();
     } else if (has_room()) {
@@ -167,12 +174,12 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
       const std::size_t own_index = claim(1);
       lock.unlock();
       slots[own_index % window] = producer(own_index);
+      ready[own_index % window].store(true);
       lock.lock();
-      publish(own_index, own_index + 1);
     } else {
-      consumer_waiting = true;
-      next_ready.wait(lock, quitting, [&] { return ready[consumed % window] != 0; });
-      consumer_waiting = false;
+      consumer_waiting.store(true);
+      next_ready.wait(lock, quitting, [&] { return ready[consumed % window].load(); });
+      consumer_waiting.store(false);
     }
   }
   return false;
