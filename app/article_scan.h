@@ -44,9 +44,6 @@ struct ArticleOutcome {
 
   bool matched = false;
   std::string excerpt;  // when matched: at most kExcerptLength bytes after the marker
-
-  // Whether the article counts as opened (for the progress of the search).
-  bool opened() const { return failure != Failure::kOpen; }
 };
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`
