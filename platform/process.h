@@ -1,11 +1,20 @@
 #pragma once
 
-// Settings of the whole process that every front end makes once, when it starts.
+// The process as a whole: the settings every front end makes once, when it starts, and what
+// the machine offers it.
+
+#include <cstddef>
 
 namespace kb::platform {
 
-// Makes a write past the process's file size limit (ulimit -f) fail like any other write, so
-// that the file services report it, instead of ending the program with a signal.
-void ReportFileSizeLimitAsError();
+// Sets the process up as both front ends need it; call it first thing in main, before any
+// thread is made. A write past the process's file size limit (ulimit -f) then fails like any
+// other write, so that the file services report it, instead of ending the program with a
+// signal and a page half written.
+void PrepareProcess();
+
+// The processors this process may run on (at least 1): the online ones, fewer when the
+// process is bound to some of them.
+std::size_t ProcessorCount();
 
 }  // namespace kb::platform
