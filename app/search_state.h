@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
+#include "app/article_scan.h"
 #include "app/match_settings.h"
-#include "files/block_file.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
 #include "platform/file_system.h"
@@ -20,14 +20,15 @@ namespace kb {
 // The longest phrase a user can search for.
 inline constexpr std::size_t kMaxSearchTextLength = 100;
 
-// One found article; 510 bytes.
+// One found article; 516 bytes.
 struct ResultRecord {
-  FixedString<255> file;     // SQFILE: the article's path as it was opened
-  FixedString<255> excerpt;  // SQEXCERPT: at most 201 bytes that follow the marker
+  FixedString<kLongestArticlePath> file;  // SQFILE: the article's path as it was opened, whole
+  FixedString<255> excerpt;               // SQEXCERPT: at most 201 bytes after the marker
 
-  static constexpr FieldSpec kLayout[] = {{FieldType::kString, 255}, {FieldType::kString, 255}};
+  static constexpr FieldSpec kLayout[] = {{FieldType::kString, kLongestArticlePath},
+                                          {FieldType::kString, 255}};
 };
-static_assert(sizeof(ResultRecord) == 510);
+static_assert(sizeof(ResultRecord) == 516);
 
 // An opaque handle of the window that owns message boxes and shell requests; 0 for none.
 using NativeWindowHandle = std::uintptr_t;
@@ -64,15 +65,14 @@ struct SearchState {
   CString<256> result_file_name;  // ResultFileName: the page written by the last search
   LaunchVariables launch;
 
-  // The program's file declarations: templates are read through import_file, the results
-  // page written through export_file, articles read through article_file (DosFile). The
-  // records of the text files grow, so that no line of a template or of the page is cut.
+  // The program's text file declarations: templates are read through import_file, the
+  // results page written through export_file; their records grow, so that no line of a
+  // template or of the page is cut. Articles are read through block files of their own, one
+  // for each thread of the scan (app/article_scan.h).
   TextLineFile import_file{
       {.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true}, env};
   TextLineFile export_file{
       {.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true}, env};
-  BlockFile article_file{
-      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}, env};
 };
 
 }  // namespace kb

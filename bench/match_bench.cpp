@@ -5,7 +5,10 @@
 // search's, its peak resident memory and the articles it found, and the load average before
 // and after. On a machine that other work shares, the processor time is the steadier figure.
 //
-//   kbsearch_match_bench KB_DIR [--rounds N] PHRASE...
+//   kbsearch_match_bench KB_DIR [--rounds N] [--threads N] PHRASE...
+//
+// The scans read with one thread unless told more (--threads), so that the ratios compare the
+// work each way does for an article.
 //
 // KB_DIR holds ZEB/ZEB*.htm (bench/make_knowledge_base.py makes one). A measuring tool, not
 // part of the program, so it calls the system directly.
@@ -74,7 +77,8 @@ double Seconds(const timeval& time) {
 }
 
 // One scan in a child process.
-Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings) {
+Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings,
+                 std::size_t threads) {
   int channel[2];
   if (pipe(channel) != 0) std::exit(2);
   const pid_t child = fork();
@@ -85,7 +89,7 @@ Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings) {
     state->match_settings = settings;
     QuietScreen screen;
     const auto start = std::chrono::steady_clock::now();
-    kb::ScanKnowledgeBase(*state, screen);
+    kb::ScanKnowledgeBase(*state, screen, {.threads = threads});
     Measure measure;
     measure.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -125,29 +129,34 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
   std::vector<std::string> phrases;
   int rounds = 5;
+  std::size_t threads = 1;
   for (int i = 2; i < argc; ++i) {
     if (std::string(argv[i]) == "--rounds" && i + 1 < argc) {
       rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (std::string(argv[i]) == "--threads" && i + 1 < argc) {
+      threads = static_cast<std::size_t>(std::max(1, std::atoi(argv[++i])));
     } else {
       phrases.push_back(argv[i]);
     }
   }
   if (argc < 2 || phrases.empty() || chdir(argv[1]) != 0) {
-    std::fprintf(stderr, "usage: kbsearch_match_bench KB_DIR [--rounds N] PHRASE...\n");
+    std::fprintf(stderr,
+                 "usage: kbsearch_match_bench KB_DIR [--rounds N] [--threads N] PHRASE...\n");
     return 2;
   }
 
   const std::vector<Way> ways = Ways();
-  std::printf("%s, %d rounds; load average %s\n", argv[1], rounds, LoadAverage().c_str());
+  std::printf("%s, %d rounds, %zu threads; load average %s\n", argv[1], rounds, threads,
+              LoadAverage().c_str());
   for (const std::string& phrase : phrases) {
-    for (const Way& way : ways) ScanOnce(phrase, way.settings);  // warm the page cache
+    for (const Way& way : ways) ScanOnce(phrase, way.settings, threads);  // warm the cache
     std::vector<std::vector<double>> times(ways.size());
     std::vector<std::vector<double>> processor_times(ways.size());
     std::vector<Measure> last(ways.size());
     std::vector<long> peaks(ways.size(), 0);
     for (int round = 0; round < rounds; ++round) {
       for (std::size_t way = 0; way < ways.size(); ++way) {
-        last[way] = ScanOnce(phrase, ways[way].settings);
+        last[way] = ScanOnce(phrase, ways[way].settings, threads);
         times[way].push_back(last[way].seconds);
         processor_times[way].push_back(last[way].processor_seconds);
         peaks[way] = std::max(peaks[way], last[way].peak_kib);

@@ -1,7 +1,11 @@
 // Runs the built kbsearch-cli on knowledge bases made in temporary directories and checks the
 // whole results page, the output and the exit status.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -270,9 +274,11 @@ TEST_F(CliTest, ExcerptsAreShownAsTextAndNamesAndPhraseAreEscaped) {
                          {{Link("./ZEB/ZEBmarkup.htm", "./ZEB/ZEBmarkup.htm"), ""}}, kFooter));
 }
 
-TEST_F(CliTest, LongLinesAreNeverCut) {
-  const std::string name = "ZEB" + std::string(200, 'n') + ".htm";
+TEST_F(CliTest, LongLinesAndPathsAreNeverCut) {
+  // The longest name a file may have; its path cut at 255 bytes would name the decoy.
+  const std::string name = "ZEB" + std::string(248, 'n') + ".htm";
   Article(name, "<!-- Article starts -->" + std::string(300, 'e'));
+  Article(("./ZEB/" + name).substr(6, 249), "<!-- Article starts -->EEE decoy");
   // A 3 MB header whose lines end in LF alone, with an inline script at its very end, and a
   // 200 KB footer whose lines end in CR alone: each is one line of the template, and reaches
   // the page byte for byte.
@@ -291,6 +297,7 @@ TEST_F(CliTest, LongLinesAreNeverCut) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   const std::string path = "./ZEB/" + name;
+  EXPECT_EQ(run.out, path + "\n");
   EXPECT_TRUE(Page() == ExpectedPage(header + "\r\n", Summary(1, "EEE"),
                                      {{Link(path, path), std::string(201, 'e')}}, footer + "\r\n"));
 }
@@ -541,24 +548,144 @@ TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
 }
 
 TEST_F(CliTest, HelpVersionAndBadArguments) {
-  CliRun run = Cli("--help");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [--open] PHRASE\n"));
+  for (const char* help : {"--help", "-h", "x -h", "--he"}) {
+    const CliRun run = Cli(help);
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [-j N] [--open] PHRASE\n"))
+        << help;
+  }
+  for (const char* version : {"--version", "-V"}) {
+    const CliRun run = Cli(version);
+    EXPECT_EQ(run.status, 0) << version;
+    EXPECT_TRUE(run.out.starts_with("kbsearch-cli ")) << version;
+  }
 
-  run = Cli("--version");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out.starts_with("kbsearch-cli "));
+  const std::vector<std::pair<std::string, std::string>> refusals = {
+      {"--bogus x", "unknown option --bogus"},
+      {"-x y", "unknown option -x"},
+      {"-j", "-j needs a value"},
+      {"x --threads", "--threads needs a value"},
+      {"-j 0 x", "-j needs a number of threads from 1 to 64, not '0'"},
+      {"-j65 x", "-j needs a number of threads from 1 to 64, not '65'"},
+      {"--threads=two x", "-j needs a number of threads from 1 to 64, not 'two'"},
+      {"two words", "give the phrase as one argument (quote it when it has blanks)"},
+      {"--open", "no phrase to search for"},
+  };
+  for (const auto& [arguments, refusal] : refusals) {
+    const CliRun run = Cli(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_EQ(run.err,
+              "kbsearch-cli: " + refusal + "\nTry 'kbsearch-cli --help' for more information.\n")
+        << arguments;
+  }
 
-  run = Cli("--bogus x");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(run.err.starts_with("kbsearch-cli: unknown option --bogus\n"));
-
-  EXPECT_EQ(Cli("two words").status, 2);
   EXPECT_EQ(Cli("-- -x").status, 1);
-  run = Cli("-C /no/such/dir x");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err,
-            "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n");
+  EXPECT_EQ(Cli("-j 3 x").status, 1);
+  EXPECT_EQ(Cli("--threads=64 x").status, 1);
+  for (const char* directory : {"-C /no/such/dir x", "-C/no/such/dir x",
+                                "--directory /no/such/dir x", "x --directory=/no/such/dir"}) {
+    const CliRun run = Cli(directory);
+    EXPECT_EQ(run.status, 2) << directory;
+    EXPECT_EQ(run.err,
+              "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n")
+        << directory;
+  }
+}
+
+TEST_F(CliTest, EveryThreadCountPrintsTheSameSearch) {
+  std::mt19937 random(5);
+  for (int i = 0; i < 60; ++i) {
+    std::string text(random() % 9000, '.');
+    if (random() % 2) text.insert(random() % (text.size() + 1), "<!-- Article starts -->");
+    if (random() % 2) text.insert(random() % (text.size() + 1), "Thread");
+    Article((random() % 2 ? "ZEB" : "zeb") + std::to_string(random() % 1000) + ".htm", text);
+  }
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign((kb_ / "ZEB" / "ZEB5.htm").string());
+  Article("ZEB5.htm", "held");
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  ASSERT_EQ(ErrorCode(), 0);
+
+  const CliRun one = Cli("-j 1 thread");
+  const std::string page = Page();
+  EXPECT_EQ(one.status, 2);
+  EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 5);
+  for (int threads = 2; threads <= 8; ++threads) {
+    const CliRun run = Cli("--threads " + std::to_string(threads) + " thread");
+    EXPECT_EQ(run.status, one.status) << threads;
+    EXPECT_EQ(run.out, one.out) << threads;
+    EXPECT_EQ(run.err, one.err) << threads;
+    EXPECT_EQ(Page(), page) << threads;
+  }
+  holder.Close();
+}
+
+// Ctrl-C or SIGTERM while a long article is read: the search stops at once, what was found
+// before is printed, no page is written and the exit status says which signal it was.
+TEST_F(CliTest, ASignalStopsTheSearchAndLeavesThePageAlone) {
+  Article("ZEB0.htm", "<!-- Article starts -->found first");
+  // Far too long to be read before the signal comes: only a stop ends it soon.
+  const fs::path endless = kb_ / "ZEB" / "ZEB9.htm";
+  WriteFile(endless, "");
+  fs::resize_file(endless, uint64_t{1} << 36);
+
+  for (const char* threads : {"-j1", "-j4"}) {
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+      WriteFile(kb_ / "ZebResult.htm", "old page");
+      const std::string out = (root_ / "out").string(), err = (root_ / "err").string();
+      const std::vector<std::string> arguments = {KBSEARCH_CLI, "-C", kb_.string(), threads,
+                                                  "FOUND"};
+      std::vector<char*> argv;
+      for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      posix_spawn_file_actions_t files;
+      posix_spawn_file_actions_init(&files);
+      posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      // The signals must reach it as they reach a program started from a shell.
+      posix_spawnattr_t attributes;
+      posix_spawnattr_init(&attributes);
+      sigset_t signals;
+      sigemptyset(&signals);
+      posix_spawnattr_setsigmask(&attributes, &signals);
+      sigaddset(&signals, SIGINT);
+      sigaddset(&signals, SIGTERM);
+      posix_spawnattr_setsigdefault(&attributes, &signals);
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+      pid_t child;
+      ASSERT_EQ(posix_spawn(&child, KBSEARCH_CLI, &files, &attributes, argv.data(), environ), 0);
+      posix_spawn_file_actions_destroy(&files);
+      posix_spawnattr_destroy(&attributes);
+
+      // Waits until the long article is being read.
+      const fs::path descriptors = "/proc/" + std::to_string(child) + "/fd";
+      bool reading = false;
+      for (int attempt = 0; attempt < 10'000 && !reading; ++attempt) {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(descriptors, ignored)) {
+          reading = reading || fs::read_symlink(entry.path(), ignored) == endless;
+        }
+        if (!reading) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ASSERT_TRUE(reading);
+      ASSERT_EQ(kill(child, signal_number), 0);
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+
+      SCOPED_TRACE(std::string(threads) + " signal " + std::to_string(signal_number));
+      ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping";
+      EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number);
+      // One thread has shown the first article before it opens the second; with several, the
+      // stop may come before the first was shown.
+      const std::string printed = ReadAll(out);
+      if (threads == std::string_view("-j1") || !printed.empty()) {
+        EXPECT_EQ(printed, "./ZEB/ZEB0.htm\n");
+      }
+      EXPECT_EQ(ReadAll(err), "");
+      EXPECT_EQ(Page(), "old page");
+    }
+  }
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ bool MayOpen(const FileDeclaration& declaration, std::string_view name) {
     PostError(error::kInvalidRecordDeclaration);
     return false;
   }
-  if (name.empty() || name.size() >= kMaxPathLength) {
+  if (name.empty() || name.size() >= declaration.path_limit) {
     PostError(error::kInvalidFilename);
     return false;
   }

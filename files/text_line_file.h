@@ -14,7 +14,8 @@
 //
 // Every operation reports through the error state (support/error_state/error_state.h): it
 // clears the state on success and posts on failure:
-//   45 Invalid Filename  empty name, a name of 260 characters or more, a name holding a NUL
+//   45 Invalid Filename  empty name, a name of the declaration's path_limit (260) characters
+//                        or more, a name holding a NUL
 //   2  File Not Found    Open of a file that does not exist
 //   3  Path Not Found    a directory of the path is missing or is not a directory
 //   4  Too Many Open Files

@@ -7,8 +7,10 @@
 #include "app/search.h"
 #include "gui/dialog_style.h"
 #include "gui/qt_window_system.h"
+#include "platform/process.h"
 
 int main(int argc, char** argv) {
+  kb::platform::PrepareProcess();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kbsearch"));
   QApplication::setDesktopFileName(QStringLiteral("kbsearch"));
