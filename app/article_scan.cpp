@@ -42,6 +42,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
     }
     matcher.Feed(std::string_view(file.block().data(), file.last_count()));
   }
+  matcher.FinishArticle();
   file.Close();
 
   outcome.matched = matcher.is_result();

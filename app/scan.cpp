@@ -67,9 +67,11 @@ class ArticlePaths {
 // What each thread of the scan reads articles with.
 class ArticleReader {
  public:
-  ArticleReader(const ArticlePaths& paths, std::string_view phrase, platform::Env& env,
-                std::stop_token stop)
-      : paths_(paths), file_(ArticleFileDeclaration(), env), matcher_(phrase),
+  ArticleReader(const ArticlePaths& paths, std::string_view phrase, const MatchSettings& settings,
+                platform::Env& env, std::stop_token stop)
+      : paths_(paths),
+        file_(ArticleFileDeclaration(), env),
+        matcher_(phrase, settings),
         stop_(std::move(stop)) {}
 
   ArticleOutcome operator()(std::size_t index) {
@@ -116,7 +118,10 @@ std::size_t DefaultScanThreads() {
 }
 
 bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptions& options) {
-  state.search_text.Assign(Upper(state.search_text.view()));
+  // The phrase is matched as it was typed, the settings deciding what matches it: case pairs
+  // meant for a single-byte code page would break a UTF-8 phrase upper-cased through them.
+  const std::string phrase(state.search_text.view());
+  state.search_text.Assign(Upper(phrase, state.match_settings.case_table));
   state.file_queue.Free();
   // Only the names are read back, so the listing need not ask for each file's status.
   if (!ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env)) {
@@ -132,10 +137,9 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     state.result_queue.Free();
 
     const ArticlePaths paths(state.file_queue);
-    const std::string_view phrase = state.search_text.view();
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
-        [&] { return ArticleReader(paths, phrase, state.env, options.stop); },
+        [&] { return ArticleReader(paths, phrase, state.match_settings, state.env, options.stop); },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);
         });

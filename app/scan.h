@@ -1,8 +1,9 @@
 #pragma once
 
 // The search itself: every article file ZEB/ZEB*.htm of the working directory is read whole
-// and kept as a result when it holds the phrase (letters a-z matching their capitals) and the
-// article marker "<!-- Article starts -->".
+// and kept as a result when it holds the phrase, compared as state.match_settings say (by
+// default byte for byte, letters a-z matching their capitals), and the article marker
+// "<!-- Article starts -->".
 
 #include <cstddef>
 #include <stop_token>
@@ -33,11 +34,12 @@ struct ScanOptions {
   std::stop_token stop = {};
 };
 
-// Upper-cases state.search_text in place and lists the article files into state.file_queue,
-// sorted by name (files/directory_listing.h). A folder ZEB that exists but cannot be read is
-// reported in a message box; a missing one is not. When at least one article is listed:
-// shows the status text and the progress bar, refills state.result_queue with the path and
-// excerpt of each article that matches, stepping the progress for each article opened, and
+// Upper-cases state.search_text in place, through state.match_settings.case_table, and lists
+// the article files into state.file_queue, sorted by name (files/directory_listing.h). A
+// folder ZEB that exists but cannot be read is reported in a message box; a missing one is
+// not. When at least one article is listed: shows the status text and the progress bar,
+// refills state.result_queue with the path and excerpt of each article that matches, as
+// state.match_settings compare them, stepping the progress for each article opened, and
 // hides the bar again. When none is listed, state.result_queue is left as it was. Ends by
 // redrawing the window.
 //

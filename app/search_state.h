@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/article_scan.h"
+#include "app/match_settings.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
 #include "platform/file_system.h"
@@ -50,6 +51,7 @@ struct SearchState {
   platform::Env& env;
 
   CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
+  MatchSettings match_settings;                   // how the scan compares it with articles
 
   uint8_t progress_percent = 0;  // ProgressPercent, shown by the progress bar
   int32_t files_done = 0;        // FilesDone: articles opened so far

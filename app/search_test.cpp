@@ -141,6 +141,27 @@ TEST_F(SearchTest, WithoutArticlesOnlyThePhraseChanges) {
   EXPECT_FALSE(fs::exists("ZebResult.htm"));
 }
 
+TEST_F(SearchTest, TheMatchSettingsDecideWhatMatchesAndUpperCasesThePhrase) {
+  Article("ZEB1.htm", "<p>CAF\xC9</p>\r\n<p>au <b>lait</b></p><!-- Article starts -->one");
+  Article("ZEB2.htm", "<!-- Article starts -->two: caf\xE9 au lai&#116");
+  Article("ZEB3.htm", "<!-- Article starts -->caf\xE9 au lai");
+  state_->match_settings.case_table[0xE9] = 0xC9;
+  state_->match_settings.mode = MatchMode::kText;
+  state_->search_text.Assign("caf\xE9  au lait");
+
+  // Every thread of the scan matches with the settings.
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly, .threads = 3});
+
+  EXPECT_EQ(state_->search_text.view(), "CAF\xC9  AU LAIT");
+  std::vector<std::string> found;
+  for (int32_t entry = 1; entry <= state_->result_queue.Count(); ++entry) {
+    state_->result_queue.Get(entry);
+    found.emplace_back(state_->result_queue.record().file.clipped());
+  }
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"./ZEB/ZEB1.htm", "./ZEB/ZEB2.htm"}));
+}
+
 TEST_F(SearchTest, TemplatesAreReadOnceWithTheirLinesWhole) {
   scratch_.Write("lheader.htm", "<html>\r\n" + std::string(300, 'h') + "\r\n\r\n");
   scratch_.Write("lfooter.htm", "");

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace kb::platform {
 
 void PrepareProcess() {
@@ -20,6 +22,12 @@ std::size_t ProcessorCount() {
   }
   const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<std::size_t>(online) : 1;
+}
+
+std::optional<std::string> EnvironmentVariable(std::string_view name) {
+  const char* const value = std::getenv(std::string(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return value;
 }
 
 }  // namespace kb::platform

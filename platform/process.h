@@ -1,9 +1,12 @@
 #pragma once
 
-// The process as a whole: the settings every front end makes once, when it starts, and what
-// the machine offers it.
+// The process as a whole: the settings every front end makes once, when it starts, what the
+// machine offers it, and what whoever started it gave it.
 
 #include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace kb::platform {
 
@@ -16,5 +19,9 @@ void PrepareProcess();
 // The processors this process may run on (at least 1): the online ones, fewer when the
 // process is bound to some of them.
 std::size_t ProcessorCount();
+
+// The value of the environment variable `name`; nothing when it is not set. The environment
+// is only read, so any thread may ask.
+std::optional<std::string> EnvironmentVariable(std::string_view name);
 
 }  // namespace kb::platform

@@ -79,8 +79,12 @@ void UpperInPlace(std::span<char> bytes) {
 }
 
 std::string Upper(std::string_view text) {
+  return Upper(text, kUpperCaseTable);
+}
+
+std::string Upper(std::string_view text, const CaseTable& table) {
   std::string copy(text);
-  UpperInPlace(copy);
+  for (char& byte : copy) byte = static_cast<char>(table[static_cast<unsigned char>(byte)]);
   return copy;
 }
 

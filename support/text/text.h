@@ -49,6 +49,10 @@ const CaseTable& UpperCaseTable();
 // A copy of `text` with every byte mapped through UpperCaseTable(); the length never changes.
 std::string Upper(std::string_view text);
 
+// The same through `table`: UpperCaseTable() with case pairs of its own added (the settings
+// file can add pairs for bytes above 127).
+std::string Upper(std::string_view text, const CaseTable& table);
+
 // Folds `bytes` to upper case in place, through UpperCaseTable().
 void UpperInPlace(std::span<char> bytes);
 

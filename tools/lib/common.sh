@@ -8,6 +8,7 @@ KBSEARCH_PACKAGES=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev libgl-dev
+  libutf8proc-dev
   clang libclang-rt-14-dev
   groff-base
   dpkg-dev file
