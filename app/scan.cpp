@@ -137,9 +137,12 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     state.result_queue.Free();
 
     const ArticlePaths paths(state.file_queue);
+    // Every article lies in the one folder: opened once, it spares each open the lookup of
+    // the folder's path.
+    platform::FolderEnv articles(state.env, kArticleFolder);
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
-        [&] { return ArticleReader(paths, phrase, state.match_settings, state.env, options.stop); },
+        [&] { return ArticleReader(paths, phrase, state.match_settings, articles, options.stop); },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);
         });

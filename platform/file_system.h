@@ -66,6 +66,7 @@ enum class Operation {
   kRemove,          // Env::Remove
   kOpenDirectory,   // Env::OpenDirectory
   kReadDirectory,   // Directory::Next
+  kOpenFolder,      // Env::OpenFolder (Folder::OpenFile counts as kOpen)
 };
 
 // What the operating system's error number `os_error` (an errno value) means when `operation`
@@ -172,6 +173,23 @@ class Directory {
   virtual SystemError Lock(Lock lock) = 0;
 };
 
+// An open folder whose files are opened by their names in it: the folder's path is looked up
+// once, when it is opened, and not again for every file. It may be used from several threads
+// at once.
+class Folder {
+ public:
+  Folder() = default;
+  virtual ~Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens the entry `name` of the folder as Env::OpenFile opens the folder's path, "/" and
+  // `name`, with the same outcome and the same failures (kPathNotFound when the folder has
+  // gone meanwhile).
+  virtual SystemError OpenFile(std::string_view name, const OpenOptions& options,
+                               std::unique_ptr<File>& file) = 0;
+};
+
 class Env {
  public:
   Env() = default;
@@ -200,6 +218,9 @@ class Env {
   // Opens the folder `path` for reading its entries. A missing one fails with kPathNotFound.
   virtual SystemError OpenDirectory(std::string_view path,
                                     std::unique_ptr<Directory>& directory) = 0;
+  // Opens the folder `path` for opening the files in it. A missing one, or something there
+  // that is not a folder, fails with kPathNotFound.
+  virtual SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) = 0;
 };
 
 // An Env that forwards every call to another one: the base of wrappers that change a few.
@@ -223,9 +244,31 @@ class EnvWrapper : public Env {
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override {
     return target_.OpenDirectory(path, directory);
   }
+  SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override {
+    return target_.OpenFolder(path, folder);
+  }
 
  private:
   Env& target_;
+};
+
+// An Env that opens the files directly in one folder through that folder, opened once when it
+// is made (Folder), so that the path of a file there costs the lookup of its name alone. It
+// gives the same outcomes as its target while the folder stays where it is: a file opened
+// through the folder is the one its path names, and every other call, and every open when the
+// folder cannot be opened, goes to the target as it stands. May be used from several threads
+// at once.
+class FolderEnv final : public EnvWrapper {
+ public:
+  // The folder `folder_path` of `target`: the files whose paths are it, "/" and a name.
+  FolderEnv(Env& target, std::string_view folder_path);
+
+  SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override;
+
+ private:
+  std::string prefix_;              // the folder's path and "/"
+  std::unique_ptr<Folder> folder_;  // empty when it could not be opened
 };
 
 // How the file services open a file, composed of the calls above.

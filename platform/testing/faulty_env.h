@@ -6,7 +6,8 @@
 // also run a hook before every call, to delay it or to look at it.
 //
 // Files and folders opened through it are wrapped, so that their reads, writes, locks and
-// closes are counted and can fail too; they name the path they were opened with. It may be
+// closes are counted and can fail too; they name the path they were opened with (a file
+// opened in a Folder, the folder's path, "/" and its name). It may be
 // used from several threads at once. Tests only.
 
 #include <functional>
@@ -45,6 +46,7 @@ class FaultyEnv : public EnvWrapper {
   SystemError Rename(std::string_view from, std::string_view to) override;
   SystemError Remove(std::string_view path) override;
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override;
+  SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override;
 
   // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
   // wrapped files and folders.
