@@ -24,22 +24,25 @@ BlockFile::BlockFile(FileDeclaration declaration, platform::Env& env)
 BlockFile::~BlockFile() = default;
 
 bool BlockFile::is_open() const {
-  return open_ != nullptr;
+  return opened_ != nullptr && opened_->file != nullptr;
 }
 
 void BlockFile::Open(uint8_t mode) {
-  if (open_) {
+  if (is_open()) {
     PostError(error::kFileAlreadyOpen);
     return;
   }
-  std::unique_ptr<OpenedFile> opened(new (std::nothrow) OpenedFile);
-  if (!opened) {
-    PostError(error::kInsufficientMemory);
-    return;
+  if (!opened_) {
+    opened_.reset(new (std::nothrow) OpenedFile);
+    if (!opened_) {
+      PostError(error::kInsufficientMemory);
+      return;
+    }
   }
+  OpenedFile& opened = *opened_;
   // The buffer comes first, so that an open for reading can fill it as it opens.
   const FileSettings settings = SettingsFor(options_, kBlockSize, mode, kBlockSize);
-  if (!opened->buffer.Allocate(settings.buffer_size)) {
+  if (!opened.buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
   }
@@ -47,30 +50,30 @@ void BlockFile::Open(uint8_t mode) {
   const bool done =
       request.access == platform::Access::kRead
           ? OpenDeclaredFileForReading(env_, declaration_, name_.clipped(), request.lock,
-                                       opened->buffer, opened->file, opened->size)
+                                       opened.buffer, opened.file, opened.size)
           : OpenDeclaredFile(env_, declaration_, name_.clipped(), request,
-                             platform::Disposition::kOpenExisting, opened->file, opened->size);
+                             platform::Disposition::kOpenExisting, opened.file, opened.size);
   if (!done) return;
-  opened->quick_scan = settings.quick_scan;
-  open_ = std::move(opened);
+  opened.quick_scan = settings.quick_scan;
+  opened.position = 0;
   ClearError();
 }
 
 void BlockFile::Set() {
-  if (!open_) {
+  if (!is_open()) {
     PostError(error::kFileNotOpen);
     return;
   }
-  open_->position = 1;
+  opened_->position = 1;
   ClearError();
 }
 
 void BlockFile::Next() {
-  if (!open_) {
+  if (!is_open()) {
     PostError(error::kFileNotOpen);
     return;
   }
-  OpenedFile& file = *open_;
+  OpenedFile& file = *opened_;
   uint64_t start = 0;
   if (!file.NextStart(start)) return;
   std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
@@ -109,13 +112,14 @@ void BlockFile::KeepBlock() {
 }
 
 void BlockFile::Close() {
-  if (!open_) {
+  if (!is_open()) {
     PostError(error::kFileNotOpen);
     return;
   }
   KeepBlock();
-  const platform::SystemError error = open_->file->Close();
-  open_.reset();
+  const platform::SystemError error = opened_->file->Close();
+  opened_->file.reset();
+  opened_->buffer.Forget();
   if (error != platform::system_error::kNone) {
     PostError(TransferErrorNumber(error), error);
     return;

@@ -55,7 +55,9 @@ class BlockFile {
   // of the data, and after a failed read, block() keeps its contents. A Next without Set
   // reads from the first block.
   void Next();
-  // Closes the file and releases its buffer. block() keeps its contents.
+  // Closes the file. block() keeps its contents, and the file object its buffer, which the
+  // next Open reuses when it asks for the same size: a file object that opens one file after
+  // another allocates its buffer once.
   void Close();
 
   bool is_open() const;
@@ -80,7 +82,8 @@ class BlockFile {
   std::array<char, kBlockSize> block_{};
   const char* block_at_ = block_.data();  // where block() lies: block_ or the I/O buffer
   std::size_t last_count_ = 0;
-  std::unique_ptr<OpenedFile> open_;
+  // Made at the first Open and kept with its buffer; is_open() while it holds a file.
+  std::unique_ptr<OpenedFile> opened_;
 };
 
 }  // namespace kb

@@ -16,8 +16,8 @@ namespace kb {
 
 class IoBuffer {
  public:
-  // Makes room for `capacity` bytes (at least 1); false, and no room, when memory cannot be
-  // had.
+  // Makes room for `capacity` bytes (at least 1) and drops what was held; room of that size
+  // already had is kept. False, and no room, when memory cannot be had.
   bool Allocate(std::size_t capacity);
 
   // The file's bytes from `offset` to the end of what is held; empty when the buffer holds
