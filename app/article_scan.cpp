@@ -33,14 +33,15 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
 
   file.Set();
   matcher.StartArticle();
+  // The blocks of each read are fed at once: the matcher does the same with any cutting.
   while (!matcher.settled() && !stop.stop_requested()) {
-    file.Next();
+    const std::string_view blocks = file.NextBlocks();
     if (ErrorCode() == error::kRecordNotAvailable) break;  // the end of the article
     if (ErrorCode() != 0) {
       KeepError(ArticleOutcome::Failure::kRead, outcome);
       break;
     }
-    matcher.Feed(std::string_view(file.block().data(), file.last_count()));
+    matcher.Feed(blocks);
   }
   matcher.FinishArticle();
   file.Close();

@@ -50,7 +50,7 @@ struct ArticleOutcome {
 // (holding the phrase). The article is opened for reading, denying others writing, and read
 // only as far as its outcome needs. `file` is closed again when it returns.
 //
-// `stop` is asked between blocks, so that a long article ends promptly when the search is
+// `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
                            std::stop_token stop);

@@ -68,29 +68,36 @@ void BlockFile::Set() {
   ClearError();
 }
 
-void BlockFile::Next() {
+std::string_view BlockFile::HeldFromNext(uint64_t& start) {
   if (!is_open()) {
     PostError(error::kFileNotOpen);
-    return;
+    return {};
   }
   OpenedFile& file = *opened_;
-  uint64_t start = 0;
-  if (!file.NextStart(start)) return;
-  std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
+  if (!file.NextStart(start)) return {};
+  const auto count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
   if (!file.buffer.Holds(start, count)) {
     KeepBlock();
     if (const platform::SystemError error = file.buffer.Load(*file.file, start, file.size)) {
       PostError(TransferErrorNumber(error), error);
-      return;
+      return {};
     }
     // The file may have shrunk since it was opened.
     if (start >= file.size) {
       PostError(error::kRecordNotAvailable);
-      return;
+      return {};
     }
-    count = std::min<std::size_t>(count, file.size - start);
   }
   const std::string_view held = file.buffer.HeldFrom(start);
+  return held.substr(0,
+                     static_cast<std::size_t>(std::min<uint64_t>(held.size(), file.size - start)));
+}
+
+void BlockFile::Next() {
+  uint64_t start = 0;
+  const std::string_view held = HeldFromNext(start);
+  if (held.empty()) return;
+  const std::size_t count = std::min(held.size(), kBlockSize);
   if (count == kBlockSize) {
     // A full block is handed out where the buffer holds it: most of an article is never
     // copied.
@@ -101,8 +108,19 @@ void BlockFile::Next() {
     block_at_ = block_.data();
   }
   last_count_ = count;
-  file.position = start + count + 1;
+  opened_->position = start + count + 1;
   ClearError();
+}
+
+std::string_view BlockFile::NextBlocks() {
+  uint64_t start = 0;
+  std::string_view held = HeldFromNext(start);
+  if (held.empty()) return {};
+  // Whole blocks, but for the file's last one.
+  if (start + held.size() < opened_->size) held.remove_suffix(held.size() % kBlockSize);
+  opened_->position = start + held.size() + 1;
+  ClearError();
+  return held;
 }
 
 void BlockFile::KeepBlock() {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 
 #include "files/file_declaration.h"
 #include "platform/file_system.h"
@@ -55,6 +56,13 @@ class BlockFile {
   // of the data, and after a failed read, block() keeps its contents. A Next without Set
   // reads from the first block.
   void Next();
+  // Reads on as Next does, but delivers every block that one read of the file brings in at
+  // once: the data bytes of the blocks from the position on that the I/O buffer holds (read
+  // first when it does not hold the next block), all of them whole blocks but the file's last.
+  // The view stays valid until the next Next, NextBlocks, Close or Open. Posts as Next, and
+  // gives an empty view then; block() and last_count() are left as they were. For a reader
+  // that takes the bytes as they come rather than block by block.
+  std::string_view NextBlocks();
   // Closes the file. block() keeps its contents, and the file object its buffer, which the
   // next Open reuses when it asks for the same size: a file object that opens one file after
   // another allocates its buffer once.
@@ -72,6 +80,10 @@ class BlockFile {
   std::size_t last_count() const { return last_count_; }
 
  private:
+  // The bytes from the next block on, as far as the buffer holds them and at most to the size
+  // seen, with the next block's offset in `start`; the buffer is loaded first when it does not
+  // hold that block whole. Empty after posting, at the end of the data and when a read fails.
+  std::string_view HeldFromNext(uint64_t& start);
   // Copies a block handed out in the I/O buffer into block_, before the buffer changes.
   void KeepBlock();
 
