@@ -22,7 +22,7 @@ FileDeclaration ArticleFileDeclaration() {
 }
 
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
-                           std::stop_token stop) {
+                           const std::stop_token& stop) {
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);

@@ -53,6 +53,6 @@ struct ArticleOutcome {
 // `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
-                           std::stop_token stop);
+                           const std::stop_token& stop);
 
 }  // namespace kb
