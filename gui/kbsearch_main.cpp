@@ -7,8 +7,10 @@
 #include "app/search.h"
 #include "gui/dialog_style.h"
 #include "gui/qt_window_system.h"
+#include "platform/process.h"
 
 int main(int argc, char** argv) {
+  kb::platform::ReportFileSizeLimitAsError();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kbsearch"));
   QApplication::setDesktopFileName(QStringLiteral("kbsearch"));
@@ -18,10 +20,12 @@ int main(int argc, char** argv) {
   // before anything is shown but its message.
   std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
   const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
-  const kb::SearchSteps steps{.load_templates = kb::LoadTemplates,
-                              .run_search = [](kb::SearchState& search, kb::SearchScreen& screen) {
-                                kb::RunSearch(search, screen);
-                              }};
+  const kb::SearchSteps steps{
+      .load_templates = kb::LoadTemplates,
+      .run_search = [](kb::SearchState& search, kb::SearchScreen& screen, std::stop_token) {
+        kb::RunSearch(search, screen);
+        return kb::SearchOutcome::kCompleted;
+      }};
   kb::MainWindow window(*windows, steps);
   return window.Run(std::move(state));
 }
