@@ -68,7 +68,7 @@ void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
   state.search_text.Assign(Upper(state.search_text.view()));
   state.file_queue.Free();
   // Only the names are read back, so the listing need not ask for each file's status.
-  ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames);
+  ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env);
 
   const int32_t listed = state.file_queue.Count();
   if (listed > 0) {

@@ -9,6 +9,7 @@
 #include "files/block_file.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
+#include "platform/file_system.h"
 #include "support/queue/record_queue.h"
 #include "support/text/text.h"
 
@@ -49,6 +50,11 @@ struct LaunchVariables {
 };
 
 struct SearchState {
+  // Every file of the search is reached through `file_system`, which must outlive the state.
+  explicit SearchState(platform::Env& file_system = platform::Env::Default()) : env(file_system) {}
+
+  platform::Env& env;
+
   CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
 
   uint8_t progress_percent = 0;  // ProgressPercent, shown by the progress bar
@@ -65,10 +71,10 @@ struct SearchState {
 
   // The program's file declarations: templates are read through import_file, the results
   // page written through export_file, articles read through article_file (DosFile).
-  TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
-  TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}};
+  TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}, env};
+  TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}, env};
   BlockFile article_file{
-      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}};
+      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}, env};
 };
 
 }  // namespace kb

@@ -13,8 +13,9 @@
 
 namespace kb {
 
-BlockFile::BlockFile(FileDeclaration declaration)
+BlockFile::BlockFile(FileDeclaration declaration, platform::Env& env)
     : declaration_(std::move(declaration)),
+      env_(env),
       options_(ParseOptions(declaration_.options)),
       name_(declaration_.name_length) {
   declaration_.record_length = kBlockSize;
@@ -45,9 +46,9 @@ void BlockFile::Open(uint8_t mode) {
   const AccessRequest request = RequestFor(mode);
   const bool done =
       request.access == platform::Access::kRead
-          ? OpenDeclaredFileForReading(declaration_, name_.clipped(), request.lock, opened->buffer,
-                                       opened->file, opened->size)
-          : OpenDeclaredFile(declaration_, name_.clipped(), request,
+          ? OpenDeclaredFileForReading(env_, declaration_, name_.clipped(), request.lock,
+                                       opened->buffer, opened->file, opened->size)
+          : OpenDeclaredFile(env_, declaration_, name_.clipped(), request,
                              platform::Disposition::kOpenExisting, opened->file, opened->size);
   if (!done) return;
   opened->quick_scan = settings.quick_scan;
@@ -75,8 +76,8 @@ void BlockFile::Next() {
   std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, file.size - start));
   if (!file.buffer.Holds(start, count)) {
     KeepBlock();
-    if (const platform::SystemError error = file.buffer.Load(file.file, start, file.size)) {
-      PostError(0, error);
+    if (const platform::SystemError error = file.buffer.Load(*file.file, start, file.size)) {
+      PostError(TransferErrorNumber(error), error);
       return;
     }
     // The file may have shrunk since it was opened.
@@ -113,10 +114,10 @@ void BlockFile::Close() {
     return;
   }
   KeepBlock();
-  const platform::SystemError error = open_->file.Close();
+  const platform::SystemError error = open_->file->Close();
   open_.reset();
   if (error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, error);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   ClearError();

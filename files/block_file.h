@@ -6,9 +6,9 @@
 //
 // Reports through the error state (support/error_state/error_state.h) like TextLineFile: Open
 // posts 45, 2, 3, 4, 5, 52 or the operating system's number under the same conditions, and
-// takes the same locks; Next posts 33 Record Not Available at the end of the data, and 300
-// plus the operating system's number when a read fails; Set, Next and Close on a closed file
-// post 37.
+// takes the same locks; Next posts 33 Record Not Available at the end of the data, and
+// TransferErrorNumber when a read fails (330 Read Fault for an I/O error); Set, Next and
+// Close on a closed file post 37.
 //
 // Each refill of the I/O buffer is one read of the file, and a buffer of several blocks
 // (FILEBUFFERS) serves several Next calls. An open with read access alone fills the buffer as
@@ -26,6 +26,7 @@
 #include <span>
 
 #include "files/file_declaration.h"
+#include "platform/file_system.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -38,7 +39,8 @@ class BlockFile {
  public:
   // `declaration.record_length` is ignored: the record is one block. The buffer size follows
   // the option text as for TextLineFile, never less than one block.
-  explicit BlockFile(FileDeclaration declaration);
+  // Works on the files of `env`, which must outlive it.
+  explicit BlockFile(FileDeclaration declaration, platform::Env& env = platform::Env::Default());
   ~BlockFile();
   BlockFile(const BlockFile&) = delete;
   BlockFile& operator=(const BlockFile&) = delete;
@@ -72,6 +74,7 @@ class BlockFile {
   void KeepBlock();
 
   FileDeclaration declaration_;
+  platform::Env& env_;
   FileOptions options_;
   TextField name_;
   std::array<char, kBlockSize> block_{};

@@ -1,5 +1,7 @@
 #include "files/directory_listing.h"
 
+#include <memory>
+
 #include "platform/file_system.h"
 
 namespace kb {
@@ -51,6 +53,7 @@ uint8_t AttributesOf(std::string_view name, const platform::FileStatus& status) 
     case platform::FileType::kDirectory:
       attributes |= attribute::kDirectory;
       break;
+    case platform::FileType::kSymbolicLink:
     case platform::FileType::kOther:
       attributes |= attribute::kSystem;
       break;
@@ -90,7 +93,7 @@ void FillRecord(FileRecord& record, std::string_view name, const platform::FileS
 
 // Fills `record` for the reader's current entry `name`; false when the entry does not pass
 // `filter` or is a dangling link.
-bool Describe(const platform::DirectoryReader& reader, std::string_view name, uint8_t filter,
+bool Describe(platform::Directory& reader, std::string_view name, uint8_t filter,
               ListingDetail detail, FileRecord& record) {
   platform::FileStatus status;
   const bool type_recorded = detail == ListingDetail::kNames && reader.RecordedType(status.type);
@@ -112,7 +115,7 @@ int32_t LeapDaysThrough(int32_t year) {
 }  // namespace
 
 void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
-                   ListingDetail detail) {
+                   ListingDetail detail, platform::Env& env) {
   pattern = Clip(pattern).substr(0, kMaxPatternLength);
   const std::size_t slash = pattern.rfind('/');
   std::string_view directory = ".";
@@ -123,15 +126,16 @@ void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
   }
   if (name_pattern.empty()) return;
 
-  platform::DirectoryReader reader;
-  if (reader.Open(directory) != platform::system_error::kNone) return;
+  std::unique_ptr<platform::Directory> reader;
+  if (env.OpenDirectory(directory, reader) != platform::system_error::kNone) return;
   const uint8_t filter = attribute_filter & kFilterBits;
-  while (reader.Next()) {
-    const std::string_view name = reader.name();
+  bool found = false;
+  while (reader->Next(found) == platform::system_error::kNone && found) {
+    const std::string_view name = reader->name();
     if (!MatchesWildcard(name_pattern, name)) continue;
     // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
     if (filter == 0 && name.front() == '.') continue;
-    if (Describe(reader, name, filter, detail, queue.record())) queue.Append();
+    if (Describe(*reader, name, filter, detail, queue.record())) queue.Append();
   }
 }
 

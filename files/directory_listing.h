@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "support/queue/record_queue.h"
 #include "support/text/text.h"
 
@@ -56,9 +57,11 @@ enum class ListingDetail {
 // entry whose hidden, system or directory bits are not all clear is taken when it shares one
 // of them with the filter. Symbolic links are followed; a dangling one is skipped. A pattern
 // that matches nothing, a missing directory or an invalid pattern append nothing and leave
-// the error state alone; a failed append posts 8 and the listing goes on.
+// the error state alone; a failed append posts 8 and the listing goes on. The folder is read
+// through `env`.
 void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
-                   ListingDetail detail = ListingDetail::kFull);
+                   ListingDetail detail = ListingDetail::kFull,
+                   platform::Env& env = platform::Env::Default());
 
 // Days since 28 December 1800 (1 January 1801 is 4); -1 for a year before 1801 or above 9999,
 // a month outside 1 to 12 or a day outside its month.

@@ -122,19 +122,30 @@ int32_t OpenErrorNumber(platform::SystemError error) {
   }
 }
 
-bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
-                      const AccessRequest& request, platform::Disposition disposition,
-                      platform::File& file, uint64_t& size) {
-  return MayOpen(declaration, name) &&
-         Opened(platform::OpenFile(name, request.access, request.lock, disposition, file, size));
+int32_t TransferErrorNumber(platform::SystemError error) {
+  switch (error) {
+    case platform::system_error::kSharingViolation:
+    case platform::system_error::kAccessDenied:
+      return error::kAccessDenied;
+    default:
+      return static_cast<int32_t>(300 + error);
+  }
 }
 
-bool OpenDeclaredFileForReading(const FileDeclaration& declaration, std::string_view name,
-                                platform::Lock lock, IoBuffer& buffer, platform::File& file,
-                                uint64_t& size) {
+bool OpenDeclaredFile(platform::Env& env, const FileDeclaration& declaration, std::string_view name,
+                      const AccessRequest& request, platform::Disposition disposition,
+                      std::unique_ptr<platform::File>& file, uint64_t& size) {
+  return MayOpen(declaration, name) &&
+         Opened(platform::OpenRegularFile(env, name, request.access, request.lock, disposition,
+                                          file, size));
+}
+
+bool OpenDeclaredFileForReading(platform::Env& env, const FileDeclaration& declaration,
+                                std::string_view name, platform::Lock lock, IoBuffer& buffer,
+                                std::unique_ptr<platform::File>& file, uint64_t& size) {
   if (!MayOpen(declaration, name)) return false;
   std::size_t count = 0;
-  if (!Opened(platform::OpenFileForReading(name, lock, buffer.Space(), file, count, size))) {
+  if (!Opened(platform::OpenFileForReading(env, name, lock, buffer.Space(), file, count, size))) {
     return false;
   }
   buffer.Adopt(0, count);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,18 +76,25 @@ AccessRequest RequestFor(uint8_t mode);
 // 5, a bad path name (161) 3 and an invalid name (123) 45; every other value stands.
 int32_t OpenErrorNumber(platform::SystemError error);
 
-// Opens the file `name` names for `declaration`, after the checks every open and create make:
-// a record length of 0 or above kMaxRecordLength posts 47, an empty name or one of
-// kMaxPathLength characters or more posts 45. A refusal of the file system is posted as
-// OpenErrorNumber. Returns false after posting; the error state is left alone on success.
-bool OpenDeclaredFile(const FileDeclaration& declaration, std::string_view name,
+// The number posted for a SystemError of a read, a write, a close or a rename: a sharing
+// violation (a lock another program holds) and a refused access are 5, as for an open; every
+// other value is posted as 300 plus it, in the message table's own words: 339 Handle Disk
+// Full (no space, quota or file-size limit), 329 Write Fault and 330 Read Fault (an I/O error
+// of the device).
+int32_t TransferErrorNumber(platform::SystemError error);
+
+// Opens the file `name` names for `declaration` through `env`, after the checks every open
+// and create make: a record length of 0 or above kMaxRecordLength posts 47, an empty name or
+// one of kMaxPathLength characters or more posts 45. A refusal of the file system is posted
+// as OpenErrorNumber. Returns false after posting; the error state is left alone on success.
+bool OpenDeclaredFile(platform::Env& env, const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,
-                      platform::File& file, uint64_t& size);
+                      std::unique_ptr<platform::File>& file, uint64_t& size);
 
 // OpenDeclaredFile for read access, with the file's first bytes read into `buffer` as part of
 // the open (platform::OpenFileForReading), so that a small file costs no status request.
-bool OpenDeclaredFileForReading(const FileDeclaration& declaration, std::string_view name,
-                                platform::Lock lock, IoBuffer& buffer, platform::File& file,
-                                uint64_t& size);
+bool OpenDeclaredFileForReading(platform::Env& env, const FileDeclaration& declaration,
+                                std::string_view name, platform::Lock lock, IoBuffer& buffer,
+                                std::unique_ptr<platform::File>& file, uint64_t& size);
 
 }  // namespace kb

@@ -26,7 +26,7 @@ bool IoBuffer::Holds(uint64_t offset, std::size_t length) const {
   return !holds_output_ && offset >= offset_ && offset + length <= offset_ + length_;
 }
 
-platform::SystemError IoBuffer::Load(const platform::File& file, uint64_t offset, uint64_t& end) {
+platform::SystemError IoBuffer::Load(platform::File& file, uint64_t offset, uint64_t& end) {
   Forget();
   if (offset >= end) return platform::system_error::kNone;
   const std::size_t wanted = static_cast<std::size_t>(std::min<uint64_t>(capacity_, end - offset));
@@ -55,7 +55,7 @@ void IoBuffer::Adopt(uint64_t offset, std::size_t count) {
   length_ = std::min(count, capacity_);
 }
 
-platform::SystemError IoBuffer::Write(const platform::File& file, uint64_t offset,
+platform::SystemError IoBuffer::Write(platform::File& file, uint64_t offset,
                                       std::string_view bytes) {
   if (bytes.empty()) return platform::system_error::kNone;
   const bool continues = holds_output_ && offset == offset_ + length_;
@@ -77,7 +77,7 @@ platform::SystemError IoBuffer::Write(const platform::File& file, uint64_t offse
   return platform::system_error::kNone;
 }
 
-platform::SystemError IoBuffer::Flush(const platform::File& file) {
+platform::SystemError IoBuffer::Flush(platform::File& file) {
   if (!holds_output_) return platform::system_error::kNone;
   const std::size_t length = length_;
   holds_output_ = false;

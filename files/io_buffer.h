@@ -29,7 +29,7 @@ class IoBuffer {
   // Replaces what is held by the file's bytes from `offset`, as many as fit but none at or
   // past `end`. When the file gives fewer (it has shrunk), `end` is lowered to where its
   // bytes stopped. Output must have been flushed.
-  platform::SystemError Load(const platform::File& file, uint64_t offset, uint64_t& end);
+  platform::SystemError Load(platform::File& file, uint64_t offset, uint64_t& end);
   // Drops the bytes held, so that the next read asks the file afresh. Output must have been
   // flushed.
   void Forget();
@@ -42,9 +42,9 @@ class IoBuffer {
   // Collects `bytes` to be written at `offset`. Output collected before is written out first
   // when `bytes` does not continue it or does not fit; bytes that do not fit into an empty
   // buffer are written at once.
-  platform::SystemError Write(const platform::File& file, uint64_t offset, std::string_view bytes);
+  platform::SystemError Write(platform::File& file, uint64_t offset, std::string_view bytes);
   // Writes out the output collected. It is dropped even when the write fails.
-  platform::SystemError Flush(const platform::File& file);
+  platform::SystemError Flush(platform::File& file);
 
  private:
   bool has_output() const { return holds_output_ && length_ > 0; }

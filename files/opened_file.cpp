@@ -1,5 +1,6 @@
 #include "files/opened_file.h"
 
+#include "files/file_declaration.h"
 #include "support/error_state/error_state.h"
 
 namespace kb {
@@ -7,8 +8,8 @@ namespace kb {
 bool OpenedFile::NextStart(uint64_t& start) {
   if (!quick_scan) {
     buffer.Forget();
-    if (const platform::SystemError error = file.Size(size)) {
-      PostError(0, error);
+    if (const platform::SystemError error = file->Size(size)) {
+      PostError(TransferErrorNumber(error), error);
       return false;
     }
   }

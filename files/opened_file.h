@@ -5,6 +5,7 @@
 // still holds it.
 
 #include <cstdint>
+#include <memory>
 
 #include "files/io_buffer.h"
 #include "platform/file_system.h"
@@ -12,7 +13,7 @@
 namespace kb {
 
 struct OpenedFile {
-  platform::File file;
+  std::unique_ptr<platform::File> file;
   IoBuffer buffer;
   // Buffered data and the size are reused from one read to the next (FileSettings).
   bool quick_scan = false;

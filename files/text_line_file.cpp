@@ -27,14 +27,15 @@ struct TextLineFile::OpenFile : OpenedFile {
   bool added = false;  // an Add was made since Open
 };
 
-TextLineFile::TextLineFile(FileDeclaration declaration)
+TextLineFile::TextLineFile(FileDeclaration declaration, platform::Env& env)
     : declaration_(std::move(declaration)),
+      env_(env),
       options_(ParseOptions(declaration_.options)),
       name_(declaration_.name_length),
       record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
 
 TextLineFile::~TextLineFile() {
-  if (open_) open_->buffer.Flush(open_->file);
+  if (open_) open_->buffer.Flush(*open_->file);
 }
 
 bool TextLineFile::is_open() const {
@@ -52,7 +53,7 @@ void TextLineFile::Open(uint8_t mode) {
     return;
   }
   const AccessRequest request = RequestFor(mode);
-  if (!OpenDeclaredFile(declaration_, name_.clipped(), request,
+  if (!OpenDeclaredFile(env_, declaration_, name_.clipped(), request,
                         platform::Disposition::kOpenExisting, opened->file, opened->size)) {
     return;
   }
@@ -79,15 +80,15 @@ void TextLineFile::Create() {
     PostError(error::kNoCreateAttribute);
     return;
   }
-  platform::File file;
+  std::unique_ptr<platform::File> file;
   uint64_t size = 0;
   const AccessRequest exclusive{platform::Access::kWrite, platform::Lock::kExclusive};
-  if (!OpenDeclaredFile(declaration_, name_.clipped(), exclusive,
+  if (!OpenDeclaredFile(env_, declaration_, name_.clipped(), exclusive,
                         platform::Disposition::kCreateOrTruncate, file, size)) {
     return;
   }
-  if (const platform::SystemError error = file.Close()) {
-    PostError(error::kAccessDenied, error);
+  if (const platform::SystemError error = file->Close()) {
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   ClearError();
@@ -108,8 +109,8 @@ void TextLineFile::Next() {
     return;
   }
   OpenFile& file = *open_;
-  if (const platform::SystemError error = file.buffer.Flush(file.file)) {
-    PostError(error::kAccessDenied, error);
+  if (const platform::SystemError error = file.buffer.Flush(*file.file)) {
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   uint64_t start = 0;
@@ -123,8 +124,8 @@ void TextLineFile::Next() {
     held = held.substr(0, std::min<uint64_t>(held.size(), file.size - offset));
     offset += reader.Feed(held, offset + held.size() >= file.size);
     if (reader.finished()) break;
-    if (const platform::SystemError error = file.buffer.Load(file.file, offset, file.size)) {
-      PostError(0, error);
+    if (const platform::SystemError error = file.buffer.Load(*file.file, offset, file.size)) {
+      PostError(TransferErrorNumber(error), error);
       return;
     }
   }
@@ -153,20 +154,20 @@ void TextLineFile::Add() {
     char last = 0;
     std::size_t count = 0;
     if (file.size > 0 &&
-        file.file.ReadAt(file.size - 1, {&last, 1}, count) == platform::system_error::kNone &&
+        file.file->ReadAt(file.size - 1, {&last, 1}, count) == platform::system_error::kNone &&
         count == 1 && last == kCtrlZ) {
       --file.size;
     }
   }
   const std::string_view line = record_.clipped();
-  platform::SystemError error = file.buffer.Write(file.file, file.size, line);
+  platform::SystemError error = file.buffer.Write(*file.file, file.size, line);
   if (error == platform::system_error::kNone) {
-    error = file.buffer.Write(file.file, file.size + line.size(), kLineEnd);
+    error = file.buffer.Write(*file.file, file.size + line.size(), kLineEnd);
   }
   if (error != platform::system_error::kNone) {
     // Some of the output may have reached the file: take its size from the file itself.
-    file.file.Size(file.size);
-    PostError(error::kAccessDenied, error);
+    file.file->Size(file.size);
+    PostError(TransferErrorNumber(error), error);
     return;
   }
   file.size += line.size() + kLineEnd.size();
@@ -178,13 +179,13 @@ void TextLineFile::Close() {
     PostError(error::kFileNotOpen);
     return;
   }
-  const platform::SystemError write_error = open_->buffer.Flush(open_->file);
-  const platform::SystemError close_error = open_->file.Close();
+  const platform::SystemError write_error = open_->buffer.Flush(*open_->file);
+  const platform::SystemError close_error = open_->file->Close();
   open_.reset();
   if (write_error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, write_error);
+    PostError(TransferErrorNumber(write_error), write_error);
   } else if (close_error != platform::system_error::kNone) {
-    PostError(error::kAccessDenied, close_error);
+    PostError(TransferErrorNumber(close_error), close_error);
   } else {
     ClearError();
   }

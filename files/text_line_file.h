@@ -18,7 +18,7 @@
 //   4  Too Many Open Files
 //   5  Access Denied     read-only file (no write bit) opened for writing, a directory, refused
 //                        access, a lock held by another open (sharing), Add on a read-only
-//                        open, a short write
+//                        open
 //   33 Record Not Available  Next at the end of the file or on a leading Ctrl-Z
 //   37 File Not Open      Set, Next, Add or Close on a file that is not open
 //   47 Invalid Record Declaration  a record length of 0 or above kMaxRecordLength (every
@@ -26,8 +26,10 @@
 //   52 File Already Open  Open or Create while the file is open
 //   54 No Create Attribute  Create on a declaration that does not allow it
 // and any other operating-system error of Open or Create as its own number (Unknown Error
-// Posted when it has no text). A read that the operating system fails posts 300 plus its
-// number; a buffer that cannot be allocated posts 8.
+// Posted when it has no text). A read, write or close that the operating system fails posts
+// TransferErrorNumber (files/file_declaration.h): 339 Handle Disk Full when the disk, the
+// quota or the file-size limit is full, 329 Write Fault or 330 Read Fault for an I/O error;
+// a buffer that cannot be allocated posts 8.
 //
 // Sharing is approximated with advisory locks (files/file_declaration.h, RequestFor): an
 // open with write access holds the file exclusively, so two copies of the program never
@@ -37,13 +39,15 @@
 #include <memory>
 
 #include "files/file_declaration.h"
+#include "platform/file_system.h"
 #include "support/text/text.h"
 
 namespace kb {
 
 class TextLineFile {
  public:
-  explicit TextLineFile(FileDeclaration declaration);
+  // Works on the files of `env`, which must outlive it.
+  explicit TextLineFile(FileDeclaration declaration, platform::Env& env = platform::Env::Default());
   ~TextLineFile();  // closes the file if it is open, writing out what is buffered
   TextLineFile(const TextLineFile&) = delete;
   TextLineFile& operator=(const TextLineFile&) = delete;
@@ -67,9 +71,9 @@ class TextLineFile {
   // Reads the next line into the record. A Next without Set reads from the first line.
   void Next();
   // Appends the record as one line. Lines collect in the buffer and reach the file when it
-  // is full and at Close; a write that fails is posted (5) by the Add or Close that makes it.
+  // is full and at Close; a write that fails is posted by the Add or Close that makes it.
   void Add();
-  // Writes out buffered output and closes. A failed write is posted (5) after the file is
+  // Writes out buffered output and closes. A failed write is posted after the file is
   // closed. The record keeps its contents.
   void Close();
 
@@ -79,6 +83,7 @@ class TextLineFile {
   struct OpenFile;
 
   FileDeclaration declaration_;
+  platform::Env& env_;
   FileOptions options_;
   TextField name_;
   TextField record_;

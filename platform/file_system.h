@@ -1,13 +1,21 @@
 #pragma once
 
-// The file system as kbsearch uses it: regular files opened with an access and a lock, read
-// and written at an offset; directories read entry by entry; time stamps turned into local
-// calendar time; the current directory. Every call into the operating system's file services
-// is made behind this header, in one place, and nothing above it sees an OS header or errno.
+// The file system as kbsearch uses it, behind one narrow interface, Env: regular files opened
+// with an access, locked, read and written at an offset; paths renamed and removed; folders
+// read entry by entry. Env::Default() is the operating system's file system, and the one
+// place where kbsearch calls it; nothing above this header sees an OS header or errno.
+//
+// Every file service takes an Env, so that a test can hand it a wrapper (EnvWrapper) that
+// watches, delays or fails chosen calls (platform/testing/faulty_env.h). A call through the
+// interface is one virtual call and, in Env::Default(), one system call: the seam costs the
+// file services no extra call of the operating system.
 //
 // Failures come back as a SystemError: the operating system's condition in the numbering of
-// the file services' message table (support/error_state/error_state.h), so that the layer above can
-// post it as it stands or map it. 0 means success.
+// the file services' message table (support/error_state/error_state.h), so that the layer
+// above can post it as it stands or map it. 0 means success.
+//
+// An Env may be used from several threads at once; each File and Directory it hands out is
+// used by one thread at a time.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,21 +39,196 @@ inline constexpr SystemError kAccessDenied = 5;  // also: not a regular file, re
 inline constexpr SystemError kInvalidHandle = 6;
 inline constexpr SystemError kNotEnoughMemory = 8;
 inline constexpr SystemError kNotSameDevice = 17;
-inline constexpr SystemError kGeneralFailure = 31;    // also: an I/O error of the device
+inline constexpr SystemError kWriteFault = 29;        // an I/O error of the device while writing
+inline constexpr SystemError kReadFault = 30;         // an I/O error of the device while reading
+inline constexpr SystemError kGeneralFailure = 31;    // also: an I/O error of anything else
 inline constexpr SystemError kSharingViolation = 32;  // another open holds a conflicting lock
-inline constexpr SystemError kDiskFull = 39;
+inline constexpr SystemError kDiskFull = 39;  // no space, quota exceeded, file-size limit reached
 inline constexpr SystemError kNotSupported = 50;
+inline constexpr SystemError kFileExists = 80;  // an exclusive create met an existing name
 inline constexpr SystemError kInvalidParameter = 87;
 inline constexpr SystemError kInvalidName = 123;  // a name that cannot be a path (holds a NUL)
-inline constexpr SystemError kBadPathName = 161;  // a path that cannot be resolved (link loop)
+inline constexpr SystemError kBadPathName = 161;  // a link loop, or a link where none may be
 }  // namespace system_error
+
+// The calls of the interface, by kind: what a failure happened in, and what a wrapper counts.
+enum class Operation {
+  kOpen,            // Env::OpenFile
+  kLock,            // File::Lock, Directory::Lock
+  kRead,            // File::Read
+  kWrite,           // File::Write
+  kStatus,          // File::Status, Directory::Status
+  kTruncate,        // File::Truncate
+  kSetPermissions,  // File::SetPermissions
+  kClose,           // File::Close
+  kPathStatus,      // Env::PathStatus
+  kRename,          // Env::Rename
+  kRemove,          // Env::Remove
+  kOpenDirectory,   // Env::OpenDirectory
+  kReadDirectory,   // Directory::Next
+};
+
+// What the operating system's error number `os_error` (an errno value) means when `operation`
+// fails with it: the one translation of the system's numbers, which a wrapper uses to fail a
+// call as the system would. An I/O error is a read fault while reading, a write fault while
+// writing, closing, truncating or renaming; no space, an exceeded quota and an exceeded
+// file-size limit are kDiskFull.
+SystemError SystemErrorOf(int os_error, Operation operation);
 
 enum class Access { kRead, kWrite, kReadWrite };
 
-// The advisory lock taken on a file when it is opened, held until it is closed. A lock that
-// another open file holds in a conflicting way fails the open with kSharingViolation at once;
-// nothing waits.
+// An advisory lock. Taking one that another open holds in a conflicting way fails with
+// kSharingViolation at once; nothing waits. It is held until the file is closed.
 enum class Lock { kNone, kShared, kExclusive };
+
+enum class Creation {
+  kOpenExisting,  // a missing file fails with kFileNotFound
+  kOpenOrCreate,  // a missing file is created
+  kCreateNew,     // the file is created; an existing name, a link included, fails kFileExists
+};
+
+struct OpenOptions {
+  Access access = Access::kRead;
+  Creation creation = Creation::kOpenExisting;
+  // False: a symbolic link as the last component of the path fails with kBadPathName and is
+  // never followed.
+  bool follow_links = true;
+  // The permission bits of a file the open creates, less the process's umask.
+  uint32_t permissions = 0666;
+};
+
+enum class FileType { kRegular, kDirectory, kSymbolicLink, kOther };
+
+struct FileStatus {
+  FileType type = FileType::kOther;
+  bool has_write_permission = false;  // any of the owner, group and other write bits
+  uint32_t permissions = 0;           // the permission bits, 0777 at most
+  uint64_t size = 0;
+  int64_t modified = 0;  // last write, in seconds since 1970-01-01 00:00:00 UTC
+  // Together, what tells one file from another on the machine.
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+// An open file. Destroying it closes it (a failure of that close goes unseen: call Close to
+// see it).
+class File {
+ public:
+  File() = default;
+  virtual ~File() = default;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Takes `lock` (never waits). kNone does nothing.
+  virtual SystemError Lock(Lock lock) = 0;
+  // One read of up to buffer.size() bytes from `offset`; `count` is the number read. Fewer
+  // than asked means the end of a regular file (or, of anything else, all it had at once).
+  virtual SystemError Read(uint64_t offset, std::span<char> buffer, std::size_t& count) = 0;
+  // One write of up to bytes.size() bytes at `offset`; `count` is the number written, which
+  // may be fewer than asked.
+  virtual SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) = 0;
+  // The status of the open file (never of a link: an open file is not one).
+  virtual SystemError Status(FileStatus& status) = 0;
+  // Cuts or extends the file to `size` bytes.
+  virtual SystemError Truncate(uint64_t size) = 0;
+  // Sets the permission bits (0777 at most), whatever the umask.
+  virtual SystemError SetPermissions(uint32_t permissions) = 0;
+  // Closes the file, releasing its lock. Closing a closed file does nothing; a file is
+  // closed after Close even when it reports an error.
+  virtual SystemError Close() = 0;
+
+  // Reads until `buffer` is full or the end of the file: Read as often as it takes.
+  SystemError ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count);
+  // Writes all of `bytes`: Write as often as it takes. A write that makes no progress fails
+  // with kDiskFull. On failure `count` tells how many were written.
+  SystemError WriteAt(uint64_t offset, std::span<const char> bytes, std::size_t& count);
+  // The size of the file now, in bytes.
+  SystemError Size(uint64_t& size);
+};
+
+// An open folder, read entry by entry in the order the file system gives ("." and ".."
+// included).
+class Directory {
+ public:
+  Directory() = default;
+  virtual ~Directory() = default;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+
+  // Moves to the next entry: `found` is false when there is none. A failure ends the
+  // reading as well.
+  virtual SystemError Next(bool& found) = 0;
+  // The current entry's name; valid until the next call of Next.
+  virtual std::string_view name() const = 0;
+  // The status of the current entry, following symbolic links (a dangling link fails with
+  // kFileNotFound).
+  virtual SystemError Status(FileStatus& status) = 0;
+  // The type of the current entry as the folder itself records it, known without asking
+  // the file system for the entry's status. False when the folder does not record it, and
+  // for a symbolic link, whose target only Status can tell.
+  virtual bool RecordedType(FileType& type) const = 0;
+  // Takes an advisory lock on the folder itself, held until the Directory is destroyed;
+  // as File::Lock.
+  virtual SystemError Lock(Lock lock) = 0;
+};
+
+class Env {
+ public:
+  Env() = default;
+  virtual ~Env() = default;
+  Env(const Env&) = delete;
+  Env& operator=(const Env&) = delete;
+
+  // The operating system's file system. It lives as long as the program.
+  static Env& Default();
+
+  // Opens `path` (absolute, or relative to the current directory) as `options` ask, into
+  // `file`. It opens whatever the path names, a FIFO or a device included, without ever
+  // waiting for one; what it opened is for Status to tell. A missing file fails with
+  // kFileNotFound when its folder exists and kPathNotFound when a folder on the way is
+  // missing; a path holding a NUL byte, or too long for any path, with kInvalidName. On
+  // failure `file` is empty.
+  virtual SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                               std::unique_ptr<File>& file) = 0;
+  // The status of what `path` names; with `follow_links` false, of a symbolic link itself.
+  virtual SystemError PathStatus(std::string_view path, bool follow_links, FileStatus& status) = 0;
+  // Gives the file at `from` the name `to` in one step, replacing what `to` named (a link
+  // itself, never what it points to). Both lie on one file system.
+  virtual SystemError Rename(std::string_view from, std::string_view to) = 0;
+  // Removes the name `path` (a link itself, never what it points to); not a folder.
+  virtual SystemError Remove(std::string_view path) = 0;
+  // Opens the folder `path` for reading its entries. A missing one fails with kPathNotFound.
+  virtual SystemError OpenDirectory(std::string_view path,
+                                    std::unique_ptr<Directory>& directory) = 0;
+};
+
+// An Env that forwards every call to another one: the base of wrappers that change a few.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env& target) : target_(target) {}
+
+  Env& target() const { return target_; }
+
+  SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override {
+    return target_.OpenFile(path, options, file);
+  }
+  SystemError PathStatus(std::string_view path, bool follow_links, FileStatus& status) override {
+    return target_.PathStatus(path, follow_links, status);
+  }
+  SystemError Rename(std::string_view from, std::string_view to) override {
+    return target_.Rename(from, to);
+  }
+  SystemError Remove(std::string_view path) override { return target_.Remove(path); }
+  SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override {
+    return target_.OpenDirectory(path, directory);
+  }
+
+ private:
+  Env& target_;
+};
+
+// How the file services open a file, composed of the calls above.
 
 enum class Disposition {
   kOpenExisting,
@@ -54,98 +237,34 @@ enum class Disposition {
   kCreateOrTruncate,
 };
 
-// An open regular file. It owns its descriptor and closes it when destroyed.
-class File {
- public:
-  File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
-  bool is_open() const { return descriptor_ >= 0; }
-
-  // Reads up to buffer.size() bytes from `offset`, stopping early only at the end of the file;
-  // `count` is the number read.
-  SystemError ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count) const;
-  // Writes all of `bytes` at `offset`; on failure `count` tells how many were written.
-  SystemError WriteAt(uint64_t offset, std::span<const char> bytes, std::size_t& count) const;
-  // The size of the file now, in bytes.
-  SystemError Size(uint64_t& size) const;
-  // Closes the file, releasing its lock. Closing a closed file does nothing.
-  SystemError Close();
-
- private:
-  friend SystemError OpenFile(std::string_view, Access, Lock, Disposition, File&, uint64_t&);
-  friend SystemError OpenFileForReading(std::string_view, Lock, std::span<char>, File&,
-                                        std::size_t&, uint64_t&);
-  explicit File(int descriptor) : descriptor_(descriptor) {}
-
-  int descriptor_ = -1;
-};
-
-// Opens the regular file at `path` (absolute, or relative to the current directory) into
-// `file`, taking `lock`, and gives its size at that moment. Nothing that is not a regular
-// file is opened: a directory, a FIFO, a socket or a device fails with kAccessDenied, and
-// opening any of them never waits. A regular file without any write permission bit counts as
+// Opens the regular file at `path` into `file`, taking `lock`, and gives its size at that
+// moment. Nothing that is not a regular file is opened: a directory, a FIFO, a socket or a
+// device fails with kAccessDenied. A regular file without any write permission bit counts as
 // read-only, and asking it for write access fails with kAccessDenied even for a user whom
-// permissions do not bind. A path holding a NUL byte fails with kInvalidName. On failure
-// `file` is left closed.
-SystemError OpenFile(std::string_view path, Access access, Lock lock, Disposition disposition,
-                     File& file, uint64_t& size);
+// permissions do not bind. Costs an open, a status request, a lock (unless kNone) and, to
+// empty a file, a truncation. On failure `file` is empty.
+SystemError OpenRegularFile(Env& env, std::string_view path, Access access, Lock lock,
+                            Disposition disposition, std::unique_ptr<File>& file, uint64_t& size);
 
 // Opens the existing regular file at `path` for reading, takes `lock`, and reads the file's
 // first bytes into `first_bytes` in the same step: `count` bytes, and `size` the file's size.
-// Refuses what OpenFile refuses, with the same numbers (except that a lock held against a
-// directory or another non-regular file may be reported first), and never waits either.
+// Refuses what OpenRegularFile refuses, with the same numbers (except that a lock held
+// against a directory or another non-regular file may be reported first).
 //
 // A read that gives at least one byte but fewer than asked has met the end of a regular file,
-// and the file's size is taken from it without asking the file system for its status: an
-// ordinary article costs an open, a lock, one read and a close. When the read gives nothing,
-// fills `first_bytes`, or fails, the status is asked: anything but a regular file is refused
-// then (a directory, a FIFO, a socket and the common devices all end up there), and `size` is
-// the size the file system gives (`count` is cut to it). A read that fails on a regular file
-// is not reported here: `count` is 0 and the failure shows when the bytes are read again.
-// A device that gives a short first read is taken as a file of that size, read no further.
-SystemError OpenFileForReading(std::string_view path, Lock lock, std::span<char> first_bytes,
-                               File& file, std::size_t& count, uint64_t& size);
+// and the file's size is taken from it without asking for its status: an ordinary article
+// costs an open, a lock, one read and a close. When the read gives nothing, fills
+// `first_bytes`, or fails, the status is asked: anything but a regular file is refused then
+// (a directory, a FIFO, a socket and the common devices all end up there, since the read of
+// one refuses or gives nothing), and `size` is the size the status gives (`count` is cut to
+// it). A read that fails on a regular file is not reported here: `count` is 0 and the failure
+// shows when the bytes are read again. A device that gives a short first read is taken as a
+// file of that size, read no further.
+SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
+                               std::span<char> first_bytes, std::unique_ptr<File>& file,
+                               std::size_t& count, uint64_t& size);
 
-enum class FileType { kRegular, kDirectory, kOther };
-
-struct FileStatus {
-  FileType type = FileType::kOther;
-  bool has_write_permission = false;  // any of the owner, group and other write bits
-  uint64_t size = 0;
-  int64_t modified = 0;  // last write, in seconds since 1970-01-01 00:00:00 UTC
-};
-
-// The entries of one directory, in the order the file system returns them ("." and ".."
-// included). Reading stops at the first failure as at the end.
-class DirectoryReader {
- public:
-  DirectoryReader();
-  ~DirectoryReader();
-  DirectoryReader(const DirectoryReader&) = delete;
-  DirectoryReader& operator=(const DirectoryReader&) = delete;
-
-  SystemError Open(std::string_view path);
-  // Moves to the next entry; false when there is none.
-  bool Next();
-  // The current entry's name; valid until the next call of Next.
-  std::string_view name() const;
-  // The status of the current entry, following symbolic links (a dangling link fails with
-  // kFileNotFound).
-  SystemError Status(FileStatus& status) const;
-  // The type of the current entry as the directory itself records it, known without asking
-  // the file system for the entry's status. False when the directory does not record it, and
-  // for a symbolic link, whose target only Status can tell.
-  bool RecordedType(FileType& type) const;
-
- private:
-  struct Stream;
-  std::unique_ptr<Stream> stream_;
-};
+// Outside the seam: services that never fail a file operation.
 
 struct CalendarTime {
   int32_t year = 0;

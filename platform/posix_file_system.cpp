@@ -1,4 +1,5 @@
-// The file system over POSIX: every open, read, write, lock and stat of kbsearch is made here.
+// The file system over POSIX: every open, read, write, lock, stat, rename and unlink of
+// kbsearch is made here.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -6,22 +7,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
 
 namespace kb::platform {
-namespace {
 
 // The one place where an errno value becomes a SystemError.
-SystemError FromErrno(int error) {
-  switch (error) {
+SystemError SystemErrorOf(int os_error, Operation operation) {
+  switch (os_error) {
     case 0:
       return system_error::kNone;
     case ENOENT:
@@ -54,26 +54,47 @@ SystemError FromErrno(int error) {
       return system_error::kNotSameDevice;
     case ENOSPC:
     case EDQUOT:
+    // The file-size limit (ulimit -f), with SIGXFSZ ignored (platform/process.h).
+    case EFBIG:
       return system_error::kDiskFull;
+    case EEXIST:
+      return system_error::kFileExists;
     case EOPNOTSUPP:
       return system_error::kNotSupported;
     case EINVAL:
       return system_error::kInvalidParameter;
+    case EIO:
+      switch (operation) {
+        case Operation::kRead:
+        case Operation::kReadDirectory:
+          return system_error::kReadFault;
+        case Operation::kWrite:
+        case Operation::kClose:
+        case Operation::kTruncate:
+        case Operation::kRename:
+          return system_error::kWriteFault;
+        default:
+          return system_error::kGeneralFailure;
+      }
     default:
       return system_error::kGeneralFailure;
   }
 }
 
-SystemError LastError() {
-  return FromErrno(errno);
+namespace {
+
+SystemError LastError(Operation operation) {
+  return SystemErrorOf(errno, operation);
 }
 
 // A path as the system takes it: NUL-terminated, in room that needs no allocation.
 using NativePath = std::array<char, PATH_MAX>;
 
 // `path` into `native`; false when it holds a NUL byte of its own or is too long for any path
-// (the kernel refuses those as well).
+// (the kernel refuses those as well). A leading "./" names the directory the rest is
+// resolved in anyway, and costs a lookup: it is left out.
 bool ToNative(std::string_view path, NativePath& native) {
+  while (path.size() > 2 && path.starts_with("./") && path[2] != '/') path.remove_prefix(2);
   if (path.size() >= native.size() || path.find('\0') != std::string_view::npos) return false;
   path.copy(native.data(), path.size());
   native[path.size()] = '\0';
@@ -92,11 +113,11 @@ SystemError MissingFileOrPath(std::string_view path) {
   return system_error::kPathNotFound;
 }
 
-int OpenFlags(Access access, Disposition disposition) {
-  // O_NONBLOCK keeps an open of a FIFO or a device from waiting for the other side; such
-  // files are refused once fstat has seen them, and regular files ignore the flag.
+int OpenFlags(const OpenOptions& options) {
+  // O_NONBLOCK keeps an open of a FIFO or a device from waiting for the other side; regular
+  // files ignore the flag.
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  switch (access) {
+  switch (options.access) {
     case Access::kRead:
       flags |= O_RDONLY;
       break;
@@ -107,8 +128,17 @@ int OpenFlags(Access access, Disposition disposition) {
       flags |= O_RDWR;
       break;
   }
-  // Never O_TRUNC: an existing file is emptied only once its lock is held.
-  if (disposition == Disposition::kCreateOrTruncate) flags |= O_CREAT;
+  switch (options.creation) {
+    case Creation::kOpenExisting:
+      break;
+    case Creation::kOpenOrCreate:
+      flags |= O_CREAT;
+      break;
+    case Creation::kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+  }
+  if (!options.follow_links) flags |= O_NOFOLLOW;
   return flags;
 }
 
@@ -116,23 +146,7 @@ SystemError TakeLock(int descriptor, Lock lock) {
   if (lock == Lock::kNone) return system_error::kNone;
   const int operation = (lock == Lock::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB;
   while (flock(descriptor, operation) != 0) {
-    if (errno != EINTR) return LastError();
-  }
-  return system_error::kNone;
-}
-
-// Opens `path` with `flags`, telling a missing file from a missing directory.
-SystemError OpenDescriptor(std::string_view path, int flags, int& descriptor) {
-  // A leading "./" names the directory the rest is resolved in anyway, and costs a lookup.
-  while (path.size() > 2 && path.starts_with("./") && path[2] != '/') path.remove_prefix(2);
-  NativePath native;
-  if (!ToNative(path, native)) return system_error::kInvalidName;
-  do {
-    descriptor = open(native.data(), flags, 0666);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    if (errno == ENOENT) return MissingFileOrPath(native.data());
-    return LastError();
+    if (errno != EINTR) return LastError(Operation::kLock);
   }
   return system_error::kNone;
 }
@@ -149,206 +163,218 @@ FileStatus ToFileStatus(const struct stat& status) {
     result.type = FileType::kRegular;
   } else if (S_ISDIR(status.st_mode)) {
     result.type = FileType::kDirectory;
+  } else if (S_ISLNK(status.st_mode)) {
+    result.type = FileType::kSymbolicLink;
   }
   result.has_write_permission = HasWritePermission(status);
+  result.permissions = static_cast<uint32_t>(status.st_mode & 0777);
   result.size = static_cast<uint64_t>(status.st_size);
   result.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
+  result.device = static_cast<uint64_t>(status.st_dev);
+  result.inode = static_cast<uint64_t>(status.st_ino);
   return result;
 }
 
-}  // namespace
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int descriptor) : descriptor_(descriptor) {}
+  ~PosixFile() override { Close(); }
 
-File::~File() {
-  Close();
-}
+  SystemError Lock(platform::Lock lock) override { return TakeLock(descriptor_, lock); }
 
-File::File(File&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    descriptor_ = std::exchange(other.descriptor_, -1);
+  SystemError Read(uint64_t offset, std::span<char> buffer, std::size_t& count) override {
+    // pread, not read: a FIFO, a socket or a terminal refuses it at once (ESPIPE) instead of
+    // handing out what another process wrote.
+    ssize_t got;
+    do {
+      got = pread(descriptor_, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    count = got > 0 ? static_cast<std::size_t>(got) : 0;
+    return got < 0 ? LastError(Operation::kRead) : system_error::kNone;
   }
-  return *this;
-}
 
-SystemError File::ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count) const {
-  count = 0;
-  while (count < buffer.size()) {
-    const ssize_t got = pread(descriptor_, buffer.data() + count, buffer.size() - count,
-                              static_cast<off_t>(offset + count));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return LastError();
-    }
-    if (got == 0) break;
-    count += static_cast<std::size_t>(got);
+  SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {
+    ssize_t put;
+    do {
+      put = pwrite(descriptor_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    } while (put < 0 && errno == EINTR);
+    count = put > 0 ? static_cast<std::size_t>(put) : 0;
+    return put < 0 ? LastError(Operation::kWrite) : system_error::kNone;
   }
-  return system_error::kNone;
-}
 
-SystemError File::WriteAt(uint64_t offset, std::span<const char> bytes, std::size_t& count) const {
-  count = 0;
-  while (count < bytes.size()) {
-    const ssize_t put = pwrite(descriptor_, bytes.data() + count, bytes.size() - count,
-                               static_cast<off_t>(offset + count));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return LastError();
-    }
-    // A write that makes no progress would make none on a retry either.
-    if (put == 0) return system_error::kDiskFull;
-    count += static_cast<std::size_t>(put);
-  }
-  return system_error::kNone;
-}
-
-SystemError File::Size(uint64_t& size) const {
-  struct stat status;
-  if (fstat(descriptor_, &status) != 0) return LastError();
-  size = static_cast<uint64_t>(status.st_size);
-  return system_error::kNone;
-}
-
-SystemError File::Close() {
-  if (descriptor_ < 0) return system_error::kNone;
-  const int descriptor = std::exchange(descriptor_, -1);
-  // The descriptor is gone even when close reports an error, so it is never retried; an
-  // interrupted close has still closed it.
-  if (close(descriptor) != 0 && errno != EINTR) return LastError();
-  return system_error::kNone;
-}
-
-SystemError OpenFile(std::string_view path, Access access, Lock lock, Disposition disposition,
-                     File& file, uint64_t& size) {
-  file.Close();
-  int descriptor;
-  if (const SystemError error = OpenDescriptor(path, OpenFlags(access, disposition), descriptor))
-    return error;
-  File opened(descriptor);
-
-  struct stat status;
-  if (fstat(descriptor, &status) != 0) return LastError();
-  if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
-  if (!HasWritePermission(status) && access != Access::kRead) return system_error::kAccessDenied;
-
-  if (const SystemError error = TakeLock(descriptor, lock)) return error;
-
-  if (disposition == Disposition::kCreateOrTruncate && status.st_size != 0) {
-    if (ftruncate(descriptor, 0) != 0) return LastError();
-    status.st_size = 0;
-  }
-  size = static_cast<uint64_t>(status.st_size);
-  file = std::move(opened);
-  return system_error::kNone;
-}
-
-SystemError OpenFileForReading(std::string_view path, Lock lock, std::span<char> first_bytes,
-                               File& file, std::size_t& count, uint64_t& size) {
-  file.Close();
-  count = 0;
-  int descriptor;
-  if (const SystemError error =
-          OpenDescriptor(path, OpenFlags(Access::kRead, Disposition::kOpenExisting), descriptor)) {
-    return error;
-  }
-  File opened(descriptor);
-  if (const SystemError error = TakeLock(descriptor, lock)) return error;
-
-  // pread, not read: a FIFO, a socket or a terminal refuses it at once (ESPIPE) instead of
-  // handing out what another process wrote. O_NONBLOCK keeps any device from waiting.
-  ssize_t got;
-  do {
-    got = pread(descriptor, first_bytes.data(), first_bytes.size(), 0);
-  } while (got < 0 && errno == EINTR);
-  if (got > 0 && static_cast<std::size_t>(got) < first_bytes.size()) {
-    count = static_cast<std::size_t>(got);
-    size = count;
-    file = std::move(opened);
+  SystemError Status(FileStatus& status) override {
+    struct stat native;
+    if (fstat(descriptor_, &native) != 0) return LastError(Operation::kStatus);
+    status = ToFileStatus(native);
     return system_error::kNone;
   }
 
-  struct stat status;
-  if (fstat(descriptor, &status) != 0) return LastError();
-  if (!S_ISREG(status.st_mode)) return system_error::kAccessDenied;
-  size = static_cast<uint64_t>(status.st_size);
-  count = got > 0 ? static_cast<std::size_t>(std::min<uint64_t>(got, size)) : 0;
-  file = std::move(opened);
-  return system_error::kNone;
-}
-
-struct DirectoryReader::Stream {
-  ~Stream() {
-    if (directory != nullptr) closedir(directory);
+  SystemError Truncate(uint64_t size) override {
+    int result;
+    do {
+      result = ftruncate(descriptor_, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result != 0 ? LastError(Operation::kTruncate) : system_error::kNone;
   }
-  DIR* directory = nullptr;
-  struct dirent* entry = nullptr;
+
+  SystemError SetPermissions(uint32_t permissions) override {
+    if (fchmod(descriptor_, static_cast<mode_t>(permissions & 0777)) != 0) {
+      return LastError(Operation::kSetPermissions);
+    }
+    return system_error::kNone;
+  }
+
+  SystemError Close() override {
+    if (descriptor_ < 0) return system_error::kNone;
+    const int descriptor = std::exchange(descriptor_, -1);
+    // The descriptor is gone even when close reports an error, so it is never retried; an
+    // interrupted close has still closed it.
+    if (close(descriptor) != 0 && errno != EINTR) return LastError(Operation::kClose);
+    return system_error::kNone;
+  }
+
+ private:
+  int descriptor_;
 };
 
-DirectoryReader::DirectoryReader() = default;
-DirectoryReader::~DirectoryReader() = default;
+class PosixDirectory final : public Directory {
+ public:
+  explicit PosixDirectory(DIR* stream) : stream_(stream) {}
+  ~PosixDirectory() override { closedir(stream_); }
 
-SystemError DirectoryReader::Open(std::string_view path) {
-  stream_.reset();
-  NativePath native;
-  if (!ToNative(path, native)) return system_error::kInvalidName;
-  int descriptor;
-  do {
-    descriptor = open(native.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    return errno == ENOENT ? system_error::kPathNotFound : LastError();
+  SystemError Next(bool& found) override {
+    errno = 0;
+    entry_ = readdir(stream_);
+    found = entry_ != nullptr;
+    return found || errno == 0 ? system_error::kNone : LastError(Operation::kReadDirectory);
   }
-  DIR* directory = fdopendir(descriptor);
-  if (directory == nullptr) {
-    const SystemError error = LastError();
-    close(descriptor);
-    return error;
+
+  std::string_view name() const override {
+    return entry_ != nullptr ? std::string_view(entry_->d_name) : std::string_view();
   }
-  stream_ = std::make_unique<Stream>();
-  stream_->directory = directory;
-  return system_error::kNone;
-}
 
-bool DirectoryReader::Next() {
-  if (!stream_) return false;
-  stream_->entry = readdir(stream_->directory);
-  return stream_->entry != nullptr;
-}
-
-std::string_view DirectoryReader::name() const {
-  if (!stream_ || stream_->entry == nullptr) return {};
-  return stream_->entry->d_name;
-}
-
-SystemError DirectoryReader::Status(FileStatus& status) const {
-  if (!stream_ || stream_->entry == nullptr) return system_error::kInvalidHandle;
-  struct stat native;
-  if (fstatat(dirfd(stream_->directory), stream_->entry->d_name, &native, 0) != 0) {
-    return LastError();
+  SystemError Status(FileStatus& status) override {
+    if (entry_ == nullptr) return system_error::kInvalidHandle;
+    struct stat native;
+    if (fstatat(dirfd(stream_), entry_->d_name, &native, 0) != 0) {
+      return LastError(Operation::kStatus);
+    }
+    status = ToFileStatus(native);
+    return system_error::kNone;
   }
-  status = ToFileStatus(native);
-  return system_error::kNone;
-}
 
-bool DirectoryReader::RecordedType(FileType& type) const {
-  if (!stream_ || stream_->entry == nullptr) return false;
-  switch (stream_->entry->d_type) {
-    case DT_REG:
-      type = FileType::kRegular;
-      return true;
-    case DT_DIR:
-      type = FileType::kDirectory;
-      return true;
-    case DT_FIFO:
-    case DT_CHR:
-    case DT_BLK:
-    case DT_SOCK:
-      type = FileType::kOther;
-      return true;
-    default:  // DT_UNKNOWN, DT_LNK
-      return false;
+  bool RecordedType(FileType& type) const override {
+    if (entry_ == nullptr) return false;
+    switch (entry_->d_type) {
+      case DT_REG:
+        type = FileType::kRegular;
+        return true;
+      case DT_DIR:
+        type = FileType::kDirectory;
+        return true;
+      case DT_FIFO:
+      case DT_CHR:
+      case DT_BLK:
+      case DT_SOCK:
+        type = FileType::kOther;
+        return true;
+      default:  // DT_UNKNOWN, DT_LNK
+        return false;
+    }
   }
+
+  SystemError Lock(platform::Lock lock) override { return TakeLock(dirfd(stream_), lock); }
+
+ private:
+  DIR* stream_;
+  struct dirent* entry_ = nullptr;
+};
+
+class PosixEnv final : public Env {
+ public:
+  SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override {
+    file.reset();
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    int descriptor;
+    do {
+      descriptor =
+          open(native.data(), OpenFlags(options), static_cast<mode_t>(options.permissions));
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+      if (errno == ENOENT) return MissingFileOrPath(native.data());
+      return LastError(Operation::kOpen);
+    }
+    file.reset(new (std::nothrow) PosixFile(descriptor));
+    if (!file) {
+      close(descriptor);
+      return system_error::kNotEnoughMemory;
+    }
+    return system_error::kNone;
+  }
+
+  SystemError PathStatus(std::string_view path, bool follow_links, FileStatus& status) override {
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    struct stat result;
+    const int outcome = follow_links ? stat(native.data(), &result) : lstat(native.data(), &result);
+    if (outcome != 0) {
+      if (errno == ENOENT) return MissingFileOrPath(native.data());
+      return LastError(Operation::kPathStatus);
+    }
+    status = ToFileStatus(result);
+    return system_error::kNone;
+  }
+
+  SystemError Rename(std::string_view from, std::string_view to) override {
+    NativePath native_from;
+    NativePath native_to;
+    if (!ToNative(from, native_from) || !ToNative(to, native_to)) {
+      return system_error::kInvalidName;
+    }
+    if (rename(native_from.data(), native_to.data()) != 0) return LastError(Operation::kRename);
+    return system_error::kNone;
+  }
+
+  SystemError Remove(std::string_view path) override {
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    if (unlink(native.data()) != 0) return LastError(Operation::kRemove);
+    return system_error::kNone;
+  }
+
+  SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override {
+    directory.reset();
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    int descriptor;
+    do {
+      descriptor = open(native.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+      return errno == ENOENT ? system_error::kPathNotFound : LastError(Operation::kOpenDirectory);
+    }
+    DIR* stream = fdopendir(descriptor);
+    if (stream == nullptr) {
+      const SystemError error = LastError(Operation::kOpenDirectory);
+      close(descriptor);
+      return error;
+    }
+    directory.reset(new (std::nothrow) PosixDirectory(stream));
+    if (!directory) {
+      closedir(stream);
+      return system_error::kNotEnoughMemory;
+    }
+    return system_error::kNone;
+  }
+};
+
+}  // namespace
+
+Env& Env::Default() {
+  static PosixEnv env;
+  return env;
 }
 
 bool ToLocalTime(int64_t seconds, CalendarTime& local) {
@@ -367,7 +393,7 @@ bool ToLocalTime(int64_t seconds, CalendarTime& local) {
 SystemError CurrentDirectory(std::string& path) {
   std::vector<char> buffer(256);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return LastError();
+    if (errno != ERANGE) return LastError(Operation::kStatus);
     buffer.resize(buffer.size() * 2);
   }
   path.assign(buffer.data());

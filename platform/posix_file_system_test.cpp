@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,16 +24,18 @@ namespace {
 using kb::testing::ReadAll;
 using kb::testing::ScratchDirectory;
 
-SystemError Open(const std::string& path, Access access, Lock lock, File& file,
+using FilePointer = std::unique_ptr<File>;
+
+SystemError Open(const std::string& path, Access access, Lock lock, FilePointer& file,
                  Disposition disposition = Disposition::kOpenExisting) {
   uint64_t size = 0;
-  return OpenFile(path, access, lock, disposition, file, size);
+  return OpenRegularFile(Env::Default(), path, access, lock, disposition, file, size);
 }
 
 TEST(OpenFileTest, RefusesWhatIsNotARegularFileWithoutWaiting) {
   ScratchDirectory scratch;
   ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0666), 0);
-  File file;
+  FilePointer file;
   // Neither open may block although no process is at the other end of the FIFO.
   EXPECT_EQ(Open(scratch / "fifo", Access::kRead, Lock::kNone, file), system_error::kAccessDenied);
   EXPECT_EQ(Open(scratch / "fifo", Access::kReadWrite, Lock::kExclusive, file),
@@ -41,13 +45,13 @@ TEST(OpenFileTest, RefusesWhatIsNotARegularFileWithoutWaiting) {
             system_error::kAccessDenied);
   EXPECT_EQ(Open(scratch.path().string(), Access::kReadWrite, Lock::kNone, file),
             system_error::kAccessDenied);
-  EXPECT_FALSE(file.is_open());
+  EXPECT_EQ(file, nullptr);
 }
 
 TEST(OpenFileTest, RefusesNamesThatCannotBePaths) {
   ScratchDirectory scratch;
   std::filesystem::create_symlink("loop", scratch / "loop");
-  File file;
+  FilePointer file;
   EXPECT_EQ(Open(std::string("a\0b", 3), Access::kRead, Lock::kNone, file),
             system_error::kInvalidName);
   EXPECT_EQ(Open(scratch / std::string(300, 'n'), Access::kRead, Lock::kNone, file),
@@ -58,10 +62,10 @@ TEST(OpenFileTest, RefusesNamesThatCannotBePaths) {
 TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
   ScratchDirectory scratch;
   const std::string path = scratch.Write("shared", "data");
-  File writer;
+  FilePointer writer;
   ASSERT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer), system_error::kNone);
 
-  File other;
+  FilePointer other;
   EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
   EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, other),
             system_error::kSharingViolation);
@@ -70,8 +74,8 @@ TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
   EXPECT_EQ(ReadAll(path), "data") << "a create refused by the lock must not empty the file";
   EXPECT_EQ(Open(path, Access::kRead, Lock::kNone, other), system_error::kNone);
 
-  ASSERT_EQ(writer.Close(), system_error::kNone);
-  File reader;
+  ASSERT_EQ(writer->Close(), system_error::kNone);
+  FilePointer reader;
   ASSERT_EQ(Open(path, Access::kRead, Lock::kShared, reader), system_error::kNone);
   EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kNone);
   EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer),
@@ -86,13 +90,13 @@ struct FirstRead {
 
 FirstRead OpenForReading(const std::string& path, std::size_t buffer_size,
                          Lock lock = Lock::kShared) {
-  File file;
+  FilePointer file;
   std::vector<char> buffer(buffer_size, '#');
   std::size_t count = 99;
   FirstRead read;
-  read.error = OpenFileForReading(path, lock, buffer, file, count, read.size);
+  read.error = OpenFileForReading(Env::Default(), path, lock, buffer, file, count, read.size);
   read.bytes.assign(buffer.data(), count);
-  EXPECT_EQ(file.is_open(), read.error == system_error::kNone) << path;
+  EXPECT_EQ(file != nullptr, read.error == system_error::kNone) << path;
   return read;
 }
 
@@ -174,19 +178,19 @@ TEST(OpenFileForReadingTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReading
 TEST(OpenFileForReadingTest, TakesItsLockBeforeReading) {
   ScratchDirectory scratch;
   const std::string path = scratch.Write("file", "data");
-  File writer;
+  FilePointer writer;
   ASSERT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer), system_error::kNone);
   const FirstRead refused = OpenForReading(path, 16);
   EXPECT_EQ(refused.error, system_error::kSharingViolation);
   EXPECT_EQ(refused.bytes, "") << "nothing is read from a file held against the open";
   EXPECT_EQ(OpenForReading(path, 16, Lock::kNone).bytes, "data");
-  ASSERT_EQ(writer.Close(), system_error::kNone);
+  ASSERT_EQ(writer->Close(), system_error::kNone);
 
-  File reader;
+  FilePointer reader;
   std::vector<char> buffer(16);
   std::size_t count = 0;
   uint64_t size = 0;
-  ASSERT_EQ(OpenFileForReading(path, Lock::kShared, buffer, reader, count, size),
+  ASSERT_EQ(OpenFileForReading(Env::Default(), path, Lock::kShared, buffer, reader, count, size),
             system_error::kNone);
   EXPECT_EQ(OpenForReading(path, 16).bytes, "data") << "readers share the file";
   EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer),
@@ -196,46 +200,99 @@ TEST(OpenFileForReadingTest, TakesItsLockBeforeReading) {
 TEST(FileTest, CreatesEmptiesReadsAndWritesAtOffsets) {
   ScratchDirectory scratch;
   const std::string path = scratch.Write("file", "old contents");
-  File file;
+  FilePointer file;
   uint64_t size = 99;
-  ASSERT_EQ(OpenFile(path, Access::kReadWrite, Lock::kExclusive, Disposition::kCreateOrTruncate,
-                     file, size),
+  ASSERT_EQ(OpenRegularFile(Env::Default(), path, Access::kReadWrite, Lock::kExclusive,
+                            Disposition::kCreateOrTruncate, file, size),
             system_error::kNone);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(ReadAll(path), "");
 
   std::size_t count = 0;
-  ASSERT_EQ(file.WriteAt(0, std::string_view("hello world"), count), system_error::kNone);
+  ASSERT_EQ(file->WriteAt(0, std::string_view("hello world"), count), system_error::kNone);
   EXPECT_EQ(count, 11u);
-  ASSERT_EQ(file.WriteAt(6, std::string_view("WORLD"), count), system_error::kNone);
-  ASSERT_EQ(file.Size(size), system_error::kNone);
+  ASSERT_EQ(file->WriteAt(6, std::string_view("WORLD"), count), system_error::kNone);
+  ASSERT_EQ(file->Size(size), system_error::kNone);
   EXPECT_EQ(size, 11u);
 
   std::vector<char> buffer(8, '#');
-  ASSERT_EQ(file.ReadAt(4, buffer, count), system_error::kNone);
+  ASSERT_EQ(file->ReadAt(4, buffer, count), system_error::kNone);
   EXPECT_EQ(std::string(buffer.data(), count), "o WORLD") << "a read stops at the end";
-  ASSERT_EQ(file.ReadAt(11, buffer, count), system_error::kNone);
+  ASSERT_EQ(file->ReadAt(11, buffer, count), system_error::kNone);
   EXPECT_EQ(count, 0u);
 
-  File created;
-  ASSERT_EQ(OpenFile(scratch / "new", Access::kWrite, Lock::kExclusive,
-                     Disposition::kCreateOrTruncate, created, size),
+  FilePointer created;
+  ASSERT_EQ(OpenRegularFile(Env::Default(), scratch / "new", Access::kWrite, Lock::kExclusive,
+                            Disposition::kCreateOrTruncate, created, size),
             system_error::kNone);
   EXPECT_TRUE(std::filesystem::is_regular_file(scratch / "new"));
 }
 
-TEST(FileTest, MovingHandsTheDescriptorOver) {
+TEST(EnvTest, NewFilesRenamesAndRemovalsNeverGoThroughALink) {
   ScratchDirectory scratch;
-  const std::string path = scratch.Write("file", "x");
-  File first;
-  ASSERT_EQ(Open(path, Access::kRead, Lock::kExclusive, first), system_error::kNone);
-  File second = std::move(first);
-  EXPECT_FALSE(first.is_open());
-  EXPECT_TRUE(second.is_open());
-  File other;
-  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
-  second = File();
-  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kNone);
+  Env& env = Env::Default();
+  const std::string outside = scratch.Write("outside", "keep");
+  std::filesystem::create_symlink(outside, scratch / "link");
+  std::filesystem::create_symlink(scratch / "absent", scratch / "dangling");
+
+  FilePointer file;
+  OpenOptions create_new{.access = Access::kWrite,
+                         .creation = Creation::kCreateNew,
+                         .follow_links = false,
+                         .permissions = 0640};
+  EXPECT_EQ(env.OpenFile(scratch / "link", create_new, file), system_error::kFileExists);
+  EXPECT_EQ(env.OpenFile(scratch / "dangling", create_new, file), system_error::kFileExists);
+  EXPECT_FALSE(std::filesystem::exists(scratch / "absent"));
+  OpenOptions existing{.access = Access::kReadWrite, .follow_links = false};
+  EXPECT_EQ(env.OpenFile(scratch / "link", existing, file), system_error::kBadPathName);
+
+  FileStatus status;
+  ASSERT_EQ(env.PathStatus(scratch / "link", false, status), system_error::kNone);
+  EXPECT_EQ(status.type, FileType::kSymbolicLink);
+  ASSERT_EQ(env.PathStatus(scratch / "link", true, status), system_error::kNone);
+  EXPECT_EQ(status.type, FileType::kRegular);
+  EXPECT_EQ(env.PathStatus(scratch / "no/such", false, status), system_error::kPathNotFound);
+
+  const mode_t old_umask = umask(022);
+  ASSERT_EQ(env.OpenFile(scratch / "new", create_new, file), system_error::kNone);
+  umask(old_umask);
+  ASSERT_EQ(file->Status(status), system_error::kNone);
+  EXPECT_EQ(status.permissions, 0640u);
+  ASSERT_EQ(file->SetPermissions(0604), system_error::kNone);
+  ASSERT_EQ(file->Status(status), system_error::kNone);
+  EXPECT_EQ(status.permissions, 0604u);
+  ASSERT_EQ(file->Close(), system_error::kNone);
+
+  ASSERT_EQ(env.Rename(scratch / "new", scratch / "link"), system_error::kNone);
+  ASSERT_EQ(env.PathStatus(scratch / "link", false, status), system_error::kNone);
+  EXPECT_EQ(status.type, FileType::kRegular);
+  EXPECT_EQ(ReadAll(outside), "keep");
+  ASSERT_EQ(env.Remove(scratch / "dangling"), system_error::kNone);
+  EXPECT_EQ(env.Remove(scratch / "dangling"), system_error::kFileNotFound);
+  EXPECT_EQ(env.Rename(scratch / "dangling", scratch / "x"), system_error::kFileNotFound);
+}
+
+TEST(EnvTest, AFolderLockExcludesAnotherUntilTheFolderIsClosed) {
+  ScratchDirectory scratch;
+  std::unique_ptr<Directory> first;
+  std::unique_ptr<Directory> second;
+  ASSERT_EQ(Env::Default().OpenDirectory(scratch.path().string(), first), system_error::kNone);
+  ASSERT_EQ(Env::Default().OpenDirectory(scratch.path().string(), second), system_error::kNone);
+  ASSERT_EQ(first->Lock(Lock::kExclusive), system_error::kNone);
+  EXPECT_EQ(second->Lock(Lock::kExclusive), system_error::kSharingViolation);
+  first.reset();
+  EXPECT_EQ(second->Lock(Lock::kExclusive), system_error::kNone);
+}
+
+TEST(SystemErrorOfTest, AnIoErrorIsAReadOrWriteFaultByWhatFailed) {
+  EXPECT_EQ(SystemErrorOf(EIO, Operation::kRead), system_error::kReadFault);
+  EXPECT_EQ(SystemErrorOf(EIO, Operation::kWrite), system_error::kWriteFault);
+  EXPECT_EQ(SystemErrorOf(EIO, Operation::kClose), system_error::kWriteFault);
+  EXPECT_EQ(SystemErrorOf(EIO, Operation::kOpen), system_error::kGeneralFailure);
+  for (const int full : {ENOSPC, EDQUOT, EFBIG}) {
+    EXPECT_EQ(SystemErrorOf(full, Operation::kWrite), system_error::kDiskFull) << full;
+  }
+  EXPECT_EQ(SystemErrorOf(EWOULDBLOCK, Operation::kLock), system_error::kSharingViolation);
 }
 
 TEST(DirectoryReaderTest, ListsEveryEntryAndFollowsLinks) {
@@ -246,18 +303,18 @@ TEST(DirectoryReaderTest, ListsEveryEntryAndFollowsLinks) {
   std::filesystem::create_symlink("absent", scratch / "dangling");
   ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0666), 0);
 
-  DirectoryReader reader;
-  ASSERT_EQ(reader.Open(scratch.path().string()), system_error::kNone);
+  std::unique_ptr<Directory> reader;
+  ASSERT_EQ(Env::Default().OpenDirectory(scratch.path().string(), reader), system_error::kNone);
   std::vector<std::string> names;
-  while (reader.Next()) {
-    const std::string name(reader.name());
+  for (bool found; reader->Next(found) == system_error::kNone && found;) {
+    const std::string name(reader->name());
     names.push_back(name);
     FileStatus status;
-    const SystemError error = reader.Status(status);
+    const SystemError error = reader->Status(status);
     // The type the directory records, where it records one, is the one the status tells;
     // a link's is never taken from the directory.
     FileType recorded;
-    if (reader.RecordedType(recorded)) {
+    if (reader->RecordedType(recorded)) {
       EXPECT_EQ(recorded, status.type) << name;
       EXPECT_TRUE(name != "link" && name != "dangling") << name;
     }
@@ -278,9 +335,9 @@ TEST(DirectoryReaderTest, ListsEveryEntryAndFollowsLinks) {
   EXPECT_EQ(names,
             (std::vector<std::string>{".", "..", "dangling", "fifo", "file", "link", "sub"}));
 
-  EXPECT_EQ(reader.Open(scratch / "absent"), system_error::kPathNotFound);
-  EXPECT_FALSE(reader.Next());
-  EXPECT_NE(reader.Open(scratch / "file"), system_error::kNone);
+  EXPECT_EQ(Env::Default().OpenDirectory(scratch / "absent", reader), system_error::kPathNotFound);
+  EXPECT_EQ(reader, nullptr);
+  EXPECT_NE(Env::Default().OpenDirectory(scratch / "file", reader), system_error::kNone);
 }
 
 TEST(ToLocalTimeTest, UsesTheProcessTimeZone) {

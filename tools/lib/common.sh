@@ -9,6 +9,8 @@ KBSEARCH_PACKAGES=(
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   clang libclang-rt-14-dev
+  groff-base
+  dpkg-dev file
 )
 
 say() { printf '==> %s\n' "$*" >&2; }

@@ -1,0 +1,94 @@
+// What the file services make of the calls of an Env; nothing here calls the system itself.
+
+#include "platform/file_system.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kb::platform {
+
+SystemError File::ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count) {
+  count = 0;
+  while (count < buffer.size()) {
+    std::size_t got = 0;
+    if (const SystemError error = Read(offset + count, buffer.subspan(count), got)) return error;
+    if (got == 0) break;
+    count += got;
+  }
+  return system_error::kNone;
+}
+
+SystemError File::WriteAt(uint64_t offset, std::span<const char> bytes, std::size_t& count) {
+  count = 0;
+  while (count < bytes.size()) {
+    std::size_t put = 0;
+    if (const SystemError error = Write(offset + count, bytes.subspan(count), put)) return error;
+    // A write that makes no progress would make none on a retry either.
+    if (put == 0) return system_error::kDiskFull;
+    count += put;
+  }
+  return system_error::kNone;
+}
+
+SystemError File::Size(uint64_t& size) {
+  FileStatus status;
+  if (const SystemError error = Status(status)) return error;
+  size = status.size;
+  return system_error::kNone;
+}
+
+SystemError OpenRegularFile(Env& env, std::string_view path, Access access, Lock lock,
+                            Disposition disposition, std::unique_ptr<File>& file, uint64_t& size) {
+  file.reset();
+  OpenOptions options;
+  options.access = access;
+  // Never emptied by the open itself: an existing file is emptied only once its lock is held.
+  options.creation = disposition == Disposition::kCreateOrTruncate ? Creation::kOpenOrCreate
+                                                                   : Creation::kOpenExisting;
+  std::unique_ptr<File> opened;
+  if (const SystemError error = env.OpenFile(path, options, opened)) return error;
+
+  FileStatus status;
+  if (const SystemError error = opened->Status(status)) return error;
+  if (status.type != FileType::kRegular) return system_error::kAccessDenied;
+  if (!status.has_write_permission && access != Access::kRead) return system_error::kAccessDenied;
+
+  if (const SystemError error = opened->Lock(lock)) return error;
+
+  if (disposition == Disposition::kCreateOrTruncate && status.size != 0) {
+    if (const SystemError error = opened->Truncate(0)) return error;
+    status.size = 0;
+  }
+  size = status.size;
+  file = std::move(opened);
+  return system_error::kNone;
+}
+
+SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
+                               std::span<char> first_bytes, std::unique_ptr<File>& file,
+                               std::size_t& count, uint64_t& size) {
+  file.reset();
+  count = 0;
+  std::unique_ptr<File> opened;
+  if (const SystemError error = env.OpenFile(path, OpenOptions{}, opened)) return error;
+  if (const SystemError error = opened->Lock(lock)) return error;
+
+  std::size_t got = 0;
+  const bool read = opened->Read(0, first_bytes, got) == system_error::kNone;
+  if (read && got > 0 && got < first_bytes.size()) {
+    count = got;
+    size = count;
+    file = std::move(opened);
+    return system_error::kNone;
+  }
+
+  FileStatus status;
+  if (const SystemError error = opened->Status(status)) return error;
+  if (status.type != FileType::kRegular) return system_error::kAccessDenied;
+  size = status.size;
+  count = read ? static_cast<std::size_t>(std::min<uint64_t>(got, size)) : 0;
+  file = std::move(opened);
+  return system_error::kNone;
+}
+
+}  // namespace kb::platform

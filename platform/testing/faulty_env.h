@@ -1,0 +1,67 @@
+#pragma once
+
+// An Env for tests that counts the calls made through it and makes chosen ones fail as the
+// operating system would: "the 3rd write fails with ENOSPC", "the 1st rename of a path
+// holding ZebResult fails with EIO". A failed call does not reach the file system. It can
+// also run a hook before every call, to delay it or to look at it.
+//
+// Files and folders opened through it are wrapped, so that their reads, writes, locks and
+// closes are counted and can fail too; they name the path they were opened with. It may be
+// used from several threads at once. Tests only.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace kb::platform::testing {
+
+class FaultyEnv : public EnvWrapper {
+ public:
+  // What runs before every call: the kind of call and the path it is about (for a call on an
+  // open file or folder, the path it was opened with; for a rename, the path renamed).
+  using Hook = std::function<void(Operation operation, std::string_view path)>;
+
+  explicit FaultyEnv(Env& target = Env::Default()) : EnvWrapper(target) {}
+
+  // Makes the `nth` call of `operation` from now on (1 for the next one) whose path holds
+  // `path_part` fail with `os_error`, an errno value such as ENOSPC, translated as the system
+  // translates it (SystemErrorOf). Each fault fails one call; several may wait at once.
+  void FailNth(Operation operation, int nth, int os_error, std::string path_part = {});
+  // Drops the faults that have not failed a call yet.
+  void ClearFaults();
+  // The calls of `operation` made through this Env so far (failed ones included).
+  int Calls(Operation operation) const;
+  // Runs `hook` before every call from now on; an empty hook runs nothing.
+  void SetHook(Hook hook);
+
+  SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override;
+  SystemError PathStatus(std::string_view path, bool follow_links, FileStatus& status) override;
+  SystemError Rename(std::string_view from, std::string_view to) override;
+  SystemError Remove(std::string_view path) override;
+  SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override;
+
+  // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
+  // wrapped files and folders.
+  SystemError Enter(Operation operation, std::string_view path);
+
+ private:
+  struct Fault {
+    Operation operation;
+    int remaining;  // matching calls until it fails one
+    int os_error;
+    std::string path_part;
+  };
+
+  mutable std::mutex mutex_;
+  std::vector<Fault> faults_;
+  std::vector<int> calls_;
+  Hook hook_;
+};
+
+}  // namespace kb::platform::testing
