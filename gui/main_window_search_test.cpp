@@ -19,6 +19,9 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
+#include "files/access_mode.h"
+#include "files/block_file.h"
+#include "gui/message_box_dialog.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
 #include "support/testing/scratch_directory.h"
@@ -132,6 +135,7 @@ class WindowSearchTest : public ::testing::Test {
               RunSearch(state, checked);
               statuses_.push_back(checked.statuses);
               percents_ = checked.percents;
+              messages_ = checked.messages;
               window_system.Call(
                   [] { EXPECT_TRUE(ControlOf<QLabel>("StatusLine")->text().isEmpty()); });
               searches_.Ended();
@@ -166,6 +170,7 @@ class WindowSearchTest : public ::testing::Test {
   // Written by the searches, read once the window has closed.
   std::vector<std::vector<std::string>> statuses_;
   std::vector<int> percents_;
+  std::vector<std::string> messages_;
   std::vector<std::string> template_messages_;
 };
 
@@ -210,6 +215,50 @@ TEST_F(WindowSearchTest, SearchByClickAccessKeyAndEnterWritesThePageAndOpensIt) 
   const std::vector<std::string> opened = opener_.Opened(3);
   ASSERT_EQ(opened.size(), 3u);
   for (const std::string& line : opened) EXPECT_NE(line.find("ZebResult.htm"), std::string::npos);
+}
+
+TEST_F(WindowSearchTest, MessagesComeOneAtATimeInListingOrderWhileTheSearchWaitsForOk) {
+  // Held by "another program" that lets no one else open them.
+  BlockFile first({.options = "", .may_create = false});
+  BlockFile second({.options = "", .may_create = false});
+  first.name().Assign("ZEB/ZEB1.htm");
+  first.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  second.name().Assign("ZEB/ZEB3.htm");
+  second.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+
+  std::vector<std::string> boxes;
+  const auto answer_box = [&] {
+    auto* box = dynamic_cast<MessageBoxDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    boxes.push_back(box->content().lines);
+    // The search waits for the answer: no other box, no page yet.
+    QTest::qWait(50);
+    EXPECT_EQ(QApplication::activeModalWidget(), box);
+    EXPECT_FALSE(fs::exists(knowledge_base_ / "ZebResult.htm"));
+    QTest::keyClick(box, Qt::Key_Return);
+  };
+  const auto box_open = [] { return QApplication::activeModalWidget() != nullptr; };
+  user_
+      .When(WindowReady,
+            [] {
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "linux");
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When(box_open, answer_box)
+      .When(box_open, answer_box)
+      .When([this] { return searches_.Ready(1); },
+            [] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
+  EXPECT_EQ(Run(), kExitOk);
+
+  ASSERT_EQ(messages_.size(), 2u);
+  ASSERT_EQ(boxes.size(), 2u);
+  // Each box says what the search asked it to, in the search's order (the listing's).
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_EQ(boxes[i].substr(0, boxes[i].find('\n')),
+              messages_[i].substr(0, messages_[i].find('|')));
+  }
+  EXPECT_NE(messages_[0], messages_[1]);
+  EXPECT_NE(Page().find("ZEB2.htm"), std::string::npos);
 }
 
 TEST_F(WindowSearchTest, NoArticlesMeansNoPageNoBrowserAndAnEmptyStatusLine) {
