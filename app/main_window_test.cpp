@@ -161,9 +161,8 @@ class MainWindowTest : public testing::Test {
 
   FakeWindows windows_;
   SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&, std::stop_token) {
-                       return SearchOutcome::kCompleted;
-                     }};
+                     .run_search = [](SearchState&, SearchScreen&,
+                                      std::stop_token) { return SearchOutcome::kCompleted; }};
 };
 
 TEST_F(MainWindowTest, TemplatesComeBeforeTheWindowAndTheStatusLineStartsEmpty) {
@@ -292,8 +291,8 @@ TEST_F(MainWindowTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
   const std::size_t hidden = IndexOf(log, "Hide 5");
   ASSERT_LT(hidden + 4, log.size());
   EXPECT_EQ(std::vector<std::string>(log.begin() + hidden, log.begin() + hidden + 5),
-            (std::vector<std::string>{"Hide 5", "SetText 6 ''", "DisplayAll 2 '' 5 0",
-                                      "Enable 2", "Enable 3"}));
+            (std::vector<std::string>{"Hide 5", "SetText 6 ''", "DisplayAll 2 '' 5 0", "Enable 2",
+                                      "Enable 3"}));
 }
 
 TEST_F(MainWindowTest, ClosingDuringASearchStopsItAndWaitsForItBeforeClosing) {

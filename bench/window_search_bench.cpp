@@ -179,9 +179,9 @@ class ReadyWatch final : public QObject {
 };
 
 struct WindowRun {
-  double seconds = 0;         // from the press of Search (or Escape) until the window is ready
-  double window_thread = 0;   // processor time of the window's thread meanwhile
-  double elsewhere = 0;       // processor time the rest of the machine took meanwhile
+  double seconds = 0;        // from the press of Search (or Escape) until the window is ready
+  double window_thread = 0;  // processor time of the window's thread meanwhile
+  double elsewhere = 0;      // processor time the rest of the machine took meanwhile
   int bar_repaints = 0;
   int messages = 0;
 };
@@ -309,7 +309,8 @@ int main(int argc, char** argv) {
   std::vector<double> cli_seconds;
   std::vector<double> alone_seconds;
   std::vector<double> cancel_seconds;
-  std::printf("run      cli   window    alone   cancel  (ms; processor time elsewhere meanwhile)\n");
+  std::printf(
+      "run      cli   window    alone   cancel  (ms; processor time elsewhere meanwhile)\n");
   for (int run = 0; run < runs; ++run) {
     const auto cli = [&] {
       const OtherWork other_work;
@@ -354,9 +355,10 @@ int main(int argc, char** argv) {
               ratio, best(window_seconds) / best(cli_seconds), ratio <= 1.10 ? "met" : "NOT met");
   std::printf("window / alone     %8.3f    %8.3f     (what the window adds)\n",
               window_median / alone_median, best(window_seconds) / best(alone_seconds));
-  std::printf("window's thread    %8.1f ms             (processor time serving the window "
-              "during a search)\n",
-              Median(window_thread_seconds) * 1e3);
+  std::printf(
+      "window's thread    %8.1f ms             (processor time serving the window "
+      "during a search)\n",
+      Median(window_thread_seconds) * 1e3);
   std::printf("Escape to ready    %8.1f ms %8.1f ms  (target at most 100 ms)\n",
               Median(cancel_seconds) * 1e3, best(cancel_seconds) * 1e3);
   std::printf("progress repaints  %8d  messages %d\n", last.bar_repaints, last.messages);

@@ -229,8 +229,8 @@ TEST_F(LongSearchTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
             [] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
   EXPECT_EQ(Run(/*slow_searches=*/1), kExitOk);
 
-  EXPECT_EQ(outcomes_, (std::vector<SearchOutcome>{SearchOutcome::kCancelled,
-                                                   SearchOutcome::kCompleted}));
+  EXPECT_EQ(outcomes_,
+            (std::vector<SearchOutcome>{SearchOutcome::kCancelled, SearchOutcome::kCompleted}));
   EXPECT_NE(Page().find("ZEB39500.htm"), std::string::npos);
   // Only the search that ended opened its page.
   EXPECT_EQ(opener_.Opened(1).size(), 1u);

@@ -50,9 +50,8 @@ class MainWindowQtTest : public ::testing::Test {
 
   User user_;
   SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&, std::stop_token) {
-                       return SearchOutcome::kCompleted;
-                     }};
+                     .run_search = [](SearchState&, SearchScreen&,
+                                      std::stop_token) { return SearchOutcome::kCompleted; }};
   std::vector<std::string> searched_;
   SearchCount searches_;
 };

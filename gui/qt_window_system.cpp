@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <deque>
 #include <vector>
