@@ -122,8 +122,9 @@ class MainWindow final : public SearchScreen {
 
   // Set before a search starts and read by it.
   NativeWindowHandle owner_ = 0;
-  // The search's thread only; read by the window's once the search has returned.
+  // The search's thread only.
   int32_t painted_percent_ = -1;  // the percentage last handed over to be painted
+  // Set by the search as it returns; read once the window has heard that it has.
   SearchOutcome outcome_ = SearchOutcome::kCompleted;
 };
 
