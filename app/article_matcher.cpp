@@ -47,23 +47,54 @@ void ArticleMatcher::StreamSearch::Feed(std::string_view piece) {
   }
 }
 
-ArticleMatcher::ArticleMatcher(std::string_view phrase)
-    : phrase_(phrase, PhraseFinder::Case::kFolded),
+ArticleMatcher::ArticleMatcher(std::string_view phrase, const MatchSettings& settings)
+    : phrase_(SoughtPhrase(phrase, settings), PhraseFinder::Case::kFolded),
       marker_(kArticleMarker, PhraseFinder::Case::kExact) {
   excerpt_.reserve(kExcerptLength);
+  if (settings.mode == MatchMode::kText) text_.emplace();
+  if (settings.folds_unicode() || settings.has_case_pairs()) {
+    folder_.emplace(settings);
+    if (!folder_->MatterFor(SoughtPhrase(phrase, settings))) folder_.reset();
+  }
+}
+
+std::string ArticleMatcher::SoughtPhrase(std::string_view phrase, const MatchSettings& settings) {
+  std::string sought(settings.mode == MatchMode::kText ? CollapseWhiteSpace(phrase) : phrase);
+  if (settings.folds_unicode() || settings.has_case_pairs()) {
+    sought = CaseFolder(settings).FoldWhole(sought);
+  }
+  return sought;
 }
 
 void ArticleMatcher::StartArticle() {
   phrase_.Restart();
   marker_.Restart();
   excerpt_.clear();
+  if (text_) text_->Restart();
+  if (folder_) folder_->Restart();
 }
 
 void ArticleMatcher::Feed(std::string_view piece) {
   const uint64_t piece_start = marker_.fed();
-  phrase_.Feed(piece);
+  if (!phrase_.found()) SearchPhrase(piece);
   marker_.Feed(piece);
   if (marker_found() && excerpt_.size() < kExcerptLength) CollectExcerpt(piece, piece_start);
+}
+
+void ArticleMatcher::SearchPhrase(std::string_view piece) {
+  if (text_) piece = text_->Extract(piece);
+  if (folder_) piece = folder_->Fold(piece);
+  phrase_.Feed(piece);
+}
+
+void ArticleMatcher::FinishArticle() {
+  if (phrase_.found()) return;
+  if (text_) {
+    std::string_view rest = text_->Finish();
+    if (folder_) rest = folder_->Fold(rest);
+    phrase_.Feed(rest);
+  }
+  if (folder_) phrase_.Feed(folder_->Finish());
 }
 
 void ArticleMatcher::CollectExcerpt(std::string_view piece, uint64_t piece_start) {

@@ -40,6 +40,7 @@
 #include <stop_token>
 #include <string_view>
 
+#include "app/search.h"
 #include "app/search_screen.h"
 #include "app/search_state.h"
 #include "platform/window_system.h"
@@ -59,12 +60,6 @@ inline constexpr int32_t kResultList = 7;
 
 // The window's layout table.
 const platform::WindowLayout& MainWindowLayout();
-
-// How a search ended.
-enum class SearchOutcome {
-  kCompleted,
-  kCancelled,  // stopped early on request: no page written, no browser started
-};
 
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search.h).
 // load_templates runs on the window's thread; run_search on a thread of its own, and stops

@@ -5,13 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-// On x86-64 the search passes over text with AVX2 where the processor has it. The tests of
-// the portable search define KBSEARCH_PORTABLE_VECTORS to leave that out.
-#if defined(__x86_64__) && !defined(KBSEARCH_PORTABLE_VECTORS)
-#define KBSEARCH_AVX2_SKIP 1
-#else
-#define KBSEARCH_AVX2_SKIP 0
-#endif
+#include "app/byte_vectors.h"
 
 namespace kb {
 namespace {
@@ -39,34 +33,6 @@ constexpr std::array<uint8_t, 256> MakeRarity() {
   return rank;
 }
 constexpr std::array<uint8_t, 256> kRarity = MakeRarity();
-
-// 16 text bytes at a time. The compiler maps this onto the machine's vector registers.
-using Bytes16 = unsigned char __attribute__((vector_size(16)));
-
-Bytes16 Load16(const unsigned char* at) {
-  Bytes16 bytes;
-  std::memcpy(&bytes, at, sizeof bytes);
-  return bytes;
-}
-
-// One bit per byte of `eight` (each 0x00 or 0xFF), bit i for the byte at address i.
-uint32_t ByteBits(uint64_t eight) {
-  if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
-  // The multiplication gathers the top bit of byte i into bit 56 + i without carries.
-  return static_cast<uint32_t>(((eight & 0x8080808080808080) * 0x0002040810204081) >> 56);
-}
-
-bool IsZero(Bytes16 sixteen) {
-  uint64_t halves[2];
-  std::memcpy(halves, &sixteen, sizeof halves);
-  return (halves[0] | halves[1]) == 0;
-}
-
-uint32_t ByteBits(Bytes16 sixteen) {
-  uint64_t halves[2];
-  std::memcpy(halves, &sixteen, sizeof halves);
-  return ByteBits(halves[0]) | ByteBits(halves[1]) << 8;
-}
 
 // Where a phrase's two anchor bytes sit in it, and what a text byte must be, once its mask is
 // ORed in, to match each.
@@ -97,7 +63,7 @@ std::size_t SkipBarrenStretches(const Anchors& anchors, const unsigned char* tex
   return start;
 }
 
-#if KBSEARCH_AVX2_SKIP
+#if KBSEARCH_AVX2
 // The same with 32-byte vectors, nearly twice as fast, for processors that have AVX2. Written
 // out whole: helpers would be compiled without AVX2.
 [[gnu::target("avx2")]] std::size_t SkipBarrenStretchesAvx2(const Anchors& anchors,
@@ -127,7 +93,7 @@ using SkipFunction = std::size_t (*)(const Anchors&, const unsigned char*, std::
                                      std::size_t);
 
 SkipFunction ChooseSkip() {
-#if KBSEARCH_AVX2_SKIP
+#if KBSEARCH_AVX2
   if (__builtin_cpu_supports("avx2")) return SkipBarrenStretchesAvx2;
 #endif
   return SkipBarrenStretches;

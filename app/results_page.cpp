@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "files/access_mode.h"
+#include "app/excerpt_text.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
@@ -38,22 +38,28 @@ class PageWriter {
 
   void Line(std::string_view text) {
     if (failed()) return;
-    file_.record().Assign(text);
-    file_.Add();
+    if (file_.record().Assign(text)) {
+      file_.Add();
+    } else {
+      PostError(error::kInsufficientMemory);
+    }
     if (ErrorCode() != 0) KeepFailure();
   }
 
-  void TemplateLines(Queue<TemplateLineRecord>& queue) {
+  void TemplateLines(TextQueue& queue) {
     const int32_t count = queue.Count();
-    for (int32_t entry = 1; entry <= count && !failed(); ++entry) {
-      queue.Get(entry);
-      Line(queue.record().line.clipped());
-    }
+    for (int32_t entry = 1; entry <= count && !failed(); ++entry) Line(queue.Get(entry));
   }
 
-  void Close() {
-    file_.Close();
-    if (ErrorCode() != 0 && !failed()) KeepFailure();
+  // Puts the page in place of the old one, unless a write failed or `keep_old_page`: the
+  // old page then stays as it was.
+  void Finish(bool keep_old_page) {
+    if (failed() || keep_old_page) {
+      file_.Close();
+      return;
+    }
+    file_.Commit();
+    if (ErrorCode() != 0) KeepFailure();
   }
 
   bool failed() const { return failed_code_ != 0; }
@@ -87,7 +93,7 @@ void WriteResultRows(SearchState& state, PageWriter& page) {
     const ResultRecord& result = state.result_queue.record();
     page.Line(LinkLine(result.file.clipped()));
     page.Line(kExcerptCellOpen);
-    page.Line(EscapeHtml(result.excerpt.clipped()));
+    page.Line(ExcerptText(result.excerpt.view()));
     page.Line(kExcerptCellClose);
   }
 }
@@ -156,30 +162,24 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
                  EscapeHtml(phrase), R"("</u></b><br>)"});
 }
 
-void WriteResultsPage(SearchState& state, SearchScreen& screen) {
+void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop) {
   screen.ShowStatus(kCreatingPageStatus);
   TextLineFile& file = state.export_file;
   file.name().Assign(kResultsPageName);
   state.result_file_name.Assign(file.name().clipped());
 
-  file.Create();
+  file.Replace();
   if (ErrorCode() != 0) {
     ReportUnopened(screen);
     return;
   }
-  file.Open(access_mode::kReadWrite | access_mode::kDenyWrite);
-  if (ErrorCode() != 0) {
-    ReportUnopened(screen);
-    return;
-  }
-
   PageWriter page(file);
   if (state.result_queue.Count() > 0) {
     WritePageHead(state, page);
     WriteResultRows(state, page);
     WritePageTail(state, page);
   }
-  page.Close();
+  page.Finish(stop.stop_requested());
   if (page.failed()) ReportUnwritten(screen, page);
 }
 

@@ -5,11 +5,13 @@
 // article (a link to it and its excerpt), and the footer template's lines. Every line ends
 // with CR LF and no line is ever cut.
 //
-// The page is valid HTML whatever the articles hold: in the link text, the excerpt and the
-// phrase, & < > and " are written as character references; the link target is the path as a
-// relative URL.
+// The page is valid HTML whatever the articles hold: the excerpt is shown as the text a
+// reader sees (app/excerpt_text.h), without any markup of the article; in the link text and
+// the phrase, & < > and " are written as character references; the link target is the path
+// as a relative URL.
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -22,12 +24,16 @@ inline constexpr std::string_view kResultsPageName = "./ZebResult.htm";
 inline constexpr std::string_view kCreatingPageStatus = "Creating index page...";
 
 // Writes the page for state.result_queue and sets state.result_file_name to its name. With
-// no results the page is left empty (zero bytes).
+// no results the page is empty (zero bytes).
 //
-// A page that cannot be created or opened is reported ("Error opening result file") and
-// nothing is written; a failed write stops the writing and is reported once ("Error writing
-// result file"). Either way the old page is never appended to.
-void WriteResultsPage(SearchState& state, SearchScreen& screen);
+// The new page replaces the old one whole, never through a link (TextLineFile::Replace): it
+// is written into a hidden file beside it and put in its place once complete, so a reader
+// sees the old page or the new one, and a failure leaves the old page as it was. A page that
+// another program holds locked, that is not a regular file or that may not be written is
+// reported ("Error opening result file") and nothing is written; a failed write, close or
+// rename is reported once ("Error writing result file"). When `stop` is requested before the
+// page is put in place, the old page stays.
+void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop = {});
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);

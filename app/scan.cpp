@@ -1,10 +1,13 @@
 #include "app/scan.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include "app/article_matcher.h"
-#include "files/access_mode.h"
+#include "app/article_scan.h"
+#include "platform/process.h"
 #include "support/error_state/error_state.h"
+#include "support/pipeline/ordered_pipeline.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -28,48 +31,104 @@ void EndProgress(SearchState& state, SearchScreen& screen) {
   screen.HideProgressBar();
 }
 
-// Reads the listed article `name` and appends it to the results when it matches. Returns
-// false when it could not be opened (after reporting it). `path` is room for the article's
-// path, reused from one article to the next.
-bool ScanArticle(std::string_view name, ArticleMatcher& matcher, std::string& path,
-                 SearchState& state, SearchScreen& screen) {
-  BlockFile& file = state.article_file;
-  path.assign(kArticlePathPrefix).append(name);
-  file.name().Assign(path);
-  file.Open(access_mode::kRead | access_mode::kDenyWrite);
-  if (ErrorCode() != 0) {
-    screen.ShowMessage(Concat({"Could not open file: ", file.name().clipped(),
-                               "|Error: ", NumberToText(ErrorCode()), ", ", ErrorText()}),
-                       "", "", "", 0, 0);
-    return false;
+// A message box built as every failure of the scan is: the text, an empty caption, no icon
+// and a single OK button.
+void ShowFailure(SearchScreen& screen, std::string_view what, std::string_view path,
+                 int32_t error_code, std::string_view error_text) {
+  screen.ShowMessage(Concat({what, path, "|Error: ", NumberToText(error_code), ", ", error_text}),
+                     "", "", "", 0, 0);
+}
+
+// The paths of the listed articles, to be read from any thread while the scan runs (the
+// listing's queue reads through its one record buffer).
+class ArticlePaths {
+ public:
+  explicit ArticlePaths(Queue<FileRecord>& listing) {
+    const int32_t count = listing.Count();
+    ends_.reserve(static_cast<std::size_t>(count));
+    for (int32_t entry = 1; entry <= count; ++entry) {
+      listing.Get(entry);
+      bytes_.append(kArticlePathPrefix).append(listing.record().name.clipped());
+      ends_.push_back(bytes_.size());
+    }
   }
 
-  file.Set();
-  matcher.StartArticle();
-  while (!matcher.settled()) {
-    file.Next();
-    if (ErrorCode() != 0) break;
-    matcher.Feed(std::string_view(file.block().data(), file.last_count()));
+  std::size_t size() const { return ends_.size(); }
+  std::string_view operator[](std::size_t index) const {
+    const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(bytes_).substr(begin, ends_[index] - begin);
   }
-  file.Close();
 
-  if (matcher.is_result()) {
+ private:
+  std::string bytes_;
+  std::vector<std::size_t> ends_;  // where each path ends in bytes_
+};
+
+// What each thread of the scan reads articles with.
+class ArticleReader {
+ public:
+  ArticleReader(const ArticlePaths& paths, std::string_view phrase, const MatchSettings& settings,
+                platform::Env& env, std::stop_token stop)
+      : paths_(paths),
+        file_(ArticleFileDeclaration(), env),
+        matcher_(phrase, settings),
+        stop_(std::move(stop)) {}
+
+  ArticleOutcome operator()(std::size_t index) {
+    return ScanArticle(paths_[index], file_, matcher_, stop_);
+  }
+
+ private:
+  const ArticlePaths& paths_;
+  BlockFile file_;
+  ArticleMatcher matcher_;
+  std::stop_token stop_;
+};
+
+// What the search does for one article once its turn has come: report a failure, keep a
+// match, step the progress for an article that was opened.
+void Present(std::string_view path, const ArticleOutcome& outcome, SearchState& state,
+             SearchScreen& screen) {
+  switch (outcome.failure) {
+    case ArticleOutcome::Failure::kNone:
+      break;
+    case ArticleOutcome::Failure::kOpen:
+      ShowFailure(screen, "Could not open file: ", path, outcome.error_code,
+                  outcome.error_text.view());
+      return;
+    case ArticleOutcome::Failure::kRead:
+      ShowFailure(screen, "Could not read file: ", path, outcome.error_code,
+                  outcome.error_text.view());
+      break;
+  }
+  if (outcome.matched) {
     ResultRecord& result = state.result_queue.record();
-    result.file.Assign(file.name().view());
-    result.excerpt.Assign(matcher.excerpt());
+    result.file.Assign(path);
+    result.excerpt.Assign(outcome.excerpt);
     state.result_queue.Append();
+    screen.ShowResult(path, outcome.excerpt);
   }
-  return true;
+  StepProgress(state, screen);
 }
 
 }  // namespace
 
-void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
-  state.search_text.Assign(Upper(state.search_text.view()));
+std::size_t DefaultScanThreads() {
+  return std::clamp<std::size_t>(platform::ProcessorCount(), 1, kMostDefaultScanThreads);
+}
+
+bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptions& options) {
+  // The phrase is matched as it was typed, the settings deciding what matches it: case pairs
+  // meant for a single-byte code page would break a UTF-8 phrase upper-cased through them.
+  const std::string phrase(state.search_text.view());
+  state.search_text.Assign(Upper(phrase, state.match_settings.case_table));
   state.file_queue.Free();
   // Only the names are read back, so the listing need not ask for each file's status.
-  ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env);
+  if (!ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env)) {
+    ShowFailure(screen, "Could not read the folder: ", kArticleFolder, ErrorCode(), ErrorText());
+  }
 
+  bool completed = !options.stop.stop_requested();
   const int32_t listed = state.file_queue.Count();
   if (listed > 0) {
     screen.ShowStatus(kSearchingStatus);
@@ -77,17 +136,17 @@ void ScanKnowledgeBase(SearchState& state, SearchScreen& screen) {
     state.files_total = listed;
     state.result_queue.Free();
 
-    ArticleMatcher matcher(state.search_text.view());
-    std::string path;
-    for (int32_t entry = 1; entry <= listed; ++entry) {
-      state.file_queue.Get(entry);
-      if (ScanArticle(state.file_queue.record().name.clipped(), matcher, path, state, screen)) {
-        StepProgress(state, screen);
-      }
-    }
+    const ArticlePaths paths(state.file_queue);
+    completed = RunInOrder<ArticleOutcome>(
+        paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
+        [&] { return ArticleReader(paths, phrase, state.match_settings, state.env, options.stop); },
+        [&](std::size_t index, const ArticleOutcome& outcome) {
+          Present(paths[index], outcome, state, screen);
+        });
     EndProgress(state, screen);
   }
   screen.RedrawWindow();
+  return completed;
 }
 
 }  // namespace kb

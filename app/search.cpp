@@ -6,18 +6,32 @@
 #include "app/templates.h"
 
 namespace kb {
+namespace {
+
+// The steps that follow the scan; false when a stop request spares the rest.
+bool PublishResults(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
+  if (state.file_queue.Count() == 0) return true;
+  if (options.stop.stop_requested()) return false;
+  WriteResultsPage(state, screen);
+  if (options.page_handling != PageHandling::kOpenInBrowser) return true;
+  if (options.stop.stop_requested()) return false;
+  LaunchBrowser(state, screen);
+  return true;
+}
+
+}  // namespace
 
 void LoadTemplates(SearchState& state, SearchScreen& screen) {
   LoadPageTemplates(state, screen);
 }
 
-void RunSearch(SearchState& state, SearchScreen& screen, PageHandling handling) {
-  ScanKnowledgeBase(state, screen);
-  if (state.file_queue.Count() > 0) {
-    WriteResultsPage(state, screen);
-    if (handling == PageHandling::kOpenInBrowser) LaunchBrowser(state, screen);
-  }
+SearchOutcome RunSearch(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
+  const ScanOptions scan{.threads = options.threads == 0 ? DefaultScanThreads() : options.threads,
+                         .stop = options.stop};
+  const bool completed =
+      ScanKnowledgeBase(state, screen, scan) && PublishResults(state, screen, options);
   screen.ShowStatus("");
+  return completed ? SearchOutcome::kCompleted : SearchOutcome::kCancelled;
 }
 
 }  // namespace kb

@@ -3,6 +3,9 @@
 // The two things a front end does with the search: load the page templates once at start,
 // and run one search for each press of Search.
 
+#include <cstddef>
+#include <stop_token>
+
 #include "app/search_screen.h"
 #include "app/search_state.h"
 
@@ -18,11 +21,35 @@ enum class PageHandling {
   kWriteOnly,      // leave it on disk (the console front end without --open)
 };
 
+struct SearchOptions {
+  PageHandling page_handling = PageHandling::kOpenInBrowser;
+  // Threads reading articles at once, the one that runs the search included: 0 for
+  // DefaultScanThreads() (app/scan.h), 1 to read them one after another on that thread.
+  std::size_t threads = 0;
+  // Asks the search to stop, from any thread (a std::stop_source's token).
+  std::stop_token stop = {};
+};
+
+enum class SearchOutcome {
+  kCompleted,
+  kCancelled,  // stopped through SearchOptions::stop
+};
+
 // One search for state.search_text in the current directory: scans the articles; when at
 // least one article file was listed, writes ZebResult.htm and, unless asked to write only,
 // hands it to the browser; then clears the status line. Failures are reported in message
 // boxes; none ends the program.
-void RunSearch(SearchState& state, SearchScreen& screen,
-               PageHandling handling = PageHandling::kOpenInBrowser);
+//
+// RunSearch may run on any thread, one search at a time for a state; it calls `screen` on
+// that thread alone (app/search_screen.h) and uses `state` alone until it returns. To cancel
+// it from another thread, request a stop of options.stop's source: the scan stops within
+// one block of the articles being read, the threads it made are gone when RunSearch returns,
+// and the result is kCancelled. A cancelled search writes no page and starts no browser, so
+// the previous page stays as it was (a stop that comes while the page is being written lets
+// the page be finished, and only the browser is spared); the bar is hidden, the window
+// redrawn and the status line cleared as after any search, and state.result_queue holds the
+// articles found before the stop.
+SearchOutcome RunSearch(SearchState& state, SearchScreen& screen,
+                        const SearchOptions& options = {});
 
 }  // namespace kb

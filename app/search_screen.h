@@ -1,8 +1,14 @@
 #pragma once
 
 // What the search steps need from the screen. The window implements it with its controls,
-// the console front end on the terminal, tests with a recorder. Every call is synchronous:
-// what it shows is on screen when it returns.
+// the console front end on the terminal, tests with a recorder. What a call shows is on
+// screen when it returns, or, on a screen served by a thread of its own, soon after and in
+// the order of the calls; ShowMessage returns only once the user has answered.
+//
+// A search calls its screen only from the thread that runs it (RunSearch in app/search.h),
+// never from the threads that read articles for it, so a screen needs no locking of its own;
+// one that runs the search on a thread other than the window's passes the calls on to the
+// window's thread itself (app/main_window.h).
 
 #include <cstdint>
 #include <string_view>
@@ -33,6 +39,14 @@ class SearchScreen {
   virtual int32_t ShowMessage(std::string_view text, std::string_view caption,
                               std::string_view icon, std::string_view buttons,
                               int32_t default_button, int32_t style) = 0;
+
+  // A found article, as the scan adds it to ResultQueue: in listing order, the path whole
+  // and the excerpt without trailing blanks. For a front end that shows results as they
+  // come; the window shows them through ResultQueue and ignores this.
+  virtual void ShowResult(std::string_view path, std::string_view excerpt) {
+    static_cast<void>(path);
+    static_cast<void>(excerpt);
+  }
 
   // The window that owns message boxes and shell requests.
   virtual NativeWindowHandle OwnerWindow() = 0;

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 
-#include "files/block_file.h"
+#include "app/article_scan.h"
+#include "app/match_settings.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
 #include "platform/file_system.h"
 #include "support/queue/record_queue.h"
+#include "support/queue/text_queue.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -18,22 +20,15 @@ namespace kb {
 // The longest phrase a user can search for.
 inline constexpr std::size_t kMaxSearchTextLength = 100;
 
-// One line of a page template (HQLINE, FQLINE). Template lines are kept whole up to the
-// longest record a text file can have, so no line of the results page is ever cut.
-struct TemplateLineRecord {
-  FixedString<kMaxRecordLength> line;
-
-  static constexpr FieldSpec kLayout[] = {{FieldType::kString, kMaxRecordLength}};
-};
-
-// One found article; 510 bytes.
+// One found article; 516 bytes.
 struct ResultRecord {
-  FixedString<255> file;     // SQFILE: the article's path as it was opened
-  FixedString<255> excerpt;  // SQEXCERPT: at most 201 bytes that follow the marker
+  FixedString<kLongestArticlePath> file;  // SQFILE: the article's path as it was opened, whole
+  FixedString<255> excerpt;               // SQEXCERPT: at most 201 bytes after the marker
 
-  static constexpr FieldSpec kLayout[] = {{FieldType::kString, 255}, {FieldType::kString, 255}};
+  static constexpr FieldSpec kLayout[] = {{FieldType::kString, kLongestArticlePath},
+                                          {FieldType::kString, 255}};
 };
-static_assert(sizeof(ResultRecord) == 510);
+static_assert(sizeof(ResultRecord) == 516);
 
 // An opaque handle of the window that owns message boxes and shell requests; 0 for none.
 using NativeWindowHandle = std::uintptr_t;
@@ -56,25 +51,28 @@ struct SearchState {
   platform::Env& env;
 
   CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
+  MatchSettings match_settings;                   // how the scan compares it with articles
 
   uint8_t progress_percent = 0;  // ProgressPercent, shown by the progress bar
   int32_t files_done = 0;        // FilesDone: articles opened so far
   int32_t files_total = 0;       // FilesTotal: articles listed
 
-  Queue<TemplateLineRecord> header_queue;  // HeaderQueue: lines of lheader.htm
-  Queue<TemplateLineRecord> footer_queue;  // FooterQueue: lines of lfooter.htm
-  Queue<FileRecord> file_queue;            // FileQueue: the listed articles
-  Queue<ResultRecord> result_queue;        // ResultQueue: the found articles
+  TextQueue header_queue;            // HeaderQueue: the lines of lheader.htm, each whole
+  TextQueue footer_queue;            // FooterQueue: the lines of lfooter.htm, each whole
+  Queue<FileRecord> file_queue;      // FileQueue: the listed articles
+  Queue<ResultRecord> result_queue;  // ResultQueue: the found articles
 
   CString<256> result_file_name;  // ResultFileName: the page written by the last search
   LaunchVariables launch;
 
-  // The program's file declarations: templates are read through import_file, the results
-  // page written through export_file, articles read through article_file (DosFile).
-  TextLineFile import_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}, env};
-  TextLineFile export_file{{.record_length = kMaxRecordLength, .options = "/FILEBUFFERS=100"}, env};
-  BlockFile article_file{
-      {.record_length = kBlockSize, .options = "/FILEBUFFERS=128", .may_create = false}, env};
+  // The program's text file declarations: templates are read through import_file, the
+  // results page written through export_file; their records grow, so that no line of a
+  // template or of the page is cut. Articles are read through block files of their own, one
+  // for each thread of the scan (app/article_scan.h).
+  TextLineFile import_file{
+      {.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true}, env};
+  TextLineFile export_file{
+      {.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true}, env};
 };
 
 }  // namespace kb

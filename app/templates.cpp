@@ -7,35 +7,46 @@
 namespace kb {
 namespace {
 
-// Opens `name` through `file` and appends each of its lines to `queue`. Returns false, with
-// the error state describing why, when the file cannot be opened.
-bool ReadTemplate(TextLineFile& file, std::string_view name, Queue<TemplateLineRecord>& queue) {
+enum class TemplateOutcome { kRead, kUnopened, kUnread };
+
+// Opens `name` through `file` and appends each of its lines to `queue`. When the file cannot
+// be opened, or its lines cannot all be read and kept, the error state tells why.
+TemplateOutcome ReadTemplate(TextLineFile& file, std::string_view name, TextQueue& queue) {
   file.name().Assign(name);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
-  if (ErrorCode() != 0) return false;
+  if (ErrorCode() != 0) return TemplateOutcome::kUnopened;
   file.Set();
   for (file.Next(); ErrorCode() == 0; file.Next()) {
-    queue.record().line.Assign(file.record().view());
-    queue.Append();
+    queue.Append(file.record().clipped());
+    if (ErrorCode() != 0) break;
   }
+  const int32_t ended_by = ErrorCode();
+  const uint32_t os_error = OsError();
   file.Close();
-  return true;
+  if (ended_by == error::kRecordNotAvailable) return TemplateOutcome::kRead;
+  PostError(ended_by, os_error);
+  return TemplateOutcome::kUnread;
 }
 
-void ReportUnopened(SearchScreen& screen, std::string_view what) {
+// Reads the template `name` into `queue`; false, after reporting why with `unopened` or
+// `unread` before the error, when it could not be read whole.
+bool LoadTemplate(SearchState& state, SearchScreen& screen, std::string_view name, TextQueue& queue,
+                  std::string_view unopened, std::string_view unread) {
+  const TemplateOutcome outcome = ReadTemplate(state.import_file, name, queue);
+  if (outcome == TemplateOutcome::kRead) return true;
+  const std::string_view what = outcome == TemplateOutcome::kUnopened ? unopened : unread;
   screen.ShowMessage(Concat({what, NumberToText(ErrorCode()), ", ", ErrorText()}), "", "", "", 0,
                      0);
+  return false;
 }
 
 }  // namespace
 
 void LoadPageTemplates(SearchState& state, SearchScreen& screen) {
-  if (!ReadTemplate(state.import_file, kHeaderTemplateName, state.header_queue)) {
-    ReportUnopened(screen, "Can not open the header file: ");
-    return;
-  }
-  if (!ReadTemplate(state.import_file, kFooterTemplateName, state.footer_queue)) {
-    ReportUnopened(screen, "Can not open the Footer file: ");
+  if (LoadTemplate(state, screen, kHeaderTemplateName, state.header_queue,
+                   "Can not open the header file: ", "Can not read the header file: ")) {
+    LoadTemplate(state, screen, kFooterTemplateName, state.footer_queue,
+                 "Can not open the Footer file: ", "Can not read the Footer file: ");
   }
 }
 

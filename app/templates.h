@@ -14,12 +14,14 @@ inline constexpr std::string_view kHeaderTemplateName = "lheader.htm";
 inline constexpr std::string_view kFooterTemplateName = "lfooter.htm";
 
 // Reads every line of lheader.htm into state.header_queue and of lfooter.htm into
-// state.footer_queue, in file order, each line whole up to the longest record a text file
-// has. Both files are opened for reading only, others denied writing.
+// state.footer_queue, in file order, each line whole however long it is (only CR LF ends a
+// line, so an LF-only or CR-only file is one line that keeps its bytes). Both files are
+// opened for reading only, others denied writing.
 //
-// A header that cannot be opened is reported in a message box and the footer is not tried;
-// a footer that cannot be opened is reported likewise. An error while reading ends that
-// file's lines without a message.
+// A header that cannot be opened, or cannot be read whole (a read error, or too little
+// memory to keep its lines), is reported in a message box and the footer is not tried; a
+// footer that cannot be opened or read whole is reported likewise. The lines read before a
+// failure are kept.
 void LoadPageTemplates(SearchState& state, SearchScreen& screen);
 
 }  // namespace kb

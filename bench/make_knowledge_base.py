@@ -4,9 +4,10 @@
 Article sizes spread from 1 KB to 200 KB around a median of about 10 KB (mean about 12 KB),
 so a few are larger than 60,000 bytes; one more article of 50 MB can be added. Most
 articles hold the marker; some hold the benchmark phrase in mixed case, before or after
-the marker.
+the marker. With --non-ascii, that share of the words are written in UTF-8 with letters
+beyond ASCII (accented Latin, Greek, Cyrillic), as in articles written in other languages.
 
-    make_knowledge_base.py DIR [--articles N] [--huge-mb M] [--seed S]
+    make_knowledge_base.py DIR [--articles N] [--huge-mb M] [--seed S] [--non-ascii SHARE]
 """
 
 import argparse
@@ -25,14 +26,21 @@ WORDS = (
     "restore disk memory screen display keyboard mouse cable power reset error warning "
     "Windows Setup Control Panel Device Manager Office Outlook Excel Word System Help"
 ).split()
+NON_ASCII_WORDS = (
+    "été Größe naïve Café façade Straße über Ärger niño déjà-vu résumé Ελλάδα σύστημα "
+    "ΣΦΑΛΜΑ Привет сеть ПРИНТЕР Øre Åland İstanbul ﬁle K"
+).split()
 TAGS = ["<p>", "</p>", "<b>", "</b>", "<br>", "<li>", "</li>", '<a href="ZEB00001.htm">', "</a>"]
 
 
-def make_pool(rng, size):
-    """About `size` bytes of article-like text: words, some markup, CR LF line ends."""
+def make_pool(rng, size, non_ascii):
+    """About `size` bytes of article-like text: words, some markup, CR LF line ends; the
+    share `non_ascii` of the words beyond ASCII."""
     pieces, length, column = [], 0, 0
     while length < size:
         piece = rng.choice(TAGS) if rng.random() < 0.06 else rng.choice(WORDS)
+        if non_ascii and piece in WORDS and rng.random() < non_ascii:
+            piece = rng.choice(NON_ASCII_WORDS)
         if column > 70:
             piece += "\r\n"
             column = 0
@@ -41,7 +49,7 @@ def make_pool(rng, size):
             column += len(piece)
         pieces.append(piece)
         length += len(piece)
-    return "".join(pieces).encode("ascii")
+    return "".join(pieces).encode("utf-8")
 
 
 def mixed_case(rng, text):
@@ -74,10 +82,11 @@ def main():
     parser.add_argument("--huge-mb", type=int, default=50, help="0 for no huge article")
     parser.add_argument("--phrase-share", type=float, default=0.02)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--non-ascii", type=float, default=0.0)
     options = parser.parse_args()
 
     rng = random.Random(options.seed)
-    pool = make_pool(rng, 1 << 20)
+    pool = make_pool(rng, 1 << 20, options.non_ascii)
     articles = os.path.join(options.directory, "ZEB")
     os.makedirs(articles, exist_ok=True)
     with open(os.path.join(options.directory, "lheader.htm"), "wb") as out:

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Times kbsearch-cli on a knowledge base against a plain read of the same article files.
 
-Both run several times, alternating, after one warm-up run each (so both read from the page
-cache). Prints the median and best wall time of each, the ratio of the medians, and the peak
-resident memory of each. With --syscalls, also counts the system calls of one run of each
-with strace and prints them per article.
+Runs, alternating, after one warm-up run each (so all read from the page cache):
+  - the plain read on one thread, and on as many threads as kbsearch-cli uses by default;
+  - kbsearch-cli with its default threads, and with -j 1;
+  - ripgrep, `rg -l -i -F PHRASE ZEB`, as a reference (when it is installed).
+Prints the median and best wall time and the peak resident memory of each, the ratios that
+kbsearch-cli is held to, the memory each further thread of kbsearch-cli costs, and the load
+of the machine before and after. With --syscalls, also counts the system calls of one run of
+the plain read and of kbsearch-cli with strace and prints them per article.
 
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls]
 """
@@ -12,11 +16,20 @@ with strace and prints them per article.
 import argparse
 import collections
 import os
+import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+# What kbsearch-cli is held to: (numerator, denominator, most).
+TARGETS = [
+    ("kbsearch-cli", "plain read, 1 thread", 0.70),
+    ("kbsearch-cli", "plain read, N threads", 1.20),
+    ("kbsearch-cli -j 1", "plain read, 1 thread", 1.25),
+]
+MOST_THREADS = 16  # kbsearch-cli's default: one thread per processor, at most this many
 
 
 def run_once(command, directory):
@@ -49,6 +62,10 @@ def count_syscalls(command, directory):
         return counts
 
 
+def load():
+    return "load average %.2f %.2f %.2f" % os.getloadavg()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build")
@@ -56,40 +73,76 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--phrase", default="zephyr gateway")
     parser.add_argument("--syscalls", action="store_true")
+    parser.add_argument("--memory-threads", type=int, default=8,
+                        help="thread count whose peak memory is set against -j 1's")
     options = parser.parse_args()
 
     build = os.path.abspath(options.build)
-    cli = [os.path.join(build, "cli", "kbsearch-cli"), options.phrase]
-    plain = [os.path.join(build, "bench", "kbsearch_plain_read")]
+    cli = os.path.join(build, "cli", "kbsearch-cli")
+    plain = os.path.join(build, "bench", "kbsearch_plain_read")
+    threads = min(len(os.sched_getaffinity(0)), MOST_THREADS)
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
 
-    for command in (plain, cli):
+    commands = {
+        "plain read, 1 thread": [plain, "-j", "1"],
+        "plain read, N threads": [plain, "-j", str(threads)],
+        "kbsearch-cli": [cli, options.phrase],
+        "kbsearch-cli -j 1": [cli, "-j", "1", options.phrase],
+    }
+    ripgrep = shutil.which("rg")
+    if ripgrep:
+        commands["rg -l -i -F"] = [ripgrep, "-l", "-i", "-F", options.phrase, "ZEB"]
+
+    print(f"{articles} article files, {options.runs} runs each, phrase \"{options.phrase}\", "
+          f"N = {threads} threads; before: {load()}")
+    for name, command in commands.items():
         _, _, status = run_once(command, options.kb)
         if status not in (0, 1):
-            sys.exit(f"{command[0]} failed with exit status {status}")
+            sys.exit(f"{name} failed with exit status {status}")
 
-    times = {"plain read": [], "kbsearch-cli": []}
-    peaks = {"plain read": 0, "kbsearch-cli": 0}
+    times = {name: [] for name in commands}
+    peaks = {name: [] for name in commands}
     for _ in range(options.runs):
-        for name, command in (("plain read", plain), ("kbsearch-cli", cli)):
+        for name, command in commands.items():
             seconds, peak, _ = run_once(command, options.kb)
             times[name].append(seconds)
-            peaks[name] = max(peaks[name], peak)
+            peaks[name].append(peak)
 
-    print(f"{articles} article files, {options.runs} runs each, phrase \"{options.phrase}\"")
+    median = {name: statistics.median(values) for name, values in times.items()}
     for name, values in times.items():
-        print(f"  {name:13} median {statistics.median(values) * 1000:8.1f} ms"
-              f"   best {min(values) * 1000:8.1f} ms   peak RSS {peaks[name] / 1024:6.1f} MiB")
-    ratio = statistics.median(times["kbsearch-cli"]) / statistics.median(times["plain read"])
-    print(f"  ratio of medians kbsearch-cli / plain read: {ratio:.3f}")
+        print(f"  {name.replace('N threads', f'{threads} threads'):24} median "
+              f"{median[name] * 1000:8.1f} ms   best {min(values) * 1000:8.1f} ms"
+              f"   peak RSS {max(peaks[name]) / 1024:6.1f} MiB")
+    if not ripgrep:
+        print(f"  {'rg -l -i -F':24} not installed")
+    for numerator, denominator, most in TARGETS:
+        ratio = median[numerator] / median[denominator]
+        verdict = "ok" if ratio <= most else "MISSED"
+        print(f"  {numerator} / {denominator.replace('N threads', f'{threads} threads')}: "
+              f"{ratio:.3f} (at most {most:.2f}: {verdict})")
+    if ripgrep:
+        print(f"  rg / kbsearch-cli: {median['rg -l -i -F'] / median['kbsearch-cli']:.2f}"
+              " (goal: at least 1.40)")
+
+    # The memory of a thread: what a run with many threads holds at its peak beyond one with
+    # a single thread.
+    many = options.memory_threads
+    single_peaks, many_peaks = [], []
+    for _ in range(3):
+        single_peaks.append(run_once([cli, "-j", "1", options.phrase], options.kb)[1])
+        many_peaks.append(run_once([cli, "-j", str(many), options.phrase], options.kb)[1])
+    single, several = statistics.median(single_peaks), statistics.median(many_peaks)
+    print(f"  peak RSS kbsearch-cli -j 1 {single / 1024:.1f} MiB, -j {many} {several / 1024:.1f} "
+          f"MiB: {(several - single) / (many - 1):.0f} KiB per further thread")
+    print(f"  after: {load()}")
 
     if options.syscalls:
-        for name, command in (("plain read", plain), ("kbsearch-cli", cli)):
-            counts = count_syscalls(command, options.kb)
+        for name in ("plain read, 1 thread", "kbsearch-cli -j 1"):
+            counts = count_syscalls(commands[name], options.kb)
             total = sum(counts.values())
             busiest = ", ".join(f"{call} {count / articles:.2f}"
                                 for call, count in counts.most_common(8))
-            print(f"  {name:13} {total / articles:.2f} system calls per article: {busiest}")
+            print(f"  {name:24} {total / articles:.2f} system calls per article: {busiest}")
 
 
 if __name__ == "__main__":

@@ -1,12 +1,13 @@
 // Prints how long a search takes in the window, driven offscreen, next to kbsearch-cli on the
 // same knowledge base in the same run. The window may take at most a tenth longer.
 //
-//   kbsearch_window_bench KNOWLEDGE_BASE [PHRASE] [RUNS]
+//   kbsearch_window_bench KNOWLEDGE_BASE [PHRASE] [RUNS] [THREADS]
 //
 // KNOWLEDGE_BASE is a directory with lheader.htm, lfooter.htm and ZEB/ZEB*.htm; its
 // ZebResult.htm is rewritten. PHRASE defaults to "zephyr gateway" (the phrase
-// bench/make_knowledge_base.py plants), RUNS to 5. Both front ends hand the
-// page to a do-nothing xdg-open put first on PATH, so no browser starts.
+// bench/make_knowledge_base.py plants), RUNS to 5, THREADS to as many as the window reads
+// with (one for each processor); both front ends read with that many. Both hand the page to
+// a do-nothing xdg-open put first on PATH, so no browser starts.
 //
 // The window's figure is its Search step, from the press of the button until the window is
 // ready for the next search (Search takes input again), with every repaint of the status line
@@ -45,6 +46,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/scan.h"
 #include "app/search.h"
 #include "gui/qt_window_system.h"
 
@@ -141,13 +143,16 @@ class BlankScreen final : public kb::SearchScreen {
   kb::NativeWindowHandle OwnerWindow() override { return 0; }
 };
 
+// The threads every search reads with.
+std::size_t threads = 0;
+
 double SearchAlone(const std::string& phrase) {
   const std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
   BlankScreen screen;
   kb::LoadTemplates(*state, screen);
   state->search_text.Assign(phrase);
   const Clock::time_point start = Clock::now();
-  kb::RunSearch(*state, screen);
+  kb::RunSearch(*state, screen, {.threads = threads});
   return SecondsSince(start);
 }
 
@@ -195,13 +200,14 @@ WindowRun SearchInWindow(const std::string& phrase, bool cancel = false) {
   std::atomic<bool> searched = false;
   const kb::SearchSteps steps{
       .load_templates = kb::LoadTemplates,
-      .run_search = [&](kb::SearchState& state, kb::SearchScreen& screen, std::stop_token) {
+      .run_search = [&](kb::SearchState& state, kb::SearchScreen& screen, std::stop_token stop) {
         CountingScreen counting(screen);
-        kb::RunSearch(state, counting);
+        const kb::SearchOutcome outcome =
+            kb::RunSearch(state, counting, {.threads = threads, .stop = std::move(stop)});
         run.bar_repaints = counting.bar_repaints;
         run.messages = counting.messages;
         searched = true;
-        return kb::SearchOutcome::kCompleted;
+        return outcome;
       }};
   kb::MainWindow window(*windows, steps);
 
@@ -248,7 +254,8 @@ WindowRun SearchInWindow(const std::string& phrase, bool cancel = false) {
 // The seconds kbsearch-cli takes, start to exit, on `directory`.
 double SearchWithCli(const std::string& directory, const std::string& phrase) {
   const std::string cli = KBSEARCH_CLI;
-  std::vector<std::string> arguments{cli, "-C", directory, "--open", phrase};
+  std::vector<std::string> arguments{cli, "-C", directory, "-j", std::to_string(threads),
+                                     "--open", phrase};
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -286,12 +293,14 @@ void PutQuietOpenerOnPath(const fs::path& directory) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s KNOWLEDGE_BASE [PHRASE] [RUNS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s KNOWLEDGE_BASE [PHRASE] [RUNS] [THREADS]\n", argv[0]);
     return 2;
   }
   const std::string knowledge_base = fs::absolute(argv[1]).string();
   const std::string phrase = argc > 2 ? argv[2] : "zephyr gateway";
   const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  threads = argc > 4 ? static_cast<std::size_t>(std::max(1, std::atoi(argv[4])))
+                     : kb::DefaultScanThreads();
 
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   const fs::path opener =
@@ -342,8 +351,8 @@ int main(int argc, char** argv) {
   const auto best = [](const std::vector<double>& values) {
     return *std::min_element(values.begin(), values.end());
   };
-  std::printf("knowledge base     %s, phrase \"%s\", %d runs\n", knowledge_base.c_str(),
-              phrase.c_str(), runs);
+  std::printf("knowledge base     %s, phrase \"%s\", %d runs, %zu threads\n",
+              knowledge_base.c_str(), phrase.c_str(), runs, threads);
   std::printf("                     median      best\n");
   std::printf("kbsearch-cli       %8.1f ms %8.1f ms  (whole process)\n", cli_median * 1e3,
               best(cli_seconds) * 1e3);

@@ -1,9 +1,14 @@
 // Runs the built kbsearch-cli on knowledge bases made in temporary directories and checks the
 // whole results page, the output and the exit status.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -107,14 +112,42 @@ class CliTest : public ::testing::Test {
 
   // Runs kbsearch-cli with `arguments` (already quoted for the shell) on the knowledge base,
   // with only the test's bin directory on PATH. `prelude` runs first in the same shell.
-  CliRun Cli(std::string_view arguments, std::string_view prelude = "") {
-    const fs::path out = root_ / "out", err = root_ / "err", status = root_ / "status";
-    const std::string command = std::string(prelude) + "\nPATH=" + Quote((root_ / "bin").string()) +
-                                " " + Quote(KBSEARCH_CLI) + " -C " + Quote(kb_.string()) + " " +
-                                std::string(arguments) + " >" + Quote(out.string()) + " 2>" +
-                                Quote(err.string()) + "\necho $? >" + Quote(status.string());
+  CliRun Cli(std::string_view arguments, std::string_view prelude = "",
+             std::string_view program = KBSEARCH_CLI) {
+    const std::string command = std::string(prelude) + "\n" + CliCommand(program, arguments, "");
     EXPECT_EQ(std::system(command.c_str()), 0);
-    return {std::stoi(ReadAll(status)), ReadAll(out), ReadAll(err)};
+    return Outcome("");
+  }
+
+  // Runs kbsearch-cli-faulty, whose file system fails the calls `faults` names (as its
+  // KBSEARCH_FAULTS).
+  CliRun FaultyCli(std::string_view faults, std::string_view arguments) {
+    return Cli(arguments, "export KBSEARCH_FAULTS=" + Quote(faults), KBSEARCH_CLI_FAULTY);
+  }
+
+  // A shell command that runs `program`, its output and exit status going to files named
+  // with `tag` (read back by Outcome).
+  std::string CliCommand(std::string_view program, std::string_view arguments,
+                         std::string_view tag) {
+    const std::string base = (root_ / "run").string() + std::string(tag);
+    return "PATH=" + Quote((root_ / "bin").string()) + " " + Quote(program) + " -C " +
+           Quote(kb_.string()) + " " + std::string(arguments) + " >" + Quote(base + ".out") +
+           " 2>" + Quote(base + ".err") + "; echo $? >" + Quote(base + ".status");
+  }
+
+  CliRun Outcome(std::string_view tag) {
+    const std::string base = (root_ / "run").string() + std::string(tag);
+    return {std::stoi(ReadAll(base + ".status")), ReadAll(base + ".out"), ReadAll(base + ".err")};
+  }
+
+  // The names in the knowledge base's folder that a page replacement leaves behind.
+  std::vector<std::string> HiddenFiles() {
+    std::vector<std::string> hidden;
+    for (const fs::directory_entry& entry : fs::directory_iterator(kb_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(".")) hidden.push_back(name);
+    }
+    return hidden;
   }
 
   std::string Page() { return ReadAll(kb_ / "ZebResult.htm"); }
@@ -220,35 +253,53 @@ TEST_F(CliTest, WholeArticleIsSearchedAcrossBlocksAndBeyond60000Bytes) {
   EXPECT_NE(page.find("\r\nWide Screen far\0in\r\n"s), std::string::npos);
 }
 
-TEST_F(CliTest, MarkupInExcerptsNamesAndPhraseIsEscaped) {
+TEST_F(CliTest, ExcerptsAreShownAsTextAndNamesAndPhraseAreEscaped) {
   Article("ZEB a#b%c.htm",
-          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b></p>  ");
-  const CliRun run = Cli("'<b>\"'");
+          "<!-- Article starts --><p class=\"note\">Q&A: use <b>\"quotes\"</b> &amp; "
+          "<i>more</i></p>  ");
+  CliRun run = Cli("'<b>\"'");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "./ZEB/ZEB a#b%c.htm\n");
   EXPECT_EQ(Page(), ExpectedPage(kPageHeader, Summary(1, "&lt;B&gt;&quot;"),
                                  {{Link("./ZEB/ZEB%20a%23b%25c.htm", "./ZEB/ZEB a#b%c.htm"),
-                                   "&lt;p class=&quot;note&quot;&gt;Q&amp;A: use "
-                                   "&lt;b&gt;&quot;quotes&quot;&lt;/b&gt;&lt;/p&gt;"}},
+                                   "Q&amp;A: use &quot;quotes&quot; &amp; more"}},
                                  kFooter));
+
+  // An article that is markup only shows an empty line.
+  Article("ZEBmarkup.htm", "tags only<!-- Article starts --><div><img src=\"a.png\"></div>");
+  run = Cli("'tags only'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Page(),
+            ExpectedPage(kPageHeader, Summary(1, "TAGS ONLY"),
+                         {{Link("./ZEB/ZEBmarkup.htm", "./ZEB/ZEBmarkup.htm"), ""}}, kFooter));
 }
 
-TEST_F(CliTest, LongLinesAreNeverCut) {
-  const std::string name = "ZEB" + std::string(200, 'n') + ".htm";
+TEST_F(CliTest, LongLinesAndPathsAreNeverCut) {
+  // The longest name a file may have; its path cut at 255 bytes would name the decoy.
+  const std::string name = "ZEB" + std::string(248, 'n') + ".htm";
   Article(name, "<!-- Article starts -->" + std::string(300, 'e'));
-  const std::string long_header_line = "<p>" + std::string(400, 'h') + "</p>";
-  const std::string long_footer_line = "<p>" + std::string(70000, 'f');
-  WriteFile(kb_ / "lheader.htm", long_header_line + "\r\n");
-  WriteFile(kb_ / "lfooter.htm", long_footer_line + "\r\n");
+  Article(("./ZEB/" + name).substr(6, 249), "<!-- Article starts -->EEE decoy");
+  // A 3 MB header whose lines end in LF alone, with an inline script at its very end, and a
+  // 200 KB footer whose lines end in CR alone: each is one line of the template, and reaches
+  // the page byte for byte.
+  std::string header;
+  for (int line = 0; header.size() < 3'000'000; ++line) {
+    header += "<p>line " + std::to_string(line) + std::string(60, 'h') + "</p>\n";
+  }
+  header += "<script>let shown = 1;</script>";
+  std::string footer;
+  while (footer.size() < 200'000) footer += "<p>" + std::string(90, 'f') + "</p>\r";
+  WriteFile(kb_ / "lheader.htm", header);
+  WriteFile(kb_ / "lfooter.htm", footer);
 
   const CliRun run = Cli("EEE");
 
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
   const std::string path = "./ZEB/" + name;
-  // A footer line beyond the longest record is cut there.
-  EXPECT_EQ(Page(), ExpectedPage(long_header_line + "\r\n", Summary(1, "EEE"),
-                                 {{Link(path, path), std::string(201, 'e')}},
-                                 long_footer_line.substr(0, 65279) + "\r\n"));
+  EXPECT_EQ(run.out, path + "\n");
+  EXPECT_TRUE(Page() == ExpectedPage(header + "\r\n", Summary(1, "EEE"),
+                                     {{Link(path, path), std::string(201, 'e')}}, footer + "\r\n"));
 }
 
 TEST_F(CliTest, ReadOnlyArticlesAndTemplatesAreRead) {
@@ -307,38 +358,160 @@ TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   EXPECT_EQ(Page(), page_without_templates);
 }
 
-TEST_F(CliTest, AFailedWriteIsReportedAndTheOldPageIsNeverAppendedTo) {
-  for (int i = 0; i < 40; ++i) {
-    Article("ZEB" + std::to_string(i) + ".htm", "<!-- Article starts -->" + std::string(200, 'w'));
+// The page the search for "old" writes, which every failed search below must leave as it is,
+// and a knowledge base whose page for "W" is large enough to take several writes.
+class PageReplacementTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    std::string header;
+    for (int i = 0; i < 4000; ++i) header += "<p>" + std::string(80, 'h') + "</p>\r\n";
+    WriteFile(kb_ / "lheader.htm", header);
+    for (int i = 0; i < 40; ++i) {
+      Article("ZEB" + std::to_string(i) + ".htm",
+              "<!-- Article starts -->" + std::string(200, 'w'));
+    }
+    Article("ZEBold.htm", "<!-- Article starts -->old w");
+    EXPECT_EQ(Cli("old").status, 0);
+    old_page_ = Page();
   }
-  const std::string full_page = [&] {
-    EXPECT_EQ(Cli("W").status, 0);
-    return Page();
-  }();
-  ASSERT_GT(full_page.size(), 10000u);
 
-  CliRun run = Cli("W", "ulimit -f 8");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(
-      run.err.starts_with("kbsearch-cli: Can not write the results file.  Error returned: "))
-      << run.err;
-  const std::string cut_page = Page();
-  EXPECT_LT(cut_page.size(), full_page.size());
-  EXPECT_EQ(full_page.substr(0, cut_page.size()), cut_page);
+  // Expects `run` to have failed with `message` and left the old page whole and nothing else.
+  void ExpectOldPageKept(const CliRun& run, std::string_view message) {
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "kbsearch-cli: " + std::string(message) + "\n");
+    EXPECT_TRUE(Page() == old_page_) << "the old page changed";
+    EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+  }
 
-  // Another program holds the old page open: it is neither emptied nor appended to.
-  WriteFile(kb_ / "ZebResult.htm", "old page");
+  std::string old_page_;
+};
+
+constexpr std::string_view kUnwritten = "Can not write the results file.  Error returned: ";
+constexpr std::string_view kUnopened = "Can not create/open the results file.  Error returned: ";
+
+TEST_F(PageReplacementTest, AFailureAtAnyWriteLeavesTheOldPageWhole) {
+  const std::string enospc = std::to_string(ENOSPC);
+  int writes = 0;
+  for (CliRun run;
+       (run = FaultyCli("write:" + std::to_string(writes + 1) + ":" + enospc, "W")).status != 0;
+       ++writes) {
+    ExpectOldPageKept(run, std::string(kUnwritten) + "339, Handle Disk Full");
+    ASSERT_LT(writes, 100);
+  }
+  EXPECT_GT(writes, 5) << "the page should take several writes";
+  EXPECT_GT(Page().size(), 300'000u);
+  EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+}
+
+TEST_F(PageReplacementTest, EachFailingStepSaysWhatWentWrong) {
+  struct Case {
+    std::string faults;
+    std::string message;
+  };
+  const std::string hidden = ":.ZebResult.htm.";
+  for (const Case& c : {
+           Case{"write:2:" + std::to_string(EFBIG), "339, Handle Disk Full"},
+           Case{"write:3:" + std::to_string(EDQUOT), "339, Handle Disk Full"},
+           Case{"write:1:" + std::to_string(EIO), "329, Write Fault"},
+           Case{"close:1:" + std::to_string(EIO) + hidden, "329, Write Fault"},
+           Case{"close:1:" + std::to_string(ENOSPC) + hidden, "339, Handle Disk Full"},
+           Case{"rename:1:" + std::to_string(EIO), "329, Write Fault"},
+           Case{"rename:1:" + std::to_string(EACCES), "5, Access Denied"},
+       }) {
+    SCOPED_TRACE(c.faults);
+    ExpectOldPageKept(FaultyCli(c.faults, "W"), std::string(kUnwritten) + c.message);
+  }
+  ExpectOldPageKept(FaultyCli("open:1:" + std::to_string(EACCES) + hidden, "W"),
+                    std::string(kUnopened) + "5, Access Denied");
+}
+
+TEST_F(PageReplacementTest, AFileSizeLimitLeavesTheOldPageWhole) {
+  ExpectOldPageKept(Cli("W", "ulimit -f 64"), std::string(kUnwritten) + "339, Handle Disk Full");
+}
+
+TEST_F(PageReplacementTest, APageHeldOrNotAFileIsNeitherReplacedNorWritten) {
+  // A reader that denies others writing, and a page without any write permission bit.
   TextLineFile holder({});
   holder.name().Assign((kb_ / "ZebResult.htm").string());
   holder.Open(access_mode::kRead | access_mode::kDenyWrite);
   ASSERT_EQ(ErrorCode(), 0);
-  run = Cli("W");
+  ExpectOldPageKept(Cli("W"), std::string(kUnopened) + "5, Access Denied");
   holder.Close();
+  fs::permissions(kb_ / "ZebResult.htm",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  ExpectOldPageKept(Cli("W"), std::string(kUnopened) + "5, Access Denied");
+
+  fs::remove(kb_ / "ZebResult.htm");
+  fs::create_directory(kb_ / "ZebResult.htm");
+  const CliRun run = Cli("W");
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err,
-            "kbsearch-cli: Can not create/open the results file.  Error returned: 5, Access "
-            "Denied\n");
-  EXPECT_EQ(Page(), "old page");
+  EXPECT_EQ(run.err, "kbsearch-cli: " + std::string(kUnopened) + "5, Access Denied\n");
+  EXPECT_TRUE(fs::is_directory(kb_ / "ZebResult.htm"));
+}
+
+TEST_F(PageReplacementTest, ALinkInThePagesPlaceIsReplacedAndWhatItPointsToIsNeverWritten) {
+  const std::string new_page = [&] {
+    EXPECT_EQ(Cli("W").status, 0);
+    return Page();
+  }();
+  const fs::path outside = root_ / "outside.htm";
+  WriteFile(outside, "outside");
+  const fs::path page = kb_ / "ZebResult.htm";
+  for (const bool dangling : {false, true}) {
+    fs::remove(page);
+    fs::create_symlink(dangling ? root_ / "absent.htm" : outside, page);
+    EXPECT_EQ(Cli("W").status, 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(page)));
+    EXPECT_TRUE(Page() == new_page);
+    EXPECT_EQ(ReadAll(outside), "outside");
+    EXPECT_FALSE(fs::exists(root_ / "absent.htm"));
+  }
+  // A second name for the old page keeps the old page.
+  fs::create_hard_link(page, root_ / "hard.htm");
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(page, mode);
+  EXPECT_EQ(Cli("old").status, 0);
+  EXPECT_TRUE(ReadAll(root_ / "hard.htm") == new_page);
+  EXPECT_TRUE(Page() == old_page_);
+  EXPECT_EQ(fs::status(page).permissions(), mode) << "the new page keeps the old one's mode";
+}
+
+TEST_F(PageReplacementTest, AHiddenFileLeftBehindIsRemovedByTheNextSearch) {
+  WriteFile(kb_ / ".ZebResult.htm.a1B2c3", "left by a killed search");
+  WriteFile(kb_ / ".ZebResult.htm.notmine", "someone else's");
+  EXPECT_EQ(Cli("W").status, 0);
+  EXPECT_EQ(HiddenFiles(), std::vector<std::string>{".ZebResult.htm.notmine"});
+}
+
+TEST_F(PageReplacementTest, TwoSearchesRacingOnOneFolderLeaveOneOfTheirPagesWhole) {
+  Article("ZEBa.htm", "<!-- Article starts -->alpha w");
+  Article("ZEBb.htm", "<!-- Article starts -->beta w");
+  std::string pages[2];
+  ASSERT_EQ(Cli("alpha").status, 0);
+  pages[0] = Page();
+  ASSERT_EQ(Cli("beta").status, 0);
+  pages[1] = Page();
+
+  const std::string both = "export KBSEARCH_DELAY_MICROSECONDS=300\n(" +
+                           CliCommand(KBSEARCH_CLI_FAULTY, "alpha", "a") + ") & (" +
+                           CliCommand(KBSEARCH_CLI_FAULTY, "beta", "b") + ") & wait";
+  for (int race = 0; race < 20; ++race) {
+    WriteFile(kb_ / "ZebResult.htm", "previous");
+    ASSERT_EQ(std::system(both.c_str()), 0);
+    for (const char* tag : {"a", "b"}) {
+      const CliRun run = Outcome(tag);
+      if (run.status == 2) {
+        EXPECT_EQ(run.err, "kbsearch-cli: " + std::string(kUnopened) + "5, Access Denied\n");
+      } else {
+        EXPECT_EQ(run.status, 0) << run.err;
+      }
+    }
+    const std::string page = Page();
+    EXPECT_TRUE(page == pages[0] || page == pages[1]) << "race " << race;
+    EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+  }
 }
 
 TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {
@@ -375,24 +548,144 @@ TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
 }
 
 TEST_F(CliTest, HelpVersionAndBadArguments) {
-  CliRun run = Cli("--help");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [--open] PHRASE\n"));
+  for (const char* help : {"--help", "-h", "x -h", "--he"}) {
+    const CliRun run = Cli(help);
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [-j N] [--open] PHRASE\n"))
+        << help;
+  }
+  for (const char* version : {"--version", "-V"}) {
+    const CliRun run = Cli(version);
+    EXPECT_EQ(run.status, 0) << version;
+    EXPECT_TRUE(run.out.starts_with("kbsearch-cli ")) << version;
+  }
 
-  run = Cli("--version");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.out.starts_with("kbsearch-cli "));
+  const std::vector<std::pair<std::string, std::string>> refusals = {
+      {"--bogus x", "unknown option --bogus"},
+      {"-x y", "unknown option -x"},
+      {"-j", "-j needs a value"},
+      {"x --threads", "--threads needs a value"},
+      {"-j 0 x", "-j needs a number of threads from 1 to 64, not '0'"},
+      {"-j65 x", "-j needs a number of threads from 1 to 64, not '65'"},
+      {"--threads=two x", "-j needs a number of threads from 1 to 64, not 'two'"},
+      {"two words", "give the phrase as one argument (quote it when it has blanks)"},
+      {"--open", "no phrase to search for"},
+  };
+  for (const auto& [arguments, refusal] : refusals) {
+    const CliRun run = Cli(arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_EQ(run.err,
+              "kbsearch-cli: " + refusal + "\nTry 'kbsearch-cli --help' for more information.\n")
+        << arguments;
+  }
 
-  run = Cli("--bogus x");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(run.err.starts_with("kbsearch-cli: unknown option --bogus\n"));
-
-  EXPECT_EQ(Cli("two words").status, 2);
   EXPECT_EQ(Cli("-- -x").status, 1);
-  run = Cli("-C /no/such/dir x");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err,
-            "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n");
+  EXPECT_EQ(Cli("-j 3 x").status, 1);
+  EXPECT_EQ(Cli("--threads=64 x").status, 1);
+  for (const char* directory : {"-C /no/such/dir x", "-C/no/such/dir x",
+                                "--directory /no/such/dir x", "x --directory=/no/such/dir"}) {
+    const CliRun run = Cli(directory);
+    EXPECT_EQ(run.status, 2) << directory;
+    EXPECT_EQ(run.err,
+              "kbsearch-cli: cannot change to directory /no/such/dir: No such file or directory\n")
+        << directory;
+  }
+}
+
+TEST_F(CliTest, EveryThreadCountPrintsTheSameSearch) {
+  std::mt19937 random(5);
+  for (int i = 0; i < 60; ++i) {
+    std::string text(random() % 9000, '.');
+    if (random() % 2) text.insert(random() % (text.size() + 1), "<!-- Article starts -->");
+    if (random() % 2) text.insert(random() % (text.size() + 1), "Thread");
+    Article((random() % 2 ? "ZEB" : "zeb") + std::to_string(random() % 1000) + ".htm", text);
+  }
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign((kb_ / "ZEB" / "ZEB5.htm").string());
+  Article("ZEB5.htm", "held");
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  ASSERT_EQ(ErrorCode(), 0);
+
+  const CliRun one = Cli("-j 1 thread");
+  const std::string page = Page();
+  EXPECT_EQ(one.status, 2);
+  EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 5);
+  for (int threads = 2; threads <= 8; ++threads) {
+    const CliRun run = Cli("--threads " + std::to_string(threads) + " thread");
+    EXPECT_EQ(run.status, one.status) << threads;
+    EXPECT_EQ(run.out, one.out) << threads;
+    EXPECT_EQ(run.err, one.err) << threads;
+    EXPECT_EQ(Page(), page) << threads;
+  }
+  holder.Close();
+}
+
+// Ctrl-C or SIGTERM while a long article is read: the search stops at once, what was found
+// before is printed, no page is written and the exit status says which signal it was.
+TEST_F(CliTest, ASignalStopsTheSearchAndLeavesThePageAlone) {
+  Article("ZEB0.htm", "<!-- Article starts -->found first");
+  // Far too long to be read before the signal comes: only a stop ends it soon.
+  const fs::path endless = kb_ / "ZEB" / "ZEB9.htm";
+  WriteFile(endless, "");
+  fs::resize_file(endless, uint64_t{1} << 36);
+
+  for (const char* threads : {"-j1", "-j4"}) {
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+      WriteFile(kb_ / "ZebResult.htm", "old page");
+      const std::string out = (root_ / "out").string(), err = (root_ / "err").string();
+      const std::vector<std::string> arguments = {KBSEARCH_CLI, "-C", kb_.string(), threads,
+                                                  "FOUND"};
+      std::vector<char*> argv;
+      for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      posix_spawn_file_actions_t files;
+      posix_spawn_file_actions_init(&files);
+      posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      // The signals must reach it as they reach a program started from a shell.
+      posix_spawnattr_t attributes;
+      posix_spawnattr_init(&attributes);
+      sigset_t signals;
+      sigemptyset(&signals);
+      posix_spawnattr_setsigmask(&attributes, &signals);
+      sigaddset(&signals, SIGINT);
+      sigaddset(&signals, SIGTERM);
+      posix_spawnattr_setsigdefault(&attributes, &signals);
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+      pid_t child;
+      ASSERT_EQ(posix_spawn(&child, KBSEARCH_CLI, &files, &attributes, argv.data(), environ), 0);
+      posix_spawn_file_actions_destroy(&files);
+      posix_spawnattr_destroy(&attributes);
+
+      // Waits until the long article is being read.
+      const fs::path descriptors = "/proc/" + std::to_string(child) + "/fd";
+      bool reading = false;
+      for (int attempt = 0; attempt < 10'000 && !reading; ++attempt) {
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(descriptors, ignored)) {
+          reading = reading || fs::read_symlink(entry.path(), ignored) == endless;
+        }
+        if (!reading) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      ASSERT_TRUE(reading);
+      ASSERT_EQ(kill(child, signal_number), 0);
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+
+      SCOPED_TRACE(std::string(threads) + " signal " + std::to_string(signal_number));
+      ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping";
+      EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number);
+      // One thread has shown the first article before it opens the second; with several, the
+      // stop may come before the first was shown.
+      const std::string printed = ReadAll(out);
+      if (threads == std::string_view("-j1") || !printed.empty()) {
+        EXPECT_EQ(printed, "./ZEB/ZEB0.htm\n");
+      }
+      EXPECT_EQ(ReadAll(err), "");
+      EXPECT_EQ(Page(), "old page");
+    }
+  }
 }
 
 }  // namespace

@@ -1,10 +1,22 @@
 #include "cli/command_line.h"
 
+#include <getopt.h>
+
 #include "app/search_state.h"
 #include "support/text/text.h"
 
 namespace kb::cli {
 namespace {
+
+// Options that have no one-letter form are numbered past every letter.
+constexpr int kOpenOption = 256;
+
+constexpr char kShortOptions[] = ":C:hj:V";
+constexpr option kLongOptions[] = {
+    {"directory", required_argument, nullptr, 'C'}, {"help", no_argument, nullptr, 'h'},
+    {"open", no_argument, nullptr, kOpenOption},    {"threads", required_argument, nullptr, 'j'},
+    {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+};
 
 CommandLine Refuse(std::string reason) {
   CommandLine refused;
@@ -13,54 +25,76 @@ CommandLine Refuse(std::string reason) {
   return refused;
 }
 
+// `text` as a thread count from 1 to kMostThreads; 0 when it is none.
+std::size_t ThreadCount(std::string_view text) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != text.npos) {
+    return 0;
+  }
+  const std::size_t count = static_cast<std::size_t>(TextToNumber(text));
+  return count <= kMostThreads ? count : 0;
+}
+
 }  // namespace
 
 std::string_view UsageText() {
-  return "Usage: kbsearch-cli [-C DIR] [--open] PHRASE\n"
+  return "Usage: kbsearch-cli [-C DIR] [-j N] [--open] PHRASE\n"
          "Searches the articles ZEB/ZEB*.htm for PHRASE (letters a-z match in either case),\n"
          "writes the results page ZebResult.htm wrapped in lheader.htm and lfooter.htm, and\n"
-         "prints the path of each article found, one per line.\n"
+         "prints the path of each article found, one per line, in the order of their names.\n"
          "\n"
-         "  -C DIR    search the knowledge base in DIR instead of the current directory\n"
-         "  --open    open the results page in the web browser\n"
-         "  --help    show this text\n"
-         "  --version show the version\n"
+         "  -C, --directory DIR  search the knowledge base in DIR instead of the current one\n"
+         "  -j, --threads N      read with N threads (1 to 64; default: one per processor,\n"
+         "                       at most 16)\n"
+         "      --open           open the results page in the web browser\n"
+         "  -h, --help           show this text\n"
+         "  -V, --version        show the version\n"
          "\n"
          "Exit status: 0 when an article matched, 1 when none did, 2 when a message was\n"
-         "shown (even if articles matched).\n";
+         "shown (even if articles matched), 130 or 143 when Ctrl-C or SIGTERM stopped the\n"
+         "search (no page is written then).\n";
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string_view>& arguments) {
+CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine command;
-  bool have_phrase = false;
-  bool options_ended = false;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    if (!options_ended && argument.starts_with('-') && argument != "-") {
-      if (argument == "--") {
-        options_ended = true;
-      } else if (argument == "--help") {
+  opterr = 0;  // the refusals below are worded here
+  optind = 0;  // start afresh, even after an earlier parse
+  int option;
+  while ((option = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+    const std::string_view argument = argv[optind - 1];
+    switch (option) {
+      case 'C':
+        command.directory = optarg;
+        break;
+      case 'h':
         command.action = CommandLine::Action::kHelp;
         return command;
-      } else if (argument == "--version") {
+      case 'j':
+        command.threads = ThreadCount(optarg);
+        if (command.threads == 0) {
+          return Refuse(
+              Concat({"-j needs a number of threads from 1 to ",
+                      NumberToText(static_cast<int32_t>(kMostThreads)), ", not '", optarg, "'"}));
+        }
+        break;
+      case 'V':
         command.action = CommandLine::Action::kVersion;
         return command;
-      } else if (argument == "--open") {
+      case kOpenOption:
         command.open_page = true;
-      } else if (argument == "-C") {
-        if (++i == arguments.size()) return Refuse("-C needs a directory");
-        command.directory = arguments[i];
-      } else {
-        return Refuse(Concat({"unknown option ", argument}));
-      }
-    } else if (have_phrase) {
-      return Refuse("give the phrase as one argument (quote it when it has blanks)");
-    } else {
-      command.phrase = argument;
-      have_phrase = true;
+        break;
+      case ':':
+        return Refuse(Concat({argument, " needs a value"}));
+      default:
+        // A long option is named as it was given; a short one may sit in a cluster ("-xV").
+        if (argument.starts_with("--")) return Refuse(Concat({"unknown option ", argument}));
+        return Refuse(Concat({"unknown option -", std::string(1, static_cast<char>(optopt))}));
     }
   }
-  if (!have_phrase) return Refuse("no phrase to search for");
+  if (optind == argc) return Refuse("no phrase to search for");
+  if (argc - optind > 1) {
+    return Refuse("give the phrase as one argument (quote it when it has blanks)");
+  }
+  command.phrase = argv[optind];
   if (command.phrase.size() > kMaxSearchTextLength) {
     return Refuse(
         Concat({"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"}));

@@ -1,28 +1,33 @@
 #pragma once
 
 // The arguments of kbsearch-cli:
-//   kbsearch-cli [-C DIR] [--open] PHRASE
+//   kbsearch-cli [-C DIR] [-j N] [--open] PHRASE
 //   kbsearch-cli --help | --version
+// Options may come before or after the phrase; "--" ends them, so that a phrase may begin
+// with "-".
 
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kb::cli {
 
+// The most threads -j takes.
+inline constexpr std::size_t kMostThreads = 64;
+
 struct CommandLine {
   enum class Action { kSearch, kHelp, kVersion, kRefuse };
-
   Action action = Action::kSearch;
-  std::string directory;  // -C DIR; empty: the current directory
-  bool open_page = false;
+  std::string directory;    // -C DIR, --directory DIR; empty: the current directory
+  bool open_page = false;   // --open
+  std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
   std::string phrase;
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };
 
-// Reads the arguments after the program name. "--" ends the options, so a phrase may begin
-// with "-". The phrase is checked against the longest a search takes.
-CommandLine ParseCommandLine(const std::vector<std::string_view>& arguments);
+// Reads the arguments of main (argv[0] is the program's name; the others may be reordered).
+// The phrase is checked against the longest a search takes.
+CommandLine ParseCommandLine(int argc, char** argv);
 
 // The text --help prints.
 std::string_view UsageText();

@@ -12,8 +12,8 @@ constexpr std::string_view kClearLine = "\r\x1b[K";
 
 }  // namespace
 
-ConsoleScreen::ConsoleScreen(std::FILE* errors, bool draw_progress)
-    : errors_(errors), draw_progress_(draw_progress) {}
+ConsoleScreen::ConsoleScreen(std::FILE* results, std::FILE* errors, bool draw_progress)
+    : results_(results), errors_(errors), draw_progress_(draw_progress) {}
 
 void ConsoleScreen::ShowStatus(std::string_view text) {
   status_ = text;
@@ -40,11 +40,26 @@ void ConsoleScreen::HideProgressBar() {
 int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view, std::string_view,
                                    std::string_view, int32_t, int32_t) {
   ++messages_shown_;
-  if (draw_progress_) std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
+  ClearStatusLine();
   const std::string lines = Concat({"kbsearch-cli: ", MessageLines(text), "\n"});
   std::fwrite(lines.data(), 1, lines.size(), errors_);
   DrawStatusLine();
   return 1;
+}
+
+void ConsoleScreen::ShowResult(std::string_view path, std::string_view) {
+  ClearStatusLine();
+  const std::string line = Concat({path, "\n"});
+  std::fwrite(line.data(), 1, line.size(), results_);
+  // Standard output reaches a terminal line by line and a pipe or file in blocks, as with
+  // other tools that print lines. With a status line drawn, the line must be out before the
+  // status line is drawn again after it.
+  if (draw_progress_) std::fflush(results_);
+  DrawStatusLine();
+}
+
+void ConsoleScreen::ClearStatusLine() {
+  if (draw_progress_) std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
 }
 
 void ConsoleScreen::DrawStatusLine() {

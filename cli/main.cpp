@@ -2,16 +2,18 @@
 
 #include <cstdio>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "app/search.h"
 #include "app/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
+#include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/stop_signals.h"
 #include "platform/terminal.h"
 #include "support/text/text.h"
 
@@ -33,30 +35,30 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
 
-  const auto state = std::make_unique<kb::SearchState>();
-  state->search_text.Assign(command.phrase);
-  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal());
-  kb::LoadTemplates(*state, screen);
-  kb::RunSearch(
-      *state, screen,
-      command.open_page ? kb::PageHandling::kOpenInBrowser : kb::PageHandling::kWriteOnly);
+  // Ctrl-C and SIGTERM stop the search cleanly from here on: no page is written then.
+  std::stop_source stop;
+  const kb::platform::StopSignals stop_signals(stop);
 
-  const int32_t found = state->result_queue.Count();
-  for (int32_t entry = 1; entry <= found; ++entry) {
-    state->result_queue.Get(entry);
-    const std::string line = kb::Concat({state->result_queue.record().file.clipped(), "\n"});
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  }
+  const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
+  state->search_text.Assign(command.phrase);
+  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal());
+  kb::LoadTemplates(*state, screen);
+  kb::RunSearch(*state, screen,
+                {.page_handling = command.open_page ? kb::PageHandling::kOpenInBrowser
+                                                    : kb::PageHandling::kWriteOnly,
+                 .threads = command.threads,
+                 .stop = stop.get_token()});
+
+  if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (screen.messages_shown() > 0) return kTrouble;
-  return found > 0 ? kMatched : kNoMatch;
+  return state->result_queue.Count() > 0 ? kMatched : kNoMatch;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  kb::platform::ReportFileSizeLimitAsError();
-  const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const kb::cli::CommandLine command = kb::cli::ParseCommandLine(arguments);
+  kb::platform::PrepareProcess();
+  const kb::cli::CommandLine command = kb::cli::ParseCommandLine(argc, argv);
   switch (command.action) {
     case kb::cli::CommandLine::Action::kHelp:
       std::fputs(kb::cli::UsageText().data(), stdout);

@@ -1,8 +1,14 @@
 #include "files/directory_listing.h"
 
+#include <algorithm>
 #include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "files/file_declaration.h"
 #include "platform/file_system.h"
+#include "support/error_state/error_state.h"
 
 namespace kb {
 namespace {
@@ -12,15 +18,13 @@ constexpr std::size_t kMaxPatternLength = 259;
 constexpr uint8_t kFilterBits = attribute::kHidden | attribute::kSystem | attribute::kDirectory;
 constexpr uint8_t kStoredBits = 0x37;
 
-// Through the case table of every other text rule: a-z match A-Z, other bytes only themselves.
-bool SameIgnoringCase(char a, char b) {
-  const CaseTable& upper = UpperCaseTable();
-  return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
-}
-
 // "*" matches any run of characters, "?" any one; other characters match themselves, ASCII
-// letters without regard to case.
+// letters without regard to case (through the case table of every other text rule).
 bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+  const CaseTable& upper = UpperCaseTable();
+  const auto same = [&upper](char a, char b) {
+    return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
+  };
   std::size_t p = 0;
   std::size_t n = 0;
   std::size_t star = std::string_view::npos;  // the last "*" met, to fall back to
@@ -29,7 +33,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
     if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || SameIgnoringCase(pattern[p], name[n]))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {
@@ -68,40 +72,115 @@ bool PassesFilter(uint8_t attributes, uint8_t filter) {
   return bits == 0 || (bits & filter) != 0;
 }
 
-void FillRecord(FileRecord& record, std::string_view name, const platform::FileStatus& status,
-                uint8_t attributes, ListingDetail detail) {
-  record.name.Assign(name);
-  record.short_name.Assign(name);
-  record.date = 0;
-  record.time = 0;
-  record.size = 0;
+// What the listing keeps of a taken entry until the entries are sorted: the record's fields
+// but its names, which are the one name kept whole.
+struct TakenEntry {
+  std::string name;
+  int32_t date = 0;
+  int32_t time = 0;
+  int32_t size = 0;
+  uint8_t attributes = 0;
+};
+
+// The entry's fields from `status`; null when its target could not be checked.
+TakenEntry Take(std::string_view name, const platform::FileStatus* status, uint8_t attributes,
+                ListingDetail detail) {
+  TakenEntry entry{.name = std::string(name)};
   if (detail == ListingDetail::kNames) {
-    record.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
-    return;
+    entry.attributes = attributes & kStoredBits & ~attribute::kReadOnly;
+    return entry;
   }
+  entry.attributes = attributes & kStoredBits;
+  if (status == nullptr) return entry;
   platform::CalendarTime local;
-  if (platform::ToLocalTime(status.modified, local)) {
-    record.date = DateSerial(local.year, local.month, local.day);
-    record.time = TimeSerial(local.hour, local.minute, local.second, 0);
+  if (platform::ToLocalTime(status->modified, local)) {
+    entry.date = DateSerial(local.year, local.month, local.day);
+    entry.time = TimeSerial(local.hour, local.minute, local.second, 0);
   } else {
-    record.date = -1;
-    record.time = -1;
+    entry.date = -1;
+    entry.time = -1;
   }
-  record.size = static_cast<int32_t>(static_cast<uint32_t>(status.size));
-  record.attributes = attributes & kStoredBits;
+  entry.size = static_cast<int32_t>(static_cast<uint32_t>(status->size));
+  return entry;
 }
 
-// Fills `record` for the reader's current entry `name`; false when the entry does not pass
-// `filter` or is a dangling link.
-bool Describe(platform::Directory& reader, std::string_view name, uint8_t filter,
-              ListingDetail detail, FileRecord& record) {
+// True when an entry's status failed because what it names is not there: a dangling link, a
+// link in a loop, an entry removed since it was read.
+bool IsAbsent(platform::SystemError error) {
+  return error == platform::system_error::kFileNotFound ||
+         error == platform::system_error::kPathNotFound ||
+         error == platform::system_error::kBadPathName;
+}
+
+// Takes the reader's current entry `name` into `taken` unless it does not pass `filter` or is
+// absent.
+void Describe(platform::Directory& reader, std::string_view name, uint8_t filter,
+              ListingDetail detail, std::vector<TakenEntry>& taken) {
   platform::FileStatus status;
-  const bool type_recorded = detail == ListingDetail::kNames && reader.RecordedType(status.type);
-  if (!type_recorded && reader.Status(status) != platform::system_error::kNone) return false;
+  bool checked = detail == ListingDetail::kNames && reader.RecordedType(status.type);
+  if (!checked) {
+    const platform::SystemError error = reader.Status(status);
+    if (IsAbsent(error)) return;
+    checked = error == platform::system_error::kNone;
+    // What cannot be checked is listed as a plain file, for its opening to tell what it is.
+    if (!checked) {
+      status = {.type = platform::FileType::kRegular, .has_write_permission = true};
+    }
+  }
   const uint8_t attributes = AttributesOf(name, status);
-  if (!PassesFilter(attributes, filter)) return false;
-  FillRecord(record, name, status, attributes, detail);
-  return true;
+  if (!PassesFilter(attributes, filter)) return;
+  taken.push_back(Take(name, checked ? &status : nullptr, attributes, detail));
+}
+
+// The listing order: a-z taken as A-Z, then the bytes as they are. Bytes compare unsigned.
+bool ListedBefore(std::string_view a, std::string_view b) {
+  const CaseTable& upper = UpperCaseTable();
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const unsigned char x = upper[static_cast<unsigned char>(a[i])];
+    const unsigned char y = upper[static_cast<unsigned char>(b[i])];
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+// Where a taken entry goes in the listing, sorted in place of the entry itself.
+struct SortKey {
+  // The first 8 bytes of the name with a-z taken as A-Z, the first the most significant, 0
+  // past the end of the name: what tells most names apart in one comparison.
+  uint64_t prefix = 0;
+  std::size_t entry = 0;  // in the taken entries
+};
+
+// The order of `taken` in the listing.
+std::vector<SortKey> ListingOrder(const std::vector<TakenEntry>& taken) {
+  const CaseTable& upper = UpperCaseTable();
+  std::vector<SortKey> order(taken.size());
+  for (std::size_t i = 0; i < taken.size(); ++i) {
+    const std::string& name = taken[i].name;
+    order[i].entry = i;
+    for (std::size_t at = 0; at < sizeof order[i].prefix; ++at) {
+      const unsigned char byte = at < name.size() ? upper[static_cast<unsigned char>(name[at])] : 0;
+      order[i].prefix = order[i].prefix << 8 | byte;
+    }
+  }
+  std::sort(order.begin(), order.end(), [&taken](const SortKey& a, const SortKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return ListedBefore(taken[a.entry].name, taken[b.entry].name);
+  });
+  return order;
+}
+
+void Append(Queue<FileRecord>& queue, const TakenEntry& entry) {
+  FileRecord& record = queue.record();
+  record.name.Assign(entry.name);
+  record.short_name.Assign(entry.name);
+  record.date = entry.date;
+  record.time = entry.time;
+  record.size = entry.size;
+  record.attributes = entry.attributes;
+  queue.Append();
 }
 
 bool IsLeapYear(int32_t year) {
@@ -114,7 +193,7 @@ int32_t LeapDaysThrough(int32_t year) {
 
 }  // namespace
 
-void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
+bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
                    ListingDetail detail, platform::Env& env) {
   pattern = Clip(pattern).substr(0, kMaxPatternLength);
   const std::size_t slash = pattern.rfind('/');
@@ -124,19 +203,48 @@ void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
     directory = slash == 0 ? pattern.substr(0, 1) : pattern.substr(0, slash);
     name_pattern = pattern.substr(slash + 1);
   }
-  if (name_pattern.empty()) return;
+  if (name_pattern.empty()) return true;
 
   std::unique_ptr<platform::Directory> reader;
-  if (env.OpenDirectory(directory, reader) != platform::system_error::kNone) return;
-  const uint8_t filter = attribute_filter & kFilterBits;
-  bool found = false;
-  while (reader->Next(found) == platform::system_error::kNone && found) {
-    const std::string_view name = reader->name();
-    if (!MatchesWildcard(name_pattern, name)) continue;
-    // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
-    if (filter == 0 && name.front() == '.') continue;
-    if (Describe(*reader, name, filter, detail, queue.record())) queue.Append();
+  if (platform::SystemError error = env.OpenDirectory(directory, reader)) {
+    if (error == platform::system_error::kPathNotFound) {
+      // Missing, or something there that is not a folder.
+      platform::FileStatus status;
+      if (env.PathStatus(directory, true, status) != platform::system_error::kNone ||
+          status.type == platform::FileType::kDirectory) {
+        return true;
+      }
+      error = platform::system_error::kAccessDenied;
+    }
+    // A path that cannot name anything has nothing to list either.
+    if (error == platform::system_error::kInvalidName) return true;
+    PostError(OpenErrorNumber(error), error);
+    return false;
   }
+  const uint8_t filter = attribute_filter & kFilterBits;
+  std::vector<TakenEntry> taken;
+  std::vector<SortKey> order;
+  platform::SystemError failure = platform::system_error::kNone;
+  try {
+    bool found = false;
+    while ((failure = reader->Next(found)) == platform::system_error::kNone && found) {
+      const std::string_view name = reader->name();
+      if (!MatchesWildcard(name_pattern, name)) continue;
+      // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
+      if (filter == 0 && name.front() == '.') continue;
+      Describe(*reader, name, filter, detail, taken);
+    }
+    order = ListingOrder(taken);
+  } catch (const std::bad_alloc&) {
+    PostError(error::kInsufficientMemory);
+    return false;
+  }
+  for (const SortKey& key : order) Append(queue, taken[key.entry]);
+  if (failure != platform::system_error::kNone) {
+    PostError(TransferErrorNumber(failure), failure);
+    return false;
+  }
+  return true;
 }
 
 int32_t DateSerial(int32_t year, int32_t month, int32_t day) {

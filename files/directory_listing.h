@@ -52,14 +52,28 @@ enum class ListingDetail {
 
 // Appends to `queue` one entry for each entry matching `pattern` (trailing blanks removed, at
 // most 259 characters; "*" and "?" in its last component, ASCII letters matched without
-// regard to case; a pattern without "/" lists the current directory), in the order the file
-// system returns them. With `attribute_filter` 0 only plain files are taken; otherwise an
-// entry whose hidden, system or directory bits are not all clear is taken when it shares one
-// of them with the filter. Symbolic links are followed; a dangling one is skipped. A pattern
-// that matches nothing, a missing directory or an invalid pattern append nothing and leave
-// the error state alone; a failed append posts 8 and the listing goes on. The folder is read
-// through `env`.
-void ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
+// regard to case; a pattern without "/" lists the current directory). With
+// `attribute_filter` 0 only plain files are taken; otherwise an entry whose hidden, system or
+// directory bits are not all clear is taken when it shares one of them with the filter.
+//
+// Entries are appended sorted by name as a case-blind file system lists them: names are
+// compared byte by byte with a-z taken as A-Z, and names that are equal so are ordered by
+// their bytes as they are ("ZEB1.htm", "ZEB1.HTM" sorts as "ZEB1.HTM", "ZEB1.htm";
+// "ZEB_1.htm" after "ZEBA.htm").
+//
+// Symbolic links are followed. A dangling link, or one in a loop, is skipped; a link whose
+// target cannot be checked for another reason (a folder on the way that may not be entered)
+// is taken as a plain file, with FQDATE, FQTIME and FQSIZE 0, so that its opening fails and
+// is reported like that of any file.
+//
+// A pattern that matches nothing, a missing directory or an invalid pattern append nothing,
+// leave the error state alone and give true. A directory that exists but cannot be read (it
+// may not be read, it is not a directory, or reading it fails) gives false after posting
+// why: what an open would post for it (5 when it may not be read or is not a directory), or
+// what a failed read posts (330 Read Fault for an I/O error) when reading it failed midway,
+// after the entries read until then are appended. A failed append posts 8 and the listing goes on. The folder
+// is read through `env`.
+bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
                    ListingDetail detail = ListingDetail::kFull,
                    platform::Env& env = platform::Env::Default());
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -159,11 +160,68 @@ TEST_F(DirectoryListingTest, NothingToListLeavesQueueAndErrorStateAlone) {
   queue.Append();
   for (const std::string& pattern :
        {zeb() + "/nothing*.htm", scratch_ / "absent/*.htm", zeb() + "/", std::string(),
-        zeb() + "/ZEB00001.htm/*", std::string("a\0b", 3)}) {
+        zeb() + "/ZEB00001.htm/sub/*", std::string("a\0b", 3), std::string("a\0b/*", 5)}) {
     PostError(error::kAccessDenied);
-    ListDirectory(queue, pattern, 0);
+    EXPECT_TRUE(ListDirectory(queue, pattern, 0)) << pattern;
     EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
     EXPECT_EQ(queue.Count(), 1) << pattern;
+  }
+}
+
+TEST_F(DirectoryListingTest, AFolderThatIsNotOneIsReported) {
+  std::filesystem::create_symlink("ZEB00001.htm", zeb() + "/to-file");
+  for (const std::string& pattern : {zeb() + "/ZEB00001.htm/*", zeb() + "/to-file/*"}) {
+    Queue<FileRecord> queue;
+    EXPECT_FALSE(ListDirectory(queue, pattern, 0)) << pattern;
+    EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
+    EXPECT_EQ(queue.Count(), 0) << pattern;
+  }
+}
+
+TEST_F(DirectoryListingTest, ALinkThatCannotBeCheckedIsListedAsAPlainFile) {
+  // A target whose name is too long for the system cannot be checked, but it is not known to
+  // be absent either.
+  std::filesystem::create_symlink(std::string(300, 't'), zeb() + "/ZEB00012.htm");
+  std::filesystem::create_symlink("ZEB00013.htm", zeb() + "/ZEB00013.htm");  // a loop
+  const auto listed = List(zeb() + "/ZEB*.htm");
+  EXPECT_EQ(Names(listed), (Names_{"ZEB00001.htm", "ZEB00006.htm", "ZEB00009.htm", "ZEB00012.htm",
+                                   "zeb00002.HTM"}));
+  EXPECT_EQ(listed.at("ZEB00012.htm").attributes, 0);
+  EXPECT_EQ(listed.at("ZEB00012.htm").date, 0);
+  EXPECT_EQ(listed.at("ZEB00012.htm").size, 0);
+}
+
+// Random names, listed at both levels of detail, come out in the order of a reference that
+// compares (name with a-z taken as A-Z, name) pairs.
+TEST(DirectoryListingOrderTest, NamesAreSortedWithoutRegardToCaseThenByTheirBytes) {
+  ScratchDirectory scratch;
+  std::mt19937 random(11);
+  const std::string alphabet = "aAbBzZ_[`{~09-.\xc3\xa9\xc3\x89";
+  std::vector<std::pair<std::string, std::string>> expected;
+  for (int i = 0; i < 300; ++i) {
+    std::string name = "ZEB";
+    for (std::size_t length = random() % 5; length > 0; --length) {
+      name += alphabet[random() % alphabet.size()];
+    }
+    name += i % 2 == 0 ? ".htm" : ".HTM";
+    if (std::filesystem::exists(scratch / name)) continue;
+    scratch.Write(name, "");
+    std::string folded = name;
+    for (char& byte : folded) {
+      if (byte >= 'a' && byte <= 'z') byte = static_cast<char>(byte - 'a' + 'A');
+    }
+    expected.emplace_back(folded, name);
+  }
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> expected_names;
+  for (const auto& [folded, name] : expected) expected_names.push_back(name);
+
+  for (const ListingDetail detail : {ListingDetail::kFull, ListingDetail::kNames}) {
+    std::vector<std::string> names;
+    for (const auto& [name, listed] : ListInOrder(scratch / "ZEB*", 0, detail)) {
+      names.push_back(name);
+    }
+    EXPECT_EQ(names, expected_names);
   }
 }
 

@@ -32,7 +32,7 @@ bool MayOpen(const FileDeclaration& declaration, std::string_view name) {
     PostError(error::kInvalidRecordDeclaration);
     return false;
   }
-  if (name.empty() || name.size() >= kMaxPathLength) {
+  if (name.empty() || name.size() >= declaration.path_limit) {
     PostError(error::kInvalidFilename);
     return false;
   }
@@ -138,6 +138,11 @@ bool OpenDeclaredFile(platform::Env& env, const FileDeclaration& declaration, st
   return MayOpen(declaration, name) &&
          Opened(platform::OpenRegularFile(env, name, request.access, request.lock, disposition,
                                           file, size));
+}
+
+bool BeginDeclaredReplacement(const FileDeclaration& declaration, std::string_view name,
+                              FileReplacement& replacement, std::unique_ptr<platform::File>& file) {
+  return MayOpen(declaration, name) && Opened(replacement.Begin(name, file));
 }
 
 bool OpenDeclaredFileForReading(platform::Env& env, const FileDeclaration& declaration,

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "files/file_replacement.h"
 #include "files/io_buffer.h"
 #include "platform/file_system.h"
 
@@ -20,7 +21,7 @@ namespace kb {
 inline constexpr std::size_t kMaxRecordLength = 65279;
 // The length of a declaration's name variable.
 inline constexpr std::size_t kFileNameLength = 255;
-// Names of this many characters or more are refused (45).
+// Paths of this many characters or more are refused (45), unless a declaration allows longer.
 inline constexpr std::size_t kMaxPathLength = 260;
 // The largest FILEBUFFERS count honoured (a 32 MiB buffer); larger counts are cut to it.
 inline constexpr int32_t kMaxFileBuffers = 65536;
@@ -34,6 +35,12 @@ struct FileDeclaration {
   std::string options;
   bool may_create = true;
   std::size_t name_length = kFileNameLength;
+  // Paths of this many characters or more are refused (45).
+  std::size_t path_limit = kMaxPathLength;
+  // The record grows to hold each line whole, however long (text line files only): nothing
+  // read or written is cut, memory is the only limit. record_length then only sizes the
+  // buffer.
+  bool growing_record = false;
 };
 
 // The settings an open file works with.
@@ -85,11 +92,18 @@ int32_t TransferErrorNumber(platform::SystemError error);
 
 // Opens the file `name` names for `declaration` through `env`, after the checks every open
 // and create make: a record length of 0 or above kMaxRecordLength posts 47, an empty name or
-// one of kMaxPathLength characters or more posts 45. A refusal of the file system is posted
+// one of declaration.path_limit characters or more posts 45. A refusal of the file system is posted
 // as OpenErrorNumber. Returns false after posting; the error state is left alone on success.
 bool OpenDeclaredFile(platform::Env& env, const FileDeclaration& declaration, std::string_view name,
                       const AccessRequest& request, platform::Disposition disposition,
                       std::unique_ptr<platform::File>& file, uint64_t& size);
+
+// Begins `replacement` of the file `name` names for `declaration` (files/file_replacement.h),
+// with the hidden file it writes in `file`, after the checks of OpenDeclaredFile. A refusal is
+// posted as OpenErrorNumber: 5 when the file is held by another, is not a regular file or
+// may not be written. Returns false after posting; the error state is left alone on success.
+bool BeginDeclaredReplacement(const FileDeclaration& declaration, std::string_view name,
+                              FileReplacement& replacement, std::unique_ptr<platform::File>& file);
 
 // OpenDeclaredFile for read access, with the file's first bytes read into `buffer` as part of
 // the open (platform::OpenFileForReading), so that a small file costs no status request.

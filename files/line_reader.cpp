@@ -1,7 +1,7 @@
 #include "files/line_reader.h"
 
 #include <algorithm>
-#include <cstring>
+#include <new>
 
 namespace kb {
 namespace {
@@ -10,20 +10,29 @@ constexpr char kTab = 9;
 constexpr char kLineFeed = 10;
 constexpr char kCarriageReturn = 13;
 constexpr char kCtrlZ = 26;
+constexpr char kBlank = ' ';
 
 }  // namespace
 
-LineReader::LineReader(std::span<char> record, int32_t tab_width)
-    : record_(record), tab_width_(tab_width) {}
+LineReader::LineReader(std::size_t record_length, int32_t tab_width)
+    : record_length_(record_length), tab_width_(tab_width) {}
 
 void LineReader::Start() {
-  std::memset(record_.data(), ' ', record_.size());
+  line_.clear();
   state_ = State::kStarting;
-  stored_ = 0;
   taken_ = 0;
 }
 
 std::size_t LineReader::Feed(std::string_view bytes, bool end_of_data) {
+  try {
+    return Copy(bytes, end_of_data);
+  } catch (const std::bad_alloc&) {
+    state_ = State::kOutOfMemory;
+    return 0;
+  }
+}
+
+std::size_t LineReader::Copy(std::string_view bytes, bool end_of_data) {
   std::size_t used = 0;
   while (!finished()) {
     if (used == bytes.size()) {
@@ -50,7 +59,7 @@ std::size_t LineReader::Feed(std::string_view bytes, bool end_of_data) {
       }
     }
     if (state_ == State::kStarting) state_ = State::kCopying;
-    if (state_ == State::kCopying && (stored_ == record_.size() || taken_ == record_.size())) {
+    if (state_ == State::kCopying && (line_.size() == record_length_ || taken_ == record_length_)) {
       state_ = State::kSkipping;
     }
     if (state_ == State::kCopying) {
@@ -64,20 +73,22 @@ std::size_t LineReader::Feed(std::string_view bytes, bool end_of_data) {
 
 void LineReader::Store(char byte) {
   if (byte != kTab) {
-    record_[stored_++] = byte;
+    line_ += byte;
   } else if (tab_width_ == kTabAsIs) {
-    record_[stored_++] = kTab;
+    line_ += kTab;
   } else if (tab_width_ < 0) {
     StoreBlanks(-static_cast<int64_t>(tab_width_));
   } else if (tab_width_ > 0) {
-    StoreBlanks(tab_width_ - static_cast<int64_t>(stored_ % static_cast<std::size_t>(tab_width_)));
+    StoreBlanks(tab_width_ -
+                static_cast<int64_t>(line_.size() % static_cast<std::size_t>(tab_width_)));
   }
 }
 
 void LineReader::StoreBlanks(int64_t count) {
-  // The record is blank already: storing blanks only moves on, never past its end.
-  const std::size_t room = record_.size() - stored_;
-  stored_ += static_cast<std::size_t>(std::min<int64_t>(count, static_cast<int64_t>(room)));
+  // Never past the end of the record.
+  const std::size_t room = record_length_ - line_.size();
+  line_.append(static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(count), room)),
+               kBlank);
 }
 
 }  // namespace kb

@@ -1,9 +1,9 @@
 // Fuzzes the line rules of text files. The first bytes of an input choose the record length
-// (1 to 65,279), the tab width and the sizes of the windows the bytes come in; the rest is
-// the file. Reading the file window by window must give exactly the records that one window
-// over all of it gives, always advance, and never touch a byte outside the record or the
-// window it was handed (each lives in a heap block of its exact size, so the address
-// sanitizer sees any stray access).
+// (1 to 65,279, or a growing record), the tab width and the sizes of the windows the bytes
+// come in; the rest is the file. Reading the file window by window must give exactly the
+// records that one window over all of it gives, always advance, never store more than the
+// record holds, and never touch a byte outside the window it was handed (each window lives
+// in a heap block of its exact size, so the address sanitizer sees any stray access).
 
 #include <cstddef>
 #include <cstdint>
@@ -34,8 +34,11 @@ Parameters ParametersOf(const uint8_t* header) {
   // Mostly short records, so that lines are cut and skipped often.
   parameters.record_length =
       1 + (header[0] & 1 ? length_bits % kMaxRecordLength : length_bits % 300);
+  const bool growing = (header[0] >> 3 & 7) == 0;
+  if (growing) parameters.record_length = kb::kGrowingRecord;
   int32_t raw;
   std::memcpy(&raw, header + 3, sizeof raw);
+  // A growing record takes every blank a tab asks for: its widths stay small.
   switch (header[0] >> 1 & 3) {
     case 0:
       parameters.tab_width = static_cast<int8_t>(header[3]);
@@ -47,7 +50,7 @@ Parameters ParametersOf(const uint8_t* header) {
       parameters.tab_width = 8;
       break;
     default:
-      parameters.tab_width = raw;
+      parameters.tab_width = growing ? static_cast<int8_t>(raw) : raw;
       break;
   }
   parameters.window_seed = header[7];
@@ -69,8 +72,7 @@ struct Line {
 // Reads every line of `text`, handing the reader copies of windows of the sizes that `seed`
 // makes (or one window of everything when `whole`), as a buffer that is refilled would.
 std::vector<Line> ReadLines(std::string_view text, const Parameters& parameters, bool whole) {
-  std::unique_ptr<char[]> record(new char[parameters.record_length]);
-  kb::LineReader reader({record.get(), parameters.record_length}, parameters.tab_width);
+  kb::LineReader reader(parameters.record_length, parameters.tab_width);
   uint8_t seed = parameters.window_seed;
   std::vector<Line> lines;
   std::size_t offset = 0;
@@ -104,7 +106,8 @@ std::vector<Line> ReadLines(std::string_view text, const Parameters& parameters,
       return lines;
     }
     if (offset == line_start) std::abort();  // a line that consumes nothing never ends
-    lines.push_back({std::string(record.get(), parameters.record_length), offset - line_start});
+    if (reader.line().size() > parameters.record_length) std::abort();
+    lines.push_back({std::string(reader.line()), offset - line_start});
   }
 }
 

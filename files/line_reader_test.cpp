@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kb {
@@ -13,12 +14,11 @@ constexpr std::string_view kCtrlZ = "\x1A";
 
 // Reads every record of `data` as a file would, handing the reader windows of at most
 // `window` bytes as a buffer of that size would. Each record is given without trailing
-// blanks, after checking that the rest of it is blank.
+// blanks, after checking that it fits the record.
 std::vector<std::string> ReadRecords(std::string_view data, std::size_t record_length,
                                      int32_t tab_width = 8, std::size_t window = 1 << 20) {
   std::vector<std::string> records;
-  std::string record(record_length, '#');
-  LineReader reader(record, tab_width);
+  LineReader reader(record_length, tab_width);
   std::size_t offset = 0;
   std::size_t window_start = 0;  // the buffer holds data[window_start, window_start + window)
   for (std::size_t lines = 0; lines <= data.size(); ++lines) {
@@ -32,6 +32,8 @@ std::vector<std::string> ReadRecords(std::string_view data, std::size_t record_l
       window_start = offset;
     }
     if (reader.end_of_file()) return records;
+    const std::string record(reader.line());
+    EXPECT_LE(record.size(), record_length);
     const std::size_t end = record.find_last_not_of(' ');
     records.push_back(end == std::string::npos ? "" : record.substr(0, end + 1));
   }
@@ -99,13 +101,14 @@ TEST(LineReaderTest, CtrlZEndsTheLineAndAtItsStartTheFile) {
             (Lines{"abc"}));
 }
 
-TEST(LineReaderTest, EndOfFileLeavesTheRecordBlank) {
-  std::string record(8, '#');
-  LineReader reader(record, 8);
+TEST(LineReaderTest, EndOfFileStoresNothing) {
+  LineReader reader(8, 8);
+  reader.Start();
+  EXPECT_EQ(reader.Feed("abc\r\n", true), 5u);
   reader.Start();
   EXPECT_EQ(reader.Feed(kCtrlZ, true), 0u);
   EXPECT_TRUE(reader.end_of_file());
-  EXPECT_EQ(record, std::string(8, ' '));
+  EXPECT_EQ(reader.line(), "");
 
   reader.Start();
   EXPECT_EQ(reader.Feed("", true), 0u);
@@ -113,14 +116,13 @@ TEST(LineReaderTest, EndOfFileLeavesTheRecordBlank) {
 }
 
 TEST(LineReaderTest, ACrAtTheEndOfAWindowWaitsForTheNextByte) {
-  std::string record(16, ' ');
-  LineReader reader(record, 8);
+  LineReader reader(16, 8);
   reader.Start();
   EXPECT_EQ(reader.Feed("ab\r", false), 2u);
   EXPECT_FALSE(reader.finished());
   EXPECT_EQ(reader.Feed("\r\nnext", false), 2u);
   EXPECT_TRUE(reader.finished());
-  EXPECT_EQ(record.substr(0, 3), "ab ");
+  EXPECT_EQ(reader.line(), "ab");
 }
 
 TEST(LineReaderTest, TabsStopAtMultiplesOfTheWidthAndAtTheEndOfTheRecord) {
@@ -147,6 +149,18 @@ TEST(LineReaderTest, AtMostARecordLengthOfBytesIsTakenEvenWhenLessIsStored) {
   const std::string tabs(255, '\t');
   EXPECT_EQ(Records(tabs + "lost\r\nnext", 255, kTabDropped), (Lines{"", "next"}));
   EXPECT_EQ(Records(std::string(254, '\t') + "k\r\n", 255, kTabDropped), (Lines{"k"}));
+}
+
+TEST(LineReaderTest, AGrowingRecordTakesEveryLineWhole) {
+  std::string lf_only;
+  for (int line = 0; line < 4000; ++line) lf_only += "line " + std::to_string(line) + "\n";
+  std::string cr_only = lf_only;
+  std::replace(cr_only.begin(), cr_only.end(), '\n', '\r');
+  const std::string long_line(70000, 'x');
+  EXPECT_EQ(Records(lf_only + "\r\n" + long_line + "\r\n" + cr_only, kGrowingRecord),
+            (Lines{lf_only, long_line, cr_only}));
+  EXPECT_EQ(Records(std::string(300, 'a') + "\tb", kGrowingRecord),
+            (Lines{std::string(300, 'a') + std::string(4, ' ') + "b"}));
 }
 
 }  // namespace

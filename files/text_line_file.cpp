@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "files/access_mode.h"
+#include "files/file_replacement.h"
 #include "files/io_buffer.h"
 #include "files/line_reader.h"
 #include "files/opened_file.h"
@@ -22,9 +24,13 @@ constexpr char kCtrlZ = 26;
 // What the service keeps about the file while it is open. The size it has seen counts the
 // output still in the buffer.
 struct TextLineFile::OpenFile : OpenedFile {
-  int32_t tab_width = 8;
+  OpenFile(std::size_t record_length, int32_t tab_width) : reader(record_length, tab_width) {}
+
+  LineReader reader;  // kept from line to line, so that its room is reused
   bool may_write = false;
   bool added = false;  // an Add was made since Open
+  // The file written is the hidden one of a replacement (Replace); absent for Open.
+  std::unique_ptr<FileReplacement> replacement;
 };
 
 TextLineFile::TextLineFile(FileDeclaration declaration, platform::Env& env)
@@ -32,10 +38,19 @@ TextLineFile::TextLineFile(FileDeclaration declaration, platform::Env& env)
       env_(env),
       options_(ParseOptions(declaration_.options)),
       name_(declaration_.name_length),
-      record_(std::min(declaration_.record_length, kMaxRecordLength)) {}
+      record_(declaration_.growing_record
+                  ? TextField::Growing()
+                  : TextField(std::min(declaration_.record_length, kMaxRecordLength))) {}
 
 TextLineFile::~TextLineFile() {
-  if (open_) open_->buffer.Flush(*open_->file);
+  // A replacement that was not committed is given up as its FileReplacement goes.
+  if (open_ && !open_->replacement) open_->buffer.Flush(*open_->file);
+}
+
+FileSettings TextLineFile::SettingsFor(uint8_t mode) const {
+  // A buffer always holds a whole record of a fixed length with its line end.
+  return kb::SettingsFor(options_, declaration_.record_length, mode,
+                         declaration_.record_length + kLineEnd.size());
 }
 
 bool TextLineFile::is_open() const {
@@ -47,7 +62,9 @@ void TextLineFile::Open(uint8_t mode) {
     PostError(error::kFileAlreadyOpen);
     return;
   }
-  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile);
+  const FileSettings settings = SettingsFor(mode);
+  const std::size_t record_length = declaration_.growing_record ? kGrowingRecord : record_.size();
+  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile(record_length, settings.tab_width));
   if (!opened) {
     PostError(error::kInsufficientMemory);
     return;
@@ -57,15 +74,11 @@ void TextLineFile::Open(uint8_t mode) {
                         platform::Disposition::kOpenExisting, opened->file, opened->size)) {
     return;
   }
-  // A buffer always holds a whole record with its line end.
-  const FileSettings settings =
-      SettingsFor(options_, declaration_.record_length, mode, record_.size() + kLineEnd.size());
   if (!opened->buffer.Allocate(settings.buffer_size)) {
     PostError(error::kInsufficientMemory);
     return;
   }
   opened->quick_scan = settings.quick_scan;
-  opened->tab_width = settings.tab_width;
   opened->may_write = request.access != platform::Access::kRead;
   open_ = std::move(opened);
   ClearError();
@@ -94,6 +107,59 @@ void TextLineFile::Create() {
   ClearError();
 }
 
+void TextLineFile::Replace() {
+  if (open_) {
+    PostError(error::kFileAlreadyOpen);
+    return;
+  }
+  if (!declaration_.may_create) {
+    PostError(error::kNoCreateAttribute);
+    return;
+  }
+  // Written by this open alone, as a file that denies others everything.
+  const FileSettings settings = SettingsFor(access_mode::kWrite | access_mode::kDenyAll);
+  std::unique_ptr<OpenFile> opened(new (std::nothrow) OpenFile(1, settings.tab_width));
+  if (opened) opened->replacement.reset(new (std::nothrow) FileReplacement(env_));
+  if (!opened || !opened->replacement) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  if (!BeginDeclaredReplacement(declaration_, name_.clipped(), *opened->replacement,
+                                opened->file)) {
+    return;
+  }
+  if (!opened->buffer.Allocate(settings.buffer_size)) {
+    PostError(error::kInsufficientMemory);
+    return;
+  }
+  opened->quick_scan = settings.quick_scan;
+  opened->may_write = true;
+  opened->added = true;  // a new file: there is no Ctrl-Z to write over
+  open_ = std::move(opened);
+  ClearError();
+}
+
+void TextLineFile::Commit() {
+  if (!open_ || !open_->replacement) {
+    Close();
+    return;
+  }
+  const std::unique_ptr<OpenFile> file = std::move(open_);
+  platform::SystemError error = file->buffer.Flush(*file->file);
+  const platform::SystemError close_error = file->file->Close();
+  if (error == platform::system_error::kNone) error = close_error;
+  if (error == platform::system_error::kNone) {
+    error = file->replacement->Commit();
+  } else {
+    file->replacement->Abandon();
+  }
+  if (error != platform::system_error::kNone) {
+    PostError(TransferErrorNumber(error), error);
+    return;
+  }
+  ClearError();
+}
+
 void TextLineFile::Set() {
   if (!open_) {
     PostError(error::kFileNotOpen);
@@ -116,7 +182,7 @@ void TextLineFile::Next() {
   uint64_t start = 0;
   if (!file.NextStart(start)) return;
 
-  LineReader reader(record_.bytes(), file.tab_width);
+  LineReader& reader = file.reader;
   reader.Start();
   uint64_t offset = start;
   while (true) {
@@ -130,7 +196,12 @@ void TextLineFile::Next() {
     }
   }
   if (reader.end_of_file()) {
+    record_.Clear();
     PostError(error::kRecordNotAvailable);
+    return;
+  }
+  if (reader.out_of_memory() || !record_.Assign(reader.line())) {
+    PostError(error::kInsufficientMemory);
     return;
   }
   file.position = offset + 1;
@@ -177,6 +248,11 @@ void TextLineFile::Add() {
 void TextLineFile::Close() {
   if (!open_) {
     PostError(error::kFileNotOpen);
+    return;
+  }
+  if (open_->replacement) {
+    open_.reset();
+    ClearError();
     return;
   }
   const platform::SystemError write_error = open_->buffer.Flush(*open_->file);

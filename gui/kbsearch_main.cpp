@@ -10,7 +10,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-  kb::platform::ReportFileSizeLimitAsError();
+  kb::platform::PrepareProcess();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kbsearch"));
   QApplication::setDesktopFileName(QStringLiteral("kbsearch"));
@@ -22,9 +22,8 @@ int main(int argc, char** argv) {
   const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
   const kb::SearchSteps steps{
       .load_templates = kb::LoadTemplates,
-      .run_search = [](kb::SearchState& search, kb::SearchScreen& screen, std::stop_token) {
-        kb::RunSearch(search, screen);
-        return kb::SearchOutcome::kCompleted;
+      .run_search = [](kb::SearchState& search, kb::SearchScreen& screen, std::stop_token stop) {
+        return kb::RunSearch(search, screen, {.stop = std::move(stop)});
       }};
   kb::MainWindow window(*windows, steps);
   return window.Run(std::move(state));

@@ -82,24 +82,6 @@ void TypeIntoWindow(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifie
   QTest::keyClick(MainFrame()->windowHandle(), key, modifiers);
 }
 
-// The search as the window runs it, stoppable: RunSearch reads no stop yet, so a stand-in
-// scan steps the bar from 1 to 100, stopping when asked, before the real search runs.
-SearchOutcome SearchWithStop(SearchState& state, SearchScreen& screen, std::stop_token stop) {
-  screen.ShowStatus("Searching through files...");
-  screen.ShowProgressBar();
-  for (int p = 1; p <= 100; ++p) {
-    if (stop.stop_requested()) {
-      screen.HideProgressBar();
-      screen.ShowStatus("");
-      return SearchOutcome::kCancelled;
-    }
-    screen.RedrawProgressBar(static_cast<uint8_t>(p));
-  }
-  screen.HideProgressBar();
-  RunSearch(state, screen);
-  return SearchOutcome::kCompleted;
-}
-
 class LongSearchTest : public ::testing::Test {
  protected:
   // 40,000 articles as hard links to two files, one in a thousand holding the phrase.
@@ -139,7 +121,7 @@ class LongSearchTest : public ::testing::Test {
           const bool slow = static_cast<int>(outcomes_.size()) < slow_searches;
           SlowScreen slow_screen(screen);
           const SearchOutcome outcome =
-              SearchWithStop(state, slow ? slow_screen : screen, std::move(stop));
+              RunSearch(state, slow ? slow_screen : screen, {.stop = std::move(stop)});
           outcomes_.push_back(outcome);
           searches_.Ended();
           return outcome;

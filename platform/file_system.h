@@ -264,7 +264,7 @@ SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
                                std::span<char> first_bytes, std::unique_ptr<File>& file,
                                std::size_t& count, uint64_t& size);
 
-// Outside the seam: services that never fail a file operation.
+// Outside the Env: the time zone and the current directory, which no test needs to fail.
 
 struct CalendarTime {
   int32_t year = 0;

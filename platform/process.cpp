@@ -1,13 +1,33 @@
 #include "platform/process.h"
 
+#include <sched.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 namespace kb::platform {
 
-void ReportFileSizeLimitAsError() {
+void PrepareProcess() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+std::size_t ProcessorCount() {
+  cpu_set_t allowed;
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    const int count = CPU_COUNT(&allowed);
+    if (count > 0) return static_cast<std::size_t>(count);
+  }
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<std::size_t>(online) : 1;
+}
+
+std::optional<std::string> EnvironmentVariable(std::string_view name) {
+  const char* const value = std::getenv(std::string(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return value;
 }
 
 }  // namespace kb::platform

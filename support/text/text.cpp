@@ -79,8 +79,12 @@ void UpperInPlace(std::span<char> bytes) {
 }
 
 std::string Upper(std::string_view text) {
+  return Upper(text, kUpperCaseTable);
+}
+
+std::string Upper(std::string_view text, const CaseTable& table) {
   std::string copy(text);
-  UpperInPlace(copy);
+  for (char& byte : copy) byte = static_cast<char>(table[static_cast<unsigned char>(byte)]);
   return copy;
 }
 
@@ -163,6 +167,16 @@ int32_t TextToNumber(std::string_view text) {
 int32_t PercentOf(int32_t count, int32_t total) {
   if (total == 0) return 0;
   return static_cast<int32_t>(int64_t{100} * count / total);
+}
+
+bool TextField::AssignWhole(std::string_view text) {
+  try {
+    bytes_.assign(text);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  reach_ = bytes_.size();
+  return true;
 }
 
 }  // namespace kb

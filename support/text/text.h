@@ -49,6 +49,10 @@ const CaseTable& UpperCaseTable();
 // A copy of `text` with every byte mapped through UpperCaseTable(); the length never changes.
 std::string Upper(std::string_view text);
 
+// The same through `table`: UpperCaseTable() with case pairs of its own added (the settings
+// file can add pairs for bytes above 127).
+std::string Upper(std::string_view text, const CaseTable& table);
+
 // Folds `bytes` to upper case in place, through UpperCaseTable().
 void UpperInPlace(std::span<char> bytes);
 
@@ -112,19 +116,35 @@ class FixedString {
 // cover, however long the field is (a 65,279-byte record holding a short line costs what
 // the line costs). Writing through bytes() or data() counts the whole field as reached; a
 // span or pointer taken before an Assign or Clear must not be written after it.
+//
+// A growing field (Growing()) has no fixed length: it is as long as the value last assigned,
+// so nothing assigned to it is ever cut.
 class TextField {
  public:
   explicit TextField(std::size_t length) : bytes_(length, kBlank) {}
+  static TextField Growing() {
+    TextField field(0);
+    field.grows_ = true;
+    return field;
+  }
 
-  // Copies `text`, cutting it at the field's length; `text` may overlap the field.
-  void Assign(std::string_view text) {
+  // Copies `text`, cutting it at the field's length; `text` may overlap the field. A growing
+  // field takes it whole, and gives false, keeping its value, when memory for it cannot be
+  // had; a field of a fixed length always gives true.
+  bool Assign(std::string_view text) {
+    if (grows_) return AssignWhole(text);
     const std::size_t copied = std::min(bytes_.size(), text.size());
     if (copied > 0) std::memmove(bytes_.data(), text.data(), copied);
     if (reach_ > copied) std::fill(bytes_.begin() + copied, bytes_.begin() + reach_, kBlank);
     reach_ = copied;
+    return true;
   }
   void Clear() {
-    std::fill(bytes_.begin(), bytes_.begin() + reach_, kBlank);
+    if (grows_) {
+      bytes_.clear();
+    } else {
+      std::fill(bytes_.begin(), bytes_.begin() + reach_, kBlank);
+    }
     reach_ = 0;
   }
 
@@ -137,10 +157,14 @@ class TextField {
   }
   char* data() { return bytes().data(); }
   std::size_t size() const { return bytes_.size(); }
+  bool grows() const { return grows_; }
 
  private:
+  bool AssignWhole(std::string_view text);
+
   std::string bytes_;
   std::size_t reach_ = 0;  // every byte from here on is a blank
+  bool grows_ = false;
 };
 
 // A NUL-terminated buffer of capacity N: at most N - 1 bytes of content and a 0 byte.

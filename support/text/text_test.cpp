@@ -57,6 +57,18 @@ TEST(TextFieldTest, EveryValueIsPaddedOverWhateverCameBefore) {
   EXPECT_EQ(field.view(), std::string(12, ' '));
 }
 
+TEST(TextFieldTest, AGrowingFieldIsAsLongAsItsLastValue) {
+  TextField field = TextField::Growing();
+  const std::string long_value = std::string(100'000, 'v') + "  ";
+  EXPECT_TRUE(field.Assign(long_value));
+  EXPECT_EQ(field.view(), long_value);
+  EXPECT_EQ(field.clipped(), long_value.substr(0, 100'000));
+  EXPECT_TRUE(field.Assign(field.view().substr(99'998, 3)));
+  EXPECT_EQ(field.view(), "vv ") << "a value taken from the field itself";
+  field.Clear();
+  EXPECT_EQ(field.view(), "");
+}
+
 TEST(CStringTest, KeepsAtMostCapacityMinusOneBytes) {
   CString<20> verb("open");
   EXPECT_EQ(verb.view(), "open");

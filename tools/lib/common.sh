@@ -8,6 +8,7 @@ KBSEARCH_PACKAGES=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev libgl-dev
+  libutf8proc-dev
   clang libclang-rt-14-dev
   groff-base
   dpkg-dev file
@@ -15,11 +16,15 @@ KBSEARCH_PACKAGES=(
 
 say() { printf '==> %s\n' "$*" >&2; }
 
-# Installs the packages that are not installed yet; does nothing when all are there.
+# ensure_packages [package...]
+# Installs the packages (by default KBSEARCH_PACKAGES) that are not installed yet; does nothing
+# when all are there.
 ensure_packages() {
+  local wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${KBSEARCH_PACKAGES[@]}")
   local missing=()
   local package
-  for package in "${KBSEARCH_PACKAGES[@]}"; do
+  for package in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$package")
     fi

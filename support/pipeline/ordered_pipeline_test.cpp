@@ -1,0 +1,150 @@
+#include "support/pipeline/ordered_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kb {
+namespace {
+
+// What one run saw, checked against what any correct run must do.
+struct Observed {
+  std::vector<std::size_t> consumed;  // indexes in the order consumed
+  std::vector<std::string> items;     // the items consumed
+  std::set<std::thread::id> producer_threads;
+  std::size_t producers_made = 0;
+  bool window_kept = true;
+  bool completed = false;
+};
+
+std::string ItemFor(std::size_t index) {
+  return "item " + std::to_string(index) + std::string(index % 40, '*');
+}
+
+// Runs a pipeline whose producers take a random short while per item, and whose consumer
+// asks for a stop once it has consumed `stop_after` items (never when it is count or more).
+Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::size_t stop_after,
+                     uint32_t seed) {
+  Observed observed;
+  std::mutex observed_mutex;
+  std::atomic<std::size_t> consumed{0};
+  std::atomic<int> producing{0};
+  std::stop_source stop;
+  const std::size_t window = std::max<std::size_t>(settings.window, 1);
+
+  observed.completed = RunInOrder<std::string>(
+      count, settings, stop.get_token(),
+      [&] {
+        uint32_t own_seed;
+        {
+          std::lock_guard lock(observed_mutex);
+          own_seed = seed + static_cast<uint32_t>(++observed.producers_made);
+          observed.producer_threads.insert(std::this_thread::get_id());
+        }
+        return [&, random = std::mt19937(own_seed)](std::size_t index) mutable {
+          ++producing;
+          if (index >= consumed.load() + window) {
+            std::lock_guard lock(observed_mutex);
+            observed.window_kept = false;
+          }
+          // Some items take long enough for the others to overtake them.
+          const uint32_t pause = random() % 16;
+          if (pause == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+          if (pause == 1) std::this_thread::yield();
+          --producing;
+          return ItemFor(index);
+        };
+      },
+      [&](std::size_t index, std::string& item) {
+        observed.consumed.push_back(index);
+        observed.items.push_back(std::move(item));
+        consumed = index + 1;
+        if (observed.consumed.size() == stop_after) stop.request_stop();
+      });
+  EXPECT_EQ(producing.load(), 0) << "a producer outlived the run";
+  return observed;
+}
+
+TEST(OrderedPipelineTest, EveryThreadCountAndWindowConsumesEachItemOnceInOrder) {
+  std::mt19937 random(20240611);
+  for (std::size_t threads = 1; threads <= 8; ++threads) {
+    for (const std::size_t window : {0u, 1u, 2u, 5u, 256u}) {
+      for (int round = 0; round < 6; ++round) {
+        const std::size_t count = round == 0 ? 0 : random() % 400;
+        const PipelineSettings settings{.threads = threads, .window = window};
+        const Observed observed = RunPipeline(count, settings, SIZE_MAX, random());
+        SCOPED_TRACE("threads " + std::to_string(threads) + " window " + std::to_string(window) +
+                     " count " + std::to_string(count));
+        EXPECT_TRUE(observed.completed);
+        ASSERT_EQ(observed.consumed.size(), count);
+        for (std::size_t i = 0; i < count; ++i) {
+          ASSERT_EQ(observed.consumed[i], i);
+          ASSERT_EQ(observed.items[i], ItemFor(i));
+        }
+        EXPECT_TRUE(observed.window_kept);
+        const std::size_t expected_producers = count == 0 ? 0 : std::min(threads, count);
+        EXPECT_EQ(observed.producers_made, expected_producers);
+        EXPECT_EQ(observed.producer_threads.size(), expected_producers);
+        if (count > 0) {
+          EXPECT_EQ(observed.producer_threads.count(std::this_thread::get_id()), 1u)
+              << "the caller produces too";
+        }
+      }
+    }
+  }
+}
+
+TEST(OrderedPipelineTest, AStopAskedWhileConsumingEndsTheRunAfterThatItem) {
+  std::mt19937 random(7);
+  for (std::size_t threads = 1; threads <= 8; ++threads) {
+    for (int round = 0; round < 8; ++round) {
+      const std::size_t count = 1 + random() % 300;
+      const std::size_t stop_after = 1 + random() % count;
+      const Observed observed = RunPipeline(
+          count, {.threads = threads, .window = 1 + random() % 64}, stop_after, random());
+      SCOPED_TRACE("threads " + std::to_string(threads));
+      EXPECT_EQ(observed.completed, false);
+      ASSERT_EQ(observed.consumed.size(), stop_after);
+      for (std::size_t i = 0; i < stop_after; ++i) ASSERT_EQ(observed.consumed[i], i);
+    }
+  }
+}
+
+TEST(OrderedPipelineTest, AStopFromAnotherThreadWakesAConsumerWaitingForASlowItem) {
+  for (std::size_t threads = 1; threads <= 8; ++threads) {
+    std::stop_source stop;
+    std::atomic<bool> stuck_item_started{false};
+    std::thread requester([&] {
+      while (!stuck_item_started) std::this_thread::yield();
+      stop.request_stop();
+    });
+    std::vector<std::size_t> consumed;
+    const bool completed = RunInOrder<int>(
+        1000, {.threads = threads, .window = 16}, stop.get_token(),
+        [&] {
+          return [&](std::size_t index) {
+            if (index == 3) {
+              // Item 3 never ends by itself: only the stop ends it, as a long article does.
+              stuck_item_started = true;
+              while (!stop.stop_requested()) std::this_thread::yield();
+            }
+            return static_cast<int>(index);
+          };
+        },
+        [&](std::size_t index, int&) { consumed.push_back(index); });
+    requester.join();
+    EXPECT_FALSE(completed);
+    EXPECT_LE(consumed.size(), 3u) << "item 3 was cut short and must not be consumed";
+  }
+}
+
+}  // namespace
+}  // namespace kb
