@@ -1,5 +1,6 @@
 #include "app/phrase_finder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -184,6 +185,47 @@ std::size_t PhraseFinder::FindLinearly(std::string_view text, std::size_t from) 
     if (matched == length) return at + 1 - length;
   }
   return npos;
+}
+
+StreamSearch::StreamSearch(std::string_view phrase, PhraseFinder::Case mode)
+    : finder_(phrase, mode) {
+  const std::size_t overlap = finder_.size() > 0 ? finder_.size() - 1 : 0;
+  tail_.reserve(overlap);
+  seam_.reserve(2 * overlap);
+}
+
+void StreamSearch::Restart() {
+  tail_.clear();
+  fed_ = 0;
+  position_ = kNotFound;
+}
+
+void StreamSearch::Feed(std::string_view piece) {
+  const uint64_t piece_start = fed_;
+  fed_ += piece.size();
+  if (found() || !can_match()) return;
+
+  // An occurrence that starts in the tail ends within the first size() - 1 bytes of the
+  // piece, so the seam holds it whole.
+  const std::size_t overlap = finder_.size() - 1;
+  if (!tail_.empty()) {
+    seam_.assign(tail_).append(piece.substr(0, overlap));
+    if (const std::size_t at = finder_.Find(seam_); at != PhraseFinder::npos) {
+      position_ = piece_start - tail_.size() + at;
+      return;
+    }
+  }
+  if (const std::size_t at = finder_.Find(piece); at != PhraseFinder::npos) {
+    position_ = piece_start + at;
+    return;
+  }
+
+  if (piece.size() >= overlap) {
+    tail_.assign(piece.substr(piece.size() - overlap));
+  } else {
+    tail_.append(piece);
+    tail_.erase(0, tail_.size() - std::min(tail_.size(), overlap));
+  }
 }
 
 }  // namespace kb

@@ -27,6 +27,24 @@ bool BlockFile::is_open() const {
   return opened_ != nullptr && opened_->file != nullptr;
 }
 
+uint64_t BlockFile::size() const {
+  return is_open() ? opened_->size : 0;
+}
+
+std::size_t BlockFile::buffer_size() const {
+  return opened_ ? opened_->buffer.capacity() : 0;
+}
+
+platform::SystemError BlockFile::ReadAt(uint64_t offset, std::span<char> bytes,
+                                        std::size_t& count) const {
+  count = 0;
+  if (!is_open()) return platform::system_error::kInvalidHandle;
+  const uint64_t size = opened_->size;
+  if (offset >= size) return platform::system_error::kNone;
+  if (bytes.size() > size - offset) bytes = bytes.first(static_cast<std::size_t>(size - offset));
+  return opened_->file->ReadAt(offset, bytes, count);
+}
+
 void BlockFile::Open(uint8_t mode) {
   if (is_open()) {
     PostError(error::kFileAlreadyOpen);

@@ -70,6 +70,19 @@ class BlockFile {
 
   bool is_open() const;
 
+  // The size of the open file as it was at Open, lowered when a read found fewer bytes; 0
+  // when closed.
+  uint64_t size() const;
+  // The bytes one read of the file takes in: the size of the I/O buffer. 0 before Open.
+  std::size_t buffer_size() const;
+  // Reads the file's bytes from `offset` into `bytes` as one read of the file (Next's refill
+  // of the buffer): as many as fit, but none at or past size(); `count` fewer than that when
+  // the file has shrunk. Unlike Next and NextBlocks, it may be called from several threads at
+  // once while the file is open, for readers that share out the reading of one file between
+  // threads, and it changes nothing that Next and NextBlocks read by. Returns the file
+  // system's error; posts nothing.
+  platform::SystemError ReadAt(uint64_t offset, std::span<char> bytes, std::size_t& count) const;
+
   // The record DT. A span taken from it stays valid until the next Next, Close or Open: a
   // full block lies in the I/O buffer itself, and is copied out only when the buffer is
   // refilled or released.

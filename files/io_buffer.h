@@ -20,6 +20,8 @@ class IoBuffer {
   // already had is kept. False, and no room, when memory cannot be had.
   bool Allocate(std::size_t capacity);
 
+  std::size_t capacity() const { return capacity_; }
+
   // The file's bytes from `offset` to the end of what is held; empty when the buffer holds
   // output or `offset` is outside the bytes it holds.
   std::string_view HeldFrom(uint64_t offset) const;

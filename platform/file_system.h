@@ -15,7 +15,8 @@
 // above can post it as it stands or map it. 0 means success.
 //
 // An Env may be used from several threads at once; each File and Directory it hands out is
-// used by one thread at a time.
+// used by one thread at a time, but for File::Read, which several threads may call on one
+// File at once.
 
 #include <cstddef>
 #include <cstdint>
@@ -124,6 +125,7 @@ class File {
   virtual SystemError Lock(Lock lock) = 0;
   // One read of up to buffer.size() bytes from `offset`; `count` is the number read. Fewer
   // than asked means the end of a regular file (or, of anything else, all it had at once).
+  // Several threads may read one File at once.
   virtual SystemError Read(uint64_t offset, std::span<char> buffer, std::size_t& count) = 0;
   // One write of up to bytes.size() bytes at `offset`; `count` is the number written, which
   // may be fewer than asked.
@@ -138,7 +140,8 @@ class File {
   // closed after Close even when it reports an error.
   virtual SystemError Close() = 0;
 
-  // Reads until `buffer` is full or the end of the file: Read as often as it takes.
+  // Reads until `buffer` is full or the end of the file: Read as often as it takes. Several
+  // threads may read one File at once.
   SystemError ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count);
   // Writes all of `bytes`: Write as often as it takes. A write that makes no progress fails
   // with kDiskFull. On failure `count` tells how many were written.

@@ -18,6 +18,7 @@ class FaultyFile final : public File {
   SystemError Read(uint64_t offset, std::span<char> buffer, std::size_t& count) override {
     count = 0;
     if (const SystemError error = env_.Enter(Operation::kRead, path_)) return error;
+    if (const SystemError error = env_.ReadFault(path_, offset, buffer.size())) return error;
     return file_->Read(offset, buffer, count);
   }
   SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {
@@ -107,9 +108,26 @@ void FaultyEnv::FailNth(Operation operation, int nth, int os_error, std::string 
   faults_.push_back({operation, nth, os_error, std::move(path_part)});
 }
 
+void FaultyEnv::FailReadsOf(uint64_t offset, int os_error, std::string path_part) {
+  const std::lock_guard lock(mutex_);
+  bad_bytes_.push_back({offset, os_error, std::move(path_part)});
+}
+
 void FaultyEnv::ClearFaults() {
   const std::lock_guard lock(mutex_);
   faults_.clear();
+  bad_bytes_.clear();
+}
+
+SystemError FaultyEnv::ReadFault(std::string_view path, uint64_t offset, std::size_t length) const {
+  const std::lock_guard lock(mutex_);
+  for (const BadByte& bad : bad_bytes_) {
+    if (bad.offset >= offset && bad.offset - offset < length &&
+        path.find(bad.path_part) != std::string_view::npos) {
+      return SystemErrorOf(bad.os_error, Operation::kRead);
+    }
+  }
+  return system_error::kNone;
 }
 
 int FaultyEnv::Calls(Operation operation) const {

@@ -10,6 +10,8 @@
 // opened in a Folder, the folder's path, "/" and its name). It may be
 // used from several threads at once. Tests only.
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -33,7 +35,11 @@ class FaultyEnv : public EnvWrapper {
   // `path_part` fail with `os_error`, an errno value such as ENOSPC, translated as the system
   // translates it (SystemErrorOf). Each fault fails one call; several may wait at once.
   void FailNth(Operation operation, int nth, int os_error, std::string path_part = {});
-  // Drops the faults that have not failed a call yet.
+  // Makes every read from now on of a file whose path holds `path_part` fail with `os_error`
+  // when it would take in the byte at `offset`, as reads of a bad stretch of a disk fail,
+  // whichever read comes to it first.
+  void FailReadsOf(uint64_t offset, int os_error, std::string path_part = {});
+  // Drops the faults that have not failed a call yet, and those of FailReadsOf.
   void ClearFaults();
   // The calls of `operation` made through this Env so far (failed ones included).
   int Calls(Operation operation) const;
@@ -51,6 +57,9 @@ class FaultyEnv : public EnvWrapper {
   // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
   // wrapped files and folders.
   SystemError Enter(Operation operation, std::string_view path);
+  // The error a read of `length` bytes from `offset` of the file at `path` fails with
+  // (FailReadsOf), or kNone. For the wrapped files.
+  SystemError ReadFault(std::string_view path, uint64_t offset, std::size_t length) const;
 
  private:
   struct Fault {
@@ -60,8 +69,15 @@ class FaultyEnv : public EnvWrapper {
     std::string path_part;
   };
 
+  struct BadByte {
+    uint64_t offset;
+    int os_error;
+    std::string path_part;
+  };
+
   mutable std::mutex mutex_;
   std::vector<Fault> faults_;
+  std::vector<BadByte> bad_bytes_;
   std::vector<int> calls_;
   Hook hook_;
 };
