@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "app/search_screen.h"
 #include "app/search_state.h"
@@ -46,7 +47,8 @@ inline constexpr int32_t kStatusLine = 6;
 inline constexpr int32_t kResultList = 7;
 }  // namespace control
 
-// The window's layout table.
+// The window's layout table, with the default texts of its labels (the window shows them in
+// the program's texts in use, support/program_texts).
 const platform::WindowLayout& MainWindowLayout();
 
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search.h).
@@ -88,6 +90,9 @@ class MainWindow final : public SearchScreen {
 
   platform::WindowSystem& windows_;
   SearchSteps steps_;
+  // The layout the window is built from, its labels in the program's texts in use.
+  std::vector<platform::ControlLayout> controls_;
+  platform::WindowLayout layout_;
   std::unique_ptr<SearchState> state_;
   bool first_opened_ = false;
   int32_t shown_percent_ = -1;  // the percentage the bar was last painted with
