@@ -287,5 +287,14 @@ TEST(SettingsFileTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
   EXPECT_TRUE(ErrorMessage(87).ends_with(" : 87"));
 }
 
+TEST(SettingsFileTest, TheReadmeListsEveryKey) {
+  const std::string readme = testing::ReadAll(KBSEARCH_README);
+  std::vector<std::string> keys = ProgramTextKeys();
+  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match"});
+  for (const std::string& key : keys) {
+    EXPECT_NE(readme.find("`" + key + "`"), std::string::npos) << key;
+  }
+}
+
 }  // namespace
 }  // namespace kb
