@@ -35,7 +35,10 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
       "CasePairs = E8C8 E8\n"
       " = yes\n"
       "Caf\xE9 = 1\n"
-      "IgnoreAccents=yes";
+      "IgnoreAccents=yes\n"
+      "Error6 = no such error\n"
+      "Error5 = " +
+      std::string(80, 'x');
   Settings settings;
   std::vector<SettingsProblem> problems;
   ParseSettings(contents, "kb.env", settings, problems);
@@ -55,6 +58,8 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
                 {"kb.env", 9, "CasePairs takes pairs of bytes in hex such as E9C9, not \"E8\""},
                 {"kb.env", 10, "unknown key \"\""},
                 {"kb.env", 11, "the line is not UTF-8 text"},
+                {"kb.env", 13, "unknown key \"Error6\""},
+                {"kb.env", 14, "Error5 is at most 79 bytes long"},
             }));
   EXPECT_EQ(problems[0].Describe(), "kb.env, line 4: IgnoreAccents is no or yes, not \"maybe\"");
 }
