@@ -10,10 +10,10 @@
 // What it holds: UTF-8 lines "Key = Value"; blanks and tabs around the key and the value do
 // not count, keys and the words of values are matched without regard to case, and empty
 // lines and lines that start with "#" are comments. A value between double quotes is taken
-// without them, so that a text may begin or end with blanks. Lines apply in order, so a key given
-// twice keeps its last value. A line that cannot be understood (no "=", an unknown key, a bad
-// value, bytes that are not UTF-8) is a problem: it is reported and changes nothing, and the
-// other lines still apply. The keys:
+// without them, so that a text may begin or end with blanks. Lines apply in order, so a key
+// given twice keeps its last value. A line that cannot be understood (no "=", an unknown
+// key, a bad value, bytes that are not UTF-8) is a problem: it is reported and changes
+// nothing, and the other lines still apply. The keys:
 //   CaseFolding   = ascii | unicode    letters a-z and the case pairs, or Unicode folding
 //   IgnoreAccents = no | yes           letters match whatever accents they carry (unicode)
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
