@@ -3,6 +3,7 @@
 
 #include <QApplication>
 
+#include <stop_token>
 #include <utility>
 #include <vector>
 
@@ -38,8 +39,10 @@ int main(int argc, char** argv) {
             kb::ShowSettingsProblems(settings_problems, screen);
             kb::LoadTemplates(search, screen);
           },
-      .run_search = [](kb::SearchState& search,
-                       kb::SearchScreen& screen) { kb::RunSearch(search, screen); }};
+      .run_search =
+          [](kb::SearchState& search, kb::SearchScreen& screen, std::stop_token stop) {
+            return kb::RunSearch(search, screen, {.stop = std::move(stop)});
+          }};
   kb::MainWindow window(*windows, steps);
   return window.Run(std::move(state));
 }
