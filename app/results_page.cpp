@@ -5,6 +5,7 @@
 #include "app/excerpt_text.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -104,15 +105,15 @@ void WritePageTail(SearchState& state, PageWriter& page) {
 }
 
 void ReportUnopened(SearchScreen& screen) {
-  screen.ShowMessage(Concat({"Can not create/open the results file.  Error returned: ",
-                             NumberToText(ErrorCode()), ", ", ErrorText()}),
-                     "Error opening result file", kStopIcon, "", 0, 0);
+  screen.ShowMessage(
+      Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()}),
+      ProgramText(TextId::kPageUnopenedCaption), kStopIcon, "", 0, 0);
 }
 
 void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
-  screen.ShowMessage(Concat({"Can not write the results file.  Error returned: ",
-                             NumberToText(page.failed_code()), ", ", page.failed_text()}),
-                     "Error writing result file", kStopIcon, "", 0, 0);
+  screen.ShowMessage(Concat({ProgramText(TextId::kPageUnwritten), NumberToText(page.failed_code()),
+                             ", ", page.failed_text()}),
+                     ProgramText(TextId::kPageUnwrittenCaption), kStopIcon, "", 0, 0);
 }
 
 }  // namespace
@@ -163,7 +164,7 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
 }
 
 void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop) {
-  screen.ShowStatus(kCreatingPageStatus);
+  screen.ShowStatus(ProgramText(TextId::kCreatingPageStatus));
   TextLineFile& file = state.export_file;
   file.name().Assign(kResultsPageName);
   state.result_file_name.Assign(file.name().clipped());

@@ -5,9 +5,12 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/search.h"
 #include "app/search_state.h"
+#include "app/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
 #include "cli/search_env.h"
@@ -29,7 +32,27 @@ int Complain(std::string_view complaint) {
   return kTrouble;
 }
 
+// Reads the settings file that --settings names, or the first one found, into `settings`;
+// a relative path is taken from the directory kbsearch-cli was started in.
+void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
+                  std::vector<kb::SettingsProblem>& problems) {
+  kb::platform::Env& env = kb::cli::SearchEnv();
+  if (command.settings_file.empty()) {
+    kb::LoadSettings(env, settings, problems);
+  } else {
+    kb::ReadSettingsFile(env, {.paths = {command.settings_file}, .named = true}, settings,
+                         problems);
+  }
+  kb::cli::OverrideMatchSettings(command, settings.match);
+}
+
 int Search(const kb::cli::CommandLine& command) {
+  kb::Settings settings;
+  std::vector<kb::SettingsProblem> settings_problems;
+  ReadSettings(command, settings, settings_problems);
+  // Before the search starts any thread, and for the whole run.
+  kb::UseProgramTexts(std::move(settings.texts));
+
   std::string reason;
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
@@ -41,7 +64,9 @@ int Search(const kb::cli::CommandLine& command) {
 
   const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
+  state->match_settings = settings.match;
   kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal());
+  kb::ShowSettingsProblems(settings_problems, screen);
   kb::LoadTemplates(*state, screen);
   kb::RunSearch(*state, screen,
                 {.page_handling = command.open_page ? kb::PageHandling::kOpenInBrowser
