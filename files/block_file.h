@@ -85,7 +85,7 @@ class BlockFile {
 
   // The record DT. A span taken from it stays valid until the next Next, Close or Open: a
   // full block lies in the I/O buffer itself, and is copied out only when the buffer is
-  // refilled or released.
+  // refilled or the file closed.
   std::span<const char, kBlockSize> block() const {
     return std::span<const char, kBlockSize>(block_at_, kBlockSize);
   }
