@@ -104,15 +104,25 @@ void WritePageTail(SearchState& state, PageWriter& page) {
 }
 
 void ReportUnopened(SearchScreen& screen) {
-  screen.ShowMessage(Concat({"Can not create/open the results file.  Error returned: ",
-                             NumberToText(ErrorCode()), ", ", ErrorText()}),
-                     "Error opening result file", kStopIcon, "", 0, 0);
+  const std::string text =
+      Concat({"Can not create/open the results file.  Error returned: ", NumberToText(ErrorCode()),
+              ", ", ErrorText()});
+  screen.ReportFailure({.text = text,
+                        .caption = "Error opening result file",
+                        .icon = kStopIcon,
+                        .error_code = ErrorCode(),
+                        .path = kResultsPageName});
 }
 
 void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
-  screen.ShowMessage(Concat({"Can not write the results file.  Error returned: ",
-                             NumberToText(page.failed_code()), ", ", page.failed_text()}),
-                     "Error writing result file", kStopIcon, "", 0, 0);
+  const std::string text =
+      Concat({"Can not write the results file.  Error returned: ", NumberToText(page.failed_code()),
+              ", ", page.failed_text()});
+  screen.ReportFailure({.text = text,
+                        .caption = "Error writing result file",
+                        .icon = kStopIcon,
+                        .error_code = page.failed_code(),
+                        .path = kResultsPageName});
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 #pragma once
 
 // The arguments of kbsearch-cli:
-//   kbsearch-cli [-C DIR] [-j N] [--open] PHRASE
+//   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
-// with "-".
+// with "-". --list and --open are refused together (a page that is not written cannot be
+// opened), and so are -0 and --json (JSON lines end in a newline).
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "cli/console_screen.h"
 
 namespace kb::cli {
 
@@ -18,9 +21,11 @@ inline constexpr std::size_t kMostThreads = 64;
 struct CommandLine {
   enum class Action { kSearch, kHelp, kVersion, kRefuse };
   Action action = Action::kSearch;
-  std::string directory;    // -C DIR, --directory DIR; empty: the current directory
-  bool open_page = false;   // --open
-  std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
+  std::string directory;   // -C DIR, --directory DIR; empty: the current directory
+  bool open_page = false;  // --open
+  bool list_only = false;  // -l, --list: no page, no browser
+  ResultFormat format = ResultFormat::kPathLines;  // -0, --null; --json
+  std::size_t threads = 0;                         // -j N, --threads N; 0: one for each processor
   std::string phrase;
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };

@@ -1,20 +1,25 @@
 // kbsearch-cli: the search of the kbsearch window, run once from the command line.
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stop_token>
 #include <string>
 #include <string_view>
 
+#include "app/article_scan.h"
+#include "app/knowledge_base.h"
 #include "app/search.h"
 #include "app/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
+#include "cli/json_lines.h"
 #include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
+#include "support/error_state/error_state.h"
 #include "support/text/text.h"
 
 namespace {
@@ -29,7 +34,13 @@ int Complain(std::string_view complaint) {
   return kTrouble;
 }
 
+kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
+  if (command.list_only) return kb::PageHandling::kNone;
+  return command.open_page ? kb::PageHandling::kOpenInBrowser : kb::PageHandling::kWriteOnly;
+}
+
 int Search(const kb::cli::CommandLine& command) {
+  const auto started = std::chrono::steady_clock::now();
   std::string reason;
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
@@ -41,13 +52,31 @@ int Search(const kb::cli::CommandLine& command) {
 
   const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
-  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal());
-  kb::LoadTemplates(*state, screen);
+  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal(),
+                                command.format);
+  // Without a page there is nothing for the templates to wrap.
+  if (!command.list_only) kb::LoadTemplates(*state, screen);
+  if (kb::ArticleFolderIsMissing(state->env)) {
+    const std::string text =
+        kb::Concat({"no ZEB folder in ",
+                    command.directory.empty() ? "the current directory" : command.directory});
+    screen.ReportFailure(
+        {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
+  }
   kb::RunSearch(*state, screen,
-                {.page_handling = command.open_page ? kb::PageHandling::kOpenInBrowser
-                                                    : kb::PageHandling::kWriteOnly,
+                {.page_handling = PageHandlingOf(command),
                  .threads = command.threads,
                  .stop = stop.get_token()});
+
+  if (command.format == kb::cli::ResultFormat::kJsonLines) {
+    const std::string summary =
+        kb::cli::JsonSummaryLine({.phrase = state->search_text.view(),
+                                  .elapsed = std::chrono::steady_clock::now() - started,
+                                  .articles_listed = state->file_queue.Count(),
+                                  .articles_opened = state->files_done,
+                                  .articles_matched = state->result_queue.Count()});
+    std::fwrite(summary.data(), 1, summary.size(), stdout);
+  }
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (screen.messages_shown() > 0) return kTrouble;
