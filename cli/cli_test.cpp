@@ -367,6 +367,12 @@ TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
   EXPECT_EQ(run.err, "kbsearch-cli: Can not open the Footer file: 2, File Not Found\n");
   EXPECT_EQ(Page(), std::string(kPageHeader) + page_without_templates);
+  run = Cli("--json text");
+  EXPECT_TRUE(run.out.starts_with(
+      R"({"type":"error","data":{"message":{"text":"Can not open the Footer file: 2, File Not )"
+      R"(Found"},"code":2,"path":{"text":"lfooter.htm"}}})"
+      "\n"))
+      << run.out;
 
   // Without a header the footer is not read even when it is there.
   WriteFile(kb_ / "lfooter.htm", kFooter);
@@ -443,6 +449,14 @@ TEST_F(PageReplacementTest, EachFailingStepSaysWhatWentWrong) {
   }
   ExpectOldPageKept(FaultyCli("open:1:" + std::to_string(EACCES) + hidden, "W"),
                     std::string(kUnopened) + "5, Access Denied");
+
+  const CliRun json = FaultyCli("rename:1:" + std::to_string(EIO), "--json W");
+  EXPECT_NE(
+      json.out.find(R"({"type":"error","data":{"message":{"text":")" + std::string(kUnwritten) +
+                    R"(329, Write Fault"},"code":329,"path":{"text":"./ZebResult.htm"}}})"
+                    "\n"),
+      std::string::npos)
+      << json.out;
 }
 
 TEST_F(PageReplacementTest, AFileSizeLimitLeavesTheOldPageWhole) {
@@ -546,10 +560,16 @@ TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {
 
 TEST_F(CliTest, OpenWithoutAnOpenerIsReported) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
-  const CliRun run = Cli("text --open");
+  CliRun run = Cli("text --open");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
   EXPECT_EQ(run.err, "kbsearch-cli: No program associated with this file\n");
+  run = Cli("text --open --json");
+  EXPECT_NE(run.out.find(R"({"type":"error","data":{"message":{"text":"No program associated )"
+                         R"(with this file"},"code":31,"path":{"text":"./ZebResult.htm"}}})"
+                         "\n"),
+            std::string::npos)
+      << run.out;
 }
 
 TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {
