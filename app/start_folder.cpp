@@ -1,0 +1,51 @@
+#include "app/start_folder.h"
+
+#include "app/knowledge_base.h"
+#include "app/remembered_folder.h"
+#include "platform/shell.h"
+#include "support/text/text.h"
+
+namespace kb {
+namespace {
+
+// Makes `folder` the working folder; false, after a message box, when it cannot be entered.
+bool Enter(const std::string& folder, const StartFolderSteps& steps) {
+  std::string reason;
+  if (platform::ChangeDirectory(folder, reason)) return true;
+  Message message;
+  message.text = Concat({"Could not open the folder: ", folder, "|", reason});
+  message.caption = "Error opening folder";
+  message.icon = kStopIcon;
+  steps.show_message(message);
+  return false;
+}
+
+// Where the folder dialog opens: the folder chosen last time while it is still a folder,
+// else the working folder.
+std::string DialogStart(platform::Env& env, const std::string& remembered) {
+  platform::FileStatus status;
+  if (!remembered.empty() &&
+      env.PathStatus(remembered, /*follow_links=*/true, status) == platform::system_error::kNone &&
+      status.type == platform::FileType::kDirectory) {
+    return remembered;
+  }
+  std::string working;
+  if (platform::CurrentDirectory(working) != platform::system_error::kNone) working = ".";
+  return working;
+}
+
+}  // namespace
+
+bool SettleStartFolder(const std::optional<std::string>& given, platform::Env& env,
+                       const VariableLookup& variable, const StartFolderSteps& steps) {
+  if (given) return Enter(*given, steps);
+  if (IsKnowledgeBase(env)) return true;
+
+  const std::string memory = RememberedFolderFile(variable);
+  const std::string remembered = memory.empty() ? "" : ReadRememberedFolder(env, memory);
+  const std::optional<std::string> chosen = steps.choose_folder(DialogStart(env, remembered));
+  if (chosen && Enter(*chosen, steps) && !memory.empty()) RememberFolder(env, memory, *chosen);
+  return true;
+}
+
+}  // namespace kb

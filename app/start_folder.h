@@ -1,0 +1,44 @@
+#pragma once
+
+// Where the window searches, settled first thing when the program starts, so that all that
+// follows (the templates, every search, the results page) happens in that folder unchanged.
+//
+//  - Given a folder (`kbsearch DIR`, and so the desktop's "Open With" on a folder), the
+//    program changes to it. One that cannot be entered is reported, and the program ends:
+//    it was asked to search there and nowhere else.
+//  - Given none, in a folder that is a knowledge base (app/knowledge_base.h), it stays.
+//  - Given none anywhere else (the home folder, where the menu starts it), it asks for the
+//    knowledge base's folder with the folder dialog, opened at the folder chosen last time
+//    (app/remembered_folder.h) or else at the working folder. The folder chosen is entered
+//    and remembered for the next start; Cancel keeps the working folder, and so does a chosen
+//    folder that cannot be entered, after saying so.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/settings_file.h"
+#include "platform/file_system.h"
+#include "support/message_box/message.h"
+
+namespace kb {
+
+// The exit status of a program that could not enter the folder it was given.
+inline constexpr int kExitNoFolder = 2;
+
+// What settling the folder needs from the desktop.
+struct StartFolderSteps {
+  // The folder dialog, opened at the folder `start`: the folder chosen (an absolute path), or
+  // nothing when the user cancels.
+  std::function<std::optional<std::string>(const std::string& start)> choose_folder;
+  // A message box, shown before the window.
+  std::function<void(const Message& message)> show_message;
+};
+
+// Settles the working folder as above, given the program's folder argument, if any; files
+// are looked at through `env` and the remembered folder found through `variable`. False when
+// the program is to end: the folder given could not be entered (and was reported).
+bool SettleStartFolder(const std::optional<std::string>& given, platform::Env& env,
+                       const VariableLookup& variable, const StartFolderSteps& steps);
+
+}  // namespace kb
