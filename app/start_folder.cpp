@@ -8,15 +8,21 @@
 namespace kb {
 namespace {
 
-// Makes `folder` the working folder; false, after a message box, when it cannot be entered.
-bool Enter(const std::string& folder, const StartFolderSteps& steps) {
-  std::string reason;
-  if (platform::ChangeDirectory(folder, reason)) return true;
+// A message box with the stop icon.
+void Report(const StartFolderSteps& steps, std::string text, std::string_view caption) {
   Message message;
-  message.text = Concat({"Could not open the folder: ", folder, "|", reason});
-  message.caption = "Error opening folder";
+  message.text = std::move(text);
+  message.caption = caption;
   message.icon = kStopIcon;
   steps.show_message(message);
+}
+
+// Makes `folder` the working folder; false, after a message box, when it cannot be entered.
+bool Enter(std::string_view folder, const StartFolderSteps& steps) {
+  std::string reason;
+  if (platform::ChangeDirectory(folder, reason)) return true;
+  Report(steps, Concat({"Could not open the folder: ", folder, "|", reason}),
+         "Error opening folder");
   return false;
 }
 
@@ -36,9 +42,16 @@ std::string DialogStart(platform::Env& env, const std::string& remembered) {
 
 }  // namespace
 
-bool SettleStartFolder(const std::optional<std::string>& given, platform::Env& env,
+bool SettleStartFolder(std::span<const std::string_view> arguments, platform::Env& env,
                        const VariableLookup& variable, const StartFolderSteps& steps) {
-  if (given) return Enter(*given, steps);
+  if (arguments.size() > 1) {
+    Report(steps,
+           Concat({kStartFolderUsage, "|Give one folder, not ",
+                   NumberToText(static_cast<int32_t>(arguments.size())), " arguments."}),
+           "kbsearch");
+    return false;
+  }
+  if (arguments.size() == 1) return Enter(arguments[0], steps);
   if (IsKnowledgeBase(env)) return true;
 
   const std::string memory = RememberedFolderFile(variable);

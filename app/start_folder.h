@@ -5,7 +5,8 @@
 //
 //  - Given a folder (`kbsearch DIR`, and so the desktop's "Open With" on a folder), the
 //    program changes to it. One that cannot be entered is reported, and the program ends:
-//    it was asked to search there and nowhere else.
+//    it was asked to search there and nowhere else. So does a command line of more than one
+//    argument.
 //  - Given none, in a folder that is a knowledge base (app/knowledge_base.h), it stays.
 //  - Given none anywhere else (the home folder, where the menu starts it), it asks for the
 //    knowledge base's folder with the folder dialog, opened at the folder chosen last time
@@ -15,7 +16,9 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "app/settings_file.h"
 #include "platform/file_system.h"
@@ -26,6 +29,8 @@ namespace kb {
 // The exit status of a program that could not enter the folder it was given.
 inline constexpr int kExitNoFolder = 2;
 
+inline constexpr std::string_view kStartFolderUsage = "Usage: kbsearch [DIR]";
+
 // What settling the folder needs from the desktop.
 struct StartFolderSteps {
   // The folder dialog, opened at the folder `start`: the folder chosen (an absolute path), or
@@ -35,10 +40,11 @@ struct StartFolderSteps {
   std::function<void(const Message& message)> show_message;
 };
 
-// Settles the working folder as above, given the program's folder argument, if any; files
-// are looked at through `env` and the remembered folder found through `variable`. False when
-// the program is to end: the folder given could not be entered (and was reported).
-bool SettleStartFolder(const std::optional<std::string>& given, platform::Env& env,
+// Settles the working folder as above, given the program's arguments (those after its name:
+// none, or the folder); files are looked at through `env` and the remembered folder found
+// through `variable`. False when the program is to end, after a message box: the folder given
+// could not be entered, or there was more than one argument.
+bool SettleStartFolder(std::span<const std::string_view> arguments, platform::Env& env,
                        const VariableLookup& variable, const StartFolderSteps& steps);
 
 }  // namespace kb

@@ -33,7 +33,7 @@ class StartFolderTest : public ::testing::Test {
 
   // Starts the program in `folder` (of the scratch tree) with `given` as its argument; the
   // dialog, if asked, answers `answer`.
-  bool Start(const std::string& folder, std::optional<std::string> given = {},
+  bool Start(const std::string& folder, std::vector<std::string_view> arguments = {},
              std::optional<std::string> answer = {}) {
     fs::current_path(scratch_.path() / folder);
     const StartFolderSteps steps{
@@ -48,7 +48,7 @@ class StartFolderTest : public ::testing::Test {
       if (found == variables_.end()) return std::nullopt;
       return found->second;
     };
-    return SettleStartFolder(given, platform::Env::Default(), lookup, steps);
+    return SettleStartFolder(arguments, platform::Env::Default(), lookup, steps);
   }
 
   std::string Working() const { return fs::current_path().string(); }
@@ -61,18 +61,21 @@ class StartFolderTest : public ::testing::Test {
 };
 
 TEST_F(StartFolderTest, AFolderGivenIsEnteredOrTheProgramEnds) {
-  EXPECT_TRUE(Start("empty", scratch_ / "kb"));
-  EXPECT_EQ(Working(), scratch_ / "kb");
-  EXPECT_TRUE(Start("empty", "../templates"));
+  const std::string kb = scratch_ / "kb";
+  EXPECT_TRUE(Start("empty", {kb}));
+  EXPECT_EQ(Working(), kb);
+  EXPECT_TRUE(Start("empty", {"../templates"}));
   EXPECT_EQ(Working(), scratch_ / "templates");
   EXPECT_EQ(messages_, std::vector<std::string>{});
 
-  EXPECT_FALSE(Start("empty", "../none"));
+  EXPECT_FALSE(Start("empty", {"../none"}));
+  EXPECT_FALSE(Start("empty", {kb, kb}));
   EXPECT_EQ(Working(), scratch_ / "empty");
-  EXPECT_EQ(messages_, std::vector<std::string>{
-                           "Could not open the folder: ../none|No such file or directory"});
+  EXPECT_EQ(messages_, (std::vector<std::string>{
+                           "Could not open the folder: ../none|No such file or directory",
+                           "Usage: kbsearch [DIR]|Give one folder, not 2 arguments."}));
   // A folder given is used even when it is no knowledge base: nothing is asked.
-  EXPECT_TRUE(Start("kb", "../empty"));
+  EXPECT_TRUE(Start("kb", {"../empty"}));
   EXPECT_EQ(dialog_opened_at_, std::vector<std::string>{});
 }
 
