@@ -122,6 +122,11 @@ int MainWindow::Run(std::unique_ptr<SearchState> state) {
   while (const std::optional<platform::Event> event = windows_.NextEvent()) {
     HandleEvent(*event);
   }
+  if (searching_) {
+    search_stop_.request_stop();
+    windows_.WaitForWork();
+    searching_ = false;
+  }
 
   windows_.Close();
   ReleaseQueues();
@@ -135,7 +140,9 @@ void MainWindow::BuildWindow() {
   windows_.BindText(
       control::kSearchEntry, [&state] { return std::string(state.search_text.view()); },
       [&state](std::string_view value) { state.search_text.Assign(value); });
-  windows_.BindNumber(control::kProgressBar, [&state] { return int32_t{state.progress_percent}; });
+  // The bar shows ProgressPercent as the search hands it over: the window's thread never
+  // reads the variable while the search may be writing it.
+  windows_.BindNumber(control::kProgressBar, [this] { return bar_percent_; });
   // A row is read through the queue's record buffer, as every reader of a queue does.
   windows_.BindRows(
       control::kResultList, [&state] { return state.result_queue.Count(); },
@@ -146,16 +153,20 @@ void MainWindow::BuildWindow() {
 }
 
 void MainWindow::HandleEvent(const platform::Event& event) {
+  if (searching_) {
+    HandleEventWhileSearching(event);
+    return;
+  }
   switch (event.kind) {
     case EventKind::kOpenWindow:
       if (!first_opened_) {
-        windows_.DisplayAll();
+        DisplayAll();
         first_opened_ = true;
       }
       windows_.SetFocus(control::kSearchPrompt);
       break;
     case EventKind::kGainFocus:
-      windows_.DisplayAll();
+      DisplayAll();
       first_opened_ = true;
       break;
     case EventKind::kRejected:
@@ -165,12 +176,66 @@ void MainWindow::HandleEvent(const platform::Event& event) {
       break;
     case EventKind::kAccepted:
       if (event.control == control::kSearchButton) {
-        steps_.run_search(*state_, *this);
+        StartSearch();
       } else if (event.control == control::kCloseButton) {
         windows_.PostCloseRequest();
       }
       break;
+    case EventKind::kCancel:
+    case EventKind::kWorkDone:
+      break;
   }
+}
+
+void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
+  switch (event.kind) {
+    case EventKind::kAccepted:
+      if (event.control == control::kCloseButton) {
+        search_stop_.request_stop();
+        windows_.PostCloseRequest();
+      }
+      break;
+    case EventKind::kCancel:
+      search_stop_.request_stop();
+      break;
+    case EventKind::kWorkDone:
+      EndSearch();
+      break;
+    case EventKind::kOpenWindow:
+    case EventKind::kGainFocus:
+    case EventKind::kRejected:
+      // The controls show what the search hands over; the variables are the search's.
+      break;
+  }
+}
+
+void MainWindow::StartSearch() {
+  searching_ = true;
+  search_stop_ = std::stop_source();
+  owner_ = windows_.Handle();
+  windows_.SetEnabled(control::kSearchEntry, false);
+  windows_.SetEnabled(control::kSearchButton, false);
+  windows_.StartWork([this, stop = search_stop_.get_token()] {
+    outcome_ = steps_.run_search(*state_, *this, stop);
+  });
+}
+
+void MainWindow::EndSearch() {
+  searching_ = false;
+  if (outcome_ == SearchOutcome::kCancelled) {
+    // The search stopped where it was: its bar and its stage text go, and the controls show
+    // their variables again.
+    windows_.SetVisible(control::kProgressBar, false);
+    windows_.SetText(control::kStatusLine, "");
+    DisplayAll();
+  }
+  windows_.SetEnabled(control::kSearchEntry, true);
+  windows_.SetEnabled(control::kSearchButton, true);
+}
+
+void MainWindow::DisplayAll() {
+  bar_percent_ = state_->progress_percent;
+  windows_.DisplayAll();
 }
 
 void MainWindow::ReleaseQueues() {
@@ -183,29 +248,38 @@ void MainWindow::ReleaseQueues() {
 }
 
 void MainWindow::ShowStatus(std::string_view text) {
-  windows_.SetText(control::kStatusLine, text);
-  windows_.Display(control::kStatusLine);
+  windows_.PostCall([this, shown = std::string(text)] {
+    windows_.SetText(control::kStatusLine, shown);
+    windows_.Display(control::kStatusLine);
+  });
 }
 
 void MainWindow::ShowProgressBar() {
-  // The bar may still hold the last scan's value: load the current one before it shows.
-  windows_.Display(control::kProgressBar);
-  windows_.SetVisible(control::kProgressBar, true);
-  shown_percent_ = state_->progress_percent;
+  // The bar may still hold the last scan's value: it takes the current one before it shows.
+  painted_percent_ = state_->progress_percent;
+  windows_.PostCall([this, percent = painted_percent_] {
+    bar_percent_ = percent;
+    windows_.Display(control::kProgressBar);
+    windows_.SetVisible(control::kProgressBar, true);
+  });
 }
 
 void MainWindow::RedrawProgressBar(uint8_t percent) {
-  if (percent == shown_percent_) return;
-  shown_percent_ = percent;
-  windows_.Display(control::kProgressBar);
+  if (percent == painted_percent_) return;
+  painted_percent_ = percent;
+  windows_.PostCall([this, percent] {
+    bar_percent_ = percent;
+    windows_.Display(control::kProgressBar);
+  });
 }
 
 void MainWindow::HideProgressBar() {
-  windows_.SetVisible(control::kProgressBar, false);
+  windows_.PostCall([this] { windows_.SetVisible(control::kProgressBar, false); });
 }
 
 void MainWindow::RedrawWindow() {
-  windows_.DisplayAll();
+  // The search waits meanwhile, so the window's thread may read its variables.
+  windows_.Call([this] { DisplayAll(); });
 }
 
 int32_t MainWindow::ShowMessage(std::string_view text, std::string_view caption,
@@ -218,11 +292,16 @@ int32_t MainWindow::ShowMessage(std::string_view text, std::string_view caption,
   message.buttons = buttons;
   message.default_button = default_button;
   message.style = style;
-  return windows_.ShowMessage(message);
+  int32_t result = 0;
+  // A search that is being stopped shows no more boxes: the user has asked it to go.
+  windows_.Call([&] {
+    if (!search_stop_.stop_requested()) result = windows_.ShowMessage(message);
+  });
+  return result;
 }
 
 NativeWindowHandle MainWindow::OwnerWindow() {
-  return windows_.Handle();
+  return owner_;
 }
 
 }  // namespace kb

@@ -17,18 +17,30 @@
 //     - gained the focus: redisplays every control from its variable;
 //     - a value refused by the entry's picture: beeps, shows the variable again, keeps the
 //       focus there;
-//     - Search: runs the whole search inside the handler; no input is handled meanwhile;
+//     - Search: disables Search and the entry and runs the search off the window's thread;
 //     - Close: asks for the window to close;
-//  5. closes the window and releases the queues.
+//  5. stops a search that still runs and waits for it, closes the window and releases the
+//     queues.
 //
-// While a search runs the window is the search's screen: the status line and the progress
-// bar are painted at once when the search asks, the bar only when its percentage changes.
+// While a search runs the window goes on being served, and the search is its only user of
+// the search state: input other than Close, the window manager's close and Escape is
+// dropped. Close and the window manager's close stop the search and end the run; Escape
+// stops it and leaves the window ready for the next one. When the search has returned,
+// Search and the entry take input again.
+//
+// The window is the search's screen, called from the search's thread: the status line and
+// the progress bar are handed over to the window's thread to be painted, the bar only when
+// its percentage changes; a message box is shown there too, and the search waits for its
+// answer, except once the search is being stopped: then no box is shown any more, and
+// ShowMessage returns 0.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string_view>
 
+#include "app/search.h"
 #include "app/search_screen.h"
 #include "app/search_state.h"
 #include "platform/window_system.h"
@@ -50,9 +62,11 @@ inline constexpr int32_t kResultList = 7;
 const platform::WindowLayout& MainWindowLayout();
 
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search.h).
+// load_templates runs on the window's thread; run_search on a thread of its own, and stops
+// early, returning kCancelled, once `stop` is requested.
 struct SearchSteps {
   std::function<void(SearchState&, SearchScreen&)> load_templates;
-  std::function<void(SearchState&, SearchScreen&)> run_search;
+  std::function<SearchOutcome(SearchState&, SearchScreen&, std::stop_token stop)> run_search;
 };
 
 // Exit codes of Run.
@@ -71,7 +85,8 @@ class MainWindow final : public SearchScreen {
   // kExitNoMemory (after a message box) when `state` is null.
   int Run(std::unique_ptr<SearchState> state);
 
-  // The search's screen; used only while Run is running.
+  // The search's screen; used only while Run is running, from the window's thread or from
+  // the search's.
   void ShowStatus(std::string_view text) override;
   void ShowProgressBar() override;
   void RedrawProgressBar(uint8_t percent) override;
@@ -84,13 +99,28 @@ class MainWindow final : public SearchScreen {
  private:
   void BuildWindow();
   void HandleEvent(const platform::Event& event);
+  void HandleEventWhileSearching(const platform::Event& event);
+  void StartSearch();
+  void EndSearch();
+  void DisplayAll();
   void ReleaseQueues();
 
   platform::WindowSystem& windows_;
   SearchSteps steps_;
   std::unique_ptr<SearchState> state_;
+
+  // The window's thread only.
   bool first_opened_ = false;
-  int32_t shown_percent_ = -1;  // the percentage the bar was last painted with
+  bool searching_ = false;
+  std::stop_source search_stop_;  // of the search that runs or ran last
+  int32_t bar_percent_ = 0;       // what the bar shows: ProgressPercent as last handed over
+
+  // Set before a search starts and read by it.
+  NativeWindowHandle owner_ = 0;
+  // The search's thread only.
+  int32_t painted_percent_ = -1;  // the percentage last handed over to be painted
+  // Set by the search as it returns; read once the window has heard that it has.
+  SearchOutcome outcome_ = SearchOutcome::kCompleted;
 };
 
 }  // namespace kb

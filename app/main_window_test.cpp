@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kb {
@@ -14,7 +15,8 @@ using platform::EventKind;
 
 // Records every call as a line of text and plays a script of events. Bound variables are
 // read when a control is displayed, as the real window does, and the script can type into
-// the entry through its binding.
+// the entry through its binding. Work runs on the test's thread when the script lets it
+// (FinishWork) or when it is waited for; calls handed over run before the next event.
 class FakeWindows final : public platform::WindowSystem {
  public:
   struct Step {
@@ -44,6 +46,7 @@ class FakeWindows final : public platform::WindowSystem {
     script_.push_front({nullptr, Event{.kind = EventKind::kOpenWindow}});
   }
   std::optional<Event> NextEvent() override {
+    RunCalls();
     if (close_requested_ || script_.empty()) return std::nullopt;
     Step step = std::move(script_.front());
     script_.pop_front();
@@ -61,6 +64,9 @@ class FakeWindows final : public platform::WindowSystem {
     Log("DisplayAll " + Shown(control::kSearchEntry) + " " + Shown(control::kProgressBar));
   }
   void SetFocus(int32_t control) override { Log("SetFocus " + std::to_string(control)); }
+  void SetEnabled(int32_t control, bool enabled) override {
+    Log((enabled ? "Enable " : "Disable ") + std::to_string(control));
+  }
   void PostCloseRequest() override {
     Log("PostCloseRequest");
     close_requested_ = true;
@@ -72,8 +78,22 @@ class FakeWindows final : public platform::WindowSystem {
     Log("Message " + message.caption + ": " + message.text);
     return button::kOk;
   }
+  void StartWork(std::function<void()> work) override {
+    Log("StartWork");
+    work_ = std::move(work);
+  }
+  void WaitForWork() override {
+    Log("WaitForWork");
+    RunWork();
+  }
+  void PostCall(std::function<void()> call) override { calls_.push_back(std::move(call)); }
+  void Call(const std::function<void()>& call) override { call(); }
 
   void Type(std::string_view text) { store_entry_(text); }
+  // Lets the work run to its end, which the window then hears of.
+  void FinishWork() {
+    Then([](FakeWindows& w) { w.RunWork(); }, Event{.kind = EventKind::kWorkDone});
+  }
   void Then(std::function<void(FakeWindows&)> before, std::optional<Event> event) {
     script_.push_back({std::move(before), event});
   }
@@ -84,6 +104,17 @@ class FakeWindows final : public platform::WindowSystem {
 
  private:
   void Log(std::string line) { log.push_back(std::move(line)); }
+  void RunWork() {
+    if (work_) std::exchange(work_, nullptr)();
+    RunCalls();
+  }
+  void RunCalls() {
+    while (!calls_.empty()) {
+      const std::function<void()> call = std::move(calls_.front());
+      calls_.pop_front();
+      call();
+    }
+  }
   std::string Shown(int32_t control) {
     if (control == control::kSearchEntry && load_entry_) return "2 '" + load_entry_() + "'";
     if (control == control::kProgressBar && load_percent_) {
@@ -93,6 +124,8 @@ class FakeWindows final : public platform::WindowSystem {
   }
 
   std::deque<Step> script_;
+  std::function<void()> work_;
+  std::deque<std::function<void()>> calls_;
   bool close_requested_ = false;
   std::function<std::string()> load_entry_;
   std::function<void(std::string_view)> store_entry_;
@@ -128,7 +161,8 @@ class MainWindowTest : public testing::Test {
 
   FakeWindows windows_;
   SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&) {}};
+                     .run_search = [](SearchState&, SearchScreen&,
+                                      std::stop_token) { return SearchOutcome::kCompleted; }};
 };
 
 TEST_F(MainWindowTest, TemplatesComeBeforeTheWindowAndTheStatusLineStartsEmpty) {
@@ -161,24 +195,39 @@ TEST_F(MainWindowTest, RefusedValueBeepsShowsTheVariableAndKeepsTheFocus) {
   EXPECT_EQ(windows_.log[beep + 2], "SetFocus 2");
 }
 
-TEST_F(MainWindowTest, SearchRunsInsideTheEventWithWhatWasTyped) {
+TEST_F(MainWindowTest, SearchRunsOffTheEventLoopWithSearchAndTheEntryDisabled) {
   std::vector<std::string> searched;
-  steps_.run_search = [&](SearchState& state, SearchScreen& screen) {
+  steps_.run_search = [&](SearchState& state, SearchScreen& screen, std::stop_token) {
     searched.emplace_back(state.search_text.view());
     state.search_text.Assign(Upper(state.search_text.view()));
     screen.RedrawWindow();
     EXPECT_EQ(screen.OwnerWindow(), 77u);
+    return SearchOutcome::kCompleted;
   };
   windows_.Then([](FakeWindows& w) { w.Type("linux tips"); }, Accepted(control::kSearchButton));
+  // While it runs, nothing but Close and Escape is taken: no second search, no redisplay
+  // from variables the search owns.
   windows_.Then(Accepted(control::kSearchButton));
+  windows_.Then(Event{.kind = EventKind::kGainFocus});
+  windows_.Then(Event{.kind = EventKind::kRejected, .control = control::kSearchEntry});
+  windows_.FinishWork();
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.FinishWork();
 
-  Run();
+  EXPECT_EQ(Run(), kExitOk);
   EXPECT_EQ(searched, (std::vector<std::string>{"linux tips", "LINUX TIPS"}));
-  EXPECT_EQ(Lines(windows_.log, "DisplayAll").back(), "DisplayAll 2 'LINUX TIPS' 5 0");
+  const std::vector<std::string>& log = windows_.log;
+  const std::size_t start = IndexOf(log, "StartWork");
+  ASSERT_LT(start, log.size());
+  EXPECT_EQ(std::vector<std::string>(log.begin() + start - 2, log.begin() + start + 4),
+            (std::vector<std::string>{"Disable 2", "Disable 3", "StartWork",
+                                      "DisplayAll 2 'LINUX TIPS' 5 0", "Enable 2", "Enable 3"}));
+  EXPECT_TRUE(Lines(log, "Beep").empty());
+  EXPECT_EQ(Lines(log, "StartWork").size(), 2u);
 }
 
 TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
-  steps_.run_search = [](SearchState& state, SearchScreen& screen) {
+  steps_.run_search = [](SearchState& state, SearchScreen& screen, std::stop_token) {
     screen.ShowStatus("Searching through files...");
     state.progress_percent = 0;
     state.files_total = 40000;
@@ -190,9 +239,12 @@ TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
     state.progress_percent = 0;
     screen.HideProgressBar();
     screen.ShowStatus("");
+    return SearchOutcome::kCompleted;
   };
-  windows_.Then(Accepted(control::kSearchButton));
-  windows_.Then(Accepted(control::kSearchButton));
+  for (int search = 0; search < 2; ++search) {
+    windows_.Then(Accepted(control::kSearchButton));
+    windows_.FinishWork();
+  }
   Run();
 
   const std::vector<std::string> paints = Lines(windows_.log, "Display 5");
@@ -207,9 +259,70 @@ TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
             IndexOf(windows_.log, "Display 6"));
 }
 
+// A search that shows its stage and bar, then waits for a stop and reports a failure it
+// meets afterwards.
+SearchOutcome SearchUntilStopped(SearchScreen& screen, std::stop_token stop) {
+  screen.ShowStatus("Searching through files...");
+  screen.ShowProgressBar();
+  screen.RedrawProgressBar(40);
+  if (!stop.stop_requested()) return SearchOutcome::kCompleted;
+  screen.ShowMessage("Could not open file: ./ZEB/ZEB1.htm", "", "", "", 0, 0);
+  return SearchOutcome::kCancelled;
+}
+
+TEST_F(MainWindowTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
+  std::vector<bool> stopped;
+  steps_.run_search = [&](SearchState&, SearchScreen& screen, std::stop_token stop) {
+    stopped.push_back(stop.stop_requested());
+    return SearchUntilStopped(screen, stop);
+  };
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.Then(Event{.kind = EventKind::kCancel});
+  windows_.FinishWork();
+  windows_.Then(Event{.kind = EventKind::kCancel});  // no search runs: nothing to stop
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.FinishWork();
+
+  EXPECT_EQ(Run(), kExitOk);
+  EXPECT_EQ(stopped, (std::vector<bool>{true, false}));
+  // A stopped search shows no more boxes; its bar and stage text go with it.
+  EXPECT_TRUE(Lines(windows_.log, "Message").empty());
+  const std::vector<std::string>& log = windows_.log;
+  const std::size_t hidden = IndexOf(log, "Hide 5");
+  ASSERT_LT(hidden + 4, log.size());
+  EXPECT_EQ(std::vector<std::string>(log.begin() + hidden, log.begin() + hidden + 5),
+            (std::vector<std::string>{"Hide 5", "SetText 6 ''", "DisplayAll 2 '' 5 0", "Enable 2",
+                                      "Enable 3"}));
+}
+
+TEST_F(MainWindowTest, ClosingDuringASearchStopsItAndWaitsForItBeforeClosing) {
+  for (const bool by_button : {true, false}) {
+    SCOPED_TRACE(by_button ? "Close button" : "window manager");
+    FakeWindows windows;
+    bool stop_seen = false;
+    steps_.run_search = [&](SearchState&, SearchScreen& screen, std::stop_token stop) {
+      stop_seen = stop.stop_requested();
+      return SearchUntilStopped(screen, stop);
+    };
+    windows.Then(Accepted(control::kSearchButton));
+    // Without the button, the script's end is the window manager's close.
+    if (by_button) windows.Then(Accepted(control::kCloseButton));
+
+    MainWindow window(windows, steps_);
+    EXPECT_EQ(window.Run(NewSearchState()), kExitOk);
+    EXPECT_TRUE(stop_seen);
+    EXPECT_TRUE(Lines(windows.log, "Message").empty());
+    EXPECT_LT(IndexOf(windows.log, "WaitForWork"), IndexOf(windows.log, "Close"));
+    EXPECT_EQ(windows.log.back(), "Close");
+  }
+}
+
 TEST_F(MainWindowTest, CloseButtonEndsTheLoopAndReleasesTheWindow) {
   bool searched_after_close = false;
-  steps_.run_search = [&](SearchState&, SearchScreen&) { searched_after_close = true; };
+  steps_.run_search = [&](SearchState&, SearchScreen&, std::stop_token) {
+    searched_after_close = true;
+    return SearchOutcome::kCompleted;
+  };
   windows_.Then(Accepted(control::kCloseButton));
   windows_.Then(Accepted(control::kSearchButton));
 

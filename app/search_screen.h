@@ -1,13 +1,14 @@
 #pragma once
 
 // What the search steps need from the screen. The window implements it with its controls,
-// the console front end on the terminal, tests with a recorder. Every call is synchronous:
-// what it shows is on screen when it returns.
+// the console front end on the terminal, tests with a recorder. What a call shows is on
+// screen when it returns, or, on a screen served by a thread of its own, soon after and in
+// the order of the calls; ShowMessage returns only once the user has answered.
 //
 // A search calls its screen only from the thread that runs it (RunSearch in app/search.h),
 // never from the threads that read articles for it, so a screen needs no locking of its own;
 // one that runs the search on a thread other than the window's passes the calls on to the
-// window's thread itself.
+// window's thread itself (app/main_window.h).
 
 #include <cstdint>
 #include <string_view>

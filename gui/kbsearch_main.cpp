@@ -20,10 +20,11 @@ int main(int argc, char** argv) {
   // before anything is shown but its message.
   std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
   const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
-  const kb::SearchSteps steps{.load_templates = kb::LoadTemplates,
-                              .run_search = [](kb::SearchState& search, kb::SearchScreen& screen) {
-                                kb::RunSearch(search, screen);
-                              }};
+  const kb::SearchSteps steps{
+      .load_templates = kb::LoadTemplates,
+      .run_search = [](kb::SearchState& search, kb::SearchScreen& screen, std::stop_token stop) {
+        return kb::RunSearch(search, screen, {.stop = std::move(stop)});
+      }};
   kb::MainWindow window(*windows, steps);
   return window.Run(std::move(state));
 }

@@ -20,6 +20,7 @@ namespace {
 
 using testing::ControlOf;
 using testing::MainFrame;
+using testing::SearchCount;
 using testing::User;
 using testing::WindowReady;
 
@@ -38,17 +39,21 @@ class MainWindowQtTest : public ::testing::Test {
     return exit_code;
   }
 
-  // Searches record the phrase they were given.
+  // Searches record the phrase they were given, to be read once the window has closed.
   void RecordSearches() {
-    steps_.run_search = [this](SearchState& state, SearchScreen&) {
+    steps_.run_search = [this](SearchState& state, SearchScreen&, std::stop_token) {
       searched_.emplace_back(state.search_text.view());
+      searches_.Ended();
+      return SearchOutcome::kCompleted;
     };
   }
 
   User user_;
   SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&) {}};
+                     .run_search = [](SearchState&, SearchScreen&,
+                                      std::stop_token) { return SearchOutcome::kCompleted; }};
   std::vector<std::string> searched_;
+  SearchCount searches_;
 };
 
 TEST_F(MainWindowQtTest, OpensReadyToTypeAndCloseEndsTheProgram) {
@@ -84,7 +89,7 @@ TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
               EXPECT_TRUE(ControlOf<QLineEdit>("SearchEntry")->hasFocus());
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
             })
-      .When([this] { return searched_.size() == 1; },
+      .When([this] { return searches_.Ready(1); },
             [&hundred] {
               // Exactly 100 characters pass.
               auto* entry = ControlOf<QLineEdit>("SearchEntry");
@@ -93,7 +98,7 @@ TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
               QTest::keySequence(entry, QKeySequence::Paste);
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
             })
-      .When([this] { return searched_.size() == 2; }, ClickClose);
+      .When([this] { return searches_.Ready(2); }, ClickClose);
   Run();
   EXPECT_EQ(searched_, (std::vector<std::string>{"abc", hundred}));
 }

@@ -19,6 +19,9 @@
 
 #include "app/main_window.h"
 #include "app/search.h"
+#include "files/access_mode.h"
+#include "files/block_file.h"
+#include "gui/message_box_dialog.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
 #include "support/testing/scratch_directory.h"
@@ -27,7 +30,9 @@ namespace kb {
 namespace {
 
 using testing::ControlOf;
+using testing::FakeOpener;
 using testing::MainFrame;
+using testing::SearchCount;
 using testing::User;
 using testing::WindowReady;
 
@@ -35,31 +40,37 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kMarker = "<!-- Article starts -->";
 
-// Passes every call on to the window and checks, as each returns, what the real widgets show.
+// Passes every call on to the window and checks, once the window's thread has taken each,
+// what the real widgets show. Called from the search's thread.
 class CheckedScreen final : public SearchScreen {
  public:
-  explicit CheckedScreen(SearchScreen& window) : window_(window) {}
+  CheckedScreen(SearchScreen& window, platform::WindowSystem& windows)
+      : window_(window), windows_(windows) {}
 
   void ShowStatus(std::string_view text) override {
     window_.ShowStatus(text);
-    EXPECT_EQ(ControlOf<QLabel>("StatusLine")->text().toStdString(), text);
+    OnWindowThread([&] { EXPECT_EQ(ControlOf<QLabel>("StatusLine")->text().toStdString(), text); });
     statuses.emplace_back(text);
   }
   void ShowProgressBar() override {
-    EXPECT_FALSE(Bar()->isVisible());
+    OnWindowThread([] { EXPECT_FALSE(Bar()->isVisible()); });
     window_.ShowProgressBar();
-    EXPECT_TRUE(Bar()->isVisible());
-    EXPECT_EQ(Bar()->value(), 0);
+    OnWindowThread([] {
+      EXPECT_TRUE(Bar()->isVisible());
+      EXPECT_EQ(Bar()->value(), 0);
+    });
   }
   void RedrawProgressBar(uint8_t percent) override {
     window_.RedrawProgressBar(percent);
-    EXPECT_TRUE(Bar()->isVisible());
-    EXPECT_EQ(Bar()->value(), percent);
+    OnWindowThread([&] {
+      EXPECT_TRUE(Bar()->isVisible());
+      EXPECT_EQ(Bar()->value(), percent);
+    });
     percents.push_back(percent);
   }
   void HideProgressBar() override {
     window_.HideProgressBar();
-    EXPECT_FALSE(Bar()->isVisible());
+    OnWindowThread([] { EXPECT_FALSE(Bar()->isVisible()); });
   }
   void RedrawWindow() override { window_.RedrawWindow(); }
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
@@ -75,7 +86,11 @@ class CheckedScreen final : public SearchScreen {
 
  private:
   static QProgressBar* Bar() { return ControlOf<QProgressBar>("ProgressBar"); }
+  // Runs `check` on the window's thread after every call handed over before it.
+  void OnWindowThread(const std::function<void()>& check) { windows_.Call(check); }
+
   SearchScreen& window_;
+  platform::WindowSystem& windows_;
 };
 
 std::string Article(std::string_view head, std::string_view body) {
@@ -94,22 +109,11 @@ class WindowSearchTest : public ::testing::Test {
     WriteKb("ZEB/ZEB2.htm", Article("Linux tips", "Use the Terminal for LINUX tasks."));
     WriteKb("ZEB/ZEB3.htm", Article("Mail", "Reading mail offline."));
 
-    // The fake opener records its arguments, one call per line.
-    fs::create_directories(scratch_.path() / "bin");
-    opened_log_ = (scratch_.path() / "opened.log").string();
-    scratch_.Write("bin/xdg-open", "#!/bin/sh\necho \"$@\" >> '" + opened_log_ + "'\n");
-    fs::permissions(scratch_.path() / "bin/xdg-open", fs::perms::owner_all);
-    old_path_ = std::getenv("PATH") == nullptr ? "" : std::getenv("PATH");
-    setenv("PATH", ((scratch_.path() / "bin").string() + ":" + old_path_).c_str(), 1);
-
     old_directory_ = fs::current_path();
     fs::current_path(knowledge_base_);
   }
 
-  void TearDown() override {
-    fs::current_path(old_directory_);
-    setenv("PATH", old_path_.c_str(), 1);
-  }
+  void TearDown() override { fs::current_path(old_directory_); }
 
   void WriteKb(const std::string& name, std::string_view bytes) {
     scratch_.Write("kb/" + name, bytes);
@@ -117,20 +121,26 @@ class WindowSearchTest : public ::testing::Test {
 
   int Run() {
     const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
-    const SearchSteps steps{.load_templates =
-                                [this](SearchState& state, SearchScreen& screen) {
-                                  CheckedScreen checked(screen);
-                                  LoadTemplates(state, checked);
-                                  template_messages_ = checked.messages;
-                                },
-                            .run_search =
-                                [this](SearchState& state, SearchScreen& screen) {
-                                  CheckedScreen checked(screen);
-                                  RunSearch(state, checked);
-                                  searches_.push_back(checked.statuses);
-                                  percents_ = checked.percents;
-                                  EXPECT_TRUE(ControlOf<QLabel>("StatusLine")->text().isEmpty());
-                                }};
+    platform::WindowSystem& window_system = *windows;
+    const SearchSteps steps{
+        .load_templates =
+            [this, &window_system](SearchState& state, SearchScreen& screen) {
+              CheckedScreen checked(screen, window_system);
+              LoadTemplates(state, checked);
+              template_messages_ = checked.messages;
+            },
+        .run_search =
+            [this, &window_system](SearchState& state, SearchScreen& screen, std::stop_token) {
+              CheckedScreen checked(screen, window_system);
+              RunSearch(state, checked);
+              statuses_.push_back(checked.statuses);
+              percents_ = checked.percents;
+              messages_ = checked.messages;
+              window_system.Call(
+                  [] { EXPECT_TRUE(ControlOf<QLabel>("StatusLine")->text().isEmpty()); });
+              searches_.Ended();
+              return SearchOutcome::kCompleted;
+            }};
     MainWindow window(*windows, steps);
     const int exit_code = window.Run(NewSearchState());
     EXPECT_TRUE(user_.finished());
@@ -149,31 +159,18 @@ class WindowSearchTest : public ::testing::Test {
     return testing::ReadAll((copy / "ZebResult.htm").string());
   }
 
-  // The lines the fake opener recorded, once `count` have come (it runs detached).
-  std::vector<std::string> Opened(std::size_t count) {
-    std::vector<std::string> lines;
-    for (int wait = 0; wait < 400; ++wait) {
-      lines.clear();
-      std::string all = testing::ReadAll(opened_log_);
-      for (std::size_t end; (end = all.find('\n')) != std::string::npos; all.erase(0, end + 1)) {
-        lines.push_back(all.substr(0, end));
-      }
-      if (lines.size() >= count) break;
-      QTest::qWait(10);
-    }
-    return lines;
-  }
-
   std::string Page() { return testing::ReadAll((knowledge_base_ / "ZebResult.htm").string()); }
 
   testing::ScratchDirectory scratch_;
+  FakeOpener opener_{scratch_.path()};
   fs::path knowledge_base_;
-  std::string opened_log_;
-  std::string old_path_;
   fs::path old_directory_;
   User user_;
-  std::vector<std::vector<std::string>> searches_;
+  SearchCount searches_;
+  // Written by the searches, read once the window has closed.
+  std::vector<std::vector<std::string>> statuses_;
   std::vector<int> percents_;
+  std::vector<std::string> messages_;
   std::vector<std::string> template_messages_;
 };
 
@@ -187,7 +184,7 @@ TEST_F(WindowSearchTest, SearchByClickAccessKeyAndEnterWritesThePageAndOpensIt) 
               QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "linux");
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
             })
-      .When([this] { return searches_.size() == 1; },
+      .When([this] { return searches_.Ready(1); },
             [this, &expected] {
               EXPECT_EQ(Page(), expected);
               // The entry shows the phrase as the scan stored it.
@@ -195,13 +192,13 @@ TEST_F(WindowSearchTest, SearchByClickAccessKeyAndEnterWritesThePageAndOpensIt) 
               fs::remove(knowledge_base_ / "ZebResult.htm");
               QTest::keyClick(MainFrame(), Qt::Key_S, Qt::AltModifier);
             })
-      .When([this] { return searches_.size() == 2; },
+      .When([this] { return searches_.Ready(2); },
             [this, &expected] {
               EXPECT_EQ(Page(), expected);
               fs::remove(knowledge_base_ / "ZebResult.htm");
               QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Return);
             })
-      .When([this] { return searches_.size() == 3; },
+      .When([this] { return searches_.Ready(3); },
             [this, &expected] {
               EXPECT_EQ(Page(), expected);
               QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton);
@@ -211,12 +208,57 @@ TEST_F(WindowSearchTest, SearchByClickAccessKeyAndEnterWritesThePageAndOpensIt) 
   EXPECT_TRUE(template_messages_.empty());
   const std::vector<std::string> stages{"Searching through files...", "Creating index page...",
                                         "Executing browser...", ""};
-  for (const std::vector<std::string>& statuses : searches_) EXPECT_EQ(statuses, stages);
+  ASSERT_EQ(statuses_.size(), 3u);
+  for (const std::vector<std::string>& statuses : statuses_) EXPECT_EQ(statuses, stages);
   EXPECT_EQ(percents_, (std::vector<int>{33, 66, 100}));
 
-  const std::vector<std::string> opened = Opened(3);
+  const std::vector<std::string> opened = opener_.Opened(3);
   ASSERT_EQ(opened.size(), 3u);
   for (const std::string& line : opened) EXPECT_NE(line.find("ZebResult.htm"), std::string::npos);
+}
+
+TEST_F(WindowSearchTest, MessagesComeOneAtATimeInListingOrderWhileTheSearchWaitsForOk) {
+  // Held by "another program" that lets no one else open them.
+  BlockFile first({.options = "", .may_create = false});
+  BlockFile second({.options = "", .may_create = false});
+  first.name().Assign("ZEB/ZEB1.htm");
+  first.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  second.name().Assign("ZEB/ZEB3.htm");
+  second.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+
+  std::vector<std::string> boxes;
+  const auto answer_box = [&] {
+    auto* box = dynamic_cast<MessageBoxDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    boxes.push_back(box->content().lines);
+    // The search waits for the answer: no other box, no page yet.
+    QTest::qWait(50);
+    EXPECT_EQ(QApplication::activeModalWidget(), box);
+    EXPECT_FALSE(fs::exists(knowledge_base_ / "ZebResult.htm"));
+    QTest::keyClick(box, Qt::Key_Return);
+  };
+  const auto box_open = [] { return QApplication::activeModalWidget() != nullptr; };
+  user_
+      .When(WindowReady,
+            [] {
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "linux");
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When(box_open, answer_box)
+      .When(box_open, answer_box)
+      .When([this] { return searches_.Ready(1); },
+            [] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
+  EXPECT_EQ(Run(), kExitOk);
+
+  ASSERT_EQ(messages_.size(), 2u);
+  ASSERT_EQ(boxes.size(), 2u);
+  // Each box says what the search asked it to, in the search's order (the listing's).
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_EQ(boxes[i].substr(0, boxes[i].find('\n')),
+              messages_[i].substr(0, messages_[i].find('|')));
+  }
+  EXPECT_NE(messages_[0], messages_[1]);
+  EXPECT_NE(Page().find("ZEB2.htm"), std::string::npos);
 }
 
 TEST_F(WindowSearchTest, NoArticlesMeansNoPageNoBrowserAndAnEmptyStatusLine) {
@@ -227,14 +269,15 @@ TEST_F(WindowSearchTest, NoArticlesMeansNoPageNoBrowserAndAnEmptyStatusLine) {
               QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "anything");
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
             })
-      .When([this] { return searches_.size() == 1; },
+      .When([this] { return searches_.Ready(1); },
             [] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
   EXPECT_EQ(Run(), kExitOk);
-  EXPECT_EQ(searches_[0], std::vector<std::string>{""});
+  ASSERT_EQ(statuses_.size(), 1u);
+  EXPECT_EQ(statuses_[0], std::vector<std::string>{""});
   EXPECT_FALSE(fs::exists(knowledge_base_ / "ZebResult.htm"));
   EXPECT_TRUE(percents_.empty());
   QTest::qWait(50);
-  EXPECT_FALSE(fs::exists(opened_log_));
+  EXPECT_FALSE(opener_.called());
 }
 
 TEST_F(WindowSearchTest, MissingHeaderIsReportedBeforeTheWindowAppears) {

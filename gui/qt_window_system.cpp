@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <deque>
@@ -14,16 +16,21 @@
 
 #include "gui/dialog_style.h"
 #include "gui/message_box_dialog.h"
+#include "gui/window_thread.h"
 
 namespace kb::platform {
 namespace {
 
 // The top-level window. A close by the window manager becomes a close request that the
-// program takes in turn; only Close() really closes it.
+// program takes in turn; only Close() really closes it. Escape pressed anywhere in it, and
+// left alone by the control that has the focus, is reported.
 class Frame : public QWidget {
  public:
-  Frame(std::function<void()> on_close_request, std::function<void()> on_activate)
-      : on_close_request_(std::move(on_close_request)), on_activate_(std::move(on_activate)) {}
+  Frame(std::function<void()> on_close_request, std::function<void()> on_activate,
+        std::function<void()> on_escape)
+      : on_close_request_(std::move(on_close_request)),
+        on_activate_(std::move(on_activate)),
+        on_escape_(std::move(on_escape)) {}
 
   void CloseForGood() {
     closing_ = true;
@@ -45,9 +52,18 @@ class Frame : public QWidget {
     return QWidget::event(event);
   }
 
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+      on_escape_();
+      return;
+    }
+    QWidget::keyPressEvent(event);
+  }
+
  private:
   std::function<void()> on_close_request_;
   std::function<void()> on_activate_;
+  std::function<void()> on_escape_;
   bool closing_ = false;
 };
 
@@ -108,11 +124,16 @@ class QtWindowSystem final : public WindowSystem {
   void Display(int32_t control) override;
   void DisplayAll() override;
   void SetFocus(int32_t control) override;
+  void SetEnabled(int32_t control, bool enabled) override;
   void PostCloseRequest() override { Post(std::nullopt); }
   void Close() override;
   NativeHandle Handle() override;
   void Beep() override { QApplication::beep(); }
   int32_t ShowMessage(const Message& message) override;
+  void StartWork(std::function<void()> work) override;
+  void WaitForWork() override;
+  void PostCall(std::function<void()> call) override { calls_.Post(std::move(call)); }
+  void Call(const std::function<void()>& call) override { calls_.Call(call); }
 
  private:
   // nullopt stands for a close request.
@@ -122,13 +143,19 @@ class QtWindowSystem final : public WindowSystem {
   void LoadFromVariable(Control& control);
   void Edited(Control& control, const QString& text);
   static void PaintNow(QWidget* widget);
+  void WorkEnded();
 
   std::unique_ptr<Frame> frame_;
   std::vector<Control> controls_;
   QPushButton* default_button_ = nullptr;
+  QPointer<QWidget> focus_given_up_;  // the control that gave the focus to the frame
   std::deque<std::optional<Event>> pending_;
   QEventLoop* waiting_ = nullptr;
   bool close_taken_ = false;
+
+  WindowThreadCalls calls_;
+  std::unique_ptr<WorkThread> work_;
+  QEventLoop* waiting_for_work_ = nullptr;
 };
 
 void QtWindowSystem::Build(const WindowLayout& layout) {
@@ -136,7 +163,8 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
   pending_.clear();
   close_taken_ = false;
   frame_ = std::make_unique<Frame>([this] { Post(std::nullopt); },
-                                   [this] { Post(Event{.kind = EventKind::kGainFocus}); });
+                                   [this] { Post(Event{.kind = EventKind::kGainFocus}); },
+                                   [this] { Post(Event{.kind = EventKind::kCancel}); });
   frame_->setWindowTitle(FromBytes(layout.title));
   frame_->setWindowIcon(ProgramIcon(IconResourceName(layout.icon)));
   frame_->setFont(DialogFont(layout.font_family, layout.font_points));
@@ -348,11 +376,56 @@ void QtWindowSystem::SetFocus(int32_t control) {
   }
 }
 
+void QtWindowSystem::SetEnabled(int32_t control, bool enabled) {
+  Control* found = Find(control);
+  if (found == nullptr) return;
+  QWidget* widget = found->widget;
+  if (!enabled && frame_->focusWidget() == widget) {
+    // Left to itself, Qt would pass the focus on to the next control, which may be one that
+    // a typed key would press.
+    frame_->setFocus(Qt::OtherFocusReason);
+    focus_given_up_ = widget;
+  }
+  widget->setEnabled(enabled);
+  if (enabled && focus_given_up_ == widget) {
+    focus_given_up_ = nullptr;
+    if (frame_->focusWidget() == nullptr || frame_->focusWidget() == frame_.get()) {
+      widget->setFocus(Qt::OtherFocusReason);
+    }
+  }
+}
+
 void QtWindowSystem::Close() {
+  WaitForWork();
   if (frame_) frame_->CloseForGood();
   controls_.clear();
   default_button_ = nullptr;
+  focus_given_up_ = nullptr;
   frame_.reset();
+}
+
+void QtWindowSystem::StartWork(std::function<void()> work) {
+  work_ = std::make_unique<WorkThread>(std::move(work), calls_, [this] { WorkEnded(); });
+  work_->start();
+}
+
+void QtWindowSystem::WorkEnded() {
+  // The work thread handed this over as the last thing it did with our objects.
+  work_->wait();
+  work_.reset();
+  if (waiting_for_work_ != nullptr) {
+    waiting_for_work_->quit();
+  } else {
+    Post(Event{.kind = EventKind::kWorkDone});
+  }
+}
+
+void QtWindowSystem::WaitForWork() {
+  if (!work_) return;
+  QEventLoop loop;
+  waiting_for_work_ = &loop;
+  loop.exec();
+  waiting_for_work_ = nullptr;
 }
 
 NativeHandle QtWindowSystem::Handle() {

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <string>
 
@@ -233,6 +234,65 @@ TEST_F(QtWindowSystemTest, DisplayCopiesBoundVariablesAndVisibilityIsImmediate) 
 
   windows_->SetText(kStatus, "");
   EXPECT_TRUE(Child<QLabel>("Status")->text().isEmpty());
+}
+
+TEST_F(QtWindowSystemTest, DisabledControlHandsTheFocusToTheWindowWhichReportsEscape) {
+  OpenAndActivate();
+  auto* entry = Child<QLineEdit>("Entry");
+  windows_->SetFocus(kEntry);
+  windows_->SetEnabled(kEntry, false);
+  windows_->SetEnabled(kGo, false);
+  EXPECT_EQ(QApplication::focusWidget(), Frame());
+
+  // Keys typed meanwhile reach no control: no text, no press of the default button.
+  for (const Qt::Key key : {Qt::Key_X, Qt::Key_Return, Qt::Key_Space, Qt::Key_Escape}) {
+    QTest::keyClick(Frame()->windowHandle(), key);
+  }
+  const std::optional<Event> escape = NextInputEvent();
+  ASSERT_TRUE(escape);
+  EXPECT_EQ(escape->kind, EventKind::kCancel);
+  EXPECT_EQ(entry_variable_, "");
+
+  windows_->SetEnabled(kGo, true);
+  windows_->SetEnabled(kEntry, true);
+  EXPECT_TRUE(entry->hasFocus());
+}
+
+TEST_F(QtWindowSystemTest, WorkHandsCallsOverInOrderAndEndsAfterThem) {
+  OpenAndActivate();
+  constexpr int kCalls = 2000;
+  int ran = 0;  // the window's thread only
+  bool all_on_the_window_thread = true;
+  const auto work = [&] {
+    for (int call = 0; call < kCalls; ++call) {
+      const auto step = [&, call] {
+        all_on_the_window_thread &= QThread::currentThread() == QApplication::instance()->thread();
+        EXPECT_EQ(ran, call);
+        ++ran;
+      };
+      // Every hundredth call waits until it has run, after every call before it.
+      if (call % 100 == 0) {
+        windows_->Call(step);
+      } else {
+        windows_->PostCall(step);
+      }
+    }
+  };
+
+  windows_->StartWork(work);
+  const std::optional<Event> done = NextInputEvent();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->kind, EventKind::kWorkDone);
+  EXPECT_EQ(ran, kCalls);
+
+  // Waited for once the events have ended, work still gets its calls run, and no event.
+  ran = 0;
+  windows_->StartWork(work);
+  windows_->PostCloseRequest();
+  EXPECT_FALSE(windows_->NextEvent());
+  windows_->WaitForWork();
+  EXPECT_EQ(ran, kCalls);
+  EXPECT_TRUE(all_on_the_window_thread);
 }
 
 }  // namespace

@@ -8,16 +8,21 @@
 //    Open(). Controls that show a variable are bound to it with the Bind... calls; Display()
 //    copies the variable into the control, and an entry stores each edit that passes its
 //    picture back into its variable.
-//  - NextEvent() waits for the next event. Events come in the order they happened: the window
-//    opened, the window gained the focus, an entry refused a value, a button was pressed. A
-//    close request (PostCloseRequest(), or the user closing the window by the window
-//    manager) ends the stream: NextEvent() then returns no event, and the caller closes the
-//    window. While the caller handles an event, no other input is handled.
-//  - Calls that change what is on screen (Display, DisplayAll, SetVisible) paint at once,
-//    without handling any input, so a long computation inside an event handler can show its
-//    progress.
+//  - NextEvent() waits for the next event, serving the window meanwhile (it repaints, moves
+//    and resizes). Events come in the order they happened: the window opened, the window
+//    gained the focus, an entry refused a value, a button was pressed, Escape was pressed,
+//    the work started by StartWork() ended. A close request (PostCloseRequest(), or the user
+//    closing the window by the window manager) ends the stream: NextEvent() then returns no
+//    event, and the caller closes the window. While the caller handles an event, no other
+//    input is handled.
+//  - Calls that change what is on screen (Display, DisplayAll, SetVisible) paint at once.
+//  - Long work runs off the window's thread (StartWork), so that the window keeps being
+//    served. The work reaches the window only by handing calls over to the window's thread
+//    (PostCall, Call); they run there while NextEvent() or WaitForWork() waits, in the order
+//    they were handed over, never in the middle of the caller's handling of an event.
 //
-// One instance serves one window on the program's one thread.
+// One instance serves one window. Every call is made on the window's thread (the one that
+// built it), except PostCall and Call, which any thread may make.
 
 #include <cstdint>
 #include <functional>
@@ -78,6 +83,9 @@ enum class EventKind {
   kRejected,    // `control`, an entry, was given a value its picture refuses; it still shows
                 // that value, and its variable keeps the last value that passed
   kAccepted,    // `control`, a button, was pressed
+  kCancel,      // Escape was pressed in the window (not in a message box)
+  kWorkDone,    // the work started by StartWork() has returned, and every call it handed
+                // over has run
 };
 
 struct Event {
@@ -127,6 +135,11 @@ class WindowSystem {
   // Puts the keyboard focus on `control`, or on the next control in tab order that can take
   // it.
   virtual void SetFocus(int32_t control) = 0;
+  // Lets `control` take input, or not. A control disabled while it has the keyboard focus
+  // hands it to the window itself, not to another control, so that keys typed meanwhile
+  // reach no control; it gets the focus back when enabled again, unless the user has put
+  // the focus elsewhere meanwhile.
+  virtual void SetEnabled(int32_t control, bool enabled) = 0;
 
   // Asks for the window to close; the request is taken in turn, after the events before it.
   virtual void PostCloseRequest() = 0;
@@ -141,6 +154,19 @@ class WindowSystem {
   // Shows a modal message box over the window (or on its own before the window is shown)
   // and returns the result of the button pressed.
   virtual int32_t ShowMessage(const Message& message) = 0;
+
+  // Runs `work` on a thread of its own and returns at once; NextEvent() reports kWorkDone
+  // once it has returned. One piece of work at a time: no call while work runs.
+  virtual void StartWork(std::function<void()> work) = 0;
+  // Waits until the work started last has returned, running the calls it hands over
+  // meanwhile; for the end of the program, after the event stream has ended. No kWorkDone
+  // is reported for it. Returns at once when no work runs.
+  virtual void WaitForWork() = 0;
+  // Hands `call` over to the window's thread and returns at once. Any thread.
+  virtual void PostCall(std::function<void()> call) = 0;
+  // Hands `call` over to the window's thread and waits until it has run; on the window's
+  // thread itself, runs it at once. Any thread.
+  virtual void Call(const std::function<void()>& call) = 0;
 };
 
 }  // namespace kb::platform
