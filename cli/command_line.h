@@ -21,11 +21,12 @@ inline constexpr std::size_t kMostThreads = 64;
 struct CommandLine {
   enum class Action { kSearch, kHelp, kVersion, kRefuse };
   Action action = Action::kSearch;
-  std::string directory;   // -C DIR, --directory DIR; empty: the current directory
-  bool open_page = false;  // --open
-  bool list_only = false;  // -l, --list: no page, no browser
-  ResultFormat format = ResultFormat::kPathLines;  // -0, --null; --json
-  std::size_t threads = 0;                         // -j N, --threads N; 0: one for each processor
+  std::string directory;    // -C DIR, --directory DIR; empty: the current directory
+  bool open_page = false;   // --open
+  bool list_only = false;   // -l, --list: no page, no browser
+  std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
+  // -0, --null: paths ended by NUL; --json: JSON lines
+  ResultFormat format = ResultFormat::kPathLines;
   std::string phrase;
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };
