@@ -4,6 +4,7 @@
 #include "platform/shell.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -11,38 +12,10 @@ namespace {
 
 constexpr std::size_t kLongestPathArgument = 260;
 
-struct LaunchError {
-  int64_t code;
-  std::string_view text;
-};
-
-constexpr LaunchError kLaunchErrors[] = {
-    {0, "Out of memory or file is corrupt running program"},
-    {2, "File not found"},
-    {3, "Path noth found"},
-    {5, "Sharing violation"},
-    {6, "Data segment error"},
-    {8, "Not enough memory to run program"},
-    {10, "Incorrect windows version"},
-    {11, "Invalid program file.  Non windows or corrupt .exe file"},
-    {12, "Not a windows program"},
-    {13, "MS-DOS 4.0 program"},
-    {14, "Unknown program type"},
-    {15, "Can not run a real mode program"},
-    {16, "This program is already running and can only have one instance running"},
-    {19, "This is a compressed program file"},
-    {20, "One or more run time libraries are missing or corrupt"},
-    {21, "This program requires 32bit extension for Windows"},
-    {31, "No program associated with this file"},
-};
-
 }  // namespace
 
 std::string_view LaunchErrorText(int64_t code) {
-  for (const LaunchError& error : kLaunchErrors) {
-    if (error.code == code) return error.text;
-  }
-  return {};
+  return CurrentTexts().LaunchErrorOf(code);
 }
 
 std::string ShortPath(std::string_view path) {
@@ -55,7 +28,7 @@ std::string ShortPath(std::string_view path) {
 }
 
 void LaunchBrowser(SearchState& state, SearchScreen& screen) {
-  screen.ShowStatus(kExecutingBrowserStatus);
+  screen.ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
   LaunchVariables& launch = state.launch;
   launch.owner = screen.OwnerWindow();
   launch.verb.Assign("open");
@@ -69,7 +42,7 @@ void LaunchBrowser(SearchState& state, SearchScreen& screen) {
   const std::string_view text = LaunchErrorText(launch.result);
   if (text.empty()) return;
   screen.ReportFailure({.text = text,
-                        .caption = "ERROR",
+                        .caption = ProgramText(TextId::kErrorCaption),
                         .icon = kStopIcon,
                         .error_code = launch.result,
                         .path = launch.file.view()});

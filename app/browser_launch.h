@@ -12,15 +12,15 @@
 
 namespace kb {
 
-inline constexpr std::string_view kExecutingBrowserStatus = "Executing browser...";
-
 // Shows "Executing browser..." in the status line and asks the desktop to open
 // state.result_file_name in the working directory, filling state.launch. A launch that fails
 // with a code that has a message (LaunchErrorText) is reported in a box captioned "ERROR"
-// with the stop icon; other codes show nothing.
+// with the stop icon; other codes show nothing. (The texts are the program's texts in use,
+// support/program_texts.)
 void LaunchBrowser(SearchState& state, SearchScreen& screen);
 
-// The message for a failed launch's code, or empty for a code without one.
+// The message for a failed launch's code, or empty for a code without one (or whose message
+// the settings made empty).
 std::string_view LaunchErrorText(int64_t code);
 
 // The short form of a path. Linux has no short forms: the path is returned without trailing

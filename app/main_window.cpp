@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
 
 namespace kb {
 namespace {
@@ -82,6 +83,27 @@ constexpr platform::WindowLayout kLayout{.title = "Search Quillon Knowledgebase"
                                          .icon = "Textfind.ico",
                                          .controls = kControls};
 
+// The layout, its labels in the program's texts in use, its controls copied into `controls`.
+platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls) {
+  controls.assign(std::begin(kControls), std::end(kControls));
+  for (ControlLayout& labelled : controls) {
+    switch (labelled.number) {
+      case control::kSearchPrompt:
+        labelled.text = ProgramText(TextId::kSearchPrompt);
+        break;
+      case control::kSearchButton:
+        labelled.text = ProgramText(TextId::kSearchButton);
+        break;
+      case control::kCloseButton:
+        labelled.text = ProgramText(TextId::kCloseButton);
+        break;
+    }
+  }
+  platform::WindowLayout layout = kLayout;
+  layout.controls = controls;
+  return layout;
+}
+
 // The list shows each result's file, as a text of up to 255 characters.
 constexpr std::size_t kListRowLength = 255;
 
@@ -105,8 +127,8 @@ MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps)
 int MainWindow::Run(std::unique_ptr<SearchState> state) {
   if (!state) {
     Message no_memory;
-    no_memory.text = "Can not start: there is not enough memory for the search.";
-    no_memory.caption = "ERROR";
+    no_memory.text = ProgramText(TextId::kNoMemory);
+    no_memory.caption = ProgramText(TextId::kErrorCaption);
     no_memory.icon = kStopIcon;
     windows_.ShowMessage(no_memory);
     return kExitNoMemory;
@@ -135,7 +157,8 @@ int MainWindow::Run(std::unique_ptr<SearchState> state) {
 }
 
 void MainWindow::BuildWindow() {
-  windows_.Build(kLayout);
+  layout_ = LayoutWithTexts(controls_);
+  windows_.Build(layout_);
   SearchState& state = *state_;
   windows_.BindText(
       control::kSearchEntry, [&state] { return std::string(state.search_text.view()); },

@@ -39,6 +39,7 @@
 #include <memory>
 #include <stop_token>
 #include <string_view>
+#include <vector>
 
 #include "app/search.h"
 #include "app/search_screen.h"
@@ -58,7 +59,8 @@ inline constexpr int32_t kStatusLine = 6;
 inline constexpr int32_t kResultList = 7;
 }  // namespace control
 
-// The window's layout table.
+// The window's layout table, with the default texts of its labels (the window shows them in
+// the program's texts in use, support/program_texts).
 const platform::WindowLayout& MainWindowLayout();
 
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search.h).
@@ -107,6 +109,9 @@ class MainWindow final : public SearchScreen {
 
   platform::WindowSystem& windows_;
   SearchSteps steps_;
+  // The layout the window is built from, its labels in the program's texts in use.
+  std::vector<platform::ControlLayout> controls_;
+  platform::WindowLayout layout_;
   std::unique_ptr<SearchState> state_;
 
   // The window's thread only.

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/program_texts/program_texts.h"
+
 namespace kb {
 namespace {
 
@@ -26,6 +28,8 @@ class FakeWindows final : public platform::WindowSystem {
 
   void Build(const platform::WindowLayout& layout) override {
     Log("Build " + std::string(layout.title));
+    for (const platform::ControlLayout& control : layout.controls)
+      labels.emplace_back(control.text);
   }
   void BindText(int32_t control, std::function<std::string()> load,
                 std::function<void(std::string_view)> store) override {
@@ -100,6 +104,7 @@ class FakeWindows final : public platform::WindowSystem {
   void Then(Event event) { Then(nullptr, event); }
 
   std::vector<std::string> log;
+  std::vector<std::string> labels;  // the controls' texts, as the window was built
   int32_t row_count() { return count_rows_ ? count_rows_() : -1; }
 
  private:
@@ -337,6 +342,32 @@ TEST_F(MainWindowTest, MissingStateIsReportedAndEndsTheProgram) {
   EXPECT_EQ(window.Run(nullptr), kExitNoMemory);
   ASSERT_EQ(windows_.log.size(), 1u);
   EXPECT_TRUE(windows_.log[0].starts_with("Message ERROR: "));
+}
+
+// The window's own texts are the program's texts in use: its labels, and the message that
+// ends a start without memory.
+TEST_F(MainWindowTest, TheWindowShowsTheProgramsTexts) {
+  ProgramTexts texts;
+  for (const auto& [key, text] : {std::pair{"SearchPrompt", "Suche:"},
+                                  {"SearchButton", "&Los"},
+                                  {"CloseButton",
+                                   "Schlie\xC3\x9F"
+                                   "en"},
+                                  {"NoMemory", "Zu wenig"},
+                                  {"ErrorCaption", "FEHLER"}}) {
+    ASSERT_EQ(texts.Replace(key, text), ProgramTexts::Replacement::kDone);
+  }
+  UseProgramTexts(std::move(texts));
+
+  Run();
+  MainWindow(windows_, steps_).Run(nullptr);
+  UseProgramTexts(ProgramTexts());
+
+  EXPECT_EQ(windows_.labels, (std::vector<std::string>{"Suche:", "", "&Los",
+                                                       "Schlie\xC3\x9F"
+                                                       "en",
+                                                       "", "String 1", ""}));
+  EXPECT_EQ(windows_.log.back(), "Message FEHLER: Zu wenig");
 }
 
 TEST(MainWindowLayoutTest, ControlsStandInTabOrderWithTheirNumbers) {

@@ -5,6 +5,7 @@
 #include "app/excerpt_text.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -105,21 +106,19 @@ void WritePageTail(SearchState& state, PageWriter& page) {
 
 void ReportUnopened(SearchScreen& screen) {
   const std::string text =
-      Concat({"Can not create/open the results file.  Error returned: ", NumberToText(ErrorCode()),
-              ", ", ErrorText()});
+      Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
   screen.ReportFailure({.text = text,
-                        .caption = "Error opening result file",
+                        .caption = ProgramText(TextId::kPageUnopenedCaption),
                         .icon = kStopIcon,
                         .error_code = ErrorCode(),
                         .path = kResultsPageName});
 }
 
 void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
-  const std::string text =
-      Concat({"Can not write the results file.  Error returned: ", NumberToText(page.failed_code()),
-              ", ", page.failed_text()});
+  const std::string text = Concat({ProgramText(TextId::kPageUnwritten),
+                                   NumberToText(page.failed_code()), ", ", page.failed_text()});
   screen.ReportFailure({.text = text,
-                        .caption = "Error writing result file",
+                        .caption = ProgramText(TextId::kPageUnwrittenCaption),
                         .icon = kStopIcon,
                         .error_code = page.failed_code(),
                         .path = kResultsPageName});
@@ -173,7 +172,7 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
 }
 
 void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop) {
-  screen.ShowStatus(kCreatingPageStatus);
+  screen.ShowStatus(ProgramText(TextId::kCreatingPageStatus));
   TextLineFile& file = state.export_file;
   file.name().Assign(kResultsPageName);
   state.result_file_name.Assign(file.name().clipped());

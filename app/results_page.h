@@ -21,7 +21,6 @@
 namespace kb {
 
 inline constexpr std::string_view kResultsPageName = "./ZebResult.htm";
-inline constexpr std::string_view kCreatingPageStatus = "Creating index page...";
 
 // Writes the page for state.result_queue and sets state.result_file_name to its name. With
 // no results the page is empty (zero bytes).

@@ -8,6 +8,7 @@
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -33,10 +34,10 @@ void EndProgress(SearchState& state, SearchScreen& screen) {
 
 // A failure reported as every failure of the scan is: its text, an empty caption, no icon and
 // a single OK button.
-void ShowFailure(SearchScreen& screen, std::string_view what, std::string_view path,
-                 int32_t error_code, std::string_view error_text) {
-  const std::string text =
-      Concat({what, path, "|Error: ", NumberToText(error_code), ", ", error_text});
+void ShowFailure(SearchScreen& screen, TextId what, std::string_view path, int32_t error_code,
+                 std::string_view error_text) {
+  const std::string text = Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner),
+                                   NumberToText(error_code), ", ", error_text});
   screen.ReportFailure({.text = text, .error_code = error_code, .path = path});
 }
 
@@ -94,11 +95,11 @@ void Present(std::string_view path, const ArticleOutcome& outcome, SearchState& 
     case ArticleOutcome::Failure::kNone:
       break;
     case ArticleOutcome::Failure::kOpen:
-      ShowFailure(screen, "Could not open file: ", path, outcome.error_code,
+      ShowFailure(screen, TextId::kArticleUnopened, path, outcome.error_code,
                   outcome.error_text.view());
       return;
     case ArticleOutcome::Failure::kRead:
-      ShowFailure(screen, "Could not read file: ", path, outcome.error_code,
+      ShowFailure(screen, TextId::kArticleUnread, path, outcome.error_code,
                   outcome.error_text.view());
       break;
   }
@@ -126,13 +127,13 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
   state.file_queue.Free();
   // Only the names are read back, so the listing need not ask for each file's status.
   if (!ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env)) {
-    ShowFailure(screen, "Could not read the folder: ", kArticleFolder, ErrorCode(), ErrorText());
+    ShowFailure(screen, TextId::kFolderUnread, kArticleFolder, ErrorCode(), ErrorText());
   }
 
   bool completed = !options.stop.stop_requested();
   const int32_t listed = state.file_queue.Count();
   if (listed > 0) {
-    screen.ShowStatus(kSearchingStatus);
+    screen.ShowStatus(ProgramText(TextId::kSearchingStatus));
     StartProgress(state, screen);
     state.files_total = listed;
     state.result_queue.Free();

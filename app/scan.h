@@ -15,7 +15,6 @@
 namespace kb {
 
 inline constexpr std::string_view kArticlePattern = "ZEB/ZEB*.htm";
-inline constexpr std::string_view kSearchingStatus = "Searching through files...";
 
 // The most threads a scan reads with unless it is told a number.
 inline constexpr std::size_t kMostDefaultScanThreads = 16;

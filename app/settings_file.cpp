@@ -121,6 +121,28 @@ constexpr KeyRule kKeys[] = {
     {"Match", ApplyMatch},
 };
 
+// A value between double quotes without them, so that it may begin or end with blanks.
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Replaces the program's text `key` (support/program_texts); gives what is wrong, or "".
+std::string ApplyText(std::string_view key, std::string_view value, Settings& settings) {
+  switch (settings.texts.Replace(key, value)) {
+    case ProgramTexts::Replacement::kDone:
+      return "";
+    case ProgramTexts::Replacement::kUnknownKey:
+      return Concat({"unknown key ", Quoted(key)});
+    case ProgramTexts::Replacement::kTooLong:
+      return Concat({key, " is at most ", NumberToText(static_cast<int32_t>(kLongestErrorMessage)),
+                     " bytes long"});
+  }
+  return "";
+}
+
 // Applies one line; gives what is wrong with it, or "" when it applied or is a comment.
 std::string ApplyLine(std::string_view line, Settings& settings) {
   if (!IsUtf8(line)) return "the line is not UTF-8 text";
@@ -129,10 +151,11 @@ std::string ApplyLine(std::string_view line, Settings& settings) {
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return "a setting is written Key = Value";
   const std::string_view key = TrimBlanks(line.substr(0, equals));
+  const std::string_view value = Unquoted(TrimBlanks(line.substr(equals + 1)));
   const auto rule = std::find_if(std::begin(kKeys), std::end(kKeys),
                                  [&](const KeyRule& rule) { return SameWord(rule.key, key); });
-  if (rule == std::end(kKeys)) return Concat({"unknown key ", Quoted(key)});
-  return rule->apply(TrimBlanks(line.substr(equals + 1)), settings);
+  if (rule == std::end(kKeys)) return ApplyText(key, value, settings);
+  return rule->apply(value, settings);
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -229,6 +252,13 @@ std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems) {
   return ReadSettingsFile(env, FindSettingsPlaces(platform::EnvironmentVariable), settings,
                           problems);
+}
+
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen) {
+  for (const SettingsProblem& problem : problems) {
+    const std::string text = Concat({ProgramText(TextId::kSettingsProblem), problem.Describe()});
+    screen.ReportFailure({.text = text, .path = problem.file});
+  }
 }
 
 }  // namespace kb

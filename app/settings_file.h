@@ -9,18 +9,21 @@
 //
 // What it holds: UTF-8 lines "Key = Value"; blanks and tabs around the key and the value do
 // not count, keys and the words of values are matched without regard to case, and empty
-// lines and lines that start with "#" are comments. Lines apply in order, so a key given
-// twice keeps its last value. A line that cannot be understood (no "=", an unknown key, a bad
-// value, bytes that are not UTF-8) is a problem: it is reported and changes nothing, and the
-// other lines still apply. The keys:
+// lines and lines that start with "#" are comments. A value between double quotes is taken
+// without them, so that a text may begin or end with blanks. Lines apply in order, so a key
+// given twice keeps its last value. A line that cannot be understood (no "=", an unknown
+// key, a bad value, bytes that are not UTF-8) is a problem: it is reported and changes
+// nothing, and the other lines still apply. The keys:
 //   CaseFolding   = ascii | unicode    letters a-z and the case pairs, or Unicode folding
 //   IgnoreAccents = no | yes           letters match whatever accents they carry (unicode)
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
 //                                      added to the case table (an empty value adds none)
 //   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   and the key of each text the program shows (support/program_texts), whose value
+//   replaces the text; a message of the error table holds at most 79 bytes.
 //
-// Each key is one row of the table in settings_file.cpp: its name and the function that
-// applies a value to Settings. Keys for the texts the program shows are added the same way.
+// Each key but the texts' is one row of the table in settings_file.cpp: its name and the
+// function that applies a value to Settings.
 
 #include <cstdint>
 #include <functional>
@@ -30,7 +33,9 @@
 #include <vector>
 
 #include "app/match_settings.h"
+#include "app/search_screen.h"
 #include "platform/file_system.h"
+#include "support/program_texts/program_texts.h"
 
 namespace kb {
 
@@ -40,6 +45,8 @@ inline constexpr std::string_view kSettingsFileVariable = "KBSEARCH_ENV";
 // Everything the settings file sets, each at its default until a line sets it.
 struct Settings {
   MatchSettings match;
+  // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
+  ProgramTexts texts;
 };
 
 // Something wrong with a settings file: one of its lines, or the file as a whole (line 0).
@@ -82,5 +89,11 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
 // ReadSettingsFile with the places this process's environment variables give.
 std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems);
+
+// Shows each problem in a message box of its own, as the template messages are shown: the
+// text "Problem in the settings file: " (the program's text in use) and the problem
+// described, an empty caption, no icon, a single OK button. A front end shows them once, at
+// start, before the templates are read.
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen);
 
 }  // namespace kb

@@ -3,6 +3,7 @@
 #include "app/knowledge_base.h"
 #include "app/remembered_folder.h"
 #include "platform/shell.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -21,8 +22,8 @@ void Report(const StartFolderSteps& steps, std::string text, std::string_view ca
 bool Enter(std::string_view folder, const StartFolderSteps& steps) {
   std::string reason;
   if (platform::ChangeDirectory(folder, reason)) return true;
-  Report(steps, Concat({"Could not open the folder: ", folder, "|", reason}),
-         "Error opening folder");
+  Report(steps, Concat({ProgramText(TextId::kFolderUnentered), folder, "|", reason}),
+         ProgramText(TextId::kFolderUnenteredCaption));
   return false;
 }
 

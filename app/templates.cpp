@@ -2,6 +2,7 @@
 
 #include "files/access_mode.h"
 #include "support/error_state/error_state.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -31,10 +32,11 @@ TemplateOutcome ReadTemplate(TextLineFile& file, std::string_view name, TextQueu
 // Reads the template `name` into `queue`; false, after reporting why with `unopened` or
 // `unread` before the error, when it could not be read whole.
 bool LoadTemplate(SearchState& state, SearchScreen& screen, std::string_view name, TextQueue& queue,
-                  std::string_view unopened, std::string_view unread) {
+                  TextId unopened, TextId unread) {
   const TemplateOutcome outcome = ReadTemplate(state.import_file, name, queue);
   if (outcome == TemplateOutcome::kRead) return true;
-  const std::string_view what = outcome == TemplateOutcome::kUnopened ? unopened : unread;
+  const std::string_view what =
+      ProgramText(outcome == TemplateOutcome::kUnopened ? unopened : unread);
   const std::string text = Concat({what, NumberToText(ErrorCode()), ", ", ErrorText()});
   screen.ReportFailure({.text = text, .error_code = ErrorCode(), .path = name});
   return false;
@@ -43,10 +45,10 @@ bool LoadTemplate(SearchState& state, SearchScreen& screen, std::string_view nam
 }  // namespace
 
 void LoadPageTemplates(SearchState& state, SearchScreen& screen) {
-  if (LoadTemplate(state, screen, kHeaderTemplateName, state.header_queue,
-                   "Can not open the header file: ", "Can not read the header file: ")) {
-    LoadTemplate(state, screen, kFooterTemplateName, state.footer_queue,
-                 "Can not open the Footer file: ", "Can not read the Footer file: ");
+  if (LoadTemplate(state, screen, kHeaderTemplateName, state.header_queue, TextId::kHeaderUnopened,
+                   TextId::kHeaderUnread)) {
+    LoadTemplate(state, screen, kFooterTemplateName, state.footer_queue, TextId::kFooterUnopened,
+                 TextId::kFooterUnread);
   }
 }
 

@@ -105,6 +105,10 @@ class CliTest : public ::testing::Test {
     fs::create_directories(root_ / "bin");
     WriteFile(kb_ / "lheader.htm", kHeader);
     WriteFile(kb_ / "lfooter.htm", kFooter);
+    // The programs run see no settings file of the user's or the system's, only the test's.
+    unsetenv("KBSEARCH_ENV");
+    setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (root_ / "system-config").c_str(), 1);
   }
   void TearDown() override {
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
@@ -354,6 +358,63 @@ TEST_F(CliTest, AnArticleHeldByAnotherProgramIsReportedAndSkipped) {
   EXPECT_EQ(Page(),
             ExpectedPage(kPageHeader, Summary(1, "MATCH"),
                          {{Link("./ZEB/ZEB1.htm", "./ZEB/ZEB1.htm"), "one match"}}, kFooter));
+}
+
+// The settings file found first applies, but for a line it cannot understand, which is
+// reported with its number; its texts are the messages'; its case pairs upper-case the
+// phrase; --settings, --match and --fold override it.
+TEST_F(CliTest, TheSettingsFileAppliesAndTheOptionsOverrideIt) {
+  Article("ZEB1.htm", "<p>caf\xE9 <b>au</b>\r\nlait</p><!-- Article starts -->in the text");
+  Article("ZEB2.htm", "<!-- Article starts -->CAF\xC9 au lait in the bytes");
+  Article("ZEB3.htm", "held");
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign((kb_ / "ZEB" / "ZEB3.htm").string());
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  ASSERT_EQ(ErrorCode(), 0);
+  const fs::path user_settings = root_ / "config" / "kbsearch" / "kbsearch.env";
+  fs::create_directories(user_settings.parent_path());
+  WriteFile(user_settings,
+            "Match = text\nCasePairs = E9C9\nColour = blue\n"
+            "ArticleUnopened = \"Impossible d'ouvrir : \"\nErrorJoiner = \", erreur \"\n"
+            "Error5 = Acc\xC3\xA8s refus\xC3\xA9\n");
+  WriteFile(root_ / "bytes.env", "Match = bytes\nCasePairs = E9C9\n");
+  const std::string phrase = Quote("caf\xE9 au lait");
+  const std::string both = "./ZEB/ZEB1.htm\n./ZEB/ZEB2.htm\n";
+  const std::string in_bytes = "./ZEB/ZEB2.htm\n";
+
+  CliRun run = Cli(phrase);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, both);
+  EXPECT_EQ(run.err, "kbsearch-cli: Problem in the settings file: " + user_settings.string() +
+                         ", line 3: unknown key \"Colour\"\n"
+                         "kbsearch-cli: Impossible d'ouvrir : ./ZEB/ZEB3.htm, erreur 5, "
+                         "Acc\xC3\xA8s refus\xC3\xA9\n");
+  EXPECT_NE(Page().find(Summary(2, "CAF\xC9 AU LAIT")), std::string::npos);
+
+  EXPECT_EQ(Cli("--match bytes " + phrase).out, in_bytes);
+  EXPECT_EQ(Cli("--match=bytes --fold unicode " + phrase).out, "");
+  EXPECT_EQ(Cli(phrase, "export KBSEARCH_ENV=" + Quote((root_ / "bytes.env").string())).out,
+            in_bytes);
+  EXPECT_EQ(Cli("--settings " + Quote(user_settings.string()) + " " + phrase,
+                "export KBSEARCH_ENV=" + Quote((root_ / "bytes.env").string()))
+                .out,
+            both);
+  holder.Close();
+
+  // A file that --settings names must be there; without it, the defaults apply.
+  run = Cli("--settings=" + Quote((root_ / "missing.env").string()) + " " + phrase);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: Problem in the settings file: " + (root_ / "missing.env").string() +
+                ": could not be read (error 2, File Not Found)\n");
+  run = Cli("--json --settings=" + Quote((root_ / "missing.env").string()) + " " + phrase);
+  const std::string missing = (root_ / "missing.env").string();
+  EXPECT_TRUE(run.out.starts_with(
+      R"({"type":"error","data":{"message":{"text":"Problem in the settings file: )" + missing +
+      R"x(: could not be read (error 2, File Not Found)"},"code":0,"path":{"text":")x" + missing +
+      "\"}}}\n"))
+      << run.out;
 }
 
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
@@ -775,6 +836,9 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
       {"--open", "no phrase to search for"},
       {"-l --open x", "--list and --open exclude each other"},
       {"--json -0 x", "--null and --json exclude each other"},
+      {"--fold=latin x", "--fold takes ascii, unicode or accents, not 'latin'"},
+      {"--match html x", "--match takes bytes or text, not 'html'"},
+      {"--settings= x", "--settings needs a file"},
   };
   for (const auto& [arguments, refusal] : refusals) {
     const CliRun run = Cli(arguments);

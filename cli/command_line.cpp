@@ -2,6 +2,9 @@
 
 #include <getopt.h>
 
+#include <optional>
+#include <utility>
+
 #include "app/search_state.h"
 #include "support/text/text.h"
 
@@ -10,7 +13,10 @@ namespace {
 
 // Options that have no one-letter form are numbered past every letter.
 constexpr int kOpenOption = 256;
-constexpr int kJsonOption = 257;
+constexpr int kSettingsOption = 257;
+constexpr int kFoldOption = 258;
+constexpr int kMatchOption = 259;
+constexpr int kJsonOption = 260;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -22,8 +28,32 @@ constexpr option kLongOptions[] = {
     {"open", no_argument, nullptr, kOpenOption},
     {"threads", required_argument, nullptr, 'j'},
     {"version", no_argument, nullptr, 'V'},
+    {"settings", required_argument, nullptr, kSettingsOption},
+    {"fold", required_argument, nullptr, kFoldOption},
+    {"match", required_argument, nullptr, kMatchOption},
     {nullptr, 0, nullptr, 0},
 };
+
+// The choices of --fold and of --match, in the order --help names them.
+constexpr std::pair<std::string_view, CommandLine::Folding> kFoldings[] = {
+    {"ascii", CommandLine::Folding::kAscii},
+    {"unicode", CommandLine::Folding::kUnicode},
+    {"accents", CommandLine::Folding::kAccents},
+};
+constexpr std::pair<std::string_view, MatchMode> kMatchModes[] = {
+    {"bytes", MatchMode::kBytes},
+    {"text", MatchMode::kText},
+};
+
+// The choice `value` names among `choices`; none when it names none.
+template <typename Choice, std::size_t kCount>
+std::optional<Choice> ChoiceOf(const std::pair<std::string_view, Choice> (&choices)[kCount],
+                               std::string_view value) {
+  for (const auto& [name, choice] : choices) {
+    if (name == value) return choice;
+  }
+  return std::nullopt;
+}
 
 CommandLine Refuse(std::string reason) {
   CommandLine refused;
@@ -45,9 +75,10 @@ std::size_t ThreadCount(std::string_view text) {
 
 std::string_view UsageText() {
   return "Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE\n"
-         "Searches the articles ZEB/ZEB*.htm for PHRASE (letters a-z match in either case),\n"
-         "writes the results page ZebResult.htm wrapped in lheader.htm and lfooter.htm, and\n"
-         "prints the path of each article found, one per line, in the order of their names.\n"
+         "Searches the articles ZEB/ZEB*.htm for PHRASE (by default in their bytes, letters\n"
+         "a-z matching in either case), writes the results page ZebResult.htm wrapped in\n"
+         "lheader.htm and lfooter.htm, and prints the path of each article found, one per\n"
+         "line, in the order of their names.\n"
          "\n"
          "  -C, --directory DIR  search the knowledge base in DIR instead of the current one\n"
          "  -j, --threads N      read with N threads (1 to 64; default: one per processor,\n"
@@ -58,12 +89,28 @@ std::string_view UsageText() {
          "      --json           print a JSON object per line: each article found with its\n"
          "                       excerpt, each problem, and a summary at the end\n"
          "      --open           open the results page in the web browser\n"
+         "      --settings FILE  read the settings from FILE instead of kbsearch.env\n"
+         "      --fold ascii|unicode|accents\n"
+         "                       fold the letters a-z (and the settings' case pairs), the\n"
+         "                       case of all UTF-8 letters, or their case and accents\n"
+         "      --match bytes|text\n"
+         "                       search the article's bytes, or the text a browser shows\n"
          "  -h, --help           show this text\n"
          "  -V, --version        show the version\n"
          "\n"
          "Exit status: 0 when an article matched, 1 when none did, 2 when a message was\n"
          "shown (even if articles matched), 130 or 143 when Ctrl-C or SIGTERM stopped the\n"
          "search (no page is written then).\n";
+}
+
+void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {
+  if (command.folding) {
+    settings.case_folding = *command.folding == CommandLine::Folding::kAscii
+                                ? CaseFolding::kAscii
+                                : CaseFolding::kUnicode;
+    settings.ignore_accents = *command.folding == CommandLine::Folding::kAccents;
+  }
+  if (command.match_mode) settings.mode = *command.match_mode;
 }
 
 CommandLine ParseCommandLine(int argc, char** argv) {
@@ -104,6 +151,22 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         break;
       case kOpenOption:
         command.open_page = true;
+        break;
+      case kSettingsOption:
+        command.settings_file = optarg;
+        if (command.settings_file.empty()) return Refuse("--settings needs a file");
+        break;
+      case kFoldOption:
+        command.folding = ChoiceOf(kFoldings, optarg);
+        if (!command.folding) {
+          return Refuse(Concat({"--fold takes ascii, unicode or accents, not '", optarg, "'"}));
+        }
+        break;
+      case kMatchOption:
+        command.match_mode = ChoiceOf(kMatchModes, optarg);
+        if (!command.match_mode) {
+          return Refuse(Concat({"--match takes bytes or text, not '", optarg, "'"}));
+        }
         break;
       case ':':
         return Refuse(Concat({argument, " needs a value"}));

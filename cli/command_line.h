@@ -1,16 +1,19 @@
 #pragma once
 
 // The arguments of kbsearch-cli:
-//   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE
+//   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--settings FILE] [--fold F]
+//                [--match M] PHRASE
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
 // with "-". --list and --open are refused together (a page that is not written cannot be
 // opened), and so are -0 and --json (JSON lines end in a newline).
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/match_settings.h"
 #include "cli/console_screen.h"
 
 namespace kb::cli {
@@ -21,12 +24,17 @@ inline constexpr std::size_t kMostThreads = 64;
 struct CommandLine {
   enum class Action { kSearch, kHelp, kVersion, kRefuse };
   Action action = Action::kSearch;
-  std::string directory;    // -C DIR, --directory DIR; empty: the current directory
-  bool open_page = false;   // --open
-  bool list_only = false;   // -l, --list: no page, no browser
-  std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
+  std::string directory;      // -C DIR, --directory DIR; empty: the current directory
+  bool open_page = false;     // --open
+  bool list_only = false;     // -l, --list: no page, no browser
+  std::size_t threads = 0;    // -j N, --threads N; 0: one for each processor
+  std::string settings_file;  // --settings FILE; empty: where the settings file is looked for
   // -0, --null: paths ended by NUL; --json: JSON lines
   ResultFormat format = ResultFormat::kPathLines;
+  // --fold ascii|unicode|accents and --match bytes|text; none: as the settings say.
+  enum class Folding { kAscii, kUnicode, kAccents };
+  std::optional<Folding> folding;
+  std::optional<MatchMode> match_mode;
   std::string phrase;
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };
@@ -34,6 +42,9 @@ struct CommandLine {
 // Reads the arguments of main (argv[0] is the program's name; the others may be reordered).
 // The phrase is checked against the longest a search takes.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// `settings` with what --fold and --match of `command` say in place of theirs.
+void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings);
 
 // The text --help prints.
 std::string_view UsageText();

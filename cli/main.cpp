@@ -6,11 +6,14 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/article_scan.h"
 #include "app/knowledge_base.h"
 #include "app/search.h"
 #include "app/search_state.h"
+#include "app/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
 #include "cli/json_lines.h"
@@ -39,8 +42,28 @@ kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
   return command.open_page ? kb::PageHandling::kOpenInBrowser : kb::PageHandling::kWriteOnly;
 }
 
+// Reads the settings file that --settings names, or the first one found, into `settings`;
+// a relative path is taken from the directory kbsearch-cli was started in.
+void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
+                  std::vector<kb::SettingsProblem>& problems) {
+  kb::platform::Env& env = kb::cli::SearchEnv();
+  if (command.settings_file.empty()) {
+    kb::LoadSettings(env, settings, problems);
+  } else {
+    kb::ReadSettingsFile(env, {.paths = {command.settings_file}, .named = true}, settings,
+                         problems);
+  }
+  kb::cli::OverrideMatchSettings(command, settings.match);
+}
+
 int Search(const kb::cli::CommandLine& command) {
   const auto started = std::chrono::steady_clock::now();
+  kb::Settings settings;
+  std::vector<kb::SettingsProblem> settings_problems;
+  ReadSettings(command, settings, settings_problems);
+  // Before the search starts any thread, and for the whole run.
+  kb::UseProgramTexts(std::move(settings.texts));
+
   std::string reason;
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
@@ -52,8 +75,10 @@ int Search(const kb::cli::CommandLine& command) {
 
   const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
+  state->match_settings = settings.match;
   kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal(),
                                 command.format);
+  kb::ShowSettingsProblems(settings_problems, screen);
   // Without a page there is nothing for the templates to wrap.
   if (!command.list_only) kb::LoadTemplates(*state, screen);
   if (kb::ArticleFolderIsMissing(state->env)) {

@@ -7,8 +7,6 @@
 
 namespace kb {
 
-inline constexpr char kFolderDialogCaption[] = "Choose the knowledge base folder";
-
 // Shows the folder dialog, opened at the folder `start`, and waits for the user: the absolute
 // path of the folder chosen (bytes as the file system names it), or nothing on Cancel.
 std::optional<std::string> ChooseKnowledgeBaseFolder(const std::string& start);

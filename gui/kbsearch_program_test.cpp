@@ -32,7 +32,7 @@ using testing::WindowReady;
 namespace fs = std::filesystem;
 
 // A knowledge base `kb` and a folder `elsewhere` that is none, the program started in
-// `elsewhere`, with its own state folder; a folder dialog that writes down where it opened
+// `elsewhere` with a state folder of its own; a folder dialog that writes down where it opened
 // and answers `answer_`.
 class KbsearchProgramTest : public ::testing::Test {
  protected:
@@ -44,11 +44,18 @@ class KbsearchProgramTest : public ::testing::Test {
     scratch_.Write("kb/ZEB/ZEB1.htm", "<!-- Article starts -->A printer.");
     old_directory_ = fs::current_path();
     fs::current_path(elsewhere_);
-    setenv("XDG_STATE_HOME", (scratch_ / "state").c_str(), 1);
+    // Its own state folder, and no settings file but the defaults.
+    for (const char* variable : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
+      setenv(variable, (scratch_ / "state").c_str(), 1);
+    }
+    setenv("KBSEARCH_ENV", "", 1);
   }
   void TearDown() override {
     fs::current_path(old_directory_);
-    unsetenv("XDG_STATE_HOME");
+    for (const char* variable :
+         {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "KBSEARCH_ENV"}) {
+      unsetenv(variable);
+    }
   }
 
   int Run(std::vector<std::string_view> arguments) {

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -9,32 +10,33 @@ namespace {
 
 struct StandardButton {
   int32_t bit;
-  std::string_view caption;
+  TextId caption;
   int32_t command_id;
 };
 
-// Left to right, as they stand in a box.
+// Left to right, as they stand in a box. Their captions are the program's texts in use.
 constexpr std::array<StandardButton, 8> kStandardButtons{{
-    {button::kOk, "OK", command::kOk},
-    {button::kYes, "&Yes", command::kYes},
-    {button::kNo, "&No", command::kNo},
-    {button::kAbort, "&Abort", command::kAbort},
-    {button::kRetry, "&Retry", command::kRetry},
-    {button::kIgnore, "&Ignore", command::kIgnore},
-    {button::kCancel, "Cancel", command::kCancel},
-    {button::kHelp, "&Help", command::kHelp},
+    {button::kOk, TextId::kOkButton, command::kOk},
+    {button::kYes, TextId::kYesButton, command::kYes},
+    {button::kNo, TextId::kNoButton, command::kNo},
+    {button::kAbort, TextId::kAbortButton, command::kAbort},
+    {button::kRetry, TextId::kRetryButton, command::kRetry},
+    {button::kIgnore, TextId::kIgnoreButton, command::kIgnore},
+    {button::kCancel, TextId::kCancelButton, command::kCancel},
+    {button::kHelp, TextId::kHelpButton, command::kHelp},
 }};
 
 std::vector<BoxButton> StandardButtonsOf(int32_t mask) {
   std::vector<BoxButton> buttons;
   for (const StandardButton& standard : kStandardButtons) {
     if ((mask & standard.bit) != 0) {
-      buttons.push_back({std::string(standard.caption), standard.command_id, standard.bit});
+      buttons.push_back(
+          {std::string(ProgramText(standard.caption)), standard.command_id, standard.bit});
     }
   }
   // A box must always be able to end, so a mask without any known bit means OK alone.
   if (buttons.empty()) {
-    buttons.push_back({"OK", command::kOk, button::kOk});
+    buttons.push_back({std::string(ProgramText(TextId::kOkButton)), command::kOk, button::kOk});
   }
   return buttons;
 }
@@ -47,7 +49,7 @@ std::vector<BoxButton> CaptionButtonsOf(std::string_view captions) {
     const std::string_view caption = captions.substr(0, bar);
     int32_t command_id = 0;
     for (const StandardButton& standard : kStandardButtons) {
-      if (caption == standard.caption) command_id = standard.command_id;
+      if (caption == ProgramText(standard.caption)) command_id = standard.command_id;
     }
     if (command_id == 0) command_id = next_custom_id++;
     const auto number = static_cast<int32_t>(buttons.size() + 1);

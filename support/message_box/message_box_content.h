@@ -76,6 +76,8 @@ struct BoxContent {
 //  - anything else: one button per "|"-separated caption (at most 8); a standard caption
 //    gets its command identifier, the others 100, 101, ...; the result is the pressed
 //    button's 1-based number.
+// The standard buttons' captions are the program's texts in use (support/program_texts), and
+// a caption of the list is standard when it equals one of those.
 // `default_button` names the default by its bit (standard buttons) or 1-based number
 // (captions); when it names no button present, the first button is the default.
 BoxContent ContentOf(const Message& message);
