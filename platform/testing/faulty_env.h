@@ -45,6 +45,7 @@ class FaultyEnv : public EnvWrapper {
   SystemError Rename(std::string_view from, std::string_view to) override;
   SystemError Remove(std::string_view path) override;
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override;
+  SystemError MakeDirectory(std::string_view path, uint32_t permissions) override;
 
   // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
   // wrapped files and folders.
