@@ -46,10 +46,10 @@ enum class SearchOutcome {
 // it from another thread, request a stop of options.stop's source: the scan stops within
 // one block of the articles being read, the threads it made are gone when RunSearch returns,
 // and the result is kCancelled. A cancelled search writes no page and starts no browser, so
-// the previous page stays as it was (a stop that comes while the page is being written lets
-// the page be finished, and only the browser is spared); the bar is hidden, the window
-// redrawn and the status line cleared as after any search, and state.result_queue holds the
-// articles found before the stop.
+// the previous page stays as it was (a stop that comes while the page is being written
+// leaves the old page in place; one that comes after the new page took its place spares only
+// the browser); the bar is hidden, the window redrawn and the status line cleared as after
+// any search, and state.result_queue holds the articles found before the stop.
 SearchOutcome RunSearch(SearchState& state, SearchScreen& screen,
                         const SearchOptions& options = {});
 
