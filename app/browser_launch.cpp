@@ -40,8 +40,12 @@ void LaunchBrowser(SearchState& state, SearchScreen& screen) {
   launch.result = platform::OpenDocument(launch.file.view(), launch.directory.view());
   if (launch.result > 32) return;
   const std::string_view text = LaunchErrorText(launch.result);
-  if (!text.empty())
-    screen.ShowMessage(text, ProgramText(TextId::kErrorCaption), kStopIcon, "", 0, 0);
+  if (text.empty()) return;
+  screen.ReportFailure({.text = text,
+                        .caption = ProgramText(TextId::kErrorCaption),
+                        .icon = kStopIcon,
+                        .error_code = launch.result,
+                        .path = launch.file.view()});
 }
 
 }  // namespace kb

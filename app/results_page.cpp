@@ -105,15 +105,23 @@ void WritePageTail(SearchState& state, PageWriter& page) {
 }
 
 void ReportUnopened(SearchScreen& screen) {
-  screen.ShowMessage(
-      Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()}),
-      ProgramText(TextId::kPageUnopenedCaption), kStopIcon, "", 0, 0);
+  const std::string text =
+      Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
+  screen.ReportFailure({.text = text,
+                        .caption = ProgramText(TextId::kPageUnopenedCaption),
+                        .icon = kStopIcon,
+                        .error_code = ErrorCode(),
+                        .path = kResultsPageName});
 }
 
 void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
-  screen.ShowMessage(Concat({ProgramText(TextId::kPageUnwritten), NumberToText(page.failed_code()),
-                             ", ", page.failed_text()}),
-                     ProgramText(TextId::kPageUnwrittenCaption), kStopIcon, "", 0, 0);
+  const std::string text = Concat({ProgramText(TextId::kPageUnwritten),
+                                   NumberToText(page.failed_code()), ", ", page.failed_text()});
+  screen.ReportFailure({.text = text,
+                        .caption = ProgramText(TextId::kPageUnwrittenCaption),
+                        .icon = kStopIcon,
+                        .error_code = page.failed_code(),
+                        .path = kResultsPageName});
 }
 
 }  // namespace

@@ -32,13 +32,13 @@ void EndProgress(SearchState& state, SearchScreen& screen) {
   screen.HideProgressBar();
 }
 
-// A message box built as every failure of the scan is: the text, an empty caption, no icon
-// and a single OK button.
+// A failure reported as every failure of the scan is: its text, an empty caption, no icon and
+// a single OK button.
 void ShowFailure(SearchScreen& screen, TextId what, std::string_view path, int32_t error_code,
                  std::string_view error_text) {
-  screen.ShowMessage(Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner),
-                             NumberToText(error_code), ", ", error_text}),
-                     "", "", "", 0, 0);
+  const std::string text = Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner),
+                                   NumberToText(error_code), ", ", error_text});
+  screen.ReportFailure({.text = text, .error_code = error_code, .path = path});
 }
 
 // The paths of the listed articles, to be read from any thread while the scan runs (the

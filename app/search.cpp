@@ -10,12 +10,12 @@ namespace {
 
 // The steps that follow the scan; false when a stop request spares the rest.
 bool PublishResults(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
-  if (state.file_queue.Count() == 0) return true;
+  if (state.file_queue.Count() == 0 || options.page_handling == PageHandling::kNone) return true;
   if (options.stop.stop_requested()) return false;
-  WriteResultsPage(state, screen);
-  if (options.page_handling != PageHandling::kOpenInBrowser) return true;
+  // A stop while the page is written leaves the old page in place.
+  WriteResultsPage(state, screen, options.stop);
   if (options.stop.stop_requested()) return false;
-  LaunchBrowser(state, screen);
+  if (options.page_handling == PageHandling::kOpenInBrowser) LaunchBrowser(state, screen);
   return true;
 }
 

@@ -15,10 +15,11 @@ namespace kb {
 // queues. A template that cannot be opened is reported in a message box.
 void LoadTemplates(SearchState& state, SearchScreen& screen);
 
-// What a search does with the results page once it is written.
+// What a search does with the results page.
 enum class PageHandling {
-  kOpenInBrowser,  // hand it to the browser (the window; the console front end's --open)
-  kWriteOnly,      // leave it on disk (the console front end without --open)
+  kOpenInBrowser,  // write it and hand it to the browser (the window; kbsearch-cli --open)
+  kWriteOnly,      // write it and leave it on disk (kbsearch-cli)
+  kNone,           // neither write it nor start anything (kbsearch-cli --list)
 };
 
 struct SearchOptions {
@@ -37,18 +38,18 @@ enum class SearchOutcome {
 
 // One search for state.search_text in the current directory: scans the articles; when at
 // least one article file was listed, writes ZebResult.htm and, unless asked to write only,
-// hands it to the browser; then clears the status line. Failures are reported in message
-// boxes; none ends the program.
+// hands it to the browser (with PageHandling::kNone, neither); then clears the status line.
+// Failures are reported through screen.ReportFailure; none ends the program.
 //
 // RunSearch may run on any thread, one search at a time for a state; it calls `screen` on
 // that thread alone (app/search_screen.h) and uses `state` alone until it returns. To cancel
 // it from another thread, request a stop of options.stop's source: the scan stops within
 // one block of the articles being read, the threads it made are gone when RunSearch returns,
 // and the result is kCancelled. A cancelled search writes no page and starts no browser, so
-// the previous page stays as it was (a stop that comes while the page is being written lets
-// the page be finished, and only the browser is spared); the bar is hidden, the window
-// redrawn and the status line cleared as after any search, and state.result_queue holds the
-// articles found before the stop.
+// the previous page stays as it was (a stop that comes while the page is being written
+// leaves the old page in place; one that comes after the new page took its place spares only
+// the browser); the bar is hidden, the window redrawn and the status line cleared as after
+// any search, and state.result_queue holds the articles found before the stop.
 SearchOutcome RunSearch(SearchState& state, SearchScreen& screen,
                         const SearchOptions& options = {});
 

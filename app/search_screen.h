@@ -17,6 +17,21 @@
 
 namespace kb {
 
+// A failure the search reports: its message box, and what the message is about, for a front
+// end that reports failures as data as well as text.
+struct Failure {
+  // The message box, as ShowMessage takes it; a failure's box has a single OK button.
+  std::string_view text = {};
+  std::string_view caption = {};
+  std::string_view icon = {};
+  // The error number the text gives: the file services' number (support/error_state), or
+  // the browser launch's code.
+  int64_t error_code = 0;
+  // The file or folder the failure concerns, as the text names it ("./ZEB/ZEB1.htm",
+  // "lheader.htm", "./ZebResult.htm", "./ZEB"); empty when it concerns none.
+  std::string_view path = {};
+};
+
 class SearchScreen {
  public:
   virtual ~SearchScreen() = default;
@@ -39,6 +54,12 @@ class SearchScreen {
   virtual int32_t ShowMessage(std::string_view text, std::string_view caption,
                               std::string_view icon, std::string_view buttons,
                               int32_t default_button, int32_t style) = 0;
+
+  // Reports a failure. By default it shows the failure's message box and nothing else, so a
+  // screen that shows only text (the window) overrides ShowMessage alone.
+  virtual void ReportFailure(const Failure& failure) {
+    ShowMessage(failure.text, failure.caption, failure.icon, "", 0, 0);
+  }
 
   // A found article, as the scan adds it to ResultQueue: in listing order, the path whole
   // and the excerpt without trailing blanks. For a front end that shows results as they

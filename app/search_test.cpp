@@ -128,6 +128,34 @@ TEST_F(SearchTest, ThreeArticlesStepThroughAThirdEach) {
   EXPECT_EQ(state_->result_file_name.view(), "./ZebResult.htm");
 }
 
+// Asks the search to stop as soon as it starts on the page.
+class StopAtPageScreen : public RecordingScreen {
+ public:
+  void ShowStatus(std::string_view text) override {
+    RecordingScreen::ShowStatus(text);
+    if (text == "Creating index page...") stop.request_stop();
+  }
+  std::stop_source stop;
+};
+
+TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
+  Article("ZEB1.htm", "<!-- Article starts -->needle");
+  scratch_.Write("ZebResult.htm", "old page");
+  state_->search_text.Assign("needle");
+  StopAtPageScreen screen;
+
+  const SearchOutcome outcome =
+      RunSearch(*state_, screen,
+                {.page_handling = PageHandling::kWriteOnly, .stop = screen.stop.get_token()});
+
+  EXPECT_EQ(outcome, SearchOutcome::kCancelled);
+  EXPECT_EQ(testing::ReadAll("ZebResult.htm"), "old page");
+  EXPECT_EQ(screen.calls.back(), "status ");
+  for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+  }
+}
+
 TEST_F(SearchTest, WithoutArticlesOnlyThePhraseChanges) {
   state_->result_queue.record().file.Assign("./ZEB/old.htm");
   state_->result_queue.Append();

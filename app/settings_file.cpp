@@ -256,8 +256,8 @@ std::string LoadSettings(platform::Env& env, Settings& settings,
 
 void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen) {
   for (const SettingsProblem& problem : problems) {
-    screen.ShowMessage(Concat({ProgramText(TextId::kSettingsProblem), problem.Describe()}), "", "",
-                       "", 0, 0);
+    const std::string text = Concat({ProgramText(TextId::kSettingsProblem), problem.Describe()});
+    screen.ReportFailure({.text = text, .path = problem.file});
   }
 }
 

@@ -271,8 +271,10 @@ TEST(SettingsFileTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
     if (index <= static_cast<std::size_t>(TextId::kSettingsProblem)) {
       const auto id = static_cast<TextId>(index);
       EXPECT_FALSE(shows(Clip(defaults.Of(id)))) << "shown in its default wording";
-      const bool the_windows = id == TextId::kSearchPrompt || id == TextId::kSearchButton ||
-                               id == TextId::kCloseButton || id == TextId::kNoMemory;
+      const bool the_windows =
+          id == TextId::kSearchPrompt || id == TextId::kSearchButton ||
+          id == TextId::kCloseButton || id == TextId::kNoMemory || id == TextId::kFolderUnentered ||
+          id == TextId::kFolderUnenteredCaption || id == TextId::kFolderDialogCaption;
       if (!the_windows) {
         EXPECT_TRUE(shows(marker(index)));
       }

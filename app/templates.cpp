@@ -37,8 +37,8 @@ bool LoadTemplate(SearchState& state, SearchScreen& screen, std::string_view nam
   if (outcome == TemplateOutcome::kRead) return true;
   const std::string_view what =
       ProgramText(outcome == TemplateOutcome::kUnopened ? unopened : unread);
-  screen.ShowMessage(Concat({what, NumberToText(ErrorCode()), ", ", ErrorText()}), "", "", "", 0,
-                     0);
+  const std::string text = Concat({what, NumberToText(ErrorCode()), ", ", ErrorText()});
+  screen.ReportFailure({.text = text, .error_code = ErrorCode(), .path = name});
   return false;
 }
 

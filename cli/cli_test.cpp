@@ -10,21 +10,26 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/excerpt_text.h"
 #include "files/access_mode.h"
 #include "files/block_file.h"
 #include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
 #include "support/testing/scratch_directory.h"
+#include "support/text/utf8.h"
 
 namespace kb {
 namespace {
@@ -213,10 +218,24 @@ TEST_F(CliTest, WithoutArticleFilesNoPageIsTouched) {
   EXPECT_EQ(run.out + run.err, "");
   EXPECT_EQ(Page(), "old page");
 
-  fs::remove_all(kb_ / "ZEB");
-  run = Cli("printer");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Page(), "old page");
+  // Without a folder ZEB (or with a link to nothing in its place) the knowledge base has no
+  // articles, which is worth saying.
+  for (const bool dangling_link : {false, true}) {
+    fs::remove_all(kb_ / "ZEB");
+    if (dangling_link) fs::create_directory_symlink(root_ / "nowhere", kb_ / "ZEB");
+    run = Cli("printer --json");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "kbsearch-cli: no ZEB folder in " + kb_.string() + "\n");
+    EXPECT_TRUE(
+        run.out.starts_with(R"({"type":"error","data":{"message":{"text":"no ZEB folder in )" +
+                            kb_.string() + R"("},"code":3,"path":{"text":"./ZEB"}}})" + "\n"))
+        << run.out;
+    EXPECT_EQ(Page(), "old page");
+  }
+  const std::string in_place = "cd " + Quote(kb_.string()) + " && " + Quote(KBSEARCH_CLI) +
+                               " printer 2>" + Quote((root_ / "err").string());
+  EXPECT_EQ(WEXITSTATUS(std::system(in_place.c_str())), 2);
+  EXPECT_EQ(ReadAll(root_ / "err"), "kbsearch-cli: no ZEB folder in the current directory\n");
 }
 
 TEST_F(CliTest, NoMatchOrAnEmptyPhraseLeavesAZeroBytePage) {
@@ -389,6 +408,13 @@ TEST_F(CliTest, TheSettingsFileAppliesAndTheOptionsOverrideIt) {
   EXPECT_EQ(run.err,
             "kbsearch-cli: Problem in the settings file: " + (root_ / "missing.env").string() +
                 ": could not be read (error 2, File Not Found)\n");
+  run = Cli("--json --settings=" + Quote((root_ / "missing.env").string()) + " " + phrase);
+  const std::string missing = (root_ / "missing.env").string();
+  EXPECT_TRUE(run.out.starts_with(
+      R"({"type":"error","data":{"message":{"text":"Problem in the settings file: )" + missing +
+      R"x(: could not be read (error 2, File Not Found)"},"code":0,"path":{"text":")x" + missing +
+      "\"}}}\n"))
+      << run.out;
 }
 
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
@@ -402,6 +428,12 @@ TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
   EXPECT_EQ(run.err, "kbsearch-cli: Can not open the Footer file: 2, File Not Found\n");
   EXPECT_EQ(Page(), std::string(kPageHeader) + page_without_templates);
+  run = Cli("--json text");
+  EXPECT_TRUE(run.out.starts_with(
+      R"({"type":"error","data":{"message":{"text":"Can not open the Footer file: 2, File Not )"
+      R"(Found"},"code":2,"path":{"text":"lfooter.htm"}}})"
+      "\n"))
+      << run.out;
 
   // Without a header the footer is not read even when it is there.
   WriteFile(kb_ / "lfooter.htm", kFooter);
@@ -478,6 +510,14 @@ TEST_F(PageReplacementTest, EachFailingStepSaysWhatWentWrong) {
   }
   ExpectOldPageKept(FaultyCli("open:1:" + std::to_string(EACCES) + hidden, "W"),
                     std::string(kUnopened) + "5, Access Denied");
+
+  const CliRun json = FaultyCli("rename:1:" + std::to_string(EIO), "--json W");
+  EXPECT_NE(
+      json.out.find(R"({"type":"error","data":{"message":{"text":")" + std::string(kUnwritten) +
+                    R"(329, Write Fault"},"code":329,"path":{"text":"./ZebResult.htm"}}})"
+                    "\n"),
+      std::string::npos)
+      << json.out;
 }
 
 TEST_F(PageReplacementTest, AFileSizeLimitLeavesTheOldPageWhole) {
@@ -581,10 +621,180 @@ TEST_F(CliTest, OpenHandsThePageToTheOpenerInTheKnowledgeBase) {
 
 TEST_F(CliTest, OpenWithoutAnOpenerIsReported) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
-  const CliRun run = Cli("text --open");
+  CliRun run = Cli("text --open");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
   EXPECT_EQ(run.err, "kbsearch-cli: No program associated with this file\n");
+  run = Cli("text --open --json");
+  EXPECT_NE(run.out.find(R"({"type":"error","data":{"message":{"text":"No program associated )"
+                         R"(with this file"},"code":31,"path":{"text":"./ZebResult.htm"}}})"
+                         "\n"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {
+  Article("ZEB1.htm", "<!-- Article starts -->listed");
+  Article("ZEB2.htm", "<!-- Article starts -->other");
+  fs::remove(kb_ / "lheader.htm");
+  fs::remove(kb_ / "lfooter.htm");
+  // A folder nobody may write to (its owner, root included, writes there all the same:
+  // what shows that nothing is written is that nothing is there after).
+  fs::permissions(kb_, fs::perms::owner_read | fs::perms::owner_exec);
+
+  for (const char* list : {"-l", "--list"}) {
+    const CliRun run = Cli(std::string(list) + " LISTED");
+    EXPECT_EQ(run.status, 0) << list;
+    EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n") << list;
+    EXPECT_EQ(run.err, "") << list;
+  }
+  EXPECT_EQ(Cli("-l nothing").status, 1);
+  EXPECT_FALSE(fs::exists(kb_ / "ZebResult.htm"));
+  EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+}
+
+// Bytes a test gives JSON, and takes back from its output.
+std::string Base64Decoded(std::string_view encoded) {
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string bytes;
+  uint32_t bits = 0;
+  int held = 0;
+  for (char symbol : encoded) {
+    if (symbol == '=') break;
+    bits = bits << 6 | static_cast<uint32_t>(kAlphabet.find(symbol));
+    if ((held += 6) >= 8) bytes += static_cast<char>(bits >> (held -= 8));
+  }
+  return bytes;
+}
+
+// The bytes of a {"text": ...} or {"bytes": ...} member, which must be "text" exactly when
+// they are UTF-8.
+std::string DataBytes(const nlohmann::json& data) {
+  if (data.contains("text")) {
+    EXPECT_EQ(data.size(), 1u) << data;
+    return data.at("text").get<std::string>();
+  }
+  EXPECT_EQ(data.size(), 1u) << data;
+  const std::string bytes = Base64Decoded(data.at("bytes").get<std::string>());
+  EXPECT_FALSE(IsUtf8(bytes)) << "UTF-8 given as bytes: " << data;
+  return bytes;
+}
+
+// Articles whose names and excerpts hold every kind of byte (control characters, quotes,
+// backslashes, UTF-8 and bytes that are not UTF-8), one of them held by another program:
+// every line of --json is a JSON object a strict parser reads, and gives back exactly the
+// paths, excerpts and failure that the search met, in the order of -0's paths.
+TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
+  const std::string phrase = "json-probe";
+  const std::vector<std::string> pieces = {"a",
+                                           "Z",
+                                           " ",
+                                           "\"",
+                                           "\\",
+                                           "/",
+                                           "\n",
+                                           "\r",
+                                           "\t",
+                                           "\x01",
+                                           "\x1f",
+                                           "\x7f",
+                                           "\xc3\xa9",
+                                           "\xe2\x82\xac",
+                                           "\xf0\x9f\x98\x80",
+                                           "\xff",
+                                           "\xc3",
+                                           "\xed\xa0\x80",
+                                           "<b>",
+                                           "&amp;",
+                                           "<!--"};
+  std::mt19937 random(11);
+  const auto random_text = [&](std::size_t length, bool names) {
+    std::string text;
+    while (text.size() < length) {
+      const std::string& piece = pieces[random() % pieces.size()];
+      if (!(names && piece == "/")) text += piece;
+    }
+    return text;
+  };
+
+  std::map<std::string, std::string> excerpts;  // of the articles that match, by path
+  std::string held_path;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "ZEB" + std::to_string(i) + random_text(random() % 12, true) + ".htm";
+    const std::string after_marker = random() % 2 ? random_text(random() % 300, false) : [&] {
+      std::string bytes(random() % 300, '\0');
+      for (char& byte : bytes) byte = static_cast<char>(random());
+      return bytes;
+    }();
+    const bool matches = random() % 4 != 0;
+    Article(name, (matches ? "JSON-Probe " : "") + std::string(kMarker) + after_marker);
+    const std::string path = "./ZEB/" + name;
+    if (matches) excerpts[path] = std::string(Clip(std::string_view(after_marker).substr(0, 201)));
+    if (matches && held_path.empty() && !IsUtf8(name)) held_path = path;
+  }
+  ASSERT_FALSE(held_path.empty());
+
+  // -0 gives the order; the JSON must follow it, the held article's failure in its place.
+  const CliRun listed = Cli("-l -0 " + phrase);
+  ASSERT_EQ(listed.status, 0);
+  std::vector<std::string> order;
+  for (std::size_t at = 0, end; (end = listed.out.find('\0', at)) != std::string::npos;
+       at = end + 1) {
+    order.push_back(listed.out.substr(at, end - at));
+  }
+  EXPECT_EQ(order.size(), excerpts.size());
+
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign((kb_ / held_path.substr(2)).string());
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  ASSERT_EQ(ErrorCode(), 0);
+  const CliRun run = Cli("--json " + phrase);
+  holder.Close();
+
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: Could not open file: " + held_path + "\nError: 5, Access Denied\n");
+  std::vector<nlohmann::json> objects;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_NO_THROW(objects.push_back(nlohmann::json::parse(line))) << line;
+    EXPECT_EQ(objects.back().size(), 2u);
+  }
+  ASSERT_TRUE(run.out.ends_with("\n"));
+  ASSERT_EQ(objects.size(), order.size() + 1);
+
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const nlohmann::json& data = objects[i].at("data");
+    const std::string path = DataBytes(data.at("path"));
+    EXPECT_EQ(path, order[i]) << i;
+    if (path == held_path) {
+      EXPECT_EQ(objects[i].at("type"), "error");
+      EXPECT_EQ(DataBytes(data.at("message")),
+                "Could not open file: " + held_path + "\nError: 5, Access Denied");
+      EXPECT_EQ(data.at("code"), 5);
+      continue;
+    }
+    EXPECT_EQ(objects[i].at("type"), "match") << i;
+    const std::string excerpt = DataBytes(data.at("excerpt"));
+    EXPECT_EQ(excerpt, excerpts[path]) << path;
+    EXPECT_EQ(DataBytes(data.at("page_excerpt")), ExcerptText(excerpt)) << path;
+  }
+
+  const nlohmann::json& summary = objects.back();
+  EXPECT_EQ(summary.at("type"), "summary");
+  EXPECT_EQ(DataBytes(summary.at("data").at("phrase")), "JSON-PROBE");
+  EXPECT_EQ(summary.at("data").at("stats"),
+            nlohmann::json({{"articles_listed", 40},
+                            {"articles_opened", 39},
+                            {"articles_matched", excerpts.size() - 1}}));
+  const nlohmann::json& elapsed = summary.at("data").at("elapsed_total");
+  const auto nanos = elapsed.at("nanos").get<long long>();
+  EXPECT_LT(nanos, 1'000'000'000);
+  char human[64];
+  std::snprintf(human, sizeof human, "%lld.%06llds", elapsed.at("secs").get<long long>(),
+                nanos / 1000);
+  EXPECT_EQ(elapsed.at("human"), human);
 }
 
 TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
@@ -605,7 +815,7 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
   for (const char* help : {"--help", "-h", "x -h", "--he"}) {
     const CliRun run = Cli(help);
     EXPECT_EQ(run.status, 0) << help;
-    EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-C DIR] [-j N] [--open] PHRASE\n"))
+    EXPECT_TRUE(run.out.starts_with("Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR]"))
         << help;
   }
   for (const char* version : {"--version", "-V"}) {
@@ -624,6 +834,8 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
       {"--threads=two x", "-j needs a number of threads from 1 to 64, not 'two'"},
       {"two words", "give the phrase as one argument (quote it when it has blanks)"},
       {"--open", "no phrase to search for"},
+      {"-l --open x", "--list and --open exclude each other"},
+      {"--json -0 x", "--null and --json exclude each other"},
       {"--fold=latin x", "--fold takes ascii, unicode or accents, not 'latin'"},
       {"--match html x", "--match takes bytes or text, not 'html'"},
       {"--settings= x", "--settings needs a file"},

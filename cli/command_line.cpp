@@ -16,11 +16,15 @@ constexpr int kOpenOption = 256;
 constexpr int kSettingsOption = 257;
 constexpr int kFoldOption = 258;
 constexpr int kMatchOption = 259;
+constexpr int kJsonOption = 260;
 
-constexpr char kShortOptions[] = ":C:hj:V";
+constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
     {"directory", required_argument, nullptr, 'C'},
     {"help", no_argument, nullptr, 'h'},
+    {"json", no_argument, nullptr, kJsonOption},
+    {"list", no_argument, nullptr, 'l'},
+    {"null", no_argument, nullptr, '0'},
     {"open", no_argument, nullptr, kOpenOption},
     {"threads", required_argument, nullptr, 'j'},
     {"version", no_argument, nullptr, 'V'},
@@ -70,7 +74,7 @@ std::size_t ThreadCount(std::string_view text) {
 }  // namespace
 
 std::string_view UsageText() {
-  return "Usage: kbsearch-cli [-C DIR] [-j N] [--open] PHRASE\n"
+  return "Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE\n"
          "Searches the articles ZEB/ZEB*.htm for PHRASE (by default in their bytes, letters\n"
          "a-z matching in either case), writes the results page ZebResult.htm wrapped in\n"
          "lheader.htm and lfooter.htm, and prints the path of each article found, one per\n"
@@ -79,6 +83,11 @@ std::string_view UsageText() {
          "  -C, --directory DIR  search the knowledge base in DIR instead of the current one\n"
          "  -j, --threads N      read with N threads (1 to 64; default: one per processor,\n"
          "                       at most 16)\n"
+         "  -l, --list           print the articles found, but write no page (and read no\n"
+         "                       template): for a knowledge base that may not be written\n"
+         "  -0, --null           end each path with a NUL byte instead of a newline\n"
+         "      --json           print a JSON object per line: each article found with its\n"
+         "                       excerpt, each problem, and a summary at the end\n"
          "      --open           open the results page in the web browser\n"
          "      --settings FILE  read the settings from FILE instead of kbsearch.env\n"
          "      --fold ascii|unicode|accents\n"
@@ -106,6 +115,8 @@ void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) 
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine command;
+  bool null_terminated = false;
+  bool json = false;
   opterr = 0;  // the refusals below are worded here
   optind = 0;  // start afresh, even after an earlier parse
   int option;
@@ -129,6 +140,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case 'V':
         command.action = CommandLine::Action::kVersion;
         return command;
+      case 'l':
+        command.list_only = true;
+        break;
+      case '0':
+        null_terminated = true;
+        break;
+      case kJsonOption:
+        json = true;
+        break;
       case kOpenOption:
         command.open_page = true;
         break;
@@ -156,6 +176,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         return Refuse(Concat({"unknown option -", std::string(1, static_cast<char>(optopt))}));
     }
   }
+  if (command.list_only && command.open_page) return Refuse("--list and --open exclude each other");
+  if (null_terminated && json) return Refuse("--null and --json exclude each other");
+  if (null_terminated) command.format = ResultFormat::kNullTerminatedPaths;
+  if (json) command.format = ResultFormat::kJsonLines;
   if (optind == argc) return Refuse("no phrase to search for");
   if (argc - optind > 1) {
     return Refuse("give the phrase as one argument (quote it when it has blanks)");

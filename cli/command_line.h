@@ -1,10 +1,12 @@
 #pragma once
 
 // The arguments of kbsearch-cli:
-//   kbsearch-cli [-C DIR] [-j N] [--open] [--settings FILE] [--fold F] [--match M] PHRASE
+//   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--settings FILE] [--fold F]
+//                [--match M] PHRASE
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
-// with "-".
+// with "-". --list and --open are refused together (a page that is not written cannot be
+// opened), and so are -0 and --json (JSON lines end in a newline).
 
 #include <cstddef>
 #include <optional>
@@ -12,6 +14,7 @@
 #include <string_view>
 
 #include "app/match_settings.h"
+#include "cli/console_screen.h"
 
 namespace kb::cli {
 
@@ -23,8 +26,11 @@ struct CommandLine {
   Action action = Action::kSearch;
   std::string directory;      // -C DIR, --directory DIR; empty: the current directory
   bool open_page = false;     // --open
+  bool list_only = false;     // -l, --list: no page, no browser
   std::size_t threads = 0;    // -j N, --threads N; 0: one for each processor
   std::string settings_file;  // --settings FILE; empty: where the settings file is looked for
+  // -0, --null: paths ended by NUL; --json: JSON lines
+  ResultFormat format = ResultFormat::kPathLines;
   // --fold ascii|unicode|accents and --match bytes|text; none: as the settings say.
   enum class Folding { kAscii, kUnicode, kAccents };
   std::optional<Folding> folding;

@@ -1,5 +1,7 @@
 #include "cli/console_screen.h"
 
+#include "app/excerpt_text.h"
+#include "cli/json_lines.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
 
@@ -12,8 +14,9 @@ constexpr std::string_view kClearLine = "\r\x1b[K";
 
 }  // namespace
 
-ConsoleScreen::ConsoleScreen(std::FILE* results, std::FILE* errors, bool draw_progress)
-    : results_(results), errors_(errors), draw_progress_(draw_progress) {}
+ConsoleScreen::ConsoleScreen(std::FILE* results, std::FILE* errors, bool draw_progress,
+                             ResultFormat format)
+    : results_(results), errors_(errors), draw_progress_(draw_progress), format_(format) {}
 
 void ConsoleScreen::ShowStatus(std::string_view text) {
   status_ = text;
@@ -37,25 +40,46 @@ void ConsoleScreen::HideProgressBar() {
   DrawStatusLine();
 }
 
-int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view, std::string_view,
-                                   std::string_view, int32_t, int32_t) {
-  ++messages_shown_;
-  ClearStatusLine();
-  const std::string lines = Concat({"kbsearch-cli: ", MessageLines(text), "\n"});
-  std::fwrite(lines.data(), 1, lines.size(), errors_);
-  DrawStatusLine();
-  return 1;
+int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view caption,
+                                   std::string_view icon, std::string_view, int32_t, int32_t) {
+  ReportFailure({.text = text, .caption = caption, .icon = icon});
+  return button::kOk;
 }
 
-void ConsoleScreen::ShowResult(std::string_view path, std::string_view) {
+void ConsoleScreen::ReportFailure(const Failure& failure) {
+  ++messages_shown_;
   ClearStatusLine();
-  const std::string line = Concat({path, "\n"});
-  std::fwrite(line.data(), 1, line.size(), results_);
+  const std::string lines = MessageLines(failure.text);
+  const std::string message = Concat({"kbsearch-cli: ", lines, "\n"});
+  std::fwrite(message.data(), 1, message.size(), errors_);
+  if (format_ == ResultFormat::kJsonLines) {
+    WriteResult(JsonErrorLine(lines, failure.error_code, failure.path));
+  }
+  DrawStatusLine();
+}
+
+void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt) {
+  ClearStatusLine();
+  switch (format_) {
+    case ResultFormat::kPathLines:
+      WriteResult(Concat({path, "\n"}));
+      break;
+    case ResultFormat::kNullTerminatedPaths:
+      WriteResult(Concat({path, std::string_view("", 1)}));
+      break;
+    case ResultFormat::kJsonLines:
+      WriteResult(JsonMatchLine(path, excerpt, ExcerptText(excerpt)));
+      break;
+  }
+  DrawStatusLine();
+}
+
+void ConsoleScreen::WriteResult(std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), results_);
   // Standard output reaches a terminal line by line and a pipe or file in blocks, as with
   // other tools that print lines. With a status line drawn, the line must be out before the
   // status line is drawn again after it.
   if (draw_progress_) std::fflush(results_);
-  DrawStatusLine();
 }
 
 void ConsoleScreen::ClearStatusLine() {

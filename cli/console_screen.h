@@ -1,10 +1,11 @@
 #pragma once
 
-// The screen of the console front end. The path of each article found goes to standard
-// output as the search reaches it, one per line. Messages go to standard error, each
-// prefixed with the program's name, "|" breaking lines. The status text and the progress bar
-// are drawn on one line of standard error only when it is a terminal, and the bar only when
-// its percentage changes.
+// The screen of the console front end. Each article found goes to standard output as the
+// search reaches it: its path and a newline, its path and a NUL byte, or a JSON line.
+// Messages go to standard error, each prefixed with the program's name, "|" breaking lines;
+// in JSON, each failure is also a JSON line of standard output, in its place among the
+// articles. The status text and the progress bar are drawn on one line of standard error
+// only when it is a terminal, and the bar only when its percentage changes.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,11 +16,19 @@
 
 namespace kb::cli {
 
+// How the articles found and the failures reported go to standard output.
+enum class ResultFormat {
+  kPathLines,            // each article's path and a newline
+  kNullTerminatedPaths,  // each article's path and a NUL byte
+  kJsonLines,            // a JSON object per article and per failure (cli/json_lines.h)
+};
+
 class ConsoleScreen : public SearchScreen {
  public:
-  // Found articles are written to `results`, messages (and, when `draw_progress`, the status
-  // line) to `errors`.
-  ConsoleScreen(std::FILE* results, std::FILE* errors, bool draw_progress);
+  // Found articles (and, in JSON, failures) are written to `results` in `format`, messages
+  // (and, when `draw_progress`, the status line) to `errors`.
+  ConsoleScreen(std::FILE* results, std::FILE* errors, bool draw_progress,
+                ResultFormat format = ResultFormat::kPathLines);
 
   void ShowStatus(std::string_view text) override;
   void ShowProgressBar() override;
@@ -28,6 +37,7 @@ class ConsoleScreen : public SearchScreen {
   void RedrawWindow() override {}
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override;
+  void ReportFailure(const Failure& failure) override;
   void ShowResult(std::string_view path, std::string_view excerpt) override;
   NativeWindowHandle OwnerWindow() override { return 0; }
 
@@ -38,10 +48,13 @@ class ConsoleScreen : public SearchScreen {
   void DrawStatusLine();
   // Empties the status line, for a line of its own to be written.
   void ClearStatusLine();
+  // Writes `bytes` to `results`, which a drawn status line needs out at once.
+  void WriteResult(std::string_view bytes);
 
   std::FILE* results_;
   std::FILE* errors_;
   bool draw_progress_;
+  ResultFormat format_;
   std::string status_;
   bool bar_visible_ = false;
   int drawn_percent_ = -1;

@@ -1,5 +1,6 @@
 // kbsearch-cli: the search of the kbsearch window, run once from the command line.
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <stop_token>
@@ -8,16 +9,20 @@
 #include <utility>
 #include <vector>
 
+#include "app/article_scan.h"
+#include "app/knowledge_base.h"
 #include "app/search.h"
 #include "app/search_state.h"
 #include "app/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
+#include "cli/json_lines.h"
 #include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
+#include "support/error_state/error_state.h"
 #include "support/text/text.h"
 
 namespace {
@@ -30,6 +35,11 @@ int Complain(std::string_view complaint) {
   std::fprintf(stderr, "kbsearch-cli: %.*s\n", static_cast<int>(complaint.size()),
                complaint.data());
   return kTrouble;
+}
+
+kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
+  if (command.list_only) return kb::PageHandling::kNone;
+  return command.open_page ? kb::PageHandling::kOpenInBrowser : kb::PageHandling::kWriteOnly;
 }
 
 // Reads the settings file that --settings names, or the first one found, into `settings`;
@@ -47,6 +57,7 @@ void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
 }
 
 int Search(const kb::cli::CommandLine& command) {
+  const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
   std::vector<kb::SettingsProblem> settings_problems;
   ReadSettings(command, settings, settings_problems);
@@ -65,14 +76,32 @@ int Search(const kb::cli::CommandLine& command) {
   const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
   state->match_settings = settings.match;
-  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal());
+  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal(),
+                                command.format);
   kb::ShowSettingsProblems(settings_problems, screen);
-  kb::LoadTemplates(*state, screen);
+  // Without a page there is nothing for the templates to wrap.
+  if (!command.list_only) kb::LoadTemplates(*state, screen);
+  if (kb::ArticleFolderIsMissing(state->env)) {
+    const std::string text =
+        kb::Concat({"no ZEB folder in ",
+                    command.directory.empty() ? "the current directory" : command.directory});
+    screen.ReportFailure(
+        {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
+  }
   kb::RunSearch(*state, screen,
-                {.page_handling = command.open_page ? kb::PageHandling::kOpenInBrowser
-                                                    : kb::PageHandling::kWriteOnly,
+                {.page_handling = PageHandlingOf(command),
                  .threads = command.threads,
                  .stop = stop.get_token()});
+
+  if (command.format == kb::cli::ResultFormat::kJsonLines) {
+    const std::string summary =
+        kb::cli::JsonSummaryLine({.phrase = state->search_text.view(),
+                                  .elapsed = std::chrono::steady_clock::now() - started,
+                                  .articles_listed = state->file_queue.Count(),
+                                  .articles_opened = state->files_done,
+                                  .articles_matched = state->result_queue.Count()});
+    std::fwrite(summary.data(), 1, summary.size(), stdout);
+  }
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (screen.messages_shown() > 0) return kTrouble;

@@ -105,4 +105,22 @@ SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
   return system_error::kNone;
 }
 
+SystemError MakeDirectories(Env& env, std::string_view path, uint32_t permissions) {
+  // Each folder from the top down: the path up to each "/" after its first byte, then whole.
+  for (std::size_t end = 0; end != std::string_view::npos;) {
+    end = path.find('/', end + 1);
+    const std::string_view folder = path.substr(0, end);
+    if (folder.ends_with('/')) continue;  // "//", or a "/" that ends the path
+    const SystemError error = env.MakeDirectory(folder, permissions);
+    if (error == system_error::kNone) continue;
+    FileStatus status;
+    const bool there =
+        error == system_error::kFileExists &&
+        env.PathStatus(folder, /*follow_links=*/true, status) == system_error::kNone &&
+        status.type == FileType::kDirectory;
+    if (!there) return error;
+  }
+  return system_error::kNone;
+}
+
 }  // namespace kb::platform

@@ -67,6 +67,7 @@ enum class Operation {
   kRemove,          // Env::Remove
   kOpenDirectory,   // Env::OpenDirectory
   kReadDirectory,   // Directory::Next
+  kMakeDirectory,   // Env::MakeDirectory
   kOpenFolder,      // Env::OpenFolder (Folder::OpenFile counts as kOpen)
 };
 
@@ -221,6 +222,10 @@ class Env {
   // Opens the folder `path` for reading its entries. A missing one fails with kPathNotFound.
   virtual SystemError OpenDirectory(std::string_view path,
                                     std::unique_ptr<Directory>& directory) = 0;
+  // Makes the folder `path` with `permissions` (0777 at most) less the process's umask. An
+  // existing name, a link included, fails with kFileExists; a missing folder on the way with
+  // kPathNotFound.
+  virtual SystemError MakeDirectory(std::string_view path, uint32_t permissions) = 0;
   // Opens the folder `path` for opening the files in it. A missing one, or something there
   // that is not a folder, fails with kPathNotFound.
   virtual SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) = 0;
@@ -246,6 +251,9 @@ class EnvWrapper : public Env {
   SystemError Remove(std::string_view path) override { return target_.Remove(path); }
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override {
     return target_.OpenDirectory(path, directory);
+  }
+  SystemError MakeDirectory(std::string_view path, uint32_t permissions) override {
+    return target_.MakeDirectory(path, permissions);
   }
   SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override {
     return target_.OpenFolder(path, folder);
@@ -309,6 +317,11 @@ SystemError OpenRegularFile(Env& env, std::string_view path, Access access, Lock
 SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
                                std::span<char> first_bytes, std::unique_ptr<File>& file,
                                std::size_t& count, uint64_t& size);
+
+// Makes the folder `path` and every missing folder on the way to it, each with `permissions`
+// less the umask. A folder that is there already (or a link to one) is kept; anything else
+// of that name fails with kFileExists.
+SystemError MakeDirectories(Env& env, std::string_view path, uint32_t permissions);
 
 // Outside the Env: the time zone and the current directory, which no test needs to fail.
 

@@ -373,6 +373,15 @@ class PosixEnv final : public Env {
     return system_error::kNone;
   }
 
+  SystemError MakeDirectory(std::string_view path, uint32_t permissions) override {
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    if (mkdir(native.data(), static_cast<mode_t>(permissions & 0777)) != 0) {
+      return errno == ENOENT ? system_error::kPathNotFound : LastError(Operation::kMakeDirectory);
+    }
+    return system_error::kNone;
+  }
+
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override {
     directory.reset();
     NativePath native;

@@ -272,6 +272,27 @@ TEST(EnvTest, NewFilesRenamesAndRemovalsNeverGoThroughALink) {
   EXPECT_EQ(env.Rename(scratch / "dangling", scratch / "x"), system_error::kFileNotFound);
 }
 
+TEST(EnvTest, CreatesFoldersOnTheWayAndKeepsThoseThere) {
+  ScratchDirectory scratch;
+  Env& env = Env::Default();
+  EXPECT_EQ(env.MakeDirectory(scratch / "a/b", 0700), system_error::kPathNotFound);
+  std::filesystem::create_directory(scratch / "real");
+  std::filesystem::create_directory_symlink(scratch / "real", scratch / "link");
+
+  const mode_t old_umask = umask(022);
+  const std::string deep = scratch / "link/x//y/z/";
+  EXPECT_EQ(MakeDirectories(env, deep, 0750), system_error::kNone);
+  EXPECT_EQ(MakeDirectories(env, deep, 0750), system_error::kNone);
+  umask(old_umask);
+  EXPECT_EQ(std::filesystem::status(scratch / "real/x/y/z").permissions(),
+            std::filesystem::perms(0750));
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch / "link"));
+
+  EXPECT_EQ(env.MakeDirectory(scratch / "real", 0700), system_error::kFileExists);
+  scratch.Write("file", "");
+  EXPECT_EQ(MakeDirectories(env, scratch / "file/sub", 0700), system_error::kFileExists);
+}
+
 TEST(EnvTest, AFolderLockExcludesAnotherUntilTheFolderIsClosed) {
   ScratchDirectory scratch;
   std::unique_ptr<Directory> first;

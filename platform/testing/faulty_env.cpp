@@ -189,6 +189,11 @@ SystemError FaultyEnv::Remove(std::string_view path) {
   return EnvWrapper::Remove(path);
 }
 
+SystemError FaultyEnv::MakeDirectory(std::string_view path, uint32_t permissions) {
+  if (const SystemError error = Enter(Operation::kMakeDirectory, path)) return error;
+  return EnvWrapper::MakeDirectory(path, permissions);
+}
+
 SystemError FaultyEnv::OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) {
   directory.reset();
   if (const SystemError error = Enter(Operation::kOpenDirectory, path)) return error;

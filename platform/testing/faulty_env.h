@@ -53,6 +53,7 @@ class FaultyEnv : public EnvWrapper {
   SystemError Remove(std::string_view path) override;
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override;
   SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override;
+  SystemError MakeDirectory(std::string_view path, uint32_t permissions) override;
 
   // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
   // wrapped files and folders.

@@ -45,6 +45,9 @@ constexpr NamedText kNamedTexts[] = {
     {TextId::kPageUnwrittenCaption, "PageUnwrittenCaption", "Error writing result file"},
     {TextId::kErrorCaption, "ErrorCaption", "ERROR"},
     {TextId::kNoMemory, "NoMemory", "Can not start: there is not enough memory for the search."},
+    {TextId::kFolderUnentered, "FolderUnentered", "Could not open the folder: "},
+    {TextId::kFolderUnenteredCaption, "FolderUnenteredCaption", "Error opening folder"},
+    {TextId::kFolderDialogCaption, "FolderDialogCaption", "Choose the knowledge base folder"},
     {TextId::kSettingsProblem, "SettingsProblem", "Problem in the settings file: "},
 };
 

@@ -56,6 +56,9 @@ enum class TextId {
   kPageUnwrittenCaption,
   kErrorCaption,  // of a failed browser launch, and of the message that ends a start
   kNoMemory,
+  kFolderUnentered,  // before the folder the window was to search in, then why
+  kFolderUnenteredCaption,
+  kFolderDialogCaption,
   kSettingsProblem,  // before the settings file's name, line and what is wrong
 };
 

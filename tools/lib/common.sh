@@ -6,7 +6,7 @@ KBSEARCH_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # Debian packages the build and the tests need.
 KBSEARCH_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  googletest libgtest-dev libgmock-dev
+  googletest libgtest-dev libgmock-dev nlohmann-json3-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   libutf8proc-dev
   clang libclang-rt-14-dev

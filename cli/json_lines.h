@@ -1,0 +1,50 @@
+#pragma once
+
+// What kbsearch-cli --json prints: one JSON object per line, each {"type": ..., "data": {...}}.
+//   match    {"path": D, "excerpt": D, "page_excerpt": D}
+//   error    {"message": D, "code": number, "path": D or null}
+//   summary  {"phrase": D,
+//             "elapsed_total": {"secs": number, "nanos": number, "human": "0.012345s"},
+//             "stats": {"articles_listed": n, "articles_opened": n, "articles_matched": n}}
+// where D is arbitrary bytes: {"text": "..."} when they are valid UTF-8, else
+// {"bytes": "..."} with the bytes in base64 (RFC 4648, padded). Every line is ASCII and
+// UTF-8 only, never holds a raw control character, and ends with one "\n".
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kb::cli {
+
+// `bytes` as a JSON string: '"' and '\' escaped, control characters as \n, \r, \t, \b, \f or
+// \u00XX; every other byte as it is.
+std::string JsonString(std::string_view bytes);
+
+// `bytes` in base64, padded with "=".
+std::string Base64(std::string_view bytes);
+
+// `bytes` as {"text": ...} or {"bytes": ...}.
+std::string JsonData(std::string_view bytes);
+
+// A found article: its path, its excerpt as the search keeps it (raw bytes of the article)
+// and as the results page shows it (app/excerpt_text.h).
+std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
+                          std::string_view page_excerpt);
+
+// A reported failure: its message (lines joined by "\n"), its error number, and the file or
+// folder it concerns; an empty path is written as null.
+std::string JsonErrorLine(std::string_view message, int64_t code, std::string_view path);
+
+struct SearchSummary {
+  std::string_view phrase;  // as the search compared it (upper-cased)
+  std::chrono::nanoseconds elapsed{0};
+  int32_t articles_listed = 0;
+  int32_t articles_opened = 0;
+  int32_t articles_matched = 0;
+};
+
+// The line that ends the output.
+std::string JsonSummaryLine(const SearchSummary& summary);
+
+}  // namespace kb::cli

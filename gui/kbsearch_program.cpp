@@ -1,0 +1,54 @@
+#include "gui/kbsearch_program.h"
+
+#include <memory>
+#include <stop_token>
+#include <utility>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/search.h"
+#include "app/settings_file.h"
+#include "gui/qt_window_system.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "support/program_texts/program_texts.h"
+
+namespace kb {
+
+int RunKbsearch(std::span<const std::string_view> arguments,
+                const decltype(StartFolderSteps::choose_folder)& choose_folder) {
+  // The settings come first: their texts are the program's from here on, before any search
+  // thread runs, and a settings file named by a relative path is found from where the program
+  // was started. Their problems are shown with the templates' messages, before the window.
+  Settings settings;
+  std::vector<SettingsProblem> settings_problems;
+  LoadSettings(platform::Env::Default(), settings, settings_problems);
+  UseProgramTexts(std::move(settings.texts));
+
+  const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
+  const StartFolderSteps start_steps{
+      .choose_folder = choose_folder,
+      .show_message = [&](const Message& message) { windows->ShowMessage(message); }};
+  if (!SettleStartFolder(arguments, platform::Env::Default(), platform::EnvironmentVariable,
+                         start_steps)) {
+    return kExitNoFolder;
+  }
+
+  // The state is allocated before the window exists, so that a shortage ends the program
+  // before anything is shown but its message.
+  std::unique_ptr<SearchState> state = NewSearchState();
+  if (state) state->match_settings = settings.match;
+  const SearchSteps steps{.load_templates =
+                              [&settings_problems](SearchState& search, SearchScreen& screen) {
+                                ShowSettingsProblems(settings_problems, screen);
+                                LoadTemplates(search, screen);
+                              },
+                          .run_search =
+                              [](SearchState& search, SearchScreen& screen, std::stop_token stop) {
+                                return RunSearch(search, screen, {.stop = std::move(stop)});
+                              }};
+  MainWindow window(*windows, steps);
+  return window.Run(std::move(state));
+}
+
+}  // namespace kb
