@@ -117,6 +117,8 @@ int32_t OpenErrorNumber(platform::SystemError error) {
       return error::kPathNotFound;
     case platform::system_error::kInvalidName:
       return error::kInvalidFilename;
+    case platform::system_error::kDiskFull:
+      return static_cast<int32_t>(300 + error);
     default:
       return static_cast<int32_t>(error);
   }

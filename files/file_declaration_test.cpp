@@ -75,12 +75,13 @@ TEST(AccessRequestTest, WritersAndDenyAllHoldTheFileAlone) {
   }
 }
 
-TEST(OpenErrorNumberTest, SharingBadPathAndInvalidNameAreMapped) {
+TEST(OpenErrorNumberTest, SharingBadPathInvalidNameAndFullDiskAreMapped) {
   EXPECT_EQ(OpenErrorNumber(32), error::kAccessDenied);
   EXPECT_EQ(OpenErrorNumber(161), error::kPathNotFound);
   EXPECT_EQ(OpenErrorNumber(123), error::kInvalidFilename);
   EXPECT_EQ(OpenErrorNumber(2), error::kFileNotFound);
   EXPECT_EQ(OpenErrorNumber(87), 87);
+  EXPECT_EQ(ErrorMessage(OpenErrorNumber(platform::system_error::kDiskFull)), "Handle Disk Full");
 }
 
 }  // namespace

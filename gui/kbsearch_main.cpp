@@ -4,6 +4,7 @@
 //   kbsearch [DIR]
 
 #include <QApplication>
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -12,7 +13,39 @@
 #include "gui/kbsearch_program.h"
 #include "platform/process.h"
 
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: kbsearch [DIR]\n"
+    "Opens the window that searches the knowledge base in DIR (ZEB/ZEB*.htm) for a phrase and\n"
+    "shows the articles found on a results page in the web browser. Without DIR it searches\n"
+    "the current directory, or asks for a folder when that holds no knowledge base.\n"
+    "\n"
+    "  -h, --help     show this text\n"
+    "  -V, --version  show the version\n"
+    "\n"
+    "See kbsearch(1), and kbsearch-cli(1) for the same search from the command line.\n";
+
+// What a lone -h/--help or -V/--version asks for, answered on standard output before any
+// window (or display) is needed; nothing for every other command line, a folder among them.
+bool AnsweredOnTheTerminal(int argc, char** argv, int& status) {
+  if (argc != 2) return false;
+  const std::string_view argument = argv[1];
+  if (argument == "-h" || argument == "--help") {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+  } else if (argument == "-V" || argument == "--version") {
+    std::puts("kbsearch " KBSEARCH_VERSION);
+  } else {
+    return false;
+  }
+  status = 0;
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (int status; AnsweredOnTheTerminal(argc, argv, status)) return status;
   kb::platform::PrepareProcess();
   // Takes the toolkit's own options out of argv.
   QApplication application(argc, argv);

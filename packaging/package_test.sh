@@ -2,8 +2,9 @@
 # Usage: package_test.sh DEB BUILT_KBSEARCH_CLI
 # Unpacks the Debian package into a scratch root and checks what it holds: its control fields
 # and file name, exactly the expected files, and programs that run from there: every library
-# kbsearch needs is found, kbsearch-cli --version gives the package's version, and a search of
-# a copy of the sample knowledge base prints and writes what the kbsearch-cli of the build does.
+# kbsearch needs is found, kbsearch and kbsearch-cli --version give the package's version,
+# and a search of a copy of the sample knowledge base prints and writes what the kbsearch-cli
+# of the build does.
 set -euo pipefail
 
 deb="$(realpath "$1")"
@@ -51,6 +52,9 @@ missing="$(ldd "$root/usr/bin/kbsearch" | grep 'not found' || true)"
 
 cli_version="$("$root/usr/bin/kbsearch-cli" --version)"
 [ "$cli_version" = "kbsearch-cli $version" ] || fail "--version says '$cli_version'"
+# The window program answers --version without a display.
+window_version="$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/kbsearch" --version)"
+[ "$window_version" = "kbsearch $version" ] || fail "kbsearch --version says '$window_version'"
 
 # The same search with the unpacked and the built program, each on its own copy of the sample.
 search() {
