@@ -6,55 +6,15 @@
 
 namespace kb {
 
-ArticleMatcher::StreamSearch::StreamSearch(std::string_view phrase, PhraseFinder::Case mode)
-    : finder_(phrase, mode) {
-  const std::size_t overlap = finder_.size() > 0 ? finder_.size() - 1 : 0;
-  tail_.reserve(overlap);
-  seam_.reserve(2 * overlap);
-}
-
-void ArticleMatcher::StreamSearch::Restart() {
-  tail_.clear();
-  fed_ = 0;
-  position_ = kNotFound;
-}
-
-void ArticleMatcher::StreamSearch::Feed(std::string_view piece) {
-  const uint64_t piece_start = fed_;
-  fed_ += piece.size();
-  if (found() || !can_match()) return;
-
-  // An occurrence that starts in the tail ends within the first size() - 1 bytes of the
-  // piece, so the seam holds it whole.
-  const std::size_t overlap = finder_.size() - 1;
-  if (!tail_.empty()) {
-    seam_.assign(tail_).append(piece.substr(0, overlap));
-    if (const std::size_t at = finder_.Find(seam_); at != PhraseFinder::npos) {
-      position_ = piece_start - tail_.size() + at;
-      return;
-    }
-  }
-  if (const std::size_t at = finder_.Find(piece); at != PhraseFinder::npos) {
-    position_ = piece_start + at;
-    return;
-  }
-
-  if (piece.size() >= overlap) {
-    tail_.assign(piece.substr(piece.size() - overlap));
-  } else {
-    tail_.append(piece);
-    tail_.erase(0, tail_.size() - std::min(tail_.size(), overlap));
-  }
-}
-
 ArticleMatcher::ArticleMatcher(std::string_view phrase, const MatchSettings& settings)
-    : phrase_(SoughtPhrase(phrase, settings), PhraseFinder::Case::kFolded),
+    : sought_(SoughtPhrase(phrase, settings)),
+      phrase_(sought_, PhraseFinder::Case::kFolded),
       marker_(kArticleMarker, PhraseFinder::Case::kExact) {
   excerpt_.reserve(kExcerptLength);
   if (settings.mode == MatchMode::kText) text_.emplace();
   if (settings.folds_unicode() || settings.has_case_pairs()) {
     folder_.emplace(settings);
-    if (!folder_->MatterFor(SoughtPhrase(phrase, settings))) folder_.reset();
+    if (!folder_->MatterFor(sought_)) folder_.reset();
   }
 }
 

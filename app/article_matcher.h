@@ -62,30 +62,15 @@ class ArticleMatcher {
   // article need not be read.
   bool settled() const;
 
+  // True for the plain byte search: the phrase is looked for in the article's bytes as they
+  // are, with no text step and no folding, so that what a stretch of bytes holds does not
+  // depend on the bytes before it.
+  bool searches_bytes() const { return !text_ && !folder_; }
+  // The phrase as it is looked for, put through the settings' rules (compared with a-z
+  // matching A-Z).
+  std::string_view sought_phrase() const { return sought_; }
+
  private:
-  // The first occurrence of one phrase in a stream of pieces.
-  class StreamSearch {
-   public:
-    StreamSearch(std::string_view phrase, PhraseFinder::Case mode);
-    void Restart();
-    void Feed(std::string_view piece);
-    bool found() const { return position_ != kNotFound; }
-    // 0-based offset of the first occurrence in the stream.
-    uint64_t position() const { return position_; }
-    bool can_match() const { return finder_.size() > 0; }
-    // Bytes of the stream fed so far.
-    uint64_t fed() const { return fed_; }
-
-   private:
-    static constexpr uint64_t kNotFound = UINT64_MAX;
-
-    PhraseFinder finder_;
-    std::string tail_;  // the last size() - 1 bytes of the stream so far
-    std::string seam_;  // tail_ and the start of the next piece
-    uint64_t fed_ = 0;
-    uint64_t position_ = kNotFound;
-  };
-
   // The phrase as it is looked for: put through the rules of `settings`.
   static std::string SoughtPhrase(std::string_view phrase, const MatchSettings& settings);
 
@@ -93,6 +78,7 @@ class ArticleMatcher {
   void SearchPhrase(std::string_view piece);
   void CollectExcerpt(std::string_view piece, uint64_t piece_start);
 
+  std::string sought_;
   std::optional<HtmlText> text_;      // when the text is matched
   std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
   StreamSearch phrase_;

@@ -1,6 +1,9 @@
 #include "app/article_scan.h"
 
+#include <utility>
+
 #include "files/access_mode.h"
+#include "files/file_declaration.h"
 
 namespace kb {
 namespace {
@@ -22,7 +25,7 @@ FileDeclaration ArticleFileDeclaration() {
 }
 
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
-                           std::stop_token stop) {
+                           const ArticleSharing& sharing, const std::stop_token& stop) {
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
@@ -33,14 +36,29 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
 
   file.Set();
   matcher.StartArticle();
+  bool share = ShouldShare(file, matcher, sharing);
+  // The blocks of each read are fed at once: the matcher does the same with any cutting.
   while (!matcher.settled() && !stop.stop_requested()) {
-    file.Next();
+    const std::string_view blocks = file.NextBlocks();
     if (ErrorCode() == error::kRecordNotAvailable) break;  // the end of the article
     if (ErrorCode() != 0) {
       KeepError(ArticleOutcome::Failure::kRead, outcome);
       break;
     }
-    matcher.Feed(std::string_view(file.block().data(), file.last_count()));
+    // With the first read in hand, the rest of a large article is read on several threads.
+    SharedScanOutcome shared;
+    if (std::exchange(share, false) &&
+        ScanSharedArticle(file, blocks, matcher, sharing, stop, shared)) {
+      if (shared.read_failed) {
+        PostError(TransferErrorNumber(shared.error), shared.error);
+        KeepError(ArticleOutcome::Failure::kRead, outcome);
+      }
+      file.Close();
+      outcome.matched = shared.matched;
+      outcome.excerpt = std::move(shared.excerpt);
+      return outcome;
+    }
+    matcher.Feed(blocks);
   }
   matcher.FinishArticle();
   file.Close();

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/article_matcher.h"
+#include "app/large_article_scan.h"
 #include "files/block_file.h"
 #include "files/file_declaration.h"
 #include "support/error_state/error_state.h"
@@ -48,11 +49,13 @@ struct ArticleOutcome {
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`
 // (holding the phrase). The article is opened for reading, denying others writing, and read
-// only as far as its outcome needs. `file` is closed again when it returns.
+// only as far as its outcome needs. `file` is closed again when it returns. A large article
+// is read on as many threads as `sharing` allows (app/large_article_scan.h), with the same
+// outcome.
 //
-// `stop` is asked between blocks, so that a long article ends promptly when the search is
+// `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
-                           std::stop_token stop);
+                           const ArticleSharing& sharing, const std::stop_token& stop);
 
 }  // namespace kb

@@ -3,7 +3,8 @@
 // Looking at 16 bytes of a text at once, for the inner loops of the searches: comparisons of
 // Bytes16 values give 0xFF in each byte where they hold, and these turn such results into
 // bits. Where the processor has SSE2 (every x86-64), one instruction gathers the bits. The
-// tests of the portable code define KBSEARCH_PORTABLE_VECTORS to leave out that and AVX2.
+// tests of the portable code define KBSEARCH_PORTABLE_VECTORS to leave out that, AVX2 and
+// AVX-512.
 
 #include <bit>
 #include <cstdint>
@@ -16,12 +17,18 @@
 #define KBSEARCH_SSE2_BYTE_BITS 0
 #endif
 
-// On x86-64 the inner loops pass over text with AVX2 where the processor has it, as
-// __builtin_cpu_supports("avx2") tells at run time.
+// On x86-64 the inner loops pass over text with AVX2 where the processor has it, and with
+// AVX-512 (BW) where it has that, as __builtin_cpu_supports tells at run time. The tests of the
+// AVX2 code define KBSEARCH_NO_AVX512 to leave out AVX-512.
 #if defined(__x86_64__) && !defined(KBSEARCH_PORTABLE_VECTORS)
 #define KBSEARCH_AVX2 1
 #else
 #define KBSEARCH_AVX2 0
+#endif
+#if KBSEARCH_AVX2 && !defined(KBSEARCH_NO_AVX512)
+#define KBSEARCH_AVX512 1
+#else
+#define KBSEARCH_AVX512 0
 #endif
 
 namespace kb {

@@ -1,11 +1,16 @@
 #include "app/phrase_finder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "app/byte_vectors.h"
+
+#if KBSEARCH_AVX512
+#include <immintrin.h>
+#endif
 
 namespace kb {
 namespace {
@@ -89,10 +94,37 @@ std::size_t SkipBarrenStretches(const Anchors& anchors, const unsigned char* tex
 }
 #endif
 
+#if KBSEARCH_AVX512
+// The same with 64-byte vectors, whose comparisons give a bit per byte at once: about half as
+// fast again, for processors that have AVX-512 (BW).
+[[gnu::target("avx512bw")]] std::size_t SkipBarrenStretchesAvx512(const Anchors& anchors,
+                                                                  const unsigned char* text,
+                                                                  std::size_t start,
+                                                                  std::size_t last_start) {
+  const __m512i first_mask = _mm512_set1_epi8(static_cast<char>(anchors.first_mask));
+  const __m512i first_want = _mm512_set1_epi8(static_cast<char>(anchors.first_want));
+  const __m512i second_mask = _mm512_set1_epi8(static_cast<char>(anchors.second_mask));
+  const __m512i second_want = _mm512_set1_epi8(static_cast<char>(anchors.second_want));
+  const unsigned char* const first = text + anchors.first_offset;
+  const unsigned char* const second = text + anchors.second_offset;
+  for (; start + 63 <= last_start; start += 64) {
+    const __mmask64 firsts = _mm512_cmpeq_epi8_mask(
+        _mm512_or_si512(_mm512_loadu_si512(first + start), first_mask), first_want);
+    const __mmask64 both = _mm512_mask_cmpeq_epi8_mask(
+        firsts, _mm512_or_si512(_mm512_loadu_si512(second + start), second_mask), second_want);
+    if (both != 0) break;
+  }
+  return start;
+}
+#endif
+
 using SkipFunction = std::size_t (*)(const Anchors&, const unsigned char*, std::size_t,
                                      std::size_t);
 
 SkipFunction ChooseSkip() {
+#if KBSEARCH_AVX512
+  if (__builtin_cpu_supports("avx512bw")) return SkipBarrenStretchesAvx512;
+#endif
 #if KBSEARCH_AVX2
   if (__builtin_cpu_supports("avx2")) return SkipBarrenStretchesAvx2;
 #endif
@@ -184,6 +216,47 @@ std::size_t PhraseFinder::FindLinearly(std::string_view text, std::size_t from) 
     if (matched == length) return at + 1 - length;
   }
   return npos;
+}
+
+StreamSearch::StreamSearch(std::string_view phrase, PhraseFinder::Case mode)
+    : finder_(phrase, mode) {
+  const std::size_t overlap = finder_.size() > 0 ? finder_.size() - 1 : 0;
+  tail_.reserve(overlap);
+  seam_.reserve(2 * overlap);
+}
+
+void StreamSearch::Restart() {
+  tail_.clear();
+  fed_ = 0;
+  position_ = kNotFound;
+}
+
+void StreamSearch::Feed(std::string_view piece) {
+  const uint64_t piece_start = fed_;
+  fed_ += piece.size();
+  if (found() || !can_match()) return;
+
+  // An occurrence that starts in the tail ends within the first size() - 1 bytes of the
+  // piece, so the seam holds it whole.
+  const std::size_t overlap = finder_.size() - 1;
+  if (!tail_.empty()) {
+    seam_.assign(tail_).append(piece.substr(0, overlap));
+    if (const std::size_t at = finder_.Find(seam_); at != PhraseFinder::npos) {
+      position_ = piece_start - tail_.size() + at;
+      return;
+    }
+  }
+  if (const std::size_t at = finder_.Find(piece); at != PhraseFinder::npos) {
+    position_ = piece_start + at;
+    return;
+  }
+
+  if (piece.size() >= overlap) {
+    tail_.assign(piece.substr(piece.size() - overlap));
+  } else {
+    tail_.append(piece);
+    tail_.erase(0, tail_.size() - std::min(tail_.size(), overlap));
+  }
 }
 
 }  // namespace kb

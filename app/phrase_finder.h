@@ -11,6 +11,7 @@
 // no text makes a search slow.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,37 @@ class PhraseFinder {
   // The two phrase positions looked for first.
   std::size_t first_anchor_ = 0;
   std::size_t second_anchor_ = 0;
+};
+
+// The first occurrence of a phrase in a stream of pieces fed one after another, found as
+// PhraseFinder finds it in the stream as a whole: occurrences that span pieces are found, and
+// only the last size() - 1 bytes of the stream so far are kept to find them.
+class StreamSearch {
+ public:
+  StreamSearch(std::string_view phrase, PhraseFinder::Case mode);
+
+  // Forgets the stream so far.
+  void Restart();
+  // The next bytes of the stream; nothing is looked at once the phrase has been found.
+  void Feed(std::string_view piece);
+
+  bool found() const { return position_ != kNotFound; }
+  // 0-based offset of the first occurrence in the stream.
+  uint64_t position() const { return position_; }
+  // False for an empty phrase, which is never found.
+  bool can_match() const { return finder_.size() > 0; }
+  std::size_t size() const { return finder_.size(); }
+  // Bytes of the stream fed so far.
+  uint64_t fed() const { return fed_; }
+
+ private:
+  static constexpr uint64_t kNotFound = UINT64_MAX;
+
+  PhraseFinder finder_;
+  std::string tail_;  // the last size() - 1 bytes of the stream so far
+  std::string seam_;  // tail_ and the start of the next piece
+  uint64_t fed_ = 0;
+  uint64_t position_ = kNotFound;
 };
 
 }  // namespace kb

@@ -70,20 +70,24 @@ class ArticlePaths {
 class ArticleReader {
  public:
   ArticleReader(const ArticlePaths& paths, std::string_view phrase, const MatchSettings& settings,
-                platform::Env& env, std::stop_token stop)
+                platform::Env& env, std::size_t threads, std::stop_token stop)
       : paths_(paths),
         file_(ArticleFileDeclaration(), env),
         matcher_(phrase, settings),
+        sharing_{.threads = threads},
         stop_(std::move(stop)) {}
 
   ArticleOutcome operator()(std::size_t index) {
-    return ScanArticle(paths_[index], file_, matcher_, stop_);
+    return ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
   }
 
  private:
   const ArticlePaths& paths_;
   BlockFile file_;
   ArticleMatcher matcher_;
+  // A large article is read on as many threads as the scan has: the others would soon wait
+  // for it, as none may go past it by more than kArticlesInFlight articles.
+  ArticleSharing sharing_;
   std::stop_token stop_;
 };
 
@@ -139,9 +143,15 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     state.result_queue.Free();
 
     const ArticlePaths paths(state.file_queue);
+    // Every article lies in the one folder: opened once, it spares each open the lookup of
+    // the folder's path.
+    platform::FolderEnv articles(state.env, kArticleFolder);
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
-        [&] { return ArticleReader(paths, phrase, state.match_settings, state.env, options.stop); },
+        [&] {
+          return ArticleReader(paths, phrase, state.match_settings, articles, options.threads,
+                               options.stop);
+        },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);
         });

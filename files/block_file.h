@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 
 #include "files/file_declaration.h"
 #include "platform/file_system.h"
@@ -55,14 +56,36 @@ class BlockFile {
   // of the data, and after a failed read, block() keeps its contents. A Next without Set
   // reads from the first block.
   void Next();
-  // Closes the file and releases its buffer. block() keeps its contents.
+  // Reads on as Next does, but delivers every block that one read of the file brings in at
+  // once: the data bytes of the blocks from the position on that the I/O buffer holds (read
+  // first when it does not hold the next block), all of them whole blocks but the file's last.
+  // The view stays valid until the next Next, NextBlocks, Close or Open. Posts as Next, and
+  // gives an empty view then; block() and last_count() are left as they were. For a reader
+  // that takes the bytes as they come rather than block by block.
+  std::string_view NextBlocks();
+  // Closes the file. block() keeps its contents, and the file object its buffer, which the
+  // next Open reuses when it asks for the same size: a file object that opens one file after
+  // another allocates its buffer once.
   void Close();
 
   bool is_open() const;
 
+  // The size of the open file as it was at Open, lowered when a read found fewer bytes; 0
+  // when closed.
+  uint64_t size() const;
+  // The bytes one read of the file takes in: the size of the I/O buffer. 0 before Open.
+  std::size_t buffer_size() const;
+  // Reads the file's bytes from `offset` into `bytes` as one read of the file (Next's refill
+  // of the buffer): as many as fit, but none at or past size(); `count` fewer than that when
+  // the file has shrunk. Unlike Next and NextBlocks, it may be called from several threads at
+  // once while the file is open, for readers that share out the reading of one file between
+  // threads, and it changes nothing that Next and NextBlocks read by. Returns the file
+  // system's error; posts nothing.
+  platform::SystemError ReadAt(uint64_t offset, std::span<char> bytes, std::size_t& count) const;
+
   // The record DT. A span taken from it stays valid until the next Next, Close or Open: a
   // full block lies in the I/O buffer itself, and is copied out only when the buffer is
-  // refilled or released.
+  // refilled or the file closed.
   std::span<const char, kBlockSize> block() const {
     return std::span<const char, kBlockSize>(block_at_, kBlockSize);
   }
@@ -70,6 +93,10 @@ class BlockFile {
   std::size_t last_count() const { return last_count_; }
 
  private:
+  // The bytes from the next block on, as far as the buffer holds them and at most to the size
+  // seen, with the next block's offset in `start`; the buffer is loaded first when it does not
+  // hold that block whole. Empty after posting, at the end of the data and when a read fails.
+  std::string_view HeldFromNext(uint64_t& start);
   // Copies a block handed out in the I/O buffer into block_, before the buffer changes.
   void KeepBlock();
 
@@ -80,7 +107,8 @@ class BlockFile {
   std::array<char, kBlockSize> block_{};
   const char* block_at_ = block_.data();  // where block() lies: block_ or the I/O buffer
   std::size_t last_count_ = 0;
-  std::unique_ptr<OpenedFile> open_;
+  // Made at the first Open and kept with its buffer; is_open() while it holds a file.
+  std::unique_ptr<OpenedFile> opened_;
 };
 
 }  // namespace kb

@@ -55,11 +55,30 @@ Blocks ReadBlocks(BlockFile& file, const std::string& path, uint8_t mode = kAppl
   return blocks;
 }
 
+// Opens `path`, reads it with NextBlocks until that fails, checking that every run but the
+// last is of whole blocks, and closes it: gives the data read.
+std::string ReadRuns(BlockFile& file, const std::string& path, uint8_t mode) {
+  std::string data;
+  file.name().Assign(path);
+  file.Open(mode);
+  file.Set();
+  for (std::string_view run = file.NextBlocks(); ErrorCode() == 0; run = file.NextBlocks()) {
+    EXPECT_FALSE(run.empty());
+    EXPECT_EQ(data.size() % kBlockSize, 0u) << "a run after one that was not of whole blocks";
+    data.append(run);
+  }
+  EXPECT_EQ(ErrorCode(), error::kRecordNotAvailable);
+  file.Close();
+  return data;
+}
+
 class BlockFileTest : public ::testing::Test {
  protected:
   ScratchDirectory scratch_;
 };
 
+// Block by block and as many blocks as each read brings in, with one file object reading one
+// file after another.
 TEST_F(BlockFileTest, ReadsEveryFileSizeInWholeBlocksAndAZeroFilledLastOne) {
   const std::vector<std::pair<std::size_t, std::vector<std::size_t>>> cases = {
       {0, {}},
@@ -84,6 +103,7 @@ TEST_F(BlockFileTest, ReadsEveryFileSizeInWholeBlocksAndAZeroFilledLastOne) {
             std::to_string(size) + " bytes, options " + options + ", mode " + std::to_string(mode);
         EXPECT_EQ(blocks.counts, counts) << where;
         EXPECT_EQ(blocks.data, content) << where;
+        EXPECT_EQ(ReadRuns(file, scratch_ / "ZEB00001.htm", mode), content) << where;
       }
     }
   }

@@ -8,9 +8,11 @@
 namespace kb {
 
 bool IoBuffer::Allocate(std::size_t capacity) {
-  // Not value-initialised: a large buffer costs only the pages that reads and writes touch.
-  bytes_.reset(new (std::nothrow) char[std::max<std::size_t>(capacity, 1)]);
-  capacity_ = bytes_ ? capacity : 0;
+  if (!bytes_ || capacity != capacity_) {
+    // Not value-initialised: a large buffer costs only the pages that reads and writes touch.
+    bytes_.reset(new (std::nothrow) char[std::max<std::size_t>(capacity, 1)]);
+    capacity_ = bytes_ ? capacity : 0;
+  }
   length_ = 0;
   holds_output_ = false;
   return bytes_ != nullptr;

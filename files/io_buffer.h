@@ -16,9 +16,11 @@ namespace kb {
 
 class IoBuffer {
  public:
-  // Makes room for `capacity` bytes (at least 1); false, and no room, when memory cannot be
-  // had.
+  // Makes room for `capacity` bytes (at least 1) and drops what was held; room of that size
+  // already had is kept. False, and no room, when memory cannot be had.
   bool Allocate(std::size_t capacity);
+
+  std::size_t capacity() const { return capacity_; }
 
   // The file's bytes from `offset` to the end of what is held; empty when the buffer holds
   // output or `offset` is outside the bytes it holds.

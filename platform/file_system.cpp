@@ -37,6 +37,20 @@ SystemError File::Size(uint64_t& size) {
   return system_error::kNone;
 }
 
+FolderEnv::FolderEnv(Env& target, std::string_view folder_path)
+    : EnvWrapper(target), prefix_(std::string(folder_path) + "/") {
+  if (target.OpenFolder(folder_path, folder_) != system_error::kNone) folder_.reset();
+}
+
+SystemError FolderEnv::OpenFile(std::string_view path, const OpenOptions& options,
+                                std::unique_ptr<File>& file) {
+  if (folder_ && path.size() > prefix_.size() && path.starts_with(prefix_)) {
+    const std::string_view name = path.substr(prefix_.size());
+    if (name.find('/') == std::string_view::npos) return folder_->OpenFile(name, options, file);
+  }
+  return EnvWrapper::OpenFile(path, options, file);
+}
+
 SystemError OpenRegularFile(Env& env, std::string_view path, Access access, Lock lock,
                             Disposition disposition, std::unique_ptr<File>& file, uint64_t& size) {
   file.reset();

@@ -15,7 +15,8 @@
 // above can post it as it stands or map it. 0 means success.
 //
 // An Env may be used from several threads at once; each File and Directory it hands out is
-// used by one thread at a time.
+// used by one thread at a time, but for File::Read, which several threads may call on one
+// File at once.
 
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +68,7 @@ enum class Operation {
   kOpenDirectory,   // Env::OpenDirectory
   kReadDirectory,   // Directory::Next
   kMakeDirectory,   // Env::MakeDirectory
+  kOpenFolder,      // Env::OpenFolder (Folder::OpenFile counts as kOpen)
 };
 
 // What the operating system's error number `os_error` (an errno value) means when `operation`
@@ -124,6 +126,7 @@ class File {
   virtual SystemError Lock(Lock lock) = 0;
   // One read of up to buffer.size() bytes from `offset`; `count` is the number read. Fewer
   // than asked means the end of a regular file (or, of anything else, all it had at once).
+  // Several threads may read one File at once.
   virtual SystemError Read(uint64_t offset, std::span<char> buffer, std::size_t& count) = 0;
   // One write of up to bytes.size() bytes at `offset`; `count` is the number written, which
   // may be fewer than asked.
@@ -138,7 +141,8 @@ class File {
   // closed after Close even when it reports an error.
   virtual SystemError Close() = 0;
 
-  // Reads until `buffer` is full or the end of the file: Read as often as it takes.
+  // Reads until `buffer` is full or the end of the file: Read as often as it takes. Several
+  // threads may read one File at once.
   SystemError ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count);
   // Writes all of `bytes`: Write as often as it takes. A write that makes no progress fails
   // with kDiskFull. On failure `count` tells how many were written.
@@ -173,6 +177,23 @@ class Directory {
   virtual SystemError Lock(Lock lock) = 0;
 };
 
+// An open folder whose files are opened by their names in it: the folder's path is looked up
+// once, when it is opened, and not again for every file. It may be used from several threads
+// at once.
+class Folder {
+ public:
+  Folder() = default;
+  virtual ~Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens the entry `name` of the folder as Env::OpenFile opens the folder's path, "/" and
+  // `name`, with the same outcome and the same failures (kPathNotFound when the folder has
+  // gone meanwhile).
+  virtual SystemError OpenFile(std::string_view name, const OpenOptions& options,
+                               std::unique_ptr<File>& file) = 0;
+};
+
 class Env {
  public:
   Env() = default;
@@ -205,6 +226,9 @@ class Env {
   // existing name, a link included, fails with kFileExists; a missing folder on the way with
   // kPathNotFound.
   virtual SystemError MakeDirectory(std::string_view path, uint32_t permissions) = 0;
+  // Opens the folder `path` for opening the files in it. A missing one, or something there
+  // that is not a folder, fails with kPathNotFound.
+  virtual SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) = 0;
 };
 
 // An Env that forwards every call to another one: the base of wrappers that change a few.
@@ -231,9 +255,31 @@ class EnvWrapper : public Env {
   SystemError MakeDirectory(std::string_view path, uint32_t permissions) override {
     return target_.MakeDirectory(path, permissions);
   }
+  SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override {
+    return target_.OpenFolder(path, folder);
+  }
 
  private:
   Env& target_;
+};
+
+// An Env that opens the files directly in one folder through that folder, opened once when it
+// is made (Folder), so that the path of a file there costs the lookup of its name alone. It
+// gives the same outcomes as its target while the folder stays where it is: a file opened
+// through the folder is the one its path names, and every other call, and every open when the
+// folder cannot be opened, goes to the target as it stands. May be used from several threads
+// at once.
+class FolderEnv final : public EnvWrapper {
+ public:
+  // The folder `folder_path` of `target`: the files whose paths are it, "/" and a name.
+  FolderEnv(Env& target, std::string_view folder_path);
+
+  SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override;
+
+ private:
+  std::string prefix_;              // the folder's path and "/"
+  std::unique_ptr<Folder> folder_;  // empty when it could not be opened
 };
 
 // How the file services open a file, composed of the calls above.

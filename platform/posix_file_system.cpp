@@ -12,6 +12,7 @@
 #include <climits>
 #include <ctime>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -237,6 +238,48 @@ class PosixFile final : public File {
   int descriptor_;
 };
 
+// Opens `native`, a path relative to the folder `folder` (AT_FDCWD: the current directory),
+// into `file`. `full_path()` gives the path from the current directory, asked only to tell a
+// missing file from a missing folder.
+template <typename FullPath>
+SystemError OpenFileAt(int folder, const char* native, const OpenOptions& options,
+                       std::unique_ptr<File>& file, FullPath full_path) {
+  int descriptor;
+  do {
+    descriptor =
+        openat(folder, native, OpenFlags(options), static_cast<mode_t>(options.permissions));
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    if (errno == ENOENT) return MissingFileOrPath(full_path());
+    return LastError(Operation::kOpen);
+  }
+  file.reset(new (std::nothrow) PosixFile(descriptor));
+  if (!file) {
+    close(descriptor);
+    return system_error::kNotEnoughMemory;
+  }
+  return system_error::kNone;
+}
+
+class PosixFolder final : public Folder {
+ public:
+  PosixFolder(int descriptor, std::string_view path) : descriptor_(descriptor), path_(path) {}
+  ~PosixFolder() override { close(descriptor_); }
+
+  SystemError OpenFile(std::string_view name, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override {
+    file.reset();
+    NativePath native;
+    if (!ToNative(name, native)) return system_error::kInvalidName;
+    return OpenFileAt(descriptor_, native.data(), options, file,
+                      [&] { return path_ + "/" + std::string(name); });
+  }
+
+ private:
+  int descriptor_;
+  std::string path_;
+};
+
 class PosixDirectory final : public Directory {
  public:
   explicit PosixDirectory(DIR* stream) : stream_(stream) {}
@@ -297,21 +340,7 @@ class PosixEnv final : public Env {
     file.reset();
     NativePath native;
     if (!ToNative(path, native)) return system_error::kInvalidName;
-    int descriptor;
-    do {
-      descriptor =
-          open(native.data(), OpenFlags(options), static_cast<mode_t>(options.permissions));
-    } while (descriptor < 0 && errno == EINTR);
-    if (descriptor < 0) {
-      if (errno == ENOENT) return MissingFileOrPath(native.data());
-      return LastError(Operation::kOpen);
-    }
-    file.reset(new (std::nothrow) PosixFile(descriptor));
-    if (!file) {
-      close(descriptor);
-      return system_error::kNotEnoughMemory;
-    }
-    return system_error::kNone;
+    return OpenFileAt(AT_FDCWD, native.data(), options, file, [&] { return native.data(); });
   }
 
   SystemError PathStatus(std::string_view path, bool follow_links, FileStatus& status) override {
@@ -373,6 +402,27 @@ class PosixEnv final : public Env {
     directory.reset(new (std::nothrow) PosixDirectory(stream));
     if (!directory) {
       closedir(stream);
+      return system_error::kNotEnoughMemory;
+    }
+    return system_error::kNone;
+  }
+
+  SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override {
+    folder.reset();
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    // O_PATH: the folder is only a place to look names up in, which needs no permission to
+    // read it.
+    int descriptor;
+    do {
+      descriptor = open(native.data(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) {
+      return errno == ENOENT ? system_error::kPathNotFound : LastError(Operation::kOpenFolder);
+    }
+    folder.reset(new (std::nothrow) PosixFolder(descriptor, path));
+    if (!folder) {
+      close(descriptor);
       return system_error::kNotEnoughMemory;
     }
     return system_error::kNone;

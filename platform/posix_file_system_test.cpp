@@ -305,6 +305,59 @@ TEST(EnvTest, AFolderLockExcludesAnotherUntilTheFolderIsClosed) {
   EXPECT_EQ(second->Lock(Lock::kExclusive), system_error::kNone);
 }
 
+// A file opened through its folder is the one its path names, or fails as an open of the path
+// fails, whatever the name names.
+TEST(FolderEnvTest, OpensWhatThePathOpensAndFailsAsItFails) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directories(scratch / "zeb/sub");
+  scratch.Write("zeb/file", "in the folder");
+  scratch.Write("outside", "outside");
+  std::filesystem::create_symlink("../outside", scratch / "zeb/link");
+  std::filesystem::create_symlink("absent", scratch / "zeb/dangling");
+  std::filesystem::create_symlink("loop", scratch / "zeb/loop");
+  ASSERT_EQ(mkfifo((scratch / "zeb/fifo").c_str(), 0666), 0);
+  const std::string folder = scratch / "zeb";
+  const std::string names[] = {"file",
+                               "link",
+                               "absent",
+                               "dangling",
+                               "loop",
+                               "fifo",
+                               "sub",
+                               "sub/none",
+                               std::string(300, 'n'),
+                               std::string("a\0b", 3)};
+
+  const auto expect_same_opens = [&](Env& env) {
+    for (const std::string& name : names) {
+      for (const bool follow_links : {true, false}) {
+        const OpenOptions options{.follow_links = follow_links};
+        FilePointer by_path;
+        FilePointer by_folder;
+        const SystemError path_error =
+            Env::Default().OpenFile(folder + "/" + name, options, by_path);
+        EXPECT_EQ(env.OpenFile(folder + "/" + name, options, by_folder), path_error) << name;
+        if (path_error != system_error::kNone) continue;
+        FileStatus path_status;
+        FileStatus folder_status;
+        ASSERT_EQ(by_path->Status(path_status), system_error::kNone);
+        ASSERT_EQ(by_folder->Status(folder_status), system_error::kNone);
+        EXPECT_EQ(folder_status.inode, path_status.inode) << name;
+      }
+    }
+  };
+  FolderEnv in_folder(Env::Default(), folder);
+  expect_same_opens(in_folder);
+  FolderEnv without_folder(Env::Default(), scratch / "absent");
+  expect_same_opens(without_folder);
+
+  // A folder that has gone: what was in it is missing, and so is the folder itself.
+  std::filesystem::rename(folder, scratch / "gone");
+  FilePointer file;
+  EXPECT_EQ(in_folder.OpenFile(folder + "/absent", OpenOptions{}, file),
+            system_error::kPathNotFound);
+}
+
 TEST(SystemErrorOfTest, AnIoErrorIsAReadOrWriteFaultByWhatFailed) {
   EXPECT_EQ(SystemErrorOf(EIO, Operation::kRead), system_error::kReadFault);
   EXPECT_EQ(SystemErrorOf(EIO, Operation::kWrite), system_error::kWriteFault);

@@ -18,6 +18,7 @@ class FaultyFile final : public File {
   SystemError Read(uint64_t offset, std::span<char> buffer, std::size_t& count) override {
     count = 0;
     if (const SystemError error = env_.Enter(Operation::kRead, path_)) return error;
+    if (const SystemError error = env_.ReadFault(path_, offset, buffer.size())) return error;
     return file_->Read(offset, buffer, count);
   }
   SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {
@@ -77,6 +78,29 @@ class FaultyDirectory final : public Directory {
   std::unique_ptr<Directory> directory_;
 };
 
+// Files opened in a folder are wrapped as those opened by path are, and named by their path.
+class FaultyFolder final : public Folder {
+ public:
+  FaultyFolder(FaultyEnv& env, std::string path, std::unique_ptr<Folder> folder)
+      : env_(env), path_(std::move(path)), folder_(std::move(folder)) {}
+
+  SystemError OpenFile(std::string_view name, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override {
+    file.reset();
+    std::string path = path_ + "/" + std::string(name);
+    if (const SystemError error = env_.Enter(Operation::kOpen, path)) return error;
+    std::unique_ptr<File> opened;
+    if (const SystemError error = folder_->OpenFile(name, options, opened)) return error;
+    file = std::make_unique<FaultyFile>(env_, std::move(path), std::move(opened));
+    return system_error::kNone;
+  }
+
+ private:
+  FaultyEnv& env_;
+  std::string path_;
+  std::unique_ptr<Folder> folder_;
+};
+
 }  // namespace
 
 void FaultyEnv::FailNth(Operation operation, int nth, int os_error, std::string path_part) {
@@ -84,9 +108,26 @@ void FaultyEnv::FailNth(Operation operation, int nth, int os_error, std::string 
   faults_.push_back({operation, nth, os_error, std::move(path_part)});
 }
 
+void FaultyEnv::FailReadsOf(uint64_t offset, int os_error, std::string path_part) {
+  const std::lock_guard lock(mutex_);
+  bad_bytes_.push_back({offset, os_error, std::move(path_part)});
+}
+
 void FaultyEnv::ClearFaults() {
   const std::lock_guard lock(mutex_);
   faults_.clear();
+  bad_bytes_.clear();
+}
+
+SystemError FaultyEnv::ReadFault(std::string_view path, uint64_t offset, std::size_t length) const {
+  const std::lock_guard lock(mutex_);
+  for (const BadByte& bad : bad_bytes_) {
+    if (bad.offset >= offset && bad.offset - offset < length &&
+        path.find(bad.path_part) != std::string_view::npos) {
+      return SystemErrorOf(bad.os_error, Operation::kRead);
+    }
+  }
+  return system_error::kNone;
 }
 
 int FaultyEnv::Calls(Operation operation) const {
@@ -159,6 +200,15 @@ SystemError FaultyEnv::OpenDirectory(std::string_view path, std::unique_ptr<Dire
   std::unique_ptr<Directory> opened;
   if (const SystemError error = EnvWrapper::OpenDirectory(path, opened)) return error;
   directory = std::make_unique<FaultyDirectory>(*this, std::string(path), std::move(opened));
+  return system_error::kNone;
+}
+
+SystemError FaultyEnv::OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) {
+  folder.reset();
+  if (const SystemError error = Enter(Operation::kOpenFolder, path)) return error;
+  std::unique_ptr<Folder> opened;
+  if (const SystemError error = EnvWrapper::OpenFolder(path, opened)) return error;
+  folder = std::make_unique<FaultyFolder>(*this, std::string(path), std::move(opened));
   return system_error::kNone;
 }
 

@@ -6,9 +6,12 @@
 // also run a hook before every call, to delay it or to look at it.
 //
 // Files and folders opened through it are wrapped, so that their reads, writes, locks and
-// closes are counted and can fail too; they name the path they were opened with. It may be
+// closes are counted and can fail too; they name the path they were opened with (a file
+// opened in a Folder, the folder's path, "/" and its name). It may be
 // used from several threads at once. Tests only.
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,7 +35,11 @@ class FaultyEnv : public EnvWrapper {
   // `path_part` fail with `os_error`, an errno value such as ENOSPC, translated as the system
   // translates it (SystemErrorOf). Each fault fails one call; several may wait at once.
   void FailNth(Operation operation, int nth, int os_error, std::string path_part = {});
-  // Drops the faults that have not failed a call yet.
+  // Makes every read from now on of a file whose path holds `path_part` fail with `os_error`
+  // when it would take in the byte at `offset`, as reads of a bad stretch of a disk fail,
+  // whichever read comes to it first.
+  void FailReadsOf(uint64_t offset, int os_error, std::string path_part = {});
+  // Drops the faults that have not failed a call yet, and those of FailReadsOf.
   void ClearFaults();
   // The calls of `operation` made through this Env so far (failed ones included).
   int Calls(Operation operation) const;
@@ -45,11 +52,15 @@ class FaultyEnv : public EnvWrapper {
   SystemError Rename(std::string_view from, std::string_view to) override;
   SystemError Remove(std::string_view path) override;
   SystemError OpenDirectory(std::string_view path, std::unique_ptr<Directory>& directory) override;
+  SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override;
   SystemError MakeDirectory(std::string_view path, uint32_t permissions) override;
 
   // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
   // wrapped files and folders.
   SystemError Enter(Operation operation, std::string_view path);
+  // The error a read of `length` bytes from `offset` of the file at `path` fails with
+  // (FailReadsOf), or kNone. For the wrapped files.
+  SystemError ReadFault(std::string_view path, uint64_t offset, std::size_t length) const;
 
  private:
   struct Fault {
@@ -59,8 +70,15 @@ class FaultyEnv : public EnvWrapper {
     std::string path_part;
   };
 
+  struct BadByte {
+    uint64_t offset;
+    int os_error;
+    std::string path_part;
+  };
+
   mutable std::mutex mutex_;
   std::vector<Fault> faults_;
+  std::vector<BadByte> bad_bytes_;
   std::vector<int> calls_;
   Hook hook_;
 };
