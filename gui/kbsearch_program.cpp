@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/remembered_folder.h"
 #include "app/search.h"
 #include "app/settings_file.h"
 #include "gui/qt_window_system.h"
@@ -48,6 +49,12 @@ int RunKbsearch(std::span<const std::string_view> arguments,
                                 return RunSearch(search, screen, {.stop = std::move(stop)});
                               }};
   MainWindow window(*windows, steps);
+  if (settings.keep_history) {
+    if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
+        !file.empty()) {
+      window.KeepHistoryIn(platform::Env::Default(), std::move(file));
+    }
+  }
   return window.Run(std::move(state));
 }
 
