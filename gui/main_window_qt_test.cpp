@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
 #include "support/program_texts/program_texts.h"
@@ -156,7 +156,9 @@ TEST_F(MainWindowQtTest, LongTextsInEveryKeyAreShownWhole) {
   const auto check_every_control = [&shown, &widened] {
     QWidget* frame = MainFrame();
     const QRect screen = frame->screen()->availableGeometry();
-    if (!widened) EXPECT_LE(frame->width(), screen.width());
+    if (!widened) {
+      EXPECT_LE(frame->width(), screen.width());
+    }
     std::vector<QWidget*> visible;
     for (const char* name : {"SearchPrompt", "SearchEntry", "SearchButton", "CloseButton",
                              "ProgressBar", "StatusLine"}) {
