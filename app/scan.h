@@ -9,6 +9,7 @@
 #include <stop_token>
 #include <string_view>
 
+#include "app/article_filter.h"
 #include "app/search_screen.h"
 #include "app/search_state.h"
 
@@ -31,6 +32,9 @@ struct ScanOptions {
   std::size_t threads = 1;
   // Asked between articles and between the blocks of each.
   std::stop_token stop = {};
+  // When set, asked once the articles are listed which of them need reading; the others
+  // count as opened without a match (app/article_filter.h).
+  ArticleFilter* filter = nullptr;
 };
 
 // Upper-cases state.search_text in place, through state.match_settings.case_table, and lists
