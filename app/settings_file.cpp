@@ -88,10 +88,17 @@ std::string ApplyIndexLimit(std::string_view value, Settings& settings) {
   uint64_t unit = 1;
   if (!digits.empty()) {
     switch (std::toupper(static_cast<unsigned char>(digits.back()))) {
-      case 'K': unit = uint64_t{1} << 10; break;
-      case 'M': unit = uint64_t{1} << 20; break;
-      case 'G': unit = uint64_t{1} << 30; break;
-      default: break;
+      case 'K':
+        unit = uint64_t{1} << 10;
+        break;
+      case 'M':
+        unit = uint64_t{1} << 20;
+        break;
+      case 'G':
+        unit = uint64_t{1} << 30;
+        break;
+      default:
+        break;
     }
     if (unit != 1) digits.remove_suffix(1);
   }

@@ -62,8 +62,8 @@ void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
 // kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
 // nothing.
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings) {
-  kb::index::ArticleIndex index({.enabled = settings.use_index,
-                                 .cache_limit = settings.index_limit});
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
   if (!index.Refresh(threads, problem)) return Complain(kb::Concat({"cannot index: ", problem}));
@@ -120,18 +120,17 @@ int Search(const kb::cli::CommandLine& command) {
 
   if (command.format == kb::cli::ResultFormat::kJsonLines) {
     const kb::index::IndexUse index_use = index.last_use();
-    const std::string summary =
-        kb::cli::JsonSummaryLine({.phrase = state->search_text.view(),
-                                  .elapsed = std::chrono::steady_clock::now() - started,
-                                  .articles_listed = state->file_queue.Count(),
-                                  .articles_opened = state->files_done,
-                                  .articles_matched = state->result_queue.Count(),
-                                  // The articles the index spared count as opened.
-                                  .articles_read = std::max(
-                                      0, state->files_done - (state->file_queue.Count() -
-                                                              index_use.articles_read)),
-                                  .index_state = index_use.state,
-                                  .index_reason = index_use.reason});
+    const std::string summary = kb::cli::JsonSummaryLine(
+        {.phrase = state->search_text.view(),
+         .elapsed = std::chrono::steady_clock::now() - started,
+         .articles_listed = state->file_queue.Count(),
+         .articles_opened = state->files_done,
+         .articles_matched = state->result_queue.Count(),
+         // The articles the index spared count as opened.
+         .articles_read =
+             std::max(0, state->files_done - (state->file_queue.Count() - index_use.articles_read)),
+         .index_state = index_use.state,
+         .index_reason = index_use.reason});
     std::fwrite(summary.data(), 1, summary.size(), stdout);
   }
 

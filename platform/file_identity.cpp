@@ -27,9 +27,8 @@ int64_t Nanoseconds(const statx_timestamp& time) {
 
 bool Statx(int folder, const std::string& name, int flags, ExactStatus& status) {
   struct statx buffer {};
-  if (statx(folder, name.c_str(), flags, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME |
-                                              STATX_CTIME,
-            &buffer) != 0) {
+  if (statx(folder, name.c_str(), flags,
+            STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &buffer) != 0) {
     return false;
   }
   status = {.device_major = buffer.stx_dev_major,
@@ -160,7 +159,7 @@ std::optional<std::string> CanonicalPath(std::string_view path) {
 
 bool MakePrivateFolder(std::string_view path) {
   const std::string whole(path);
-  for (std::size_t slash = whole.find('/', 1); ; slash = whole.find('/', slash + 1)) {
+  for (std::size_t slash = whole.find('/', 1);; slash = whole.find('/', slash + 1)) {
     const std::string part = whole.substr(0, slash);
     if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     if (slash == std::string::npos) break;
@@ -225,7 +224,10 @@ bool WritePrivateFile(std::string_view path, std::string_view bytes) {
   std::size_t done = 0;
   while (written && done < bytes.size()) {
     const ssize_t count = write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (count <= 0) written = false; else done += static_cast<std::size_t>(count);
+    if (count <= 0)
+      written = false;
+    else
+      done += static_cast<std::size_t>(count);
   }
   if (descriptor >= 0 && close(descriptor) != 0) written = false;
   if (written && rename(temporary.c_str(), std::string(path).c_str()) == 0) return true;

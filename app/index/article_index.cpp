@@ -119,7 +119,8 @@ void ReadWhole(const platform::StatusFolder& folder, ReadArticle& article) {
   if (!folder.StatusOf(article.name, indexed.status) || !indexed.status.regular) return;
   platform::Env& env = platform::Env::Default();
   std::unique_ptr<platform::File> file;
-  if (env.OpenFile(std::string(kArticlePathPrefix) + article.name, {}, file) != platform::system_error::kNone ||
+  if (env.OpenFile(std::string(kArticlePathPrefix) + article.name, {}, file) !=
+          platform::system_error::kNone ||
       file->Lock(platform::Lock::kShared) != platform::system_error::kNone) {
     return;
   }
@@ -134,8 +135,9 @@ void ReadWhole(const platform::StatusFolder& folder, ReadArticle& article) {
   }
   article.grams.Finish();
   platform::ExactStatus after;
-  indexed.whole = file->Close() == platform::system_error::kNone && folder.StatusOf(article.name, after) &&
-                  after == indexed.status && offset == indexed.status.size;
+  indexed.whole = file->Close() == platform::system_error::kNone &&
+                  folder.StatusOf(article.name, after) && after == indexed.status &&
+                  offset == indexed.status.size;
 }
 
 // Removes the least recently used indexes of the cache until it holds at most `limit` bytes;
@@ -186,10 +188,11 @@ IndexUse ArticleIndex::last_use() const {
   return use_;
 }
 
-void ArticleIndex::ChooseArticles(std::span<const std::string_view> names,
-                                  std::string_view phrase, const MatchSettings& settings,
-                                  std::size_t threads, std::vector<char>& must_read) {
-  IndexUse use{.state = "not used", .reason = {}, .articles_read = static_cast<int32_t>(names.size())};
+void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+                                  const MatchSettings& settings, std::size_t threads,
+                                  std::vector<char>& must_read) {
+  IndexUse use{
+      .state = "not used", .reason = {}, .articles_read = static_cast<int32_t>(names.size())};
   const auto finish = [&](std::string_view reason) {
     use.reason = reason;
     const std::lock_guard lock(use_mutex_);
@@ -249,8 +252,8 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem) {
   }
   std::unique_ptr<IndexStore> store = IndexStore::Open(place.store_path, place.identity);
   // A store too full of tombstones, or one from before a backwards clock, starts afresh.
-  if (store && (store->tombstones() * 5 > store->rows() ||
-                store->built_at_ns() > platform::RealTimeNs())) {
+  if (store &&
+      (store->tombstones() * 5 > store->rows() || store->built_at_ns() > platform::RealTimeNs())) {
     store.reset();
   }
   if (!store) store = IndexStore::Create(place.store_path, place.identity);

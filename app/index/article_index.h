@@ -37,7 +37,7 @@ inline constexpr int64_t kUnsureSpanNs = 2'000'000'000;
 inline constexpr uint64_t kDefaultCacheLimit = uint64_t{1} << 30;
 
 struct IndexSettings {
-  bool enabled = true;                     // Index = auto; false for off
+  bool enabled = true;                        // Index = auto; false for off
   uint64_t cache_limit = kDefaultCacheLimit;  // IndexLimit, in bytes
 };
 

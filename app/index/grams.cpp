@@ -4,7 +4,6 @@
 
 #include "app/html_text.h"
 
-
 namespace kb::index {
 namespace {
 

@@ -36,7 +36,8 @@ TEST(GramsTest, EveryArticleThatMatchesHoldsThePhrasesGrams) {
     std::string phrase = text(8);
     if (random() % 2 && article.size() > 4) {
       const std::size_t start = random() % (article.size() - 4);
-      phrase = article.substr(start, 4 + random() % std::min<std::size_t>(6, article.size() - start - 3));
+      phrase = article.substr(start,
+                              4 + random() % std::min<std::size_t>(6, article.size() - start - 3));
     }
     ArticleMatcher matcher(phrase, settings);
     matcher.StartArticle();

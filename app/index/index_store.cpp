@@ -105,8 +105,8 @@ class Statement {
     return *this;
   }
   Statement& BindText(int at, std::string_view text) {
-    if (statement_) sqlite3_bind_text64(statement_, at, text.data(), text.size(), SQLITE_TRANSIENT,
-                                        SQLITE_UTF8);
+    if (statement_)
+      sqlite3_bind_text64(statement_, at, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     return *this;
   }
   // SQLITE_ROW, SQLITE_DONE or an error.
@@ -115,8 +115,8 @@ class Statement {
   int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
   std::string Bytes(int column) {
     const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_, column));
-    return std::string(bytes ? bytes : "", static_cast<std::size_t>(
-                                               sqlite3_column_bytes(statement_, column)));
+    return std::string(bytes ? bytes : "",
+                       static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
   }
 
  private:
@@ -198,19 +198,18 @@ std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
   if (!platform::CreatePrivateFile(path)) return nullptr;
   std::unique_ptr<IndexStore> store = Connect(path, true);
   if (!store) return nullptr;
-  const bool made =
-      store->Execute(
-          "BEGIN;"
-          "CREATE TABLE header(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-          "CREATE TABLE articles(name BLOB PRIMARY KEY, row INTEGER NOT NULL,"
-          " device_major INTEGER, device_minor INTEGER, inode INTEGER, size INTEGER,"
-          " mtime_ns INTEGER, ctime_ns INTEGER, read_at_ns INTEGER, whole INTEGER)"
-          " WITHOUT ROWID;"
-          "CREATE VIRTUAL TABLE byte_grams USING fts5(grams, content='', detail=none,"
-          " columnsize=0, tokenize='kbsearch_grams');"
-          "CREATE VIRTUAL TABLE text_grams USING fts5(grams, content='', detail=none,"
-          " columnsize=0, tokenize='kbsearch_grams');") &&
-      store->WriteHeader(identity) && store->Execute("COMMIT") && store->Seal();
+  const bool made = store->Execute(
+                        "BEGIN;"
+                        "CREATE TABLE header(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+                        "CREATE TABLE articles(name BLOB PRIMARY KEY, row INTEGER NOT NULL,"
+                        " device_major INTEGER, device_minor INTEGER, inode INTEGER, size INTEGER,"
+                        " mtime_ns INTEGER, ctime_ns INTEGER, read_at_ns INTEGER, whole INTEGER)"
+                        " WITHOUT ROWID;"
+                        "CREATE VIRTUAL TABLE byte_grams USING fts5(grams, content='', detail=none,"
+                        " columnsize=0, tokenize='kbsearch_grams');"
+                        "CREATE VIRTUAL TABLE text_grams USING fts5(grams, content='', detail=none,"
+                        " columnsize=0, tokenize='kbsearch_grams');") &&
+                    store->WriteHeader(identity) && store->Execute("COMMIT") && store->Seal();
   return made ? std::move(store) : nullptr;
 }
 
@@ -246,13 +245,13 @@ bool IndexStore::ReadHeader(const StoreIdentity& identity) {
     const auto found = header.find(key);
     return found != header.end() && found->second == value;
   };
-  const bool matches =
-      is("format", std::to_string(kFormat)) && is("folder", identity.folder) &&
-      is("device", std::to_string(identity.articles_folder.device_major) + ":" +
-                       std::to_string(identity.articles_folder.device_minor)) &&
-      is("inode", std::to_string(identity.articles_folder.inode)) &&
-      is("file_system", std::to_string(identity.file_system)) &&
-      is("user", std::to_string(identity.user)) && is("groups", GroupList(identity.groups));
+  const bool matches = is("format", std::to_string(kFormat)) && is("folder", identity.folder) &&
+                       is("device", std::to_string(identity.articles_folder.device_major) + ":" +
+                                        std::to_string(identity.articles_folder.device_minor)) &&
+                       is("inode", std::to_string(identity.articles_folder.inode)) &&
+                       is("file_system", std::to_string(identity.file_system)) &&
+                       is("user", std::to_string(identity.user)) &&
+                       is("groups", GroupList(identity.groups));
   if (!matches) return false;
   try {
     built_at_ns_ = std::stoll(header.at("built_at"));
@@ -322,9 +321,8 @@ bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
     std::snprintf(word, sizeof word, "%08" PRIx32 " ", gram);
     query += word;
   }
-  const std::string sql =
-      std::string("SELECT rowid FROM ") + GramTable(view) + " WHERE " + GramTable(view) +
-      " MATCH ?1";
+  const std::string sql = std::string("SELECT rowid FROM ") + GramTable(view) + " WHERE " +
+                          GramTable(view) + " MATCH ?1";
   Statement select(db_, sql.c_str());
   select.BindText(1, query);
   int step;
@@ -349,13 +347,14 @@ bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
   article.row = next_row_++;
   for (GramView view : {GramView::kBytes, GramView::kText}) {
     if (grams.grams(view).empty()) continue;
-    const std::string sql = std::string("INSERT INTO ") + GramTable(view) +
-                            "(rowid, grams) VALUES (?1, ?2)";
+    const std::string sql =
+        std::string("INSERT INTO ") + GramTable(view) + "(rowid, grams) VALUES (?1, ?2)";
     Statement insert(db_, sql.c_str());
     if (!insert.Bind(1, article.row).Bind(2, GramBytes(grams.grams(view))).Run()) return false;
   }
-  Statement put(db_, "INSERT OR REPLACE INTO articles VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8,"
-                     " ?9, ?10)");
+  Statement put(db_,
+                "INSERT OR REPLACE INTO articles VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8,"
+                " ?9, ?10)");
   return put.Bind(1, name)
       .Bind(2, article.row)
       .Bind(3, article.status.device_major)

@@ -32,7 +32,7 @@ namespace kb::index {
 
 // What a store must have been made for.
 struct StoreIdentity {
-  std::string folder;  // the knowledge base's canonical path
+  std::string folder;                     // the knowledge base's canonical path
   platform::ExactStatus articles_folder;  // ZEB: its device and inode count
   uint64_t file_system = 0;
   uint32_t user = 0;
@@ -41,7 +41,7 @@ struct StoreIdentity {
 
 // One indexed article.
 struct IndexedArticle {
-  int64_t row = 0;  // of its grams
+  int64_t row = 0;               // of its grams
   platform::ExactStatus status;  // when it was read
   int64_t read_at_ns = 0;
   // Read whole, with the same status before and after: its grams are its bytes'.
@@ -60,8 +60,7 @@ class IndexStore {
   static std::unique_ptr<IndexStore> Open(const std::string& path, const StoreIdentity& identity);
   // A new, empty store at `path` for `identity`, replacing whatever was there; nothing when it
   // cannot be made.
-  static std::unique_ptr<IndexStore> Create(const std::string& path,
-                                            const StoreIdentity& identity);
+  static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity);
 
   // The seal's name beside a store's.
   static std::string SealPath(const std::string& path) { return path + ".seal"; }

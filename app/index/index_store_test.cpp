@@ -31,8 +31,13 @@ ArticleGrams GramsOf(std::string_view bytes) {
 }
 
 IndexedArticle Article(uint64_t inode) {
-  return {.status = {.device_major = 8, .device_minor = 1, .inode = inode, .size = 10,
-                     .mtime_ns = 1, .ctime_ns = 2, .regular = true},
+  return {.status = {.device_major = 8,
+                     .device_minor = 1,
+                     .inode = inode,
+                     .size = 10,
+                     .mtime_ns = 1,
+                     .ctime_ns = 2,
+                     .regular = true},
           .read_at_ns = 3,
           .whole = true};
 }
@@ -109,8 +114,7 @@ TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {
   for (auto identity_change : std::vector<std::function<void(StoreIdentity&)>>{
            [](StoreIdentity& id) { id.folder = "/elsewhere"; },
            [](StoreIdentity& id) { id.articles_folder.inode = 43; },
-           [](StoreIdentity& id) { id.file_system = 8; },
-           [](StoreIdentity& id) { id.user = 1001; },
+           [](StoreIdentity& id) { id.file_system = 8; }, [](StoreIdentity& id) { id.user = 1001; },
            [](StoreIdentity& id) { id.groups.push_back(5); }}) {
     StoreIdentity other = Identity();
     identity_change(other);
