@@ -222,6 +222,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
       platform::StatusFolder::Open(kArticlesFolder);
   if (!folder) return finish(kNoneYet);
   std::atomic<int32_t> to_read{0};
+  std::atomic<int32_t> doubted{0};
   OnThreads(names.size(), threads, [&](std::size_t at) {
     const auto found = indexed.find(std::string(names[at]));
     platform::ExactStatus now;
@@ -229,13 +230,15 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
                           Doubtful(found->second, now, clock, locked);
     must_read[at] = doubtful || std::binary_search(rows.begin(), rows.end(), found->second.row);
     if (must_read[at]) ++to_read;
+    if (doubtful) ++doubted;
   });
   use.state = "used";
   use.articles_read = to_read;
+  use.articles_doubted = doubted;
   finish({});
 }
 
-bool ArticleIndex::Refresh(std::size_t threads, std::string& problem) {
+bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_token stop) {
   if (!settings_.enabled) {
     problem = "the index is off in the settings (Index = off)";
     return false;
@@ -286,6 +289,10 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem) {
   const int64_t clock = platform::RealTimeNs();
   bool written = true;
   for (std::size_t start = 0; start < names.size() && written; start += kRefreshBatch) {
+    if (stop.stop_requested()) {
+      problem = "stopped";
+      return false;
+    }
     const std::size_t count = std::min(kRefreshBatch, names.size() - start);
     std::vector<std::unique_ptr<ReadArticle>> batch(count);
     OnThreads(count, threads, [&](std::size_t at) {
@@ -301,6 +308,12 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem) {
       ReadWhole(*folder, *batch[at]);
     });
     for (const std::unique_ptr<ReadArticle>& article : batch) {
+      // An article that still cannot be read as it could not before is left as it is.
+      const auto before = article ? indexed.find(article->name) : indexed.end();
+      if (before != indexed.end() && !before->second.whole && !article->indexed.whole &&
+          before->second.status == article->indexed.status) {
+        continue;
+      }
       if (article && written) {
         written = store->PutArticle(article->name, article->indexed, article->grams);
       }
@@ -319,6 +332,20 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem) {
   store.reset();
   Evict(CacheFolder(), place.store_path, settings_.cache_limit);
   return true;
+}
+
+void BackgroundRefresh::AfterSearch() {
+  const IndexUse use = index_.last_use();
+  const bool called_for =
+      use.reason == kNoneYet || (use.state == "used" && use.articles_doubted > 0);
+  if (!called_for || running_.exchange(true)) return;
+  if (refresh_.joinable()) refresh_.join();
+  refresh_ = std::jthread([this](std::stop_token stop) {
+    platform::LowerThreadPriority();
+    std::string ignored;
+    index_.Refresh(threads_, ignored, stop);
+    running_ = false;
+  });
 }
 
 }  // namespace kb::index

@@ -21,10 +21,13 @@
 // prove itself), and when the clock is earlier than the index's making. A search never writes
 // the index; Refresh does.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/article_filter.h"
 
@@ -46,6 +49,7 @@ struct IndexUse {
   std::string_view state = "not used";  // "used", "not used" or "built"
   std::string_view reason;              // empty when used; else why not
   int32_t articles_read = 0;            // the articles the search had to read
+  int32_t articles_doubted = 0;         // of those, the ones read for a doubt, not the phrase
 };
 
 class ArticleIndex final : public ArticleFilter {
@@ -62,13 +66,35 @@ class ArticleIndex final : public ArticleFilter {
   // reads every article that a search would doubt, whole, on up to `threads` threads, and
   // forgets those no longer listed; starts afresh when tombstones pass a fifth of the rows.
   // Then evicts the least recently used indexes of the cache beyond the cache limit. False,
-  // with `problem` saying why, when it cannot.
-  bool Refresh(std::size_t threads, std::string& problem);
+  // with `problem` saying why, when it cannot, or when `stop` ended it first (nothing is
+  // written then).
+  bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {});
 
  private:
   IndexSettings settings_;
   mutable std::mutex use_mutex_;
   IndexUse use_;
+};
+
+// Keeps an index up to date for a program that searches again and again (the window): after
+// a search that found no index to use, or doubted some articles, it refreshes the index on a
+// thread of its own, so that the next search reads fewer. A search never waits for it; what
+// a refresh has not committed yet no search sees.
+class BackgroundRefresh {
+ public:
+  BackgroundRefresh(ArticleIndex& index, std::size_t threads) : index_(index), threads_(threads) {}
+  // Stops a refresh under way (it writes nothing then) and waits for its thread.
+  ~BackgroundRefresh() = default;
+
+  // After each search, on the thread that ran it: starts a refresh when the search calls
+  // for one and none runs.
+  void AfterSearch();
+
+ private:
+  ArticleIndex& index_;
+  std::size_t threads_;
+  std::atomic<bool> running_{false};
+  std::jthread refresh_;  // last: stopped and joined first
 };
 
 // The cache folder: $XDG_CACHE_HOME/kbsearch, or ~/.cache/kbsearch.
