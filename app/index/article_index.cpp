@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/index/index_store.h"
-#include "app/scan.h"
+#include "app/scan/scan.h"
 #include "files/directory_listing.h"
 #include "platform/file_system.h"
 #include "platform/process.h"

@@ -29,7 +29,7 @@
 #include <string_view>
 #include <thread>
 
-#include "app/article_filter.h"
+#include "app/scan/article_filter.h"
 
 namespace kb::index {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/html_text.h"
+#include "app/match/html_text.h"
 
 namespace kb::index {
 namespace {

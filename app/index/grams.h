@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/html_text.h"
-#include "app/match_settings.h"
+#include "app/match/html_text.h"
+#include "app/match/match_settings.h"
 
 namespace kb::index {
 

@@ -8,7 +8,7 @@
 
 using namespace std::string_literals;
 
-#include "app/article_matcher.h"
+#include "app/match/article_matcher.h"
 
 namespace kb::index {
 namespace {
