@@ -79,6 +79,22 @@ TEST(SettingsFileTest, CasePairsAreBytesAbove7FEachInOnePair) {
   EXPECT_FALSE(settings.match.has_case_pairs()) << "an empty value takes the pairs away";
 }
 
+TEST(SettingsFileTest, TheIndexIsSwitchedAndItsCacheLimitedInBytes) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings("Index = OFF\nIndexLimit = 500M", "f", settings, problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_FALSE(settings.use_index);
+  EXPECT_EQ(settings.index_limit, 500u << 20);
+  for (const std::string_view bad : {"12X", "G", "-5", "1.5G", "9999999999999"}) {
+    Settings unchanged;
+    std::vector<SettingsProblem> refused;
+    ParseSettings(Concat({"IndexLimit = ", bad}), "f", unchanged, refused);
+    EXPECT_EQ(refused.size(), 1u) << bad;
+    EXPECT_EQ(unchanged.index_limit, uint64_t{1} << 30) << bad;
+  }
+}
+
 TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
   const auto places = [](std::map<std::string, std::string> variables) {
     return FindSettingsPlaces([variables](std::string_view name) -> std::optional<std::string> {
@@ -163,7 +179,8 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
     return false;
   };
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "History"});
+  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Index",
+                           "IndexLimit", "History"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 
