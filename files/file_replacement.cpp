@@ -62,7 +62,8 @@ FileReplacement::~FileReplacement() {
 }
 
 platform::SystemError FileReplacement::Begin(std::string_view path,
-                                             std::unique_ptr<platform::File>& file) {
+                                             std::unique_ptr<platform::File>& file,
+                                             std::optional<uint32_t> permissions) {
   Abandon();
   file.reset();
   const auto [folder, name] = SplitPath(path);
@@ -70,8 +71,13 @@ platform::SystemError FileReplacement::Begin(std::string_view path,
   platform::FileStatus old_status;
   if (error == system_error::kNone) error = HoldOldFile(path, old_status);
   if (error == system_error::kNone) {
-    permissions_ =
-        old_file_ ? old_status.permissions : kNewFilePermissions & ~platform::CreationMask();
+    if (permissions) {
+      permissions_ = *permissions & 0777;
+    } else if (old_file_) {
+      permissions_ = old_status.permissions;
+    } else {
+      permissions_ = kNewFilePermissions & ~platform::CreationMask();
+    }
     if (folder_) RemoveLeftBehind(folder, name);
     error = CreateHidden(folder, name, file);
   }

@@ -22,7 +22,9 @@
 // The hidden file is made with no more than its owner's read and write bits of those, and
 // gets them all only once it is complete, at Commit: no other user can open it on the way.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,7 +47,9 @@ class FileReplacement {
   // by another, kAccessDenied when the old file is not a regular file, has no write bit or
   // cannot be opened for writing, and with the file system's error when the hidden file
   // cannot be made; nothing is left behind then.
-  platform::SystemError Begin(std::string_view path, std::unique_ptr<platform::File>& file);
+  // With `permissions`, the new file gets those, whatever the old file's were.
+  platform::SystemError Begin(std::string_view path, std::unique_ptr<platform::File>& file,
+                              std::optional<uint32_t> permissions = std::nullopt);
   // Gives `file`, the hidden file Begin handed out and the caller has written, its final
   // permissions, closes it, and puts it in the old file's place, ending the replacement.
   // Fails with the error of any of those steps, or kSharingViolation when a record lock now
