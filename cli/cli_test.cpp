@@ -109,6 +109,8 @@ class CliTest : public ::testing::Test {
     unsetenv("KBSEARCH_ENV");
     setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (root_ / "system-config").c_str(), 1);
+    // Nor any article index but the test's.
+    setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
   }
   void TearDown() override {
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
@@ -787,7 +789,10 @@ TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   EXPECT_EQ(summary.at("data").at("stats"),
             nlohmann::json({{"articles_listed", 40},
                             {"articles_opened", 39},
-                            {"articles_matched", excerpts.size() - 1}}));
+                            {"articles_matched", excerpts.size() - 1},
+                            {"articles_read", 39}}));
+  EXPECT_EQ(summary.at("data").at("index"),
+            nlohmann::json({{"state", "not used"}, {"reason", "none yet"}}));
   const nlohmann::json& elapsed = summary.at("data").at("elapsed_total");
   const auto nanos = elapsed.at("nanos").get<long long>();
   EXPECT_LT(nanos, 1'000'000'000);
@@ -797,17 +802,19 @@ TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   EXPECT_EQ(elapsed.at("human"), human);
 }
 
-TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
+TEST_F(CliTest, APhraseLongerThan100CharactersIsRefusedBeforeAnythingIsTouched) {
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += "\u00e9";  // two bytes each
   WriteFile(kb_ / "ZebResult.htm", "old page");
-  Article("ZEB1.htm", "<!-- Article starts -->" + std::string(101, 'p'));
+  Article("ZEB1.htm", "<!-- Article starts -->" + hundred + "e");
 
-  CliRun run = Cli(std::string(101, 'p'));
+  CliRun run = Cli(hundred + "e");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find("longer than 100"), std::string::npos);
+  EXPECT_NE(run.err.find("longer than 100 characters"), std::string::npos);
   EXPECT_EQ(Page(), "old page");
 
-  run = Cli(std::string(100, 'p'));
+  run = Cli(hundred);
   EXPECT_EQ(run.status, 0);
 }
 
