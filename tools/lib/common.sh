@@ -47,6 +47,6 @@ ensure_packages() {
 configure_and_build() {
   local dir="$1"
   shift
-  cmake -S "$KBSEARCH_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir"
+  cmake -S "$KBSEARCH_ROOT" -B "$dir" -G Ninja "$@" >/dev/null &&
+    cmake --build "$dir"
 }
