@@ -171,11 +171,13 @@ constexpr KeyRule kKeys[] = {
 };
 
 // A value between double quotes without them, so that it may begin or end with blanks.
-std::string_view Unquoted(std::string_view value) {
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-    return value.substr(1, value.size() - 2);
-  }
-  return value;
+// False when the value opens a double quote and does not close it: taken as it stands, it
+// would begin with the quote and lose the blanks the quote was meant to keep.
+bool Unquote(std::string_view& value) {
+  if (!value.starts_with('"')) return true;
+  if (value.size() < 2 || !value.ends_with('"')) return false;
+  value = value.substr(1, value.size() - 2);
+  return true;
 }
 
 // Replaces the program's text `key` (support/program_texts); gives what is wrong, or "".
@@ -200,7 +202,8 @@ std::string ApplyLine(std::string_view line, Settings& settings) {
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return "a setting is written Key = Value";
   const std::string_view key = TrimBlanks(line.substr(0, equals));
-  const std::string_view value = Unquoted(TrimBlanks(line.substr(equals + 1)));
+  std::string_view value = TrimBlanks(line.substr(equals + 1));
+  if (!Unquote(value)) return "the closing double quote is missing";
   const auto rule = std::find_if(std::begin(kKeys), std::end(kKeys),
                                  [&](const KeyRule& rule) { return SameWord(rule.key, key); });
   if (rule == std::end(kKeys)) return ApplyText(key, value, settings);
@@ -280,6 +283,15 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
     const bool missing = error == platform::system_error::kFileNotFound ||
                          error == platform::system_error::kPathNotFound;
     if (missing && !places.named) continue;
+    if (error == platform::system_error::kAccessDenied) {
+      // Refused: by a folder on the way the user may not search (where nobody can tell
+      // whether a file is there at all), by the file itself, or because it is no regular
+      // file. The null device says "no settings" in the usual way.
+      platform::FileStatus status;
+      const platform::SystemError looked = env.PathStatus(path, true, status);
+      if (looked == platform::system_error::kNone && status.null_device) return path;
+      if (looked == platform::system_error::kAccessDenied && !places.named) continue;
+    }
     if (error != platform::system_error::kNone) {
       const auto number = static_cast<int32_t>(error);
       problems.push_back({path, 0,

@@ -5,12 +5,16 @@
 //
 // Where it is: the file named by $KBSEARCH_ENV when that is set (and then it must be there);
 // else kbsearch/kbsearch.env in $XDG_CONFIG_HOME (by default ~/.config), then in each folder
-// of $XDG_CONFIG_DIRS (by default /etc/xdg), the first one found.
+// of $XDG_CONFIG_DIRS (by default /etc/xdg), the first one found. A default place passes
+// over silently when the file is missing or a folder on its way may not be searched by the
+// user (as another user's home may not be, under a HOME left by sudo -u); a file there that
+// cannot be read is reported. An empty file, and the null device, mean every default.
 //
 // What it holds: UTF-8 lines "Key = Value"; blanks and tabs around the key and the value do
 // not count, keys and the words of values are matched without regard to case, and empty
 // lines and lines that start with "#" are comments. A value between double quotes is taken
-// without them, so that a text may begin or end with blanks. Lines apply in order, so a key
+// without them, so that a text may begin or end with blanks; one that opens a double quote
+// and does not close it is a problem. Lines apply in order, so a key
 // given twice keeps its last value. A line that cannot be understood (no "=", an unknown
 // key, a bad value, bytes that are not UTF-8) is a problem: it is reported and changes
 // nothing, and the other lines still apply. The keys:
@@ -88,7 +92,9 @@ SettingsPlaces FindSettingsPlaces(const VariableLookup& variable);
 
 // Reads the first of `places` that holds a file, through `env`, into `settings`, and gives its
 // path; "" when none does. A file that is there but cannot be read, and a named file that is
-// missing, are problems, and the settings then keep their defaults.
+// missing or cannot be reached, are problems, and the settings then keep their defaults; a
+// default place behind a folder the user may not search is passed over as a missing file is.
+// The null device is read as an empty file.
 std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, Settings& settings,
                              std::vector<SettingsProblem>& problems);
 

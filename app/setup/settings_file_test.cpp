@@ -165,6 +165,73 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
   EXPECT_TRUE(problems.empty()) << "no file anywhere means the defaults";
 }
 
+TEST(SettingsFileTest, AQuoteOpenedAndNotClosedIsAProblem) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings("Error5 = \"Cannot open : \nError6 = \"\nError2 = \" kept \"\nError3 = a \"b\"\n",
+                "kb.env", settings, problems);
+  EXPECT_EQ(problems,
+            (std::vector<SettingsProblem>{{"kb.env", 1, "the closing double quote is missing"},
+                                          {"kb.env", 2, "the closing double quote is missing"}}));
+  EXPECT_EQ(settings.texts.ErrorMessageOf(2), " kept ");
+  EXPECT_EQ(settings.texts.ErrorMessageOf(3), "a \"b\"");
+}
+
+// Nothing the user did not name is reported when it cannot even be looked for: a default
+// place behind a folder the user may not search (another user's home, under a HOME that
+// sudo -u left) passes over as a missing file does. A named file is always reported, and
+// the null device means the defaults.
+TEST(SettingsFileTest, ADefaultPlaceTheUserMayNotSearchIsPassedOver) {
+  testing::ScratchDirectory scratch;
+  const std::string unreachable = scratch / "home/.config/kbsearch/kbsearch.env";
+  const std::string system = scratch.Write("system.env", "Match = text\n");
+  // A folder on the way refuses the search: the open and the look at the path alike.
+  const auto refuse_search = [&](platform::testing::FaultyEnv& env) {
+    env.FailNth(platform::Operation::kOpen, 1, EACCES, "home");
+    env.FailNth(platform::Operation::kPathStatus, 1, EACCES, "home");
+  };
+  {
+    platform::testing::FaultyEnv env;
+    refuse_search(env);
+    Settings settings;
+    std::vector<SettingsProblem> problems;
+    EXPECT_EQ(ReadSettingsFile(env, {{unreachable, system}}, settings, problems), system);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(settings.match.mode, MatchMode::kText);
+  }
+  {
+    platform::testing::FaultyEnv env;
+    refuse_search(env);
+    Settings settings;
+    std::vector<SettingsProblem> problems;
+    EXPECT_EQ(ReadSettingsFile(env, {{unreachable}, true}, settings, problems), "");
+    EXPECT_EQ(problems.size(), 1u) << "a named file that cannot be reached is reported";
+  }
+  {
+    // The file is there, and the folder searchable, but the file refuses to be read.
+    platform::testing::FaultyEnv env;
+    env.FailNth(platform::Operation::kOpen, 1, EACCES, "system");
+    Settings settings;
+    std::vector<SettingsProblem> problems;
+    EXPECT_EQ(ReadSettingsFile(env, {{system}}, settings, problems), "");
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].Describe(), system + ": could not be read (error 5, Access Denied)");
+  }
+  for (const bool named : {true, false}) {
+    Settings settings;
+    std::vector<SettingsProblem> problems;
+    EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), {{"/dev/null", system}, named}, settings,
+                               problems),
+              "/dev/null");
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(settings.match.mode, MatchMode::kBytes);
+    // Another device is no settings file.
+    EXPECT_EQ(
+        ReadSettingsFile(platform::Env::Default(), {{"/dev/zero"}, named}, settings, problems), "");
+    EXPECT_EQ(problems.size(), 1u);
+  }
+}
+
 TEST(SettingsFileTest, TheManualPageListsEveryKey) {
   const std::string page = testing::ReadAll(KBSEARCH_SETTINGS_PAGE);
   // The key as a word of its own: Error5 is not found in Error50.
