@@ -4,6 +4,7 @@
 // and run one search for each press of Search.
 
 #include <cstddef>
+#include <optional>
 #include <stop_token>
 
 #include "app/search_screen.h"
@@ -29,6 +30,10 @@ struct SearchOptions {
   std::size_t threads = 0;
   // Asks the search to stop, from any thread (a std::stop_source's token).
   std::stop_token stop = {};
+  // Articles read ahead of those threads while the articles are not in memory (ScanOptions):
+  // none given, kDefaultIoDepth (app/scan.h) with the default threads and none with a number
+  // of threads given, so that a number of threads means those threads alone.
+  std::optional<std::size_t> io_depth = std::nullopt;
 };
 
 enum class SearchOutcome {

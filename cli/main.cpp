@@ -91,7 +91,8 @@ int Search(const kb::cli::CommandLine& command) {
   kb::RunSearch(*state, screen,
                 {.page_handling = PageHandlingOf(command),
                  .threads = command.threads,
-                 .stop = stop.get_token()});
+                 .stop = stop.get_token(),
+                 .io_depth = command.io_depth});
 
   if (command.format == kb::cli::ResultFormat::kJsonLines) {
     const std::string summary =
