@@ -10,7 +10,17 @@ kbsearch-cli is held to, the memory each further thread of kbsearch-cli costs, a
 of the machine before and after. With --syscalls, also counts the system calls of one run of
 the plain read and of kbsearch-cli with strace and prints them per article.
 
+With --cold, times the first search after the articles left memory instead: before every
+run it empties the page cache, with `echo 3 > /proc/sys/vm/drop_caches` when it may (as
+root, where the system allows it), else with posix_fadvise(POSIX_FADV_DONTNEED) on every
+article, which leaves the folder's entries and the inodes in memory; it says which. It prints
+the cold medians of kbsearch-cli with its default threads and read-ahead, with -j N (N
+threads alone: the default of the versions before the read-ahead) and -j 16, of the plain
+read on 1 and N threads and of rg, and the warm medians of kbsearch-cli against -j N, with
+the ratios kbsearch-cli is held to.
+
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls]
+    run.py BUILD_DIR KB_DIR --cold [--runs N] [--phrase TEXT]
 """
 
 import argparse
@@ -30,6 +40,9 @@ TARGETS = [
     ("kbsearch-cli -j 1", "plain read, 1 thread", 1.25),
 ]
 MOST_THREADS = 16  # kbsearch-cli's default: one thread per processor, at most this many
+# What the default search is held to against -j N, the same threads without read-ahead:
+# (state of the cache, most).
+COLD_TARGETS = [("cold", 0.40), ("warm", 1.05)]
 
 
 def run_once(command, directory):
@@ -62,6 +75,85 @@ def count_syscalls(command, directory):
         return counts
 
 
+def articles_of(kb):
+    folder = os.path.join(kb, "ZEB")
+    return [os.path.join(folder, name) for name in sorted(os.listdir(folder))]
+
+
+def empty_cache(method, articles):
+    """Empties the page cache of the articles by `method`; gives the method that worked."""
+    if method == "drop_caches":
+        os.sync()
+        try:
+            with open("/proc/sys/vm/drop_caches", "w") as control:
+                control.write("3\n")
+            return method
+        except OSError:
+            method = "fadvise"
+    for path in articles:
+        descriptor = os.open(path, os.O_RDONLY)
+        try:
+            os.posix_fadvise(descriptor, 0, 0, os.POSIX_FADV_DONTNEED)
+        finally:
+            os.close(descriptor)
+    return method
+
+
+def run_cold(options, cli, plain, threads):
+    """Times each command from an emptied page cache, then the default against -j N warm."""
+    articles = articles_of(options.kb)
+    method = "drop_caches" if os.geteuid() == 0 else "fadvise"
+    commands = {
+        "kbsearch-cli": [cli, options.phrase],
+        f"kbsearch-cli -j {threads}": [cli, "-j", str(threads), options.phrase],
+        "kbsearch-cli -j 16": [cli, "-j", "16", options.phrase],
+        "plain read, 1 thread": [plain, "-j", "1"],
+        f"plain read, {threads} threads": [plain, "-j", str(threads)],
+    }
+    ripgrep = shutil.which("rg")
+    if ripgrep:
+        commands["rg -l -i -F"] = [ripgrep, "-l", "-i", "-F", options.phrase, "ZEB"]
+    method = empty_cache(method, articles)
+    print(f"{len(articles)} article files, {options.runs} runs each, phrase "
+          f"\"{options.phrase}\", N = {threads} threads; before: {load()}")
+    print("  the cache emptied before each run by " +
+          ("drop_caches: articles, folder entries and inodes all read from the disk"
+           if method == "drop_caches" else
+           "posix_fadvise(POSIX_FADV_DONTNEED) on every article: their bytes read from the "
+           "disk, the folder's entries and the inodes still in memory"))
+
+    cold = {name: [] for name in commands}
+    for _ in range(options.runs):
+        for name, command in commands.items():
+            empty_cache(method, articles)
+            seconds, _, status = run_once(command, options.kb)
+            if status not in (0, 1):
+                sys.exit(f"{name} failed with exit status {status}")
+            cold[name].append(seconds)
+    warm_names = ["kbsearch-cli", f"kbsearch-cli -j {threads}"]
+    for name in warm_names:
+        run_once(commands[name], options.kb)
+    warm = {name: [] for name in warm_names}
+    for _ in range(max(options.runs, 7)):
+        for name in warm_names:
+            warm[name].append(run_once(commands[name], options.kb)[0])
+
+    median = {("cold", name): statistics.median(values) for name, values in cold.items()}
+    median.update({("warm", name): statistics.median(values) for name, values in warm.items()})
+    for (state, name), value in median.items():
+        values = cold[name] if state == "cold" else warm[name]
+        print(f"  {state} {name:28} median {value * 1000:8.1f} ms   best "
+              f"{min(values) * 1000:8.1f} ms")
+    if not ripgrep:
+        print(f"  cold {'rg -l -i -F':28} not installed")
+    for state, most in COLD_TARGETS:
+        ratio = median[(state, "kbsearch-cli")] / median[(state, f"kbsearch-cli -j {threads}")]
+        verdict = "ok" if ratio <= most else "MISSED"
+        print(f"  {state}: kbsearch-cli / kbsearch-cli -j {threads}: {ratio:.3f} "
+              f"(at most {most:.2f}: {verdict})")
+    print(f"  after: {load()}")
+
+
 def load():
     return "load average %.2f %.2f %.2f" % os.getloadavg()
 
@@ -73,6 +165,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--phrase", default="zephyr gateway")
     parser.add_argument("--syscalls", action="store_true")
+    parser.add_argument("--cold", action="store_true",
+                        help="time searches from an emptied page cache (see above)")
     parser.add_argument("--memory-threads", type=int, default=8,
                         help="thread count whose peak memory is set against -j 1's")
     options = parser.parse_args()
@@ -82,6 +176,9 @@ def main():
     plain = os.path.join(build, "bench", "kbsearch_plain_read")
     threads = min(len(os.sched_getaffinity(0)), MOST_THREADS)
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
+    if options.cold:
+        run_cold(options, cli, plain, threads)
+        return
 
     commands = {
         "plain read, 1 thread": [plain, "-j", "1"],
