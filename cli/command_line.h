@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/match_settings.h"
+#include "app/match/match_settings.h"
 #include "cli/console_screen.h"
 
 namespace kb::cli {

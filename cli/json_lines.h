@@ -28,7 +28,7 @@ std::string Base64(std::string_view bytes);
 std::string JsonData(std::string_view bytes);
 
 // A found article: its path, its excerpt as the search keeps it (raw bytes of the article)
-// and as the results page shows it (app/excerpt_text.h).
+// and as the results page shows it (app/page/excerpt_text.h).
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
                           std::string_view page_excerpt);
 
