@@ -17,13 +17,20 @@ With --cold, times the first search after the articles left memory instead: befo
 run it empties the page cache, with `echo 3 > /proc/sys/vm/drop_caches` when it may (as
 root, where the system allows it), else with posix_fadvise(POSIX_FADV_DONTNEED) on every
 article, which leaves the folder's entries and the inodes in memory; it says which. It prints
-the cold medians of kbsearch-cli with its default threads and read-ahead, with -j N (N
-threads alone: the default of the versions before the read-ahead) and -j 16, of the plain
-read on 1 and N threads and of rg, and the warm medians of kbsearch-cli against -j N, with
-the ratios kbsearch-cli is held to.
+the cold medians of kbsearch-cli (with --no-index, so that every article is read) with its
+default threads and read-ahead, with -j N (N threads alone: the default of the versions
+before the read-ahead) and -j 16, of the plain read on 1 and N threads and of rg, and the
+warm medians of kbsearch-cli against -j N, with the ratios kbsearch-cli is held to.
+
+With --index, times the article index instead, in a cache of its own (a temporary
+XDG_CACHE_HOME): its build (`kbsearch-cli --index`) with its size and peak memory, then
+repeat searches through it for rare phrases and for one in most articles, against the plain
+read on one thread and against `kbsearch-cli --no-index`, and once more after the status of 1%
+of the articles changed (their times are set to now: their bytes stay as they are).
 
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls] [--baseline OLD_BUILD_DIR]
            [--cli-option OPTION]...
+    run.py BUILD_DIR KB_DIR --index [--runs N]
     run.py BUILD_DIR KB_DIR --cold [--runs N] [--phrase TEXT]
 """
 
@@ -36,6 +43,15 @@ import subprocess
 import sys
 import tempfile
 import time
+
+# The phrases of --index: rare ones, and one in most articles of a documentation folder.
+RARE_PHRASES = ["unsafe pointer", "zzqqxx", "&mut self"]
+COMMON_PHRASE = '<div class="docblock">'
+# What the index is held to: a repeat search for a rare phrase against the one-thread plain
+# read, and one for the common phrase against --no-index.
+INDEX_RARE_MOST = 0.40
+INDEX_COMMON_MOST = 1.05
+INDEX_CHANGED_MOST = 0.05
 
 # What kbsearch-cli is held to: (numerator, denominator, most).
 TARGETS = [
@@ -109,10 +125,12 @@ def run_cold(options, cli, plain, threads):
     """Times each command from an emptied page cache, then the default against -j N warm."""
     articles = articles_of(options.kb)
     method = "drop_caches" if os.geteuid() == 0 else "fadvise"
+    # The index would spare the search most reads: what is timed here is the scan.
+    scan = [cli, "--no-index"]
     commands = {
-        "kbsearch-cli": [cli, options.phrase],
-        f"kbsearch-cli -j {threads}": [cli, "-j", str(threads), options.phrase],
-        "kbsearch-cli -j 16": [cli, "-j", "16", options.phrase],
+        "kbsearch-cli": scan + [options.phrase],
+        f"kbsearch-cli -j {threads}": scan + ["-j", str(threads), options.phrase],
+        "kbsearch-cli -j 16": scan + ["-j", "16", options.phrase],
         "plain read, 1 thread": [plain, "-j", "1"],
         f"plain read, {threads} threads": [plain, "-j", str(threads)],
     }
@@ -158,6 +176,80 @@ def run_cold(options, cli, plain, threads):
         print(f"  {state}: kbsearch-cli / kbsearch-cli -j {threads}: {ratio:.3f} "
               f"(at most {most:.2f}: {verdict})")
     print(f"  after: {load()}")
+def directory_size(path):
+    return sum(os.path.getsize(os.path.join(folder, name))
+               for folder, _, names in os.walk(path) for name in names)
+
+
+def median_times(commands, directory, runs):
+    """Median seconds and peak RSS in KiB of each command, run alternating after a warm-up."""
+    for command in commands.values():
+        run_once(command, directory)
+    times = {name: [] for name in commands}
+    peaks = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, command in commands.items():
+            seconds, peak, _ = run_once(command, directory)
+            times[name].append(seconds)
+            peaks[name].append(peak)
+    return ({name: statistics.median(values) for name, values in times.items()},
+            {name: max(values) for name, values in peaks.items()})
+
+
+def index_bench(cli, plain, kb, runs):
+    """Times repeat searches through the article index; see the module's text."""
+    cache = tempfile.mkdtemp(prefix="kbsearch-bench-cache-")
+    os.environ["XDG_CACHE_HOME"] = cache
+    try:
+        articles = sorted(os.listdir(os.path.join(kb, "ZEB")))
+        print(f"{len(articles)} article files, {runs} runs each; before: {load()}")
+        seconds, peak, status = run_once([cli, "--index"], kb)
+        if status != 0:
+            sys.exit(f"kbsearch-cli --index failed with exit status {status}")
+        print(f"  index built in {seconds:.2f} s, peak RSS {peak / 1024:.1f} MiB, "
+              f"{directory_size(cache) / 2**20:.1f} MiB on disk")
+        # Articles written less than 2 seconds before they were indexed are read by every
+        # search until the index reads them again.
+        time.sleep(2.1)
+        run_once([cli, "--index"], kb)
+
+        def compare(label):
+            commands = {"plain read, 1 thread": [plain, "-j", "1"]}
+            for phrase in RARE_PHRASES + [COMMON_PHRASE]:
+                commands[phrase] = [cli, "-l", phrase]
+                commands[phrase + " --no-index"] = [cli, "-l", "--no-index", phrase]
+            median, peaks = median_times(commands, kb, runs)
+            base = median["plain read, 1 thread"]
+            print(f"  {label}: plain read, 1 thread {base * 1000:.1f} ms")
+            ratios = {}
+            for phrase in RARE_PHRASES + [COMMON_PHRASE]:
+                ratios[phrase] = median[phrase] / base
+                print(f"    {phrase!r:26} indexed {median[phrase] * 1000:8.1f} ms "
+                      f"({ratios[phrase]:.3f}x, peak RSS {peaks[phrase] / 1024:.1f} MiB)   "
+                      f"--no-index {median[phrase + ' --no-index'] * 1000:8.1f} ms")
+            for phrase in RARE_PHRASES:
+                verdict = "ok" if ratios[phrase] <= INDEX_RARE_MOST else "MISSED"
+                print(f"    {phrase!r}: {ratios[phrase]:.3f} of the plain read "
+                      f"(at most {INDEX_RARE_MOST:.2f}: {verdict})")
+            common = median[COMMON_PHRASE] / median[COMMON_PHRASE + " --no-index"]
+            verdict = "ok" if common <= INDEX_COMMON_MOST else "MISSED"
+            print(f"    {COMMON_PHRASE!r}: {common:.3f} of --no-index "
+                  f"(at most {INDEX_COMMON_MOST:.2f}: {verdict})")
+            return ratios
+
+        unchanged = compare("nothing changed")
+        now = time.time()
+        for name in articles[::100]:
+            os.utime(os.path.join(kb, "ZEB", name), (now, now))
+        changed = compare("1% of the articles changed")
+        for phrase in RARE_PHRASES:
+            more = changed[phrase] - unchanged[phrase]
+            verdict = "ok" if more <= INDEX_CHANGED_MOST else "MISSED"
+            print(f"  {phrase!r} after 1% changed: {more:+.3f} of the plain read "
+                  f"(at most +{INDEX_CHANGED_MOST:.2f}: {verdict})")
+        print(f"  after: {load()}")
+    finally:
+        shutil.rmtree(cache, ignore_errors=True)
 
 
 def load():
@@ -173,6 +265,8 @@ def main():
     parser.add_argument("--syscalls", action="store_true")
     parser.add_argument("--cold", action="store_true",
                         help="time searches from an emptied page cache (see above)")
+    parser.add_argument("--index", action="store_true",
+                        help="time repeat searches through the article index")
     parser.add_argument("--baseline", help="another build folder whose kbsearch-cli to time")
     parser.add_argument("--cli-option", action="append", default=[],
                         help="an option for every kbsearch-cli run (may be repeated)")
@@ -187,6 +281,9 @@ def main():
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
     if options.cold:
         run_cold(options, cli, plain, threads)
+        return
+    if options.index:
+        index_bench(cli, plain, options.kb, options.runs)
         return
 
     commands = {

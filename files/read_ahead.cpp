@@ -79,10 +79,10 @@ std::size_t ReadAhead::Claim(const std::stop_token& stop) {
   return count_;
 }
 
-bool ReadAhead::Look(std::size_t index) {
+bool ReadAhead::Look(std::string_view path) {
   std::unique_ptr<platform::File> file;
   // A file that cannot be opened has nothing to bring in; its own open will say why.
-  if (env_.OpenFile(path_of_(index), {}, file) != platform::system_error::kNone) return true;
+  if (env_.OpenFile(path, {}, file) != platform::system_error::kNone) return true;
   char first = 0;
   std::size_t count = 0;
   bool cached = false;
@@ -114,7 +114,8 @@ void ReadAhead::Reckon(bool in_memory) {
 
 void ReadAhead::ReadAheadUntilDone(const std::stop_token& stop) {
   for (std::size_t index = Claim(stop); index < count_; index = Claim(stop)) {
-    Reckon(Look(index));
+    const std::string_view path = path_of_(index);
+    if (!path.empty()) Reckon(Look(path));
   }
 }
 

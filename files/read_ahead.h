@@ -58,8 +58,8 @@ struct ReadAheadSettings {
 
 class ReadAhead {
  public:
-  // The path of file `index`, 0 to count - 1; called from the readers, at any time while the
-  // ReadAhead lives.
+  // The path of file `index`, 0 to count - 1, or an empty one for a file the scan does not
+  // read, which is skipped; called from the readers, at any time while the ReadAhead lives.
   using PathOf = std::function<std::string_view(std::size_t index)>;
 
   // Starts reading ahead of a scan of files 0 to count - 1 of `env`, from file 0 on. `env`
@@ -85,8 +85,8 @@ class ReadAhead {
   // The next file for a reader to look at, waiting while the readers are as far ahead of the
   // scan as they may be; `count_` when there is none left or a stop was requested.
   std::size_t Claim(const std::stop_token& stop);
-  // Looks at file `index`: true when its first bytes were in memory.
-  bool Look(std::size_t index);
+  // Looks at the file at `path`: true when its first bytes were in memory.
+  bool Look(std::string_view path);
   // Wakes one waiting reader, or all; with `mutex_` held.
   void Wake(bool all);
   // Counts what a look found, and holds back or reads ahead again accordingly.

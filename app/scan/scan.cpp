@@ -71,10 +71,11 @@ class ArticlePaths {
 // What each thread of the scan reads articles with.
 class ArticleReader {
  public:
-  ArticleReader(const ArticlePaths& paths, std::string_view phrase, const MatchSettings& settings,
-                platform::Env& env, std::size_t threads, ReadAhead* read_ahead,
-                std::stop_token stop)
+  ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
+                std::string_view phrase, const MatchSettings& settings, platform::Env& env,
+                std::size_t threads, ReadAhead* read_ahead, std::stop_token stop)
       : paths_(paths),
+        must_read_(must_read),
         file_(ArticleFileDeclaration(), env),
         matcher_(phrase, settings),
         sharing_{.threads = threads},
@@ -82,12 +83,14 @@ class ArticleReader {
         stop_(std::move(stop)) {}
 
   ArticleOutcome operator()(std::size_t index) {
+    if (!must_read_[index]) return {};
     if (read_ahead_ != nullptr) read_ahead_->Reached(index);
     return ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
   }
 
  private:
   const ArticlePaths& paths_;
+  const std::vector<char>& must_read_;
   BlockFile file_;
   ArticleMatcher matcher_;
   // A large article is read on as many threads as the scan has: the others would soon wait
@@ -149,20 +152,33 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     state.result_queue.Free();
 
     const ArticlePaths paths(state.file_queue);
+    std::vector<char> must_read(paths.size(), 1);
+    if (options.filter != nullptr) {
+      std::vector<std::string_view> names(paths.size());
+      for (std::size_t index = 0; index < paths.size(); ++index) {
+        names[index] = paths[index].substr(kArticlePathPrefix.size());
+      }
+      options.filter->ChooseArticles(names, phrase, state.match_settings, options.threads,
+                                     must_read);
+    }
     // Every article lies in the one folder: opened once, it spares each open the lookup of
     // the folder's path.
     platform::FolderEnv articles(state.env, kArticleFolder);
     std::optional<ReadAhead> read_ahead;
     if (options.io_depth > 0) {
+      // Only the articles that are to be read are read ahead.
       read_ahead.emplace(
-          articles, paths.size(), [&paths](std::size_t index) { return paths[index]; },
+          articles, paths.size(),
+          [&paths, &must_read](std::size_t index) {
+            return must_read[index] ? paths[index] : std::string_view();
+          },
           ReadAheadSettings{.depth = options.io_depth});
     }
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
         [&] {
-          return ArticleReader(paths, phrase, state.match_settings, articles, options.threads,
-                               read_ahead ? &*read_ahead : nullptr, options.stop);
+          return ArticleReader(paths, must_read, phrase, state.match_settings, articles,
+                               options.threads, read_ahead ? &*read_ahead : nullptr, options.stop);
         },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/base/knowledge_base.h"
+#include "app/scan/article_filter.h"
 #include "app/state/search_screen.h"
 #include "app/state/search_state.h"
 
@@ -33,6 +34,9 @@ struct ScanOptions {
   std::size_t threads = 1;
   // Asked between articles and between the blocks of each.
   std::stop_token stop = {};
+  // When set, asked once the articles are listed which of them need reading; the others
+  // count as opened without a match (app/scan/article_filter.h).
+  ArticleFilter* filter = nullptr;
   // Articles read ahead of the threads, by threads of their own, while the articles are
   // found missing from memory (files/read_ahead.h); 0 reads none ahead.
   std::size_t io_depth = 0;

@@ -31,6 +31,7 @@ SearchOutcome RunSearch(SearchState& state, SearchScreen& screen, const SearchOp
   const ScanOptions scan{
       .threads = options.threads == 0 ? DefaultScanThreads() : options.threads,
       .stop = options.stop,
+      .filter = options.filter,
       .io_depth = options.io_depth.value_or(options.threads == 0 ? kDefaultIoDepth : 0)};
   const bool completed =
       ScanKnowledgeBase(state, screen, scan) && PublishResults(state, screen, options);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stop_token>
 
+#include "app/scan/article_filter.h"
 #include "app/setup/settings_file.h"
 #include "app/state/search_screen.h"
 #include "app/state/search_state.h"
@@ -37,9 +38,11 @@ struct SearchOptions {
   std::size_t threads = 0;
   // Asks the search to stop, from any thread (a std::stop_source's token).
   std::stop_token stop = {};
+  // When set, spares the scan the articles it knows need no reading (app/scan/article_filter.h).
+  ArticleFilter* filter = nullptr;
   // Articles read ahead of those threads while the articles are not in memory (ScanOptions):
-  // none given, kDefaultIoDepth (app/scan.h) with the default threads and none with a number
-  // of threads given, so that a number of threads means those threads alone.
+  // none given, kDefaultIoDepth (app/scan/scan.h) with the default threads and none with a
+  // number of threads given, so that a number of threads means those threads alone.
   std::optional<std::size_t> io_depth = std::nullopt;
 };
 
