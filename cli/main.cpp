@@ -10,13 +10,11 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
-#include "app/scan/article_scan.h"
 #include "app/search/search.h"
 #include "app/setup/settings_file.h"
-#include "app/state/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
-#include "cli/json_lines.h"
+#include "cli/printers.h"
 #include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -73,39 +71,41 @@ int Search(const kb::cli::CommandLine& command) {
   std::stop_source stop;
   const kb::platform::StopSignals stop_signals(stop);
 
-  const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
-  state->search_text.Assign(command.phrase);
-  state->match_settings = settings.match;
-  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal(),
-                                command.format);
+  const bool draw_progress = kb::platform::StandardErrorIsTerminal();
+  std::unique_ptr<kb::Printer> output;
+  switch (command.format) {
+    case kb::cli::ResultFormat::kPathLines:
+      output = std::make_unique<kb::cli::PathPrinter>(stdout, '\n', draw_progress);
+      break;
+    case kb::cli::ResultFormat::kNullTerminatedPaths:
+      output = std::make_unique<kb::cli::PathPrinter>(stdout, '\0', draw_progress);
+      break;
+    case kb::cli::ResultFormat::kJsonLines:
+      output = std::make_unique<kb::cli::JsonLinesPrinter>(stdout, draw_progress, started);
+      break;
+  }
+  kb::cli::ConsoleScreen screen(stderr, draw_progress, *output);
+  kb::platform::Env& env = kb::cli::SearchEnv();
   kb::ShowSettingsProblems(settings_problems, screen);
+  kb::SearchRequest request{.phrase = command.phrase,
+                            .match_settings = settings.match,
+                            .page_handling = PageHandlingOf(command),
+                            .threads = command.threads,
+                            .stop = stop.get_token()};
   // Without a page there is nothing for the templates to wrap.
-  if (!command.list_only) kb::LoadTemplates(*state, screen);
-  if (kb::ArticleFolderIsMissing(state->env)) {
+  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
+  if (kb::ArticleFolderIsMissing(env)) {
     const std::string text =
         kb::Concat({"no ZEB folder in ",
                     command.directory.empty() ? "the current directory" : command.directory});
     screen.ReportFailure(
         {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
   }
-  kb::RunSearch(*state, screen,
-                {.page_handling = PageHandlingOf(command),
-                 .threads = command.threads,
-                 .stop = stop.get_token()});
-
-  if (command.format == kb::cli::ResultFormat::kJsonLines) {
-    const std::string summary =
-        kb::cli::JsonSummaryLine({.phrase = state->search_text.view(),
-                                  .elapsed = std::chrono::steady_clock::now() - started,
-                                  .articles_listed = state->file_queue.Count(),
-                                  .articles_opened = state->files_done,
-                                  .articles_matched = state->result_queue.Count()});
-    std::fwrite(summary.data(), 1, summary.size(), stdout);
-  }
+  const kb::SearchReport report = kb::RunSearch(env, request, screen, {&screen});
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (screen.messages_shown() > 0) return kTrouble;
-  return state->result_queue.Count() > 0 ? kMatched : kNoMatch;
+  return report.found.empty() ? kNoMatch : kMatched;
 }
 
 }  // namespace

@@ -34,21 +34,17 @@ int RunKbsearch(std::span<const std::string_view> arguments,
     return kExitNoFolder;
   }
 
-  // The state is allocated before the window exists, so that a shortage ends the program
-  // before anything is shown but its message.
-  std::unique_ptr<SearchState> state = NewSearchState();
-  if (state) state->match_settings = settings.match;
   const SearchSteps steps{.load_templates =
-                              [&settings_problems](SearchState& search, SearchScreen& screen) {
+                              [&settings_problems](SearchScreen& screen) {
                                 ShowSettingsProblems(settings_problems, screen);
-                                LoadTemplates(search, screen);
+                                return LoadTemplates(platform::Env::Default(), screen);
                               },
                           .run_search =
-                              [](SearchState& search, SearchScreen& screen, std::stop_token stop) {
-                                return RunSearch(search, screen, {.stop = std::move(stop)});
+                              [](const SearchRequest& request, SearchScreen& screen) {
+                                return RunSearch(platform::Env::Default(), request, screen);
                               }};
-  MainWindow window(*windows, steps);
-  return window.Run(std::move(state));
+  MainWindow window(*windows, steps, settings.match);
+  return window.Run();
 }
 
 }  // namespace kb

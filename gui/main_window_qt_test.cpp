@@ -33,7 +33,7 @@ class MainWindowQtTest : public ::testing::Test {
   int Run() {
     const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
     MainWindow window(*windows, steps_);
-    const int exit_code = window.Run(NewSearchState());
+    const int exit_code = window.Run();
     EXPECT_TRUE(user_.finished());
     EXPECT_EQ(MainFrame(), nullptr);
     return exit_code;
@@ -41,17 +41,17 @@ class MainWindowQtTest : public ::testing::Test {
 
   // Searches record the phrase they were given, to be read once the window has closed.
   void RecordSearches() {
-    steps_.run_search = [this](SearchState& state, SearchScreen&, std::stop_token) {
-      searched_.emplace_back(state.search_text.view());
+    steps_.run_search = [this](const SearchRequest& request, SearchScreen&) {
+      searched_.push_back(request.phrase);
       searches_.Ended();
-      return SearchOutcome::kCompleted;
+      return SearchReport();
     };
   }
 
   User user_;
-  SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&,
-                                      std::stop_token) { return SearchOutcome::kCompleted; }};
+  SearchSteps steps_{
+      .load_templates = [](SearchScreen&) { return PageTemplates(); },
+      .run_search = [](const SearchRequest&, SearchScreen&) { return SearchReport(); }};
   std::vector<std::string> searched_;
   SearchCount searches_;
 };

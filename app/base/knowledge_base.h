@@ -13,6 +13,9 @@
 
 namespace kb {
 
+// The longest phrase a user can search for.
+inline constexpr std::size_t kMaxSearchTextLength = 100;
+
 // The folder of the articles and the start of every article's path.
 inline constexpr std::string_view kArticleFolder = "./ZEB";
 inline constexpr std::string_view kArticlePathPrefix = "./ZEB/";

@@ -1,0 +1,55 @@
+#pragma once
+
+// kbsearch-cli's output formats, one printer each, writing to standard output as the search
+// reaches each article.
+
+#include <chrono>
+#include <cstdio>
+#include <string_view>
+
+#include "app/search/printer.h"
+
+namespace kb::cli {
+
+// How the articles found and the failures reported go to standard output.
+enum class ResultFormat {
+  kPathLines,            // each article's path and a newline
+  kNullTerminatedPaths,  // each article's path and a NUL byte
+  kJsonLines,            // a JSON object per article and per failure (cli/json_lines.h)
+};
+
+// Each found article's path, ended by `terminator` (a newline, or a NUL byte for -0).
+class PathPrinter final : public Printer {
+ public:
+  // With `flush_each`, every path is flushed at once (a status line is drawn beside it).
+  PathPrinter(std::FILE* output, char terminator, bool flush_each);
+
+  void ArticleFound(const FoundArticle& article) override;
+
+ private:
+  std::FILE* output_;
+  char terminator_;
+  bool flush_each_;
+};
+
+// A JSON line per found article and per failure, in their order, and a summary line at the
+// end (cli/json_lines.h).
+class JsonLinesPrinter final : public Printer {
+ public:
+  // The summary times the search from `started`.
+  JsonLinesPrinter(std::FILE* output, bool flush_each,
+                   std::chrono::steady_clock::time_point started);
+
+  void ArticleFound(const FoundArticle& article) override;
+  void FailureReported(const Failure& failure) override;
+  void SearchDone(const SearchReport& report) override;
+
+ private:
+  void Write(std::string_view line);
+
+  std::FILE* output_;
+  bool flush_each_;
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace kb::cli
