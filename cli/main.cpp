@@ -1,5 +1,6 @@
 // kbsearch-cli: the search of the kbsearch window, run once from the command line.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/index/article_index.h"
+#include "app/scan/scan.h"
 #include "app/search/search.h"
 #include "app/setup/settings_file.h"
 #include "cli/command_line.h"
@@ -54,6 +57,17 @@ void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
   kb::cli::OverrideMatchSettings(command, settings.match);
 }
 
+// kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
+// nothing.
+int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings) {
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  std::string problem;
+  const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
+  if (!index.Refresh(threads, problem)) return Complain(kb::Concat({"cannot index: ", problem}));
+  return 0;
+}
+
 int Search(const kb::cli::CommandLine& command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
@@ -67,10 +81,20 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
 
+  if (command.build_index) {
+    for (const kb::SettingsProblem& problem : settings_problems) Complain(problem.Describe());
+    const int built = BuildIndex(command, settings);
+    return settings_problems.empty() ? built : kTrouble;
+  }
+
   // Ctrl-C and SIGTERM stop the search cleanly from here on: no page is written then.
   std::stop_source stop;
   const kb::platform::StopSignals stop_signals(stop);
 
+  // The index spares the search the articles it proves need no reading; it is written only
+  // by --index.
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
   const bool draw_progress = kb::platform::StandardErrorIsTerminal();
   std::unique_ptr<kb::Printer> output;
   switch (command.format) {
@@ -81,7 +105,15 @@ int Search(const kb::cli::CommandLine& command) {
       output = std::make_unique<kb::cli::PathPrinter>(stdout, '\0', draw_progress);
       break;
     case kb::cli::ResultFormat::kJsonLines:
-      output = std::make_unique<kb::cli::JsonLinesPrinter>(stdout, draw_progress, started);
+      output = std::make_unique<kb::cli::JsonLinesPrinter>(
+          stdout, draw_progress, started, [&index](kb::cli::SearchSummary& summary) {
+            const kb::index::IndexUse use = index.last_use();
+            // The articles the index spared count as opened.
+            summary.articles_read = std::max(
+                0, summary.articles_opened - (summary.articles_listed - use.articles_read));
+            summary.index_state = use.state;
+            summary.index_reason = use.reason;
+          });
       break;
   }
   kb::cli::ConsoleScreen screen(stderr, draw_progress, *output);
@@ -91,7 +123,8 @@ int Search(const kb::cli::CommandLine& command) {
                             .match_settings = settings.match,
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
-                            .stop = stop.get_token()};
+                            .stop = stop.get_token(),
+                            .filter = &index};
   // Without a page there is nothing for the templates to wrap.
   if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
   if (kb::ArticleFolderIsMissing(env)) {

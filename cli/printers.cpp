@@ -1,6 +1,7 @@
 #include "cli/printers.h"
 
 #include <string>
+#include <utility>
 
 #include "app/page/excerpt_text.h"
 #include "app/search/search.h"
@@ -28,8 +29,12 @@ void PathPrinter::ArticleFound(const FoundArticle& article) {
 }
 
 JsonLinesPrinter::JsonLinesPrinter(std::FILE* output, bool flush_each,
-                                   std::chrono::steady_clock::time_point started)
-    : output_(output), flush_each_(flush_each), started_(started) {}
+                                   std::chrono::steady_clock::time_point started,
+                                   std::function<void(SearchSummary&)> add_index_use)
+    : output_(output),
+      flush_each_(flush_each),
+      started_(started),
+      add_index_use_(std::move(add_index_use)) {}
 
 void JsonLinesPrinter::ArticleFound(const FoundArticle& article) {
   Write(JsonMatchLine(article.path, article.excerpt, ExcerptText(article.excerpt)));
@@ -41,13 +46,15 @@ void JsonLinesPrinter::FailureReported(const Failure& failure) {
 
 void JsonLinesPrinter::SearchDone(const SearchReport& report) {
   // The summary ends the output: written whole, flushed or not.
-  const std::string summary =
-      JsonSummaryLine({.phrase = report.phrase,
-                       .elapsed = std::chrono::steady_clock::now() - started_,
-                       .articles_listed = report.articles_listed,
-                       .articles_opened = report.articles_opened,
-                       .articles_matched = static_cast<int32_t>(report.found.size())});
-  std::fwrite(summary.data(), 1, summary.size(), output_);
+  SearchSummary summary{.phrase = report.phrase,
+                        .elapsed = std::chrono::steady_clock::now() - started_,
+                        .articles_listed = report.articles_listed,
+                        .articles_opened = report.articles_opened,
+                        .articles_matched = static_cast<int32_t>(report.found.size()),
+                        .articles_read = report.articles_opened};
+  if (add_index_use_) add_index_use_(summary);
+  const std::string line = JsonSummaryLine(summary);
+  std::fwrite(line.data(), 1, line.size(), output_);
 }
 
 void JsonLinesPrinter::Write(std::string_view line) {

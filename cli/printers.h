@@ -5,9 +5,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "app/search/printer.h"
+#include "cli/json_lines.h"
 
 namespace kb::cli {
 
@@ -36,9 +38,11 @@ class PathPrinter final : public Printer {
 // end (cli/json_lines.h).
 class JsonLinesPrinter final : public Printer {
  public:
-  // The summary times the search from `started`.
+  // The summary times the search from `started`; `add_index_use`, when set, adds what became
+  // of the article index to it.
   JsonLinesPrinter(std::FILE* output, bool flush_each,
-                   std::chrono::steady_clock::time_point started);
+                   std::chrono::steady_clock::time_point started,
+                   std::function<void(SearchSummary&)> add_index_use = {});
 
   void ArticleFound(const FoundArticle& article) override;
   void FailureReported(const Failure& failure) override;
@@ -50,6 +54,7 @@ class JsonLinesPrinter final : public Printer {
   std::FILE* output_;
   bool flush_each_;
   std::chrono::steady_clock::time_point started_;
+  std::function<void(SearchSummary&)> add_index_use_;
 };
 
 }  // namespace kb::cli

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/index/article_index.h"
 #include "app/search/search.h"
 #include "app/setup/settings_file.h"
 #include "app/window/main_window.h"
@@ -34,14 +35,25 @@ int RunKbsearch(std::span<const std::string_view> arguments,
     return kExitNoFolder;
   }
 
+  // The article index spares searches the articles it proves need no reading; the window
+  // builds it after its first search when there is none, and keeps it up to date, on a
+  // thread of its own.
+  index::ArticleIndex article_index(
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true});
+  index::BackgroundRefresh index_refresh(article_index, 1);
   const SearchSteps steps{.load_templates =
                               [&settings_problems](SearchScreen& screen) {
                                 ShowSettingsProblems(settings_problems, screen);
                                 return LoadTemplates(platform::Env::Default(), screen);
                               },
                           .run_search =
-                              [](const SearchRequest& request, SearchScreen& screen) {
-                                return RunSearch(platform::Env::Default(), request, screen);
+                              [&](const SearchRequest& request, SearchScreen& screen) {
+                                SearchRequest through_index = request;
+                                through_index.filter = &article_index;
+                                SearchReport report =
+                                    RunSearch(platform::Env::Default(), through_index, screen);
+                                index_refresh.AfterSearch();
+                                return report;
                               }};
   MainWindow window(*windows, steps, settings.match);
   return window.Run();

@@ -52,18 +52,18 @@ class ArticlePaths {
 // What each thread of the scan reads articles with.
 class ArticleReader {
  public:
-  ArticleReader(const ArticlePaths& paths, const ScanRequest& request, platform::Env& env)
+  ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
+                const ScanRequest& request, platform::Env& env)
       : paths_(paths),
+        must_read_(must_read),
         request_(request),
         file_(ArticleFileDeclaration(), env),
         matcher_(request.phrase, request.match_settings),
         sharing_{.threads = request.threads} {}
 
   ArticleOutcome operator()(std::size_t index) {
+    if (!must_read_[index]) return {};
     const std::string_view path = paths_[index];
-    if (request_.triage) {
-      if (std::optional<ArticleOutcome> decided = request_.triage(path)) return *std::move(decided);
-    }
     ArticleOutcome outcome = ScanArticle(path, file_, matcher_, sharing_, request_.stop);
     if (outcome.matched && request_.inspect_match) {
       outcome.collected = request_.inspect_match(path, outcome);
@@ -73,6 +73,7 @@ class ArticleReader {
 
  private:
   const ArticlePaths& paths_;
+  const std::vector<char>& must_read_;
   const ScanRequest& request_;
   BlockFile file_;
   ArticleMatcher matcher_;
@@ -105,12 +106,21 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
 
   const ArticlePaths paths(listing);
   listing.Dispose();
+  std::vector<char> must_read(paths.size(), 1);
+  if (request.filter != nullptr) {
+    std::vector<std::string_view> names(paths.size());
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+      names[index] = paths[index].substr(kArticlePathPrefix.size());
+    }
+    request.filter->ChooseArticles(names, request.phrase, request.match_settings, request.threads,
+                                   must_read);
+  }
   // Every article lies in the one folder: opened once, it spares each open the lookup of
   // the folder's path.
   platform::FolderEnv articles(env, kArticleFolder);
   summary.completed = RunInOrder<ArticleOutcome>(
       paths.size(), {.threads = request.threads, .window = kArticlesInFlight}, request.stop,
-      [&] { return ArticleReader(paths, request, articles); },
+      [&] { return ArticleReader(paths, must_read, request, articles); },
       [&](std::size_t index, ArticleOutcome& outcome) {
         const std::string_view path = paths[index];
         switch (outcome.failure) {

@@ -6,21 +6,21 @@
 // A sink is the scan's one reader: the search passes each outcome on to its screen (the
 // progress), its printers (the found articles) and its failures; another caller may pass
 // its own. Two hooks let a caller change what the scan does per article without touching
-// it: `triage` decides an article's outcome without reading it (an index that knows an
-// article cannot match, say), and `inspect_match` collects more about each found article
+// it: a `filter` spares it the articles known to need no reading (the article index,
+// app/scan/article_filter.h), and `inspect_match` collects more about each found article
 // on the thread that read it (what a printer needs beyond the path and the excerpt).
 
 #include <any>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 
 #include "app/base/failure.h"
 #include "app/match/match_settings.h"
+#include "app/scan/article_filter.h"
 #include "app/scan/article_scan.h"
 #include "platform/file_system.h"
 
@@ -39,8 +39,6 @@ std::size_t DefaultScanThreads();
 // case table.
 std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& settings);
 
-// Decides an article's outcome without reading it, where it can (see ScanRequest::triage).
-using ArticleTriage = std::function<std::optional<ArticleOutcome>(std::string_view path)>;
 // Collects more about a matched article (see ScanRequest::inspect_match).
 using MatchInspection =
     std::function<std::any(std::string_view path, const ArticleOutcome& outcome)>;
@@ -54,10 +52,9 @@ struct ScanRequest {
   std::size_t threads = 1;
   // Asked between articles and between the blocks of each.
   std::stop_token stop = {};
-  // When set, asked for each listed article before it is opened, on whichever thread reads
-  // it (so it must be safe to call from several at once): an outcome it gives is the
-  // article's, and the article is not opened; nothing means the article must be read.
-  ArticleTriage triage = {};
+  // When set, asked once the articles are listed which of them need reading; the others
+  // count as opened without a match (app/scan/article_filter.h).
+  ArticleFilter* filter = nullptr;
   // When set, called for each article that matched, on the thread that read it (so it must
   // be safe to call from several at once), with the article closed again; what it returns
   // travels in the outcome's `collected` to the sink, in listing order.

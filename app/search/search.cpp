@@ -83,7 +83,7 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
                          .match_settings = request.match_settings,
                          .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
                          .stop = request.stop,
-                         .triage = request.triage,
+                         .filter = request.filter,
                          .inspect_match = request.inspect_match};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;

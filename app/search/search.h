@@ -54,8 +54,9 @@ struct SearchRequest {
   std::size_t threads = 0;
   // Asks the search to stop, from any thread (a std::stop_source's token).
   std::stop_token stop = {};
-  // The scan's per-article hooks (ScanRequest, app/scan/scan.h).
-  ArticleTriage triage = {};
+  // The scan's hooks (ScanRequest, app/scan/scan.h): spares it the articles known to need no
+  // reading; collects more about each found article.
+  ArticleFilter* filter = nullptr;
   MatchInspection inspect_match = {};
 };
 
