@@ -113,6 +113,28 @@ constexpr std::size_t kListRowLength = 255;
 
 }  // namespace
 
+std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_view phrase) {
+  if (outcome == SearchOutcome::kCancelled) return std::string(ProgramText(TextId::kStoppedStatus));
+  const std::string_view text = ProgramText(found == 0   ? TextId::kNotFoundStatus
+                                            : found == 1 ? TextId::kFoundOneStatus
+                                                         : TextId::kFoundStatus);
+  // In one pass, so that a phrase holding "%N" is shown as it is.
+  std::string status;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::string_view rest = text.substr(at);
+    if (rest.starts_with("%N")) {
+      status += NumberToText(found);
+    } else if (rest.starts_with("%P")) {
+      status += phrase;
+    } else {
+      status += text[at];
+      continue;
+    }
+    ++at;
+  }
+  return status;
+}
+
 const platform::WindowLayout& MainWindowLayout() {
   return kLayout;
 }
@@ -121,8 +143,14 @@ MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps,
                        MatchSettings match_settings)
     : windows_(windows), steps_(std::move(steps)), match_settings_(std::move(match_settings)) {}
 
+void MainWindow::KeepHistoryIn(platform::Env& env, std::string file) {
+  history_env_ = &env;
+  history_file_ = std::move(file);
+}
+
 int MainWindow::Run() {
   first_opened_ = false;
+  if (history_env_ != nullptr) history_ = PhraseHistory::Read(*history_env_, history_file_);
 
   BuildWindow();
   templates_ = steps_.load_templates(*this);
@@ -147,7 +175,7 @@ void MainWindow::BuildWindow() {
   windows_.Build(layout_);
   windows_.BindText(
       control::kSearchEntry, [this] { return search_text_; },
-      [this](std::string_view value) { search_text_ = value.substr(0, kMaxSearchTextLength); });
+      [this](std::string_view value) { search_text_ = value.substr(0, kMaxSearchTextBytes); });
   windows_.BindNumber(control::kProgressBar, [this] { return bar_percent_; });
   windows_.BindRows(
       control::kResultList, [this] { return static_cast<int32_t>(found_paths_.size()); },
@@ -184,10 +212,22 @@ void MainWindow::HandleEvent(const platform::Event& event) {
         windows_.PostCloseRequest();
       }
       break;
+    case EventKind::kRecallOlder:
+      Recall(history_.Older(search_text_));
+      break;
+    case EventKind::kRecallNewer:
+      Recall(history_.Newer());
+      break;
     case EventKind::kCancel:
     case EventKind::kWorkDone:
       break;
   }
+}
+
+void MainWindow::Recall(const std::optional<std::string>& phrase) {
+  if (!phrase) return;
+  search_text_ = *phrase;
+  windows_.Display(control::kSearchEntry);
 }
 
 void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
@@ -207,12 +247,17 @@ void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
     case EventKind::kOpenWindow:
     case EventKind::kGainFocus:
     case EventKind::kRejected:
+    case EventKind::kRecallOlder:
+    case EventKind::kRecallNewer:
       // The controls show what the search hands over; the variables are the search's.
       break;
   }
 }
 
 void MainWindow::StartSearch() {
+  history_.Add(search_text_);
+  // A history that cannot be written is no reason not to search.
+  if (history_env_ != nullptr) history_.Write(*history_env_, history_file_);
   searching_ = true;
   search_stop_ = std::stop_source();
   windows_.SetEnabled(control::kSearchEntry, false);
@@ -226,6 +271,7 @@ void MainWindow::StartSearch() {
     auto report = std::make_shared<SearchReport>(steps_.run_search(request, *this));
     windows_.PostCall([this, report] {
       outcome_ = report->outcome;
+      found_count_ = static_cast<int32_t>(report->found.size());
       found_paths_.clear();
       for (const FoundArticle& article : report->found) found_paths_.push_back(article.path);
     });
@@ -235,12 +281,12 @@ void MainWindow::StartSearch() {
 void MainWindow::EndSearch() {
   searching_ = false;
   if (outcome_ == SearchOutcome::kCancelled) {
-    // The search stopped where it was: its bar and its stage text go, and the controls show
-    // their variables again.
+    // The search stopped where it was: its bar goes, and the controls show their values
+    // again.
     windows_.SetVisible(control::kProgressBar, false);
-    windows_.SetText(control::kStatusLine, "");
     DisplayAll();
   }
+  windows_.SetText(control::kStatusLine, SearchEndStatus(outcome_, found_count_, search_text_));
   windows_.SetEnabled(control::kSearchEntry, true);
   windows_.SetEnabled(control::kSearchButton, true);
 }

@@ -15,7 +15,10 @@
 //     - gained the focus: redisplays every control from its value;
 //     - a value refused by the entry's picture: beeps, shows the value again, keeps the
 //       focus there;
-//     - Search: disables Search and the entry and runs the search off the window's thread;
+//     - Search: keeps the phrase in the history, disables Search and the entry and runs the
+//       search off the window's thread;
+//     - Up and Down in the entry: shows an earlier or a later phrase of the history
+//       (app/window/phrase_history.h);
 //     - Close: asks for the window to close;
 //  4. stops a search that still runs and waits for it, and closes the window.
 //
@@ -28,7 +31,8 @@
 // While a search runs the window goes on being served: input other than Close, the window
 // manager's close and Escape is dropped. Close and the window manager's close stop the
 // search and end the run; Escape stops it and leaves the window ready for the next one. When
-// the search has returned, Search and the entry take input again.
+// the search has returned, Search and the entry take input again, and the status line says
+// how it ended (SearchEndStatus).
 //
 // The status line and the progress bar are painted on the window's thread, the bar only
 // when its percentage changes; a message box is shown there too, and the search waits for
@@ -37,6 +41,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -46,6 +51,7 @@
 #include "app/page/templates.h"
 #include "app/search/search.h"
 #include "app/search/search_screen.h"
+#include "app/window/phrase_history.h"
 #include "platform/window_system.h"
 
 namespace kb {
@@ -76,6 +82,11 @@ struct SearchSteps {
 // Exit code of Run.
 inline constexpr int kExitOk = 0;
 
+// What the status line keeps after a search, in the program's texts in use: "Search
+// stopped" for a cancelled search, else how many articles were found, or that none holds
+// `phrase` (as the entry shows it).
+std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_view phrase);
+
 class MainWindow final : public SearchScreen {
  public:
   // `windows` must outlive this object; searches compare as `match_settings` say.
@@ -83,6 +94,11 @@ class MainWindow final : public SearchScreen {
 
   // The whole life of the window: kExitOk when the window was closed.
   int Run();
+
+  // Keeps the phrases searched for in `file` (app/window/phrase_history.h), read when Run
+  // starts and written at each search, through `env`, which must outlive the window. Without
+  // this call the history lasts for the run alone.
+  void KeepHistoryIn(platform::Env& env, std::string file);
 
   // The search's screen; used only while Run is running, from the search's thread (the
   // templates' failures from the window's).
@@ -102,6 +118,7 @@ class MainWindow final : public SearchScreen {
   void StartSearch();
   void EndSearch();
   void DisplayAll();
+  void Recall(const std::optional<std::string>& phrase);
   void ShowStatus(std::string_view text);
 
   platform::WindowSystem& windows_;
@@ -115,6 +132,10 @@ class MainWindow final : public SearchScreen {
   PageTemplates templates_;
   std::string search_text_;               // SearchText: what the entry shows
   std::vector<std::string> found_paths_;  // the articles the last search found
+  int32_t found_count_ = 0;               // of the last search: 0 when it listed no article
+  PhraseHistory history_;
+  platform::Env* history_env_ = nullptr;  // where the history is kept, if anywhere
+  std::string history_file_;
   bool first_opened_ = false;
   bool searching_ = false;
   std::stop_source search_stop_;                       // of the search that runs or ran last
