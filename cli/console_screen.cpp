@@ -13,8 +13,12 @@ constexpr std::string_view kClearLine = "\r\x1b[K";
 
 }  // namespace
 
-ConsoleScreen::ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output)
-    : errors_(errors), draw_progress_(draw_progress), output_(output) {}
+ConsoleScreen::ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output,
+                             bool output_on_terminal)
+    : errors_(errors),
+      draw_progress_(draw_progress),
+      output_(output),
+      output_on_terminal_(output_on_terminal) {}
 
 void ConsoleScreen::ShowStatus(std::string_view text) {
   status_ = text;
@@ -69,9 +73,9 @@ void ConsoleScreen::ReportFailure(const Failure& failure) {
 }
 
 void ConsoleScreen::ArticleFound(const FoundArticle& article) {
-  ClearStatusLine();
+  // A result written to the terminal of the status line would land in the middle of it.
+  if (output_on_terminal_) ClearStatusLine();
   output_.ArticleFound(article);
-  DrawStatusLine();
 }
 
 void ConsoleScreen::SearchDone(const SearchReport& report) {
@@ -79,11 +83,15 @@ void ConsoleScreen::SearchDone(const SearchReport& report) {
 }
 
 void ConsoleScreen::ClearStatusLine() {
-  if (draw_progress_) std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
+  if (!line_drawn_) return;
+  std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
+  std::fflush(errors_);
+  line_drawn_ = false;
 }
 
 void ConsoleScreen::DrawStatusLine() {
   if (!draw_progress_) return;
+  line_drawn_ = true;
   std::string line(kClearLine);
   line += status_;
   if (bar_visible_) {

@@ -5,7 +5,8 @@
 // text and the progress bar are drawn on one line of standard error only when it is a
 // terminal, and the bar only when its percentage changes. What the search finds goes to the
 // printer of the chosen output format (cli/printers.h), which the screen also hands every
-// failure, and around which it clears and redraws its status line.
+// failure. The status line is drawn only when what it shows changes: a result written to the
+// same terminal clears it, and it is drawn again at its next change.
 
 #include <cstdint>
 #include <cstdio>
@@ -20,8 +21,9 @@ namespace kb::cli {
 class ConsoleScreen final : public SearchScreen, public Printer {
  public:
   // Messages (and, when `draw_progress`, the status line) go to `errors`; found articles and
-  // failures to `output` as well, which must outlive the screen.
-  ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output);
+  // failures to `output` as well, which must outlive the screen and writes to the terminal of
+  // the status line when `output_on_terminal`.
+  ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output, bool output_on_terminal);
 
   void ScanStarted(int32_t articles) override;
   void ArticleDone(int32_t done, int32_t total) override;
@@ -35,6 +37,7 @@ class ConsoleScreen final : public SearchScreen, public Printer {
 
   // The search's printer: passes each found article and the report on to `output`.
   void ArticleFound(const FoundArticle& article) override;
+  void DeliverResults() override { output_.DeliverResults(); }
   void SearchDone(const SearchReport& report) override;
 
   int messages_shown() const { return messages_shown_; }
@@ -49,9 +52,11 @@ class ConsoleScreen final : public SearchScreen, public Printer {
   std::FILE* errors_;
   bool draw_progress_;
   Printer& output_;
+  bool output_on_terminal_;
   std::string status_;
   bool bar_visible_ = false;
   int drawn_percent_ = -1;
+  bool line_drawn_ = false;  // the status line is on the terminal
   int messages_shown_ = 0;
 };
 

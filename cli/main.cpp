@@ -20,6 +20,7 @@
 #include "cli/printers.h"
 #include "cli/search_env.h"
 #include "platform/process.h"
+#include "platform/result_output.h"
 #include "platform/shell.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
@@ -31,11 +32,37 @@ namespace {
 constexpr int kMatched = 0;
 constexpr int kNoMatch = 1;
 constexpr int kTrouble = 2;
+// The reader of standard output went away (a closed pipe, as after `| head -1`): the status
+// of a program that SIGPIPE ended, which is what a shell reports for most programs then.
+constexpr int kReaderGone = 128 + 13;
 
 int Complain(std::string_view complaint) {
   std::fprintf(stderr, "kbsearch-cli: %.*s\n", static_cast<int>(complaint.size()),
                complaint.data());
   return kTrouble;
+}
+
+// The exit status when standard output could not take everything, after saying why; 0 when
+// it did.
+int OutputTrouble(const kb::platform::ResultOutput& output) {
+  switch (output.state()) {
+    case kb::platform::ResultOutput::State::kFailed:
+      return Complain(kb::Concat({"could not write the results: ", output.reason()}));
+    case kb::platform::ResultOutput::State::kClosedByReader:
+      return kReaderGone;
+    case kb::platform::ResultOutput::State::kOpen:
+    case kb::platform::ResultOutput::State::kStopped:
+      break;
+  }
+  return 0;
+}
+
+// Writes a text of the program (its usage, its version) to standard output.
+int PrintText(std::string_view text) {
+  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
+  output.Write(text);
+  output.Flush();
+  return OutputTrouble(output);
 }
 
 kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
@@ -95,18 +122,20 @@ int Search(const kb::cli::CommandLine& command) {
   // by --index.
   kb::index::ArticleIndex index(
       {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
-  const bool draw_progress = kb::platform::StandardErrorIsTerminal();
+  // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
+  // a write that waits for a reader.
+  kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
   std::unique_ptr<kb::Printer> output;
   switch (command.format) {
     case kb::cli::ResultFormat::kPathLines:
-      output = std::make_unique<kb::cli::PathPrinter>(stdout, '\n', draw_progress);
+      output = std::make_unique<kb::cli::PathPrinter>(results, '\n');
       break;
     case kb::cli::ResultFormat::kNullTerminatedPaths:
-      output = std::make_unique<kb::cli::PathPrinter>(stdout, '\0', draw_progress);
+      output = std::make_unique<kb::cli::PathPrinter>(results, '\0');
       break;
     case kb::cli::ResultFormat::kJsonLines:
       output = std::make_unique<kb::cli::JsonLinesPrinter>(
-          stdout, draw_progress, started, [&index](kb::cli::SearchSummary& summary) {
+          results, started, [&index](kb::cli::SearchSummary& summary) {
             const kb::index::IndexUse use = index.last_use();
             // The articles the index spared count as opened.
             summary.articles_read = std::max(
@@ -116,7 +145,8 @@ int Search(const kb::cli::CommandLine& command) {
           });
       break;
   }
-  kb::cli::ConsoleScreen screen(stderr, draw_progress, *output);
+  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal(), *output,
+                                results.terminal());
   kb::platform::Env& env = kb::cli::SearchEnv();
   kb::ShowSettingsProblems(settings_problems, screen);
   kb::SearchRequest request{.phrase = command.phrase,
@@ -135,8 +165,10 @@ int Search(const kb::cli::CommandLine& command) {
         {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
   }
   const kb::SearchReport report = kb::RunSearch(env, request, screen, {&screen});
+  results.Flush();
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
+  if (const int trouble = OutputTrouble(results)) return trouble;
   if (screen.messages_shown() > 0) return kTrouble;
   return report.found.empty() ? kNoMatch : kMatched;
 }
@@ -148,11 +180,9 @@ int main(int argc, char** argv) {
   const kb::cli::CommandLine command = kb::cli::ParseCommandLine(argc, argv);
   switch (command.action) {
     case kb::cli::CommandLine::Action::kHelp:
-      std::fputs(kb::cli::UsageText().data(), stdout);
-      return 0;
+      return PrintText(kb::cli::UsageText());
     case kb::cli::CommandLine::Action::kVersion:
-      std::puts("kbsearch-cli " KBSEARCH_VERSION);
-      return 0;
+      return PrintText("kbsearch-cli " KBSEARCH_VERSION "\n");
     case kb::cli::CommandLine::Action::kRefuse:
       Complain(command.refusal);
       std::fputs("Try 'kbsearch-cli --help' for more information.\n", stderr);

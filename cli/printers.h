@@ -1,15 +1,16 @@
 #pragma once
 
 // kbsearch-cli's output formats, one printer each, writing to standard output as the search
-// reaches each article.
+// reaches each article. Every write is checked (platform/result_output.h): one that fails
+// stops the search.
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <string_view>
 
 #include "app/search/printer.h"
 #include "cli/json_lines.h"
+#include "platform/result_output.h"
 
 namespace kb::cli {
 
@@ -23,15 +24,15 @@ enum class ResultFormat {
 // Each found article's path, ended by `terminator` (a newline, or a NUL byte for -0).
 class PathPrinter final : public Printer {
  public:
-  // With `flush_each`, every path is flushed at once (a status line is drawn beside it).
-  PathPrinter(std::FILE* output, char terminator, bool flush_each);
+  // `output` must outlive the printer.
+  PathPrinter(platform::ResultOutput& output, char terminator);
 
   void ArticleFound(const FoundArticle& article) override;
+  void DeliverResults() override { output_.Flush(); }
 
  private:
-  std::FILE* output_;
+  platform::ResultOutput& output_;
   char terminator_;
-  bool flush_each_;
 };
 
 // A JSON line per found article and per failure, in their order, and a summary line at the
@@ -40,19 +41,16 @@ class JsonLinesPrinter final : public Printer {
  public:
   // The summary times the search from `started`; `add_index_use`, when set, adds what became
   // of the article index to it.
-  JsonLinesPrinter(std::FILE* output, bool flush_each,
-                   std::chrono::steady_clock::time_point started,
+  JsonLinesPrinter(platform::ResultOutput& output, std::chrono::steady_clock::time_point started,
                    std::function<void(SearchSummary&)> add_index_use = {});
 
   void ArticleFound(const FoundArticle& article) override;
   void FailureReported(const Failure& failure) override;
+  void DeliverResults() override { output_.Flush(); }
   void SearchDone(const SearchReport& report) override;
 
  private:
-  void Write(std::string_view line);
-
-  std::FILE* output_;
-  bool flush_each_;
+  platform::ResultOutput& output_;
   std::chrono::steady_clock::time_point started_;
   std::function<void(SearchSummary&)> add_index_use_;
 };

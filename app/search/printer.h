@@ -26,6 +26,11 @@ class Printer {
   // A failure reported, in its place among the articles. The search reports failures to its
   // screen alone; a front end whose printer shows failures too passes them on from there.
   virtual void FailureReported(const Failure& failure) { static_cast<void>(failure); }
+  // The scan has handed over its last article and the page is about to be written. A printer
+  // that holds articles back (in a buffer for its output) delivers them here; one that cannot
+  // deliver them requests the search's stop, and the page is then not written, so that no
+  // page ever stands for articles its reader did not get.
+  virtual void DeliverResults() {}
   // The search has ended, completed or stopped.
   virtual void SearchDone(const SearchReport& report) { static_cast<void>(report); }
 };

@@ -47,8 +47,9 @@ class SearchSink final : public ScanSink {
 
 // The steps that follow the scan; false when a stop request spares the rest.
 bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
-                    SearchReport& report) {
+                    const std::vector<Printer*>& printers, SearchReport& report) {
   if (report.articles_listed == 0 || request.page_handling == PageHandling::kNone) return true;
+  for (Printer* printer : printers) printer->DeliverResults();
   if (request.stop.stop_requested()) return false;
   screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
@@ -90,7 +91,8 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   report.articles_opened = summary.articles_opened;
   screen.ScanEnded(report.phrase);
 
-  const bool completed = summary.completed && PublishResults(env, request, screen, report);
+  const bool completed =
+      summary.completed && PublishResults(env, request, screen, printers, report);
   report.outcome = completed ? SearchOutcome::kCompleted : SearchOutcome::kCancelled;
   screen.SearchEnded();
   for (Printer* printer : printers) printer->SearchDone(report);
