@@ -154,7 +154,8 @@ int Search(const kb::cli::CommandLine& command) {
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
                             .stop = stop.get_token(),
-                            .filter = &index};
+                            .filter = &index,
+                            .io_depth = command.io_depth};
   // Without a page there is nothing for the templates to wrap.
   if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
   if (kb::ArticleFolderIsMissing(env)) {

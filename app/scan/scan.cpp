@@ -1,11 +1,13 @@
 #include "app/scan/scan.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/base/knowledge_base.h"
 #include "files/directory_listing.h"
+#include "files/read_ahead.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -53,9 +55,10 @@ class ArticlePaths {
 class ArticleReader {
  public:
   ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
-                const ScanRequest& request, platform::Env& env)
+                const ScanRequest& request, platform::Env& env, ReadAhead* read_ahead)
       : paths_(paths),
         must_read_(must_read),
+        read_ahead_(read_ahead),
         request_(request),
         file_(ArticleFileDeclaration(), env),
         matcher_(request.phrase, request.match_settings),
@@ -63,6 +66,7 @@ class ArticleReader {
 
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
+    if (read_ahead_ != nullptr) read_ahead_->Reached(index);
     const std::string_view path = paths_[index];
     ArticleOutcome outcome = ScanArticle(path, file_, matcher_, sharing_, request_.stop);
     if (outcome.matched && request_.inspect_match) {
@@ -74,6 +78,7 @@ class ArticleReader {
  private:
   const ArticlePaths& paths_;
   const std::vector<char>& must_read_;
+  ReadAhead* read_ahead_;  // null: none
   const ScanRequest& request_;
   BlockFile file_;
   ArticleMatcher matcher_;
@@ -118,9 +123,22 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   // Every article lies in the one folder: opened once, it spares each open the lookup of
   // the folder's path.
   platform::FolderEnv articles(env, kArticleFolder);
+  std::optional<ReadAhead> read_ahead;
+  if (request.io_depth > 0) {
+    // Only the articles that are to be read are read ahead.
+    read_ahead.emplace(
+        articles, paths.size(),
+        [&paths, &must_read](std::size_t index) {
+          return must_read[index] ? paths[index] : std::string_view();
+        },
+        ReadAheadSettings{.depth = request.io_depth});
+  }
   summary.completed = RunInOrder<ArticleOutcome>(
       paths.size(), {.threads = request.threads, .window = kArticlesInFlight}, request.stop,
-      [&] { return ArticleReader(paths, must_read, request, articles); },
+      [&] {
+        return ArticleReader(paths, must_read, request, articles,
+                             read_ahead ? &*read_ahead : nullptr);
+      },
       [&](std::size_t index, ArticleOutcome& outcome) {
         const std::string_view path = paths[index];
         switch (outcome.failure) {

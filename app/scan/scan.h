@@ -30,6 +30,9 @@ namespace kb {
 inline constexpr std::size_t kMostDefaultScanThreads = 16;
 // The most articles read ahead of the one the sink has reached.
 inline constexpr std::size_t kArticlesInFlight = 256;
+// Articles asked of the disk at once by default while they are not in memory: a solid-state
+// disk serves that many requests together (files/read_ahead.h).
+inline constexpr std::size_t kDefaultIoDepth = 64;
 
 // The threads a scan reads with unless it is told a number: one for each processor the
 // program may run on, at most kMostDefaultScanThreads.
@@ -59,6 +62,9 @@ struct ScanRequest {
   // be safe to call from several at once), with the article closed again; what it returns
   // travels in the outcome's `collected` to the sink, in listing order.
   MatchInspection inspect_match = {};
+  // Articles read ahead of the threads, by threads of their own, while the articles are
+  // found missing from memory (files/read_ahead.h); 0 reads none ahead.
+  std::size_t io_depth = 0;
 };
 
 // Where the scan's findings go. Every call comes on the thread that called

@@ -80,12 +80,14 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   SearchReport report;
   report.phrase = PhraseAsCompared(request.phrase, request.match_settings);
   SearchSink sink(screen, printers, report.found);
-  const ScanRequest scan{.phrase = request.phrase,
-                         .match_settings = request.match_settings,
-                         .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
-                         .stop = request.stop,
-                         .filter = request.filter,
-                         .inspect_match = request.inspect_match};
+  const ScanRequest scan{
+      .phrase = request.phrase,
+      .match_settings = request.match_settings,
+      .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
+      .stop = request.stop,
+      .filter = request.filter,
+      .inspect_match = request.inspect_match,
+      .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0)};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;
   report.articles_opened = summary.articles_opened;

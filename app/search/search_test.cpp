@@ -467,7 +467,7 @@ struct Observed {
   int32_t files_done;
 };
 
-TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
+TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
   for (uint32_t seed = 1; seed <= 8; ++seed) {
     fs::remove_all("ZEB");
     fs::create_directory("ZEB");
@@ -476,8 +476,20 @@ TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
     std::mt19937 random(seed);
     const int stop_at = static_cast<int>(random() % 30);
 
+    // Read ahead of, the articles are taken as missing from memory, so that the reading ahead
+    // goes on throughout, and some of its own calls fail, which must never show.
+    platform::testing::FaultyEnv cold;
+    cold.SetNothingCached(true);
+    for (int nth = 1; nth <= 20; ++nth) {
+      cold.FailNth(platform::Operation::kReadCached, nth * 3, EIO);
+      cold.FailNth(platform::Operation::kWillRead, nth * 2, EINVAL);
+    }
+    // One thread reading nothing ahead, then every thread count with articles read ahead.
+    std::vector<std::pair<std::size_t, std::size_t>> runs = {{1, 0}};
+    for (std::size_t threads = 1; threads <= 8; ++threads) runs.emplace_back(threads, 3 * threads);
+
     std::vector<Observed> searches;
-    for (std::size_t threads = 1; threads <= 8; ++threads) {
+    for (const auto& [threads, io_depth] : runs) {
       for (const bool stopping : {false, true}) {
         scratch_.Write("ZebResult.htm", "old page");
         knowledge_base.Restore();
@@ -490,8 +502,9 @@ TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
         const SearchReport report = Search({.phrase = std::string(knowledge_base.phrase()),
                                             .page_handling = PageHandling::kWriteOnly,
                                             .threads = threads,
-                                            .stop = stop.get_token()},
-                                           screen);
+                                            .stop = stop.get_token(),
+                                            .io_depth = io_depth},
+                                           screen, io_depth == 0 ? platform::Env::Default() : cold);
         shrinker.join();
         searches.push_back({report.outcome, screen.calls, testing::ReadAll("ZebResult.htm"),
                             report.articles_opened});
@@ -506,7 +519,9 @@ TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
     EXPECT_EQ(reports, knowledge_base.ExpectedReports());
     EXPECT_EQ(searches[0].outcome, SearchOutcome::kCompleted);
     for (std::size_t run = 2; run < searches.size(); ++run) {
-      SCOPED_TRACE("threads " + std::to_string(run / 2 + 1) + (run % 2 ? ", stopped" : ""));
+      const auto [threads, io_depth] = runs[run / 2];
+      SCOPED_TRACE("threads " + std::to_string(threads) + ", io depth " + std::to_string(io_depth) +
+                   (run % 2 ? ", stopped" : ""));
       const Observed& one_thread = searches[run % 2];
       EXPECT_EQ(searches[run].outcome, one_thread.outcome);
       EXPECT_EQ(searches[run].calls, one_thread.calls);
