@@ -19,6 +19,7 @@
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
 //                                      added to the case table (an empty value adds none)
 //   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   History       = on | off           whether the window keeps the phrases searched for
 //   and the key of each text the program shows (support/program_texts), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
 //
@@ -48,6 +49,8 @@ struct Settings {
   bool use_index = true;
   // IndexLimit: the most bytes the article indexes of all knowledge bases take together.
   uint64_t index_limit = uint64_t{1} << 30;
+  // The window keeps the phrases searched for in a file (app/window/phrase_history.h).
+  bool keep_history = true;
   // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
   ProgramTexts texts;
 };
