@@ -69,6 +69,12 @@ class SearchScreen {
     static_cast<void>(excerpt);
   }
 
+  // Called once the scan has shown its last result, before the page is written. A front end
+  // that holds results back (in a buffer for its output) delivers them here; one that cannot
+  // deliver them requests the search's stop, and the page is then not written, so that no
+  // page ever stands for results its reader did not get.
+  virtual void DeliverResults() {}
+
   // The window that owns message boxes and shell requests.
   virtual NativeWindowHandle OwnerWindow() = 0;
 };
