@@ -44,8 +44,8 @@ IndexedArticle Article(uint64_t inode) {
 
 class IndexStoreTest : public ::testing::Test {
  protected:
-  std::string path_ = scratch_ / "index.db";
   kb::testing::ScratchDirectory scratch_;
+  std::string path_ = scratch_ / "index.db";
 };
 
 // Random articles of a few letters stored one by one, some of them twice: the rows the index
