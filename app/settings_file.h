@@ -19,8 +19,17 @@
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
 //                                      added to the case table (an empty value adds none)
 //   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   Results       = classic | snippets the results page: paths and excerpts, or also each
+//                                      article's title, hits and text around them
+//   Order         = name | hits        the snippets page's rows in listing order, or most
+//                                      hits first
 //   and the key of each text the program shows (support/program_texts), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
+//
+// A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
+// written by whoever wrote its articles and templates. It is read after the user's, so its
+// lines win, and may set only the keys above (how the articles are searched and shown),
+// never a text.
 //
 // Each key but the texts' is one row of the table in settings_file.cpp: its name and the
 // function that applies a value to Settings.
@@ -33,6 +42,7 @@
 #include <vector>
 
 #include "app/match_settings.h"
+#include "app/results_settings.h"
 #include "app/search_screen.h"
 #include "platform/file_system.h"
 #include "support/program_texts/program_texts.h"
@@ -45,6 +55,7 @@ inline constexpr std::string_view kSettingsFileVariable = "KBSEARCH_ENV";
 // Everything the settings file sets, each at its default until a line sets it.
 struct Settings {
   MatchSettings match;
+  ResultsSettings results;
   // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
   ProgramTexts texts;
 };
@@ -61,10 +72,14 @@ struct SettingsProblem {
   bool operator==(const SettingsProblem&) const = default;
 };
 
+// Whose settings file a file is: the user's, or the knowledge base's, which sets no text.
+enum class SettingsSource { kUser, kKnowledgeBase };
+
 // Applies the lines of `contents`, read from the settings file `file`, to `settings`, and
-// adds a problem for each line that cannot be understood.
+// adds a problem for each line that cannot be understood or that `source` may not set.
 void ParseSettings(std::string_view contents, std::string_view file, Settings& settings,
-                   std::vector<SettingsProblem>& problems);
+                   std::vector<SettingsProblem>& problems,
+                   SettingsSource source = SettingsSource::kUser);
 
 // Where the settings file is looked for, first to last.
 struct SettingsPlaces {
@@ -90,10 +105,18 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
 std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems);
 
+// Reads the knowledge base's settings file, kbsearch.env in the working directory, into
+// `settings`, when there is one. One that is not a regular file, is larger than 64 KB or
+// cannot be read is a problem and changes nothing.
+void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
+                               std::vector<SettingsProblem>& problems);
+
 // Shows each problem in a message box of its own, as the template messages are shown: the
-// text "Problem in the settings file: " (the program's text in use) and the problem
+// text "Problem in the settings file: " (or, for `SettingsSource::kKnowledgeBase`, "Problem
+// in the knowledge base's settings file: "; the program's texts in use) and the problem
 // described, an empty caption, no icon, a single OK button. A front end shows them once, at
 // start, before the templates are read.
-void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen);
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen,
+                          SettingsSource source = SettingsSource::kUser);
 
 }  // namespace kb
