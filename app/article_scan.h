@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/article_matcher.h"
+#include "app/article_snippets.h"
 #include "app/large_article_scan.h"
 #include "files/block_file.h"
 #include "files/file_declaration.h"
@@ -45,6 +46,8 @@ struct ArticleOutcome {
 
   bool matched = false;
   std::string excerpt;  // when matched: at most kExcerptLength bytes after the marker
+  // When matched and the page shows snippets: the article's title, hits and snippets.
+  ArticleSnippets snippets;
 };
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`

@@ -64,11 +64,21 @@ class TextOfBytes {
   TextOfBytes(std::string_view article, const std::vector<TextSpan>& hits)
       : article_(article), hits_(hits) {}
 
-  // Extracts the text up to the end of hit `index` and gives where the text holds it, or
-  // nothing when the hit's bytes do not come out of the reader as they are.
-  std::optional<TextSpan> HitInText(std::size_t index) {
+  // Where a hit lies for the reader.
+  struct HitPlace {
+    enum class Kind {
+      kText,          // the hit's bytes come out as they are, at `span` of the text
+      kAcross,        // some of them come out, not all as they are: it spans markup
+      kInsideMarkup,  // none come out: a comment, a tag, a script holds it whole
+    };
+    Kind kind = Kind::kInsideMarkup;
+    TextSpan span;
+  };
+
+  // Extracts the text up to the end of hit `index` and tells where the hit lies.
+  HitPlace PlaceOfHit(std::size_t index) {
     FeedTo(hits_[index].end);
-    return spans_[index];
+    return places_[index];
   }
 
   // Extracts until the text is `bytes` long or the article has ended.
@@ -94,11 +104,11 @@ class TextOfBytes {
         const std::string_view bytes = article_.substr(hit.start, hit.end - hit.start);
         const std::size_t start = text_.size();
         const std::string_view out = reader_.Extract(bytes);
-        if (out == bytes) {
-          spans_.push_back(TextSpan{start, start + out.size()});
-        } else {
-          spans_.push_back(std::nullopt);
-        }
+        using Kind = HitPlace::Kind;
+        const Kind kind = out == bytes  ? Kind::kText
+                          : out.empty() ? Kind::kInsideMarkup
+                                        : Kind::kAcross;
+        places_.push_back({kind, {start, start + out.size()}});
         text_.append(out);
         fed_ = hit.end;
         ++next_;
@@ -117,7 +127,7 @@ class TextOfBytes {
   std::string text_;
   std::size_t fed_ = 0;
   std::size_t next_ = 0;  // the first hit not fed yet
-  std::vector<std::optional<TextSpan>> spans_;
+  std::vector<HitPlace> places_;
   bool finished_ = false;
 };
 
@@ -185,13 +195,15 @@ std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {
   return spans;
 }
 
-Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, TextSpan& taken) const {
+Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_before,
+                          TextSpan& taken) const {
   // A window around the hit whose ends fall on character boundaries: at an ASCII byte, which
   // no sequence holds, or at an end of the text.
   std::size_t window_start = hit.start > kContextBytes ? hit.start - kContextBytes : 0;
   while (window_start > 0 && static_cast<unsigned char>(text[window_start]) >= 0x80) {
     --window_start;
   }
+  window_start = std::max(window_start, not_before);
   std::size_t window_end = std::min(text.size(), hit.end + kContextBytes);
   while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
     ++window_end;
@@ -307,7 +319,7 @@ ArticleSnippets SnippetMaker::Make(std::string_view article) const {
       if (made.snippets.size() == kMostSnippets) break;
       if (!made.snippets.empty() && hit.start < shown_end) continue;
       TextSpan taken;
-      made.snippets.push_back(Cut(text, hit, taken));
+      made.snippets.push_back(Cut(text, hit, shown_end, taken));
       shown_end = taken.end;
     }
     return made;
@@ -320,15 +332,20 @@ ArticleSnippets SnippetMaker::Make(std::string_view article) const {
   bool shown_text = false;
   for (std::size_t index = 0; index < hits.size() && made.snippets.size() < kMostSnippets;
        ++index) {
-    const std::optional<TextSpan> in_text = text.HitInText(index);
+    const TextOfBytes::HitPlace place = text.PlaceOfHit(index);
     TextSpan taken;
-    if (!in_text) {
-      made.snippets.push_back(Cut(article, hits[index], taken));
-      continue;
+    switch (place.kind) {
+      case TextOfBytes::HitPlace::Kind::kInsideMarkup:
+        continue;  // nothing a reader sees
+      case TextOfBytes::HitPlace::Kind::kAcross:
+        made.snippets.push_back(Cut(article, hits[index], 0, taken));
+        continue;
+      case TextOfBytes::HitPlace::Kind::kText:
+        break;
     }
-    if (shown_text && in_text->start < shown_end) continue;
-    text.ExtendTo(in_text->end + kContextBytes + 1);
-    made.snippets.push_back(Cut(text.text(), {in_text->start, in_text->end}, taken));
+    if (shown_text && place.span.start < shown_end) continue;
+    text.ExtendTo(place.span.end + kContextBytes + 1);
+    made.snippets.push_back(Cut(text.text(), place.span, shown_end, taken));
     shown_end = taken.end;
     shown_text = true;
   }

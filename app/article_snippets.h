@@ -12,13 +12,15 @@
 //  - Snippets: one for each of the first hits, at most kMostSnippets, a hit that an earlier
 //    snippet already shows making none of its own. A snippet is the article's text (as
 //    HtmlText gives it) around the hit: about kSnippetLength characters with the hit in the
-//    middle, never more than kLongestSnippet, the ellipses included. Each end is cut at the
+//    middle, never more than kLongestSnippet, the ellipses included, and never reaching back
+//    into the snippet before it. Each end is cut at the
 //    blank nearest to where the length puts it when one lies within kCutReach characters,
 //    else at a character boundary, and carries "…" when text was cut off there. A character
 //    is a valid UTF-8 sequence or any other single byte, so no sequence is ever split.
-//    A byte search's hit that the text does not hold as it is (it spans a tag, a reference or
-//    a run of white space) gets a snippet of the article's bytes around it instead, cut by
-//    the same rules.
+//    A byte search's hit that the text holds only in part (it spans a tag, a reference or a
+//    run of white space) gets a snippet of the article's bytes around it instead, cut by the
+//    same rules; one that lies wholly in markup (a comment such as the article marker, a
+//    tag, a script) gets none, since a reader sees nothing of it, but counts as a hit.
 //  - Marks: in each snippet, the non-overlapping occurrences of the phrase, folded as the
 //    settings say, from left to right. Under Unicode or accent folding a mark covers the
 //    article's own characters that matched, whatever their length (an "é" written as "e"
@@ -26,7 +28,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,8 +84,9 @@ class SnippetMaker {
  private:
   // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.
   std::vector<TextSpan> Occurrences(std::string_view view) const;
-  // The snippet of `text` around `hit`: its text and where it lies in `text`.
-  Snippet Cut(std::string_view text, TextSpan hit, TextSpan& taken) const;
+  // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
+  // earlier snippet ended, a character boundary): its text and where it lies in `text`.
+  Snippet Cut(std::string_view text, TextSpan hit, std::size_t not_before, TextSpan& taken) const;
 
   MatchSettings settings_;
   std::string sought_;

@@ -1,8 +1,12 @@
 #include "app/results_page.h"
 
+#include <algorithm>
 #include <array>
+#include <numeric>
+#include <vector>
 
 #include "app/excerpt_text.h"
+#include "app/snippets_page.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
@@ -78,13 +82,37 @@ class PageWriter {
   FixedString<kErrorTextLength> failed_text_;
 };
 
-void WritePageHead(SearchState& state, PageWriter& page) {
+void WriteSummary(SearchState& state, PageWriter& page) {
   page.TemplateLines(state.header_queue);
   page.Line(kSummaryTableOpen);
   page.Line(kSummaryCellOpen);
   page.Line(SummaryLine(state.result_queue.Count(), Clip(state.search_text.view())));
   page.Line(kSummaryTableClose);
+}
+
+void WritePageHead(SearchState& state, PageWriter& page) {
+  WriteSummary(state, page);
   page.Line(kResultsTableOpen);
+}
+
+// The rows of the snippets page, in listing order or by hits, most first.
+void WriteSnippetsRows(SearchState& state, PageWriter& page) {
+  const std::vector<ArticleSnippets>& shown = state.result_snippets;
+  std::vector<std::size_t> order(shown.size());
+  std::iota(order.begin(), order.end(), 0);
+  if (state.results_settings.order == ResultsOrder::kHits) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return shown[a].hits > shown[b].hits; });
+  }
+  for (const std::size_t index : order) {
+    if (page.failed()) return;
+    state.result_queue.Get(static_cast<int32_t>(index + 1));
+    const ResultRecord& result = state.result_queue.record();
+    for (const std::string& line :
+         SnippetsRowLines(result.file.clipped(), result.excerpt.view(), shown[index])) {
+      page.Line(line);
+    }
+  }
 }
 
 void WriteResultRows(SearchState& state, PageWriter& page) {
@@ -183,10 +211,19 @@ void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token 
     return;
   }
   PageWriter page(file);
+  const bool snippets = state.results_settings.style == ResultsStyle::kSnippets;
   if (state.result_queue.Count() > 0) {
     WritePageHead(state, page);
-    WriteResultRows(state, page);
+    if (snippets) {
+      WriteSnippetsRows(state, page);
+    } else {
+      WriteResultRows(state, page);
+    }
     WritePageTail(state, page);
+  } else if (snippets) {
+    // The snippets page says that nothing was found, where the classic page stays empty.
+    WriteSummary(state, page);
+    page.TemplateLines(state.footer_queue);
   }
   page.Finish(stop.stop_requested());
   if (page.failed()) ReportUnwritten(screen, page);

@@ -23,7 +23,10 @@ namespace kb {
 inline constexpr std::string_view kResultsPageName = "./ZebResult.htm";
 
 // Writes the page for state.result_queue and sets state.result_file_name to its name. With
-// no results the page is empty (zero bytes).
+// no results the page is empty (zero bytes). When state.results_settings ask for snippets,
+// the rows are those of app/snippets_page.h, from state.result_snippets, in the order the
+// settings ask for; with no results the page then holds the templates and a summary of 0
+// pages found.
 //
 // The new page replaces the old one whole, never through a link (TextLineFile::Replace): it
 // is written into a hidden file beside it and put in its place once complete, so a reader

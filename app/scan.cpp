@@ -1,10 +1,14 @@
 #include "app/scan.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/article_scan.h"
+#include "app/article_snippets.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -66,25 +70,63 @@ class ArticlePaths {
   std::vector<std::size_t> ends_;  // where each path ends in bytes_
 };
 
+// Reads the article at `path` whole into `bytes`, up to kLargestSnippetArticle bytes; false
+// when it cannot be read.
+bool ReadWholeArticle(platform::Env& env, std::string_view path, std::string& bytes) {
+  std::unique_ptr<platform::File> file;
+  uint64_t size = 0;
+  std::size_t count = 0;
+  bytes.resize(kBlockSize);
+  if (platform::OpenFileForReading(env, path, platform::Lock::kNone, bytes, file, count, size) !=
+      platform::system_error::kNone) {
+    return false;
+  }
+  const std::size_t wanted =
+      static_cast<std::size_t>(std::min<uint64_t>(size, kLargestSnippetArticle));
+  if (count < wanted) {
+    bytes.resize(wanted);
+    std::size_t rest = 0;
+    const std::span<char> room(bytes.data() + count, wanted - count);
+    if (file->ReadAt(count, room, rest) != platform::system_error::kNone) return false;
+    count += rest;
+  }
+  bytes.resize(std::min(count, wanted));
+  return true;
+}
+
 // What each thread of the scan reads articles with.
 class ArticleReader {
  public:
   ArticleReader(const ArticlePaths& paths, std::string_view phrase, const MatchSettings& settings,
-                platform::Env& env, std::size_t threads, std::stop_token stop)
+                bool snippets, platform::Env& env, std::size_t threads, std::stop_token stop)
       : paths_(paths),
+        env_(env),
         file_(ArticleFileDeclaration(), env),
         matcher_(phrase, settings),
         sharing_{.threads = threads},
-        stop_(std::move(stop)) {}
+        stop_(std::move(stop)) {
+    if (snippets) snippet_maker_.emplace(phrase, settings);
+  }
 
   ArticleOutcome operator()(std::size_t index) {
-    return ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
+    ArticleOutcome outcome = ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
+    if (snippet_maker_ && outcome.matched && !stop_.stop_requested()) {
+      // Read again whole, now that it is known to be shown: the scan reads only as far as the
+      // outcome needs, and no further than the block at hand.
+      if (ReadWholeArticle(env_, paths_[index], article_)) {
+        outcome.snippets = snippet_maker_->Make(article_);
+      }
+    }
+    return outcome;
   }
 
  private:
   const ArticlePaths& paths_;
+  platform::Env& env_;
   BlockFile file_;
   ArticleMatcher matcher_;
+  std::optional<SnippetMaker> snippet_maker_;  // when the page shows snippets
+  std::string article_;                        // the article read whole for its snippets
   // A large article is read on as many threads as the scan has: the others would soon wait
   // for it, as none may go past it by more than kArticlesInFlight articles.
   ArticleSharing sharing_;
@@ -112,7 +154,9 @@ void Present(std::string_view path, const ArticleOutcome& outcome, SearchState& 
     result.file.Assign(path);
     result.excerpt.Assign(outcome.excerpt);
     state.result_queue.Append();
-    screen.ShowResult(path, outcome.excerpt);
+    const bool snippets = state.results_settings.style == ResultsStyle::kSnippets;
+    if (snippets) state.result_snippets.push_back(outcome.snippets);
+    screen.ShowResult(path, outcome.excerpt, snippets ? &outcome.snippets : nullptr);
   }
   StepProgress(state, screen);
 }
@@ -141,6 +185,7 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     StartProgress(state, screen);
     state.files_total = listed;
     state.result_queue.Free();
+    state.result_snippets.clear();
 
     const ArticlePaths paths(state.file_queue);
     // Every article lies in the one folder: opened once, it spares each open the lookup of
@@ -149,8 +194,9 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
         [&] {
-          return ArticleReader(paths, phrase, state.match_settings, articles, options.threads,
-                               options.stop);
+          return ArticleReader(paths, phrase, state.match_settings,
+                               state.results_settings.style == ResultsStyle::kSnippets, articles,
+                               options.threads, options.stop);
         },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);

@@ -18,6 +18,8 @@ inline constexpr std::string_view kArticlePattern = "ZEB/ZEB*.htm";
 
 // The most threads a scan reads with unless it is told a number.
 inline constexpr std::size_t kMostDefaultScanThreads = 16;
+// The most of a found article that its snippets and hits are taken from.
+inline constexpr std::size_t kLargestSnippetArticle = 64 << 20;
 // The most articles read ahead of the one the screen has reached.
 inline constexpr std::size_t kArticlesInFlight = 256;
 
@@ -38,8 +40,10 @@ struct ScanOptions {
 // folder ZEB that exists but cannot be read is reported in a message box; a missing one is
 // not. When at least one article is listed: shows the status text and the progress bar,
 // refills state.result_queue with the path and excerpt of each article that matches, as
-// state.match_settings compare them, stepping the progress for each article opened, and
-// hides the bar again. When none is listed, state.result_queue is left as it was. Ends by
+// state.match_settings compare them (and, when state.results_settings ask for snippets,
+// state.result_snippets with what each shows, read from the article again whole on the
+// thread that read it), stepping the progress for each article opened, and hides the bar
+// again. When none is listed, state.result_queue is left as it was. Ends by
 // redrawing the window.
 //
 // Articles are opened for reading only, others denied writing, and streamed block by block,

@@ -62,11 +62,14 @@ class SearchScreen {
   }
 
   // A found article, as the scan adds it to ResultQueue: in listing order, the path whole
-  // and the excerpt without trailing blanks. For a front end that shows results as they
-  // come; the window shows them through ResultQueue and ignores this.
-  virtual void ShowResult(std::string_view path, std::string_view excerpt) {
+  // and the excerpt without trailing blanks, and, when the page shows snippets, what the
+  // article shows (else null; valid during the call). For a front end that shows results as
+  // they come; the window shows them through ResultQueue and ignores this.
+  virtual void ShowResult(std::string_view path, std::string_view excerpt,
+                          const ArticleSnippets* snippets) {
     static_cast<void>(path);
     static_cast<void>(excerpt);
+    static_cast<void>(snippets);
   }
 
   // The window that owns message boxes and shell requests.

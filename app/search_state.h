@@ -5,9 +5,12 @@
 // browser_launch.h) are functions over it.
 
 #include <cstdint>
+#include <vector>
 
 #include "app/article_scan.h"
+#include "app/article_snippets.h"
 #include "app/match_settings.h"
+#include "app/results_settings.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"
 #include "platform/file_system.h"
@@ -52,6 +55,7 @@ struct SearchState {
 
   CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
   MatchSettings match_settings;                   // how the scan compares it with articles
+  ResultsSettings results_settings;               // how the page shows what it found
 
   uint8_t progress_percent = 0;  // ProgressPercent, shown by the progress bar
   int32_t files_done = 0;        // FilesDone: articles opened so far
@@ -61,6 +65,9 @@ struct SearchState {
   TextQueue footer_queue;            // FooterQueue: the lines of lfooter.htm, each whole
   Queue<FileRecord> file_queue;      // FileQueue: the listed articles
   Queue<ResultRecord> result_queue;  // ResultQueue: the found articles
+  // With ResultsStyle::kSnippets, what each found article shows, in the order of result_queue;
+  // empty otherwise.
+  std::vector<ArticleSnippets> result_snippets;
 
   CString<256> result_file_name;  // ResultFileName: the page written by the last search
   LaunchVariables launch;

@@ -42,7 +42,8 @@ class RecordingScreen : public SearchScreen {
     calls.push_back("message " + std::string(caption) + ": " + std::string(text));
     return 1;
   }
-  void ShowResult(std::string_view path, std::string_view excerpt) override {
+  void ShowResult(std::string_view path, std::string_view excerpt,
+                  const ArticleSnippets*) override {
     calls.push_back("result " + std::string(path) + ": " + std::string(excerpt));
   }
   NativeWindowHandle OwnerWindow() override { return 0; }

@@ -17,6 +17,8 @@ constexpr int kSettingsOption = 257;
 constexpr int kFoldOption = 258;
 constexpr int kMatchOption = 259;
 constexpr int kJsonOption = 260;
+constexpr int kResultsOption = 261;
+constexpr int kNoKbSettingsOption = 262;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -31,6 +33,8 @@ constexpr option kLongOptions[] = {
     {"settings", required_argument, nullptr, kSettingsOption},
     {"fold", required_argument, nullptr, kFoldOption},
     {"match", required_argument, nullptr, kMatchOption},
+    {"results", required_argument, nullptr, kResultsOption},
+    {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -43,6 +47,10 @@ constexpr std::pair<std::string_view, CommandLine::Folding> kFoldings[] = {
 constexpr std::pair<std::string_view, MatchMode> kMatchModes[] = {
     {"bytes", MatchMode::kBytes},
     {"text", MatchMode::kText},
+};
+constexpr std::pair<std::string_view, ResultsStyle> kResultsStyles[] = {
+    {"classic", ResultsStyle::kClassic},
+    {"snippets", ResultsStyle::kSnippets},
 };
 
 // The choice `value` names among `choices`; none when it names none.
@@ -95,12 +103,20 @@ std::string_view UsageText() {
          "                       case of all UTF-8 letters, or their case and accents\n"
          "      --match bytes|text\n"
          "                       search the article's bytes, or the text a browser shows\n"
+         "      --results classic|snippets\n"
+         "                       a page of paths and excerpts, or one that also shows each\n"
+         "                       article's title, hits and text around them (in --json too)\n"
+         "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
          "  -h, --help           show this text\n"
          "  -V, --version        show the version\n"
          "\n"
          "Exit status: 0 when an article matched, 1 when none did, 2 when a message was\n"
          "shown (even if articles matched), 130 or 143 when Ctrl-C or SIGTERM stopped the\n"
          "search (no page is written then).\n";
+}
+
+void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {
+  if (command.results_style) settings.style = *command.results_style;
 }
 
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {
@@ -167,6 +183,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         if (!command.match_mode) {
           return Refuse(Concat({"--match takes bytes or text, not '", optarg, "'"}));
         }
+        break;
+      case kResultsOption:
+        command.results_style = ChoiceOf(kResultsStyles, optarg);
+        if (!command.results_style) {
+          return Refuse(Concat({"--results takes classic or snippets, not '", optarg, "'"}));
+        }
+        break;
+      case kNoKbSettingsOption:
+        command.knowledge_base_settings = false;
         break;
       case ':':
         return Refuse(Concat({argument, " needs a value"}));

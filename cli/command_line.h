@@ -2,7 +2,7 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--settings FILE] [--fold F]
-//                [--match M] PHRASE
+//                [--match M] [--results R] [--no-kb-settings] PHRASE
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
 // with "-". --list and --open are refused together (a page that is not written cannot be
@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "app/match_settings.h"
+#include "app/results_settings.h"
 #include "cli/console_screen.h"
 
 namespace kb::cli {
@@ -35,6 +36,9 @@ struct CommandLine {
   enum class Folding { kAscii, kUnicode, kAccents };
   std::optional<Folding> folding;
   std::optional<MatchMode> match_mode;
+  // --results classic|snippets; none: as the settings say.
+  std::optional<ResultsStyle> results_style;
+  bool knowledge_base_settings = true;  // false: --no-kb-settings
   std::string phrase;
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };
@@ -42,6 +46,9 @@ struct CommandLine {
 // Reads the arguments of main (argv[0] is the program's name; the others may be reordered).
 // The phrase is checked against the longest a search takes.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// `settings` with what --results of `command` says in place of theirs.
+void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
 
 // `settings` with what --fold and --match of `command` say in place of theirs.
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings);

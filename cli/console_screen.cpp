@@ -58,7 +58,8 @@ void ConsoleScreen::ReportFailure(const Failure& failure) {
   DrawStatusLine();
 }
 
-void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt) {
+void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt,
+                               const ArticleSnippets* snippets) {
   ClearStatusLine();
   switch (format_) {
     case ResultFormat::kPathLines:
@@ -68,7 +69,7 @@ void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt) 
       WriteResult(Concat({path, std::string_view("", 1)}));
       break;
     case ResultFormat::kJsonLines:
-      WriteResult(JsonMatchLine(path, excerpt, ExcerptText(excerpt)));
+      WriteResult(JsonMatchLine(path, excerpt, ExcerptText(excerpt), snippets));
       break;
   }
   DrawStatusLine();

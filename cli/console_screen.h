@@ -38,7 +38,8 @@ class ConsoleScreen : public SearchScreen {
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override;
   void ReportFailure(const Failure& failure) override;
-  void ShowResult(std::string_view path, std::string_view excerpt) override;
+  void ShowResult(std::string_view path, std::string_view excerpt,
+                  const ArticleSnippets* snippets) override;
   NativeWindowHandle OwnerWindow() override { return 0; }
 
   int messages_shown() const { return messages_shown_; }

@@ -43,7 +43,8 @@ kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
 }
 
 // Reads the settings file that --settings names, or the first one found, into `settings`;
-// a relative path is taken from the directory kbsearch-cli was started in.
+// a relative path is taken from the directory kbsearch-cli was started in. The options
+// override it once the knowledge base's own file has been read (OverrideSettings).
 void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
                   std::vector<kb::SettingsProblem>& problems) {
   kb::platform::Env& env = kb::cli::SearchEnv();
@@ -53,7 +54,17 @@ void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
     kb::ReadSettingsFile(env, {.paths = {command.settings_file}, .named = true}, settings,
                          problems);
   }
+}
+
+// Reads the knowledge base's own settings file over the user's, unless --no-kb-settings, and
+// lets the options override both.
+void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
+                      std::vector<kb::SettingsProblem>& knowledge_base_problems) {
+  if (command.knowledge_base_settings) {
+    kb::ReadKnowledgeBaseSettings(kb::cli::SearchEnv(), settings, knowledge_base_problems);
+  }
   kb::cli::OverrideMatchSettings(command, settings.match);
+  kb::cli::OverrideResultsSettings(command, settings.results);
 }
 
 int Search(const kb::cli::CommandLine& command) {
@@ -69,6 +80,9 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
 
+  std::vector<kb::SettingsProblem> knowledge_base_problems;
+  OverrideSettings(command, settings, knowledge_base_problems);
+
   // Ctrl-C and SIGTERM stop the search cleanly from here on: no page is written then.
   std::stop_source stop;
   const kb::platform::StopSignals stop_signals(stop);
@@ -76,9 +90,13 @@ int Search(const kb::cli::CommandLine& command) {
   const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
   state->search_text.Assign(command.phrase);
   state->match_settings = settings.match;
+  state->results_settings = settings.results;
   kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal(),
                                 command.format);
   kb::ShowSettingsProblems(settings_problems, screen);
+  // A file that someone else wrote into the knowledge base does not change the exit status.
+  kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
+  const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
   // Without a page there is nothing for the templates to wrap.
   if (!command.list_only) kb::LoadTemplates(*state, screen);
   if (kb::ArticleFolderIsMissing(state->env)) {
@@ -104,7 +122,7 @@ int Search(const kb::cli::CommandLine& command) {
   }
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
-  if (screen.messages_shown() > 0) return kTrouble;
+  if (screen.messages_shown() > uncounted_messages) return kTrouble;
   return state->result_queue.Count() > 0 ? kMatched : kNoMatch;
 }
 

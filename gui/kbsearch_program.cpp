@@ -36,11 +36,20 @@ int RunKbsearch(std::span<const std::string_view> arguments,
 
   // The state is allocated before the window exists, so that a shortage ends the program
   // before anything is shown but its message.
+  // The knowledge base's own settings file, now that the program is in its folder, over the
+  // user's.
+  std::vector<SettingsProblem> knowledge_base_problems;
+  ReadKnowledgeBaseSettings(platform::Env::Default(), settings, knowledge_base_problems);
   std::unique_ptr<SearchState> state = NewSearchState();
-  if (state) state->match_settings = settings.match;
+  if (state) {
+    state->match_settings = settings.match;
+    state->results_settings = settings.results;
+  }
   const SearchSteps steps{.load_templates =
-                              [&settings_problems](SearchState& search, SearchScreen& screen) {
+                              [&](SearchState& search, SearchScreen& screen) {
                                 ShowSettingsProblems(settings_problems, screen);
+                                ShowSettingsProblems(knowledge_base_problems, screen,
+                                                     SettingsSource::kKnowledgeBase);
                                 LoadTemplates(search, screen);
                               },
                           .run_search =
