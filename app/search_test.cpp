@@ -157,6 +157,60 @@ TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
   }
 }
 
+// The snippets page keeps the classic page's frame; each row says why its article matched,
+// every text of the article escaped, rows by hits when asked; and nothing found says so.
+TEST_F(SearchTest, TheSnippetsPageShowsWhyEachArticleMatched) {
+  scratch_.Write("lheader.htm", "<html>\r\n");
+  scratch_.Write("lfooter.htm", "</html>\r\n");
+  LoadTemplates(*state_, screen_);
+  Article("ZEB1.htm",
+          "<title>Fish &amp; \"chips\" <b></title><!-- Article starts -->"
+          "<p>Fish & chips, and fish &amp; chips.</p>");
+  Article("ZEB2.htm", "<h1>Twice</h1><!-- Article starts -->fish & chips, FISH & CHIPS");
+  Article("ZEB3.htm", "<!-- Article starts -->no match");
+  state_->search_text.Assign("fish & chips");
+  state_->results_settings = {.style = ResultsStyle::kSnippets, .order = ResultsOrder::kHits};
+
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
+
+  const std::string summary_table =
+      "<table bgcolor=\"#CDC5B6\" border=\"0\" cellpadding=\"4\" width=\"100%\">\r\n"
+      "<tr><td><font face=\"Verdana,Arial\" size=\"3\">\r\n";
+  EXPECT_EQ(
+      testing::ReadAll("ZebResult.htm"),
+      "<html>\r\n" + summary_table +
+          "<b><u>Search found 2 pages matching \"FISH &amp; CHIPS\"</u></b><br>\r\n"
+          "</font></td></tr></table>\r\n"
+          "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n"
+          "<tr><td><a href=\"./ZEB/ZEB2.htm\">./ZEB/ZEB2.htm</a></td>\r\n"
+          "<td><font face=\"Verdana,Arial\" size=\"2\">\r\n"
+          "<div class=\"kb-title\"><b>Twice</b></div>\r\n"
+          "<div class=\"kb-excerpt\"><small>fish &amp; chips, FISH &amp; CHIPS</small></div>\r\n"
+          "<div class=\"kb-snippet\">Twice <mark>fish &amp; chips</mark>, "
+          "<mark>FISH &amp; CHIPS</mark></div>\r\n"
+          "<div class=\"kb-hits\"><small>2 hits</small></div>\r\n"
+          "</font></td></tr>\r\n"
+          "<tr><td><a href=\"./ZEB/ZEB1.htm\">./ZEB/ZEB1.htm</a></td>\r\n"
+          "<td><font face=\"Verdana,Arial\" size=\"2\">\r\n"
+          "<div class=\"kb-title\"><b>Fish &amp; &quot;chips&quot;</b></div>\r\n"
+          "<div class=\"kb-excerpt\"><small>Fish &amp; chips, and fish &amp; chips."
+          "</small></div>\r\n"
+          "<div class=\"kb-snippet\">Fish &amp; &quot;chips&quot; <mark>Fish &amp; chips</mark>, "
+          "and <mark>fish &amp; chips</mark>.</div>\r\n"
+          "<div class=\"kb-hits\"><small>1 hit</small></div>\r\n"
+          "</font></td></tr>\r\n"
+          "</table>\r\n"
+          "</html>\r\n");
+
+  state_->search_text.Assign("nowhere");
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
+  EXPECT_EQ(testing::ReadAll("ZebResult.htm"),
+            "<html>\r\n" + summary_table +
+                "<b><u>Search found 0 pages matching \"NOWHERE\"</u></b><br>\r\n"
+                "</font></td></tr></table>\r\n"
+                "</html>\r\n");
+}
+
 TEST_F(SearchTest, WithoutArticlesOnlyThePhraseChanges) {
   state_->result_queue.record().file.Assign("./ZEB/old.htm");
   state_->result_queue.Append();
