@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
-#include "app/scan.h"
-#include "app/search_screen.h"
-#include "app/search_state.h"
+#include "app/scan/scan.h"
+#include "app/state/search_screen.h"
+#include "app/state/search_state.h"
 
 namespace {
 

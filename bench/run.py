@@ -8,9 +8,13 @@ Runs, alternating, after one warm-up run each (so all read from the page cache):
 Prints the median and best wall time and the peak resident memory of each, the ratios that
 kbsearch-cli is held to, the memory each further thread of kbsearch-cli costs, and the load
 of the machine before and after. With --syscalls, also counts the system calls of one run of
-the plain read and of kbsearch-cli with strace and prints them per article.
+the plain read and of kbsearch-cli with strace and prints them per article. With --baseline,
+also times the kbsearch-cli of another build (an older one, say) in the same alternation,
+and prints the ratio of each kbsearch-cli to it: BUILD_DIR's is held to at most 1.05.
+--cli-option passes an option to every kbsearch-cli run (--cli-option=--match=text, say).
 
-    run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls]
+    run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls] [--baseline OLD_BUILD_DIR]
+           [--cli-option OPTION]...
 """
 
 import argparse
@@ -29,6 +33,8 @@ TARGETS = [
     ("kbsearch-cli", "plain read, N threads", 1.20),
     ("kbsearch-cli -j 1", "plain read, 1 thread", 1.25),
 ]
+# What kbsearch-cli is held to against the --baseline build's, on medians.
+MOST_AGAINST_BASELINE = 1.05
 MOST_THREADS = 16  # kbsearch-cli's default: one thread per processor, at most this many
 
 
@@ -73,6 +79,9 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--phrase", default="zephyr gateway")
     parser.add_argument("--syscalls", action="store_true")
+    parser.add_argument("--baseline", help="another build folder whose kbsearch-cli to time")
+    parser.add_argument("--cli-option", action="append", default=[],
+                        help="an option for every kbsearch-cli run (may be repeated)")
     parser.add_argument("--memory-threads", type=int, default=8,
                         help="thread count whose peak memory is set against -j 1's")
     options = parser.parse_args()
@@ -86,9 +95,13 @@ def main():
     commands = {
         "plain read, 1 thread": [plain, "-j", "1"],
         "plain read, N threads": [plain, "-j", str(threads)],
-        "kbsearch-cli": [cli, options.phrase],
-        "kbsearch-cli -j 1": [cli, "-j", "1", options.phrase],
+        "kbsearch-cli": [cli] + options.cli_option + [options.phrase],
+        "kbsearch-cli -j 1": [cli, "-j", "1"] + options.cli_option + [options.phrase],
     }
+    if options.baseline:
+        old_cli = os.path.join(os.path.abspath(options.baseline), "cli", "kbsearch-cli")
+        for name in ("kbsearch-cli", "kbsearch-cli -j 1"):
+            commands["baseline " + name] = [old_cli] + commands[name][1:]
     ripgrep = shutil.which("rg")
     if ripgrep:
         commands["rg -l -i -F"] = [ripgrep, "-l", "-i", "-F", options.phrase, "ZEB"]
@@ -110,7 +123,7 @@ def main():
 
     median = {name: statistics.median(values) for name, values in times.items()}
     for name, values in times.items():
-        print(f"  {name.replace('N threads', f'{threads} threads'):24} median "
+        print(f"  {name.replace('N threads', f'{threads} threads'):33} median "
               f"{median[name] * 1000:8.1f} ms   best {min(values) * 1000:8.1f} ms"
               f"   peak RSS {max(peaks[name]) / 1024:6.1f} MiB")
     if not ripgrep:
@@ -120,6 +133,12 @@ def main():
         verdict = "ok" if ratio <= most else "MISSED"
         print(f"  {numerator} / {denominator.replace('N threads', f'{threads} threads')}: "
               f"{ratio:.3f} (at most {most:.2f}: {verdict})")
+    if options.baseline:
+        for name in ("kbsearch-cli", "kbsearch-cli -j 1"):
+            ratio = median[name] / median["baseline " + name]
+            verdict = "ok" if ratio <= MOST_AGAINST_BASELINE else "MISSED"
+            print(f"  {name} / baseline {name}: {ratio:.3f} "
+                  f"(at most {MOST_AGAINST_BASELINE:.2f}: {verdict})")
     if ripgrep:
         print(f"  rg / kbsearch-cli: {median['rg -l -i -F'] / median['kbsearch-cli']:.2f}"
               " (goal: at least 1.40)")

@@ -45,9 +45,9 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/scan.h"
-#include "app/search.h"
+#include "app/scan/scan.h"
+#include "app/search/search.h"
+#include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 
 extern char** environ;
@@ -254,7 +254,7 @@ WindowRun SearchInWindow(const std::string& phrase, bool cancel = false) {
 // The seconds kbsearch-cli takes, start to exit, on `directory`.
 double SearchWithCli(const std::string& directory, const std::string& phrase) {
   const std::string cli = KBSEARCH_CLI;
-  std::vector<std::string> arguments{cli, "-C", directory, "-j", std::to_string(threads),
+  std::vector<std::string> arguments{cli,      "-C",  directory, "-j", std::to_string(threads),
                                      "--open", phrase};
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());

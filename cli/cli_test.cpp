@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/excerpt_text.h"
+#include "app/page/excerpt_text.h"
 #include "files/access_mode.h"
 #include "files/block_file.h"
 #include "files/text_line_file.h"

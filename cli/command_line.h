@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/match_settings.h"
-#include "app/results_settings.h"
+#include "app/match/match_settings.h"
+#include "app/state/results_settings.h"
 #include "cli/console_screen.h"
 
 namespace kb::cli {

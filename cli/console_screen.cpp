@@ -1,6 +1,6 @@
 #include "cli/console_screen.h"
 
-#include "app/excerpt_text.h"
+#include "app/page/excerpt_text.h"
 #include "cli/json_lines.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/search_screen.h"
+#include "app/state/search_screen.h"
 
 namespace kb::cli {
 

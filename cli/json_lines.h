@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/article_snippets.h"
+#include "app/match/article_snippets.h"
 
 namespace kb::cli {
 
@@ -33,7 +33,7 @@ std::string Base64(std::string_view bytes);
 std::string JsonData(std::string_view bytes);
 
 // A found article: its path, its excerpt as the search keeps it (raw bytes of the article)
-// and as the results page shows it (app/excerpt_text.h), and what it shows on the snippets
+// and as the results page shows it (app/page/excerpt_text.h), and what it shows on the snippets
 // page when `snippets` is not null.
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
                           std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr);

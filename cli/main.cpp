@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/article_scan.h"
-#include "app/knowledge_base.h"
-#include "app/search.h"
-#include "app/search_state.h"
-#include "app/settings_file.h"
+#include "app/base/knowledge_base.h"
+#include "app/scan/article_scan.h"
+#include "app/search/search.h"
+#include "app/setup/settings_file.h"
+#include "app/state/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
 #include "cli/json_lines.h"

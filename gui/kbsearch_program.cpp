@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/search.h"
-#include "app/settings_file.h"
+#include "app/search/search.h"
+#include "app/setup/settings_file.h"
+#include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 #include "platform/file_system.h"
 #include "platform/process.h"

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/search.h"
+#include "app/search/search.h"
+#include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
 #include "support/testing/scratch_directory.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/search.h"
+#include "app/search/search.h"
+#include "app/window/main_window.h"
 #include "files/access_mode.h"
 #include "files/block_file.h"
 #include "gui/message_box_dialog.h"

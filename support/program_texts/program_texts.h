@@ -1,7 +1,7 @@
 #pragma once
 
 // The texts the program shows its user, each with a key under which the settings file
-// (app/settings_file.h) can replace it: the captions of the message box's buttons, the labels
+// (app/setup/settings_file.h) can replace it: the captions of the message box's buttons, the labels
 // of the window's controls, the status texts, the messages and their captions, the messages
 // of the error table (by number) and those of a failed browser launch (by code). Every text
 // has a default, the program's own wording, which stands until it is replaced. The window's

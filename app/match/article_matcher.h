@@ -1,0 +1,89 @@
+#pragma once
+
+// Decides whether one article is a search result, from its bytes fed piece by piece in file
+// order, as they are read. An article is a result when it holds the phrase and the marker
+// "<!-- Article starts -->" (byte for byte); its excerpt is what follows the first marker.
+//
+// How the phrase is compared is set by MatchSettings. By default it is looked for in the
+// article's bytes, the letters a-z matching their capitals. Otherwise the article's bytes pass
+// through up to two steps before the phrase is looked for in what comes out: the article's
+// text (HtmlText) when the text is matched, then a folding (CaseFolder) when case pairs or
+// Unicode folding are set; the phrase is put through the same rules once, at the start. The
+// marker and the excerpt are always taken from the article's bytes.
+//
+// The outcome is the same however the article is cut into pieces: occurrences that span two
+// pieces are found, and every byte counts, zero bytes and blanks at piece ends included.
+// Memory stays bounded whatever the article's size: only the last bytes of the previous piece
+// are kept, as many as an occurrence can span, and what each step holds back.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/match/case_folder.h"
+#include "app/match/html_text.h"
+#include "app/match/match_settings.h"
+#include "app/match/phrase_finder.h"
+
+namespace kb {
+
+inline constexpr std::string_view kArticleMarker = "<!-- Article starts -->";
+// The longest excerpt taken after the marker.
+inline constexpr std::size_t kExcerptLength = 201;
+
+class ArticleMatcher {
+ public:
+  // `phrase` as the user gave it; trailing blanks are part of it. An empty phrase matches
+  // nothing, and so does one that the settings' rules leave empty (a lone accent when accents
+  // are ignored).
+  explicit ArticleMatcher(std::string_view phrase, const MatchSettings& settings = {});
+
+  // Forgets the previous article.
+  void StartArticle();
+
+  // The next bytes of the article.
+  void Feed(std::string_view piece);
+
+  // The article has ended. Unless the settings are the plain byte search, the steps may hold
+  // back the last few bytes (a reference without its ";", a cut UTF-8 sequence) in case more
+  // follows; this looks at them.
+  void FinishArticle();
+
+  bool phrase_found() const { return phrase_.found(); }
+  bool marker_found() const { return marker_.found(); }
+  bool is_result() const { return phrase_found() && marker_found(); }
+
+  // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
+  std::string_view excerpt() const;
+
+  // True when no further byte can change the outcome or the excerpt, so the rest of the
+  // article need not be read.
+  bool settled() const;
+
+  // True for the plain byte search: the phrase is looked for in the article's bytes as they
+  // are, with no text step and no folding, so that what a stretch of bytes holds does not
+  // depend on the bytes before it.
+  bool searches_bytes() const { return !text_ && !folder_; }
+  // The phrase as it is looked for, put through the settings' rules (compared with a-z
+  // matching A-Z).
+  std::string_view sought_phrase() const { return sought_; }
+
+ private:
+  // The phrase as it is looked for: put through the rules of `settings`.
+  static std::string SoughtPhrase(std::string_view phrase, const MatchSettings& settings);
+
+  // Passes `piece` through the steps and looks for the phrase in what comes out.
+  void SearchPhrase(std::string_view piece);
+  void CollectExcerpt(std::string_view piece, uint64_t piece_start);
+
+  std::string sought_;
+  std::optional<HtmlText> text_;      // when the text is matched
+  std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
+  StreamSearch phrase_;
+  StreamSearch marker_;
+  std::string excerpt_;
+};
+
+}  // namespace kb

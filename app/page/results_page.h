@@ -1,0 +1,52 @@
+#pragma once
+
+// The results page, ZebResult.htm in the working directory: the header template's lines, a
+// summary table with the number of found articles and the phrase, one table row per found
+// article (a link to it and its excerpt), and the footer template's lines. Every line ends
+// with CR LF and no line is ever cut.
+//
+// The page is valid HTML whatever the articles hold: the excerpt is shown as the text a
+// reader sees (app/page/excerpt_text.h), without any markup of the article; in the link text and
+// the phrase, & < > and " are written as character references; the link target is the path
+// as a relative URL.
+
+#include <cstdint>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "app/base/knowledge_base.h"
+#include "app/state/search_screen.h"
+#include "app/state/search_state.h"
+
+namespace kb {
+
+// Writes the page for state.result_queue and sets state.result_file_name to its name. With
+// no results the page is empty (zero bytes). When state.results_settings ask for snippets,
+// the rows are those of app/snippets_page.h, from state.result_snippets, in the order the
+// settings ask for; with no results the page then holds the templates and a summary of 0
+// pages found.
+//
+// The new page replaces the old one whole, never through a link (TextLineFile::Replace): it
+// is written into a hidden file beside it and put in its place once complete, so a reader
+// sees the old page or the new one, and a failure leaves the old page as it was. A page that
+// another program holds locked, that is not a regular file or that may not be written is
+// reported ("Error opening result file") and nothing is written; a failed write, close or
+// rename is reported once ("Error writing result file"). When `stop` is requested before the
+// page is put in place, the old page stays.
+void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop = {});
+
+// `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
+std::string EscapeHtml(std::string_view text);
+
+// `path` as a relative URL: every byte but A-Z a-z 0-9 - . _ ~ and / as % and two upper-case
+// hex digits.
+std::string PercentEncodePath(std::string_view path);
+
+// The first line of a result's row: a link to the article at `path`.
+std::string LinkLine(std::string_view path);
+
+// The line of the summary table that reports `count` articles found for `phrase`.
+std::string SummaryLine(int32_t count, std::string_view phrase);
+
+}  // namespace kb

@@ -1,0 +1,58 @@
+#pragma once
+
+// The scan of one article: open it as the search does, read it block by block through the
+// article matcher, close it, and say what came of it. A plain function over a file object and
+// a matcher that the caller owns, so that every thread of a search scans with its own; it
+// touches nothing else but the calling thread's error state.
+
+#include <cstddef>
+#include <cstdint>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "app/base/knowledge_base.h"
+#include "app/match/article_matcher.h"
+#include "app/match/article_snippets.h"
+#include "app/scan/large_article_scan.h"
+#include "files/block_file.h"
+#include "files/file_declaration.h"
+#include "support/error_state/error_state.h"
+#include "support/text/text.h"
+
+namespace kb {
+
+// How the articles' block file (DosFile) is declared: its name variable holds any article's
+// path whole, and its buffer takes an ordinary article in one read.
+FileDeclaration ArticleFileDeclaration();
+
+// What scanning one article came to.
+struct ArticleOutcome {
+  enum class Failure {
+    kNone,
+    kOpen,  // the article could not be opened: nothing was read
+    kRead,  // reading failed after the open: what was read before is searched all the same
+  };
+  Failure failure = Failure::kNone;
+  // The error posted by the failure: its number, and its 80-byte text with the blank filling.
+  int32_t error_code = 0;
+  FixedString<kErrorTextLength> error_text;
+
+  bool matched = false;
+  std::string excerpt;  // when matched: at most kExcerptLength bytes after the marker
+  // When matched and the page shows snippets: the article's title, hits and snippets.
+  ArticleSnippets snippets;
+};
+
+// Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`
+// (holding the phrase). The article is opened for reading, denying others writing, and read
+// only as far as its outcome needs. `file` is closed again when it returns. A large article
+// is read on as many threads as `sharing` allows (app/scan/large_article_scan.h), with the same
+// outcome.
+//
+// `stop` is asked between reads, so that a long article ends promptly when the search is
+// asked to stop; what comes of an article cut short so says nothing and is to be dropped.
+ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
+                           const ArticleSharing& sharing, const std::stop_token& stop);
+
+}  // namespace kb

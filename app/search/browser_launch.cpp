@@ -1,0 +1,51 @@
+#include "app/search/browser_launch.h"
+
+#include "platform/file_system.h"
+#include "platform/shell.h"
+#include "support/error_state/error_state.h"
+#include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
+#include "support/text/text.h"
+
+namespace kb {
+namespace {
+
+constexpr std::size_t kLongestPathArgument = 260;
+
+}  // namespace
+
+std::string_view LaunchErrorText(int64_t code) {
+  return CurrentTexts().LaunchErrorOf(code);
+}
+
+std::string ShortPath(std::string_view path) {
+  ClearError();
+  const std::string_view clipped = Clip(path).substr(0, kLongestPathArgument);
+  if (!clipped.empty()) return std::string(clipped);
+  std::string directory;
+  if (platform::CurrentDirectory(directory) != platform::system_error::kNone) directory.clear();
+  return directory;
+}
+
+void LaunchBrowser(SearchState& state, SearchScreen& screen) {
+  screen.ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
+  LaunchVariables& launch = state.launch;
+  launch.owner = screen.OwnerWindow();
+  launch.verb.Assign("open");
+  launch.file.Assign(Clip(state.result_file_name.view()));
+  launch.directory.Assign(ShortPath(""));
+  launch.parameters.Clear();
+  launch.show_mode = 1;
+
+  launch.result = platform::OpenDocument(launch.file.view(), launch.directory.view());
+  if (launch.result > 32) return;
+  const std::string_view text = LaunchErrorText(launch.result);
+  if (text.empty()) return;
+  screen.ReportFailure({.text = text,
+                        .caption = ProgramText(TextId::kErrorCaption),
+                        .icon = kStopIcon,
+                        .error_code = launch.result,
+                        .path = launch.file.view()});
+}
+
+}  // namespace kb

@@ -1,0 +1,579 @@
+#include "app/search/search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "files/access_mode.h"
+#include "files/block_file.h"
+#include "platform/testing/faulty_env.h"
+#include "support/error_state/error_state.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_view_literals;
+
+// Writes down every call the search makes on the screen, in order.
+class RecordingScreen : public SearchScreen {
+ public:
+  void ShowStatus(std::string_view text) override {
+    calls.push_back("status " + std::string(text));
+  }
+  void ShowProgressBar() override { calls.push_back("show bar"); }
+  void RedrawProgressBar(uint8_t percent) override {
+    calls.push_back("bar " + std::to_string(percent));
+  }
+  void HideProgressBar() override { calls.push_back("hide bar"); }
+  void RedrawWindow() override { calls.push_back("redraw window"); }
+  int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view,
+                      std::string_view, int32_t, int32_t) override {
+    calls.push_back("message " + std::string(caption) + ": " + std::string(text));
+    return 1;
+  }
+  void ShowResult(std::string_view path, std::string_view excerpt,
+                  const ArticleSnippets*) override {
+    calls.push_back("result " + std::string(path) + ": " + std::string(excerpt));
+  }
+  NativeWindowHandle OwnerWindow() override { return 0; }
+
+  std::vector<std::string> calls;
+};
+
+// Runs each test in a scratch knowledge base as the working directory.
+class SearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    fs::current_path(scratch_.path());
+    fs::create_directory("ZEB");
+  }
+  void TearDown() override { fs::current_path(previous_); }
+
+  void Article(const std::string& name, std::string_view text) {
+    scratch_.Write("ZEB/" + name, text);
+  }
+
+  testing::ScratchDirectory scratch_;
+  fs::path previous_;
+  std::unique_ptr<SearchState> state_ = std::make_unique<SearchState>();
+  RecordingScreen screen_;
+};
+
+TEST_F(SearchTest, ProgressCountsOnlyTheArticlesThatCouldBeOpened) {
+  Article("ZEB1.htm", "<!-- Article starts -->one");
+  Article("ZEB2.htm", "<!-- Article starts -->two");
+  Article("ZEB3.htm", "<!-- Article starts -->three");
+  BlockFile holder({.options = "", .may_create = false});
+  holder.name().Assign("ZEB/ZEB2.htm");
+  holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
+  state_->search_text.Assign("three");
+
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
+
+  EXPECT_EQ(state_->search_text.view(), "THREE");
+  EXPECT_EQ(state_->files_total, 3);
+  EXPECT_EQ(state_->files_done, 2);
+  EXPECT_EQ(state_->result_queue.Count(), 1);
+  // The bar steps once per opened article.
+  std::vector<std::string> bars;
+  std::erase_if(screen_.calls, [&](const std::string& call) {
+    if (!call.starts_with("bar ")) return false;
+    bars.push_back(call);
+    return true;
+  });
+  EXPECT_EQ(bars.size(), 2u);
+  EXPECT_EQ(bars.back(), "bar 66");
+  EXPECT_EQ(screen_.calls, (std::vector<std::string>{
+                               "status Searching through files...",
+                               "show bar",
+                               "message : Could not open file: ./ZEB/ZEB2.htm|Error: 5, Access "
+                               "Denied" +
+                                   std::string(67, ' '),
+                               "result ./ZEB/ZEB3.htm: three",
+                               "hide bar",
+                               "redraw window",
+                               "status Creating index page...",
+                               "status ",
+                           }));
+}
+
+TEST_F(SearchTest, ThreeArticlesStepThroughAThirdEach) {
+  Article("ZEB1.htm", "a");
+  Article("ZEB2.htm", "<!-- Article starts -->needle");
+  Article("ZEB3.htm", "c");
+  state_->search_text.Assign("needle");
+
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
+
+  EXPECT_EQ(state_->progress_percent, 0);
+  EXPECT_EQ(screen_.calls, (std::vector<std::string>{
+                               "status Searching through files...", "show bar", "bar 33",
+                               "result ./ZEB/ZEB2.htm: needle", "bar 66", "bar 100", "hide bar",
+                               "redraw window", "status Creating index page...", "status "}));
+  ASSERT_EQ(state_->result_queue.Count(), 1);
+  state_->result_queue.Get(1);
+  EXPECT_EQ(state_->result_queue.record().file.clipped(), "./ZEB/ZEB2.htm");
+  EXPECT_EQ(state_->result_queue.record().excerpt.clipped(), "needle");
+  EXPECT_EQ(state_->result_file_name.view(), "./ZebResult.htm");
+}
+
+// Asks the search to stop as soon as it starts on the page.
+class StopAtPageScreen : public RecordingScreen {
+ public:
+  void ShowStatus(std::string_view text) override {
+    RecordingScreen::ShowStatus(text);
+    if (text == "Creating index page...") stop.request_stop();
+  }
+  std::stop_source stop;
+};
+
+TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
+  Article("ZEB1.htm", "<!-- Article starts -->needle");
+  scratch_.Write("ZebResult.htm", "old page");
+  state_->search_text.Assign("needle");
+  StopAtPageScreen screen;
+
+  const SearchOutcome outcome =
+      RunSearch(*state_, screen,
+                {.page_handling = PageHandling::kWriteOnly, .stop = screen.stop.get_token()});
+
+  EXPECT_EQ(outcome, SearchOutcome::kCancelled);
+  EXPECT_EQ(testing::ReadAll("ZebResult.htm"), "old page");
+  EXPECT_EQ(screen.calls.back(), "status ");
+  for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << entry.path();
+  }
+}
+
+// The snippets page keeps the classic page's frame; each row says why its article matched,
+// every text of the article escaped, rows by hits when asked; and nothing found says so.
+TEST_F(SearchTest, TheSnippetsPageShowsWhyEachArticleMatched) {
+  scratch_.Write("lheader.htm", "<html>\r\n");
+  scratch_.Write("lfooter.htm", "</html>\r\n");
+  LoadTemplates(*state_, screen_);
+  Article("ZEB1.htm",
+          "<title>Fish &amp; \"chips\" <b></title><!-- Article starts -->"
+          "<p>Fish & chips, and fish &amp; chips.</p>");
+  Article("ZEB2.htm", "<h1>Twice</h1><!-- Article starts -->fish & chips, FISH & CHIPS");
+  Article("ZEB3.htm", "<!-- Article starts -->no match");
+  state_->search_text.Assign("fish & chips");
+  state_->results_settings = {.style = ResultsStyle::kSnippets, .order = ResultsOrder::kHits};
+
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
+
+  const std::string summary_table =
+      "<table bgcolor=\"#CDC5B6\" border=\"0\" cellpadding=\"4\" width=\"100%\">\r\n"
+      "<tr><td><font face=\"Verdana,Arial\" size=\"3\">\r\n";
+  EXPECT_EQ(
+      testing::ReadAll("ZebResult.htm"),
+      "<html>\r\n" + summary_table +
+          "<b><u>Search found 2 pages matching \"FISH &amp; CHIPS\"</u></b><br>\r\n"
+          "</font></td></tr></table>\r\n"
+          "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n"
+          "<tr><td><a href=\"./ZEB/ZEB2.htm\">./ZEB/ZEB2.htm</a></td>\r\n"
+          "<td><font face=\"Verdana,Arial\" size=\"2\">\r\n"
+          "<div class=\"kb-title\"><b>Twice</b></div>\r\n"
+          "<div class=\"kb-excerpt\"><small>fish &amp; chips, FISH &amp; CHIPS</small></div>\r\n"
+          "<div class=\"kb-snippet\">Twice <mark>fish &amp; chips</mark>, "
+          "<mark>FISH &amp; CHIPS</mark></div>\r\n"
+          "<div class=\"kb-hits\"><small>2 hits</small></div>\r\n"
+          "</font></td></tr>\r\n"
+          "<tr><td><a href=\"./ZEB/ZEB1.htm\">./ZEB/ZEB1.htm</a></td>\r\n"
+          "<td><font face=\"Verdana,Arial\" size=\"2\">\r\n"
+          "<div class=\"kb-title\"><b>Fish &amp; &quot;chips&quot;</b></div>\r\n"
+          "<div class=\"kb-excerpt\"><small>Fish &amp; chips, and fish &amp; chips."
+          "</small></div>\r\n"
+          "<div class=\"kb-snippet\">Fish &amp; &quot;chips&quot; <mark>Fish &amp; chips</mark>, "
+          "and <mark>fish &amp; chips</mark>.</div>\r\n"
+          "<div class=\"kb-hits\"><small>1 hit</small></div>\r\n"
+          "</font></td></tr>\r\n"
+          "</table>\r\n"
+          "</html>\r\n");
+
+  state_->search_text.Assign("nowhere");
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
+  EXPECT_EQ(testing::ReadAll("ZebResult.htm"),
+            "<html>\r\n" + summary_table +
+                "<b><u>Search found 0 pages matching \"NOWHERE\"</u></b><br>\r\n"
+                "</font></td></tr></table>\r\n"
+                "</html>\r\n");
+}
+
+TEST_F(SearchTest, WithoutArticlesOnlyThePhraseChanges) {
+  state_->result_queue.record().file.Assign("./ZEB/old.htm");
+  state_->result_queue.Append();
+  state_->search_text.Assign("mixed Case");
+
+  RunSearch(*state_, screen_);
+
+  EXPECT_EQ(state_->search_text.view(), "MIXED CASE");
+  EXPECT_EQ(state_->result_queue.Count(), 1);
+  EXPECT_EQ(screen_.calls, (std::vector<std::string>{"redraw window", "status "}));
+  EXPECT_FALSE(fs::exists("ZebResult.htm"));
+}
+
+TEST_F(SearchTest, TheMatchSettingsDecideWhatMatchesAndUpperCasesThePhrase) {
+  Article("ZEB1.htm", "<p>CAF\xC9</p>\r\n<p>au <b>lait</b></p><!-- Article starts -->one");
+  Article("ZEB2.htm", "<!-- Article starts -->two: caf\xE9 au lai&#116");
+  Article("ZEB3.htm", "<!-- Article starts -->caf\xE9 au lai");
+  state_->match_settings.case_table[0xE9] = 0xC9;
+  state_->match_settings.mode = MatchMode::kText;
+  state_->search_text.Assign("caf\xE9  au lait");
+
+  // Every thread of the scan matches with the settings.
+  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly, .threads = 3});
+
+  EXPECT_EQ(state_->search_text.view(), "CAF\xC9  AU LAIT");
+  std::vector<std::string> found;
+  for (int32_t entry = 1; entry <= state_->result_queue.Count(); ++entry) {
+    state_->result_queue.Get(entry);
+    found.emplace_back(state_->result_queue.record().file.clipped());
+  }
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"./ZEB/ZEB1.htm", "./ZEB/ZEB2.htm"}));
+}
+
+TEST_F(SearchTest, TemplatesAreReadOnceWithTheirLinesWhole) {
+  scratch_.Write("lheader.htm", "<html>\r\n" + std::string(300, 'h') + "\r\n\r\n");
+  scratch_.Write("lfooter.htm", "");
+
+  LoadTemplates(*state_, screen_);
+
+  EXPECT_EQ(screen_.calls, std::vector<std::string>{});
+  ASSERT_EQ(state_->header_queue.Count(), 3);
+  EXPECT_EQ(state_->header_queue.Get(2), std::string(300, 'h'));
+  EXPECT_EQ(state_->footer_queue.Count(), 0);
+}
+
+TEST_F(SearchTest, AFolderThatCannotBeReadIsReportedOnce) {
+  fs::remove("ZEB");
+  scratch_.Write("ZEB", "a file where the folder should be");
+  scratch_.Write("ZebResult.htm", "old page");
+  state_->search_text.Assign("x");
+
+  RunSearch(*state_, screen_);
+
+  EXPECT_EQ(screen_.calls,
+            (std::vector<std::string>{
+                "message : Could not read the folder: ./ZEB|Error: 5, Access Denied" +
+                    std::string(67, ' '),
+                "redraw window", "status "}));
+  EXPECT_EQ(testing::ReadAll("ZebResult.htm"), "old page");
+}
+
+TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
+  // The marker lies near the end of the first read, so the excerpt needs the second, which
+  // fails: the article is reported, counted as opened, and found with what it had.
+  std::string long_article(100'000, '.');
+  long_article.replace(0, 6, "needle");
+  long_article.replace(65'536 - 123, 23, "<!-- Article starts -->");
+  long_article.replace(65'536 - 100, 5, "cut 5");
+  Article("ZEB1.htm", "<!-- Article starts -->needle one");
+  Article("ZEB2.htm", long_article);
+  Article("ZEB3.htm", "<!-- Article starts -->needle three");
+  for (const std::size_t threads : {1u, 3u}) {
+    platform::testing::FaultyEnv env;
+    env.FailNth(platform::Operation::kRead, 2, EIO, "ZEB2.htm");
+    auto state = std::make_unique<SearchState>(env);
+    state->search_text.Assign("needle");
+    RecordingScreen screen;
+    RunSearch(*state, screen, {.page_handling = PageHandling::kWriteOnly, .threads = threads});
+    EXPECT_EQ(screen.calls,
+              (std::vector<std::string>{
+                  "status Searching through files...", "show bar",
+                  "result ./ZEB/ZEB1.htm: needle one", "bar 33",
+                  "message : Could not read file: ./ZEB/ZEB2.htm|Error: 330, Read Fault" +
+                      std::string(70, ' '),
+                  "result ./ZEB/ZEB2.htm: cut 5" + std::string(95, '.'), "bar 66",
+                  "result ./ZEB/ZEB3.htm: needle three", "bar 100", "hide bar", "redraw window",
+                  "status Creating index page...", "status "}));
+  }
+
+  // A folder that fails while it is read: what was read of it is searched, and the failure
+  // is told once.
+  platform::testing::FaultyEnv env;
+  env.FailNth(platform::Operation::kReadDirectory, 3, EIO);
+  auto state = std::make_unique<SearchState>(env);
+  RecordingScreen screen;
+  RunSearch(*state, screen, {.page_handling = PageHandling::kWriteOnly});
+  ASSERT_FALSE(screen.calls.empty());
+  EXPECT_EQ(screen.calls[0], "message : Could not read the folder: ./ZEB|Error: 330, Read Fault" +
+                                 std::string(70, ' '));
+  EXPECT_LT(state->files_total, 3);
+}
+
+// A knowledge base made at random: articles of 0 to 300 KB with the phrase and the marker
+// planted across block and buffer boundaries, names in mixed case up to the longest a file
+// may have, some articles held by another opener, some shrinking while they are searched.
+// What a search does with it must not depend on the number of threads.
+class RandomKnowledgeBase {
+ public:
+  RandomKnowledgeBase(uint32_t seed, const testing::ScratchDirectory& scratch)
+      : random_(seed), scratch_(scratch) {
+    const bool many_small = seed % 3 == 2;  // more articles than are read ahead at once
+    const std::size_t count = seed == 1 ? 0 : many_small ? 300 + random_() % 400 : random_() % 40;
+    phrase_ = kPhrases[random_() % std::size(kPhrases)];
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string name = NewName();
+      if (std::find(names_.begin(), names_.end(), name) != names_.end()) continue;
+      const std::size_t size = many_small ? random_() % 3000 : ArticleSize();
+      Article article{.name = name, .text = Text(size)};
+      if (random_() % 10 == 0) article.locked = true;
+      if (article.text.size() > 70'000 && random_() % 3 == 0)
+        article.shrink_to = SafeLength(article.text);
+      scratch_.Write("ZEB/" + name, article.text);
+      names_.push_back(name);
+      articles_.push_back(std::move(article));
+    }
+  }
+
+  std::string_view phrase() const { return phrase_; }
+
+  // What every search must show for the articles, in listing order: the results, and the
+  // messages for those that cannot be opened.
+  std::vector<std::string> ExpectedReports() const {
+    std::vector<const Article*> listed;
+    for (const Article& article : articles_) listed.push_back(&article);
+    std::sort(listed.begin(), listed.end(), [](const Article* a, const Article* b) {
+      return std::pair(Folded(a->name), a->name) < std::pair(Folded(b->name), b->name);
+    });
+    std::vector<std::string> reports;
+    const std::string phrase = Folded(phrase_);
+    for (const Article* article : listed) {
+      const std::string path = "./ZEB/" + article->name;
+      if (article->locked) {
+        reports.push_back("message : Could not open file: " + path + "|Error: 5, Access Denied" +
+                          std::string(67, ' '));
+        continue;
+      }
+      const std::size_t marker = article->text.find(kMarker);
+      if (phrase.empty() || Folded(article->text).find(phrase) == std::string::npos ||
+          marker == std::string::npos) {
+        continue;
+      }
+      std::string excerpt = article->text.substr(marker + kMarker.size(), 201);
+      excerpt.erase(excerpt.find_last_not_of(' ') + 1);
+      reports.push_back("result " + path + ": " + excerpt);
+    }
+    return reports;
+  }
+
+  // Holds the articles that are to be locked open, for reading and writing, denying all.
+  std::vector<std::unique_ptr<BlockFile>> Lock() const {
+    std::vector<std::unique_ptr<BlockFile>> holders;
+    for (const Article& article : articles_) {
+      if (!article.locked) continue;
+      auto holder = std::make_unique<BlockFile>(FileDeclaration{
+          .options = "", .may_create = false, .name_length = 300, .path_limit = 300});
+      holder->name().Assign("ZEB/" + article.name);
+      holder->Open(access_mode::kReadWrite | access_mode::kDenyAll);
+      EXPECT_EQ(ErrorCode(), 0) << article.name;
+      holders.push_back(std::move(holder));
+    }
+    return holders;
+  }
+
+  // Gives the shrinking articles their whole text back.
+  void Restore() const {
+    for (const Article& article : articles_) {
+      if (article.shrink_to != 0) scratch_.Write("ZEB/" + article.name, article.text);
+    }
+  }
+  // Cuts the shrinking articles to the length that still says all they say.
+  void Shrink() const {
+    for (const Article& article : articles_) {
+      if (article.shrink_to != 0)
+        fs::resize_file(scratch_ / ("ZEB/" + article.name), article.shrink_to);
+    }
+  }
+
+ private:
+  struct Article {
+    std::string name;
+    std::string text;
+    bool locked = false;
+    std::size_t shrink_to = 0;  // 0: never shrinks
+  };
+
+  static constexpr std::string_view kMarker = "<!-- Article starts -->";
+  static constexpr const char* kPhrases[] = {"needle pin", "Needle", "pin ", "n", ""};
+  // Bytes that never make up a phrase or the marker.
+  static constexpr std::string_view kFiller = "abc xyz<>!-\r\n\t\0\xe9"sv;
+
+  static std::string Folded(std::string_view text) {
+    std::string folded(text);
+    for (char& byte : folded) {
+      if (byte >= 'a' && byte <= 'z') byte = static_cast<char>(byte - 'a' + 'A');
+    }
+    return folded;
+  }
+
+  std::string NewName() {
+    static constexpr std::string_view kNameBytes = "aAbBzZ09_-";
+    std::string middle;
+    const std::size_t length = random_() % 50 == 0 ? 248 : random_() % 6;
+    for (std::size_t i = 0; i < length; ++i) middle += kNameBytes[random_() % kNameBytes.size()];
+    return (random_() % 2 ? "ZEB" : "zeb") + middle + (random_() % 2 ? ".htm" : ".HTM");
+  }
+
+  std::size_t ArticleSize() {
+    switch (random_() % 10) {
+      case 0:
+      case 1:
+      case 2:
+        return random_() % 2000;
+      case 3:
+      case 4:
+      case 5:
+        return random_() % 20'000;
+      case 6:
+      case 7:  // about a block or buffer boundary
+        return (random_() % 2 ? 4096 : 65536) * (1 + random_() % 3) - 40 + random_() % 80;
+      default:
+        return random_() % 300'000;
+    }
+  }
+
+  // A place to plant `length` bytes: often astride a block or buffer boundary.
+  std::size_t PlaceFor(std::size_t size, std::size_t length) {
+    if (size <= length) return 0;
+    std::size_t at = random_() % (size - length);
+    if (random_() % 2 == 0) {
+      const std::size_t boundary = random_() % 3 == 0 ? 65536 : 4096;
+      const std::size_t near = at / boundary * boundary + boundary - random_() % (length + 1);
+      if (near + length <= size) at = near;
+    }
+    return at;
+  }
+
+  std::string Text(std::size_t size) {
+    std::string text(size, ' ');
+    for (char& byte : text) byte = kFiller[random_() % kFiller.size()];
+    const auto plant = [&](std::string_view what) {
+      if (what.empty() || what.size() > size) return;
+      text.replace(PlaceFor(size, what.size()), what.size(), what);
+    };
+    std::string phrase(phrase_);
+    for (char& byte : phrase) {
+      if (random_() % 2) byte = Folded(std::string(1, byte))[0];
+    }
+    for (int copies = random_() % 3; copies > 0; --copies) plant(phrase);
+    for (int copies = random_() % 3; copies > 0; --copies) plant(kMarker);
+    if (random_() % 4 == 0) plant("<!-- article starts -->");
+    // Blanks that an excerpt must lose at its end.
+    if (random_() % 4 == 0) plant(std::string(250, ' '));
+    return text;
+  }
+
+  // A length at which `text` still holds all that matters for the search: its first phrase,
+  // its first marker and the excerpt after it. 0 when no shorter one is.
+  std::size_t SafeLength(const std::string& text) const {
+    std::size_t needed = 0;
+    const std::size_t phrase = Folded(text).find(Folded(phrase_));
+    if (phrase != std::string::npos) needed = phrase + phrase_.size();
+    const std::size_t marker = text.find(kMarker);
+    if (marker != std::string::npos) needed = std::max(needed, marker + kMarker.size() + 201);
+    return needed + 1 < text.size() ? needed + 1 : 0;
+  }
+
+  std::mt19937 random_;
+  const testing::ScratchDirectory& scratch_;
+  std::string phrase_;
+  std::vector<std::string> names_;
+  std::vector<Article> articles_;
+};
+
+// Writes down a search as a person would see it, and asks it to stop at the `stop_at`-th
+// step of the progress bar (never when 0).
+class StoppingScreen : public RecordingScreen {
+ public:
+  StoppingScreen(std::stop_source& stop, int stop_at) : stop_(stop), stop_at_(stop_at) {}
+  void RedrawProgressBar(uint8_t percent) override {
+    RecordingScreen::RedrawProgressBar(percent);
+    if (++steps_ == stop_at_) stop_.request_stop();
+  }
+
+ private:
+  std::stop_source& stop_;
+  int stop_at_;
+  int steps_ = 0;
+};
+
+struct Observed {
+  SearchOutcome outcome;
+  std::vector<std::string> calls;
+  std::string page;
+  int32_t files_done;
+};
+
+TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    fs::remove_all("ZEB");
+    fs::create_directory("ZEB");
+    const RandomKnowledgeBase knowledge_base(seed, scratch_);
+    const auto holders = knowledge_base.Lock();
+    std::mt19937 random(seed);
+    const int stop_at = static_cast<int>(random() % 30);
+
+    std::vector<Observed> searches;
+    for (std::size_t threads = 1; threads <= 8; ++threads) {
+      for (const bool stopping : {false, true}) {
+        scratch_.Write("ZebResult.htm", "old page");
+        knowledge_base.Restore();
+        std::stop_source stop;
+        StoppingScreen screen(stop, stopping ? stop_at : 0);
+        auto state = std::make_unique<SearchState>();
+        state->search_text.Assign(knowledge_base.phrase());
+        std::jthread shrinker([&, pause = random() % 2000] {
+          std::this_thread::sleep_for(std::chrono::microseconds(pause));
+          knowledge_base.Shrink();
+        });
+        const SearchOutcome outcome = RunSearch(*state, screen,
+                                                {.page_handling = PageHandling::kWriteOnly,
+                                                 .threads = threads,
+                                                 .stop = stop.get_token()});
+        shrinker.join();
+        searches.push_back(
+            {outcome, screen.calls, testing::ReadAll("ZebResult.htm"), state->files_done});
+      }
+    }
+
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::vector<std::string> reports;
+    for (const std::string& call : searches[0].calls) {
+      if (call.starts_with("result ") || call.starts_with("message ")) reports.push_back(call);
+    }
+    EXPECT_EQ(reports, knowledge_base.ExpectedReports());
+    EXPECT_EQ(searches[0].outcome, SearchOutcome::kCompleted);
+    for (std::size_t run = 2; run < searches.size(); ++run) {
+      SCOPED_TRACE("threads " + std::to_string(run / 2 + 1) + (run % 2 ? ", stopped" : ""));
+      const Observed& one_thread = searches[run % 2];
+      EXPECT_EQ(searches[run].outcome, one_thread.outcome);
+      EXPECT_EQ(searches[run].calls, one_thread.calls);
+      EXPECT_EQ(searches[run].page, one_thread.page);
+      EXPECT_EQ(searches[run].files_done, one_thread.files_done);
+    }
+    const Observed& stopped = searches[1];
+    if (stopped.outcome == SearchOutcome::kCancelled) {
+      EXPECT_EQ(stopped.page, "old page");
+      EXPECT_EQ(stopped.files_done, stop_at);
+      EXPECT_EQ(stopped.calls.back(), "status ");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kb

@@ -1,0 +1,307 @@
+#include "app/setup/settings_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <memory>
+
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "support/error_state/error_state.h"
+#include "support/text/utf8.h"
+
+namespace kb {
+namespace {
+
+// A settings file is a few lines; anything larger is not one.
+constexpr std::size_t kLargestSettingsFile = 64 * 1024;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool SameWord(std::string_view first, std::string_view second) {
+  return std::equal(first.begin(), first.end(), second.begin(), second.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+std::string Quoted(std::string_view text) {
+  return Concat({"\"", text, "\""});
+}
+
+// Which of `words` `value` is, or -1 with `problem` saying what the key takes.
+int OneOf(std::string_view key, std::string_view value,
+          std::initializer_list<std::string_view> words, std::string& problem) {
+  int index = 0;
+  for (const std::string_view word : words) {
+    if (SameWord(value, word)) return index;
+    ++index;
+  }
+  problem =
+      Concat({key, " is ", words.begin()[0], " or ", words.begin()[1], ", not ", Quoted(value)});
+  return -1;
+}
+
+// Each function applies a value to the settings, or leaves them as they were and says what
+// is wrong with the value.
+using ApplyValue = std::string (*)(std::string_view value, Settings& settings);
+
+std::string ApplyCaseFolding(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("CaseFolding", value, {"ascii", "unicode"}, problem);
+  if (choice >= 0)
+    settings.match.case_folding = choice == 0 ? CaseFolding::kAscii : CaseFolding::kUnicode;
+  return problem;
+}
+
+std::string ApplyIgnoreAccents(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("IgnoreAccents", value, {"no", "yes"}, problem);
+  if (choice >= 0) settings.match.ignore_accents = choice == 1;
+  return problem;
+}
+
+std::string ApplyResults(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Results", value, {"classic", "snippets"}, problem);
+  if (choice >= 0)
+    settings.results.style = choice == 0 ? ResultsStyle::kClassic : ResultsStyle::kSnippets;
+  return problem;
+}
+
+std::string ApplyOrder(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Order", value, {"name", "hits"}, problem);
+  if (choice >= 0) settings.results.order = choice == 0 ? ResultsOrder::kName : ResultsOrder::kHits;
+  return problem;
+}
+
+std::string ApplyMatch(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Match", value, {"bytes", "text"}, problem);
+  if (choice >= 0) settings.match.mode = choice == 0 ? MatchMode::kBytes : MatchMode::kText;
+  return problem;
+}
+
+// The value of a hex digit, or -1.
+int HexDigit(char digit) {
+  if (digit >= '0' && digit <= '9') return digit - '0';
+  const char small = static_cast<char>(std::tolower(static_cast<unsigned char>(digit)));
+  if (small >= 'a' && small <= 'f') return small - 'a' + 10;
+  return -1;
+}
+
+std::string ApplyCasePairs(std::string_view value, Settings& settings) {
+  CaseTable table = UpperCaseTable();
+  std::array<bool, 256> paired{};
+  while (!(value = TrimBlanks(value)).empty()) {
+    const std::string_view pair = value.substr(0, value.find_first_of(" \t"));
+    value.remove_prefix(pair.size());
+    int digits[4];
+    for (std::size_t i = 0; i < 4; ++i) digits[i] = i < pair.size() ? HexDigit(pair[i]) : -1;
+    if (pair.size() != 4 || std::count(std::begin(digits), std::end(digits), -1) > 0) {
+      return Concat({"CasePairs takes pairs of bytes in hex such as E9C9, not ", Quoted(pair)});
+    }
+    const auto small = static_cast<unsigned char>(digits[0] << 4 | digits[1]);
+    const auto capital = static_cast<unsigned char>(digits[2] << 4 | digits[3]);
+    if (small < 0x80 || capital < 0x80) {
+      return Concat({"the case pair ", Quoted(pair), " holds a byte below 80"});
+    }
+    if (small == capital)
+      return Concat({"the case pair ", Quoted(pair), " pairs a byte with itself"});
+    if (paired[small] || paired[capital]) {
+      return Concat({"the case pair ", Quoted(pair), " holds a byte of another pair"});
+    }
+    paired[small] = paired[capital] = true;
+    table[small] = capital;
+  }
+  settings.match.case_table = table;
+  return "";
+}
+
+struct KeyRule {
+  std::string_view key;
+  ApplyValue apply;
+};
+
+constexpr KeyRule kKeys[] = {
+    {"CaseFolding", ApplyCaseFolding}, {"IgnoreAccents", ApplyIgnoreAccents},
+    {"CasePairs", ApplyCasePairs},     {"Match", ApplyMatch},
+    {"Results", ApplyResults},         {"Order", ApplyOrder},
+};
+
+// A value between double quotes without them, so that it may begin or end with blanks.
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Replaces the program's text `key` (support/program_texts); gives what is wrong, or "".
+std::string ApplyText(std::string_view key, std::string_view value, Settings& settings) {
+  switch (settings.texts.Replace(key, value)) {
+    case ProgramTexts::Replacement::kDone:
+      return "";
+    case ProgramTexts::Replacement::kUnknownKey:
+      return Concat({"unknown key ", Quoted(key)});
+    case ProgramTexts::Replacement::kTooLong:
+      return Concat({key, " is at most ", NumberToText(static_cast<int32_t>(kLongestErrorMessage)),
+                     " bytes long"});
+  }
+  return "";
+}
+
+// Applies one line; gives what is wrong with it, or "" when it applied or is a comment.
+std::string ApplyLine(std::string_view line, SettingsSource source, Settings& settings) {
+  if (!IsUtf8(line)) return "the line is not UTF-8 text";
+  line = TrimBlanks(line);
+  if (line.empty() || line.front() == '#') return "";
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return "a setting is written Key = Value";
+  const std::string_view key = TrimBlanks(line.substr(0, equals));
+  const std::string_view value = Unquoted(TrimBlanks(line.substr(equals + 1)));
+  const auto rule = std::find_if(std::begin(kKeys), std::end(kKeys),
+                                 [&](const KeyRule& rule) { return SameWord(rule.key, key); });
+  if (rule != std::end(kKeys)) return rule->apply(value, settings);
+  if (source == SettingsSource::kKnowledgeBase) {
+    // The knowledge base decides how it is searched and shown, never what the program says.
+    ProgramTexts texts;
+    if (texts.Replace(key, value) == ProgramTexts::Replacement::kUnknownKey) {
+      return Concat({"unknown key ", Quoted(key)});
+    }
+    return Concat({Quoted(key), " is the user's to set, not the knowledge base's"});
+  }
+  return ApplyText(key, value, settings);
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
+  return Concat({folder, folder == "/" ? "" : "/", name});
+}
+
+bool IsAbsolute(std::string_view path) {
+  return !path.empty() && path.front() == '/';
+}
+
+// The value of `name` when it is set and not empty.
+std::optional<std::string> NonEmpty(const VariableLookup& variable, std::string_view name) {
+  std::optional<std::string> value = variable(name);
+  if (value && value->empty()) value.reset();
+  return value;
+}
+
+enum class FileReading { kRead, kMissing, kFailed };
+
+std::string FileErrorProblem(platform::SystemError error) {
+  const auto number = static_cast<int32_t>(error);
+  return Concat(
+      {"could not be read (error ", NumberToText(number), ", ", ErrorMessage(number), ")"});
+}
+
+// Reads the settings file at `path` into `settings`. A file that is there but cannot be read
+// (not a regular file, larger than kLargestSettingsFile) is a problem and changes nothing; so
+// is a missing one when `must_be_there`.
+FileReading ReadOneSettingsFile(platform::Env& env, const std::string& path, bool must_be_there,
+                                SettingsSource source, Settings& settings,
+                                std::vector<SettingsProblem>& problems) {
+  std::string contents(kLargestSettingsFile + 1, '\0');
+  std::unique_ptr<platform::File> file;
+  std::size_t count = 0;
+  uint64_t size = 0;
+  const platform::SystemError error =
+      platform::OpenFileForReading(env, path, platform::Lock::kNone, contents, file, count, size);
+  const bool missing = error == platform::system_error::kFileNotFound ||
+                       error == platform::system_error::kPathNotFound;
+  if (missing && !must_be_there) return FileReading::kMissing;
+  if (error != platform::system_error::kNone) {
+    problems.push_back({path, 0, FileErrorProblem(error)});
+    return FileReading::kFailed;
+  }
+  if (size > kLargestSettingsFile) {
+    problems.push_back({path, 0, "is larger than 64 KB, too large for a settings file"});
+    return FileReading::kFailed;
+  }
+  ParseSettings(std::string_view(contents).substr(0, count), path, settings, problems, source);
+  return FileReading::kRead;
+}
+
+}  // namespace
+
+std::string SettingsProblem::Describe() const {
+  if (line == 0) return Concat({file, ": ", what});
+  return Concat({file, ", line ", NumberToText(line), ": ", what});
+}
+
+void ParseSettings(std::string_view contents, std::string_view file, Settings& settings,
+                   std::vector<SettingsProblem>& problems, SettingsSource source) {
+  if (contents.starts_with(kByteOrderMark)) contents.remove_prefix(kByteOrderMark.size());
+  int32_t number = 0;
+  while (!contents.empty()) {
+    ++number;
+    const std::size_t end = contents.find('\n');
+    std::string_view line = contents.substr(0, end);
+    contents.remove_prefix(end == std::string_view::npos ? contents.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (std::string what = ApplyLine(line, source, settings); !what.empty()) {
+      problems.push_back({std::string(file), number, std::move(what)});
+    }
+  }
+}
+
+SettingsPlaces FindSettingsPlaces(const VariableLookup& variable) {
+  if (std::optional<std::string> named = NonEmpty(variable, kSettingsFileVariable)) {
+    return {{*named}, true};
+  }
+  const std::string in_folder = JoinPath("kbsearch", kSettingsFileName);
+  SettingsPlaces places;
+  std::optional<std::string> home = NonEmpty(variable, "XDG_CONFIG_HOME");
+  if (!home || !IsAbsolute(*home)) {
+    home = NonEmpty(variable, "HOME");
+    if (home) home = JoinPath(*home, ".config");
+  }
+  if (home && IsAbsolute(*home)) places.paths.push_back(JoinPath(*home, in_folder));
+
+  const std::string folders = NonEmpty(variable, "XDG_CONFIG_DIRS").value_or("/etc/xdg");
+  for (std::string_view rest = folders; !rest.empty();) {
+    const std::string_view folder = rest.substr(0, rest.find(':'));
+    rest.remove_prefix(std::min(rest.size(), folder.size() + 1));
+    if (IsAbsolute(folder)) places.paths.push_back(JoinPath(folder, in_folder));
+  }
+  return places;
+}
+
+std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, Settings& settings,
+                             std::vector<SettingsProblem>& problems) {
+  for (const std::string& path : places.paths) {
+    switch (
+        ReadOneSettingsFile(env, path, places.named, SettingsSource::kUser, settings, problems)) {
+      case FileReading::kMissing:
+        continue;
+      case FileReading::kRead:
+        return path;
+      case FileReading::kFailed:
+        return "";
+    }
+  }
+  return "";
+}
+
+void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
+                               std::vector<SettingsProblem>& problems) {
+  ReadOneSettingsFile(env, std::string(kSettingsFileName), false, SettingsSource::kKnowledgeBase,
+                      settings, problems);
+}
+
+std::string LoadSettings(platform::Env& env, Settings& settings,
+                         std::vector<SettingsProblem>& problems) {
+  return ReadSettingsFile(env, FindSettingsPlaces(platform::EnvironmentVariable), settings,
+                          problems);
+}
+
+}  // namespace kb

@@ -1,0 +1,113 @@
+#pragma once
+
+// The settings file, kbsearch.env: what the user chooses about the program beyond its
+// defaults. It is optional; without it every setting keeps its default.
+//
+// Where it is: the file named by $KBSEARCH_ENV when that is set (and then it must be there);
+// else kbsearch/kbsearch.env in $XDG_CONFIG_HOME (by default ~/.config), then in each folder
+// of $XDG_CONFIG_DIRS (by default /etc/xdg), the first one found.
+//
+// What it holds: UTF-8 lines "Key = Value"; blanks and tabs around the key and the value do
+// not count, keys and the words of values are matched without regard to case, and empty
+// lines and lines that start with "#" are comments. A value between double quotes is taken
+// without them, so that a text may begin or end with blanks. Lines apply in order, so a key
+// given twice keeps its last value. A line that cannot be understood (no "=", an unknown
+// key, a bad value, bytes that are not UTF-8) is a problem: it is reported and changes
+// nothing, and the other lines still apply. The keys:
+//   CaseFolding   = ascii | unicode    letters a-z and the case pairs, or Unicode folding
+//   IgnoreAccents = no | yes           letters match whatever accents they carry (unicode)
+//   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
+//                                      added to the case table (an empty value adds none)
+//   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   Results       = classic | snippets the results page: paths and excerpts, or also each
+//                                      article's title, hits and text around them
+//   Order         = name | hits        the snippets page's rows in listing order, or most
+//                                      hits first
+//   and the key of each text the program shows (support/program_texts), whose value
+//   replaces the text; a message of the error table holds at most 79 bytes.
+//
+// A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
+// written by whoever wrote its articles and templates. It is read after the user's, so its
+// lines win, and may set only the keys above (how the articles are searched and shown),
+// never a text.
+//
+// Each key but the texts' is one row of the table in settings_file.cpp: its name and the
+// function that applies a value to Settings.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/match/match_settings.h"
+#include "app/state/results_settings.h"
+#include "platform/file_system.h"
+#include "support/program_texts/program_texts.h"
+
+namespace kb {
+
+inline constexpr std::string_view kSettingsFileName = "kbsearch.env";
+inline constexpr std::string_view kSettingsFileVariable = "KBSEARCH_ENV";
+
+// Everything the settings file sets, each at its default until a line sets it.
+struct Settings {
+  MatchSettings match;
+  ResultsSettings results;
+  // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
+  ProgramTexts texts;
+};
+
+// Something wrong with a settings file: one of its lines, or the file as a whole (line 0).
+struct SettingsProblem {
+  std::string file;
+  int32_t line = 0;
+  std::string what;
+
+  // "FILE, line N: WHAT", or "FILE: WHAT" for the file as a whole.
+  std::string Describe() const;
+
+  bool operator==(const SettingsProblem&) const = default;
+};
+
+// Whose settings file a file is: the user's, or the knowledge base's, which sets no text.
+enum class SettingsSource { kUser, kKnowledgeBase };
+
+// Applies the lines of `contents`, read from the settings file `file`, to `settings`, and
+// adds a problem for each line that cannot be understood or that `source` may not set.
+void ParseSettings(std::string_view contents, std::string_view file, Settings& settings,
+                   std::vector<SettingsProblem>& problems,
+                   SettingsSource source = SettingsSource::kUser);
+
+// Where the settings file is looked for, first to last.
+struct SettingsPlaces {
+  std::vector<std::string> paths;
+  // The one place was named by $KBSEARCH_ENV: a missing file there is a problem.
+  bool named = false;
+};
+
+// The value of an environment variable, nothing when it is not set.
+using VariableLookup = std::function<std::optional<std::string>(std::string_view name)>;
+
+// The places, from the environment as `variable` gives it. Relative folders in the XDG
+// variables are passed over, as the XDG rules ask.
+SettingsPlaces FindSettingsPlaces(const VariableLookup& variable);
+
+// Reads the first of `places` that holds a file, through `env`, into `settings`, and gives its
+// path; "" when none does. A file that is there but cannot be read, and a named file that is
+// missing, are problems, and the settings then keep their defaults.
+std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, Settings& settings,
+                             std::vector<SettingsProblem>& problems);
+
+// ReadSettingsFile with the places this process's environment variables give.
+std::string LoadSettings(platform::Env& env, Settings& settings,
+                         std::vector<SettingsProblem>& problems);
+
+// Reads the knowledge base's settings file, kbsearch.env in the working directory, into
+// `settings`, when there is one. One that is not a regular file, is larger than 64 KB or
+// cannot be read is a problem and changes nothing.
+void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
+                               std::vector<SettingsProblem>& problems);
+
+}  // namespace kb

@@ -1,0 +1,204 @@
+#include "app/setup/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/testing/faulty_env.h"
+#include "support/error_state/error_state.h"
+#include "support/message_box/message_box_content.h"
+#include "support/program_texts/program_texts.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb {
+namespace {
+
+TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
+  const std::string contents =
+      "\xEF\xBB\xBF# kbsearch settings\r\n"
+      "\r\n"
+      "  casefolding\t=  Unicode \r\n"
+      "IgnoreAccents = maybe\n"
+      "Match = TEXT\n"
+      "no equals sign here\n"
+      "Colour = blue\n"
+      "CasePairs = e9c9 E0C0\n"
+      "CasePairs = E8C8 E8\n"
+      " = yes\n"
+      "Caf\xE9 = 1\n"
+      "IgnoreAccents=yes\n"
+      "Error6 = no such error\n"
+      "Error5 = " +
+      std::string(80, 'x');
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings(contents, "kb.env", settings, problems);
+
+  EXPECT_EQ(settings.match.case_folding, CaseFolding::kUnicode);
+  EXPECT_TRUE(settings.match.ignore_accents);
+  EXPECT_EQ(settings.match.mode, MatchMode::kText);
+  CaseTable pairs = UpperCaseTable();
+  pairs[0xE9] = 0xC9;
+  pairs[0xE0] = 0xC0;
+  EXPECT_EQ(settings.match.case_table, pairs) << "a bad value leaves the earlier one";
+  EXPECT_EQ(problems,
+            (std::vector<SettingsProblem>{
+                {"kb.env", 4, "IgnoreAccents is no or yes, not \"maybe\""},
+                {"kb.env", 6, "a setting is written Key = Value"},
+                {"kb.env", 7, "unknown key \"Colour\""},
+                {"kb.env", 9, "CasePairs takes pairs of bytes in hex such as E9C9, not \"E8\""},
+                {"kb.env", 10, "unknown key \"\""},
+                {"kb.env", 11, "the line is not UTF-8 text"},
+                {"kb.env", 13, "unknown key \"Error6\""},
+                {"kb.env", 14, "Error5 is at most 79 bytes long"},
+            }));
+  EXPECT_EQ(problems[0].Describe(), "kb.env, line 4: IgnoreAccents is no or yes, not \"maybe\"");
+}
+
+TEST(SettingsFileTest, CasePairsAreBytesAbove7FEachInOnePair) {
+  for (const std::string_view bad : {"E9C9 4161", "E9E9", "E9C9 C9D0", "E9C", "E9XY"}) {
+    Settings settings;
+    std::vector<SettingsProblem> problems;
+    ParseSettings(Concat({"CasePairs = ", bad}), "f", settings, problems);
+    EXPECT_EQ(problems.size(), 1u) << bad;
+    EXPECT_FALSE(settings.match.has_case_pairs()) << bad;
+  }
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings("CasePairs = 8A9A\nCasePairs =", "f", settings, problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_FALSE(settings.match.has_case_pairs()) << "an empty value takes the pairs away";
+}
+
+TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
+  const auto places = [](std::map<std::string, std::string> variables) {
+    return FindSettingsPlaces([variables](std::string_view name) -> std::optional<std::string> {
+      const auto found = variables.find(std::string(name));
+      if (found == variables.end()) return std::nullopt;
+      return found->second;
+    });
+  };
+  SettingsPlaces named = places({{"KBSEARCH_ENV", "my.env"}, {"HOME", "/home/u"}});
+  EXPECT_EQ(named.paths, std::vector<std::string>{"my.env"});
+  EXPECT_TRUE(named.named);
+
+  SettingsPlaces defaults = places({{"HOME", "/home/u"}, {"KBSEARCH_ENV", ""}});
+  EXPECT_EQ(defaults.paths, (std::vector<std::string>{"/home/u/.config/kbsearch/kbsearch.env",
+                                                      "/etc/xdg/kbsearch/kbsearch.env"}));
+  EXPECT_FALSE(defaults.named);
+
+  // Relative folders do not count; trailing slashes do not matter.
+  EXPECT_EQ(places({{"HOME", "/home/u/"},
+                    {"XDG_CONFIG_HOME", "relative"},
+                    {"XDG_CONFIG_DIRS", "/a/:rel::/"}})
+                .paths,
+            (std::vector<std::string>{"/home/u/.config/kbsearch/kbsearch.env",
+                                      "/a/kbsearch/kbsearch.env", "/kbsearch/kbsearch.env"}));
+  EXPECT_EQ(
+      places({{"XDG_CONFIG_HOME", "/cfg"}}).paths,
+      (std::vector<std::string>{"/cfg/kbsearch/kbsearch.env", "/etc/xdg/kbsearch/kbsearch.env"}));
+}
+
+// A knowledge base's own file chooses how its articles are searched and shown, and nothing
+// else; it is read from the working directory and must be a small regular file.
+TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings(
+      "Results = Snippets\nOrder = hits\nSearchButton = &Go\nColour = blue\n"
+      "Match = text\nResults = pages\n",
+      "kbsearch.env", settings, problems, SettingsSource::kKnowledgeBase);
+  EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
+  EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
+  EXPECT_EQ(settings.match.mode, MatchMode::kText);
+  EXPECT_EQ(settings.texts.Of(TextId::kSearchButton), ProgramTexts().Of(TextId::kSearchButton));
+  EXPECT_EQ(
+      problems,
+      (std::vector<SettingsProblem>{
+          {"kbsearch.env", 3, "\"SearchButton\" is the user's to set, not the knowledge base's"},
+          {"kbsearch.env", 4, "unknown key \"Colour\""},
+          {"kbsearch.env", 6, "Results is classic or snippets, not \"pages\""},
+      }));
+
+  testing::ScratchDirectory scratch;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path());
+  const auto read = [&] {
+    Settings read_settings;
+    problems.clear();
+    ReadKnowledgeBaseSettings(platform::Env::Default(), read_settings, problems);
+    return read_settings;
+  };
+  EXPECT_EQ(read().results.style, ResultsStyle::kClassic);
+  EXPECT_TRUE(problems.empty()) << "a knowledge base need not have one";
+  scratch.Write("kbsearch.env", "Order = hits\n" + std::string(70'000, '#'));
+  EXPECT_EQ(read().results.order, ResultsOrder::kName);
+  ASSERT_EQ(problems.size(), 1u);
+  std::filesystem::remove(scratch / "kbsearch.env");
+  std::filesystem::create_directory(scratch / "kbsearch.env");
+  read();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].Describe(), "kbsearch.env: could not be read (error 5, Access Denied)");
+  std::filesystem::current_path(previous);
+}
+
+TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
+  testing::ScratchDirectory scratch;
+  const std::string missing = scratch / "missing.env";
+  const std::string second = scratch.Write("second.env", "Match = text\nCaseFolding = odd\n");
+  const std::string third = scratch.Write("third.env", "CaseFolding = unicode\n");
+
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  EXPECT_EQ(
+      ReadSettingsFile(platform::Env::Default(), {{missing, second, third}}, settings, problems),
+      second);
+  EXPECT_EQ(settings.match.mode, MatchMode::kText);
+  EXPECT_EQ(settings.match.case_folding, CaseFolding::kAscii);
+  EXPECT_EQ(
+      problems,
+      (std::vector<SettingsProblem>{{second, 2, "CaseFolding is ascii or unicode, not \"odd\""}}));
+
+  // A file named by the environment must be there; one that cannot be read, or is far too
+  // large for a settings file, leaves every default.
+  std::filesystem::create_directory(scratch / "folder.env");
+  const std::string large = scratch.Write("large.env", std::string(70'000, '#'));
+  for (const SettingsPlaces& places :
+       {SettingsPlaces{{missing}, true}, SettingsPlaces{{scratch / "folder.env", third}},
+        SettingsPlaces{{large}}}) {
+    Settings untouched;
+    problems.clear();
+    EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), places, untouched, problems), "");
+    EXPECT_EQ(untouched.match.case_folding, CaseFolding::kAscii);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].line, 0);
+    EXPECT_EQ(problems[0].file, places.paths[0]);
+  }
+  EXPECT_EQ(problems[0].Describe(),
+            large + ": is larger than 64 KB, too large for a settings file");
+
+  Settings none;
+  problems.clear();
+  EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), {{missing}}, none, problems), "");
+  EXPECT_TRUE(problems.empty()) << "no file anywhere means the defaults";
+}
+
+TEST(SettingsFileTest, TheReadmeListsEveryKey) {
+  const std::string readme = testing::ReadAll(KBSEARCH_README);
+  std::vector<std::string> keys = ProgramTextKeys();
+  keys.insert(keys.end(),
+              {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order"});
+  for (const std::string& key : keys) {
+    EXPECT_NE(readme.find("`" + key + "`"), std::string::npos) << key;
+  }
+}
+
+}  // namespace
+}  // namespace kb

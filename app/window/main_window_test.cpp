@@ -1,0 +1,385 @@
+#include "app/window/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/program_texts/program_texts.h"
+
+namespace kb {
+namespace {
+
+using platform::Event;
+using platform::EventKind;
+
+// Records every call as a line of text and plays a script of events. Bound variables are
+// read when a control is displayed, as the real window does, and the script can type into
+// the entry through its binding. Work runs on the test's thread when the script lets it
+// (FinishWork) or when it is waited for; calls handed over run before the next event.
+class FakeWindows final : public platform::WindowSystem {
+ public:
+  struct Step {
+    std::function<void(FakeWindows&)> before;  // what the user does first
+    std::optional<Event> event;                // then the event it causes; none ends
+  };
+
+  void Build(const platform::WindowLayout& layout) override {
+    Log("Build " + std::string(layout.title));
+    for (const platform::ControlLayout& control : layout.controls)
+      labels.emplace_back(control.text);
+  }
+  void BindText(int32_t control, std::function<std::string()> load,
+                std::function<void(std::string_view)> store) override {
+    if (control == control::kSearchEntry) {
+      load_entry_ = std::move(load);
+      store_entry_ = std::move(store);
+    }
+  }
+  void BindNumber(int32_t control, std::function<int32_t()> load) override {
+    if (control == control::kProgressBar) load_percent_ = std::move(load);
+  }
+  void BindRows(int32_t control, std::function<int32_t()> count,
+                std::function<std::string(int32_t)>) override {
+    if (control == control::kResultList) count_rows_ = std::move(count);
+  }
+  void Open() override {
+    Log("Open");
+    script_.push_front({nullptr, Event{.kind = EventKind::kOpenWindow}});
+  }
+  std::optional<Event> NextEvent() override {
+    RunCalls();
+    if (close_requested_ || script_.empty()) return std::nullopt;
+    Step step = std::move(script_.front());
+    script_.pop_front();
+    if (step.before) step.before(*this);
+    return step.event;
+  }
+  void SetText(int32_t control, std::string_view text) override {
+    Log("SetText " + std::to_string(control) + " '" + std::string(text) + "'");
+  }
+  void SetVisible(int32_t control, bool visible) override {
+    Log((visible ? "Show " : "Hide ") + std::to_string(control));
+  }
+  void Display(int32_t control) override { Log("Display " + Shown(control)); }
+  void DisplayAll() override {
+    Log("DisplayAll " + Shown(control::kSearchEntry) + " " + Shown(control::kProgressBar));
+  }
+  void SetFocus(int32_t control) override { Log("SetFocus " + std::to_string(control)); }
+  void SetEnabled(int32_t control, bool enabled) override {
+    Log((enabled ? "Enable " : "Disable ") + std::to_string(control));
+  }
+  void PostCloseRequest() override {
+    Log("PostCloseRequest");
+    close_requested_ = true;
+  }
+  void Close() override { Log("Close"); }
+  platform::NativeHandle Handle() override { return 77; }
+  void Beep() override { Log("Beep"); }
+  int32_t ShowMessage(const Message& message) override {
+    Log("Message " + message.caption + ": " + message.text);
+    return button::kOk;
+  }
+  void StartWork(std::function<void()> work) override {
+    Log("StartWork");
+    work_ = std::move(work);
+  }
+  void WaitForWork() override {
+    Log("WaitForWork");
+    RunWork();
+  }
+  void PostCall(std::function<void()> call) override { calls_.push_back(std::move(call)); }
+  void Call(const std::function<void()>& call) override { call(); }
+
+  void Type(std::string_view text) { store_entry_(text); }
+  // Lets the work run to its end, which the window then hears of.
+  void FinishWork() {
+    Then([](FakeWindows& w) { w.RunWork(); }, Event{.kind = EventKind::kWorkDone});
+  }
+  void Then(std::function<void(FakeWindows&)> before, std::optional<Event> event) {
+    script_.push_back({std::move(before), event});
+  }
+  void Then(Event event) { Then(nullptr, event); }
+
+  std::vector<std::string> log;
+  std::vector<std::string> labels;  // the controls' texts, as the window was built
+  int32_t row_count() { return count_rows_ ? count_rows_() : -1; }
+
+ private:
+  void Log(std::string line) { log.push_back(std::move(line)); }
+  void RunWork() {
+    if (work_) std::exchange(work_, nullptr)();
+    RunCalls();
+  }
+  void RunCalls() {
+    while (!calls_.empty()) {
+      const std::function<void()> call = std::move(calls_.front());
+      calls_.pop_front();
+      call();
+    }
+  }
+  std::string Shown(int32_t control) {
+    if (control == control::kSearchEntry && load_entry_) return "2 '" + load_entry_() + "'";
+    if (control == control::kProgressBar && load_percent_) {
+      return "5 " + std::to_string(load_percent_());
+    }
+    return std::to_string(control);
+  }
+
+  std::deque<Step> script_;
+  std::function<void()> work_;
+  std::deque<std::function<void()>> calls_;
+  bool close_requested_ = false;
+  std::function<std::string()> load_entry_;
+  std::function<void(std::string_view)> store_entry_;
+  std::function<int32_t()> load_percent_;
+  std::function<int32_t()> count_rows_;
+};
+
+constexpr Event Accepted(int32_t control) {
+  return Event{.kind = EventKind::kAccepted, .control = control};
+}
+
+std::vector<std::string> Lines(const std::vector<std::string>& log, std::string_view prefix) {
+  std::vector<std::string> lines;
+  for (const std::string& line : log) {
+    if (line.starts_with(prefix)) lines.push_back(line);
+  }
+  return lines;
+}
+
+std::size_t IndexOf(const std::vector<std::string>& log, std::string_view line) {
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    if (log[i] == line) return i;
+  }
+  return log.size();
+}
+
+class MainWindowTest : public testing::Test {
+ protected:
+  int Run() {
+    MainWindow window(windows_, steps_);
+    return window.Run(NewSearchState());
+  }
+
+  FakeWindows windows_;
+  SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
+                     .run_search = [](SearchState&, SearchScreen&,
+                                      std::stop_token) { return SearchOutcome::kCompleted; }};
+};
+
+TEST_F(MainWindowTest, TemplatesComeBeforeTheWindowAndTheStatusLineStartsEmpty) {
+  steps_.load_templates = [](SearchState&, SearchScreen& screen) {
+    screen.ShowMessage("Can not open the header file", "", "", "", 0, 0);
+  };
+  windows_.Then(Event{.kind = EventKind::kGainFocus});
+
+  EXPECT_EQ(Run(), kExitOk);
+  const std::vector<std::string> expected{
+      "Build Search Quillon Knowledgebase",
+      "Message : Can not open the header file",
+      "Open",
+      "SetText 6 ''",
+      "DisplayAll 2 '' 5 0",
+      "SetFocus 1",
+      "DisplayAll 2 '' 5 0",
+      "Close",
+  };
+  EXPECT_EQ(windows_.log, expected);
+}
+
+TEST_F(MainWindowTest, RefusedValueBeepsShowsTheVariableAndKeepsTheFocus) {
+  windows_.Then([](FakeWindows& w) { w.Type("kept"); },
+                Event{.kind = EventKind::kRejected, .control = control::kSearchEntry});
+  Run();
+  const std::size_t beep = IndexOf(windows_.log, "Beep");
+  ASSERT_LT(beep + 2, windows_.log.size());
+  EXPECT_EQ(windows_.log[beep + 1], "Display 2 'kept'");
+  EXPECT_EQ(windows_.log[beep + 2], "SetFocus 2");
+}
+
+TEST_F(MainWindowTest, SearchRunsOffTheEventLoopWithSearchAndTheEntryDisabled) {
+  std::vector<std::string> searched;
+  steps_.run_search = [&](SearchState& state, SearchScreen& screen, std::stop_token) {
+    searched.emplace_back(state.search_text.view());
+    state.search_text.Assign(Upper(state.search_text.view()));
+    screen.RedrawWindow();
+    EXPECT_EQ(screen.OwnerWindow(), 77u);
+    return SearchOutcome::kCompleted;
+  };
+  windows_.Then([](FakeWindows& w) { w.Type("linux tips"); }, Accepted(control::kSearchButton));
+  // While it runs, nothing but Close and Escape is taken: no second search, no redisplay
+  // from variables the search owns.
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.Then(Event{.kind = EventKind::kGainFocus});
+  windows_.Then(Event{.kind = EventKind::kRejected, .control = control::kSearchEntry});
+  windows_.FinishWork();
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.FinishWork();
+
+  EXPECT_EQ(Run(), kExitOk);
+  EXPECT_EQ(searched, (std::vector<std::string>{"linux tips", "LINUX TIPS"}));
+  const std::vector<std::string>& log = windows_.log;
+  const std::size_t start = IndexOf(log, "StartWork");
+  ASSERT_LT(start, log.size());
+  EXPECT_EQ(std::vector<std::string>(log.begin() + start - 2, log.begin() + start + 4),
+            (std::vector<std::string>{"Disable 2", "Disable 3", "StartWork",
+                                      "DisplayAll 2 'LINUX TIPS' 5 0", "Enable 2", "Enable 3"}));
+  EXPECT_TRUE(Lines(log, "Beep").empty());
+  EXPECT_EQ(Lines(log, "StartWork").size(), 2u);
+}
+
+TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
+  steps_.run_search = [](SearchState& state, SearchScreen& screen, std::stop_token) {
+    screen.ShowStatus("Searching through files...");
+    state.progress_percent = 0;
+    state.files_total = 40000;
+    screen.ShowProgressBar();
+    for (state.files_done = 1; state.files_done <= state.files_total; ++state.files_done) {
+      state.progress_percent = static_cast<uint8_t>(PercentOf(state.files_done, state.files_total));
+      screen.RedrawProgressBar(state.progress_percent);
+    }
+    state.progress_percent = 0;
+    screen.HideProgressBar();
+    screen.ShowStatus("");
+    return SearchOutcome::kCompleted;
+  };
+  for (int search = 0; search < 2; ++search) {
+    windows_.Then(Accepted(control::kSearchButton));
+    windows_.FinishWork();
+  }
+  Run();
+
+  const std::vector<std::string> paints = Lines(windows_.log, "Display 5");
+  // Each search: the bar loaded with 0 before it shows, then 1 to 100.
+  ASSERT_EQ(paints.size(), 2 * 101u);
+  EXPECT_EQ(paints[0], "Display 5 0");
+  EXPECT_EQ(paints[100], "Display 5 100");
+  EXPECT_EQ(paints[101], "Display 5 0");
+  EXPECT_EQ(Lines(windows_.log, "Show 5").size(), 2u);
+  EXPECT_EQ(Lines(windows_.log, "Hide 5").size(), 2u);
+  EXPECT_LT(IndexOf(windows_.log, "SetText 6 'Searching through files...'"),
+            IndexOf(windows_.log, "Display 6"));
+}
+
+// A search that shows its stage and bar, then waits for a stop and reports a failure it
+// meets afterwards.
+SearchOutcome SearchUntilStopped(SearchScreen& screen, std::stop_token stop) {
+  screen.ShowStatus("Searching through files...");
+  screen.ShowProgressBar();
+  screen.RedrawProgressBar(40);
+  if (!stop.stop_requested()) return SearchOutcome::kCompleted;
+  screen.ShowMessage("Could not open file: ./ZEB/ZEB1.htm", "", "", "", 0, 0);
+  return SearchOutcome::kCancelled;
+}
+
+TEST_F(MainWindowTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
+  std::vector<bool> stopped;
+  steps_.run_search = [&](SearchState&, SearchScreen& screen, std::stop_token stop) {
+    stopped.push_back(stop.stop_requested());
+    return SearchUntilStopped(screen, stop);
+  };
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.Then(Event{.kind = EventKind::kCancel});
+  windows_.FinishWork();
+  windows_.Then(Event{.kind = EventKind::kCancel});  // no search runs: nothing to stop
+  windows_.Then(Accepted(control::kSearchButton));
+  windows_.FinishWork();
+
+  EXPECT_EQ(Run(), kExitOk);
+  EXPECT_EQ(stopped, (std::vector<bool>{true, false}));
+  // A stopped search shows no more boxes; its bar and stage text go with it.
+  EXPECT_TRUE(Lines(windows_.log, "Message").empty());
+  const std::vector<std::string>& log = windows_.log;
+  const std::size_t hidden = IndexOf(log, "Hide 5");
+  ASSERT_LT(hidden + 4, log.size());
+  EXPECT_EQ(std::vector<std::string>(log.begin() + hidden, log.begin() + hidden + 5),
+            (std::vector<std::string>{"Hide 5", "SetText 6 ''", "DisplayAll 2 '' 5 0", "Enable 2",
+                                      "Enable 3"}));
+}
+
+TEST_F(MainWindowTest, ClosingDuringASearchStopsItAndWaitsForItBeforeClosing) {
+  for (const bool by_button : {true, false}) {
+    SCOPED_TRACE(by_button ? "Close button" : "window manager");
+    FakeWindows windows;
+    bool stop_seen = false;
+    steps_.run_search = [&](SearchState&, SearchScreen& screen, std::stop_token stop) {
+      stop_seen = stop.stop_requested();
+      return SearchUntilStopped(screen, stop);
+    };
+    windows.Then(Accepted(control::kSearchButton));
+    // Without the button, the script's end is the window manager's close.
+    if (by_button) windows.Then(Accepted(control::kCloseButton));
+
+    MainWindow window(windows, steps_);
+    EXPECT_EQ(window.Run(NewSearchState()), kExitOk);
+    EXPECT_TRUE(stop_seen);
+    EXPECT_TRUE(Lines(windows.log, "Message").empty());
+    EXPECT_LT(IndexOf(windows.log, "WaitForWork"), IndexOf(windows.log, "Close"));
+    EXPECT_EQ(windows.log.back(), "Close");
+  }
+}
+
+TEST_F(MainWindowTest, CloseButtonEndsTheLoopAndReleasesTheWindow) {
+  bool searched_after_close = false;
+  steps_.run_search = [&](SearchState&, SearchScreen&, std::stop_token) {
+    searched_after_close = true;
+    return SearchOutcome::kCompleted;
+  };
+  windows_.Then(Accepted(control::kCloseButton));
+  windows_.Then(Accepted(control::kSearchButton));
+
+  EXPECT_EQ(Run(), kExitOk);
+  EXPECT_FALSE(searched_after_close);
+  EXPECT_EQ(windows_.log.back(), "Close");
+  EXPECT_LT(IndexOf(windows_.log, "PostCloseRequest"), IndexOf(windows_.log, "Close"));
+}
+
+TEST_F(MainWindowTest, MissingStateIsReportedAndEndsTheProgram) {
+  MainWindow window(windows_, steps_);
+  EXPECT_EQ(window.Run(nullptr), kExitNoMemory);
+  ASSERT_EQ(windows_.log.size(), 1u);
+  EXPECT_TRUE(windows_.log[0].starts_with("Message ERROR: "));
+}
+
+// The window's own texts are the program's texts in use: its labels, and the message that
+// ends a start without memory.
+TEST_F(MainWindowTest, TheWindowShowsTheProgramsTexts) {
+  ProgramTexts texts;
+  for (const auto& [key, text] : {std::pair{"SearchPrompt", "Suche:"},
+                                  {"SearchButton", "&Los"},
+                                  {"CloseButton",
+                                   "Schlie\xC3\x9F"
+                                   "en"},
+                                  {"NoMemory", "Zu wenig"},
+                                  {"ErrorCaption", "FEHLER"}}) {
+    ASSERT_EQ(texts.Replace(key, text), ProgramTexts::Replacement::kDone);
+  }
+  UseProgramTexts(std::move(texts));
+
+  Run();
+  MainWindow(windows_, steps_).Run(nullptr);
+  UseProgramTexts(ProgramTexts());
+
+  EXPECT_EQ(windows_.labels, (std::vector<std::string>{"Suche:", "", "&Los",
+                                                       "Schlie\xC3\x9F"
+                                                       "en",
+                                                       "", "String 1", ""}));
+  EXPECT_EQ(windows_.log.back(), "Message FEHLER: Zu wenig");
+}
+
+TEST(MainWindowLayoutTest, ControlsStandInTabOrderWithTheirNumbers) {
+  const platform::WindowLayout& layout = MainWindowLayout();
+  EXPECT_EQ(layout.width, 177);
+  EXPECT_EQ(layout.height, 51);
+  ASSERT_EQ(layout.controls.size(), 7u);
+  for (std::size_t i = 0; i < layout.controls.size(); ++i) {
+    EXPECT_EQ(layout.controls[i].number, static_cast<int32_t>(i + 1));
+  }
+  EXPECT_EQ(platform::PictureMaxLength(layout.controls[1].picture), kMaxSearchTextLength);
+}
+
+}  // namespace
+}  // namespace kb
