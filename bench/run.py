@@ -13,8 +13,15 @@ also times the kbsearch-cli of another build (an older one, say) in the same alt
 and prints the ratio of each kbsearch-cli to it: BUILD_DIR's is held to at most 1.05.
 --cli-option passes an option to every kbsearch-cli run (--cli-option=--match=text, say).
 
+With --index, times the article index instead, in a cache of its own (a temporary
+XDG_CACHE_HOME): its build (`kbsearch-cli --index`) with its size and peak memory, then
+repeat searches through it for rare phrases and for one in most articles, against the plain
+read on one thread and against `kbsearch-cli --no-index`, and once more after the status of 1%
+of the articles changed (their times are set to now: their bytes stay as they are).
+
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls] [--baseline OLD_BUILD_DIR]
            [--cli-option OPTION]...
+    run.py BUILD_DIR KB_DIR --index [--runs N]
 """
 
 import argparse
@@ -26,6 +33,15 @@ import subprocess
 import sys
 import tempfile
 import time
+
+# The phrases of --index: rare ones, and one in most articles of a documentation folder.
+RARE_PHRASES = ["unsafe pointer", "zzqqxx", "&mut self"]
+COMMON_PHRASE = '<div class="docblock">'
+# What the index is held to: a repeat search for a rare phrase against the one-thread plain
+# read, and one for the common phrase against --no-index.
+INDEX_RARE_MOST = 0.40
+INDEX_COMMON_MOST = 1.05
+INDEX_CHANGED_MOST = 0.05
 
 # What kbsearch-cli is held to: (numerator, denominator, most).
 TARGETS = [
@@ -68,6 +84,82 @@ def count_syscalls(command, directory):
         return counts
 
 
+def directory_size(path):
+    return sum(os.path.getsize(os.path.join(folder, name))
+               for folder, _, names in os.walk(path) for name in names)
+
+
+def median_times(commands, directory, runs):
+    """Median seconds and peak RSS in KiB of each command, run alternating after a warm-up."""
+    for command in commands.values():
+        run_once(command, directory)
+    times = {name: [] for name in commands}
+    peaks = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, command in commands.items():
+            seconds, peak, _ = run_once(command, directory)
+            times[name].append(seconds)
+            peaks[name].append(peak)
+    return ({name: statistics.median(values) for name, values in times.items()},
+            {name: max(values) for name, values in peaks.items()})
+
+
+def index_bench(cli, plain, kb, runs):
+    """Times repeat searches through the article index; see the module's text."""
+    cache = tempfile.mkdtemp(prefix="kbsearch-bench-cache-")
+    os.environ["XDG_CACHE_HOME"] = cache
+    try:
+        articles = sorted(os.listdir(os.path.join(kb, "ZEB")))
+        print(f"{len(articles)} article files, {runs} runs each; before: {load()}")
+        seconds, peak, status = run_once([cli, "--index"], kb)
+        if status != 0:
+            sys.exit(f"kbsearch-cli --index failed with exit status {status}")
+        print(f"  index built in {seconds:.2f} s, peak RSS {peak / 1024:.1f} MiB, "
+              f"{directory_size(cache) / 2**20:.1f} MiB on disk")
+        # Articles written less than 2 seconds before they were indexed are read by every
+        # search until the index reads them again.
+        time.sleep(2.1)
+        run_once([cli, "--index"], kb)
+
+        def compare(label):
+            commands = {"plain read, 1 thread": [plain, "-j", "1"]}
+            for phrase in RARE_PHRASES + [COMMON_PHRASE]:
+                commands[phrase] = [cli, "-l", phrase]
+                commands[phrase + " --no-index"] = [cli, "-l", "--no-index", phrase]
+            median, peaks = median_times(commands, kb, runs)
+            base = median["plain read, 1 thread"]
+            print(f"  {label}: plain read, 1 thread {base * 1000:.1f} ms")
+            ratios = {}
+            for phrase in RARE_PHRASES + [COMMON_PHRASE]:
+                ratios[phrase] = median[phrase] / base
+                print(f"    {phrase!r:26} indexed {median[phrase] * 1000:8.1f} ms "
+                      f"({ratios[phrase]:.3f}x, peak RSS {peaks[phrase] / 1024:.1f} MiB)   "
+                      f"--no-index {median[phrase + ' --no-index'] * 1000:8.1f} ms")
+            for phrase in RARE_PHRASES:
+                verdict = "ok" if ratios[phrase] <= INDEX_RARE_MOST else "MISSED"
+                print(f"    {phrase!r}: {ratios[phrase]:.3f} of the plain read "
+                      f"(at most {INDEX_RARE_MOST:.2f}: {verdict})")
+            common = median[COMMON_PHRASE] / median[COMMON_PHRASE + " --no-index"]
+            verdict = "ok" if common <= INDEX_COMMON_MOST else "MISSED"
+            print(f"    {COMMON_PHRASE!r}: {common:.3f} of --no-index "
+                  f"(at most {INDEX_COMMON_MOST:.2f}: {verdict})")
+            return ratios
+
+        unchanged = compare("nothing changed")
+        now = time.time()
+        for name in articles[::100]:
+            os.utime(os.path.join(kb, "ZEB", name), (now, now))
+        changed = compare("1% of the articles changed")
+        for phrase in RARE_PHRASES:
+            more = changed[phrase] - unchanged[phrase]
+            verdict = "ok" if more <= INDEX_CHANGED_MOST else "MISSED"
+            print(f"  {phrase!r} after 1% changed: {more:+.3f} of the plain read "
+                  f"(at most +{INDEX_CHANGED_MOST:.2f}: {verdict})")
+        print(f"  after: {load()}")
+    finally:
+        shutil.rmtree(cache, ignore_errors=True)
+
+
 def load():
     return "load average %.2f %.2f %.2f" % os.getloadavg()
 
@@ -79,6 +171,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--phrase", default="zephyr gateway")
     parser.add_argument("--syscalls", action="store_true")
+    parser.add_argument("--index", action="store_true",
+                        help="time repeat searches through the article index")
     parser.add_argument("--baseline", help="another build folder whose kbsearch-cli to time")
     parser.add_argument("--cli-option", action="append", default=[],
                         help="an option for every kbsearch-cli run (may be repeated)")
@@ -91,6 +185,9 @@ def main():
     plain = os.path.join(build, "bench", "kbsearch_plain_read")
     threads = min(len(os.sched_getaffinity(0)), MOST_THREADS)
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
+    if options.index:
+        index_bench(cli, plain, options.kb, options.runs)
+        return
 
     commands = {
         "plain read, 1 thread": [plain, "-j", "1"],

@@ -109,6 +109,8 @@ class CliTest : public ::testing::Test {
     unsetenv("KBSEARCH_ENV");
     setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     setenv("XDG_CONFIG_DIRS", (root_ / "system-config").c_str(), 1);
+    // Nor any article index but the test's.
+    setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
   }
   void TearDown() override {
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
@@ -853,7 +855,10 @@ TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   EXPECT_EQ(summary.at("data").at("stats"),
             nlohmann::json({{"articles_listed", 40},
                             {"articles_opened", 39},
-                            {"articles_matched", excerpts.size() - 1}}));
+                            {"articles_matched", excerpts.size() - 1},
+                            {"articles_read", 39}}));
+  EXPECT_EQ(summary.at("data").at("index"),
+            nlohmann::json({{"state", "not used"}, {"reason", "none yet"}}));
   const nlohmann::json& elapsed = summary.at("data").at("elapsed_total");
   const auto nanos = elapsed.at("nanos").get<long long>();
   EXPECT_LT(nanos, 1'000'000'000);

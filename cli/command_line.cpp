@@ -17,8 +17,10 @@ constexpr int kSettingsOption = 257;
 constexpr int kFoldOption = 258;
 constexpr int kMatchOption = 259;
 constexpr int kJsonOption = 260;
-constexpr int kResultsOption = 261;
-constexpr int kNoKbSettingsOption = 262;
+constexpr int kIndexOption = 261;
+constexpr int kNoIndexOption = 262;
+constexpr int kResultsOption = 263;
+constexpr int kNoKbSettingsOption = 264;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -35,6 +37,8 @@ constexpr option kLongOptions[] = {
     {"match", required_argument, nullptr, kMatchOption},
     {"results", required_argument, nullptr, kResultsOption},
     {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
+    {"index", no_argument, nullptr, kIndexOption},
+    {"no-index", no_argument, nullptr, kNoIndexOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -83,6 +87,7 @@ std::size_t ThreadCount(std::string_view text) {
 
 std::string_view UsageText() {
   return "Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE\n"
+         "       kbsearch-cli --index [-C DIR] [-j N]\n"
          "Searches the articles ZEB/ZEB*.htm for PHRASE (by default in their bytes, letters\n"
          "a-z matching in either case), writes the results page ZebResult.htm wrapped in\n"
          "lheader.htm and lfooter.htm, and prints the path of each article found, one per\n"
@@ -107,6 +112,10 @@ std::string_view UsageText() {
          "                       a page of paths and excerpts, or one that also shows each\n"
          "                       article's title, hits and text around them (in --json too)\n"
          "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
+         "      --index          build or bring up to date the index of the knowledge base\n"
+         "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
+         "                       the articles it cannot rule out\n"
+         "      --no-index       read every article, whatever index there is\n"
          "  -h, --help           show this text\n"
          "  -V, --version        show the version\n"
          "\n"
@@ -168,6 +177,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kOpenOption:
         command.open_page = true;
         break;
+      case kIndexOption:
+        command.build_index = true;
+        break;
+      case kNoIndexOption:
+        command.no_index = true;
+        break;
       case kSettingsOption:
         command.settings_file = optarg;
         if (command.settings_file.empty()) return Refuse("--settings needs a file");
@@ -205,6 +220,11 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (null_terminated && json) return Refuse("--null and --json exclude each other");
   if (null_terminated) command.format = ResultFormat::kNullTerminatedPaths;
   if (json) command.format = ResultFormat::kJsonLines;
+  if (command.build_index) {
+    if (command.no_index) return Refuse("--index and --no-index exclude each other");
+    if (optind != argc) return Refuse("--index builds the index and searches for nothing");
+    return command;
+  }
   if (optind == argc) return Refuse("no phrase to search for");
   if (argc - optind > 1) {
     return Refuse("give the phrase as one argument (quote it when it has blanks)");

@@ -2,7 +2,8 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--settings FILE] [--fold F]
-//                [--match M] [--results R] [--no-kb-settings] PHRASE
+//                [--match M] [--results R] [--no-kb-settings] [--no-index] PHRASE
+//   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
 // with "-". --list and --open are refused together (a page that is not written cannot be
@@ -39,6 +40,10 @@ struct CommandLine {
   // --results classic|snippets; none: as the settings say.
   std::optional<ResultsStyle> results_style;
   bool knowledge_base_settings = true;  // false: --no-kb-settings
+  // --index: build or refresh the article index and search nothing; --no-index: search
+  // without it.
+  bool build_index = false;
+  bool no_index = false;
   std::string phrase;
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };

@@ -117,9 +117,13 @@ std::string JsonSummaryLine(const SearchSummary& summary) {
                               "s\"}";
   const std::string stats = R"({"articles_listed":)" + Digits(summary.articles_listed) +
                             R"(,"articles_opened":)" + Digits(summary.articles_opened) +
-                            R"(,"articles_matched":)" + Digits(summary.articles_matched) + "}";
+                            R"(,"articles_matched":)" + Digits(summary.articles_matched) +
+                            R"(,"articles_read":)" + Digits(summary.articles_read) + "}";
+  const std::string index =
+      R"({"state":)" + JsonString(summary.index_state) + R"(,"reason":)" +
+      (summary.index_reason.empty() ? "null" : JsonString(summary.index_reason)) + "}";
   return JsonLine("summary", R"("phrase":)" + JsonData(summary.phrase) + R"(,"elapsed_total":)" +
-                                 elapsed + R"(,"stats":)" + stats);
+                                 elapsed + R"(,"stats":)" + stats + R"(,"index":)" + index);
 }
 
 }  // namespace kb::cli

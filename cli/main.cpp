@@ -1,5 +1,6 @@
 // kbsearch-cli: the search of the kbsearch window, run once from the command line.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/index/article_index.h"
 #include "app/scan/article_scan.h"
+#include "app/scan/scan.h"
 #include "app/search/search.h"
 #include "app/setup/settings_file.h"
 #include "app/state/search_state.h"
@@ -67,6 +70,17 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
   kb::cli::OverrideResultsSettings(command, settings.results);
 }
 
+// kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
+// nothing.
+int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings) {
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  std::string problem;
+  const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
+  if (!index.Refresh(threads, problem)) return Complain(kb::Concat({"cannot index: ", problem}));
+  return 0;
+}
+
 int Search(const kb::cli::CommandLine& command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
@@ -78,6 +92,12 @@ int Search(const kb::cli::CommandLine& command) {
   std::string reason;
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
+  }
+
+  if (command.build_index) {
+    for (const kb::SettingsProblem& problem : settings_problems) Complain(problem.Describe());
+    const int built = BuildIndex(command, settings);
+    return settings_problems.empty() ? built : kTrouble;
   }
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
@@ -106,18 +126,29 @@ int Search(const kb::cli::CommandLine& command) {
     screen.ReportFailure(
         {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
   }
+  // The index spares the search the articles it proves need no reading; it is written only
+  // by --index.
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
   kb::RunSearch(*state, screen,
                 {.page_handling = PageHandlingOf(command),
                  .threads = command.threads,
-                 .stop = stop.get_token()});
+                 .stop = stop.get_token(),
+                 .filter = &index});
 
   if (command.format == kb::cli::ResultFormat::kJsonLines) {
-    const std::string summary =
-        kb::cli::JsonSummaryLine({.phrase = state->search_text.view(),
-                                  .elapsed = std::chrono::steady_clock::now() - started,
-                                  .articles_listed = state->file_queue.Count(),
-                                  .articles_opened = state->files_done,
-                                  .articles_matched = state->result_queue.Count()});
+    const kb::index::IndexUse index_use = index.last_use();
+    const std::string summary = kb::cli::JsonSummaryLine(
+        {.phrase = state->search_text.view(),
+         .elapsed = std::chrono::steady_clock::now() - started,
+         .articles_listed = state->file_queue.Count(),
+         .articles_opened = state->files_done,
+         .articles_matched = state->result_queue.Count(),
+         // The articles the index spared count as opened.
+         .articles_read =
+             std::max(0, state->files_done - (state->file_queue.Count() - index_use.articles_read)),
+         .index_state = index_use.state,
+         .index_reason = index_use.reason});
     std::fwrite(summary.data(), 1, summary.size(), stdout);
   }
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/index/article_index.h"
 #include "app/search/search.h"
 #include "app/setup/settings_file.h"
 #include "app/window/main_window.h"
@@ -34,28 +35,37 @@ int RunKbsearch(std::span<const std::string_view> arguments,
     return kExitNoFolder;
   }
 
-  // The state is allocated before the window exists, so that a shortage ends the program
-  // before anything is shown but its message.
   // The knowledge base's own settings file, now that the program is in its folder, over the
   // user's.
   std::vector<SettingsProblem> knowledge_base_problems;
   ReadKnowledgeBaseSettings(platform::Env::Default(), settings, knowledge_base_problems);
+  // The state is allocated before the window exists, so that a shortage ends the program
+  // before anything is shown but its message.
   std::unique_ptr<SearchState> state = NewSearchState();
   if (state) {
     state->match_settings = settings.match;
     state->results_settings = settings.results;
   }
-  const SearchSteps steps{.load_templates =
-                              [&](SearchState& search, SearchScreen& screen) {
-                                ShowSettingsProblems(settings_problems, screen);
-                                ShowSettingsProblems(knowledge_base_problems, screen,
-                                                     SettingsSource::kKnowledgeBase);
-                                LoadTemplates(search, screen);
-                              },
-                          .run_search =
-                              [](SearchState& search, SearchScreen& screen, std::stop_token stop) {
-                                return RunSearch(search, screen, {.stop = std::move(stop)});
-                              }};
+  // The article index spares searches the articles it proves need no reading; the window
+  // builds it after its first search when there is none, and keeps it up to date, on a
+  // thread of its own.
+  index::ArticleIndex article_index(
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  index::BackgroundRefresh index_refresh(article_index, 1);
+  const SearchSteps steps{
+      .load_templates =
+          [&](SearchState& search, SearchScreen& screen) {
+            ShowSettingsProblems(settings_problems, screen);
+            ShowSettingsProblems(knowledge_base_problems, screen, SettingsSource::kKnowledgeBase);
+            LoadTemplates(search, screen);
+          },
+      .run_search =
+          [&](SearchState& search, SearchScreen& screen, std::stop_token stop) {
+            const SearchOutcome outcome =
+                RunSearch(search, screen, {.stop = std::move(stop), .filter = &article_index});
+            index_refresh.AfterSearch();
+            return outcome;
+          }};
   MainWindow window(*windows, steps);
   return window.Run(std::move(state));
 }

@@ -45,15 +45,16 @@ class KbsearchProgramTest : public ::testing::Test {
     old_directory_ = fs::current_path();
     fs::current_path(elsewhere_);
     // Its own state folder, and no settings file but the defaults.
-    for (const char* variable : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
+    for (const char* variable :
+         {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME"}) {
       setenv(variable, (scratch_ / "state").c_str(), 1);
     }
     setenv("KBSEARCH_ENV", "", 1);
   }
   void TearDown() override {
     fs::current_path(old_directory_);
-    for (const char* variable :
-         {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "KBSEARCH_ENV"}) {
+    for (const char* variable : {"XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
+                                 "XDG_CACHE_HOME", "KBSEARCH_ENV"}) {
       unsetenv(variable);
     }
   }

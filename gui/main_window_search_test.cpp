@@ -156,7 +156,7 @@ class WindowSearchTest : public ::testing::Test {
     // No settings file of the user's or the system's: the window's search has none either.
     const std::string command =
         "env -u KBSEARCH_ENV XDG_CONFIG_HOME=/nonexistent "
-        "XDG_CONFIG_DIRS=/nonexistent " +
+        "XDG_CONFIG_DIRS=/nonexistent XDG_CACHE_HOME=/nonexistent " +
         std::string(KBSEARCH_CLI) + " -C '" + copy.string() + "' '" + phrase + "' >/dev/null";
     EXPECT_NE(std::system(command.c_str()), -1);
     return testing::ReadAll((copy / "ZebResult.htm").string());

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,6 +29,11 @@ std::optional<std::string> EnvironmentVariable(std::string_view name) {
   const char* const value = std::getenv(std::string(name).c_str());
   if (value == nullptr) return std::nullopt;
   return value;
+}
+
+void LowerThreadPriority() {
+  // On Linux the nice value is the thread's own; a failure leaves it as it was.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
 }
 
 }  // namespace kb::platform

@@ -24,4 +24,8 @@ std::size_t ProcessorCount();
 // is only read, so any thread may ask.
 std::optional<std::string> EnvironmentVariable(std::string_view name);
 
+// Makes the calling thread yield to every other of the machine's: for work in the background
+// that no one waits for.
+void LowerThreadPriority();
+
 }  // namespace kb::platform

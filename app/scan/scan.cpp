@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/scan/article_scan.h"
 #include "app/match/article_snippets.h"
+#include "app/scan/article_scan.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -97,9 +97,11 @@ bool ReadWholeArticle(platform::Env& env, std::string_view path, std::string& by
 // What each thread of the scan reads articles with.
 class ArticleReader {
  public:
-  ArticleReader(const ArticlePaths& paths, std::string_view phrase, const MatchSettings& settings,
-                bool snippets, platform::Env& env, std::size_t threads, std::stop_token stop)
+  ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
+                std::string_view phrase, const MatchSettings& settings, bool snippets,
+                platform::Env& env, std::size_t threads, std::stop_token stop)
       : paths_(paths),
+        must_read_(must_read),
         env_(env),
         file_(ArticleFileDeclaration(), env),
         matcher_(phrase, settings),
@@ -109,6 +111,7 @@ class ArticleReader {
   }
 
   ArticleOutcome operator()(std::size_t index) {
+    if (!must_read_[index]) return {};
     ArticleOutcome outcome = ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
     if (snippet_maker_ && outcome.matched && !stop_.stop_requested()) {
       // Read again whole, now that it is known to be shown: the scan reads only as far as the
@@ -122,6 +125,7 @@ class ArticleReader {
 
  private:
   const ArticlePaths& paths_;
+  const std::vector<char>& must_read_;
   platform::Env& env_;
   BlockFile file_;
   ArticleMatcher matcher_;
@@ -188,13 +192,22 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     state.result_snippets.clear();
 
     const ArticlePaths paths(state.file_queue);
+    std::vector<char> must_read(paths.size(), 1);
+    if (options.filter != nullptr) {
+      std::vector<std::string_view> names(paths.size());
+      for (std::size_t index = 0; index < paths.size(); ++index) {
+        names[index] = paths[index].substr(kArticlePathPrefix.size());
+      }
+      options.filter->ChooseArticles(names, phrase, state.match_settings, options.threads,
+                                     must_read);
+    }
     // Every article lies in the one folder: opened once, it spares each open the lookup of
     // the folder's path.
     platform::FolderEnv articles(state.env, kArticleFolder);
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
         [&] {
-          return ArticleReader(paths, phrase, state.match_settings,
+          return ArticleReader(paths, must_read, phrase, state.match_settings,
                                state.results_settings.style == ResultsStyle::kSnippets, articles,
                                options.threads, options.stop);
         },

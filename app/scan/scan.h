@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/base/knowledge_base.h"
+#include "app/scan/article_filter.h"
 #include "app/state/search_screen.h"
 #include "app/state/search_state.h"
 
@@ -32,6 +33,9 @@ struct ScanOptions {
   std::size_t threads = 1;
   // Asked between articles and between the blocks of each.
   std::stop_token stop = {};
+  // When set, asked once the articles are listed which of them need reading; the others
+  // count as opened without a match (app/scan/article_filter.h).
+  ArticleFilter* filter = nullptr;
 };
 
 // Upper-cases state.search_text in place, through state.match_settings.case_table, and lists

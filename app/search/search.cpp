@@ -29,7 +29,8 @@ void LoadTemplates(SearchState& state, SearchScreen& screen) {
 
 SearchOutcome RunSearch(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
   const ScanOptions scan{.threads = options.threads == 0 ? DefaultScanThreads() : options.threads,
-                         .stop = options.stop};
+                         .stop = options.stop,
+                         .filter = options.filter};
   const bool completed =
       ScanKnowledgeBase(state, screen, scan) && PublishResults(state, screen, options);
   screen.ShowStatus("");

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <stop_token>
 
+#include "app/scan/article_filter.h"
 #include "app/setup/settings_file.h"
 #include "app/state/search_screen.h"
 #include "app/state/search_state.h"
@@ -38,6 +39,8 @@ struct SearchOptions {
   std::size_t threads = 0;
   // Asks the search to stop, from any thread (a std::stop_source's token).
   std::stop_token stop = {};
+  // When set, spares the scan the articles it knows need no reading (app/scan/article_filter.h).
+  ArticleFilter* filter = nullptr;
 };
 
 enum class SearchOutcome {

@@ -88,6 +88,45 @@ std::string ApplyMatch(std::string_view value, Settings& settings) {
   return problem;
 }
 
+std::string ApplyIndex(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Index", value, {"auto", "off"}, problem);
+  if (choice >= 0) settings.use_index = choice == 0;
+  return problem;
+}
+
+// A size such as 1073741824, 500M or 1G (K, M and G in powers of 1024).
+std::string ApplyIndexLimit(std::string_view value, Settings& settings) {
+  const std::string refusal =
+      Concat({"IndexLimit takes a size in bytes such as 500M or 1G, not ", Quoted(value)});
+  std::string_view digits = value;
+  uint64_t unit = 1;
+  if (!digits.empty()) {
+    switch (std::toupper(static_cast<unsigned char>(digits.back()))) {
+      case 'K':
+        unit = uint64_t{1} << 10;
+        break;
+      case 'M':
+        unit = uint64_t{1} << 20;
+        break;
+      case 'G':
+        unit = uint64_t{1} << 30;
+        break;
+      default:
+        break;
+    }
+    if (unit != 1) digits.remove_suffix(1);
+  }
+  if (digits.empty() || digits.size() > 12 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return refusal;
+  }
+  uint64_t number = 0;
+  for (char digit : digits) number = number * 10 + static_cast<uint64_t>(digit - '0');
+  settings.index_limit = number * unit;
+  return "";
+}
+
 // The value of a hex digit, or -1.
 int HexDigit(char digit) {
   if (digit >= '0' && digit <= '9') return digit - '0';
@@ -130,9 +169,14 @@ struct KeyRule {
 };
 
 constexpr KeyRule kKeys[] = {
-    {"CaseFolding", ApplyCaseFolding}, {"IgnoreAccents", ApplyIgnoreAccents},
-    {"CasePairs", ApplyCasePairs},     {"Match", ApplyMatch},
-    {"Results", ApplyResults},         {"Order", ApplyOrder},
+    {"CaseFolding", ApplyCaseFolding},
+    {"IgnoreAccents", ApplyIgnoreAccents},
+    {"CasePairs", ApplyCasePairs},
+    {"Match", ApplyMatch},
+    {"Index", ApplyIndex},
+    {"IndexLimit", ApplyIndexLimit},
+    {"Results", ApplyResults},
+    {"Order", ApplyOrder},
 };
 
 // A value between double quotes without them, so that it may begin or end with blanks.

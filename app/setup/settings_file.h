@@ -55,6 +55,10 @@ inline constexpr std::string_view kSettingsFileVariable = "KBSEARCH_ENV";
 struct Settings {
   MatchSettings match;
   ResultsSettings results;
+  // Index = auto | off: whether searches may use, and the window keep, the article index.
+  bool use_index = true;
+  // IndexLimit: the most bytes the article indexes of all knowledge bases take together.
+  uint64_t index_limit = uint64_t{1} << 30;
   // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
   ProgramTexts texts;
 };

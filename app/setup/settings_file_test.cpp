@@ -77,6 +77,22 @@ TEST(SettingsFileTest, CasePairsAreBytesAbove7FEachInOnePair) {
   EXPECT_FALSE(settings.match.has_case_pairs()) << "an empty value takes the pairs away";
 }
 
+TEST(SettingsFileTest, TheIndexIsSwitchedAndItsCacheLimitedInBytes) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings("Index = OFF\nIndexLimit = 500M", "f", settings, problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_FALSE(settings.use_index);
+  EXPECT_EQ(settings.index_limit, 500u << 20);
+  for (const std::string_view bad : {"12X", "G", "-5", "1.5G", "9999999999999"}) {
+    Settings unchanged;
+    std::vector<SettingsProblem> refused;
+    ParseSettings(Concat({"IndexLimit = ", bad}), "f", unchanged, refused);
+    EXPECT_EQ(refused.size(), 1u) << bad;
+    EXPECT_EQ(unchanged.index_limit, uint64_t{1} << 30) << bad;
+  }
+}
+
 TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
   const auto places = [](std::map<std::string, std::string> variables) {
     return FindSettingsPlaces([variables](std::string_view name) -> std::optional<std::string> {
@@ -193,8 +209,8 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
 TEST(SettingsFileTest, TheReadmeListsEveryKey) {
   const std::string readme = testing::ReadAll(KBSEARCH_README);
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(),
-              {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order"});
+  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
+                           "Index", "IndexLimit"});
   for (const std::string& key : keys) {
     EXPECT_NE(readme.find("`" + key + "`"), std::string::npos) << key;
   }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
-#include "app/match/match_settings.h"
 #include "app/match/article_snippets.h"
+#include "app/match/match_settings.h"
 #include "app/state/results_settings.h"
 #include "files/directory_listing.h"
 #include "files/text_line_file.h"

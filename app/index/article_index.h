@@ -1,0 +1,103 @@
+#pragma once
+
+// The validated article index of the knowledge base in the current directory: a per-user
+// cache (app/index/index_store.h) of the grams of every article, used by a search to read only
+// the articles that may hold the phrase, and only when every listed article is proven, from
+// its metadata, to be what the index read.
+//
+// A search (ChooseArticles) lists nothing itself: the scan's listing decides which articles
+// exist and their order. Each listed article is checked with its exact status (on every
+// thread of the search); any doubt sends it to be read: an article the index does not hold,
+// or could not read whole, a status that differs in device, inode, size, modification or
+// change time to the nanosecond, a status that cannot be had, a timestamp within
+// kUnsureSpanNs of the moment the index read it, or a lock some process holds on it. The
+// others are read when their grams include every gram of the phrase, and need no reading
+// otherwise.
+//
+// The index is not used (and every article is read) when it is switched off, when the
+// knowledge base or the cache lies on a network or FUSE file system, when the cache cannot be
+// written, when the settings or the phrase are beyond it (Unicode folding, ignored accents,
+// fewer than four bytes), when there is none yet for this folder (or the one there does not
+// prove itself), and when the clock is earlier than the index's making. A search never writes
+// the index; Refresh does.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/scan/article_filter.h"
+
+namespace kb::index {
+
+// A timestamp this close to the moment an article was read may hide a change made in the
+// same tick of a coarse clock.
+inline constexpr int64_t kUnsureSpanNs = 2'000'000'000;
+// The default limit of the whole cache, IndexLimit.
+inline constexpr uint64_t kDefaultCacheLimit = uint64_t{1} << 30;
+
+struct IndexSettings {
+  bool enabled = true;                        // Index = auto; false for off
+  uint64_t cache_limit = kDefaultCacheLimit;  // IndexLimit, in bytes
+};
+
+// What became of the index in the last search, for the search's summary.
+struct IndexUse {
+  std::string_view state = "not used";  // "used", "not used" or "built"
+  std::string_view reason;              // empty when used; else why not
+  int32_t articles_read = 0;            // the articles the search had to read
+  int32_t articles_doubted = 0;         // of those, the ones read for a doubt, not the phrase
+};
+
+class ArticleIndex final : public ArticleFilter {
+ public:
+  explicit ArticleIndex(IndexSettings settings) : settings_(settings) {}
+
+  void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+                      const MatchSettings& settings, std::size_t threads,
+                      std::vector<char>& must_read) override;
+
+  IndexUse last_use() const;
+
+  // Builds the index of the current directory's knowledge base, or brings it up to date:
+  // reads every article that a search would doubt, whole, on up to `threads` threads, and
+  // forgets those no longer listed; starts afresh when tombstones pass a fifth of the rows.
+  // Then evicts the least recently used indexes of the cache beyond the cache limit. False,
+  // with `problem` saying why, when it cannot, or when `stop` ended it first (nothing is
+  // written then).
+  bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {});
+
+ private:
+  IndexSettings settings_;
+  mutable std::mutex use_mutex_;
+  IndexUse use_;
+};
+
+// Keeps an index up to date for a program that searches again and again (the window): after
+// a search that found no index to use, or doubted some articles, it refreshes the index on a
+// thread of its own, so that the next search reads fewer. A search never waits for it; what
+// a refresh has not committed yet no search sees.
+class BackgroundRefresh {
+ public:
+  BackgroundRefresh(ArticleIndex& index, std::size_t threads) : index_(index), threads_(threads) {}
+  // Stops a refresh under way (it writes nothing then) and waits for its thread.
+  ~BackgroundRefresh() = default;
+
+  // After each search, on the thread that ran it: starts a refresh when the search calls
+  // for one and none runs.
+  void AfterSearch();
+
+ private:
+  ArticleIndex& index_;
+  std::size_t threads_;
+  std::atomic<bool> running_{false};
+  std::jthread refresh_;  // last: stopped and joined first
+};
+
+// The cache folder: $XDG_CACHE_HOME/kbsearch, or ~/.cache/kbsearch.
+std::string CacheFolder();
+
+}  // namespace kb::index

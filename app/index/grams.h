@@ -1,0 +1,71 @@
+#pragma once
+
+// The 4-grams the article index is made of: every run of four consecutive bytes of an
+// article's stream, letters a-z taken as A-Z, as one 32-bit number (the first byte highest).
+// Two streams are kept per article: its bytes as they are, and its text as the text search
+// sees it (app/html_text.h). An article can hold the phrase only when its grams include every
+// gram of the phrase, so the index names the articles worth reading; the matcher decides.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/match/html_text.h"
+#include "app/match/match_settings.h"
+
+namespace kb::index {
+
+inline constexpr std::size_t kGramLength = 4;
+
+// Which of an article's two gram sets a search looks in.
+enum class GramView { kBytes, kText };
+
+// The grams of one article, fed piece by piece in file order; the outcome does not depend on
+// how it is cut.
+class ArticleGrams {
+ public:
+  void Feed(std::string_view piece);
+  // The article has ended; its grams, each once, in ascending order.
+  void Finish();
+  const std::vector<uint32_t>& grams(GramView view) const {
+    return view == GramView::kBytes ? bytes_.grams : text_.grams;
+  }
+
+ private:
+  struct Stream {
+    uint32_t last = 0;    // the last four bytes seen, folded
+    std::size_t fed = 0;  // bytes seen, up to kGramLength
+    std::vector<uint32_t> grams;
+    void Feed(std::string_view piece);
+    void Finish();
+  };
+  Stream bytes_;
+  Stream text_;
+  HtmlText html_;
+};
+
+// What the index can do for one phrase under one set of match settings.
+struct PhraseGrams {
+  // Why the index cannot answer exactly, for the search's summary; empty when it can.
+  std::string_view refusal;
+  GramView view = GramView::kBytes;
+  // Every article that matches holds each of these; at least one when there is no refusal.
+  std::vector<uint32_t> grams;
+};
+
+inline constexpr std::string_view kRefusedMode = "mode";
+inline constexpr std::string_view kRefusedShortPhrase = "short phrase";
+
+// The grams of `phrase` (as the user typed it) that every article it matches holds, the
+// settings comparing. Unicode folding and ignored accents are refused, and so is a phrase
+// shorter than a gram as the search looks for it. A gram that holds a byte which the case
+// pairs make equal to a byte that the letters a-z alone would not is left out: it would miss
+// articles that spell it the other way.
+PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings);
+
+// Every gram of a whole text, as ArticleGrams finds them in a stream of bytes.
+std::vector<uint32_t> GramsOf(std::string_view text);
+
+}  // namespace kb::index

@@ -1,0 +1,92 @@
+#include "app/index/grams.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+using namespace std::string_literals;
+
+#include "app/match/article_matcher.h"
+
+namespace kb::index {
+namespace {
+
+// Random articles and phrases from a small alphabet that makes matches, markup, references
+// and case pairs common; whenever the search finds the phrase, the article's grams hold every
+// gram the index would look up for it. A gram too many would lose a match.
+TEST(GramsTest, EveryArticleThatMatchesHoldsThePhrasesGrams) {
+  const std::string alphabet = "aAbB <>&;/\t\n\x00\xE9\xC9p"s;
+  std::mt19937 random(20261208);
+  const auto text = [&](std::size_t most) {
+    std::string bytes(std::uniform_int_distribution<std::size_t>(0, most)(random), ' ');
+    for (char& byte : bytes) {
+      byte = alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
+    }
+    return bytes;
+  };
+  int served = 0;
+  int found = 0;
+  for (int round = 0; round < 20000; ++round) {
+    MatchSettings settings;
+    if (random() % 2) settings.mode = MatchMode::kText;
+    if (random() % 2) settings.case_table[0xE9] = 0xC9;
+    const std::string article = text(60);
+    std::string phrase = text(8);
+    if (random() % 2 && article.size() > 4) {
+      const std::size_t start = random() % (article.size() - 4);
+      phrase = article.substr(start,
+                              4 + random() % std::min<std::size_t>(6, article.size() - start - 3));
+    }
+    ArticleMatcher matcher(phrase, settings);
+    matcher.StartArticle();
+    ArticleGrams grams;
+    for (std::size_t at = 0; at < article.size();) {
+      const std::size_t piece = 1 + random() % 7;
+      matcher.Feed(std::string_view(article).substr(at, piece));
+      grams.Feed(std::string_view(article).substr(at, piece));
+      at += piece;
+    }
+    matcher.FinishArticle();
+    grams.Finish();
+    const PhraseGrams sought = GramsOfPhrase(phrase, settings);
+    if (!sought.refusal.empty()) continue;
+    ++served;
+    if (!matcher.phrase_found()) continue;
+    ++found;
+    const std::vector<uint32_t>& held = grams.grams(sought.view);
+    ASSERT_TRUE(std::includes(held.begin(), held.end(), sought.grams.begin(), sought.grams.end()))
+        << "article '" << article << "' phrase '" << phrase << "' text "
+        << (settings.mode == MatchMode::kText);
+  }
+  EXPECT_GT(served, 5000);
+  EXPECT_GT(found, 1000);
+}
+
+TEST(GramsTest, RefusesWhatTheIndexCannotAnswerExactly) {
+  MatchSettings unicode;
+  unicode.case_folding = CaseFolding::kUnicode;
+  EXPECT_EQ(GramsOfPhrase("printer", unicode).refusal, kRefusedMode);
+  MatchSettings accents;
+  accents.ignore_accents = true;
+  EXPECT_EQ(GramsOfPhrase("printer", accents).refusal, kRefusedMode);
+  EXPECT_EQ(GramsOfPhrase("abc", {}).refusal, kRefusedShortPhrase);
+  MatchSettings text;
+  text.mode = MatchMode::kText;
+  // White space runs count as one blank in the text.
+  EXPECT_EQ(GramsOfPhrase("a \t  b", text).refusal, kRefusedShortPhrase);
+  MatchSettings pairs;
+  pairs.case_table[0xE9] = 0xC9;
+  EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", pairs).refusal, kRefusedMode);
+  EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", {}).grams, GramsOf("\xE9\xE9\xE9\xE9"));
+}
+
+TEST(GramsTest, FoldsLettersAndKeepsEveryOtherByte) {
+  EXPECT_EQ(GramsOf("abcDE"), (std::vector<uint32_t>{0x41424344, 0x42434445}));
+  EXPECT_EQ(GramsOf(std::string("a\0b\n", 4)), (std::vector<uint32_t>{0x4100420A}));
+  EXPECT_TRUE(GramsOf("abc").empty());
+}
+
+}  // namespace
+}  // namespace kb::index

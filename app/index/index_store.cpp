@@ -1,0 +1,378 @@
+#include "app/index/index_store.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+namespace kb::index {
+namespace {
+
+// Changes whenever what the store holds, or how, changes: an older store is rebuilt.
+constexpr int64_t kFormat = 1;
+
+// The tokenizer of the gram tables. A document is the article's grams, four bytes each (the
+// first byte highest); a query names each gram as a bareword of eight hexadecimal digits.
+// Either way each gram becomes one token: its 32 bits in five bytes of seven bits each, the
+// high bit set, since a token holding a zero byte is not found again.
+int CreateTokenizer(void* shared, const char**, int, Fts5Tokenizer** tokenizer) {
+  *tokenizer = static_cast<Fts5Tokenizer*>(shared);
+  return SQLITE_OK;
+}
+
+void DeleteTokenizer(Fts5Tokenizer*) {}
+
+int HexDigit(char digit) {
+  if (digit >= '0' && digit <= '9') return digit - '0';
+  if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+  return -1;
+}
+
+constexpr int kTokenLength = 5;
+
+void GramToken(uint32_t gram, char (&token)[kTokenLength]) {
+  for (int at = kTokenLength - 1; at >= 0; --at) {
+    token[at] = static_cast<char>(0x80 | (gram & 0x7F));
+    gram >>= 7;
+  }
+}
+
+int Tokenize(Fts5Tokenizer*, void* context, int flags, const char* text, int length,
+             int (*emit)(void*, int, const char*, int, int, int)) {
+  char token[kTokenLength];
+  if ((flags & FTS5_TOKENIZE_DOCUMENT) != 0) {
+    for (int at = 0; at + 4 <= length; at += 4) {
+      uint32_t gram = 0;
+      for (int byte = 0; byte < 4; ++byte) {
+        gram = (gram << 8) | static_cast<unsigned char>(text[at + byte]);
+      }
+      GramToken(gram, token);
+      if (const int result = emit(context, 0, token, kTokenLength, at, at + 4);
+          result != SQLITE_OK) {
+        return result;
+      }
+    }
+    return SQLITE_OK;
+  }
+  if (length != 8) return SQLITE_ERROR;
+  uint32_t gram = 0;
+  for (int at = 0; at < 8; ++at) {
+    const int digit = HexDigit(text[at]);
+    if (digit < 0) return SQLITE_ERROR;
+    gram = (gram << 4) | static_cast<uint32_t>(digit);
+  }
+  GramToken(gram, token);
+  return emit(context, 0, token, kTokenLength, 0, length);
+}
+
+char kTokenizerName[] = "kbsearch_grams";
+// The tokenizer keeps no state; any pointer that is not null will do for its instances.
+char tokenizer_instance;
+fts5_tokenizer tokenizer_methods{CreateTokenizer, DeleteTokenizer, Tokenize};
+
+bool RegisterTokenizer(sqlite3* db) {
+  fts5_api* api = nullptr;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &statement, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  sqlite3_bind_pointer(statement, 1, &api, "fts5_api_ptr", nullptr);
+  sqlite3_step(statement);
+  sqlite3_finalize(statement);
+  return api != nullptr && api->xCreateTokenizer(api, kTokenizerName, &tokenizer_instance,
+                                                 &tokenizer_methods, nullptr) == SQLITE_OK;
+}
+
+// A prepared statement, finalized when it goes.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(statement_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return statement_ != nullptr; }
+  Statement& Bind(int at, int64_t value) {
+    if (statement_) sqlite3_bind_int64(statement_, at, value);
+    return *this;
+  }
+  Statement& Bind(int at, std::string_view bytes) {
+    if (statement_) {
+      sqlite3_bind_blob64(statement_, at, bytes.empty() ? "" : bytes.data(), bytes.size(),
+                          SQLITE_TRANSIENT);
+    }
+    return *this;
+  }
+  Statement& BindText(int at, std::string_view text) {
+    if (statement_)
+      sqlite3_bind_text64(statement_, at, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error.
+  int Step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
+  bool Run() { return Step() == SQLITE_DONE; }
+  int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
+  std::string Bytes(int column) {
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_, column));
+    return std::string(bytes ? bytes : "",
+                       static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+  }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};
+
+std::string GroupList(const std::vector<uint32_t>& groups) {
+  std::string list;
+  for (uint32_t group : groups) list += std::to_string(group) + ",";
+  return list;
+}
+
+// What the seal says of the store file: its identity and the status its last write left.
+std::string SealOf(const std::string& path) {
+  platform::ExactStatus status;
+  if (!platform::StatusOfPath(path, status)) return {};
+  char seal[200];
+  std::snprintf(seal, sizeof seal, "%u:%u %" PRIu64 " %" PRIu64 " %" PRId64 " %" PRId64 "\n",
+                status.device_major, status.device_minor, status.inode, status.size,
+                status.mtime_ns, status.ctime_ns);
+  return seal;
+}
+
+std::string GramBytes(const std::vector<uint32_t>& grams) {
+  std::string bytes;
+  bytes.reserve(grams.size() * 4);
+  for (uint32_t gram : grams) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>(gram >> shift);
+  }
+  return bytes;
+}
+
+const char* GramTable(GramView view) {
+  return view == GramView::kBytes ? "byte_grams" : "text_grams";
+}
+
+}  // namespace
+
+IndexStore::~IndexStore() {
+  sqlite3_close_v2(db_);
+}
+
+std::unique_ptr<IndexStore> IndexStore::Connect(const std::string& path, bool create) {
+  sqlite3* db = nullptr;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  std::unique_ptr<IndexStore> store(new IndexStore(db, path));
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+  sqlite3_busy_timeout(db, 50);
+  if (!RegisterTokenizer(db) || !store->Execute("PRAGMA cell_size_check = ON")) return nullptr;
+  if (create && !store->Execute("PRAGMA journal_mode = WAL")) return nullptr;
+  return store;
+}
+
+bool IndexStore::Execute(const char* sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::unique_ptr<IndexStore> IndexStore::Open(const std::string& path,
+                                             const StoreIdentity& identity) {
+  if (!platform::IsPrivateFile(path)) return nullptr;
+  std::unique_ptr<IndexStore> store = Connect(path, false);
+  if (!store || !store->SealHolds() || !store->ReadHeader(identity)) return nullptr;
+  return store;
+}
+
+std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
+                                               const StoreIdentity& identity) {
+  for (const std::string& old : {path, path + "-wal", path + "-shm", SealPath(path)}) {
+    if (!platform::RemoveFile(old)) return nullptr;
+  }
+  if (!platform::CreatePrivateFile(path)) return nullptr;
+  std::unique_ptr<IndexStore> store = Connect(path, true);
+  if (!store) return nullptr;
+  const bool made = store->Execute(
+                        "BEGIN;"
+                        "CREATE TABLE header(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+                        "CREATE TABLE articles(name BLOB PRIMARY KEY, row INTEGER NOT NULL,"
+                        " device_major INTEGER, device_minor INTEGER, inode INTEGER, size INTEGER,"
+                        " mtime_ns INTEGER, ctime_ns INTEGER, read_at_ns INTEGER, whole INTEGER)"
+                        " WITHOUT ROWID;"
+                        "CREATE VIRTUAL TABLE byte_grams USING fts5(grams, content='', detail=none,"
+                        " columnsize=0, tokenize='kbsearch_grams');"
+                        "CREATE VIRTUAL TABLE text_grams USING fts5(grams, content='', detail=none,"
+                        " columnsize=0, tokenize='kbsearch_grams');") &&
+                    store->WriteHeader(identity) && store->Execute("COMMIT") && store->Seal();
+  return made ? std::move(store) : nullptr;
+}
+
+bool IndexStore::WriteHeader(const StoreIdentity& identity) {
+  built_at_ns_ = platform::RealTimeNs();
+  Statement text(db_, "INSERT INTO header VALUES (?1, ?2)");
+  const auto put = [&](const char* key, const std::string& value) {
+    Statement insert(db_, "INSERT OR REPLACE INTO header VALUES (?1, ?2)");
+    return insert.BindText(1, key).Bind(2, value).Run();
+  };
+  return put("format", std::to_string(kFormat)) && put("folder", identity.folder) &&
+         put("device", std::to_string(identity.articles_folder.device_major) + ":" +
+                           std::to_string(identity.articles_folder.device_minor)) &&
+         put("inode", std::to_string(identity.articles_folder.inode)) &&
+         put("file_system", std::to_string(identity.file_system)) &&
+         put("user", std::to_string(identity.user)) && put("groups", GroupList(identity.groups)) &&
+         put("built_at", std::to_string(built_at_ns_)) && SaveCounters();
+}
+
+bool IndexStore::SaveCounters() {
+  Statement insert(db_,
+                   "INSERT OR REPLACE INTO header VALUES ('next_row', ?1), ('tombstones', ?2)");
+  return insert.Bind(1, std::to_string(next_row_)).Bind(2, std::to_string(tombstones_)).Run();
+}
+
+bool IndexStore::ReadHeader(const StoreIdentity& identity) {
+  Statement select(db_, "SELECT key, value FROM header");
+  std::unordered_map<std::string, std::string> header;
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) header[select.Bytes(0)] = select.Bytes(1);
+  if (step != SQLITE_DONE) return false;
+  const auto is = [&](const char* key, const std::string& value) {
+    const auto found = header.find(key);
+    return found != header.end() && found->second == value;
+  };
+  const bool matches = is("format", std::to_string(kFormat)) && is("folder", identity.folder) &&
+                       is("device", std::to_string(identity.articles_folder.device_major) + ":" +
+                                        std::to_string(identity.articles_folder.device_minor)) &&
+                       is("inode", std::to_string(identity.articles_folder.inode)) &&
+                       is("file_system", std::to_string(identity.file_system)) &&
+                       is("user", std::to_string(identity.user)) &&
+                       is("groups", GroupList(identity.groups));
+  if (!matches) return false;
+  try {
+    built_at_ns_ = std::stoll(header.at("built_at"));
+    next_row_ = std::stoll(header.at("next_row"));
+    tombstones_ = std::stoll(header.at("tombstones"));
+  } catch (const std::exception&) {
+    return false;
+  }
+  return next_row_ >= 1 && tombstones_ >= 0;
+}
+
+bool IndexStore::SealHolds() const {
+  const std::optional<std::string> seal = platform::ReadPrivateFile(SealPath(path_));
+  return seal && *seal == SealOf(path_);
+}
+
+bool IndexStore::Seal() {
+  // The log folded into the file, so that the file alone holds what the seal vouches for.
+  if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) !=
+      SQLITE_OK) {
+    return false;
+  }
+  const std::string seal = SealOf(path_);
+  return !seal.empty() && platform::WritePrivateFile(SealPath(path_), seal);
+}
+
+bool IndexStore::BeginRead() {
+  // A read transaction starts with the first read: the header is read back so that the
+  // snapshot is taken now.
+  if (!Execute("BEGIN")) return false;
+  Statement select(db_, "SELECT count(*) FROM header");
+  if (select.Step() == SQLITE_ROW) return true;
+  Execute("ROLLBACK");
+  return false;
+}
+
+void IndexStore::EndRead() {
+  Execute("COMMIT");
+}
+
+bool IndexStore::LoadArticles(IndexedArticles& articles) {
+  Statement select(db_,
+                   "SELECT name, row, device_major, device_minor, inode, size, mtime_ns,"
+                   " ctime_ns, read_at_ns, whole FROM articles");
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) {
+    articles[select.Bytes(0)] = {
+        .row = select.Integer(1),
+        .status = {.device_major = static_cast<uint32_t>(select.Integer(2)),
+                   .device_minor = static_cast<uint32_t>(select.Integer(3)),
+                   .inode = static_cast<uint64_t>(select.Integer(4)),
+                   .size = static_cast<uint64_t>(select.Integer(5)),
+                   .mtime_ns = select.Integer(6),
+                   .ctime_ns = select.Integer(7),
+                   .regular = true},
+        .read_at_ns = select.Integer(8),
+        .whole = select.Integer(9) != 0};
+  }
+  return step == SQLITE_DONE;
+}
+
+bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
+                             std::vector<int64_t>& rows) {
+  std::string query;
+  for (uint32_t gram : grams) {
+    char word[10];
+    std::snprintf(word, sizeof word, "%08" PRIx32 " ", gram);
+    query += word;
+  }
+  const std::string sql = std::string("SELECT rowid FROM ") + GramTable(view) + " WHERE " +
+                          GramTable(view) + " MATCH ?1";
+  Statement select(db_, sql.c_str());
+  select.BindText(1, query);
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) rows.push_back(select.Integer(0));
+  return step == SQLITE_DONE;
+}
+
+bool IndexStore::BeginWrite() {
+  return Execute("BEGIN IMMEDIATE");
+}
+
+bool IndexStore::Commit() {
+  if (SaveCounters() && Execute("COMMIT")) return true;
+  Execute("ROLLBACK");
+  return false;
+}
+
+bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
+                            const ArticleGrams& grams) {
+  Statement old(db_, "SELECT 1 FROM articles WHERE name = ?1");
+  if (old.Bind(1, name).Step() == SQLITE_ROW) ++tombstones_;
+  article.row = next_row_++;
+  for (GramView view : {GramView::kBytes, GramView::kText}) {
+    if (grams.grams(view).empty()) continue;
+    const std::string sql =
+        std::string("INSERT INTO ") + GramTable(view) + "(rowid, grams) VALUES (?1, ?2)";
+    Statement insert(db_, sql.c_str());
+    if (!insert.Bind(1, article.row).Bind(2, GramBytes(grams.grams(view))).Run()) return false;
+  }
+  Statement put(db_,
+                "INSERT OR REPLACE INTO articles VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8,"
+                " ?9, ?10)");
+  return put.Bind(1, name)
+      .Bind(2, article.row)
+      .Bind(3, article.status.device_major)
+      .Bind(4, article.status.device_minor)
+      .Bind(5, static_cast<int64_t>(article.status.inode))
+      .Bind(6, static_cast<int64_t>(article.status.size))
+      .Bind(7, article.status.mtime_ns)
+      .Bind(8, article.status.ctime_ns)
+      .Bind(9, article.read_at_ns)
+      .Bind(10, article.whole ? 1 : 0)
+      .Run();
+}
+
+bool IndexStore::ForgetArticle(std::string_view name) {
+  Statement remove(db_, "DELETE FROM articles WHERE name = ?1");
+  if (!remove.Bind(1, name).Run()) return false;
+  tombstones_ += sqlite3_changes(db_);
+  return true;
+}
+
+}  // namespace kb::index

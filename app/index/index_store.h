@@ -1,0 +1,107 @@
+#pragma once
+
+// The file that holds one knowledge base's article index: an SQLite database (WAL, opened
+// defensively, no extensions) with
+//   - a header that says which folder, file system, user and format it was made for;
+//   - one row per indexed article: its name, its status when it was read, when it was read,
+//     whether it was read whole and unchanged, and the number of its gram rows;
+//   - two contentless FTS5 tables of the articles' grams (app/index/grams.h), bytes and text,
+//     whose tokenizer turns each gram into one token.
+// Gram rows are never deleted (contentless tables cannot delete a row without its text): an
+// article read again gets new rows, and the old ones are left as tombstones that no article
+// row points to. A store is used by one thread at a time.
+//
+// The store is trusted only as far as it proves itself: a file that is not the user's own
+// with mode 0600, whose header differs from what is expected, whose seal (a file beside it
+// that the writer updates after each change) does not describe it, or that fails to read is
+// not used; it is replaced when the index is next written.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/index/grams.h"
+#include "platform/file_identity.h"
+
+namespace kb::index {
+
+// What a store must have been made for.
+struct StoreIdentity {
+  std::string folder;                     // the knowledge base's canonical path
+  platform::ExactStatus articles_folder;  // ZEB: its device and inode count
+  uint64_t file_system = 0;
+  uint32_t user = 0;
+  std::vector<uint32_t> groups;
+};
+
+// One indexed article.
+struct IndexedArticle {
+  int64_t row = 0;               // of its grams
+  platform::ExactStatus status;  // when it was read
+  int64_t read_at_ns = 0;
+  // Read whole, with the same status before and after: its grams are its bytes'.
+  bool whole = false;
+};
+
+using IndexedArticles = std::unordered_map<std::string, IndexedArticle>;
+
+class IndexStore {
+ public:
+  ~IndexStore();
+  IndexStore(const IndexStore&) = delete;
+  IndexStore& operator=(const IndexStore&) = delete;
+
+  // The store at `path` when it proves itself made for `identity`; nothing otherwise.
+  static std::unique_ptr<IndexStore> Open(const std::string& path, const StoreIdentity& identity);
+  // A new, empty store at `path` for `identity`, replacing whatever was there; nothing when it
+  // cannot be made.
+  static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity);
+
+  // The seal's name beside a store's.
+  static std::string SealPath(const std::string& path) { return path + ".seal"; }
+
+  // When the store was first built, nanoseconds since the epoch.
+  int64_t built_at_ns() const { return built_at_ns_; }
+
+  // Reading: a consistent snapshot between BeginRead and EndRead. False on any failure.
+  bool BeginRead();
+  void EndRead();
+  bool LoadArticles(IndexedArticles& articles);
+  // The gram rows (live or not) whose `view` holds every gram of `grams`.
+  bool RowsHolding(GramView view, const std::vector<uint32_t>& grams, std::vector<int64_t>& rows);
+
+  // Writing, in one transaction. False on any failure (the transaction is then undone).
+  bool BeginWrite();
+  bool Commit();
+  // Sets the article `name` to `article`, with the grams `grams` as new rows (article.row is
+  // assigned); its former rows become tombstones.
+  bool PutArticle(std::string_view name, IndexedArticle& article, const ArticleGrams& grams);
+  bool ForgetArticle(std::string_view name);
+  // Gram rows made, and those no article points to any more.
+  int64_t rows() const { return next_row_ - 1; }
+  int64_t tombstones() const { return tombstones_; }
+  // After a commit: folds the log into the file and seals it as it now is.
+  bool Seal();
+
+ private:
+  IndexStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  static std::unique_ptr<IndexStore> Connect(const std::string& path, bool create);
+  bool Execute(const char* sql);
+  bool ReadHeader(const StoreIdentity& identity);
+  bool WriteHeader(const StoreIdentity& identity);
+  bool SealHolds() const;
+  bool SaveCounters();
+
+  sqlite3* db_;
+  std::string path_;
+  int64_t built_at_ns_ = 0;
+  int64_t next_row_ = 1;
+  int64_t tombstones_ = 0;
+};
+
+}  // namespace kb::index

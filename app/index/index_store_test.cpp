@@ -1,0 +1,152 @@
+#include "app/index/index_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+
+#include "support/testing/scratch_directory.h"
+
+namespace kb::index {
+namespace {
+
+StoreIdentity Identity() {
+  return {.folder = "/kb",
+          .articles_folder = {.device_major = 8, .device_minor = 1, .inode = 42},
+          .file_system = 7,
+          .user = 1000,
+          .groups = {100, 1000}};
+}
+
+ArticleGrams GramsOf(std::string_view bytes) {
+  ArticleGrams grams;
+  grams.Feed(bytes);
+  grams.Finish();
+  return grams;
+}
+
+IndexedArticle Article(uint64_t inode) {
+  return {.status = {.device_major = 8,
+                     .device_minor = 1,
+                     .inode = inode,
+                     .size = 10,
+                     .mtime_ns = 1,
+                     .ctime_ns = 2,
+                     .regular = true},
+          .read_at_ns = 3,
+          .whole = true};
+}
+
+class IndexStoreTest : public ::testing::Test {
+ protected:
+  std::string path_ = scratch_ / "index.db";
+  kb::testing::ScratchDirectory scratch_;
+};
+
+// Random articles of a few letters stored one by one, some of them twice: the rows the index
+// names for a random phrase are exactly those of the articles' latest contents whose grams
+// hold it, besides the tombstones, and the articles come back as stored.
+TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
+  std::unique_ptr<IndexStore> store = IndexStore::Create(path_, Identity());
+  ASSERT_TRUE(store);
+  std::mt19937 random(7);
+  const auto text = [&](std::size_t length) {
+    std::string bytes(length, ' ');
+    for (char& byte : bytes) byte = "abcAB\0<>"[random() % 8];
+    return bytes;
+  };
+  std::map<std::string, std::pair<IndexedArticle, std::string>> latest;
+  ASSERT_TRUE(store->BeginWrite());
+  for (int put = 0; put < 300; ++put) {
+    const std::string name = "ZEB" + std::to_string(random() % 200) + ".htm";
+    IndexedArticle article = Article(static_cast<uint64_t>(put));
+    const std::string bytes = text(20);
+    ASSERT_TRUE(store->PutArticle(name, article, GramsOf(bytes)));
+    latest[name] = {article, bytes};
+  }
+  ASSERT_TRUE(store->Commit());
+  ASSERT_TRUE(store->Seal());
+  EXPECT_EQ(store->rows(), 300);
+  EXPECT_EQ(store->tombstones(), 300 - static_cast<int64_t>(latest.size()));
+  store.reset();
+
+  store = IndexStore::Open(path_, Identity());
+  ASSERT_TRUE(store);
+  ASSERT_TRUE(store->BeginRead());
+  IndexedArticles loaded;
+  ASSERT_TRUE(store->LoadArticles(loaded));
+  ASSERT_EQ(loaded.size(), latest.size());
+  for (int query = 0; query < 200; ++query) {
+    const std::string phrase = text(4 + random() % 3);
+    std::vector<int64_t> rows;
+    ASSERT_TRUE(store->RowsHolding(GramView::kBytes, index::GramsOf(phrase), rows));
+    for (const auto& [name, stored] : latest) {
+      const std::vector<uint32_t> held = GramsOf(stored.second).grams(GramView::kBytes);
+      const std::vector<uint32_t> wanted = index::GramsOf(phrase);
+      const bool holds = std::includes(held.begin(), held.end(), wanted.begin(), wanted.end());
+      EXPECT_EQ(std::count(rows.begin(), rows.end(), stored.first.row), holds ? 1 : 0);
+      EXPECT_EQ(loaded.at(name).row, stored.first.row);
+      EXPECT_EQ(loaded.at(name).status, stored.first.status);
+    }
+  }
+  store->EndRead();
+}
+
+// A store that is not what it must be is never opened: whatever was done to it, Open gives
+// nothing, and Create makes a good one in its place.
+TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {
+  const auto make = [&] {
+    std::unique_ptr<IndexStore> store = IndexStore::Create(path_, Identity());
+    IndexedArticle article = Article(1);
+    ASSERT_TRUE(store && store->BeginWrite() &&
+                store->PutArticle("ZEB1.htm", article, GramsOf("printer")) && store->Commit() &&
+                store->Seal());
+  };
+  make();
+  ASSERT_TRUE(IndexStore::Open(path_, Identity()));
+  ASSERT_TRUE(IndexStore::Open(path_, Identity()));  // opening changes nothing
+
+  for (auto identity_change : std::vector<std::function<void(StoreIdentity&)>>{
+           [](StoreIdentity& id) { id.folder = "/elsewhere"; },
+           [](StoreIdentity& id) { id.articles_folder.inode = 43; },
+           [](StoreIdentity& id) { id.file_system = 8; }, [](StoreIdentity& id) { id.user = 1001; },
+           [](StoreIdentity& id) { id.groups.push_back(5); }}) {
+    StoreIdentity other = Identity();
+    identity_change(other);
+    EXPECT_FALSE(IndexStore::Open(path_, other));
+  }
+
+  const std::vector<std::function<void()>> damages = {
+      [&] { chmod(path_.c_str(), 0644); },
+      [&] { chmod(IndexStore::SealPath(path_).c_str(), 0640); },
+      [&] { std::filesystem::resize_file(path_, 1000); },
+      [&] {
+        std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(5000);
+        file.write("garbage", 7);
+      },
+      [&] { std::filesystem::remove(IndexStore::SealPath(path_)); },
+      [&] {
+        std::filesystem::remove(path_);
+        std::filesystem::create_symlink("elsewhere.db", path_);
+      },
+  };
+  for (std::size_t damage = 0; damage < damages.size(); ++damage) {
+    make();
+    damages[damage]();
+    EXPECT_FALSE(IndexStore::Open(path_, Identity())) << "damage " << damage;
+  }
+  make();
+  EXPECT_TRUE(IndexStore::Open(path_, Identity()));
+  struct stat status {};
+  ASSERT_EQ(stat(path_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+}
+
+}  // namespace
+}  // namespace kb::index

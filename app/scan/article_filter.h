@@ -1,0 +1,30 @@
+#pragma once
+
+// A scan's source of knowledge about articles it need not read: once the articles are
+// listed, and before any is read, the scan asks the filter which of them it must read. An
+// article it is told not to read counts as one that was opened and holds no match, exactly
+// as if it had been read so: the same progress, no result, no message.
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "app/match/match_settings.h"
+
+namespace kb {
+
+class ArticleFilter {
+ public:
+  virtual ~ArticleFilter() = default;
+
+  // `names`: the listed articles' names in the article folder, in listing order; `phrase` as
+  // the user typed it. `must_read` comes with one entry per name, each true; the filter sets
+  // false those whose outcome it knows without a doubt to be "opened, no match". It may use
+  // up to `threads` threads, the calling one included.
+  virtual void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+                              const MatchSettings& settings, std::size_t threads,
+                              std::vector<char>& must_read) = 0;
+};
+
+}  // namespace kb

@@ -1,0 +1,258 @@
+#include "platform/file_identity.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace kb::platform {
+namespace {
+
+int64_t Nanoseconds(const statx_timestamp& time) {
+  return static_cast<int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+bool Statx(int folder, const std::string& name, int flags, ExactStatus& status) {
+  struct statx buffer {};
+  if (statx(folder, name.c_str(), flags,
+            STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &buffer) != 0) {
+    return false;
+  }
+  status = {.device_major = buffer.stx_dev_major,
+            .device_minor = buffer.stx_dev_minor,
+            .inode = buffer.stx_ino,
+            .size = buffer.stx_size,
+            .mtime_ns = Nanoseconds(buffer.stx_mtime),
+            .ctime_ns = Nanoseconds(buffer.stx_ctime),
+            .regular = S_ISREG(buffer.stx_mode)};
+  return true;
+}
+
+// File systems whose files may change without this machine's metadata telling.
+bool IsRemote(unsigned long type) {
+  constexpr unsigned long kCifs = 0xFF534D42;
+  constexpr unsigned long kSmb2 = 0xFE534D42;
+  constexpr unsigned long kFuse = 0x65735546;
+  constexpr unsigned long kNinePee = 0x01021997;
+  constexpr unsigned long kCeph = 0x00C36400;
+  constexpr unsigned long kAfs = 0x5346414F;
+  constexpr unsigned long kCoda = 0x73757245;
+  constexpr unsigned long kNcp = 0x564C;
+  constexpr unsigned long kGfs2 = 0x01161970;
+  constexpr unsigned long kOcfs2 = 0x7461636F;
+  switch (type) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case kCifs:
+    case kSmb2:
+    case kFuse:
+    case kNinePee:
+    case kCeph:
+    case kAfs:
+    case kCoda:
+    case kNcp:
+    case kGfs2:
+    case kOcfs2:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<StatusFolder> StatusFolder::Open(std::string_view path) {
+  const int descriptor = open(std::string(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  return std::unique_ptr<StatusFolder>(new StatusFolder(descriptor));
+}
+
+StatusFolder::~StatusFolder() {
+  close(descriptor_);
+}
+
+bool StatusFolder::StatusOf(std::string_view name, ExactStatus& status) const {
+  return Statx(descriptor_, std::string(name), AT_STATX_SYNC_AS_STAT, status);
+}
+
+bool StatusFolder::OwnStatus(ExactStatus& status) const {
+  return Statx(descriptor_, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, status);
+}
+
+bool StatusOfPath(std::string_view path, ExactStatus& status) {
+  return Statx(AT_FDCWD, std::string(path), AT_STATX_SYNC_AS_STAT, status);
+}
+
+FileSystemOf FileSystemOfPath(std::string_view path) {
+  struct statfs buffer {};
+  if (statfs(std::string(path).c_str(), &buffer) != 0) return {};
+  uint64_t id = 0;
+  static_assert(sizeof(buffer.f_fsid) == sizeof(id));
+  __builtin_memcpy(&id, &buffer.f_fsid, sizeof(id));
+  return {.known = true, .remote = IsRemote(static_cast<unsigned long>(buffer.f_type)), .id = id};
+}
+
+std::set<LockedFile> LockedFiles() {
+  // Lines such as "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a lock waited for has
+  // "->" after the number.
+  std::set<LockedFile> locked;
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string field;
+    std::vector<std::string> words;
+    while (fields >> field) {
+      if (field != "->") words.push_back(field);
+    }
+    if (words.size() < 6) continue;
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(words[5].c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3) {
+      locked.emplace(major, minor, inode);
+    }
+  }
+  return locked;
+}
+
+int64_t RealTimeNs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+uint32_t UserId() {
+  return static_cast<uint32_t>(getuid());
+}
+
+std::vector<uint32_t> GroupIds() {
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
+  const int count = getgroups(static_cast<int>(groups.size()), groups.data());
+  std::vector<uint32_t> ids{static_cast<uint32_t>(getgid())};
+  for (int i = 0; i < count; ++i) ids.push_back(static_cast<uint32_t>(groups[i]));
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+std::optional<std::string> CanonicalPath(std::string_view path) {
+  char* resolved = realpath(std::string(path).c_str(), nullptr);
+  if (resolved == nullptr) return std::nullopt;
+  std::string canonical(resolved);
+  std::free(resolved);
+  return canonical;
+}
+
+bool MakePrivateFolder(std::string_view path) {
+  const std::string whole(path);
+  for (std::size_t slash = whole.find('/', 1);; slash = whole.find('/', slash + 1)) {
+    const std::string part = whole.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat status {};
+  return lstat(whole.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         access(whole.c_str(), W_OK | X_OK) == 0;
+}
+
+bool IsPrivateFile(std::string_view path) {
+  struct stat status {};
+  return lstat(std::string(path).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         status.st_uid == getuid() && (status.st_mode & 07777) == 0600;
+}
+
+std::vector<FolderEntry> FolderEntries(std::string_view path) {
+  std::vector<FolderEntry> entries;
+  const std::string folder(path);
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return entries;
+  while (const dirent* entry = readdir(directory)) {
+    struct stat status {};
+    if (fstatat(dirfd(directory), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode)) {
+      continue;
+    }
+    entries.push_back({.name = entry->d_name,
+                       .size = static_cast<uint64_t>(status.st_size),
+                       .mtime_ns = static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
+                                   status.st_mtim.tv_nsec});
+  }
+  closedir(directory);
+  return entries;
+}
+
+bool TouchFile(std::string_view path) {
+  return utimensat(AT_FDCWD, std::string(path).c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool RemoveFile(std::string_view path) {
+  return unlink(std::string(path).c_str()) == 0 || errno == ENOENT;
+}
+
+}  // namespace kb::platform
+
+namespace kb::platform {
+
+bool CreatePrivateFile(std::string_view path) {
+  const int descriptor =
+      open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (descriptor < 0) return false;
+  const bool made = fchmod(descriptor, 0600) == 0;
+  return close(descriptor) == 0 && made;
+}
+
+bool WritePrivateFile(std::string_view path, std::string_view bytes) {
+  const std::string temporary = std::string(path) + ".new";
+  unlink(temporary.c_str());
+  if (!CreatePrivateFile(temporary)) return false;
+  const int descriptor = open(temporary.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  bool written = descriptor >= 0;
+  std::size_t done = 0;
+  while (written && done < bytes.size()) {
+    const ssize_t count = write(descriptor, bytes.data() + done, bytes.size() - done);
+    if (count <= 0)
+      written = false;
+    else
+      done += static_cast<std::size_t>(count);
+  }
+  if (descriptor >= 0 && close(descriptor) != 0) written = false;
+  if (written && rename(temporary.c_str(), std::string(path).c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
+std::optional<std::string> ReadPrivateFile(std::string_view path) {
+  if (!IsPrivateFile(path)) return std::nullopt;
+  std::ifstream file{std::string(path), std::ios::binary};
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  if (!file && !file.eof()) return std::nullopt;
+  return bytes.str();
+}
+
+}  // namespace kb::platform
+
+namespace kb::platform {
+
+bool FolderIsWritable(std::string_view path) {
+  struct stat status {};
+  const std::string folder(path);
+  return stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace kb::platform

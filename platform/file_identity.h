@@ -1,0 +1,122 @@
+#pragma once
+
+// What the article index needs to know about files beyond opening and reading them: exact
+// status (inode, size, timestamps to the nanosecond), the kind of file system a folder lies
+// on, the locks other programs hold, and who the user is. Every call is safe from any thread.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+namespace kb::platform {
+
+// A file's identity and the metadata that changes when its bytes do.
+struct ExactStatus {
+  uint32_t device_major = 0;
+  uint32_t device_minor = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t mtime_ns = 0;  // last modification, nanoseconds since the epoch
+  int64_t ctime_ns = 0;  // last status change
+  bool regular = false;
+
+  bool operator==(const ExactStatus&) const = default;
+};
+
+// A folder held open, whose entries are looked at by name without resolving its path again.
+class StatusFolder {
+ public:
+  // Nothing when the folder cannot be opened.
+  static std::unique_ptr<StatusFolder> Open(std::string_view path);
+  ~StatusFolder();
+  StatusFolder(const StatusFolder&) = delete;
+  StatusFolder& operator=(const StatusFolder&) = delete;
+
+  // The status of the entry `name`, symbolic links followed; false when it cannot be had.
+  bool StatusOf(std::string_view name, ExactStatus& status) const;
+  // The folder's own status.
+  bool OwnStatus(ExactStatus& status) const;
+
+ private:
+  explicit StatusFolder(int descriptor) : descriptor_(descriptor) {}
+  int descriptor_;
+};
+
+// The status of `path`, symbolic links followed; false when it cannot be had.
+bool StatusOfPath(std::string_view path, ExactStatus& status);
+
+// Where a folder lies: on a local file system, or on one whose files others may change
+// without this machine's metadata showing it (NFS, SMB/CIFS, FUSE, 9p, and the like).
+struct FileSystemOf {
+  bool known = false;  // false when the folder could not be asked
+  bool remote = false;
+  uint64_t id = 0;  // the file system's id
+};
+FileSystemOf FileSystemOfPath(std::string_view path);
+
+// The files some process holds a lock on, as (device major, device minor, inode), from
+// /proc/locks: only locks of this PID namespace and of local file systems show there. Empty
+// when it cannot be read.
+using LockedFile = std::tuple<uint32_t, uint32_t, uint64_t>;
+std::set<LockedFile> LockedFiles();
+
+// The wall clock, nanoseconds since the epoch.
+int64_t RealTimeNs();
+
+// The user and the groups the process runs with.
+uint32_t UserId();
+std::vector<uint32_t> GroupIds();
+
+// The canonical form of `path` (absolute, no symbolic links); nothing when it cannot be had.
+std::optional<std::string> CanonicalPath(std::string_view path);
+
+// Makes `path` and the folders above it that are missing, each readable by the user alone;
+// true when it is a folder the user may write in.
+bool MakePrivateFolder(std::string_view path);
+
+// True when `path` is a regular file (not a link) of this user, which only the user may read
+// and write (mode 0600 exactly).
+bool IsPrivateFile(std::string_view path);
+
+// The files of a folder (not following links), with their sizes and times of last
+// modification; empty when it cannot be read.
+struct FolderEntry {
+  std::string name;
+  uint64_t size = 0;
+  int64_t mtime_ns = 0;
+};
+std::vector<FolderEntry> FolderEntries(std::string_view path);
+
+// Sets the modification time of `path` to now; false when it cannot.
+bool TouchFile(std::string_view path);
+
+// Removes the file `path`; true when it is gone.
+bool RemoveFile(std::string_view path);
+
+}  // namespace kb::platform
+
+namespace kb::platform {
+
+// Creates `path` anew as an empty file of this user's with mode 0600, whatever the umask;
+// false when it exists or cannot be made.
+bool CreatePrivateFile(std::string_view path);
+
+// Replaces `path` with a private file (mode 0600) holding `bytes`; false when it cannot.
+bool WritePrivateFile(std::string_view path, std::string_view bytes);
+
+// The bytes of `path` when IsPrivateFile(path); nothing otherwise or when it cannot be read.
+std::optional<std::string> ReadPrivateFile(std::string_view path);
+
+}  // namespace kb::platform
+
+namespace kb::platform {
+
+// True when `path` is a folder this user may make files in.
+bool FolderIsWritable(std::string_view path);
+
+}  // namespace kb::platform
