@@ -50,7 +50,7 @@ int RunKbsearch(std::span<const std::string_view> arguments,
   // builds it after its first search when there is none, and keeps it up to date, on a
   // thread of its own.
   index::ArticleIndex article_index(
-      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true});
   index::BackgroundRefresh index_refresh(article_index, 1);
   const SearchSteps steps{
       .load_templates =

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/magic.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -90,6 +91,12 @@ bool StatusFolder::StatusOf(std::string_view name, ExactStatus& status) const {
 
 bool StatusFolder::OwnStatus(ExactStatus& status) const {
   return Statx(descriptor_, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, status);
+}
+
+bool StatusFolder::HasThisNameAlone(std::string_view name) const {
+  struct stat status {};
+  return fstatat(descriptor_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(status.st_mode) && status.st_nlink == 1;
 }
 
 bool StatusOfPath(std::string_view path, ExactStatus& status) {
@@ -253,6 +260,55 @@ bool FolderIsWritable(std::string_view path) {
   const std::string folder(path);
   return stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
          access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace kb::platform
+
+namespace kb::platform {
+
+std::unique_ptr<FolderWatch> FolderWatch::Open(std::string_view path) {
+  const int descriptor = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  constexpr uint32_t kEvents = IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MODIFY |
+                               IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+  if (inotify_add_watch(descriptor, std::string(path).c_str(), kEvents | IN_ONLYDIR) < 0) {
+    close(descriptor);
+    return nullptr;
+  }
+  return std::unique_ptr<FolderWatch>(new FolderWatch(descriptor));
+}
+
+FolderWatch::~FolderWatch() {
+  close(descriptor_);
+}
+
+FolderWatch::Changes FolderWatch::Take() {
+  Changes changes;
+  changes.everything = broken_;
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t count = read(descriptor_, buffer, sizeof buffer);
+    if (count < 0) {
+      // Nothing more for now; anything else and the watch cannot be trusted again.
+      if (errno != EAGAIN) broken_ = changes.everything = true;
+      break;
+    }
+    if (count == 0) break;
+    for (ssize_t at = 0; at < count;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
+        // The folder went or moved: nothing it reports from now on is about ZEB.
+        if ((event->mask & IN_Q_OVERFLOW) == 0) broken_ = true;
+        changes.everything = true;
+      } else if (event->len == 0) {
+        changes.everything = true;  // the folder's own status changed
+      } else {
+        changes.names.emplace_back(event->name);
+      }
+    }
+  }
+  return changes;
 }
 
 }  // namespace kb::platform

@@ -41,6 +41,9 @@ class StatusFolder {
   bool StatusOf(std::string_view name, ExactStatus& status) const;
   // The folder's own status.
   bool OwnStatus(ExactStatus& status) const;
+  // True when the entry `name` is itself a regular file with no other name (not a symbolic
+  // link, not one of several hard links): a change to it must come through this folder.
+  bool HasThisNameAlone(std::string_view name) const;
 
  private:
   explicit StatusFolder(int descriptor) : descriptor_(descriptor) {}
@@ -118,5 +121,33 @@ namespace kb::platform {
 
 // True when `path` is a folder this user may make files in.
 bool FolderIsWritable(std::string_view path);
+
+}  // namespace kb::platform
+
+namespace kb::platform {
+
+// A watch on one folder's entries (inotify): which names were created, written, changed in
+// status, moved or removed since it was last asked.
+class FolderWatch {
+ public:
+  // Nothing when no watch can be set.
+  static std::unique_ptr<FolderWatch> Open(std::string_view path);
+  ~FolderWatch();
+  FolderWatch(const FolderWatch&) = delete;
+  FolderWatch& operator=(const FolderWatch&) = delete;
+
+  struct Changes {
+    std::vector<std::string> names;
+    // Events were lost, or the folder itself changed, moved or went: trust no name.
+    bool everything = false;
+  };
+  // What happened since the last call (or the watch was set), without waiting.
+  Changes Take();
+
+ private:
+  explicit FolderWatch(int descriptor) : descriptor_(descriptor) {}
+  int descriptor_;
+  bool broken_ = false;
+};
 
 }  // namespace kb::platform

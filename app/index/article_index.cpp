@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "app/index/index_store.h"
@@ -188,6 +189,19 @@ IndexUse ArticleIndex::last_use() const {
   return use_;
 }
 
+struct ArticleIndex::Kept {
+  std::string store_path;
+  std::unique_ptr<IndexStore> store;
+  IndexedArticles indexed;
+  std::unique_ptr<platform::FolderWatch> watch;
+  // The articles whose status a check proved, with no event about them since.
+  std::unordered_set<std::string> proven;
+};
+
+ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {}
+
+ArticleIndex::~ArticleIndex() = default;
+
 void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
                                   const MatchSettings& settings, std::size_t threads,
                                   std::vector<char>& must_read) {
@@ -204,16 +218,44 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   const PhraseGrams sought = GramsOfPhrase(phrase, settings);
   if (!sought.refusal.empty()) return finish(sought.refusal);
 
-  const std::unique_ptr<IndexStore> store = IndexStore::Open(place.store_path, place.identity);
-  if (!store) return finish(kNoneYet);
+  if (!settings_.watch || !kept_ || kept_->store_path != place.store_path) {
+    kept_ = std::make_unique<Kept>();
+    kept_->store_path = place.store_path;
+  }
+  Kept& kept = *kept_;
+  if (settings_.watch) {
+    platform::FolderWatch::Changes changes;
+    if (kept.watch) changes = kept.watch->Take();
+    if (!kept.watch || changes.everything) {
+      // The watch comes before the check, so that no change after it goes unseen.
+      kept.watch = platform::FolderWatch::Open(kArticlesFolder);
+      kept.proven.clear();
+    }
+    for (const std::string& name : changes.names) kept.proven.erase(name);
+  }
+  if (kept.store && !kept.store->Unchanged()) kept.store.reset();
+  if (!kept.store) {
+    kept.indexed.clear();
+    kept.proven.clear();
+    kept.store = IndexStore::Open(place.store_path, place.identity);
+    if (!kept.store) return finish(kNoneYet);
+    const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
+    kept.store->EndRead();
+    if (!loaded) {
+      kept.store.reset();
+      return finish(kNoneYet);
+    }
+  }
   const int64_t clock = platform::RealTimeNs();
-  if (clock < store->built_at_ns()) return finish(kClock);
-  IndexedArticles indexed;
+  if (clock < kept.store->built_at_ns()) return finish(kClock);
   std::vector<int64_t> rows;
-  const bool read = store->BeginRead() && store->LoadArticles(indexed) &&
-                    store->RowsHolding(sought.view, sought.grams, rows);
-  store->EndRead();
-  if (!read) return finish(kNoneYet);
+  const bool read =
+      kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.grams, rows);
+  kept.store->EndRead();
+  if (!read) {
+    kept.store.reset();
+    return finish(kNoneYet);
+  }
   platform::TouchFile(IndexStore::SealPath(place.store_path));
   std::sort(rows.begin(), rows.end());
 
@@ -223,15 +265,27 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   if (!folder) return finish(kNoneYet);
   std::atomic<int32_t> to_read{0};
   std::atomic<int32_t> doubted{0};
+  std::vector<char> proven_now(settings_.watch ? names.size() : 0, 0);
   OnThreads(names.size(), threads, [&](std::size_t at) {
-    const auto found = indexed.find(std::string(names[at]));
-    platform::ExactStatus now;
-    const bool doubtful = found == indexed.end() || !folder->StatusOf(names[at], now) ||
-                          Doubtful(found->second, now, clock, locked);
+    const std::string name(names[at]);
+    const auto found = kept.indexed.find(name);
+    bool doubtful = found == kept.indexed.end();
+    if (!doubtful && kept.proven.contains(name)) {
+      const platform::ExactStatus& status = found->second.status;
+      doubtful = found->second.read_at_ns > clock ||
+                 locked.contains({status.device_major, status.device_minor, status.inode});
+    } else if (!doubtful) {
+      platform::ExactStatus now;
+      doubtful = !folder->StatusOf(name, now) || Doubtful(found->second, now, clock, locked);
+      if (!doubtful && settings_.watch && folder->HasThisNameAlone(name)) proven_now[at] = 1;
+    }
     must_read[at] = doubtful || std::binary_search(rows.begin(), rows.end(), found->second.row);
     if (must_read[at]) ++to_read;
     if (doubtful) ++doubted;
   });
+  for (std::size_t at = 0; at < proven_now.size(); ++at) {
+    if (proven_now[at]) kept.proven.emplace(names[at]);
+  }
   use.state = "used";
   use.articles_read = to_read;
   use.articles_doubted = doubted;

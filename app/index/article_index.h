@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <string>
@@ -42,6 +43,13 @@ inline constexpr uint64_t kDefaultCacheLimit = uint64_t{1} << 30;
 struct IndexSettings {
   bool enabled = true;                        // Index = auto; false for off
   uint64_t cache_limit = kDefaultCacheLimit;  // IndexLimit, in bytes
+  // For a program that searches again and again (the window): the index stays open between
+  // searches, and a watch on ZEB (set before the first check) tells which articles to check
+  // again; the others keep what the last check proved, until the folder itself changes,
+  // events are lost or the index is written again. Only an article that is a regular file of
+  // one name is kept so: a change to the target of a link, or through another hard link,
+  // comes through no event of ZEB's.
+  bool watch = false;
 };
 
 // What became of the index in the last search, for the search's summary.
@@ -54,7 +62,8 @@ struct IndexUse {
 
 class ArticleIndex final : public ArticleFilter {
  public:
-  explicit ArticleIndex(IndexSettings settings) : settings_(settings) {}
+  explicit ArticleIndex(IndexSettings settings);
+  ~ArticleIndex() override;
 
   void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
                       const MatchSettings& settings, std::size_t threads,
@@ -71,7 +80,11 @@ class ArticleIndex final : public ArticleFilter {
   bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {});
 
  private:
+  // What a watching index keeps from one search to the next.
+  struct Kept;
+
   IndexSettings settings_;
+  std::unique_ptr<Kept> kept_;
   mutable std::mutex use_mutex_;
   IndexUse use_;
 };

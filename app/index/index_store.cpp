@@ -263,9 +263,16 @@ bool IndexStore::ReadHeader(const StoreIdentity& identity) {
   return next_row_ >= 1 && tombstones_ >= 0;
 }
 
-bool IndexStore::SealHolds() const {
+bool IndexStore::SealHolds() {
   const std::optional<std::string> seal = platform::ReadPrivateFile(SealPath(path_));
-  return seal && *seal == SealOf(path_);
+  if (!seal || *seal != SealOf(path_)) return false;
+  seal_ = *seal;
+  return true;
+}
+
+bool IndexStore::Unchanged() const {
+  const std::optional<std::string> seal = platform::ReadPrivateFile(SealPath(path_));
+  return seal && *seal == seal_ && SealOf(path_) == seal_;
 }
 
 bool IndexStore::Seal() {
@@ -274,8 +281,8 @@ bool IndexStore::Seal() {
       SQLITE_OK) {
     return false;
   }
-  const std::string seal = SealOf(path_);
-  return !seal.empty() && platform::WritePrivateFile(SealPath(path_), seal);
+  seal_ = SealOf(path_);
+  return !seal_.empty() && platform::WritePrivateFile(SealPath(path_), seal_);
 }
 
 bool IndexStore::BeginRead() {

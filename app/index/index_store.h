@@ -87,6 +87,9 @@ class IndexStore {
   int64_t tombstones() const { return tombstones_; }
   // After a commit: folds the log into the file and seals it as it now is.
   bool Seal();
+  // True while the file this store reads is the one it opened, as the writer last sealed it:
+  // false once the store was written again, replaced or tampered with.
+  bool Unchanged() const;
 
  private:
   IndexStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
@@ -94,11 +97,12 @@ class IndexStore {
   bool Execute(const char* sql);
   bool ReadHeader(const StoreIdentity& identity);
   bool WriteHeader(const StoreIdentity& identity);
-  bool SealHolds() const;
+  bool SealHolds();
   bool SaveCounters();
 
   sqlite3* db_;
   std::string path_;
+  std::string seal_;  // as it was when the store was opened or last sealed
   int64_t built_at_ns_ = 0;
   int64_t next_row_ = 1;
   int64_t tombstones_ = 0;

@@ -1,0 +1,177 @@
+// The window's way of using the index: one ArticleIndex kept open across searches, with its
+// watch on ZEB telling which articles to check again. Random changes between searches; every
+// search through it finds, reports and counts exactly what the same search finds without it.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/index/article_index.h"
+#include "app/search/search.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb::index {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a search shows: each result and each failure, in order.
+class Recorder : public SearchScreen {
+ public:
+  void ShowStatus(std::string_view) override {}
+  void ShowProgressBar() override {}
+  void RedrawProgressBar(uint8_t) override {}
+  void HideProgressBar() override {}
+  void RedrawWindow() override {}
+  int32_t ShowMessage(std::string_view, std::string_view, std::string_view, std::string_view,
+                      int32_t, int32_t) override {
+    return 1;
+  }
+  void ReportFailure(const Failure& failure) override {
+    shown.push_back("failure " + std::string(failure.text));
+  }
+  void ShowResult(std::string_view path, std::string_view excerpt) override {
+    shown.push_back("result " + std::string(path) + " " + std::string(excerpt));
+  }
+  NativeWindowHandle OwnerWindow() override { return 0; }
+  std::vector<std::string> shown;
+};
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
+}
+
+std::string RandomArticle(std::mt19937& random) {
+  constexpr const char* kWords[] = {
+      "printer", "PRINTER",          "unsafe pointer",          "<b>bold</b>",
+      "&amp;",   "fish &amp; chips", "<!-- Article starts -->", "\n",
+      "zzqq"};
+  std::string bytes;
+  for (int word = static_cast<int>(random() % 8); word > 0; --word) {
+    bytes.append(kWords[random() % std::size(kWords)]).append(" ");
+  }
+  return bytes;
+}
+
+std::vector<std::string> Search(std::string_view phrase, MatchMode mode, ArticleFilter* filter,
+                                int32_t& opened) {
+  SearchState state;
+  state.search_text.Assign(phrase);
+  state.match_settings.mode = mode;
+  Recorder screen;
+  RunSearch(state, screen, {.page_handling = PageHandling::kNone, .threads = 2, .filter = filter});
+  opened = state.files_done;
+  return screen.shown;
+}
+
+TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {
+  kb::testing::ScratchDirectory scratch;
+  const fs::path kb = scratch.path() / "kb";
+  const fs::path zeb = kb / "ZEB";
+  fs::create_directories(zeb);
+  setenv("XDG_CACHE_HOME", (scratch.path() / "cache").c_str(), 1);
+  const fs::path previous = fs::current_path();
+  fs::current_path(kb);
+  std::mt19937 random(static_cast<unsigned>(std::random_device{}()));
+  const unsigned seed = random();
+  random.seed(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  for (int article = 0; article < 30; ++article) {
+    WriteFile(zeb / ("ZEB" + std::to_string(article) + ".htm"), RandomArticle(random));
+  }
+  WriteFile(kb / "outside.htm", "<!-- Article starts -->printer");
+  fs::create_symlink(kb / "outside.htm", zeb / "ZEBlink.htm");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+
+  ArticleIndex index({.watch = true});
+  std::string problem;
+  ASSERT_TRUE(index.Refresh(2, problem)) << problem;
+  int used = 0;
+  int spared = 0;
+  for (int step = 0; step < 60; ++step) {
+    std::vector<fs::path> articles;
+    for (const auto& entry : fs::directory_iterator(zeb)) articles.push_back(entry.path());
+    std::sort(articles.begin(), articles.end());
+    const fs::path some =
+        articles.empty() ? zeb / "ZEBx.htm" : articles[random() % articles.size()];
+    int lock = -1;
+    std::error_code ignored;
+    switch (random() % 12) {
+      case 0: {  // same size, other bytes, the modification time put back
+        if (!fs::is_regular_file(some)) break;
+        const auto before = fs::last_write_time(some);
+        std::string bytes = kb::testing::ReadAll(some.string());
+        for (char& byte : bytes) byte = byte == 'r' ? 'R' : byte == 'p' ? 'z' : byte;
+        WriteFile(some, bytes);
+        fs::last_write_time(some, before, ignored);
+        break;
+      }
+      case 1:
+        std::ofstream(some, std::ios::app) << " printer";
+        break;
+      case 2:
+        fs::rename(some, zeb / ("ZEB" + std::to_string(random() % 40) + ".htm"), ignored);
+        break;
+      case 3:
+        fs::remove_all(some, ignored);
+        break;
+      case 4:
+        WriteFile(zeb / ("ZEB" + std::to_string(random() % 40) + "n.htm"), RandomArticle(random));
+        break;
+      case 5:
+        chmod(some.c_str(), (random() % 2) ? 0 : 0644);
+        break;
+      case 6:
+        lock = open(some.c_str(), O_RDONLY | O_CLOEXEC);
+        if (lock >= 0) flock(lock, LOCK_EX | LOCK_NB);
+        break;
+      case 7:  // the link's target changes, outside ZEB
+        std::ofstream(kb / "outside.htm", std::ios::app) << (random() % 2 ? " zzqq" : " bold");
+        break;
+      case 8:
+        fs::remove_all(some, ignored);
+        fs::create_directory(some, ignored);
+        break;
+      case 9: {  // ZEB renamed and made again
+        fs::remove_all(kb / "ZEB.old");
+        fs::rename(zeb, kb / "ZEB.old");
+        fs::copy(kb / "ZEB.old", zeb, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
+                 ignored);
+        break;
+      }
+      default:  // what the window's background refresh does
+        index.Refresh(2, problem);
+        break;
+    }
+    for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+      const std::string phrase = (random() % 2) ? "printer" : (random() % 2) ? "zzqq" : "bold";
+      int32_t opened_with = 0;
+      int32_t opened_without = 0;
+      const std::vector<std::string> with = Search(phrase, mode, &index, opened_with);
+      const IndexUse use = index.last_use();
+      const std::vector<std::string> without = Search(phrase, mode, nullptr, opened_without);
+      ASSERT_EQ(with, without) << "step " << step << " " << phrase;
+      ASSERT_EQ(opened_with, opened_without) << "step " << step;
+      used += use.state == "used";
+      spared += opened_with - use.articles_read;
+    }
+    if (lock >= 0) close(lock);
+  }
+  fs::current_path(previous);
+  EXPECT_GT(used, 20);
+  EXPECT_GT(spared, 100);
+}
+
+}  // namespace
+}  // namespace kb::index
