@@ -41,7 +41,8 @@ class Recorder : public SearchScreen {
   void ReportFailure(const Failure& failure) override {
     shown.push_back("failure " + std::string(failure.text));
   }
-  void ShowResult(std::string_view path, std::string_view excerpt) override {
+  void ShowResult(std::string_view path, std::string_view excerpt,
+                  const ArticleSnippets*) override {
     shown.push_back("result " + std::string(path) + " " + std::string(excerpt));
   }
   NativeWindowHandle OwnerWindow() override { return 0; }
