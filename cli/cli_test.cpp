@@ -868,17 +868,19 @@ TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   EXPECT_EQ(elapsed.at("human"), human);
 }
 
-TEST_F(CliTest, APhraseLongerThan100IsRefusedBeforeAnythingIsTouched) {
+TEST_F(CliTest, APhraseLongerThan100CharactersIsRefusedBeforeAnythingIsTouched) {
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += "\u00e9";  // two bytes each
   WriteFile(kb_ / "ZebResult.htm", "old page");
-  Article("ZEB1.htm", "<!-- Article starts -->" + std::string(101, 'p'));
+  Article("ZEB1.htm", "<!-- Article starts -->" + hundred + "e");
 
-  CliRun run = Cli(std::string(101, 'p'));
+  CliRun run = Cli(hundred + "e");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find("longer than 100"), std::string::npos);
+  EXPECT_NE(run.err.find("longer than 100 characters"), std::string::npos);
   EXPECT_EQ(Page(), "old page");
 
-  run = Cli(std::string(100, 'p'));
+  run = Cli(hundred);
   EXPECT_EQ(run.status, 0);
 }
 

@@ -230,7 +230,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     return Refuse("give the phrase as one argument (quote it when it has blanks)");
   }
   command.phrase = argv[optind];
-  if (command.phrase.size() > kMaxSearchTextLength) {
+  if (CountCharacters(command.phrase) > kMaxSearchTextLength) {
     return Refuse(
         Concat({"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"}));
   }

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 #include <vector>
 
@@ -42,13 +43,46 @@ bool AnsweredOnTheTerminal(int argc, char** argv, int& status) {
   return true;
 }
 
+// The exit status of a start without a display, as of any start that could not go on.
+constexpr int kExitNoDisplay = 2;
+
+// While the application object is made: the toolkit's messages are held back, since one
+// that says the display could not be opened is followed by the end of the process. That one
+// becomes a line of ours, which says what to do instead; the others are passed on once the
+// application stands.
+struct HeldMessage {
+  QtMsgType type;
+  const char* category;  // the toolkit's own, static
+  QString text;
+};
+std::vector<HeldMessage>* held_messages = nullptr;
+
+void HoldOrGiveUp(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg) {
+    constexpr std::string_view kNoDisplay =
+        "kbsearch: no display to open the window on; kbsearch-cli searches without one\n";
+    std::fwrite(kNoDisplay.data(), 1, kNoDisplay.size(), stderr);
+    std::_Exit(kExitNoDisplay);
+  }
+  held_messages->push_back({type, context.category, text});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (int status; AnsweredOnTheTerminal(argc, argv, status)) return status;
   kb::platform::PrepareProcess();
+  std::vector<HeldMessage> held;
+  held_messages = &held;
+  const QtMessageHandler toolkit_handler = qInstallMessageHandler(HoldOrGiveUp);
   // Takes the toolkit's own options out of argv.
   QApplication application(argc, argv);
+  qInstallMessageHandler(toolkit_handler);
+  for (const HeldMessage& message : held) {
+    qt_message_output(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category),
+                      message.text);
+  }
+  held_messages = nullptr;
   QApplication::setApplicationName(QStringLiteral("kbsearch"));
   QApplication::setDesktopFileName(QStringLiteral("kbsearch"));
   QApplication::setWindowIcon(kb::ProgramIcon("TEXTFIND_ICO"));

@@ -7,6 +7,7 @@
 
 #include "app/index/article_index.h"
 #include "app/search/search.h"
+#include "app/setup/remembered_folder.h"
 #include "app/setup/settings_file.h"
 #include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
@@ -67,6 +68,12 @@ int RunKbsearch(std::span<const std::string_view> arguments,
             return outcome;
           }};
   MainWindow window(*windows, steps);
+  if (settings.keep_history) {
+    if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
+        !file.empty()) {
+      window.KeepHistoryIn(platform::Env::Default(), std::move(file));
+    }
+  }
   return window.Run(std::move(state));
 }
 

@@ -198,7 +198,7 @@ TEST_F(LongSearchTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
             [this] {
               EXPECT_EQ(Page(), kOldPage);
               EXPECT_FALSE(Bar()->isVisible());
-              EXPECT_TRUE(ControlOf<QLabel>("StatusLine")->text().isEmpty());
+              EXPECT_EQ(ControlOf<QLabel>("StatusLine")->text(), QStringLiteral("Search stopped"));
               // The focus is back on Search, which was pressed; the entry takes a new
               // phrase, and Enter there runs the next search to its end.
               EXPECT_EQ(QApplication::focusWidget(), ControlOf<QPushButton>("SearchButton"));

@@ -7,6 +7,7 @@
 #include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
+#include "support/program_texts/program_texts.h"
+#include "support/text/text.h"
 
 namespace kb {
 namespace {
@@ -75,7 +78,9 @@ TEST_F(MainWindowQtTest, WindowManagerCloseEndsTheProgram) {
 
 TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
   RecordSearches();
-  const std::string hundred(100, 'x');
+  // A hundred characters, two bytes each.
+  std::string hundred;
+  for (int i = 0; i < 100; ++i) hundred += "\u00e9";
   user_
       .When(WindowReady,
             [] {
@@ -91,7 +96,7 @@ TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
             })
       .When([this] { return searches_.Ready(1); },
             [&hundred] {
-              // Exactly 100 characters pass.
+              // Exactly 100 characters pass, however many bytes they take.
               auto* entry = ControlOf<QLineEdit>("SearchEntry");
               entry->selectAll();
               QApplication::clipboard()->setText(QString::fromStdString(hundred));
@@ -101,6 +106,143 @@ TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
       .When([this] { return searches_.Ready(2); }, ClickClose);
   Run();
   EXPECT_EQ(searched_, (std::vector<std::string>{"abc", hundred}));
+}
+
+// Whether `widget` shows all of its text: as large as it asks to be, or, for a label that
+// wraps, as high as its text needs at its width.
+bool ShowsItsWholeText(QWidget* widget) {
+  const auto* label = qobject_cast<QLabel*>(widget);
+  if (label != nullptr && label->wordWrap()) {
+    return widget->height() >= label->heightForWidth(widget->width());
+  }
+  return widget->width() >= widget->sizeHint().width() &&
+         widget->height() >= widget->sizeHint().height();
+}
+
+// Every text of the window replaced by a long one, in two languages' worth of words and
+// beyond the screen's width: each control shows its whole text, side by side with the
+// others, never over them, and the window stays within the screen. Made wider, the window
+// gives the width to the entry alone.
+TEST_F(MainWindowQtTest, LongTextsInEveryKeyAreShownWhole) {
+  const QString wide_word = QStringLiteral("Recherche ");
+  ProgramTexts texts;
+  const std::string beyond_the_screen = (wide_word.repeated(120)).toStdString();
+  for (const auto& [key, text] : std::initializer_list<std::pair<const char*, std::string>>{
+           {"SearchPrompt", "Rechercher dans la base de connaissances :"},
+           {"SearchButton", "&Rechercher dans les articles"},
+           {"CloseButton", "Fermer la fen\xC3\xAAtre de recherche"},
+           {"SearchingStatus", beyond_the_screen},
+           {"FoundOneStatus", "Un article trouv\xC3\xA9 dans la base de connaissances, en entier"},
+           {"NotFoundStatus", beyond_the_screen + " %P"}}) {
+    ASSERT_EQ(texts.Replace(key, text), ProgramTexts::Replacement::kDone) << key;
+  }
+  UseProgramTexts(std::move(texts));
+  // The first search finds one article, the second none.
+  int searches = 0;
+  steps_.run_search = [this, &searches](SearchState& state, SearchScreen& screen, std::stop_token) {
+    screen.ShowStatus(ProgramText(TextId::kSearchingStatus));
+    state.search_text.Assign(Upper(state.search_text.view()));
+    state.file_queue.Free();
+    state.file_queue.Append();
+    state.result_queue.Free();
+    if (++searches == 1) state.result_queue.Append();
+    searches_.Ended();
+    return SearchOutcome::kCompleted;
+  };
+
+  std::vector<std::string> shown;
+  // The window fits the screen until the user makes it wider.
+  bool widened = false;
+  const auto check_every_control = [&shown, &widened] {
+    QWidget* frame = MainFrame();
+    const QRect screen = frame->screen()->availableGeometry();
+    if (!widened) {
+      EXPECT_LE(frame->width(), screen.width());
+    }
+    std::vector<QWidget*> visible;
+    for (const char* name : {"SearchPrompt", "SearchEntry", "SearchButton", "CloseButton",
+                             "ProgressBar", "StatusLine"}) {
+      QWidget* widget = ControlOf<QWidget>(name);
+      EXPECT_TRUE(ShowsItsWholeText(widget)) << name;
+      EXPECT_TRUE(frame->rect().contains(widget->geometry())) << name;
+      for (QWidget* other : visible) {
+        EXPECT_FALSE(widget->geometry().intersects(other->geometry()))
+            << name << " overlaps " << other->objectName().toStdString();
+      }
+      visible.push_back(widget);
+    }
+    shown.push_back(ControlOf<QLabel>("StatusLine")->text().toStdString());
+  };
+  QSize entry_before, close_before;
+  user_
+      .When(WindowReady,
+            [&] {
+              check_every_control();
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "fish");
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When([this] { return searches_.Ready(1); },
+            [&] {
+              check_every_control();
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When([this] { return searches_.Ready(2); },
+            [&] {
+              check_every_control();
+              entry_before = ControlOf<QLineEdit>("SearchEntry")->size();
+              close_before = ControlOf<QPushButton>("CloseButton")->size();
+              widened = true;
+              MainFrame()->resize(MainFrame()->width() + 100, MainFrame()->height() + 100);
+            })
+      .When([&] { return ControlOf<QLineEdit>("SearchEntry")->size() != entry_before; },
+            [&] {
+              EXPECT_EQ(ControlOf<QLineEdit>("SearchEntry")->width(), entry_before.width() + 100);
+              EXPECT_EQ(ControlOf<QLineEdit>("SearchEntry")->height(), entry_before.height());
+              EXPECT_EQ(ControlOf<QPushButton>("CloseButton")->size(), close_before);
+              check_every_control();
+              ClickClose();
+            });
+  Run();
+  UseProgramTexts(ProgramTexts());
+  ASSERT_EQ(shown.size(), 4u);
+  EXPECT_EQ(shown[0], "");
+  EXPECT_EQ(shown[1], "Un article trouv\xC3\xA9 dans la base de connaissances, en entier");
+  EXPECT_EQ(shown[2], beyond_the_screen + " FISH");
+}
+
+// Up and Down in the entry, on real keys.
+TEST_F(MainWindowQtTest, UpAndDownInTheEntryRecallEarlierPhrases) {
+  RecordSearches();
+  user_
+      .When(WindowReady,
+            [] {
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "first");
+              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Return);
+            })
+      .When([this] { return searches_.Ready(1); },
+            [] {
+              auto* entry = ControlOf<QLineEdit>("SearchEntry");
+              entry->selectAll();
+              QTest::keyClicks(entry, "second");
+              QTest::keyClick(entry, Qt::Key_Return);
+            })
+      .When([this] { return searches_.Ready(2); },
+            [] {
+              auto* entry = ControlOf<QLineEdit>("SearchEntry");
+              entry->selectAll();
+              QTest::keyClicks(entry, "thi");
+              QTest::keyClick(entry, Qt::Key_Up);
+            })
+      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "second"; },
+            [] { QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Up); })
+      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "first"; },
+            [] {
+              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Down);
+              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Down);
+            })
+      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "thi"; }, ClickClose);
+  Run();
+  EXPECT_EQ(searched_, (std::vector<std::string>{"first", "second"}));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,12 +13,16 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "gui/dialog_style.h"
 #include "gui/message_box_dialog.h"
 #include "gui/window_thread.h"
+#include "support/text/utf8.h"
 
 namespace kb::platform {
 namespace {
@@ -31,6 +37,9 @@ class Frame : public QWidget {
       : on_close_request_(std::move(on_close_request)),
         on_activate_(std::move(on_activate)),
         on_escape_(std::move(on_escape)) {}
+
+  // Runs `on_resize` after each change of the window's size.
+  void OnResize(std::function<void()> on_resize) { on_resize_ = std::move(on_resize); }
 
   void CloseForGood() {
     closing_ = true;
@@ -52,6 +61,11 @@ class Frame : public QWidget {
     return QWidget::event(event);
   }
 
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    if (on_resize_) on_resize_();
+  }
+
   void keyPressEvent(QKeyEvent* event) override {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
       on_escape_();
@@ -64,7 +78,27 @@ class Frame : public QWidget {
   std::function<void()> on_close_request_;
   std::function<void()> on_activate_;
   std::function<void()> on_escape_;
+  std::function<void()> on_resize_;
   bool closing_ = false;
+};
+
+// An entry that reports Up and Down, which a line of text has no use for.
+class Entry : public QLineEdit {
+ public:
+  Entry(const QString& text, QWidget* parent, std::function<void(EventKind)> on_recall)
+      : QLineEdit(text, parent), on_recall_(std::move(on_recall)) {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+      if (event->key() == Qt::Key_Up) return on_recall_(EventKind::kRecallOlder);
+      if (event->key() == Qt::Key_Down) return on_recall_(EventKind::kRecallNewer);
+    }
+    QLineEdit::keyPressEvent(event);
+  }
+
+ private:
+  std::function<void(EventKind)> on_recall_;
 };
 
 // The rows of a list box, read from its bound list when the view asks for them.
@@ -99,6 +133,8 @@ class RowsModel : public QAbstractListModel {
 struct Control {
   const ControlLayout* layout = nullptr;
   QWidget* widget = nullptr;  // owned by the frame
+  // The size the layout table gives the control, in pixels: a button's least.
+  QSize table_size;
   std::size_t max_length = 0;
   std::function<std::string()> load_text;
   std::function<void(std::string_view)> store_text;
@@ -141,11 +177,20 @@ class QtWindowSystem final : public WindowSystem {
   Control* Find(int32_t number);
   QWidget* MakeWidget(const ControlLayout& layout, Control& control);
   void LoadFromVariable(Control& control);
+  int ScreenWidth() const;
+  // Lets a label or a button show its whole text on one line; FitWindow wraps labels that
+  // make the window wider than the screen.
+  void FitLabel(Control& control);
+  void FitButton(Control& control);
+  // Makes the window large enough for every control's text, after a text changed.
+  void FitWindow();
   void Edited(Control& control, const QString& text);
   static void PaintNow(QWidget* widget);
   void WorkEnded();
 
   std::unique_ptr<Frame> frame_;
+  DialogBase base_;
+  bool fitting_ = false;
   std::vector<Control> controls_;
   QPushButton* default_button_ = nullptr;
   QPointer<QWidget> focus_given_up_;  // the control that gave the focus to the frame
@@ -158,6 +203,62 @@ class QtWindowSystem final : public WindowSystem {
   QEventLoop* waiting_for_work_ = nullptr;
 };
 
+// The window's grid: the layout table's positions and ends (in dialog units), sorted, each
+// column or row the stretch between two of them. A control covers the columns and rows from
+// its position to its end; one fitted to its text ends where the next one begins. Where the
+// table lets a control reach into one that starts below it (or else beside it), it ends
+// where that one starts, so that no two cover the same cell.
+struct Grid {
+  struct Extent {
+    int32_t x, y, width, height;
+  };
+  std::vector<Extent> extents;  // of the controls, in the table's order
+  std::vector<int32_t> xs;
+  std::vector<int32_t> ys;
+
+  explicit Grid(const WindowLayout& layout) {
+    for (const ControlLayout& control : layout.controls) {
+      extents.push_back({control.x, control.y, control.width, control.height});
+    }
+    for (Extent& one : extents) {
+      for (const Extent& other : extents) {
+        const bool across = one.width == 0 || (other.x < one.x + one.width &&
+                                               one.x < other.x + std::max(other.width, 1));
+        const bool along = one.height == 0 || (other.y < one.y + one.height &&
+                                               one.y < other.y + std::max(other.height, 1));
+        if (!across || !along || &one == &other) continue;
+        if (other.y > one.y && one.height > 0) {
+          one.height = other.y - one.y;
+        } else if (other.y == one.y && other.x > one.x && one.width > 0) {
+          one.width = other.x - one.x;
+        }
+      }
+    }
+    xs = {0, layout.width};
+    ys = {0, layout.height};
+    for (const Extent& control : extents) {
+      xs.push_back(control.x);
+      ys.push_back(control.y);
+      if (control.width > 0) xs.push_back(control.x + control.width);
+      if (control.height > 0) ys.push_back(control.y + control.height);
+    }
+    for (std::vector<int32_t>* ends : {&xs, &ys}) {
+      std::sort(ends->begin(), ends->end());
+      ends->erase(std::unique(ends->begin(), ends->end()), ends->end());
+    }
+  }
+
+  // The first and the past-the-end column (or row) of the stretch from `at` for `length`.
+  static std::pair<int, int> Cells(const std::vector<int32_t>& ends, int32_t at, int32_t length) {
+    const auto first = std::lower_bound(ends.begin(), ends.end(), at);
+    auto last = length > 0 ? std::lower_bound(ends.begin(), ends.end(), at + length) : first + 1;
+    if (last == ends.end()) --last;
+    return {static_cast<int>(first - ends.begin()),
+            std::max(static_cast<int>(last - ends.begin()),
+                     static_cast<int>(first - ends.begin()) + 1)};
+  }
+};
+
 void QtWindowSystem::Build(const WindowLayout& layout) {
   Close();
   pending_.clear();
@@ -168,32 +269,134 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
   frame_->setWindowTitle(FromBytes(layout.title));
   frame_->setWindowIcon(ProgramIcon(IconResourceName(layout.icon)));
   frame_->setFont(DialogFont(layout.font_family, layout.font_points));
-  const DialogBase base = MeasureDialogBase(frame_->font());
-  frame_->setFixedSize(WindowPixelsX(base, layout.width), WindowPixelsY(base, layout.height));
+  base_ = MeasureDialogBase(frame_->font());
+
+  // With the table's texts, each control stands where the table puts it, as large as it
+  // says; a text that needs more room widens (or heightens) its columns (or rows), and the
+  // window with them. Widening the window widens the columns under an entry that no button
+  // stands in.
+  const Grid grid(layout);
+  auto* cells = new QGridLayout(frame_.get());
+  cells->setContentsMargins(0, 0, 0, 0);
+  cells->setSpacing(0);
+  // The window's size is FitWindow's to set, never the layout's on its own.
+  cells->setSizeConstraint(QLayout::SetNoConstraint);
+  for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
+    cells->setColumnMinimumWidth(static_cast<int>(i), WindowPixelsX(base_, grid.xs[i + 1]) -
+                                                          WindowPixelsX(base_, grid.xs[i]));
+  }
+  for (std::size_t i = 0; i + 1 < grid.ys.size(); ++i) {
+    cells->setRowMinimumHeight(static_cast<int>(i), WindowPixelsY(base_, grid.ys[i + 1]) -
+                                                        WindowPixelsY(base_, grid.ys[i]));
+  }
+  std::vector<bool> stretches(grid.xs.size(), false), fixed(grid.xs.size(), false);
 
   controls_.clear();
   controls_.reserve(layout.controls.size());
   default_button_ = nullptr;
   QWidget* previous = nullptr;
-  for (const ControlLayout& control_layout : layout.controls) {
+  for (std::size_t index = 0; index < layout.controls.size(); ++index) {
+    const ControlLayout& control_layout = layout.controls[index];
+    const Grid::Extent& extent = grid.extents[index];
     Control& control = controls_.emplace_back();
     control.layout = &control_layout;
     control.widget = MakeWidget(control_layout, control);
     control.widget->setObjectName(FromBytes(control_layout.name));
 
-    QSize size(WindowPixelsX(base, control_layout.width),
-               WindowPixelsY(base, control_layout.height));
-    if (control_layout.width == 0 || control_layout.height == 0) {
-      const QSize fitted = control.widget->sizeHint();
-      if (control_layout.width == 0) size.setWidth(fitted.width());
-      if (control_layout.height == 0) size.setHeight(fitted.height());
+    const auto [first_column, end_column] = Grid::Cells(grid.xs, extent.x, extent.width);
+    const auto [first_row, end_row] = Grid::Cells(grid.ys, extent.y, extent.height);
+    control.table_size = QSize(WindowPixelsX(base_, control_layout.width),
+                               WindowPixelsY(base_, control_layout.height));
+    Qt::Alignment alignment;
+    if (control_layout.kind == ControlKind::kButton) {
+      // A button keeps its size, however wide its columns grow.
+      FitButton(control);
+      alignment = Qt::AlignLeft | Qt::AlignTop;
+      for (int column = first_column; column < end_column; ++column) fixed[column] = true;
+    } else if (control_layout.kind == ControlKind::kEntry) {
+      for (int column = first_column; column < end_column; ++column) stretches[column] = true;
     }
-    control.widget->setGeometry(WindowPixelsX(base, control_layout.x),
-                                WindowPixelsY(base, control_layout.y), size.width(), size.height());
+    if (control_layout.kind == ControlKind::kProgressBar) {
+      // The bar comes and goes with the work: its place stays.
+      QSizePolicy policy = control.widget->sizePolicy();
+      policy.setRetainSizeWhenHidden(true);
+      control.widget->setSizePolicy(policy);
+    }
+    cells->addWidget(control.widget, first_row, first_column, end_row - first_row,
+                     end_column - first_column, alignment);
     control.widget->setHidden(control_layout.hidden);
     if (previous != nullptr) QWidget::setTabOrder(previous, control.widget);
     previous = control.widget;
   }
+  for (std::size_t column = 0; column < stretches.size(); ++column) {
+    if (stretches[column] && !fixed[column]) cells->setColumnStretch(static_cast<int>(column), 1);
+  }
+  frame_->OnResize([this] { FitWindow(); });
+  FitWindow();
+}
+
+int QtWindowSystem::ScreenWidth() const {
+  QScreen* screen = frame_ ? frame_->screen() : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry().width() : QWIDGETSIZE_MAX;
+}
+
+void QtWindowSystem::FitButton(Control& control) {
+  auto* button = qobject_cast<QPushButton*>(control.widget);
+  if (button == nullptr) return;
+  button->setMinimumSize(QSize(0, 0));
+  button->setMinimumSize(control.table_size.expandedTo(button->sizeHint()));
+}
+
+void QtWindowSystem::FitLabel(Control& control) {
+  auto* label = qobject_cast<QLabel*>(control.widget);
+  if (label == nullptr) return;
+  label->setWordWrap(false);
+  label->setMinimumSize(0, 0);
+  label->setMaximumWidth(QWIDGETSIZE_MAX);
+}
+
+void QtWindowSystem::FitWindow() {
+  if (!frame_ || fitting_) return;
+  fitting_ = true;
+  QLayout* cells = frame_->layout();
+  const auto least_size = [cells] {
+    cells->invalidate();
+    cells->activate();
+    return cells->totalMinimumSize();
+  };
+  QSize least = least_size();
+  // Wider than the screen: the widest labels wrap, each narrowed by what is too much (to no
+  // less than a few words), until the window fits or no label can give more.
+  const int screen_width = ScreenWidth();
+  std::vector<QLabel*> labels;
+  for (Control& control : controls_) {
+    if (auto* label = qobject_cast<QLabel*>(control.widget); label && !label->isHidden()) {
+      labels.push_back(label);
+    }
+  }
+  std::sort(labels.begin(), labels.end(), [](const QLabel* first, const QLabel* second) {
+    return first->minimumSizeHint().width() > second->minimumSizeHint().width();
+  });
+  for (QLabel* label : labels) {
+    const int excess = least.width() - screen_width;
+    if (excess <= 0) break;
+    const int width = std::max(label->minimumSizeHint().width() - excess,
+                               20 * label->fontMetrics().averageCharWidth());
+    if (width >= label->minimumSizeHint().width()) continue;
+    label->setWordWrap(true);
+    label->setFixedWidth(width);
+    label->setMinimumHeight(label->heightForWidth(width));
+    least = least_size();
+  }
+  // As wide as the user made it and at least as its texts need; as high as they need.
+  frame_->setMinimumSize(least);
+  frame_->setMaximumHeight(least.height());
+  const int width = frame_->isVisible() ? std::max(frame_->width(), least.width()) : least.width();
+  frame_->resize(width, least.height());
+  // A window not shown yet hears of no resize: its controls are placed here.
+  cells->setGeometry(frame_->rect());
+  fitting_ = false;
 }
 
 QWidget* QtWindowSystem::MakeWidget(const ControlLayout& layout, Control& control) {
@@ -207,7 +410,9 @@ QWidget* QtWindowSystem::MakeWidget(const ControlLayout& layout, Control& contro
       return label;
     }
     case ControlKind::kEntry: {
-      auto* entry = new QLineEdit(text, frame_.get());
+      auto* entry = new Entry(text, frame_.get(), [this, number](EventKind recall) {
+        Post(Event{.kind = recall, .control = number});
+      });
       control.max_length = PictureMaxLength(layout.picture);
       QObject::connect(entry, &QLineEdit::textEdited, entry, [this, number](const QString& edited) {
         if (Control* edited_control = Find(number)) Edited(*edited_control, edited);
@@ -298,11 +503,16 @@ void QtWindowSystem::SetText(int32_t control, std::string_view text) {
   if (found == nullptr) return;
   const QString qtext = FromBytes(text);
   if (auto* label = qobject_cast<QLabel*>(found->widget)) {
+    if (label->text() == qtext) return;
     label->setText(qtext);
+    FitLabel(*found);
+    FitWindow();
   } else if (auto* entry = qobject_cast<QLineEdit*>(found->widget)) {
     entry->setText(qtext);
   } else if (auto* button = qobject_cast<QPushButton*>(found->widget)) {
     button->setText(qtext);
+    FitButton(*found);
+    FitWindow();
   }
 }
 
@@ -351,7 +561,8 @@ void QtWindowSystem::Edited(Control& control, const QString& text) {
   const QByteArray bytes = text.toUtf8();
   // A value that its variable could not hold whole is refused, never cut.
   const bool too_long =
-      control.max_length != 0 && static_cast<std::size_t>(bytes.size()) > control.max_length;
+      control.max_length != 0 &&
+      CountCharacters(std::string_view(bytes.constData(), bytes.size())) > control.max_length;
   if (too_long || bytes.contains('\0')) {
     Post(Event{.kind = EventKind::kRejected, .control = control.layout->number});
     return;

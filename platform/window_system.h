@@ -11,10 +11,10 @@
 //  - NextEvent() waits for the next event, serving the window meanwhile (it repaints, moves
 //    and resizes). Events come in the order they happened: the window opened, the window
 //    gained the focus, an entry refused a value, a button was pressed, Escape was pressed,
-//    the work started by StartWork() ended. A close request (PostCloseRequest(), or the user
-//    closing the window by the window manager) ends the stream: NextEvent() then returns no
-//    event, and the caller closes the window. While the caller handles an event, no other
-//    input is handled.
+//    the work started by StartWork() ended, Up or Down was pressed in an entry. A close request
+//    (PostCloseRequest(), or the user closing the window by the window manager) ends the stream:
+//    NextEvent() then returns no event, and the caller closes the window. While the caller handles
+//    an event, no other input is handled.
 //  - Calls that change what is on screen (Display, DisplayAll, SetVisible) paint at once.
 //  - Long work runs off the window's thread (StartWork), so that the window keeps being
 //    served. The work reaches the window only by handing calls over to the window's thread
@@ -60,7 +60,7 @@ struct ControlLayout {
   int32_t width = 0;
   int32_t height = 0;
   std::string_view icon{};     // an icon file name such as "Textfind.ico"; empty for none
-  std::string_view picture{};  // entry: "sN", a text of at most N bytes
+  std::string_view picture{};  // entry: "sN", a text of at most N characters
   int32_t range_low = 0;       // progress bar
   int32_t range_high = 0;
   bool hidden = false;      // starts hidden
@@ -78,14 +78,16 @@ struct WindowLayout {
 };
 
 enum class EventKind {
-  kOpenWindow,  // the window has been opened (once, after Open)
-  kGainFocus,   // the window has become the active window
-  kRejected,    // `control`, an entry, was given a value its picture refuses; it still shows
-                // that value, and its variable keeps the last value that passed
-  kAccepted,    // `control`, a button, was pressed
-  kCancel,      // Escape was pressed in the window (not in a message box)
-  kWorkDone,    // the work started by StartWork() has returned, and every call it handed
-                // over has run
+  kOpenWindow,   // the window has been opened (once, after Open)
+  kGainFocus,    // the window has become the active window
+  kRejected,     // `control`, an entry, was given a value its picture refuses; it still shows
+                 // that value, and its variable keeps the last value that passed
+  kAccepted,     // `control`, a button, was pressed
+  kCancel,       // Escape was pressed in the window (not in a message box)
+  kWorkDone,     // the work started by StartWork() has returned, and every call it handed
+                 // over has run
+  kRecallOlder,  // Up was pressed in `control`, an entry
+  kRecallNewer,  // Down was pressed in `control`, an entry
 };
 
 struct Event {
@@ -97,7 +99,8 @@ struct Event {
 // "." replaced by "_" ("Textfind.ico" is TEXTFIND_ICO).
 std::string IconResourceName(std::string_view file_name);
 
-// The longest value, in bytes, that a picture "sN" allows; 0 for a picture of another form.
+// The longest value, in characters (CountCharacters, support/text/utf8.h), that a picture
+// "sN" allows; 0 for a picture of another form.
 std::size_t PictureMaxLength(std::string_view picture);
 
 class WindowSystem {

@@ -32,7 +32,7 @@ std::string_view FolderOf(std::string_view file) {
 
 }  // namespace
 
-std::string RememberedFolderFile(const VariableLookup& variable) {
+std::string StateFile(const VariableLookup& variable, std::string_view name) {
   std::string state_home;
   if (const std::optional<std::string> xdg = variable("XDG_STATE_HOME"); xdg && IsAbsolute(*xdg)) {
     state_home = *xdg;
@@ -41,7 +41,11 @@ std::string RememberedFolderFile(const VariableLookup& variable) {
   } else {
     return "";
   }
-  return JoinPath(state_home, Concat({"kbsearch/", kRememberedFolderName}));
+  return JoinPath(state_home, Concat({"kbsearch/", name}));
+}
+
+std::string RememberedFolderFile(const VariableLookup& variable) {
+  return StateFile(variable, kRememberedFolderName);
 }
 
 std::string ReadRememberedFolder(platform::Env& env, std::string_view file) {

@@ -18,8 +18,12 @@ namespace kb {
 
 inline constexpr std::string_view kRememberedFolderName = "last-folder";
 
-// The file's path, from the environment as `variable` gives it: under $XDG_STATE_HOME when
-// that is an absolute folder, else under $HOME/.local/state; "" when neither is there.
+// The path of the file `name` in kbsearch's state folder, from the environment as `variable`
+// gives it: kbsearch/NAME under $XDG_STATE_HOME when that is an absolute folder, else under
+// $HOME/.local/state; "" when neither is there.
+std::string StateFile(const VariableLookup& variable, std::string_view name);
+
+// StateFile(variable, kRememberedFolderName).
 std::string RememberedFolderFile(const VariableLookup& variable);
 
 // The folder remembered in `file`, read through `env`; "" when there is none, it cannot be

@@ -163,6 +163,13 @@ std::string ApplyCasePairs(std::string_view value, Settings& settings) {
   return "";
 }
 
+std::string ApplyHistory(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("History", value, {"on", "off"}, problem);
+  if (choice >= 0) settings.keep_history = choice == 0;
+  return problem;
+}
+
 struct KeyRule {
   std::string_view key;
   ApplyValue apply;
@@ -177,6 +184,7 @@ constexpr KeyRule kKeys[] = {
     {"IndexLimit", ApplyIndexLimit},
     {"Results", ApplyResults},
     {"Order", ApplyOrder},
+    {"History", ApplyHistory},
 };
 
 // A value between double quotes without them, so that it may begin or end with blanks.

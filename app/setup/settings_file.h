@@ -23,6 +23,7 @@
 //                                      article's title, hits and text around them
 //   Order         = name | hits        the snippets page's rows in listing order, or most
 //                                      hits first
+//   History       = on | off           whether the window keeps the phrases searched for
 //   and the key of each text the program shows (support/program_texts), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
 //
@@ -59,6 +60,8 @@ struct Settings {
   bool use_index = true;
   // IndexLimit: the most bytes the article indexes of all knowledge bases take together.
   uint64_t index_limit = uint64_t{1} << 30;
+  // The window keeps the phrases searched for in a file (app/window/phrase_history.h).
+  bool keep_history = true;
   // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
   ProgramTexts texts;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -36,7 +37,7 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
       "IgnoreAccents=yes\n"
       "Error6 = no such error\n"
       "Error5 = " +
-      std::string(80, 'x');
+      std::string(80, 'x') + "\nhistory = Off";
   Settings settings;
   std::vector<SettingsProblem> problems;
   ParseSettings(contents, "kb.env", settings, problems);
@@ -44,6 +45,7 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
   EXPECT_EQ(settings.match.case_folding, CaseFolding::kUnicode);
   EXPECT_TRUE(settings.match.ignore_accents);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
+  EXPECT_FALSE(settings.keep_history);
   CaseTable pairs = UpperCaseTable();
   pairs[0xE9] = 0xC9;
   pairs[0xE0] = 0xC0;
@@ -206,14 +208,23 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
   EXPECT_TRUE(problems.empty()) << "no file anywhere means the defaults";
 }
 
-TEST(SettingsFileTest, TheReadmeListsEveryKey) {
-  const std::string readme = testing::ReadAll(KBSEARCH_README);
+TEST(SettingsFileTest, TheManualPageListsEveryKey) {
+  const std::string page = testing::ReadAll(KBSEARCH_SETTINGS_PAGE);
+  // The key as a word of its own: Error5 is not found in Error50.
+  const auto names = [&page](std::string_view key) {
+    const auto in_word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (std::size_t at = page.find(key); at != std::string::npos; at = page.find(key, at + 1)) {
+      const std::size_t end = at + key.size();
+      if ((at == 0 || !in_word(page[at - 1])) && (end == page.size() || !in_word(page[end]))) {
+        return true;
+      }
+    }
+    return false;
+  };
   std::vector<std::string> keys = ProgramTextKeys();
   keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
-                           "Index", "IndexLimit"});
-  for (const std::string& key : keys) {
-    EXPECT_NE(readme.find("`" + key + "`"), std::string::npos) << key;
-  }
+                           "Index", "IndexLimit", "History"});
+  for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 
 }  // namespace

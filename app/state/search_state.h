@@ -17,11 +17,14 @@
 #include "support/queue/record_queue.h"
 #include "support/queue/text_queue.h"
 #include "support/text/text.h"
+#include "support/text/utf8.h"
 
 namespace kb {
 
-// The longest phrase a user can search for.
+// The longest phrase a user can search for, in characters (support/text/utf8.h,
+// CountCharacters), and the most bytes it can take.
 inline constexpr std::size_t kMaxSearchTextLength = 100;
+inline constexpr std::size_t kMaxSearchTextBytes = kMaxSearchTextLength * kLongestUtf8Sequence;
 
 // One found article; 516 bytes.
 struct ResultRecord {
@@ -53,9 +56,9 @@ struct SearchState {
 
   platform::Env& env;
 
-  CString<kMaxSearchTextLength + 1> search_text;  // SearchText; upper-cased by each scan
-  MatchSettings match_settings;                   // how the scan compares it with articles
-  ResultsSettings results_settings;               // how the page shows what it found
+  CString<kMaxSearchTextBytes + 1> search_text;  // SearchText; upper-cased by each scan
+  MatchSettings match_settings;                  // how the scan compares it with articles
+  ResultsSettings results_settings;              // how the page shows what it found
 
   uint8_t progress_percent = 0;  // ProgressPercent, shown by the progress bar
   int32_t files_done = 0;        // FilesDone: articles opened so far

@@ -5,6 +5,7 @@
 
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
+#include "support/text/text.h"
 
 namespace kb {
 namespace {
@@ -109,6 +110,28 @@ constexpr std::size_t kListRowLength = 255;
 
 }  // namespace
 
+std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_view phrase) {
+  if (outcome == SearchOutcome::kCancelled) return std::string(ProgramText(TextId::kStoppedStatus));
+  const std::string_view text = ProgramText(found == 0   ? TextId::kNotFoundStatus
+                                            : found == 1 ? TextId::kFoundOneStatus
+                                                         : TextId::kFoundStatus);
+  // In one pass, so that a phrase holding "%N" is shown as it is.
+  std::string status;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const std::string_view rest = text.substr(at);
+    if (rest.starts_with("%N")) {
+      status += NumberToText(found);
+    } else if (rest.starts_with("%P")) {
+      status += phrase;
+    } else {
+      status += text[at];
+      continue;
+    }
+    ++at;
+  }
+  return status;
+}
+
 const platform::WindowLayout& MainWindowLayout() {
   return kLayout;
 }
@@ -124,6 +147,11 @@ std::unique_ptr<SearchState> NewSearchState() {
 MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps)
     : windows_(windows), steps_(std::move(steps)) {}
 
+void MainWindow::KeepHistoryIn(platform::Env& env, std::string file) {
+  history_env_ = &env;
+  history_file_ = std::move(file);
+}
+
 int MainWindow::Run(std::unique_ptr<SearchState> state) {
   if (!state) {
     Message no_memory;
@@ -135,6 +163,7 @@ int MainWindow::Run(std::unique_ptr<SearchState> state) {
   }
   state_ = std::move(state);
   first_opened_ = false;
+  if (history_env_ != nullptr) history_ = PhraseHistory::Read(*history_env_, history_file_);
 
   BuildWindow();
   steps_.load_templates(*state_, *this);
@@ -204,10 +233,22 @@ void MainWindow::HandleEvent(const platform::Event& event) {
         windows_.PostCloseRequest();
       }
       break;
+    case EventKind::kRecallOlder:
+      Recall(history_.Older(state_->search_text.view()));
+      break;
+    case EventKind::kRecallNewer:
+      Recall(history_.Newer());
+      break;
     case EventKind::kCancel:
     case EventKind::kWorkDone:
       break;
   }
+}
+
+void MainWindow::Recall(const std::optional<std::string>& phrase) {
+  if (!phrase) return;
+  state_->search_text.Assign(*phrase);
+  windows_.Display(control::kSearchEntry);
 }
 
 void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
@@ -227,12 +268,17 @@ void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
     case EventKind::kOpenWindow:
     case EventKind::kGainFocus:
     case EventKind::kRejected:
+    case EventKind::kRecallOlder:
+    case EventKind::kRecallNewer:
       // The controls show what the search hands over; the variables are the search's.
       break;
   }
 }
 
 void MainWindow::StartSearch() {
+  history_.Add(state_->search_text.view());
+  // A history that cannot be written is no reason not to search.
+  if (history_env_ != nullptr) history_.Write(*history_env_, history_file_);
   searching_ = true;
   search_stop_ = std::stop_source();
   owner_ = windows_.Handle();
@@ -246,12 +292,15 @@ void MainWindow::StartSearch() {
 void MainWindow::EndSearch() {
   searching_ = false;
   if (outcome_ == SearchOutcome::kCancelled) {
-    // The search stopped where it was: its bar and its stage text go, and the controls show
-    // their variables again.
+    // The search stopped where it was: its bar goes, and the controls show their variables
+    // again.
     windows_.SetVisible(control::kProgressBar, false);
-    windows_.SetText(control::kStatusLine, "");
     DisplayAll();
   }
+  // A scan that listed no article leaves the last search's results in the queue.
+  const int32_t found = state_->file_queue.Count() == 0 ? 0 : state_->result_queue.Count();
+  windows_.SetText(control::kStatusLine,
+                   SearchEndStatus(outcome_, found, state_->search_text.view()));
   windows_.SetEnabled(control::kSearchEntry, true);
   windows_.SetEnabled(control::kSearchButton, true);
 }

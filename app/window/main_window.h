@@ -17,7 +17,10 @@
 //     - gained the focus: redisplays every control from its variable;
 //     - a value refused by the entry's picture: beeps, shows the variable again, keeps the
 //       focus there;
-//     - Search: disables Search and the entry and runs the search off the window's thread;
+//     - Search: keeps the phrase in the history, disables Search and the entry and runs the
+//       search off the window's thread;
+//     - Up and Down in the entry: shows an earlier or a later phrase of the history
+//       (app/phrase_history.h);
 //     - Close: asks for the window to close;
 //  5. stops a search that still runs and waits for it, closes the window and releases the
 //     queues.
@@ -26,7 +29,8 @@
 // the search state: input other than Close, the window manager's close and Escape is
 // dropped. Close and the window manager's close stop the search and end the run; Escape
 // stops it and leaves the window ready for the next one. When the search has returned,
-// Search and the entry take input again.
+// Search and the entry take input again, and the status line says how it ended
+// (SearchEndStatus).
 //
 // The window is the search's screen, called from the search's thread: the status line and
 // the progress bar are handed over to the window's thread to be painted, the bar only when
@@ -37,13 +41,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/search/search.h"
 #include "app/state/search_screen.h"
 #include "app/state/search_state.h"
+#include "app/window/phrase_history.h"
 #include "platform/window_system.h"
 
 namespace kb {
@@ -75,6 +82,11 @@ struct SearchSteps {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNoMemory = 1;
 
+// What the status line keeps after a search, in the program's texts in use: "Search
+// stopped" for a cancelled search, else how many articles were found, or that none holds
+// `phrase` (as the entry shows it).
+std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_view phrase);
+
 // A new, empty search state; null when memory for it cannot be had.
 std::unique_ptr<SearchState> NewSearchState();
 
@@ -86,6 +98,11 @@ class MainWindow final : public SearchScreen {
   // The whole life of the window over `state`: kExitOk when the window was closed,
   // kExitNoMemory (after a message box) when `state` is null.
   int Run(std::unique_ptr<SearchState> state);
+
+  // Keeps the phrases searched for in `file` (app/phrase_history.h), read when Run starts and
+  // written at each search, through `env`, which must outlive the window. Without this call
+  // the history lasts for the run alone.
+  void KeepHistoryIn(platform::Env& env, std::string file);
 
   // The search's screen; used only while Run is running, from the window's thread or from
   // the search's.
@@ -105,6 +122,7 @@ class MainWindow final : public SearchScreen {
   void StartSearch();
   void EndSearch();
   void DisplayAll();
+  void Recall(const std::optional<std::string>& phrase);
   void ReleaseQueues();
 
   platform::WindowSystem& windows_;
@@ -113,6 +131,9 @@ class MainWindow final : public SearchScreen {
   std::vector<platform::ControlLayout> controls_;
   platform::WindowLayout layout_;
   std::unique_ptr<SearchState> state_;
+  PhraseHistory history_;
+  platform::Env* history_env_ = nullptr;
+  std::string history_file_;
 
   // The window's thread only.
   bool first_opened_ = false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/program_texts/program_texts.h"
+#include "support/testing/scratch_directory.h"
 
 namespace kb {
 namespace {
@@ -157,7 +158,7 @@ std::size_t IndexOf(const std::vector<std::string>& log, std::string_view line) 
   return log.size();
 }
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public ::testing::Test {
  protected:
   int Run() {
     MainWindow window(windows_, steps_);
@@ -224,9 +225,10 @@ TEST_F(MainWindowTest, SearchRunsOffTheEventLoopWithSearchAndTheEntryDisabled) {
   const std::vector<std::string>& log = windows_.log;
   const std::size_t start = IndexOf(log, "StartWork");
   ASSERT_LT(start, log.size());
-  EXPECT_EQ(std::vector<std::string>(log.begin() + start - 2, log.begin() + start + 4),
-            (std::vector<std::string>{"Disable 2", "Disable 3", "StartWork",
-                                      "DisplayAll 2 'LINUX TIPS' 5 0", "Enable 2", "Enable 3"}));
+  EXPECT_EQ(std::vector<std::string>(log.begin() + start - 2, log.begin() + start + 5),
+            (std::vector<std::string>{
+                "Disable 2", "Disable 3", "StartWork", "DisplayAll 2 'LINUX TIPS' 5 0",
+                "SetText 6 'No article holds \"LINUX TIPS\"'", "Enable 2", "Enable 3"}));
   EXPECT_TRUE(Lines(log, "Beep").empty());
   EXPECT_EQ(Lines(log, "StartWork").size(), 2u);
 }
@@ -290,14 +292,79 @@ TEST_F(MainWindowTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
 
   EXPECT_EQ(Run(), kExitOk);
   EXPECT_EQ(stopped, (std::vector<bool>{true, false}));
-  // A stopped search shows no more boxes; its bar and stage text go with it.
+  // A stopped search shows no more boxes; its bar goes, and the status line says it stopped.
   EXPECT_TRUE(Lines(windows_.log, "Message").empty());
   const std::vector<std::string>& log = windows_.log;
   const std::size_t hidden = IndexOf(log, "Hide 5");
   ASSERT_LT(hidden + 4, log.size());
   EXPECT_EQ(std::vector<std::string>(log.begin() + hidden, log.begin() + hidden + 5),
-            (std::vector<std::string>{"Hide 5", "SetText 6 ''", "DisplayAll 2 '' 5 0", "Enable 2",
-                                      "Enable 3"}));
+            (std::vector<std::string>{"Hide 5", "DisplayAll 2 '' 5 0", "SetText 6 'Search stopped'",
+                                      "Enable 2", "Enable 3"}));
+}
+
+// After each search the status line tells how it ended, in the texts in use, the phrase as
+// the entry shows it; a scan that listed no article found none, whatever the queue still
+// holds from the search before.
+TEST_F(MainWindowTest, TheStatusLineTellsHowTheSearchEnded) {
+  std::vector<std::pair<int, int>> listed_and_found{{3, 2}, {3, 1}, {3, 0}, {0, 0}};
+  std::size_t search = 0;
+  steps_.run_search = [&](SearchState& state, SearchScreen&, std::stop_token) {
+    const auto [listed, found] = listed_and_found[search++];
+    state.search_text.Assign(Upper(state.search_text.view()));
+    state.file_queue.Free();
+    for (int i = 0; i < listed; ++i) state.file_queue.Append();
+    if (listed > 0) state.result_queue.Free();
+    for (int i = 0; i < found; ++i) state.result_queue.Append();
+    return SearchOutcome::kCompleted;
+  };
+  for (std::size_t i = 0; i < listed_and_found.size(); ++i) {
+    windows_.Then([](FakeWindows& w) { w.Type("fish & chips"); }, Accepted(control::kSearchButton));
+    windows_.FinishWork();
+  }
+  ProgramTexts french;
+  ASSERT_EQ(french.Replace("FoundStatus", "%N articles trouv\xC3\xA9s pour %P"),
+            ProgramTexts::Replacement::kDone);
+  UseProgramTexts(std::move(french));
+  Run();
+  UseProgramTexts(ProgramTexts());
+
+  EXPECT_EQ(Lines(windows_.log, "SetText 6"),
+            (std::vector<std::string>{
+                "SetText 6 ''", "SetText 6 '2 articles trouv\xC3\xA9s pour FISH & CHIPS'",
+                "SetText 6 '1 article found'", "SetText 6 'No article holds \"FISH & CHIPS\"'",
+                "SetText 6 'No article holds \"FISH & CHIPS\"'"}));
+  EXPECT_EQ(SearchEndStatus(SearchOutcome::kCompleted, 0, "%N%P"), "No article holds \"%N%P\"");
+}
+
+// Up and Down in the entry bring back the phrases searched for, newest first, from this run
+// and the runs before; each search is written to the history file at once.
+TEST_F(MainWindowTest, UpAndDownRecallThePhrasesSearchedFor) {
+  testing::ScratchDirectory scratch;
+  const std::string file = scratch / "kbsearch/history";
+  {
+    PhraseHistory earlier;
+    earlier.Add("from yesterday");
+    ASSERT_TRUE(earlier.Write(platform::Env::Default(), file));
+  }
+  const Event older{.kind = EventKind::kRecallOlder, .control = control::kSearchEntry};
+  const Event newer{.kind = EventKind::kRecallNewer, .control = control::kSearchEntry};
+  windows_.Then([](FakeWindows& w) { w.Type("today"); }, Accepted(control::kSearchButton));
+  windows_.FinishWork();
+  windows_.Then([](FakeWindows& w) { w.Type("half typed"); }, older);
+  windows_.Then(older);
+  windows_.Then(older);
+  windows_.Then(newer);
+  windows_.Then(newer);
+
+  MainWindow window(windows_, steps_);
+  window.KeepHistoryIn(platform::Env::Default(), file);
+  window.Run(NewSearchState());
+
+  EXPECT_EQ(Lines(windows_.log, "Display 2"),
+            (std::vector<std::string>{"Display 2 'today'", "Display 2 'from yesterday'",
+                                      "Display 2 'today'", "Display 2 'half typed'"}));
+  EXPECT_EQ(PhraseHistory::Read(platform::Env::Default(), file).phrases(),
+            (std::vector<std::string>{"today", "from yesterday"}));
 }
 
 TEST_F(MainWindowTest, ClosingDuringASearchStopsItAndWaitsForItBeforeClosing) {

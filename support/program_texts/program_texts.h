@@ -41,6 +41,12 @@ enum class TextId {
   kSearchingStatus,
   kCreatingPageStatus,
   kExecutingBrowserStatus,
+  // The status line after a search: %N stands for the number of articles found, %P for the
+  // phrase as the entry shows it.
+  kFoundStatus,
+  kFoundOneStatus,
+  kNotFoundStatus,
+  kStoppedStatus,
   // Messages, and the captions of their boxes.
   kHeaderUnopened,
   kHeaderUnread,

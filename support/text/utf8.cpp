@@ -40,4 +40,18 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
+std::size_t CountCharacters(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    if (const std::size_t ascii = AsciiPrefixLength(text.substr(at)); ascii > 0) {
+      at += ascii;
+      count += ascii - 1;
+      continue;
+    }
+    const Utf8Sequence sequence = DecodeUtf8(text.substr(at));
+    at += sequence.length > 0 ? static_cast<std::size_t>(sequence.length) : 1;
+  }
+  return count;
+}
+
 }  // namespace kb

@@ -41,6 +41,10 @@ void AppendUtf8(char32_t code_point, std::string& out);
 // Whether all of `text` is valid UTF-8.
 bool IsUtf8(std::string_view text);
 
+// How many characters `text` holds, as a reader counts them: one for each UTF-8 sequence,
+// and one for each byte that starts none (text in another code page, a cut sequence).
+std::size_t CountCharacters(std::string_view text);
+
 // Both are called for every character of a search, so they are inlined.
 
 inline Utf8Sequence DecodeUtf8(std::string_view bytes) {

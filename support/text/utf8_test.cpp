@@ -52,5 +52,43 @@ TEST(Utf8Test, AsciiPrefixEndsAtTheFirstHighByte) {
   }
 }
 
+// Text built from pieces whose characters are known: ASCII, any scalar value in UTF-8, bytes
+// that start no sequence, and a sequence cut short before ASCII.
+TEST(Utf8Test, CountsCharactersAndEachByteOutsideUtf8AsOne) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    std::size_t characters = 0;
+    for (std::size_t piece = random() % 40; piece > 0; --piece) {
+      switch (random() % 4) {
+        case 0:
+          text += static_cast<char>(random() % 0x80);
+          characters += 1;
+          break;
+        case 1: {
+          char32_t code_point = random() % 0x110000;
+          if (code_point >= 0xD800 && code_point <= 0xDFFF) code_point = 0xE9;
+          AppendUtf8(code_point, text);
+          characters += 1;
+          break;
+        }
+        case 2: {
+          constexpr char kStray[] = {'\x80', '\xBF', '\xC0', '\xC1', '\xF5', '\xFF'};
+          text += kStray[random() % std::size(kStray)];
+          characters += 1;
+          break;
+        }
+        case 3:
+          text +=
+              "\xE2\x82"
+              "a";
+          characters += 3;
+          break;
+      }
+    }
+    ASSERT_EQ(CountCharacters(text), characters) << testing::PrintToString(text);
+  }
+}
+
 }  // namespace
 }  // namespace kb

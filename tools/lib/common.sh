@@ -12,6 +12,7 @@ KBSEARCH_PACKAGES=(
   clang libclang-rt-14-dev
   groff-base
   dpkg-dev file
+  desktop-file-utils appstream xdg-utils
 )
 
 say() { printf '==> %s\n' "$*" >&2; }

@@ -1,0 +1,77 @@
+// kbsearch_window_screenshot DIR PHRASE PNG: runs kbsearch on the knowledge base in DIR as a
+// user would (its settings file included), types PHRASE, presses Search and, once the search
+// is over and the status line tells how it ended, saves a picture of the window in PNG. For
+// tools/render_pages, which makes the README's pictures; it runs offscreen when there is no
+// display. The results page is handed to whatever xdg-open is first on PATH.
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "gui/dialog_style.h"
+#include "gui/folder_dialog.h"
+#include "gui/kbsearch_program.h"
+
+namespace {
+
+QWidget* Window() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->isVisible() && widget->findChild<QLineEdit*>("SearchEntry") != nullptr) {
+      return widget;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fputs("Usage: kbsearch_window_screenshot DIR PHRASE PNG\n", stderr);
+    return 2;
+  }
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  }
+  int qt_argc = 1;
+  QApplication application(qt_argc, argv);
+  QApplication::setWindowIcon(kb::ProgramIcon("TEXTFIND_ICO"));
+  const QString phrase = QString::fromUtf8(argv[2]);
+  const QString picture = QString::fromUtf8(argv[3]);
+
+  bool saved = false;
+  int step = 0;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* window = Window();
+    if (window == nullptr) return;
+    auto* entry = window->findChild<QLineEdit*>("SearchEntry");
+    auto* search = window->findChild<QPushButton*>("SearchButton");
+    auto* status = window->findChild<QLabel*>("StatusLine");
+    if (step == 0) {
+      QTest::keyClicks(entry, phrase);
+      QTest::mouseClick(search, Qt::LeftButton);
+      step = 1;
+    } else if (search->isEnabled() && !status->text().isEmpty()) {
+      saved = window->grab().save(picture, "PNG");
+      window->close();
+      poll.stop();
+    }
+  });
+  poll.start(50);
+  QTimer::singleShot(30000, [] {
+    if (QWidget* window = Window()) window->close();
+  });
+
+  const std::vector<std::string_view> arguments{argv[1]};
+  kb::RunKbsearch(arguments, kb::ChooseKnowledgeBaseFolder);
+  if (!saved) std::fputs("kbsearch_window_screenshot: no picture was taken\n", stderr);
+  return saved ? 0 : 1;
+}
