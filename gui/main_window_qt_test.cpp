@@ -210,40 +210,5 @@ TEST_F(MainWindowQtTest, LongTextsInEveryKeyAreShownWhole) {
   EXPECT_EQ(shown[2], beyond_the_screen + " FISH");
 }
 
-// Up and Down in the entry, on real keys.
-TEST_F(MainWindowQtTest, UpAndDownInTheEntryRecallEarlierPhrases) {
-  RecordSearches();
-  user_
-      .When(WindowReady,
-            [] {
-              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "first");
-              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Return);
-            })
-      .When([this] { return searches_.Ready(1); },
-            [] {
-              auto* entry = ControlOf<QLineEdit>("SearchEntry");
-              entry->selectAll();
-              QTest::keyClicks(entry, "second");
-              QTest::keyClick(entry, Qt::Key_Return);
-            })
-      .When([this] { return searches_.Ready(2); },
-            [] {
-              auto* entry = ControlOf<QLineEdit>("SearchEntry");
-              entry->selectAll();
-              QTest::keyClicks(entry, "thi");
-              QTest::keyClick(entry, Qt::Key_Up);
-            })
-      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "second"; },
-            [] { QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Up); })
-      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "first"; },
-            [] {
-              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Down);
-              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Down);
-            })
-      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "thi"; }, ClickClose);
-  Run();
-  EXPECT_EQ(searched_, (std::vector<std::string>{"first", "second"}));
-}
-
 }  // namespace
 }  // namespace kb

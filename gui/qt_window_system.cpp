@@ -189,7 +189,6 @@ class QtWindowSystem final : public WindowSystem {
   void WorkEnded();
 
   std::unique_ptr<Frame> frame_;
-  DialogBase base_;
   bool fitting_ = false;
   std::vector<Control> controls_;
   QPushButton* default_button_ = nullptr;
@@ -221,15 +220,16 @@ struct Grid {
       extents.push_back({control.x, control.y, control.width, control.height});
     }
     for (Extent& one : extents) {
+      if (one.width == 0 || one.height == 0) continue;  // its neighbours end it already
       for (const Extent& other : extents) {
-        const bool across = one.width == 0 || (other.x < one.x + one.width &&
-                                               one.x < other.x + std::max(other.width, 1));
-        const bool along = one.height == 0 || (other.y < one.y + one.height &&
-                                               one.y < other.y + std::max(other.height, 1));
-        if (!across || !along || &one == &other) continue;
-        if (other.y > one.y && one.height > 0) {
+        const bool across =
+            other.x < one.x + one.width && one.x < other.x + std::max(other.width, 1);
+        const bool along =
+            other.y < one.y + one.height && one.y < other.y + std::max(other.height, 1);
+        if (&one == &other || !across || !along) continue;
+        if (other.y > one.y) {
           one.height = other.y - one.y;
-        } else if (other.y == one.y && other.x > one.x && one.width > 0) {
+        } else if (other.y == one.y && other.x > one.x) {
           one.width = other.x - one.x;
         }
       }
@@ -269,7 +269,7 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
   frame_->setWindowTitle(FromBytes(layout.title));
   frame_->setWindowIcon(ProgramIcon(IconResourceName(layout.icon)));
   frame_->setFont(DialogFont(layout.font_family, layout.font_points));
-  base_ = MeasureDialogBase(frame_->font());
+  const DialogBase base = MeasureDialogBase(frame_->font());
 
   // With the table's texts, each control stands where the table puts it, as large as it
   // says; a text that needs more room widens (or heightens) its columns (or rows), and the
@@ -282,12 +282,12 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
   // The window's size is FitWindow's to set, never the layout's on its own.
   cells->setSizeConstraint(QLayout::SetNoConstraint);
   for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
-    cells->setColumnMinimumWidth(static_cast<int>(i), WindowPixelsX(base_, grid.xs[i + 1]) -
-                                                          WindowPixelsX(base_, grid.xs[i]));
+    cells->setColumnMinimumWidth(
+        static_cast<int>(i), WindowPixelsX(base, grid.xs[i + 1]) - WindowPixelsX(base, grid.xs[i]));
   }
   for (std::size_t i = 0; i + 1 < grid.ys.size(); ++i) {
-    cells->setRowMinimumHeight(static_cast<int>(i), WindowPixelsY(base_, grid.ys[i + 1]) -
-                                                        WindowPixelsY(base_, grid.ys[i]));
+    cells->setRowMinimumHeight(
+        static_cast<int>(i), WindowPixelsY(base, grid.ys[i + 1]) - WindowPixelsY(base, grid.ys[i]));
   }
   std::vector<bool> stretches(grid.xs.size(), false), fixed(grid.xs.size(), false);
 
@@ -305,8 +305,8 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
 
     const auto [first_column, end_column] = Grid::Cells(grid.xs, extent.x, extent.width);
     const auto [first_row, end_row] = Grid::Cells(grid.ys, extent.y, extent.height);
-    control.table_size = QSize(WindowPixelsX(base_, control_layout.width),
-                               WindowPixelsY(base_, control_layout.height));
+    control.table_size = QSize(WindowPixelsX(base, control_layout.width),
+                               WindowPixelsY(base, control_layout.height));
     Qt::Alignment alignment;
     if (control_layout.kind == ControlKind::kButton) {
       // A button keeps its size, however wide its columns grow.

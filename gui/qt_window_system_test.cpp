@@ -278,6 +278,19 @@ TEST_F(QtWindowSystemTest, DisabledControlHandsTheFocusToTheWindowWhichReportsEs
   EXPECT_TRUE(entry->hasFocus());
 }
 
+TEST_F(QtWindowSystemTest, UpAndDownInAnEntryAskForEarlierAndLaterValues) {
+  OpenAndActivate();
+  windows_->SetFocus(kEntry);
+  for (const auto& [key, kind] : {std::pair{Qt::Key_Up, EventKind::kRecallOlder},
+                                  std::pair{Qt::Key_Down, EventKind::kRecallNewer}}) {
+    QTest::keyClick(Child<QLineEdit>("Entry"), key);
+    const std::optional<Event> recall = NextInputEvent();
+    ASSERT_TRUE(recall);
+    EXPECT_EQ(recall->kind, kind);
+    EXPECT_EQ(recall->control, kEntry);
+  }
+}
+
 TEST_F(QtWindowSystemTest, WorkHandsCallsOverInOrderAndEndsAfterThem) {
   OpenAndActivate();
   constexpr int kCalls = 2000;
