@@ -1,7 +1,6 @@
 #include "app/match/html_text.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -31,105 +30,17 @@ constexpr char32_t kWindows1252[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// A tag's name of at most 7 letters as one number: its length, then its letters.
-constexpr std::size_t kLongestShortName = 7;
-constexpr uint64_t ShortNameKey(std::size_t length, uint64_t letters) {
-  return uint64_t{length} << (8 * length) | letters;
-}
-constexpr uint64_t ShortNameKey(std::string_view name) {
-  uint64_t letters = 0;
-  for (const char letter : name) letters = letters << 8 | static_cast<unsigned char>(letter);
-  return ShortNameKey(name.size(), letters);
-}
-
-// What a tag does to the text beyond counting as nothing.
-enum class TagKind : uint8_t {
-  kOrdinary,
-  kLineBreaking,  // breaks a line or a block in a browser (start or end tag): white space
-  kRawText,       // its contents, up to its end tag, are not markup
-};
-
-struct KnownTag {
-  std::string_view name;
-  TagKind kind;
-};
-
-constexpr KnownTag kLongLineBreakingTag = {"blockquote", TagKind::kLineBreaking};
-constexpr KnownTag kShortKnownTags[] = {
-    {"article", TagKind::kLineBreaking}, {"br", TagKind::kLineBreaking},
-    {"dd", TagKind::kLineBreaking},      {"div", TagKind::kLineBreaking},
-    {"dl", TagKind::kLineBreaking},      {"dt", TagKind::kLineBreaking},
-    {"footer", TagKind::kLineBreaking},  {"h1", TagKind::kLineBreaking},
-    {"h2", TagKind::kLineBreaking},      {"h3", TagKind::kLineBreaking},
-    {"h4", TagKind::kLineBreaking},      {"h5", TagKind::kLineBreaking},
-    {"h6", TagKind::kLineBreaking},      {"header", TagKind::kLineBreaking},
-    {"hr", TagKind::kLineBreaking},      {"li", TagKind::kLineBreaking},
-    {"ol", TagKind::kLineBreaking},      {"p", TagKind::kLineBreaking},
-    {"pre", TagKind::kLineBreaking},     {"section", TagKind::kLineBreaking},
-    {"table", TagKind::kLineBreaking},   {"td", TagKind::kLineBreaking},
-    {"th", TagKind::kLineBreaking},      {"title", TagKind::kLineBreaking},
-    {"tr", TagKind::kLineBreaking},      {"ul", TagKind::kLineBreaking},
-    {"script", TagKind::kRawText},       {"style", TagKind::kRawText},
-};
-
-// The short known tags by the key of their names, in a table where (key * multiplier) >> 57
-// picks each one's slot: a tag ends every few dozen bytes of an article, and its kind then
-// takes a multiplication and a comparison, without a branch that could be mispredicted.
-struct KnownTagTable {
-  static constexpr int kSlotBits = 7;
-  uint64_t multiplier = 0;
-  std::array<uint64_t, 1 << kSlotBits> keys{};
-  std::array<TagKind, 1 << kSlotBits> kinds{};
-
-  static constexpr std::size_t Slot(uint64_t key, uint64_t multiplier) {
-    return static_cast<std::size_t>(key * multiplier >> (64 - kSlotBits));
-  }
-  TagKind KindOf(uint64_t key) const {
-    const std::size_t slot = Slot(key, multiplier);
-    return keys[slot] == key ? kinds[slot] : TagKind::kOrdinary;
-  }
-};
-
-// Tries multipliers until one gives every short known tag a slot of its own.
-constexpr KnownTagTable MakeKnownTagTable() {
-  uint64_t candidate = 0x9E3779B97F4A7C15;
-  while (true) {
-    candidate = candidate * 6364136223846793005 + 1442695040888963407;
-    KnownTagTable table;
-    table.multiplier = candidate | 1;
-    bool collided = false;
-    for (const KnownTag& tag : kShortKnownTags) {
-      const uint64_t key = ShortNameKey(tag.name);
-      const std::size_t slot = KnownTagTable::Slot(key, table.multiplier);
-      collided = collided || table.keys[slot] != 0;
-      table.keys[slot] = key;
-      table.kinds[slot] = tag.kind;
-    }
-    if (!collided) return table;
-  }
-}
-constexpr KnownTagTable kKnownTags = MakeKnownTagTable();
+using TagKind = HtmlTagKind;
+using html_markup_detail::IsAsciiAlphanumeric;
+using html_markup_detail::IsAsciiLetter;
 
 bool IsWhiteSpace(char32_t character) {
   return character == ' ' || character == '\t' || character == '\n' || character == '\f' ||
          character == '\r';
 }
 
-// White space, "/" and ">" end a tag's name.
-bool EndsTagName(char byte) {
-  return IsWhiteSpace(static_cast<unsigned char>(byte)) || byte == '/' || byte == '>';
-}
-
-bool IsAsciiLetter(char byte) {
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
-}
-
 bool IsDigit(char byte) {
   return byte >= '0' && byte <= '9';
-}
-
-bool IsAsciiAlphanumeric(char byte) {
-  return IsAsciiLetter(byte) || IsDigit(byte);
 }
 
 // The value of a hex digit, or -1.
@@ -138,10 +49,6 @@ int HexValue(char byte) {
   if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
   if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
   return -1;
-}
-
-char ToLowerAscii(char byte) {
-  return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
 }
 
 // 0xFF for each of the 16 bytes that is white space.
@@ -160,30 +67,19 @@ void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
   blank = blank || line_breaking;
 }
 
-// Passes over the tag at `at` when it is a plain one, "<name>" or "</name>" with a name of at
-// most 7 letters and digits, whose contents are not raw text: such tags make up most of the
-// markup of an article, and are read here without leaving the run of text. Gives false,
-// changing nothing, for any other tag (or anything else at `at`), which the states then read.
-// Inlined into the vector loops, whose vector registers a call would not keep.
+// Passes over the tag at `at` when it is a plain one (HtmlMarkup::PlainTagAt): such tags make
+// up most of the markup of an article, and are read here without leaving the run of text.
+// Gives false, changing nothing, for any other tag (or anything else at `at`), which the
+// markup reader then reads. Inlined into the vector loops, whose vector registers a call
+// would not keep.
 [[gnu::always_inline]] inline bool PassPlainTag(const unsigned char* in, std::size_t& at,
                                                 std::size_t end, char* out, std::size_t& to,
                                                 bool& blank) {
-  const bool end_tag = at + 1 < end && in[at + 1] == '/';
-  const std::size_t name = at + (end_tag ? 2 : 1);
-  if (name >= end || !IsAsciiLetter(static_cast<char>(in[name]))) return false;
-  uint64_t letters = 0;
-  std::size_t next = name;
-  for (; next < end && next - name <= kLongestShortName &&
-         IsAsciiAlphanumeric(static_cast<char>(in[next]));
-       ++next) {
-    letters = letters << 8 | static_cast<unsigned char>(ToLowerAscii(static_cast<char>(in[next])));
-  }
-  const std::size_t length = next - name;
-  if (next == end || in[next] != '>' || length > kLongestShortName) return false;
-  const TagKind kind = kKnownTags.KindOf(ShortNameKey(length, letters));
-  if (kind == TagKind::kRawText && !end_tag) return false;
+  TagKind kind;
+  const std::size_t length = HtmlMarkup::PlainTagAt(in, at, end, kind);
+  if (length == 0) return false;
   AddTagBlank(kind, out, to, blank);
-  at = next + 1;
+  at += length;
   return true;
 }
 
@@ -311,28 +207,8 @@ std::string_view HtmlText::Extract(std::string_view piece) {
       case State::kAfterC2:
         at = Text(piece, at);
         break;
-      case State::kTagOpen:
-      case State::kEndTagOpen:
-      case State::kMarkupDeclaration:
-      case State::kCommentOpenDash:
-      case State::kBogusComment:
+      case State::kMarkup:
         at = Markup(piece, at);
-        break;
-      case State::kCommentStart:
-      case State::kCommentStartDash:
-      case State::kComment:
-      case State::kCommentEndBang:
-        at = Comment(piece, at);
-        break;
-      case State::kTagName:
-      case State::kAttributes:
-      case State::kBeforeValue:
-      case State::kQuotedValue:
-      case State::kUnquotedValue:
-        at = Tag(piece, at);
-        break;
-      case State::kRawText:
-        at = RawText(piece, at);
         break;
       case State::kAmpersand:
       case State::kNumberSign:
@@ -353,11 +229,8 @@ std::string_view HtmlText::Finish() {
     case State::kAfterC2:
       EmitText("\xC2");
       break;
-    case State::kTagOpen:
-      EmitText("<");
-      break;
-    case State::kEndTagOpen:
-      EmitText("</");
+    case State::kMarkup:
+      EmitText(markup_.Finish());
       break;
     case State::kAmpersand:
       EmitText("&");
@@ -406,188 +279,37 @@ std::size_t HtmlText::Text(std::string_view piece, std::size_t at) {
       state_ = byte == '&' ? State::kAmpersand : State::kAfterC2;
       break;
     }
-    state_ = State::kTagOpen;
+    state_ = State::kMarkup;
     // Most tags are read here at once, and the text goes on after them.
     const bool end_tag = at < piece.size() && piece[at] == '/';
     const std::size_t name = end_tag ? at + 1 : at;
-    if (name == piece.size() || !IsAsciiLetter(piece[name])) break;
-    StartTag(piece[name], end_tag);
-    at = Tag(piece, name + 1);
+    if (name == piece.size() || !IsAsciiLetter(piece[name])) {
+      markup_.Open();
+      break;
+    }
+    markup_.StartTag(piece[name], end_tag);
+    at = Markup(piece, name + 1);
     if (state_ != State::kText) break;
   }
   return at;
 }
 
 std::size_t HtmlText::Markup(std::string_view piece, std::size_t at) {
-  const char byte = piece[at];
-  switch (state_) {
-    case State::kTagOpen:
-      if (byte == '!') {
-        state_ = State::kMarkupDeclaration;
-      } else if (byte == '/') {
-        state_ = State::kEndTagOpen;
-      } else if (byte == '?') {
-        state_ = State::kBogusComment;
-      } else if (IsAsciiLetter(byte)) {
-        StartTag(byte, false);
-      } else {
-        EmitText("<");
-        state_ = State::kText;
-        return at;
-      }
-      return at + 1;
-    case State::kEndTagOpen:
-      if (IsAsciiLetter(byte)) {
-        StartTag(byte, true);
-        return at + 1;
-      }
-      if (byte == '>') {  // "</>" is nothing at all
-        state_ = State::kText;
-        return at + 1;
-      }
-      state_ = State::kBogusComment;
+  HtmlMarkup::Stop stop;
+  at = markup_.Read(piece, at, stop);
+  switch (stop) {
+    case HtmlMarkup::Stop::kInside:
       return at;
-    case State::kMarkupDeclaration:
-    case State::kCommentOpenDash:
-      if (byte == '-') {
-        state_ =
-            state_ == State::kMarkupDeclaration ? State::kCommentOpenDash : State::kCommentStart;
-        return at + 1;
-      }
-      state_ = State::kBogusComment;
-      return at;
-    default: {
-      const std::size_t end = piece.find('>', at);
-      if (end == std::string_view::npos) return piece.size();
-      state_ = State::kText;
-      return end + 1;
-    }
+    case HtmlMarkup::Stop::kText:
+      EmitText("<");
+      break;
+    case HtmlMarkup::Stop::kTagEnded:
+      AddTagBlank(markup_.EndedTagKind(), out_.data(), written_, after_blank_);
+      break;
+    case HtmlMarkup::Stop::kEnded:
+      break;
   }
-}
-
-std::size_t HtmlText::Comment(std::string_view piece, std::size_t at) {
-  const char byte = piece[at];
-  switch (state_) {
-    case State::kCommentStart:
-    case State::kCommentStartDash:
-      // "<!-->" and "<!--->" are whole comments.
-      if (byte == '>') {
-        state_ = State::kText;
-        return at + 1;
-      }
-      if (byte == '-') {
-        if (state_ == State::kCommentStart) {
-          state_ = State::kCommentStartDash;
-        } else {
-          state_ = State::kComment;
-          dashes_ = 2;
-        }
-        return at + 1;
-      }
-      state_ = State::kComment;
-      dashes_ = 0;
-      return at;
-    case State::kCommentEndBang:
-      if (byte == '>') {
-        state_ = State::kText;
-        return at + 1;
-      }
-      state_ = State::kComment;
-      dashes_ = byte == '-' ? 1 : 0;
-      return byte == '-' ? at + 1 : at;
-    default:
-      // A comment ends at "-->" or "--!>".
-      for (; at < piece.size(); ++at) {
-        if (dashes_ == 0) {
-          at = piece.find('-', at);
-          if (at == std::string_view::npos) return piece.size();
-        }
-        const char next = piece[at];
-        if (next == '-') {
-          dashes_ = std::min<uint8_t>(dashes_ + 1, 2);
-        } else if (dashes_ == 2 && next == '>') {
-          state_ = State::kText;
-          return at + 1;
-        } else if (dashes_ == 2 && next == '!') {
-          state_ = State::kCommentEndBang;
-          return at + 1;
-        } else {
-          dashes_ = 0;
-        }
-      }
-      return at;
-  }
-}
-
-std::size_t HtmlText::Tag(std::string_view piece, std::size_t at) {
-  for (; at < piece.size(); ++at) {
-    const char byte = piece[at];
-    if (byte == '>' && state_ != State::kQuotedValue) {
-      EndTag();
-      return at + 1;
-    }
-    switch (state_) {
-      case State::kTagName:
-        if (EndsTagName(byte)) {
-          state_ = State::kAttributes;
-        } else {
-          AddToTagName(byte);
-        }
-        break;
-      case State::kAttributes:
-        if (byte == '=') state_ = State::kBeforeValue;
-        break;
-      case State::kBeforeValue:
-        if (byte == '"' || byte == '\'') {
-          quote_ = byte;
-          state_ = State::kQuotedValue;
-        } else if (!IsWhiteSpace(static_cast<unsigned char>(byte))) {
-          state_ = State::kUnquotedValue;
-        }
-        break;
-      case State::kQuotedValue:
-        at = piece.find(quote_, at);
-        if (at == std::string_view::npos) return piece.size();
-        state_ = State::kAttributes;
-        break;
-      default:
-        if (IsWhiteSpace(static_cast<unsigned char>(byte))) state_ = State::kAttributes;
-        break;
-    }
-  }
-  return at;
-}
-
-std::size_t HtmlText::RawText(std::string_view piece, std::size_t at) {
-  // The contents end at "</" and the element's name, in any case, followed by white space,
-  // "/" or ">".
-  const std::size_t end_tag_length = 2 + tag_name_length_;
-  while (at < piece.size()) {
-    if (raw_end_matched_ == 0) {
-      const std::size_t open = piece.find('<', at);
-      if (open == std::string_view::npos) return piece.size();
-      raw_end_matched_ = 1;
-      at = open + 1;
-      continue;
-    }
-    const char byte = piece[at];
-    if (raw_end_matched_ == end_tag_length) {
-      if (IsWhiteSpace(static_cast<unsigned char>(byte)) || byte == '/' || byte == '>') {
-        end_tag_ = true;
-        state_ = State::kAttributes;
-        return at;
-      }
-      raw_end_matched_ = 0;
-      continue;
-    }
-    const char wanted = raw_end_matched_ == 1 ? '/' : tag_name_[raw_end_matched_ - 2];
-    if (ToLowerAscii(byte) != wanted) {
-      raw_end_matched_ = 0;
-      continue;
-    }
-    ++raw_end_matched_;
-    ++at;
-  }
+  state_ = State::kText;
   return at;
 }
 
@@ -653,36 +375,6 @@ std::size_t HtmlText::Reference(std::string_view piece, std::size_t at) {
       state_ = State::kText;
       return EmitName(byte == ';') ? at + 1 : at;
   }
-}
-
-void HtmlText::StartTag(char first_letter, bool end_tag) {
-  tag_name_[0] = ToLowerAscii(first_letter);
-  tag_name_length_ = 1;
-  tag_letters_ = static_cast<unsigned char>(tag_name_[0]);
-  end_tag_ = end_tag;
-  state_ = State::kTagName;
-}
-
-void HtmlText::AddToTagName(char byte) {
-  if (tag_name_length_ < kLongestTagName) {
-    tag_name_[tag_name_length_++] = ToLowerAscii(byte);
-    tag_letters_ = tag_letters_ << 8 | static_cast<unsigned char>(ToLowerAscii(byte));
-  } else {
-    tag_name_length_ = kLongestTagName + 1;
-  }
-}
-
-void HtmlText::EndTag() {
-  TagKind kind = TagKind::kOrdinary;
-  if (tag_name_length_ <= kLongestShortName) {
-    kind = kKnownTags.KindOf(ShortNameKey(tag_name_length_, tag_letters_));
-  } else if (tag_name_length_ <= kLongestTagName &&
-             std::string_view(tag_name_, tag_name_length_) == kLongLineBreakingTag.name) {
-    kind = kLongLineBreakingTag.kind;
-  }
-  AddTagBlank(kind, out_.data(), written_, after_blank_);
-  state_ = !end_tag_ && kind == TagKind::kRawText ? State::kRawText : State::kText;
-  raw_end_matched_ = 0;
 }
 
 void HtmlText::EmitBlank() {

@@ -3,9 +3,10 @@
 // The text step of a search that looks at what a reader sees: it turns the bytes of an HTML
 // article, given piece by piece, into the article's text.
 //
-//  - Comments, tags, and the contents of script and style elements are left out. A tag
-//    counts as nothing, except a tag (start or end) that breaks a line or a block in a
-//    browser, such as br, p, div, li, td, h1 or title, which counts as white space.
+//  - Markup (app/match/html_markup.h: tags, comments, declarations, the contents of script and
+//    style elements) is left out. A tag counts as nothing, except a tag (start or end) that
+//    breaks a line or a block in a browser, such as br, p, div, li, td, h1 or title, which
+//    counts as white space.
 //  - Character references are decoded into UTF-8: "&#233;", "&#xE9;" and the named ones of
 //    HTML ("&eacute;"; the few old ones that need no ";" also without it). A "&" that starts
 //    no reference is text. Numbers that name no character give U+FFFD; 128 to 159 give the
@@ -21,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/match/html_markup.h"
 #include "app/match/html_named_references.h"
 
 namespace kb {
@@ -42,22 +44,8 @@ class HtmlText {
  private:
   enum class State : uint8_t {
     kText,
-    kAfterC2,            // the first byte of what may be a no-break space
-    kTagOpen,            // "<"
-    kEndTagOpen,         // "</"
-    kMarkupDeclaration,  // "<!"
-    kCommentOpenDash,    // "<!-"
-    kCommentStart,       // "<!--"
-    kCommentStartDash,   // "<!---"
-    kComment,            // dashes_ counts the "-" just read
-    kCommentEndBang,     // "--!" in a comment
-    kBogusComment,       // "<?", "<!DOCTYPE", "</3": up to the next ">"
-    kTagName,
-    kAttributes,
-    kBeforeValue,  // after an attribute's "="
-    kQuotedValue,  // up to quote_
-    kUnquotedValue,
-    kRawText,     // a script's or a style's contents, up to its end tag
+    kAfterC2,     // the first byte of what may be a no-break space
+    kMarkup,      // read by markup_
     kAmpersand,   // "&"
     kNumberSign,  // "&#"
     kHexStart,    // "&#x"
@@ -66,8 +54,6 @@ class HtmlText {
     kNamed,       // "&" and the letters and digits of name_
   };
 
-  // The longest tag name that matters: "blockquote".
-  static constexpr std::size_t kLongestTagName = 10;
   // The most text a piece can give beyond twice its size: what was held back from the pieces
   // before it ("&" and a reference's name that turns out to be none).
   static constexpr std::size_t kMostHeldBack = kLongestReferenceName + 8;
@@ -75,17 +61,11 @@ class HtmlText {
   // Each of these reads from `piece` at `at` and gives where it stopped.
   std::size_t Text(std::string_view piece, std::size_t at);
   std::size_t Markup(std::string_view piece, std::size_t at);
-  std::size_t Comment(std::string_view piece, std::size_t at);
-  std::size_t Tag(std::string_view piece, std::size_t at);
-  std::size_t RawText(std::string_view piece, std::size_t at);
   std::size_t Reference(std::string_view piece, std::size_t at);
 
   // Empties the text and makes room for `bytes` more than what was held back (references
   // give at most a byte more than they take, so twice a piece's size is room enough).
   void MakeRoom(std::size_t bytes);
-  void StartTag(char first_letter, bool end_tag);
-  void AddToTagName(char byte);
-  void EndTag();
   void EmitBlank();
   void EmitText(std::string_view text);
   void EmitCharacter(char32_t code_point);
@@ -97,14 +77,7 @@ class HtmlText {
   State state_ = State::kText;
   bool after_blank_ = false;  // the text so far ends in a blank
 
-  char tag_name_[kLongestTagName];
-  std::size_t tag_name_length_ = 0;  // kLongestTagName + 1 for any longer name
-  uint64_t tag_letters_ = 0;         // a short name's letters, one a byte
-  bool end_tag_ = false;
-  char quote_ = '"';
-  uint8_t dashes_ = 0;
-  // A script's or style's end tag: how much of "</" and its name has been read.
-  std::size_t raw_end_matched_ = 0;
+  HtmlMarkup markup_;
 
   char name_[kLongestReferenceName + 1];  // room for the ";"
   std::size_t name_length_ = 0;

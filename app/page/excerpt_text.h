@@ -13,24 +13,22 @@
 namespace kb {
 
 // The page text of `excerpt`, in this order:
-//  1. Trailing blanks are removed. When the excerpt is then kExcerptLength bytes long (the
-//     article went on after it), every byte of it is well-formed UTF-8 but its last bytes,
-//     and those are the start of a well-formed sequence that the cut ended too early, they
-//     are dropped: a character cut by the limit is not shown as a broken one. A Latin-1
-//     excerpt is not UTF-8 and keeps every byte.
+//  1. When the excerpt without its trailing blanks is kExcerptLength bytes long (the article
+//     went on after it), every byte of it is well-formed UTF-8 but its last bytes, and those
+//     are the start of a well-formed sequence that the cut ended too early, they are dropped:
+//     a character cut by the limit is not shown as a broken one. A Latin-1 excerpt is not
+//     UTF-8 and keeps every byte.
 //  2. From left to right:
-//     - "<!--" starts a comment, dropped through the first "-->" that begins after it (or
-//       to the end);
-//     - "<" followed by an ASCII letter, "/", "!" or "?" starts a tag, dropped through the
-//       next ">" (or to the end). After a tag named script or style (its letters and digits,
-//       in any case) that does not begin with "</", everything up to the next "</script"
-//       or "</style" (in any case) and through its ">" is dropped too (or to the end);
-//     - any other "<" becomes &lt;, every ">" &gt; and every '"' &quot;;
+//     - markup, as HtmlMarkup reads it (app/match/html_markup.h), is dropped: tags, comments,
+//       declarations, and the contents of a script or style up to its end tag; what an
+//       excerpt ends inside is dropped to its end, but for a "<" or "</" that ends it, which
+//       is text;
+//     - "<", ">" and '"' of the text become &lt;, &gt; and &quot;;
 //     - "&" that begins a well-formed character reference is kept as it is: "&", a letter,
 //       up to 31 letters or digits and ";"; or "&#", 1 to 7 digits and ";"; or "&#x" (or
 //       "&#X"), 1 to 6 hex digits and ";". Every other "&" becomes &amp;;
 //     - every other byte stays, CR, LF and tab included.
-//  3. Trailing blanks are removed again, since a dropped tag may leave some.
+//  3. Trailing blanks are removed.
 std::string ExcerptText(std::string_view excerpt);
 
 }  // namespace kb

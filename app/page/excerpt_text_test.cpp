@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/match/html_text.h"
+
 namespace kb {
 namespace {
 
@@ -21,7 +23,11 @@ TEST(ExcerptTextTest, MarkupIsDroppedAndTheRestReadsAsText) {
   for (const Case c : {
            Case{R"(<div class="a"><p>Set up the <b>printer</b>.</p></div>)", "Set up the printer."},
            Case{"one<!-- a <b> -- note -->two<!---->three", "onetwothree"},
-           Case{"<!-->still a comment-->after", "after"},
+           Case{"<!-->not a comment--><!-- a --!>b", "not a comment--&gt;b"},
+           Case{"<a title=\"a>b\" href='c>d'>link</a> <img alt=x>y>", "link y&gt;"},
+           Case{"a<script>b</scriptx>c</script >d<style>e</script>f", "ad"},
+           Case{"cut <", "cut &lt;"},
+           Case{"cut </", "cut &lt;/"},
            Case{"<!DOCTYPE html><?xml version=\"1.0\"?></p>text", "text"},
            Case{"a<script type=x>if (a<b) x = \"</p>\";</script>b", "ab"},
            Case{"a<STYLE>p { color: red }</Style >b<style>c</script>d", "ab"},
@@ -104,6 +110,80 @@ TEST(ExcerptTextTest, NoMarkupOfAnyExcerptReachesThePage) {
       }
     }
     ASSERT_TRUE(shown.empty() || shown.back() != ' ') << excerpt;
+  }
+}
+
+// The excerpt and the text that a search in the text matches agree on what is markup: without
+// its white space and with "<", ">" and '"' read back, the excerpt shown is that text.
+TEST(ExcerptTextTest, LeavesOutWhatTheTextOfASearchLeavesOut) {
+  const std::string_view pieces[] = {
+      "<",
+      ">",
+      "/",
+      "!",
+      "-",
+      "?",
+      "=",
+      "\"",
+      "'",
+      " ",
+      "\r\n",
+      "a",
+      "p",
+      "script",
+      "<p>",
+      "</b>",
+      "<!--",
+      "-->",
+      "--!>",
+      "<!-->",
+      "<!--->",
+      "<!",
+      "</",
+      "<?",
+      "</>",
+      "</ 3>",
+      "<3",
+      "<a title=\"",
+      "<td c='",
+      "<img alt=x>y ",
+      "<script>",
+      "</script",
+      "</scriptx>",
+      "<style>",
+      "</style>",
+      "<x-y:z>",
+      "words of text ",
+      "\xC3\xA9t\xC3\xA9",
+  };
+  const auto without_white_space = [](std::string_view text) {
+    std::string kept;
+    for (const char byte : text) {
+      if (!std::isspace(static_cast<unsigned char>(byte))) kept += byte;
+    }
+    return kept;
+  };
+  const auto read_back = [](std::string text) {
+    for (const auto& [reference, byte] :
+         {std::pair{"&lt;"s, "<"s}, std::pair{"&gt;"s, ">"s}, std::pair{"&quot;"s, "\""s}}) {
+      for (std::size_t at; (at = text.find(reference)) != std::string::npos;) {
+        text.replace(at, reference.size(), byte);
+      }
+    }
+    return text;
+  };
+  std::mt19937 random(15);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::uniform_int_distribution<int> count(0, 20);
+  HtmlText reader;
+  for (int round = 0; round < 20000; ++round) {
+    std::string excerpt;
+    for (int n = count(random); n > 0; --n) excerpt += pieces[pick(random)];
+    reader.Restart();
+    std::string text(reader.Extract(excerpt));
+    text += reader.Finish();
+    ASSERT_EQ(without_white_space(read_back(ExcerptText(excerpt))), without_white_space(text))
+        << excerpt;
   }
 }
 

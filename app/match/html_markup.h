@@ -1,0 +1,222 @@
+#pragma once
+
+// The markup of an HTML article, read as browsers read it: where tags, comments, declarations
+// and the contents of scripts and styles begin and end. Whatever else is text. Matching the
+// text of articles (HtmlText) and showing an excerpt as text (ExcerptText) both read markup
+// through HtmlMarkup, so they agree on what is markup:
+//
+//  - "<" followed by an ASCII letter starts a tag, "</" and a letter an end tag. Its name runs
+//    up to white space, "/" or ">"; it ends at the first ">" that is not inside an attribute
+//    value in quotes (name="a>b" or name='a>b').
+//  - "<!--" starts a comment; "<!-->" and "<!--->" are whole ones; it ends at "-->" or "--!>".
+//  - "<!", "<?" and "</" followed by anything but a letter or ">" start a declaration, up to
+//    the next ">"; "</>" is markup of its own.
+//  - After a start tag named script or style, everything up to "</script" (or "</style"), in
+//    any case and followed by white space, "/" or ">", is markup too, and that end tag with it.
+//  - Any other "<" is text; so are "<" and "</" when the text ends right after them.
+//  - Markup that the text ends inside runs to the end.
+//
+// Reading goes piece by piece: the outcome does not depend on how the text is cut into
+// pieces, and what is held from one piece to the next is a state and a tag's name.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace kb {
+
+// What a tag does in a browser besides being left out.
+enum class HtmlTagKind : uint8_t {
+  kOrdinary,
+  kLineBreaking,  // breaks a line or a block (start or end tag): br, p, div, li, td, title...
+  kRawText,       // script and style: their contents, up to their end tag, are not markup
+};
+
+namespace html_markup_detail {
+
+inline bool IsAsciiLetter(char byte) {
+  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+}
+inline bool IsAsciiAlphanumeric(char byte) {
+  return IsAsciiLetter(byte) || (byte >= '0' && byte <= '9');
+}
+inline char ToLowerAscii(char byte) {
+  return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
+}
+
+// A tag's name of at most 7 bytes as one number: its length, then its bytes.
+inline constexpr std::size_t kLongestShortName = 7;
+constexpr uint64_t ShortNameKey(std::size_t length, uint64_t letters) {
+  return uint64_t{length} << (8 * length) | letters;
+}
+constexpr uint64_t ShortNameKey(std::string_view name) {
+  uint64_t letters = 0;
+  for (const char letter : name) letters = letters << 8 | static_cast<unsigned char>(letter);
+  return ShortNameKey(name.size(), letters);
+}
+
+struct KnownTag {
+  std::string_view name;
+  HtmlTagKind kind;
+};
+
+inline constexpr KnownTag kLongLineBreakingTag = {"blockquote", HtmlTagKind::kLineBreaking};
+inline constexpr KnownTag kShortKnownTags[] = {
+    {"article", HtmlTagKind::kLineBreaking}, {"br", HtmlTagKind::kLineBreaking},
+    {"dd", HtmlTagKind::kLineBreaking},      {"div", HtmlTagKind::kLineBreaking},
+    {"dl", HtmlTagKind::kLineBreaking},      {"dt", HtmlTagKind::kLineBreaking},
+    {"footer", HtmlTagKind::kLineBreaking},  {"h1", HtmlTagKind::kLineBreaking},
+    {"h2", HtmlTagKind::kLineBreaking},      {"h3", HtmlTagKind::kLineBreaking},
+    {"h4", HtmlTagKind::kLineBreaking},      {"h5", HtmlTagKind::kLineBreaking},
+    {"h6", HtmlTagKind::kLineBreaking},      {"header", HtmlTagKind::kLineBreaking},
+    {"hr", HtmlTagKind::kLineBreaking},      {"li", HtmlTagKind::kLineBreaking},
+    {"ol", HtmlTagKind::kLineBreaking},      {"p", HtmlTagKind::kLineBreaking},
+    {"pre", HtmlTagKind::kLineBreaking},     {"section", HtmlTagKind::kLineBreaking},
+    {"table", HtmlTagKind::kLineBreaking},   {"td", HtmlTagKind::kLineBreaking},
+    {"th", HtmlTagKind::kLineBreaking},      {"title", HtmlTagKind::kLineBreaking},
+    {"tr", HtmlTagKind::kLineBreaking},      {"ul", HtmlTagKind::kLineBreaking},
+    {"script", HtmlTagKind::kRawText},       {"style", HtmlTagKind::kRawText},
+};
+
+// The short known tags by the key of their names, in a table where (key * multiplier) >> 57
+// picks each one's slot: a tag ends every few dozen bytes of an article, and its kind then
+// takes a multiplication and a comparison, without a branch that could be mispredicted.
+struct KnownTagTable {
+  static constexpr int kSlotBits = 7;
+  uint64_t multiplier = 0;
+  std::array<uint64_t, 1 << kSlotBits> keys{};
+  std::array<HtmlTagKind, 1 << kSlotBits> kinds{};
+
+  static constexpr std::size_t Slot(uint64_t key, uint64_t multiplier) {
+    return static_cast<std::size_t>(key * multiplier >> (64 - kSlotBits));
+  }
+  constexpr HtmlTagKind KindOf(uint64_t key) const {
+    const std::size_t slot = Slot(key, multiplier);
+    return keys[slot] == key ? kinds[slot] : HtmlTagKind::kOrdinary;
+  }
+};
+
+// Tries multipliers until one gives every short known tag a slot of its own.
+constexpr KnownTagTable MakeKnownTagTable() {
+  uint64_t candidate = 0x9E3779B97F4A7C15;
+  while (true) {
+    candidate = candidate * 6364136223846793005 + 1442695040888963407;
+    KnownTagTable table;
+    table.multiplier = candidate | 1;
+    bool collided = false;
+    for (const KnownTag& tag : kShortKnownTags) {
+      const uint64_t key = ShortNameKey(tag.name);
+      const std::size_t slot = KnownTagTable::Slot(key, table.multiplier);
+      collided = collided || table.keys[slot] != 0;
+      table.keys[slot] = key;
+      table.kinds[slot] = tag.kind;
+    }
+    if (!collided) return table;
+  }
+}
+inline constexpr KnownTagTable kKnownTags = MakeKnownTagTable();
+
+}  // namespace html_markup_detail
+
+class HtmlMarkup {
+ public:
+  using TagKind = HtmlTagKind;
+
+  // Why Read stopped.
+  enum class Stop : uint8_t {
+    kInside,    // the piece ended inside the markup
+    kEnded,     // the markup ended: text goes on where Read stopped
+    kTagEnded,  // the same, and the markup was a tag, of EndedTagKind()
+    kText,      // the "<" of Open was text: text goes on with the byte where Read stopped
+  };
+
+  // A "<" of the text has just been read: what follows tells whether it starts markup.
+  void Open() { state_ = State::kTagOpen; }
+
+  // A tag's name has just begun, with the ASCII letter `first_letter` (after "<" or "</"):
+  // the way in for a reader that recognises "<" and a letter itself.
+  void StartTag(char first_letter, bool end_tag);
+
+  // Reads markup from `piece` at `at`, after Open, StartTag or a Read that stopped with
+  // kInside, and gives where it stopped; `stop` says why.
+  std::size_t Read(std::string_view piece, std::size_t at, Stop& stop);
+
+  // The kind of the tag that the last Read that gave kTagEnded ended.
+  TagKind EndedTagKind() const { return ended_kind_; }
+
+  // The text ended inside markup: what of it is text after all ("<" or "</"; else empty).
+  // Afterwards the reader is back in text.
+  std::string_view Finish();
+
+  // A plain tag at `at`, "<name>" or "</name>" with a name of at most 7 ASCII letters and
+  // digits, the first a letter, that starts no raw text: most of the markup of an article.
+  // Gives its length (and its kind), or 0 for anything else, which Open and Read then read.
+  // Inlined, for the vector loops of HtmlText, whose vector registers a call would not keep.
+  [[gnu::always_inline]] static inline std::size_t PlainTagAt(const unsigned char* in,
+                                                              std::size_t at, std::size_t end,
+                                                              TagKind& kind);
+
+ private:
+  enum class State : uint8_t {
+    kTagOpen,            // "<"
+    kEndTagOpen,         // "</"
+    kMarkupDeclaration,  // "<!"
+    kCommentOpenDash,    // "<!-"
+    kCommentStart,       // "<!--"
+    kCommentStartDash,   // "<!---"
+    kComment,            // dashes_ counts the "-" just read
+    kCommentEndBang,     // "--!" in a comment
+    kBogusComment,       // "<?", "<!DOCTYPE", "</3": up to the next ">"
+    kTagName,
+    kAttributes,
+    kBeforeValue,  // after an attribute's "="
+    kQuotedValue,  // up to quote_
+    kUnquotedValue,
+    kRawText,  // a script's or a style's contents, up to its end tag
+  };
+
+  // The longest tag name that matters: "blockquote".
+  static constexpr std::size_t kLongestTagName = 10;
+
+  std::size_t Declaration(std::string_view piece, std::size_t at, Stop& stop);
+  std::size_t Comment(std::string_view piece, std::size_t at, Stop& stop);
+  std::size_t Tag(std::string_view piece, std::size_t at, Stop& stop);
+  std::size_t RawText(std::string_view piece, std::size_t at);
+  void AddToTagName(char byte);
+  // The tag has ended at its ">": gives how reading goes on.
+  Stop EndTag();
+
+  State state_ = State::kTagOpen;
+  TagKind ended_kind_ = TagKind::kOrdinary;
+  char tag_name_[kLongestTagName];
+  std::size_t tag_name_length_ = 0;  // kLongestTagName + 1 for any longer name
+  uint64_t tag_letters_ = 0;         // a short name's bytes, one a byte
+  bool end_tag_ = false;
+  char quote_ = '"';
+  uint8_t dashes_ = 0;
+  // A script's or style's end tag: how much of "</" and its name has been read.
+  std::size_t raw_end_matched_ = 0;
+};
+
+inline std::size_t HtmlMarkup::PlainTagAt(const unsigned char* in, std::size_t at, std::size_t end,
+                                          TagKind& kind) {
+  using namespace html_markup_detail;
+  const bool end_tag = at + 1 < end && in[at + 1] == '/';
+  const std::size_t name = at + (end_tag ? 2 : 1);
+  if (name >= end || !IsAsciiLetter(static_cast<char>(in[name]))) return 0;
+  uint64_t letters = 0;
+  std::size_t next = name;
+  for (; next < end && next - name <= kLongestShortName &&
+         IsAsciiAlphanumeric(static_cast<char>(in[next]));
+       ++next) {
+    letters = letters << 8 | static_cast<unsigned char>(ToLowerAscii(static_cast<char>(in[next])));
+  }
+  const std::size_t length = next - name;
+  if (next == end || in[next] != '>' || length > kLongestShortName) return 0;
+  kind = kKnownTags.KindOf(ShortNameKey(length, letters));
+  if (kind == TagKind::kRawText && !end_tag) return 0;
+  return next + 1 - at;
+}
+
+}  // namespace kb
