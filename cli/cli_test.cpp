@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -176,7 +178,8 @@ class CliTest : public ::testing::Test {
   }
 
   std::string WhatWasOpened() {
-    for (int attempt = 0; attempt < 500 && !fs::exists(root_ / "opened"); ++attempt) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(root_ / "opened") && std::chrono::steady_clock::now() < limit) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return ReadAll(root_ / "opened");
@@ -1027,6 +1030,108 @@ TEST_F(CliTest, ASignalStopsTheSearchAndLeavesThePageAlone) {
       EXPECT_EQ(ReadAll(err), "");
       EXPECT_EQ(Page(), "old page");
     }
+  }
+}
+
+// kbsearch-cli on the knowledge base, its standard output `out` and its standard error the
+// file `err`, started as from a shell: the stop signals at their defaults, none blocked.
+pid_t Start(const fs::path& kb, std::vector<std::string> arguments, int out, const fs::path& err) {
+  arguments.insert(arguments.begin(), {KBSEARCH_CLI, "-C", kb.string()});
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, out, 1);
+  posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  posix_spawnattr_setsigmask(&attributes, &signals);
+  for (const int number : {SIGINT, SIGTERM, SIGPIPE}) sigaddset(&signals, number);
+  posix_spawnattr_setsigdefault(&attributes, &signals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t child = -1;
+  EXPECT_EQ(posix_spawn(&child, KBSEARCH_CLI, &files, &attributes, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attributes);
+  return child;
+}
+
+// The exit status of `child`; -1 when a signal ended it.
+int ExitStatusOf(pid_t child) {
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Standard output that cannot take the results: the search ends without a page, says so
+// unless the reader has simply gone, and a stop ends it even while the output waits for a
+// reader who never reads.
+TEST_F(CliTest, OutputThatCannotBeWrittenEndsTheSearchWithoutAPage) {
+  for (int number = 0; number < 300; ++number) {
+    Article("ZEB" + std::to_string(1000 + number) + ".htm", "<!-- Article starts -->Printer");
+  }
+  const std::string err = (root_ / "err").string();
+  const auto expect_old_page_alone = [&] {
+    EXPECT_EQ(Page(), "old page");
+    EXPECT_TRUE(HiddenFiles().empty());
+  };
+
+  struct Case {
+    std::string shell_prelude;
+    std::string arguments;
+    std::string message;
+  };
+  for (const Case& c :
+       {Case{"", "printer >/dev/full", "No space left on device"},
+        Case{"", "--json printer >/dev/full", "No space left on device"},
+        Case{"ulimit -f 1;", "printer >" + Quote((root_ / "out").string()), "File too large"},
+        Case{"", "--version >/dev/full", "No space left on device"}}) {
+    SCOPED_TRACE(c.arguments);
+    WriteFile(kb_ / "ZebResult.htm", "old page");
+    const std::string command = "(" + c.shell_prelude + " " + Quote(KBSEARCH_CLI) + " -C " +
+                                Quote(kb_.string()) + " " + c.arguments + " 2>" + Quote(err) +
+                                "; echo $? >" + Quote((root_ / "status").string()) + ")";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadAll(root_ / "status"), "2\n");
+    EXPECT_EQ(ReadAll(err), "kbsearch-cli: could not write the results: " + c.message + "\n");
+    expect_old_page_alone();
+  }
+
+  // A pipe whose reader has gone, as after `| head -1`: no word, no page.
+  {
+    WriteFile(kb_ / "ZebResult.htm", "old page");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    close(ends[0]);
+    const pid_t child = Start(kb_, {"printer"}, ends[1], err);
+    close(ends[1]);
+    EXPECT_EQ(ExitStatusOf(child), 141);
+    EXPECT_EQ(ReadAll(err), "");
+    expect_old_page_alone();
+  }
+
+  // A pipe nobody reads: the results wait for room before the page is written, and a stop
+  // ends the program there.
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    WriteFile(kb_ / "ZebResult.htm", "old page");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    const int capacity = fcntl(ends[1], F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    const pid_t child = Start(kb_, {"printer"}, ends[1], err);
+    close(ends[1]);
+    for (int held = 0; held < capacity;) {
+      ASSERT_EQ(ioctl(ends[0], FIONREAD, &held), 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(kill(child, signal_number), 0);
+    EXPECT_EQ(ExitStatusOf(child), 128 + signal_number);
+    close(ends[0]);
+    EXPECT_EQ(ReadAll(err), "");
+    expect_old_page_alone();
   }
 }
 

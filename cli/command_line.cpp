@@ -120,8 +120,9 @@ std::string_view UsageText() {
          "  -V, --version        show the version\n"
          "\n"
          "Exit status: 0 when an article matched, 1 when none did, 2 when a message was\n"
-         "shown (even if articles matched), 130 or 143 when Ctrl-C or SIGTERM stopped the\n"
-         "search (no page is written then).\n";
+         "shown (even if articles matched) or the results could not be written, 130 or 143\n"
+         "when Ctrl-C or SIGTERM stopped the search, 141 when the reader of the results\n"
+         "went away (no page is written then).\n";
 }
 
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {

@@ -14,7 +14,7 @@ constexpr std::string_view kClearLine = "\r\x1b[K";
 
 }  // namespace
 
-ConsoleScreen::ConsoleScreen(std::FILE* results, std::FILE* errors, bool draw_progress,
+ConsoleScreen::ConsoleScreen(platform::ResultOutput& results, std::FILE* errors, bool draw_progress,
                              ResultFormat format)
     : results_(results), errors_(errors), draw_progress_(draw_progress), format_(format) {}
 
@@ -60,7 +60,6 @@ void ConsoleScreen::ReportFailure(const Failure& failure) {
 
 void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt,
                                const ArticleSnippets* snippets) {
-  ClearStatusLine();
   switch (format_) {
     case ResultFormat::kPathLines:
       WriteResult(Concat({path, "\n"}));
@@ -72,23 +71,24 @@ void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt,
       WriteResult(JsonMatchLine(path, excerpt, ExcerptText(excerpt), snippets));
       break;
   }
-  DrawStatusLine();
 }
 
 void ConsoleScreen::WriteResult(std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), results_);
-  // Standard output reaches a terminal line by line and a pipe or file in blocks, as with
-  // other tools that print lines. With a status line drawn, the line must be out before the
-  // status line is drawn again after it.
-  if (draw_progress_) std::fflush(results_);
+  // A result written to the terminal of the status line would land in the middle of it.
+  if (results_.terminal()) ClearStatusLine();
+  results_.Write(bytes);
 }
 
 void ConsoleScreen::ClearStatusLine() {
-  if (draw_progress_) std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
+  if (!line_drawn_) return;
+  std::fwrite(kClearLine.data(), 1, kClearLine.size(), errors_);
+  std::fflush(errors_);
+  line_drawn_ = false;
 }
 
 void ConsoleScreen::DrawStatusLine() {
   if (!draw_progress_) return;
+  line_drawn_ = true;
   std::string line(kClearLine);
   line += status_;
   if (bar_visible_) {

@@ -22,6 +22,7 @@
 #include "cli/json_lines.h"
 #include "cli/search_env.h"
 #include "platform/process.h"
+#include "platform/result_output.h"
 #include "platform/shell.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
@@ -33,11 +34,37 @@ namespace {
 constexpr int kMatched = 0;
 constexpr int kNoMatch = 1;
 constexpr int kTrouble = 2;
+// The reader of standard output went away (a closed pipe, as after `| head -1`): the status
+// of a program that SIGPIPE ended, which is what a shell reports for most programs then.
+constexpr int kReaderGone = 128 + 13;
 
 int Complain(std::string_view complaint) {
   std::fprintf(stderr, "kbsearch-cli: %.*s\n", static_cast<int>(complaint.size()),
                complaint.data());
   return kTrouble;
+}
+
+// The exit status when standard output could not take everything, after saying why; 0 when
+// it did.
+int OutputTrouble(const kb::platform::ResultOutput& output) {
+  switch (output.state()) {
+    case kb::platform::ResultOutput::State::kFailed:
+      return Complain(kb::Concat({"could not write the results: ", output.reason()}));
+    case kb::platform::ResultOutput::State::kClosedByReader:
+      return kReaderGone;
+    case kb::platform::ResultOutput::State::kOpen:
+    case kb::platform::ResultOutput::State::kStopped:
+      break;
+  }
+  return 0;
+}
+
+// Writes a text of the program (its usage, its version) to standard output.
+int PrintText(std::string_view text) {
+  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
+  output.Write(text);
+  output.Flush();
+  return OutputTrouble(output);
 }
 
 kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
@@ -111,7 +138,10 @@ int Search(const kb::cli::CommandLine& command) {
   state->search_text.Assign(command.phrase);
   state->match_settings = settings.match;
   state->results_settings = settings.results;
-  kb::cli::ConsoleScreen screen(stdout, stderr, kb::platform::StandardErrorIsTerminal(),
+  // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
+  // a write that waits for a reader.
+  kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
+  kb::cli::ConsoleScreen screen(results, stderr, kb::platform::StandardErrorIsTerminal(),
                                 command.format);
   kb::ShowSettingsProblems(settings_problems, screen);
   // A file that someone else wrote into the knowledge base does not change the exit status.
@@ -149,10 +179,12 @@ int Search(const kb::cli::CommandLine& command) {
              std::max(0, state->files_done - (state->file_queue.Count() - index_use.articles_read)),
          .index_state = index_use.state,
          .index_reason = index_use.reason});
-    std::fwrite(summary.data(), 1, summary.size(), stdout);
+    results.Write(summary);
   }
+  results.Flush();
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
+  if (const int trouble = OutputTrouble(results)) return trouble;
   if (screen.messages_shown() > uncounted_messages) return kTrouble;
   return state->result_queue.Count() > 0 ? kMatched : kNoMatch;
 }
@@ -164,11 +196,9 @@ int main(int argc, char** argv) {
   const kb::cli::CommandLine command = kb::cli::ParseCommandLine(argc, argv);
   switch (command.action) {
     case kb::cli::CommandLine::Action::kHelp:
-      std::fputs(kb::cli::UsageText().data(), stdout);
-      return 0;
+      return PrintText(kb::cli::UsageText());
     case kb::cli::CommandLine::Action::kVersion:
-      std::puts("kbsearch-cli " KBSEARCH_VERSION);
-      return 0;
+      return PrintText("kbsearch-cli " KBSEARCH_VERSION "\n");
     case kb::cli::CommandLine::Action::kRefuse:
       Complain(command.refusal);
       std::fputs("Try 'kbsearch-cli --help' for more information.\n", stderr);

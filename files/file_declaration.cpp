@@ -118,6 +118,8 @@ int32_t OpenErrorNumber(platform::SystemError error) {
     case platform::system_error::kInvalidName:
       return error::kInvalidFilename;
     case platform::system_error::kDiskFull:
+    case platform::system_error::kReadFault:
+    case platform::system_error::kWriteFault:
       return static_cast<int32_t>(300 + error);
     default:
       return static_cast<int32_t>(error);

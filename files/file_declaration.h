@@ -81,7 +81,9 @@ AccessRequest RequestFor(uint8_t mode);
 
 // The number posted for a SystemError of an open or create: a sharing violation (32) becomes
 // 5, a bad path name (161) 3 and an invalid name (123) 45; a full disk (39), which leaves no
-// room for a new file, is 339 Handle Disk Full as for a write; every other value stands.
+// room for a new file, is 339 Handle Disk Full as for a write, and an I/O error 330 Read Fault
+// or 329 Write Fault by what the file is opened for, as for a read or a write; every other
+// value stands.
 int32_t OpenErrorNumber(platform::SystemError error);
 
 // The number posted for a SystemError of a read, a write, a close or a rename: a sharing

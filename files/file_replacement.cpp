@@ -14,6 +14,9 @@ constexpr std::size_t kHiddenSuffixLength = 6;
 // Attempts at a hidden name nobody uses; each is one of 62^6 names.
 constexpr int kNameAttempts = 100;
 constexpr uint32_t kNewFilePermissions = 0644;
+// The hidden file is its owner's alone until its contents are complete: a file that will be
+// private must never be open to others on the way.
+constexpr uint32_t kHiddenFilePermissions = 0600;
 
 bool IsNameCharacter(char byte) {
   return kNameCharacters.find(byte) != std::string_view::npos;
@@ -59,7 +62,8 @@ FileReplacement::~FileReplacement() {
 }
 
 platform::SystemError FileReplacement::Begin(std::string_view path,
-                                             std::unique_ptr<platform::File>& file) {
+                                             std::unique_ptr<platform::File>& file,
+                                             std::optional<uint32_t> permissions) {
   Abandon();
   file.reset();
   const auto [folder, name] = SplitPath(path);
@@ -67,11 +71,15 @@ platform::SystemError FileReplacement::Begin(std::string_view path,
   platform::FileStatus old_status;
   if (error == system_error::kNone) error = HoldOldFile(path, old_status);
   if (error == system_error::kNone) {
+    if (permissions) {
+      permissions_ = *permissions & 0777;
+    } else if (old_file_) {
+      permissions_ = old_status.permissions;
+    } else {
+      permissions_ = kNewFilePermissions & ~platform::CreationMask();
+    }
     if (folder_) RemoveLeftBehind(folder, name);
     error = CreateHidden(folder, name, file);
-  }
-  if (error == system_error::kNone && old_file_) {
-    error = file->SetPermissions(old_status.permissions);
   }
   if (error != system_error::kNone) {
     file.reset();
@@ -82,9 +90,15 @@ platform::SystemError FileReplacement::Begin(std::string_view path,
   return system_error::kNone;
 }
 
-platform::SystemError FileReplacement::Commit() {
+platform::SystemError FileReplacement::Commit(platform::File& file) {
   if (!active()) return system_error::kInvalidHandle;
-  if (const platform::SystemError error = env_.Rename(hidden_path_, path_)) {
+  platform::SystemError error = file.SetPermissions(permissions_);
+  const platform::SystemError close_error = file.Close();
+  if (error == system_error::kNone) error = close_error;
+  // A record lock taken while the new contents were written holds the old file as well.
+  if (error == system_error::kNone && old_file_) error = old_file_->CheckRecordLocks();
+  if (error == system_error::kNone) error = env_.Rename(hidden_path_, path_);
+  if (error != system_error::kNone) {
     Abandon();
     return error;
   }
@@ -132,7 +146,8 @@ platform::SystemError FileReplacement::HoldOldFile(std::string_view path,
     return system_error::kSharingViolation;
   }
   if (!status.has_write_permission) return system_error::kAccessDenied;
-  return old_file_->Lock(platform::Lock::kExclusive);
+  if (const platform::SystemError held = old_file_->Lock(platform::Lock::kExclusive)) return held;
+  return old_file_->CheckRecordLocks();
 }
 
 void FileReplacement::RemoveLeftBehind(std::string_view folder, std::string_view name) {
@@ -148,7 +163,7 @@ platform::SystemError FileReplacement::CreateHidden(std::string_view folder, std
   const platform::OpenOptions options{.access = platform::Access::kWrite,
                                       .creation = platform::Creation::kCreateNew,
                                       .follow_links = false,
-                                      .permissions = kNewFilePermissions};
+                                      .permissions = kHiddenFilePermissions & permissions_};
   platform::SystemError error = system_error::kFileExists;
   for (int attempt = 0; attempt < kNameAttempts && error == system_error::kFileExists; ++attempt) {
     std::string hidden_path = Join(folder, HiddenName(name, random));

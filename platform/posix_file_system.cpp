@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
@@ -80,6 +81,13 @@ SystemError SystemErrorOf(int os_error, Operation operation) {
     default:
       return system_error::kGeneralFailure;
   }
+}
+
+SystemError OpenErrorOf(int os_error, Access access) {
+  if (os_error == EIO) {
+    return SystemErrorOf(os_error, access == Access::kRead ? Operation::kRead : Operation::kWrite);
+  }
+  return SystemErrorOf(os_error, Operation::kOpen);
 }
 
 namespace {
@@ -173,6 +181,8 @@ FileStatus ToFileStatus(const struct stat& status) {
   result.modified = static_cast<int64_t>(status.st_mtim.tv_sec);
   result.device = static_cast<uint64_t>(status.st_dev);
   result.inode = static_cast<uint64_t>(status.st_ino);
+  result.null_device =
+      S_ISCHR(status.st_mode) && major(status.st_rdev) == 1 && minor(status.st_rdev) == 3;
   return result;
 }
 
@@ -225,6 +235,22 @@ class PosixFile final : public File {
     return system_error::kNone;
   }
 
+  SystemError CheckRecordLocks() override {
+    // Open file description locks see every record lock another open holds, those of this
+    // process included; where the system lacks them, a process's own locks go unseen.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(descriptor_, F_OFD_GETLK, &probe) != 0) {
+      if (errno != EINVAL) return LastError(Operation::kLock);
+      probe = {};
+      probe.l_type = F_WRLCK;
+      probe.l_whence = SEEK_SET;
+      if (::fcntl(descriptor_, F_GETLK, &probe) != 0) return LastError(Operation::kLock);
+    }
+    return probe.l_type == F_UNLCK ? system_error::kNone : system_error::kSharingViolation;
+  }
+
   SystemError Close() override {
     if (descriptor_ < 0) return system_error::kNone;
     const int descriptor = std::exchange(descriptor_, -1);
@@ -251,7 +277,7 @@ SystemError OpenFileAt(int folder, const char* native, const OpenOptions& option
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
     if (errno == ENOENT) return MissingFileOrPath(full_path());
-    return LastError(Operation::kOpen);
+    return OpenErrorOf(errno, options.access);
   }
   file.reset(new (std::nothrow) PosixFile(descriptor));
   if (!file) {
@@ -457,6 +483,33 @@ SystemError CurrentDirectory(std::string& path) {
   }
   path.assign(buffer.data());
   return system_error::kNone;
+}
+
+uint32_t CreationMask() {
+  // The kernel shows the umask in the process's status; umask() itself can only be read by
+  // setting it, which would race with files that other threads create meanwhile.
+  const int status = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (status >= 0) {
+    std::array<char, 4096> text;
+    const ssize_t got = read(status, text.data(), text.size() - 1);
+    close(status);
+    if (got > 0) {
+      const std::string_view lines(text.data(), static_cast<std::size_t>(got));
+      constexpr std::string_view kField = "\nUmask:\t";
+      const std::size_t at = lines.find(kField);
+      if (at != std::string_view::npos) {
+        uint32_t mask = 0;
+        for (std::size_t i = at + kField.size(); i < lines.size(); ++i) {
+          if (lines[i] < '0' || lines[i] > '7') break;
+          mask = mask * 8 + static_cast<uint32_t>(lines[i] - '0');
+        }
+        return mask & 0777;
+      }
+    }
+  }
+  const mode_t mask = umask(022);
+  umask(mask);
+  return static_cast<uint32_t>(mask) & 0777;
 }
 
 }  // namespace kb::platform

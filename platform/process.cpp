@@ -13,6 +13,9 @@ void PrepareProcess() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, nullptr);
+  // Likewise a write to a pipe whose reader has gone fails with EPIPE, for the program to end
+  // as it chooses, instead of ending it with a signal in the middle of whatever it does.
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 std::size_t ProcessorCount() {

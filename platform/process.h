@@ -13,7 +13,8 @@ namespace kb::platform {
 // Sets the process up as both front ends need it; call it first thing in main, before any
 // thread is made. A write past the process's file size limit (ulimit -f) then fails like any
 // other write, so that the file services report it, instead of ending the program with a
-// signal and a page half written.
+// signal and a page half written; a write to a pipe whose reader has gone fails with EPIPE
+// in the same way. A program the front ends start finds both signals as a fresh one does.
 void PrepareProcess();
 
 // The processors this process may run on (at least 1): the online ones, fewer when the

@@ -9,9 +9,11 @@
 namespace kb::platform {
 namespace {
 
-// Waits a while for `stop` to be requested by the watching thread.
+// Waits for `stop` to be requested by the watching thread; a limit far beyond any busy
+// machine's delay tells a stop that never comes.
 bool StopArrives(const std::stop_source& stop) {
-  for (int attempt = 0; attempt < 2000 && !stop.stop_requested(); ++attempt) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!stop.stop_requested() && std::chrono::steady_clock::now() < limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return stop.stop_requested();

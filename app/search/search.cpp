@@ -13,6 +13,7 @@ namespace {
 // The steps that follow the scan; false when a stop request spares the rest.
 bool PublishResults(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
   if (state.file_queue.Count() == 0 || options.page_handling == PageHandling::kNone) return true;
+  screen.DeliverResults();
   if (options.stop.stop_requested()) return false;
   // A stop while the page is written leaves the old page in place.
   WriteResultsPage(state, screen, options.stop);

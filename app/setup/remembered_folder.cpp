@@ -74,11 +74,10 @@ bool RememberFolder(platform::Env& env, std::string_view file, std::string_view 
   if (replacement.Begin(file, written) != platform::system_error::kNone) return false;
   const std::string line = Concat({folder, "\n"});
   std::size_t count = 0;
-  if (written->WriteAt(0, line, count) != platform::system_error::kNone ||
-      written->Close() != platform::system_error::kNone) {
+  if (written->WriteAt(0, line, count) != platform::system_error::kNone) {
     return false;  // the replacement, given up, leaves the old file
   }
-  return replacement.Commit() == platform::system_error::kNone;
+  return replacement.Commit(*written) == platform::system_error::kNone;
 }
 
 }  // namespace kb

@@ -66,11 +66,17 @@ class SearchScreen {
   // article shows (else null; valid during the call). For a front end that shows results as
   // they come; the window shows them through ResultQueue and ignores this.
   virtual void ShowResult(std::string_view path, std::string_view excerpt,
-                          const ArticleSnippets* snippets) {
+                          const ArticleSnippets* snippets = nullptr) {
     static_cast<void>(path);
     static_cast<void>(excerpt);
     static_cast<void>(snippets);
   }
+
+  // Called once the scan has shown its last result, before the page is written. A front end
+  // that holds results back (in a buffer for its output) delivers them here; one that cannot
+  // deliver them requests the search's stop, and the page is then not written, so that no
+  // page ever stands for results its reader did not get.
+  virtual void DeliverResults() {}
 
   // The window that owns message boxes and shell requests.
   virtual NativeWindowHandle OwnerWindow() = 0;

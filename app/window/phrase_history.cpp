@@ -80,16 +80,16 @@ bool PhraseHistory::Write(platform::Env& env, std::string_view file) const {
   for (const std::string& phrase : phrases_) lines += Concat({phrase, "\n"});
   FileReplacement replacement(env);
   std::unique_ptr<platform::File> written;
-  if (replacement.Begin(file, written) != platform::system_error::kNone) return false;
-  std::size_t count = 0;
   // The phrases tell what the user looked for: theirs alone to read, whatever the old file's
   // permissions were.
-  if (written->SetPermissions(kHistoryPermissions) != platform::system_error::kNone ||
-      written->WriteAt(0, lines, count) != platform::system_error::kNone ||
-      written->Close() != platform::system_error::kNone) {
+  if (replacement.Begin(file, written, kHistoryPermissions) != platform::system_error::kNone) {
+    return false;
+  }
+  std::size_t count = 0;
+  if (written->WriteAt(0, lines, count) != platform::system_error::kNone) {
     return false;  // the replacement, given up, leaves the old file
   }
-  return replacement.Commit() == platform::system_error::kNone;
+  return replacement.Commit(*written) == platform::system_error::kNone;
 }
 
 }  // namespace kb

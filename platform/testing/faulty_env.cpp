@@ -38,6 +38,10 @@ class FaultyFile final : public File {
     if (const SystemError error = env_.Enter(Operation::kSetPermissions, path_)) return error;
     return file_->SetPermissions(permissions);
   }
+  SystemError CheckRecordLocks() override {
+    if (const SystemError error = env_.Enter(Operation::kLock, path_)) return error;
+    return file_->CheckRecordLocks();
+  }
   // A failed close closes the file all the same, as the system's does.
   SystemError Close() override {
     const SystemError error = env_.Enter(Operation::kClose, path_);
@@ -88,7 +92,7 @@ class FaultyFolder final : public Folder {
                        std::unique_ptr<File>& file) override {
     file.reset();
     std::string path = path_ + "/" + std::string(name);
-    if (const SystemError error = env_.Enter(Operation::kOpen, path)) return error;
+    if (const SystemError error = env_.EnterOpen(path, options.access)) return error;
     std::unique_ptr<File> opened;
     if (const SystemError error = folder_->OpenFile(name, options, opened)) return error;
     file = std::make_unique<FaultyFile>(env_, std::move(path), std::move(opened));
@@ -142,8 +146,18 @@ void FaultyEnv::SetHook(Hook hook) {
 }
 
 SystemError FaultyEnv::Enter(Operation operation, std::string_view path) {
+  const int os_error = Take(operation, path);
+  return os_error == 0 ? system_error::kNone : SystemErrorOf(os_error, operation);
+}
+
+SystemError FaultyEnv::EnterOpen(std::string_view path, Access access) {
+  const int os_error = Take(Operation::kOpen, path);
+  return os_error == 0 ? system_error::kNone : OpenErrorOf(os_error, access);
+}
+
+int FaultyEnv::Take(Operation operation, std::string_view path) {
   Hook hook;
-  SystemError error = system_error::kNone;
+  int os_error = 0;
   {
     const std::lock_guard lock(mutex_);
     const auto index = static_cast<std::size_t>(operation);
@@ -154,20 +168,20 @@ SystemError FaultyEnv::Enter(Operation operation, std::string_view path) {
         continue;
       }
       if (--fault->remaining > 0) continue;
-      error = SystemErrorOf(fault->os_error, operation);
+      os_error = fault->os_error;
       faults_.erase(fault);
       break;
     }
     hook = hook_;
   }
   if (hook) hook(operation, path);
-  return error;
+  return os_error;
 }
 
 SystemError FaultyEnv::OpenFile(std::string_view path, const OpenOptions& options,
                                 std::unique_ptr<File>& file) {
   file.reset();
-  if (const SystemError error = Enter(Operation::kOpen, path)) return error;
+  if (const SystemError error = EnterOpen(path, options.access)) return error;
   std::unique_ptr<File> opened;
   if (const SystemError error = EnvWrapper::OpenFile(path, options, opened)) return error;
   file = std::make_unique<FaultyFile>(*this, std::string(path), std::move(opened));

@@ -33,7 +33,8 @@ class FaultyEnv : public EnvWrapper {
 
   // Makes the `nth` call of `operation` from now on (1 for the next one) whose path holds
   // `path_part` fail with `os_error`, an errno value such as ENOSPC, translated as the system
-  // translates it (SystemErrorOf). Each fault fails one call; several may wait at once.
+  // translates it (SystemErrorOf; OpenErrorOf for an open). File::CheckRecordLocks counts as
+  // kLock. Each fault fails one call; several may wait at once.
   void FailNth(Operation operation, int nth, int os_error, std::string path_part = {});
   // Makes every read from now on of a file whose path holds `path_part` fail with `os_error`
   // when it would take in the byte at `offset`, as reads of a bad stretch of a disk fail,
@@ -58,6 +59,8 @@ class FaultyEnv : public EnvWrapper {
   // Counts the call and runs the hook; the error it is to fail with, or kNone. For the
   // wrapped files and folders.
   SystemError Enter(Operation operation, std::string_view path);
+  // Enter for an open for `access`, its failure translated as an open's (OpenErrorOf).
+  SystemError EnterOpen(std::string_view path, Access access);
   // The error a read of `length` bytes from `offset` of the file at `path` fails with
   // (FailReadsOf), or kNone. For the wrapped files.
   SystemError ReadFault(std::string_view path, uint64_t offset, std::size_t length) const;
@@ -75,6 +78,9 @@ class FaultyEnv : public EnvWrapper {
     int os_error;
     std::string path_part;
   };
+
+  // Counts the call and runs the hook; the errno value it is to fail with, or 0.
+  int Take(Operation operation, std::string_view path);
 
   mutable std::mutex mutex_;
   std::vector<Fault> faults_;
