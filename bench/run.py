@@ -13,6 +13,15 @@ also times the kbsearch-cli of another build (an older one, say) in the same alt
 and prints the ratio of each kbsearch-cli to it: BUILD_DIR's is held to at most 1.05.
 --cli-option passes an option to every kbsearch-cli run (--cli-option=--match=text, say).
 
+With --cold, times the first search after the articles left memory instead: before every
+run it empties the page cache, with `echo 3 > /proc/sys/vm/drop_caches` when it may (as
+root, where the system allows it), else with posix_fadvise(POSIX_FADV_DONTNEED) on every
+article, which leaves the folder's entries and the inodes in memory; it says which. It prints
+the cold medians of kbsearch-cli (with --no-index, so that every article is read) with its
+default threads and read-ahead, with -j N (N threads alone: the default of the versions
+before the read-ahead) and -j 16, of the plain read on 1 and N threads and of rg, and the
+warm medians of kbsearch-cli against -j N, with the ratios kbsearch-cli is held to.
+
 With --index, times the article index instead, in a cache of its own (a temporary
 XDG_CACHE_HOME): its build (`kbsearch-cli --index`) with its size and peak memory, then
 repeat searches through it for rare phrases and for one in most articles, against the plain
@@ -22,6 +31,7 @@ of the articles changed (their times are set to now: their bytes stay as they ar
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls] [--baseline OLD_BUILD_DIR]
            [--cli-option OPTION]...
     run.py BUILD_DIR KB_DIR --index [--runs N]
+    run.py BUILD_DIR KB_DIR --cold [--runs N] [--phrase TEXT]
 """
 
 import argparse
@@ -52,6 +62,9 @@ TARGETS = [
 # What kbsearch-cli is held to against the --baseline build's, on medians.
 MOST_AGAINST_BASELINE = 1.05
 MOST_THREADS = 16  # kbsearch-cli's default: one thread per processor, at most this many
+# What the default search is held to against -j N, the same threads without read-ahead:
+# (state of the cache, most).
+COLD_TARGETS = [("cold", 0.40), ("warm", 1.05)]
 
 
 def run_once(command, directory):
@@ -84,6 +97,85 @@ def count_syscalls(command, directory):
         return counts
 
 
+def articles_of(kb):
+    folder = os.path.join(kb, "ZEB")
+    return [os.path.join(folder, name) for name in sorted(os.listdir(folder))]
+
+
+def empty_cache(method, articles):
+    """Empties the page cache of the articles by `method`; gives the method that worked."""
+    if method == "drop_caches":
+        os.sync()
+        try:
+            with open("/proc/sys/vm/drop_caches", "w") as control:
+                control.write("3\n")
+            return method
+        except OSError:
+            method = "fadvise"
+    for path in articles:
+        descriptor = os.open(path, os.O_RDONLY)
+        try:
+            os.posix_fadvise(descriptor, 0, 0, os.POSIX_FADV_DONTNEED)
+        finally:
+            os.close(descriptor)
+    return method
+
+
+def run_cold(options, cli, plain, threads):
+    """Times each command from an emptied page cache, then the default against -j N warm."""
+    articles = articles_of(options.kb)
+    method = "drop_caches" if os.geteuid() == 0 else "fadvise"
+    # The index would spare the search most reads: what is timed here is the scan.
+    scan = [cli, "--no-index"]
+    commands = {
+        "kbsearch-cli": scan + [options.phrase],
+        f"kbsearch-cli -j {threads}": scan + ["-j", str(threads), options.phrase],
+        "kbsearch-cli -j 16": scan + ["-j", "16", options.phrase],
+        "plain read, 1 thread": [plain, "-j", "1"],
+        f"plain read, {threads} threads": [plain, "-j", str(threads)],
+    }
+    ripgrep = shutil.which("rg")
+    if ripgrep:
+        commands["rg -l -i -F"] = [ripgrep, "-l", "-i", "-F", options.phrase, "ZEB"]
+    method = empty_cache(method, articles)
+    print(f"{len(articles)} article files, {options.runs} runs each, phrase "
+          f"\"{options.phrase}\", N = {threads} threads; before: {load()}")
+    print("  the cache emptied before each run by " +
+          ("drop_caches: articles, folder entries and inodes all read from the disk"
+           if method == "drop_caches" else
+           "posix_fadvise(POSIX_FADV_DONTNEED) on every article: their bytes read from the "
+           "disk, the folder's entries and the inodes still in memory"))
+
+    cold = {name: [] for name in commands}
+    for _ in range(options.runs):
+        for name, command in commands.items():
+            empty_cache(method, articles)
+            seconds, _, status = run_once(command, options.kb)
+            if status not in (0, 1):
+                sys.exit(f"{name} failed with exit status {status}")
+            cold[name].append(seconds)
+    warm_names = ["kbsearch-cli", f"kbsearch-cli -j {threads}"]
+    for name in warm_names:
+        run_once(commands[name], options.kb)
+    warm = {name: [] for name in warm_names}
+    for _ in range(max(options.runs, 7)):
+        for name in warm_names:
+            warm[name].append(run_once(commands[name], options.kb)[0])
+
+    median = {("cold", name): statistics.median(values) for name, values in cold.items()}
+    median.update({("warm", name): statistics.median(values) for name, values in warm.items()})
+    for (state, name), value in median.items():
+        values = cold[name] if state == "cold" else warm[name]
+        print(f"  {state} {name:28} median {value * 1000:8.1f} ms   best "
+              f"{min(values) * 1000:8.1f} ms")
+    if not ripgrep:
+        print(f"  cold {'rg -l -i -F':28} not installed")
+    for state, most in COLD_TARGETS:
+        ratio = median[(state, "kbsearch-cli")] / median[(state, f"kbsearch-cli -j {threads}")]
+        verdict = "ok" if ratio <= most else "MISSED"
+        print(f"  {state}: kbsearch-cli / kbsearch-cli -j {threads}: {ratio:.3f} "
+              f"(at most {most:.2f}: {verdict})")
+    print(f"  after: {load()}")
 def directory_size(path):
     return sum(os.path.getsize(os.path.join(folder, name))
                for folder, _, names in os.walk(path) for name in names)
@@ -171,6 +263,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--phrase", default="zephyr gateway")
     parser.add_argument("--syscalls", action="store_true")
+    parser.add_argument("--cold", action="store_true",
+                        help="time searches from an emptied page cache (see above)")
     parser.add_argument("--index", action="store_true",
                         help="time repeat searches through the article index")
     parser.add_argument("--baseline", help="another build folder whose kbsearch-cli to time")
@@ -185,6 +279,9 @@ def main():
     plain = os.path.join(build, "bench", "kbsearch_plain_read")
     threads = min(len(os.sched_getaffinity(0)), MOST_THREADS)
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
+    if options.cold:
+        run_cold(options, cli, plain, threads)
+        return
     if options.index:
         index_bench(cli, plain, options.kb, options.runs)
         return

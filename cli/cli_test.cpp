@@ -915,6 +915,8 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
       {"--fold=latin x", "--fold takes ascii, unicode or accents, not 'latin'"},
       {"--match html x", "--match takes bytes or text, not 'html'"},
       {"--settings= x", "--settings needs a file"},
+      {"--io-depth=1025 x", "--io-depth needs a number of articles from 0 to 1024, not '1025'"},
+      {"--io-depth -1 x", "--io-depth needs a number of articles from 0 to 1024, not '-1'"},
   };
   for (const auto& [arguments, refusal] : refusals) {
     const CliRun run = Cli(arguments);
@@ -937,7 +939,7 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
   }
 }
 
-TEST_F(CliTest, EveryThreadCountPrintsTheSameSearch) {
+TEST_F(CliTest, EveryThreadCountAndReadAheadPrintsTheSameSearch) {
   std::mt19937 random(5);
   for (int i = 0; i < 60; ++i) {
     std::string text(random() % 9000, '.');
@@ -955,12 +957,16 @@ TEST_F(CliTest, EveryThreadCountPrintsTheSameSearch) {
   const std::string page = Page();
   EXPECT_EQ(one.status, 2);
   EXPECT_GT(std::count(one.out.begin(), one.out.end(), '\n'), 5);
+  std::vector<std::string> options = {"", "--io-depth 0", "-j 3 --io-depth=5"};
   for (int threads = 2; threads <= 8; ++threads) {
-    const CliRun run = Cli("--threads " + std::to_string(threads) + " thread");
-    EXPECT_EQ(run.status, one.status) << threads;
-    EXPECT_EQ(run.out, one.out) << threads;
-    EXPECT_EQ(run.err, one.err) << threads;
-    EXPECT_EQ(Page(), page) << threads;
+    options.push_back("--threads " + std::to_string(threads));
+  }
+  for (const std::string& option : options) {
+    const CliRun run = Cli(option + " thread");
+    EXPECT_EQ(run.status, one.status) << option;
+    EXPECT_EQ(run.out, one.out) << option;
+    EXPECT_EQ(run.err, one.err) << option;
+    EXPECT_EQ(Page(), page) << option;
   }
   holder.Close();
 }

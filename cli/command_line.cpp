@@ -19,8 +19,9 @@ constexpr int kMatchOption = 259;
 constexpr int kJsonOption = 260;
 constexpr int kIndexOption = 261;
 constexpr int kNoIndexOption = 262;
-constexpr int kResultsOption = 263;
-constexpr int kNoKbSettingsOption = 264;
+constexpr int kIoDepthOption = 263;
+constexpr int kResultsOption = 264;
+constexpr int kNoKbSettingsOption = 265;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -39,6 +40,7 @@ constexpr option kLongOptions[] = {
     {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {"index", no_argument, nullptr, kIndexOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
+    {"io-depth", required_argument, nullptr, kIoDepthOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -83,6 +85,16 @@ std::size_t ThreadCount(std::string_view text) {
   return count <= kMostThreads ? count : 0;
 }
 
+// `text` as a number of articles read ahead, 0 to kMostIoDepth; none when it is none.
+std::optional<std::size_t> IoDepth(std::string_view text) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos) {
+    return std::nullopt;
+  }
+  const auto depth = static_cast<std::size_t>(TextToNumber(text));
+  if (depth > kMostIoDepth) return std::nullopt;
+  return depth;
+}
+
 }  // namespace
 
 std::string_view UsageText() {
@@ -95,7 +107,10 @@ std::string_view UsageText() {
          "\n"
          "  -C, --directory DIR  search the knowledge base in DIR instead of the current one\n"
          "  -j, --threads N      read with N threads (1 to 64; default: one per processor,\n"
-         "                       at most 16)\n"
+         "                       at most 16), and read no article ahead of them\n"
+         "      --io-depth N     while the articles are not in memory, ask the disk for N\n"
+         "                       of them at once, ahead of the threads (0 to 1024; 0: none;\n"
+         "                       default: 64, or none with -j)\n"
          "  -l, --list           print the articles found, but write no page (and read no\n"
          "                       template): for a knowledge base that may not be written\n"
          "  -0, --null           end each path with a NUL byte instead of a newline\n"
@@ -161,6 +176,14 @@ CommandLine ParseCommandLine(int argc, char** argv) {
           return Refuse(
               Concat({"-j needs a number of threads from 1 to ",
                       NumberToText(static_cast<int32_t>(kMostThreads)), ", not '", optarg, "'"}));
+        }
+        break;
+      case kIoDepthOption:
+        command.io_depth = IoDepth(optarg);
+        if (!command.io_depth) {
+          return Refuse(
+              Concat({"--io-depth needs a number of articles from 0 to ",
+                      NumberToText(static_cast<int32_t>(kMostIoDepth)), ", not '", optarg, "'"}));
         }
         break;
       case 'V':

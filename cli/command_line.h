@@ -1,8 +1,8 @@
 #pragma once
 
 // The arguments of kbsearch-cli:
-//   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--settings FILE] [--fold F]
-//                [--match M] [--results R] [--no-kb-settings] [--no-index] PHRASE
+//   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
+//                [--fold F] [--match M] [--results R] [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
@@ -22,14 +22,18 @@ namespace kb::cli {
 
 // The most threads -j takes.
 inline constexpr std::size_t kMostThreads = 64;
+// The most articles --io-depth takes.
+inline constexpr std::size_t kMostIoDepth = 1024;
 
 struct CommandLine {
   enum class Action { kSearch, kHelp, kVersion, kRefuse };
   Action action = Action::kSearch;
-  std::string directory;      // -C DIR, --directory DIR; empty: the current directory
-  bool open_page = false;     // --open
-  bool list_only = false;     // -l, --list: no page, no browser
-  std::size_t threads = 0;    // -j N, --threads N; 0: one for each processor
+  std::string directory;    // -C DIR, --directory DIR; empty: the current directory
+  bool open_page = false;   // --open
+  bool list_only = false;   // -l, --list: no page, no browser
+  std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
+  // --io-depth N: articles read ahead; none: the search's default for the threads
+  std::optional<std::size_t> io_depth;
   std::string settings_file;  // --settings FILE; empty: where the settings file is looked for
   // -0, --null: paths ended by NUL; --json: JSON lines
   ResultFormat format = ResultFormat::kPathLines;

@@ -164,7 +164,8 @@ int Search(const kb::cli::CommandLine& command) {
                 {.page_handling = PageHandlingOf(command),
                  .threads = command.threads,
                  .stop = stop.get_token(),
-                 .filter = &index});
+                 .filter = &index,
+                 .io_depth = command.io_depth});
 
   if (command.format == kb::cli::ResultFormat::kJsonLines) {
     const kb::index::IndexUse index_use = index.last_use();

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
@@ -202,6 +203,26 @@ class PosixFile final : public File {
     } while (got < 0 && errno == EINTR);
     count = got > 0 ? static_cast<std::size_t>(got) : 0;
     return got < 0 ? LastError(Operation::kRead) : system_error::kNone;
+  }
+
+  SystemError ReadCached(uint64_t offset, std::span<char> buffer, std::size_t& count,
+                         bool& cached) override {
+    iovec part{.iov_base = buffer.data(), .iov_len = buffer.size()};
+    ssize_t got;
+    do {
+      got = preadv2(descriptor_, &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+    } while (got < 0 && errno == EINTR);
+    count = got > 0 ? static_cast<std::size_t>(got) : 0;
+    cached = got >= 0;
+    if (got >= 0 || errno == EAGAIN) return system_error::kNone;
+    return LastError(Operation::kReadCached);
+  }
+
+  SystemError WillRead(uint64_t offset, uint64_t length) override {
+    // posix_fadvise gives its error back rather than in errno.
+    const int error = posix_fadvise(descriptor_, static_cast<off_t>(offset),
+                                    static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+    return error == 0 ? system_error::kNone : SystemErrorOf(error, Operation::kWillRead);
   }
 
   SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -73,6 +74,9 @@ TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
             system_error::kSharingViolation);
   EXPECT_EQ(ReadAll(path), "data") << "a create refused by the lock must not empty the file";
   EXPECT_EQ(Open(path, Access::kRead, Lock::kNone, other), system_error::kNone);
+  // Closing an open of the process leaves the lock of another open of it in place.
+  ASSERT_EQ(other->Close(), system_error::kNone);
+  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
 
   ASSERT_EQ(writer->Close(), system_error::kNone);
   FilePointer reader;
@@ -226,6 +230,22 @@ TEST(FileTest, CreatesEmptiesReadsAndWritesAtOffsets) {
                             Disposition::kCreateOrTruncate, created, size),
             system_error::kNone);
   EXPECT_TRUE(std::filesystem::is_regular_file(scratch / "new"));
+}
+
+TEST(FileTest, ReadsWhatIsInMemoryWithoutWaitingAndTakesHintsOfReadsToCome) {
+  ScratchDirectory scratch;
+  const std::string path = scratch.Write("article", "just written");
+  FilePointer file;
+  ASSERT_EQ(Open(path, Access::kRead, Lock::kNone, file), system_error::kNone);
+  EXPECT_EQ(file->WillRead(0, 1 << 20), system_error::kNone);
+  std::array<char, 64> buffer{};
+  std::size_t count = 0;
+  bool cached = false;
+  const SystemError error = file->ReadCached(0, buffer, count, cached);
+  if (error == system_error::kNotSupported) GTEST_SKIP() << "no reads from memory alone here";
+  ASSERT_EQ(error, system_error::kNone);
+  EXPECT_TRUE(cached);
+  EXPECT_EQ(std::string(buffer.data(), count), "just written");
 }
 
 TEST(EnvTest, NewFilesRenamesAndRemovalsNeverGoThroughALink) {

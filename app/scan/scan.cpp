@@ -9,6 +9,7 @@
 
 #include "app/match/article_snippets.h"
 #include "app/scan/article_scan.h"
+#include "files/read_ahead.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -99,19 +100,22 @@ class ArticleReader {
  public:
   ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
                 std::string_view phrase, const MatchSettings& settings, bool snippets,
-                platform::Env& env, std::size_t threads, std::stop_token stop)
+                platform::Env& env, std::size_t threads, ReadAhead* read_ahead,
+                std::stop_token stop)
       : paths_(paths),
         must_read_(must_read),
         env_(env),
         file_(ArticleFileDeclaration(), env),
         matcher_(phrase, settings),
         sharing_{.threads = threads},
+        read_ahead_(read_ahead),
         stop_(std::move(stop)) {
     if (snippets) snippet_maker_.emplace(phrase, settings);
   }
 
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
+    if (read_ahead_ != nullptr) read_ahead_->Reached(index);
     ArticleOutcome outcome = ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
     if (snippet_maker_ && outcome.matched && !stop_.stop_requested()) {
       // Read again whole, now that it is known to be shown: the scan reads only as far as the
@@ -134,6 +138,7 @@ class ArticleReader {
   // A large article is read on as many threads as the scan has: the others would soon wait
   // for it, as none may go past it by more than kArticlesInFlight articles.
   ArticleSharing sharing_;
+  ReadAhead* read_ahead_;  // null: none
   std::stop_token stop_;
 };
 
@@ -204,12 +209,22 @@ bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptio
     // Every article lies in the one folder: opened once, it spares each open the lookup of
     // the folder's path.
     platform::FolderEnv articles(state.env, kArticleFolder);
+    std::optional<ReadAhead> read_ahead;
+    if (options.io_depth > 0) {
+      // Only the articles that are to be read are read ahead.
+      read_ahead.emplace(
+          articles, paths.size(),
+          [&paths, &must_read](std::size_t index) {
+            return must_read[index] ? paths[index] : std::string_view();
+          },
+          ReadAheadSettings{.depth = options.io_depth});
+    }
     completed = RunInOrder<ArticleOutcome>(
         paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
         [&] {
           return ArticleReader(paths, must_read, phrase, state.match_settings,
                                state.results_settings.style == ResultsStyle::kSnippets, articles,
-                               options.threads, options.stop);
+                               options.threads, read_ahead ? &*read_ahead : nullptr, options.stop);
         },
         [&](std::size_t index, const ArticleOutcome& outcome) {
           Present(paths[index], outcome, state, screen);

@@ -22,6 +22,9 @@ inline constexpr std::size_t kMostDefaultScanThreads = 16;
 inline constexpr std::size_t kLargestSnippetArticle = 64 << 20;
 // The most articles read ahead of the one the screen has reached.
 inline constexpr std::size_t kArticlesInFlight = 256;
+// Articles asked of the disk at once by default while they are not in memory: a solid-state
+// disk serves that many requests together (files/read_ahead.h).
+inline constexpr std::size_t kDefaultIoDepth = 64;
 
 // The threads a scan reads with unless it is told a number: one for each processor the
 // program may run on, at most kMostDefaultScanThreads.
@@ -36,6 +39,9 @@ struct ScanOptions {
   // When set, asked once the articles are listed which of them need reading; the others
   // count as opened without a match (app/scan/article_filter.h).
   ArticleFilter* filter = nullptr;
+  // Articles read ahead of the threads, by threads of their own, while the articles are
+  // found missing from memory (files/read_ahead.h); 0 reads none ahead.
+  std::size_t io_depth = 0;
 };
 
 // Upper-cases state.search_text in place, through state.match_settings.case_table, and lists

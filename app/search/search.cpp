@@ -29,9 +29,11 @@ void LoadTemplates(SearchState& state, SearchScreen& screen) {
 }
 
 SearchOutcome RunSearch(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
-  const ScanOptions scan{.threads = options.threads == 0 ? DefaultScanThreads() : options.threads,
-                         .stop = options.stop,
-                         .filter = options.filter};
+  const ScanOptions scan{
+      .threads = options.threads == 0 ? DefaultScanThreads() : options.threads,
+      .stop = options.stop,
+      .filter = options.filter,
+      .io_depth = options.io_depth.value_or(options.threads == 0 ? kDefaultIoDepth : 0)};
   const bool completed =
       ScanKnowledgeBase(state, screen, scan) && PublishResults(state, screen, options);
   screen.ShowStatus("");

@@ -4,6 +4,7 @@
 // templates once at start, and run one search for each press of Search.
 
 #include <cstddef>
+#include <optional>
 #include <stop_token>
 
 #include "app/scan/article_filter.h"
@@ -41,6 +42,10 @@ struct SearchOptions {
   std::stop_token stop = {};
   // When set, spares the scan the articles it knows need no reading (app/scan/article_filter.h).
   ArticleFilter* filter = nullptr;
+  // Articles read ahead of those threads while the articles are not in memory (ScanOptions):
+  // none given, kDefaultIoDepth (app/scan/scan.h) with the default threads and none with a
+  // number of threads given, so that a number of threads means those threads alone.
+  std::optional<std::size_t> io_depth = std::nullopt;
 };
 
 enum class SearchOutcome {

@@ -519,7 +519,7 @@ struct Observed {
   int32_t files_done;
 };
 
-TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
+TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
   for (uint32_t seed = 1; seed <= 8; ++seed) {
     fs::remove_all("ZEB");
     fs::create_directory("ZEB");
@@ -528,14 +528,27 @@ TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
     std::mt19937 random(seed);
     const int stop_at = static_cast<int>(random() % 30);
 
+    // Read ahead of, the articles are taken as missing from memory, so that the reading ahead
+    // goes on throughout, and some of its own calls fail, which must never show.
+    platform::testing::FaultyEnv cold;
+    cold.SetNothingCached(true);
+    for (int nth = 1; nth <= 20; ++nth) {
+      cold.FailNth(platform::Operation::kReadCached, nth * 3, EIO);
+      cold.FailNth(platform::Operation::kWillRead, nth * 2, EINVAL);
+    }
+    // One thread reading nothing ahead, then every thread count with articles read ahead.
+    std::vector<std::pair<std::size_t, std::size_t>> runs = {{1, 0}};
+    for (std::size_t threads = 1; threads <= 8; ++threads) runs.emplace_back(threads, 3 * threads);
+
     std::vector<Observed> searches;
-    for (std::size_t threads = 1; threads <= 8; ++threads) {
+    for (const auto& [threads, io_depth] : runs) {
       for (const bool stopping : {false, true}) {
         scratch_.Write("ZebResult.htm", "old page");
         knowledge_base.Restore();
         std::stop_source stop;
         StoppingScreen screen(stop, stopping ? stop_at : 0);
-        auto state = std::make_unique<SearchState>();
+        auto state =
+            io_depth == 0 ? std::make_unique<SearchState>() : std::make_unique<SearchState>(cold);
         state->search_text.Assign(knowledge_base.phrase());
         std::jthread shrinker([&, pause = random() % 2000] {
           std::this_thread::sleep_for(std::chrono::microseconds(pause));
@@ -544,7 +557,8 @@ TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
         const SearchOutcome outcome = RunSearch(*state, screen,
                                                 {.page_handling = PageHandling::kWriteOnly,
                                                  .threads = threads,
-                                                 .stop = stop.get_token()});
+                                                 .stop = stop.get_token(),
+                                                 .io_depth = io_depth});
         shrinker.join();
         searches.push_back(
             {outcome, screen.calls, testing::ReadAll("ZebResult.htm"), state->files_done});
@@ -559,7 +573,9 @@ TEST_F(SearchTest, EveryThreadCountShowsTheSameSearch) {
     EXPECT_EQ(reports, knowledge_base.ExpectedReports());
     EXPECT_EQ(searches[0].outcome, SearchOutcome::kCompleted);
     for (std::size_t run = 2; run < searches.size(); ++run) {
-      SCOPED_TRACE("threads " + std::to_string(run / 2 + 1) + (run % 2 ? ", stopped" : ""));
+      const auto [threads, io_depth] = runs[run / 2];
+      SCOPED_TRACE("threads " + std::to_string(threads) + ", io depth " + std::to_string(io_depth) +
+                   (run % 2 ? ", stopped" : ""));
       const Observed& one_thread = searches[run % 2];
       EXPECT_EQ(searches[run].outcome, one_thread.outcome);
       EXPECT_EQ(searches[run].calls, one_thread.calls);

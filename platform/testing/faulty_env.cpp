@@ -21,6 +21,19 @@ class FaultyFile final : public File {
     if (const SystemError error = env_.ReadFault(path_, offset, buffer.size())) return error;
     return file_->Read(offset, buffer, count);
   }
+  SystemError ReadCached(uint64_t offset, std::span<char> buffer, std::size_t& count,
+                         bool& cached) override {
+    count = 0;
+    cached = false;
+    if (const SystemError error = env_.Enter(Operation::kReadCached, path_)) return error;
+    if (const SystemError error = env_.ReadFault(path_, offset, buffer.size())) return error;
+    if (env_.nothing_cached()) return system_error::kNone;
+    return file_->ReadCached(offset, buffer, count, cached);
+  }
+  SystemError WillRead(uint64_t offset, uint64_t length) override {
+    if (const SystemError error = env_.Enter(Operation::kWillRead, path_)) return error;
+    return file_->WillRead(offset, length);
+  }
   SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {
     count = 0;
     if (const SystemError error = env_.Enter(Operation::kWrite, path_)) return error;

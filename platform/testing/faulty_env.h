@@ -10,6 +10,7 @@
 // opened in a Folder, the folder's path, "/" and its name). It may be
 // used from several threads at once. Tests only.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,10 @@ class FaultyEnv : public EnvWrapper {
   int Calls(Operation operation) const;
   // Runs `hook` before every call from now on; an empty hook runs nothing.
   void SetHook(Hook hook);
+  // From now on File::ReadCached finds nothing in memory (true), as after the system emptied
+  // its cache, or asks the file system again (false).
+  void SetNothingCached(bool nothing_cached) { nothing_cached_ = nothing_cached; }
+  bool nothing_cached() const { return nothing_cached_; }
 
   SystemError OpenFile(std::string_view path, const OpenOptions& options,
                        std::unique_ptr<File>& file) override;
@@ -87,6 +92,7 @@ class FaultyEnv : public EnvWrapper {
   std::vector<BadByte> bad_bytes_;
   std::vector<int> calls_;
   Hook hook_;
+  std::atomic<bool> nothing_cached_ = false;
 };
 
 }  // namespace kb::platform::testing
