@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "app/index/index_store.h"
@@ -194,8 +193,8 @@ struct ArticleIndex::Kept {
   std::unique_ptr<IndexStore> store;
   IndexedArticles indexed;
   std::unique_ptr<platform::FolderWatch> watch;
-  // The articles whose status a check proved, with no event about them since.
-  std::unordered_set<std::string> proven;
+  // For each of `indexed`: a check proved its status, and no event came about it since.
+  std::vector<char> proven;
 };
 
 ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {}
@@ -229,9 +228,13 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
     if (!kept.watch || changes.everything) {
       // The watch comes before the check, so that no change after it goes unseen.
       kept.watch = platform::FolderWatch::Open(kArticlesFolder);
-      kept.proven.clear();
+      std::fill(kept.proven.begin(), kept.proven.end(), 0);
     }
-    for (const std::string& name : changes.names) kept.proven.erase(name);
+    for (const std::string& name : changes.names) {
+      if (const std::size_t place = PlaceOf(kept.indexed, name); place != kNotIndexed) {
+        kept.proven[place] = 0;
+      }
+    }
   }
   if (kept.store && !kept.store->Unchanged()) kept.store.reset();
   if (!kept.store) {
@@ -241,6 +244,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
     if (!kept.store) return finish(kNoneYet);
     const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
     kept.store->EndRead();
+    kept.proven.assign(kept.indexed.size(), 0);
     if (!loaded) {
       kept.store.reset();
       return finish(kNoneYet);
@@ -265,27 +269,29 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   if (!folder) return finish(kNoneYet);
   std::atomic<int32_t> to_read{0};
   std::atomic<int32_t> doubted{0};
-  std::vector<char> proven_now(settings_.watch ? names.size() : 0, 0);
+  const std::vector<std::size_t> places = PlacesOf(kept.indexed, names);
   OnThreads(names.size(), threads, [&](std::size_t at) {
-    const std::string name(names[at]);
-    const auto found = kept.indexed.find(name);
-    bool doubtful = found == kept.indexed.end();
-    if (!doubtful && kept.proven.contains(name)) {
-      const platform::ExactStatus& status = found->second.status;
-      doubtful = found->second.read_at_ns > clock ||
-                 locked.contains({status.device_major, status.device_minor, status.inode});
+    const std::size_t place = places[at];
+    bool doubtful = place == kNotIndexed;
+    if (!doubtful && kept.proven[place]) {
+      const IndexedArticle& indexed = kept.indexed[place].second;
+      doubtful = indexed.read_at_ns > clock ||
+                 locked.contains({indexed.status.device_major, indexed.status.device_minor,
+                                  indexed.status.inode});
     } else if (!doubtful) {
       platform::ExactStatus now;
-      doubtful = !folder->StatusOf(name, now) || Doubtful(found->second, now, clock, locked);
-      if (!doubtful && settings_.watch && folder->HasThisNameAlone(name)) proven_now[at] = 1;
+      doubtful = !folder->StatusOf(names[at], now) ||
+                 Doubtful(kept.indexed[place].second, now, clock, locked);
+      // Each place is one name's: the threads write apart.
+      if (!doubtful && settings_.watch && folder->HasThisNameAlone(names[at])) {
+        kept.proven[place] = 1;
+      }
     }
-    must_read[at] = doubtful || std::binary_search(rows.begin(), rows.end(), found->second.row);
+    must_read[at] =
+        doubtful || std::binary_search(rows.begin(), rows.end(), kept.indexed[place].second.row);
     if (must_read[at]) ++to_read;
     if (doubtful) ++doubted;
   });
-  for (std::size_t at = 0; at < proven_now.size(); ++at) {
-    if (proven_now[at]) kept.proven.emplace(names[at]);
-  }
   use.state = "used";
   use.articles_read = to_read;
   use.articles_doubted = doubted;
@@ -351,10 +357,10 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     std::vector<std::unique_ptr<ReadArticle>> batch(count);
     OnThreads(count, threads, [&](std::size_t at) {
       const std::string& name = names[start + at];
-      const auto found = indexed.find(name);
+      const std::size_t place = PlaceOf(indexed, name);
       platform::ExactStatus now;
-      if (found != indexed.end() && folder->StatusOf(name, now) &&
-          !Doubtful(found->second, now, clock, locked)) {
+      if (place != kNotIndexed && folder->StatusOf(name, now) &&
+          !Doubtful(indexed[place].second, now, clock, locked)) {
         return;
       }
       batch[at] = std::make_unique<ReadArticle>();
@@ -363,9 +369,9 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     });
     for (const std::unique_ptr<ReadArticle>& article : batch) {
       // An article that still cannot be read as it could not before is left as it is.
-      const auto before = article ? indexed.find(article->name) : indexed.end();
-      if (before != indexed.end() && !before->second.whole && !article->indexed.whole &&
-          before->second.status == article->indexed.status) {
+      const std::size_t before = article ? PlaceOf(indexed, article->name) : kNotIndexed;
+      if (before != kNotIndexed && !indexed[before].second.whole && !article->indexed.whole &&
+          indexed[before].second.status == article->indexed.status) {
         continue;
       }
       if (article && written) {

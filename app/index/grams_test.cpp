@@ -82,11 +82,5 @@ TEST(GramsTest, RefusesWhatTheIndexCannotAnswerExactly) {
   EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", {}).grams, GramsOf("\xE9\xE9\xE9\xE9"));
 }
 
-TEST(GramsTest, FoldsLettersAndKeepsEveryOtherByte) {
-  EXPECT_EQ(GramsOf("abcDE"), (std::vector<uint32_t>{0x41424344, 0x42434445}));
-  EXPECT_EQ(GramsOf(std::string("a\0b\n", 4)), (std::vector<uint32_t>{0x4100420A}));
-  EXPECT_TRUE(GramsOf("abc").empty());
-}
-
 }  // namespace
 }  // namespace kb::index

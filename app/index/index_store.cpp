@@ -1,8 +1,10 @@
 #include "app/index/index_store.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 
 namespace kb::index {
 namespace {
@@ -299,23 +301,55 @@ void IndexStore::EndRead() {
   Execute("COMMIT");
 }
 
+std::size_t PlaceOf(const IndexedArticles& articles, std::string_view name) {
+  const auto found = std::lower_bound(
+      articles.begin(), articles.end(), name,
+      [](const auto& entry, std::string_view wanted) { return entry.first < wanted; });
+  return found != articles.end() && found->first == name
+             ? static_cast<std::size_t>(found - articles.begin())
+             : kNotIndexed;
+}
+
+std::vector<std::size_t> PlacesOf(const IndexedArticles& articles,
+                                  std::span<const std::string_view> names) {
+  std::vector<std::size_t> order(names.size());
+  for (std::size_t at = 0; at < order.size(); ++at) order[at] = at;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t left, std::size_t right) { return names[left] < names[right]; });
+  std::vector<std::size_t> places(names.size(), kNotIndexed);
+  std::size_t article = 0;
+  for (std::size_t at : order) {
+    while (article < articles.size() && std::string_view(articles[article].first) < names[at]) {
+      ++article;
+    }
+    if (article < articles.size() && articles[article].first == names[at]) places[at] = article;
+  }
+  return places;
+}
+
 bool IndexStore::LoadArticles(IndexedArticles& articles) {
   Statement select(db_,
                    "SELECT name, row, device_major, device_minor, inode, size, mtime_ns,"
                    " ctime_ns, read_at_ns, whole FROM articles");
   int step;
   while ((step = select.Step()) == SQLITE_ROW) {
-    articles[select.Bytes(0)] = {
-        .row = select.Integer(1),
-        .status = {.device_major = static_cast<uint32_t>(select.Integer(2)),
-                   .device_minor = static_cast<uint32_t>(select.Integer(3)),
-                   .inode = static_cast<uint64_t>(select.Integer(4)),
-                   .size = static_cast<uint64_t>(select.Integer(5)),
-                   .mtime_ns = select.Integer(6),
-                   .ctime_ns = select.Integer(7),
-                   .regular = true},
-        .read_at_ns = select.Integer(8),
-        .whole = select.Integer(9) != 0};
+    articles.emplace_back(
+        select.Bytes(0),
+        IndexedArticle{.row = select.Integer(1),
+                       .status = {.device_major = static_cast<uint32_t>(select.Integer(2)),
+                                  .device_minor = static_cast<uint32_t>(select.Integer(3)),
+                                  .inode = static_cast<uint64_t>(select.Integer(4)),
+                                  .size = static_cast<uint64_t>(select.Integer(5)),
+                                  .mtime_ns = select.Integer(6),
+                                  .ctime_ns = select.Integer(7),
+                                  .regular = true},
+                       .read_at_ns = select.Integer(8),
+                       .whole = select.Integer(9) != 0});
+  }
+  // The table is kept in the order of its key, which compares names byte by byte.
+  const auto by_name = [](const auto& left, const auto& right) { return left.first < right.first; };
+  if (!std::is_sorted(articles.begin(), articles.end(), by_name)) {
+    std::sort(articles.begin(), articles.end(), by_name);
   }
   return step == SQLITE_DONE;
 }

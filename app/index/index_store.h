@@ -20,9 +20,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "app/index/grams.h"
@@ -48,7 +49,16 @@ struct IndexedArticle {
   bool whole = false;
 };
 
-using IndexedArticles = std::unordered_map<std::string, IndexedArticle>;
+// The indexed articles, sorted by name, byte by byte.
+using IndexedArticles = std::vector<std::pair<std::string, IndexedArticle>>;
+
+inline constexpr std::size_t kNotIndexed = static_cast<std::size_t>(-1);
+// Where `articles` holds the article named `name`, or kNotIndexed.
+std::size_t PlaceOf(const IndexedArticles& articles, std::string_view name);
+// For each of `names` (in any order), where `articles` holds it, or kNotIndexed: one sort of
+// the names and one pass over both, which keeps a search clear of a lookup per article.
+std::vector<std::size_t> PlacesOf(const IndexedArticles& articles,
+                                  std::span<const std::string_view> names);
 
 class IndexStore {
  public:
