@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
-#include "app/state/results_settings.h"
-#include "cli/console_screen.h"
+#include "cli/printers.h"
 
 namespace kb::cli {
 

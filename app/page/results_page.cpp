@@ -1,12 +1,17 @@
 #include "app/page/results_page.h"
 
 #include <algorithm>
+#include <any>
 #include <array>
 #include <numeric>
+#include <string>
 #include <vector>
+
+#include "app/base/knowledge_base.h"
 
 #include "app/page/excerpt_text.h"
 #include "app/page/snippets_page.h"
+#include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
@@ -51,9 +56,11 @@ class PageWriter {
     if (ErrorCode() != 0) KeepFailure();
   }
 
-  void TemplateLines(TextQueue& queue) {
-    const int32_t count = queue.Count();
-    for (int32_t entry = 1; entry <= count && !failed(); ++entry) Line(queue.Get(entry));
+  void TemplateLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+      if (failed()) return;
+      Line(line);
+    }
   }
 
   // Puts the page in place of the old one, unless a write failed or `keep_old_page`: the
@@ -82,74 +89,79 @@ class PageWriter {
   FixedString<kErrorTextLength> failed_text_;
 };
 
-void WriteSummary(SearchState& state, PageWriter& page) {
-  page.TemplateLines(state.header_queue);
+void WriteSummary(const PageTemplates& templates, int32_t count, std::string_view phrase,
+                  PageWriter& page) {
+  page.TemplateLines(templates.header);
   page.Line(kSummaryTableOpen);
   page.Line(kSummaryCellOpen);
-  page.Line(SummaryLine(state.result_queue.Count(), Clip(state.search_text.view())));
+  page.Line(SummaryLine(count, phrase));
   page.Line(kSummaryTableClose);
 }
 
-void WritePageHead(SearchState& state, PageWriter& page) {
-  WriteSummary(state, page);
+void WritePageHead(const PageTemplates& templates, int32_t count, std::string_view phrase,
+                   PageWriter& page) {
+  WriteSummary(templates, count, phrase, page);
   page.Line(kResultsTableOpen);
 }
 
+// What a found article shows on the snippets page: what the search collected for it.
+const ArticleSnippets& ShownOf(const FoundArticle& article) {
+  static const ArticleSnippets kNothing;
+  const auto* shown = std::any_cast<ArticleSnippets>(&article.collected);
+  return shown != nullptr ? *shown : kNothing;
+}
+
 // The rows of the snippets page, in listing order or by hits, most first.
-void WriteSnippetsRows(SearchState& state, PageWriter& page) {
-  const std::vector<ArticleSnippets>& shown = state.result_snippets;
-  std::vector<std::size_t> order(shown.size());
-  std::iota(order.begin(), order.end(), 0);
-  if (state.results_settings.order == ResultsOrder::kHits) {
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return shown[a].hits > shown[b].hits; });
+void WriteSnippetsRows(std::span<const FoundArticle> found, ResultsOrder order, PageWriter& page) {
+  std::vector<std::size_t> rows(found.size());
+  std::iota(rows.begin(), rows.end(), 0);
+  if (order == ResultsOrder::kHits) {
+    std::stable_sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) {
+      return ShownOf(found[a]).hits > ShownOf(found[b]).hits;
+    });
   }
-  for (const std::size_t index : order) {
+  for (const std::size_t row : rows) {
     if (page.failed()) return;
-    state.result_queue.Get(static_cast<int32_t>(index + 1));
-    const ResultRecord& result = state.result_queue.record();
     for (const std::string& line :
-         SnippetsRowLines(result.file.clipped(), result.excerpt.view(), shown[index])) {
+         SnippetsRowLines(found[row].path, found[row].excerpt, ShownOf(found[row]))) {
       page.Line(line);
     }
   }
 }
 
-void WriteResultRows(SearchState& state, PageWriter& page) {
-  const int32_t count = state.result_queue.Count();
-  for (int32_t entry = 1; entry <= count && !page.failed(); ++entry) {
-    state.result_queue.Get(entry);
-    const ResultRecord& result = state.result_queue.record();
-    page.Line(LinkLine(result.file.clipped()));
+void WriteResultRows(std::span<const FoundArticle> found, PageWriter& page) {
+  for (const FoundArticle& article : found) {
+    if (page.failed()) return;
+    page.Line(LinkLine(article.path));
     page.Line(kExcerptCellOpen);
-    page.Line(ExcerptText(result.excerpt.view()));
+    page.Line(ExcerptText(article.excerpt));
     page.Line(kExcerptCellClose);
   }
 }
 
-void WritePageTail(SearchState& state, PageWriter& page) {
+void WritePageTail(const PageTemplates& templates, PageWriter& page) {
   page.Line(kResultsTableClose);
-  page.TemplateLines(state.footer_queue);
+  page.TemplateLines(templates.footer);
 }
 
-void ReportUnopened(SearchScreen& screen) {
+void ReportUnopened(FailureReporter& reporter) {
   const std::string text =
       Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
-  screen.ReportFailure({.text = text,
-                        .caption = ProgramText(TextId::kPageUnopenedCaption),
-                        .icon = kStopIcon,
-                        .error_code = ErrorCode(),
-                        .path = kResultsPageName});
+  reporter.ReportFailure({.text = text,
+                          .caption = ProgramText(TextId::kPageUnopenedCaption),
+                          .icon = kStopIcon,
+                          .error_code = ErrorCode(),
+                          .path = kResultsPageName});
 }
 
-void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
+void ReportUnwritten(FailureReporter& reporter, const PageWriter& page) {
   const std::string text = Concat({ProgramText(TextId::kPageUnwritten),
                                    NumberToText(page.failed_code()), ", ", page.failed_text()});
-  screen.ReportFailure({.text = text,
-                        .caption = ProgramText(TextId::kPageUnwrittenCaption),
-                        .icon = kStopIcon,
-                        .error_code = page.failed_code(),
-                        .path = kResultsPageName});
+  reporter.ReportFailure({.text = text,
+                          .caption = ProgramText(TextId::kPageUnwrittenCaption),
+                          .icon = kStopIcon,
+                          .error_code = page.failed_code(),
+                          .path = kResultsPageName});
 }
 
 }  // namespace
@@ -199,34 +211,36 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
                  EscapeHtml(phrase), R"("</u></b><br>)"});
 }
 
-void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop) {
-  screen.ShowStatus(ProgramText(TextId::kCreatingPageStatus));
-  TextLineFile& file = state.export_file;
+void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
+                      std::span<const FoundArticle> found, std::string_view phrase,
+                      FailureReporter& reporter, const std::stop_token& stop,
+                      const ResultsSettings& results) {
+  // ExportFile: its records grow, so that no line of the page is cut.
+  TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
+                    env);
   file.name().Assign(kResultsPageName);
-  state.result_file_name.Assign(file.name().clipped());
-
   file.Replace();
   if (ErrorCode() != 0) {
-    ReportUnopened(screen);
+    ReportUnopened(reporter);
     return;
   }
   PageWriter page(file);
-  const bool snippets = state.results_settings.style == ResultsStyle::kSnippets;
-  if (state.result_queue.Count() > 0) {
-    WritePageHead(state, page);
+  const bool snippets = results.style == ResultsStyle::kSnippets;
+  if (!found.empty()) {
+    WritePageHead(templates, static_cast<int32_t>(found.size()), Clip(phrase), page);
     if (snippets) {
-      WriteSnippetsRows(state, page);
+      WriteSnippetsRows(found, results.order, page);
     } else {
-      WriteResultRows(state, page);
+      WriteResultRows(found, page);
     }
-    WritePageTail(state, page);
+    WritePageTail(templates, page);
   } else if (snippets) {
     // The snippets page says that nothing was found, where the classic page stays empty.
-    WriteSummary(state, page);
-    page.TemplateLines(state.footer_queue);
+    WriteSummary(templates, 0, Clip(phrase), page);
+    page.TemplateLines(templates.footer);
   }
   page.Finish(stop.stop_requested());
-  if (page.failed()) ReportUnwritten(screen, page);
+  if (page.failed()) ReportUnwritten(reporter, page);
 }
 
 }  // namespace kb

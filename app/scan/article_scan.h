@@ -5,6 +5,7 @@
 // a matcher that the caller owns, so that every thread of a search scans with its own; it
 // touches nothing else but the calling thread's error state.
 
+#include <any>
 #include <cstddef>
 #include <cstdint>
 #include <stop_token>
@@ -13,7 +14,6 @@
 
 #include "app/base/knowledge_base.h"
 #include "app/match/article_matcher.h"
-#include "app/match/article_snippets.h"
 #include "app/scan/large_article_scan.h"
 #include "files/block_file.h"
 #include "files/file_declaration.h"
@@ -39,9 +39,9 @@ struct ArticleOutcome {
   FixedString<kErrorTextLength> error_text;
 
   bool matched = false;
-  std::string excerpt;  // when matched: at most kExcerptLength bytes after the marker
-  // When matched and the page shows snippets: the article's title, hits and snippets.
-  ArticleSnippets snippets;
+  std::string excerpt = {};  // when matched: at most kExcerptLength bytes after the marker
+  // What the scan's caller asked to collect about a matched article (app/scan/scan.h).
+  std::any collected = {};
 };
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`

@@ -43,7 +43,7 @@
 #include <vector>
 
 #include "app/match/match_settings.h"
-#include "app/state/results_settings.h"
+#include "app/base/results_settings.h"
 #include "platform/file_system.h"
 #include "support/program_texts/program_texts.h"
 
