@@ -27,24 +27,21 @@
 #include <vector>
 
 #include "app/scan/scan.h"
-#include "app/state/search_screen.h"
-#include "app/state/search_state.h"
 
 namespace {
 
-class QuietScreen : public kb::SearchScreen {
+// Counts what the scan finds and prints its failures.
+class CountingSink : public kb::ScanSink {
  public:
-  void ShowStatus(std::string_view) override {}
-  void ShowProgressBar() override {}
-  void RedrawProgressBar(uint8_t) override {}
-  void HideProgressBar() override {}
-  void RedrawWindow() override {}
-  int32_t ShowMessage(std::string_view text, std::string_view, std::string_view, std::string_view,
-                      int32_t, int32_t) override {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-    return 1;
+  void ReportFailure(const kb::Failure& failure) override {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(failure.text.size()), failure.text.data());
   }
-  kb::NativeWindowHandle OwnerWindow() override { return 0; }
+  void ScanStarted(int32_t) override {}
+  void ArticleDone(std::string_view, kb::ArticleOutcome& outcome) override {
+    if (outcome.matched) ++found;
+  }
+
+  int32_t found = 0;
 };
 
 struct Way {
@@ -84,16 +81,14 @@ Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings,
   const pid_t child = fork();
   if (child == 0) {
     close(channel[0]);
-    const auto state = std::make_unique<kb::SearchState>();
-    state->search_text.Assign(phrase);
-    state->match_settings = settings;
-    QuietScreen screen;
+    CountingSink sink;
     const auto start = std::chrono::steady_clock::now();
-    kb::ScanKnowledgeBase(*state, screen, {.threads = threads});
+    kb::ScanKnowledgeBase(kb::platform::Env::Default(),
+                          {.phrase = phrase, .match_settings = settings, .threads = threads}, sink);
     Measure measure;
     measure.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    measure.found = state->result_queue.Count();
+    measure.found = sink.found;
     const bool written = write(channel[1], &measure, sizeof measure) == sizeof measure;
     _exit(written ? 0 : 2);
   }

@@ -103,22 +103,23 @@ double Median(std::vector<double> values) {
 class CountingScreen final : public kb::SearchScreen {
  public:
   explicit CountingScreen(kb::SearchScreen& window) : window_(window) {}
-  void ShowStatus(std::string_view text) override { window_.ShowStatus(text); }
-  void ShowProgressBar() override { window_.ShowProgressBar(); }
-  void RedrawProgressBar(uint8_t percent) override {
+  void ScanStarted(int32_t articles) override { window_.ScanStarted(articles); }
+  void ArticleDone(int32_t done, int32_t total) override {
+    const int percent = kb::PercentOf(done, total);
     if (percent != last_percent_) ++bar_repaints;
     last_percent_ = percent;
-    window_.RedrawProgressBar(percent);
+    window_.ArticleDone(done, total);
   }
-  void HideProgressBar() override { window_.HideProgressBar(); }
-  void RedrawWindow() override { window_.RedrawWindow(); }
+  void ScanEnded(std::string_view phrase) override { window_.ScanEnded(phrase); }
+  void PageBeingWritten() override { window_.PageBeingWritten(); }
+  void BrowserStarting() override { window_.BrowserStarting(); }
+  void SearchEnded() override { window_.SearchEnded(); }
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override {
     std::fprintf(stderr, "message: %.*s\n", static_cast<int>(text.size()), text.data());
     ++messages;
     return window_.ShowMessage(text, caption, icon, buttons, default_button, style);
   }
-  kb::NativeWindowHandle OwnerWindow() override { return window_.OwnerWindow(); }
 
   int bar_repaints = 0;
   int messages = 0;
@@ -131,28 +132,28 @@ class CountingScreen final : public kb::SearchScreen {
 // A screen that shows nothing: the search alone.
 class BlankScreen final : public kb::SearchScreen {
  public:
-  void ShowStatus(std::string_view) override {}
-  void ShowProgressBar() override {}
-  void RedrawProgressBar(uint8_t) override {}
-  void HideProgressBar() override {}
-  void RedrawWindow() override {}
+  void ScanStarted(int32_t) override {}
+  void ArticleDone(int32_t, int32_t) override {}
+  void ScanEnded(std::string_view) override {}
+  void PageBeingWritten() override {}
+  void BrowserStarting() override {}
+  void SearchEnded() override {}
   int32_t ShowMessage(std::string_view, std::string_view, std::string_view, std::string_view,
                       int32_t, int32_t) override {
     return 1;
   }
-  kb::NativeWindowHandle OwnerWindow() override { return 0; }
 };
 
 // The threads every search reads with.
 std::size_t threads = 0;
 
 double SearchAlone(const std::string& phrase) {
-  const std::unique_ptr<kb::SearchState> state = kb::NewSearchState();
   BlankScreen screen;
-  kb::LoadTemplates(*state, screen);
-  state->search_text.Assign(phrase);
+  kb::platform::Env& env = kb::platform::Env::Default();
+  const kb::SearchRequest request{
+      .phrase = phrase, .templates = kb::LoadTemplates(env, screen), .threads = threads};
   const Clock::time_point start = Clock::now();
-  kb::RunSearch(*state, screen, {.threads = threads});
+  kb::RunSearch(env, request, screen);
   return SecondsSince(start);
 }
 
@@ -198,17 +199,22 @@ WindowRun SearchInWindow(const std::string& phrase, bool cancel = false) {
   WindowRun run;
   const std::unique_ptr<kb::platform::WindowSystem> windows = kb::platform::NewQtWindowSystem();
   std::atomic<bool> searched = false;
-  const kb::SearchSteps steps{
-      .load_templates = kb::LoadTemplates,
-      .run_search = [&](kb::SearchState& state, kb::SearchScreen& screen, std::stop_token stop) {
-        CountingScreen counting(screen);
-        const kb::SearchOutcome outcome =
-            kb::RunSearch(state, counting, {.threads = threads, .stop = std::move(stop)});
-        run.bar_repaints = counting.bar_repaints;
-        run.messages = counting.messages;
-        searched = true;
-        return outcome;
-      }};
+  const kb::SearchSteps steps{.load_templates =
+                                  [](kb::SearchScreen& screen) {
+                                    return kb::LoadTemplates(kb::platform::Env::Default(), screen);
+                                  },
+                              .run_search =
+                                  [&](const kb::SearchRequest& request, kb::SearchScreen& screen) {
+                                    CountingScreen counting(screen);
+                                    kb::SearchRequest with_threads = request;
+                                    with_threads.threads = threads;
+                                    kb::SearchReport report = kb::RunSearch(
+                                        kb::platform::Env::Default(), with_threads, counting);
+                                    run.bar_repaints = counting.bar_repaints;
+                                    run.messages = counting.messages;
+                                    searched = true;
+                                    return report;
+                                  }};
   kb::MainWindow window(*windows, steps);
 
   // Until the search starts, the user looks every millisecond whether the window is ready;
@@ -247,7 +253,7 @@ WindowRun SearchInWindow(const std::string& phrase, bool cancel = false) {
     QTest::mouseClick(search, Qt::LeftButton);
   });
   user.start(1);
-  window.Run(kb::NewSearchState());
+  window.Run();
   return run;
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "app/state/search_state.h"
+#include "app/base/knowledge_base.h"
 #include "support/text/text.h"
 
 namespace kb::cli {

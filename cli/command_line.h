@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "app/match/match_settings.h"
-#include "cli/console_screen.h"
+#include "cli/printers.h"
 
 namespace kb::cli {
 

@@ -1,8 +1,7 @@
 #include "cli/console_screen.h"
 
-#include "app/page/excerpt_text.h"
-#include "cli/json_lines.h"
 #include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb::cli {
@@ -14,30 +13,48 @@ constexpr std::string_view kClearLine = "\r\x1b[K";
 
 }  // namespace
 
-ConsoleScreen::ConsoleScreen(platform::ResultOutput& results, std::FILE* errors, bool draw_progress,
-                             ResultFormat format)
-    : results_(results), errors_(errors), draw_progress_(draw_progress), format_(format) {}
+ConsoleScreen::ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output,
+                             bool output_on_terminal)
+    : errors_(errors),
+      draw_progress_(draw_progress),
+      output_(output),
+      output_on_terminal_(output_on_terminal) {}
 
 void ConsoleScreen::ShowStatus(std::string_view text) {
   status_ = text;
   DrawStatusLine();
 }
 
-void ConsoleScreen::ShowProgressBar() {
+void ConsoleScreen::ScanStarted(int32_t) {
+  ShowStatus(ProgramText(TextId::kSearchingStatus));
   bar_visible_ = true;
   drawn_percent_ = 0;
   DrawStatusLine();
 }
 
-void ConsoleScreen::RedrawProgressBar(uint8_t percent) {
+void ConsoleScreen::ArticleDone(int32_t done, int32_t total) {
+  const int percent = PercentOf(done, total);
   if (percent == drawn_percent_) return;
   drawn_percent_ = percent;
   DrawStatusLine();
 }
 
-void ConsoleScreen::HideProgressBar() {
+void ConsoleScreen::ScanEnded(std::string_view) {
+  if (!bar_visible_) return;
   bar_visible_ = false;
   DrawStatusLine();
+}
+
+void ConsoleScreen::PageBeingWritten() {
+  ShowStatus(ProgramText(TextId::kCreatingPageStatus));
+}
+
+void ConsoleScreen::BrowserStarting() {
+  ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
+}
+
+void ConsoleScreen::SearchEnded() {
+  ShowStatus("");
 }
 
 int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view caption,
@@ -49,33 +66,20 @@ int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view capti
 void ConsoleScreen::ReportFailure(const Failure& failure) {
   ++messages_shown_;
   ClearStatusLine();
-  const std::string lines = MessageLines(failure.text);
-  const std::string message = Concat({"kbsearch-cli: ", lines, "\n"});
+  const std::string message = Concat({"kbsearch-cli: ", MessageLines(failure.text), "\n"});
   std::fwrite(message.data(), 1, message.size(), errors_);
-  if (format_ == ResultFormat::kJsonLines) {
-    WriteResult(JsonErrorLine(lines, failure.error_code, failure.path));
-  }
+  output_.FailureReported(failure);
   DrawStatusLine();
 }
 
-void ConsoleScreen::ShowResult(std::string_view path, std::string_view excerpt) {
-  switch (format_) {
-    case ResultFormat::kPathLines:
-      WriteResult(Concat({path, "\n"}));
-      break;
-    case ResultFormat::kNullTerminatedPaths:
-      WriteResult(Concat({path, std::string_view("", 1)}));
-      break;
-    case ResultFormat::kJsonLines:
-      WriteResult(JsonMatchLine(path, excerpt, ExcerptText(excerpt)));
-      break;
-  }
+void ConsoleScreen::ArticleFound(const FoundArticle& article) {
+  // A result written to the terminal of the status line would land in the middle of it.
+  if (output_on_terminal_) ClearStatusLine();
+  output_.ArticleFound(article);
 }
 
-void ConsoleScreen::WriteResult(std::string_view bytes) {
-  // A result written to the terminal of the status line would land in the middle of it.
-  if (results_.terminal()) ClearStatusLine();
-  results_.Write(bytes);
+void ConsoleScreen::SearchDone(const SearchReport& report) {
+  output_.SearchDone(report);
 }
 
 void ConsoleScreen::ClearStatusLine() {

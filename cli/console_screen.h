@@ -1,66 +1,58 @@
 #pragma once
 
-// The screen of the console front end. Each article found goes to standard output as the
-// search reaches it: its path and a newline, its path and a NUL byte, or a JSON line. Every
-// write there is checked (platform/result_output.h): one that fails stops the search, and
-// what was held back is delivered before the page is written (DeliverResults).
-// Messages go to standard error, each prefixed with the program's name, "|" breaking lines;
-// in JSON, each failure is also a JSON line of standard output, in its place among the
-// articles. The status text and the progress bar are drawn on one line of standard error
-// only when it is a terminal, and the line only when what it shows changes: a result written
-// to the same terminal clears it, and it is drawn again at its next change.
+// The screen of the console front end: the human side of kbsearch-cli's output. Messages go
+// to standard error, each prefixed with the program's name, "|" breaking lines. The stage
+// text and the progress bar are drawn on one line of standard error only when it is a
+// terminal, and the bar only when its percentage changes. What the search finds goes to the
+// printer of the chosen output format (cli/printers.h), which the screen also hands every
+// failure. The status line is drawn only when what it shows changes: a result written to the
+// same terminal clears it, and it is drawn again at its next change.
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "app/state/search_screen.h"
-#include "platform/result_output.h"
+#include "app/search/printer.h"
+#include "app/search/search_screen.h"
 
 namespace kb::cli {
 
-// How the articles found and the failures reported go to standard output.
-enum class ResultFormat {
-  kPathLines,            // each article's path and a newline
-  kNullTerminatedPaths,  // each article's path and a NUL byte
-  kJsonLines,            // a JSON object per article and per failure (cli/json_lines.h)
-};
-
-class ConsoleScreen : public SearchScreen {
+class ConsoleScreen final : public SearchScreen, public Printer {
  public:
-  // Found articles (and, in JSON, failures) are written to `results` in `format`, messages
-  // (and, when `draw_progress`, the status line) to `errors`.
-  ConsoleScreen(platform::ResultOutput& results, std::FILE* errors, bool draw_progress,
-                ResultFormat format = ResultFormat::kPathLines);
+  // Messages (and, when `draw_progress`, the status line) go to `errors`; found articles and
+  // failures to `output` as well, which must outlive the screen and writes to the terminal of
+  // the status line when `output_on_terminal`.
+  ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output, bool output_on_terminal);
 
-  void ShowStatus(std::string_view text) override;
-  void ShowProgressBar() override;
-  void RedrawProgressBar(uint8_t percent) override;
-  void HideProgressBar() override;
-  void RedrawWindow() override {}
+  void ScanStarted(int32_t articles) override;
+  void ArticleDone(int32_t done, int32_t total) override;
+  void ScanEnded(std::string_view phrase) override;
+  void PageBeingWritten() override;
+  void BrowserStarting() override;
+  void SearchEnded() override;
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override;
   void ReportFailure(const Failure& failure) override;
-  void ShowResult(std::string_view path, std::string_view excerpt) override;
-  void DeliverResults() override { results_.Flush(); }
-  NativeWindowHandle OwnerWindow() override { return 0; }
+
+  // The search's printer: passes each found article and the report on to `output`.
+  void ArticleFound(const FoundArticle& article) override;
+  void DeliverResults() override { output_.DeliverResults(); }
+  void SearchDone(const SearchReport& report) override;
 
   int messages_shown() const { return messages_shown_; }
 
  private:
+  void ShowStatus(std::string_view text);
   // Rewrites the status line in place.
   void DrawStatusLine();
   // Empties the status line, for a line of its own to be written.
   void ClearStatusLine();
-  // Writes `bytes` to `results`; on the status line's terminal, the status line is cleared
-  // first and drawn again at its next change.
-  void WriteResult(std::string_view bytes);
 
-  platform::ResultOutput& results_;
   std::FILE* errors_;
   bool draw_progress_;
-  ResultFormat format_;
+  Printer& output_;
+  bool output_on_terminal_;
   std::string status_;
   bool bar_visible_ = false;
   int drawn_percent_ = -1;

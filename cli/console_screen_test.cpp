@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/printers.h"
 #include "support/text/text.h"
 
 namespace kb::cli {
@@ -35,13 +36,13 @@ TEST(ConsoleScreenTest, TheProgressLineIsDrawnOnlyWhenItChanges) {
   ASSERT_NE(terminal, nullptr);
   {
     platform::ResultOutput results(fileno(results_file), {});
-    ConsoleScreen screen(results, terminal, /*draw_progress=*/true);
-    screen.ShowStatus("Searching");
-    screen.ShowProgressBar();
+    PathPrinter paths(results, '\n');
+    ConsoleScreen screen(terminal, /*draw_progress=*/true, paths, results.terminal());
     constexpr int kArticles = 250;
+    screen.ScanStarted(kArticles);
     for (int done = 1; done <= kArticles; ++done) {
-      screen.RedrawProgressBar(static_cast<uint8_t>(done * 100 / kArticles));
-      screen.ShowResult(Concat({"./ZEB/ZEB", NumberToText(done), ".htm"}), "");
+      screen.ArticleDone(done, kArticles);
+      screen.ArticleFound({.path = Concat({"./ZEB/ZEB", NumberToText(done), ".htm"})});
     }
     screen.DeliverResults();
     EXPECT_EQ(results.state(), platform::ResultOutput::State::kOpen);

@@ -45,7 +45,7 @@ struct SearchSummary {
   int32_t articles_read = 0;  // those actually read: fewer than opened when an index spared some
   // What became of the article index: "used", "not used" or "built", and why not (empty: null).
   std::string_view index_state = "not used";
-  std::string_view index_reason;
+  std::string_view index_reason = {};
 };
 
 // The line that ends the output.

@@ -12,14 +12,12 @@
 
 #include "app/base/knowledge_base.h"
 #include "app/index/article_index.h"
-#include "app/scan/article_scan.h"
 #include "app/scan/scan.h"
 #include "app/search/search.h"
 #include "app/setup/settings_file.h"
-#include "app/state/search_state.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
-#include "cli/json_lines.h"
+#include "cli/printers.h"
 #include "cli/search_env.h"
 #include "platform/process.h"
 #include "platform/result_output.h"
@@ -120,56 +118,60 @@ int Search(const kb::cli::CommandLine& command) {
   std::stop_source stop;
   const kb::platform::StopSignals stop_signals(stop);
 
-  const auto state = std::make_unique<kb::SearchState>(kb::cli::SearchEnv());
-  state->search_text.Assign(command.phrase);
-  state->match_settings = settings.match;
+  // The index spares the search the articles it proves need no reading; it is written only
+  // by --index.
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
   // a write that waits for a reader.
   kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
-  kb::cli::ConsoleScreen screen(results, stderr, kb::platform::StandardErrorIsTerminal(),
-                                command.format);
+  std::unique_ptr<kb::Printer> output;
+  switch (command.format) {
+    case kb::cli::ResultFormat::kPathLines:
+      output = std::make_unique<kb::cli::PathPrinter>(results, '\n');
+      break;
+    case kb::cli::ResultFormat::kNullTerminatedPaths:
+      output = std::make_unique<kb::cli::PathPrinter>(results, '\0');
+      break;
+    case kb::cli::ResultFormat::kJsonLines:
+      output = std::make_unique<kb::cli::JsonLinesPrinter>(
+          results, started, [&index](kb::cli::SearchSummary& summary) {
+            const kb::index::IndexUse use = index.last_use();
+            // The articles the index spared count as opened.
+            summary.articles_read = std::max(
+                0, summary.articles_opened - (summary.articles_listed - use.articles_read));
+            summary.index_state = use.state;
+            summary.index_reason = use.reason;
+          });
+      break;
+  }
+  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal(), *output,
+                                results.terminal());
+  kb::platform::Env& env = kb::cli::SearchEnv();
   kb::ShowSettingsProblems(settings_problems, screen);
+  kb::SearchRequest request{.phrase = command.phrase,
+                            .match_settings = settings.match,
+                            .page_handling = PageHandlingOf(command),
+                            .threads = command.threads,
+                            .stop = stop.get_token(),
+                            .filter = &index,
+                            .io_depth = command.io_depth};
   // Without a page there is nothing for the templates to wrap.
-  if (!command.list_only) kb::LoadTemplates(*state, screen);
-  if (kb::ArticleFolderIsMissing(state->env)) {
+  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
+  if (kb::ArticleFolderIsMissing(env)) {
     const std::string text =
         kb::Concat({"no ZEB folder in ",
                     command.directory.empty() ? "the current directory" : command.directory});
     screen.ReportFailure(
         {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
   }
-  // The index spares the search the articles it proves need no reading; it is written only
-  // by --index.
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
-  kb::RunSearch(*state, screen,
-                {.page_handling = PageHandlingOf(command),
-                 .threads = command.threads,
-                 .stop = stop.get_token(),
-                 .filter = &index,
-                 .io_depth = command.io_depth});
-
-  if (command.format == kb::cli::ResultFormat::kJsonLines) {
-    const kb::index::IndexUse index_use = index.last_use();
-    const std::string summary = kb::cli::JsonSummaryLine(
-        {.phrase = state->search_text.view(),
-         .elapsed = std::chrono::steady_clock::now() - started,
-         .articles_listed = state->file_queue.Count(),
-         .articles_opened = state->files_done,
-         .articles_matched = state->result_queue.Count(),
-         // The articles the index spared count as opened.
-         .articles_read =
-             std::max(0, state->files_done - (state->file_queue.Count() - index_use.articles_read)),
-         .index_state = index_use.state,
-         .index_reason = index_use.reason});
-    results.Write(summary);
-  }
+  const kb::SearchReport report = kb::RunSearch(env, request, screen, {&screen});
   results.Flush();
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (const int trouble = OutputTrouble(results)) return trouble;
   if (screen.messages_shown() > 0) return kTrouble;
-  return state->result_queue.Count() > 0 ? kMatched : kNoMatch;
+  return report.found.empty() ? kNoMatch : kMatched;
 }
 
 }  // namespace

@@ -36,10 +36,6 @@ int RunKbsearch(std::span<const std::string_view> arguments,
     return kExitNoFolder;
   }
 
-  // The state is allocated before the window exists, so that a shortage ends the program
-  // before anything is shown but its message.
-  std::unique_ptr<SearchState> state = NewSearchState();
-  if (state) state->match_settings = settings.match;
   // The article index spares searches the articles it proves need no reading; the window
   // builds it after its first search when there is none, and keeps it up to date, on a
   // thread of its own.
@@ -47,26 +43,27 @@ int RunKbsearch(std::span<const std::string_view> arguments,
       {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true});
   index::BackgroundRefresh index_refresh(article_index, 1);
   const SearchSteps steps{.load_templates =
-                              [&settings_problems](SearchState& search, SearchScreen& screen) {
+                              [&settings_problems](SearchScreen& screen) {
                                 ShowSettingsProblems(settings_problems, screen);
-                                LoadTemplates(search, screen);
+                                return LoadTemplates(platform::Env::Default(), screen);
                               },
                           .run_search =
-                              [&](SearchState& search, SearchScreen& screen, std::stop_token stop) {
-                                const SearchOutcome outcome =
-                                    RunSearch(search, screen,
-                                              {.stop = std::move(stop), .filter = &article_index});
+                              [&](const SearchRequest& request, SearchScreen& screen) {
+                                SearchRequest through_index = request;
+                                through_index.filter = &article_index;
+                                SearchReport report =
+                                    RunSearch(platform::Env::Default(), through_index, screen);
                                 index_refresh.AfterSearch();
-                                return outcome;
+                                return report;
                               }};
-  MainWindow window(*windows, steps);
+  MainWindow window(*windows, steps, settings.match);
   if (settings.keep_history) {
     if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
         !file.empty()) {
       window.KeepHistoryIn(platform::Env::Default(), std::move(file));
     }
   }
-  return window.Run(std::move(state));
+  return window.Run();
 }
 
 }  // namespace kb

@@ -49,20 +49,21 @@ class SlowScreen final : public SearchScreen {
  public:
   explicit SlowScreen(SearchScreen& window) : window_(window) {}
 
-  void ShowStatus(std::string_view text) override { window_.ShowStatus(text); }
-  void ShowProgressBar() override { window_.ShowProgressBar(); }
-  void RedrawProgressBar(uint8_t percent) override {
+  void ScanStarted(int32_t articles) override { window_.ScanStarted(articles); }
+  void ArticleDone(int32_t done, int32_t total) override {
+    const int percent = PercentOf(done, total);
     if (percent != last_percent_) std::this_thread::sleep_for(std::chrono::milliseconds(30));
     last_percent_ = percent;
-    window_.RedrawProgressBar(percent);
+    window_.ArticleDone(done, total);
   }
-  void HideProgressBar() override { window_.HideProgressBar(); }
-  void RedrawWindow() override { window_.RedrawWindow(); }
+  void ScanEnded(std::string_view phrase) override { window_.ScanEnded(phrase); }
+  void PageBeingWritten() override { window_.PageBeingWritten(); }
+  void BrowserStarting() override { window_.BrowserStarting(); }
+  void SearchEnded() override { window_.SearchEnded(); }
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override {
     return window_.ShowMessage(text, caption, icon, buttons, default_button, style);
   }
-  NativeWindowHandle OwnerWindow() override { return window_.OwnerWindow(); }
 
  private:
   SearchScreen& window_;
@@ -115,19 +116,20 @@ class LongSearchTest : public ::testing::Test {
   int Run(int slow_searches = 0) {
     const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
     const SearchSteps steps{
-        .load_templates = LoadTemplates,
-        .run_search = [this, slow_searches](SearchState& state, SearchScreen& screen,
-                                            std::stop_token stop) {
-          const bool slow = static_cast<int>(outcomes_.size()) < slow_searches;
-          SlowScreen slow_screen(screen);
-          const SearchOutcome outcome =
-              RunSearch(state, slow ? slow_screen : screen, {.stop = std::move(stop)});
-          outcomes_.push_back(outcome);
-          searches_.Ended();
-          return outcome;
-        }};
+        .load_templates =
+            [](SearchScreen& screen) { return LoadTemplates(platform::Env::Default(), screen); },
+        .run_search =
+            [this, slow_searches](const SearchRequest& request, SearchScreen& screen) {
+              const bool slow = static_cast<int>(outcomes_.size()) < slow_searches;
+              SlowScreen slow_screen(screen);
+              SearchReport report =
+                  RunSearch(platform::Env::Default(), request, slow ? slow_screen : screen);
+              outcomes_.push_back(report.outcome);
+              searches_.Ended();
+              return report;
+            }};
     MainWindow window(*windows, steps);
-    const int exit_code = window.Run(NewSearchState());
+    const int exit_code = window.Run();
     EXPECT_TRUE(user_.finished());
     return exit_code;
   }

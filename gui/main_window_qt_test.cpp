@@ -36,7 +36,7 @@ class MainWindowQtTest : public ::testing::Test {
   int Run() {
     const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
     MainWindow window(*windows, steps_);
-    const int exit_code = window.Run(NewSearchState());
+    const int exit_code = window.Run();
     EXPECT_TRUE(user_.finished());
     EXPECT_EQ(MainFrame(), nullptr);
     return exit_code;
@@ -44,17 +44,17 @@ class MainWindowQtTest : public ::testing::Test {
 
   // Searches record the phrase they were given, to be read once the window has closed.
   void RecordSearches() {
-    steps_.run_search = [this](SearchState& state, SearchScreen&, std::stop_token) {
-      searched_.emplace_back(state.search_text.view());
+    steps_.run_search = [this](const SearchRequest& request, SearchScreen&) {
+      searched_.push_back(request.phrase);
       searches_.Ended();
-      return SearchOutcome::kCompleted;
+      return SearchReport();
     };
   }
 
   User user_;
-  SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&,
-                                      std::stop_token) { return SearchOutcome::kCompleted; }};
+  SearchSteps steps_{
+      .load_templates = [](SearchScreen&) { return PageTemplates(); },
+      .run_search = [](const SearchRequest&, SearchScreen&) { return SearchReport(); }};
   std::vector<std::string> searched_;
   SearchCount searches_;
 };
@@ -139,15 +139,13 @@ TEST_F(MainWindowQtTest, LongTextsInEveryKeyAreShownWhole) {
   UseProgramTexts(std::move(texts));
   // The first search finds one article, the second none.
   int searches = 0;
-  steps_.run_search = [this, &searches](SearchState& state, SearchScreen& screen, std::stop_token) {
-    screen.ShowStatus(ProgramText(TextId::kSearchingStatus));
-    state.search_text.Assign(Upper(state.search_text.view()));
-    state.file_queue.Free();
-    state.file_queue.Append();
-    state.result_queue.Free();
-    if (++searches == 1) state.result_queue.Append();
+  steps_.run_search = [this, &searches](const SearchRequest& request, SearchScreen& screen) {
+    screen.ScanStarted(1);
+    screen.ScanEnded(Upper(request.phrase));
+    SearchReport report{.articles_listed = 1};
+    if (++searches == 1) report.found.resize(1);
     searches_.Ended();
-    return SearchOutcome::kCompleted;
+    return report;
   };
 
   std::vector<std::string> shown;

@@ -47,38 +47,45 @@ class CheckedScreen final : public SearchScreen {
   CheckedScreen(SearchScreen& window, platform::WindowSystem& windows)
       : window_(window), windows_(windows) {}
 
-  void ShowStatus(std::string_view text) override {
-    window_.ShowStatus(text);
-    OnWindowThread([&] { EXPECT_EQ(ControlOf<QLabel>("StatusLine")->text().toStdString(), text); });
-    statuses.emplace_back(text);
-  }
-  void ShowProgressBar() override {
+  void ScanStarted(int32_t articles) override {
     OnWindowThread([] { EXPECT_FALSE(Bar()->isVisible()); });
-    window_.ShowProgressBar();
+    window_.ScanStarted(articles);
     OnWindowThread([] {
       EXPECT_TRUE(Bar()->isVisible());
       EXPECT_EQ(Bar()->value(), 0);
     });
+    Status();
   }
-  void RedrawProgressBar(uint8_t percent) override {
-    window_.RedrawProgressBar(percent);
+  void ArticleDone(int32_t done, int32_t total) override {
+    window_.ArticleDone(done, total);
+    const int percent = PercentOf(done, total);
     OnWindowThread([&] {
       EXPECT_TRUE(Bar()->isVisible());
       EXPECT_EQ(Bar()->value(), percent);
     });
     percents.push_back(percent);
   }
-  void HideProgressBar() override {
-    window_.HideProgressBar();
+  void ScanEnded(std::string_view phrase) override {
+    window_.ScanEnded(phrase);
     OnWindowThread([] { EXPECT_FALSE(Bar()->isVisible()); });
   }
-  void RedrawWindow() override { window_.RedrawWindow(); }
+  void PageBeingWritten() override {
+    window_.PageBeingWritten();
+    Status();
+  }
+  void BrowserStarting() override {
+    window_.BrowserStarting();
+    Status();
+  }
+  void SearchEnded() override {
+    window_.SearchEnded();
+    Status();
+  }
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override {
     messages.emplace_back(text);
     return window_.ShowMessage(text, caption, icon, buttons, default_button, style);
   }
-  NativeWindowHandle OwnerWindow() override { return window_.OwnerWindow(); }
 
   std::vector<std::string> statuses;
   std::vector<int> percents;
@@ -86,6 +93,11 @@ class CheckedScreen final : public SearchScreen {
 
  private:
   static QProgressBar* Bar() { return ControlOf<QProgressBar>("ProgressBar"); }
+  // Notes the status line's text, once the window's thread has taken every call before.
+  void Status() {
+    OnWindowThread(
+        [&] { statuses.push_back(ControlOf<QLabel>("StatusLine")->text().toStdString()); });
+  }
   // Runs `check` on the window's thread after every call handed over before it.
   void OnWindowThread(const std::function<void()>& check) { windows_.Call(check); }
 
@@ -124,25 +136,26 @@ class WindowSearchTest : public ::testing::Test {
     platform::WindowSystem& window_system = *windows;
     const SearchSteps steps{
         .load_templates =
-            [this, &window_system](SearchState& state, SearchScreen& screen) {
+            [this, &window_system](SearchScreen& screen) {
               CheckedScreen checked(screen, window_system);
-              LoadTemplates(state, checked);
+              PageTemplates templates = LoadTemplates(platform::Env::Default(), checked);
               template_messages_ = checked.messages;
+              return templates;
             },
         .run_search =
-            [this, &window_system](SearchState& state, SearchScreen& screen, std::stop_token) {
+            [this, &window_system](const SearchRequest& request, SearchScreen& screen) {
               CheckedScreen checked(screen, window_system);
-              RunSearch(state, checked);
+              SearchReport report = RunSearch(platform::Env::Default(), request, checked);
               statuses_.push_back(checked.statuses);
               percents_ = checked.percents;
               messages_ = checked.messages;
               window_system.Call(
                   [] { EXPECT_TRUE(ControlOf<QLabel>("StatusLine")->text().isEmpty()); });
               searches_.Ended();
-              return SearchOutcome::kCompleted;
+              return report;
             }};
     MainWindow window(*windows, steps);
-    const int exit_code = window.Run(NewSearchState());
+    const int exit_code = window.Run();
     EXPECT_TRUE(user_.finished());
     return exit_code;
   }

@@ -10,8 +10,14 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "support/text/utf8.h"
 
 namespace kb {
+
+// The longest phrase a user can search for, in characters (support/text/utf8.h,
+// CountCharacters), and the most bytes it can take.
+inline constexpr std::size_t kMaxSearchTextLength = 100;
+inline constexpr std::size_t kMaxSearchTextBytes = kMaxSearchTextLength * kLongestUtf8Sequence;
 
 // The folder of the articles and the start of every article's path.
 inline constexpr std::string_view kArticleFolder = "./ZEB";

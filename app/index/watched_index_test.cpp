@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/index/article_index.h"
-#include "app/search/search.h"
+#include "app/scan/scan.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb::index {
@@ -26,25 +26,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a search shows: each result and each failure, in order.
-class Recorder : public SearchScreen {
+// What a scan shows: each result and each failure, in order.
+class Recorder : public ScanSink {
  public:
-  void ShowStatus(std::string_view) override {}
-  void ShowProgressBar() override {}
-  void RedrawProgressBar(uint8_t) override {}
-  void HideProgressBar() override {}
-  void RedrawWindow() override {}
-  int32_t ShowMessage(std::string_view, std::string_view, std::string_view, std::string_view,
-                      int32_t, int32_t) override {
-    return 1;
-  }
   void ReportFailure(const Failure& failure) override {
     shown.push_back("failure " + std::string(failure.text));
   }
-  void ShowResult(std::string_view path, std::string_view excerpt) override {
-    shown.push_back("result " + std::string(path) + " " + std::string(excerpt));
+  void ScanStarted(int32_t) override {}
+  void ArticleDone(std::string_view path, ArticleOutcome& outcome) override {
+    if (outcome.matched) shown.push_back("result " + std::string(path) + " " + outcome.excerpt);
   }
-  NativeWindowHandle OwnerWindow() override { return 0; }
   std::vector<std::string> shown;
 };
 
@@ -66,13 +57,12 @@ std::string RandomArticle(std::mt19937& random) {
 
 std::vector<std::string> Search(std::string_view phrase, MatchMode mode, ArticleFilter* filter,
                                 int32_t& opened) {
-  SearchState state;
-  state.search_text.Assign(phrase);
-  state.match_settings.mode = mode;
-  Recorder screen;
-  RunSearch(state, screen, {.page_handling = PageHandling::kNone, .threads = 2, .filter = filter});
-  opened = state.files_done;
-  return screen.shown;
+  Recorder sink;
+  const ScanSummary summary = ScanKnowledgeBase(
+      platform::Env::Default(),
+      {.phrase = phrase, .match_settings = {.mode = mode}, .threads = 2, .filter = filter}, sink);
+  opened = summary.articles_opened;
+  return sink.shown;
 }
 
 TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {

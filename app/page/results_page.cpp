@@ -1,8 +1,13 @@
 #include "app/page/results_page.h"
 
 #include <array>
+#include <string>
+#include <vector>
+
+#include "app/base/knowledge_base.h"
 
 #include "app/page/excerpt_text.h"
+#include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
@@ -47,9 +52,11 @@ class PageWriter {
     if (ErrorCode() != 0) KeepFailure();
   }
 
-  void TemplateLines(TextQueue& queue) {
-    const int32_t count = queue.Count();
-    for (int32_t entry = 1; entry <= count && !failed(); ++entry) Line(queue.Get(entry));
+  void TemplateLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+      if (failed()) return;
+      Line(line);
+    }
   }
 
   // Puts the page in place of the old one, unless a write failed or `keep_old_page`: the
@@ -78,50 +85,49 @@ class PageWriter {
   FixedString<kErrorTextLength> failed_text_;
 };
 
-void WritePageHead(SearchState& state, PageWriter& page) {
-  page.TemplateLines(state.header_queue);
+void WritePageHead(const PageTemplates& templates, int32_t count, std::string_view phrase,
+                   PageWriter& page) {
+  page.TemplateLines(templates.header);
   page.Line(kSummaryTableOpen);
   page.Line(kSummaryCellOpen);
-  page.Line(SummaryLine(state.result_queue.Count(), Clip(state.search_text.view())));
+  page.Line(SummaryLine(count, phrase));
   page.Line(kSummaryTableClose);
   page.Line(kResultsTableOpen);
 }
 
-void WriteResultRows(SearchState& state, PageWriter& page) {
-  const int32_t count = state.result_queue.Count();
-  for (int32_t entry = 1; entry <= count && !page.failed(); ++entry) {
-    state.result_queue.Get(entry);
-    const ResultRecord& result = state.result_queue.record();
-    page.Line(LinkLine(result.file.clipped()));
+void WriteResultRows(std::span<const FoundArticle> found, PageWriter& page) {
+  for (const FoundArticle& article : found) {
+    if (page.failed()) return;
+    page.Line(LinkLine(article.path));
     page.Line(kExcerptCellOpen);
-    page.Line(ExcerptText(result.excerpt.view()));
+    page.Line(ExcerptText(article.excerpt));
     page.Line(kExcerptCellClose);
   }
 }
 
-void WritePageTail(SearchState& state, PageWriter& page) {
+void WritePageTail(const PageTemplates& templates, PageWriter& page) {
   page.Line(kResultsTableClose);
-  page.TemplateLines(state.footer_queue);
+  page.TemplateLines(templates.footer);
 }
 
-void ReportUnopened(SearchScreen& screen) {
+void ReportUnopened(FailureReporter& reporter) {
   const std::string text =
       Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
-  screen.ReportFailure({.text = text,
-                        .caption = ProgramText(TextId::kPageUnopenedCaption),
-                        .icon = kStopIcon,
-                        .error_code = ErrorCode(),
-                        .path = kResultsPageName});
+  reporter.ReportFailure({.text = text,
+                          .caption = ProgramText(TextId::kPageUnopenedCaption),
+                          .icon = kStopIcon,
+                          .error_code = ErrorCode(),
+                          .path = kResultsPageName});
 }
 
-void ReportUnwritten(SearchScreen& screen, const PageWriter& page) {
+void ReportUnwritten(FailureReporter& reporter, const PageWriter& page) {
   const std::string text = Concat({ProgramText(TextId::kPageUnwritten),
                                    NumberToText(page.failed_code()), ", ", page.failed_text()});
-  screen.ReportFailure({.text = text,
-                        .caption = ProgramText(TextId::kPageUnwrittenCaption),
-                        .icon = kStopIcon,
-                        .error_code = page.failed_code(),
-                        .path = kResultsPageName});
+  reporter.ReportFailure({.text = text,
+                          .caption = ProgramText(TextId::kPageUnwrittenCaption),
+                          .icon = kStopIcon,
+                          .error_code = page.failed_code(),
+                          .path = kResultsPageName});
 }
 
 }  // namespace
@@ -171,25 +177,26 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
                  EscapeHtml(phrase), R"("</u></b><br>)"});
 }
 
-void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop) {
-  screen.ShowStatus(ProgramText(TextId::kCreatingPageStatus));
-  TextLineFile& file = state.export_file;
+void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
+                      std::span<const FoundArticle> found, std::string_view phrase,
+                      FailureReporter& reporter, const std::stop_token& stop) {
+  // ExportFile: its records grow, so that no line of the page is cut.
+  TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
+                    env);
   file.name().Assign(kResultsPageName);
-  state.result_file_name.Assign(file.name().clipped());
-
   file.Replace();
   if (ErrorCode() != 0) {
-    ReportUnopened(screen);
+    ReportUnopened(reporter);
     return;
   }
   PageWriter page(file);
-  if (state.result_queue.Count() > 0) {
-    WritePageHead(state, page);
-    WriteResultRows(state, page);
-    WritePageTail(state, page);
+  if (!found.empty()) {
+    WritePageHead(templates, static_cast<int32_t>(found.size()), Clip(phrase), page);
+    WriteResultRows(found, page);
+    WritePageTail(templates, page);
   }
   page.Finish(stop.stop_requested());
-  if (page.failed()) ReportUnwritten(screen, page);
+  if (page.failed()) ReportUnwritten(reporter, page);
 }
 
 }  // namespace kb

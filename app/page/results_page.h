@@ -11,27 +11,32 @@
 // as a relative URL.
 
 #include <cstdint>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
 
-#include "app/base/knowledge_base.h"
-#include "app/state/search_screen.h"
-#include "app/state/search_state.h"
+#include "app/base/failure.h"
+#include "app/base/found_article.h"
+#include "app/page/templates.h"
+#include "platform/file_system.h"
 
 namespace kb {
 
-// Writes the page for state.result_queue and sets state.result_file_name to its name. With
-// no results the page is empty (zero bytes).
+// Writes the page kResultsPageName (app/base/knowledge_base.h) through `env`: `templates`
+// around a summary of `found` for `phrase` (as the scan compared it) and a row for each
+// article of `found`, in its order. With nothing found the page is empty (zero bytes).
 //
 // The new page replaces the old one whole, never through a link (TextLineFile::Replace): it
 // is written into a hidden file beside it and put in its place once complete, so a reader
 // sees the old page or the new one, and a failure leaves the old page as it was. A page that
 // another program holds locked, that is not a regular file or that may not be written is
-// reported ("Error opening result file") and nothing is written; a failed write, close or
-// rename is reported once ("Error writing result file"). When `stop` is requested before the
-// page is put in place, the old page stays.
-void WriteResultsPage(SearchState& state, SearchScreen& screen, std::stop_token stop = {});
+// reported to `reporter` ("Error opening result file") and nothing is written; a failed
+// write, close or rename is reported once ("Error writing result file"). When `stop` is
+// requested before the page is put in place, the old page stays.
+void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
+                      std::span<const FoundArticle> found, std::string_view phrase,
+                      FailureReporter& reporter, const std::stop_token& stop = {});
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);

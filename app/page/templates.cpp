@@ -1,6 +1,10 @@
 #include "app/page/templates.h"
 
+#include <new>
+
+#include "app/base/knowledge_base.h"
 #include "files/access_mode.h"
+#include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
@@ -10,16 +14,21 @@ namespace {
 
 enum class TemplateOutcome { kRead, kUnopened, kUnread };
 
-// Opens `name` through `file` and appends each of its lines to `queue`. When the file cannot
+// Opens `name` through `file` and appends each of its lines to `lines`. When the file cannot
 // be opened, or its lines cannot all be read and kept, the error state tells why.
-TemplateOutcome ReadTemplate(TextLineFile& file, std::string_view name, TextQueue& queue) {
+TemplateOutcome ReadTemplate(TextLineFile& file, std::string_view name,
+                             std::vector<std::string>& lines) {
   file.name().Assign(name);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
   if (ErrorCode() != 0) return TemplateOutcome::kUnopened;
   file.Set();
   for (file.Next(); ErrorCode() == 0; file.Next()) {
-    queue.Append(file.record().clipped());
-    if (ErrorCode() != 0) break;
+    try {
+      lines.emplace_back(file.record().clipped());
+    } catch (const std::bad_alloc&) {
+      PostError(error::kInsufficientMemory);
+      break;
+    }
   }
   const int32_t ended_by = ErrorCode();
   const uint32_t os_error = OsError();
@@ -29,27 +38,32 @@ TemplateOutcome ReadTemplate(TextLineFile& file, std::string_view name, TextQueu
   return TemplateOutcome::kUnread;
 }
 
-// Reads the template `name` into `queue`; false, after reporting why with `unopened` or
+// Reads the template `name` into `lines`; false, after reporting why with `unopened` or
 // `unread` before the error, when it could not be read whole.
-bool LoadTemplate(SearchState& state, SearchScreen& screen, std::string_view name, TextQueue& queue,
-                  TextId unopened, TextId unread) {
-  const TemplateOutcome outcome = ReadTemplate(state.import_file, name, queue);
+bool LoadTemplate(TextLineFile& file, FailureReporter& reporter, std::string_view name,
+                  std::vector<std::string>& lines, TextId unopened, TextId unread) {
+  const TemplateOutcome outcome = ReadTemplate(file, name, lines);
   if (outcome == TemplateOutcome::kRead) return true;
   const std::string_view what =
       ProgramText(outcome == TemplateOutcome::kUnopened ? unopened : unread);
   const std::string text = Concat({what, NumberToText(ErrorCode()), ", ", ErrorText()});
-  screen.ReportFailure({.text = text, .error_code = ErrorCode(), .path = name});
+  reporter.ReportFailure({.text = text, .error_code = ErrorCode(), .path = name});
   return false;
 }
 
 }  // namespace
 
-void LoadPageTemplates(SearchState& state, SearchScreen& screen) {
-  if (LoadTemplate(state, screen, kHeaderTemplateName, state.header_queue, TextId::kHeaderUnopened,
+PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter) {
+  // ImportFile: its records grow, so that no line of a template is cut.
+  TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
+                    env);
+  PageTemplates templates;
+  if (LoadTemplate(file, reporter, kHeaderTemplateName, templates.header, TextId::kHeaderUnopened,
                    TextId::kHeaderUnread)) {
-    LoadTemplate(state, screen, kFooterTemplateName, state.footer_queue, TextId::kFooterUnopened,
+    LoadTemplate(file, reporter, kFooterTemplateName, templates.footer, TextId::kFooterUnopened,
                  TextId::kFooterUnread);
   }
+  return templates;
 }
 
 }  // namespace kb

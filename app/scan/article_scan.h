@@ -5,6 +5,7 @@
 // a matcher that the caller owns, so that every thread of a search scans with its own; it
 // touches nothing else but the calling thread's error state.
 
+#include <any>
 #include <cstddef>
 #include <cstdint>
 #include <stop_token>
@@ -38,7 +39,9 @@ struct ArticleOutcome {
   FixedString<kErrorTextLength> error_text;
 
   bool matched = false;
-  std::string excerpt;  // when matched: at most kExcerptLength bytes after the marker
+  std::string excerpt = {};  // when matched: at most kExcerptLength bytes after the marker
+  // What the scan's caller asked to collect about a matched article (app/scan/scan.h).
+  std::any collected = {};
 };
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`

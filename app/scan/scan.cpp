@@ -5,46 +5,29 @@
 #include <string>
 #include <vector>
 
-#include "app/scan/article_scan.h"
+#include "app/base/knowledge_base.h"
+#include "files/directory_listing.h"
 #include "files/read_ahead.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
 #include "support/program_texts/program_texts.h"
+#include "support/queue/record_queue.h"
 #include "support/text/text.h"
 
 namespace kb {
 namespace {
 
-void StartProgress(SearchState& state, SearchScreen& screen) {
-  state.progress_percent = 0;
-  state.files_done = 0;
-  state.files_total = 0;
-  screen.ShowProgressBar();
-}
-
-void StepProgress(SearchState& state, SearchScreen& screen) {
-  ++state.files_done;
-  state.progress_percent = static_cast<uint8_t>(PercentOf(state.files_done, state.files_total));
-  screen.RedrawProgressBar(state.progress_percent);
-}
-
-void EndProgress(SearchState& state, SearchScreen& screen) {
-  state.progress_percent = 0;
-  screen.HideProgressBar();
-}
-
 // A failure reported as every failure of the scan is: its text, an empty caption, no icon and
 // a single OK button.
-void ShowFailure(SearchScreen& screen, TextId what, std::string_view path, int32_t error_code,
-                 std::string_view error_text) {
+void ReportScanFailure(FailureReporter& reporter, TextId what, std::string_view path,
+                       int32_t error_code, std::string_view error_text) {
   const std::string text = Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner),
                                    NumberToText(error_code), ", ", error_text});
-  screen.ReportFailure({.text = text, .error_code = error_code, .path = path});
+  reporter.ReportFailure({.text = text, .error_code = error_code, .path = path});
 }
 
-// The paths of the listed articles, to be read from any thread while the scan runs (the
-// listing's queue reads through its one record buffer).
+// The paths of the listed articles, to be read from any thread while the scan runs.
 class ArticlePaths {
  public:
   explicit ArticlePaths(Queue<FileRecord>& listing) {
@@ -72,59 +55,37 @@ class ArticlePaths {
 class ArticleReader {
  public:
   ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
-                std::string_view phrase, const MatchSettings& settings, platform::Env& env,
-                std::size_t threads, ReadAhead* read_ahead, std::stop_token stop)
+                const ScanRequest& request, platform::Env& env, ReadAhead* read_ahead)
       : paths_(paths),
         must_read_(must_read),
-        file_(ArticleFileDeclaration(), env),
-        matcher_(phrase, settings),
-        sharing_{.threads = threads},
         read_ahead_(read_ahead),
-        stop_(std::move(stop)) {}
+        request_(request),
+        file_(ArticleFileDeclaration(), env),
+        matcher_(request.phrase, request.match_settings),
+        sharing_{.threads = request.threads} {}
 
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
     if (read_ahead_ != nullptr) read_ahead_->Reached(index);
-    return ScanArticle(paths_[index], file_, matcher_, sharing_, stop_);
+    const std::string_view path = paths_[index];
+    ArticleOutcome outcome = ScanArticle(path, file_, matcher_, sharing_, request_.stop);
+    if (outcome.matched && request_.inspect_match) {
+      outcome.collected = request_.inspect_match(path, outcome);
+    }
+    return outcome;
   }
 
  private:
   const ArticlePaths& paths_;
   const std::vector<char>& must_read_;
+  ReadAhead* read_ahead_;  // null: none
+  const ScanRequest& request_;
   BlockFile file_;
   ArticleMatcher matcher_;
   // A large article is read on as many threads as the scan has: the others would soon wait
   // for it, as none may go past it by more than kArticlesInFlight articles.
   ArticleSharing sharing_;
-  ReadAhead* read_ahead_;  // null: none
-  std::stop_token stop_;
 };
-
-// What the search does for one article once its turn has come: report a failure, keep a
-// match, step the progress for an article that was opened.
-void Present(std::string_view path, const ArticleOutcome& outcome, SearchState& state,
-             SearchScreen& screen) {
-  switch (outcome.failure) {
-    case ArticleOutcome::Failure::kNone:
-      break;
-    case ArticleOutcome::Failure::kOpen:
-      ShowFailure(screen, TextId::kArticleUnopened, path, outcome.error_code,
-                  outcome.error_text.view());
-      return;
-    case ArticleOutcome::Failure::kRead:
-      ShowFailure(screen, TextId::kArticleUnread, path, outcome.error_code,
-                  outcome.error_text.view());
-      break;
-  }
-  if (outcome.matched) {
-    ResultRecord& result = state.result_queue.record();
-    result.file.Assign(path);
-    result.excerpt.Assign(outcome.excerpt);
-    state.result_queue.Append();
-    screen.ShowResult(path, outcome.excerpt);
-  }
-  StepProgress(state, screen);
-}
 
 }  // namespace
 
@@ -132,61 +93,70 @@ std::size_t DefaultScanThreads() {
   return std::clamp<std::size_t>(platform::ProcessorCount(), 1, kMostDefaultScanThreads);
 }
 
-bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptions& options) {
-  // The phrase is matched as it was typed, the settings deciding what matches it: case pairs
-  // meant for a single-byte code page would break a UTF-8 phrase upper-cased through them.
-  const std::string phrase(state.search_text.view());
-  state.search_text.Assign(Upper(phrase, state.match_settings.case_table));
-  state.file_queue.Free();
+std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& settings) {
+  return Upper(phrase, settings.case_table);
+}
+
+ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, ScanSink& sink) {
+  Queue<FileRecord> listing;
   // Only the names are read back, so the listing need not ask for each file's status.
-  if (!ListDirectory(state.file_queue, kArticlePattern, 0, ListingDetail::kNames, state.env)) {
-    ShowFailure(screen, TextId::kFolderUnread, kArticleFolder, ErrorCode(), ErrorText());
+  if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames, env)) {
+    ReportScanFailure(sink, TextId::kFolderUnread, kArticleFolder, ErrorCode(), ErrorText());
   }
 
-  bool completed = !options.stop.stop_requested();
-  const int32_t listed = state.file_queue.Count();
-  if (listed > 0) {
-    screen.ShowStatus(ProgramText(TextId::kSearchingStatus));
-    StartProgress(state, screen);
-    state.files_total = listed;
-    state.result_queue.Free();
+  ScanSummary summary{.articles_listed = listing.Count(),
+                      .completed = !request.stop.stop_requested()};
+  if (summary.articles_listed == 0) return summary;
+  sink.ScanStarted(summary.articles_listed);
 
-    const ArticlePaths paths(state.file_queue);
-    std::vector<char> must_read(paths.size(), 1);
-    if (options.filter != nullptr) {
-      std::vector<std::string_view> names(paths.size());
-      for (std::size_t index = 0; index < paths.size(); ++index) {
-        names[index] = paths[index].substr(kArticlePathPrefix.size());
-      }
-      options.filter->ChooseArticles(names, phrase, state.match_settings, options.threads,
-                                     must_read);
+  const ArticlePaths paths(listing);
+  listing.Dispose();
+  std::vector<char> must_read(paths.size(), 1);
+  if (request.filter != nullptr) {
+    std::vector<std::string_view> names(paths.size());
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+      names[index] = paths[index].substr(kArticlePathPrefix.size());
     }
-    // Every article lies in the one folder: opened once, it spares each open the lookup of
-    // the folder's path.
-    platform::FolderEnv articles(state.env, kArticleFolder);
-    std::optional<ReadAhead> read_ahead;
-    if (options.io_depth > 0) {
-      // Only the articles that are to be read are read ahead.
-      read_ahead.emplace(
-          articles, paths.size(),
-          [&paths, &must_read](std::size_t index) {
-            return must_read[index] ? paths[index] : std::string_view();
-          },
-          ReadAheadSettings{.depth = options.io_depth});
-    }
-    completed = RunInOrder<ArticleOutcome>(
-        paths.size(), {.threads = options.threads, .window = kArticlesInFlight}, options.stop,
-        [&] {
-          return ArticleReader(paths, must_read, phrase, state.match_settings, articles,
-                               options.threads, read_ahead ? &*read_ahead : nullptr, options.stop);
+    request.filter->ChooseArticles(names, request.phrase, request.match_settings, request.threads,
+                                   must_read);
+  }
+  // Every article lies in the one folder: opened once, it spares each open the lookup of
+  // the folder's path.
+  platform::FolderEnv articles(env, kArticleFolder);
+  std::optional<ReadAhead> read_ahead;
+  if (request.io_depth > 0) {
+    // Only the articles that are to be read are read ahead.
+    read_ahead.emplace(
+        articles, paths.size(),
+        [&paths, &must_read](std::size_t index) {
+          return must_read[index] ? paths[index] : std::string_view();
         },
-        [&](std::size_t index, const ArticleOutcome& outcome) {
-          Present(paths[index], outcome, state, screen);
-        });
-    EndProgress(state, screen);
+        ReadAheadSettings{.depth = request.io_depth});
   }
-  screen.RedrawWindow();
-  return completed;
+  summary.completed = RunInOrder<ArticleOutcome>(
+      paths.size(), {.threads = request.threads, .window = kArticlesInFlight}, request.stop,
+      [&] {
+        return ArticleReader(paths, must_read, request, articles,
+                             read_ahead ? &*read_ahead : nullptr);
+      },
+      [&](std::size_t index, ArticleOutcome& outcome) {
+        const std::string_view path = paths[index];
+        switch (outcome.failure) {
+          case ArticleOutcome::Failure::kNone:
+            break;
+          case ArticleOutcome::Failure::kOpen:
+            ReportScanFailure(sink, TextId::kArticleUnopened, path, outcome.error_code,
+                              outcome.error_text.view());
+            break;
+          case ArticleOutcome::Failure::kRead:
+            ReportScanFailure(sink, TextId::kArticleUnread, path, outcome.error_code,
+                              outcome.error_text.view());
+            break;
+        }
+        if (outcome.failure != ArticleOutcome::Failure::kOpen) ++summary.articles_opened;
+        sink.ArticleDone(path, outcome);
+      });
+  return summary;
 }
 
 }  // namespace kb

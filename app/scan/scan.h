@@ -1,24 +1,34 @@
 #pragma once
 
-// The search itself: every article file ZEB/ZEB*.htm of the working directory is read whole
-// and kept as a result when it holds the phrase, compared as state.match_settings say (by
-// default byte for byte, letters a-z matching their capitals), and the article marker
-// "<!-- Article starts -->".
+// The scan: every article file ZEB/ZEB*.htm of the working directory, read and compared with
+// the phrase, its outcome handed to a sink in listing order.
+//
+// A sink is the scan's one reader: the search passes each outcome on to its screen (the
+// progress), its printers (the found articles) and its failures; another caller may pass
+// its own. Two hooks let a caller change what the scan does per article without touching
+// it: a `filter` spares it the articles known to need no reading (the article index,
+// app/scan/article_filter.h), and `inspect_match` collects more about each found article
+// on the thread that read it (what a printer needs beyond the path and the excerpt).
 
+#include <any>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
-#include "app/base/knowledge_base.h"
+#include "app/base/failure.h"
+#include "app/match/match_settings.h"
 #include "app/scan/article_filter.h"
-#include "app/state/search_screen.h"
-#include "app/state/search_state.h"
+#include "app/scan/article_scan.h"
+#include "platform/file_system.h"
 
 namespace kb {
 
 // The most threads a scan reads with unless it is told a number.
 inline constexpr std::size_t kMostDefaultScanThreads = 16;
-// The most articles read ahead of the one the screen has reached.
+// The most articles read ahead of the one the sink has reached.
 inline constexpr std::size_t kArticlesInFlight = 256;
 // Articles asked of the disk at once by default while they are not in memory: a solid-state
 // disk serves that many requests together (files/read_ahead.h).
@@ -28,7 +38,18 @@ inline constexpr std::size_t kDefaultIoDepth = 64;
 // program may run on, at most kMostDefaultScanThreads.
 std::size_t DefaultScanThreads();
 
-struct ScanOptions {
+// `phrase` as the scan compares it and the page shows it: upper-cased through the settings'
+// case table.
+std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& settings);
+
+// Collects more about a matched article (see ScanRequest::inspect_match).
+using MatchInspection =
+    std::function<std::any(std::string_view path, const ArticleOutcome& outcome)>;
+
+struct ScanRequest {
+  // The phrase as typed; the settings decide what matches it (app/match/match_settings.h).
+  std::string_view phrase = {};
+  MatchSettings match_settings = {};
   // Threads reading articles at once, the calling thread included; 1 (or 0) reads them one
   // after another on the calling thread alone.
   std::size_t threads = 1;
@@ -37,33 +58,49 @@ struct ScanOptions {
   // When set, asked once the articles are listed which of them need reading; the others
   // count as opened without a match (app/scan/article_filter.h).
   ArticleFilter* filter = nullptr;
+  // When set, called for each article that matched, on the thread that read it (so it must
+  // be safe to call from several at once), with the article closed again; what it returns
+  // travels in the outcome's `collected` to the sink, in listing order.
+  MatchInspection inspect_match = {};
   // Articles read ahead of the threads, by threads of their own, while the articles are
   // found missing from memory (files/read_ahead.h); 0 reads none ahead.
   std::size_t io_depth = 0;
 };
 
-// Upper-cases state.search_text in place, through state.match_settings.case_table, and lists
-// the article files into state.file_queue, sorted by name (files/directory_listing.h). A
-// folder ZEB that exists but cannot be read is reported in a message box; a missing one is
-// not. When at least one article is listed: shows the status text and the progress bar,
-// refills state.result_queue with the path and excerpt of each article that matches, as
-// state.match_settings compare them, stepping the progress for each article opened, and
-// hides the bar again. When none is listed, state.result_queue is left as it was. Ends by
-// redrawing the window.
+// Where the scan's findings go. Every call comes on the thread that called
+// ScanKnowledgeBase, in listing order, and the scan waits for it to return.
+class ScanSink : public FailureReporter {
+ public:
+  // The articles are listed: `articles` of them (at least one) will be done. Not called when
+  // none is listed.
+  virtual void ScanStarted(int32_t articles) = 0;
+  // An article is done, in listing order: an article that could not be opened or read has
+  // had its failure reported just before.
+  virtual void ArticleDone(std::string_view path, ArticleOutcome& outcome) = 0;
+};
+
+// What a scan came to.
+struct ScanSummary {
+  int32_t articles_listed = 0;
+  int32_t articles_opened = 0;  // the listed ones that could be opened (or were triaged)
+  bool completed = true;        // false when `stop` ended the scan first
+};
+
+// Lists the article files, sorted by name (files/directory_listing.h), through `env`, and
+// hands each one's outcome to `sink`. A folder ZEB that exists but cannot be read is
+// reported once ("Could not read the folder: ./ZEB"); a missing one is not.
 //
 // Articles are opened for reading only, others denied writing, and streamed block by block,
 // so memory stays small however large an article is. One that cannot be opened is reported
-// in a message box and skipped; one whose reading fails is reported, and what was read of it
-// before is searched all the same.
+// and skipped; one whose reading fails is reported, and what was read of it before is
+// searched all the same.
 //
-// With several threads, the articles are read concurrently but everything the screen and
-// the state see happens on the calling thread, in listing order, exactly as with one thread:
-// the same messages in the same order, the same progress steps, the same results. At most
-// kArticlesInFlight articles are read ahead while the screen shows a message.
+// With several threads, the articles are read concurrently but the sink sees everything on
+// the calling thread, in listing order, exactly as with one thread. At most
+// kArticlesInFlight articles are read ahead while the sink is busy (a message box shown).
 //
-// Returns true when every listed article was scanned, false when `options.stop` ended the
-// scan first: the articles reached until then are in state.result_queue, the bar is hidden
-// and the window redrawn all the same.
-bool ScanKnowledgeBase(SearchState& state, SearchScreen& screen, const ScanOptions& options);
+// A stop ends the scan within one block of each article being read; the articles the sink
+// was handed until then stand, and the summary says it was not completed.
+ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, ScanSink& sink);
 
 }  // namespace kb

@@ -27,25 +27,19 @@ std::string ShortPath(std::string_view path) {
   return directory;
 }
 
-void LaunchBrowser(SearchState& state, SearchScreen& screen) {
-  screen.ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
-  LaunchVariables& launch = state.launch;
-  launch.owner = screen.OwnerWindow();
-  launch.verb.Assign("open");
-  launch.file.Assign(Clip(state.result_file_name.view()));
-  launch.directory.Assign(ShortPath(""));
-  launch.parameters.Clear();
-  launch.show_mode = 1;
-
-  launch.result = platform::OpenDocument(launch.file.view(), launch.directory.view());
-  if (launch.result > 32) return;
+BrowserLaunch LaunchBrowser(std::string_view page, FailureReporter& reporter) {
+  BrowserLaunch launch{
+      .verb = "open", .file = std::string(Clip(page)), .directory = ShortPath(""), .show_mode = 1};
+  launch.result = platform::OpenDocument(launch.file, launch.directory);
+  if (launch.result > 32) return launch;
   const std::string_view text = LaunchErrorText(launch.result);
-  if (text.empty()) return;
-  screen.ReportFailure({.text = text,
-                        .caption = ProgramText(TextId::kErrorCaption),
-                        .icon = kStopIcon,
-                        .error_code = launch.result,
-                        .path = launch.file.view()});
+  if (text.empty()) return launch;
+  reporter.ReportFailure({.text = text,
+                          .caption = ProgramText(TextId::kErrorCaption),
+                          .icon = kStopIcon,
+                          .error_code = launch.result,
+                          .path = launch.file});
+  return launch;
 }
 
 }  // namespace kb

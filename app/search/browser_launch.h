@@ -7,17 +7,25 @@
 #include <string>
 #include <string_view>
 
-#include "app/state/search_screen.h"
-#include "app/state/search_state.h"
+#include "app/base/failure.h"
 
 namespace kb {
 
-// Shows "Executing browser..." in the status line and asks the desktop to open
-// state.result_file_name in the working directory, filling state.launch. A launch that fails
-// with a code that has a message (LaunchErrorText) is reported in a box captioned "ERROR"
-// with the stop icon; other codes show nothing. (The texts are the program's texts in use,
+// What a browser launch asked of the shell, and what the shell answered.
+struct BrowserLaunch {
+  std::string verb = {};
+  std::string file = {};
+  std::string directory = {};  // the whole working directory, as deep as a path can go
+  std::string parameters = {};
+  int16_t show_mode = 0;
+  int64_t result = 0;  // above 32 when the opener was started
+};
+
+// Asks the desktop to open `page` in the working directory. A launch that fails with a code
+// that has a message (LaunchErrorText) is reported to `reporter` in a box captioned "ERROR"
+// with the stop icon; other codes report nothing. (The texts are the program's texts in use,
 // support/program_texts.)
-void LaunchBrowser(SearchState& state, SearchScreen& screen);
+BrowserLaunch LaunchBrowser(std::string_view page, FailureReporter& reporter);
 
 // The message for a failed launch's code, or empty for a code without one (or whose message
 // the settings made empty).

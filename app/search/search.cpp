@@ -1,50 +1,104 @@
 #include "app/search/search.h"
 
+#include <utility>
+
+#include "app/base/knowledge_base.h"
 #include "app/page/results_page.h"
-#include "app/page/templates.h"
 #include "app/scan/scan.h"
-#include "app/search/browser_launch.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
 namespace kb {
 namespace {
 
+// Passes the scan's findings on: failures and progress to the screen, found articles into
+// the report and to the printers.
+class SearchSink final : public ScanSink {
+ public:
+  SearchSink(SearchScreen& screen, const std::vector<Printer*>& printers,
+             std::vector<FoundArticle>& found)
+      : screen_(screen), printers_(printers), found_(found) {}
+
+  void ReportFailure(const Failure& failure) override { screen_.ReportFailure(failure); }
+
+  void ScanStarted(int32_t articles) override {
+    total_ = articles;
+    screen_.ScanStarted(articles);
+  }
+
+  void ArticleDone(std::string_view path, ArticleOutcome& outcome) override {
+    if (outcome.matched) {
+      found_.push_back({.path = std::string(path),
+                        .excerpt = std::move(outcome.excerpt),
+                        .collected = std::move(outcome.collected)});
+      for (Printer* printer : printers_) printer->ArticleFound(found_.back());
+    }
+    // The progress counts the articles that could be opened.
+    if (outcome.failure != ArticleOutcome::Failure::kOpen) screen_.ArticleDone(++done_, total_);
+  }
+
+ private:
+  SearchScreen& screen_;
+  const std::vector<Printer*>& printers_;
+  std::vector<FoundArticle>& found_;
+  int32_t total_ = 0;
+  int32_t done_ = 0;
+};
+
 // The steps that follow the scan; false when a stop request spares the rest.
-bool PublishResults(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
-  if (state.file_queue.Count() == 0 || options.page_handling == PageHandling::kNone) return true;
-  screen.DeliverResults();
-  if (options.stop.stop_requested()) return false;
+bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
+                    const std::vector<Printer*>& printers, SearchReport& report) {
+  if (report.articles_listed == 0 || request.page_handling == PageHandling::kNone) return true;
+  for (Printer* printer : printers) printer->DeliverResults();
+  if (request.stop.stop_requested()) return false;
+  screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
-  WriteResultsPage(state, screen, options.stop);
-  if (options.stop.stop_requested()) return false;
-  if (options.page_handling == PageHandling::kOpenInBrowser) LaunchBrowser(state, screen);
+  WriteResultsPage(env, request.templates, report.found, report.phrase, screen, request.stop);
+  if (request.stop.stop_requested()) return false;
+  if (request.page_handling == PageHandling::kOpenInBrowser) {
+    screen.BrowserStarting();
+    report.launch = LaunchBrowser(kResultsPageName, screen);
+  }
   return true;
 }
 
 }  // namespace
 
-void LoadTemplates(SearchState& state, SearchScreen& screen) {
-  LoadPageTemplates(state, screen);
-}
-
-SearchOutcome RunSearch(SearchState& state, SearchScreen& screen, const SearchOptions& options) {
-  const ScanOptions scan{
-      .threads = options.threads == 0 ? DefaultScanThreads() : options.threads,
-      .stop = options.stop,
-      .filter = options.filter,
-      .io_depth = options.io_depth.value_or(options.threads == 0 ? kDefaultIoDepth : 0)};
-  const bool completed =
-      ScanKnowledgeBase(state, screen, scan) && PublishResults(state, screen, options);
-  screen.ShowStatus("");
-  return completed ? SearchOutcome::kCompleted : SearchOutcome::kCancelled;
-}
-
-void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen) {
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen) {
   for (const SettingsProblem& problem : problems) {
     const std::string text = Concat({ProgramText(TextId::kSettingsProblem), problem.Describe()});
     screen.ReportFailure({.text = text, .path = problem.file});
   }
+}
+
+PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen) {
+  return LoadPageTemplates(env, screen);
+}
+
+SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
+                       const std::vector<Printer*>& printers) {
+  SearchReport report;
+  report.phrase = PhraseAsCompared(request.phrase, request.match_settings);
+  SearchSink sink(screen, printers, report.found);
+  const ScanRequest scan{
+      .phrase = request.phrase,
+      .match_settings = request.match_settings,
+      .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
+      .stop = request.stop,
+      .filter = request.filter,
+      .inspect_match = request.inspect_match,
+      .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0)};
+  const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
+  report.articles_listed = summary.articles_listed;
+  report.articles_opened = summary.articles_opened;
+  screen.ScanEnded(report.phrase);
+
+  const bool completed =
+      summary.completed && PublishResults(env, request, screen, printers, report);
+  report.outcome = completed ? SearchOutcome::kCompleted : SearchOutcome::kCancelled;
+  screen.SearchEnded();
+  for (Printer* printer : printers) printer->SearchDone(report);
+  return report;
 }
 
 }  // namespace kb

@@ -1,16 +1,28 @@
 #pragma once
 
 // What a front end does with the search: show the settings file's problems and load the page
-// templates once at start, and run one search for each press of Search.
+// templates once at start, and run one search for each press of Search. A search is a
+// function over values: a request in, a report out, its events told to a screen and its
+// findings to printers as they come.
 
+#include <any>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "app/scan/article_filter.h"
+#include "app/base/found_article.h"
+#include "app/match/match_settings.h"
+#include "app/page/templates.h"
+#include "app/scan/scan.h"
+#include "app/search/browser_launch.h"
+#include "app/search/printer.h"
+#include "app/search/search_screen.h"
 #include "app/setup/settings_file.h"
-#include "app/state/search_screen.h"
-#include "app/state/search_state.h"
+#include "platform/file_system.h"
 
 namespace kb {
 
@@ -18,11 +30,11 @@ namespace kb {
 // text "Problem in the settings file: " (the program's text in use) and the problem
 // described, an empty caption, no icon, a single OK button. A front end shows them once, at
 // start, before the templates are read.
-void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, SearchScreen& screen);
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen);
 
-// Loads lheader.htm and lfooter.htm from the current directory into the header and footer
-// queues. A template that cannot be opened is reported in a message box.
-void LoadTemplates(SearchState& state, SearchScreen& screen);
+// Loads lheader.htm and lfooter.htm from the current directory through `env`. A template
+// that cannot be opened or read is reported to `screen`.
+PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen);
 
 // What a search does with the results page.
 enum class PageHandling {
@@ -31,16 +43,22 @@ enum class PageHandling {
   kNone,           // neither write it nor start anything (kbsearch-cli --list)
 };
 
-struct SearchOptions {
+// Everything one search works from, copied in, so that it may run on any thread.
+struct SearchRequest {
+  std::string phrase = {};  // as typed
+  MatchSettings match_settings = {};
+  PageTemplates templates = {};
   PageHandling page_handling = PageHandling::kOpenInBrowser;
   // Threads reading articles at once, the one that runs the search included: 0 for
   // DefaultScanThreads() (app/scan/scan.h), 1 to read them one after another on that thread.
   std::size_t threads = 0;
   // Asks the search to stop, from any thread (a std::stop_source's token).
   std::stop_token stop = {};
-  // When set, spares the scan the articles it knows need no reading (app/scan/article_filter.h).
+  // The scan's hooks (ScanRequest, app/scan/scan.h): spares it the articles known to need no
+  // reading; collects more about each found article.
   ArticleFilter* filter = nullptr;
-  // Articles read ahead of those threads while the articles are not in memory (ScanOptions):
+  MatchInspection inspect_match = {};
+  // Articles read ahead of those threads while the articles are not in memory (ScanRequest):
   // none given, kDefaultIoDepth (app/scan/scan.h) with the default threads and none with a
   // number of threads given, so that a number of threads means those threads alone.
   std::optional<std::size_t> io_depth = std::nullopt;
@@ -48,24 +66,33 @@ struct SearchOptions {
 
 enum class SearchOutcome {
   kCompleted,
-  kCancelled,  // stopped through SearchOptions::stop
+  kCancelled,  // stopped through SearchRequest::stop
 };
 
-// One search for state.search_text in the current directory: scans the articles; when at
-// least one article file was listed, writes ZebResult.htm and, unless asked to write only,
-// hands it to the browser (with PageHandling::kNone, neither); then clears the status line.
-// Failures are reported through screen.ReportFailure; none ends the program.
+// What one search came to.
+struct SearchReport {
+  SearchOutcome outcome = SearchOutcome::kCompleted;
+  std::string phrase = {};  // as compared and shown on the page: upper-cased
+  int32_t articles_listed = 0;
+  int32_t articles_opened = 0;
+  std::vector<FoundArticle> found = {};      // in listing order (ResultQueue)
+  std::optional<BrowserLaunch> launch = {};  // when the browser was started
+};
+
+// One search for request.phrase in the current directory, through `env`: scans the articles;
+// when at least one article file was listed, writes ZebResult.htm and, unless asked to write
+// only, hands it to the browser (with PageHandling::kNone, neither); then ends. Failures are
+// reported to `screen` (and to each printer); none ends the program.
 //
-// RunSearch may run on any thread, one search at a time for a state; it calls `screen` on
-// that thread alone (app/state/search_screen.h) and uses `state` alone until it returns. To cancel
-// it from another thread, request a stop of options.stop's source: the scan stops within
-// one block of the articles being read, the threads it made are gone when RunSearch returns,
-// and the result is kCancelled. A cancelled search writes no page and starts no browser, so
-// the previous page stays as it was (a stop that comes while the page is being written
-// leaves the old page in place; one that comes after the new page took its place spares only
-// the browser); the bar is hidden, the window redrawn and the status line cleared as after
-// any search, and state.result_queue holds the articles found before the stop.
-SearchOutcome RunSearch(SearchState& state, SearchScreen& screen,
-                        const SearchOptions& options = {});
+// RunSearch may run on any thread; it calls `screen` and `printers` on that thread alone. To
+// cancel it from another thread, request a stop of request.stop's source: the scan stops
+// within one block of the articles being read, the threads it made are gone when RunSearch
+// returns, and the outcome is kCancelled. A cancelled search writes no page and starts no
+// browser, so the previous page stays as it was (a stop that comes while the page is being
+// written leaves the old page in place; one that comes after the new page took its place
+// spares only the browser); the screen hears the scan and the search end as after any
+// search, and the report holds the articles found before the stop.
+SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
+                       const std::vector<Printer*>& printers = {});
 
 }  // namespace kb

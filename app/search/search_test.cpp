@@ -26,30 +26,46 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_view_literals;
 
-// Writes down every call the search makes on the screen, in order.
-class RecordingScreen : public SearchScreen {
+// Writes down the search as a person would see it, in order: the stage texts, the progress
+// bar, the messages and the results.
+class RecordingScreen : public SearchScreen, public Printer {
  public:
-  void ShowStatus(std::string_view text) override {
-    calls.push_back("status " + std::string(text));
+  void ScanStarted(int32_t) override {
+    calls.push_back("status Searching through files...");
+    calls.push_back("show bar");
+    bar_shown_ = true;
   }
-  void ShowProgressBar() override { calls.push_back("show bar"); }
-  void RedrawProgressBar(uint8_t percent) override {
-    calls.push_back("bar " + std::to_string(percent));
+  void ArticleDone(int32_t done, int32_t total) override {
+    calls.push_back("bar " + std::to_string(PercentOf(done, total)));
   }
-  void HideProgressBar() override { calls.push_back("hide bar"); }
-  void RedrawWindow() override { calls.push_back("redraw window"); }
+  void ScanEnded(std::string_view) override {
+    if (std::exchange(bar_shown_, false)) calls.push_back("hide bar");
+    calls.push_back("redraw window");
+  }
+  void PageBeingWritten() override { calls.push_back("status Creating index page..."); }
+  void BrowserStarting() override { calls.push_back("status Executing browser..."); }
+  void SearchEnded() override { calls.push_back("status "); }
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view,
                       std::string_view, int32_t, int32_t) override {
     calls.push_back("message " + std::string(caption) + ": " + std::string(text));
     return 1;
   }
-  void ShowResult(std::string_view path, std::string_view excerpt) override {
-    calls.push_back("result " + std::string(path) + ": " + std::string(excerpt));
+  void ArticleFound(const FoundArticle& article) override {
+    calls.push_back("result " + article.path + ": " + article.excerpt);
   }
-  NativeWindowHandle OwnerWindow() override { return 0; }
 
   std::vector<std::string> calls;
+
+ private:
+  bool bar_shown_ = false;
 };
+
+// The paths of what a search found.
+std::vector<std::string> PathsOf(const SearchReport& report) {
+  std::vector<std::string> paths;
+  for (const FoundArticle& article : report.found) paths.push_back(article.path);
+  return paths;
+}
 
 // Runs each test in a scratch knowledge base as the working directory.
 class SearchTest : public ::testing::Test {
@@ -67,7 +83,11 @@ class SearchTest : public ::testing::Test {
 
   testing::ScratchDirectory scratch_;
   fs::path previous_;
-  std::unique_ptr<SearchState> state_ = std::make_unique<SearchState>();
+  SearchReport Search(SearchRequest request, RecordingScreen& screen,
+                      platform::Env& env = platform::Env::Default()) {
+    return RunSearch(env, request, screen, {&screen});
+  }
+
   RecordingScreen screen_;
 };
 
@@ -78,14 +98,13 @@ TEST_F(SearchTest, ProgressCountsOnlyTheArticlesThatCouldBeOpened) {
   BlockFile holder({.options = "", .may_create = false});
   holder.name().Assign("ZEB/ZEB2.htm");
   holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
-  state_->search_text.Assign("three");
+  const SearchReport report =
+      Search({.phrase = "three", .page_handling = PageHandling::kWriteOnly}, screen_);
 
-  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
-
-  EXPECT_EQ(state_->search_text.view(), "THREE");
-  EXPECT_EQ(state_->files_total, 3);
-  EXPECT_EQ(state_->files_done, 2);
-  EXPECT_EQ(state_->result_queue.Count(), 1);
+  EXPECT_EQ(report.phrase, "THREE");
+  EXPECT_EQ(report.articles_listed, 3);
+  EXPECT_EQ(report.articles_opened, 2);
+  EXPECT_EQ(report.found.size(), 1u);
   // The bar steps once per opened article.
   std::vector<std::string> bars;
   std::erase_if(screen_.calls, [&](const std::string& call) {
@@ -113,28 +132,25 @@ TEST_F(SearchTest, ThreeArticlesStepThroughAThirdEach) {
   Article("ZEB1.htm", "a");
   Article("ZEB2.htm", "<!-- Article starts -->needle");
   Article("ZEB3.htm", "c");
-  state_->search_text.Assign("needle");
+  const SearchReport report =
+      Search({.phrase = "needle", .page_handling = PageHandling::kWriteOnly}, screen_);
 
-  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly});
-
-  EXPECT_EQ(state_->progress_percent, 0);
   EXPECT_EQ(screen_.calls, (std::vector<std::string>{
                                "status Searching through files...", "show bar", "bar 33",
                                "result ./ZEB/ZEB2.htm: needle", "bar 66", "bar 100", "hide bar",
                                "redraw window", "status Creating index page...", "status "}));
-  ASSERT_EQ(state_->result_queue.Count(), 1);
-  state_->result_queue.Get(1);
-  EXPECT_EQ(state_->result_queue.record().file.clipped(), "./ZEB/ZEB2.htm");
-  EXPECT_EQ(state_->result_queue.record().excerpt.clipped(), "needle");
-  EXPECT_EQ(state_->result_file_name.view(), "./ZebResult.htm");
+  ASSERT_EQ(report.found.size(), 1u);
+  EXPECT_EQ(report.found[0].path, "./ZEB/ZEB2.htm");
+  EXPECT_EQ(report.found[0].excerpt, "needle");
+  EXPECT_FALSE(report.launch);
 }
 
 // Asks the search to stop as soon as it starts on the page.
 class StopAtPageScreen : public RecordingScreen {
  public:
-  void ShowStatus(std::string_view text) override {
-    RecordingScreen::ShowStatus(text);
-    if (text == "Creating index page...") stop.request_stop();
+  void PageBeingWritten() override {
+    RecordingScreen::PageBeingWritten();
+    stop.request_stop();
   }
   std::stop_source stop;
 };
@@ -142,14 +158,14 @@ class StopAtPageScreen : public RecordingScreen {
 TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
   Article("ZEB1.htm", "<!-- Article starts -->needle");
   scratch_.Write("ZebResult.htm", "old page");
-  state_->search_text.Assign("needle");
   StopAtPageScreen screen;
 
-  const SearchOutcome outcome =
-      RunSearch(*state_, screen,
-                {.page_handling = PageHandling::kWriteOnly, .stop = screen.stop.get_token()});
+  const SearchReport report = Search({.phrase = "needle",
+                                      .page_handling = PageHandling::kWriteOnly,
+                                      .stop = screen.stop.get_token()},
+                                     screen);
 
-  EXPECT_EQ(outcome, SearchOutcome::kCancelled);
+  EXPECT_EQ(report.outcome, SearchOutcome::kCancelled);
   EXPECT_EQ(testing::ReadAll("ZebResult.htm"), "old page");
   EXPECT_EQ(screen.calls.back(), "status ");
   for (const fs::directory_entry& entry : fs::directory_iterator(".")) {
@@ -157,15 +173,11 @@ TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
   }
 }
 
-TEST_F(SearchTest, WithoutArticlesOnlyThePhraseChanges) {
-  state_->result_queue.record().file.Assign("./ZEB/old.htm");
-  state_->result_queue.Append();
-  state_->search_text.Assign("mixed Case");
+TEST_F(SearchTest, WithoutArticlesNothingIsWritten) {
+  const SearchReport report = Search({.phrase = "mixed Case"}, screen_);
 
-  RunSearch(*state_, screen_);
-
-  EXPECT_EQ(state_->search_text.view(), "MIXED CASE");
-  EXPECT_EQ(state_->result_queue.Count(), 1);
+  EXPECT_EQ(report.phrase, "MIXED CASE");
+  EXPECT_EQ(report.articles_listed, 0);
   EXPECT_EQ(screen_.calls, (std::vector<std::string>{"redraw window", "status "}));
   EXPECT_FALSE(fs::exists("ZebResult.htm"));
 }
@@ -174,42 +186,35 @@ TEST_F(SearchTest, TheMatchSettingsDecideWhatMatchesAndUpperCasesThePhrase) {
   Article("ZEB1.htm", "<p>CAF\xC9</p>\r\n<p>au <b>lait</b></p><!-- Article starts -->one");
   Article("ZEB2.htm", "<!-- Article starts -->two: caf\xE9 au lai&#116");
   Article("ZEB3.htm", "<!-- Article starts -->caf\xE9 au lai");
-  state_->match_settings.case_table[0xE9] = 0xC9;
-  state_->match_settings.mode = MatchMode::kText;
-  state_->search_text.Assign("caf\xE9  au lait");
+  SearchRequest request{
+      .phrase = "caf\xE9  au lait", .page_handling = PageHandling::kWriteOnly, .threads = 3};
+  request.match_settings.case_table[0xE9] = 0xC9;
+  request.match_settings.mode = MatchMode::kText;
 
   // Every thread of the scan matches with the settings.
-  RunSearch(*state_, screen_, {.page_handling = PageHandling::kWriteOnly, .threads = 3});
+  const SearchReport report = Search(request, screen_);
 
-  EXPECT_EQ(state_->search_text.view(), "CAF\xC9  AU LAIT");
-  std::vector<std::string> found;
-  for (int32_t entry = 1; entry <= state_->result_queue.Count(); ++entry) {
-    state_->result_queue.Get(entry);
-    found.emplace_back(state_->result_queue.record().file.clipped());
-  }
-  std::sort(found.begin(), found.end());
-  EXPECT_EQ(found, (std::vector<std::string>{"./ZEB/ZEB1.htm", "./ZEB/ZEB2.htm"}));
+  EXPECT_EQ(report.phrase, "CAF\xC9  AU LAIT");
+  EXPECT_EQ(PathsOf(report), (std::vector<std::string>{"./ZEB/ZEB1.htm", "./ZEB/ZEB2.htm"}));
 }
 
 TEST_F(SearchTest, TemplatesAreReadOnceWithTheirLinesWhole) {
   scratch_.Write("lheader.htm", "<html>\r\n" + std::string(300, 'h') + "\r\n\r\n");
   scratch_.Write("lfooter.htm", "");
 
-  LoadTemplates(*state_, screen_);
+  const PageTemplates templates = LoadTemplates(platform::Env::Default(), screen_);
 
   EXPECT_EQ(screen_.calls, std::vector<std::string>{});
-  ASSERT_EQ(state_->header_queue.Count(), 3);
-  EXPECT_EQ(state_->header_queue.Get(2), std::string(300, 'h'));
-  EXPECT_EQ(state_->footer_queue.Count(), 0);
+  ASSERT_EQ(templates.header.size(), 3u);
+  EXPECT_EQ(templates.header[1], std::string(300, 'h'));
+  EXPECT_TRUE(templates.footer.empty());
 }
 
 TEST_F(SearchTest, AFolderThatCannotBeReadIsReportedOnce) {
   fs::remove("ZEB");
   scratch_.Write("ZEB", "a file where the folder should be");
   scratch_.Write("ZebResult.htm", "old page");
-  state_->search_text.Assign("x");
-
-  RunSearch(*state_, screen_);
+  Search({.phrase = "x"}, screen_);
 
   EXPECT_EQ(screen_.calls,
             (std::vector<std::string>{
@@ -232,10 +237,9 @@ TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
   for (const std::size_t threads : {1u, 3u}) {
     platform::testing::FaultyEnv env;
     env.FailNth(platform::Operation::kRead, 2, EIO, "ZEB2.htm");
-    auto state = std::make_unique<SearchState>(env);
-    state->search_text.Assign("needle");
     RecordingScreen screen;
-    RunSearch(*state, screen, {.page_handling = PageHandling::kWriteOnly, .threads = threads});
+    Search({.phrase = "needle", .page_handling = PageHandling::kWriteOnly, .threads = threads},
+           screen, env);
     EXPECT_EQ(screen.calls,
               (std::vector<std::string>{
                   "status Searching through files...", "show bar",
@@ -251,13 +255,12 @@ TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
   // is told once.
   platform::testing::FaultyEnv env;
   env.FailNth(platform::Operation::kReadDirectory, 3, EIO);
-  auto state = std::make_unique<SearchState>(env);
   RecordingScreen screen;
-  RunSearch(*state, screen, {.page_handling = PageHandling::kWriteOnly});
+  const SearchReport report = Search({.page_handling = PageHandling::kWriteOnly}, screen, env);
   ASSERT_FALSE(screen.calls.empty());
   EXPECT_EQ(screen.calls[0], "message : Could not read the folder: ./ZEB|Error: 330, Read Fault" +
                                  std::string(70, ' '));
-  EXPECT_LT(state->files_total, 3);
+  EXPECT_LT(report.articles_listed, 3);
 }
 
 // A knowledge base made at random: articles of 0 to 300 KB with the phrase and the marker
@@ -446,8 +449,8 @@ class RandomKnowledgeBase {
 class StoppingScreen : public RecordingScreen {
  public:
   StoppingScreen(std::stop_source& stop, int stop_at) : stop_(stop), stop_at_(stop_at) {}
-  void RedrawProgressBar(uint8_t percent) override {
-    RecordingScreen::RedrawProgressBar(percent);
+  void ArticleDone(int32_t done, int32_t total) override {
+    RecordingScreen::ArticleDone(done, total);
     if (++steps_ == stop_at_) stop_.request_stop();
   }
 
@@ -492,21 +495,19 @@ TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
         knowledge_base.Restore();
         std::stop_source stop;
         StoppingScreen screen(stop, stopping ? stop_at : 0);
-        auto state =
-            io_depth == 0 ? std::make_unique<SearchState>() : std::make_unique<SearchState>(cold);
-        state->search_text.Assign(knowledge_base.phrase());
         std::jthread shrinker([&, pause = random() % 2000] {
           std::this_thread::sleep_for(std::chrono::microseconds(pause));
           knowledge_base.Shrink();
         });
-        const SearchOutcome outcome = RunSearch(*state, screen,
-                                                {.page_handling = PageHandling::kWriteOnly,
-                                                 .threads = threads,
-                                                 .stop = stop.get_token(),
-                                                 .io_depth = io_depth});
+        const SearchReport report = Search({.phrase = std::string(knowledge_base.phrase()),
+                                            .page_handling = PageHandling::kWriteOnly,
+                                            .threads = threads,
+                                            .stop = stop.get_token(),
+                                            .io_depth = io_depth},
+                                           screen, io_depth == 0 ? platform::Env::Default() : cold);
         shrinker.join();
-        searches.push_back(
-            {outcome, screen.calls, testing::ReadAll("ZebResult.htm"), state->files_done});
+        searches.push_back({report.outcome, screen.calls, testing::ReadAll("ZebResult.htm"),
+                            report.articles_opened});
       }
     }
 

@@ -21,18 +21,20 @@ namespace {
 // Writes down every text the search shows: status texts, message texts and captions.
 class TextRecorder : public SearchScreen {
  public:
-  void ShowStatus(std::string_view text) override { shown.emplace_back(text); }
-  void ShowProgressBar() override {}
-  void RedrawProgressBar(uint8_t) override {}
-  void HideProgressBar() override {}
-  void RedrawWindow() override {}
+  void ScanStarted(int32_t) override { shown.emplace_back(ProgramText(TextId::kSearchingStatus)); }
+  void ArticleDone(int32_t, int32_t) override {}
+  void ScanEnded(std::string_view) override {}
+  void PageBeingWritten() override { shown.emplace_back(ProgramText(TextId::kCreatingPageStatus)); }
+  void BrowserStarting() override {
+    shown.emplace_back(ProgramText(TextId::kExecutingBrowserStatus));
+  }
+  void SearchEnded() override {}
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view,
                       std::string_view, int32_t, int32_t) override {
     shown.emplace_back(text);
     shown.emplace_back(caption);
     return 1;
   }
-  NativeWindowHandle OwnerWindow() override { return 0; }
 
   std::vector<std::string> shown;
 };
@@ -49,13 +51,10 @@ struct DefaultTextsAfterwards {
 std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirectory& scratch) {
   TextRecorder screen;
   const auto search = [&](platform::testing::FaultyEnv& env, PageHandling handling) {
-    auto state = std::make_unique<SearchState>(env);
-    state->search_text.Assign("found");
-    RunSearch(*state, screen, {.page_handling = handling, .threads = 2});
+    RunSearch(env, {.phrase = "found", .page_handling = handling, .threads = 2}, screen);
   };
   const auto load_templates = [&](platform::testing::FaultyEnv& env) {
-    auto state = std::make_unique<SearchState>(env);
-    LoadTemplates(*state, screen);
+    LoadTemplates(env, screen);
   };
 
   platform::testing::FaultyEnv env;

@@ -1,7 +1,10 @@
 #include "app/window/main_window.h"
 
-#include <new>
+#include <memory>
 #include <string>
+#include <utility>
+
+#include "app/base/knowledge_base.h"
 
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
@@ -136,37 +139,21 @@ const platform::WindowLayout& MainWindowLayout() {
   return kLayout;
 }
 
-std::unique_ptr<SearchState> NewSearchState() {
-  try {
-    return std::unique_ptr<SearchState>(new (std::nothrow) SearchState);
-  } catch (const std::bad_alloc&) {
-    return nullptr;  // a member's own buffer could not be had
-  }
-}
-
-MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps)
-    : windows_(windows), steps_(std::move(steps)) {}
+MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps,
+                       MatchSettings match_settings)
+    : windows_(windows), steps_(std::move(steps)), match_settings_(std::move(match_settings)) {}
 
 void MainWindow::KeepHistoryIn(platform::Env& env, std::string file) {
   history_env_ = &env;
   history_file_ = std::move(file);
 }
 
-int MainWindow::Run(std::unique_ptr<SearchState> state) {
-  if (!state) {
-    Message no_memory;
-    no_memory.text = ProgramText(TextId::kNoMemory);
-    no_memory.caption = ProgramText(TextId::kErrorCaption);
-    no_memory.icon = kStopIcon;
-    windows_.ShowMessage(no_memory);
-    return kExitNoMemory;
-  }
-  state_ = std::move(state);
+int MainWindow::Run() {
   first_opened_ = false;
   if (history_env_ != nullptr) history_ = PhraseHistory::Read(*history_env_, history_file_);
 
   BuildWindow();
-  steps_.load_templates(*state_, *this);
+  templates_ = steps_.load_templates(*this);
   windows_.Open();
   windows_.SetText(control::kStatusLine, "");
 
@@ -180,30 +167,22 @@ int MainWindow::Run(std::unique_ptr<SearchState> state) {
   }
 
   windows_.Close();
-  ReleaseQueues();
-  state_.reset();
   return kExitOk;
 }
 
 void MainWindow::BuildWindow() {
   layout_ = LayoutWithTexts(controls_);
   windows_.Build(layout_);
-  SearchState& state = *state_;
   windows_.BindText(
-      control::kSearchEntry, [&state] { return std::string(state.search_text.view()); },
-      [&state](std::string_view value) { state.search_text.Assign(value); });
-  // The bar shows ProgressPercent as the search hands it over: the window's thread never
-  // reads the variable while the search may be writing it.
+      control::kSearchEntry, [this] { return search_text_; },
+      [this](std::string_view value) { search_text_ = value.substr(0, kMaxSearchTextBytes); });
   windows_.BindNumber(control::kProgressBar, [this] { return bar_percent_; });
-  // A row is read through the queue's record buffer, as every reader of a queue does.
   windows_.BindRows(
-      control::kResultList, [&state] { return state.result_queue.Count(); },
-      [&state](int32_t number) {
-        state.result_queue.Get(number);
-        return std::string(state.result_queue.record().file.clipped().substr(0, kListRowLength));
+      control::kResultList, [this] { return static_cast<int32_t>(found_paths_.size()); },
+      [this](int32_t number) {
+        return found_paths_[static_cast<std::size_t>(number - 1)].substr(0, kListRowLength);
       });
 }
-
 void MainWindow::HandleEvent(const platform::Event& event) {
   if (searching_) {
     HandleEventWhileSearching(event);
@@ -234,7 +213,7 @@ void MainWindow::HandleEvent(const platform::Event& event) {
       }
       break;
     case EventKind::kRecallOlder:
-      Recall(history_.Older(state_->search_text.view()));
+      Recall(history_.Older(search_text_));
       break;
     case EventKind::kRecallNewer:
       Recall(history_.Newer());
@@ -247,7 +226,7 @@ void MainWindow::HandleEvent(const platform::Event& event) {
 
 void MainWindow::Recall(const std::optional<std::string>& phrase) {
   if (!phrase) return;
-  state_->search_text.Assign(*phrase);
+  search_text_ = *phrase;
   windows_.Display(control::kSearchEntry);
 }
 
@@ -276,47 +255,46 @@ void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
 }
 
 void MainWindow::StartSearch() {
-  history_.Add(state_->search_text.view());
+  history_.Add(search_text_);
   // A history that cannot be written is no reason not to search.
   if (history_env_ != nullptr) history_.Write(*history_env_, history_file_);
   searching_ = true;
   search_stop_ = std::stop_source();
-  owner_ = windows_.Handle();
   windows_.SetEnabled(control::kSearchEntry, false);
   windows_.SetEnabled(control::kSearchButton, false);
-  windows_.StartWork([this, stop = search_stop_.get_token()] {
-    outcome_ = steps_.run_search(*state_, *this, stop);
+  // The worker has its own copy of everything it searches with, and hands the report back
+  // as a call on the window's thread, which runs before the window hears the work is done.
+  windows_.StartWork([this, request = SearchRequest{.phrase = search_text_,
+                                                    .match_settings = match_settings_,
+                                                    .templates = templates_,
+                                                    .stop = search_stop_.get_token()}] {
+    auto report = std::make_shared<SearchReport>(steps_.run_search(request, *this));
+    windows_.PostCall([this, report] {
+      outcome_ = report->outcome;
+      found_count_ = static_cast<int32_t>(report->found.size());
+      found_paths_.clear();
+      for (const FoundArticle& article : report->found) found_paths_.push_back(article.path);
+    });
   });
 }
 
 void MainWindow::EndSearch() {
   searching_ = false;
   if (outcome_ == SearchOutcome::kCancelled) {
-    // The search stopped where it was: its bar goes, and the controls show their variables
+    // The search stopped where it was: its bar goes, and the controls show their values
     // again.
     windows_.SetVisible(control::kProgressBar, false);
     DisplayAll();
   }
-  // A scan that listed no article leaves the last search's results in the queue.
-  const int32_t found = state_->file_queue.Count() == 0 ? 0 : state_->result_queue.Count();
-  windows_.SetText(control::kStatusLine,
-                   SearchEndStatus(outcome_, found, state_->search_text.view()));
+  windows_.SetText(control::kStatusLine, SearchEndStatus(outcome_, found_count_, search_text_));
   windows_.SetEnabled(control::kSearchEntry, true);
   windows_.SetEnabled(control::kSearchButton, true);
 }
 
 void MainWindow::DisplayAll() {
-  bar_percent_ = state_->progress_percent;
+  // Outside a scan the bar, hidden, is at 0.
+  bar_percent_ = 0;
   windows_.DisplayAll();
-}
-
-void MainWindow::ReleaseQueues() {
-  state_->header_queue.Free();
-  state_->footer_queue.Free();
-  state_->file_queue.Dispose();
-  state_->footer_queue.Dispose();
-  state_->header_queue.Dispose();
-  state_->result_queue.Dispose();
 }
 
 void MainWindow::ShowStatus(std::string_view text) {
@@ -326,17 +304,20 @@ void MainWindow::ShowStatus(std::string_view text) {
   });
 }
 
-void MainWindow::ShowProgressBar() {
-  // The bar may still hold the last scan's value: it takes the current one before it shows.
-  painted_percent_ = state_->progress_percent;
-  windows_.PostCall([this, percent = painted_percent_] {
-    bar_percent_ = percent;
+void MainWindow::ScanStarted(int32_t) {
+  ShowStatus(ProgramText(TextId::kSearchingStatus));
+  // The bar may still hold the last scan's value: it takes 0 before it shows.
+  painted_percent_ = 0;
+  bar_shown_ = true;
+  windows_.PostCall([this] {
+    bar_percent_ = 0;
     windows_.Display(control::kProgressBar);
     windows_.SetVisible(control::kProgressBar, true);
   });
 }
 
-void MainWindow::RedrawProgressBar(uint8_t percent) {
+void MainWindow::ArticleDone(int32_t done, int32_t total) {
+  const int32_t percent = PercentOf(done, total);
   if (percent == painted_percent_) return;
   painted_percent_ = percent;
   windows_.PostCall([this, percent] {
@@ -345,13 +326,27 @@ void MainWindow::RedrawProgressBar(uint8_t percent) {
   });
 }
 
-void MainWindow::HideProgressBar() {
-  windows_.PostCall([this] { windows_.SetVisible(control::kProgressBar, false); });
+void MainWindow::ScanEnded(std::string_view phrase) {
+  if (std::exchange(bar_shown_, false)) {
+    windows_.PostCall([this] { windows_.SetVisible(control::kProgressBar, false); });
+  }
+  // The entry shows the phrase as the scan compared it.
+  windows_.Call([this, &phrase] {
+    search_text_ = phrase;
+    DisplayAll();
+  });
 }
 
-void MainWindow::RedrawWindow() {
-  // The search waits meanwhile, so the window's thread may read its variables.
-  windows_.Call([this] { DisplayAll(); });
+void MainWindow::PageBeingWritten() {
+  ShowStatus(ProgramText(TextId::kCreatingPageStatus));
+}
+
+void MainWindow::BrowserStarting() {
+  ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
+}
+
+void MainWindow::SearchEnded() {
+  ShowStatus("");
 }
 
 int32_t MainWindow::ShowMessage(std::string_view text, std::string_view caption,
@@ -370,10 +365,6 @@ int32_t MainWindow::ShowMessage(std::string_view text, std::string_view caption,
     if (!search_stop_.stop_requested()) result = windows_.ShowMessage(message);
   });
   return result;
-}
-
-NativeWindowHandle MainWindow::OwnerWindow() {
-  return owner_;
 }
 
 }  // namespace kb

@@ -5,51 +5,52 @@
 // recording fake in tests.
 //
 // The procedure (Run):
-//  1. takes the search state (allocated by the caller; a null state is reported and ends
-//     the run);
-//  2. builds the window from its layout table, the entry bound to SearchText, the progress
-//     bar to ProgressPercent and the hidden list to ResultQueue;
-//  3. loads the page templates, so their messages come before the window;
-//  4. opens the window, empties the status line and handles events until the window is
+//  1. builds the window from its layout table, the entry bound to the phrase (SearchText),
+//     the progress bar to its percentage and the hidden list to the articles last found;
+//  2. loads the page templates, so their messages come before the window;
+//  3. opens the window, empties the status line and handles events until the window is
 //     asked to close:
-//     - opened: redisplays every control from its variable the first time, then puts the
+//     - opened: redisplays every control from its value the first time, then puts the
 //       focus on the prompt, which passes it on to the entry field;
-//     - gained the focus: redisplays every control from its variable;
-//     - a value refused by the entry's picture: beeps, shows the variable again, keeps the
+//     - gained the focus: redisplays every control from its value;
+//     - a value refused by the entry's picture: beeps, shows the value again, keeps the
 //       focus there;
 //     - Search: keeps the phrase in the history, disables Search and the entry and runs the
 //       search off the window's thread;
 //     - Up and Down in the entry: shows an earlier or a later phrase of the history
-//       (app/phrase_history.h);
+//       (app/window/phrase_history.h);
 //     - Close: asks for the window to close;
-//  5. stops a search that still runs and waits for it, closes the window and releases the
-//     queues.
+//  4. stops a search that still runs and waits for it, and closes the window.
 //
-// While a search runs the window goes on being served, and the search is its only user of
-// the search state: input other than Close, the window manager's close and Escape is
-// dropped. Close and the window manager's close stop the search and end the run; Escape
-// stops it and leaves the window ready for the next one. When the search has returned,
-// Search and the entry take input again, and the status line says how it ended
-// (SearchEndStatus).
+// A search runs on a worker that copies its inputs (the phrase, the match settings, the
+// templates: a SearchRequest) and hands its events and its report back to the window's
+// thread as calls (platform::WindowSystem::PostCall); the window's values are the window
+// thread's alone. Besides the stop request, the two threads share only the reply of a
+// message box, which the worker waits for (WindowSystem::Call).
 //
-// The window is the search's screen, called from the search's thread: the status line and
-// the progress bar are handed over to the window's thread to be painted, the bar only when
-// its percentage changes; a message box is shown there too, and the search waits for its
-// answer, except once the search is being stopped: then no box is shown any more, and
+// While a search runs the window goes on being served: input other than Close, the window
+// manager's close and Escape is dropped. Close and the window manager's close stop the
+// search and end the run; Escape stops it and leaves the window ready for the next one. When
+// the search has returned, Search and the entry take input again, and the status line says
+// how it ended (SearchEndStatus).
+//
+// The status line and the progress bar are painted on the window's thread, the bar only
+// when its percentage changes; a message box is shown there too, and the search waits for
+// its answer, except once the search is being stopped: then no box is shown any more, and
 // ShowMessage returns 0.
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/match/match_settings.h"
+#include "app/page/templates.h"
 #include "app/search/search.h"
-#include "app/state/search_screen.h"
-#include "app/state/search_state.h"
+#include "app/search/search_screen.h"
 #include "app/window/phrase_history.h"
 #include "platform/window_system.h"
 
@@ -72,48 +73,43 @@ const platform::WindowLayout& MainWindowLayout();
 
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search/search.h).
 // load_templates runs on the window's thread; run_search on a thread of its own, and stops
-// early, returning kCancelled, once `stop` is requested.
+// early, returning kCancelled, once the request's stop is requested.
 struct SearchSteps {
-  std::function<void(SearchState&, SearchScreen&)> load_templates;
-  std::function<SearchOutcome(SearchState&, SearchScreen&, std::stop_token stop)> run_search;
+  std::function<PageTemplates(SearchScreen&)> load_templates;
+  std::function<SearchReport(const SearchRequest&, SearchScreen&)> run_search;
 };
 
-// Exit codes of Run.
+// Exit code of Run.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitNoMemory = 1;
 
 // What the status line keeps after a search, in the program's texts in use: "Search
 // stopped" for a cancelled search, else how many articles were found, or that none holds
 // `phrase` (as the entry shows it).
 std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_view phrase);
 
-// A new, empty search state; null when memory for it cannot be had.
-std::unique_ptr<SearchState> NewSearchState();
-
 class MainWindow final : public SearchScreen {
  public:
-  // `windows` must outlive this object.
-  MainWindow(platform::WindowSystem& windows, SearchSteps steps);
+  // `windows` must outlive this object; searches compare as `match_settings` say.
+  MainWindow(platform::WindowSystem& windows, SearchSteps steps, MatchSettings match_settings = {});
 
-  // The whole life of the window over `state`: kExitOk when the window was closed,
-  // kExitNoMemory (after a message box) when `state` is null.
-  int Run(std::unique_ptr<SearchState> state);
+  // The whole life of the window: kExitOk when the window was closed.
+  int Run();
 
-  // Keeps the phrases searched for in `file` (app/phrase_history.h), read when Run starts and
-  // written at each search, through `env`, which must outlive the window. Without this call
-  // the history lasts for the run alone.
+  // Keeps the phrases searched for in `file` (app/window/phrase_history.h), read when Run
+  // starts and written at each search, through `env`, which must outlive the window. Without
+  // this call the history lasts for the run alone.
   void KeepHistoryIn(platform::Env& env, std::string file);
 
-  // The search's screen; used only while Run is running, from the window's thread or from
-  // the search's.
-  void ShowStatus(std::string_view text) override;
-  void ShowProgressBar() override;
-  void RedrawProgressBar(uint8_t percent) override;
-  void HideProgressBar() override;
-  void RedrawWindow() override;
+  // The search's screen; used only while Run is running, from the search's thread (the
+  // templates' failures from the window's).
+  void ScanStarted(int32_t articles) override;
+  void ArticleDone(int32_t done, int32_t total) override;
+  void ScanEnded(std::string_view phrase) override;
+  void PageBeingWritten() override;
+  void BrowserStarting() override;
+  void SearchEnded() override;
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view icon,
                       std::string_view buttons, int32_t default_button, int32_t style) override;
-  NativeWindowHandle OwnerWindow() override;
 
  private:
   void BuildWindow();
@@ -123,30 +119,32 @@ class MainWindow final : public SearchScreen {
   void EndSearch();
   void DisplayAll();
   void Recall(const std::optional<std::string>& phrase);
-  void ReleaseQueues();
+  void ShowStatus(std::string_view text);
 
   platform::WindowSystem& windows_;
-  SearchSteps steps_;
+  const SearchSteps steps_;
+  const MatchSettings match_settings_;
   // The layout the window is built from, its labels in the program's texts in use.
   std::vector<platform::ControlLayout> controls_;
   platform::WindowLayout layout_;
-  std::unique_ptr<SearchState> state_;
-  PhraseHistory history_;
-  platform::Env* history_env_ = nullptr;
-  std::string history_file_;
 
   // The window's thread only.
+  PageTemplates templates_;
+  std::string search_text_;               // SearchText: what the entry shows
+  std::vector<std::string> found_paths_;  // the articles the last search found
+  int32_t found_count_ = 0;               // of the last search: 0 when it listed no article
+  PhraseHistory history_;
+  platform::Env* history_env_ = nullptr;  // where the history is kept, if anywhere
+  std::string history_file_;
   bool first_opened_ = false;
   bool searching_ = false;
-  std::stop_source search_stop_;  // of the search that runs or ran last
-  int32_t bar_percent_ = 0;       // what the bar shows: ProgressPercent as last handed over
+  std::stop_source search_stop_;                       // of the search that runs or ran last
+  int32_t bar_percent_ = 0;                            // what the bar shows, as last handed over
+  SearchOutcome outcome_ = SearchOutcome::kCompleted;  // of the search that ran last
 
-  // Set before a search starts and read by it.
-  NativeWindowHandle owner_ = 0;
   // The search's thread only.
   int32_t painted_percent_ = -1;  // the percentage last handed over to be painted
-  // Set by the search as it returns; read once the window has heard that it has.
-  SearchOutcome outcome_ = SearchOutcome::kCompleted;
+  bool bar_shown_ = false;        // the bar was shown for the scan that runs
 };
 
 }  // namespace kb

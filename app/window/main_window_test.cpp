@@ -162,18 +162,19 @@ class MainWindowTest : public ::testing::Test {
  protected:
   int Run() {
     MainWindow window(windows_, steps_);
-    return window.Run(NewSearchState());
+    return window.Run();
   }
 
   FakeWindows windows_;
-  SearchSteps steps_{.load_templates = [](SearchState&, SearchScreen&) {},
-                     .run_search = [](SearchState&, SearchScreen&,
-                                      std::stop_token) { return SearchOutcome::kCompleted; }};
+  SearchSteps steps_{
+      .load_templates = [](SearchScreen&) { return PageTemplates(); },
+      .run_search = [](const SearchRequest&, SearchScreen&) { return SearchReport(); }};
 };
 
 TEST_F(MainWindowTest, TemplatesComeBeforeTheWindowAndTheStatusLineStartsEmpty) {
-  steps_.load_templates = [](SearchState&, SearchScreen& screen) {
+  steps_.load_templates = [](SearchScreen& screen) {
     screen.ShowMessage("Can not open the header file", "", "", "", 0, 0);
+    return PageTemplates();
   };
   windows_.Then(Event{.kind = EventKind::kGainFocus});
 
@@ -203,12 +204,10 @@ TEST_F(MainWindowTest, RefusedValueBeepsShowsTheVariableAndKeepsTheFocus) {
 
 TEST_F(MainWindowTest, SearchRunsOffTheEventLoopWithSearchAndTheEntryDisabled) {
   std::vector<std::string> searched;
-  steps_.run_search = [&](SearchState& state, SearchScreen& screen, std::stop_token) {
-    searched.emplace_back(state.search_text.view());
-    state.search_text.Assign(Upper(state.search_text.view()));
-    screen.RedrawWindow();
-    EXPECT_EQ(screen.OwnerWindow(), 77u);
-    return SearchOutcome::kCompleted;
+  steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
+    searched.push_back(request.phrase);
+    screen.ScanEnded(Upper(request.phrase));
+    return SearchReport();
   };
   windows_.Then([](FakeWindows& w) { w.Type("linux tips"); }, Accepted(control::kSearchButton));
   // While it runs, nothing but Close and Escape is taken: no second search, no redisplay
@@ -234,19 +233,13 @@ TEST_F(MainWindowTest, SearchRunsOffTheEventLoopWithSearchAndTheEntryDisabled) {
 }
 
 TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
-  steps_.run_search = [](SearchState& state, SearchScreen& screen, std::stop_token) {
-    screen.ShowStatus("Searching through files...");
-    state.progress_percent = 0;
-    state.files_total = 40000;
-    screen.ShowProgressBar();
-    for (state.files_done = 1; state.files_done <= state.files_total; ++state.files_done) {
-      state.progress_percent = static_cast<uint8_t>(PercentOf(state.files_done, state.files_total));
-      screen.RedrawProgressBar(state.progress_percent);
-    }
-    state.progress_percent = 0;
-    screen.HideProgressBar();
-    screen.ShowStatus("");
-    return SearchOutcome::kCompleted;
+  steps_.run_search = [](const SearchRequest& request, SearchScreen& screen) {
+    constexpr int32_t kArticles = 40000;
+    screen.ScanStarted(kArticles);
+    for (int32_t done = 1; done <= kArticles; ++done) screen.ArticleDone(done, kArticles);
+    screen.ScanEnded(request.phrase);
+    screen.SearchEnded();
+    return SearchReport();
   };
   for (int search = 0; search < 2; ++search) {
     windows_.Then(Accepted(control::kSearchButton));
@@ -268,20 +261,19 @@ TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
 
 // A search that shows its stage and bar, then waits for a stop and reports a failure it
 // meets afterwards.
-SearchOutcome SearchUntilStopped(SearchScreen& screen, std::stop_token stop) {
-  screen.ShowStatus("Searching through files...");
-  screen.ShowProgressBar();
-  screen.RedrawProgressBar(40);
-  if (!stop.stop_requested()) return SearchOutcome::kCompleted;
+SearchReport SearchUntilStopped(SearchScreen& screen, const std::stop_token& stop) {
+  screen.ScanStarted(5);
+  screen.ArticleDone(2, 5);
+  if (!stop.stop_requested()) return SearchReport();
   screen.ShowMessage("Could not open file: ./ZEB/ZEB1.htm", "", "", "", 0, 0);
-  return SearchOutcome::kCancelled;
+  return SearchReport{.outcome = SearchOutcome::kCancelled};
 }
 
 TEST_F(MainWindowTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
   std::vector<bool> stopped;
-  steps_.run_search = [&](SearchState&, SearchScreen& screen, std::stop_token stop) {
-    stopped.push_back(stop.stop_requested());
-    return SearchUntilStopped(screen, stop);
+  steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
+    stopped.push_back(request.stop.stop_requested());
+    return SearchUntilStopped(screen, request.stop);
   };
   windows_.Then(Accepted(control::kSearchButton));
   windows_.Then(Event{.kind = EventKind::kCancel});
@@ -308,14 +300,12 @@ TEST_F(MainWindowTest, EscapeStopsTheSearchAndLeavesTheWindowReadyForTheNext) {
 TEST_F(MainWindowTest, TheStatusLineTellsHowTheSearchEnded) {
   std::vector<std::pair<int, int>> listed_and_found{{3, 2}, {3, 1}, {3, 0}, {0, 0}};
   std::size_t search = 0;
-  steps_.run_search = [&](SearchState& state, SearchScreen&, std::stop_token) {
+  steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
     const auto [listed, found] = listed_and_found[search++];
-    state.search_text.Assign(Upper(state.search_text.view()));
-    state.file_queue.Free();
-    for (int i = 0; i < listed; ++i) state.file_queue.Append();
-    if (listed > 0) state.result_queue.Free();
-    for (int i = 0; i < found; ++i) state.result_queue.Append();
-    return SearchOutcome::kCompleted;
+    screen.ScanEnded(Upper(request.phrase));
+    SearchReport report{.articles_listed = listed};
+    report.found.resize(static_cast<std::size_t>(found));
+    return report;
   };
   for (std::size_t i = 0; i < listed_and_found.size(); ++i) {
     windows_.Then([](FakeWindows& w) { w.Type("fish & chips"); }, Accepted(control::kSearchButton));
@@ -358,7 +348,7 @@ TEST_F(MainWindowTest, UpAndDownRecallThePhrasesSearchedFor) {
 
   MainWindow window(windows_, steps_);
   window.KeepHistoryIn(platform::Env::Default(), file);
-  window.Run(NewSearchState());
+  window.Run();
 
   EXPECT_EQ(Lines(windows_.log, "Display 2"),
             (std::vector<std::string>{"Display 2 'today'", "Display 2 'from yesterday'",
@@ -372,16 +362,16 @@ TEST_F(MainWindowTest, ClosingDuringASearchStopsItAndWaitsForItBeforeClosing) {
     SCOPED_TRACE(by_button ? "Close button" : "window manager");
     FakeWindows windows;
     bool stop_seen = false;
-    steps_.run_search = [&](SearchState&, SearchScreen& screen, std::stop_token stop) {
-      stop_seen = stop.stop_requested();
-      return SearchUntilStopped(screen, stop);
+    steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
+      stop_seen = request.stop.stop_requested();
+      return SearchUntilStopped(screen, request.stop);
     };
     windows.Then(Accepted(control::kSearchButton));
     // Without the button, the script's end is the window manager's close.
     if (by_button) windows.Then(Accepted(control::kCloseButton));
 
     MainWindow window(windows, steps_);
-    EXPECT_EQ(window.Run(NewSearchState()), kExitOk);
+    EXPECT_EQ(window.Run(), kExitOk);
     EXPECT_TRUE(stop_seen);
     EXPECT_TRUE(Lines(windows.log, "Message").empty());
     EXPECT_LT(IndexOf(windows.log, "WaitForWork"), IndexOf(windows.log, "Close"));
@@ -391,9 +381,9 @@ TEST_F(MainWindowTest, ClosingDuringASearchStopsItAndWaitsForItBeforeClosing) {
 
 TEST_F(MainWindowTest, CloseButtonEndsTheLoopAndReleasesTheWindow) {
   bool searched_after_close = false;
-  steps_.run_search = [&](SearchState&, SearchScreen&, std::stop_token) {
+  steps_.run_search = [&](const SearchRequest&, SearchScreen&) {
     searched_after_close = true;
-    return SearchOutcome::kCompleted;
+    return SearchReport();
   };
   windows_.Then(Accepted(control::kCloseButton));
   windows_.Then(Accepted(control::kSearchButton));
@@ -404,37 +394,25 @@ TEST_F(MainWindowTest, CloseButtonEndsTheLoopAndReleasesTheWindow) {
   EXPECT_LT(IndexOf(windows_.log, "PostCloseRequest"), IndexOf(windows_.log, "Close"));
 }
 
-TEST_F(MainWindowTest, MissingStateIsReportedAndEndsTheProgram) {
-  MainWindow window(windows_, steps_);
-  EXPECT_EQ(window.Run(nullptr), kExitNoMemory);
-  ASSERT_EQ(windows_.log.size(), 1u);
-  EXPECT_TRUE(windows_.log[0].starts_with("Message ERROR: "));
-}
-
-// The window's own texts are the program's texts in use: its labels, and the message that
-// ends a start without memory.
+// The window's own texts are the program's texts in use.
 TEST_F(MainWindowTest, TheWindowShowsTheProgramsTexts) {
   ProgramTexts texts;
   for (const auto& [key, text] : {std::pair{"SearchPrompt", "Suche:"},
                                   {"SearchButton", "&Los"},
                                   {"CloseButton",
                                    "Schlie\xC3\x9F"
-                                   "en"},
-                                  {"NoMemory", "Zu wenig"},
-                                  {"ErrorCaption", "FEHLER"}}) {
+                                   "en"}}) {
     ASSERT_EQ(texts.Replace(key, text), ProgramTexts::Replacement::kDone);
   }
   UseProgramTexts(std::move(texts));
 
   Run();
-  MainWindow(windows_, steps_).Run(nullptr);
   UseProgramTexts(ProgramTexts());
 
   EXPECT_EQ(windows_.labels, (std::vector<std::string>{"Suche:", "", "&Los",
                                                        "Schlie\xC3\x9F"
                                                        "en",
                                                        "", "String 1", ""}));
-  EXPECT_EQ(windows_.log.back(), "Message FEHLER: Zu wenig");
 }
 
 TEST(MainWindowLayoutTest, ControlsStandInTabOrderWithTheirNumbers) {
