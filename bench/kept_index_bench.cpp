@@ -1,5 +1,5 @@
-// Repeat searches as the window makes them, with the article index kept open and its watch on
-// ZEB, against the same searches reading every article, in one process:
+// Repeat scans as the window's searches make them, with the article index kept open and its watch
+// on ZEB, against the same searches reading every article, in one process:
 //
 //     kbsearch_kept_index_bench KB_DIR [RUNS]
 //
@@ -16,30 +16,24 @@
 #include <vector>
 
 #include "app/index/article_index.h"
-#include "app/search/search.h"
+#include "app/scan/scan.h"
 
 namespace {
 
-class QuietScreen : public kb::SearchScreen {
+// Takes the scan's findings and shows none.
+class QuietSink : public kb::ScanSink {
  public:
-  void ShowStatus(std::string_view) override {}
-  void ShowProgressBar() override {}
-  void RedrawProgressBar(uint8_t) override {}
-  void HideProgressBar() override {}
-  void RedrawWindow() override {}
-  int32_t ShowMessage(std::string_view, std::string_view, std::string_view, std::string_view,
-                      int32_t, int32_t) override {
-    return 1;
-  }
-  kb::NativeWindowHandle OwnerWindow() override { return 0; }
+  void ReportFailure(const kb::Failure&) override {}
+  void ScanStarted(int32_t) override {}
+  void ArticleDone(std::string_view, kb::ArticleOutcome&) override {}
 };
 
 double SearchMs(const char* phrase, kb::ArticleFilter* filter) {
-  kb::SearchState state;
-  state.search_text.Assign(phrase);
-  QuietScreen screen;
+  QuietSink sink;
   const auto start = std::chrono::steady_clock::now();
-  kb::RunSearch(state, screen, {.page_handling = kb::PageHandling::kNone, .filter = filter});
+  kb::ScanKnowledgeBase(kb::platform::Env::Default(),
+                        {.phrase = phrase, .threads = kb::DefaultScanThreads(), .filter = filter},
+                        sink);
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
 }
