@@ -5,59 +5,11 @@
 namespace kb {
 namespace {
 
+using html_markup_detail::EndsTagName;
 using html_markup_detail::IsAsciiLetter;
 using html_markup_detail::ToLowerAscii;
 
-bool IsWhiteSpace(char byte) {
-  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\f' || byte == '\r';
-}
-
-// White space, "/" and ">" end a tag's name.
-bool EndsTagName(char byte) {
-  return IsWhiteSpace(byte) || byte == '/' || byte == '>';
-}
-
 }  // namespace
-
-void HtmlMarkup::StartTag(char first_letter, bool end_tag) {
-  tag_name_[0] = ToLowerAscii(first_letter);
-  tag_name_length_ = 1;
-  tag_letters_ = static_cast<unsigned char>(tag_name_[0]);
-  end_tag_ = end_tag;
-  state_ = State::kTagName;
-}
-
-std::size_t HtmlMarkup::Read(std::string_view piece, std::size_t at, Stop& stop) {
-  stop = Stop::kInside;
-  while (at < piece.size() && stop == Stop::kInside) {
-    switch (state_) {
-      case State::kTagOpen:
-      case State::kEndTagOpen:
-      case State::kMarkupDeclaration:
-      case State::kCommentOpenDash:
-      case State::kBogusComment:
-        at = Declaration(piece, at, stop);
-        break;
-      case State::kCommentStart:
-      case State::kCommentStartDash:
-      case State::kComment:
-      case State::kCommentEndBang:
-        at = Comment(piece, at, stop);
-        break;
-      case State::kTagName:
-      case State::kAttributes:
-      case State::kBeforeValue:
-      case State::kQuotedValue:
-      case State::kUnquotedValue:
-        at = Tag(piece, at, stop);
-        break;
-      case State::kRawText:
-        at = RawText(piece, at);
-        break;
-    }
-  }
-  return at;
-}
 
 std::string_view HtmlMarkup::Finish() {
   const State state = state_;
@@ -167,45 +119,6 @@ std::size_t HtmlMarkup::Comment(std::string_view piece, std::size_t at, Stop& st
   }
 }
 
-std::size_t HtmlMarkup::Tag(std::string_view piece, std::size_t at, Stop& stop) {
-  for (; at < piece.size(); ++at) {
-    const char byte = piece[at];
-    if (byte == '>' && state_ != State::kQuotedValue) {
-      stop = EndTag();
-      return at + 1;
-    }
-    switch (state_) {
-      case State::kTagName:
-        if (EndsTagName(byte)) {
-          state_ = State::kAttributes;
-        } else {
-          AddToTagName(byte);
-        }
-        break;
-      case State::kAttributes:
-        if (byte == '=') state_ = State::kBeforeValue;
-        break;
-      case State::kBeforeValue:
-        if (byte == '"' || byte == '\'') {
-          quote_ = byte;
-          state_ = State::kQuotedValue;
-        } else if (!IsWhiteSpace(byte)) {
-          state_ = State::kUnquotedValue;
-        }
-        break;
-      case State::kQuotedValue:
-        at = piece.find(quote_, at);
-        if (at == std::string_view::npos) return piece.size();
-        state_ = State::kAttributes;
-        break;
-      default:
-        if (IsWhiteSpace(byte)) state_ = State::kAttributes;
-        break;
-    }
-  }
-  return at;
-}
-
 std::size_t HtmlMarkup::RawText(std::string_view piece, std::size_t at) {
   // The contents end at "</" and the element's name, in any case, followed by white space,
   // "/" or ">".
@@ -237,33 +150,6 @@ std::size_t HtmlMarkup::RawText(std::string_view piece, std::size_t at) {
     ++at;
   }
   return at;
-}
-
-void HtmlMarkup::AddToTagName(char byte) {
-  if (tag_name_length_ < kLongestTagName) {
-    tag_name_[tag_name_length_++] = ToLowerAscii(byte);
-    tag_letters_ = tag_letters_ << 8 | static_cast<unsigned char>(ToLowerAscii(byte));
-  } else {
-    tag_name_length_ = kLongestTagName + 1;
-  }
-}
-
-HtmlMarkup::Stop HtmlMarkup::EndTag() {
-  using namespace html_markup_detail;
-  TagKind kind = TagKind::kOrdinary;
-  if (tag_name_length_ <= kLongestShortName) {
-    kind = kKnownTags.KindOf(ShortNameKey(tag_name_length_, tag_letters_));
-  } else if (tag_name_length_ <= kLongestTagName &&
-             std::string_view(tag_name_, tag_name_length_) == kLongLineBreakingTag.name) {
-    kind = kLongLineBreakingTag.kind;
-  }
-  raw_end_matched_ = 0;
-  if (!end_tag_ && kind == TagKind::kRawText) {
-    state_ = State::kRawText;
-    return Stop::kInside;
-  }
-  ended_kind_ = kind;
-  return Stop::kTagEnded;
 }
 
 }  // namespace kb

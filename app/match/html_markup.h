@@ -44,6 +44,14 @@ inline bool IsAsciiAlphanumeric(char byte) {
 inline char ToLowerAscii(char byte) {
   return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
 }
+inline bool IsWhiteSpace(char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\f' || byte == '\r';
+}
+
+// White space, "/" and ">" end a tag's name.
+inline bool EndsTagName(char byte) {
+  return IsWhiteSpace(byte) || byte == '/' || byte == '>';
+}
 
 // A tag's name of at most 7 bytes as one number: its length, then its bytes.
 inline constexpr std::size_t kLongestShortName = 7;
@@ -198,6 +206,118 @@ class HtmlMarkup {
   // A script's or style's end tag: how much of "</" and its name has been read.
   std::size_t raw_end_matched_ = 0;
 };
+
+// Reading tags is inlined into the text loop of HtmlText: a call for each tag cost it a third
+// of its time on documentation, whose tags mostly have attributes.
+
+inline void HtmlMarkup::StartTag(char first_letter, bool end_tag) {
+  using namespace html_markup_detail;
+  tag_name_[0] = ToLowerAscii(first_letter);
+  tag_name_length_ = 1;
+  tag_letters_ = static_cast<unsigned char>(tag_name_[0]);
+  end_tag_ = end_tag;
+  state_ = State::kTagName;
+}
+
+inline std::size_t HtmlMarkup::Read(std::string_view piece, std::size_t at, Stop& stop) {
+  stop = Stop::kInside;
+  while (at < piece.size() && stop == Stop::kInside) {
+    switch (state_) {
+      case State::kTagOpen:
+      case State::kEndTagOpen:
+      case State::kMarkupDeclaration:
+      case State::kCommentOpenDash:
+      case State::kBogusComment:
+        at = Declaration(piece, at, stop);
+        break;
+      case State::kCommentStart:
+      case State::kCommentStartDash:
+      case State::kComment:
+      case State::kCommentEndBang:
+        at = Comment(piece, at, stop);
+        break;
+      case State::kTagName:
+      case State::kAttributes:
+      case State::kBeforeValue:
+      case State::kQuotedValue:
+      case State::kUnquotedValue:
+        at = Tag(piece, at, stop);
+        break;
+      case State::kRawText:
+        at = RawText(piece, at);
+        break;
+    }
+  }
+  return at;
+}
+
+inline std::size_t HtmlMarkup::Tag(std::string_view piece, std::size_t at, Stop& stop) {
+  using namespace html_markup_detail;
+  for (; at < piece.size(); ++at) {
+    const char byte = piece[at];
+    if (byte == '>' && state_ != State::kQuotedValue) {
+      stop = EndTag();
+      return at + 1;
+    }
+    switch (state_) {
+      case State::kTagName:
+        if (EndsTagName(byte)) {
+          state_ = State::kAttributes;
+        } else {
+          AddToTagName(byte);
+        }
+        break;
+      case State::kAttributes:
+        if (byte == '=') state_ = State::kBeforeValue;
+        break;
+      case State::kBeforeValue:
+        if (byte == '"' || byte == '\'') {
+          quote_ = byte;
+          state_ = State::kQuotedValue;
+        } else if (!IsWhiteSpace(byte)) {
+          state_ = State::kUnquotedValue;
+        }
+        break;
+      case State::kQuotedValue:
+        at = piece.find(quote_, at);
+        if (at == std::string_view::npos) return piece.size();
+        state_ = State::kAttributes;
+        break;
+      default:
+        if (IsWhiteSpace(byte)) state_ = State::kAttributes;
+        break;
+    }
+  }
+  return at;
+}
+
+inline void HtmlMarkup::AddToTagName(char byte) {
+  using namespace html_markup_detail;
+  if (tag_name_length_ < kLongestTagName) {
+    tag_name_[tag_name_length_++] = ToLowerAscii(byte);
+    tag_letters_ = tag_letters_ << 8 | static_cast<unsigned char>(ToLowerAscii(byte));
+  } else {
+    tag_name_length_ = kLongestTagName + 1;
+  }
+}
+
+inline HtmlMarkup::Stop HtmlMarkup::EndTag() {
+  using namespace html_markup_detail;
+  TagKind kind = TagKind::kOrdinary;
+  if (tag_name_length_ <= kLongestShortName) {
+    kind = kKnownTags.KindOf(ShortNameKey(tag_name_length_, tag_letters_));
+  } else if (tag_name_length_ <= kLongestTagName &&
+             std::string_view(tag_name_, tag_name_length_) == kLongLineBreakingTag.name) {
+    kind = kLongLineBreakingTag.kind;
+  }
+  raw_end_matched_ = 0;
+  if (!end_tag_ && kind == TagKind::kRawText) {
+    state_ = State::kRawText;
+    return Stop::kInside;
+  }
+  ended_kind_ = kind;
+  return Stop::kTagEnded;
+}
 
 inline std::size_t HtmlMarkup::PlainTagAt(const unsigned char* in, std::size_t at, std::size_t end,
                                           TagKind& kind) {
