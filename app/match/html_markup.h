@@ -24,6 +24,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "support/text/ascii.h"
+
 namespace kb {
 
 // What a tag does in a browser besides being left out.
@@ -35,15 +37,9 @@ enum class HtmlTagKind : uint8_t {
 
 namespace html_markup_detail {
 
-inline bool IsAsciiLetter(char byte) {
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
-}
-inline bool IsAsciiAlphanumeric(char byte) {
-  return IsAsciiLetter(byte) || (byte >= '0' && byte <= '9');
-}
-inline char ToLowerAscii(char byte) {
-  return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
-}
+using ::kb::IsAsciiAlphanumeric;
+using ::kb::IsAsciiLetter;
+using ::kb::ToLowerAscii;
 inline bool IsWhiteSpace(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\f' || byte == '\r';
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/match/byte_vectors.h"
+#include "support/text/ascii.h"
 #include "support/text/utf8.h"
 
 #if KBSEARCH_AVX2
@@ -39,13 +40,9 @@ bool IsWhiteSpace(char32_t character) {
          character == '\r';
 }
 
-bool IsDigit(char byte) {
-  return byte >= '0' && byte <= '9';
-}
-
 // The value of a hex digit, or -1.
 int HexValue(char byte) {
-  if (IsDigit(byte)) return byte - '0';
+  if (IsAsciiDigit(byte)) return byte - '0';
   if (byte >= 'a' && byte <= 'f') return byte - 'a' + 10;
   if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
   return -1;
@@ -336,7 +333,7 @@ std::size_t HtmlText::Reference(std::string_view piece, std::size_t at) {
         state_ = State::kHexStart;
         return at + 1;
       }
-      if (IsDigit(byte)) {
+      if (IsAsciiDigit(byte)) {
         number_ = static_cast<uint32_t>(byte - '0');
         state_ = State::kDecimal;
         return at + 1;
@@ -357,7 +354,7 @@ std::size_t HtmlText::Reference(std::string_view piece, std::size_t at) {
     case State::kDecimal:
     case State::kHex: {
       const bool hex = state_ == State::kHex;
-      const int digit = hex ? HexValue(byte) : IsDigit(byte) ? byte - '0' : -1;
+      const int digit = hex ? HexValue(byte) : IsAsciiDigit(byte) ? byte - '0' : -1;
       if (digit >= 0) {
         number_ = static_cast<uint32_t>(
             std::min<uint64_t>(uint64_t{number_} * (hex ? 16 : 10) + digit, kBeyondUnicode));

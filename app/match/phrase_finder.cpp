@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/match/byte_vectors.h"
+#include "support/text/ascii.h"
 
 #if KBSEARCH_AVX512
 #include <immintrin.h>
@@ -16,11 +17,6 @@ namespace kb {
 namespace {
 
 constexpr unsigned char kCaseBit = 0x20;
-
-constexpr bool IsLetter(unsigned char byte) {
-  const unsigned char small = byte | kCaseBit;
-  return small >= 'a' && small <= 'z';
-}
 
 // How rare each byte is in HTML articles written in English, as a rank: 0 for the most
 // common, higher for rarer ones. Letters rank the same in both cases, since a folded search
@@ -33,7 +29,7 @@ constexpr std::array<uint8_t, 256> MakeRarity() {
   for (std::size_t i = kMostCommonFirst.size(); i-- > 0;) {
     const auto byte = static_cast<unsigned char>(kMostCommonFirst[i]);
     rank[byte] = static_cast<uint8_t>(i);
-    if (IsLetter(byte)) rank[byte & ~kCaseBit] = static_cast<uint8_t>(i);
+    if (IsAsciiLetter(static_cast<char>(byte))) rank[byte & ~kCaseBit] = static_cast<uint8_t>(i);
   }
   return rank;
 }
@@ -138,7 +134,7 @@ PhraseFinder::PhraseFinder(std::string_view phrase, Case mode) {
   mask_.reserve(phrase.size());
   for (char byte : phrase) {
     const auto value = static_cast<unsigned char>(byte);
-    const bool folded = mode == Case::kFolded && IsLetter(value);
+    const bool folded = mode == Case::kFolded && IsAsciiLetter(static_cast<char>(value));
     mask_.push_back(folded ? kCaseBit : 0);
     want_.push_back(folded ? value | kCaseBit : value);
   }

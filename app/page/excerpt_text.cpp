@@ -1,6 +1,7 @@
 #include "app/page/excerpt_text.h"
 
 #include "app/match/html_markup.h"
+#include "support/text/ascii.h"
 #include "support/text/text.h"
 #include "support/text/utf8.h"
 
@@ -9,13 +10,6 @@ namespace {
 
 using html_markup_detail::IsAsciiAlphanumeric;
 using html_markup_detail::IsAsciiLetter;
-
-bool IsDigit(char byte) {
-  return byte >= '0' && byte <= '9';
-}
-bool IsHexDigit(char byte) {
-  return IsDigit(byte) || (byte >= 'A' && byte <= 'F') || (byte >= 'a' && byte <= 'f');
-}
 
 // `excerpt` without a UTF-8 character that the excerpt's length limit cut in two.
 std::string_view WithoutCutCharacter(std::string_view excerpt) {
@@ -46,9 +40,9 @@ std::size_t CharacterReferenceAt(std::string_view text, std::size_t at) {
     ++end;
     if (end < text.size() && (text[end] == 'x' || text[end] == 'X')) {
       ++end;
-      well_formed = run(IsHexDigit, 6) > 0;
+      well_formed = run(IsAsciiHexDigit, 6) > 0;
     } else {
-      well_formed = run(IsDigit, 7) > 0;
+      well_formed = run(IsAsciiDigit, 7) > 0;
     }
   }
   if (!well_formed || end >= text.size() || text[end] != ';') return 0;

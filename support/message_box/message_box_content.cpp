@@ -3,6 +3,7 @@
 #include <array>
 
 #include "support/program_texts/program_texts.h"
+#include "support/text/ascii.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -60,10 +61,6 @@ std::vector<BoxButton> CaptionButtonsOf(std::string_view captions) {
   return buttons;
 }
 
-bool IsDigit(char byte) {
-  return byte >= '0' && byte <= '9';
-}
-
 }  // namespace
 
 BoxContent ContentOf(const Message& message) {
@@ -73,7 +70,7 @@ BoxContent ContentOf(const Message& message) {
   content.icon = IconOf(message.icon);
 
   const std::string_view buttons_text = Clip(message.buttons);
-  if (buttons_text.empty() || IsDigit(buttons_text.front())) {
+  if (buttons_text.empty() || IsAsciiDigit(buttons_text.front())) {
     content.buttons = StandardButtonsOf(buttons_text.empty() ? 0 : TextToNumber(buttons_text));
   } else {
     content.buttons = CaptionButtonsOf(buttons_text);
