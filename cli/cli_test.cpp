@@ -422,6 +422,72 @@ TEST_F(CliTest, TheSettingsFileAppliesAndTheOptionsOverrideIt) {
       << run.out;
 }
 
+// The knowledge base's own settings file wins over the user's and loses to the options; what
+// it may not set is reported without changing the exit status. With snippets, the JSON
+// matches carry the title, the hits and the snippets with their marks as byte offsets.
+TEST_F(CliTest, TheKnowledgeBasesSettingsSitBetweenTheUsersAndTheOptions) {
+  Article("ZEB1.htm", "<!-- Article starts -->fish <i>and</i> chips");
+  Article("ZEB2.htm",
+          "<title>Caf\xC3\xA9 &lt;menu&gt;</title><!-- Article starts -->"
+          "Fish and chips, caf\xC3\xA9 \"fish and chips\"");
+  const fs::path user_settings = root_ / "config" / "kbsearch" / "kbsearch.env";
+  fs::create_directories(user_settings.parent_path());
+  WriteFile(user_settings, "Match = text\n");
+  WriteFile(kb_ / "kbsearch.env", "Match = bytes\nResults = snippets\nSearchButton = Go\n");
+  const std::string refused =
+      "kbsearch-cli: Problem in the knowledge base's settings file: kbsearch.env, line 3: "
+      "\"SearchButton\" is the user's to set, not the knowledge base's\n";
+  const std::string phrase = Quote("fish and chips");
+  const std::string both = "./ZEB/ZEB1.htm\n./ZEB/ZEB2.htm\n";
+
+  CliRun run = Cli(phrase);
+  EXPECT_EQ(run.status, 0) << "a problem in the knowledge base's file is no trouble";
+  EXPECT_EQ(run.out, "./ZEB/ZEB2.htm\n");
+  EXPECT_EQ(run.err, refused);
+  EXPECT_NE(Page().find("<div class=\"kb-hits\"><small>2 hits</small></div>"), std::string::npos);
+
+  run = Cli("--no-kb-settings " + phrase);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, both);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Page().find("kb-snippet"), std::string::npos);
+
+  run = Cli("--match text --results classic " + phrase);
+  EXPECT_EQ(run.out, both);
+  EXPECT_EQ(run.err, refused);
+  EXPECT_EQ(Page().find("kb-snippet"), std::string::npos);
+
+  run = Cli("--json " + phrase);
+  std::vector<nlohmann::json> matches;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json object = nlohmann::json::parse(line);
+    if (object.at("type") == "match") matches.push_back(object.at("data"));
+  }
+  ASSERT_EQ(matches.size(), 1u);
+  const nlohmann::json& match = matches[0];
+  EXPECT_EQ(match.at("title"), nlohmann::json({{"text", "Caf\xC3\xA9 <menu>"}}));
+  EXPECT_EQ(match.at("hits"), 2);
+  ASSERT_EQ(match.at("snippets").size(), 1u);
+  const std::string text = match.at("snippets")[0].at("text");
+  EXPECT_EQ(text, "Caf\xC3\xA9 <menu> Fish and chips, caf\xC3\xA9 \"fish and chips\"");
+  std::vector<std::string> marked;
+  for (const nlohmann::json& mark : match.at("snippets")[0].at("marks")) {
+    const std::size_t start = mark.at("start"), end = mark.at("end");
+    marked.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(marked, (std::vector<std::string>{"Fish and chips", "fish and chips"}));
+
+  // A file too large to be a settings file is reported and left out.
+  WriteFile(kb_ / "kbsearch.env", "Results = snippets\n" + std::string(70'000, '#'));
+  run = Cli(phrase);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, both);
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: Problem in the knowledge base's settings file: kbsearch.env: is larger "
+            "than 64 KB, too large for a settings file\n");
+}
+
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
   const std::string page_without_templates = ExpectedPage(

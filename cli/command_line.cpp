@@ -20,6 +20,8 @@ constexpr int kJsonOption = 260;
 constexpr int kIndexOption = 261;
 constexpr int kNoIndexOption = 262;
 constexpr int kIoDepthOption = 263;
+constexpr int kResultsOption = 264;
+constexpr int kNoKbSettingsOption = 265;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -34,6 +36,8 @@ constexpr option kLongOptions[] = {
     {"settings", required_argument, nullptr, kSettingsOption},
     {"fold", required_argument, nullptr, kFoldOption},
     {"match", required_argument, nullptr, kMatchOption},
+    {"results", required_argument, nullptr, kResultsOption},
+    {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {"index", no_argument, nullptr, kIndexOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
     {"io-depth", required_argument, nullptr, kIoDepthOption},
@@ -49,6 +53,10 @@ constexpr std::pair<std::string_view, CommandLine::Folding> kFoldings[] = {
 constexpr std::pair<std::string_view, MatchMode> kMatchModes[] = {
     {"bytes", MatchMode::kBytes},
     {"text", MatchMode::kText},
+};
+constexpr std::pair<std::string_view, ResultsStyle> kResultsStyles[] = {
+    {"classic", ResultsStyle::kClassic},
+    {"snippets", ResultsStyle::kSnippets},
 };
 
 // The choice `value` names among `choices`; none when it names none.
@@ -115,6 +123,10 @@ std::string_view UsageText() {
          "                       case of all UTF-8 letters, or their case and accents\n"
          "      --match bytes|text\n"
          "                       search the article's bytes, or the text a browser shows\n"
+         "      --results classic|snippets\n"
+         "                       a page of paths and excerpts, or one that also shows each\n"
+         "                       article's title, hits and text around them (in --json too)\n"
+         "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
          "      --index          build or bring up to date the index of the knowledge base\n"
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
          "                       the articles it cannot rule out\n"
@@ -126,6 +138,10 @@ std::string_view UsageText() {
          "shown (even if articles matched) or the results could not be written, 130 or 143\n"
          "when Ctrl-C or SIGTERM stopped the search, 141 when the reader of the results\n"
          "went away (no page is written then).\n";
+}
+
+void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {
+  if (command.results_style) settings.style = *command.results_style;
 }
 
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {
@@ -206,6 +222,15 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         if (!command.match_mode) {
           return Refuse(Concat({"--match takes bytes or text, not '", optarg, "'"}));
         }
+        break;
+      case kResultsOption:
+        command.results_style = ChoiceOf(kResultsStyles, optarg);
+        if (!command.results_style) {
+          return Refuse(Concat({"--results takes classic or snippets, not '", optarg, "'"}));
+        }
+        break;
+      case kNoKbSettingsOption:
+        command.knowledge_base_settings = false;
         break;
       case ':':
         return Refuse(Concat({argument, " needs a value"}));

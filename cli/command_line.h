@@ -2,7 +2,7 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
-//                [--fold F] [--match M] [--no-index] PHRASE
+//                [--fold F] [--match M] [--results R] [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
 #include "cli/printers.h"
 
@@ -40,6 +41,9 @@ struct CommandLine {
   enum class Folding { kAscii, kUnicode, kAccents };
   std::optional<Folding> folding;
   std::optional<MatchMode> match_mode;
+  // --results classic|snippets; none: as the settings say.
+  std::optional<ResultsStyle> results_style;
+  bool knowledge_base_settings = true;  // false: --no-kb-settings
   // --index: build or refresh the article index and search nothing; --no-index: search
   // without it.
   bool build_index = false;
@@ -51,6 +55,9 @@ struct CommandLine {
 // Reads the arguments of main (argv[0] is the program's name; the others may be reordered).
 // The phrase is checked against the longest a search takes.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// `settings` with what --results of `command` says in place of theirs.
+void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
 
 // `settings` with what --fold and --match of `command` say in place of theirs.
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings);

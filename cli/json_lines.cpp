@@ -79,9 +79,28 @@ std::string JsonData(std::string_view bytes) {
 }
 
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt) {
-  return JsonLine("match", R"("path":)" + JsonData(path) + R"(,"excerpt":)" + JsonData(excerpt) +
-                               R"(,"page_excerpt":)" + JsonData(page_excerpt));
+                          std::string_view page_excerpt, const ArticleSnippets* snippets) {
+  std::string data = R"("path":)" + JsonData(path) + R"(,"excerpt":)" + JsonData(excerpt) +
+                     R"(,"page_excerpt":)" + JsonData(page_excerpt);
+  if (snippets != nullptr) {
+    data += R"(,"title":)" + JsonData(snippets->title) + R"(,"hits":)" + Digits(snippets->hits) +
+            R"(,"snippets":[)";
+    for (std::size_t index = 0; index < snippets->snippets.size(); ++index) {
+      const Snippet& snippet = snippets->snippets[index];
+      if (index > 0) data += ',';
+      data += IsUtf8(snippet.text) ? R"({"text":)" + JsonString(snippet.text)
+                                   : R"({"bytes":")" + Base64(snippet.text) + '"';
+      data += R"(,"marks":[)";
+      for (std::size_t mark = 0; mark < snippet.marks.size(); ++mark) {
+        if (mark > 0) data += ',';
+        data += R"({"start":)" + Digits(static_cast<int64_t>(snippet.marks[mark].start)) +
+                R"(,"end":)" + Digits(static_cast<int64_t>(snippet.marks[mark].end)) + "}";
+      }
+      data += "]}";
+    }
+    data += ']';
+  }
+  return JsonLine("match", data);
 }
 
 std::string JsonErrorLine(std::string_view message, int64_t code, std::string_view path) {

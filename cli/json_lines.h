@@ -1,7 +1,10 @@
 #pragma once
 
 // What kbsearch-cli --json prints: one JSON object per line, each {"type": ..., "data": {...}}.
-//   match    {"path": D, "excerpt": D, "page_excerpt": D}
+//   match    {"path": D, "excerpt": D, "page_excerpt": D}, and with the snippets page also
+//            "title": D, "hits": number, "snippets": [{"text": "...", "marks": [{"start": S,
+//            "end": E}, ...]}, ...]: S and E are byte offsets into the snippet's text (a
+//            snippet that is not UTF-8 has "bytes" in base64 in place of "text")
 //   error    {"message": D, "code": number, "path": D or null}
 //   summary  {"phrase": D,
 //             "elapsed_total": {"secs": number, "nanos": number, "human": "0.012345s"},
@@ -14,6 +17,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "app/match/article_snippets.h"
 
 namespace kb::cli {
 
@@ -28,9 +33,10 @@ std::string Base64(std::string_view bytes);
 std::string JsonData(std::string_view bytes);
 
 // A found article: its path, its excerpt as the search keeps it (raw bytes of the article)
-// and as the results page shows it (app/page/excerpt_text.h).
+// and as the results page shows it (app/page/excerpt_text.h), and what it shows on the snippets
+// page when `snippets` is not null.
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt);
+                          std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr);
 
 // A reported failure: its message (lines joined by "\n"), its error number, and the file or
 // folder it concerns; an empty path is written as null.

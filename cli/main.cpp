@@ -81,7 +81,17 @@ void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
     kb::ReadSettingsFile(env, {.paths = {command.settings_file}, .named = true}, settings,
                          problems);
   }
+}
+
+// Reads the knowledge base's own settings file over the user's, unless --no-kb-settings, and
+// lets the options override both.
+void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
+                      std::vector<kb::SettingsProblem>& knowledge_base_problems) {
+  if (command.knowledge_base_settings) {
+    kb::ReadKnowledgeBaseSettings(kb::cli::SearchEnv(), settings, knowledge_base_problems);
+  }
   kb::cli::OverrideMatchSettings(command, settings.match);
+  kb::cli::OverrideResultsSettings(command, settings.results);
 }
 
 // kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
@@ -113,6 +123,9 @@ int Search(const kb::cli::CommandLine& command) {
     const int built = BuildIndex(command, settings);
     return settings_problems.empty() ? built : kTrouble;
   }
+
+  std::vector<kb::SettingsProblem> knowledge_base_problems;
+  OverrideSettings(command, settings, knowledge_base_problems);
 
   // Ctrl-C and SIGTERM stop the search cleanly from here on: no page is written then.
   std::stop_source stop;
@@ -149,13 +162,17 @@ int Search(const kb::cli::CommandLine& command) {
                                 results.terminal());
   kb::platform::Env& env = kb::cli::SearchEnv();
   kb::ShowSettingsProblems(settings_problems, screen);
+  // A file that someone else wrote into the knowledge base does not change the exit status.
+  kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
+  const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
   kb::SearchRequest request{.phrase = command.phrase,
                             .match_settings = settings.match,
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
                             .stop = stop.get_token(),
                             .filter = &index,
-                            .io_depth = command.io_depth};
+                            .io_depth = command.io_depth,
+                            .results = settings.results};
   // Without a page there is nothing for the templates to wrap.
   if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
   if (kb::ArticleFolderIsMissing(env)) {
@@ -170,7 +187,7 @@ int Search(const kb::cli::CommandLine& command) {
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (const int trouble = OutputTrouble(results)) return trouble;
-  if (screen.messages_shown() > 0) return kTrouble;
+  if (screen.messages_shown() > uncounted_messages) return kTrouble;
   return report.found.empty() ? kNoMatch : kMatched;
 }
 

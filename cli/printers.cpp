@@ -1,5 +1,7 @@
 #include "cli/printers.h"
 
+#include <any>
+
 #include <string>
 #include <utility>
 
@@ -23,7 +25,9 @@ JsonLinesPrinter::JsonLinesPrinter(platform::ResultOutput& output,
     : output_(output), started_(started), add_index_use_(std::move(add_index_use)) {}
 
 void JsonLinesPrinter::ArticleFound(const FoundArticle& article) {
-  output_.Write(JsonMatchLine(article.path, article.excerpt, ExcerptText(article.excerpt)));
+  // With the snippets page, the search collected what the article shows.
+  output_.Write(JsonMatchLine(article.path, article.excerpt, ExcerptText(article.excerpt),
+                              std::any_cast<ArticleSnippets>(&article.collected)));
 }
 
 void JsonLinesPrinter::FailureReported(const Failure& failure) {

@@ -36,26 +36,33 @@ int RunKbsearch(std::span<const std::string_view> arguments,
     return kExitNoFolder;
   }
 
+  // The knowledge base's own settings file, now that the program is in its folder, over the
+  // user's.
+  std::vector<SettingsProblem> knowledge_base_problems;
+  ReadKnowledgeBaseSettings(platform::Env::Default(), settings, knowledge_base_problems);
+
   // The article index spares searches the articles it proves need no reading; the window
   // builds it after its first search when there is none, and keeps it up to date, on a
   // thread of its own.
   index::ArticleIndex article_index(
       {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true});
   index::BackgroundRefresh index_refresh(article_index, 1);
-  const SearchSteps steps{.load_templates =
-                              [&settings_problems](SearchScreen& screen) {
-                                ShowSettingsProblems(settings_problems, screen);
-                                return LoadTemplates(platform::Env::Default(), screen);
-                              },
-                          .run_search =
-                              [&](const SearchRequest& request, SearchScreen& screen) {
-                                SearchRequest through_index = request;
-                                through_index.filter = &article_index;
-                                SearchReport report =
-                                    RunSearch(platform::Env::Default(), through_index, screen);
-                                index_refresh.AfterSearch();
-                                return report;
-                              }};
+  const SearchSteps steps{
+      .load_templates =
+          [&](SearchScreen& screen) {
+            ShowSettingsProblems(settings_problems, screen);
+            ShowSettingsProblems(knowledge_base_problems, screen, SettingsSource::kKnowledgeBase);
+            return LoadTemplates(platform::Env::Default(), screen);
+          },
+      .run_search =
+          [&](const SearchRequest& request, SearchScreen& screen) {
+            SearchRequest through_index = request;
+            through_index.filter = &article_index;
+            through_index.results = settings.results;
+            SearchReport report = RunSearch(platform::Env::Default(), through_index, screen);
+            index_refresh.AfterSearch();
+            return report;
+          }};
   MainWindow window(*windows, steps, settings.match);
   if (settings.keep_history) {
     if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);

@@ -1,12 +1,16 @@
 #include "app/page/results_page.h"
 
+#include <algorithm>
+#include <any>
 #include <array>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "app/base/knowledge_base.h"
 
 #include "app/page/excerpt_text.h"
+#include "app/page/snippets_page.h"
 #include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
@@ -85,14 +89,44 @@ class PageWriter {
   FixedString<kErrorTextLength> failed_text_;
 };
 
-void WritePageHead(const PageTemplates& templates, int32_t count, std::string_view phrase,
-                   PageWriter& page) {
+void WriteSummary(const PageTemplates& templates, int32_t count, std::string_view phrase,
+                  PageWriter& page) {
   page.TemplateLines(templates.header);
   page.Line(kSummaryTableOpen);
   page.Line(kSummaryCellOpen);
   page.Line(SummaryLine(count, phrase));
   page.Line(kSummaryTableClose);
+}
+
+void WritePageHead(const PageTemplates& templates, int32_t count, std::string_view phrase,
+                   PageWriter& page) {
+  WriteSummary(templates, count, phrase, page);
   page.Line(kResultsTableOpen);
+}
+
+// What a found article shows on the snippets page: what the search collected for it.
+const ArticleSnippets& ShownOf(const FoundArticle& article) {
+  static const ArticleSnippets kNothing;
+  const auto* shown = std::any_cast<ArticleSnippets>(&article.collected);
+  return shown != nullptr ? *shown : kNothing;
+}
+
+// The rows of the snippets page, in listing order or by hits, most first.
+void WriteSnippetsRows(std::span<const FoundArticle> found, ResultsOrder order, PageWriter& page) {
+  std::vector<std::size_t> rows(found.size());
+  std::iota(rows.begin(), rows.end(), 0);
+  if (order == ResultsOrder::kHits) {
+    std::stable_sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) {
+      return ShownOf(found[a]).hits > ShownOf(found[b]).hits;
+    });
+  }
+  for (const std::size_t row : rows) {
+    if (page.failed()) return;
+    for (const std::string& line :
+         SnippetsRowLines(found[row].path, found[row].excerpt, ShownOf(found[row]))) {
+      page.Line(line);
+    }
+  }
 }
 
 void WriteResultRows(std::span<const FoundArticle> found, PageWriter& page) {
@@ -179,7 +213,8 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
 
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::string_view phrase,
-                      FailureReporter& reporter, const std::stop_token& stop) {
+                      FailureReporter& reporter, const std::stop_token& stop,
+                      const ResultsSettings& results) {
   // ExportFile: its records grow, so that no line of the page is cut.
   TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
                     env);
@@ -190,10 +225,19 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
     return;
   }
   PageWriter page(file);
+  const bool snippets = results.style == ResultsStyle::kSnippets;
   if (!found.empty()) {
     WritePageHead(templates, static_cast<int32_t>(found.size()), Clip(phrase), page);
-    WriteResultRows(found, page);
+    if (snippets) {
+      WriteSnippetsRows(found, results.order, page);
+    } else {
+      WriteResultRows(found, page);
+    }
     WritePageTail(templates, page);
+  } else if (snippets) {
+    // The snippets page says that nothing was found, where the classic page stays empty.
+    WriteSummary(templates, 0, Clip(phrase), page);
+    page.TemplateLines(templates.footer);
   }
   page.Finish(stop.stop_requested());
   if (page.failed()) ReportUnwritten(reporter, page);

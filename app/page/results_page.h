@@ -18,6 +18,7 @@
 
 #include "app/base/failure.h"
 #include "app/base/found_article.h"
+#include "app/base/results_settings.h"
 #include "app/page/templates.h"
 #include "platform/file_system.h"
 
@@ -34,9 +35,15 @@ namespace kb {
 // reported to `reporter` ("Error opening result file") and nothing is written; a failed
 // write, close or rename is reported once ("Error writing result file"). When `stop` is
 // requested before the page is put in place, the old page stays.
+//
+// With ResultsStyle::kSnippets, the rows are those of app/page/snippets_page.h, from the
+// ArticleSnippets each article's `collected` holds (none shows nothing but its link and
+// excerpt), in the order `results` asks for; with nothing found the page then holds the
+// templates and a summary of 0 pages found.
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::string_view phrase,
-                      FailureReporter& reporter, const std::stop_token& stop = {});
+                      FailureReporter& reporter, const std::stop_token& stop = {},
+                      const ResultsSettings& results = {});
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);

@@ -1,8 +1,13 @@
 #include "app/search/search.h"
 
+#include <algorithm>
+#include <any>
+#include <memory>
+#include <span>
 #include <utility>
 
 #include "app/base/knowledge_base.h"
+#include "app/match/article_snippets.h"
 #include "app/page/results_page.h"
 #include "app/scan/scan.h"
 #include "support/program_texts/program_texts.h"
@@ -10,6 +15,34 @@
 
 namespace kb {
 namespace {
+
+// The most of a found article that its snippets and hits are taken from.
+constexpr std::size_t kLargestSnippetArticle = 64 << 20;
+// The first read of an article read whole.
+constexpr std::size_t kFirstRead = 64 * 1024;
+
+// Reads the article at `path` whole into `bytes`, up to kLargestSnippetArticle bytes; false
+// when it cannot be read.
+bool ReadWholeArticle(platform::Env& env, std::string_view path, std::string& bytes) {
+  std::unique_ptr<platform::File> file;
+  uint64_t size = 0;
+  std::size_t count = 0;
+  bytes.resize(kFirstRead);
+  if (platform::OpenFileForReading(env, path, platform::Lock::kNone, bytes, file, count, size) !=
+      platform::system_error::kNone) {
+    return false;
+  }
+  const auto wanted = static_cast<std::size_t>(std::min<uint64_t>(size, kLargestSnippetArticle));
+  if (count < wanted) {
+    bytes.resize(wanted);
+    std::size_t rest = 0;
+    const std::span<char> room(bytes.data() + count, wanted - count);
+    if (file->ReadAt(count, room, rest) != platform::system_error::kNone) return false;
+    count += rest;
+  }
+  bytes.resize(std::min(count, wanted));
+  return true;
+}
 
 // Passes the scan's findings on: failures and progress to the screen, found articles into
 // the report and to the printers.
@@ -45,6 +78,19 @@ class SearchSink final : public ScanSink {
   int32_t done_ = 0;
 };
 
+// With the snippets page, what each found article shows, made on the thread that read it:
+// the article is read again whole, now that it is known to be shown, since the scan reads
+// only as far as its outcome needs.
+MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& request) {
+  if (request.results.style != ResultsStyle::kSnippets) return {};
+  auto maker = std::make_shared<const SnippetMaker>(request.phrase, request.match_settings);
+  return [&env, maker](std::string_view path, const ArticleOutcome&) -> std::any {
+    std::string article;
+    if (!ReadWholeArticle(env, path, article)) return ArticleSnippets{};
+    return maker->Make(article);
+  };
+}
+
 // The steps that follow the scan; false when a stop request spares the rest.
 bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
                     const std::vector<Printer*>& printers, SearchReport& report) {
@@ -53,7 +99,8 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
   if (request.stop.stop_requested()) return false;
   screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
-  WriteResultsPage(env, request.templates, report.found, report.phrase, screen, request.stop);
+  WriteResultsPage(env, request.templates, report.found, report.phrase, screen, request.stop,
+                   request.results);
   if (request.stop.stop_requested()) return false;
   if (request.page_handling == PageHandling::kOpenInBrowser) {
     screen.BrowserStarting();
@@ -64,9 +111,12 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
 
 }  // namespace
 
-void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen) {
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen,
+                          SettingsSource source) {
+  const TextId lead = source == SettingsSource::kUser ? TextId::kSettingsProblem
+                                                      : TextId::kKnowledgeBaseSettingsProblem;
   for (const SettingsProblem& problem : problems) {
-    const std::string text = Concat({ProgramText(TextId::kSettingsProblem), problem.Describe()});
+    const std::string text = Concat({ProgramText(lead), problem.Describe()});
     screen.ReportFailure({.text = text, .path = problem.file});
   }
 }
@@ -86,7 +136,8 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
       .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
       .stop = request.stop,
       .filter = request.filter,
-      .inspect_match = request.inspect_match,
+      .inspect_match =
+          request.inspect_match ? request.inspect_match : SnippetInspection(env, request),
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0)};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;

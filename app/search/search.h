@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/base/found_article.h"
+#include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
 #include "app/page/templates.h"
 #include "app/scan/scan.h"
@@ -27,10 +28,12 @@
 namespace kb {
 
 // Shows each problem in a message box of its own, as the template messages are shown: the
-// text "Problem in the settings file: " (the program's text in use) and the problem
+// text "Problem in the settings file: " (or, for SettingsSource::kKnowledgeBase, "Problem in
+// the knowledge base's settings file: "; the program's texts in use) and the problem
 // described, an empty caption, no icon, a single OK button. A front end shows them once, at
 // start, before the templates are read.
-void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen);
+void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen,
+                          SettingsSource source = SettingsSource::kUser);
 
 // Loads lheader.htm and lfooter.htm from the current directory through `env`. A template
 // that cannot be opened or read is reported to `screen`.
@@ -62,6 +65,10 @@ struct SearchRequest {
   // none given, kDefaultIoDepth (app/scan/scan.h) with the default threads and none with a
   // number of threads given, so that a number of threads means those threads alone.
   std::optional<std::size_t> io_depth = std::nullopt;
+  // How the page shows what was found. With snippets and no inspect_match of its own, the
+  // search collects each found article's ArticleSnippets (app/match/article_snippets.h) in
+  // FoundArticle::collected, for the page and the printers.
+  ResultsSettings results = {};
 };
 
 enum class SearchOutcome {

@@ -91,6 +91,8 @@ std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirector
   search(env, PageHandling::kWriteOnly);
 
   ShowSettingsProblems({{"kbsearch.env", 3, "unknown key"}}, screen);
+  ShowSettingsProblems({{"kbsearch.env", 4, "unknown key"}}, screen,
+                       SettingsSource::kKnowledgeBase);
   Message every_button;
   every_button.buttons = "255";
   for (const BoxButton& button : ContentOf(every_button).buttons) {
@@ -136,7 +138,7 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
   };
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
-    if (index <= static_cast<std::size_t>(TextId::kSettingsProblem)) {
+    if (index <= static_cast<std::size_t>(TextId::kKnowledgeBaseSettingsProblem)) {
       const auto id = static_cast<TextId>(index);
       EXPECT_FALSE(shows(Clip(defaults.Of(id)))) << "shown in its default wording";
       const bool the_windows =

@@ -66,6 +66,21 @@ std::string ApplyIgnoreAccents(std::string_view value, Settings& settings) {
   return problem;
 }
 
+std::string ApplyResults(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Results", value, {"classic", "snippets"}, problem);
+  if (choice >= 0)
+    settings.results.style = choice == 0 ? ResultsStyle::kClassic : ResultsStyle::kSnippets;
+  return problem;
+}
+
+std::string ApplyOrder(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Order", value, {"name", "hits"}, problem);
+  if (choice >= 0) settings.results.order = choice == 0 ? ResultsOrder::kName : ResultsOrder::kHits;
+  return problem;
+}
+
 std::string ApplyMatch(std::string_view value, Settings& settings) {
   std::string problem;
   const int choice = OneOf("Match", value, {"bytes", "text"}, problem);
@@ -167,6 +182,8 @@ constexpr KeyRule kKeys[] = {
     {"Match", ApplyMatch},
     {"Index", ApplyIndex},
     {"IndexLimit", ApplyIndexLimit},
+    {"Results", ApplyResults},
+    {"Order", ApplyOrder},
     {"History", ApplyHistory},
 };
 
@@ -195,7 +212,7 @@ std::string ApplyText(std::string_view key, std::string_view value, Settings& se
 }
 
 // Applies one line; gives what is wrong with it, or "" when it applied or is a comment.
-std::string ApplyLine(std::string_view line, Settings& settings) {
+std::string ApplyLine(std::string_view line, SettingsSource source, Settings& settings) {
   if (!IsUtf8(line)) return "the line is not UTF-8 text";
   line = TrimBlanks(line);
   if (line.empty() || line.front() == '#') return "";
@@ -206,8 +223,16 @@ std::string ApplyLine(std::string_view line, Settings& settings) {
   if (!Unquote(value)) return "the closing double quote is missing";
   const auto rule = std::find_if(std::begin(kKeys), std::end(kKeys),
                                  [&](const KeyRule& rule) { return SameWord(rule.key, key); });
-  if (rule == std::end(kKeys)) return ApplyText(key, value, settings);
-  return rule->apply(value, settings);
+  if (rule != std::end(kKeys)) return rule->apply(value, settings);
+  if (source == SettingsSource::kKnowledgeBase) {
+    // The knowledge base decides how it is searched and shown, never what the program says.
+    ProgramTexts texts;
+    if (texts.Replace(key, value) == ProgramTexts::Replacement::kUnknownKey) {
+      return Concat({"unknown key ", Quoted(key)});
+    }
+    return Concat({Quoted(key), " is the user's to set, not the knowledge base's"});
+  }
+  return ApplyText(key, value, settings);
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -226,6 +251,52 @@ std::optional<std::string> NonEmpty(const VariableLookup& variable, std::string_
   return value;
 }
 
+enum class FileReading { kRead, kMissing, kFailed };
+
+std::string FileErrorProblem(platform::SystemError error) {
+  const auto number = static_cast<int32_t>(error);
+  return Concat(
+      {"could not be read (error ", NumberToText(number), ", ", ErrorMessage(number), ")"});
+}
+
+// Reads the settings file at `path` into `settings`. A file that is there but cannot be read
+// (not a regular file, larger than kLargestSettingsFile) is a problem and changes nothing; so
+// is a missing one when `must_be_there`.
+FileReading ReadOneSettingsFile(platform::Env& env, const std::string& path, bool must_be_there,
+                                SettingsSource source, Settings& settings,
+                                std::vector<SettingsProblem>& problems) {
+  std::string contents(kLargestSettingsFile + 1, '\0');
+  std::unique_ptr<platform::File> file;
+  std::size_t count = 0;
+  uint64_t size = 0;
+  const platform::SystemError error =
+      platform::OpenFileForReading(env, path, platform::Lock::kNone, contents, file, count, size);
+  const bool missing = error == platform::system_error::kFileNotFound ||
+                       error == platform::system_error::kPathNotFound;
+  if (missing && !must_be_there) return FileReading::kMissing;
+  if (error == platform::system_error::kAccessDenied) {
+    // Refused: by a folder on the way the user may not search (where nobody can tell
+    // whether a file is there at all), by the file itself, or because it is no regular
+    // file. The null device says "no settings" in the usual way.
+    platform::FileStatus status;
+    const platform::SystemError looked = env.PathStatus(path, true, status);
+    if (looked == platform::system_error::kNone && status.null_device) return FileReading::kRead;
+    if (looked == platform::system_error::kAccessDenied && !must_be_there) {
+      return FileReading::kMissing;
+    }
+  }
+  if (error != platform::system_error::kNone) {
+    problems.push_back({path, 0, FileErrorProblem(error)});
+    return FileReading::kFailed;
+  }
+  if (size > kLargestSettingsFile) {
+    problems.push_back({path, 0, "is larger than 64 KB, too large for a settings file"});
+    return FileReading::kFailed;
+  }
+  ParseSettings(std::string_view(contents).substr(0, count), path, settings, problems, source);
+  return FileReading::kRead;
+}
+
 }  // namespace
 
 std::string SettingsProblem::Describe() const {
@@ -234,7 +305,7 @@ std::string SettingsProblem::Describe() const {
 }
 
 void ParseSettings(std::string_view contents, std::string_view file, Settings& settings,
-                   std::vector<SettingsProblem>& problems) {
+                   std::vector<SettingsProblem>& problems, SettingsSource source) {
   if (contents.starts_with(kByteOrderMark)) contents.remove_prefix(kByteOrderMark.size());
   int32_t number = 0;
   while (!contents.empty()) {
@@ -243,7 +314,7 @@ void ParseSettings(std::string_view contents, std::string_view file, Settings& s
     std::string_view line = contents.substr(0, end);
     contents.remove_prefix(end == std::string_view::npos ? contents.size() : end + 1);
     if (line.ends_with('\r')) line.remove_suffix(1);
-    if (std::string what = ApplyLine(line, settings); !what.empty()) {
+    if (std::string what = ApplyLine(line, source, settings); !what.empty()) {
       problems.push_back({std::string(file), number, std::move(what)});
     }
   }
@@ -273,40 +344,24 @@ SettingsPlaces FindSettingsPlaces(const VariableLookup& variable) {
 
 std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, Settings& settings,
                              std::vector<SettingsProblem>& problems) {
-  std::string contents(kLargestSettingsFile + 1, '\0');
   for (const std::string& path : places.paths) {
-    std::unique_ptr<platform::File> file;
-    std::size_t count = 0;
-    uint64_t size = 0;
-    const platform::SystemError error =
-        platform::OpenFileForReading(env, path, platform::Lock::kNone, contents, file, count, size);
-    const bool missing = error == platform::system_error::kFileNotFound ||
-                         error == platform::system_error::kPathNotFound;
-    if (missing && !places.named) continue;
-    if (error == platform::system_error::kAccessDenied) {
-      // Refused: by a folder on the way the user may not search (where nobody can tell
-      // whether a file is there at all), by the file itself, or because it is no regular
-      // file. The null device says "no settings" in the usual way.
-      platform::FileStatus status;
-      const platform::SystemError looked = env.PathStatus(path, true, status);
-      if (looked == platform::system_error::kNone && status.null_device) return path;
-      if (looked == platform::system_error::kAccessDenied && !places.named) continue;
+    switch (
+        ReadOneSettingsFile(env, path, places.named, SettingsSource::kUser, settings, problems)) {
+      case FileReading::kMissing:
+        continue;
+      case FileReading::kRead:
+        return path;
+      case FileReading::kFailed:
+        return "";
     }
-    if (error != platform::system_error::kNone) {
-      const auto number = static_cast<int32_t>(error);
-      problems.push_back({path, 0,
-                          Concat({"could not be read (error ", NumberToText(number), ", ",
-                                  ErrorMessage(number), ")"})});
-      return "";
-    }
-    if (size > kLargestSettingsFile) {
-      problems.push_back({path, 0, "is larger than 64 KB, too large for a settings file"});
-      return "";
-    }
-    ParseSettings(std::string_view(contents).substr(0, count), path, settings, problems);
-    return path;
   }
   return "";
+}
+
+void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
+                               std::vector<SettingsProblem>& problems) {
+  ReadOneSettingsFile(env, std::string(kSettingsFileName), false, SettingsSource::kKnowledgeBase,
+                      settings, problems);
 }
 
 std::string LoadSettings(platform::Env& env, Settings& settings,

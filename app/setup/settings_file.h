@@ -23,9 +23,18 @@
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
 //                                      added to the case table (an empty value adds none)
 //   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   Results       = classic | snippets the results page: paths and excerpts, or also each
+//                                      article's title, hits and text around them
+//   Order         = name | hits        the snippets page's rows in listing order, or most
+//                                      hits first
 //   History       = on | off           whether the window keeps the phrases searched for
 //   and the key of each text the program shows (support/program_texts), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
+//
+// A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
+// written by whoever wrote its articles and templates. It is read after the user's, so its
+// lines win, and may set only the keys above (how the articles are searched and shown),
+// never a text.
 //
 // Each key but the texts' is one row of the table in settings_file.cpp: its name and the
 // function that applies a value to Settings.
@@ -38,6 +47,7 @@
 #include <vector>
 
 #include "app/match/match_settings.h"
+#include "app/base/results_settings.h"
 #include "platform/file_system.h"
 #include "support/program_texts/program_texts.h"
 
@@ -49,6 +59,7 @@ inline constexpr std::string_view kSettingsFileVariable = "KBSEARCH_ENV";
 // Everything the settings file sets, each at its default until a line sets it.
 struct Settings {
   MatchSettings match;
+  ResultsSettings results;
   // Index = auto | off: whether searches may use, and the window keep, the article index.
   bool use_index = true;
   // IndexLimit: the most bytes the article indexes of all knowledge bases take together.
@@ -71,10 +82,14 @@ struct SettingsProblem {
   bool operator==(const SettingsProblem&) const = default;
 };
 
+// Whose settings file a file is: the user's, or the knowledge base's, which sets no text.
+enum class SettingsSource { kUser, kKnowledgeBase };
+
 // Applies the lines of `contents`, read from the settings file `file`, to `settings`, and
-// adds a problem for each line that cannot be understood.
+// adds a problem for each line that cannot be understood or that `source` may not set.
 void ParseSettings(std::string_view contents, std::string_view file, Settings& settings,
-                   std::vector<SettingsProblem>& problems);
+                   std::vector<SettingsProblem>& problems,
+                   SettingsSource source = SettingsSource::kUser);
 
 // Where the settings file is looked for, first to last.
 struct SettingsPlaces {
@@ -101,5 +116,11 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
 // ReadSettingsFile with the places this process's environment variables give.
 std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems);
+
+// Reads the knowledge base's settings file, kbsearch.env in the working directory, into
+// `settings`, when there is one. One that is not a regular file, is larger than 64 KB or
+// cannot be read is a problem and changes nothing.
+void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
+                               std::vector<SettingsProblem>& problems);
 
 }  // namespace kb

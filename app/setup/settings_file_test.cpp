@@ -124,6 +124,49 @@ TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
       (std::vector<std::string>{"/cfg/kbsearch/kbsearch.env", "/etc/xdg/kbsearch/kbsearch.env"}));
 }
 
+// A knowledge base's own file chooses how its articles are searched and shown, and nothing
+// else; it is read from the working directory and must be a small regular file.
+TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ParseSettings(
+      "Results = Snippets\nOrder = hits\nSearchButton = &Go\nColour = blue\n"
+      "Match = text\nResults = pages\n",
+      "kbsearch.env", settings, problems, SettingsSource::kKnowledgeBase);
+  EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
+  EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
+  EXPECT_EQ(settings.match.mode, MatchMode::kText);
+  EXPECT_EQ(settings.texts.Of(TextId::kSearchButton), ProgramTexts().Of(TextId::kSearchButton));
+  EXPECT_EQ(
+      problems,
+      (std::vector<SettingsProblem>{
+          {"kbsearch.env", 3, "\"SearchButton\" is the user's to set, not the knowledge base's"},
+          {"kbsearch.env", 4, "unknown key \"Colour\""},
+          {"kbsearch.env", 6, "Results is classic or snippets, not \"pages\""},
+      }));
+
+  testing::ScratchDirectory scratch;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path());
+  const auto read = [&] {
+    Settings read_settings;
+    problems.clear();
+    ReadKnowledgeBaseSettings(platform::Env::Default(), read_settings, problems);
+    return read_settings;
+  };
+  EXPECT_EQ(read().results.style, ResultsStyle::kClassic);
+  EXPECT_TRUE(problems.empty()) << "a knowledge base need not have one";
+  scratch.Write("kbsearch.env", "Order = hits\n" + std::string(70'000, '#'));
+  EXPECT_EQ(read().results.order, ResultsOrder::kName);
+  ASSERT_EQ(problems.size(), 1u);
+  std::filesystem::remove(scratch / "kbsearch.env");
+  std::filesystem::create_directory(scratch / "kbsearch.env");
+  read();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].Describe(), "kbsearch.env: could not be read (error 5, Access Denied)");
+  std::filesystem::current_path(previous);
+}
+
 TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
   testing::ScratchDirectory scratch;
   const std::string missing = scratch / "missing.env";
@@ -246,8 +289,8 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
     return false;
   };
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Index",
-                           "IndexLimit", "History"});
+  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
+                           "Index", "IndexLimit", "History"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 

@@ -53,6 +53,8 @@ constexpr NamedText kNamedTexts[] = {
     {TextId::kFolderUnenteredCaption, "FolderUnenteredCaption", "Error opening folder"},
     {TextId::kFolderDialogCaption, "FolderDialogCaption", "Choose the knowledge base folder"},
     {TextId::kSettingsProblem, "SettingsProblem", "Problem in the settings file: "},
+    {TextId::kKnowledgeBaseSettingsProblem, "KnowledgeBaseSettingsProblem",
+     "Problem in the knowledge base's settings file: "},
 };
 
 constexpr bool NamedTextsInOrder() {

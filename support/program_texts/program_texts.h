@@ -65,7 +65,8 @@ enum class TextId {
   kFolderUnentered,  // before the folder the window was to search in, then why
   kFolderUnenteredCaption,
   kFolderDialogCaption,
-  kSettingsProblem,  // before the settings file's name, line and what is wrong
+  kSettingsProblem,               // before the settings file's name, line and what is wrong
+  kKnowledgeBaseSettingsProblem,  // the same, for the knowledge base's settings file
 };
 
 // The longest message of the error table, in bytes: what an 80-byte error text can hold.

@@ -34,7 +34,7 @@ run_sample_search_with_cli() {
   local status=0
   "$build/cli/kbsearch-cli" -C "$sample" "$phrase" || status=$?
   case "$status" in
-    0) say "results page: $sample/ZebResult.htm" ;;
+    0) say "results page, with the snippets the sample's kbsearch.env asks for: $sample/ZebResult.htm" ;;
     1) say "no article matched; the (empty) results page is $sample/ZebResult.htm" ;;
     *) say "kbsearch-cli reported a problem (exit status $status)"; return "$status" ;;
   esac

@@ -1,0 +1,355 @@
+#include "app/match/article_snippets.h"
+
+#include <algorithm>
+
+#include "app/match/article_matcher.h"
+#include "app/match/html_text.h"
+#include "support/text/utf8.h"
+
+namespace kb {
+namespace {
+
+// The bytes either side of a hit that a snippet may need: kLongestSnippet characters of up
+// to four bytes.
+constexpr std::size_t kContextBytes = 4 * kLongestSnippet;
+// How much of the article the text of a byte search is extracted in, past its hits.
+constexpr std::size_t kExtractionStep = 4096;
+
+bool IsBlank(char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
+}
+
+bool HasNonBlank(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char byte) { return !IsBlank(byte); });
+}
+
+// The length of the character at the start of `bytes` (not empty): a valid UTF-8 sequence,
+// or 1 for any other byte.
+std::size_t CharacterLength(std::string_view bytes) {
+  const int length = DecodeUtf8(bytes).length;
+  return length > 0 ? static_cast<std::size_t>(length) : 1;
+}
+
+// The text of the element that starts with `open` (such as "<title", in any case), from the
+// first such tag to its end tag `close`; empty when there is none or it is never closed.
+std::string ElementText(std::string_view article, std::string_view open, std::string_view close) {
+  const PhraseFinder open_finder(open, PhraseFinder::Case::kFolded);
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t found = open_finder.Find(article.substr(from));
+    if (found == PhraseFinder::npos) return "";
+    const std::size_t after = from + found + open.size();
+    from = after;
+    if (after < article.size() && (article[after] == '>' || IsBlank(article[after]))) break;
+  }
+  const std::size_t content = article.find('>', from);
+  if (content == std::string_view::npos) return "";
+  const std::string_view rest = article.substr(content + 1);
+  const std::size_t end = PhraseFinder(close, PhraseFinder::Case::kFolded).Find(rest);
+  if (end == PhraseFinder::npos) return "";
+  HtmlText reader;
+  std::string text(reader.Extract(rest.substr(0, end)));
+  text.append(reader.Finish());
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The text of an article for a byte search, extracted as far as the snippets need it, with
+// where each hit (a stretch of the article's bytes) lies in it when the text holds it as it
+// is. The reader is fed the article cut at every hit's ends, so that what a hit's own bytes
+// give can be compared with them.
+class TextOfBytes {
+ public:
+  TextOfBytes(std::string_view article, const std::vector<TextSpan>& hits)
+      : article_(article), hits_(hits) {}
+
+  // Where a hit lies for the reader.
+  struct HitPlace {
+    enum class Kind {
+      kText,          // the hit's bytes come out as they are, at `span` of the text
+      kAcross,        // some of them come out, not all as they are: it spans markup
+      kInsideMarkup,  // none come out: a comment, a tag, a script holds it whole
+    };
+    Kind kind = Kind::kInsideMarkup;
+    TextSpan span;
+  };
+
+  // Extracts the text up to the end of hit `index` and tells where the hit lies.
+  HitPlace PlaceOfHit(std::size_t index) {
+    FeedTo(hits_[index].end);
+    return places_[index];
+  }
+
+  // Extracts until the text is `bytes` long or the article has ended.
+  void ExtendTo(std::size_t bytes) {
+    while (text_.size() < bytes && fed_ < article_.size()) {
+      FeedTo(std::min(article_.size(), fed_ + kExtractionStep));
+    }
+    if (fed_ == article_.size() && !finished_) {
+      text_.append(reader_.Finish());
+      finished_ = true;
+    }
+  }
+
+  std::string_view text() const { return text_; }
+
+ private:
+  // Feeds the article up to `target`, cutting at every hit's start and end on the way.
+  void FeedTo(std::size_t target) {
+    while (fed_ < target) {
+      const bool in_hit = next_ < hits_.size() && fed_ == hits_[next_].start;
+      if (in_hit) {
+        const TextSpan hit = hits_[next_];
+        const std::string_view bytes = article_.substr(hit.start, hit.end - hit.start);
+        const std::size_t start = text_.size();
+        const std::string_view out = reader_.Extract(bytes);
+        using Kind = HitPlace::Kind;
+        const Kind kind = out == bytes  ? Kind::kText
+                          : out.empty() ? Kind::kInsideMarkup
+                                        : Kind::kAcross;
+        places_.push_back({kind, {start, start + out.size()}});
+        text_.append(out);
+        fed_ = hit.end;
+        ++next_;
+        continue;
+      }
+      std::size_t until = target;
+      if (next_ < hits_.size()) until = std::min(until, hits_[next_].start);
+      text_.append(reader_.Extract(article_.substr(fed_, until - fed_)));
+      fed_ = until;
+    }
+  }
+
+  std::string_view article_;
+  const std::vector<TextSpan>& hits_;
+  HtmlText reader_;
+  std::string text_;
+  std::size_t fed_ = 0;
+  std::size_t next_ = 0;  // the first hit not fed yet
+  std::vector<HitPlace> places_;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+SnippetMaker::SnippetMaker(std::string_view phrase, const MatchSettings& settings)
+    : settings_(settings),
+      sought_(ArticleMatcher(phrase, settings).sought_phrase()),
+      finder_(sought_, PhraseFinder::Case::kFolded) {
+  if (settings.folds_unicode() || settings.has_case_pairs()) {
+    folds_ = CaseFolder(settings).MatterFor(sought_);
+  }
+}
+
+std::string SnippetMaker::Title(std::string_view article) {
+  std::string title = ElementText(article, "<title", "</title");
+  if (title.empty()) title = ElementText(article, "<h1", "</h1");
+  return title;
+}
+
+std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {
+  std::vector<TextSpan> spans;
+  if (finder_.size() == 0) return spans;
+  if (!folds_) {
+    for (std::size_t from = 0;;) {
+      const std::size_t found = finder_.Find(view.substr(from));
+      if (found == PhraseFinder::npos) break;
+      spans.push_back({from + found, from + found + finder_.size()});
+      from += found + finder_.size();
+    }
+    return spans;
+  }
+
+  // The folded view, character by character, with where each of its bytes came from, so
+  // that an occurrence in it covers the characters of the view that folded into it.
+  CaseFolder folder(settings_);
+  const bool unicode = settings_.folds_unicode();
+  std::string folded;
+  std::vector<std::size_t> origin;
+  folded.reserve(view.size());
+  origin.reserve(view.size());
+  for (std::size_t at = 0; at < view.size();) {
+    const std::size_t length = unicode ? CharacterLength(view.substr(at)) : 1;
+    const std::string_view character = view.substr(at, length);
+    // A byte that is no valid sequence stays as it is, and is not handed to the folder,
+    // which would hold it back for a sequence that never comes.
+    const bool valid = !unicode || length > 1 || static_cast<unsigned char>(view[at]) < 0x80;
+    const std::string_view out = valid ? folder.Fold(character) : character;
+    folded.append(out);
+    origin.insert(origin.end(), out.size(), at);
+    at += length;
+  }
+  for (std::size_t from = 0;;) {
+    const std::size_t found = finder_.Find(std::string_view(folded).substr(from));
+    if (found == PhraseFinder::npos) break;
+    const std::size_t start = from + found;
+    const std::size_t end = start + finder_.size();
+    // The occurrence ends where the next character that gave the folded text something
+    // begins, so that characters folded into nothing (a combining accent) stay with it.
+    std::size_t next = end;
+    while (next < folded.size() && origin[next] == origin[end - 1]) ++next;
+    spans.push_back({origin[start], next < folded.size() ? origin[next] : view.size()});
+    from = end;
+  }
+  return spans;
+}
+
+Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_before,
+                          TextSpan& taken) const {
+  // A window around the hit whose ends fall on character boundaries: at an ASCII byte, which
+  // no sequence holds, or at an end of the text.
+  std::size_t window_start = hit.start > kContextBytes ? hit.start - kContextBytes : 0;
+  while (window_start > 0 && static_cast<unsigned char>(text[window_start]) >= 0x80) {
+    --window_start;
+  }
+  window_start = std::max(window_start, not_before);
+  std::size_t window_end = std::min(text.size(), hit.end + kContextBytes);
+  while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
+    ++window_end;
+  }
+  std::vector<std::size_t> starts;  // where each character of the window starts, and its end
+  for (std::size_t at = window_start; at < window_end;) {
+    starts.push_back(at);
+    at += CharacterLength(text.substr(at, window_end - at));
+  }
+  starts.push_back(window_end);
+  const std::size_t characters = starts.size() - 1;
+
+  // The hit as characters [first, last), its bytes rounded out to whole characters.
+  const std::size_t first =
+      static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), hit.start) -
+                               starts.begin()) -
+      1;
+  const std::size_t last = static_cast<std::size_t>(
+      std::lower_bound(starts.begin(), starts.end(), hit.end) - starts.begin());
+  const std::size_t hit_length = last - first;
+  const std::size_t room = kSnippetLength > hit_length ? kSnippetLength - hit_length : 0;
+  std::size_t before = room / 2;
+  std::size_t after = room - before;
+  const std::size_t room_before = first;
+  const std::size_t room_after = characters - last;
+  if (before > room_before) {
+    after += before - room_before;
+    before = room_before;
+  }
+  if (after > room_after) {
+    before = std::min(room_before, before + after - room_after);
+    after = room_after;
+  }
+  const auto blank_at = [&](std::size_t index) {
+    return starts[index + 1] - starts[index] == 1 && IsBlank(text[starts[index]]);
+  };
+
+  // Each cut moves to the nearest blank within reach, never into the hit; the blank itself
+  // is left out.
+  std::size_t start = first - before;
+  if (start > 0) {
+    for (std::size_t distance = 0; distance <= kCutReach; ++distance) {
+      if (start >= distance && blank_at(start - distance)) {
+        start = start - distance + 1;
+        break;
+      }
+      if (start + distance < first && blank_at(start + distance)) {
+        start = start + distance + 1;
+        break;
+      }
+    }
+  }
+  std::size_t end = last + after;
+  if (end < characters) {
+    for (std::size_t distance = 0; distance <= kCutReach; ++distance) {
+      if (end + distance < characters && blank_at(end + distance)) {
+        end += distance;
+        break;
+      }
+      if (end >= last + distance + 1 && blank_at(end - distance - 1)) {
+        end -= distance + 1;
+        break;
+      }
+    }
+  }
+  while (start < first && blank_at(start)) ++start;
+  while (end > last && blank_at(end - 1)) --end;
+
+  taken = {starts[start], starts[end]};
+  const bool cut_before =
+      window_start > 0 || HasNonBlank(text.substr(window_start, taken.start - window_start));
+  const bool cut_after =
+      window_end < text.size() || HasNonBlank(text.substr(taken.end, window_end - taken.end));
+  const std::string_view content = text.substr(taken.start, taken.end - taken.start);
+
+  Snippet snippet;
+  if (cut_before) snippet.text = kEllipsis;
+  const std::size_t offset = snippet.text.size();
+  snippet.text.append(content);
+  if (cut_after) snippet.text.append(kEllipsis);
+
+  for (TextSpan mark : Occurrences(content)) {
+    // Whole characters only, even for a phrase that begins or ends inside one.
+    mark.start = *(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(start),
+                                    starts.begin() + static_cast<std::ptrdiff_t>(end),
+                                    taken.start + mark.start) -
+                   1) -
+                 taken.start;
+    mark.end = *std::lower_bound(starts.begin() + static_cast<std::ptrdiff_t>(start),
+                                 starts.begin() + static_cast<std::ptrdiff_t>(end + 1),
+                                 taken.start + mark.end) -
+               taken.start;
+    if (!snippet.marks.empty() && snippet.marks.back().end > offset + mark.start) {
+      snippet.marks.back().end = offset + mark.end;
+    } else {
+      snippet.marks.push_back({offset + mark.start, offset + mark.end});
+    }
+  }
+  return snippet;
+}
+
+ArticleSnippets SnippetMaker::Make(std::string_view article) const {
+  ArticleSnippets made;
+  made.title = Title(article);
+  if (settings_.mode == MatchMode::kText) {
+    HtmlText reader;
+    std::string text(reader.Extract(article));
+    text.append(reader.Finish());
+    const std::vector<TextSpan> hits = Occurrences(text);
+    made.hits = static_cast<int64_t>(hits.size());
+    std::size_t shown_end = 0;
+    for (const TextSpan hit : hits) {
+      if (made.snippets.size() == kMostSnippets) break;
+      if (!made.snippets.empty() && hit.start < shown_end) continue;
+      TextSpan taken;
+      made.snippets.push_back(Cut(text, hit, shown_end, taken));
+      shown_end = taken.end;
+    }
+    return made;
+  }
+
+  const std::vector<TextSpan> hits = Occurrences(article);
+  made.hits = static_cast<int64_t>(hits.size());
+  TextOfBytes text(article, hits);
+  std::size_t shown_end = 0;
+  bool shown_text = false;
+  for (std::size_t index = 0; index < hits.size() && made.snippets.size() < kMostSnippets;
+       ++index) {
+    const TextOfBytes::HitPlace place = text.PlaceOfHit(index);
+    TextSpan taken;
+    switch (place.kind) {
+      case TextOfBytes::HitPlace::Kind::kInsideMarkup:
+        continue;  // nothing a reader sees
+      case TextOfBytes::HitPlace::Kind::kAcross:
+        made.snippets.push_back(Cut(article, hits[index], 0, taken));
+        continue;
+      case TextOfBytes::HitPlace::Kind::kText:
+        break;
+    }
+    if (shown_text && place.span.start < shown_end) continue;
+    text.ExtendTo(place.span.end + kContextBytes + 1);
+    made.snippets.push_back(Cut(text.text(), place.span, shown_end, taken));
+    shown_end = taken.end;
+    shown_text = true;
+  }
+  return made;
+}
+
+}  // namespace kb

@@ -1,0 +1,97 @@
+#pragma once
+
+// Why an article matched, for the snippets page and the console's JSON: its title, how often
+// it holds the phrase, and the text around its first hits with every occurrence of the phrase
+// marked. A plain function of the article's bytes, the phrase and the match settings, so that
+// every thread of a search makes its own.
+//
+//  - Title: the text of the first <title> element, else of the first <h1>: references
+//    decoded, white space as one blank, no blank at either end. Empty when there is neither.
+//  - Hits: the non-overlapping occurrences of the phrase, from left to right, in the view the
+//    settings search (the article's bytes, or its text: app/html_text.h), folded as they say.
+//  - Snippets: one for each of the first hits, at most kMostSnippets, a hit that an earlier
+//    snippet already shows making none of its own. A snippet is the article's text (as
+//    HtmlText gives it) around the hit: about kSnippetLength characters with the hit in the
+//    middle, never more than kLongestSnippet, the ellipses included, and never reaching back
+//    into the snippet before it. Each end is cut at the
+//    blank nearest to where the length puts it when one lies within kCutReach characters,
+//    else at a character boundary, and carries "…" when text was cut off there. A character
+//    is a valid UTF-8 sequence or any other single byte, so no sequence is ever split.
+//    A byte search's hit that the text holds only in part (it spans a tag, a reference or a
+//    run of white space) gets a snippet of the article's bytes around it instead, cut by the
+//    same rules; one that lies wholly in markup (a comment such as the article marker, a
+//    tag, a script) gets none, since a reader sees nothing of it, but counts as a hit.
+//  - Marks: in each snippet, the non-overlapping occurrences of the phrase, folded as the
+//    settings say, from left to right. Under Unicode or accent folding a mark covers the
+//    article's own characters that matched, whatever their length (an "é" written as "e"
+//    and a combining accent is marked whole).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/match/case_folder.h"
+#include "app/match/match_settings.h"
+#include "app/match/phrase_finder.h"
+
+namespace kb {
+
+inline constexpr std::size_t kMostSnippets = 3;
+// The characters a snippet aims at, without its ellipses.
+inline constexpr std::size_t kSnippetLength = 158;
+// How far a cut moves, at most, to fall on a blank.
+inline constexpr std::size_t kCutReach = 20;
+// kSnippetLength, a cut moved outwards at both ends, and two ellipses.
+inline constexpr std::size_t kLongestSnippet = kSnippetLength + 2 * kCutReach + 2;
+inline constexpr std::string_view kEllipsis = "\u2026";
+
+// A marked stretch of a snippet: byte offsets into its text, start < end.
+struct SnippetMark {
+  std::size_t start = 0;
+  std::size_t end = 0;
+  bool operator==(const SnippetMark&) const = default;
+};
+
+// A stretch of a text, in bytes: [start, end).
+struct TextSpan {
+  std::size_t start = 0;
+  std::size_t end = 0;
+};
+
+struct Snippet {
+  std::string text;  // with its ellipses; bytes of the article, not escaped
+  std::vector<SnippetMark> marks;
+};
+
+struct ArticleSnippets {
+  std::string title;
+  int64_t hits = 0;
+  std::vector<Snippet> snippets;
+};
+
+class SnippetMaker {
+ public:
+  // `phrase` as the user gave it, as ArticleMatcher takes it.
+  SnippetMaker(std::string_view phrase, const MatchSettings& settings);
+
+  ArticleSnippets Make(std::string_view article) const;
+
+  // The title of `article` alone.
+  static std::string Title(std::string_view article);
+
+ private:
+  // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.
+  std::vector<TextSpan> Occurrences(std::string_view view) const;
+  // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
+  // earlier snippet ended, a character boundary): its text and where it lies in `text`.
+  Snippet Cut(std::string_view text, TextSpan hit, std::size_t not_before, TextSpan& taken) const;
+
+  MatchSettings settings_;
+  std::string sought_;
+  PhraseFinder finder_;
+  bool folds_ = false;  // the view passes through a CaseFolder before the phrase is sought
+};
+
+}  // namespace kb

@@ -1,0 +1,223 @@
+#include "app/match/article_snippets.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/match/html_text.h"
+#include "support/text/utf8.h"
+
+namespace kb {
+namespace {
+
+std::string TextOf(std::string_view article) {
+  HtmlText reader;
+  std::string text(reader.Extract(article));
+  return text.append(reader.Finish());
+}
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+// The reference: non-overlapping occurrences from left to right, found one position at a time.
+std::vector<TextSpan> NaiveOccurrences(std::string_view text, std::string_view phrase) {
+  std::vector<TextSpan> found;
+  for (std::size_t at = 0; at + phrase.size() <= text.size();) {
+    if (SameIgnoringAsciiCase(text.substr(at, phrase.size()), phrase)) {
+      found.push_back({at, at + phrase.size()});
+      at += phrase.size();
+    } else {
+      ++at;
+    }
+  }
+  return found;
+}
+
+std::size_t Characters(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    const int length = DecodeUtf8(text.substr(at)).length;
+    at += length > 0 ? static_cast<std::size_t>(length) : 1;
+  }
+  return count;
+}
+
+std::string_view WithoutEllipses(std::string_view text, std::size_t& offset) {
+  offset = 0;
+  if (text.starts_with(kEllipsis)) {
+    offset = kEllipsis.size();
+    text.remove_prefix(offset);
+  }
+  if (text.ends_with(kEllipsis)) text.remove_suffix(kEllipsis.size());
+  return text;
+}
+
+// Random articles of words, markup, references, blanks and long runs without blanks, searched
+// in both modes: every property of the snippets is checked against a one-position-at-a-time
+// reference on the article's text or bytes.
+TEST(ArticleSnippets, RandomArticlesAgainstReference) {
+  const std::vector<std::string> pieces = {"ab",
+                                           "a",
+                                           "b",
+                                           "AB",
+                                           " ",
+                                           "  ",
+                                           "\n",
+                                           "<b>",
+                                           "</b>",
+                                           "&amp;",
+                                           "&",
+                                           "<",
+                                           "\"",
+                                           "é",
+                                           "x",
+                                           "ab a",
+                                           "<p>",
+                                           "<!-- c -->",
+                                           "&lt;",
+                                           "\xE9",
+                                           "日本語テキスト日本語テキスト日本語テキスト",
+                                           "wordwithoutanyblankatallwordwithoutanyblank"};
+  const std::vector<std::string> phrases = {"ab", "ab a", "A&b", "b<b", "é a", "x\"x", "<b>a"};
+  std::mt19937 random(16);
+  for (int round = 0; round < 600; ++round) {
+    std::string article;
+    const int length = std::uniform_int_distribution<int>(0, 300)(random);
+    for (int i = 0; i < length; ++i) {
+      article += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+    }
+    const std::string& phrase = phrases[round % phrases.size()];
+    MatchSettings settings;
+    settings.mode = round % 2 == 0 ? MatchMode::kBytes : MatchMode::kText;
+    SCOPED_TRACE(testing::Message()
+                 << "round " << round << " phrase " << phrase << " article " << article);
+
+    const ArticleSnippets made = SnippetMaker(phrase, settings).Make(article);
+    const std::string text = TextOf(article);
+    const std::string_view view = settings.mode == MatchMode::kText ? text : article;
+    const std::vector<TextSpan> hits = NaiveOccurrences(view, phrase);
+    ASSERT_EQ(made.hits, static_cast<int64_t>(hits.size()));
+    EXPECT_LE(made.snippets.size(), kMostSnippets);
+    // Every text hit shows; a byte search's hits inside markup may show nothing.
+    if (settings.mode == MatchMode::kText) {
+      EXPECT_EQ(made.snippets.empty(), hits.empty());
+    }
+    if (hits.empty()) {
+      EXPECT_TRUE(made.snippets.empty());
+    }
+
+    for (const Snippet& snippet : made.snippets) {
+      std::size_t offset;
+      const std::string_view content = WithoutEllipses(snippet.text, offset);
+      EXPECT_LE(Characters(snippet.text), kLongestSnippet);
+      EXPECT_FALSE(content.empty());
+      const std::size_t in_text = text.find(content);
+      const std::string_view source =
+          in_text != std::string::npos ? std::string_view(text) : std::string_view(article);
+      const std::size_t at = source.find(content);
+      ASSERT_NE(at, std::string_view::npos) << "a snippet is a stretch of the text or bytes";
+      if (IsUtf8(source)) {
+        EXPECT_TRUE(IsUtf8(snippet.text));
+      }
+
+      // Every occurrence in the snippet is marked, and nothing else.
+      std::vector<SnippetMark> expected;
+      for (const TextSpan span : NaiveOccurrences(content, phrase)) {
+        expected.push_back({offset + span.start, offset + span.end});
+      }
+      EXPECT_EQ(snippet.marks, expected);
+      EXPECT_FALSE(snippet.marks.empty());
+
+      // An ellipsis exactly where text was cut off; a cut not at a blank had none in reach.
+      const std::string_view left = source.substr(0, at);
+      const std::string_view right = source.substr(at + content.size());
+      const bool more_left = left.find_first_not_of(" \t\r\n\f") != std::string_view::npos;
+      const bool more_right = right.find_first_not_of(" \t\r\n\f") != std::string_view::npos;
+      EXPECT_EQ(snippet.text.starts_with(kEllipsis), more_left);
+      EXPECT_EQ(snippet.text.ends_with(kEllipsis) && content.size() + offset < snippet.text.size(),
+                more_right);
+      if (more_left && left.find_last_of(" \t\r\n\f") != left.size() - 1) {
+        const std::size_t before_hit = snippet.marks.front().start - offset;
+        const std::string_view near_cut = content.substr(0, std::min<std::size_t>(before_hit, 20));
+        EXPECT_EQ(near_cut.find_first_of(" \t\r\n\f"), std::string_view::npos);
+        const std::string_view before_cut =
+            left.substr(left.size() - std::min<std::size_t>(left.size(), 20));
+        EXPECT_EQ(before_cut.find_first_of(" \t\r\n\f"), std::string_view::npos);
+      }
+    }
+  }
+}
+
+TEST(ArticleSnippets, TitleIsTheTitleElseTheFirstHeadingAsText) {
+  EXPECT_EQ(SnippetMaker::Title("<head><TITLE lang=en>\n A &amp; <b>B</b>\n</title>"), "A & B");
+  EXPECT_EQ(SnippetMaker::Title("<title></title><h1 id=x>First</h1><h1>Second</h1>"), "First");
+  EXPECT_EQ(SnippetMaker::Title("<titles>no</titles><h1>unclosed"), "");
+  EXPECT_EQ(SnippetMaker::Title("plain text"), "");
+}
+
+TEST(ArticleSnippets, ByteHitsThatSpanMarkupAreShownFromTheBytesAndThoseInsideItNot) {
+  MatchSettings settings;
+  const ArticleSnippets made =
+      SnippetMaker("<b>bold", settings)
+          .Make("<!-- <b>bold --><p>Some <b>bold</b> words and <B>BOLD too</p>");
+  ASSERT_EQ(made.hits, 3);
+  ASSERT_EQ(made.snippets.size(), 2u);
+  EXPECT_EQ(made.snippets[0].text, "<!-- <b>bold --><p>Some <b>bold</b> words and <B>BOLD too</p>");
+  EXPECT_EQ(made.snippets[0].marks, (std::vector<SnippetMark>{{5, 12}, {24, 31}, {46, 53}}));
+}
+
+TEST(ArticleSnippets, LaterHitsInAnEarlierSnippetMakeNoneOfTheirOwn) {
+  std::string article = "near one near two near three";
+  for (int i = 0; i < 60; ++i) article += " filler words";
+  article += " far";
+  const ArticleSnippets made = SnippetMaker("near", {}).Make(article);
+  EXPECT_EQ(made.hits, 3);
+  ASSERT_EQ(made.snippets.size(), 1u);
+  EXPECT_EQ(made.snippets[0].marks.size(), 3u);
+  EXPECT_TRUE(made.snippets[0].text.ends_with(kEllipsis));
+}
+
+TEST(ArticleSnippets, FoldedMarksCoverTheArticlesOwnCharacters) {
+  MatchSettings accents;
+  accents.ignore_accents = true;
+  accents.mode = MatchMode::kText;
+  // "é" twice, once precomposed, once as "e" and a combining acute accent; "É" in capitals.
+  const std::string article = "caf\xC3\xA9 cafe\xCC\x81 CAF\xC3\x89 cafes";
+  const ArticleSnippets made = SnippetMaker("cafe", accents).Make(article);
+  EXPECT_EQ(made.hits, 4);
+  ASSERT_EQ(made.snippets.size(), 1u);
+  EXPECT_EQ(made.snippets[0].marks,
+            (std::vector<SnippetMark>{{0, 5}, {6, 12}, {13, 18}, {19, 23}}));
+
+  MatchSettings unicode;
+  unicode.case_folding = CaseFolding::kUnicode;
+  const ArticleSnippets greek = SnippetMaker("σοφία", unicode).Make("<i>ΣΟΦΊΑ</i> and σοφία");
+  EXPECT_EQ(greek.hits, 2);
+  ASSERT_EQ(greek.snippets.size(), 1u);
+  EXPECT_EQ(greek.snippets[0].text, "ΣΟΦΊΑ and σοφία");
+  EXPECT_EQ(greek.snippets[0].marks, (std::vector<SnippetMark>{{0, 10}, {15, 25}}));
+}
+
+TEST(ArticleSnippets, TextWithoutBlanksIsCutAtCharacters) {
+  std::string article;
+  for (int i = 0; i < 100; ++i) article += "日本語";
+  article += "検索";
+  for (int i = 0; i < 100; ++i) article += "日本語";
+  const ArticleSnippets made = SnippetMaker("検索", {}).Make(article);
+  ASSERT_EQ(made.snippets.size(), 1u);
+  const std::string& text = made.snippets[0].text;
+  EXPECT_TRUE(text.starts_with(kEllipsis) && text.ends_with(kEllipsis));
+  EXPECT_EQ(Characters(text), kSnippetLength + 2);
+  EXPECT_TRUE(IsUtf8(text));
+}
+
+}  // namespace
+}  // namespace kb

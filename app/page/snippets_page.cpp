@@ -1,0 +1,48 @@
+#include "app/page/snippets_page.h"
+
+#include "app/page/excerpt_text.h"
+#include "app/page/results_page.h"
+#include "support/text/text.h"
+
+namespace kb {
+
+std::vector<std::string> SnippetsRowLines(std::string_view path, std::string_view excerpt,
+                                          const ArticleSnippets& shown) {
+  std::vector<std::string> lines;
+  lines.push_back(LinkLine(path));
+  lines.emplace_back(R"(<td><font face="Verdana,Arial" size="2">)");
+  if (!shown.title.empty()) {
+    lines.push_back(
+        Concat({R"(<div class="kb-title"><b>)", EscapeHtml(shown.title), "</b></div>"}));
+  }
+  if (const std::string text = ExcerptText(excerpt); !text.empty()) {
+    lines.push_back(Concat({R"(<div class="kb-excerpt"><small>)", text, "</small></div>"}));
+  }
+  for (const Snippet& snippet : shown.snippets) {
+    lines.push_back(Concat({R"(<div class="kb-snippet">)", MarkedSnippet(snippet), "</div>"}));
+  }
+  lines.push_back(
+      Concat({R"(<div class="kb-hits"><small>)", HitsText(shown.hits), "</small></div>"}));
+  lines.emplace_back("</font></td></tr>");
+  return lines;
+}
+
+std::string MarkedSnippet(const Snippet& snippet) {
+  const std::string_view text = snippet.text;
+  std::string html;
+  std::size_t from = 0;
+  for (const SnippetMark& mark : snippet.marks) {
+    html.append(EscapeHtml(text.substr(from, mark.start - from)))
+        .append("<mark>")
+        .append(EscapeHtml(text.substr(mark.start, mark.end - mark.start)))
+        .append("</mark>");
+    from = mark.end;
+  }
+  return html.append(EscapeHtml(text.substr(from)));
+}
+
+std::string HitsText(int64_t hits) {
+  return hits == 1 ? "1 hit" : std::to_string(hits) + " hits";
+}
+
+}  // namespace kb
