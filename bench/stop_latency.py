@@ -48,7 +48,10 @@ def main():
                                      restore_signals=True)
             os.close(write_end)
             held = bytearray(4)
-            while int.from_bytes(fcntl.ioctl(read_end, 0x541B, held), "little") < capacity:
+            while True:
+                fcntl.ioctl(read_end, 0x541B, held, True)  # FIONREAD
+                if int.from_bytes(held, "little") >= capacity:
+                    break
                 time.sleep(0.001)
             time.sleep(0.05)  # well inside the wait for room
             sent = time.monotonic()
