@@ -915,8 +915,8 @@ TEST_F(CliTest, HelpVersionAndBadArguments) {
       {"--fold=latin x", "--fold takes ascii, unicode or accents, not 'latin'"},
       {"--match html x", "--match takes bytes or text, not 'html'"},
       {"--settings= x", "--settings needs a file"},
-      {"--io-depth=1025 x", "--io-depth needs a number of articles from 0 to 1024, not '1025'"},
-      {"--io-depth -1 x", "--io-depth needs a number of articles from 0 to 1024, not '-1'"},
+      {"--io-depth=1025 x", "--io-depth needs a number of threads from 0 to 64, not '1025'"},
+      {"--io-depth -1 x", "--io-depth needs a number of threads from 0 to 64, not '-1'"},
   };
   for (const auto& [arguments, refusal] : refusals) {
     const CliRun run = Cli(arguments);
