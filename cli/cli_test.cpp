@@ -687,27 +687,12 @@ TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {
 // -0's paths, each as its line (cli/json_lines, tested on its own), and the summary last.
 TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   const std::string phrase = "json-probe";
-  const std::vector<std::string> pieces = {"a",
-                                           "Z",
-                                           " ",
-                                           "\"",
-                                           "\\",
-                                           "/",
-                                           "\n",
-                                           "\r",
-                                           "\t",
-                                           "\x01",
-                                           "\x1f",
-                                           "\x7f",
-                                           "\xc3\xa9",
-                                           "\xe2\x82\xac",
-                                           "\xf0\x9f\x98\x80",
-                                           "\xff",
-                                           "\xc3",
-                                           "\xed\xa0\x80",
-                                           "<b>",
-                                           "&amp;",
-                                           "<!--"};
+  // clang-format off
+  const std::vector<std::string> pieces = {
+      "a", "Z", " ", "\"", "\\", "/", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\xc3\xa9",
+      "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xff", "\xc3", "\xed\xa0\x80", "<b>", "&amp;", "<!--",
+  };
+  // clang-format on
   std::mt19937 random(11);
   const auto random_text = [&](std::size_t length, bool names) {
     std::string text;

@@ -104,28 +104,13 @@ TEST(JsonLinesTest, EveryControlByteHasItsEscape) {
 // back gives the bytes exactly, as text when they are UTF-8 and as base64 when not, at every
 // length around base64's groups of three.
 TEST(JsonLinesTest, AnyBytesComeBackExactly) {
-  const std::vector<std::string> pieces = {"a",
-                                           "Z",
-                                           " ",
-                                           "\"",
-                                           "\\",
-                                           "/",
-                                           "\n",
-                                           "\r",
-                                           "\t",
-                                           "\x01",
-                                           "\x1f",
-                                           "\x7f",
-                                           "\xc3\xa9",
-                                           "\xe2\x82\xac",
-                                           "\xf0\x9f\x98\x80",
-                                           "\xff",
-                                           "\xc3",
-                                           "\xed\xa0\x80",
-                                           "\xc0\x80",
-                                           "\xf4\x90\x80\x80",
-                                           "\0"s,
-                                           "\xef\xbf\xbf"};
+  // clang-format off
+  const std::vector<std::string> pieces = {
+      "a", "Z", " ", "\"", "\\", "/", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\0"s,
+      "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xef\xbf\xbf", "\xff", "\xc3",
+      "\xed\xa0\x80", "\xc0\x80", "\xf4\x90\x80\x80",
+  };
+  // clang-format on
   std::mt19937 random(7);
   for (int round = 0; round < 3000; ++round) {
     std::string bytes;
