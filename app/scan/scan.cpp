@@ -1,6 +1,7 @@
 #include "app/scan/scan.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,8 +61,12 @@ class ArticleReader {
         request_(request),
         env_(env, gate),
         file_(ArticleFileDeclaration(), env_),
-        matcher_(request.phrase, request.match_settings),
-        sharing_{.threads = request.threads} {}
+        matcher_(
+            request.phrase, request.match_settings,
+            request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly),
+        sharing_{.threads = request.threads} {
+    if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes);
+  }
 
   // The block file keeps a reference to env_.
   ArticleReader(const ArticleReader&) = delete;
@@ -70,11 +75,8 @@ class ArticleReader {
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
     const std::string_view path = paths_[index];
-    ArticleOutcome outcome = ScanArticle(path, file_, matcher_, sharing_, request_.stop);
-    if (outcome.matched && request_.inspect_match) {
-      outcome.collected = request_.inspect_match(path, outcome);
-    }
-    return outcome;
+    return ScanArticle(path, file_, matcher_, sharing_, request_.stop, request_.inspect_match,
+                       kept_ ? &*kept_ : nullptr);
   }
 
  private:
@@ -84,6 +86,7 @@ class ArticleReader {
   ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
   BlockFile file_;
   ArticleMatcher matcher_;
+  std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes
   // A large article is read on as many threads as the scan has: the others would soon wait
   // for it, as none may go past it by more than kArticlesInFlight articles.
   ArticleSharing sharing_;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/match/article_snippets.h"
 #include "files/access_mode.h"
 #include "files/block_file.h"
 #include "platform/testing/faulty_env.h"
@@ -91,58 +92,45 @@ class SearchTest : public ::testing::Test {
   RecordingScreen screen_;
 };
 
+// The bar steps once for each article opened, in shares of all listed; a failure to open is
+// told in its place; the results are in listing order.
 TEST_F(SearchTest, ProgressCountsOnlyTheArticlesThatCouldBeOpened) {
-  Article("ZEB1.htm", "<!-- Article starts -->one");
-  Article("ZEB2.htm", "<!-- Article starts -->two");
-  Article("ZEB3.htm", "<!-- Article starts -->three");
+  Article("ZEB1.htm", "needle");
+  Article("ZEB2.htm", "<!-- Article starts -->two needle");
+  Article("ZEB3.htm", "<!-- Article starts -->needle three");
+  Article("ZEB4.htm", "c");
   BlockFile holder({.options = "", .may_create = false});
   holder.name().Assign("ZEB/ZEB2.htm");
   holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
   const SearchReport report =
-      Search({.phrase = "three", .page_handling = PageHandling::kWriteOnly}, screen_);
+      Search({.phrase = "needle", .page_handling = PageHandling::kWriteOnly}, screen_);
 
-  EXPECT_EQ(report.phrase, "THREE");
-  EXPECT_EQ(report.articles_listed, 3);
-  EXPECT_EQ(report.articles_opened, 2);
-  EXPECT_EQ(report.found.size(), 1u);
-  // The bar steps once per opened article.
+  EXPECT_EQ(report.phrase, "NEEDLE");
+  EXPECT_EQ(report.articles_listed, 4);
+  EXPECT_EQ(report.articles_opened, 3);
+  ASSERT_EQ(report.found.size(), 1u);
+  EXPECT_EQ(report.found[0].path, "./ZEB/ZEB3.htm");
+  EXPECT_EQ(report.found[0].excerpt, "needle three");
+  EXPECT_FALSE(report.launch);
   std::vector<std::string> bars;
   std::erase_if(screen_.calls, [&](const std::string& call) {
     if (!call.starts_with("bar ")) return false;
     bars.push_back(call);
     return true;
   });
-  EXPECT_EQ(bars.size(), 2u);
-  EXPECT_EQ(bars.back(), "bar 66");
+  EXPECT_EQ(bars, (std::vector<std::string>{"bar 25", "bar 50", "bar 75"}));
   EXPECT_EQ(screen_.calls, (std::vector<std::string>{
                                "status Searching through files...",
                                "show bar",
                                "message : Could not open file: ./ZEB/ZEB2.htm|Error: 5, Access "
                                "Denied" +
                                    std::string(67, ' '),
-                               "result ./ZEB/ZEB3.htm: three",
+                               "result ./ZEB/ZEB3.htm: needle three",
                                "hide bar",
                                "redraw window",
                                "status Creating index page...",
                                "status ",
                            }));
-}
-
-TEST_F(SearchTest, ThreeArticlesStepThroughAThirdEach) {
-  Article("ZEB1.htm", "a");
-  Article("ZEB2.htm", "<!-- Article starts -->needle");
-  Article("ZEB3.htm", "c");
-  const SearchReport report =
-      Search({.phrase = "needle", .page_handling = PageHandling::kWriteOnly}, screen_);
-
-  EXPECT_EQ(screen_.calls, (std::vector<std::string>{
-                               "status Searching through files...", "show bar", "bar 33",
-                               "result ./ZEB/ZEB2.htm: needle", "bar 66", "bar 100", "hide bar",
-                               "redraw window", "status Creating index page...", "status "}));
-  ASSERT_EQ(report.found.size(), 1u);
-  EXPECT_EQ(report.found[0].path, "./ZEB/ZEB2.htm");
-  EXPECT_EQ(report.found[0].excerpt, "needle");
-  EXPECT_FALSE(report.launch);
 }
 
 // Asks the search to stop as soon as it starts on the page.
@@ -538,6 +526,45 @@ TEST_F(SearchTest, EveryThreadCountAndStandbyThreadsShowTheSameSearch) {
       EXPECT_EQ(stopped.page, "old page");
       EXPECT_EQ(stopped.files_done, stop_at);
       EXPECT_EQ(stopped.calls.back(), "status ");
+    }
+  }
+}
+
+// With the snippets page, what the search collects of each found article, in the scan's own
+// reading, is what the article read whole shows: in one read or in several, on any number of
+// threads, in either mode.
+TEST_F(SearchTest, SnippetsAreThoseOfTheArticleReadWhole) {
+  std::mt19937 random(3);
+  const std::string phrase = "Needle";
+  std::vector<std::string> articles;
+  // Sizes about one read of an article and several.
+  for (const std::size_t size : {0, 300, 5'000, 511'000, 530'000, 1'600'000}) {
+    std::string article = "<title>T " + std::to_string(size) + "</title><!-- Article starts -->";
+    while (article.size() < size) {
+      article += random() % 50 == 0 ? "needle &amp; <b>needle</b> &amp " : "<p>words, words</p> ";
+    }
+    article += "needle &amp";
+    articles.push_back(article);
+    Article("ZEB" + std::to_string(articles.size()) + ".htm", article);
+  }
+  for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+    const MatchSettings settings{.mode = mode};
+    const SnippetMaker maker(phrase, settings);
+    for (const std::size_t threads : {1, 2, 4}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "threads " << threads << " text " << (mode == MatchMode::kText));
+      const SearchReport report = Search({.phrase = phrase,
+                                          .match_settings = settings,
+                                          .page_handling = PageHandling::kNone,
+                                          .threads = threads,
+                                          .results = {.style = ResultsStyle::kSnippets}},
+                                         screen_);
+      ASSERT_EQ(report.found.size(), articles.size());
+      for (std::size_t index = 0; index < articles.size(); ++index) {
+        const auto* collected = std::any_cast<ArticleSnippets>(&report.found[index].collected);
+        ASSERT_NE(collected, nullptr);
+        EXPECT_EQ(*collected, maker.Make(articles[index])) << report.found[index].path;
+      }
     }
   }
 }
