@@ -71,11 +71,6 @@ TEST_F(MainWindowQtTest, OpensReadyToTypeAndCloseEndsTheProgram) {
   EXPECT_EQ(Run(), kExitOk);
 }
 
-TEST_F(MainWindowQtTest, WindowManagerCloseEndsTheProgram) {
-  user_.When(WindowReady, [] { MainFrame()->close(); });
-  EXPECT_EQ(Run(), kExitOk);
-}
-
 TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
   RecordSearches();
   // A hundred characters, two bytes each.

@@ -277,25 +277,6 @@ TEST_F(WindowSearchTest, MessagesComeOneAtATimeInListingOrderWhileTheSearchWaits
   EXPECT_NE(Page().find("ZEB2.htm"), std::string::npos);
 }
 
-TEST_F(WindowSearchTest, NoArticlesMeansNoPageNoBrowserAndAnEmptyStatusLine) {
-  fs::remove_all(knowledge_base_ / "ZEB");
-  user_
-      .When(WindowReady,
-            [] {
-              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "anything");
-              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
-            })
-      .When([this] { return searches_.Ready(1); },
-            [] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
-  EXPECT_EQ(Run(), kExitOk);
-  ASSERT_EQ(statuses_.size(), 1u);
-  EXPECT_EQ(statuses_[0], std::vector<std::string>{""});
-  EXPECT_FALSE(fs::exists(knowledge_base_ / "ZebResult.htm"));
-  EXPECT_TRUE(percents_.empty());
-  QTest::qWait(50);
-  EXPECT_FALSE(opener_.called());
-}
-
 TEST_F(WindowSearchTest, MissingHeaderIsReportedBeforeTheWindowAppears) {
   fs::remove(knowledge_base_ / "lheader.htm");
   bool box_came_first = false;

@@ -40,17 +40,23 @@ void WindowThreadCalls::Call(const std::function<void()>& call) {
 }
 
 void WindowThreadCalls::RunWaitingCalls() {
+  {
+    const std::lock_guard lock(mutex_);
+    woken_ = false;  // this run has begun: calls handed over from now on need another
+  }
   for (;;) {
     std::function<void()> call;
+    bool wake = false;
     {
       const std::lock_guard lock(mutex_);
-      if (waiting_.empty()) {
-        woken_ = false;
-        return;
-      }
+      if (waiting_.empty()) return;
       call = std::move(waiting_.front());
       waiting_.pop_front();
+      // Should `call` run an event loop of its own, the calls after it run inside that loop.
+      wake = !waiting_.empty() && !woken_;
+      woken_ = woken_ || wake;
     }
+    if (wake) emit CallsWaiting();
     call();
   }
 }

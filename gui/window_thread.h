@@ -41,7 +41,7 @@ class WindowThreadCalls final : public QObject {
 
   std::mutex mutex_;
   std::deque<std::function<void()>> waiting_;  // guarded by mutex_
-  bool woken_ = false;                         // guarded by mutex_: CallsWaiting is on its way
+  bool woken_ = false;  // guarded by mutex_: a run of the calls is on its way and not yet begun
 };
 
 // A thread that runs `work` once and then hands `ended` over to `calls`, as the last thing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,6 +100,92 @@ TEST(CaseFolderTest, CasePairsFoldBytesOfASingleByteCodePage) {
   EXPECT_TRUE(folder.MatterFor(folder.FoldWhole("caf\xE9")));
   // Where the phrase holds no byte that another folds to, articles need no folding.
   EXPECT_FALSE(folder.MatterFor(folder.FoldWhole("cafe \xE8")));
+}
+
+// What `text` folds to, character by character: the table's byte for each byte above 127, or
+// each UTF-8 character's folding, bytes that are not UTF-8 (a sequence cut by the end too)
+// as they are.
+std::string ReferenceFolding(const MatchSettings& settings, std::string_view text) {
+  std::string folded;
+  if (!settings.folds_unicode()) {
+    for (const char byte : text) {
+      const auto value = static_cast<unsigned char>(byte);
+      folded += value < 0x80 ? byte : static_cast<char>(settings.case_table[value]);
+    }
+    return folded;
+  }
+  const UnicodeFolding& folding = settings.ignore_accents ? UnicodeFolding::IgnoringCaseAndAccents()
+                                                          : UnicodeFolding::IgnoringCase();
+  for (std::size_t at = 0; at < text.size();) {
+    const Utf8Sequence sequence = DecodeUtf8(text.substr(at));
+    if (sequence.length <= 0) {
+      folded += text[at++];
+      continue;
+    }
+    const auto length = static_cast<std::size_t>(sequence.length);
+    char out[UnicodeFolding::kLongestFolding];
+    folded.append(out, folding.Fold(sequence.code_point, text.substr(at, length), out));
+    at += length;
+  }
+  return folded;
+}
+
+// Random text of ASCII runs (long enough for the 16-byte steps), letters beyond ASCII of
+// every length, combining marks, and bytes that are not UTF-8, folded whole and in random
+// pieces at every length and every alignment in memory: always as the reference folds it.
+// The portable build of this test runs the loop without SSE2.
+TEST(CaseFolderTest, AnyTextInAnyPiecesFoldsAsCharacterByCharacter) {
+  const std::string_view pieces[] = {"a",
+                                     "Z",
+                                     " ",
+                                     "\xC3\x89",
+                                     "\xC3\xA9",
+                                     "\xCE\xA3",
+                                     "\xCF\x82",
+                                     "\xE2\x84\xAA",
+                                     "\xCC\x81",
+                                     "\xF0\x90\x90\x80",
+                                     "\xE9",
+                                     "\xC3",
+                                     "\xED\xA0\x80",
+                                     "\xE1\xBA\x9E",
+                                     "\x80"};
+  MatchSettings latin1;
+  latin1.case_table[0xE9] = 0xC9;
+  const MatchSettings foldings[] = {
+      latin1,
+      {.case_folding = CaseFolding::kUnicode},
+      {.case_folding = CaseFolding::kUnicode, .ignore_accents = true}};
+  std::mt19937 random(3);
+  for (int round = 0; round < 40; ++round) {
+    std::string buffer;
+    while (buffer.size() < 120) {
+      if (random() % 3 == 0) {
+        buffer.append(random() % 40, static_cast<char>('a' + random() % 26));
+      } else {
+        buffer += pieces[random() % std::size(pieces)];
+      }
+    }
+    for (const MatchSettings& settings : foldings) {
+      CaseFolder folder(settings);
+      for (std::size_t align = 0; align < 16; ++align) {
+        for (std::size_t length = 0; align + length <= 100; ++length) {
+          const std::string_view text = std::string_view(buffer).substr(align, length);
+          const std::string expected = ReferenceFolding(settings, text);
+          ASSERT_EQ(folder.FoldWhole(text), expected) << round << " " << align << " " << length;
+          folder.Restart();
+          std::string in_pieces;
+          for (std::size_t at = 0; at < text.size();) {
+            const std::size_t piece = std::min<std::size_t>(1 + random() % 20, text.size() - at);
+            in_pieces += folder.Fold(text.substr(at, piece));
+            at += piece;
+          }
+          in_pieces += folder.Finish();
+          ASSERT_EQ(in_pieces, expected) << round << " " << align << " " << length;
+        }
+      }
+    }
+  }
 }
 
 // The foldings are made block by block as characters need them, by whichever thread comes

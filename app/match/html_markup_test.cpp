@@ -12,6 +12,7 @@
 
 #include "app/match/html_markup.h"
 #include "app/match/html_text.h"
+#include "app/match/testing/random_markup.h"
 
 namespace kb {
 namespace {
@@ -146,84 +147,11 @@ std::string TextInPieces(HtmlText& reader, std::string_view html,
   return text;
 }
 
-// Random HTML of markup that is easy to get wrong: bits of tags, comments and declarations
-// that may or may not close, quotes, script and style contents, and runs of plain text long
-// enough for the vector loops.
-std::string RandomHtml(std::mt19937& random) {
-  static constexpr std::string_view kPieces[] = {
-      "<",
-      ">",
-      "/",
-      "!",
-      "-",
-      "?",
-      "=",
-      "\"",
-      "'",
-      " ",
-      "\t",
-      "\r\n",
-      "a",
-      "p",
-      "x",
-      "3",
-      "br",
-      "script",
-      "STYLE",
-      "<p>",
-      "</P>",
-      "<br/>",
-      "<li>",
-      "</td>",
-      "<b>",
-      "</b>",
-      "<!--",
-      "-->",
-      "--!>",
-      "<!-->",
-      "<!--->",
-      "<!",
-      "</",
-      "<?",
-      "</>",
-      "</ 3>",
-      "<3",
-      "<a title=\"",
-      "<td class='",
-      "<img alt=x>y ",
-      "<script>",
-      "<script type=x>",
-      "</script",
-      "</SCRIPT>",
-      "</scriptx>",
-      "<style>",
-      "</style>",
-      "<div id=x>",
-      "<blockquote>",
-      "</blockquotes>",
-      "<h1 >",
-      "<title",
-      "<x-y:z>",
-      "<a/b>",
-      " = ",
-      "plain words of text that run on past thirty-two bytes ",
-      "\xC3\xA9t\xC3\xA9 ",
-      "if (a<b) c = '</p>'; ",
-      "    ",
-      "\f",
-  };
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
-  std::uniform_int_distribution<int> count(0, 30);
-  std::string html;
-  for (int n = count(random); n > 0; --n) html += kPieces[pick(random)];
-  return html;
-}
-
 TEST(HtmlMarkupTest, TextOfRandomHtmlInAnyPiecesIsTheReferenceText) {
   std::mt19937 random(1515);
   HtmlText reader;
   for (int round = 0; round < 4000; ++round) {
-    const std::string html = RandomHtml(random);
+    const std::string html = testing::RandomMarkup(random, 30);
     const std::string expected = ReferenceText(html);
     ASSERT_EQ(TextInPieces(reader, html, {}), expected) << html;
     // Cut in two at every offset, and into random pieces down to single bytes.

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/match/html_text.h"
+#include "app/match/testing/random_markup.h"
 
 namespace kb {
 namespace {
@@ -86,18 +87,9 @@ TEST(ExcerptTextTest, ACharacterCutByTheLengthLimitIsDropped) {
 // Whatever an article holds, the text shown is safe to put into the page: no markup, and
 // every "&" begins a character reference.
 TEST(ExcerptTextTest, NoMarkupOfAnyExcerptReachesThePage) {
-  const std::string_view pieces[] = {
-      "<",      ">",  "&",       ";",       "#",  "x",         "a",    "1",        " ",
-      "\"",     "/",  "!",       "?",       "-",  "<!--",      "-->",  "<script>", "</SCRIPT",
-      "<style", "\r", "&#x41;",  "&amp;",   "\n", "\xC3\xA9",  "\xE9", "<p>",      "</p>",
-      "&lt",    "<!", "<b>x</b", "&#65536", "--", "<!-- --!>", "'",
-  };
   std::mt19937 random(20240229);
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-  std::uniform_int_distribution<int> count(0, 40);
   for (int round = 0; round < 20000; ++round) {
-    std::string excerpt;
-    for (int n = count(random); n > 0; --n) excerpt += pieces[pick(random)];
+    const std::string excerpt = testing::RandomMarkup(random, 40, /*references=*/true);
     const std::string shown = ExcerptText(excerpt);
     ASSERT_EQ(shown.find_first_of("<>\""), std::string::npos) << excerpt;
     for (std::size_t at = shown.find('&'); at != std::string::npos; at = shown.find('&', at + 1)) {
@@ -116,46 +108,6 @@ TEST(ExcerptTextTest, NoMarkupOfAnyExcerptReachesThePage) {
 // The excerpt and the text that a search in the text matches agree on what is markup: without
 // its white space and with "<", ">" and '"' read back, the excerpt shown is that text.
 TEST(ExcerptTextTest, LeavesOutWhatTheTextOfASearchLeavesOut) {
-  const std::string_view pieces[] = {
-      "<",
-      ">",
-      "/",
-      "!",
-      "-",
-      "?",
-      "=",
-      "\"",
-      "'",
-      " ",
-      "\r\n",
-      "a",
-      "p",
-      "script",
-      "<p>",
-      "</b>",
-      "<!--",
-      "-->",
-      "--!>",
-      "<!-->",
-      "<!--->",
-      "<!",
-      "</",
-      "<?",
-      "</>",
-      "</ 3>",
-      "<3",
-      "<a title=\"",
-      "<td c='",
-      "<img alt=x>y ",
-      "<script>",
-      "</script",
-      "</scriptx>",
-      "<style>",
-      "</style>",
-      "<x-y:z>",
-      "words of text ",
-      "\xC3\xA9t\xC3\xA9",
-  };
   const auto without_white_space = [](std::string_view text) {
     std::string kept;
     for (const char byte : text) {
@@ -173,12 +125,9 @@ TEST(ExcerptTextTest, LeavesOutWhatTheTextOfASearchLeavesOut) {
     return text;
   };
   std::mt19937 random(15);
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-  std::uniform_int_distribution<int> count(0, 20);
   HtmlText reader;
   for (int round = 0; round < 20000; ++round) {
-    std::string excerpt;
-    for (int n = count(random); n > 0; --n) excerpt += pieces[pick(random)];
+    const std::string excerpt = testing::RandomMarkup(random, 20);
     reader.Restart();
     std::string text(reader.Extract(excerpt));
     text += reader.Finish();
