@@ -95,14 +95,27 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
 }
 
 // kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
-// nothing.
-int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings) {
+// nothing; with --json, says so in a summary line of its own.
+int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
+               std::chrono::steady_clock::time_point started) {
   kb::index::ArticleIndex index(
       {.enabled = settings.use_index, .cache_limit = settings.index_limit});
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
   if (!index.Refresh(threads, problem)) return Complain(kb::Concat({"cannot index: ", problem}));
-  return 0;
+  if (command.format != kb::cli::ResultFormat::kJsonLines) return 0;
+  const kb::index::IndexUse use = index.last_use();
+  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
+  output.Write(kb::cli::JsonSummaryLine({.phrase = {},
+                                         .elapsed = std::chrono::steady_clock::now() - started,
+                                         .articles_listed = use.articles_listed,
+                                         .articles_opened = use.articles_read,
+                                         .articles_matched = 0,
+                                         .articles_read = use.articles_read,
+                                         .index_state = use.state,
+                                         .index_reason = use.reason}));
+  output.Flush();
+  return OutputTrouble(output);
 }
 
 int Search(const kb::cli::CommandLine& command) {
@@ -120,7 +133,7 @@ int Search(const kb::cli::CommandLine& command) {
 
   if (command.build_index) {
     for (const kb::SettingsProblem& problem : settings_problems) Complain(problem.Describe());
-    const int built = BuildIndex(command, settings);
+    const int built = BuildIndex(command, settings, started);
     return settings_problems.empty() ? built : kTrouble;
   }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "files/directory_listing.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "support/pipeline/ordered_pipeline.h"
 
 namespace kb::index {
 namespace {
@@ -25,19 +27,6 @@ constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 // Articles read and turned into grams at once while the index is written.
 constexpr std::size_t kRefreshBatch = 256;
-
-// Runs work(i) for every i below `count` on up to `threads` threads, the calling one included.
-template <typename Work>
-void OnThreads(std::size_t count, std::size_t threads, const Work& work) {
-  std::atomic<std::size_t> next{0};
-  const auto run = [&] {
-    for (std::size_t at = next++; at < count; at = next++) work(at);
-  };
-  std::vector<std::jthread> helpers;
-  const std::size_t wanted = std::min(std::max<std::size_t>(threads, 1), count);
-  for (std::size_t helper = 1; helper < wanted; ++helper) helpers.emplace_back(run);
-  run();
-}
 
 uint64_t NameHash(std::string_view text) {
   uint64_t hash = 0xcbf29ce484222325ULL;
@@ -197,9 +186,102 @@ struct ArticleIndex::Kept {
   std::vector<char> proven;
 };
 
+namespace {
+
+// The statuses of the listed articles, taken on threads of their own from the moment it is
+// made, so that the search's other work (opening the index, looking up the phrase) overlaps
+// them; `wanted` says which to take (all when empty).
+class StatusPass {
+ public:
+  struct Status {
+    platform::ExactStatus status;
+    bool known = false;
+  };
+
+  StatusPass(std::span<const std::string_view> names, std::vector<char> wanted, std::size_t threads)
+      : names_(names), wanted_(std::move(wanted)), statuses_(names.size()) {
+    folder_ = platform::StatusFolder::Open(kArticlesFolder);
+    if (!folder_) return;
+    // The calling thread joins in when Finish is called.
+    const std::size_t helpers =
+        names.empty() ? 0 : std::min(std::max<std::size_t>(threads, 1), names.size()) - 1;
+    for (std::size_t helper = 0; helper < helpers; ++helper) {
+      helpers_.emplace_back([this] { Take(); });
+    }
+  }
+
+  // Every wanted status taken (the calling thread helping); false when the folder could not be
+  // opened.
+  bool Finish() {
+    Take();
+    for (std::jthread& helper : helpers_) helper.join();
+    return folder_ != nullptr;
+  }
+  // The work left undone: the statuses will not be asked for.
+  void Abandon() { next_ = names_.size(); }
+
+  const Status& operator[](std::size_t at) const { return statuses_[at]; }
+  const platform::StatusFolder& folder() const { return *folder_; }
+
+ private:
+  // Names are claimed a run at a time, so that the threads seldom meet at the counter.
+  static constexpr std::size_t kRun = 128;
+
+  void Take() {
+    for (std::size_t start = next_.fetch_add(kRun); start < names_.size();
+         start = next_.fetch_add(kRun)) {
+      for (std::size_t at = start; at < std::min(start + kRun, names_.size()); ++at) {
+        if (wanted_.empty() || wanted_[at]) {
+          statuses_[at].known = folder_->StatusOf(names_[at], statuses_[at].status);
+        }
+      }
+    }
+  }
+
+  std::span<const std::string_view> names_;
+  std::vector<char> wanted_;
+  std::vector<Status> statuses_;
+  std::unique_ptr<platform::StatusFolder> folder_;
+  std::atomic<std::size_t> next_{0};
+  std::vector<std::jthread> helpers_;  // last: joined first
+};
+
+}  // namespace
+
 ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {}
 
 ArticleIndex::~ArticleIndex() = default;
+
+void ArticleIndex::FollowWatch() {
+  Kept& kept = *kept_;
+  platform::FolderWatch::Changes changes;
+  if (kept.watch) changes = kept.watch->Take();
+  if (!kept.watch || changes.everything) {
+    // The watch comes before the check, so that no change after it goes unseen.
+    kept.watch = platform::FolderWatch::Open(kArticlesFolder);
+    std::fill(kept.proven.begin(), kept.proven.end(), 0);
+  }
+  for (const std::string& name : changes.names) {
+    if (const std::size_t place = PlaceOf(kept.indexed, name); place != kNotIndexed) {
+      kept.proven[place] = 0;
+    }
+  }
+}
+
+bool ArticleIndex::OpenKept(const std::string& store_path, const StoreIdentity& identity) {
+  Kept& kept = *kept_;
+  if (kept.store && !kept.store->Unchanged()) kept.store.reset();
+  if (kept.store) return true;
+  kept.indexed.clear();
+  kept.proven.clear();
+  kept.store = IndexStore::Open(store_path, identity);
+  if (!kept.store) return false;
+  const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
+  kept.store->EndRead();
+  kept.proven.assign(kept.indexed.size(), 0);
+  if (!loaded) kept.store.reset();
+  return loaded;
+}
 
 void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
                                   const MatchSettings& settings, std::size_t threads,
@@ -216,86 +298,167 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   if (!place.refusal.empty()) return finish(place.refusal);
   const PhraseGrams sought = GramsOfPhrase(phrase, settings);
   if (!sought.refusal.empty()) return finish(sought.refusal);
+  if (!platform::IsPrivateFile(place.store_path)) return finish(kNoneYet);
+  const int64_t clock = platform::RealTimeNs();
 
   if (!settings_.watch || !kept_ || kept_->store_path != place.store_path) {
     kept_ = std::make_unique<Kept>();
     kept_->store_path = place.store_path;
   }
   Kept& kept = *kept_;
-  if (settings_.watch) {
-    platform::FolderWatch::Changes changes;
-    if (kept.watch) changes = kept.watch->Take();
-    if (!kept.watch || changes.everything) {
-      // The watch comes before the check, so that no change after it goes unseen.
-      kept.watch = platform::FolderWatch::Open(kArticlesFolder);
-      std::fill(kept.proven.begin(), kept.proven.end(), 0);
-    }
-    for (const std::string& name : changes.names) {
-      if (const std::size_t place = PlaceOf(kept.indexed, name); place != kNotIndexed) {
-        kept.proven[place] = 0;
-      }
+  if (settings_.watch) FollowWatch();
+  // A kept index checks only the articles it has not proven; the others are all checked,
+  // while the index is opened.
+  std::vector<char> to_check;
+  if (kept.store && !kept.proven.empty()) {
+    const std::vector<std::size_t> places = PlacesOf(kept.indexed, names);
+    to_check.resize(names.size());
+    for (std::size_t at = 0; at < names.size(); ++at) {
+      to_check[at] = places[at] == kNotIndexed || !kept.proven[places[at]];
     }
   }
-  if (kept.store && !kept.store->Unchanged()) kept.store.reset();
-  if (!kept.store) {
-    kept.indexed.clear();
-    kept.proven.clear();
-    kept.store = IndexStore::Open(place.store_path, place.identity);
-    if (!kept.store) return finish(kNoneYet);
-    const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
-    kept.store->EndRead();
-    kept.proven.assign(kept.indexed.size(), 0);
-    if (!loaded) {
-      kept.store.reset();
-      return finish(kNoneYet);
-    }
-  }
-  const int64_t clock = platform::RealTimeNs();
-  if (clock < kept.store->built_at_ns()) return finish(kClock);
+  StatusPass statuses(names, std::move(to_check), threads);
+
   std::vector<int64_t> rows;
+  const auto give_up = [&](std::string_view reason) {
+    statuses.Abandon();
+    statuses.Finish();
+    finish(reason);
+  };
+  if (!OpenKept(place.store_path, place.identity)) return give_up(kNoneYet);
+  if (clock < kept.store->built_at_ns()) return give_up(kClock);
   const bool read =
       kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.grams, rows);
   kept.store->EndRead();
   if (!read) {
     kept.store.reset();
-    return finish(kNoneYet);
+    return give_up(kNoneYet);
   }
-  platform::TouchFile(IndexStore::SealPath(place.store_path));
+  NoteUse(place.store_path);
   std::sort(rows.begin(), rows.end());
-
   const std::set<platform::LockedFile> locked = platform::LockedFiles();
-  const std::unique_ptr<platform::StatusFolder> folder =
-      platform::StatusFolder::Open(kArticlesFolder);
-  if (!folder) return finish(kNoneYet);
-  std::atomic<int32_t> to_read{0};
-  std::atomic<int32_t> doubted{0};
   const std::vector<std::size_t> places = PlacesOf(kept.indexed, names);
-  OnThreads(names.size(), threads, [&](std::size_t at) {
-    const std::size_t place = places[at];
-    bool doubtful = place == kNotIndexed;
-    if (!doubtful && kept.proven[place]) {
-      const IndexedArticle& indexed = kept.indexed[place].second;
-      doubtful = indexed.read_at_ns > clock ||
-                 locked.contains({indexed.status.device_major, indexed.status.device_minor,
-                                  indexed.status.inode});
-    } else if (!doubtful) {
-      platform::ExactStatus now;
-      doubtful = !folder->StatusOf(names[at], now) ||
-                 Doubtful(kept.indexed[place].second, now, clock, locked);
-      // Each place is one name's: the threads write apart.
-      if (!doubtful && settings_.watch && folder->HasThisNameAlone(names[at])) {
-        kept.proven[place] = 1;
+  if (!statuses.Finish()) return finish(kNoneYet);
+
+  int32_t to_read = 0;
+  int32_t doubted = 0;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    const std::size_t held = places[at];
+    bool doubtful = held == kNotIndexed;
+    if (!doubtful) {
+      const IndexedArticle& indexed = kept.indexed[held].second;
+      if (kept.proven[held]) {
+        doubtful = indexed.read_at_ns > clock ||
+                   locked.contains({indexed.status.device_major, indexed.status.device_minor,
+                                    indexed.status.inode});
+      } else {
+        doubtful = !statuses[at].known || Doubtful(indexed, statuses[at].status, clock, locked);
+        if (!doubtful && settings_.watch && statuses.folder().HasThisNameAlone(names[at])) {
+          kept.proven[held] = 1;
+        }
       }
     }
     must_read[at] =
-        doubtful || std::binary_search(rows.begin(), rows.end(), kept.indexed[place].second.row);
-    if (must_read[at]) ++to_read;
-    if (doubtful) ++doubted;
-  });
+        doubtful || std::binary_search(rows.begin(), rows.end(), kept.indexed[held].second.row);
+    to_read += must_read[at];
+    doubted += doubtful;
+  }
   use.state = "used";
   use.articles_read = to_read;
   use.articles_doubted = doubted;
   finish({});
+}
+
+namespace {
+
+// How long a use of an index leaves it the most recently used one: a search marks the index
+// again only after this long, so that repeated searches write nothing.
+constexpr int64_t kUseSpanNs = int64_t{3600} * 1'000'000'000;
+
+std::string RefusalProblem(std::string_view refusal) {
+  if (refusal == kNoneYet) return "no ZEB folder to index";
+  if (refusal == kRemote) return "the knowledge base is on a network file system";
+  return "the cache folder cannot be written: " + CacheFolder();
+}
+
+// The store to write: the one there when it proves itself and is worth keeping (not too full
+// of tombstones, not from before a backwards clock), else a new one.
+std::unique_ptr<IndexStore> StoreToWrite(const Place& place) {
+  std::unique_ptr<IndexStore> store = IndexStore::Open(place.store_path, place.identity);
+  if (store &&
+      (store->tombstones() * 5 > store->rows() || store->built_at_ns() > platform::RealTimeNs())) {
+    store.reset();
+  }
+  return store ? std::move(store) : IndexStore::Create(place.store_path, place.identity);
+}
+
+// The names ZEB lists, in listing order; false when it cannot be read.
+bool ListArticleNames(std::vector<std::string>& names) {
+  Queue<FileRecord> listing;
+  if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames)) return false;
+  names.reserve(static_cast<std::size_t>(listing.Count()));
+  for (int32_t entry = 1; entry <= listing.Count(); ++entry) {
+    listing.Get(entry);
+    names.emplace_back(listing.record().name.clipped());
+  }
+  return true;
+}
+
+// The listed articles a search would doubt: those to read again.
+std::vector<std::string> ArticlesToRead(const std::vector<std::string>& names,
+                                        const IndexedArticles& indexed,
+                                        const platform::StatusFolder& folder) {
+  const std::set<platform::LockedFile> locked = platform::LockedFiles();
+  const int64_t clock = platform::RealTimeNs();
+  std::vector<std::string> stale;
+  for (const std::string& name : names) {
+    const std::size_t place = PlaceOf(indexed, name);
+    platform::ExactStatus now;
+    if (place == kNotIndexed || !folder.StatusOf(name, now) ||
+        Doubtful(indexed[place].second, now, clock, locked)) {
+      stale.push_back(name);
+    }
+  }
+  return stale;
+}
+
+// Reads `stale` whole, on up to `threads` threads, and writes what it read into `store`,
+// which is being written. An article that still cannot be read as it could not before is
+// left as it is. False when a write failed or `stop` came first.
+bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
+                   const IndexedArticles& indexed, const platform::StatusFolder& folder,
+                   std::size_t threads, std::stop_token stop) {
+  bool written = true;
+  const bool finished = RunInOrder<std::unique_ptr<ReadArticle>>(
+      stale.size(), {.threads = threads, .window = kRefreshBatch}, stop,
+      [&] {
+        return [&](std::size_t at) {
+          auto article = std::make_unique<ReadArticle>();
+          article->name = stale[at];
+          ReadWhole(folder, *article);
+          return article;
+        };
+      },
+      [&](std::size_t, std::unique_ptr<ReadArticle>& article) {
+        const std::size_t before = PlaceOf(indexed, article->name);
+        if (before != kNotIndexed && !indexed[before].second.whole && !article->indexed.whole &&
+            indexed[before].second.status == article->indexed.status) {
+          return;
+        }
+        written = written && store.PutArticle(article->name, article->indexed, article->grams);
+      });
+  return finished && written;
+}
+
+}  // namespace
+
+void ArticleIndex::NoteUse(const std::string& store_path) {
+  const std::string seal = IndexStore::SealPath(store_path);
+  platform::ExactStatus status;
+  if (platform::StatusOfPath(seal, status) &&
+      status.mtime_ns + kUseSpanNs < platform::RealTimeNs()) {
+    platform::TouchFile(seal);
+  }
 }
 
 bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_token stop) {
@@ -304,36 +467,19 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return false;
   }
   const Place place = FindPlace(true);
-  if (place.refusal == kNoneYet) {
-    problem = "no ZEB folder to index";
-    return false;
-  }
   if (!place.refusal.empty()) {
-    problem = place.refusal == kRemote ? "the knowledge base is on a network file system"
-                                       : "the cache folder cannot be written: " + CacheFolder();
+    problem = RefusalProblem(place.refusal);
     return false;
   }
-  std::unique_ptr<IndexStore> store = IndexStore::Open(place.store_path, place.identity);
-  // A store too full of tombstones, or one from before a backwards clock, starts afresh.
-  if (store &&
-      (store->tombstones() * 5 > store->rows() || store->built_at_ns() > platform::RealTimeNs())) {
-    store.reset();
-  }
-  if (!store) store = IndexStore::Create(place.store_path, place.identity);
+  std::unique_ptr<IndexStore> store = StoreToWrite(place);
   if (!store) {
     problem = "cannot write the index " + place.store_path;
     return false;
   }
-
-  Queue<FileRecord> listing;
-  if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames)) {
+  std::vector<std::string> names;
+  if (!ListArticleNames(names)) {
     problem = "cannot read the folder ZEB";
     return false;
-  }
-  std::vector<std::string> names;
-  for (int32_t entry = 1; entry <= listing.Count(); ++entry) {
-    listing.Get(entry);
-    names.emplace_back(listing.record().name.clipped());
   }
   const std::unique_ptr<platform::StatusFolder> folder =
       platform::StatusFolder::Open(kArticlesFolder);
@@ -344,40 +490,11 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     problem = "cannot read the index " + place.store_path;
     return false;
   }
-
-  const std::set<platform::LockedFile> locked = platform::LockedFiles();
-  const int64_t clock = platform::RealTimeNs();
-  bool written = true;
-  for (std::size_t start = 0; start < names.size() && written; start += kRefreshBatch) {
-    if (stop.stop_requested()) {
-      problem = "stopped";
-      return false;
-    }
-    const std::size_t count = std::min(kRefreshBatch, names.size() - start);
-    std::vector<std::unique_ptr<ReadArticle>> batch(count);
-    OnThreads(count, threads, [&](std::size_t at) {
-      const std::string& name = names[start + at];
-      const std::size_t place = PlaceOf(indexed, name);
-      platform::ExactStatus now;
-      if (place != kNotIndexed && folder->StatusOf(name, now) &&
-          !Doubtful(indexed[place].second, now, clock, locked)) {
-        return;
-      }
-      batch[at] = std::make_unique<ReadArticle>();
-      batch[at]->name = name;
-      ReadWhole(*folder, *batch[at]);
-    });
-    for (const std::unique_ptr<ReadArticle>& article : batch) {
-      // An article that still cannot be read as it could not before is left as it is.
-      const std::size_t before = article ? PlaceOf(indexed, article->name) : kNotIndexed;
-      if (before != kNotIndexed && !indexed[before].second.whole && !article->indexed.whole &&
-          indexed[before].second.status == article->indexed.status) {
-        continue;
-      }
-      if (article && written) {
-        written = store->PutArticle(article->name, article->indexed, article->grams);
-      }
-    }
+  const std::vector<std::string> stale = ArticlesToRead(names, indexed, *folder);
+  bool written = WriteArticles(*store, stale, indexed, *folder, threads, stop);
+  if (stop.stop_requested()) {
+    problem = "stopped";
+    return false;
   }
   std::sort(names.begin(), names.end());
   for (const auto& [name, article] : indexed) {
@@ -391,6 +508,11 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   }
   store.reset();
   Evict(CacheFolder(), place.store_path, settings_.cache_limit);
+  const std::lock_guard lock(use_mutex_);
+  use_ = {.state = "built",
+          .reason = {},
+          .articles_listed = static_cast<int32_t>(names.size()),
+          .articles_read = static_cast<int32_t>(stale.size())};
   return true;
 }
 

@@ -34,6 +34,8 @@
 
 namespace kb::index {
 
+struct StoreIdentity;
+
 // A timestamp this close to the moment an article was read may hide a change made in the
 // same tick of a coarse clock.
 inline constexpr int64_t kUnsureSpanNs = 2'000'000'000;
@@ -52,11 +54,12 @@ struct IndexSettings {
   bool watch = false;
 };
 
-// What became of the index in the last search, for the search's summary.
+// What became of the index in the last search, or the last refresh, for its summary.
 struct IndexUse {
-  std::string_view state = "not used";  // "used", "not used" or "built"
-  std::string_view reason;              // empty when used; else why not
-  int32_t articles_read = 0;            // the articles the search had to read
+  std::string_view state = "not used";  // "used" or "not used" by a search; "built" by a refresh
+  std::string_view reason;              // empty when used or built; else why not
+  int32_t articles_listed = 0;          // by a refresh: the articles it listed
+  int32_t articles_read = 0;            // the articles the search (or refresh) had to read
   int32_t articles_doubted = 0;         // of those, the ones read for a doubt, not the phrase
 };
 
@@ -76,12 +79,21 @@ class ArticleIndex final : public ArticleFilter {
   // forgets those no longer listed; starts afresh when tombstones pass a fifth of the rows.
   // Then evicts the least recently used indexes of the cache beyond the cache limit. False,
   // with `problem` saying why, when it cannot, or when `stop` ended it first (nothing is
-  // written then).
+  // written then). A new index is written apart and takes the old one's place whole.
+  // Afterwards last_use() is "built", with the articles listed and read.
   bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {});
 
  private:
   // What a watching index keeps from one search to the next.
   struct Kept;
+
+  // Takes the watch's news: articles it names, or all when it lost track, are unproven.
+  void FollowWatch();
+  // The kept store, opened and its articles loaded when it is not open or changed since;
+  // false when there is none that proves itself.
+  bool OpenKept(const std::string& store_path, const StoreIdentity& identity);
+  // Marks the index as used, for the cache's eviction.
+  static void NoteUse(const std::string& store_path);
 
   IndexSettings settings_;
   std::unique_ptr<Kept> kept_;

@@ -35,16 +35,54 @@ bool FoldsAlike(unsigned char byte, const CaseTable& table) {
 
 }  // namespace
 
+constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
+constexpr std::size_t kFirstSetSize = 1024;
+
+std::size_t SlotOf(uint32_t gram, std::size_t mask) {
+  // Fibonacci hashing: the high bits of the product mix every byte of the gram.
+  return static_cast<std::size_t>((uint64_t{gram} * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
+}
+
+void ArticleGrams::Stream::Add(uint32_t gram) {
+  if (gram == kEmptySlot) {
+    seen_empty_slot = true;
+    return;
+  }
+  if ((seen_count + 1) * 2 > seen.size()) {
+    std::vector<uint32_t> old(std::max(kFirstSetSize, seen.size() * 2), kEmptySlot);
+    old.swap(seen);
+    seen_count = 0;
+    for (uint32_t kept : old) {
+      if (kept != kEmptySlot) Add(kept);
+    }
+  }
+  const std::size_t mask = seen.size() - 1;
+  for (std::size_t slot = SlotOf(gram, mask);; slot = (slot + 1) & mask) {
+    if (seen[slot] == gram) return;
+    if (seen[slot] == kEmptySlot) {
+      seen[slot] = gram;
+      ++seen_count;
+      return;
+    }
+  }
+}
+
 void ArticleGrams::Stream::Feed(std::string_view piece) {
   for (char byte : piece) {
     last = (last << 8) | FoldAscii(static_cast<unsigned char>(byte));
     if (fed < kGramLength) ++fed;
-    if (fed == kGramLength) grams.push_back(last);
+    if (fed == kGramLength) Add(last);
   }
 }
 
 void ArticleGrams::Stream::Finish() {
-  SortUnique(grams);
+  grams.reserve(seen_count + 1);
+  for (uint32_t gram : seen) {
+    if (gram != kEmptySlot) grams.push_back(gram);
+  }
+  if (seen_empty_slot) grams.push_back(kEmptySlot);
+  std::vector<uint32_t>().swap(seen);
+  std::sort(grams.begin(), grams.end());
 }
 
 void ArticleGrams::Feed(std::string_view piece) {

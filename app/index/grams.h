@@ -37,8 +37,15 @@ class ArticleGrams {
   struct Stream {
     uint32_t last = 0;    // the last four bytes seen, folded
     std::size_t fed = 0;  // bytes seen, up to kGramLength
+    // Each gram seen once: most of an article's grams repeat, and sorting every one of them
+    // cost more than reading it. An open-addressed set; kEmptySlot stands in for no gram, and
+    // whether that gram itself was seen is kept apart.
+    std::vector<uint32_t> seen;
+    std::size_t seen_count = 0;
+    bool seen_empty_slot = false;
     std::vector<uint32_t> grams;
     void Feed(std::string_view piece);
+    void Add(uint32_t gram);
     void Finish();
   };
   Stream bytes_;

@@ -64,6 +64,37 @@ TEST(GramsTest, EveryArticleThatMatchesHoldsThePhrasesGrams) {
   EXPECT_GT(found, 1000);
 }
 
+// Whatever the cuts, an article's byte grams are each run of four bytes, a-z folded, once and
+// in order; the alphabet has few letters so that grams repeat, and 0xFF so that the gram of
+// four of them turns up.
+TEST(GramsTest, ByteGramsAreEveryRunOfFourOnce) {
+  const std::string alphabet = "aAbz\x00\xFF"s;
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 300; ++round) {
+    std::string article(random() % 3000, ' ');
+    for (char& byte : article) byte = alphabet[random() % alphabet.size()];
+    std::vector<uint32_t> expected;
+    for (std::size_t start = 0; start + 4 <= article.size(); ++start) {
+      uint32_t gram = 0;
+      for (std::size_t at = start; at < start + 4; ++at) {
+        const auto byte = static_cast<unsigned char>(article[at]);
+        gram = (gram << 8) | (byte >= 'a' && byte <= 'z' ? byte - 32 : byte);
+      }
+      expected.push_back(gram);
+    }
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    ArticleGrams grams;
+    for (std::size_t at = 0; at < article.size();) {
+      const std::size_t piece = 1 + random() % 600;
+      grams.Feed(std::string_view(article).substr(at, piece));
+      at += piece;
+    }
+    grams.Finish();
+    ASSERT_EQ(grams.grams(GramView::kBytes), expected) << "round " << round;
+  }
+}
+
 TEST(GramsTest, RefusesWhatTheIndexCannotAnswerExactly) {
   MatchSettings unicode;
   unicode.case_folding = CaseFolding::kUnicode;

@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
+
+#include "platform/file_system.h"
 
 namespace kb::index {
 namespace {
 
 // Changes whenever what the store holds, or how, changes: an older store is rebuilt.
-constexpr int64_t kFormat = 1;
+constexpr int64_t kFormat = 2;
 
 // The tokenizer of the gram tables. A document is the article's grams, four bytes each (the
 // first byte highest); a query names each gram as a bareword of eight hexadecimal digits.
@@ -115,6 +118,7 @@ class Statement {
   int Step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
   bool Run() { return Step() == SQLITE_DONE; }
   int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
+  sqlite3_stmt* statement() const { return statement_; }
   std::string Bytes(int column) {
     const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_, column));
     return std::string(bytes ? bytes : "",
@@ -151,6 +155,70 @@ std::string GramBytes(const std::vector<uint32_t>& grams) {
   return bytes;
 }
 
+// The article list as one value: the count, then for each article its name's length and
+// bytes and its fields, each number in this machine's byte order.
+template <typename Number>
+void Put(std::string& bytes, Number number) {
+  char raw[sizeof number];
+  std::memcpy(raw, &number, sizeof number);
+  bytes.append(raw, sizeof raw);
+}
+
+template <typename Number>
+bool Take(std::string_view& bytes, Number& number) {
+  if (bytes.size() < sizeof number) return false;
+  std::memcpy(&number, bytes.data(), sizeof number);
+  bytes.remove_prefix(sizeof number);
+  return true;
+}
+
+std::string ArticleList(const std::map<std::string, IndexedArticle, std::less<>>& articles) {
+  std::string bytes;
+  bytes.reserve(8 + articles.size() * 80);
+  Put(bytes, uint64_t{articles.size()});
+  for (const auto& [name, article] : articles) {
+    Put(bytes, static_cast<uint32_t>(name.size()));
+    bytes += name;
+    Put(bytes, article.row);
+    Put(bytes, article.status.device_major);
+    Put(bytes, article.status.device_minor);
+    Put(bytes, article.status.inode);
+    Put(bytes, article.status.size);
+    Put(bytes, article.status.mtime_ns);
+    Put(bytes, article.status.ctime_ns);
+    Put(bytes, article.read_at_ns);
+    Put(bytes, static_cast<uint8_t>(article.whole));
+  }
+  return bytes;
+}
+
+// False when `bytes` is not a list ArticleList made, its names strictly ascending.
+bool ReadArticleList(std::string_view bytes, IndexedArticles& articles) {
+  uint64_t count = 0;
+  if (!Take(bytes, count) || count > bytes.size()) return false;
+  articles.reserve(static_cast<std::size_t>(count));
+  for (uint64_t at = 0; at < count; ++at) {
+    uint32_t length = 0;
+    if (!Take(bytes, length) || length > bytes.size()) return false;
+    std::string name(bytes.substr(0, length));
+    bytes.remove_prefix(length);
+    if (!articles.empty() && !(articles.back().first < name)) return false;
+    IndexedArticle article;
+    article.status.regular = true;
+    uint8_t whole = 0;
+    if (!Take(bytes, article.row) || !Take(bytes, article.status.device_major) ||
+        !Take(bytes, article.status.device_minor) || !Take(bytes, article.status.inode) ||
+        !Take(bytes, article.status.size) || !Take(bytes, article.status.mtime_ns) ||
+        !Take(bytes, article.status.ctime_ns) || !Take(bytes, article.read_at_ns) ||
+        !Take(bytes, whole) || whole > 1) {
+      return false;
+    }
+    article.whole = whole == 1;
+    articles.emplace_back(std::move(name), article);
+  }
+  return bytes.empty();
+}
+
 const char* GramTable(GramView view) {
   return view == GramView::kBytes ? "byte_grams" : "text_grams";
 }
@@ -158,26 +226,39 @@ const char* GramTable(GramView view) {
 }  // namespace
 
 IndexStore::~IndexStore() {
+  FinishStatements();
   sqlite3_close_v2(db_);
+  // A new store that was never sealed is not kept.
+  if (!building_.empty()) platform::RemoveFile(building_);
 }
 
-std::unique_ptr<IndexStore> IndexStore::Connect(const std::string& path, bool create) {
+sqlite3* IndexStore::Connect(const std::string& path, Journal journal) {
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     sqlite3_close_v2(db);
     return nullptr;
   }
-  std::unique_ptr<IndexStore> store(new IndexStore(db, path));
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
   sqlite3_busy_timeout(db, 50);
-  if (!RegisterTokenizer(db) || !store->Execute("PRAGMA cell_size_check = ON")) return nullptr;
-  if (create && !store->Execute("PRAGMA journal_mode = WAL")) return nullptr;
-  return store;
+  const char* setup = "PRAGMA cell_size_check = ON";
+  if (journal == Journal::kWriteAhead) {
+    setup = "PRAGMA cell_size_check = ON; PRAGMA journal_mode = WAL";
+  } else if (journal == Journal::kNone) {
+    // A new store is thrown away whole when its making fails: it needs no journal.
+    setup =
+        "PRAGMA cell_size_check = ON; PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+        " PRAGMA cache_size = -32768";
+  }
+  if (!RegisterTokenizer(db) || sqlite3_exec(db, setup, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  return db;
 }
 
 bool IndexStore::Execute(const char* sql) {
@@ -187,37 +268,39 @@ bool IndexStore::Execute(const char* sql) {
 std::unique_ptr<IndexStore> IndexStore::Open(const std::string& path,
                                              const StoreIdentity& identity) {
   if (!platform::IsPrivateFile(path)) return nullptr;
-  std::unique_ptr<IndexStore> store = Connect(path, false);
-  if (!store || !store->SealHolds() || !store->ReadHeader(identity)) return nullptr;
+  sqlite3* db = Connect(path, Journal::kKept);
+  if (!db) return nullptr;
+  std::unique_ptr<IndexStore> store(new IndexStore(db, path));
+  if (!store->SealHolds() || !store->ReadHeader(identity)) return nullptr;
   return store;
 }
 
 std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
                                                const StoreIdentity& identity) {
-  for (const std::string& old : {path, path + "-wal", path + "-shm", SealPath(path)}) {
-    if (!platform::RemoveFile(old)) return nullptr;
+  const std::string building = path + ".new";
+  if (!platform::RemoveFile(building) || !platform::CreatePrivateFile(building)) return nullptr;
+  sqlite3* db = Connect(building, Journal::kNone);
+  if (!db) {
+    platform::RemoveFile(building);
+    return nullptr;
   }
-  if (!platform::CreatePrivateFile(path)) return nullptr;
-  std::unique_ptr<IndexStore> store = Connect(path, true);
-  if (!store) return nullptr;
+  std::unique_ptr<IndexStore> store(new IndexStore(db, path));
+  store->building_ = building;
   const bool made = store->Execute(
                         "BEGIN;"
                         "CREATE TABLE header(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-                        "CREATE TABLE articles(name BLOB PRIMARY KEY, row INTEGER NOT NULL,"
-                        " device_major INTEGER, device_minor INTEGER, inode INTEGER, size INTEGER,"
-                        " mtime_ns INTEGER, ctime_ns INTEGER, read_at_ns INTEGER, whole INTEGER)"
-                        " WITHOUT ROWID;"
+                        "CREATE TABLE article_list(id INTEGER PRIMARY KEY, list BLOB NOT NULL);"
                         "CREATE VIRTUAL TABLE byte_grams USING fts5(grams, content='', detail=none,"
                         " columnsize=0, tokenize='kbsearch_grams');"
                         "CREATE VIRTUAL TABLE text_grams USING fts5(grams, content='', detail=none,"
                         " columnsize=0, tokenize='kbsearch_grams');") &&
-                    store->WriteHeader(identity) && store->Execute("COMMIT") && store->Seal();
+                    store->WriteHeader(identity) && store->SaveArticles() &&
+                    store->Execute("COMMIT");
   return made ? std::move(store) : nullptr;
 }
 
 bool IndexStore::WriteHeader(const StoreIdentity& identity) {
   built_at_ns_ = platform::RealTimeNs();
-  Statement text(db_, "INSERT INTO header VALUES (?1, ?2)");
   const auto put = [&](const char* key, const std::string& value) {
     Statement insert(db_, "INSERT OR REPLACE INTO header VALUES (?1, ?2)");
     return insert.BindText(1, key).Bind(2, value).Run();
@@ -277,7 +360,31 @@ bool IndexStore::Unchanged() const {
   return seal && *seal == seal_ && SealOf(path_) == seal_;
 }
 
+void IndexStore::FinishStatements() {
+  for (sqlite3_stmt*& insert : inserts_) {
+    sqlite3_finalize(insert);
+    insert = nullptr;
+  }
+}
+
+bool IndexStore::TakePlace() {
+  FinishStatements();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  // The old store's log must not be read into the new one.
+  for (const std::string& old : {path_, path_ + "-wal", path_ + "-shm", SealPath(path_)}) {
+    if (!platform::RemoveFile(old)) return false;
+  }
+  if (platform::Env::Default().Rename(building_, path_) != platform::system_error::kNone) {
+    return false;
+  }
+  building_.clear();
+  db_ = Connect(path_, Journal::kWriteAhead);
+  return db_ != nullptr;
+}
+
 bool IndexStore::Seal() {
+  if (!building_.empty() && !TakePlace()) return false;
   // The log folded into the file, so that the file alone holds what the seal vouches for.
   if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) !=
       SQLITE_OK) {
@@ -328,30 +435,16 @@ std::vector<std::size_t> PlacesOf(const IndexedArticles& articles,
 }
 
 bool IndexStore::LoadArticles(IndexedArticles& articles) {
-  Statement select(db_,
-                   "SELECT name, row, device_major, device_minor, inode, size, mtime_ns,"
-                   " ctime_ns, read_at_ns, whole FROM articles");
-  int step;
-  while ((step = select.Step()) == SQLITE_ROW) {
-    articles.emplace_back(
-        select.Bytes(0),
-        IndexedArticle{.row = select.Integer(1),
-                       .status = {.device_major = static_cast<uint32_t>(select.Integer(2)),
-                                  .device_minor = static_cast<uint32_t>(select.Integer(3)),
-                                  .inode = static_cast<uint64_t>(select.Integer(4)),
-                                  .size = static_cast<uint64_t>(select.Integer(5)),
-                                  .mtime_ns = select.Integer(6),
-                                  .ctime_ns = select.Integer(7),
-                                  .regular = true},
-                       .read_at_ns = select.Integer(8),
-                       .whole = select.Integer(9) != 0});
-  }
-  // The table is kept in the order of its key, which compares names byte by byte.
-  const auto by_name = [](const auto& left, const auto& right) { return left.first < right.first; };
-  if (!std::is_sorted(articles.begin(), articles.end(), by_name)) {
-    std::sort(articles.begin(), articles.end(), by_name);
-  }
-  return step == SQLITE_DONE;
+  Statement select(db_, "SELECT list FROM article_list WHERE id = 1");
+  if (select.Step() != SQLITE_ROW) return false;
+  const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select.statement(), 0));
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(select.statement(), 0));
+  return ReadArticleList(std::string_view(bytes ? bytes : "", size), articles);
+}
+
+bool IndexStore::SaveArticles() {
+  Statement save(db_, "INSERT OR REPLACE INTO article_list VALUES (1, ?1)");
+  return save.Bind(1, ArticleList(writing_)).Run();
 }
 
 bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
@@ -372,47 +465,55 @@ bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
 }
 
 bool IndexStore::BeginWrite() {
-  return Execute("BEGIN IMMEDIATE");
+  IndexedArticles articles;
+  if (!Execute("BEGIN IMMEDIATE")) return false;
+  if (!LoadArticles(articles)) {
+    Execute("ROLLBACK");
+    return false;
+  }
+  writing_.clear();
+  for (auto& [name, article] : articles) writing_.emplace_hint(writing_.end(), name, article);
+  return true;
 }
 
 bool IndexStore::Commit() {
-  if (SaveCounters() && Execute("COMMIT")) return true;
+  tombstones_ = rows() - static_cast<int64_t>(writing_.size());
+  // A new store's segments merged into one: a search looks up each gram once.
+  const bool merged =
+      building_.empty() || (Execute("INSERT INTO byte_grams(byte_grams) VALUES ('optimize')") &&
+                            Execute("INSERT INTO text_grams(text_grams) VALUES ('optimize')"));
+  if (merged && SaveArticles() && SaveCounters() && Execute("COMMIT")) return true;
   Execute("ROLLBACK");
   return false;
 }
 
 bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
                             const ArticleGrams& grams) {
-  Statement old(db_, "SELECT 1 FROM articles WHERE name = ?1");
-  if (old.Bind(1, name).Step() == SQLITE_ROW) ++tombstones_;
   article.row = next_row_++;
   for (GramView view : {GramView::kBytes, GramView::kText}) {
     if (grams.grams(view).empty()) continue;
-    const std::string sql =
-        std::string("INSERT INTO ") + GramTable(view) + "(rowid, grams) VALUES (?1, ?2)";
-    Statement insert(db_, sql.c_str());
-    if (!insert.Bind(1, article.row).Bind(2, GramBytes(grams.grams(view))).Run()) return false;
+    sqlite3_stmt*& insert = inserts_[view == GramView::kBytes ? 0 : 1];
+    if (!insert) {
+      const std::string sql =
+          std::string("INSERT INTO ") + GramTable(view) + "(rowid, grams) VALUES (?1, ?2)";
+      if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &insert, nullptr) !=
+          SQLITE_OK) {
+        return false;
+      }
+    }
+    const std::string bytes = GramBytes(grams.grams(view));
+    sqlite3_bind_int64(insert, 1, article.row);
+    sqlite3_bind_blob64(insert, 2, bytes.data(), bytes.size(), SQLITE_STATIC);
+    const int step = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    if (step != SQLITE_DONE) return false;
   }
-  Statement put(db_,
-                "INSERT OR REPLACE INTO articles VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8,"
-                " ?9, ?10)");
-  return put.Bind(1, name)
-      .Bind(2, article.row)
-      .Bind(3, article.status.device_major)
-      .Bind(4, article.status.device_minor)
-      .Bind(5, static_cast<int64_t>(article.status.inode))
-      .Bind(6, static_cast<int64_t>(article.status.size))
-      .Bind(7, article.status.mtime_ns)
-      .Bind(8, article.status.ctime_ns)
-      .Bind(9, article.read_at_ns)
-      .Bind(10, article.whole ? 1 : 0)
-      .Run();
+  writing_.insert_or_assign(std::string(name), article);
+  return true;
 }
 
 bool IndexStore::ForgetArticle(std::string_view name) {
-  Statement remove(db_, "DELETE FROM articles WHERE name = ?1");
-  if (!remove.Bind(1, name).Run()) return false;
-  tombstones_ += sqlite3_changes(db_);
+  if (const auto found = writing_.find(name); found != writing_.end()) writing_.erase(found);
   return true;
 }
 

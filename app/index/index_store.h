@@ -3,13 +3,18 @@
 // The file that holds one knowledge base's article index: an SQLite database (WAL, opened
 // defensively, no extensions) with
 //   - a header that says which folder, file system, user and format it was made for;
-//   - one row per indexed article: its name, its status when it was read, when it was read,
-//     whether it was read whole and unchanged, and the number of its gram rows;
+//   - the list of indexed articles, in one value read by one statement: each one's name, its
+//     status when it was read, when it was read, whether it was read whole and unchanged, and
+//     the number of its gram rows;
 //   - two contentless FTS5 tables of the articles' grams (app/index/grams.h), bytes and text,
 //     whose tokenizer turns each gram into one token.
 // Gram rows are never deleted (contentless tables cannot delete a row without its text): an
 // article read again gets new rows, and the old ones are left as tombstones that no article
-// row points to. A store is used by one thread at a time.
+// points to. A store is used by one thread at a time.
+//
+// A new store is made in a file of its own beside the old one, without a journal, and takes
+// the old one's place, whole, when it is sealed: until then searches use the old one, and a
+// build that is stopped or fails leaves it as it was.
 //
 // The store is trusted only as far as it proves itself: a file that is not the user's own
 // with mode 0600, whose header differs from what is expected, whose seal (a file beside it
@@ -19,6 +24,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -68,8 +74,8 @@ class IndexStore {
 
   // The store at `path` when it proves itself made for `identity`; nothing otherwise.
   static std::unique_ptr<IndexStore> Open(const std::string& path, const StoreIdentity& identity);
-  // A new, empty store at `path` for `identity`, replacing whatever was there; nothing when it
-  // cannot be made.
+  // A new, empty store for `identity`, which replaces whatever `path` holds when it is sealed
+  // (and is removed if it never is); nothing when it cannot be made.
   static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity);
 
   // The seal's name beside a store's.
@@ -95,7 +101,8 @@ class IndexStore {
   // Gram rows made, and those no article points to any more.
   int64_t rows() const { return next_row_ - 1; }
   int64_t tombstones() const { return tombstones_; }
-  // After a commit: folds the log into the file and seals it as it now is.
+  // After a commit: puts a new store in its place, folds the log into the file and seals it
+  // as it now is.
   bool Seal();
   // True while the file this store reads is the one it opened, as the writer last sealed it:
   // false once the store was written again, replaced or tampered with.
@@ -103,15 +110,25 @@ class IndexStore {
 
  private:
   IndexStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  static std::unique_ptr<IndexStore> Connect(const std::string& path, bool create);
+  enum class Journal { kKept, kWriteAhead, kNone };
+  static sqlite3* Connect(const std::string& path, Journal journal);
   bool Execute(const char* sql);
   bool ReadHeader(const StoreIdentity& identity);
   bool WriteHeader(const StoreIdentity& identity);
   bool SealHolds();
   bool SaveCounters();
+  bool SaveArticles();
+  bool TakePlace();
 
   sqlite3* db_;
   std::string path_;
+  // While a new store is made: the file it is made in, which takes path_'s place when sealed.
+  std::string building_;
+  // During a write: every article, as the transaction leaves them.
+  std::map<std::string, IndexedArticle, std::less<>> writing_;
+  // The statements that add gram rows, bytes and text, made at the first write.
+  sqlite3_stmt* inserts_[2] = {nullptr, nullptr};
+  void FinishStatements();
   std::string seal_;  // as it was when the store was opened or last sealed
   int64_t built_at_ns_ = 0;
   int64_t next_row_ = 1;
