@@ -86,7 +86,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
     }
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {
-    const bool kept_all = kept != nullptr && outcome.failure == ArticleOutcome::Failure::kNone;
+    const bool kept_all = kept != nullptr && outcome.failure.kind == ArticleOutcome::Failure::kNone;
     outcome.collected = inspect({.path = path,
                                  .outcome = outcome,
                                  .bytes = kept_all ? std::optional(kept->bytes()) : std::nullopt});
