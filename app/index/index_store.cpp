@@ -421,8 +421,11 @@ std::vector<std::size_t> PlacesOf(const IndexedArticles& articles,
                                   std::span<const std::string_view> names) {
   std::vector<std::size_t> order(names.size());
   for (std::size_t at = 0; at < order.size(); ++at) order[at] = at;
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t left, std::size_t right) { return names[left] < names[right]; });
+  // Listings most often come in byte order already.
+  if (!std::is_sorted(names.begin(), names.end())) {
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t left, std::size_t right) { return names[left] < names[right]; });
+  }
   std::vector<std::size_t> places(names.size(), kNotIndexed);
   std::size_t article = 0;
   for (std::size_t at : order) {
