@@ -322,9 +322,9 @@ std::string_view ArticleIndex::LookUp(const std::string& store_path, const Store
 void ArticleIndex::Decide(std::span<const std::string_view> names,
                           const std::vector<std::size_t>& places, StatusPass& statuses,
                           const std::vector<int64_t>& rows, int64_t clock,
+                          const std::set<platform::LockedFile>& locked,
                           std::vector<char>& must_read, IndexUse& use) {
   Kept& kept = *kept_;
-  const std::set<platform::LockedFile> locked = platform::LockedFiles();
   use.articles_read = 0;
   for (std::size_t at = 0; at < names.size(); ++at) {
     const std::size_t held = places[at];
@@ -381,9 +381,11 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   const std::string_view refusal =
       LookUp(place.store_path, place.identity, sought, clock, reloaded, rows);
   if (!refusal.empty()) statuses.Abandon();
+  const std::set<platform::LockedFile> locked =
+      refusal.empty() ? platform::LockedFiles() : std::set<platform::LockedFile>{};
+  if (reloaded && refusal.empty()) places = PlacesOf(kept_->indexed, names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
-  if (reloaded) places = PlacesOf(kept_->indexed, names);
-  Decide(names, places, statuses, rows, clock, must_read, use);
+  Decide(names, places, statuses, rows, clock, locked, must_read, use);
   finish({});
 }
 

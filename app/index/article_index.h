@@ -25,12 +25,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "app/scan/article_filter.h"
+#include "platform/file_identity.h"
 
 namespace kb::index {
 
@@ -106,7 +108,8 @@ class ArticleIndex final : public ArticleFilter {
   // the phrase's grams.
   void Decide(std::span<const std::string_view> names, const std::vector<std::size_t>& places,
               StatusPass& statuses, const std::vector<int64_t>& rows, int64_t clock,
-              std::vector<char>& must_read, IndexUse& use);
+              const std::set<platform::LockedFile>& locked, std::vector<char>& must_read,
+              IndexUse& use);
   // Marks the index as used, for the cache's eviction.
   static void NoteUse(const std::string& store_path);
 
