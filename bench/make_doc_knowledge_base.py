@@ -14,7 +14,9 @@ often as needed: each further use is a copy of its own, not a link, and holds a 
 after its `<head>` tag that names the copy, so no two articles have the same bytes and none
 share their data on the disk or in the page cache.
 
-    make_doc_knowledge_base.py DIR [--articles N] [--source HTML_DIR]
+    make_doc_knowledge_base.py [DIR] [--articles N] [--source HTML_DIR]
+
+DIR is /tmp/doc-kb unless given, where run.py --snippets looks for it.
 
 A phrase found in many articles of the Rust documentation: "unsafe pointer".
 """
@@ -29,6 +31,7 @@ import sys
 MARKER = b"<!-- Article starts -->"
 BODY_TAG = re.compile(rb"<body\b[^>]*>", re.IGNORECASE)
 HEAD_TAG = re.compile(rb"<head\b[^>]*>", re.IGNORECASE)
+DEFAULT_DIRECTORY = "/tmp/doc-kb"
 SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "sample")
 
 
@@ -66,7 +69,7 @@ def article_bytes(page, copy, number):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("directory")
+    parser.add_argument("directory", nargs="?", default=DEFAULT_DIRECTORY)
     parser.add_argument("--articles", type=int, default=40_000,
                         help="how many articles; more than the pages makes distinct copies")
     parser.add_argument("--source", default=default_source(),

@@ -28,10 +28,17 @@ repeat searches through it for rare phrases and for one in most articles, agains
 read on one thread and against `kbsearch-cli --no-index`, and once more after the status of 1%
 of the articles changed (their times are set to now: their bytes stay as they are).
 
+With --snippets, times what the snippets page costs on a folder of real documentation (by
+default make_doc_knowledge_base.py's): `kbsearch-cli --results classic` against
+`--results snippets` for a phrase in few articles, one in about one article of eight and one
+in about half of them, alternating, and prints the medians and their ratios against what
+the snippets page is held to.
+
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls] [--baseline OLD_BUILD_DIR]
            [--cli-option OPTION]...
     run.py BUILD_DIR KB_DIR --index [--runs N]
     run.py BUILD_DIR KB_DIR --cold [--runs N] [--phrase TEXT]
+    run.py BUILD_DIR [KB_DIR] --snippets [--runs N]
 """
 
 import argparse
@@ -44,6 +51,8 @@ import sys
 import tempfile
 import time
 
+import make_doc_knowledge_base
+
 # The phrases of --index: rare ones, and one in most articles of a documentation folder.
 RARE_PHRASES = ["unsafe pointer", "zzqqxx", "&mut self"]
 COMMON_PHRASE = '<div class="docblock">'
@@ -52,6 +61,10 @@ COMMON_PHRASE = '<div class="docblock">'
 INDEX_RARE_MOST = 0.40
 INDEX_COMMON_MOST = 1.05
 INDEX_CHANGED_MOST = 0.05
+
+# The phrases of --snippets, with what the snippets page may cost against the classic one:
+# in few articles of the Rust documentation, in about one of eight, in about half.
+SNIPPETS_TARGETS = [("unsafe pointer", 1.2), ("unsafe", 1.3), ("pub fn", 2.0)]
 
 # What kbsearch-cli is held to: (numerator, denominator, most).
 TARGETS = [
@@ -256,10 +269,32 @@ def load():
     return "load average %.2f %.2f %.2f" % os.getloadavg()
 
 
+def snippets_bench(cli, kb, runs):
+    """Times the snippets page against the classic one; see the module's text."""
+    articles = len(os.listdir(os.path.join(kb, "ZEB")))
+    print(f"{articles} article files in {kb}, {runs} runs each; before: {load()}")
+    commands = {}
+    for phrase, _ in SNIPPETS_TARGETS:
+        for results in ("classic", "snippets"):
+            # The index would spare the search most reads: what is timed here is the scan.
+            commands[(phrase, results)] = [cli, "--no-index", "--results", results, phrase]
+    median, peak = median_times(commands, kb, runs)
+    for phrase, most in SNIPPETS_TARGETS:
+        found = subprocess.run([cli, "--no-index", "-l", phrase], cwd=kb, check=False,
+                               capture_output=True).stdout.count(b"\n")
+        classic, snippets = median[(phrase, "classic")], median[(phrase, "snippets")]
+        ratio = snippets / classic
+        verdict = "ok" if ratio <= most else "MISSED"
+        print(f"  {phrase!r:17} in {found:6} articles: classic {classic * 1000:7.1f} ms, "
+              f"snippets {snippets * 1000:7.1f} ms (peak RSS {peak[(phrase, 'snippets')] / 1024:.1f}"
+              f" MiB): {ratio:.3f} (at most {most:.1f}: {verdict})")
+    print(f"  after: {load()}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build")
-    parser.add_argument("kb")
+    parser.add_argument("kb", nargs="?", default=make_doc_knowledge_base.DEFAULT_DIRECTORY)
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--phrase", default="zephyr gateway")
     parser.add_argument("--syscalls", action="store_true")
@@ -267,6 +302,8 @@ def main():
                         help="time searches from an emptied page cache (see above)")
     parser.add_argument("--index", action="store_true",
                         help="time repeat searches through the article index")
+    parser.add_argument("--snippets", action="store_true",
+                        help="time the snippets page against the classic one")
     parser.add_argument("--baseline", help="another build folder whose kbsearch-cli to time")
     parser.add_argument("--cli-option", action="append", default=[],
                         help="an option for every kbsearch-cli run (may be repeated)")
@@ -278,6 +315,11 @@ def main():
     cli = os.path.join(build, "cli", "kbsearch-cli")
     plain = os.path.join(build, "bench", "kbsearch_plain_read")
     threads = min(len(os.sched_getaffinity(0)), MOST_THREADS)
+    if not os.path.isdir(os.path.join(options.kb, "ZEB")):
+        sys.exit(f"no knowledge base in {options.kb}: make one with make_doc_knowledge_base.py")
+    if options.snippets:
+        snippets_bench(cli, options.kb, options.runs)
+        return
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
     if options.cold:
         run_cold(options, cli, plain, threads)

@@ -6,9 +6,11 @@
 
 namespace kb {
 
-ArticleMatcher::ArticleMatcher(std::string_view phrase, const MatchSettings& settings)
+ArticleMatcher::ArticleMatcher(std::string_view phrase, const MatchSettings& settings,
+                               StreamSearch::Count hits)
     : sought_(SoughtPhrase(phrase, settings)),
-      phrase_(sought_, PhraseFinder::Case::kFolded),
+      counts_hits_(hits == StreamSearch::Count::kAll),
+      phrase_(sought_, PhraseFinder::Case::kFolded, hits),
       marker_(kArticleMarker, PhraseFinder::Case::kExact) {
   excerpt_.reserve(kExcerptLength);
   if (settings.mode == MatchMode::kText) text_.emplace();
@@ -36,7 +38,7 @@ void ArticleMatcher::StartArticle() {
 
 void ArticleMatcher::Feed(std::string_view piece) {
   const uint64_t piece_start = marker_.fed();
-  if (!phrase_.found()) SearchPhrase(piece);
+  if (!phrase_.found() || counts_hits_) SearchPhrase(piece);
   marker_.Feed(piece);
   if (marker_found() && excerpt_.size() < kExcerptLength) CollectExcerpt(piece, piece_start);
 }
@@ -48,7 +50,7 @@ void ArticleMatcher::SearchPhrase(std::string_view piece) {
 }
 
 void ArticleMatcher::FinishArticle() {
-  if (phrase_.found()) return;
+  if (phrase_.found() && !counts_hits_) return;
   if (text_) {
     std::string_view rest = text_->Finish();
     if (folder_) rest = folder_->Fold(rest);
@@ -71,7 +73,7 @@ std::string_view ArticleMatcher::excerpt() const {
 
 bool ArticleMatcher::settled() const {
   if (!phrase_.can_match()) return true;
-  return is_result() && excerpt_.size() == kExcerptLength;
+  return !counts_hits_ && is_result() && excerpt_.size() == kExcerptLength;
 }
 
 }  // namespace kb

@@ -37,8 +37,10 @@ class ArticleMatcher {
  public:
   // `phrase` as the user gave it; trailing blanks are part of it. An empty phrase matches
   // nothing, and so does one that the settings' rules leave empty (a lone accent when accents
-  // are ignored).
-  explicit ArticleMatcher(std::string_view phrase, const MatchSettings& settings = {});
+  // are ignored). With StreamSearch::Count::kAll, the matcher also counts the article's hits
+  // (see hits()), and so needs every byte of it.
+  explicit ArticleMatcher(std::string_view phrase, const MatchSettings& settings = {},
+                          StreamSearch::Count hits = StreamSearch::Count::kFirstOnly);
 
   // Forgets the previous article.
   void StartArticle();
@@ -54,6 +56,11 @@ class ArticleMatcher {
   bool phrase_found() const { return phrase_.found(); }
   bool marker_found() const { return marker_.found(); }
   bool is_result() const { return phrase_found() && marker_found(); }
+  // When the matcher counts hits, once the article has ended: the occurrences of the phrase
+  // that do not overlap, from left to right, in the view the settings search (the bytes, or
+  // the text, folded as they say).
+  uint64_t hits() const { return phrase_.count(); }
+  bool counts_hits() const { return counts_hits_; }
 
   // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
   std::string_view excerpt() const;
@@ -81,6 +88,7 @@ class ArticleMatcher {
   std::string sought_;
   std::optional<HtmlText> text_;      // when the text is matched
   std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
+  bool counts_hits_;
   StreamSearch phrase_;
   StreamSearch marker_;
   std::string excerpt_;

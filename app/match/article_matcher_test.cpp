@@ -229,9 +229,10 @@ std::string CollapseBlanks(std::string_view text) {
 }
 
 // What searching the whole article at once gives with `settings`: the phrase folded, looked
-// for in the article (or in its text, made from what each fragment shows) folded the same way.
-bool FoundInWhole(std::string_view phrase, std::string_view article, std::string_view text,
-                  const MatchSettings& settings) {
+// for in the article (or in its text, made from what each fragment shows) folded the same way;
+// how often it is there, without overlaps, from left to right.
+std::size_t CountInWhole(std::string_view phrase, std::string_view article, std::string_view text,
+                         const MatchSettings& settings) {
   const bool in_text = settings.mode == MatchMode::kText;
   std::string sought(in_text ? CollapseWhiteSpace(phrase) : phrase);
   std::string searched(in_text ? text : article);
@@ -239,7 +240,14 @@ bool FoundInWhole(std::string_view phrase, std::string_view article, std::string
     sought = CaseFolder(settings).FoldWhole(sought);
     searched = CaseFolder(settings).FoldWhole(searched);
   }
-  return !sought.empty() && Upper(searched).find(Upper(sought)) != std::string::npos;
+  if (sought.empty()) return 0;
+  std::size_t count = 0;
+  const std::string upper = Upper(searched);
+  for (std::size_t at = upper.find(Upper(sought)); at != std::string::npos;
+       at = upper.find(Upper(sought), at + sought.size())) {
+    ++count;
+  }
+  return count;
 }
 
 MatchSettings Settings(CaseFolding folding, bool ignore_accents, bool case_pairs, MatchMode mode) {
@@ -289,18 +297,26 @@ TEST(ArticleMatcherTest, EveryCuttingFindsWhatTheWholeTextHolds) {
     }
 
     const MatchSettings& settings = all_settings[random() % all_settings.size()];
-    const bool expected = FoundInWhole(phrase, article, text, settings);
+    const std::size_t hits = CountInWhole(phrase, article, text, settings);
+    const bool expected = hits > 0;
     found += expected;
+    // The matcher that counts hits is fed the same pieces and must count them all.
     ArticleMatcher matcher(phrase, settings);
+    ArticleMatcher counter(phrase, settings, StreamSearch::Count::kAll);
     const auto cut = [&](std::vector<std::size_t> sizes) {
       matcher.StartArticle();
+      counter.StartArticle();
       std::size_t at = 0;
       for (const std::size_t size : sizes) {
         matcher.Feed(std::string_view(article).substr(at, size));
+        counter.Feed(std::string_view(article).substr(at, size));
         at = std::min(article.size(), at + size);
       }
       matcher.Feed(std::string_view(article).substr(at));
+      counter.Feed(std::string_view(article).substr(at));
       matcher.FinishArticle();
+      counter.FinishArticle();
+      EXPECT_EQ(counter.hits(), hits) << "phrase '" << phrase << "' article '" << article << "'";
       return matcher.phrase_found();
     };
     for (std::size_t first = 0; first <= article.size(); ++first) {

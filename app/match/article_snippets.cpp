@@ -1,6 +1,8 @@
 #include "app/match/article_snippets.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "app/match/article_matcher.h"
 #include "app/match/html_text.h"
@@ -55,14 +57,57 @@ std::string ElementText(std::string_view article, std::string_view open, std::st
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// The hits of a byte search in an article, found one after another as they are asked for:
+// the snippets seldom need more than the first few.
+class ByteHits {
+ public:
+  ByteHits(std::string_view article, const PhraseFinder& finder)
+      : article_(article), finder_(finder) {}
+  // Hits found already, all of them.
+  ByteHits(std::vector<TextSpan> all, const PhraseFinder& finder)
+      : finder_(finder), found_(std::move(all)), ended_(true) {}
+
+  // Hit `index`, or none when the article holds fewer; asked for in increasing order.
+  std::optional<TextSpan> operator[](std::size_t index) {
+    while (found_.size() <= index && !ended_) {
+      const std::size_t at =
+          finder_.size() == 0 ? PhraseFinder::npos : finder_.Find(article_.substr(from_));
+      if (at == PhraseFinder::npos) {
+        ended_ = true;
+        break;
+      }
+      found_.push_back({from_ + at, from_ + at + finder_.size()});
+      from_ += at + finder_.size();
+    }
+    if (index < found_.size()) return found_[index];
+    return std::nullopt;
+  }
+
+  // All the hits: the article searched to its end.
+  int64_t Count() {
+    while ((*this)[found_.size()]) {
+    }
+    return static_cast<int64_t>(found_.size());
+  }
+
+ private:
+  std::string_view article_;
+  const PhraseFinder& finder_;
+  std::vector<TextSpan> found_;
+  std::size_t from_ = 0;  // where the next hit is looked for
+  bool ended_ = false;
+};
+
 // The text of an article for a byte search, extracted as far as the snippets need it, with
 // where each hit (a stretch of the article's bytes) lies in it when the text holds it as it
 // is. The reader is fed the article cut at every hit's ends, so that what a hit's own bytes
 // give can be compared with them.
 class TextOfBytes {
  public:
-  TextOfBytes(std::string_view article, const std::vector<TextSpan>& hits)
-      : article_(article), hits_(hits) {}
+  TextOfBytes(std::string_view article, ByteHits& hits) : article_(article), hits_(hits) {
+    // The text is seldom longer than the article: one allocation, and no copying as it grows.
+    text_.reserve(article.size() + kContextBytes);
+  }
 
   // Where a hit lies for the reader.
   struct HitPlace {
@@ -75,9 +120,10 @@ class TextOfBytes {
     TextSpan span;
   };
 
-  // Extracts the text up to the end of hit `index` and tells where the hit lies.
+  // Extracts the text up to the end of hit `index` (one the article holds) and tells where
+  // the hit lies.
   HitPlace PlaceOfHit(std::size_t index) {
-    FeedTo(hits_[index].end);
+    FeedTo(hits_[index]->end);
     return places_[index];
   }
 
@@ -98,9 +144,9 @@ class TextOfBytes {
   // Feeds the article up to `target`, cutting at every hit's start and end on the way.
   void FeedTo(std::size_t target) {
     while (fed_ < target) {
-      const bool in_hit = next_ < hits_.size() && fed_ == hits_[next_].start;
-      if (in_hit) {
-        const TextSpan hit = hits_[next_];
+      const std::optional<TextSpan> next_hit = hits_[next_];
+      if (next_hit && fed_ == next_hit->start) {
+        const TextSpan hit = *next_hit;
         const std::string_view bytes = article_.substr(hit.start, hit.end - hit.start);
         const std::size_t start = text_.size();
         const std::string_view out = reader_.Extract(bytes);
@@ -115,14 +161,14 @@ class TextOfBytes {
         continue;
       }
       std::size_t until = target;
-      if (next_ < hits_.size()) until = std::min(until, hits_[next_].start);
+      if (next_hit) until = std::min(until, next_hit->start);
       text_.append(reader_.Extract(article_.substr(fed_, until - fed_)));
       fed_ = until;
     }
   }
 
   std::string_view article_;
-  const std::vector<TextSpan>& hits_;
+  ByteHits& hits_;
   HtmlText reader_;
   std::string text_;
   std::size_t fed_ = 0;
@@ -306,39 +352,51 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article) const {
+  if (settings_.mode == MatchMode::kText) return MakeOfText(article);
+  return MakeOfBytes(article, std::nullopt);
+}
+
+ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits) const {
+  if (settings_.mode == MatchMode::kText) return MakeOfText(article);
+  return MakeOfBytes(article, hits);
+}
+
+ArticleSnippets SnippetMaker::MakeOfText(std::string_view article) const {
   ArticleSnippets made;
   made.title = Title(article);
-  if (settings_.mode == MatchMode::kText) {
-    HtmlText reader;
-    std::string text(reader.Extract(article));
-    text.append(reader.Finish());
-    const std::vector<TextSpan> hits = Occurrences(text);
-    made.hits = static_cast<int64_t>(hits.size());
-    std::size_t shown_end = 0;
-    for (const TextSpan hit : hits) {
-      if (made.snippets.size() == kMostSnippets) break;
-      if (!made.snippets.empty() && hit.start < shown_end) continue;
-      TextSpan taken;
-      made.snippets.push_back(Cut(text, hit, shown_end, taken));
-      shown_end = taken.end;
-    }
-    return made;
-  }
-
-  const std::vector<TextSpan> hits = Occurrences(article);
+  HtmlText reader;
+  std::string text(reader.Extract(article));
+  text.append(reader.Finish());
+  const std::vector<TextSpan> hits = Occurrences(text);
   made.hits = static_cast<int64_t>(hits.size());
+  std::size_t shown_end = 0;
+  for (const TextSpan hit : hits) {
+    if (made.snippets.size() == kMostSnippets) break;
+    if (!made.snippets.empty() && hit.start < shown_end) continue;
+    TextSpan taken;
+    made.snippets.push_back(Cut(text, hit, shown_end, taken));
+    shown_end = taken.end;
+  }
+  return made;
+}
+
+ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article,
+                                          std::optional<int64_t> counted) const {
+  ArticleSnippets made;
+  made.title = Title(article);
+  // Folded hits are found in a folded view of the whole article, all at once.
+  ByteHits hits = folds_ ? ByteHits(Occurrences(article), finder_) : ByteHits(article, finder_);
   TextOfBytes text(article, hits);
   std::size_t shown_end = 0;
   bool shown_text = false;
-  for (std::size_t index = 0; index < hits.size() && made.snippets.size() < kMostSnippets;
-       ++index) {
+  for (std::size_t index = 0; hits[index] && made.snippets.size() < kMostSnippets; ++index) {
     const TextOfBytes::HitPlace place = text.PlaceOfHit(index);
     TextSpan taken;
     switch (place.kind) {
       case TextOfBytes::HitPlace::Kind::kInsideMarkup:
         continue;  // nothing a reader sees
       case TextOfBytes::HitPlace::Kind::kAcross:
-        made.snippets.push_back(Cut(article, hits[index], 0, taken));
+        made.snippets.push_back(Cut(article, *hits[index], 0, taken));
         continue;
       case TextOfBytes::HitPlace::Kind::kText:
         break;
@@ -349,6 +407,7 @@ ArticleSnippets SnippetMaker::Make(std::string_view article) const {
     shown_end = taken.end;
     shown_text = true;
   }
+  made.hits = counted ? *counted : hits.Count();
   return made;
 }
 

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,12 +64,14 @@ struct TextSpan {
 struct Snippet {
   std::string text;  // with its ellipses; bytes of the article, not escaped
   std::vector<SnippetMark> marks;
+  bool operator==(const Snippet&) const = default;
 };
 
 struct ArticleSnippets {
   std::string title;
   int64_t hits = 0;
   std::vector<Snippet> snippets;
+  bool operator==(const ArticleSnippets&) const = default;
 };
 
 class SnippetMaker {
@@ -77,6 +80,9 @@ class SnippetMaker {
   SnippetMaker(std::string_view phrase, const MatchSettings& settings);
 
   ArticleSnippets Make(std::string_view article) const;
+  // The same, for an article whose hits were counted as it was read (ArticleMatcher::hits()),
+  // so that a byte search looks for no more hits than its snippets need.
+  ArticleSnippets Make(std::string_view article, int64_t hits) const;
 
   // The title of `article` alone.
   static std::string Title(std::string_view article);
@@ -84,6 +90,9 @@ class SnippetMaker {
  private:
   // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.
   std::vector<TextSpan> Occurrences(std::string_view view) const;
+  ArticleSnippets MakeOfText(std::string_view article) const;
+  // `hits`: the article's hits when they are known already.
+  ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
   // earlier snippet ended, a character boundary): its text and where it lies in `text`.
   Snippet Cut(std::string_view text, TextSpan hit, std::size_t not_before, TextSpan& taken) const;

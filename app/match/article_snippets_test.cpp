@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/match/article_matcher.h"
 #include "app/match/html_text.h"
 #include "support/text/utf8.h"
 
@@ -60,6 +61,11 @@ std::string_view WithoutEllipses(std::string_view text, std::size_t& offset) {
   return text;
 }
 
+// Unicode folding with accents ignored, searching in `mode`.
+MatchSettings Folding(MatchMode mode) {
+  return {.case_folding = CaseFolding::kUnicode, .ignore_accents = true, .mode = mode};
+}
+
 // Random articles of words, markup, references, blanks and long runs without blanks, searched
 // in both modes: every property of the snippets is checked against a one-position-at-a-time
 // reference on the article's text or bytes.
@@ -101,6 +107,22 @@ TEST(ArticleSnippets, RandomArticlesAgainstReference) {
                  << "round " << round << " phrase " << phrase << " article " << article);
 
     const ArticleSnippets made = SnippetMaker(phrase, settings).Make(article);
+    // The scan counts the hits as it reads, in pieces of any size, with any folding, and the
+    // snippets made with its count are those made alone.
+    for (MatchSettings counted_settings : {settings, Folding(settings.mode)}) {
+      ArticleMatcher matcher(phrase, counted_settings, StreamSearch::Count::kAll);
+      matcher.StartArticle();
+      for (std::size_t at = 0; at < article.size();) {
+        const std::size_t piece = std::uniform_int_distribution<std::size_t>(0, 40)(random);
+        matcher.Feed(std::string_view(article).substr(at, piece));
+        at += piece;
+      }
+      matcher.FinishArticle();
+      const SnippetMaker maker(phrase, counted_settings);
+      const ArticleSnippets alone = maker.Make(article);
+      ASSERT_EQ(static_cast<int64_t>(matcher.hits()), alone.hits);
+      EXPECT_EQ(maker.Make(article, alone.hits), alone);
+    }
     const std::string text = TextOf(article);
     const std::string_view view = settings.mode == MatchMode::kText ? text : article;
     const std::vector<TextSpan> hits = NaiveOccurrences(view, phrase);
@@ -114,15 +136,18 @@ TEST(ArticleSnippets, RandomArticlesAgainstReference) {
       EXPECT_TRUE(made.snippets.empty());
     }
 
+    std::size_t text_from = 0;
     for (const Snippet& snippet : made.snippets) {
       std::size_t offset;
       const std::string_view content = WithoutEllipses(snippet.text, offset);
       EXPECT_LE(Characters(snippet.text), kLongestSnippet);
       EXPECT_FALSE(content.empty());
-      const std::size_t in_text = text.find(content);
-      const std::string_view source =
-          in_text != std::string::npos ? std::string_view(text) : std::string_view(article);
-      const std::size_t at = source.find(content);
+      // The snippets of the text follow one another: each is looked for past the one before.
+      const std::size_t in_text = text.find(content, text_from);
+      const bool of_text = in_text != std::string::npos;
+      const std::string_view source = of_text ? std::string_view(text) : std::string_view(article);
+      const std::size_t at = of_text ? in_text : source.find(content);
+      if (of_text) text_from = at + content.size();
       ASSERT_NE(at, std::string_view::npos) << "a snippet is a stretch of the text or bytes";
       if (IsUtf8(source)) {
         EXPECT_TRUE(IsUtf8(snippet.text));

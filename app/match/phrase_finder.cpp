@@ -214,8 +214,8 @@ std::size_t PhraseFinder::FindLinearly(std::string_view text, std::size_t from) 
   return npos;
 }
 
-StreamSearch::StreamSearch(std::string_view phrase, PhraseFinder::Case mode)
-    : finder_(phrase, mode) {
+StreamSearch::StreamSearch(std::string_view phrase, PhraseFinder::Case mode, Count count)
+    : finder_(phrase, mode), counting_(count) {
   const std::size_t overlap = finder_.size() > 0 ? finder_.size() - 1 : 0;
   tail_.reserve(overlap);
   seam_.reserve(2 * overlap);
@@ -225,26 +225,46 @@ void StreamSearch::Restart() {
   tail_.clear();
   fed_ = 0;
   position_ = kNotFound;
+  count_ = 0;
+  next_ = 0;
+}
+
+void StreamSearch::Found(uint64_t position) {
+  if (!found()) position_ = position;
+  ++count_;
+  next_ = position + finder_.size();
 }
 
 void StreamSearch::Feed(std::string_view piece) {
   const uint64_t piece_start = fed_;
   fed_ += piece.size();
-  if (found() || !can_match()) return;
+  const bool first_only = counting_ == Count::kFirstOnly;
+  if ((found() && first_only) || !can_match()) return;
 
   // An occurrence that starts in the tail ends within the first size() - 1 bytes of the
-  // piece, so the seam holds it whole.
-  const std::size_t overlap = finder_.size() - 1;
+  // piece, so the seam holds it whole. One found in the seam that starts in the piece is
+  // left to the search of the piece.
+  const std::size_t size = finder_.size();
+  const std::size_t overlap = size - 1;
   if (!tail_.empty()) {
+    const uint64_t seam_start = piece_start - tail_.size();
     seam_.assign(tail_).append(piece.substr(0, overlap));
-    if (const std::size_t at = finder_.Find(seam_); at != PhraseFinder::npos) {
-      position_ = piece_start - tail_.size() + at;
-      return;
+    std::size_t from = next_ > seam_start ? static_cast<std::size_t>(next_ - seam_start) : 0;
+    while (from < tail_.size()) {
+      const std::size_t at = finder_.Find(std::string_view(seam_).substr(from));
+      if (at == PhraseFinder::npos || from + at >= tail_.size()) break;
+      Found(seam_start + from + at);
+      if (first_only) return;
+      from += at + size;
     }
   }
-  if (const std::size_t at = finder_.Find(piece); at != PhraseFinder::npos) {
-    position_ = piece_start + at;
-    return;
+  std::size_t from = next_ > piece_start ? static_cast<std::size_t>(next_ - piece_start) : 0;
+  while (from < piece.size()) {
+    const std::size_t at = finder_.Find(piece.substr(from));
+    if (at == PhraseFinder::npos) break;
+    Found(piece_start + from + at);
+    if (first_only) return;
+    from += at + size;
   }
 
   if (piece.size() >= overlap) {

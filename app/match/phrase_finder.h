@@ -51,19 +51,26 @@ class PhraseFinder {
 
 // The first occurrence of a phrase in a stream of pieces fed one after another, found as
 // PhraseFinder finds it in the stream as a whole: occurrences that span pieces are found, and
-// only the last size() - 1 bytes of the stream so far are kept to find them.
+// only the last size() - 1 bytes of the stream so far are kept to find them. When asked to,
+// it also counts the occurrences that do not overlap, taken from left to right, as one
+// search of the stream as a whole would.
 class StreamSearch {
  public:
-  StreamSearch(std::string_view phrase, PhraseFinder::Case mode);
+  enum class Count { kFirstOnly, kAll };
+
+  StreamSearch(std::string_view phrase, PhraseFinder::Case mode, Count count = Count::kFirstOnly);
 
   // Forgets the stream so far.
   void Restart();
-  // The next bytes of the stream; nothing is looked at once the phrase has been found.
+  // The next bytes of the stream. With kFirstOnly, nothing is looked at once the phrase has
+  // been found.
   void Feed(std::string_view piece);
 
   bool found() const { return position_ != kNotFound; }
   // 0-based offset of the first occurrence in the stream.
   uint64_t position() const { return position_; }
+  // With kAll, the occurrences so far that do not overlap; with kFirstOnly, 0 or 1.
+  uint64_t count() const { return count_; }
   // False for an empty phrase, which is never found.
   bool can_match() const { return finder_.size() > 0; }
   std::size_t size() const { return finder_.size(); }
@@ -76,8 +83,14 @@ class StreamSearch {
   PhraseFinder finder_;
   std::string tail_;  // the last size() - 1 bytes of the stream so far
   std::string seam_;  // tail_ and the start of the next piece
+  // Records the occurrence at `position` of the stream.
+  void Found(uint64_t position);
+
+  Count counting_;
   uint64_t fed_ = 0;
   uint64_t position_ = kNotFound;
+  uint64_t count_ = 0;
+  uint64_t next_ = 0;  // where the next occurrence counted may start: the last one's end
 };
 
 }  // namespace kb

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
+
+#include "app/match/article_snippets.h"
+#include "support/testing/scratch_directory.h"
 
 namespace kb {
 namespace {
@@ -32,6 +37,115 @@ TEST(ResultsPageLinesTest, SummaryUsesThePluralForAnyCountAndEscapesThePhrase) {
             R"(<b><u>Search found 1 pages matching "PRINTER"</u></b><br>)");
   EXPECT_EQ(SummaryLine(40000, R"(<"A&B">)"),
             R"(<b><u>Search found 40000 pages matching "&lt;&quot;A&amp;B&quot;&gt;"</u></b><br>)");
+}
+
+// Fails the test on any failure reported.
+class NoFailures : public FailureReporter {
+ public:
+  void ReportFailure(const Failure& failure) override { ADD_FAILURE() << failure.text; }
+};
+
+// The snippets page as a search writes it, in a folder of its own, from articles whose
+// snippets are made as the search makes them.
+class SnippetsPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(scratch_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previous_); }
+
+  // The page written for `found` and `phrase`.
+  std::string Page(const std::vector<FoundArticle>& found, std::string_view phrase,
+                   ResultsOrder order = ResultsOrder::kName) {
+    NoFailures reporter;
+    WriteResultsPage(platform::Env::Default(), templates_, found, phrase, reporter, {},
+                     {.style = ResultsStyle::kSnippets, .order = order});
+    return testing::ReadAll(scratch_ / "ZebResult.htm");
+  }
+
+  const PageTemplates templates_ = {.header = {"<html><body>", "<h1>Results</h1>"},
+                                    .footer = {"<p>end</p>", "</body></html>"}};
+
+ private:
+  testing::ScratchDirectory scratch_;
+  std::filesystem::path previous_;
+};
+
+// The summary table and the results table's start, for `count` articles and `phrase` as the
+// page writes it.
+std::string PageHead(int count, std::string_view phrase) {
+  return "<html><body>\r\n<h1>Results</h1>\r\n"
+         "<table bgcolor=\"#CDC5B6\" border=\"0\" cellpadding=\"4\" width=\"100%\">\r\n"
+         "<tr><td><font face=\"Verdana,Arial\" size=\"3\">\r\n"
+         "<b><u>Search found " +
+         std::to_string(count) + " pages matching \"" + std::string(phrase) +
+         "\"</u></b><br>\r\n"
+         "</font></td></tr></table>\r\n";
+}
+
+// A row of the snippets page: its link line, then its cell of `pieces`.
+std::string Row(std::string_view path, std::string_view pieces) {
+  return "<tr><td><a href=\"" + std::string(path) + "\">" + std::string(path) +
+         "</a></td>\r\n<td><font face=\"Verdana,Arial\" size=\"2\">\r\n" + std::string(pieces) +
+         "</font></td></tr>\r\n";
+}
+
+// Articles whose titles, texts and phrase hold the bytes that markup gives a meaning to:
+// everything reaches the page escaped, only the phrase is marked, and the rows can be put in
+// order of hits, ties kept in listing order.
+TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
+  MatchSettings text_search;
+  text_search.mode = MatchMode::kText;
+  const SnippetMaker maker(R"(x<y & "z")", text_search);
+  const auto found = [&](std::string path, std::string_view article) {
+    return FoundArticle{.path = std::move(path),
+                        .excerpt = "<p>An &amp; excerpt</p>",
+                        .collected = maker.Make(article)};
+  };
+  const std::vector<FoundArticle> articles = {
+      found("./ZEB/ZEB1.htm", R"(<title>Q&amp;A "one"</title><p>Once: x&lt;y &amp; "z".</p>)"),
+      found("./ZEB/ZEB2.htm", R"(<h1>Two &lt;tags&gt;</h1><p>X&lt;Y &amp; "Z" and )"
+                              R"(<b>x</b>&lt;y &amp; &quot;z&quot;</p><script>x<y & "z"</script>)"),
+      found("./ZEB/ZEB3.htm", R"(<p>x&lt;y &amp; "z" x&lt;y &amp; "z"</p>)"),
+      {.path = "./ZEB/ZEB4.htm", .excerpt = "nothing collected"}};
+  const std::string mark = R"(<mark style="background:#ff9f43;color:#000">)";
+  const std::string marked = mark + "x&lt;y &amp; &quot;z&quot;</mark>";
+  const std::string excerpt = "<div class=\"kb-excerpt\"><small>An &amp; excerpt</small></div>\r\n";
+
+  const std::string by_hits =
+      PageHead(4, "X&lt;Y &amp; &quot;Z&quot;") +
+      "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n" +
+      // Two hits, shown in one snippet; the first of the two articles that have two.
+      Row("./ZEB/ZEB2.htm",
+          "<div class=\"kb-title\"><b>Two &lt;tags&gt;</b></div>\r\n" + excerpt +
+              "<div class=\"kb-snippet\">Two &lt;tags&gt; " + mark +
+              "X&lt;Y &amp; &quot;Z&quot;</mark> and " + marked +
+              "</div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
+      Row("./ZEB/ZEB3.htm",
+          excerpt + "<div class=\"kb-snippet\">" + marked + " " + marked +
+              "</div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
+      Row("./ZEB/ZEB1.htm",
+          "<div class=\"kb-title\"><b>Q&amp;A &quot;one&quot;</b></div>\r\n" + excerpt +
+              "<div class=\"kb-snippet\">Q&amp;A &quot;one&quot; Once: " + marked +
+              ".</div>\r\n<div class=\"kb-hits\"><small>1 hit</small></div>\r\n") +
+      // Nothing was collected of this one: its link, its excerpt and no hits.
+      Row("./ZEB/ZEB4.htm",
+          "<div class=\"kb-excerpt\"><small>nothing collected</small></div>\r\n"
+          "<div class=\"kb-hits\"><small>0 hits</small></div>\r\n") +
+      "</table>\r\n<p>end</p>\r\n</body></html>\r\n";
+  EXPECT_EQ(Page(articles, R"(X<Y & "Z")", ResultsOrder::kHits), by_hits);
+
+  // By name, the rows keep the listing order.
+  const std::string by_name = Page(articles, "X");
+  EXPECT_LT(by_name.find("ZEB1.htm"), by_name.find("ZEB2.htm"));
+  EXPECT_LT(by_name.find("ZEB2.htm"), by_name.find("ZEB3.htm"));
+  EXPECT_LT(by_name.find("ZEB3.htm"), by_name.find("ZEB4.htm"));
+}
+
+// With nothing found, the page still holds the templates, and says so.
+TEST_F(SnippetsPageTest, NothingFoundIsSaidInsideTheTemplates) {
+  EXPECT_EQ(Page({}, "A&B"), PageHead(0, "A&amp;B") + "<p>end</p>\r\n</body></html>\r\n");
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 // whose class a template's style sheet may style, the article's title (kb-title), its
 // excerpt as the classic row shows it (kb-excerpt), its snippets with every occurrence of the
 // phrase in <mark> (kb-snippet), and its number of hits (kb-hits). Unstyled, the title is
-// bold and the excerpt and hits are small. Every text of the article is escaped: no markup
-// of an article reaches the page.
+// bold, the excerpt and hits are small, and a mark is orange, which shows on the results
+// table's yellow (a style sheet restyles it with !important). Every text of the article is escaped:
+// no markup of an article reaches the page.
 
 #include <cstdint>
 #include <string>
@@ -22,7 +23,7 @@ namespace kb {
 std::vector<std::string> SnippetsRowLines(std::string_view path, std::string_view excerpt,
                                           const ArticleSnippets& shown);
 
-// `snippet` as HTML: its text escaped, each mark in <mark>.
+// `snippet` as HTML: its text escaped, each mark in an orange <mark>.
 std::string MarkedSnippet(const Snippet& snippet);
 
 // "1 hit", or "N hits".

@@ -16,6 +16,20 @@ void KeepError(ArticleOutcome::Failure failure, ArticleOutcome& outcome) {
 
 }  // namespace
 
+void KeptArticle::Start() {
+  copy_.clear();
+  bytes_ = {};
+}
+
+void KeptArticle::Add(std::string_view piece, bool whole) {
+  if (whole) {
+    bytes_ = piece;
+    return;
+  }
+  copy_.append(piece.substr(0, most_ - std::min(most_, copy_.size())));
+  bytes_ = copy_;
+}
+
 FileDeclaration ArticleFileDeclaration() {
   return {.record_length = kBlockSize,
           .options = "/FILEBUFFERS=128",
@@ -25,7 +39,8 @@ FileDeclaration ArticleFileDeclaration() {
 }
 
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
-                           const ArticleSharing& sharing, const std::stop_token& stop) {
+                           const ArticleSharing& sharing, const std::stop_token& stop,
+                           const MatchInspection& inspect, KeptArticle* kept) {
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
@@ -36,7 +51,10 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
 
   file.Set();
   matcher.StartArticle();
-  bool share = ShouldShare(file, matcher, sharing);
+  if (kept != nullptr) kept->Start();
+  bool share = !matcher.counts_hits() && ShouldShare(file, matcher, sharing);
+  bool shared_out = false;
+  uint64_t fed = 0;
   // The blocks of each read are fed at once: the matcher does the same with any cutting.
   while (!matcher.settled() && !stop.stop_requested()) {
     const std::string_view blocks = file.NextBlocks();
@@ -53,18 +71,36 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
         PostError(TransferErrorNumber(shared.error), shared.error);
         KeepError(ArticleOutcome::Failure::kRead, outcome);
       }
-      file.Close();
       outcome.matched = shared.matched;
       outcome.excerpt = std::move(shared.excerpt);
-      return outcome;
+      shared_out = true;
+      break;
     }
     matcher.Feed(blocks);
+    if (kept != nullptr) {
+      const bool whole = fed == 0 && blocks.size() == file.size();
+      kept->Add(blocks, whole);
+      // No read goes past the size the open saw: the next would only find the end, and would
+      // take the kept bytes' view away.
+      if (whole) break;
+    }
+    fed += blocks.size();
   }
-  matcher.FinishArticle();
+  if (!shared_out) {
+    matcher.FinishArticle();
+    outcome.matched = matcher.is_result();
+    if (outcome.matched) {
+      outcome.excerpt = matcher.excerpt();
+      if (matcher.counts_hits()) outcome.hits = matcher.hits();
+    }
+  }
+  if (outcome.matched && inspect && !stop.stop_requested()) {
+    const bool kept_all = kept != nullptr && outcome.failure == ArticleOutcome::Failure::kNone;
+    outcome.collected = inspect({.path = path,
+                                 .outcome = outcome,
+                                 .bytes = kept_all ? std::optional(kept->bytes()) : std::nullopt});
+  }
   file.Close();
-
-  outcome.matched = matcher.is_result();
-  if (outcome.matched) outcome.excerpt = matcher.excerpt();
   return outcome;
 }
 

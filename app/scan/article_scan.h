@@ -8,6 +8,8 @@
 #include <any>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -40,19 +42,56 @@ struct ArticleOutcome {
 
   bool matched = false;
   std::string excerpt = {};  // when matched: at most kExcerptLength bytes after the marker
+  // When matched and the matcher counts hits: ArticleMatcher::hits().
+  std::optional<uint64_t> hits = {};
   // What the scan's caller asked to collect about a matched article (app/scan/scan.h).
   std::any collected = {};
 };
 
+// A matched article as the scan hands it to what inspects it.
+struct InspectedArticle {
+  std::string_view path;
+  const ArticleOutcome& outcome;
+  // The article's bytes from its start as the scan read them, when it kept them (KeptArticle):
+  // the whole article, or as much of it as was kept. None when they were not kept.
+  std::optional<std::string_view> bytes;
+};
+
+// Collects more about a matched article, on the thread that read it; what it returns travels
+// in the outcome's `collected`.
+using MatchInspection = std::function<std::any(const InspectedArticle& article)>;
+
+// The bytes of the article being scanned, kept for what inspects it once it has matched: a
+// view of the file's buffer when one read took the article in whole (the usual case, which
+// copies nothing), else a copy of its first `most` bytes.
+class KeptArticle {
+ public:
+  explicit KeptArticle(std::size_t most) : most_(most) {}
+
+  void Start();
+  // The next bytes read; `whole` when they are the whole article, read at once.
+  void Add(std::string_view piece, bool whole);
+  std::string_view bytes() const { return bytes_; }
+
+ private:
+  std::size_t most_;
+  std::string copy_;
+  std::string_view bytes_;
+};
+
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`
 // (holding the phrase). The article is opened for reading, denying others writing, and read
-// only as far as its outcome needs. `file` is closed again when it returns. A large article
-// is read on as many threads as `sharing` allows (app/scan/large_article_scan.h), with the same
-// outcome.
+// only as far as its outcome needs: to its end when the matcher counts hits. `file` is closed
+// again when it returns. A large article is read on as many threads as `sharing` allows
+// (app/scan/large_article_scan.h), with the same outcome, unless the matcher counts hits.
+//
+// When it matched, `inspect` (if set) is called with the file still open, and with the bytes
+// that `kept` (if not null) kept of it, read in the scan's own pass.
 //
 // `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
-                           const ArticleSharing& sharing, const std::stop_token& stop);
+                           const ArticleSharing& sharing, const std::stop_token& stop,
+                           const MatchInspection& inspect = {}, KeptArticle* kept = nullptr);
 
 }  // namespace kb

@@ -61,18 +61,19 @@ class ArticleReader {
         read_ahead_(read_ahead),
         request_(request),
         file_(ArticleFileDeclaration(), env),
-        matcher_(request.phrase, request.match_settings),
-        sharing_{.threads = request.threads} {}
+        matcher_(
+            request.phrase, request.match_settings,
+            request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly),
+        sharing_{.threads = request.threads} {
+    if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes);
+  }
 
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
     if (read_ahead_ != nullptr) read_ahead_->Reached(index);
     const std::string_view path = paths_[index];
-    ArticleOutcome outcome = ScanArticle(path, file_, matcher_, sharing_, request_.stop);
-    if (outcome.matched && request_.inspect_match) {
-      outcome.collected = request_.inspect_match(path, outcome);
-    }
-    return outcome;
+    return ScanArticle(path, file_, matcher_, sharing_, request_.stop, request_.inspect_match,
+                       kept_ ? &*kept_ : nullptr);
   }
 
  private:
@@ -82,6 +83,7 @@ class ArticleReader {
   const ScanRequest& request_;
   BlockFile file_;
   ArticleMatcher matcher_;
+  std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes
   // A large article is read on as many threads as the scan has: the others would soon wait
   // for it, as none may go past it by more than kArticlesInFlight articles.
   ArticleSharing sharing_;

@@ -13,7 +13,6 @@
 #include <any>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -42,10 +41,6 @@ std::size_t DefaultScanThreads();
 // case table.
 std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& settings);
 
-// Collects more about a matched article (see ScanRequest::inspect_match).
-using MatchInspection =
-    std::function<std::any(std::string_view path, const ArticleOutcome& outcome)>;
-
 struct ScanRequest {
   // The phrase as typed; the settings decide what matches it (app/match/match_settings.h).
   std::string_view phrase = {};
@@ -59,9 +54,14 @@ struct ScanRequest {
   // count as opened without a match (app/scan/article_filter.h).
   ArticleFilter* filter = nullptr;
   // When set, called for each article that matched, on the thread that read it (so it must
-  // be safe to call from several at once), with the article closed again; what it returns
+  // be safe to call from several at once), with the article still open; what it returns
   // travels in the outcome's `collected` to the sink, in listing order.
   MatchInspection inspect_match = {};
+  // When not 0, every article is read to its end and its hits counted (ArticleOutcome::hits),
+  // and inspect_match is handed the first `kept_bytes` bytes of each matched one as the scan
+  // read them, so that it need not read the article again. 0 reads each article only as far
+  // as its outcome needs.
+  std::size_t kept_bytes = 0;
   // Articles read ahead of the threads, by threads of their own, while the articles are
   // found missing from memory (files/read_ahead.h); 0 reads none ahead.
   std::size_t io_depth = 0;

@@ -78,15 +78,18 @@ class SearchSink final : public ScanSink {
   int32_t done_ = 0;
 };
 
-// With the snippets page, what each found article shows, made on the thread that read it:
-// the article is read again whole, now that it is known to be shown, since the scan reads
-// only as far as its outcome needs.
+// With the snippets page, what each found article shows, made on the thread that read it
+// from the bytes the scan kept of it; read again only when the scan could not keep them (a
+// read failed).
 MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& request) {
   if (request.results.style != ResultsStyle::kSnippets) return {};
   auto maker = std::make_shared<const SnippetMaker>(request.phrase, request.match_settings);
-  return [&env, maker](std::string_view path, const ArticleOutcome&) -> std::any {
+  return [&env, maker](const InspectedArticle& found) -> std::any {
+    if (found.bytes && found.outcome.hits) {
+      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits));
+    }
     std::string article;
-    if (!ReadWholeArticle(env, path, article)) return ArticleSnippets{};
+    if (!ReadWholeArticle(env, found.path, article)) return ArticleSnippets{};
     return maker->Make(article);
   };
 }
@@ -138,6 +141,7 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
       .filter = request.filter,
       .inspect_match =
           request.inspect_match ? request.inspect_match : SnippetInspection(env, request),
+      .kept_bytes = request.results.style == ResultsStyle::kSnippets ? kLargestSnippetArticle : 0,
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0)};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/match/article_snippets.h"
 #include "files/access_mode.h"
 #include "files/block_file.h"
 #include "platform/testing/faulty_env.h"
@@ -533,6 +534,45 @@ TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
       EXPECT_EQ(stopped.page, "old page");
       EXPECT_EQ(stopped.files_done, stop_at);
       EXPECT_EQ(stopped.calls.back(), "status ");
+    }
+  }
+}
+
+// With the snippets page, what the search collects of each found article, in the scan's own
+// reading, is what the article read whole shows: in one read or in several, on any number of
+// threads, in either mode.
+TEST_F(SearchTest, SnippetsAreThoseOfTheArticleReadWhole) {
+  std::mt19937 random(3);
+  const std::string phrase = "Needle";
+  std::vector<std::string> articles;
+  // Sizes about one read of an article and several.
+  for (const std::size_t size : {0, 300, 5'000, 511'000, 530'000, 1'600'000}) {
+    std::string article = "<title>T " + std::to_string(size) + "</title><!-- Article starts -->";
+    while (article.size() < size) {
+      article += random() % 50 == 0 ? "needle &amp; <b>needle</b> &amp " : "<p>words, words</p> ";
+    }
+    article += "needle &amp";
+    articles.push_back(article);
+    Article("ZEB" + std::to_string(articles.size()) + ".htm", article);
+  }
+  for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+    const MatchSettings settings{.mode = mode};
+    const SnippetMaker maker(phrase, settings);
+    for (const std::size_t threads : {1, 2, 4}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "threads " << threads << " text " << (mode == MatchMode::kText));
+      const SearchReport report = Search({.phrase = phrase,
+                                          .match_settings = settings,
+                                          .page_handling = PageHandling::kNone,
+                                          .threads = threads,
+                                          .results = {.style = ResultsStyle::kSnippets}},
+                                         screen_);
+      ASSERT_EQ(report.found.size(), articles.size());
+      for (std::size_t index = 0; index < articles.size(); ++index) {
+        const auto* collected = std::any_cast<ArticleSnippets>(&report.found[index].collected);
+        ASSERT_NE(collected, nullptr);
+        EXPECT_EQ(*collected, maker.Make(articles[index])) << report.found[index].path;
+      }
     }
   }
 }
