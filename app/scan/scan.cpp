@@ -131,14 +131,14 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   // the folder's path.
   platform::FolderEnv articles(env, kArticleFolder);
   // While articles are read from the disk, the standby threads read too (files/cold_reads.h).
+  // An index may leave few articles to read, or none: no more of them than articles.
+  const auto to_read = static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1));
+  const std::size_t standby = std::min({request.io_depth, kMostIoDepth, to_read});
   StandbyGate disk_reads;
-  StandbyGate* const gate = request.io_depth > 0 ? &disk_reads : nullptr;
+  StandbyGate* const gate = standby > 0 ? &disk_reads : nullptr;
   summary.completed = RunInOrder<ArticleOutcome>(
       paths.size(),
-      {.threads = request.threads,
-       .window = kArticlesInFlight,
-       .standby = std::min(request.io_depth, kMostIoDepth),
-       .gate = gate},
+      {.threads = request.threads, .window = kArticlesInFlight, .standby = standby, .gate = gate},
       request.stop, [&] { return ArticleReader(paths, must_read, request, articles, gate); },
       [&](std::size_t index, ArticleOutcome& outcome) {
         const std::string_view path = paths[index];
