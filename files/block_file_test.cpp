@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/access_mode.h"
+#include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
 #include "support/testing/scratch_directory.h"
 
@@ -199,52 +200,57 @@ TEST_F(BlockFileTest, ALargerBufferServesSeveralBlocksFromOneRead) {
   EXPECT_EQ(std::string_view(file.block().data(), kBlockSize), Content(12288).substr(4096, 4096));
 }
 
+// Both kinds of file open alike: each failure posts the same number for a block file as for a
+// text file, whatever mode asks.
 TEST_F(BlockFileTest, OpenFailuresAreThoseOfTextFiles) {
-  BlockFile file(Declaration());
-  file.name().Assign(scratch_ / "ZEB00002.htm");
-  file.Open(kApplicationMode);
-  EXPECT_EQ(ErrorCode(), error::kFileNotFound);
-  EXPECT_FALSE(file.is_open());
-
-  file.name().Assign(scratch_ / "ZEB/ZEB00002.htm");
-  file.Open(kApplicationMode);
-  EXPECT_EQ(ErrorCode(), error::kPathNotFound);
-
-  file.name().Assign(scratch_.path().string());
-  file.Open(kApplicationMode);
-  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
-  file.Open(kReadDenyWrite);
-  EXPECT_EQ(ErrorCode(), error::kAccessDenied) << "a directory, even for reading";
-  ASSERT_EQ(mkfifo((scratch_ / "ZEB00004.htm").c_str(), 0666), 0);
-  file.name().Assign(scratch_ / "ZEB00004.htm");
-  file.Open(kReadDenyWrite);
-  EXPECT_EQ(ErrorCode(), error::kAccessDenied) << "a FIFO";
-  EXPECT_FALSE(file.is_open());
-
-  const std::string read_only = scratch_.Write("ZEB00003.htm", "article");
+  ASSERT_EQ(mkfifo((scratch_ / "fifo.htm").c_str(), 0666), 0);
+  const std::string read_only = scratch_.Write("read-only.htm", "article");
   kb::testing::MakeReadOnly(read_only);
-  file.name().Assign(read_only);
-  file.Open(kApplicationMode);
-  EXPECT_EQ(ErrorCode(), error::kAccessDenied) << "the open asks for write access";
-  file.Open(access_mode::kRead | access_mode::kDenyWrite);
-  EXPECT_EQ(ErrorCode(), 0);
+  const std::string held = scratch_.Write("held.htm", "article");
+  BlockFile holder(Declaration());
+  holder.name().Assign(held);
+  holder.Open(access_mode::kRead | access_mode::kDenyWrite);
+  ASSERT_EQ(ErrorCode(), 0);
 
-  BlockFile second(Declaration());
-  second.name().Assign(read_only);
-  second.Open(access_mode::kRead | access_mode::kDenyNone);
-  EXPECT_EQ(ErrorCode(), 0);
-  second.Close();
-  second.Open(access_mode::kRead | access_mode::kDenyAll);
-  EXPECT_EQ(ErrorCode(), error::kAccessDenied);
+  struct Case {
+    std::string path;
+    uint8_t mode;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {scratch_ / "absent.htm", kApplicationMode, error::kFileNotFound},
+      {scratch_ / "absent/absent.htm", kReadDenyWrite, error::kPathNotFound},
+      {scratch_.path().string(), kApplicationMode, error::kAccessDenied},
+      {scratch_.path().string(), kReadDenyWrite, error::kAccessDenied},
+      {scratch_ / "fifo.htm", kReadDenyWrite, error::kAccessDenied},
+      {read_only, kApplicationMode, error::kAccessDenied},
+      {read_only, kReadDenyWrite, 0},
+      {held, kApplicationMode, error::kAccessDenied},
+      {held, access_mode::kRead | access_mode::kDenyNone, 0},
+      {held, access_mode::kRead | access_mode::kDenyWrite, 0},
+      {held, access_mode::kRead | access_mode::kDenyAll, error::kAccessDenied},
+      {"", kReadDenyWrite, error::kInvalidFilename},
+  };
+  for (const Case& c : cases) {
+    BlockFile blocks(Declaration());
+    blocks.name().Assign(c.path);
+    blocks.Open(c.mode);
+    EXPECT_EQ(ErrorCode(), c.code) << c.path << " mode " << int{c.mode};
+    EXPECT_EQ(blocks.is_open(), c.code == 0);
+    TextLineFile lines({.options = ""});
+    lines.name().Assign(c.path);
+    lines.Open(c.mode);
+    EXPECT_EQ(ErrorCode(), c.code) << c.path << " mode " << int{c.mode} << ", as text";
+  }
 
-  file.Open(kApplicationMode);
+  holder.Open(kReadDenyWrite);
   EXPECT_EQ(ErrorCode(), error::kFileAlreadyOpen);
-  file.Close();
+  holder.Close();
   EXPECT_EQ(ErrorCode(), 0);
-  file.Next();
-  EXPECT_EQ(ErrorCode(), error::kFileNotOpen);
-  file.Close();
-  EXPECT_EQ(ErrorCode(), error::kFileNotOpen);
+  for (const auto operation : {&BlockFile::Next, &BlockFile::Close}) {
+    (holder.*operation)();
+    EXPECT_EQ(ErrorCode(), error::kFileNotOpen);
+  }
 }
 
 }  // namespace

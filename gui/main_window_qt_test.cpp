@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -42,20 +41,10 @@ class MainWindowQtTest : public ::testing::Test {
     return exit_code;
   }
 
-  // Searches record the phrase they were given, to be read once the window has closed.
-  void RecordSearches() {
-    steps_.run_search = [this](const SearchRequest& request, SearchScreen&) {
-      searched_.push_back(request.phrase);
-      searches_.Ended();
-      return SearchReport();
-    };
-  }
-
   User user_;
   SearchSteps steps_{
       .load_templates = [](SearchScreen&) { return PageTemplates(); },
       .run_search = [](const SearchRequest&, SearchScreen&) { return SearchReport(); }};
-  std::vector<std::string> searched_;
   SearchCount searches_;
 };
 
@@ -69,38 +58,6 @@ TEST_F(MainWindowQtTest, OpensReadyToTypeAndCloseEndsTheProgram) {
     ClickClose();
   });
   EXPECT_EQ(Run(), kExitOk);
-}
-
-TEST_F(MainWindowQtTest, OverlongPasteIsRefusedAndTheFieldRestored) {
-  RecordSearches();
-  // A hundred characters, two bytes each.
-  std::string hundred;
-  for (int i = 0; i < 100; ++i) hundred += "\u00e9";
-  user_
-      .When(WindowReady,
-            [] {
-              auto* entry = ControlOf<QLineEdit>("SearchEntry");
-              QTest::keyClicks(entry, "abc");
-              QApplication::clipboard()->setText(QString(101, QLatin1Char('y')));
-              QTest::keySequence(entry, QKeySequence::Paste);
-            })
-      .When([] { return ControlOf<QLineEdit>("SearchEntry")->text() == "abc"; },
-            [] {
-              EXPECT_TRUE(ControlOf<QLineEdit>("SearchEntry")->hasFocus());
-              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
-            })
-      .When([this] { return searches_.Ready(1); },
-            [&hundred] {
-              // Exactly 100 characters pass, however many bytes they take.
-              auto* entry = ControlOf<QLineEdit>("SearchEntry");
-              entry->selectAll();
-              QApplication::clipboard()->setText(QString::fromStdString(hundred));
-              QTest::keySequence(entry, QKeySequence::Paste);
-              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
-            })
-      .When([this] { return searches_.Ready(2); }, ClickClose);
-  Run();
-  EXPECT_EQ(searched_, (std::vector<std::string>{"abc", hundred}));
 }
 
 // Whether `widget` shows all of its text: as large as it asks to be, or, for a label that

@@ -277,21 +277,5 @@ TEST_F(WindowSearchTest, MessagesComeOneAtATimeInListingOrderWhileTheSearchWaits
   EXPECT_NE(Page().find("ZEB2.htm"), std::string::npos);
 }
 
-TEST_F(WindowSearchTest, MissingHeaderIsReportedBeforeTheWindowAppears) {
-  fs::remove(knowledge_base_ / "lheader.htm");
-  bool box_came_first = false;
-  user_
-      .When([] { return QApplication::activeModalWidget() != nullptr; },
-            [&box_came_first] {
-              box_came_first = MainFrame() == nullptr;
-              QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
-            })
-      .When(WindowReady, [] { MainFrame()->close(); });
-  EXPECT_EQ(Run(), kExitOk);
-  EXPECT_TRUE(box_came_first);
-  ASSERT_EQ(template_messages_.size(), 1u);
-  EXPECT_TRUE(template_messages_[0].starts_with("Can not open the header file: 2, "));
-}
-
 }  // namespace
 }  // namespace kb

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace kb {
@@ -113,34 +114,39 @@ TEST(UpperTest, FoldsOnlyAsciiLetters) {
   EXPECT_EQ(Upper("a\0b"sv), "A\0B"sv);
 }
 
-TEST(InStringTest, StepOneGivesThePositionOfTheFirstMatch) {
-  EXPECT_EQ(InString("", "abc"), 0);
-  EXPECT_EQ(InString("abc", "ab"), 0);
-  EXPECT_EQ(InString("b", "abc"), 2);
-  EXPECT_EQ(InString("bc", "abcbc", 1, 3), 4);
-  EXPECT_EQ(InString("abc", "abc"), 1);
-  EXPECT_EQ(InString("x", "abc"), 0);
-  EXPECT_EQ(InString("a\0b"sv, "xa\0b"sv), 2);
+// Every offset tried in turn, as the contract reads.
+int32_t InStringReference(std::string_view sought, std::string_view searched, int32_t step,
+                          int32_t start) {
+  if (sought.empty() || start < 1) return 0;
+  const std::size_t stride = step == 0 ? sought.size() : static_cast<std::size_t>(step);
+  for (std::size_t at = static_cast<std::size_t>(start) - 1; at + sought.size() <= searched.size();
+       at += stride) {
+    if (searched.substr(at, sought.size()) == sought) return static_cast<int32_t>(at / stride) + 1;
+  }
+  return 0;
 }
 
-TEST(InStringTest, RejectsStartsBelowOneAndBeyondTheText) {
-  EXPECT_EQ(InString("a", "abc", 1, 0), 0);
-  EXPECT_EQ(InString("a", "abc", 1, -3), 0);
-  EXPECT_EQ(InString("c", "abc", 1, 3), 3);
-  EXPECT_EQ(InString("c", "abc", 1, 4), 0);
-  EXPECT_EQ(InString("c", "abc", 1, 100), 0);
-}
-
-TEST(InStringTest, LargerStepsGiveTheSlotNumber) {
-  // Slots of 2: "ab" "cd" "ef"; "ef" starts in slot 3.
-  EXPECT_EQ(InString("ef", "abcdef", 2, 1), 3);
-  // Only offsets 0, 2, 4 are tried: "bc" at offset 1 is never seen.
-  EXPECT_EQ(InString("bc", "abcdef", 2, 1), 0);
-  // Step 0 means the length of the sought text.
-  EXPECT_EQ(InString("cd", "abcdef", 0, 1), 2);
-  // Counted from the start of the text, not from the start position.
-  EXPECT_EQ(InString("ef", "abcdef", 2, 3), 3);
-  EXPECT_EQ(InString("fg", "abcdefgh", 3, 3), 2);
+// Short texts over two letters and a zero byte, so that matches overlap and repeat: every
+// step and every start, below 1 and past the end included, against the reference.
+TEST(InStringTest, GivesTheSlotOfTheFirstMatchFromTheStart) {
+  std::mt19937 random(4);
+  const auto text = [&](std::size_t most) {
+    std::string bytes(random() % (most + 1), 'a');
+    for (char& byte : bytes) byte = "ab\0"[random() % 3];
+    return bytes;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    const std::string sought = text(4);
+    const std::string searched = text(12);
+    for (int32_t step = 0; step <= 4; ++step) {
+      for (int32_t start = -1; start <= static_cast<int32_t>(searched.size()) + 2; ++start) {
+        ASSERT_EQ(InString(sought, searched, step, start),
+                  InStringReference(sought, searched, step, start))
+            << "'" << sought << "' in '" << searched << "' step " << step << " from " << start;
+      }
+    }
+  }
+  EXPECT_EQ(InString("ef", "abcdef", 2, 3), 3) << "slots counted from the start of the text";
 }
 
 TEST(InStringTest, StaysLinearOnRepetitiveText) {
