@@ -804,7 +804,9 @@ TEST_F(CliTest, OutputThatCannotBeWrittenEndsTheSearchWithoutAPage) {
        {Case{"", "printer >/dev/full", "No space left on device"},
         Case{"", "--json printer >/dev/full", "No space left on device"},
         Case{"ulimit -f 1;", "printer >" + Quote((root_ / "out").string()), "File too large"},
-        Case{"", "--version >/dev/full", "No space left on device"}}) {
+        Case{"", "--version >/dev/full", "No space left on device"},
+        // Started with standard output closed: nothing the program opens takes its place.
+        Case{"", "printer >&-", "Bad file descriptor"}}) {
     SCOPED_TRACE(c.arguments);
     WriteFile(kb_ / "ZebResult.htm", "old page");
     const std::string command = "(" + c.shell_prelude + " " + Quote(KBSEARCH_CLI) + " -C " +

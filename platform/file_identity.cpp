@@ -89,10 +89,6 @@ bool StatusFolder::StatusOf(std::string_view name, ExactStatus& status) const {
   return Statx(descriptor_, std::string(name), AT_STATX_SYNC_AS_STAT, status);
 }
 
-bool StatusFolder::OwnStatus(ExactStatus& status) const {
-  return Statx(descriptor_, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, status);
-}
-
 bool StatusFolder::HasThisNameAlone(std::string_view name) const {
   struct stat status {};
   return fstatat(descriptor_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&

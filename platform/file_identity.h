@@ -39,8 +39,6 @@ class StatusFolder {
 
   // The status of the entry `name`, symbolic links followed; false when it cannot be had.
   bool StatusOf(std::string_view name, ExactStatus& status) const;
-  // The folder's own status.
-  bool OwnStatus(ExactStatus& status) const;
   // True when the entry `name` is itself a regular file with no other name (not a symbolic
   // link, not one of several hard links): a change to it must come through this folder.
   bool HasThisNameAlone(std::string_view name) const;

@@ -1,15 +1,27 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace kb::platform {
 
 void PrepareProcess() {
+  // A standard descriptor that whoever started the program closed would go to the next file
+  // opened (the stop's self-pipe, an article), and results meant for standard output would
+  // be written into that. Each closed one gets the null device, opened for reading only, so
+  // that a write to it fails with EBADF as it would on the closed descriptor.
+  for (int standard = 0; standard <= 2; ++standard) {
+    if (::fcntl(standard, F_GETFD) == -1 && errno == EBADF) {
+      const int null = ::open("/dev/null", O_RDONLY);
+      if (null != standard && null >= 0) ::close(null);
+    }
+  }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, nullptr);

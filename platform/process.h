@@ -15,6 +15,8 @@ namespace kb::platform {
 // other write, so that the file services report it, instead of ending the program with a
 // signal and a page half written; a write to a pipe whose reader has gone fails with EPIPE
 // in the same way. A program the front ends start finds both signals as a fresh one does.
+// A standard descriptor (0, 1, 2) found closed is held by the null device, open for reading
+// only: no file the program opens takes its place, and writes to it still fail with EBADF.
 void PrepareProcess();
 
 // The processors this process may run on (at least 1): the online ones, fewer when the

@@ -6,15 +6,6 @@
 #include "files/file_declaration.h"
 
 namespace kb {
-namespace {
-
-void KeepError(ArticleOutcome::Failure failure, ArticleOutcome& outcome) {
-  outcome.failure = failure;
-  outcome.error_code = ErrorCode();
-  outcome.error_text.Assign(ErrorText());
-}
-
-}  // namespace
 
 void KeptArticle::Start() {
   copy_.clear();
@@ -44,8 +35,8 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
-  if (ErrorCode() != 0) {
-    KeepError(ArticleOutcome::Failure::kOpen, outcome);
+  if (const int32_t refused = ErrorCode()) {
+    outcome.failure = {ArticleOutcome::Failure::kOpen, refused};
     return outcome;
   }
 
@@ -58,9 +49,10 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
   // The blocks of each read are fed at once: the matcher does the same with any cutting.
   while (!matcher.settled() && !stop.stop_requested()) {
     const std::string_view blocks = file.NextBlocks();
-    if (ErrorCode() == error::kRecordNotAvailable) break;  // the end of the article
-    if (ErrorCode() != 0) {
-      KeepError(ArticleOutcome::Failure::kRead, outcome);
+    const int32_t read_error = ErrorCode();
+    if (read_error == error::kRecordNotAvailable) break;  // the end of the article
+    if (read_error != 0) {
+      outcome.failure = {ArticleOutcome::Failure::kRead, read_error};
       break;
     }
     // With the first read in hand, the rest of a large article is read on several threads.
@@ -68,8 +60,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
     if (std::exchange(share, false) &&
         ScanSharedArticle(file, blocks, matcher, sharing, stop, shared)) {
       if (shared.read_failed) {
-        PostError(TransferErrorNumber(shared.error), shared.error);
-        KeepError(ArticleOutcome::Failure::kRead, outcome);
+        outcome.failure = {ArticleOutcome::Failure::kRead, TransferErrorNumber(shared.error)};
       }
       outcome.matched = shared.matched;
       outcome.excerpt = std::move(shared.excerpt);
@@ -95,7 +86,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
     }
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {
-    const bool kept_all = kept != nullptr && outcome.failure == ArticleOutcome::Failure::kNone;
+    const bool kept_all = kept != nullptr && outcome.failure.kind == ArticleOutcome::Failure::kNone;
     outcome.collected = inspect({.path = path,
                                  .outcome = outcome,
                                  .bytes = kept_all ? std::optional(kept->bytes()) : std::nullopt});

@@ -2,8 +2,9 @@
 
 // The scan of one article: open it as the search does, read it block by block through the
 // article matcher, close it, and say what came of it. A plain function over a file object and
-// a matcher that the caller owns, so that every thread of a search scans with its own; it
-// touches nothing else but the calling thread's error state.
+// a matcher that the caller owns, so that every thread of a search scans with its own. A
+// failure is part of the outcome; the calling thread's error state is left as the file's
+// last operation left it.
 
 #include <any>
 #include <cstddef>
@@ -30,15 +31,20 @@ FileDeclaration ArticleFileDeclaration();
 
 // What scanning one article came to.
 struct ArticleOutcome {
-  enum class Failure {
-    kNone,
-    kOpen,  // the article could not be opened: nothing was read
-    kRead,  // reading failed after the open: what was read before is searched all the same
+  // What failed, and the number of the error table that says why (its text is
+  // ErrorTextOf(ErrorMessage(error_code)), support/error_state/error_state.h).
+  struct Failure {
+    enum Kind {
+      kNone,
+      kOpen,  // the article could not be opened: nothing was read
+      kRead,  // reading failed after the open: what was read before is searched all the same
+    };
+    Kind kind = kNone;
+    int32_t error_code = 0;
+
+    bool operator==(const Failure&) const = default;
   };
-  Failure failure = Failure::kNone;
-  // The error posted by the failure: its number, and its 80-byte text with the blank filling.
-  int32_t error_code = 0;
-  FixedString<kErrorTextLength> error_text;
+  Failure failure;
 
   bool matched = false;
   std::string excerpt = {};  // when matched: at most kExcerptLength bytes after the marker

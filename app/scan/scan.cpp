@@ -19,11 +19,13 @@ namespace kb {
 namespace {
 
 // A failure reported as every failure of the scan is: its text, an empty caption, no icon and
-// a single OK button.
+// a single OK button. The error's text comes with its blank filling, as the error state gives
+// it.
 void ReportScanFailure(FailureReporter& reporter, TextId what, std::string_view path,
-                       int32_t error_code, std::string_view error_text) {
-  const std::string text = Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner),
-                                   NumberToText(error_code), ", ", error_text});
+                       int32_t error_code) {
+  const std::string text =
+      Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner), NumberToText(error_code),
+              ", ", ErrorTextOf(ErrorMessage(error_code)).view()});
   reporter.ReportFailure({.text = text, .error_code = error_code, .path = path});
 }
 
@@ -103,7 +105,7 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   Queue<FileRecord> listing;
   // Only the names are read back, so the listing need not ask for each file's status.
   if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames, env)) {
-    ReportScanFailure(sink, TextId::kFolderUnread, kArticleFolder, ErrorCode(), ErrorText());
+    ReportScanFailure(sink, TextId::kFolderUnread, kArticleFolder, ErrorCode());
   }
 
   ScanSummary summary{.articles_listed = listing.Count(),
@@ -143,19 +145,18 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
       },
       [&](std::size_t index, ArticleOutcome& outcome) {
         const std::string_view path = paths[index];
-        switch (outcome.failure) {
+        const ArticleOutcome::Failure& failure = outcome.failure;
+        switch (failure.kind) {
           case ArticleOutcome::Failure::kNone:
             break;
           case ArticleOutcome::Failure::kOpen:
-            ReportScanFailure(sink, TextId::kArticleUnopened, path, outcome.error_code,
-                              outcome.error_text.view());
+            ReportScanFailure(sink, TextId::kArticleUnopened, path, failure.error_code);
             break;
           case ArticleOutcome::Failure::kRead:
-            ReportScanFailure(sink, TextId::kArticleUnread, path, outcome.error_code,
-                              outcome.error_text.view());
+            ReportScanFailure(sink, TextId::kArticleUnread, path, failure.error_code);
             break;
         }
-        if (outcome.failure != ArticleOutcome::Failure::kOpen) ++summary.articles_opened;
+        if (failure.kind != ArticleOutcome::Failure::kOpen) ++summary.articles_opened;
         sink.ArticleDone(path, outcome);
       });
   return summary;

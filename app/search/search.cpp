@@ -67,7 +67,8 @@ class SearchSink final : public ScanSink {
       for (Printer* printer : printers_) printer->ArticleFound(found_.back());
     }
     // The progress counts the articles that could be opened.
-    if (outcome.failure != ArticleOutcome::Failure::kOpen) screen_.ArticleDone(++done_, total_);
+    if (outcome.failure.kind != ArticleOutcome::Failure::kOpen)
+      screen_.ArticleDone(++done_, total_);
   }
 
  private:

@@ -130,12 +130,6 @@ void FaultyEnv::FailReadsOf(uint64_t offset, int os_error, std::string path_part
   bad_bytes_.push_back({offset, os_error, std::move(path_part)});
 }
 
-void FaultyEnv::ClearFaults() {
-  const std::lock_guard lock(mutex_);
-  faults_.clear();
-  bad_bytes_.clear();
-}
-
 SystemError FaultyEnv::ReadFault(std::string_view path, uint64_t offset, std::size_t length) const {
   const std::lock_guard lock(mutex_);
   for (const BadByte& bad : bad_bytes_) {

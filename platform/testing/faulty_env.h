@@ -41,8 +41,6 @@ class FaultyEnv : public EnvWrapper {
   // when it would take in the byte at `offset`, as reads of a bad stretch of a disk fail,
   // whichever read comes to it first.
   void FailReadsOf(uint64_t offset, int os_error, std::string path_part = {});
-  // Drops the faults that have not failed a call yet, and those of FailReadsOf.
-  void ClearFaults();
   // The calls of `operation` made through this Env so far (failed ones included).
   int Calls(Operation operation) const;
   // Runs `hook` before every call from now on; an empty hook runs nothing.

@@ -72,12 +72,6 @@ const CaseTable& UpperCaseTable() {
   return kUpperCaseTable;
 }
 
-void UpperInPlace(std::span<char> bytes) {
-  for (char& byte : bytes) {
-    byte = static_cast<char>(kUpperCaseTable[static_cast<unsigned char>(byte)]);
-  }
-}
-
 std::string Upper(std::string_view text) {
   return Upper(text, kUpperCaseTable);
 }

@@ -53,9 +53,6 @@ std::string Upper(std::string_view text);
 // file can add pairs for bytes above 127).
 std::string Upper(std::string_view text, const CaseTable& table);
 
-// Folds `bytes` to upper case in place, through UpperCaseTable().
-void UpperInPlace(std::span<char> bytes);
-
 // Byte-exact, case-sensitive search of `sought` in `searched`.
 //
 // Offsets start - 1, start - 1 + step, start - 1 + 2 * step, ... are tried; a step of 0 means
