@@ -128,14 +128,17 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   // the folder's path.
   platform::FolderEnv articles(env, kArticleFolder);
   std::optional<ReadAhead> read_ahead;
-  if (request.io_depth > 0) {
+  // An index may leave few articles to read, or none: no more readers than articles.
+  const auto to_read = static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1));
+  if (request.io_depth > 0 && to_read > 0) {
     // Only the articles that are to be read are read ahead.
     read_ahead.emplace(
         articles, paths.size(),
         [&paths, &must_read](std::size_t index) {
           return must_read[index] ? paths[index] : std::string_view();
         },
-        ReadAheadSettings{.depth = request.io_depth});
+        ReadAheadSettings{.depth = request.io_depth,
+                          .readers = std::min(request.io_depth, to_read)});
   }
   summary.completed = RunInOrder<ArticleOutcome>(
       paths.size(), {.threads = request.threads, .window = kArticlesInFlight}, request.stop,
