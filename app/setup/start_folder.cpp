@@ -37,8 +37,8 @@ std::string DialogStart(platform::Env& env, const std::string& remembered) {
     return remembered;
   }
   std::string working;
-  if (platform::CurrentDirectory(working) != platform::system_error::kNone) working = ".";
-  return working;
+  if (platform::CurrentDirectory(working) == platform::system_error::kNone) return working;
+  return ".";
 }
 
 }  // namespace
