@@ -186,8 +186,6 @@ struct ArticleIndex::Kept {
   std::vector<char> proven;
 };
 
-namespace {
-
 // The statuses of the listed articles, taken on threads of their own from the moment it is
 // made, so that the search's other work (opening the index, looking up the phrase) overlaps
 // them; `wanted` says which to take (all when empty).
@@ -220,7 +218,14 @@ class StatusPass {
   // The work left undone: the statuses will not be asked for.
   void Abandon() { next_ = names_.size(); }
 
-  const Status& operator[](std::size_t at) const { return statuses_[at]; }
+  // After Finish: the status of names[at], taken now when it was not wanted.
+  const Status& operator[](std::size_t at) {
+    if (!wanted_.empty() && !wanted_[at]) {
+      wanted_[at] = 1;
+      statuses_[at].known = folder_->StatusOf(names_[at], statuses_[at].status);
+    }
+    return statuses_[at];
+  }
   const platform::StatusFolder& folder() const { return *folder_; }
 
  private:
@@ -246,8 +251,6 @@ class StatusPass {
   std::vector<std::jthread> helpers_;  // last: joined first
 };
 
-}  // namespace
-
 ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {}
 
 ArticleIndex::~ArticleIndex() = default;
@@ -268,10 +271,12 @@ void ArticleIndex::FollowWatch() {
   }
 }
 
-bool ArticleIndex::OpenKept(const std::string& store_path, const StoreIdentity& identity) {
+bool ArticleIndex::OpenKept(const std::string& store_path, const StoreIdentity& identity,
+                            bool& reloaded) {
   Kept& kept = *kept_;
   if (kept.store && !kept.store->Unchanged()) kept.store.reset();
   if (kept.store) return true;
+  reloaded = true;
   kept.indexed.clear();
   kept.proven.clear();
   kept.store = IndexStore::Open(store_path, identity);
@@ -281,6 +286,67 @@ bool ArticleIndex::OpenKept(const std::string& store_path, const StoreIdentity& 
   kept.proven.assign(kept.indexed.size(), 0);
   if (!loaded) kept.store.reset();
   return loaded;
+}
+
+std::vector<char> ArticleIndex::StartWatchedCheck(std::span<const std::string_view> names,
+                                                  std::vector<std::size_t>& places) {
+  Kept& kept = *kept_;
+  FollowWatch();
+  if (!kept.store) return {};
+  places = PlacesOf(kept.indexed, names);
+  std::vector<char> to_check(names.size());
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    to_check[at] = places[at] == kNotIndexed || !kept.proven[places[at]];
+  }
+  return to_check;
+}
+
+std::string_view ArticleIndex::LookUp(const std::string& store_path, const StoreIdentity& identity,
+                                      const PhraseGrams& sought, int64_t clock, bool& reloaded,
+                                      std::vector<int64_t>& rows) {
+  Kept& kept = *kept_;
+  if (!OpenKept(store_path, identity, reloaded)) return kNoneYet;
+  if (clock < kept.store->built_at_ns()) return kClock;
+  const bool read =
+      kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.grams, rows);
+  kept.store->EndRead();
+  if (!read) {
+    kept.store.reset();
+    return kNoneYet;
+  }
+  NoteUse(store_path);
+  std::sort(rows.begin(), rows.end());
+  return {};
+}
+
+void ArticleIndex::Decide(std::span<const std::string_view> names,
+                          const std::vector<std::size_t>& places, StatusPass& statuses,
+                          const std::vector<int64_t>& rows, int64_t clock,
+                          const std::set<platform::LockedFile>& locked,
+                          std::vector<char>& must_read, IndexUse& use) {
+  Kept& kept = *kept_;
+  use.articles_read = 0;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    const std::size_t held = places[at];
+    bool doubtful = held == kNotIndexed;
+    if (!doubtful && kept.proven[held]) {
+      const IndexedArticle& indexed = kept.indexed[held].second;
+      doubtful = indexed.read_at_ns > clock ||
+                 locked.contains({indexed.status.device_major, indexed.status.device_minor,
+                                  indexed.status.inode});
+    } else if (!doubtful) {
+      const StatusPass::Status& now = statuses[at];
+      doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked);
+      if (!doubtful && settings_.watch && statuses.folder().HasThisNameAlone(names[at])) {
+        kept.proven[held] = 1;
+      }
+    }
+    must_read[at] =
+        doubtful || std::binary_search(rows.begin(), rows.end(), kept.indexed[held].second.row);
+    use.articles_read += must_read[at];
+    use.articles_doubted += doubtful;
+  }
+  use.state = "used";
 }
 
 void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
@@ -305,67 +371,21 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
     kept_ = std::make_unique<Kept>();
     kept_->store_path = place.store_path;
   }
-  Kept& kept = *kept_;
-  if (settings_.watch) FollowWatch();
-  // A kept index checks only the articles it has not proven; the others are all checked,
-  // while the index is opened.
-  std::vector<char> to_check;
-  if (kept.store && !kept.proven.empty()) {
-    const std::vector<std::size_t> places = PlacesOf(kept.indexed, names);
-    to_check.resize(names.size());
-    for (std::size_t at = 0; at < names.size(); ++at) {
-      to_check[at] = places[at] == kNotIndexed || !kept.proven[places[at]];
-    }
-  }
-  StatusPass statuses(names, std::move(to_check), threads);
-
+  // Every article is checked, but those a kept index proved since; the check runs while the
+  // index is opened and looked in.
+  std::vector<std::size_t> places;
+  StatusPass statuses(
+      names, settings_.watch ? StartWatchedCheck(names, places) : std::vector<char>{}, threads);
   std::vector<int64_t> rows;
-  const auto give_up = [&](std::string_view reason) {
-    statuses.Abandon();
-    statuses.Finish();
-    finish(reason);
-  };
-  if (!OpenKept(place.store_path, place.identity)) return give_up(kNoneYet);
-  if (clock < kept.store->built_at_ns()) return give_up(kClock);
-  const bool read =
-      kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.grams, rows);
-  kept.store->EndRead();
-  if (!read) {
-    kept.store.reset();
-    return give_up(kNoneYet);
-  }
-  NoteUse(place.store_path);
-  std::sort(rows.begin(), rows.end());
-  const std::set<platform::LockedFile> locked = platform::LockedFiles();
-  const std::vector<std::size_t> places = PlacesOf(kept.indexed, names);
-  if (!statuses.Finish()) return finish(kNoneYet);
-
-  int32_t to_read = 0;
-  int32_t doubted = 0;
-  for (std::size_t at = 0; at < names.size(); ++at) {
-    const std::size_t held = places[at];
-    bool doubtful = held == kNotIndexed;
-    if (!doubtful) {
-      const IndexedArticle& indexed = kept.indexed[held].second;
-      if (kept.proven[held]) {
-        doubtful = indexed.read_at_ns > clock ||
-                   locked.contains({indexed.status.device_major, indexed.status.device_minor,
-                                    indexed.status.inode});
-      } else {
-        doubtful = !statuses[at].known || Doubtful(indexed, statuses[at].status, clock, locked);
-        if (!doubtful && settings_.watch && statuses.folder().HasThisNameAlone(names[at])) {
-          kept.proven[held] = 1;
-        }
-      }
-    }
-    must_read[at] =
-        doubtful || std::binary_search(rows.begin(), rows.end(), kept.indexed[held].second.row);
-    to_read += must_read[at];
-    doubted += doubtful;
-  }
-  use.state = "used";
-  use.articles_read = to_read;
-  use.articles_doubted = doubted;
+  bool reloaded = places.empty();
+  const std::string_view refusal =
+      LookUp(place.store_path, place.identity, sought, clock, reloaded, rows);
+  if (!refusal.empty()) statuses.Abandon();
+  const std::set<platform::LockedFile> locked =
+      refusal.empty() ? platform::LockedFiles() : std::set<platform::LockedFile>{};
+  if (reloaded && refusal.empty()) places = PlacesOf(kept_->indexed, names);
+  if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
+  Decide(names, places, statuses, rows, clock, locked, must_read, use);
   finish({});
 }
 

@@ -25,16 +25,20 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "app/scan/article_filter.h"
+#include "platform/file_identity.h"
 
 namespace kb::index {
 
 struct StoreIdentity;
+struct PhraseGrams;
+class StatusPass;
 
 // A timestamp this close to the moment an article was read may hide a change made in the
 // same tick of a coarse clock.
@@ -89,9 +93,23 @@ class ArticleIndex final : public ArticleFilter {
 
   // Takes the watch's news: articles it names, or all when it lost track, are unproven.
   void FollowWatch();
-  // The kept store, opened and its articles loaded when it is not open or changed since;
-  // false when there is none that proves itself.
-  bool OpenKept(const std::string& store_path, const StoreIdentity& identity);
+  // The kept store, opened and its articles loaded (`reloaded` set) when it is not open or
+  // changed since; false when there is none that proves itself.
+  bool OpenKept(const std::string& store_path, const StoreIdentity& identity, bool& reloaded);
+  // For a watching index: the articles to check, those not proven since the last check (all
+  // when none is kept yet, which gives nothing), and the places the kept index holds them at.
+  std::vector<char> StartWatchedCheck(std::span<const std::string_view> names,
+                                      std::vector<std::size_t>& places);
+  // The rows whose grams hold every gram sought, sorted; or why the index cannot tell.
+  std::string_view LookUp(const std::string& store_path, const StoreIdentity& identity,
+                          const PhraseGrams& sought, int64_t clock, bool& reloaded,
+                          std::vector<int64_t>& rows);
+  // Which articles must be read: those doubted after their check, and those whose rows hold
+  // the phrase's grams.
+  void Decide(std::span<const std::string_view> names, const std::vector<std::size_t>& places,
+              StatusPass& statuses, const std::vector<int64_t>& rows, int64_t clock,
+              const std::set<platform::LockedFile>& locked, std::vector<char>& must_read,
+              IndexUse& use);
   // Marks the index as used, for the cache's eviction.
   static void NoteUse(const std::string& store_path);
 
