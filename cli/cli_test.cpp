@@ -424,7 +424,8 @@ constexpr std::string_view kUnwritten = "Can not write the results file.  Error 
 constexpr std::string_view kUnopened = "Can not create/open the results file.  Error returned: ";
 
 // A failure at any write, at each later step, or at the file size limit: the old page stays
-// whole, and the message says what went wrong, in JSON too.
+// whole, and the message says what went wrong, in JSON too. (Which error number each
+// failure is given is platform's SystemErrorOf test.)
 TEST_F(PageReplacementTest, AFailureAtAnyStepLeavesTheOldPageWhole) {
   const std::string enospc = std::to_string(ENOSPC);
   int writes = 0;
@@ -445,10 +446,7 @@ TEST_F(PageReplacementTest, AFailureAtAnyStepLeavesTheOldPageWhole) {
   };
   const std::string hidden = ":.ZebResult.htm.";
   for (const Case& c : {
-           Case{"write:2:" + std::to_string(EFBIG), "339, Handle Disk Full"},
-           Case{"write:3:" + std::to_string(EDQUOT), "339, Handle Disk Full"},
            Case{"write:1:" + std::to_string(EIO), "329, Write Fault"},
-           Case{"close:1:" + std::to_string(EIO) + hidden, "329, Write Fault"},
            Case{"close:1:" + std::to_string(ENOSPC) + hidden, "339, Handle Disk Full"},
            Case{"rename:1:" + std::to_string(EIO), "329, Write Fault"},
            Case{"rename:1:" + std::to_string(EACCES), "5, Access Denied"},
@@ -601,31 +599,19 @@ TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {
 // -0's paths, each as its line (cli/json_lines, tested on its own), and the summary last.
 TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   const std::string phrase = "json-probe";
-  // clang-format off
-  const std::vector<std::string> pieces = {
-      "a", "Z", " ", "\"", "\\", "/", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\xc3\xa9",
-      "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xff", "\xc3", "\xed\xa0\x80", "<b>", "&amp;", "<!--",
-  };
-  // clang-format on
+  const std::string odd_bytes[] = {"\"",   "\\",   "\n",           "\t",
+                                   "\x01", "\x7f", "\xc3\xa9",     "\xf0\x9f\x98\x80",
+                                   "\xff", "\xc3", "\xed\xa0\x80", "<b>&amp;"};
   std::mt19937 random(11);
-  const auto random_text = [&](std::size_t length, bool names) {
-    std::string text;
-    while (text.size() < length) {
-      const std::string& piece = pieces[random() % pieces.size()];
-      if (!(names && piece == "/")) text += piece;
-    }
-    return text;
-  };
-
   std::map<std::string, std::string> excerpts;  // of the articles that match, by path
   std::string held_path;
-  for (int i = 0; i < 40; ++i) {
-    const std::string name = "ZEB" + std::to_string(i) + random_text(random() % 12, true) + ".htm";
-    const std::string after_marker = random() % 2 ? random_text(random() % 300, false) : [&] {
-      std::string bytes(random() % 300, '\0');
-      for (char& byte : bytes) byte = static_cast<char>(random());
-      return bytes;
-    }();
+  for (int i = 0; i < 30; ++i) {
+    std::string name = "ZEB" + std::to_string(i);
+    for (int count = random() % 4; count > 0; --count) name += odd_bytes[random() % 12];
+    name += ".htm";
+    std::string after_marker(random() % 300, '\0');
+    for (char& byte : after_marker) byte = static_cast<char>(random());
+    if (random() % 2) after_marker = name + odd_bytes[random() % 6] + odd_bytes[random() % 6];
     const bool matches = random() % 4 != 0;
     Article(name, (matches ? "JSON-Probe " : "") + std::string(kMarker) + after_marker);
     const std::string path = "./ZEB/" + name;
@@ -667,10 +653,10 @@ TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   EXPECT_EQ(summary.at("type"), "summary");
   EXPECT_EQ(summary.at("data").at("phrase"), nlohmann::json({{"text", "JSON-PROBE"}}));
   EXPECT_EQ(summary.at("data").at("stats"),
-            nlohmann::json({{"articles_listed", 40},
-                            {"articles_opened", 39},
+            nlohmann::json({{"articles_listed", 30},
+                            {"articles_opened", 29},
                             {"articles_matched", excerpts.size() - 1},
-                            {"articles_read", 39}}));
+                            {"articles_read", 29}}));
   EXPECT_EQ(summary.at("data").at("index"),
             nlohmann::json({{"state", "not used"}, {"reason", "none yet"}}));
 }

@@ -183,7 +183,7 @@ TEST_F(LongSearchTest, EscapeAndCloseStopTheSearchWhileTheWindowGoesOnAnswering)
               TypeIntoWindow(Qt::Key_S, Qt::AltModifier);
               QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
             })
-      .When([] { return Bar() != nullptr && Bar()->isVisible() && Bar()->value() >= 50; },
+      .When([] { return Bar() != nullptr && Bar()->isVisible() && Bar()->value() >= 80; },
             [&] {
               measuring = false;
               search_time = searching.elapsed();

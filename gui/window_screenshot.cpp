@@ -1,12 +1,16 @@
-// kbsearch_window_screenshot DIR PHRASE PNG: runs kbsearch on the knowledge base in DIR as a
-// user would (its settings file included), types PHRASE, presses Search and, once the search
-// is over and the status line tells how it ended, saves a picture of the window in PNG. For
-// tools/render_pages, which makes the README's pictures; it runs offscreen when there is no
-// display. The results page is handed to whatever xdg-open is first on PATH.
+// kbsearch_window_screenshot [--during | --stopped] DIR PHRASE PNG: runs kbsearch on the
+// knowledge base in DIR as a user would (its settings file included), types PHRASE, presses
+// Search and, once the search is over and the status line tells how it ended, saves a picture
+// of the window in PNG. With --during, the picture is taken while the search goes on, its
+// progress showing, and the search is then stopped; with --stopped, Escape stops the search
+// once its progress shows, and the picture is taken after. For tools/render_pages, which
+// makes the README's pictures; it runs offscreen when there is no display. The results page
+// is handed to whatever xdg-open is first on PATH.
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -30,11 +34,21 @@ QWidget* Window() {
   return nullptr;
 }
 
+// When the picture is taken.
+enum class Moment { kAfter, kDuring, kStopped };
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  Moment moment = Moment::kAfter;
+  if (argc == 5 && std::string_view(argv[1]) == "--during") moment = Moment::kDuring;
+  if (argc == 5 && std::string_view(argv[1]) == "--stopped") moment = Moment::kStopped;
+  if (argc == 5 && moment != Moment::kAfter) {
+    --argc;
+    ++argv;
+  }
   if (argc != 4) {
-    std::fputs("Usage: kbsearch_window_screenshot DIR PHRASE PNG\n", stderr);
+    std::fputs("Usage: kbsearch_window_screenshot [--during | --stopped] DIR PHRASE PNG\n", stderr);
     return 2;
   }
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
@@ -55,12 +69,18 @@ int main(int argc, char** argv) {
     auto* entry = window->findChild<QLineEdit*>("SearchEntry");
     auto* search = window->findChild<QPushButton*>("SearchButton");
     auto* status = window->findChild<QLabel*>("StatusLine");
+    auto* progress = window->findChild<QProgressBar*>("ProgressBar");
     if (step == 0) {
       QTest::keyClicks(entry, phrase);
       QTest::mouseClick(search, Qt::LeftButton);
       step = 1;
+    } else if (step == 1 && moment != Moment::kAfter && progress->isVisible() &&
+               progress->value() >= 20) {
+      if (moment == Moment::kDuring) saved = window->grab().save(picture, "PNG");
+      QTest::keyClick(entry, Qt::Key_Escape);
+      step = 2;
     } else if (search->isEnabled() && !status->text().isEmpty()) {
-      saved = window->grab().save(picture, "PNG");
+      if (moment != Moment::kDuring) saved = window->grab().save(picture, "PNG");
       window->close();
       poll.stop();
     }
