@@ -18,8 +18,9 @@ run it empties the page cache, with `echo 3 > /proc/sys/vm/drop_caches` when it 
 root, where the system allows it), else with posix_fadvise(POSIX_FADV_DONTNEED) on every
 article, which leaves the folder's entries and the inodes in memory; it says which. It prints
 the cold medians of kbsearch-cli (with --no-index, so that every article is read) with its
-default threads and read-ahead, with -j N (N threads alone: the default of the versions
-before the read-ahead) and -j 16, of the plain read on 1 and N threads and of rg, and the
+default threads (and the standby threads that read while the articles are not in memory),
+with -j N (N threads alone: the default of the versions before the standby threads) and
+-j 16, of the plain read on 1 and N threads and of rg, and the
 warm medians of kbsearch-cli against -j N, with the ratios kbsearch-cli is held to.
 
 With --index, times the article index instead, in a cache of its own (a temporary
@@ -75,7 +76,7 @@ TARGETS = [
 # What kbsearch-cli is held to against the --baseline build's, on medians.
 MOST_AGAINST_BASELINE = 1.05
 MOST_THREADS = 16  # kbsearch-cli's default: one thread per processor, at most this many
-# What the default search is held to against -j N, the same threads without read-ahead:
+# What the default search is held to against -j N, the same threads without standby ones:
 # (state of the cache, most).
 COLD_TARGETS = [("cold", 0.40), ("warm", 1.05)]
 

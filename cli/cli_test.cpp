@@ -599,31 +599,19 @@ TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {
 // -0's paths, each as its line (cli/json_lines, tested on its own), and the summary last.
 TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   const std::string phrase = "json-probe";
-  // clang-format off
-  const std::vector<std::string> pieces = {
-      "a", "Z", " ", "\"", "\\", "/", "\n", "\r", "\t", "\x01", "\x1f", "\x7f", "\xc3\xa9",
-      "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xff", "\xc3", "\xed\xa0\x80", "<b>", "&amp;", "<!--",
-  };
-  // clang-format on
+  const std::string odd_bytes[] = {"\"",   "\\",   "\n",           "\t",
+                                   "\x01", "\x7f", "\xc3\xa9",     "\xf0\x9f\x98\x80",
+                                   "\xff", "\xc3", "\xed\xa0\x80", "<b>&amp;"};
   std::mt19937 random(11);
-  const auto random_text = [&](std::size_t length, bool names) {
-    std::string text;
-    while (text.size() < length) {
-      const std::string& piece = pieces[random() % pieces.size()];
-      if (!(names && piece == "/")) text += piece;
-    }
-    return text;
-  };
-
   std::map<std::string, std::string> excerpts;  // of the articles that match, by path
   std::string held_path;
-  for (int i = 0; i < 40; ++i) {
-    const std::string name = "ZEB" + std::to_string(i) + random_text(random() % 12, true) + ".htm";
-    const std::string after_marker = random() % 2 ? random_text(random() % 300, false) : [&] {
-      std::string bytes(random() % 300, '\0');
-      for (char& byte : bytes) byte = static_cast<char>(random());
-      return bytes;
-    }();
+  for (int i = 0; i < 30; ++i) {
+    std::string name = "ZEB" + std::to_string(i);
+    for (int count = random() % 4; count > 0; --count) name += odd_bytes[random() % 12];
+    name += ".htm";
+    std::string after_marker(random() % 300, '\0');
+    for (char& byte : after_marker) byte = static_cast<char>(random());
+    if (random() % 2) after_marker = name + odd_bytes[random() % 6] + odd_bytes[random() % 6];
     const bool matches = random() % 4 != 0;
     Article(name, (matches ? "JSON-Probe " : "") + std::string(kMarker) + after_marker);
     const std::string path = "./ZEB/" + name;
@@ -665,10 +653,10 @@ TEST_F(CliTest, JsonLinesCarryEveryByteOfPathsAndExcerpts) {
   EXPECT_EQ(summary.at("type"), "summary");
   EXPECT_EQ(summary.at("data").at("phrase"), nlohmann::json({{"text", "JSON-PROBE"}}));
   EXPECT_EQ(summary.at("data").at("stats"),
-            nlohmann::json({{"articles_listed", 40},
-                            {"articles_opened", 39},
+            nlohmann::json({{"articles_listed", 30},
+                            {"articles_opened", 29},
                             {"articles_matched", excerpts.size() - 1},
-                            {"articles_read", 39}}));
+                            {"articles_read", 29}}));
   EXPECT_EQ(summary.at("data").at("index"),
             nlohmann::json({{"state", "not used"}, {"reason", "none yet"}}));
 }

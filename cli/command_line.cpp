@@ -85,7 +85,8 @@ std::size_t ThreadCount(std::string_view text) {
   return count <= kMostThreads ? count : 0;
 }
 
-// `text` as a number of articles read ahead, 0 to kMostIoDepth; none when it is none.
+// `text` as a number of threads reading while the articles are not in memory, 0 to
+// kMostIoDepth; none when it is none.
 std::optional<std::size_t> IoDepth(std::string_view text) {
   if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos) {
     return std::nullopt;
@@ -107,10 +108,10 @@ std::string_view UsageText() {
          "\n"
          "  -C, --directory DIR  search the knowledge base in DIR instead of the current one\n"
          "  -j, --threads N      read with N threads (1 to 64; default: one per processor,\n"
-         "                       at most 16), and read no article ahead of them\n"
-         "      --io-depth N     while the articles are not in memory, ask the disk for N\n"
-         "                       of them at once, ahead of the threads (0 to 1024; 0: none;\n"
-         "                       default: 64, or none with -j)\n"
+         "                       at most 16), and no more while the articles are not in\n"
+         "                       memory\n"
+         "      --io-depth N     while the articles are not in memory, read with N threads\n"
+         "                       more (0 to 64; 0: none; default: 16, or none with -j)\n"
          "  -l, --list           print the articles found, but write no page (and read no\n"
          "                       template): for a knowledge base that may not be written\n"
          "  -0, --null           end each path with a NUL byte instead of a newline\n"
@@ -182,7 +183,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         command.io_depth = IoDepth(optarg);
         if (!command.io_depth) {
           return Refuse(
-              Concat({"--io-depth needs a number of articles from 0 to ",
+              Concat({"--io-depth needs a number of threads from 0 to ",
                       NumberToText(static_cast<int32_t>(kMostIoDepth)), ", not '", optarg, "'"}));
         }
         break;

@@ -22,8 +22,8 @@ namespace kb::cli {
 
 // The most threads -j takes.
 inline constexpr std::size_t kMostThreads = 64;
-// The most articles --io-depth takes.
-inline constexpr std::size_t kMostIoDepth = 1024;
+// The most threads --io-depth takes.
+inline constexpr std::size_t kMostIoDepth = 64;
 
 struct CommandLine {
   enum class Action { kSearch, kHelp, kVersion, kRefuse };
@@ -32,7 +32,8 @@ struct CommandLine {
   bool open_page = false;   // --open
   bool list_only = false;   // -l, --list: no page, no browser
   std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
-  // --io-depth N: articles read ahead; none: the search's default for the threads
+  // --io-depth N: threads that read besides the others while the articles are not in
+  // memory; none: the search's default for the threads
   std::optional<std::size_t> io_depth;
   std::string settings_file;  // --settings FILE; empty: where the settings file is looked for
   // -0, --null: paths ended by NUL; --json: JSON lines

@@ -14,10 +14,6 @@ SystemError File::ReadCached(uint64_t /*offset*/, std::span<char> /*buffer*/, st
   return system_error::kNotSupported;
 }
 
-SystemError File::WillRead(uint64_t /*offset*/, uint64_t /*length*/) {
-  return system_error::kNotSupported;
-}
-
 SystemError File::ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count) {
   count = 0;
   while (count < buffer.size()) {

@@ -70,7 +70,6 @@ enum class Operation {
   kMakeDirectory,   // Env::MakeDirectory
   kOpenFolder,      // Env::OpenFolder (Folder::OpenFile counts as kOpen)
   kReadCached,      // File::ReadCached
-  kWillRead,        // File::WillRead
 };
 
 // What the operating system's error number `os_error` (an errno value) means when `operation`
@@ -143,11 +142,6 @@ class File {
   // with kNotSupported (this default). Several threads may read one File at once.
   virtual SystemError ReadCached(uint64_t offset, std::span<char> buffer, std::size_t& count,
                                  bool& cached);
-  // Asks the system to start bringing `length` bytes from `offset` into memory, for reads
-  // that are to follow soon, and returns without waiting for them. A file that cannot take
-  // the hint fails with kNotSupported (this default); what it is worth is seen only in how
-  // fast the reads go, never in what they give.
-  virtual SystemError WillRead(uint64_t offset, uint64_t length);
   // One write of up to bytes.size() bytes at `offset`; `count` is the number written, which
   // may be fewer than asked.
   virtual SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) = 0;

@@ -232,12 +232,11 @@ TEST(FileTest, CreatesEmptiesReadsAndWritesAtOffsets) {
   EXPECT_TRUE(std::filesystem::is_regular_file(scratch / "new"));
 }
 
-TEST(FileTest, ReadsWhatIsInMemoryWithoutWaitingAndTakesHintsOfReadsToCome) {
+TEST(FileTest, ReadsWhatIsInMemoryWithoutWaiting) {
   ScratchDirectory scratch;
   const std::string path = scratch.Write("article", "just written");
   FilePointer file;
   ASSERT_EQ(Open(path, Access::kRead, Lock::kNone, file), system_error::kNone);
-  EXPECT_EQ(file->WillRead(0, 1 << 20), system_error::kNone);
   std::array<char, 64> buffer{};
   std::size_t count = 0;
   bool cached = false;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "files/cold_reads.h"
 #include "files/directory_listing.h"
-#include "files/read_ahead.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -57,12 +57,12 @@ class ArticlePaths {
 class ArticleReader {
  public:
   ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
-                const ScanRequest& request, platform::Env& env, ReadAhead* read_ahead)
+                const ScanRequest& request, platform::Env& env, StandbyGate* gate)
       : paths_(paths),
         must_read_(must_read),
-        read_ahead_(read_ahead),
         request_(request),
-        file_(ArticleFileDeclaration(), env),
+        env_(env, gate),
+        file_(ArticleFileDeclaration(), env_),
         matcher_(
             request.phrase, request.match_settings,
             request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly),
@@ -70,9 +70,12 @@ class ArticleReader {
     if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes);
   }
 
+  // The block file keeps a reference to env_.
+  ArticleReader(const ArticleReader&) = delete;
+  ArticleReader& operator=(const ArticleReader&) = delete;
+
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
-    if (read_ahead_ != nullptr) read_ahead_->Reached(index);
     const std::string_view path = paths_[index];
     return ScanArticle(path, file_, matcher_, sharing_, request_.stop, request_.inspect_match,
                        kept_ ? &*kept_ : nullptr);
@@ -81,8 +84,8 @@ class ArticleReader {
  private:
   const ArticlePaths& paths_;
   const std::vector<char>& must_read_;
-  ReadAhead* read_ahead_;  // null: none
   const ScanRequest& request_;
+  ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
   BlockFile file_;
   ArticleMatcher matcher_;
   std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes
@@ -127,25 +130,16 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   // Every article lies in the one folder: opened once, it spares each open the lookup of
   // the folder's path.
   platform::FolderEnv articles(env, kArticleFolder);
-  std::optional<ReadAhead> read_ahead;
-  // An index may leave few articles to read, or none: no more readers than articles.
+  // While articles are read from the disk, the standby threads read too (files/cold_reads.h).
+  // An index may leave few articles to read, or none: no more of them than articles.
   const auto to_read = static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1));
-  if (request.io_depth > 0 && to_read > 0) {
-    // Only the articles that are to be read are read ahead.
-    read_ahead.emplace(
-        articles, paths.size(),
-        [&paths, &must_read](std::size_t index) {
-          return must_read[index] ? paths[index] : std::string_view();
-        },
-        ReadAheadSettings{.depth = request.io_depth,
-                          .readers = std::min(request.io_depth, to_read)});
-  }
+  const std::size_t standby = std::min({request.io_depth, kMostIoDepth, to_read});
+  StandbyGate disk_reads;
+  StandbyGate* const gate = standby > 0 ? &disk_reads : nullptr;
   summary.completed = RunInOrder<ArticleOutcome>(
-      paths.size(), {.threads = request.threads, .window = kArticlesInFlight}, request.stop,
-      [&] {
-        return ArticleReader(paths, must_read, request, articles,
-                             read_ahead ? &*read_ahead : nullptr);
-      },
+      paths.size(),
+      {.threads = request.threads, .window = kArticlesInFlight, .standby = standby, .gate = gate},
+      request.stop, [&] { return ArticleReader(paths, must_read, request, articles, gate); },
       [&](std::size_t index, ArticleOutcome& outcome) {
         const std::string_view path = paths[index];
         const ArticleOutcome::Failure& failure = outcome.failure;

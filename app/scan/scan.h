@@ -29,9 +29,10 @@ namespace kb {
 inline constexpr std::size_t kMostDefaultScanThreads = 16;
 // The most articles read ahead of the one the sink has reached.
 inline constexpr std::size_t kArticlesInFlight = 256;
-// Articles asked of the disk at once by default while they are not in memory: a solid-state
-// disk serves that many requests together (files/read_ahead.h).
-inline constexpr std::size_t kDefaultIoDepth = 64;
+// Threads that read besides the scan's own while the articles are not in memory, by default
+// and at most: a solid-state disk serves that many requests together (files/cold_reads.h).
+inline constexpr std::size_t kDefaultIoDepth = 16;
+inline constexpr std::size_t kMostIoDepth = 64;
 
 // The threads a scan reads with unless it is told a number: one for each processor the
 // program may run on, at most kMostDefaultScanThreads.
@@ -62,8 +63,8 @@ struct ScanRequest {
   // read them, so that it need not read the article again. 0 reads each article only as far
   // as its outcome needs.
   std::size_t kept_bytes = 0;
-  // Articles read ahead of the threads, by threads of their own, while the articles are
-  // found missing from memory (files/read_ahead.h); 0 reads none ahead.
+  // Standby threads, at most kMostIoDepth, that read as `threads` do while the articles are
+  // found not to be in memory (files/cold_reads.h); 0: none.
   std::size_t io_depth = 0;
 };
 

@@ -61,7 +61,7 @@ struct SearchRequest {
   // reading; collects more about each found article.
   ArticleFilter* filter = nullptr;
   MatchInspection inspect_match = {};
-  // Articles read ahead of those threads while the articles are not in memory (ScanRequest):
+  // Threads that read besides those while the articles are not in memory (ScanRequest):
   // none given, kDefaultIoDepth (app/scan/scan.h) with the default threads and none with a
   // number of threads given, so that a number of threads means those threads alone.
   std::optional<std::size_t> io_depth = std::nullopt;

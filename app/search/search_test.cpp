@@ -455,7 +455,7 @@ struct Observed {
   int32_t files_done;
 };
 
-TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
+TEST_F(SearchTest, EveryThreadCountAndStandbyThreadsShowTheSameSearch) {
   for (uint32_t seed = 1; seed <= 8; ++seed) {
     fs::remove_all("ZEB");
     fs::create_directory("ZEB");
@@ -464,15 +464,13 @@ TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
     std::mt19937 random(seed);
     const int stop_at = static_cast<int>(random() % 30);
 
-    // Read ahead of, the articles are taken as missing from memory, so that the reading ahead
-    // goes on throughout, and some of its own calls fail, which must never show.
+    // With standby threads, the articles are found now missing from memory and now there,
+    // so that the standby threads start and wait again during the search, and some looks
+    // fail, which must never show.
     platform::testing::FaultyEnv cold;
-    cold.SetNothingCached(true);
-    for (int nth = 1; nth <= 20; ++nth) {
+    for (int nth = 1; nth <= 20; ++nth)
       cold.FailNth(platform::Operation::kReadCached, nth * 3, EIO);
-      cold.FailNth(platform::Operation::kWillRead, nth * 2, EINVAL);
-    }
-    // One thread reading nothing ahead, then every thread count with articles read ahead.
+    // One thread alone, then every thread count with standby threads.
     std::vector<std::pair<std::size_t, std::size_t>> runs = {{1, 0}};
     for (std::size_t threads = 1; threads <= 8; ++threads) runs.emplace_back(threads, 3 * threads);
 
@@ -486,6 +484,13 @@ TEST_F(SearchTest, EveryThreadCountAndReadAheadShowsTheSameSearch) {
         std::jthread shrinker([&, pause = random() % 2000] {
           std::this_thread::sleep_for(std::chrono::microseconds(pause));
           knowledge_base.Shrink();
+        });
+        std::jthread cache_changer([&](const std::stop_token& done) {
+          for (bool nothing_cached = true; !done.stop_requested();
+               nothing_cached = !nothing_cached) {
+            cold.SetNothingCached(nothing_cached);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+          }
         });
         const SearchReport report = Search({.phrase = std::string(knowledge_base.phrase()),
                                             .page_handling = PageHandling::kWriteOnly,

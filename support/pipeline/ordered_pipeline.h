@@ -18,6 +18,10 @@
 // each over as soon as it is produced, so that the threads meet at their one lock seldom
 // however many there are, and a slow item holds back no other.
 //
+// Standby producers, made besides those, produce only while a gate (StandbyGate) is open: work
+// that waits on something outside the processors (a disk) may take more threads than work
+// that keeps them busy, and the caller opens the gate while it sees such waits.
+//
 // A stop request ends the run promptly: no item is consumed after the consumer has seen it,
 // producers claim no new item, and every thread has left when RunInOrder returns. Producing
 // one item may take long; a producer that should stop within it watches the same token.
@@ -38,12 +42,43 @@ namespace kb {
 // The most items a producer claims at once.
 inline constexpr std::size_t kLargestBatch = 16;
 
+// Lets a pipeline's standby producers work, or keeps them waiting: open, they produce as the
+// others do; closed, each finishes the items it has claimed and waits. Any thread may open or
+// close it, as often as it likes: a call that changes nothing costs one atomic load.
+class StandbyGate {
+ public:
+  bool is_open() const { return open_.load(std::memory_order_relaxed); }
+  void Open() {
+    if (is_open()) return;
+    const std::lock_guard lock(mutex_);
+    open_.store(true);
+    opened_.notify_all();
+  }
+  void Close() {
+    if (is_open()) open_.store(false);
+  }
+  // Waits until the gate is open (true) or `stop` is requested (false).
+  bool WaitOpen(const std::stop_token& stop) {
+    if (is_open()) return true;
+    std::unique_lock lock(mutex_);
+    return opened_.wait(lock, stop, [this] { return open_.load(); });
+  }
+
+ private:
+  std::atomic<bool> open_ = false;
+  std::mutex mutex_;
+  std::condition_variable_any opened_;
+};
+
 struct PipelineSettings {
   // Threads producing at once, the calling thread included; 0 counts as 1. No more threads
   // are made than there are items to share out.
   std::size_t threads = 1;
   // Items produced and not yet consumed, at most; 0 counts as 1.
   std::size_t window = 256;
+  // Standby producers besides `threads`, working while `gate` is open; none without a gate.
+  std::size_t standby = 0;
+  StandbyGate* gate = nullptr;
 };
 
 // Runs the pipeline over items 0 to count - 1:
@@ -62,7 +97,9 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
                 MakeProducer make_producer, Consume consume) {
   if (count == 0) return true;
   const std::size_t threads = std::min(std::max<std::size_t>(settings.threads, 1), count);
-  if (threads == 1) {
+  const std::size_t standby =
+      settings.gate != nullptr ? std::min(settings.standby, count - threads) : 0;
+  if (threads == 1 && standby == 0) {
     auto producer = make_producer();
     for (std::size_t index = 0; index < count; ++index) {
       if (stop.stop_requested()) return false;
@@ -77,7 +114,8 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   // Producers claim items in batches and the consumer takes every ready item in one go, so
   // that the lock is taken far less often than once per item, however many threads share it.
   // A batch leaves room in the window for every thread to claim one.
-  const std::size_t batch = std::clamp<std::size_t>(window / (2 * threads), 1, kLargestBatch);
+  const std::size_t batch =
+      std::clamp<std::size_t>(window / (2 * (threads + standby)), 1, kLargestBatch);
   std::vector<Item> slots(window);  // item i lives in slots[i % window]
   // By slot: produced and not yet consumed. An item's slot belongs to the thread that claimed
   // the item until it is marked ready, then to the consumer until it is consumed. Marking an
@@ -117,10 +155,15 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
     }
   };
 
-  const auto produce_until_done = [&] {
+  const auto produce_until_done = [&](bool on_standby) {
     auto producer = make_producer();
     std::unique_lock lock(mutex);
     while (true) {
+      if (on_standby && !settings.gate->is_open()) {
+        lock.unlock();
+        if (!settings.gate->WaitOpen(quitting)) return;
+        lock.lock();
+      }
       ++producers_waiting;
       room.wait(lock, quitting, [&] { return claimed >= count || has_room(); });
       --producers_waiting;
@@ -137,10 +180,10 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   };
 
   std::vector<std::jthread> helpers;
-  helpers.reserve(threads - 1);
-  for (std::size_t made = 1; made < threads; ++made) {
+  helpers.reserve(threads - 1 + standby);
+  for (std::size_t made = 1; made < threads + standby; ++made) {
     try {
-      helpers.emplace_back(produce_until_done);
+      helpers.emplace_back(produce_until_done, made >= threads);
     } catch (const std::system_error&) {
       break;  // the threads made so far, and this one, share the work
     }

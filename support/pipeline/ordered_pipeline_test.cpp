@@ -20,6 +20,7 @@ struct Observed {
   std::vector<std::size_t> consumed;  // indexes in the order consumed
   std::vector<std::string> items;     // the items consumed
   std::set<std::thread::id> producer_threads;
+  std::set<std::thread::id> working_threads;  // those that produced an item
   std::size_t producers_made = 0;
   bool window_kept = true;
   bool completed = false;
@@ -31,8 +32,10 @@ std::string ItemFor(std::size_t index) {
 
 // Runs a pipeline whose producers take a random short while per item, and whose consumer
 // asks for a stop once it has consumed `stop_after` items (never when it is count or more).
+// With a gate and `toggle_gate`, the consumer opens it at item 10 of every 64 and closes it
+// at item 40.
 Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::size_t stop_after,
-                     uint32_t seed) {
+                     uint32_t seed, bool toggle_gate = true) {
   Observed observed;
   std::mutex observed_mutex;
   std::atomic<std::size_t> consumed{0};
@@ -51,9 +54,10 @@ Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::s
         }
         return [&, random = std::mt19937(own_seed)](std::size_t index) mutable {
           ++producing;
-          if (index >= consumed.load() + window) {
+          {
             std::lock_guard lock(observed_mutex);
-            observed.window_kept = false;
+            observed.working_threads.insert(std::this_thread::get_id());
+            if (index >= consumed.load() + window) observed.window_kept = false;
           }
           // Some items take long enough for the others to overtake them.
           const uint32_t pause = random() % 16;
@@ -67,6 +71,10 @@ Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::s
         observed.consumed.push_back(index);
         observed.items.push_back(std::move(item));
         consumed = index + 1;
+        if (settings.gate != nullptr && toggle_gate) {
+          if (index % 64 == 10) settings.gate->Open();
+          if (index % 64 == 40) settings.gate->Close();
+        }
         if (observed.consumed.size() == stop_after) stop.request_stop();
       });
   EXPECT_EQ(producing.load(), 0) << "a producer outlived the run";
@@ -79,10 +87,16 @@ TEST(OrderedPipelineTest, EveryThreadCountAndWindowConsumesEachItemOnceInOrder) 
     for (const std::size_t window : {0u, 1u, 2u, 5u, 256u}) {
       for (int round = 0; round < 6; ++round) {
         const std::size_t count = round == 0 ? 0 : random() % 400;
-        const PipelineSettings settings{.threads = threads, .window = window};
+        // Every other round with standby producers, working now and then.
+        const std::size_t standby = round % 2 == 0 ? 0 : threads;
+        StandbyGate gate;
+        const PipelineSettings settings{.threads = threads,
+                                        .window = window,
+                                        .standby = standby,
+                                        .gate = standby > 0 ? &gate : nullptr};
         const Observed observed = RunPipeline(count, settings, SIZE_MAX, random());
         SCOPED_TRACE("threads " + std::to_string(threads) + " window " + std::to_string(window) +
-                     " count " + std::to_string(count));
+                     " count " + std::to_string(count) + " standby " + std::to_string(standby));
         EXPECT_TRUE(observed.completed);
         ASSERT_EQ(observed.consumed.size(), count);
         for (std::size_t i = 0; i < count; ++i) {
@@ -90,7 +104,7 @@ TEST(OrderedPipelineTest, EveryThreadCountAndWindowConsumesEachItemOnceInOrder) 
           ASSERT_EQ(observed.items[i], ItemFor(i));
         }
         EXPECT_TRUE(observed.window_kept);
-        const std::size_t expected_producers = count == 0 ? 0 : std::min(threads, count);
+        const std::size_t expected_producers = count == 0 ? 0 : std::min(threads + standby, count);
         EXPECT_EQ(observed.producers_made, expected_producers);
         EXPECT_EQ(observed.producer_threads.size(), expected_producers);
         if (count > 0) {
@@ -100,6 +114,17 @@ TEST(OrderedPipelineTest, EveryThreadCountAndWindowConsumesEachItemOnceInOrder) 
       }
     }
   }
+}
+
+TEST(OrderedPipelineTest, StandbyProducersProduceNothingWhileTheGateStaysClosed) {
+  StandbyGate gate;
+  const Observed observed =
+      RunPipeline(500, {.threads = 2, .window = 16, .standby = 4, .gate = &gate}, SIZE_MAX, 3,
+                  /*toggle_gate=*/false);
+  EXPECT_TRUE(observed.completed);
+  EXPECT_EQ(observed.consumed.size(), 500u);
+  EXPECT_EQ(observed.producers_made, 6u);
+  EXPECT_LE(observed.working_threads.size(), 2u);
 }
 
 TEST(OrderedPipelineTest, AStopAskedWhileConsumingEndsTheRunAfterThatItem) {
