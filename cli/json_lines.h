@@ -10,8 +10,9 @@
 //             "elapsed_total": {"secs": number, "nanos": number, "human": "0.012345s"},
 //             "stats": {"articles_listed": n, "articles_opened": n, "articles_matched": n}}
 // where D is arbitrary bytes: {"text": "..."} when they are valid UTF-8, else
-// {"bytes": "..."} with the bytes in base64 (RFC 4648, padded). Every line is ASCII and
-// UTF-8 only, never holds a raw control character, and ends with one "\n".
+// {"bytes": "..."} with the bytes in base64 (RFC 4648, padded). Every line is valid UTF-8,
+// holds no raw byte below 0x20 (JSON's control characters; DEL, 0x7F, is not one and passes
+// as it is, as older builds wrote it), and ends with one "\n".
 
 #include <chrono>
 #include <cstdint>
@@ -22,8 +23,8 @@
 
 namespace kb::cli {
 
-// `bytes` as a JSON string: '"' and '\' escaped, control characters as \n, \r, \t, \b, \f or
-// \u00XX; every other byte as it is.
+// `bytes` as a JSON string: '"' and '\' escaped, bytes below 0x20 as \n, \r, \t, \b, \f or
+// \u00XX; every other byte, DEL (0x7F) included, as it is.
 std::string JsonString(std::string_view bytes);
 
 // `bytes` in base64, padded with "=".

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/testing/faulty_env.h"
 #include "support/testing/scratch_directory.h"
@@ -138,6 +139,75 @@ TEST(FileReplacementTest, ARecordLockOnTheOldFileKeepsIt) {
   ::close(held);
   EXPECT_EQ(ReadAll(path), "old page");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
+}
+
+// Replaces the file at `path` in `env` with `contents`; gives the first failure.
+platform::SystemError Replace(const std::string& path, std::string_view contents) {
+  FileReplacement replacement(platform::Env::Default());
+  std::unique_ptr<platform::File> file;
+  platform::SystemError error = replacement.Begin(path, file);
+  std::size_t count = 0;
+  if (error == system_error::kNone) error = file->WriteAt(0, contents, count);
+  if (error == system_error::kNone) error = replacement.Commit(*file);
+  return error;
+}
+
+// The hidden files in `folder`.
+std::vector<std::string> HiddenFiles(const std::filesystem::path& folder) {
+  std::vector<std::string> hidden;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string().starts_with(".")) {
+      hidden.push_back(entry.path().filename().string());
+    }
+  }
+  return hidden;
+}
+
+// A link in the old file's place, to a file or to nothing, is replaced and what it points
+// to never written; a second name of the old file keeps the old contents. A file another
+// open holds, one without a write bit, or a folder is not replaced. A hidden file that a
+// killed replacement left behind is removed; one that is not of that form stays.
+TEST(FileReplacementTest, WhatStandsInTheOldFilesPlaceDecides) {
+  ScratchDirectory scratch;
+  const std::string path = scratch / "page";
+  const std::string outside = scratch.Write("outside", "outside");
+  const std::string absent = scratch / "absent";
+  for (const std::string& target : {outside, absent}) {
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink(target, path);
+    ASSERT_EQ(Replace(path, "new"), system_error::kNone);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+    EXPECT_EQ(ReadAll(path), "new");
+  }
+  EXPECT_EQ(ReadAll(outside), "outside");
+  EXPECT_FALSE(std::filesystem::exists(absent));
+  std::filesystem::create_hard_link(path, scratch / "second name");
+  ASSERT_EQ(Replace(path, "newer"), system_error::kNone);
+  EXPECT_EQ(ReadAll(scratch / "second name"), "new");
+  EXPECT_EQ(ReadAll(path), "newer");
+
+  std::unique_ptr<platform::File> reader;
+  uint64_t size = 0;
+  ASSERT_EQ(platform::OpenRegularFile(platform::Env::Default(), path, platform::Access::kRead,
+                                      platform::Lock::kShared, platform::Disposition::kOpenExisting,
+                                      reader, size),
+            system_error::kNone);
+  EXPECT_EQ(Replace(path, "x"), system_error::kSharingViolation);
+  reader.reset();
+  ::chmod(path.c_str(), 0444);
+  EXPECT_EQ(Replace(path, "x"), system_error::kAccessDenied);
+  EXPECT_EQ(ReadAll(path), "newer");
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  EXPECT_EQ(Replace(path, "x"), system_error::kAccessDenied);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_EQ(HiddenFiles(scratch.path()), std::vector<std::string>{});
+
+  std::filesystem::remove(path);
+  scratch.Write(".page.a1B2c3", "left by a killed replacement");
+  scratch.Write(".page.notmine", "someone else's");
+  ASSERT_EQ(Replace(path, "x"), system_error::kNone);
+  EXPECT_EQ(HiddenFiles(scratch.path()), std::vector<std::string>{".page.notmine"});
 }
 
 }  // namespace

@@ -33,33 +33,6 @@ SystemError Open(const std::string& path, Access access, Lock lock, FilePointer&
   return OpenRegularFile(Env::Default(), path, access, lock, disposition, file, size);
 }
 
-TEST(OpenFileTest, RefusesWhatIsNotARegularFileWithoutWaiting) {
-  ScratchDirectory scratch;
-  ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0666), 0);
-  FilePointer file;
-  // Neither open may block although no process is at the other end of the FIFO.
-  EXPECT_EQ(Open(scratch / "fifo", Access::kRead, Lock::kNone, file), system_error::kAccessDenied);
-  EXPECT_EQ(Open(scratch / "fifo", Access::kReadWrite, Lock::kExclusive, file),
-            system_error::kAccessDenied);
-  EXPECT_EQ(Open(scratch / "fifo", Access::kWrite, Lock::kNone, file), system_error::kAccessDenied);
-  EXPECT_EQ(Open(scratch.path().string(), Access::kRead, Lock::kNone, file),
-            system_error::kAccessDenied);
-  EXPECT_EQ(Open(scratch.path().string(), Access::kReadWrite, Lock::kNone, file),
-            system_error::kAccessDenied);
-  EXPECT_EQ(file, nullptr);
-}
-
-TEST(OpenFileTest, RefusesNamesThatCannotBePaths) {
-  ScratchDirectory scratch;
-  std::filesystem::create_symlink("loop", scratch / "loop");
-  FilePointer file;
-  EXPECT_EQ(Open(std::string("a\0b", 3), Access::kRead, Lock::kNone, file),
-            system_error::kInvalidName);
-  EXPECT_EQ(Open(scratch / std::string(300, 'n'), Access::kRead, Lock::kNone, file),
-            system_error::kInvalidName);
-  EXPECT_EQ(Open(scratch / "loop", Access::kRead, Lock::kNone, file), system_error::kBadPathName);
-}
-
 TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
   ScratchDirectory scratch;
   const std::string path = scratch.Write("shared", "data");
@@ -140,31 +113,15 @@ TEST(OpenFileForReadingTest, RelativePathsStartingWithTheCurrentDirectory) {
   std::filesystem::current_path(previous);
 }
 
-TEST(OpenFileForReadingTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReadingIt) {
+// Names that cannot be paths, and whatever is not a regular file (a FIFO with nobody at the
+// other end or one holding data, a folder, a socket, devices that give nothing or bytes
+// without end), are refused alike by an open of any kind and by an open for reading, which
+// neither waits nor reads anything of them.
+TEST(OpenFileTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReadingIt) {
   ScratchDirectory scratch;
-  EXPECT_EQ(OpenForReading(scratch / "absent", 16).error, system_error::kFileNotFound);
-  EXPECT_EQ(OpenForReading(scratch / "absent/file", 16).error, system_error::kPathNotFound);
-  EXPECT_EQ(OpenForReading(std::string("a\0b", 3), 16).error, system_error::kInvalidName);
-  EXPECT_EQ(OpenForReading(scratch.path().string(), 16).error, system_error::kAccessDenied);
-  EXPECT_EQ(OpenForReading(scratch.path().string(), 16, Lock::kExclusive).error,
-            system_error::kAccessDenied);
-
-  // A FIFO with nobody at the other end, then one holding data: refused either way, and its
-  // data is left for its reader.
+  std::filesystem::create_symlink("loop", scratch / "loop");
   const std::string fifo = scratch / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
-  EXPECT_EQ(OpenForReading(fifo, 16).error, system_error::kAccessDenied);
-  const int other_end = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
-  ASSERT_GE(other_end, 0);
-  ASSERT_EQ(write(other_end, "data", 4), 4);
-  EXPECT_EQ(OpenForReading(fifo, 16).error, system_error::kAccessDenied);
-  EXPECT_EQ(OpenForReading(fifo, 2).error, system_error::kAccessDenied);
-  char left[8] = {};
-  EXPECT_EQ(read(other_end, left, sizeof left), 4);
-  close(other_end);
-
-  // A socket cannot be opened at all; devices are refused whether they give nothing or
-  // would give bytes without end.
   const int server = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -173,10 +130,47 @@ TEST(OpenFileForReadingTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReading
   socket_path.copy(address.sun_path, socket_path.size());
   ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(server, 1), 0);
-  EXPECT_EQ(OpenForReading(socket_path, 16).error, system_error::kAccessDenied);
+
+  struct Case {
+    std::string path;
+    SystemError error;
+  };
+  const Case cases[] = {
+      {scratch / "absent", system_error::kFileNotFound},
+      {scratch / "absent/file", system_error::kPathNotFound},
+      {std::string("a\0b", 3), system_error::kInvalidName},
+      {scratch / std::string(300, 'n'), system_error::kInvalidName},
+      {scratch / "loop", system_error::kBadPathName},
+      {fifo, system_error::kAccessDenied},
+      {scratch.path().string(), system_error::kAccessDenied},
+      {socket_path, system_error::kAccessDenied},
+      {"/dev/null", system_error::kAccessDenied},
+      {"/dev/zero", system_error::kAccessDenied},
+  };
+  const auto expect_refused = [](const Case& c) {
+    for (const auto& [access, lock] : {std::pair{Access::kRead, Lock::kNone},
+                                       {Access::kReadWrite, Lock::kExclusive},
+                                       {Access::kWrite, Lock::kNone}}) {
+      FilePointer file;
+      EXPECT_EQ(Open(c.path, access, lock, file), c.error) << c.path << int(access);
+      EXPECT_EQ(file, nullptr);
+    }
+    for (const Lock lock : {Lock::kShared, Lock::kExclusive}) {
+      EXPECT_EQ(OpenForReading(c.path, 16, lock).error, c.error) << c.path;
+    }
+  };
+  for (const Case& c : cases) expect_refused(c);
   close(server);
-  EXPECT_EQ(OpenForReading("/dev/null", 16).error, system_error::kAccessDenied);
-  EXPECT_EQ(OpenForReading("/dev/zero", 16).error, system_error::kAccessDenied);
+
+  // The FIFO's data is left for its reader.
+  const int other_end = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(other_end, 0);
+  ASSERT_EQ(write(other_end, "data", 4), 4);
+  expect_refused({fifo, system_error::kAccessDenied});
+  EXPECT_EQ(OpenForReading(fifo, 2).error, system_error::kAccessDenied);
+  char left[8] = {};
+  EXPECT_EQ(read(other_end, left, sizeof left), 4);
+  close(other_end);
 }
 
 TEST(OpenFileForReadingTest, TakesItsLockBeforeReading) {

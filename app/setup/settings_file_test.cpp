@@ -21,6 +21,26 @@
 namespace kb {
 namespace {
 
+// The settings and the problems that reading a file gives, starting from the defaults.
+struct Outcome {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  std::string read;  // the file ReadSettingsFile read
+};
+
+Outcome Parsed(std::string_view contents, std::string_view file = "f",
+               SettingsSource source = SettingsSource::kUser) {
+  Outcome outcome;
+  ParseSettings(contents, file, outcome.settings, outcome.problems, source);
+  return outcome;
+}
+
+Outcome Read(const SettingsPlaces& places, platform::Env& env = platform::Env::Default()) {
+  Outcome outcome;
+  outcome.read = ReadSettingsFile(env, places, outcome.settings, outcome.problems);
+  return outcome;
+}
+
 TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
   const std::string contents =
       "\xEF\xBB\xBF# kbsearch settings\r\n"
@@ -38,9 +58,7 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
       "Error6 = no such error\n"
       "Error5 = " +
       std::string(80, 'x') + "\nhistory = Off";
-  Settings settings;
-  std::vector<SettingsProblem> problems;
-  ParseSettings(contents, "kb.env", settings, problems);
+  const auto [settings, problems, _] = Parsed(contents, "kb.env");
 
   EXPECT_EQ(settings.match.case_folding, CaseFolding::kUnicode);
   EXPECT_TRUE(settings.match.ignore_accents);
@@ -66,32 +84,24 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
 
 TEST(SettingsFileTest, CasePairsAreBytesAbove7FEachInOnePair) {
   for (const std::string_view bad : {"E9C9 4161", "E9E9", "E9C9 C9D0", "E9C", "E9XY"}) {
-    Settings settings;
-    std::vector<SettingsProblem> problems;
-    ParseSettings(Concat({"CasePairs = ", bad}), "f", settings, problems);
-    EXPECT_EQ(problems.size(), 1u) << bad;
-    EXPECT_FALSE(settings.match.has_case_pairs()) << bad;
+    const Outcome refused = Parsed(Concat({"CasePairs = ", bad}));
+    EXPECT_EQ(refused.problems.size(), 1u) << bad;
+    EXPECT_FALSE(refused.settings.match.has_case_pairs()) << bad;
   }
-  Settings settings;
-  std::vector<SettingsProblem> problems;
-  ParseSettings("CasePairs = 8A9A\nCasePairs =", "f", settings, problems);
-  EXPECT_TRUE(problems.empty());
-  EXPECT_FALSE(settings.match.has_case_pairs()) << "an empty value takes the pairs away";
+  const Outcome emptied = Parsed("CasePairs = 8A9A\nCasePairs =");
+  EXPECT_TRUE(emptied.problems.empty());
+  EXPECT_FALSE(emptied.settings.match.has_case_pairs()) << "an empty value takes the pairs away";
 }
 
 TEST(SettingsFileTest, TheIndexIsSwitchedAndItsCacheLimitedInBytes) {
-  Settings settings;
-  std::vector<SettingsProblem> problems;
-  ParseSettings("Index = OFF\nIndexLimit = 500M", "f", settings, problems);
-  EXPECT_TRUE(problems.empty());
-  EXPECT_FALSE(settings.use_index);
-  EXPECT_EQ(settings.index_limit, 500u << 20);
+  const Outcome set = Parsed("Index = OFF\nIndexLimit = 500M");
+  EXPECT_TRUE(set.problems.empty());
+  EXPECT_FALSE(set.settings.use_index);
+  EXPECT_EQ(set.settings.index_limit, 500u << 20);
   for (const std::string_view bad : {"12X", "G", "-5", "1.5G", "9999999999999"}) {
-    Settings unchanged;
-    std::vector<SettingsProblem> refused;
-    ParseSettings(Concat({"IndexLimit = ", bad}), "f", unchanged, refused);
-    EXPECT_EQ(refused.size(), 1u) << bad;
-    EXPECT_EQ(unchanged.index_limit, uint64_t{1} << 30) << bad;
+    const Outcome refused = Parsed(Concat({"IndexLimit = ", bad}));
+    EXPECT_EQ(refused.problems.size(), 1u) << bad;
+    EXPECT_EQ(refused.settings.index_limit, uint64_t{1} << 30) << bad;
   }
 }
 
@@ -127,12 +137,10 @@ TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
 // A knowledge base's own file chooses how its articles are searched and shown, and nothing
 // else; it is read from the working directory and must be a small regular file.
 TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
-  Settings settings;
-  std::vector<SettingsProblem> problems;
-  ParseSettings(
+  auto [settings, problems, _] = Parsed(
       "Results = Snippets\nOrder = hits\nSearchButton = &Go\nColour = blue\n"
       "Match = text\nResults = pages\n",
-      "kbsearch.env", settings, problems, SettingsSource::kKnowledgeBase);
+      "kbsearch.env", SettingsSource::kKnowledgeBase);
   EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
   EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
@@ -173,46 +181,40 @@ TEST(SettingsFileTest, TheFirstFileFoundIsReadAndTroubleIsReported) {
   const std::string second = scratch.Write("second.env", "Match = text\nCaseFolding = odd\n");
   const std::string third = scratch.Write("third.env", "CaseFolding = unicode\n");
 
-  Settings settings;
-  std::vector<SettingsProblem> problems;
+  const Outcome first = Read({{missing, second, third}});
+  EXPECT_EQ(first.read, second);
+  EXPECT_EQ(first.settings.match.mode, MatchMode::kText);
+  EXPECT_EQ(first.settings.match.case_folding, CaseFolding::kAscii);
   EXPECT_EQ(
-      ReadSettingsFile(platform::Env::Default(), {{missing, second, third}}, settings, problems),
-      second);
-  EXPECT_EQ(settings.match.mode, MatchMode::kText);
-  EXPECT_EQ(settings.match.case_folding, CaseFolding::kAscii);
-  EXPECT_EQ(
-      problems,
+      first.problems,
       (std::vector<SettingsProblem>{{second, 2, "CaseFolding is ascii or unicode, not \"odd\""}}));
 
   // A file named by the environment must be there; one that cannot be read, or is far too
   // large for a settings file, leaves every default.
   std::filesystem::create_directory(scratch / "folder.env");
   const std::string large = scratch.Write("large.env", std::string(70'000, '#'));
+  Outcome untouched;
   for (const SettingsPlaces& places :
        {SettingsPlaces{{missing}, true}, SettingsPlaces{{scratch / "folder.env", third}},
         SettingsPlaces{{large}}}) {
-    Settings untouched;
-    problems.clear();
-    EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), places, untouched, problems), "");
-    EXPECT_EQ(untouched.match.case_folding, CaseFolding::kAscii);
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0].line, 0);
-    EXPECT_EQ(problems[0].file, places.paths[0]);
+    untouched = Read(places);
+    EXPECT_EQ(untouched.read, "");
+    EXPECT_EQ(untouched.settings.match.case_folding, CaseFolding::kAscii);
+    ASSERT_EQ(untouched.problems.size(), 1u);
+    EXPECT_EQ(untouched.problems[0].line, 0);
+    EXPECT_EQ(untouched.problems[0].file, places.paths[0]);
   }
-  EXPECT_EQ(problems[0].Describe(),
+  EXPECT_EQ(untouched.problems[0].Describe(),
             large + ": is larger than 64 KB, too large for a settings file");
 
-  Settings none;
-  problems.clear();
-  EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), {{missing}}, none, problems), "");
-  EXPECT_TRUE(problems.empty()) << "no file anywhere means the defaults";
+  const Outcome none = Read({{missing}});
+  EXPECT_EQ(none.read, "");
+  EXPECT_TRUE(none.problems.empty()) << "no file anywhere means the defaults";
 }
 
 TEST(SettingsFileTest, AQuoteOpenedAndNotClosedIsAProblem) {
-  Settings settings;
-  std::vector<SettingsProblem> problems;
-  ParseSettings("Error5 = \"Cannot open : \nError6 = \"\nError2 = \" kept \"\nError3 = a \"b\"\n",
-                "kb.env", settings, problems);
+  const auto [settings, problems, _] = Parsed(
+      "Error5 = \"Cannot open : \nError6 = \"\nError2 = \" kept \"\nError3 = a \"b\"\n", "kb.env");
   EXPECT_EQ(problems,
             (std::vector<SettingsProblem>{{"kb.env", 1, "the closing double quote is missing"},
                                           {"kb.env", 2, "the closing double quote is missing"}}));
@@ -233,45 +235,31 @@ TEST(SettingsFileTest, ADefaultPlaceTheUserMayNotSearchIsPassedOver) {
     env.FailNth(platform::Operation::kOpen, 1, EACCES, "home");
     env.FailNth(platform::Operation::kPathStatus, 1, EACCES, "home");
   };
-  {
-    platform::testing::FaultyEnv env;
-    refuse_search(env);
-    Settings settings;
-    std::vector<SettingsProblem> problems;
-    EXPECT_EQ(ReadSettingsFile(env, {{unreachable, system}}, settings, problems), system);
-    EXPECT_TRUE(problems.empty());
-    EXPECT_EQ(settings.match.mode, MatchMode::kText);
-  }
-  {
-    platform::testing::FaultyEnv env;
-    refuse_search(env);
-    Settings settings;
-    std::vector<SettingsProblem> problems;
-    EXPECT_EQ(ReadSettingsFile(env, {{unreachable}, true}, settings, problems), "");
-    EXPECT_EQ(problems.size(), 1u) << "a named file that cannot be reached is reported";
-  }
-  {
-    // The file is there, and the folder searchable, but the file refuses to be read.
-    platform::testing::FaultyEnv env;
-    env.FailNth(platform::Operation::kOpen, 1, EACCES, "system");
-    Settings settings;
-    std::vector<SettingsProblem> problems;
-    EXPECT_EQ(ReadSettingsFile(env, {{system}}, settings, problems), "");
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0].Describe(), system + ": could not be read (error 5, Access Denied)");
-  }
+  platform::testing::FaultyEnv unsearchable, unsearchable_named, unreadable;
+  refuse_search(unsearchable);
+  const Outcome passed_over = Read({{unreachable, system}}, unsearchable);
+  EXPECT_EQ(passed_over.read, system);
+  EXPECT_TRUE(passed_over.problems.empty());
+  EXPECT_EQ(passed_over.settings.match.mode, MatchMode::kText);
+  refuse_search(unsearchable_named);
+  EXPECT_EQ(Read({{unreachable}, true}, unsearchable_named).problems.size(), 1u)
+      << "a named file that cannot be reached is reported";
+  // The file is there, and the folder searchable, but the file refuses to be read.
+  unreadable.FailNth(platform::Operation::kOpen, 1, EACCES, "system");
+  const Outcome refused = Read({{system}}, unreadable);
+  EXPECT_EQ(refused.read, "");
+  ASSERT_EQ(refused.problems.size(), 1u);
+  EXPECT_EQ(refused.problems[0].Describe(),
+            system + ": could not be read (error 5, Access Denied)");
   for (const bool named : {true, false}) {
-    Settings settings;
-    std::vector<SettingsProblem> problems;
-    EXPECT_EQ(ReadSettingsFile(platform::Env::Default(), {{"/dev/null", system}, named}, settings,
-                               problems),
-              "/dev/null");
-    EXPECT_TRUE(problems.empty());
-    EXPECT_EQ(settings.match.mode, MatchMode::kBytes);
+    const Outcome null_device = Read({{"/dev/null", system}, named});
+    EXPECT_EQ(null_device.read, "/dev/null");
+    EXPECT_TRUE(null_device.problems.empty());
+    EXPECT_EQ(null_device.settings.match.mode, MatchMode::kBytes);
     // Another device is no settings file.
-    EXPECT_EQ(
-        ReadSettingsFile(platform::Env::Default(), {{"/dev/zero"}, named}, settings, problems), "");
-    EXPECT_EQ(problems.size(), 1u);
+    const Outcome zero = Read({{"/dev/zero"}, named});
+    EXPECT_EQ(zero.read, "");
+    EXPECT_EQ(zero.problems.size(), 1u);
   }
 }
 
