@@ -1,5 +1,6 @@
 #include "cli/console_screen.h"
 
+#include "app/base/replaceable_texts.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
@@ -26,7 +27,7 @@ void ConsoleScreen::ShowStatus(std::string_view text) {
 }
 
 void ConsoleScreen::ScanStarted(int32_t) {
-  ShowStatus(ProgramText(TextId::kSearchingStatus));
+  ShowStatus(ProgramText(text::kSearchingStatus));
   bar_visible_ = true;
   drawn_percent_ = 0;
   DrawStatusLine();
@@ -46,11 +47,11 @@ void ConsoleScreen::ScanEnded(std::string_view) {
 }
 
 void ConsoleScreen::PageBeingWritten() {
-  ShowStatus(ProgramText(TextId::kCreatingPageStatus));
+  ShowStatus(ProgramText(text::kCreatingPageStatus));
 }
 
 void ConsoleScreen::BrowserStarting() {
-  ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
+  ShowStatus(ProgramText(text::kExecutingBrowserStatus));
 }
 
 void ConsoleScreen::SearchEnded() {

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileDialog>
 
+#include "app/base/replaceable_texts.h"
 #include "gui/dialog_style.h"
 #include "support/program_texts/program_texts.h"
 
@@ -10,7 +11,7 @@ namespace kb {
 
 std::optional<std::string> ChooseKnowledgeBaseFolder(const std::string& start) {
   const QString chosen = QFileDialog::getExistingDirectory(
-      nullptr, FromBytes(ProgramText(TextId::kFolderDialogCaption)),
+      nullptr, FromBytes(ProgramText(text::kFolderDialogCaption)),
       QFile::decodeName(QByteArray::fromStdString(start)), QFileDialog::ShowDirsOnly);
   if (chosen.isEmpty()) return std::nullopt;
   return QFile::encodeName(chosen).toStdString();

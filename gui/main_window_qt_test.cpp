@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/replaceable_texts.h"
 #include "app/window/main_window.h"
 #include "gui/qt_window_system.h"
 #include "gui/window_test_driver.h"
@@ -86,7 +87,8 @@ TEST_F(MainWindowQtTest, LongTextsInEveryKeyAreShownWhole) {
            {"SearchingStatus", beyond_the_screen},
            {"FoundOneStatus", "Un article trouv\xC3\xA9 dans la base de connaissances, en entier"},
            {"NotFoundStatus", beyond_the_screen + " %P"}}) {
-    ASSERT_EQ(texts.Replace(key, text), ProgramTexts::Replacement::kDone) << key;
+    ASSERT_EQ(texts.Replace(*FindReplaceableText(key), text), ProgramTexts::Replacement::kDone)
+        << key;
   }
   UseProgramTexts(std::move(texts));
   // The first search finds one article, the second none.

@@ -64,53 +64,46 @@ TEST(MessageBoxDialogTest, LongTextWrapsWithinTwoHundredUnits) {
   EXPECT_GT(box.layout().text.height, QFontMetrics(box.font()).height());
 }
 
-TEST(MessageBoxDialogTest, EmptyButtonsGiveOneDefaultOkThatEnterAndClickPress) {
-  MessageBoxDialog box(MessageWith("x"), nullptr);
-  ASSERT_EQ(box.buttons().size(), 1u);
-  EXPECT_TRUE(box.buttons()[0]->isDefault());
-  EXPECT_EQ(ShowAndAct(MessageWith("x"), nullptr,
-                       [](MessageBoxDialog& shown) {
-                         EXPECT_TRUE(shown.buttons()[0]->hasFocus());
-                         QTest::keyClick(&shown, Qt::Key_Return);
-                       }),
-            1);
-  EXPECT_EQ(ShowAndAct(MessageWith("x"), nullptr,
-                       [](MessageBoxDialog& shown) {
-                         QTest::mouseClick(shown.buttons()[0], Qt::LeftButton);
-                       }),
-            1);
-}
-
-TEST(MessageBoxDialogTest, EscapeEndsTheBoxOnlyThroughCancel) {
-  EXPECT_EQ(ShowAndAct(MessageWith("x"), nullptr,
-                       [](MessageBoxDialog& shown) {
-                         QTest::keyClick(&shown, Qt::Key_Escape);
-                         EXPECT_TRUE(shown.isVisible());
-                         shown.close();
-                         EXPECT_TRUE(shown.isVisible());
-                       }),
-            -1);
-
+// Only a button ends the box, with its result: Enter presses the default one, which has the
+// focus, a click the one clicked, Escape Cancel where there is one; without Cancel, Escape
+// and the window manager's close leave the box up. (Which buttons a message gives, and
+// their results, are the content's test.)
+TEST(MessageBoxDialogTest, OnlyAButtonEndsTheBoxWithItsResult) {
+  const auto key = [](Qt::Key key) {
+    return [key](MessageBoxDialog& shown) { QTest::keyClick(&shown, key); };
+  };
+  const auto click = [](std::size_t index) {
+    return [index](MessageBoxDialog& shown) {
+      ASSERT_LT(index, shown.buttons().size());
+      QTest::mouseClick(shown.buttons()[index], Qt::LeftButton);
+    };
+  };
+  const auto enter_on_default = [](MessageBoxDialog& shown) {
+    ASSERT_EQ(shown.buttons().size(), 1u);
+    EXPECT_TRUE(shown.buttons()[0]->isDefault());
+    EXPECT_TRUE(shown.buttons()[0]->hasFocus());
+    QTest::keyClick(&shown, Qt::Key_Return);
+  };
+  const auto neither_escape_nor_close = [](MessageBoxDialog& shown) {
+    QTest::keyClick(&shown, Qt::Key_Escape);
+    shown.close();
+    EXPECT_TRUE(shown.isVisible());
+  };
   const std::string ok_cancel = std::to_string(button::kOk | button::kCancel);
-  EXPECT_EQ(ShowAndAct(MessageWith("x", ok_cancel), nullptr,
-                       [](MessageBoxDialog& shown) {
-                         ASSERT_EQ(shown.buttons().size(), 2u);
-                         QTest::keyClick(&shown, Qt::Key_Escape);
-                       }),
-            button::kCancel);
-}
-
-TEST(MessageBoxDialogTest, CaptionListReturnsButtonNumbers) {
-  EXPECT_EQ(ShowAndAct(MessageWith("x", "Keep|Throw away|Cancel"), nullptr,
-                       [](MessageBoxDialog& shown) {
-                         ASSERT_EQ(shown.buttons().size(), 3u);
-                         EXPECT_EQ(shown.buttons()[1]->text(), QStringLiteral("Throw away"));
-                         QTest::mouseClick(shown.buttons()[1], Qt::LeftButton);
-                       }),
-            2);
-  EXPECT_EQ(ShowAndAct(MessageWith("x", "Keep|Throw away|Cancel"), nullptr,
-                       [](MessageBoxDialog& shown) { QTest::keyClick(&shown, Qt::Key_Escape); }),
-            3);
+  struct Case {
+    std::string buttons;
+    std::function<void(MessageBoxDialog&)> act;
+    int32_t result;
+  };
+  for (const Case& c : {Case{"", enter_on_default, 1}, Case{"", click(0), 1},
+                        Case{"", neither_escape_nor_close, -1},
+                        Case{ok_cancel, key(Qt::Key_Escape), button::kCancel},
+                        Case{"Keep|Throw away|Cancel", click(1), 2},
+                        Case{"Keep|Throw away|Cancel", key(Qt::Key_Escape), 3}}) {
+    EXPECT_EQ(ShowAndAct(MessageWith("x", c.buttons), nullptr, c.act), c.result) << c.buttons;
+  }
+  const MessageBoxDialog captions(MessageWith("x", "Keep|Throw away|Cancel"), nullptr);
+  EXPECT_EQ(captions.buttons()[1]->text(), QStringLiteral("Throw away"));
 }
 
 TEST(MessageBoxDialogTest, StopIconTakesRoomOnlyWhenAsked) {

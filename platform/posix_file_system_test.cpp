@@ -33,32 +33,6 @@ SystemError Open(const std::string& path, Access access, Lock lock, FilePointer&
   return OpenRegularFile(Env::Default(), path, access, lock, disposition, file, size);
 }
 
-TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
-  ScratchDirectory scratch;
-  const std::string path = scratch.Write("shared", "data");
-  FilePointer writer;
-  ASSERT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer), system_error::kNone);
-
-  FilePointer other;
-  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
-  EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, other),
-            system_error::kSharingViolation);
-  EXPECT_EQ(Open(path, Access::kWrite, Lock::kExclusive, other, Disposition::kCreateOrTruncate),
-            system_error::kSharingViolation);
-  EXPECT_EQ(ReadAll(path), "data") << "a create refused by the lock must not empty the file";
-  EXPECT_EQ(Open(path, Access::kRead, Lock::kNone, other), system_error::kNone);
-  // Closing an open of the process leaves the lock of another open of it in place.
-  ASSERT_EQ(other->Close(), system_error::kNone);
-  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
-
-  ASSERT_EQ(writer->Close(), system_error::kNone);
-  FilePointer reader;
-  ASSERT_EQ(Open(path, Access::kRead, Lock::kShared, reader), system_error::kNone);
-  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kNone);
-  EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer),
-            system_error::kSharingViolation);
-}
-
 struct FirstRead {
   SystemError error = system_error::kNone;
   std::string bytes;  // what the open read
@@ -173,23 +147,37 @@ TEST(OpenFileTest, RefusesWhatIsNotARegularFileWithoutWaitingOrReadingIt) {
   close(other_end);
 }
 
-TEST(OpenFileForReadingTest, TakesItsLockBeforeReading) {
+// An open for reading takes its lock before it reads: from a file held against it, nothing.
+TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
   ScratchDirectory scratch;
-  const std::string path = scratch.Write("file", "data");
+  const std::string path = scratch.Write("shared", "data");
   FilePointer writer;
   ASSERT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer), system_error::kNone);
+
+  FilePointer other;
+  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
+  EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, other),
+            system_error::kSharingViolation);
+  EXPECT_EQ(Open(path, Access::kWrite, Lock::kExclusive, other, Disposition::kCreateOrTruncate),
+            system_error::kSharingViolation);
+  EXPECT_EQ(ReadAll(path), "data") << "a create refused by the lock must not empty the file";
   const FirstRead refused = OpenForReading(path, 16);
   EXPECT_EQ(refused.error, system_error::kSharingViolation);
-  EXPECT_EQ(refused.bytes, "") << "nothing is read from a file held against the open";
+  EXPECT_EQ(refused.bytes, "");
   EXPECT_EQ(OpenForReading(path, 16, Lock::kNone).bytes, "data");
-  ASSERT_EQ(writer->Close(), system_error::kNone);
+  EXPECT_EQ(Open(path, Access::kRead, Lock::kNone, other), system_error::kNone);
+  // Closing an open of the process leaves the lock of another open of it in place.
+  ASSERT_EQ(other->Close(), system_error::kNone);
+  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kSharingViolation);
 
+  ASSERT_EQ(writer->Close(), system_error::kNone);
   FilePointer reader;
   std::vector<char> buffer(16);
   std::size_t count = 0;
   uint64_t size = 0;
   ASSERT_EQ(OpenFileForReading(Env::Default(), path, Lock::kShared, buffer, reader, count, size),
             system_error::kNone);
+  EXPECT_EQ(Open(path, Access::kRead, Lock::kShared, other), system_error::kNone);
   EXPECT_EQ(OpenForReading(path, 16).bytes, "data") << "readers share the file";
   EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer),
             system_error::kSharingViolation);

@@ -9,6 +9,7 @@
 
 #include "app/base/knowledge_base.h"
 
+#include "app/base/replaceable_texts.h"
 #include "app/page/excerpt_text.h"
 #include "app/page/snippets_page.h"
 #include "files/text_line_file.h"
@@ -146,19 +147,19 @@ void WritePageTail(const PageTemplates& templates, PageWriter& page) {
 
 void ReportUnopened(FailureReporter& reporter) {
   const std::string text =
-      Concat({ProgramText(TextId::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
+      Concat({ProgramText(text::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
   reporter.ReportFailure({.text = text,
-                          .caption = ProgramText(TextId::kPageUnopenedCaption),
+                          .caption = ProgramText(text::kPageUnopenedCaption),
                           .icon = kStopIcon,
                           .error_code = ErrorCode(),
                           .path = kResultsPageName});
 }
 
 void ReportUnwritten(FailureReporter& reporter, const PageWriter& page) {
-  const std::string text = Concat({ProgramText(TextId::kPageUnwritten),
+  const std::string text = Concat({ProgramText(text::kPageUnwritten),
                                    NumberToText(page.failed_code()), ", ", page.failed_text()});
   reporter.ReportFailure({.text = text,
-                          .caption = ProgramText(TextId::kPageUnwrittenCaption),
+                          .caption = ProgramText(text::kPageUnwrittenCaption),
                           .icon = kStopIcon,
                           .error_code = page.failed_code(),
                           .path = kResultsPageName});

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/base/knowledge_base.h"
+#include "app/base/replaceable_texts.h"
 #include "files/access_mode.h"
 #include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
@@ -41,7 +42,8 @@ TemplateOutcome ReadTemplate(TextLineFile& file, std::string_view name,
 // Reads the template `name` into `lines`; false, after reporting why with `unopened` or
 // `unread` before the error, when it could not be read whole.
 bool LoadTemplate(TextLineFile& file, FailureReporter& reporter, std::string_view name,
-                  std::vector<std::string>& lines, TextId unopened, TextId unread) {
+                  std::vector<std::string>& lines, const ReplaceableText& unopened,
+                  const ReplaceableText& unread) {
   const TemplateOutcome outcome = ReadTemplate(file, name, lines);
   if (outcome == TemplateOutcome::kRead) return true;
   const std::string_view what =
@@ -58,10 +60,10 @@ PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter) {
   TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
                     env);
   PageTemplates templates;
-  if (LoadTemplate(file, reporter, kHeaderTemplateName, templates.header, TextId::kHeaderUnopened,
-                   TextId::kHeaderUnread)) {
-    LoadTemplate(file, reporter, kFooterTemplateName, templates.footer, TextId::kFooterUnopened,
-                 TextId::kFooterUnread);
+  if (LoadTemplate(file, reporter, kHeaderTemplateName, templates.header, text::kHeaderUnopened,
+                   text::kHeaderUnread)) {
+    LoadTemplate(file, reporter, kFooterTemplateName, templates.footer, text::kFooterUnopened,
+                 text::kFooterUnread);
   }
   return templates;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/base/replaceable_texts.h"
 #include "files/cold_reads.h"
 #include "files/directory_listing.h"
 #include "platform/process.h"
@@ -21,10 +22,10 @@ namespace {
 // A failure reported as every failure of the scan is: its text, an empty caption, no icon and
 // a single OK button. The error's text comes with its blank filling, as the error state gives
 // it.
-void ReportScanFailure(FailureReporter& reporter, TextId what, std::string_view path,
-                       int32_t error_code) {
+void ReportScanFailure(FailureReporter& reporter, const ReplaceableText& what,
+                       std::string_view path, int32_t error_code) {
   const std::string text =
-      Concat({ProgramText(what), path, ProgramText(TextId::kErrorJoiner), NumberToText(error_code),
+      Concat({ProgramText(what), path, ProgramText(text::kErrorJoiner), NumberToText(error_code),
               ", ", ErrorTextOf(ErrorMessage(error_code)).view()});
   reporter.ReportFailure({.text = text, .error_code = error_code, .path = path});
 }
@@ -108,7 +109,7 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   Queue<FileRecord> listing;
   // Only the names are read back, so the listing need not ask for each file's status.
   if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames, env)) {
-    ReportScanFailure(sink, TextId::kFolderUnread, kArticleFolder, ErrorCode());
+    ReportScanFailure(sink, text::kFolderUnread, kArticleFolder, ErrorCode());
   }
 
   ScanSummary summary{.articles_listed = listing.Count(),
@@ -147,10 +148,10 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
           case ArticleOutcome::Failure::kNone:
             break;
           case ArticleOutcome::Failure::kOpen:
-            ReportScanFailure(sink, TextId::kArticleUnopened, path, failure.error_code);
+            ReportScanFailure(sink, text::kArticleUnopened, path, failure.error_code);
             break;
           case ArticleOutcome::Failure::kRead:
-            ReportScanFailure(sink, TextId::kArticleUnread, path, failure.error_code);
+            ReportScanFailure(sink, text::kArticleUnread, path, failure.error_code);
             break;
         }
         if (failure.kind != ArticleOutcome::Failure::kOpen) ++summary.articles_opened;

@@ -1,5 +1,6 @@
 #include "app/search/browser_launch.h"
 
+#include "app/base/replaceable_texts.h"
 #include "platform/file_system.h"
 #include "platform/shell.h"
 #include "support/error_state/error_state.h"
@@ -15,7 +16,10 @@ constexpr std::size_t kLongestPathArgument = 260;
 }  // namespace
 
 std::string_view LaunchErrorText(int64_t code) {
-  return CurrentTexts().LaunchErrorOf(code);
+  for (const NumberedText& message : LaunchErrorTexts()) {
+    if (message.number == code) return ProgramText(message.text);
+  }
+  return {};
 }
 
 std::string ShortPath(std::string_view path) {
@@ -35,7 +39,7 @@ BrowserLaunch LaunchBrowser(std::string_view page, FailureReporter& reporter) {
   const std::string_view text = LaunchErrorText(launch.result);
   if (text.empty()) return launch;
   reporter.ReportFailure({.text = text,
-                          .caption = ProgramText(TextId::kErrorCaption),
+                          .caption = ProgramText(text::kErrorCaption),
                           .icon = kStopIcon,
                           .error_code = launch.result,
                           .path = launch.file});

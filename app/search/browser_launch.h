@@ -23,8 +23,8 @@ struct BrowserLaunch {
 
 // Asks the desktop to open `page` in the working directory. A launch that fails with a code
 // that has a message (LaunchErrorText) is reported to `reporter` in a box captioned "ERROR"
-// with the stop icon; other codes report nothing. (The texts are the program's texts in use,
-// support/program_texts.)
+// with the stop icon; other codes report nothing. (The texts are replaceable,
+// app/base/replaceable_texts.h.)
 BrowserLaunch LaunchBrowser(std::string_view page, FailureReporter& reporter);
 
 // The message for a failed launch's code, or empty for a code without one (or whose message

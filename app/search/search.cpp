@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/base/knowledge_base.h"
+#include "app/base/replaceable_texts.h"
 #include "app/match/article_snippets.h"
 #include "app/page/results_page.h"
 #include "app/scan/scan.h"
@@ -118,8 +119,9 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
 
 void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen,
                           SettingsSource source) {
-  const TextId lead = source == SettingsSource::kUser ? TextId::kSettingsProblem
-                                                      : TextId::kKnowledgeBaseSettingsProblem;
+  const ReplaceableText& lead = source == SettingsSource::kUser
+                                    ? text::kSettingsProblem
+                                    : text::kKnowledgeBaseSettingsProblem;
   for (const SettingsProblem& problem : problems) {
     const std::string text = Concat({ProgramText(lead), problem.Describe()});
     screen.ReportFailure({.text = text, .path = problem.file});

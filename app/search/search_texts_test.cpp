@@ -4,12 +4,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "app/base/replaceable_texts.h"
 #include "app/search/browser_launch.h"
 #include "app/search/search.h"
 #include "platform/testing/faulty_env.h"
+#include "support/error_state/error_messages.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message_box_content.h"
 #include "support/program_texts/program_texts.h"
@@ -21,12 +24,12 @@ namespace {
 // Writes down every text the search shows: status texts, message texts and captions.
 class TextRecorder : public SearchScreen {
  public:
-  void ScanStarted(int32_t) override { shown.emplace_back(ProgramText(TextId::kSearchingStatus)); }
+  void ScanStarted(int32_t) override { shown.emplace_back(ProgramText(text::kSearchingStatus)); }
   void ArticleDone(int32_t, int32_t) override {}
   void ScanEnded(std::string_view) override {}
-  void PageBeingWritten() override { shown.emplace_back(ProgramText(TextId::kCreatingPageStatus)); }
+  void PageBeingWritten() override { shown.emplace_back(ProgramText(text::kCreatingPageStatus)); }
   void BrowserStarting() override {
-    shown.emplace_back(ProgramText(TextId::kExecutingBrowserStatus));
+    shown.emplace_back(ProgramText(text::kExecutingBrowserStatus));
   }
   void SearchEnded() override {}
   int32_t ShowMessage(std::string_view text, std::string_view caption, std::string_view,
@@ -123,7 +126,6 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
   ParseSettings(contents, "kbsearch.env", settings, problems);
   ASSERT_EQ(problems, std::vector<SettingsProblem>{});
 
-  const ProgramTexts defaults;
   UseProgramTexts(std::move(settings.texts));
   testing::ScratchDirectory scratch;
   const std::filesystem::path previous = std::filesystem::current_path();
@@ -136,28 +138,33 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
       return line.find(text) != std::string::npos;
     });
   };
+  const std::vector<const ReplaceableText*> texts = ReplaceableTexts();
+  const auto in = [](std::span<const NumberedText> table, const ReplaceableText* text) {
+    return std::any_of(table.begin(), table.end(),
+                       [&](const NumberedText& entry) { return &entry.text == text; });
+  };
+  const ReplaceableText* const the_windows[] = {
+      &text::kSearchPrompt,   &text::kSearchButton,        &text::kCloseButton,
+      &text::kNoMemory,       &text::kFolderUnentered,     &text::kFolderUnenteredCaption,
+      &text::kFoundStatus,    &text::kFolderDialogCaption, &text::kFoundOneStatus,
+      &text::kNotFoundStatus, &text::kStoppedStatus};
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
-    if (index <= static_cast<std::size_t>(TextId::kKnowledgeBaseSettingsProblem)) {
-      const auto id = static_cast<TextId>(index);
-      EXPECT_FALSE(shows(Clip(defaults.Of(id)))) << "shown in its default wording";
-      const bool the_windows =
-          id == TextId::kSearchPrompt || id == TextId::kSearchButton ||
-          id == TextId::kCloseButton || id == TextId::kNoMemory || id == TextId::kFolderUnentered ||
-          id == TextId::kFolderUnenteredCaption || id == TextId::kFolderDialogCaption ||
-          id == TextId::kFoundStatus || id == TextId::kFoundOneStatus ||
-          id == TextId::kNotFoundStatus || id == TextId::kStoppedStatus;
-      if (!the_windows) {
-        EXPECT_TRUE(shows(marker(index)));
-      }
-    } else if (keys[index].starts_with("Error")) {
+    const ReplaceableText* const text = texts[index];
+    if (in(ErrorMessageTexts(), text)) {
       const int32_t number = std::stoi(keys[index].substr(5));
-      EXPECT_FALSE(shows(Clip(*defaults.ErrorMessageOf(number))));
+      EXPECT_FALSE(shows(Clip(text->default_text)));
       PostError(number);
       EXPECT_EQ(Clip(ErrorText()), marker(index));
-    } else {
+    } else if (in(LaunchErrorTexts(), text)) {
       const int32_t code = std::stoi(keys[index].substr(std::string("LaunchError").size()));
       EXPECT_EQ(LaunchErrorText(code), value(index));
+    } else {
+      EXPECT_FALSE(shows(Clip(text->default_text))) << "shown in its default wording";
+      if (std::find(std::begin(the_windows), std::end(the_windows), text) ==
+          std::end(the_windows)) {
+        EXPECT_TRUE(shows(marker(index)));
+      }
     }
   }
   // A number without a message of its own has that of 81.

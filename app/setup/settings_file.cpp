@@ -197,16 +197,16 @@ bool Unquote(std::string_view& value) {
   return true;
 }
 
-// Replaces the program's text `key` (support/program_texts); gives what is wrong, or "".
+// Replaces the text `key` names (app/base/replaceable_texts.h); gives what is wrong, or "".
 std::string ApplyText(std::string_view key, std::string_view value, Settings& settings) {
-  switch (settings.texts.Replace(key, value)) {
+  const ReplaceableText* text = FindReplaceableText(key);
+  if (text == nullptr) return Concat({"unknown key ", Quoted(key)});
+  switch (settings.texts.Replace(*text, value)) {
     case ProgramTexts::Replacement::kDone:
       return "";
-    case ProgramTexts::Replacement::kUnknownKey:
-      return Concat({"unknown key ", Quoted(key)});
     case ProgramTexts::Replacement::kTooLong:
-      return Concat({key, " is at most ", NumberToText(static_cast<int32_t>(kLongestErrorMessage)),
-                     " bytes long"});
+      return Concat(
+          {key, " is at most ", NumberToText(static_cast<int32_t>(text->longest)), " bytes long"});
   }
   return "";
 }
@@ -226,10 +226,7 @@ std::string ApplyLine(std::string_view line, SettingsSource source, Settings& se
   if (rule != std::end(kKeys)) return rule->apply(value, settings);
   if (source == SettingsSource::kKnowledgeBase) {
     // The knowledge base decides how it is searched and shown, never what the program says.
-    ProgramTexts texts;
-    if (texts.Replace(key, value) == ProgramTexts::Replacement::kUnknownKey) {
-      return Concat({"unknown key ", Quoted(key)});
-    }
+    if (FindReplaceableText(key) == nullptr) return Concat({"unknown key ", Quoted(key)});
     return Concat({Quoted(key), " is the user's to set, not the knowledge base's"});
   }
   return ApplyText(key, value, settings);

@@ -28,7 +28,7 @@
 //   Order         = name | hits        the snippets page's rows in listing order, or most
 //                                      hits first
 //   History       = on | off           whether the window keeps the phrases searched for
-//   and the key of each text the program shows (support/program_texts), whose value
+//   and the key of each replaceable text (app/base/replaceable_texts.h), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
 //
 // A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
@@ -46,8 +46,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/match/match_settings.h"
+#include "app/base/replaceable_texts.h"
 #include "app/base/results_settings.h"
+#include "app/match/match_settings.h"
 #include "platform/file_system.h"
 #include "support/program_texts/program_texts.h"
 

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/base/replaceable_texts.h"
 #include "platform/testing/faulty_env.h"
+#include "support/error_state/error_messages.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message_box_content.h"
 #include "support/program_texts/program_texts.h"
@@ -144,7 +146,7 @@ TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
   EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
   EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
-  EXPECT_EQ(settings.texts.Of(TextId::kSearchButton), ProgramTexts().Of(TextId::kSearchButton));
+  EXPECT_EQ(settings.texts.Of(text::kSearchButton), ProgramTexts().Of(text::kSearchButton));
   EXPECT_EQ(
       problems,
       (std::vector<SettingsProblem>{
@@ -218,8 +220,8 @@ TEST(SettingsFileTest, AQuoteOpenedAndNotClosedIsAProblem) {
   EXPECT_EQ(problems,
             (std::vector<SettingsProblem>{{"kb.env", 1, "the closing double quote is missing"},
                                           {"kb.env", 2, "the closing double quote is missing"}}));
-  EXPECT_EQ(settings.texts.ErrorMessageOf(2), " kept ");
-  EXPECT_EQ(settings.texts.ErrorMessageOf(3), "a \"b\"");
+  EXPECT_EQ(settings.texts.Of(*ErrorMessageText(2)), " kept ");
+  EXPECT_EQ(settings.texts.Of(*ErrorMessageText(3)), "a \"b\"");
 }
 
 // Nothing the user did not name is reported when it cannot even be looked for: a default

@@ -1,6 +1,7 @@
 #include "app/setup/start_folder.h"
 
 #include "app/base/knowledge_base.h"
+#include "app/base/replaceable_texts.h"
 #include "app/setup/remembered_folder.h"
 #include "platform/shell.h"
 #include "support/program_texts/program_texts.h"
@@ -22,8 +23,8 @@ void Report(const StartFolderSteps& steps, std::string text, std::string_view ca
 bool Enter(std::string_view folder, const StartFolderSteps& steps) {
   std::string reason;
   if (platform::ChangeDirectory(folder, reason)) return true;
-  Report(steps, Concat({ProgramText(TextId::kFolderUnentered), folder, "|", reason}),
-         ProgramText(TextId::kFolderUnenteredCaption));
+  Report(steps, Concat({ProgramText(text::kFolderUnentered), folder, "|", reason}),
+         ProgramText(text::kFolderUnenteredCaption));
   return false;
 }
 
@@ -37,8 +38,8 @@ std::string DialogStart(platform::Env& env, const std::string& remembered) {
     return remembered;
   }
   std::string working;
-  if (platform::CurrentDirectory(working) != platform::system_error::kNone) working = ".";
-  return working;
+  if (platform::CurrentDirectory(working) == platform::system_error::kNone) return working;
+  return ".";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "app/base/knowledge_base.h"
 
+#include "app/base/replaceable_texts.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
@@ -21,7 +22,7 @@ constexpr ControlLayout kControls[] = {
     {.number = control::kSearchPrompt,
      .name = "SearchPrompt",
      .kind = ControlKind::kPrompt,
-     .text = "Search for:",
+     .text = text::kSearchPrompt.default_text,
      .x = 3,
      .y = 5},
     {.number = control::kSearchEntry,
@@ -35,7 +36,7 @@ constexpr ControlLayout kControls[] = {
     {.number = control::kSearchButton,
      .name = "SearchButton",
      .kind = ControlKind::kButton,
-     .text = "&Search",
+     .text = text::kSearchButton.default_text,
      .x = 41,
      .y = 35,
      .width = 48,
@@ -45,7 +46,7 @@ constexpr ControlLayout kControls[] = {
     {.number = control::kCloseButton,
      .name = "CloseButton",
      .kind = ControlKind::kButton,
-     .text = "Close",
+     .text = text::kCloseButton.default_text,
      .x = 123,
      .y = 35,
      .width = 48,
@@ -93,13 +94,13 @@ platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls) {
   for (ControlLayout& labelled : controls) {
     switch (labelled.number) {
       case control::kSearchPrompt:
-        labelled.text = ProgramText(TextId::kSearchPrompt);
+        labelled.text = ProgramText(text::kSearchPrompt);
         break;
       case control::kSearchButton:
-        labelled.text = ProgramText(TextId::kSearchButton);
+        labelled.text = ProgramText(text::kSearchButton);
         break;
       case control::kCloseButton:
-        labelled.text = ProgramText(TextId::kCloseButton);
+        labelled.text = ProgramText(text::kCloseButton);
         break;
     }
   }
@@ -114,10 +115,10 @@ constexpr std::size_t kListRowLength = 255;
 }  // namespace
 
 std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_view phrase) {
-  if (outcome == SearchOutcome::kCancelled) return std::string(ProgramText(TextId::kStoppedStatus));
-  const std::string_view text = ProgramText(found == 0   ? TextId::kNotFoundStatus
-                                            : found == 1 ? TextId::kFoundOneStatus
-                                                         : TextId::kFoundStatus);
+  if (outcome == SearchOutcome::kCancelled) return std::string(ProgramText(text::kStoppedStatus));
+  const std::string_view text = ProgramText(found == 0   ? text::kNotFoundStatus
+                                            : found == 1 ? text::kFoundOneStatus
+                                                         : text::kFoundStatus);
   // In one pass, so that a phrase holding "%N" is shown as it is.
   std::string status;
   for (std::size_t at = 0; at < text.size(); ++at) {
@@ -305,7 +306,7 @@ void MainWindow::ShowStatus(std::string_view text) {
 }
 
 void MainWindow::ScanStarted(int32_t) {
-  ShowStatus(ProgramText(TextId::kSearchingStatus));
+  ShowStatus(ProgramText(text::kSearchingStatus));
   // The bar may still hold the last scan's value: it takes 0 before it shows.
   painted_percent_ = 0;
   bar_shown_ = true;
@@ -338,11 +339,11 @@ void MainWindow::ScanEnded(std::string_view phrase) {
 }
 
 void MainWindow::PageBeingWritten() {
-  ShowStatus(ProgramText(TextId::kCreatingPageStatus));
+  ShowStatus(ProgramText(text::kCreatingPageStatus));
 }
 
 void MainWindow::BrowserStarting() {
-  ShowStatus(ProgramText(TextId::kExecutingBrowserStatus));
+  ShowStatus(ProgramText(text::kExecutingBrowserStatus));
 }
 
 void MainWindow::SearchEnded() {

@@ -68,7 +68,7 @@ inline constexpr int32_t kResultList = 7;
 }  // namespace control
 
 // The window's layout table, with the default texts of its labels (the window shows them in
-// the program's texts in use, support/program_texts).
+// their replacements in use, app/base/replaceable_texts.h).
 const platform::WindowLayout& MainWindowLayout();
 
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search/search.h).

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/base/replaceable_texts.h"
 #include "support/program_texts/program_texts.h"
 #include "support/testing/scratch_directory.h"
 
@@ -312,7 +313,7 @@ TEST_F(MainWindowTest, TheStatusLineTellsHowTheSearchEnded) {
     windows_.FinishWork();
   }
   ProgramTexts french;
-  ASSERT_EQ(french.Replace("FoundStatus", "%N articles trouv\xC3\xA9s pour %P"),
+  ASSERT_EQ(french.Replace(text::kFoundStatus, "%N articles trouv\xC3\xA9s pour %P"),
             ProgramTexts::Replacement::kDone);
   UseProgramTexts(std::move(french));
   Run();
@@ -397,12 +398,12 @@ TEST_F(MainWindowTest, CloseButtonEndsTheLoopAndReleasesTheWindow) {
 // The window's own texts are the program's texts in use.
 TEST_F(MainWindowTest, TheWindowShowsTheProgramsTexts) {
   ProgramTexts texts;
-  for (const auto& [key, text] : {std::pair{"SearchPrompt", "Suche:"},
-                                  {"SearchButton", "&Los"},
-                                  {"CloseButton",
-                                   "Schlie\xC3\x9F"
-                                   "en"}}) {
-    ASSERT_EQ(texts.Replace(key, text), ProgramTexts::Replacement::kDone);
+  for (const auto& [which, replacement] : {std::pair{&text::kSearchPrompt, "Suche:"},
+                                           {&text::kSearchButton, "&Los"},
+                                           {&text::kCloseButton,
+                                            "Schlie\xC3\x9F"
+                                            "en"}}) {
+    ASSERT_EQ(texts.Replace(*which, replacement), ProgramTexts::Replacement::kDone);
   }
   UseProgramTexts(std::move(texts));
 

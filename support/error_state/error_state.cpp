@@ -1,8 +1,8 @@
 #include "support/error_state/error_state.h"
 
 #include <algorithm>
-#include <optional>
 
+#include "support/error_state/error_messages.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
@@ -26,12 +26,11 @@ ErrorState& State() {
 }  // namespace
 
 std::string ErrorMessage(int32_t number) {
-  const ProgramTexts& texts = CurrentTexts();
-  if (const std::optional<std::string_view> message = texts.ErrorMessageOf(number)) {
-    return std::string(*message);
+  if (const ReplaceableText* message = ErrorMessageText(number)) {
+    return std::string(ProgramText(*message));
   }
   return Concat(
-      {texts.ErrorMessageOf(error::kUnknownErrorPosted).value_or(""), " : ", NumberToText(number)});
+      {ProgramText(*ErrorMessageText(error::kUnknownErrorPosted)), " : ", NumberToText(number)});
 }
 
 FixedString<kErrorTextLength> ErrorTextOf(std::string_view message) {
@@ -46,8 +45,8 @@ void PostError(int32_t number, uint32_t os_error) {
   state.code = number;
   state.clear = false;
   // The end of every article posts 33: the table's texts are taken without building a copy.
-  const std::optional<std::string_view> message = CurrentTexts().ErrorMessageOf(number);
-  state.text = message ? ErrorTextOf(*message) : ErrorTextOf(ErrorMessage(number));
+  const ReplaceableText* message = ErrorMessageText(number);
+  state.text = message ? ErrorTextOf(ProgramText(*message)) : ErrorTextOf(ErrorMessage(number));
 }
 
 void ClearError() {

@@ -58,9 +58,8 @@ uint32_t OsError();
 // The 80-byte error text of `message`: leading blanks removed, cut at 79 characters, padded.
 FixedString<kErrorTextLength> ErrorTextOf(std::string_view message);
 
-// The message for `number`: its entry of the message table, in the program's texts in use
-// (support/program_texts), or, for a number without one, the entry of 81 ("Unknown Error
-// Posted"), " : " and the number.
+// The message for `number`: its entry of the message table (error_messages.h) as in use, or,
+// for a number without one, the entry of 81 ("Unknown Error Posted"), " : " and the number.
 std::string ErrorMessage(int32_t number);
 
 }  // namespace kb

@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "support/program_texts/program_texts.h"
 #include "support/text/ascii.h"
 #include "support/text/text.h"
 
@@ -11,20 +10,20 @@ namespace {
 
 struct StandardButton {
   int32_t bit;
-  TextId caption;
+  const ReplaceableText* caption;
   int32_t command_id;
 };
 
 // Left to right, as they stand in a box. Their captions are the program's texts in use.
 constexpr std::array<StandardButton, 8> kStandardButtons{{
-    {button::kOk, TextId::kOkButton, command::kOk},
-    {button::kYes, TextId::kYesButton, command::kYes},
-    {button::kNo, TextId::kNoButton, command::kNo},
-    {button::kAbort, TextId::kAbortButton, command::kAbort},
-    {button::kRetry, TextId::kRetryButton, command::kRetry},
-    {button::kIgnore, TextId::kIgnoreButton, command::kIgnore},
-    {button::kCancel, TextId::kCancelButton, command::kCancel},
-    {button::kHelp, TextId::kHelpButton, command::kHelp},
+    {button::kOk, &text::kOkButton, command::kOk},
+    {button::kYes, &text::kYesButton, command::kYes},
+    {button::kNo, &text::kNoButton, command::kNo},
+    {button::kAbort, &text::kAbortButton, command::kAbort},
+    {button::kRetry, &text::kRetryButton, command::kRetry},
+    {button::kIgnore, &text::kIgnoreButton, command::kIgnore},
+    {button::kCancel, &text::kCancelButton, command::kCancel},
+    {button::kHelp, &text::kHelpButton, command::kHelp},
 }};
 
 std::vector<BoxButton> StandardButtonsOf(int32_t mask) {
@@ -32,12 +31,12 @@ std::vector<BoxButton> StandardButtonsOf(int32_t mask) {
   for (const StandardButton& standard : kStandardButtons) {
     if ((mask & standard.bit) != 0) {
       buttons.push_back(
-          {std::string(ProgramText(standard.caption)), standard.command_id, standard.bit});
+          {std::string(ProgramText(*standard.caption)), standard.command_id, standard.bit});
     }
   }
   // A box must always be able to end, so a mask without any known bit means OK alone.
   if (buttons.empty()) {
-    buttons.push_back({std::string(ProgramText(TextId::kOkButton)), command::kOk, button::kOk});
+    buttons.push_back({std::string(ProgramText(text::kOkButton)), command::kOk, button::kOk});
   }
   return buttons;
 }
@@ -50,7 +49,7 @@ std::vector<BoxButton> CaptionButtonsOf(std::string_view captions) {
     const std::string_view caption = captions.substr(0, bar);
     int32_t command_id = 0;
     for (const StandardButton& standard : kStandardButtons) {
-      if (caption == ProgramText(standard.caption)) command_id = standard.command_id;
+      if (caption == ProgramText(*standard.caption)) command_id = standard.command_id;
     }
     if (command_id == 0) command_id = next_custom_id++;
     const auto number = static_cast<int32_t>(buttons.size() + 1);

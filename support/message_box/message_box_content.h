@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/message_box/message.h"
+#include "support/program_texts/program_texts.h"
 
 namespace kb {
 
@@ -69,6 +70,18 @@ struct BoxContent {
   std::optional<std::size_t> cancel;  // the button Escape presses; none: Escape does nothing
 };
 
+// The captions of the standard buttons, which the user may replace; "&" marks the access key.
+namespace text {
+inline constexpr ReplaceableText kOkButton{"OkButton", "OK"};
+inline constexpr ReplaceableText kYesButton{"YesButton", "&Yes"};
+inline constexpr ReplaceableText kNoButton{"NoButton", "&No"};
+inline constexpr ReplaceableText kAbortButton{"AbortButton", "&Abort"};
+inline constexpr ReplaceableText kRetryButton{"RetryButton", "&Retry"};
+inline constexpr ReplaceableText kIgnoreButton{"IgnoreButton", "&Ignore"};
+inline constexpr ReplaceableText kCancelButton{"CancelButton", "Cancel"};
+inline constexpr ReplaceableText kHelpButton{"HelpButton", "&Help"};
+}  // namespace text
+
 // The buttons for a buttons text:
 //  - empty, or digits giving a mask without any standard bit: OK alone;
 //  - beginning with a digit: the standard buttons whose bits the mask has, in the order of
@@ -76,7 +89,7 @@ struct BoxContent {
 //  - anything else: one button per "|"-separated caption (at most 8); a standard caption
 //    gets its command identifier, the others 100, 101, ...; the result is the pressed
 //    button's 1-based number.
-// The standard buttons' captions are the program's texts in use (support/program_texts), and
+// The standard buttons' captions are the texts above as in use (support/program_texts), and
 // a caption of the list is standard when it equals one of those.
 // `default_button` names the default by its bit (standard buttons) or 1-based number
 // (captions); when it names no button present, the first button is the default.

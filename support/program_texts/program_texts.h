@@ -1,112 +1,60 @@
 #pragma once
 
-// The texts the program shows its user, each with a key under which the settings file
-// (app/setup/settings_file.h) can replace it: the captions of the message box's buttons, the labels
-// of the window's controls, the status texts, the messages and their captions, the messages
-// of the error table (by number) and those of a failed browser launch (by code). Every text
-// has a default, the program's own wording, which stands until it is replaced. The window's
-// title and the lines of the results page are not among them: they never change.
+// Texts the program shows that its user may replace (through the settings file,
+// app/setup/settings_file.h), and the set of replacements in use. Each text is declared by
+// the code that shows it, as a ReplaceableText: its key and its default wording, which
+// stands until the text is replaced.
 //
-// The texts in use are one table for the whole process. It is filled once, at start, by
+// The replacements in use are one set for the whole process. It is filled once, at start, by
 // UseProgramTexts() before any thread but the main one runs, and only read afterwards, so
 // any thread reads it without a lock: nothing writes it while anyone reads. A view into it
 // stays valid until the next UseProgramTexts().
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kb {
 
-// The texts that have a name. Each message text is followed, where it is shown, by what it
-// is about: a path, or an error number, ", " and the error's text.
-enum class TextId {
-  // Captions of the message box's standard buttons; "&" marks the access key.
-  kOkButton,
-  kYesButton,
-  kNoButton,
-  kAbortButton,
-  kRetryButton,
-  kIgnoreButton,
-  kCancelButton,
-  kHelpButton,
-  // The window's controls.
-  kSearchPrompt,
-  kSearchButton,
-  kCloseButton,
-  // The status line.
-  kSearchingStatus,
-  kCreatingPageStatus,
-  kExecutingBrowserStatus,
-  // The status line after a search: %N stands for the number of articles found, %P for the
-  // phrase as the entry shows it.
-  kFoundStatus,
-  kFoundOneStatus,
-  kNotFoundStatus,
-  kStoppedStatus,
-  // Messages, and the captions of their boxes.
-  kHeaderUnopened,
-  kHeaderUnread,
-  kFooterUnopened,
-  kFooterUnread,
-  kArticleUnopened,
-  kArticleUnread,
-  kFolderUnread,
-  kErrorJoiner,  // between an article's or the folder's path and the error number
-  kPageUnopened,
-  kPageUnopenedCaption,
-  kPageUnwritten,
-  kPageUnwrittenCaption,
-  kErrorCaption,  // of a failed browser launch, and of the message that ends a start
-  kNoMemory,
-  kFolderUnentered,  // before the folder the window was to search in, then why
-  kFolderUnenteredCaption,
-  kFolderDialogCaption,
-  kSettingsProblem,               // before the settings file's name, line and what is wrong
-  kKnowledgeBaseSettingsProblem,  // the same, for the knowledge base's settings file
+// A text that may be replaced.
+struct ReplaceableText {
+  std::string_view key;
+  std::string_view default_text;
+  // The most bytes a replacement may hold.
+  std::size_t longest = std::numeric_limits<std::size_t>::max();
 };
 
-// The longest message of the error table, in bytes: what an 80-byte error text can hold.
-inline constexpr std::size_t kLongestErrorMessage = 79;
+// A text of a numbered table (the error table, the failed launches), with its number.
+struct NumberedText {
+  int32_t number;
+  ReplaceableText text;
+};
 
-// A full set of texts: the defaults, and the ones that replace them.
+// A set of replacements; a text without one reads as its default.
 class ProgramTexts {
  public:
   enum class Replacement {
     kDone,
-    kUnknownKey,  // no text has the key
-    kTooLong,     // a message of the error table longer than kLongestErrorMessage
+    kTooLong,  // longer than the text's `longest`: nothing is replaced
   };
 
-  // Replaces the text whose key is `key`, compared without regard to case, with `text`.
-  Replacement Replace(std::string_view key, std::string_view text);
-
-  std::string_view Of(TextId id) const;
-  // The error table's message for `number`; none for a number without one.
-  std::optional<std::string_view> ErrorMessageOf(int32_t number) const;
-  // The message for a failed browser launch's `code`; empty for a code without one, and for
-  // one whose message was replaced by an empty text.
-  std::string_view LaunchErrorOf(int64_t code) const;
+  Replacement Replace(const ReplaceableText& text, std::string_view replacement);
+  std::string_view Of(const ReplaceableText& text) const;
 
  private:
-  std::string_view Row(std::size_t row) const;
-
-  // By row of the table; empty until a text is replaced.
-  std::vector<std::optional<std::string>> replaced_;
+  // By key, in the order replaced; few, since each is a line the user wrote.
+  std::vector<std::pair<std::string_view, std::string>> replaced_;
 };
 
-// Every key, in the order of the table: the named texts, then Error<N> for each number of the
-// error table, then LaunchError<N> for each code of a failed launch.
-std::vector<std::string> ProgramTextKeys();
-
-// The texts in use; the defaults until UseProgramTexts().
+// The texts in use; every default until UseProgramTexts().
 const ProgramTexts& CurrentTexts();
 
-// CurrentTexts().Of(id).
-std::string_view ProgramText(TextId id);
+// CurrentTexts().Of(text).
+std::string_view ProgramText(const ReplaceableText& text);
 
 // Makes `texts` the texts in use. Only at start, before any other thread runs (and in tests,
 // between cases).
