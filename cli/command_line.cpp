@@ -3,6 +3,8 @@
 #include <getopt.h>
 
 #include <optional>
+#include <span>
+#include <string>
 #include <utility>
 
 #include "app/base/knowledge_base.h"
@@ -96,6 +98,105 @@ std::optional<std::size_t> IoDepth(std::string_view text) {
   return depth;
 }
 
+// The switches that choose the output, settled into one format once every option is read.
+struct OutputSwitches {
+  bool null_terminated = false;
+  bool json = false;
+};
+
+// Applies `option` when it is one that takes no value (but --help and --version, which end
+// the parse); false when it is not.
+bool TakeSwitch(int option, CommandLine& command, OutputSwitches& output) {
+  switch (option) {
+    case 'l':
+      command.list_only = true;
+      return true;
+    case '0':
+      output.null_terminated = true;
+      return true;
+    case kJsonOption:
+      output.json = true;
+      return true;
+    case kOpenOption:
+      command.open_page = true;
+      return true;
+    case kIndexOption:
+      command.build_index = true;
+      return true;
+    case kNoIndexOption:
+      command.no_index = true;
+      return true;
+    case kNoKbSettingsOption:
+      command.knowledge_base_settings = false;
+      return true;
+  }
+  return false;
+}
+
+// Applies `option`, one that takes `value`: "" when it did, why not when the value is not one
+// the option takes, none when `option` takes no value.
+std::optional<std::string> TakeValue(int option, std::string_view value, CommandLine& command) {
+  const std::string quoted = Concat({"'", value, "'"});
+  switch (option) {
+    case 'C':
+      command.directory = value;
+      return "";
+    case 'j':
+      command.threads = ThreadCount(value);
+      if (command.threads != 0) return "";
+      return Concat({"-j needs a number of threads from 1 to ",
+                     NumberToText(static_cast<int32_t>(kMostThreads)), ", not ", quoted});
+    case kIoDepthOption:
+      command.io_depth = IoDepth(value);
+      if (command.io_depth) return "";
+      return Concat({"--io-depth needs a number of threads from 0 to ",
+                     NumberToText(static_cast<int32_t>(kMostIoDepth)), ", not ", quoted});
+    case kSettingsOption:
+      command.settings_file = value;
+      return value.empty() ? "--settings needs a file" : "";
+    case kFoldOption:
+      command.folding = ChoiceOf(kFoldings, value);
+      if (command.folding) return "";
+      return Concat({"--fold takes ascii, unicode or accents, not ", quoted});
+    case kMatchOption:
+      command.match_mode = ChoiceOf(kMatchModes, value);
+      if (command.match_mode) return "";
+      return Concat({"--match takes bytes or text, not ", quoted});
+    case kResultsOption:
+      command.results_style = ChoiceOf(kResultsStyles, value);
+      if (command.results_style) return "";
+      return Concat({"--results takes classic or snippets, not ", quoted});
+  }
+  return std::nullopt;
+}
+
+// Settles the options that depend on one another; why not when they exclude each other.
+std::optional<std::string> Settle(const OutputSwitches& output, CommandLine& command) {
+  if (command.list_only && command.open_page) return "--list and --open exclude each other";
+  if (output.null_terminated && output.json) return "--null and --json exclude each other";
+  if (output.null_terminated) command.format = ResultFormat::kNullTerminatedPaths;
+  if (output.json) command.format = ResultFormat::kJsonLines;
+  if (command.build_index && command.no_index) return "--index and --no-index exclude each other";
+  return std::nullopt;
+}
+
+// Takes the phrase from the `operands` left after the options; why not when they are not one
+// phrase (none is right for --index).
+std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLine& command) {
+  if (command.build_index) {
+    if (!operands.empty()) return "--index builds the index and searches for nothing";
+    return std::nullopt;
+  }
+  if (operands.empty()) return "no phrase to search for";
+  if (operands.size() > 1) return "give the phrase as one argument (quote it when it has blanks)";
+  command.phrase = operands.front();
+  if (CountCharacters(command.phrase) > kMaxSearchTextLength) {
+    return Concat(
+        {"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"});
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string_view UsageText() {
@@ -157,107 +258,33 @@ void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) 
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine command;
-  bool null_terminated = false;
-  bool json = false;
+  OutputSwitches output;
   opterr = 0;  // the refusals below are worded here
   optind = 0;  // start afresh, even after an earlier parse
   int option;
   while ((option = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
-    const std::string_view argument = argv[optind - 1];
-    switch (option) {
-      case 'C':
-        command.directory = optarg;
-        break;
-      case 'h':
-        command.action = CommandLine::Action::kHelp;
-        return command;
-      case 'j':
-        command.threads = ThreadCount(optarg);
-        if (command.threads == 0) {
-          return Refuse(
-              Concat({"-j needs a number of threads from 1 to ",
-                      NumberToText(static_cast<int32_t>(kMostThreads)), ", not '", optarg, "'"}));
-        }
-        break;
-      case kIoDepthOption:
-        command.io_depth = IoDepth(optarg);
-        if (!command.io_depth) {
-          return Refuse(
-              Concat({"--io-depth needs a number of threads from 0 to ",
-                      NumberToText(static_cast<int32_t>(kMostIoDepth)), ", not '", optarg, "'"}));
-        }
-        break;
-      case 'V':
-        command.action = CommandLine::Action::kVersion;
-        return command;
-      case 'l':
-        command.list_only = true;
-        break;
-      case '0':
-        null_terminated = true;
-        break;
-      case kJsonOption:
-        json = true;
-        break;
-      case kOpenOption:
-        command.open_page = true;
-        break;
-      case kIndexOption:
-        command.build_index = true;
-        break;
-      case kNoIndexOption:
-        command.no_index = true;
-        break;
-      case kSettingsOption:
-        command.settings_file = optarg;
-        if (command.settings_file.empty()) return Refuse("--settings needs a file");
-        break;
-      case kFoldOption:
-        command.folding = ChoiceOf(kFoldings, optarg);
-        if (!command.folding) {
-          return Refuse(Concat({"--fold takes ascii, unicode or accents, not '", optarg, "'"}));
-        }
-        break;
-      case kMatchOption:
-        command.match_mode = ChoiceOf(kMatchModes, optarg);
-        if (!command.match_mode) {
-          return Refuse(Concat({"--match takes bytes or text, not '", optarg, "'"}));
-        }
-        break;
-      case kResultsOption:
-        command.results_style = ChoiceOf(kResultsStyles, optarg);
-        if (!command.results_style) {
-          return Refuse(Concat({"--results takes classic or snippets, not '", optarg, "'"}));
-        }
-        break;
-      case kNoKbSettingsOption:
-        command.knowledge_base_settings = false;
-        break;
-      case ':':
-        return Refuse(Concat({argument, " needs a value"}));
-      default:
-        // A long option is named as it was given; a short one may sit in a cluster ("-xV").
-        if (argument.starts_with("--")) return Refuse(Concat({"unknown option ", argument}));
-        return Refuse(Concat({"unknown option -", std::string(1, static_cast<char>(optopt))}));
+    if (option == 'h' || option == 'V') {
+      command.action = option == 'h' ? CommandLine::Action::kHelp : CommandLine::Action::kVersion;
+      return command;
     }
+    if (TakeSwitch(option, command, output)) continue;
+    const std::string_view argument = argv[optind - 1];
+    if (option == ':') return Refuse(Concat({argument, " needs a value"}));
+    std::optional<std::string> refusal = TakeValue(option, optarg ? optarg : "", command);
+    if (!refusal) {
+      // A long option is named as it was given; a short one may sit in a cluster ("-xV").
+      refusal = argument.starts_with("--")
+                    ? Concat({"unknown option ", argument})
+                    : Concat({"unknown option -", std::string(1, static_cast<char>(optopt))});
+    }
+    if (!refusal->empty()) return Refuse(std::move(*refusal));
   }
-  if (command.list_only && command.open_page) return Refuse("--list and --open exclude each other");
-  if (null_terminated && json) return Refuse("--null and --json exclude each other");
-  if (null_terminated) command.format = ResultFormat::kNullTerminatedPaths;
-  if (json) command.format = ResultFormat::kJsonLines;
-  if (command.build_index) {
-    if (command.no_index) return Refuse("--index and --no-index exclude each other");
-    if (optind != argc) return Refuse("--index builds the index and searches for nothing");
-    return command;
+  if (std::optional<std::string> refusal = Settle(output, command)) {
+    return Refuse(std::move(*refusal));
   }
-  if (optind == argc) return Refuse("no phrase to search for");
-  if (argc - optind > 1) {
-    return Refuse("give the phrase as one argument (quote it when it has blanks)");
-  }
-  command.phrase = argv[optind];
-  if (CountCharacters(command.phrase) > kMaxSearchTextLength) {
-    return Refuse(
-        Concat({"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"}));
+  if (std::optional<std::string> refusal =
+          TakePhrase(std::span<char* const>(argv + optind, argv + argc), command)) {
+    return Refuse(std::move(*refusal));
   }
   return command;
 }

@@ -118,6 +118,86 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
   return OutputTrouble(output);
 }
 
+// The printer of the results in the format the command line asks for, writing to `results`.
+std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
+                                         kb::platform::ResultOutput& results,
+                                         std::chrono::steady_clock::time_point started,
+                                         const kb::index::ArticleIndex& index) {
+  switch (format) {
+    case kb::cli::ResultFormat::kPathLines:
+      return std::make_unique<kb::cli::PathPrinter>(results, '\n');
+    case kb::cli::ResultFormat::kNullTerminatedPaths:
+      return std::make_unique<kb::cli::PathPrinter>(results, '\0');
+    case kb::cli::ResultFormat::kJsonLines:
+      break;
+  }
+  return std::make_unique<kb::cli::JsonLinesPrinter>(
+      results, started, [&index](kb::cli::SearchSummary& summary) {
+        const kb::index::IndexUse use = index.last_use();
+        // The articles the index spared count as opened.
+        summary.articles_read =
+            std::max(0, summary.articles_opened - (summary.articles_listed - use.articles_read));
+        summary.index_state = use.state;
+        summary.index_reason = use.reason;
+      });
+}
+
+// Says so when the knowledge base has no folder of articles.
+void ReportMissingArticleFolder(const kb::cli::CommandLine& command, kb::platform::Env& env,
+                                kb::FailureReporter& screen) {
+  if (!kb::ArticleFolderIsMissing(env)) return;
+  const std::string text =
+      kb::Concat({"no ZEB folder in ",
+                  command.directory.empty() ? "the current directory" : command.directory});
+  screen.ReportFailure(
+      {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
+}
+
+// Searches the knowledge base in the working directory with `settings`, after showing the
+// problems met in the settings files; gives the exit status.
+int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings& settings,
+                        const std::vector<kb::SettingsProblem>& settings_problems,
+                        const std::vector<kb::SettingsProblem>& knowledge_base_problems,
+                        std::chrono::steady_clock::time_point started) {
+  // Ctrl-C and SIGTERM stop the search cleanly from here on: no page is written then.
+  std::stop_source stop;
+  const kb::platform::StopSignals stop_signals(stop);
+
+  // The index spares the search the articles it proves need no reading; it is written only
+  // by --index.
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
+  // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
+  // a write that waits for a reader.
+  kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
+  const std::unique_ptr<kb::Printer> output = MakePrinter(command.format, results, started, index);
+  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal(), *output,
+                                results.terminal());
+  kb::platform::Env& env = kb::cli::SearchEnv();
+  kb::ShowSettingsProblems(settings_problems, screen);
+  // A file that someone else wrote into the knowledge base does not change the exit status.
+  kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
+  const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
+  kb::SearchRequest request{.phrase = command.phrase,
+                            .match_settings = settings.match,
+                            .page_handling = PageHandlingOf(command),
+                            .threads = command.threads,
+                            .stop = stop.get_token(),
+                            .filter = &index,
+                            .io_depth = command.io_depth,
+                            .results = settings.results};
+  // Without a page there is nothing for the templates to wrap.
+  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
+  ReportMissingArticleFolder(command, env, screen);
+  const kb::SearchReport report = kb::RunSearch(env, request, screen, {&screen});
+  results.Flush();
+
+  if (stop_signals.received() != 0) return stop_signals.ExitStatus();
+  if (const int trouble = OutputTrouble(results)) return trouble;
+  if (screen.messages_shown() > uncounted_messages) return kTrouble;
+  return report.found.empty() ? kNoMatch : kMatched;
+}
+
 int Search(const kb::cli::CommandLine& command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
@@ -139,69 +219,8 @@ int Search(const kb::cli::CommandLine& command) {
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
   OverrideSettings(command, settings, knowledge_base_problems);
-
-  // Ctrl-C and SIGTERM stop the search cleanly from here on: no page is written then.
-  std::stop_source stop;
-  const kb::platform::StopSignals stop_signals(stop);
-
-  // The index spares the search the articles it proves need no reading; it is written only
-  // by --index.
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
-  // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
-  // a write that waits for a reader.
-  kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
-  std::unique_ptr<kb::Printer> output;
-  switch (command.format) {
-    case kb::cli::ResultFormat::kPathLines:
-      output = std::make_unique<kb::cli::PathPrinter>(results, '\n');
-      break;
-    case kb::cli::ResultFormat::kNullTerminatedPaths:
-      output = std::make_unique<kb::cli::PathPrinter>(results, '\0');
-      break;
-    case kb::cli::ResultFormat::kJsonLines:
-      output = std::make_unique<kb::cli::JsonLinesPrinter>(
-          results, started, [&index](kb::cli::SearchSummary& summary) {
-            const kb::index::IndexUse use = index.last_use();
-            // The articles the index spared count as opened.
-            summary.articles_read = std::max(
-                0, summary.articles_opened - (summary.articles_listed - use.articles_read));
-            summary.index_state = use.state;
-            summary.index_reason = use.reason;
-          });
-      break;
-  }
-  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal(), *output,
-                                results.terminal());
-  kb::platform::Env& env = kb::cli::SearchEnv();
-  kb::ShowSettingsProblems(settings_problems, screen);
-  // A file that someone else wrote into the knowledge base does not change the exit status.
-  kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
-  const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
-  kb::SearchRequest request{.phrase = command.phrase,
-                            .match_settings = settings.match,
-                            .page_handling = PageHandlingOf(command),
-                            .threads = command.threads,
-                            .stop = stop.get_token(),
-                            .filter = &index,
-                            .io_depth = command.io_depth,
-                            .results = settings.results};
-  // Without a page there is nothing for the templates to wrap.
-  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
-  if (kb::ArticleFolderIsMissing(env)) {
-    const std::string text =
-        kb::Concat({"no ZEB folder in ",
-                    command.directory.empty() ? "the current directory" : command.directory});
-    screen.ReportFailure(
-        {.text = text, .error_code = kb::error::kPathNotFound, .path = kb::kArticleFolder});
-  }
-  const kb::SearchReport report = kb::RunSearch(env, request, screen, {&screen});
-  results.Flush();
-
-  if (stop_signals.received() != 0) return stop_signals.ExitStatus();
-  if (const int trouble = OutputTrouble(results)) return trouble;
-  if (screen.messages_shown() > uncounted_messages) return kTrouble;
-  return report.found.empty() ? kNoMatch : kMatched;
+  return SearchKnowledgeBase(command, settings, settings_problems, knowledge_base_problems,
+                             started);
 }
 
 }  // namespace

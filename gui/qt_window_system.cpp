@@ -142,6 +142,8 @@ struct Control {
   RowsModel* rows = nullptr;  // owned by the widget
 };
 
+struct Grid;
+
 class QtWindowSystem final : public WindowSystem {
  public:
   QtWindowSystem() { QApplication::setQuitOnLastWindowClosed(false); }
@@ -176,6 +178,9 @@ class QtWindowSystem final : public WindowSystem {
   void Post(std::optional<Event> event);
   Control* Find(int32_t number);
   QWidget* MakeWidget(const ControlLayout& layout, Control& control);
+  // Makes the widget of each control of `layout` and puts it in its cells of `cells`.
+  void PlaceControls(const WindowLayout& layout, const Grid& grid, const DialogBase& base,
+                     QGridLayout& cells);
   void LoadFromVariable(Control& control);
   int ScreenWidth() const;
   // Lets a label or a button show its whole text on one line; FitWindow wraps labels that
@@ -259,6 +264,24 @@ struct Grid {
   }
 };
 
+// The grid's cells in `frame`, each column and row at least as large as the table makes it.
+QGridLayout& MakeCells(QWidget& frame, const Grid& grid, const DialogBase& base) {
+  auto* cells = new QGridLayout(&frame);
+  cells->setContentsMargins(0, 0, 0, 0);
+  cells->setSpacing(0);
+  // The window's size is FitWindow's to set, never the layout's on its own.
+  cells->setSizeConstraint(QLayout::SetNoConstraint);
+  for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
+    cells->setColumnMinimumWidth(
+        static_cast<int>(i), WindowPixelsX(base, grid.xs[i + 1]) - WindowPixelsX(base, grid.xs[i]));
+  }
+  for (std::size_t i = 0; i + 1 < grid.ys.size(); ++i) {
+    cells->setRowMinimumHeight(
+        static_cast<int>(i), WindowPixelsY(base, grid.ys[i + 1]) - WindowPixelsY(base, grid.ys[i]));
+  }
+  return *cells;
+}
+
 void QtWindowSystem::Build(const WindowLayout& layout) {
   Close();
   pending_.clear();
@@ -276,19 +299,14 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
   // window with them. Widening the window widens the columns under an entry that no button
   // stands in.
   const Grid grid(layout);
-  auto* cells = new QGridLayout(frame_.get());
-  cells->setContentsMargins(0, 0, 0, 0);
-  cells->setSpacing(0);
-  // The window's size is FitWindow's to set, never the layout's on its own.
-  cells->setSizeConstraint(QLayout::SetNoConstraint);
-  for (std::size_t i = 0; i + 1 < grid.xs.size(); ++i) {
-    cells->setColumnMinimumWidth(
-        static_cast<int>(i), WindowPixelsX(base, grid.xs[i + 1]) - WindowPixelsX(base, grid.xs[i]));
-  }
-  for (std::size_t i = 0; i + 1 < grid.ys.size(); ++i) {
-    cells->setRowMinimumHeight(
-        static_cast<int>(i), WindowPixelsY(base, grid.ys[i + 1]) - WindowPixelsY(base, grid.ys[i]));
-  }
+  QGridLayout& cells = MakeCells(*frame_, grid, base);
+  PlaceControls(layout, grid, base, cells);
+  frame_->OnResize([this] { FitWindow(); });
+  FitWindow();
+}
+
+void QtWindowSystem::PlaceControls(const WindowLayout& layout, const Grid& grid,
+                                   const DialogBase& base, QGridLayout& cells) {
   std::vector<bool> stretches(grid.xs.size(), false), fixed(grid.xs.size(), false);
 
   controls_.clear();
@@ -322,17 +340,15 @@ void QtWindowSystem::Build(const WindowLayout& layout) {
       policy.setRetainSizeWhenHidden(true);
       control.widget->setSizePolicy(policy);
     }
-    cells->addWidget(control.widget, first_row, first_column, end_row - first_row,
-                     end_column - first_column, alignment);
+    cells.addWidget(control.widget, first_row, first_column, end_row - first_row,
+                    end_column - first_column, alignment);
     control.widget->setHidden(control_layout.hidden);
     if (previous != nullptr) QWidget::setTabOrder(previous, control.widget);
     previous = control.widget;
   }
   for (std::size_t column = 0; column < stretches.size(); ++column) {
-    if (stretches[column] && !fixed[column]) cells->setColumnStretch(static_cast<int>(column), 1);
+    if (stretches[column] && !fixed[column]) cells.setColumnStretch(static_cast<int>(column), 1);
   }
-  frame_->OnResize([this] { FitWindow(); });
-  FitWindow();
 }
 
 int QtWindowSystem::ScreenWidth() const {
