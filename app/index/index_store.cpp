@@ -7,8 +7,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/file_system.h"
-
 namespace kb::index {
 namespace {
 
@@ -278,6 +276,17 @@ std::unique_ptr<IndexStore> IndexStore::Open(const std::string& path,
 
 std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
                                                const StoreIdentity& identity) {
+  // One build at a time: another would remove this one's file, or put it in place half made.
+  std::unique_ptr<platform::File> lock;
+  if (platform::Env::Default().OpenFile(LockPath(path),
+                                        {.access = platform::Access::kWrite,
+                                         .creation = platform::Creation::kOpenOrCreate,
+                                         .follow_links = false,
+                                         .permissions = 0600},
+                                        lock) != platform::system_error::kNone ||
+      lock->Lock(platform::Lock::kExclusive) != platform::system_error::kNone) {
+    return nullptr;
+  }
   const std::string building = path + ".new";
   if (!platform::RemoveFile(building) || !platform::CreatePrivateFile(building)) return nullptr;
   sqlite3* db = Connect(building, Journal::kNone);
@@ -287,6 +296,7 @@ std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
   }
   std::unique_ptr<IndexStore> store(new IndexStore(db, path));
   store->building_ = building;
+  store->building_lock_ = std::move(lock);
   const bool made = store->Execute(
                         "BEGIN;"
                         "CREATE TABLE header(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
@@ -380,6 +390,7 @@ bool IndexStore::TakePlace() {
     return false;
   }
   building_.clear();
+  building_lock_.reset();
   db_ = Connect(path_, Journal::kWriteAhead);
   return db_ != nullptr;
 }

@@ -34,6 +34,7 @@
 
 #include "app/index/grams.h"
 #include "platform/file_identity.h"
+#include "platform/file_system.h"
 
 namespace kb::index {
 
@@ -75,11 +76,13 @@ class IndexStore {
   // The store at `path` when it proves itself made for `identity`; nothing otherwise.
   static std::unique_ptr<IndexStore> Open(const std::string& path, const StoreIdentity& identity);
   // A new, empty store for `identity`, which replaces whatever `path` holds when it is sealed
-  // (and is removed if it never is); nothing when it cannot be made.
+  // (and is removed if it never is); nothing when it cannot be made, or while another is
+  // being made for `path`.
   static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity);
 
-  // The seal's name beside a store's.
+  // The seal's name beside a store's, and that of the lock a new store's making holds.
   static std::string SealPath(const std::string& path) { return path + ".seal"; }
+  static std::string LockPath(const std::string& path) { return path + ".lock"; }
 
   // When the store was first built, nanoseconds since the epoch.
   int64_t built_at_ns() const { return built_at_ns_; }
@@ -124,6 +127,7 @@ class IndexStore {
   std::string path_;
   // While a new store is made: the file it is made in, which takes path_'s place when sealed.
   std::string building_;
+  std::unique_ptr<platform::File> building_lock_;  // held while building_ is made
   // During a write: every article, as the transaction leaves them.
   std::map<std::string, IndexedArticle, std::less<>> writing_;
   // The statements that add gram rows, bytes and text, made at the first write.

@@ -99,6 +99,38 @@ TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
   store->EndRead();
 }
 
+// Two builds at once would remove each other's file or put one in place half made: while one
+// is under way, another cannot start, and the old store stays in use until the new one is
+// sealed; a build that is dropped unsealed leaves nothing.
+TEST_F(IndexStoreTest, OneBuildAtATimeAndTheOldStoreUntilTheNewOneIsSealed) {
+  std::unique_ptr<IndexStore> old = IndexStore::Create(path_, Identity());
+  IndexedArticle article = Article(1);
+  ASSERT_TRUE(old && old->BeginWrite() &&
+              old->PutArticle("ZEB1.htm", article, GramsOf("printer")) && old->Commit() &&
+              old->Seal());
+  old.reset();
+
+  std::unique_ptr<IndexStore> building = IndexStore::Create(path_, Identity());
+  ASSERT_TRUE(building);
+  EXPECT_FALSE(IndexStore::Create(path_, Identity()));
+  std::unique_ptr<IndexStore> reading = IndexStore::Open(path_, Identity());
+  ASSERT_TRUE(reading);
+  IndexedArticles articles;
+  ASSERT_TRUE(reading->BeginRead() && reading->LoadArticles(articles));
+  reading->EndRead();
+  EXPECT_EQ(articles.size(), 1u);
+  building.reset();
+  EXPECT_TRUE(IndexStore::Open(path_, Identity()));
+
+  building = IndexStore::Create(path_, Identity());
+  ASSERT_TRUE(building && building->BeginWrite() && building->Commit() && building->Seal());
+  EXPECT_FALSE(reading->Unchanged());
+  reading = IndexStore::Open(path_, Identity());
+  articles.clear();
+  ASSERT_TRUE(reading && reading->BeginRead() && reading->LoadArticles(articles));
+  EXPECT_TRUE(articles.empty());
+}
+
 // A store that is not what it must be is never opened: whatever was done to it, Open gives
 // nothing, and Create makes a good one in its place.
 TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {

@@ -352,23 +352,24 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article) const {
-  if (settings_.mode == MatchMode::kText) return MakeOfText(article);
+  if (settings_.mode == MatchMode::kText) return MakeOfText(article, std::nullopt);
   return MakeOfBytes(article, std::nullopt);
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits) const {
-  if (settings_.mode == MatchMode::kText) return MakeOfText(article);
+  if (settings_.mode == MatchMode::kText) return MakeOfText(article, hits);
   return MakeOfBytes(article, hits);
 }
 
-ArticleSnippets SnippetMaker::MakeOfText(std::string_view article) const {
+ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
+                                         std::optional<int64_t> counted) const {
   ArticleSnippets made;
   made.title = Title(article);
   HtmlText reader;
   std::string text(reader.Extract(article));
   text.append(reader.Finish());
   const std::vector<TextSpan> hits = Occurrences(text);
-  made.hits = static_cast<int64_t>(hits.size());
+  made.hits = counted ? *counted : static_cast<int64_t>(hits.size());
   std::size_t shown_end = 0;
   for (const TextSpan hit : hits) {
     if (made.snippets.size() == kMostSnippets) break;

@@ -81,7 +81,8 @@ class SnippetMaker {
 
   ArticleSnippets Make(std::string_view article) const;
   // The same, for an article whose hits were counted as it was read (ArticleMatcher::hits()),
-  // so that a byte search looks for no more hits than its snippets need.
+  // so that a byte search looks for no more hits than its snippets need. `article` may be
+  // the start of a longer article whose hits were all counted.
   ArticleSnippets Make(std::string_view article, int64_t hits) const;
 
   // The title of `article` alone.
@@ -90,8 +91,8 @@ class SnippetMaker {
  private:
   // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.
   std::vector<TextSpan> Occurrences(std::string_view view) const;
-  ArticleSnippets MakeOfText(std::string_view article) const;
   // `hits`: the article's hits when they are known already.
+  ArticleSnippets MakeOfText(std::string_view article, std::optional<int64_t> hits) const;
   ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
   // earlier snippet ended, a character boundary): its text and where it lies in `text`.

@@ -17,7 +17,8 @@
 namespace kb {
 namespace {
 
-// The most of a found article that its snippets and hits are taken from.
+// The most of a found article that its title and snippets are taken from (its hits are counted
+// to its end).
 constexpr std::size_t kLargestSnippetArticle = 64 << 20;
 // The first read of an article read whole.
 constexpr std::size_t kFirstRead = 64 * 1024;
