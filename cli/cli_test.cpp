@@ -204,9 +204,8 @@ TEST_F(CliTest, TypicalSearchFindsOneOfThreeArticles) {
           "<title>Printer setup</title>\r\n<!-- Article starts -->\r\nTo set up the <b>PRINTER\""
           "</b>, open Settings &amp; <i>more</i>.\r\n");
   Article("ZEB3.htm", "<title>Printers</title>\r\nno marker here: printer setup\r\n");
-  for (const fs::path& read_only :
-       {kb_ / "ZEB" / "ZEB2 a#b%c.htm", kb_ / "lheader.htm", kb_ / "lfooter.htm"}) {
-    fs::permissions(read_only, fs::perms::owner_read | fs::perms::group_read);
+  for (const char* read_only : {"ZEB/ZEB2 a#b%c.htm", "lheader.htm", "lfooter.htm"}) {
+    fs::permissions(kb_ / read_only, fs::perms::owner_read | fs::perms::group_read);
   }
 
   const CliRun run = Cli("'printer setup'");

@@ -59,7 +59,7 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
       "IgnoreAccents=yes\n"
       "Error6 = no such error\n"
       "Error5 = " +
-      std::string(80, 'x') + "\nhistory = Off";
+      std::string(80, 'x') + "\nhistory = Off\nStoppedStatus = first\nstoppedSTATUS = last";
   const auto [settings, problems, _] = Parsed(contents, "kb.env");
 
   EXPECT_EQ(settings.match.case_folding, CaseFolding::kUnicode);
@@ -70,6 +70,8 @@ TEST(SettingsFileTest, EveryKeyAppliesAndEachBadLineIsReportedWithItsNumber) {
   pairs[0xE9] = 0xC9;
   pairs[0xE0] = 0xC0;
   EXPECT_EQ(settings.match.case_table, pairs) << "a bad value leaves the earlier one";
+  EXPECT_EQ(settings.texts.Of(text::kStoppedStatus), "last") << "a text given twice";
+  EXPECT_EQ(settings.texts.Of(*ErrorMessageText(5)), "Access Denied") << "too long to replace";
   EXPECT_EQ(problems,
             (std::vector<SettingsProblem>{
                 {"kb.env", 4, "IgnoreAccents is no or yes, not \"maybe\""},
