@@ -75,6 +75,15 @@ class ArticleReader {
   ArticleReader(const ArticleReader&) = delete;
   ArticleReader& operator=(const ArticleReader&) = delete;
 
+  // The articles this thread reads next: opened ahead while they come from the disk.
+  void Claimed(std::size_t first, std::size_t end) {
+    ahead_.clear();
+    for (std::size_t index = first; index < end; ++index) {
+      if (must_read_[index]) ahead_.push_back(paths_[index]);
+    }
+    env_.OpenAhead(ahead_);
+  }
+
   ArticleOutcome operator()(std::size_t index) {
     if (!must_read_[index]) return {};
     const std::string_view path = paths_[index];
@@ -87,6 +96,7 @@ class ArticleReader {
   const std::vector<char>& must_read_;
   const ScanRequest& request_;
   ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
+  std::vector<std::string_view> ahead_;  // the paths to open ahead, kept for their capacity
   BlockFile file_;
   ArticleMatcher matcher_;
   std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes
