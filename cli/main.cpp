@@ -95,15 +95,17 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
 }
 
 // kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
-// nothing; with --json, says so in a summary line of its own.
+// nothing; with --json, says what came of it in a summary line of its own, "built", or "not
+// used" and why when it failed (which is also said on standard error).
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
                std::chrono::steady_clock::time_point started) {
   kb::index::ArticleIndex index(
       {.enabled = settings.use_index, .cache_limit = settings.index_limit});
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
-  if (!index.Refresh(threads, problem)) return Complain(kb::Concat({"cannot index: ", problem}));
-  if (command.format != kb::cli::ResultFormat::kJsonLines) return 0;
+  const bool built = index.Refresh(threads, problem);
+  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
+  if (command.format != kb::cli::ResultFormat::kJsonLines) return status;
   const kb::index::IndexUse use = index.last_use();
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
   output.Write(kb::cli::JsonSummaryLine({.phrase = {},
@@ -115,7 +117,8 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
                                          .index_state = use.state,
                                          .index_reason = use.reason}));
   output.Flush();
-  return OutputTrouble(output);
+  const int trouble = OutputTrouble(output);
+  return trouble != 0 ? trouble : status;
 }
 
 // The printer of the results in the format the command line asks for, writing to `results`.

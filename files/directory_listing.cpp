@@ -220,20 +220,38 @@ int32_t LeapDaysThrough(int32_t year) {
   return year / 4 - year / 100 + year / 400;
 }
 
-}  // namespace
-
-bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
-                   ListingDetail detail, platform::Env& env) {
-  pattern = Clip(pattern).substr(0, kMaxPatternLength);
-  const std::size_t slash = pattern.rfind('/');
+// A pattern cut into the folder it lists and the wildcard its entries' names must match.
+struct PatternParts {
   std::string_view directory = ".";
-  std::string_view name_pattern = pattern;
-  if (slash != std::string_view::npos) {
-    directory = slash == 0 ? pattern.substr(0, 1) : pattern.substr(0, slash);
-    name_pattern = pattern.substr(slash + 1);
-  }
-  if (name_pattern.empty()) return true;
+  std::string_view name_pattern;
+};
 
+PatternParts SplitPattern(std::string_view pattern) {
+  pattern = Clip(pattern).substr(0, kMaxPatternLength);
+  PatternParts parts{.name_pattern = pattern};
+  const std::size_t slash = pattern.rfind('/');
+  if (slash != std::string_view::npos) {
+    parts.directory = slash == 0 ? pattern.substr(0, 1) : pattern.substr(0, slash);
+    parts.name_pattern = pattern.substr(slash + 1);
+  }
+  return parts;
+}
+
+// What reading the folder of a pattern came to.
+struct FolderRead {
+  // False when the folder could not be read at all, the failure posted; true also when there
+  // is nothing to list (a missing folder, a pattern that matches nothing).
+  bool listed = true;
+  std::vector<TakenEntry> taken;
+  std::vector<SortKey> order;  // `taken` in listing order
+  // A read that failed after some entries were taken: posted once they are kept.
+  platform::SystemError failure = platform::system_error::kNone;
+};
+
+FolderRead ReadFolder(std::string_view directory, std::string_view name_pattern,
+                      uint8_t attribute_filter, ListingDetail detail, platform::Env& env) {
+  FolderRead read;
+  if (name_pattern.empty()) return read;
   std::unique_ptr<platform::Directory> reader;
   if (platform::SystemError error = env.OpenDirectory(directory, reader)) {
     if (error == platform::system_error::kPathNotFound) {
@@ -241,45 +259,95 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
       platform::FileStatus status;
       if (env.PathStatus(directory, true, status) != platform::system_error::kNone ||
           status.type == platform::FileType::kDirectory) {
-        return true;
+        return read;
       }
       error = platform::system_error::kAccessDenied;
     }
     // A path that cannot name anything has nothing to list either.
-    if (error == platform::system_error::kInvalidName) return true;
+    if (error == platform::system_error::kInvalidName) return read;
     PostError(OpenErrorNumber(error), error);
-    return false;
+    read.listed = false;
+    return read;
   }
   const uint8_t filter = attribute_filter & kFilterBits;
-  std::vector<TakenEntry> taken;
-  std::vector<SortKey> order;
-  platform::SystemError failure = platform::system_error::kNone;
   try {
     bool found = false;
-    while ((failure = reader->Next(found)) == platform::system_error::kNone && found) {
+    while ((read.failure = reader->Next(found)) == platform::system_error::kNone && found) {
       const std::string_view name = reader->name();
       if (!MatchesWildcard(name_pattern, name)) continue;
       // A hidden entry cannot pass an empty filter, whatever it is: spare it the stat.
       if (filter == 0 && name.front() == '.') continue;
-      Describe(*reader, name, filter, detail, taken);
+      Describe(*reader, name, filter, detail, read.taken);
     }
-    order = ListingOrder(taken);
+    read.order = ListingOrder(read.taken);
   } catch (const std::bad_alloc&) {
+    PostError(error::kInsufficientMemory);
+    read.listed = false;
+  }
+  return read;
+}
+
+// The end of a listing whose entries are kept: false, with the failure posted, when reading
+// the folder failed midway.
+bool Finish(platform::SystemError failure) {
+  if (failure == platform::system_error::kNone) return true;
+  PostError(TransferErrorNumber(failure), failure);
+  return false;
+}
+
+// The entries lie in the order the folder gave them, so that taking them in listing order
+// would wait for memory at nearly every one: each is asked for a few entries ahead.
+constexpr std::size_t kFetchAhead = 16;
+
+}  // namespace
+
+bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
+                   ListingDetail detail, platform::Env& env) {
+  const PatternParts parts = SplitPattern(pattern);
+  const FolderRead read =
+      ReadFolder(parts.directory, parts.name_pattern, attribute_filter, detail, env);
+  if (!read.listed) return false;
+  const std::vector<SortKey>& order = read.order;
+  for (std::size_t at = 0; at < order.size(); ++at) {
+    if (at + kFetchAhead < order.size()) {
+      __builtin_prefetch(&read.taken[order[at + kFetchAhead].entry]);
+    }
+    Append(queue, read.taken[order[at].entry]);
+  }
+  return Finish(read.failure);
+}
+
+std::string_view ListedPaths::operator[](std::size_t index) const {
+  const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
+  return std::string_view(bytes_).substr(begin, ends_[index] - begin);
+}
+
+bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
+               uint8_t attribute_filter, platform::Env& env) {
+  paths = {};
+  const PatternParts parts = SplitPattern(pattern);
+  const FolderRead read =
+      ReadFolder(parts.directory, parts.name_pattern, attribute_filter, ListingDetail::kNames, env);
+  if (!read.listed) return false;
+  try {
+    std::size_t bytes = 0;
+    for (const TakenEntry& entry : read.taken) bytes += prefix.size() + entry.name.size();
+    paths.bytes_.reserve(bytes);
+    paths.ends_.reserve(read.order.size());
+    paths.prefix_length_ = prefix.size();
+    for (std::size_t at = 0; at < read.order.size(); ++at) {
+      if (at + kFetchAhead < read.order.size()) {
+        __builtin_prefetch(&read.taken[read.order[at + kFetchAhead].entry]);
+      }
+      paths.bytes_.append(prefix).append(read.taken[read.order[at].entry].name);
+      paths.ends_.push_back(paths.bytes_.size());
+    }
+  } catch (const std::bad_alloc&) {
+    paths = {};
     PostError(error::kInsufficientMemory);
     return false;
   }
-  // The entries lie in the order the folder gave them, so that taking them in listing order
-  // would wait for memory at nearly every one: each is asked for a few entries ahead.
-  constexpr std::size_t kFetchAhead = 16;
-  for (std::size_t at = 0; at < order.size(); ++at) {
-    if (at + kFetchAhead < order.size()) __builtin_prefetch(&taken[order[at + kFetchAhead].entry]);
-    Append(queue, taken[order[at].entry]);
-  }
-  if (failure != platform::system_error::kNone) {
-    PostError(TransferErrorNumber(failure), failure);
-    return false;
-  }
-  return true;
+  return Finish(read.failure);
 }
 
 int32_t DateSerial(int32_t year, int32_t month, int32_t day) {

@@ -3,8 +3,11 @@
 // The directory listing: one queue entry per directory entry that matches a wildcard
 // pattern, with its name, local last-write date and time, size and attributes.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "support/queue/record_queue.h"
@@ -71,11 +74,35 @@ enum class ListingDetail {
 // may not be read, it is not a directory, or reading it fails) gives false after posting
 // why: what an open would post for it (5 when it may not be read or is not a directory), or
 // what a failed read posts (330 Read Fault for an I/O error) when reading it failed midway,
-// after the entries read until then are appended. A failed append posts 8 and the listing goes on. The folder
-// is read through `env`.
+// after the entries read until then are appended. A failed append posts 8 and the listing goes on.
+// The folder is read through `env`.
 bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
                    ListingDetail detail = ListingDetail::kFull,
                    platform::Env& env = platform::Env::Default());
+
+// The paths of a listing's entries in listing order, in one block of memory: each is the
+// caller's prefix (its way of naming the listed folder, "./ZEB/") and the entry's name, whole.
+class ListedPaths {
+ public:
+  std::size_t size() const { return ends_.size(); }
+  std::string_view operator[](std::size_t index) const;
+  // The name of entry `index`, without the prefix.
+  std::string_view name(std::size_t index) const { return (*this)[index].substr(prefix_length_); }
+
+ private:
+  friend bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
+                        uint8_t attribute_filter, platform::Env& env);
+
+  std::string bytes_;
+  std::vector<std::size_t> ends_;  // where each path ends in bytes_
+  std::size_t prefix_length_ = 0;
+};
+
+// Lists what ListDirectory lists with ListingDetail::kNames, with the same outcome and the
+// same errors posted, into `paths` (emptied first), each entry's name after `prefix`: for a
+// caller that needs only the names, without a record for each.
+bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
+               uint8_t attribute_filter, platform::Env& env = platform::Env::Default());
 
 // Days since 28 December 1800 (1 January 1801 is 4); -1 for a year before 1801 or above 9999,
 // a month outside 1 to 12 or a day outside its month.

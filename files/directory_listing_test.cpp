@@ -49,6 +49,18 @@ std::vector<std::pair<std::string, Listed>> ListInOrder(std::string_view pattern
   return listed;
 }
 
+// The names ListPaths lists for `pattern`, each path checked to start with the prefix.
+std::vector<std::string> ListedNames(std::string_view pattern, uint8_t filter) {
+  ListedPaths paths;
+  ListPaths(paths, pattern, "in/", filter);
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(paths[i], "in/" + std::string(paths.name(i)));
+    names.emplace_back(paths.name(i));
+  }
+  return names;
+}
+
 // The listing of `pattern` by clipped name.
 std::map<std::string, Listed> List(std::string_view pattern, uint8_t filter = 0) {
   const auto listed = ListInOrder(pattern, filter, ListingDetail::kFull);
@@ -139,10 +151,13 @@ TEST_F(DirectoryListingTest, ANamesOnlyListingTakesTheSameEntriesInTheSameOrder)
     for (const uint8_t filter : filters) {
       const auto full = ListInOrder(zeb() + pattern, filter, ListingDetail::kFull);
       const auto names = ListInOrder(zeb() + pattern, filter, ListingDetail::kNames);
+      const std::vector<std::string> paths = ListedNames(zeb() + pattern, filter);
       ASSERT_EQ(names.size(), full.size()) << pattern << " filter " << int{filter};
+      ASSERT_EQ(paths.size(), full.size()) << pattern << " filter " << int{filter};
       for (std::size_t i = 0; i < full.size(); ++i) {
         const auto& [name, listed] = names[i];
         EXPECT_EQ(name, full[i].first) << pattern << " filter " << int{filter};
+        EXPECT_EQ(paths[i], full[i].first) << pattern << " filter " << int{filter};
         EXPECT_EQ(listed.short_name, full[i].second.short_name) << name;
         EXPECT_EQ(listed.attributes, full[i].second.attributes & ~attribute::kReadOnly) << name;
         EXPECT_EQ(listed.date, 0) << name;
@@ -166,6 +181,11 @@ TEST_F(DirectoryListingTest, NothingToListLeavesQueueAndErrorStateAlone) {
     EXPECT_TRUE(ListDirectory(queue, pattern, 0)) << pattern;
     EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
     EXPECT_EQ(queue.Count(), 1) << pattern;
+    ListedPaths paths;
+    PostError(error::kAccessDenied);
+    EXPECT_TRUE(ListPaths(paths, pattern, "", 0)) << pattern;
+    EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
+    EXPECT_EQ(paths.size(), 0u) << pattern;
   }
 }
 
@@ -176,6 +196,11 @@ TEST_F(DirectoryListingTest, AFolderThatIsNotOneIsReported) {
     EXPECT_FALSE(ListDirectory(queue, pattern, 0)) << pattern;
     EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
     EXPECT_EQ(queue.Count(), 0) << pattern;
+    ClearError();
+    ListedPaths paths;
+    EXPECT_FALSE(ListPaths(paths, pattern, "", 0)) << pattern;
+    EXPECT_EQ(ErrorCode(), error::kAccessDenied) << pattern;
+    EXPECT_EQ(paths.size(), 0u) << pattern;
   }
 }
 
@@ -224,6 +249,7 @@ TEST(DirectoryListingOrderTest, NamesAreSortedWithoutRegardToCaseThenByTheirByte
     }
     EXPECT_EQ(names, expected_names);
   }
+  EXPECT_EQ(ListedNames(scratch / "ZEB*", 0), expected_names);
 }
 
 TEST_F(DirectoryListingTest, ARelativePatternListsFromTheCurrentDirectory) {

@@ -47,6 +47,7 @@ constexpr const ReplaceableText* kNamedTexts[] = {
     &text::kFolderDialogCaption,
     &text::kSettingsProblem,
     &text::kKnowledgeBaseSettingsProblem,
+    &text::kIndexBuildRunning,
 };
 
 constexpr NumberedText kLaunchErrors[] = {

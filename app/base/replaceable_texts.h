@@ -88,6 +88,11 @@ inline constexpr ReplaceableText kSettingsProblem{"SettingsProblem",
 inline constexpr ReplaceableText kKnowledgeBaseSettingsProblem{
     "KnowledgeBaseSettingsProblem", "Problem in the knowledge base's settings file: "};
 
+// A build of the article index refused while another one runs (app/index), before the
+// index's path.
+inline constexpr ReplaceableText kIndexBuildRunning{
+    "IndexBuildRunning", "another kbsearch is building this index now: "};
+
 }  // namespace text
 
 // The messages of a failed browser launch (app/search), by the code the launch gave.

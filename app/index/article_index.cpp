@@ -9,12 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "app/base/replaceable_texts.h"
 #include "app/index/index_store.h"
 #include "app/scan/scan.h"
 #include "files/directory_listing.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/pipeline/ordered_pipeline.h"
+#include "support/program_texts/program_texts.h"
+#include "support/text/text.h"
 
 namespace kb::index {
 namespace {
@@ -25,6 +28,7 @@ constexpr std::string_view kRemote = "network file system";
 constexpr std::string_view kCacheNotWritable = "cache not writable";
 constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
+constexpr std::string_view kBuildRunning = "build running";
 // The share of the indexed articles that may hold a phrase beyond which checking every
 // article's status costs more than the reads it spares: a check costs about a third of the
 // read of a small article.
@@ -354,6 +358,12 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
   use.state = "used";
 }
 
+void ArticleIndex::Prepare(std::string_view phrase, const MatchSettings& settings) {
+  if (!settings_.enabled || !GramsOfPhrase(phrase, settings).refusal.empty()) return;
+  // Where no thread can be made, the locks are read when they are taken.
+  prepared_locks_ = std::async(std::launch::async | std::launch::deferred, platform::LockedFiles);
+}
+
 void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
                                   const MatchSettings& settings, std::size_t threads,
                                   std::vector<char>& must_read) {
@@ -395,8 +405,10 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
     use.state = "used";
     return finish({});
   }
-  const std::set<platform::LockedFile> locked =
-      refusal.empty() ? platform::LockedFiles() : std::set<platform::LockedFile>{};
+  std::set<platform::LockedFile> locked;
+  if (refusal.empty()) {
+    locked = prepared_locks_.valid() ? prepared_locks_.get() : platform::LockedFiles();
+  }
   if (reloaded && refusal.empty()) places = PlacesOf(kept_->indexed, names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
   Decide(names, places, statuses, rows, clock, locked, must_read, use);
@@ -415,15 +427,17 @@ std::string RefusalProblem(std::string_view refusal) {
   return "the cache folder cannot be written: " + CacheFolder();
 }
 
-// The store to write: the one there when it proves itself and is worth keeping (not too full
-// of tombstones, not from before a backwards clock), else a new one.
+// The store to write, while the caller holds the lock on its builds: the one there when it
+// proves itself and is worth keeping (not too full of tombstones, not from before a backwards
+// clock), else a new one.
 std::unique_ptr<IndexStore> StoreToWrite(const Place& place) {
   std::unique_ptr<IndexStore> store = IndexStore::Open(place.store_path, place.identity);
   if (store &&
       (store->tombstones() * 5 > store->rows() || store->built_at_ns() > platform::RealTimeNs())) {
     store.reset();
   }
-  return store ? std::move(store) : IndexStore::Create(place.store_path, place.identity);
+  return store ? std::move(store)
+               : IndexStore::Create(place.store_path, place.identity, /*builds_locked=*/true);
 }
 
 // The names ZEB lists, in listing order; false when it cannot be read.
@@ -486,6 +500,12 @@ bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
 
 }  // namespace
 
+bool ArticleIndex::Failed(std::string_view reason) {
+  const std::lock_guard lock(use_mutex_);
+  use_ = {.state = "not used", .reason = reason};
+  return false;
+}
+
 void ArticleIndex::NoteUse(const std::string& store_path) {
   const std::string seal = IndexStore::SealPath(store_path);
   platform::ExactStatus status;
@@ -498,22 +518,29 @@ void ArticleIndex::NoteUse(const std::string& store_path) {
 bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_token stop) {
   if (!settings_.enabled) {
     problem = "the index is off in the settings (Index = off)";
-    return false;
+    return Failed(kOff);
   }
   const Place place = FindPlace(true);
   if (!place.refusal.empty()) {
     problem = RefusalProblem(place.refusal);
-    return false;
+    return Failed(place.refusal);
   }
-  std::unique_ptr<IndexStore> store = StoreToWrite(place);
+  // Held until the store is closed: declared first, it goes last.
+  bool busy = false;
+  const std::unique_ptr<platform::File> build_lock = IndexStore::LockBuilds(place.store_path, busy);
+  if (busy) {
+    problem = Concat({ProgramText(text::kIndexBuildRunning), place.store_path});
+    return Failed(kBuildRunning);
+  }
+  std::unique_ptr<IndexStore> store = build_lock ? StoreToWrite(place) : nullptr;
   if (!store) {
     problem = "cannot write the index " + place.store_path;
-    return false;
+    return Failed(kCacheNotWritable);
   }
   std::vector<std::string> names;
   if (!ListArticleNames(names)) {
     problem = "cannot read the folder ZEB";
-    return false;
+    return Failed(kNoneYet);
   }
   const std::unique_ptr<platform::StatusFolder> folder =
       platform::StatusFolder::Open(kArticlesFolder);
@@ -522,13 +549,13 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   store->EndRead();
   if (!loaded || !store->BeginWrite()) {
     problem = "cannot read the index " + place.store_path;
-    return false;
+    return Failed(kCacheNotWritable);
   }
   const std::vector<std::string> stale = ArticlesToRead(names, indexed, *folder);
   bool written = WriteArticles(*store, stale, indexed, *folder, threads, stop);
   if (stop.stop_requested()) {
     problem = "stopped";
-    return false;
+    return Failed({});
   }
   std::sort(names.begin(), names.end());
   for (const auto& [name, article] : indexed) {
@@ -538,7 +565,7 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   }
   if (!written || !store->Commit() || !store->Seal()) {
     problem = "cannot write the index " + place.store_path;
-    return false;
+    return Failed(kCacheNotWritable);
   }
   store.reset();
   Evict(CacheFolder(), place.store_path, settings_.cache_limit);

@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,6 +73,10 @@ class ArticleIndex final : public ArticleFilter {
   explicit ArticleIndex(IndexSettings settings);
   ~ArticleIndex() override;
 
+  // Starts reading the locks held (/proc/locks) on a thread of its own, when the index may
+  // serve the phrase: the kernel makes that read wait a while, which the listing then hides.
+  void Prepare(std::string_view phrase, const MatchSettings& settings) override;
+  // Takes the locks read since the last Prepare, or reads them now when there was none.
   void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override;
@@ -84,7 +89,11 @@ class ArticleIndex final : public ArticleFilter {
   // Then evicts the least recently used indexes of the cache beyond the cache limit. False,
   // with `problem` saying why, when it cannot, or when `stop` ended it first (nothing is
   // written then). A new index is written apart and takes the old one's place whole.
-  // Afterwards last_use() is "built", with the articles listed and read.
+  // Afterwards last_use() is "built", with the articles listed and read; or after a failure
+  // "not used", with the reason: "build running" while another build of the same index runs
+  // (the problem is then text::kIndexBuildRunning and the index's path), "off", that of a
+  // knowledge base or cache the index may not use, or "cache not writable" when writing it
+  // failed.
   bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {});
 
  private:
@@ -110,11 +119,15 @@ class ArticleIndex final : public ArticleFilter {
               StatusPass& statuses, const std::vector<int64_t>& rows, int64_t clock,
               const std::set<platform::LockedFile>& locked, std::vector<char>& must_read,
               IndexUse& use);
+  // Notes that a refresh failed for `reason`; false.
+  bool Failed(std::string_view reason);
   // Marks the index as used, for the cache's eviction.
   static void NoteUse(const std::string& store_path);
 
   IndexSettings settings_;
   std::unique_ptr<Kept> kept_;
+  // The locks Prepare began to read; the read is waited for when the index goes.
+  std::future<std::set<platform::LockedFile>> prepared_locks_;
   mutable std::mutex use_mutex_;
   IndexUse use_;
 };

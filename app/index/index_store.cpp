@@ -274,19 +274,29 @@ std::unique_ptr<IndexStore> IndexStore::Open(const std::string& path,
   return store;
 }
 
-std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
-                                               const StoreIdentity& identity) {
-  // One build at a time: another would remove this one's file, or put it in place half made.
+std::unique_ptr<platform::File> IndexStore::LockBuilds(const std::string& path, bool& busy) {
+  busy = false;
   std::unique_ptr<platform::File> lock;
   if (platform::Env::Default().OpenFile(LockPath(path),
                                         {.access = platform::Access::kWrite,
                                          .creation = platform::Creation::kOpenOrCreate,
                                          .follow_links = false,
                                          .permissions = 0600},
-                                        lock) != platform::system_error::kNone ||
-      lock->Lock(platform::Lock::kExclusive) != platform::system_error::kNone) {
+                                        lock) != platform::system_error::kNone) {
     return nullptr;
   }
+  const platform::SystemError locked = lock->Lock(platform::Lock::kExclusive);
+  if (locked == platform::system_error::kNone) return lock;
+  busy = locked == platform::system_error::kSharingViolation;
+  return nullptr;
+}
+
+std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
+                                               const StoreIdentity& identity, bool builds_locked) {
+  // One build at a time: another would remove this one's file, or put it in place half made.
+  std::unique_ptr<platform::File> lock;
+  bool busy = false;
+  if (!builds_locked && !(lock = LockBuilds(path, busy))) return nullptr;
   const std::string building = path + ".new";
   if (!platform::RemoveFile(building) || !platform::CreatePrivateFile(building)) return nullptr;
   sqlite3* db = Connect(building, Journal::kNone);

@@ -77,8 +77,14 @@ class IndexStore {
   static std::unique_ptr<IndexStore> Open(const std::string& path, const StoreIdentity& identity);
   // A new, empty store for `identity`, which replaces whatever `path` holds when it is sealed
   // (and is removed if it never is); nothing when it cannot be made, or while another is
-  // being made for `path`.
-  static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity);
+  // being made for `path`. It takes the lock of LockBuilds, unless `builds_locked` says that
+  // the caller holds it for as long as the store lives.
+  static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity,
+                                            bool builds_locked = false);
+  // The lock that lets one build of the store at `path` (a new store, or writes to the one
+  // there) run at a time, taken without waiting: held until the file given is closed.
+  // Nothing when it cannot be taken, with `busy` set when another build holds it.
+  static std::unique_ptr<platform::File> LockBuilds(const std::string& path, bool& busy);
 
   // The seal's name beside a store's, and that of the lock a new store's making holds.
   static std::string SealPath(const std::string& path) { return path + ".seal"; }

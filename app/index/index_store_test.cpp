@@ -113,6 +113,9 @@ TEST_F(IndexStoreTest, OneBuildAtATimeAndTheOldStoreUntilTheNewOneIsSealed) {
   std::unique_ptr<IndexStore> building = IndexStore::Create(path_, Identity());
   ASSERT_TRUE(building);
   EXPECT_FALSE(IndexStore::Create(path_, Identity()));
+  bool busy = false;
+  EXPECT_FALSE(IndexStore::LockBuilds(path_, busy));
+  EXPECT_TRUE(busy) << "another build holds the lock";
   std::unique_ptr<IndexStore> reading = IndexStore::Open(path_, Identity());
   ASSERT_TRUE(reading);
   IndexedArticles articles;
@@ -121,6 +124,8 @@ TEST_F(IndexStoreTest, OneBuildAtATimeAndTheOldStoreUntilTheNewOneIsSealed) {
   EXPECT_EQ(articles.size(), 1u);
   building.reset();
   EXPECT_TRUE(IndexStore::Open(path_, Identity()));
+  EXPECT_TRUE(IndexStore::LockBuilds(path_, busy));
+  EXPECT_FALSE(busy);
 
   building = IndexStore::Create(path_, Identity());
   ASSERT_TRUE(building && building->BeginWrite() && building->Commit() && building->Seal());

@@ -4,6 +4,10 @@
 // listed, and before any is read, the scan asks the filter which of them it must read. An
 // article it is told not to read counts as one that was opened and holds no match, exactly
 // as if it had been read so: the same progress, no result, no message.
+//
+// Before the articles are listed, the scan tells the filter what it will be asked about, so
+// that the filter may start meanwhile the work that needs no listing (the listing of a large
+// folder takes a while); ChooseArticles follows unless no article is listed.
 
 #include <cstddef>
 #include <span>
@@ -17,6 +21,10 @@ namespace kb {
 class ArticleFilter {
  public:
   virtual ~ArticleFilter() = default;
+
+  // Called before the articles are listed, with the phrase and settings ChooseArticles will
+  // be given. By default nothing is done.
+  virtual void Prepare(std::string_view /*phrase*/, const MatchSettings& /*settings*/) {}
 
   // `names`: the listed articles' names in the article folder, in listing order; `phrase` as
   // the user typed it. `must_read` comes with one entry per name, each true; the filter sets

@@ -13,7 +13,6 @@
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
 #include "support/program_texts/program_texts.h"
-#include "support/queue/record_queue.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -30,37 +29,14 @@ void ReportScanFailure(FailureReporter& reporter, const ReplaceableText& what,
   reporter.ReportFailure({.text = text, .error_code = error_code, .path = path});
 }
 
-// The paths of the listed articles, to be read from any thread while the scan runs.
-class ArticlePaths {
- public:
-  explicit ArticlePaths(Queue<FileRecord>& listing) {
-    const int32_t count = listing.Count();
-    ends_.reserve(static_cast<std::size_t>(count));
-    for (int32_t entry = 1; entry <= count; ++entry) {
-      listing.Get(entry);
-      bytes_.append(kArticlePathPrefix).append(listing.record().name.clipped());
-      ends_.push_back(bytes_.size());
-    }
-  }
-
-  std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t index) const {
-    const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-    return std::string_view(bytes_).substr(begin, ends_[index] - begin);
-  }
-
- private:
-  std::string bytes_;
-  std::vector<std::size_t> ends_;  // where each path ends in bytes_
-};
-
-// What each thread of the scan reads articles with.
+// What each thread of the scan reads articles with: its step `step` reads the article
+// `to_read[step]` of the listing.
 class ArticleReader {
  public:
-  ArticleReader(const ArticlePaths& paths, const std::vector<char>& must_read,
+  ArticleReader(const ListedPaths& paths, const std::vector<std::size_t>& to_read,
                 const ScanRequest& request, platform::Env& env, StandbyGate* gate)
       : paths_(paths),
-        must_read_(must_read),
+        to_read_(to_read),
         request_(request),
         env_(env, gate),
         file_(ArticleFileDeclaration(), env_),
@@ -75,18 +51,26 @@ class ArticleReader {
   ArticleReader(const ArticleReader&) = delete;
   ArticleReader& operator=(const ArticleReader&) = delete;
 
-  ArticleOutcome operator()(std::size_t index) {
-    if (!must_read_[index]) return {};
-    const std::string_view path = paths_[index];
+  // The articles this thread reads next, steps first to end - 1: opened ahead while they come
+  // from the disk.
+  void Claimed(std::size_t first, std::size_t end) {
+    ahead_.clear();
+    for (std::size_t step = first; step < end; ++step) ahead_.push_back(paths_[to_read_[step]]);
+    env_.OpenAhead(ahead_);
+  }
+
+  ArticleOutcome operator()(std::size_t step) {
+    const std::string_view path = paths_[to_read_[step]];
     return ScanArticle(path, file_, matcher_, sharing_, request_.stop, request_.inspect_match,
                        kept_ ? &*kept_ : nullptr);
   }
 
  private:
-  const ArticlePaths& paths_;
-  const std::vector<char>& must_read_;
+  const ListedPaths& paths_;
+  const std::vector<std::size_t>& to_read_;
   const ScanRequest& request_;
   ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
+  std::vector<std::string_view> ahead_;  // the paths to open ahead, kept for their capacity
   BlockFile file_;
   ArticleMatcher matcher_;
   std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes
@@ -94,6 +78,26 @@ class ArticleReader {
   // for it, as none may go past it by more than kArticlesInFlight articles.
   ArticleSharing sharing_;
 };
+
+// The articles of the listing to read, by their places in it: those the filter, if any,
+// does not spare.
+std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequest& request) {
+  std::vector<char> must_read(paths.size(), 1);
+  if (request.filter != nullptr) {
+    std::vector<std::string_view> names(paths.size());
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+      names[index] = paths.name(index);
+    }
+    request.filter->ChooseArticles(names, request.phrase, request.match_settings, request.threads,
+                                   must_read);
+  }
+  std::vector<std::size_t> to_read;
+  to_read.reserve(static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1)));
+  for (std::size_t index = 0; index < must_read.size(); ++index) {
+    if (must_read[index]) to_read.push_back(index);
+  }
+  return to_read;
+}
 
 }  // namespace
 
@@ -106,57 +110,67 @@ std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& setti
 }
 
 ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, ScanSink& sink) {
-  Queue<FileRecord> listing;
-  // Only the names are read back, so the listing need not ask for each file's status.
-  if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames, env)) {
+  // What the filter does without the listing overlaps it.
+  if (request.filter != nullptr) request.filter->Prepare(request.phrase, request.match_settings);
+  ListedPaths paths;
+  if (!ListPaths(paths, kArticlePattern, kArticlePathPrefix, 0, env)) {
     ReportScanFailure(sink, text::kFolderUnread, kArticleFolder, ErrorCode());
   }
 
-  ScanSummary summary{.articles_listed = listing.Count(),
+  ScanSummary summary{.articles_listed = static_cast<int32_t>(paths.size()),
                       .completed = !request.stop.stop_requested()};
   if (summary.articles_listed == 0) return summary;
   sink.ScanStarted(summary.articles_listed);
 
-  const ArticlePaths paths(listing);
-  listing.Dispose();
-  std::vector<char> must_read(paths.size(), 1);
-  if (request.filter != nullptr) {
-    std::vector<std::string_view> names(paths.size());
-    for (std::size_t index = 0; index < paths.size(); ++index) {
-      names[index] = paths[index].substr(kArticlePathPrefix.size());
-    }
-    request.filter->ChooseArticles(names, request.phrase, request.match_settings, request.threads,
-                                   must_read);
-  }
+  const std::vector<std::size_t> to_read = ArticlesToRead(paths, request);
   // Every article lies in the one folder: opened once, it spares each open the lookup of
   // the folder's path.
   platform::FolderEnv articles(env, kArticleFolder);
   // While articles are read from the disk, the standby threads read too (files/cold_reads.h).
   // An index may leave few articles to read, or none: no more of them than articles.
-  const auto to_read = static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1));
-  const std::size_t standby = std::min({request.io_depth, kMostIoDepth, to_read});
+  const std::size_t standby = std::min({request.io_depth, kMostIoDepth, to_read.size()});
   StandbyGate disk_reads;
   StandbyGate* const gate = standby > 0 ? &disk_reads : nullptr;
+
+  const auto hand_over = [&](std::size_t index, ArticleOutcome& outcome) {
+    const std::string_view path = paths[index];
+    const ArticleOutcome::Failure& failure = outcome.failure;
+    switch (failure.kind) {
+      case ArticleOutcome::Failure::kNone:
+        break;
+      case ArticleOutcome::Failure::kOpen:
+        ReportScanFailure(sink, text::kArticleUnopened, path, failure.error_code);
+        break;
+      case ArticleOutcome::Failure::kRead:
+        ReportScanFailure(sink, text::kArticleUnread, path, failure.error_code);
+        break;
+    }
+    if (failure.kind != ArticleOutcome::Failure::kOpen) ++summary.articles_opened;
+    sink.ArticleDone(path, outcome);
+  };
+  // Only the articles read pass through the pipeline; the spared ones between two of them
+  // are handed over in one go, each as an article opened without a match, before the next
+  // one read. As the pipeline does, a stop is asked before each article handed over.
+  std::size_t handed = 0;  // the articles of the listing handed to the sink so far
+  bool stopped = false;
+  // False when a stop came before every article up to `end` (excluded) was handed over.
+  const auto hand_spared_until = [&](std::size_t end) {
+    for (; handed < end; ++handed) {
+      if (request.stop.stop_requested()) return false;
+      ArticleOutcome spared;
+      hand_over(handed, spared);
+    }
+    return !request.stop.stop_requested();
+  };
   summary.completed = RunInOrder<ArticleOutcome>(
-      paths.size(),
+      to_read.size(),
       {.threads = request.threads, .window = kArticlesInFlight, .standby = standby, .gate = gate},
-      request.stop, [&] { return ArticleReader(paths, must_read, request, articles, gate); },
-      [&](std::size_t index, ArticleOutcome& outcome) {
-        const std::string_view path = paths[index];
-        const ArticleOutcome::Failure& failure = outcome.failure;
-        switch (failure.kind) {
-          case ArticleOutcome::Failure::kNone:
-            break;
-          case ArticleOutcome::Failure::kOpen:
-            ReportScanFailure(sink, text::kArticleUnopened, path, failure.error_code);
-            break;
-          case ArticleOutcome::Failure::kRead:
-            ReportScanFailure(sink, text::kArticleUnread, path, failure.error_code);
-            break;
-        }
-        if (failure.kind != ArticleOutcome::Failure::kOpen) ++summary.articles_opened;
-        sink.ArticleDone(path, outcome);
+      request.stop, [&] { return ArticleReader(paths, to_read, request, articles, gate); },
+      [&](std::size_t step, ArticleOutcome& outcome) {
+        stopped = stopped || !hand_spared_until(to_read[step]);
+        if (!stopped) hand_over(handed++, outcome);
       });
+  summary.completed = summary.completed && !stopped && hand_spared_until(paths.size());
   return summary;
 }
 

@@ -106,7 +106,8 @@ std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirector
 
 // Every key of the texts, given a value of its own in a settings file, replaces its text
 // wherever the program shows it: nothing shown is left in its default wording, and every
-// text of the search and the message box is met. (The window's own are the window's test.)
+// text of the search and the message box is met. (The window's own are the window's test,
+// the index build's the index's.)
 TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
   const DefaultTextsAfterwards restore;
   const std::vector<std::string> keys = ProgramTextKeys();
@@ -147,7 +148,7 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
       &text::kSearchPrompt,   &text::kSearchButton,        &text::kCloseButton,
       &text::kNoMemory,       &text::kFolderUnentered,     &text::kFolderUnenteredCaption,
       &text::kFoundStatus,    &text::kFolderDialogCaption, &text::kFoundOneStatus,
-      &text::kNotFoundStatus, &text::kStoppedStatus};
+      &text::kNotFoundStatus, &text::kStoppedStatus,       &text::kIndexBuildRunning};
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
     const ReplaceableText* const text = texts[index];
