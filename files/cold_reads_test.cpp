@@ -4,6 +4,8 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/testing/faulty_env.h"
 #include "support/testing/scratch_directory.h"
@@ -59,6 +61,76 @@ TEST(ColdReadEnvTest, OpensTheGateWhileFilesAreMissingAndClosesItOnceTheyAreTher
   ColdReadEnv plain(faulty, nullptr);
   OpenAndRead(plain, path, 2 * kLookStride);
   EXPECT_EQ(faulty.Calls(Operation::kReadCached), looks);
+}
+
+// The whole of the file at `path` opened through `env`, or the error its open failed with.
+std::string OpenAndReadAll(ColdReadEnv& env, std::string_view path) {
+  std::unique_ptr<platform::File> file;
+  if (const platform::SystemError error = env.OpenFile(path, {}, file)) {
+    return "failed " + std::to_string(error);
+  }
+  char bytes[64] = {};
+  std::size_t count = 0;
+  EXPECT_EQ(file->ReadAt(0, bytes, count), kNone);
+  return std::string(bytes, count);
+}
+
+TEST(ColdReadEnvTest, OpensFilesAheadWhileTheGateIsOpenAndHandsThemOverInTurn) {
+  testing::ScratchDirectory scratch;
+  const std::string a = scratch.Write("a", "first");
+  const std::string b = scratch.Write("b", "second");
+  const std::string c = scratch.Write("c", "third");
+  const std::string missing = scratch / "missing";
+  FaultyEnv faulty;
+  faulty.SetNothingCached(true);
+  StandbyGate gate;
+  ColdReadEnv env(faulty, &gate);
+  std::string failed_open;
+  {
+    std::unique_ptr<platform::File> file;
+    failed_open = "failed " + std::to_string(faulty.OpenFile(missing, {}, file));
+  }
+  const int opens_before = faulty.Calls(Operation::kOpen);
+  const auto opens = [&] { return faulty.Calls(Operation::kOpen) - opens_before; };
+
+  // The gate closed: nothing is opened ahead.
+  const std::vector<std::string_view> all = {a, missing, b, c};
+  env.OpenAhead(all);
+  EXPECT_EQ(opens(), 0);
+
+  // Open: each file is opened once and hinted; one that cannot be opened ahead is opened again
+  // in its turn, and that open reports what is wrong; a failed hint shows nowhere.
+  gate.Open();
+  faulty.FailNth(Operation::kWillRead, 1, EIO);
+  env.OpenAhead(all);
+  EXPECT_EQ(opens(), 4);
+  EXPECT_EQ(faulty.Calls(Operation::kWillRead), 3);
+  EXPECT_EQ(OpenAndReadAll(env, a), "first");
+  EXPECT_EQ(OpenAndReadAll(env, missing), failed_open);
+  EXPECT_EQ(opens(), 5);
+  // A file not among those ahead (a large one read by several threads) is opened as always,
+  // and drops none of them.
+  EXPECT_EQ(OpenAndReadAll(env, a), "first");
+  EXPECT_EQ(opens(), 6);
+  EXPECT_EQ(OpenAndReadAll(env, b), "second");
+  EXPECT_EQ(OpenAndReadAll(env, c), "third");
+  EXPECT_EQ(opens(), 6);
+
+  // Files passed over (not to be read after all) are dropped, and the next files ahead
+  // replace those not taken.
+  env.OpenAhead(all);
+  EXPECT_EQ(OpenAndReadAll(env, b), "second");
+  EXPECT_EQ(OpenAndReadAll(env, a), "first");  // dropped: opened again
+  EXPECT_EQ(opens(), 11);
+  const std::vector<std::string_view> last = {c};
+  env.OpenAhead(last);
+  EXPECT_EQ(OpenAndReadAll(env, c), "third");
+  EXPECT_EQ(opens(), 12);
+
+  // Without a gate nothing is opened ahead.
+  ColdReadEnv plain(faulty, nullptr);
+  plain.OpenAhead(all);
+  EXPECT_EQ(opens(), 12);
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ SystemError File::ReadCached(uint64_t /*offset*/, std::span<char> /*buffer*/, st
   return system_error::kNotSupported;
 }
 
+SystemError File::WillRead() {
+  return system_error::kNotSupported;
+}
+
 SystemError File::ReadAt(uint64_t offset, std::span<char> buffer, std::size_t& count) {
   count = 0;
   while (count < buffer.size()) {

@@ -70,6 +70,7 @@ enum class Operation {
   kMakeDirectory,   // Env::MakeDirectory
   kOpenFolder,      // Env::OpenFolder (Folder::OpenFile counts as kOpen)
   kReadCached,      // File::ReadCached
+  kWillRead,        // File::WillRead
 };
 
 // What the operating system's error number `os_error` (an errno value) means when `operation`
@@ -142,6 +143,10 @@ class File {
   // with kNotSupported (this default). Several threads may read one File at once.
   virtual SystemError ReadCached(uint64_t offset, std::span<char> buffer, std::size_t& count,
                                  bool& cached);
+  // Tells the system that the file will be read soon, so that it may start bringing it into
+  // memory now, without waiting for it. Changes nothing any read gives. A file that cannot
+  // take the hint fails with kNotSupported (this default).
+  virtual SystemError WillRead();
   // One write of up to bytes.size() bytes at `offset`; `count` is the number written, which
   // may be fewer than asked.
   virtual SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) = 0;

@@ -218,6 +218,12 @@ class PosixFile final : public File {
     return LastError(Operation::kReadCached);
   }
 
+  SystemError WillRead() override {
+    // posix_fadvise gives its error back rather than in errno.
+    const int error = posix_fadvise(descriptor_, 0, 0, POSIX_FADV_WILLNEED);
+    return error == 0 ? system_error::kNone : SystemErrorOf(error, Operation::kWillRead);
+  }
+
   SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {
     ssize_t put;
     do {

@@ -227,6 +227,10 @@ TEST(FileTest, ReadsWhatIsInMemoryWithoutWaiting) {
   ASSERT_EQ(error, system_error::kNone);
   EXPECT_TRUE(cached);
   EXPECT_EQ(std::string(buffer.data(), count), "just written");
+  // A hint of reads to come changes nothing that is read.
+  ASSERT_EQ(file->WillRead(), system_error::kNone);
+  ASSERT_EQ(file->Read(5, buffer, count), system_error::kNone);
+  EXPECT_EQ(std::string(buffer.data(), count), "written");
 }
 
 TEST(EnvTest, NewFilesRenamesAndRemovalsNeverGoThroughALink) {

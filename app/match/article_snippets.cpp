@@ -16,6 +16,9 @@ namespace {
 constexpr std::size_t kContextBytes = 4 * kLongestSnippet;
 // How much of the article the text of a byte search is extracted in, past its hits.
 constexpr std::size_t kExtractionStep = 4096;
+// How much of the article the text of a text search is extracted in: the reader's room is
+// twice that, however long the article.
+constexpr std::size_t kTextStep = 64 * 1024;
 
 bool IsBlank(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -366,7 +369,10 @@ ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
   ArticleSnippets made;
   made.title = Title(article);
   HtmlText reader;
-  std::string text(reader.Extract(article));
+  std::string text;
+  for (std::size_t at = 0; at < article.size(); at += kTextStep) {
+    text.append(reader.Extract(article.substr(at, kTextStep)));
+  }
   text.append(reader.Finish());
   const std::vector<TextSpan> hits = Occurrences(text);
   made.hits = counted ? *counted : static_cast<int64_t>(hits.size());

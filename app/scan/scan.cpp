@@ -44,12 +44,20 @@ class ArticleReader {
             request.phrase, request.match_settings,
             request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly),
         sharing_{.threads = request.threads} {
-    if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes);
+    if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes, *request.kept_budget);
   }
 
   // The block file keeps a reference to env_.
   ArticleReader(const ArticleReader&) = delete;
   ArticleReader& operator=(const ArticleReader&) = delete;
+
+  // The articles this thread reads next, steps first to end - 1: opened ahead while they come
+  // from the disk.
+  void Claimed(std::size_t first, std::size_t end) {
+    ahead_.clear();
+    for (std::size_t step = first; step < end; ++step) ahead_.push_back(paths_[to_read_[step]]);
+    env_.OpenAhead(ahead_);
+  }
 
   ArticleOutcome operator()(std::size_t step) {
     const std::string_view path = paths_[to_read_[step]];
@@ -62,6 +70,7 @@ class ArticleReader {
   const std::vector<std::size_t>& to_read_;
   const ScanRequest& request_;
   ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
+  std::vector<std::string_view> ahead_;  // the paths to open ahead, kept for their capacity
   BlockFile file_;
   ArticleMatcher matcher_;
   std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes

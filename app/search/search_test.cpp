@@ -465,11 +465,13 @@ TEST_F(SearchTest, EveryThreadCountAndStandbyThreadsShowTheSameSearch) {
     const int stop_at = static_cast<int>(random() % 30);
 
     // With standby threads, the articles are found now missing from memory and now there,
-    // so that the standby threads start and wait again during the search, and some looks
-    // fail, which must never show.
+    // so that the standby threads start and wait again during the search, and the articles
+    // are opened ahead now and then; some looks and hints fail, which must never show.
     platform::testing::FaultyEnv cold;
-    for (int nth = 1; nth <= 20; ++nth)
+    for (int nth = 1; nth <= 20; ++nth) {
       cold.FailNth(platform::Operation::kReadCached, nth * 3, EIO);
+      cold.FailNth(platform::Operation::kWillRead, nth * 2, EIO);
+    }
     // One thread alone, then every thread count with standby threads.
     std::vector<std::pair<std::size_t, std::size_t>> runs = {{1, 0}};
     for (std::size_t threads = 1; threads <= 8; ++threads) runs.emplace_back(threads, 3 * threads);

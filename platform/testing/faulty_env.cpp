@@ -30,6 +30,10 @@ class FaultyFile final : public File {
     if (env_.nothing_cached()) return system_error::kNone;
     return file_->ReadCached(offset, buffer, count, cached);
   }
+  SystemError WillRead() override {
+    if (const SystemError error = env_.Enter(Operation::kWillRead, path_)) return error;
+    return file_->WillRead();
+  }
   SystemError Write(uint64_t offset, std::span<const char> bytes, std::size_t& count) override {
     count = 0;
     if (const SystemError error = env_.Enter(Operation::kWrite, path_)) return error;

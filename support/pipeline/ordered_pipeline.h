@@ -18,9 +18,10 @@
 // each over as soon as it is produced, so that the threads meet at their one lock seldom
 // however many there are, and a slow item holds back no other.
 //
-// Standby producers, made besides those, produce only while a gate (StandbyGate) is open: work
+// Standby producers, besides those, produce only while a gate (StandbyGate) is open: work
 // that waits on something outside the processors (a disk) may take more threads than work
-// that keeps them busy, and the caller opens the gate while it sees such waits.
+// that keeps them busy, and the caller opens the gate while it sees such waits. They are made
+// only once the consumer sees the gate open, so a run that never opens it makes none.
 //
 // A stop request ends the run promptly: no item is consumed after the consumer has seen it,
 // producers claim no new item, and every thread has left when RunInOrder returns. Producing
@@ -87,7 +88,10 @@ struct PipelineSettings {
 //    `producer(index)`, returning the Item for `index`. Producers run concurrently: whatever
 //    they share must be safe to use from several threads;
 //  - `consume(index, item)` is called on the calling thread for every index in increasing
-//    order, with the Item produced for it (an lvalue the consumer may move from).
+//    order, with the Item produced for it (an lvalue the consumer may move from);
+//  - a producer that has a member `Claimed(first, end)` is told, before it produces them, of
+//    each run of items first to end - 1 it is about to produce in that order (not of the
+//    items the calling thread produces one at a time), so that it may prepare them together.
 // Item must be default-constructible and move-assignable.
 //
 // Returns true when every item was consumed, false when `stop` ended the run first. A thread
@@ -171,6 +175,7 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
       const std::size_t first = claim(batch);
       const std::size_t end = claimed;
       lock.unlock();
+      if constexpr (requires { producer.Claimed(first, end); }) producer.Claimed(first, end);
       for (std::size_t index = first; index < end && !stop.stop_requested(); ++index) {
         slots[index % window] = producer(index);
         publish(index);
@@ -181,13 +186,20 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
 
   std::vector<std::jthread> helpers;
   helpers.reserve(threads - 1 + standby);
-  for (std::size_t made = 1; made < threads + standby; ++made) {
-    try {
-      helpers.emplace_back(produce_until_done, made >= threads);
-    } catch (const std::system_error&) {
-      break;  // the threads made so far, and this one, share the work
+  // Makes the threads that produce as `on_standby` says, up to `end` in all besides the
+  // calling thread's; a thread that cannot be made leaves its share to those made.
+  const auto make_helpers = [&](std::size_t end, bool on_standby) {
+    while (helpers.size() < end) {
+      try {
+        helpers.emplace_back(produce_until_done, on_standby);
+      } catch (const std::system_error&) {
+        return;
+      }
     }
-  }
+  };
+  make_helpers(threads - 1, false);
+  const std::size_t made_first = helpers.size();
+  bool standby_made = standby == 0;
   // Destroyed before `helpers`, which then join.
   const struct QuitOnExit {
     std::stop_source& quit;
@@ -200,6 +212,12 @@ bool RunInOrder(std::size_t count, const PipelineSettings& settings, std::stop_t
   // item short, and such an item is never consumed.
   while (!stop.stop_requested()) {
     if (consumed == count) return true;
+    if (!standby_made && settings.gate->is_open()) {
+      standby_made = true;
+      lock.unlock();
+      make_helpers(made_first + standby, true);
+      lock.lock();
+    }
     if (ready[consumed % window].load()) {
       std::size_t end = consumed + 1;
       while (end < count && end < consumed + window && ready[end % window].load()) ++end;

@@ -22,7 +22,9 @@ struct Observed {
   std::set<std::thread::id> producer_threads;
   std::set<std::thread::id> working_threads;  // those that produced an item
   std::size_t producers_made = 0;
+  bool gate_opened = false;
   bool window_kept = true;
+  bool runs_kept = true;  // each helper produced exactly the runs it was told of, in order
   bool completed = false;
 };
 
@@ -42,6 +44,7 @@ Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::s
   std::atomic<int> producing{0};
   std::stop_source stop;
   const std::size_t window = std::max<std::size_t>(settings.window, 1);
+  const std::thread::id caller = std::this_thread::get_id();
 
   observed.completed = RunInOrder<std::string>(
       count, settings, stop.get_token(),
@@ -52,27 +55,59 @@ Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::s
           own_seed = seed + static_cast<uint32_t>(++observed.producers_made);
           observed.producer_threads.insert(std::this_thread::get_id());
         }
-        return [&, random = std::mt19937(own_seed)](std::size_t index) mutable {
-          ++producing;
-          {
-            std::lock_guard lock(observed_mutex);
-            observed.working_threads.insert(std::this_thread::get_id());
-            if (index >= consumed.load() + window) observed.window_kept = false;
+        struct Producer {
+          Observed& observed;
+          std::mutex& observed_mutex;
+          std::atomic<std::size_t>& consumed;
+          std::atomic<int>& producing;
+          std::size_t window;
+          std::mt19937 random;
+          const std::thread::id caller;
+          std::size_t next_claimed = 0;
+          std::size_t claimed_end = 0;
+
+          void Claimed(std::size_t first, std::size_t end) {
+            if (next_claimed != claimed_end || first >= end) observed.runs_kept = false;
+            next_claimed = first;
+            claimed_end = end;
           }
-          // Some items take long enough for the others to overtake them.
-          const uint32_t pause = random() % 16;
-          if (pause == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-          if (pause == 1) std::this_thread::yield();
-          --producing;
-          return ItemFor(index);
+          std::string operator()(std::size_t index) {
+            ++producing;
+            {
+              std::lock_guard lock(observed_mutex);
+              observed.working_threads.insert(std::this_thread::get_id());
+              if (index >= consumed.load() + window) observed.window_kept = false;
+            }
+            // The calling thread produces one item at a time, and is told of none.
+            if (std::this_thread::get_id() != caller) {
+              if (index != next_claimed || index >= claimed_end) observed.runs_kept = false;
+              ++next_claimed;
+            }
+            // Some items take long enough for the others to overtake them.
+            const uint32_t pause = random() % 16;
+            if (pause == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            if (pause == 1) std::this_thread::yield();
+            --producing;
+            return ItemFor(index);
+          }
         };
+        return Producer{.observed = observed,
+                        .observed_mutex = observed_mutex,
+                        .consumed = consumed,
+                        .producing = producing,
+                        .window = window,
+                        .random = std::mt19937(own_seed),
+                        .caller = caller};
       },
       [&](std::size_t index, std::string& item) {
         observed.consumed.push_back(index);
         observed.items.push_back(std::move(item));
         consumed = index + 1;
         if (settings.gate != nullptr && toggle_gate) {
-          if (index % 64 == 10) settings.gate->Open();
+          if (index % 64 == 10) {
+            settings.gate->Open();
+            observed.gate_opened = true;
+          }
           if (index % 64 == 40) settings.gate->Close();
         }
         if (observed.consumed.size() == stop_after) stop.request_stop();
@@ -104,9 +139,13 @@ TEST(OrderedPipelineTest, EveryThreadCountAndWindowConsumesEachItemOnceInOrder) 
           ASSERT_EQ(observed.items[i], ItemFor(i));
         }
         EXPECT_TRUE(observed.window_kept);
-        const std::size_t expected_producers = count == 0 ? 0 : std::min(threads + standby, count);
-        EXPECT_EQ(observed.producers_made, expected_producers);
-        EXPECT_EQ(observed.producer_threads.size(), expected_producers);
+        EXPECT_TRUE(observed.runs_kept);
+        // The standby producers are made once the consumer sees the gate open, if it does.
+        const std::size_t own_producers = std::min(threads, count);
+        EXPECT_GE(observed.producers_made, own_producers);
+        EXPECT_LE(observed.producers_made,
+                  observed.gate_opened ? std::min(threads + standby, count) : own_producers);
+        EXPECT_EQ(observed.producer_threads.size(), observed.producers_made);
         if (count > 0) {
           EXPECT_EQ(observed.producer_threads.count(std::this_thread::get_id()), 1u)
               << "the caller produces too";
@@ -116,15 +155,22 @@ TEST(OrderedPipelineTest, EveryThreadCountAndWindowConsumesEachItemOnceInOrder) 
   }
 }
 
-TEST(OrderedPipelineTest, StandbyProducersProduceNothingWhileTheGateStaysClosed) {
+TEST(OrderedPipelineTest, StandbyProducersAreNotEvenMadeWhileTheGateStaysClosed) {
   StandbyGate gate;
   const Observed observed =
       RunPipeline(500, {.threads = 2, .window = 16, .standby = 4, .gate = &gate}, SIZE_MAX, 3,
                   /*toggle_gate=*/false);
   EXPECT_TRUE(observed.completed);
   EXPECT_EQ(observed.consumed.size(), 500u);
-  EXPECT_EQ(observed.producers_made, 6u);
+  EXPECT_EQ(observed.producers_made, 2u);
   EXPECT_LE(observed.working_threads.size(), 2u);
+
+  // Opened from the start, the gate lets them all work.
+  gate.Open();
+  const Observed opened = RunPipeline(
+      5000, {.threads = 2, .window = 16, .standby = 4, .gate = &gate}, SIZE_MAX, 4, false);
+  EXPECT_EQ(opened.producers_made, 6u);
+  EXPECT_TRUE(opened.runs_kept);
 }
 
 TEST(OrderedPipelineTest, AStopAskedWhileConsumingEndsTheRunAfterThatItem) {
