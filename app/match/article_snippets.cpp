@@ -16,8 +16,8 @@ namespace {
 constexpr std::size_t kContextBytes = 4 * kLongestSnippet;
 // How much of the article the text of a byte search is extracted in, past its hits.
 constexpr std::size_t kExtractionStep = 4096;
-// How much of the article the text of a text search is extracted in: the reader's room is
-// twice that, however long the article.
+// The most of the article the reader is given at once: its room is twice that, however long
+// the article.
 constexpr std::size_t kTextStep = 64 * 1024;
 
 bool IsBlank(char byte) {
@@ -163,7 +163,8 @@ class TextOfBytes {
         ++next_;
         continue;
       }
-      std::size_t until = target;
+      // In steps, so that the reader's room stays small however far the next hit.
+      std::size_t until = std::min(target, fed_ + kTextStep);
       if (next_hit) until = std::min(until, next_hit->start);
       text_.append(reader_.Extract(article_.substr(fed_, until - fed_)));
       fed_ = until;

@@ -23,9 +23,10 @@ void KeptBudget::Give(std::size_t bytes) {
   taken_ -= bytes;
 }
 
-void KeptArticle::Start() {
+void KeptArticle::Start(uint64_t size) {
   Release();
   dropped_ = false;
+  expected_ = static_cast<std::size_t>(std::min<uint64_t>(size, most_));
 }
 
 void KeptArticle::Add(std::string_view piece, bool whole) {
@@ -36,8 +37,9 @@ void KeptArticle::Add(std::string_view piece, bool whole) {
   if (dropped_) return;
   const std::size_t wanted = std::min(most_, copy_.size() + piece.size());
   if (wanted > taken_) {
-    // The capacity doubles, as a string's would, and is paid for before it is taken.
-    const std::size_t capacity = std::min(most_, std::max(wanted, 2 * taken_));
+    // The size the open found, or (for an article that grew since) doubled as a string's
+    // capacity would be; paid for before it is taken.
+    const std::size_t capacity = std::min(most_, std::max({wanted, expected_, 2 * taken_}));
     if (!budget_.Take(capacity - taken_)) {
       Release();
       dropped_ = true;
@@ -82,7 +84,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
 
   file.Set();
   matcher.StartArticle();
-  if (kept != nullptr) kept->Start();
+  if (kept != nullptr) kept->Start(file.size());
   bool share = !matcher.counts_hits() && ShouldShare(file, matcher, sharing);
   bool shared_out = false;
   uint64_t fed = 0;

@@ -99,7 +99,9 @@ class KeptArticle {
   KeptArticle& operator=(const KeptArticle&) = delete;
   ~KeptArticle() { Release(); }
 
-  void Start();
+  // A new article begins, of `size` bytes as its open found: a copy takes that much room at
+  // once (as far as `most`), without growing by steps that would each copy it.
+  void Start(uint64_t size);
   // The next bytes read; `whole` when they are the whole article, read at once.
   void Add(std::string_view piece, bool whole);
   // The bytes kept, or none when the copy did not fit in the budget.
@@ -111,7 +113,8 @@ class KeptArticle {
   std::size_t most_;
   KeptBudget& budget_;
   std::string copy_;
-  std::size_t taken_ = 0;  // of the budget, for the copy's capacity
+  std::size_t expected_ = 0;  // the article's size, as far as `most`
+  std::size_t taken_ = 0;     // of the budget, for the copy's capacity
   bool dropped_ = false;
   std::string_view bytes_;
 };
