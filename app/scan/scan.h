@@ -64,7 +64,8 @@ struct ScanRequest {
   // as its outcome needs.
   std::size_t kept_bytes = 0;
   // Standby threads, at most kMostIoDepth, that read as `threads` do while the articles are
-  // found not to be in memory (files/cold_reads.h); 0: none.
+  // found not to be in memory, when every thread also opens its next articles ahead
+  // (files/cold_reads.h); 0: none, and nothing opened ahead.
   std::size_t io_depth = 0;
 };
 
