@@ -152,8 +152,20 @@ struct SortKey {
   // The first 8 bytes of the name with a-z taken as A-Z, the first the most significant, 0
   // past the end of the name: what tells most names apart in one comparison.
   uint64_t prefix = 0;
+  // The next 8 bytes so: among names that share a prefix ("ZEB00001" of "ZEB000012.htm"), what
+  // tells them apart without reaching for the names, which lie all over memory.
+  uint64_t more = 0;
   std::size_t entry = 0;  // in the taken entries
 };
+
+// The bytes of `name` from `start` on, 8 of them, as SortKey::prefix holds its first 8.
+uint64_t FoldedBytes(std::string_view name, std::size_t start, const CaseTable& upper) {
+  uint64_t bytes = 0;
+  for (std::size_t at = start; at < start + sizeof bytes; ++at) {
+    bytes = bytes << 8 | (at < name.size() ? upper[static_cast<unsigned char>(name[at])] : 0);
+  }
+  return bytes;
+}
 
 // Sorts `keys` by prefix, stably: one counting pass per byte of the prefix, the least
 // significant first, skipping the bytes in which all keys are alike (the "ZEB" every article
@@ -179,20 +191,21 @@ std::vector<SortKey> ListingOrder(const std::vector<TakenEntry>& taken) {
   std::vector<SortKey> order(taken.size());
   for (std::size_t i = 0; i < taken.size(); ++i) {
     const std::string& name = taken[i].name;
-    order[i].entry = i;
-    for (std::size_t at = 0; at < sizeof order[i].prefix; ++at) {
-      const unsigned char byte = at < name.size() ? upper[static_cast<unsigned char>(name[at])] : 0;
-      order[i].prefix = order[i].prefix << 8 | byte;
-    }
+    order[i] = {.prefix = FoldedBytes(name, 0, upper),
+                .more = FoldedBytes(name, sizeof(uint64_t), upper),
+                .entry = i};
   }
   SortByPrefix(order);
-  // Names that share their first 8 bytes (folded) are told apart by the rest.
+  // Names that share their first 8 bytes (folded) are told apart by the next 8, and those
+  // that share 16 by the rest. Past its end a name has zeros, which no byte of a name folds
+  // to: the shorter of two names alike so far comes first, as ListedBefore has it.
   for (auto run = order.begin(); run != order.end();) {
     const auto run_end = std::find_if(run, order.end(), [prefix = run->prefix](const SortKey& key) {
       return key.prefix != prefix;
     });
     if (run_end - run > 1) {
       std::sort(run, run_end, [&taken](const SortKey& a, const SortKey& b) {
+        if (a.more != b.more) return a.more < b.more;
         return ListedBefore(taken[a.entry].name, taken[b.entry].name);
       });
     }

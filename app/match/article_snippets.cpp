@@ -16,6 +16,9 @@ namespace {
 constexpr std::size_t kContextBytes = 4 * kLongestSnippet;
 // How much of the article the text of a byte search is extracted in, past its hits.
 constexpr std::size_t kExtractionStep = 4096;
+// The most of the article the reader is given at once: its room is twice that, however long
+// the article.
+constexpr std::size_t kTextStep = 64 * 1024;
 
 bool IsBlank(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -160,7 +163,8 @@ class TextOfBytes {
         ++next_;
         continue;
       }
-      std::size_t until = target;
+      // In steps, so that the reader's room stays small however far the next hit.
+      std::size_t until = std::min(target, fed_ + kTextStep);
       if (next_hit) until = std::min(until, next_hit->start);
       text_.append(reader_.Extract(article_.substr(fed_, until - fed_)));
       fed_ = until;
@@ -366,7 +370,10 @@ ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
   ArticleSnippets made;
   made.title = Title(article);
   HtmlText reader;
-  std::string text(reader.Extract(article));
+  std::string text;
+  for (std::size_t at = 0; at < article.size(); at += kTextStep) {
+    text.append(reader.Extract(article.substr(at, kTextStep)));
+  }
   text.append(reader.Finish());
   const std::vector<TextSpan> hits = Occurrences(text);
   made.hits = counted ? *counted : static_cast<int64_t>(hits.size());

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/match/byte_vectors.h"
 #include "support/text/ascii.h"
 
 namespace kb {
@@ -42,6 +43,32 @@ using ::kb::IsAsciiLetter;
 using ::kb::ToLowerAscii;
 inline bool IsWhiteSpace(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\f' || byte == '\r';
+}
+
+// Where the first "=" or ">" lies in `piece` from `at` on, or its size: among a tag's
+// attributes nothing else changes the reading, and the bytes between are passed over 16 at
+// a time.
+inline std::size_t NextEqualsOrClose(std::string_view piece, std::size_t at) {
+  const auto* const in = reinterpret_cast<const unsigned char*>(piece.data());
+  for (; at + sizeof(Bytes16) <= piece.size(); at += sizeof(Bytes16)) {
+    const Bytes16 bytes = Load16(in + at);
+    const uint32_t bits = ByteBits(Bytes16(bytes == '=') | Bytes16(bytes == '>'));
+    if (bits != 0) return at + static_cast<std::size_t>(std::countr_zero(bits));
+  }
+  while (at < piece.size() && piece[at] != '=' && piece[at] != '>') ++at;
+  return at;
+}
+
+// Where the first `byte` lies in `piece` from `at` on, or its size: for the short values of
+// attributes, where a call to memchr costs more than the search.
+inline std::size_t NextByte(std::string_view piece, std::size_t at, char byte) {
+  const auto* const in = reinterpret_cast<const unsigned char*>(piece.data());
+  for (; at + sizeof(Bytes16) <= piece.size(); at += sizeof(Bytes16)) {
+    const uint32_t bits = ByteBits(Bytes16(Load16(in + at) == static_cast<unsigned char>(byte)));
+    if (bits != 0) return at + static_cast<std::size_t>(std::countr_zero(bits));
+  }
+  while (at < piece.size() && piece[at] != byte) ++at;
+  return at;
 }
 
 // White space, "/" and ">" end a tag's name.
@@ -250,6 +277,10 @@ inline std::size_t HtmlMarkup::Read(std::string_view piece, std::size_t at, Stop
 inline std::size_t HtmlMarkup::Tag(std::string_view piece, std::size_t at, Stop& stop) {
   using namespace html_markup_detail;
   for (; at < piece.size(); ++at) {
+    if (state_ == State::kAttributes) {
+      at = NextEqualsOrClose(piece, at);
+      if (at == piece.size()) return at;
+    }
     const char byte = piece[at];
     if (byte == '>' && state_ != State::kQuotedValue) {
       stop = EndTag();
@@ -275,8 +306,8 @@ inline std::size_t HtmlMarkup::Tag(std::string_view piece, std::size_t at, Stop&
         }
         break;
       case State::kQuotedValue:
-        at = piece.find(quote_, at);
-        if (at == std::string_view::npos) return piece.size();
+        at = NextByte(piece, at, quote_);
+        if (at == piece.size()) return at;
         state_ = State::kAttributes;
         break;
       default:

@@ -162,6 +162,14 @@ TEST(HtmlMarkupTest, TextOfRandomHtmlInAnyPiecesIsTheReferenceText) {
     for (std::size_t at = 0; at < html.size(); at += 1 + random() % 40) cuts.push_back(at);
     ASSERT_EQ(TextInPieces(reader, html, cuts), expected) << html;
   }
+  // Longer markup, whose tags and values run past the 16 bytes that a tag's attributes are
+  // passed over in.
+  for (int round = 0; round < 400; ++round) {
+    const std::string html = testing::RandomMarkup(random, 300);
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 0; at < html.size(); at += 1 + random() % 200) cuts.push_back(at);
+    ASSERT_EQ(TextInPieces(reader, html, cuts), ReferenceText(html)) << html;
+  }
 }
 
 // The plain tags that the vector loops pass over themselves are read as the states read them.

@@ -34,19 +34,39 @@ constexpr std::size_t LongestName(bool only_without_semicolon) {
   return longest;
 }
 
-static_assert(SortedByName());
-static_assert(LongestName(false) == kLongestReferenceName);
-static_assert(LongestName(true) == kLongestNameWithoutSemicolon);
+// The references that articles write most, looked up without the search: "&lt;" and "&gt;"
+// fill the code of documentation, and a search through the whole table costs a dozen
+// comparisons.
+constexpr NamedReference kCommonReferences[] = {
+    {"lt;", "<"}, {"gt;", ">"}, {"amp;", "&"}, {"quot;", "\""}, {"nbsp;", "\u00A0"}};
 
-}  // namespace
-
-std::string_view NamedReferenceText(std::string_view name) {
+constexpr std::string_view SearchedText(std::string_view name) {
   const auto found =
       std::lower_bound(std::begin(kNamedReferences), std::end(kNamedReferences), name,
                        [](const NamedReference& reference, std::string_view sought) {
                          return reference.name < sought;
                        });
   return found != std::end(kNamedReferences) && found->name == name ? found->text : "";
+}
+
+constexpr bool CommonReferencesAreInTheTable() {
+  return std::all_of(
+      std::begin(kCommonReferences), std::end(kCommonReferences),
+      [](const NamedReference& common) { return SearchedText(common.name) == common.text; });
+}
+
+static_assert(SortedByName());
+static_assert(CommonReferencesAreInTheTable());
+static_assert(LongestName(false) == kLongestReferenceName);
+static_assert(LongestName(true) == kLongestNameWithoutSemicolon);
+
+}  // namespace
+
+std::string_view NamedReferenceText(std::string_view name) {
+  for (const NamedReference& common : kCommonReferences) {
+    if (common.name == name) return common.text;
+  }
+  return SearchedText(name);
 }
 
 }  // namespace kb

@@ -1,5 +1,6 @@
 #include "app/scan/article_scan.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "files/access_mode.h"
@@ -7,9 +8,25 @@
 
 namespace kb {
 
-void KeptArticle::Start() {
-  copy_.clear();
-  bytes_ = {};
+bool KeptBudget::Take(std::size_t bytes) {
+  std::size_t taken = taken_.load();
+  do {
+    if (bytes > bytes_ - taken) return false;
+  } while (!taken_.compare_exchange_weak(taken, taken + bytes));
+  std::size_t most = most_taken_.load();
+  while (taken + bytes > most && !most_taken_.compare_exchange_weak(most, taken + bytes)) {
+  }
+  return true;
+}
+
+void KeptBudget::Give(std::size_t bytes) {
+  taken_ -= bytes;
+}
+
+void KeptArticle::Start(uint64_t size) {
+  Release();
+  dropped_ = false;
+  expected_ = static_cast<std::size_t>(std::min<uint64_t>(size, most_));
 }
 
 void KeptArticle::Add(std::string_view piece, bool whole) {
@@ -17,8 +34,33 @@ void KeptArticle::Add(std::string_view piece, bool whole) {
     bytes_ = piece;
     return;
   }
-  copy_.append(piece.substr(0, most_ - std::min(most_, copy_.size())));
+  if (dropped_) return;
+  const std::size_t wanted = std::min(most_, copy_.size() + piece.size());
+  if (wanted > taken_) {
+    // The size the open found, or (for an article that grew since) doubled as a string's
+    // capacity would be; paid for before it is taken.
+    const std::size_t capacity = std::min(most_, std::max({wanted, expected_, 2 * taken_}));
+    if (!budget_.Take(capacity - taken_)) {
+      Release();
+      dropped_ = true;
+      return;
+    }
+    taken_ = capacity;
+    copy_.reserve(capacity);
+  }
+  copy_.append(piece.substr(0, wanted - copy_.size()));
   bytes_ = copy_;
+}
+
+std::optional<std::string_view> KeptArticle::bytes() const {
+  if (dropped_) return std::nullopt;
+  return bytes_;
+}
+
+void KeptArticle::Release() {
+  std::string().swap(copy_);
+  budget_.Give(std::exchange(taken_, 0));
+  bytes_ = {};
 }
 
 FileDeclaration ArticleFileDeclaration() {
@@ -42,7 +84,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
 
   file.Set();
   matcher.StartArticle();
-  if (kept != nullptr) kept->Start();
+  if (kept != nullptr) kept->Start(file.size());
   bool share = !matcher.counts_hits() && ShouldShare(file, matcher, sharing);
   bool shared_out = false;
   uint64_t fed = 0;
@@ -87,10 +129,10 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {
     const bool kept_all = kept != nullptr && outcome.failure.kind == ArticleOutcome::Failure::kNone;
-    outcome.collected = inspect({.path = path,
-                                 .outcome = outcome,
-                                 .bytes = kept_all ? std::optional(kept->bytes()) : std::nullopt});
+    outcome.collected = inspect(
+        {.path = path, .outcome = outcome, .bytes = kept_all ? kept->bytes() : std::nullopt});
   }
+  if (kept != nullptr) kept->Release();
   file.Close();
   return outcome;
 }

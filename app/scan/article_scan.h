@@ -7,6 +7,7 @@
 // last operation left it.
 
 #include <any>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -67,21 +68,54 @@ struct InspectedArticle {
 // in the outcome's `collected`.
 using MatchInspection = std::function<std::any(const InspectedArticle& article)>;
 
+// The bytes that the kept copies of all the threads of a scan may hold at once, so that a scan
+// of huge articles on many threads stays within a bound: a copy that would go beyond it is
+// dropped, and what inspects that article reads it again. Shared by the threads.
+class KeptBudget {
+ public:
+  explicit KeptBudget(std::size_t bytes) : bytes_(bytes) {}
+
+  // Takes `bytes` of the budget; false, taking nothing, when fewer are left.
+  bool Take(std::size_t bytes);
+  void Give(std::size_t bytes);
+  // The most that was taken at once.
+  std::size_t most_taken() const { return most_taken_.load(); }
+
+ private:
+  const std::size_t bytes_;
+  std::atomic<std::size_t> taken_ = 0;
+  std::atomic<std::size_t> most_taken_ = 0;
+};
+
 // The bytes of the article being scanned, kept for what inspects it once it has matched: a
 // view of the file's buffer when one read took the article in whole (the usual case, which
-// copies nothing), else a copy of its first `most` bytes.
+// copies nothing), else a copy of its first `most` bytes, made within the budget (which the
+// caller owns, and which outlives it). The copy is freed, and its budget given back, when
+// the article is done (Release) or when the copy does not fit.
 class KeptArticle {
  public:
-  explicit KeptArticle(std::size_t most) : most_(most) {}
+  KeptArticle(std::size_t most, KeptBudget& budget) : most_(most), budget_(budget) {}
+  KeptArticle(const KeptArticle&) = delete;
+  KeptArticle& operator=(const KeptArticle&) = delete;
+  ~KeptArticle() { Release(); }
 
-  void Start();
+  // A new article begins, of `size` bytes as its open found: a copy takes that much room at
+  // once (as far as `most`), without growing by steps that would each copy it.
+  void Start(uint64_t size);
   // The next bytes read; `whole` when they are the whole article, read at once.
   void Add(std::string_view piece, bool whole);
-  std::string_view bytes() const { return bytes_; }
+  // The bytes kept, or none when the copy did not fit in the budget.
+  std::optional<std::string_view> bytes() const;
+  // Frees the copy.
+  void Release();
 
  private:
   std::size_t most_;
+  KeptBudget& budget_;
   std::string copy_;
+  std::size_t expected_ = 0;  // the article's size, as far as `most`
+  std::size_t taken_ = 0;     // of the budget, for the copy's capacity
+  bool dropped_ = false;
   std::string_view bytes_;
 };
 
@@ -92,7 +126,8 @@ class KeptArticle {
 // (app/scan/large_article_scan.h), with the same outcome, unless the matcher counts hits.
 //
 // When it matched, `inspect` (if set) is called with the file still open, and with the bytes
-// that `kept` (if not null) kept of it, read in the scan's own pass.
+// that `kept` (if not null) kept of it, read in the scan's own pass; the copy is released
+// when it returns.
 //
 // `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.

@@ -44,7 +44,7 @@ class ArticleReader {
             request.phrase, request.match_settings,
             request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly),
         sharing_{.threads = request.threads} {
-    if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes);
+    if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes, *request.kept_budget);
   }
 
   // The block file keeps a reference to env_.

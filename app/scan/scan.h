@@ -63,6 +63,10 @@ struct ScanRequest {
   // read them, so that it need not read the article again. 0 reads each article only as far
   // as its outcome needs.
   std::size_t kept_bytes = 0;
+  // With kept_bytes, what the copies of the articles not read whole at once may hold at once,
+  // on all the threads together (set then; the caller owns it): an article whose copy does
+  // not fit is handed to inspect_match without its bytes.
+  KeptBudget* kept_budget = nullptr;
   // Standby threads, at most kMostIoDepth, that read as `threads` do while the articles are
   // found not to be in memory, when every thread also opens its next articles ahead
   // (files/cold_reads.h); 0: none, and nothing opened ahead.

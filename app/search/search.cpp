@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <any>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <utility>
 
@@ -18,8 +19,13 @@ namespace kb {
 namespace {
 
 // The most of a found article that its title and snippets are taken from (its hits are counted
-// to its end).
-constexpr std::size_t kLargestSnippetArticle = 64 << 20;
+// to its end): far more than any page holds, and little enough that the search's memory stays
+// within a few tens of MiB of what it is without snippets, however many threads read.
+constexpr std::size_t kLargestSnippetArticle = 16 << 20;
+// What the scan's copies of the found articles that one read did not take whole may hold at
+// once, on all its threads together; an article whose copy does not fit is read again, one
+// at a time.
+constexpr std::size_t kKeptArticlesBudget = 2 * kLargestSnippetArticle;
 // The first read of an article read whole.
 constexpr std::size_t kFirstRead = 64 * 1024;
 
@@ -87,12 +93,20 @@ class SearchSink final : public ScanSink {
 MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& request) {
   if (request.results.style != ResultsStyle::kSnippets) return {};
   auto maker = std::make_shared<const SnippetMaker>(request.phrase, request.match_settings);
-  return [&env, maker](const InspectedArticle& found) -> std::any {
+  // Read again one at a time: each may take kLargestSnippetArticle bytes and the text made
+  // of them.
+  auto one_read_again = std::make_shared<std::mutex>();
+  return [&env, maker, one_read_again](const InspectedArticle& found) -> std::any {
     if (found.bytes && found.outcome.hits) {
       return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits));
     }
+    const std::lock_guard lock(*one_read_again);
     std::string article;
     if (!ReadWholeArticle(env, found.path, article)) return ArticleSnippets{};
+    // A copy that did not fit: the scan counted the hits to the article's end.
+    if (found.outcome.failure.kind == ArticleOutcome::Failure::kNone && found.outcome.hits) {
+      return maker->Make(article, static_cast<int64_t>(*found.outcome.hits));
+    }
     return maker->Make(article);
   };
 }
@@ -137,6 +151,7 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   SearchReport report;
   report.phrase = PhraseAsCompared(request.phrase, request.match_settings);
   SearchSink sink(screen, printers, report.found);
+  KeptBudget kept_budget(kKeptArticlesBudget);
   const ScanRequest scan{
       .phrase = request.phrase,
       .match_settings = request.match_settings,
@@ -146,6 +161,7 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
       .inspect_match =
           request.inspect_match ? request.inspect_match : SnippetInspection(env, request),
       .kept_bytes = request.results.style == ResultsStyle::kSnippets ? kLargestSnippetArticle : 0,
+      .kept_budget = &kept_budget,
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0)};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;
