@@ -19,6 +19,12 @@ constexpr std::size_t kExtractionStep = 4096;
 // The most of the article the reader is given at once: its room is twice that, however long
 // the article.
 constexpr std::size_t kTextStep = 64 * 1024;
+// How much of the article a text search whose hits are counted makes the text of first, for
+// its snippets; then twice as much each time, until the snippets are sure.
+constexpr std::size_t kFirstTextStep = 1024;
+// How far from the end of the text made so far the text to come may change an occurrence:
+// more than a phrase of 100 characters of four bytes, folded.
+constexpr std::size_t kUnsureBytes = 4096;
 
 bool IsBlank(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -365,26 +371,56 @@ ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits) const
   return MakeOfBytes(article, hits);
 }
 
+std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(std::string_view text,
+                                                                 bool whole) const {
+  std::vector<Snippet> snippets;
+  std::size_t shown_end = 0;
+  for (const TextSpan hit : Occurrences(text)) {
+    if (snippets.size() == kMostSnippets) break;
+    if (!snippets.empty() && hit.start < shown_end) continue;
+    if (!whole) {
+      // Near the end of what was made, the text to come may change an occurrence (one that
+      // overlaps a longer one, a character folded with what follows) or a snippet's window,
+      // which Cut widens past its context to a character boundary.
+      std::size_t window_end = hit.end + kContextBytes;
+      if (window_end + kUnsureBytes > text.size()) return std::nullopt;
+      while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
+        ++window_end;
+      }
+      if (window_end == text.size()) return std::nullopt;
+    }
+    TextSpan taken;
+    snippets.push_back(Cut(text, hit, shown_end, taken));
+    shown_end = taken.end;
+  }
+  if (!whole && snippets.size() < kMostSnippets) return std::nullopt;
+  return snippets;
+}
+
 ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
                                          std::optional<int64_t> counted) const {
   ArticleSnippets made;
   made.title = Title(article);
+  // With the hits counted already, the text is made in growing steps only as far as the
+  // snippets need it: the scan's matcher has made all of it once.
   HtmlText reader;
   std::string text;
-  for (std::size_t at = 0; at < article.size(); at += kTextStep) {
-    text.append(reader.Extract(article.substr(at, kTextStep)));
+  std::size_t read = 0;
+  for (std::size_t step = kFirstTextStep;; step *= 2) {
+    const std::size_t until = counted ? std::min(article.size(), read + step) : article.size();
+    while (read < until) {
+      const std::size_t piece = std::min(kTextStep, until - read);
+      text.append(reader.Extract(article.substr(read, piece)));
+      read += piece;
+    }
+    const bool whole = read == article.size();
+    if (whole) text.append(reader.Finish());
+    if (std::optional<std::vector<Snippet>> snippets = SnippetsOfText(text, whole)) {
+      made.snippets = std::move(*snippets);
+      break;
+    }
   }
-  text.append(reader.Finish());
-  const std::vector<TextSpan> hits = Occurrences(text);
-  made.hits = counted ? *counted : static_cast<int64_t>(hits.size());
-  std::size_t shown_end = 0;
-  for (const TextSpan hit : hits) {
-    if (made.snippets.size() == kMostSnippets) break;
-    if (!made.snippets.empty() && hit.start < shown_end) continue;
-    TextSpan taken;
-    made.snippets.push_back(Cut(text, hit, shown_end, taken));
-    shown_end = taken.end;
-  }
+  made.hits = counted ? *counted : static_cast<int64_t>(Occurrences(text).size());
   return made;
 }
 

@@ -93,6 +93,9 @@ class SnippetMaker {
   std::vector<TextSpan> Occurrences(std::string_view view) const;
   // `hits`: the article's hits when they are known already.
   ArticleSnippets MakeOfText(std::string_view article, std::optional<int64_t> hits) const;
+  // The snippets of a text search in `text`, the start of the article's text (all of it when
+  // `whole`); none when that start cannot tell them for sure.
+  std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole) const;
   ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
   // earlier snippet ended, a character boundary): its text and where it lies in `text`.

@@ -181,6 +181,42 @@ TEST(ArticleSnippets, RandomArticlesAgainstReference) {
   }
 }
 
+// A text search whose hits were counted makes its text only as far as its snippets need:
+// the snippets are those of the whole text, on long articles with the hits anywhere, with
+// runs of text without a blank or an ASCII byte, and with every folding.
+TEST(ArticleSnippets, CountedTextSearchesMakeTheSnippetsOfTheWholeText) {
+  const std::vector<std::string> pieces = {"<p>a few words of text, </p>",
+                                           "<a title=\"ab\">x</a>",
+                                           "&amp;",
+                                           " ",
+                                           "AB",
+                                           "ab",
+                                           "\xC3\xA9",
+                                           "e\xCC\x81",
+                                           std::string(700, 'w'),
+                                           "日本語テキスト",
+                                           "<!-- ab -->"};
+  std::mt19937 random(19);
+  for (int round = 0; round < 60; ++round) {
+    std::string article;
+    const int length = std::uniform_int_distribution<int>(0, 1500)(random);
+    // Few hits, so that they fall anywhere in the article, near the ends of the steps too.
+    for (int i = 0; i < length; ++i) {
+      const std::size_t piece = random() % 12 == 0 ? 4 + random() % 3 : random() % 4;
+      article += pieces[piece < pieces.size() ? piece : 0];
+      if (random() % 6 == 0) article += pieces[7 + random() % 4];
+    }
+    const std::string phrase = round % 3 == 0 ? "ab" : round % 3 == 1 ? "\xC3\xA9" : "ab ab";
+    for (const MatchSettings& settings :
+         {MatchSettings{.mode = MatchMode::kText}, Folding(MatchMode::kText)}) {
+      const SnippetMaker maker(phrase, settings);
+      const ArticleSnippets whole = maker.Make(article);
+      SCOPED_TRACE(::testing::Message() << "round " << round << " size " << article.size());
+      EXPECT_EQ(maker.Make(article, whole.hits), whole);
+    }
+  }
+}
+
 TEST(ArticleSnippets, TitleIsTheTitleElseTheFirstHeadingAsText) {
   EXPECT_EQ(SnippetMaker::Title("<head><TITLE lang=en>\n A &amp; <b>B</b>\n</title>"), "A & B");
   EXPECT_EQ(SnippetMaker::Title("<title></title><h1 id=x>First</h1><h1>Second</h1>"), "First");
