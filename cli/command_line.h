@@ -33,7 +33,8 @@ struct CommandLine {
   bool list_only = false;   // -l, --list: no page, no browser
   std::size_t threads = 0;  // -j N, --threads N; 0: one for each processor
   // --io-depth N: threads that read besides the others while the articles are not in
-  // memory; none: the search's default for the threads
+  // memory, all of them opening their next articles ahead; none: the search's default for
+  // the threads
   std::optional<std::size_t> io_depth;
   std::string settings_file;  // --settings FILE; empty: where the settings file is looked for
   // -0, --null: paths ended by NUL; --json: JSON lines

@@ -68,7 +68,8 @@ struct ScanRequest {
   // not fit is handed to inspect_match without its bytes.
   KeptBudget* kept_budget = nullptr;
   // Standby threads, at most kMostIoDepth, that read as `threads` do while the articles are
-  // found not to be in memory (files/cold_reads.h); 0: none.
+  // found not to be in memory, when every thread also opens its next articles ahead
+  // (files/cold_reads.h); 0: none, and nothing opened ahead.
   std::size_t io_depth = 0;
 };
 
