@@ -16,6 +16,8 @@ namespace {
 constexpr std::size_t kContextBytes = 4 * kLongestSnippet;
 // How much of the article the text of a byte search is extracted in, past its hits.
 constexpr std::size_t kExtractionStep = 4096;
+// How much more of a folded view is made each time a search for the phrase runs out of it.
+constexpr std::size_t kFoldedStretch = 64 * 1024;
 // The most of the article the reader is given at once: its room is twice that, however long
 // the article.
 constexpr std::size_t kTextStep = 64 * 1024;
@@ -218,35 +220,55 @@ std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {
   }
 
   // The folded view, character by character, with where each of its bytes came from, so
-  // that an occurrence in it covers the characters of the view that folded into it.
+  // that an occurrence in it covers the characters of the view that folded into it. Only a
+  // stretch of it is held at a time, not the whole view: a position per folded byte is eight
+  // times the bytes themselves, and a view may be a kept copy of many megabytes.
   CaseFolder folder(settings_);
   const bool unicode = settings_.folds_unicode();
-  std::string folded;
-  std::vector<std::size_t> origin;
-  folded.reserve(view.size());
-  origin.reserve(view.size());
-  for (std::size_t at = 0; at < view.size();) {
-    const std::size_t length = unicode ? CharacterLength(view.substr(at)) : 1;
-    const std::string_view character = view.substr(at, length);
-    // A byte that is no valid sequence stays as it is, and is not handed to the folder,
-    // which would hold it back for a sequence that never comes.
-    const bool valid = !unicode || length > 1 || static_cast<unsigned char>(view[at]) < 0x80;
-    const std::string_view out = valid ? folder.Fold(character) : character;
-    folded.append(out);
-    origin.insert(origin.end(), out.size(), at);
-    at += length;
-  }
+  std::string folded;               // the stretch of the folded view still wanted
+  std::vector<std::size_t> origin;  // where in the view each byte of `folded` came from
+  std::size_t at = 0;               // the first character of the view not folded yet
+  auto fold_more = [&] {
+    const std::size_t enough = folded.size() + kFoldedStretch;
+    while (at < view.size() && folded.size() < enough) {
+      const std::size_t length = unicode ? CharacterLength(view.substr(at)) : 1;
+      const std::string_view character = view.substr(at, length);
+      // A byte that is no valid sequence stays as it is, and is not handed to the folder,
+      // which would hold it back for a sequence that never comes.
+      const bool valid = !unicode || length > 1 || static_cast<unsigned char>(view[at]) < 0x80;
+      const std::string_view out = valid ? folder.Fold(character) : character;
+      folded.append(out);
+      origin.insert(origin.end(), out.size(), at);
+      at += length;
+    }
+  };
+  fold_more();
   for (std::size_t from = 0;;) {
     const std::size_t found = finder_.Find(std::string_view(folded).substr(from));
-    if (found == PhraseFinder::npos) break;
-    const std::size_t start = from + found;
-    const std::size_t end = start + finder_.size();
-    // The occurrence ends where the next character that gave the folded text something
-    // begins, so that characters folded into nothing (a combining accent) stay with it.
-    std::size_t next = end;
-    while (next < folded.size() && origin[next] == origin[end - 1]) ++next;
-    spans.push_back({origin[start], next < folded.size() ? origin[next] : view.size()});
-    from = end;
+    const bool whole = at == view.size();  // `folded` ends where the view does
+    if (found != PhraseFinder::npos) {
+      const std::size_t start = from + found;
+      const std::size_t end = start + finder_.size();
+      // The occurrence ends where the next character that gave the folded text something
+      // begins, so that characters folded into nothing (a combining accent) stay with it.
+      std::size_t next = end;
+      while (next < folded.size() && origin[next] == origin[end - 1]) ++next;
+      if (next < folded.size() || whole) {
+        spans.push_back({origin[start], next < folded.size() ? origin[next] : view.size()});
+        from = end;
+        continue;
+      }
+      from = start;  // its end is not known until more of the view is folded
+    } else if (whole) {
+      break;
+    } else if (folded.size() - from >= finder_.size()) {
+      // No occurrence starts before the last bytes, too few for one to fit in.
+      from = folded.size() - (finder_.size() - 1);
+    }
+    folded.erase(0, from);
+    origin.erase(origin.begin(), origin.begin() + static_cast<std::ptrdiff_t>(from));
+    from = 0;
+    fold_more();
   }
   return spans;
 }

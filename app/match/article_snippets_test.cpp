@@ -267,6 +267,68 @@ TEST(ArticleSnippets, FoldedMarksCoverTheArticlesOwnCharacters) {
   EXPECT_EQ(greek.snippets[0].marks, (std::vector<SnippetMark>{{0, 10}, {15, 25}}));
 }
 
+// A folded article is searched a stretch at a time: articles longer than several stretches,
+// of characters that fold to "e" in one to three bytes (a combining accent among them) and
+// the first hits just either side of 64 KiB, find every hit of a one-character-at-a-time
+// reference and mark whole characters.
+TEST(ArticleSnippets, LongFoldedArticlesFindEveryHit) {
+  struct Piece {
+    std::string bytes;
+    char folded;
+  };
+  const std::vector<Piece> pieces = {{"e", 'e'},        {"E", 'e'},         {"\xC3\xA9", 'e'},
+                                     {"\xC3\x89", 'e'}, {"e\xCC\x81", 'e'}, {"x", 'x'},
+                                     {"X", 'x'}};
+  const std::string phrase = "exe";
+  auto fold = [&](std::string_view bytes) {
+    std::string folded;
+    while (!bytes.empty()) {
+      // The longest piece first, so that a combining accent stays with its letter.
+      const Piece* best = nullptr;
+      for (const Piece& piece : pieces) {
+        if (bytes.starts_with(piece.bytes) && (!best || piece.bytes.size() > best->bytes.size())) {
+          best = &piece;
+        }
+      }
+      if (!best) return std::string("?");
+      folded += best->folded;
+      bytes.remove_prefix(best->bytes.size());
+    }
+    return folded;
+  };
+  std::mt19937 random(64);
+  for (int round = 0; round < 8; ++round) {
+    // The first hits straddle 64 KiB, one of them ending just before a combining accent
+    // that begins the next stretch; the first letter holds no hit.
+    std::string article = std::string(64 * 1024 - 4 + round, 'q') + "exe\xCC\x81";
+    std::string folded = std::string(64 * 1024 - 4 + round, 'q') + "exe";
+    while (article.size() < 300 * 1024) {
+      const Piece& piece =
+          pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+      article += piece.bytes;
+      folded += piece.folded;
+    }
+    int64_t expected = 0;
+    for (std::size_t at = folded.find(phrase); at != std::string::npos;
+         at = folded.find(phrase, at + phrase.size())) {
+      ++expected;
+    }
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    for (MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+      const ArticleSnippets made = SnippetMaker(phrase, Folding(mode)).Make(article);
+      EXPECT_EQ(made.hits, expected);
+      ASSERT_FALSE(made.snippets.empty());
+      for (const Snippet& snippet : made.snippets) {
+        for (const SnippetMark mark : snippet.marks) {
+          EXPECT_EQ(fold(std::string_view(snippet.text).substr(mark.start, mark.end - mark.start)),
+                    phrase);
+          EXPECT_FALSE(std::string_view(snippet.text).substr(mark.end).starts_with("\xCC"));
+        }
+      }
+    }
+  }
+}
+
 TEST(ArticleSnippets, TextWithoutBlanksIsCutAtCharacters) {
   std::string article;
   for (int i = 0; i < 100; ++i) article += "日本語";
