@@ -21,7 +21,7 @@ void ColdReadEnv::OpenAhead(std::span<const std::string_view> paths) {
   for (const std::string_view path : paths.first(std::min(paths.size(), kMostOpenedAhead))) {
     std::unique_ptr<platform::File> file;
     if (target().OpenFile(path, {}, file) != platform::system_error::kNone) continue;
-    if (opens_++ % kLookStride == 0) Look(*file);
+    LookNowAndThen(*file);
     file->WillRead();
     opened_ahead_.push_back({path, std::move(file)});
   }
@@ -39,13 +39,12 @@ platform::SystemError ColdReadEnv::OpenFile(std::string_view path,
     }
   }
   const platform::SystemError error = target().OpenFile(path, options, file);
-  if (gate_ != nullptr && error == platform::system_error::kNone && opens_++ % kLookStride == 0) {
-    Look(*file);
-  }
+  if (gate_ != nullptr && error == platform::system_error::kNone) LookNowAndThen(*file);
   return error;
 }
 
-bool ColdReadEnv::Look(platform::File& file) {
+void ColdReadEnv::LookNowAndThen(platform::File& file) {
+  if (opens_++ % kLookStride != 0) return;
   char first = 0;
   std::size_t count = 0;
   bool cached = false;
@@ -53,10 +52,9 @@ bool ColdReadEnv::Look(platform::File& file) {
       !cached) {
     found_in_memory_ = 0;
     gate_->Open();
-    return false;
+  } else if (++found_in_memory_ >= kWarmAfterLooks) {
+    gate_->Close();
   }
-  if (++found_in_memory_ >= kWarmAfterLooks) gate_->Close();
-  return true;
 }
 
 }  // namespace kb

@@ -67,9 +67,9 @@ class ColdReadEnv final : public platform::EnvWrapper {
     std::unique_ptr<platform::File> file;
   };
 
-  // Looks whether `file` begins in memory, and opens or closes the gate accordingly; true
-  // when it was found in memory.
-  bool Look(platform::File& file);
+  // At the first file opened and every kLookStride-th after it, looks whether `file` begins
+  // in memory, and opens or closes the gate accordingly.
+  void LookNowAndThen(platform::File& file);
 
   StandbyGate* const gate_;
   std::size_t opens_ = 0;
