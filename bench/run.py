@@ -199,18 +199,25 @@ def directory_size(path):
 
 
 def median_times(commands, directory, runs):
-    """Median seconds and peak RSS in KiB of each command, run alternating after a warm-up."""
+    """Median seconds, peak RSS in KiB and median processor seconds (user and system) of each
+    command, run alternating after a warm-up."""
     for command in commands.values():
         run_once(command, directory)
     times = {name: [] for name in commands}
     peaks = {name: [] for name in commands}
+    processor = {name: [] for name in commands}
     for _ in range(runs):
         for name, command in commands.items():
+            before = os.times()
             seconds, peak, _ = run_once(command, directory)
+            after = os.times()
             times[name].append(seconds)
             peaks[name].append(peak)
+            processor[name].append(after.children_user - before.children_user +
+                                   after.children_system - before.children_system)
     return ({name: statistics.median(values) for name, values in times.items()},
-            {name: max(values) for name, values in peaks.items()})
+            {name: max(values) for name, values in peaks.items()},
+            {name: statistics.median(values) for name, values in processor.items()})
 
 
 def index_bench(cli, plain, kb, runs):
@@ -240,7 +247,7 @@ def index_bench(cli, plain, kb, runs):
             for phrase in RARE_PHRASES + [COMMON_PHRASE]:
                 commands[phrase] = [cli, "-l", phrase]
                 commands[phrase + " --no-index"] = [cli, "-l", "--no-index", phrase]
-            median, peaks = median_times(commands, kb, runs)
+            median, peaks, _ = median_times(commands, kb, runs)
             base = median["plain read, 1 thread"]
             print(f"  {label}: plain read, 1 thread {base * 1000:.1f} ms")
             ratios = {}
@@ -296,25 +303,12 @@ def snippets_bench(cli, kb, runs):
         for results in ("classic", "snippets"):
             # The index would spare the search most reads: what is timed here is the scan.
             commands[(phrase, results)] = [cli, "--no-index", "--results", results, phrase]
-    for command in commands.values():
-        run_once(command, kb)
-    wall = {name: [] for name in commands}
-    processor = {name: [] for name in commands}
-    for _ in range(runs):
-        for name, command in commands.items():
-            before = os.times()
-            seconds, _, _ = run_once(command, kb)
-            after = os.times()
-            wall[name].append(seconds)
-            processor[name].append(after.children_user - before.children_user +
-                                   after.children_system - before.children_system)
+    wall, _, processor = median_times(commands, kb, runs)
     for phrase, most in SNIPPETS_TARGETS:
         found = subprocess.run([cli, "--no-index", "-l", phrase], cwd=kb, check=False,
                                capture_output=True).stdout.count(b"\n")
-        classic = statistics.median(wall[(phrase, "classic")])
-        snippets = statistics.median(wall[(phrase, "snippets")])
-        classic_cpu = statistics.median(processor[(phrase, "classic")])
-        snippets_cpu = statistics.median(processor[(phrase, "snippets")])
+        classic, snippets = wall[(phrase, "classic")], wall[(phrase, "snippets")]
+        classic_cpu, snippets_cpu = processor[(phrase, "classic")], processor[(phrase, "snippets")]
         ratio = snippets / classic
         verdict = "ok" if ratio <= most else "MISSED"
         print(f"  {phrase!r:17} in {found:6} articles: classic {classic * 1000:7.1f} ms, "
