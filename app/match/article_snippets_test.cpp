@@ -267,10 +267,10 @@ TEST(ArticleSnippets, FoldedMarksCoverTheArticlesOwnCharacters) {
   EXPECT_EQ(greek.snippets[0].marks, (std::vector<SnippetMark>{{0, 10}, {15, 25}}));
 }
 
-// A folded article is searched a stretch at a time: articles longer than several stretches,
-// of characters that fold to "e" in one to three bytes (a combining accent among them) and
-// the first hits just either side of 64 KiB, find every hit of a one-character-at-a-time
-// reference and mark whole characters.
+// A folded article is searched a stretch at a time: articles whose folded text runs past two
+// stretches, of characters that fold to "e" in one to three bytes (a combining accent among
+// them) and the first hits just either side of 64 KiB, find every hit of a
+// one-character-at-a-time reference and mark whole characters.
 TEST(ArticleSnippets, LongFoldedArticlesFindEveryHit) {
   struct Piece {
     std::string bytes;
@@ -302,7 +302,7 @@ TEST(ArticleSnippets, LongFoldedArticlesFindEveryHit) {
     // that begins the next stretch; the first letter holds no hit.
     std::string article = std::string(64 * 1024 - 4 + round, 'q') + "exe\xCC\x81";
     std::string folded = std::string(64 * 1024 - 4 + round, 'q') + "exe";
-    while (article.size() < 300 * 1024) {
+    while (folded.size() < (2 * 64 + 8) * 1024) {
       const Piece& piece =
           pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
       article += piece.bytes;
