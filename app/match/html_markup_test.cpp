@@ -209,7 +209,9 @@ TEST(HtmlMarkupTest, SimpleTagsAreShortNamesWithQuotedValuesAndNoRawText) {
     for (int n = static_cast<int>(random() % 90); n > 0; --n) tag += kPieces[random() % 8];
     tag += ">" + padding;
     const std::size_t length = simple(tag).first;
-    if (length != 0) ASSERT_EQ(length, PastAttributes(tag, 2)) << tag;
+    if (length != 0) {
+      ASSERT_EQ(length, PastAttributes(tag, 2)) << tag;
+    }
   }
   for (std::size_t filler = 0; filler < 140; ++filler) {
     const std::string quoted = "<a " + std::string(filler, 'x') + "=\"y\">" + padding;
