@@ -165,6 +165,14 @@ class HtmlMarkup {
   // A "<" of the text has just been read: what follows tells whether it starts markup.
   void Open() { state_ = State::kTagOpen; }
 
+  // The reader stands inside a value in quotes (`quote`) of a start tag that breaks no lines:
+  // for reading on from the middle of an article.
+  void ResumeInQuotedValue(char quote) {
+    StartTag('a', false);
+    quote_ = quote;
+    state_ = State::kQuotedValue;
+  }
+
   // A tag's name has just begun, with the ASCII letter `first_letter` (after "<" or "</"):
   // the way in for a reader that recognises "<" and a letter itself.
   void StartTag(char first_letter, bool end_tag);

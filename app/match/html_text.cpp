@@ -195,6 +195,17 @@ void HtmlText::Restart() {
   after_blank_ = false;
 }
 
+void HtmlText::ResumeInText(bool after_blank) {
+  state_ = State::kText;
+  after_blank_ = after_blank;
+}
+
+void HtmlText::ResumeInQuotedValue(char quote, bool after_blank) {
+  state_ = State::kMarkup;
+  markup_.ResumeInQuotedValue(quote);
+  after_blank_ = after_blank;
+}
+
 std::string_view HtmlText::Extract(std::string_view piece) {
   MakeRoom(2 * piece.size());
   std::size_t at = 0;
