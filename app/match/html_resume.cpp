@@ -1,5 +1,6 @@
 #include "app/match/html_resume.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/match/html_markup.h"
@@ -20,6 +21,7 @@ void TextResumer::ScanTo(std::size_t at) {
       const std::size_t found = finder.Find(article_.substr(from, at - from));
       if (found == PhraseFinder::npos) break;
       last.at = from + found;
+      last.end_known = false;
       from = last.at + 1;
     }
   }
@@ -30,16 +32,22 @@ void TextResumer::ScanTo(std::size_t at) {
   scanned_ = at;
 }
 
-bool TextResumer::MarkupMayBeOpenAt(std::size_t at) const {
-  for (const Last& last : openers_) {
+bool TextResumer::MarkupMayBeOpenAt(std::size_t at) {
+  for (Last& last : openers_) {
     if (last.at == std::string_view::npos) continue;
     // The markup the opener begins, read from it as if it were one, ends before `at`: then
     // so does any that an earlier opener began, which the same end would end if not sooner.
-    HtmlMarkup markup;
-    markup.Open();
-    HtmlMarkup::Stop stop;
-    markup.Read(article_.substr(0, at), last.at + 1, stop);
-    if (stop == HtmlMarkup::Stop::kInside) return true;
+    if (!last.end_known) {
+      HtmlMarkup markup;
+      markup.Open();
+      HtmlMarkup::Stop stop;
+      const std::size_t end =
+          markup.Read(article_.substr(0, std::min(article_.size(), last.at + kLongestOpenMarkup)),
+                      last.at + 1, stop);
+      last.end = stop == HtmlMarkup::Stop::kInside ? std::string_view::npos : end;
+      last.end_known = true;
+    }
+    if (last.end == std::string_view::npos || last.end > at) return true;
   }
   return false;
 }

@@ -36,18 +36,26 @@ class TextResumer {
   std::optional<std::size_t> Resume(std::size_t from, std::size_t until, HtmlText& reader);
 
  private:
+  // How far the markup that a comment, script or style opener begins is read for its end.
+  static constexpr std::size_t kLongestOpenMarkup = 64 * 1024;
+
   // Where each of "<!--", "<script" and "<style" (in any case), '"' and "'" last lies before
   // `scanned_`.
   struct Last {
     std::string_view sought;
     std::size_t at = std::string_view::npos;
+    // For an opener: where the markup that it begins, read from it, ends; npos when it does
+    // not end within kLongestOpenMarkup, or not yet known (`end_known`).
+    std::size_t end = std::string_view::npos;
+    bool end_known = false;
   };
 
   // Looks at the article up to `at`, which must not lie before what was looked at already.
   void ScanTo(std::size_t at);
   // Whether markup that a comment, script or style opener before `at` begins may still be
-  // open at `at`.
-  bool MarkupMayBeOpenAt(std::size_t at) const;
+  // open at `at`. Markup longer than kLongestOpenMarkup counts as open: each opener is read
+  // once, and only so far.
+  bool MarkupMayBeOpenAt(std::size_t at);
   // Whether the last `quote` before `at` may open a value.
   bool MayBeInValue(const Last& quote) const;
 
