@@ -67,13 +67,14 @@ bool HasCharacters(std::string_view text, std::size_t count) {
   return characters >= count;
 }
 
-// The text of the element that starts with `open` (such as "<title", in any case), from the
-// first such tag to its end tag `close`; empty when there is none or it is never closed.
-std::string ElementText(std::string_view article, std::string_view open, std::string_view close) {
-  const PhraseFinder open_finder(open, PhraseFinder::Case::kFolded);
+// The text of the element that `open` finds the start of (such as "<title", in any case),
+// from the first such tag to its end tag, which `close` finds; empty when there is none or
+// it is never closed.
+std::string ElementText(std::string_view article, const PhraseFinder& open,
+                        const PhraseFinder& close) {
   std::size_t from = 0;
   while (true) {
-    const std::size_t found = open_finder.Find(article.substr(from));
+    const std::size_t found = open.Find(article.substr(from));
     if (found == PhraseFinder::npos) return "";
     const std::size_t after = from + found + open.size();
     from = after;
@@ -82,7 +83,7 @@ std::string ElementText(std::string_view article, std::string_view open, std::st
   const std::size_t content = article.find('>', from);
   if (content == std::string_view::npos) return "";
   const std::string_view rest = article.substr(content + 1);
-  const std::size_t end = PhraseFinder(close, PhraseFinder::Case::kFolded).Find(rest);
+  const std::size_t end = close.Find(rest);
   if (end == PhraseFinder::npos) return "";
   HtmlText reader;
   std::string text(reader.Extract(rest.substr(0, end)));
@@ -191,7 +192,11 @@ class TextOfBytes {
     while (fed_ < article_.size() && text_.size() <= at + kContextBytes) {
       std::size_t exact = at;  // the characters are counted from an ASCII byte, as before
       while (exact < text_.size() && static_cast<unsigned char>(text_[exact]) >= 0x80) ++exact;
-      if (HasCharacters(std::string_view(text_).substr(exact), kResumedCharacters)) return;
+      // A character takes a byte at least: fewer bytes need no counting.
+      if (text_.size() - exact > kResumedCharacters &&
+          HasCharacters(std::string_view(text_).substr(exact), kResumedCharacters)) {
+        return;
+      }
       FeedTo(std::min(article_.size(), fed_ + kTextAfterStep));
     }
     if (fed_ == article_.size() && !finished_) {
@@ -284,9 +289,14 @@ SnippetMaker::SnippetMaker(std::string_view phrase, const MatchSettings& setting
 }
 
 std::string SnippetMaker::Title(std::string_view article) {
-  std::string title = ElementText(article, "<title", "</title");
-  if (title.empty()) title = ElementText(article, "<h1", "</h1");
-  return title;
+  // Made once: every article found asks for its title.
+  static const PhraseFinder title("<title", PhraseFinder::Case::kFolded);
+  static const PhraseFinder title_end("</title", PhraseFinder::Case::kFolded);
+  static const PhraseFinder heading("<h1", PhraseFinder::Case::kFolded);
+  static const PhraseFinder heading_end("</h1", PhraseFinder::Case::kFolded);
+  std::string text = ElementText(article, title, title_end);
+  if (text.empty()) text = ElementText(article, heading, heading_end);
+  return text;
 }
 
 std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {

@@ -15,8 +15,14 @@ constexpr std::size_t kComparedStep = 64;
 }  // namespace
 
 void TextResumer::ScanTo(std::size_t at) {
-  for (Last& last : openers_) {
-    const PhraseFinder finder(last.sought, PhraseFinder::Case::kFolded);
+  // Made once: a search asks for an article's openers many times.
+  static const PhraseFinder finders[kOpenerKinds] = {
+      PhraseFinder(kOpeners[0], PhraseFinder::Case::kFolded),
+      PhraseFinder(kOpeners[1], PhraseFinder::Case::kFolded),
+      PhraseFinder(kOpeners[2], PhraseFinder::Case::kFolded)};
+  for (std::size_t kind = 0; kind < kOpenerKinds; ++kind) {
+    Last& last = openers_[kind];
+    const PhraseFinder& finder = finders[kind];
     for (std::size_t from = scanned_;;) {
       const std::size_t found = finder.Find(article_.substr(from, at - from));
       if (found == PhraseFinder::npos) break;

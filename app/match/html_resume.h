@@ -60,7 +60,9 @@ class TextResumer {
   bool MayBeInValue(const Last& quote) const;
 
   std::string_view article_;
-  Last openers_[3] = {{"<!--"}, {"<script"}, {"<style"}};
+  static constexpr std::size_t kOpenerKinds = 3;
+  static constexpr std::string_view kOpeners[kOpenerKinds] = {"<!--", "<script", "<style"};
+  Last openers_[kOpenerKinds] = {{kOpeners[0]}, {kOpeners[1]}, {kOpeners[2]}};
   Last double_quote_{"\""};
   Last single_quote_{"'"};
   std::size_t scanned_ = 0;
