@@ -30,11 +30,11 @@ constexpr std::size_t kResumeGap = 8192;
 constexpr std::size_t kResumeBack = 4096;
 // How much of the article is extracted at a time past a hit shown, for the text after it.
 constexpr std::size_t kTextAfterStep = 512;
-// The characters of text a resumed reading must have made before a hit: as many as a snippet
-// reaches back from it (its length, a cut moved to a blank) and two more, of which one is not
-// a blank, so that text cut off before the snippet is seen. Cut then makes the snippet that
-// the whole text would give.
-constexpr std::size_t kResumedCharacters = kSnippetLength + kCutReach + 2;
+// The characters either side of a hit that its snippet depends on: as many as the snippet
+// reaches (its length, a cut moved to a blank) and two more, of which one is not a blank, so
+// that text cut off beyond the snippet is seen. A resumed reading must make as many before a
+// hit, and text past it is made as far; Cut then makes the snippet that the whole text gives.
+constexpr std::size_t kSnippetReach = kSnippetLength + kCutReach + 2;
 // How far from the end of the text made so far the text to come may change an occurrence:
 // more than a phrase of 100 characters of four bytes, folded.
 constexpr std::size_t kUnsureBytes = 4096;
@@ -187,14 +187,14 @@ class TextOfBytes {
   }
 
   // Extracts the text past `at` as far as a snippet of a hit that ends there may reach:
-  // kContextBytes, or enough characters (see kResumedCharacters), or the article's end.
+  // kContextBytes, or enough characters (see kSnippetReach), or the article's end.
   void ExtendPast(std::size_t at) {
     while (fed_ < article_.size() && text_.size() <= at + kContextBytes) {
       std::size_t exact = at;  // the characters are counted from an ASCII byte, as before
       while (exact < text_.size() && static_cast<unsigned char>(text_[exact]) >= 0x80) ++exact;
       // A character takes a byte at least: fewer bytes need no counting.
-      if (text_.size() - exact > kResumedCharacters &&
-          HasCharacters(std::string_view(text_).substr(exact), kResumedCharacters)) {
+      if (text_.size() - exact > kSnippetReach &&
+          HasCharacters(std::string_view(text_).substr(exact), kSnippetReach)) {
         return;
       }
       FeedTo(std::min(article_.size(), fed_ + kTextAfterStep));
@@ -229,7 +229,7 @@ class TextOfBytes {
     // characters as the whole text is.
     std::size_t exact = 0;
     while (exact < made.size() && static_cast<unsigned char>(made[exact]) >= 0x80) ++exact;
-    if (!HasCharacters(std::string_view(made).substr(exact), kResumedCharacters)) return;
+    if (!HasCharacters(std::string_view(made).substr(exact), kSnippetReach)) return;
     while (places_.size() < index) places_.push_back({});  // held by markup for certain
     next_ = index;
     exact_from_ = text_.size() + exact;
@@ -378,6 +378,24 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
   std::size_t window_end = std::min(text.size(), hit.end + kContextBytes);
   while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
     ++window_end;
+  }
+  // Where the text near the hit is ASCII, kSnippetReach bytes either side hold as many
+  // characters, which are all that the snippet and its ellipses depend on.
+  const auto ascii = [&](std::size_t from, std::size_t to) {
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(to),
+                       [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
+  };
+  // Only where the window does not reach an end of the text: otherwise whether an ellipsis
+  // goes there depends on what lies between, which may be blanks alone (in the bytes of an
+  // article).
+  if (window_start > 0 && hit.start >= window_start + kSnippetReach &&
+      ascii(hit.start - kSnippetReach, hit.start)) {
+    window_start = hit.start - kSnippetReach;
+  }
+  if (window_end < text.size() && hit.end + kSnippetReach <= window_end &&
+      ascii(hit.end, hit.end + kSnippetReach)) {
+    window_end = hit.end + kSnippetReach;
   }
   std::vector<std::size_t> starts;  // where each character of the window starts, and its end
   for (std::size_t at = window_start; at < window_end;) {

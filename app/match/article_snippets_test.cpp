@@ -373,6 +373,16 @@ TEST(ArticleSnippets, LongFoldedArticlesFindEveryHit) {
   }
 }
 
+// The hit in the middle, cut at characters where no blank is in reach: ASCII text, which
+// a narrower window of bytes is read for, and Japanese.
+TEST(ArticleSnippets, AsciiTextWithoutBlanksIsCutAroundTheHitInTheMiddle) {
+  const std::string article = std::string(1000, 'a') + "HIT" + std::string(1000, 'b');
+  const ArticleSnippets made = SnippetMaker("hit", {}).Make(article);
+  ASSERT_EQ(made.snippets.size(), 1u);
+  EXPECT_EQ(made.snippets[0].text, std::string(kEllipsis) + std::string(77, 'a') + "HIT" +
+                                       std::string(78, 'b') + std::string(kEllipsis));
+}
+
 TEST(ArticleSnippets, TextWithoutBlanksIsCutAtCharacters) {
   std::string article;
   for (int i = 0; i < 100; ++i) article += "日本語";
