@@ -398,6 +398,7 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
     window_end = hit.end + kSnippetReach;
   }
   std::vector<std::size_t> starts;  // where each character of the window starts, and its end
+  starts.reserve(window_end - window_start + 1);
   for (std::size_t at = window_start; at < window_end;) {
     starts.push_back(at);
     at += CharacterLength(text.substr(at, window_end - at));
