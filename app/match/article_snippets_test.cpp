@@ -250,14 +250,12 @@ TEST(ArticleSnippets, ByteSearchesThatResumeTheReadingMakeTheSnippetsOfAWholeRea
                                      : common[pick < links ? 0 : pick - links + 1];
     }
     const std::string phrase = round % 2 == 0 ? "unsafe" : "in it";
-    for (const MatchSettings& settings : {MatchSettings{}, Folding(MatchMode::kBytes)}) {
-      const SnippetMaker maker(phrase, settings);
-      const ArticleSnippets from_start = maker.Make("<b title=\"<style \">" + article);
-      SCOPED_TRACE(::testing::Message() << "round " << round << " size " << article.size());
-      const ArticleSnippets resumed = maker.Make(article);
-      EXPECT_EQ(resumed, from_start);
-      EXPECT_EQ(maker.Make(article, resumed.hits), from_start);
-    }
+    const SnippetMaker maker(phrase, round % 4 < 2 ? MatchSettings{} : Folding(MatchMode::kBytes));
+    const ArticleSnippets from_start = maker.Make("<b title=\"<style \">" + article);
+    SCOPED_TRACE(::testing::Message() << "round " << round << " size " << article.size());
+    const ArticleSnippets resumed = maker.Make(article);
+    EXPECT_EQ(resumed, from_start);
+    EXPECT_EQ(maker.Make(article, resumed.hits), from_start);
   }
 }
 
