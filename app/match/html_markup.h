@@ -199,12 +199,12 @@ class HtmlMarkup {
                                                                std::size_t at, std::size_t end,
                                                                TagKind& kind);
 
+ private:
   // Where the attributes of a simple tag (see SimpleTagAt) that go on from `at` end: just
   // past the tag's ">", or 0 when they are not all written name="value", or when the tag
   // runs past the last whole block of 64 bytes before `end`, the bytes they are read in.
   static std::size_t PastQuotedAttributes(const unsigned char* in, std::size_t at, std::size_t end);
 
- private:
   enum class State : uint8_t {
     kTagOpen,            // "<"
     kEndTagOpen,         // "</"
