@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "app/match/article_matcher.h"
+#include "app/match/html_resume.h"
 #include "app/match/html_text.h"
+#include "support/text/ascii.h"
 #include "support/text/utf8.h"
 
 namespace kb {
@@ -14,8 +16,6 @@ namespace {
 // The bytes either side of a hit that a snippet may need: kLongestSnippet characters of up
 // to four bytes.
 constexpr std::size_t kContextBytes = 4 * kLongestSnippet;
-// How much of the article the text of a byte search is extracted in, past its hits.
-constexpr std::size_t kExtractionStep = 4096;
 // How much more of a folded view is made each time a search for the phrase runs out of it.
 constexpr std::size_t kFoldedStretch = 64 * 1024;
 // The most of the article the reader is given at once: its room is twice that, however long
@@ -24,6 +24,17 @@ constexpr std::size_t kTextStep = 64 * 1024;
 // How much of the article a text search whose hits are counted makes the text of first, for
 // its snippets; then twice as much each time, until the snippets are sure.
 constexpr std::size_t kFirstTextStep = 1024;
+// How far past the bytes read a hit that may show must lie for the reading to resume shortly
+// before it, rather than go on; and how far before it the reading resumes.
+constexpr std::size_t kResumeGap = 8192;
+constexpr std::size_t kResumeBack = 4096;
+// How much of the article is extracted at a time past a hit shown, for the text after it.
+constexpr std::size_t kTextAfterStep = 512;
+// The characters either side of a hit that its snippet depends on: as many as the snippet
+// reaches (its length, a cut moved to a blank) and two more, of which one is not a blank, so
+// that text cut off beyond the snippet is seen. A resumed reading must make as many before a
+// hit, and text past it is made as far; Cut then makes the snippet that the whole text gives.
+constexpr std::size_t kSnippetReach = kSnippetLength + kCutReach + 2;
 // How far from the end of the text made so far the text to come may change an occurrence:
 // more than a phrase of 100 characters of four bytes, folded.
 constexpr std::size_t kUnsureBytes = 4096;
@@ -43,13 +54,27 @@ std::size_t CharacterLength(std::string_view bytes) {
   return length > 0 ? static_cast<std::size_t>(length) : 1;
 }
 
-// The text of the element that starts with `open` (such as "<title", in any case), from the
-// first such tag to its end tag `close`; empty when there is none or it is never closed.
-std::string ElementText(std::string_view article, std::string_view open, std::string_view close) {
-  const PhraseFinder open_finder(open, PhraseFinder::Case::kFolded);
+// Whether `text`, which starts at a character boundary, holds at least `count` characters that
+// end before its last ASCII byte: characters that what may follow it cannot change.
+bool HasCharacters(std::string_view text, std::size_t count) {
+  std::size_t last_ascii = text.size();
+  while (last_ascii > 0 && static_cast<unsigned char>(text[last_ascii - 1]) >= 0x80) --last_ascii;
+  if (last_ascii == 0) return count == 0;
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < last_ascii - 1 && characters < count; ++characters) {
+    at += CharacterLength(text.substr(at, last_ascii - 1 - at));
+  }
+  return characters >= count;
+}
+
+// The text of the element that `open` finds the start of (such as "<title", in any case),
+// from the first such tag to its end tag, which `close` finds; empty when there is none or
+// it is never closed.
+std::string ElementText(std::string_view article, const PhraseFinder& open,
+                        const PhraseFinder& close) {
   std::size_t from = 0;
   while (true) {
-    const std::size_t found = open_finder.Find(article.substr(from));
+    const std::size_t found = open.Find(article.substr(from));
     if (found == PhraseFinder::npos) return "";
     const std::size_t after = from + found + open.size();
     from = after;
@@ -58,7 +83,7 @@ std::string ElementText(std::string_view article, std::string_view open, std::st
   const std::size_t content = article.find('>', from);
   if (content == std::string_view::npos) return "";
   const std::string_view rest = article.substr(content + 1);
-  const std::size_t end = PhraseFinder(close, PhraseFinder::Case::kFolded).Find(rest);
+  const std::size_t end = close.Find(rest);
   if (end == PhraseFinder::npos) return "";
   HtmlText reader;
   std::string text(reader.Extract(rest.substr(0, end)));
@@ -109,16 +134,35 @@ class ByteHits {
   bool ended_ = false;
 };
 
+// Whether markup holds all of `hit` for certain, as a reader from the article's start would
+// find: a "<" and an ASCII letter lie before it, with no ">" from there to its end. Whatever
+// the reader's state before that "<", it is then in markup up to a ">" (a tag, a comment, a
+// declaration, a script or a value in quotes). Looks back only so far.
+bool WhollyInsideMarkup(std::string_view article, TextSpan hit) {
+  constexpr std::size_t kLookBack = 4096;
+  const std::size_t earliest = hit.start > kLookBack ? hit.start - kLookBack : 0;
+  for (std::size_t at = hit.end; at > earliest;) {
+    --at;
+    if (article[at] == '>') return false;
+    if (article[at] == '<' && at < hit.start && IsAsciiLetter(article[at + 1])) return true;
+  }
+  return false;
+}
+
 // The text of an article for a byte search, extracted as far as the snippets need it, with
 // where each hit (a stretch of the article's bytes) lies in it when the text holds it as it
 // is. The reader is fed the article cut at every hit's ends, so that what a hit's own bytes
 // give can be compared with them.
+//
+// A hit that markup holds for certain (WhollyInsideMarkup) is placed without reading up to
+// it. Far past the bytes read so far, the reading resumes shortly before the next hit that
+// may show (TextResumer), when the text made from there holds enough before the hit for its
+// snippet to be the one the whole text would give: the snippets of a byte search are mostly
+// near the end of long articles whose earlier hits sit in links and attributes.
 class TextOfBytes {
  public:
-  TextOfBytes(std::string_view article, ByteHits& hits) : article_(article), hits_(hits) {
-    // The text is seldom longer than the article: one allocation, and no copying as it grows.
-    text_.reserve(article.size() + kContextBytes);
-  }
+  TextOfBytes(std::string_view article, ByteHits& hits)
+      : article_(article), hits_(hits), resumer_(article) {}
 
   // Where a hit lies for the reader.
   struct HitPlace {
@@ -131,17 +175,29 @@ class TextOfBytes {
     TextSpan span;
   };
 
-  // Extracts the text up to the end of hit `index` (one the article holds) and tells where
-  // the hit lies.
+  // Tells where hit `index` (one the article holds) lies, extracting the text as far as its
+  // end when markup does not hold it for certain. Asked for in increasing order.
   HitPlace PlaceOfHit(std::size_t index) {
-    FeedTo(hits_[index]->end);
+    if (index < places_.size()) return places_[index];
+    const TextSpan hit = *hits_[index];
+    if (WhollyInsideMarkup(article_, hit)) return {};
+    ResumeBefore(index);
+    FeedTo(hit.end);
     return places_[index];
   }
 
-  // Extracts until the text is `bytes` long or the article has ended.
-  void ExtendTo(std::size_t bytes) {
-    while (text_.size() < bytes && fed_ < article_.size()) {
-      FeedTo(std::min(article_.size(), fed_ + kExtractionStep));
+  // Extracts the text past `at` as far as a snippet of a hit that ends there may reach:
+  // kContextBytes, or enough characters (see kSnippetReach), or the article's end.
+  void ExtendPast(std::size_t at) {
+    while (fed_ < article_.size() && text_.size() <= at + kContextBytes) {
+      std::size_t exact = at;  // the characters are counted from an ASCII byte, as before
+      while (exact < text_.size() && static_cast<unsigned char>(text_[exact]) >= 0x80) ++exact;
+      // A character takes a byte at least: fewer bytes need no counting.
+      if (text_.size() - exact > kSnippetReach &&
+          HasCharacters(std::string_view(text_).substr(exact), kSnippetReach)) {
+        return;
+      }
+      FeedTo(std::min(article_.size(), fed_ + kTextAfterStep));
     }
     if (fed_ == article_.size() && !finished_) {
       text_.append(reader_.Finish());
@@ -150,8 +206,38 @@ class TextOfBytes {
   }
 
   std::string_view text() const { return text_; }
+  // Where the text is the article's own from, for certain: a snippet reaches no further back.
+  std::size_t exact_from() const { return exact_from_; }
 
  private:
+  // Resumes the reading shortly before hit `index` when that is worth it and sure, passing
+  // over what lies between (hits that markup holds for certain, or none).
+  void ResumeBefore(std::size_t index) {
+    const TextSpan hit = *hits_[index];
+    if (hit.start < fed_ + kResumeGap) return;
+    HtmlText reader;
+    const std::optional<std::size_t> resumed =
+        resumer_.Resume(hit.start - kResumeBack, hit.start, reader);
+    if (!resumed) return;
+    std::string made;
+    for (std::size_t at = *resumed; at < hit.start;) {
+      const std::size_t piece = std::min(kTextStep, hit.start - at);
+      made.append(reader.Extract(article_.substr(at, piece)));
+      at += piece;
+    }
+    // From its first ASCII byte, which no character holds in part, the text is cut into
+    // characters as the whole text is.
+    std::size_t exact = 0;
+    while (exact < made.size() && static_cast<unsigned char>(made[exact]) >= 0x80) ++exact;
+    if (!HasCharacters(std::string_view(made).substr(exact), kSnippetReach)) return;
+    while (places_.size() < index) places_.push_back({});  // held by markup for certain
+    next_ = index;
+    exact_from_ = text_.size() + exact;
+    text_.append(made);
+    reader_ = std::move(reader);
+    fed_ = hit.start;
+  }
+
   // Feeds the article up to `target`, cutting at every hit's start and end on the way.
   void FeedTo(std::size_t target) {
     while (fed_ < target) {
@@ -181,11 +267,13 @@ class TextOfBytes {
 
   std::string_view article_;
   ByteHits& hits_;
+  TextResumer resumer_;
   HtmlText reader_;
   std::string text_;
+  std::size_t exact_from_ = 0;
   std::size_t fed_ = 0;
-  std::size_t next_ = 0;  // the first hit not fed yet
-  std::vector<HitPlace> places_;
+  std::size_t next_ = 0;          // the first hit not fed yet
+  std::vector<HitPlace> places_;  // of the hits fed, and of those passed over in markup
   bool finished_ = false;
 };
 
@@ -201,9 +289,14 @@ SnippetMaker::SnippetMaker(std::string_view phrase, const MatchSettings& setting
 }
 
 std::string SnippetMaker::Title(std::string_view article) {
-  std::string title = ElementText(article, "<title", "</title");
-  if (title.empty()) title = ElementText(article, "<h1", "</h1");
-  return title;
+  // Made once: every article found asks for its title.
+  static const PhraseFinder title("<title", PhraseFinder::Case::kFolded);
+  static const PhraseFinder title_end("</title", PhraseFinder::Case::kFolded);
+  static const PhraseFinder heading("<h1", PhraseFinder::Case::kFolded);
+  static const PhraseFinder heading_end("</h1", PhraseFinder::Case::kFolded);
+  std::string text = ElementText(article, title, title_end);
+  if (text.empty()) text = ElementText(article, heading, heading_end);
+  return text;
 }
 
 std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {
@@ -286,7 +379,26 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
   while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
     ++window_end;
   }
+  // Where the text near the hit is ASCII, kSnippetReach bytes either side hold as many
+  // characters, which are all that the snippet and its ellipses depend on.
+  const auto ascii = [&](std::size_t from, std::size_t to) {
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
+                       text.begin() + static_cast<std::ptrdiff_t>(to),
+                       [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
+  };
+  // Only where the window does not reach an end of the text: otherwise whether an ellipsis
+  // goes there depends on what lies between, which may be blanks alone (in the bytes of an
+  // article).
+  if (window_start > 0 && hit.start >= window_start + kSnippetReach &&
+      ascii(hit.start - kSnippetReach, hit.start)) {
+    window_start = hit.start - kSnippetReach;
+  }
+  if (window_end < text.size() && hit.end + kSnippetReach <= window_end &&
+      ascii(hit.end, hit.end + kSnippetReach)) {
+    window_end = hit.end + kSnippetReach;
+  }
   std::vector<std::size_t> starts;  // where each character of the window starts, and its end
+  starts.reserve(window_end - window_start + 1);
   for (std::size_t at = window_start; at < window_end;) {
     starts.push_back(at);
     at += CharacterLength(text.substr(at, window_end - at));
@@ -468,8 +580,9 @@ ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article,
         break;
     }
     if (shown_text && place.span.start < shown_end) continue;
-    text.ExtendTo(place.span.end + kContextBytes + 1);
-    made.snippets.push_back(Cut(text.text(), place.span, shown_end, taken));
+    text.ExtendPast(place.span.end);
+    made.snippets.push_back(
+        Cut(text.text(), place.span, std::max(shown_end, text.exact_from()), taken));
     shown_end = taken.end;
     shown_text = true;
   }

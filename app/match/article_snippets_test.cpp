@@ -217,6 +217,48 @@ TEST(ArticleSnippets, CountedTextSearchesMakeTheSnippetsOfTheWholeText) {
   }
 }
 
+// A byte search passes over hits that markup holds and resumes the reading shortly before
+// a far hit that may show: its snippets are those of a reading from the start. That reading
+// is forced by a style start tag in a value at the article's start, which leaves no text but
+// which the resuming takes to be open to the end, as no style element follows.
+TEST(ArticleSnippets, ByteSearchesThatResumeTheReadingMakeTheSnippetsOfAWholeReading) {
+  // Hits that markup holds for certain, and no hits: pages from text to links without text.
+  const std::vector<std::string> common = {
+      "<li><a href=\"unsafe.html\" title=\"unsafe fn\">x</a><span class=\"unsafe\"></span>"
+      "<span class=\"unsafe\"></span></li>",
+      "<div class='unsafe'>",
+      "<span title=\"a > b\">&lt;&amp;</span>",
+      "<p>Some text, </p>",
+      "\n  ",
+      "<!-- a comment -->",
+      "<script>var x = '<p>';</script>",
+      "\xC3\xA9t\xC3\xA9 ",
+      "日本語テキスト",
+      std::string(30, 'w')};
+  // Hits that may show, far apart.
+  const std::vector<std::string> rare = {"<p>Some text with unsafe in it, </p>", "UNSAFE",
+                                         "<!-- unsafe -->", "<script>var unsafe;</script>",
+                                         "<b title=\"unsafe >\">"};
+  std::mt19937 random(1616);
+  for (int round = 0; round < 32; ++round) {
+    std::string article = "<title>T</title>";
+    const int length = std::uniform_int_distribution<int>(100, 4000)(random);
+    const unsigned links = 1u << (round % 8);  // how much more often than each other piece
+    for (int i = 0; i < length; ++i) {
+      const unsigned pick = static_cast<unsigned>(random() % (links + common.size() - 1));
+      article += random() % 500 == 0 ? rare[random() % rare.size()]
+                                     : common[pick < links ? 0 : pick - links + 1];
+    }
+    const std::string phrase = round % 2 == 0 ? "unsafe" : "in it";
+    const SnippetMaker maker(phrase, round % 4 < 2 ? MatchSettings{} : Folding(MatchMode::kBytes));
+    const ArticleSnippets from_start = maker.Make("<b title=\"<style \">" + article);
+    SCOPED_TRACE(::testing::Message() << "round " << round << " size " << article.size());
+    const ArticleSnippets resumed = maker.Make(article);
+    EXPECT_EQ(resumed, from_start);
+    EXPECT_EQ(maker.Make(article, resumed.hits), from_start);
+  }
+}
+
 TEST(ArticleSnippets, TitleIsTheTitleElseTheFirstHeadingAsText) {
   EXPECT_EQ(SnippetMaker::Title("<head><TITLE lang=en>\n A &amp; <b>B</b>\n</title>"), "A & B");
   EXPECT_EQ(SnippetMaker::Title("<title></title><h1 id=x>First</h1><h1>Second</h1>"), "First");
@@ -327,6 +369,16 @@ TEST(ArticleSnippets, LongFoldedArticlesFindEveryHit) {
       }
     }
   }
+}
+
+// The hit in the middle, cut at characters where no blank is in reach: ASCII text, which
+// a narrower window of bytes is read for, and Japanese.
+TEST(ArticleSnippets, AsciiTextWithoutBlanksIsCutAroundTheHitInTheMiddle) {
+  const std::string article = std::string(1000, 'a') + "HIT" + std::string(1000, 'b');
+  const ArticleSnippets made = SnippetMaker("hit", {}).Make(article);
+  ASSERT_EQ(made.snippets.size(), 1u);
+  EXPECT_EQ(made.snippets[0].text, std::string(kEllipsis) + std::string(77, 'a') + "HIT" +
+                                       std::string(78, 'b') + std::string(kEllipsis));
 }
 
 TEST(ArticleSnippets, TextWithoutBlanksIsCutAtCharacters) {

@@ -165,6 +165,14 @@ class HtmlMarkup {
   // A "<" of the text has just been read: what follows tells whether it starts markup.
   void Open() { state_ = State::kTagOpen; }
 
+  // The reader stands inside a value in quotes (`quote`) of a start tag that breaks no lines:
+  // for reading on from the middle of an article.
+  void ResumeInQuotedValue(char quote) {
+    StartTag('a', false);
+    quote_ = quote;
+    state_ = State::kQuotedValue;
+  }
+
   // A tag's name has just begun, with the ASCII letter `first_letter` (after "<" or "</"):
   // the way in for a reader that recognises "<" and a letter itself.
   void StartTag(char first_letter, bool end_tag);
@@ -180,15 +188,23 @@ class HtmlMarkup {
   // Afterwards the reader is back in text.
   std::string_view Finish();
 
-  // A plain tag at `at`, "<name>" or "</name>" with a name of at most 7 ASCII letters and
-  // digits, the first a letter, that starts no raw text: most of the markup of an article.
-  // Gives its length (and its kind), or 0 for anything else, which Open and Read then read.
-  // Inlined, for the vector loops of HtmlText, whose vector registers a call would not keep.
-  [[gnu::always_inline]] static inline std::size_t PlainTagAt(const unsigned char* in,
-                                                              std::size_t at, std::size_t end,
-                                                              TagKind& kind);
+  // A simple tag at `at`: "<name>" or "</name>" with a name of at most 7 ASCII letters and
+  // digits, the first a letter, that starts no raw text, or the same name followed by white
+  // space or "/" and then attributes that each give their value in double quotes right after
+  // their "=" (name="value", or no value at all), as most tags of an article are written.
+  // Gives its length (and its kind), or 0 for anything else, which Open and Read then read:
+  // the outcome is the same. Inlined, for the vector loops of HtmlText, whose vector
+  // registers a call would not keep; only attributes take one.
+  [[gnu::always_inline]] static inline std::size_t SimpleTagAt(const unsigned char* in,
+                                                               std::size_t at, std::size_t end,
+                                                               TagKind& kind);
 
  private:
+  // Where the attributes of a simple tag (see SimpleTagAt) that go on from `at` end: just
+  // past the tag's ">", or 0 when they are not all written name="value", or when the tag
+  // runs past the last whole block of 64 bytes before `end`, the bytes they are read in.
+  static std::size_t PastQuotedAttributes(const unsigned char* in, std::size_t at, std::size_t end);
+
   enum class State : uint8_t {
     kTagOpen,            // "<"
     kEndTagOpen,         // "</"
@@ -346,8 +362,8 @@ inline HtmlMarkup::Stop HtmlMarkup::EndTag() {
   return Stop::kTagEnded;
 }
 
-inline std::size_t HtmlMarkup::PlainTagAt(const unsigned char* in, std::size_t at, std::size_t end,
-                                          TagKind& kind) {
+inline std::size_t HtmlMarkup::SimpleTagAt(const unsigned char* in, std::size_t at, std::size_t end,
+                                           TagKind& kind) {
   using namespace html_markup_detail;
   const bool end_tag = at + 1 < end && in[at + 1] == '/';
   const std::size_t name = at + (end_tag ? 2 : 1);
@@ -360,10 +376,14 @@ inline std::size_t HtmlMarkup::PlainTagAt(const unsigned char* in, std::size_t a
     letters = letters << 8 | static_cast<unsigned char>(ToLowerAscii(static_cast<char>(in[next])));
   }
   const std::size_t length = next - name;
-  if (next == end || in[next] != '>' || length > kLongestShortName) return 0;
+  if (next == end || length > kLongestShortName || !EndsTagName(static_cast<char>(in[next]))) {
+    return 0;
+  }
   kind = kKnownTags.KindOf(ShortNameKey(length, letters));
   if (kind == TagKind::kRawText && !end_tag) return 0;
-  return next + 1 - at;
+  if (in[next] == '>') return next + 1 - at;
+  const std::size_t past = PastQuotedAttributes(in, next, end);
+  return past == 0 ? 0 : past - at;
 }
 
 }  // namespace kb

@@ -172,21 +172,52 @@ TEST(HtmlMarkupTest, TextOfRandomHtmlInAnyPiecesIsTheReferenceText) {
   }
 }
 
-// The plain tags that the vector loops pass over themselves are read as the states read them.
-TEST(HtmlMarkupTest, PlainTagsAreOnlyShortNamesWithoutRawText) {
-  const auto plain = [](std::string_view tag) {
+// The simple tags that the vector loops pass over themselves are read as the states read them.
+TEST(HtmlMarkupTest, SimpleTagsAreShortNamesWithQuotedValuesAndNoRawText) {
+  const auto simple = [](std::string_view tag) {
     HtmlTagKind kind = HtmlTagKind::kOrdinary;
-    const std::size_t length = HtmlMarkup::PlainTagAt(
+    const std::size_t length = HtmlMarkup::SimpleTagAt(
         reinterpret_cast<const unsigned char*>(tag.data()), 0, tag.size(), kind);
     return std::pair(length, kind);
   };
-  EXPECT_EQ(plain("<p>x"), std::pair(std::size_t{3}, HtmlTagKind::kLineBreaking));
-  EXPECT_EQ(plain("</B>"), std::pair(std::size_t{4}, HtmlTagKind::kOrdinary));
-  EXPECT_EQ(plain("</script>"), std::pair(std::size_t{9}, HtmlTagKind::kRawText));
-  EXPECT_EQ(plain("<section>"), std::pair(std::size_t{9}, HtmlTagKind::kLineBreaking));
+  // The attributes are read in blocks of 64 bytes; the tag must end inside what it is given.
+  const std::string padding(64, ' ');
+  EXPECT_EQ(simple("<p>x"), std::pair(std::size_t{3}, HtmlTagKind::kLineBreaking));
+  EXPECT_EQ(simple("</B>"), std::pair(std::size_t{4}, HtmlTagKind::kOrdinary));
+  EXPECT_EQ(simple("</script>"), std::pair(std::size_t{9}, HtmlTagKind::kRawText));
+  EXPECT_EQ(simple("<section>"), std::pair(std::size_t{9}, HtmlTagKind::kLineBreaking));
+  EXPECT_EQ(simple("<li class=\"a>b\" hidden x=\"=\">" + padding),
+            std::pair(std::size_t{29}, HtmlTagKind::kLineBreaking));
+  EXPECT_EQ(simple("<br/>" + padding), std::pair(std::size_t{5}, HtmlTagKind::kLineBreaking));
+  EXPECT_EQ(simple("<a x=>" + padding), std::pair(std::size_t{6}, HtmlTagKind::kOrdinary));
+  const std::string long_value = "<a title=\"" + std::string(100, 'v') + "\">" + padding;
+  EXPECT_EQ(simple(long_value).first, 112u);
+  EXPECT_EQ(simple("<p >" + padding), std::pair(std::size_t{4}, HtmlTagKind::kLineBreaking));
+  EXPECT_EQ(simple("<a x=\"y\">").first, 0u);  // fewer than 64 bytes to read
   for (const std::string_view other :
-       {"<script>", "<sections>", "<p", "<p >", "<1>", "</>", "<a-b>", "<", "<!-->"}) {
-    EXPECT_EQ(plain(other).first, 0u) << other;
+       {"<script>", "<sections>", "<p", "<1>", "</>", "<a-b>", "<", "<!-->", "<script src=\"x\">",
+        "<a x='y'>", "<a x = \"y\">", "<a x=y>", "<a \"x\">", "<a x=\"y\"", "<a x=\"y>"}) {
+    EXPECT_EQ(simple(std::string(other) + padding).first, 0u) << other;
+  }
+
+  // Random attributes, whose quotes and "=" fall on every offset of the blocks: a tag taken
+  // as simple ends where the states end it, and every tag of quoted values is taken.
+  std::mt19937 random(64);
+  static constexpr std::string_view kPieces[] = {" ", "x", "=", "\"", "'", ">", " a=\"v\"", "=\""};
+  for (int round = 0; round < 20000; ++round) {
+    std::string tag = "<a ";
+    for (int n = static_cast<int>(random() % 90); n > 0; --n) tag += kPieces[random() % 8];
+    tag += ">" + padding;
+    const std::size_t length = simple(tag).first;
+    if (length != 0) {
+      ASSERT_EQ(length, PastAttributes(tag, 2)) << tag;
+    }
+  }
+  for (std::size_t filler = 0; filler < 140; ++filler) {
+    const std::string quoted = "<a " + std::string(filler, 'x') + "=\"y\">" + padding;
+    EXPECT_EQ(simple(quoted).first, filler + 8) << filler;
+    const std::string unquoted = "<a " + std::string(filler, 'x') + "=y z=\">\">" + padding;
+    EXPECT_EQ(simple(unquoted).first, 0u) << filler;
   }
 }
 

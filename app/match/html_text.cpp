@@ -64,16 +64,16 @@ void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
   blank = blank || line_breaking;
 }
 
-// Passes over the tag at `at` when it is a plain one (HtmlMarkup::PlainTagAt): such tags make
+// Passes over the tag at `at` when it is a simple one (HtmlMarkup::SimpleTagAt): such tags make
 // up most of the markup of an article, and are read here without leaving the run of text.
 // Gives false, changing nothing, for any other tag (or anything else at `at`), which the
 // markup reader then reads. Inlined into the vector loops, whose vector registers a call
 // would not keep.
-[[gnu::always_inline]] inline bool PassPlainTag(const unsigned char* in, std::size_t& at,
-                                                std::size_t end, char* out, std::size_t& to,
-                                                bool& blank) {
+[[gnu::always_inline]] inline bool PassSimpleTag(const unsigned char* in, std::size_t& at,
+                                                 std::size_t end, char* out, std::size_t& to,
+                                                 bool& blank) {
   TagKind kind;
-  const std::size_t length = HtmlMarkup::PlainTagAt(in, at, end, kind);
+  const std::size_t length = HtmlMarkup::SimpleTagAt(in, at, end, kind);
   if (length == 0) return false;
   AddTagBlank(kind, out, to, blank);
   at += length;
@@ -82,7 +82,7 @@ void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
 
 #if KBSEARCH_AVX2
 // The 32-byte steps of CopyText with AVX2, nearly twice as fast: it stops at a "<", "&" or
-// 0xC2 byte that is not a plain tag, or where fewer than 32 bytes are left. The vector work
+// 0xC2 byte that is not a simple tag, or where fewer than 32 bytes are left. The vector work
 // is written out here: helpers that take vectors would be compiled without AVX2.
 [[gnu::target("avx2")]] std::size_t CopyTextAvx2(const unsigned char* in, std::size_t at,
                                                  std::size_t end, char* out, std::size_t& written,
@@ -114,7 +114,7 @@ void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
     }
     if (taken == 32) continue;
     if ((special_bits >> taken & 1) != 0) {
-      if (in[at] == '<' && PassPlainTag(in, at, end, out, to, blank)) continue;
+      if (in[at] == '<' && PassSimpleTag(in, at, end, out, to, blank)) continue;
       break;
     }
     ++at;  // white space after white space
@@ -126,7 +126,7 @@ void AddTagBlank(TagKind kind, char* out, std::size_t& to, bool& blank) {
 #endif
 
 // Copies the text of `piece` from `at` on to `out` from `written` on, white space as blanks
-// and each run of it as one, and passes over plain tags, up to other markup, a reference or
+// and each run of it as one, and passes over simple tags, up to other markup, a reference or
 // what may be a no-break space (a "<", "&" or 0xC2 byte), or the piece's end; gives where it
 // stopped. `written` and `after_blank` (whether the text so far ends in a blank) are kept up
 // to date. `out` has room for kVectorSlack bytes more than it is given.
@@ -165,7 +165,7 @@ std::size_t CopyText(std::string_view piece, std::size_t at, char* out, std::siz
       }
       if (taken == 16) continue;
       if ((special_bits >> taken & 1) != 0) {
-        if (in[at] == '<' && PassPlainTag(in, at, piece.size(), out, to, blank)) continue;
+        if (in[at] == '<' && PassSimpleTag(in, at, piece.size(), out, to, blank)) continue;
         break;
       }
       ++at;  // white space after white space
@@ -193,6 +193,17 @@ std::size_t CopyText(std::string_view piece, std::size_t at, char* out, std::siz
 void HtmlText::Restart() {
   state_ = State::kText;
   after_blank_ = false;
+}
+
+void HtmlText::ResumeInText(bool after_blank) {
+  state_ = State::kText;
+  after_blank_ = after_blank;
+}
+
+void HtmlText::ResumeInQuotedValue(char quote, bool after_blank) {
+  state_ = State::kMarkup;
+  markup_.ResumeInQuotedValue(quote);
+  after_blank_ = after_blank;
 }
 
 std::string_view HtmlText::Extract(std::string_view piece) {

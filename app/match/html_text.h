@@ -41,6 +41,18 @@ class HtmlText {
   // be text, a reference without its ";").
   std::string_view Finish();
 
+  // For reading on from the middle of an article (app/match/html_resume.h), where the reader
+  // may stand right after a ">": in text, after a blank or not, or inside a value in quotes
+  // of a tag that breaks no lines, after a blank or not.
+  void ResumeInText(bool after_blank);
+  void ResumeInQuotedValue(char quote, bool after_blank);
+  // Whether this reader and `other` are both in text, with nothing held back and the same
+  // blank or none before: whatever follows, they read it alike.
+  bool ReadsOnAlike(const HtmlText& other) const {
+    return state_ == State::kText && other.state_ == State::kText &&
+           after_blank_ == other.after_blank_;
+  }
+
  private:
   enum class State : uint8_t {
     kText,

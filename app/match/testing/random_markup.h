@@ -24,6 +24,8 @@ inline std::string RandomMarkup(std::mt19937& random, int most_pieces, bool refe
       "<title", "<x-y:z>", "<a/b>", " = ",
       "plain words of text that run on past thirty-two bytes ",
       "\xC3\xA9t\xC3\xA9 ", "if (a<b) c = '</p>'; ", "    ", "\f", "<b>x</b", "<!-- --!>",
+      "<a href=\"x.html\" title=\"y z\">", "<span class=\"", " id=\"", "\">", "=\"", "<li ",
+      "<td hidden>", "<div class=\"a\" = \"b\">",
   };
   // clang-format on
   static constexpr std::string_view kReferences[] = {"&",   ";",       "#",    "&#x41;", "&amp;",
