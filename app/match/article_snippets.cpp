@@ -54,6 +54,13 @@ std::size_t CharacterLength(std::string_view bytes) {
   return length > 0 ? static_cast<std::size_t>(length) : 1;
 }
 
+// The first ASCII byte of `text` at or after `at`, or its size: a character boundary however
+// the text before it is cut into characters, as no character holds an ASCII byte in part.
+std::size_t NextAsciiByte(std::string_view text, std::size_t at) {
+  while (at < text.size() && static_cast<unsigned char>(text[at]) >= 0x80) ++at;
+  return at;
+}
+
 // Whether `text`, which starts at a character boundary, holds at least `count` characters that
 // end before its last ASCII byte: characters that what may follow it cannot change.
 bool HasCharacters(std::string_view text, std::size_t count) {
@@ -190,8 +197,7 @@ class TextOfBytes {
   // kContextBytes, or enough characters (see kSnippetReach), or the article's end.
   void ExtendPast(std::size_t at) {
     while (fed_ < article_.size() && text_.size() <= at + kContextBytes) {
-      std::size_t exact = at;  // the characters are counted from an ASCII byte, as before
-      while (exact < text_.size() && static_cast<unsigned char>(text_[exact]) >= 0x80) ++exact;
+      const std::size_t exact = NextAsciiByte(text_, at);  // the characters are counted from there
       // A character takes a byte at least: fewer bytes need no counting.
       if (text_.size() - exact > kSnippetReach &&
           HasCharacters(std::string_view(text_).substr(exact), kSnippetReach)) {
@@ -227,8 +233,7 @@ class TextOfBytes {
     }
     // From its first ASCII byte, which no character holds in part, the text is cut into
     // characters as the whole text is.
-    std::size_t exact = 0;
-    while (exact < made.size() && static_cast<unsigned char>(made[exact]) >= 0x80) ++exact;
+    const std::size_t exact = NextAsciiByte(made, 0);
     if (!HasCharacters(std::string_view(made).substr(exact), kSnippetReach)) return;
     while (places_.size() < index) places_.push_back({});  // held by markup for certain
     next_ = index;
@@ -375,10 +380,7 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
     --window_start;
   }
   window_start = std::max(window_start, not_before);
-  std::size_t window_end = std::min(text.size(), hit.end + kContextBytes);
-  while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
-    ++window_end;
-  }
+  std::size_t window_end = NextAsciiByte(text, std::min(text.size(), hit.end + kContextBytes));
   // Where the text near the hit is ASCII, kSnippetReach bytes either side hold as many
   // characters, which are all that the snippet and its ellipses depend on.
   const auto ascii = [&](std::size_t from, std::size_t to) {
@@ -518,9 +520,7 @@ std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(std::string_vie
       // which Cut widens past its context to a character boundary.
       std::size_t window_end = hit.end + kContextBytes;
       if (window_end + kUnsureBytes > text.size()) return std::nullopt;
-      while (window_end < text.size() && static_cast<unsigned char>(text[window_end]) >= 0x80) {
-        ++window_end;
-      }
+      window_end = NextAsciiByte(text, window_end);
       if (window_end == text.size()) return std::nullopt;
     }
     TextSpan taken;
