@@ -16,7 +16,6 @@
 namespace kb {
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kCtrlZ = 26;
 
 }  // namespace

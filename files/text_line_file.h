@@ -40,12 +40,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "files/file_declaration.h"
 #include "platform/file_system.h"
 #include "support/text/text.h"
 
 namespace kb {
+
+// What ends each line the file holds.
+inline constexpr std::string_view kLineEnd = "\r\n";
 
 class TextLineFile {
  public:

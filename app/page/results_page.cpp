@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <any>
 #include <array>
+#include <atomic>
+#include <new>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/base/knowledge_base.h"
@@ -13,6 +16,7 @@
 #include "app/page/excerpt_text.h"
 #include "app/page/snippets_page.h"
 #include "files/text_line_file.h"
+#include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
@@ -47,6 +51,7 @@ class PageWriter {
  public:
   explicit PageWriter(TextLineFile& file) : file_(file) {}
 
+  // Adds `text` as a line, or as lines when it holds line ends (kLineEnd).
   void Line(std::string_view text) {
     if (failed()) return;
     if (file_.record().Assign(text)) {
@@ -55,6 +60,13 @@ class PageWriter {
       PostError(error::kInsufficientMemory);
     }
     if (ErrorCode() != 0) KeepFailure();
+  }
+
+  // Fails the page, as a write that failed with `error_code`.
+  void Fail(int32_t error_code) {
+    if (failed()) return;
+    PostError(error_code);
+    KeepFailure();
   }
 
   void TemplateLines(const std::vector<std::string>& lines) {
@@ -112,6 +124,42 @@ const ArticleSnippets& ShownOf(const FoundArticle& article) {
   return shown != nullptr ? *shown : kNothing;
 }
 
+// The snippets page's rows in the order `rows` gives, rendered on as many threads as the
+// machine runs at once (a few at most), in batches that each takes in turn: a page of
+// thousands of rows with their snippets takes longer to render than to write. False when
+// memory ran out.
+bool RenderRows(std::span<const FoundArticle> found, std::span<const std::size_t> rows,
+                std::vector<std::string>& rendered) {
+  constexpr std::size_t kRowsPerBatch = 64;
+  constexpr std::size_t kMostRenderThreads = 4;
+  rendered.resize(rows.size());
+  std::atomic<std::size_t> next_batch = 0;
+  std::atomic<bool> out_of_memory = false;
+  const auto render = [&] {
+    try {
+      for (std::size_t first = next_batch.fetch_add(kRowsPerBatch); first < rows.size();
+           first = next_batch.fetch_add(kRowsPerBatch)) {
+        for (std::size_t at = first; at < std::min(rows.size(), first + kRowsPerBatch); ++at) {
+          const FoundArticle& article = found[rows[at]];
+          rendered[at] = SnippetsRow(article.path, article.excerpt, ShownOf(article));
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
+  };
+  const std::size_t threads =
+      rows.size() > kRowsPerBatch
+          ? std::clamp<std::size_t>(platform::ProcessorCount(), 1, kMostRenderThreads)
+          : 1;
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t helper = 1; helper < threads; ++helper) helpers.emplace_back(render);
+    render();
+  }
+  return !out_of_memory;
+}
+
 // The rows of the snippets page, in listing order or by hits, most first.
 void WriteSnippetsRows(std::span<const FoundArticle> found, ResultsOrder order, PageWriter& page) {
   std::vector<std::size_t> rows(found.size());
@@ -121,13 +169,12 @@ void WriteSnippetsRows(std::span<const FoundArticle> found, ResultsOrder order, 
       return ShownOf(found[a]).hits > ShownOf(found[b]).hits;
     });
   }
-  for (const std::size_t row : rows) {
-    if (page.failed()) return;
-    for (const std::string& line :
-         SnippetsRowLines(found[row].path, found[row].excerpt, ShownOf(found[row]))) {
-      page.Line(line);
-    }
+  std::vector<std::string> rendered;
+  if (!RenderRows(found, rows, rendered)) {
+    page.Fail(error::kInsufficientMemory);
+    return;
   }
+  for (const std::string& row : rendered) page.Line(row);
 }
 
 void WriteResultRows(std::span<const FoundArticle> found, PageWriter& page) {

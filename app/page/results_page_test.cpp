@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <any>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/match/article_snippets.h"
+#include "app/page/snippets_page.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {
@@ -141,6 +143,32 @@ TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
   EXPECT_LT(by_name.find("ZEB1.htm"), by_name.find("ZEB2.htm"));
   EXPECT_LT(by_name.find("ZEB2.htm"), by_name.find("ZEB3.htm"));
   EXPECT_LT(by_name.find("ZEB3.htm"), by_name.find("ZEB4.htm"));
+}
+
+// The rows of a long page are rendered on several threads: each comes once, where the order
+// puts it.
+TEST_F(SnippetsPageTest, EveryRowOfALongPageComesOnceInOrder) {
+  std::vector<FoundArticle> articles;
+  for (int article = 0; article < 400; ++article) {
+    const std::string name = std::to_string(article);
+    articles.push_back(
+        {.path = "./ZEB/ZEB" + name + ".htm",
+         .excerpt = name,
+         .collected = ArticleSnippets{.title = name, .hits = article % 7, .snippets = {}}});
+  }
+  std::string rows;
+  for (int hits = 6; hits >= 0; --hits) {
+    for (const FoundArticle& article : articles) {
+      const auto& shown = std::any_cast<const ArticleSnippets&>(article.collected);
+      if (shown.hits == hits) rows += SnippetsRow(article.path, article.excerpt, shown) + "\r\n";
+    }
+  }
+  const std::string page = Page(articles, "X", ResultsOrder::kHits);
+  const std::string table_open =
+      "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n";
+  // Compared whole, without printing pages of 100 KB.
+  EXPECT_TRUE(page == PageHead(400, "X") + table_open + rows +
+                          "</table>\r\n<p>end</p>\r\n</body></html>\r\n");
 }
 
 // With nothing found, the page still holds the templates, and says so.

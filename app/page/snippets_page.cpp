@@ -2,29 +2,31 @@
 
 #include "app/page/excerpt_text.h"
 #include "app/page/results_page.h"
+#include "files/text_line_file.h"
 #include "support/text/text.h"
 
 namespace kb {
 
-std::vector<std::string> SnippetsRowLines(std::string_view path, std::string_view excerpt,
-                                          const ArticleSnippets& shown) {
-  std::vector<std::string> lines;
-  lines.push_back(LinkLine(path));
-  lines.emplace_back(R"(<td><font face="Verdana,Arial" size="2">)");
+std::string SnippetsRow(std::string_view path, std::string_view excerpt,
+                        const ArticleSnippets& shown) {
+  std::string row = LinkLine(path);
+  const auto line = [&row](std::initializer_list<std::string_view> pieces) {
+    row.append(kLineEnd);
+    for (const std::string_view piece : pieces) row.append(piece);
+  };
+  line({R"(<td><font face="Verdana,Arial" size="2">)"});
   if (!shown.title.empty()) {
-    lines.push_back(
-        Concat({R"(<div class="kb-title"><b>)", EscapeHtml(shown.title), "</b></div>"}));
+    line({R"(<div class="kb-title"><b>)", EscapeHtml(shown.title), "</b></div>"});
   }
   if (const std::string text = ExcerptText(excerpt); !text.empty()) {
-    lines.push_back(Concat({R"(<div class="kb-excerpt"><small>)", text, "</small></div>"}));
+    line({R"(<div class="kb-excerpt"><small>)", text, "</small></div>"});
   }
   for (const Snippet& snippet : shown.snippets) {
-    lines.push_back(Concat({R"(<div class="kb-snippet">)", MarkedSnippet(snippet), "</div>"}));
+    line({R"(<div class="kb-snippet">)", MarkedSnippet(snippet), "</div>"});
   }
-  lines.push_back(
-      Concat({R"(<div class="kb-hits"><small>)", HitsText(shown.hits), "</small></div>"}));
-  lines.emplace_back("</font></td></tr>");
-  return lines;
+  line({R"(<div class="kb-hits"><small>)", HitsText(shown.hits), "</small></div>"});
+  line({"</font></td></tr>"});
+  return row;
 }
 
 namespace {

@@ -12,16 +12,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "app/match/article_snippets.h"
 
 namespace kb {
 
-// The lines of the row for the article at `path`, with its excerpt (raw bytes after the
-// marker) and what it shows.
-std::vector<std::string> SnippetsRowLines(std::string_view path, std::string_view excerpt,
-                                          const ArticleSnippets& shown);
+// The row for the article at `path`, with its excerpt (raw bytes after the marker) and what
+// it shows: its lines as the page holds them, each but the last ended with CR LF.
+std::string SnippetsRow(std::string_view path, std::string_view excerpt,
+                        const ArticleSnippets& shown);
 
 // `snippet` as HTML: its text escaped, each mark in an orange <mark>.
 std::string MarkedSnippet(const Snippet& snippet);
