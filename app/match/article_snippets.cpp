@@ -35,6 +35,10 @@ constexpr std::size_t kTextAfterStep = 512;
 // that text cut off beyond the snippet is seen. A resumed reading must make as many before a
 // hit, and text past it is made as far; Cut then makes the snippet that the whole text gives.
 constexpr std::size_t kSnippetReach = kSnippetLength + kCutReach + 2;
+// The characters after a hit that its snippet depends on when the text before it holds at
+// least kHalfSnippet: Cut then gives the hit that much room on each side at most.
+constexpr std::size_t kHalfSnippet = (kSnippetLength + 1) / 2;
+constexpr std::size_t kHalfSnippetReach = kHalfSnippet + kCutReach + 2;
 // How far from the end of the text made so far the text to come may change an occurrence:
 // more than a phrase of 100 characters of four bytes, folded.
 constexpr std::size_t kUnsureBytes = 4096;
@@ -72,6 +76,24 @@ bool HasCharacters(std::string_view text, std::size_t count) {
     at += CharacterLength(text.substr(at, last_ascii - 1 - at));
   }
   return characters >= count;
+}
+
+// Whether `text` holds `count` characters before `at` (a character boundary) from `from` on,
+// an ASCII byte or a character boundary; a character that `at` cuts counts not.
+bool HasCharactersBefore(std::string_view text, std::size_t from, std::size_t at,
+                         std::size_t count) {
+  std::size_t characters = 0;
+  for (; from < at && characters < count; ++characters) {
+    from += CharacterLength(text.substr(from, at - from));
+  }
+  return characters >= count && from <= at;
+}
+
+// Whether `byte` starts a character: no UTF-8 continuation byte. A character holds one such
+// byte at most (an invalid sequence is a character of one byte each), so a stretch holds at
+// least as many characters as it holds such bytes.
+bool MayStartCharacter(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
 }
 
 // The text of the element that `open` finds the start of (such as "<title", in any case),
@@ -194,13 +216,13 @@ class TextOfBytes {
   }
 
   // Extracts the text past `at` as far as a snippet of a hit that ends there may reach:
-  // kContextBytes, or enough characters (see kSnippetReach), or the article's end.
-  void ExtendPast(std::size_t at) {
+  // kContextBytes, or `characters` characters (see kSnippetReach), or the article's end.
+  void ExtendPast(std::size_t at, std::size_t characters) {
     while (fed_ < article_.size() && text_.size() <= at + kContextBytes) {
       const std::size_t exact = NextAsciiByte(text_, at);  // the characters are counted from there
       // A character takes a byte at least: fewer bytes need no counting.
-      if (text_.size() - exact > kSnippetReach &&
-          HasCharacters(std::string_view(text_).substr(exact), kSnippetReach)) {
+      if (text_.size() - exact > characters &&
+          HasCharacters(std::string_view(text_).substr(exact), characters)) {
         return;
       }
       FeedTo(std::min(article_.size(), fed_ + kTextAfterStep));
@@ -381,23 +403,25 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
   }
   window_start = std::max(window_start, not_before);
   std::size_t window_end = NextAsciiByte(text, std::min(text.size(), hit.end + kContextBytes));
-  // Where the text near the hit is ASCII, kSnippetReach bytes either side hold as many
-  // characters, which are all that the snippet and its ellipses depend on.
-  const auto ascii = [&](std::size_t from, std::size_t to) {
-    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
-                       text.begin() + static_cast<std::ptrdiff_t>(to),
-                       [](char byte) { return static_cast<unsigned char>(byte) < 0x80; });
-  };
-  // Only where the window does not reach an end of the text: otherwise whether an ellipsis
-  // goes there depends on what lies between, which may be blanks alone (in the bytes of an
-  // article).
-  if (window_start > 0 && hit.start >= window_start + kSnippetReach &&
-      ascii(hit.start - kSnippetReach, hit.start)) {
-    window_start = hit.start - kSnippetReach;
+  // The snippet and its ellipses depend on kSnippetReach characters either side of the hit
+  // alone (and on the hit's own characters, which its ends may cut): the window is narrowed to
+  // as many bytes that may start a character, from an ASCII byte. Only where it does not reach
+  // an end of the text: otherwise whether an ellipsis goes there depends on what lies between,
+  // which may be blanks alone (in the bytes of an article).
+  if (window_start > 0) {
+    std::size_t at = hit.start;
+    for (std::size_t starting = 0; at > window_start && starting <= kSnippetReach;) {
+      if (MayStartCharacter(text[--at])) ++starting;
+    }
+    while (at > window_start && static_cast<unsigned char>(text[at]) >= 0x80) --at;
+    window_start = at;
   }
-  if (window_end < text.size() && hit.end + kSnippetReach <= window_end &&
-      ascii(hit.end, hit.end + kSnippetReach)) {
-    window_end = hit.end + kSnippetReach;
+  if (window_end < text.size()) {
+    std::size_t at = hit.end;
+    for (std::size_t starting = 0; at < window_end; ++at) {
+      if (MayStartCharacter(text[at]) && ++starting > kSnippetReach + 1) break;
+    }
+    window_end = NextAsciiByte(text, at);
   }
   std::vector<std::size_t> starts;  // where each character of the window starts, and its end
   starts.reserve(window_end - window_start + 1);
@@ -580,9 +604,15 @@ ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article,
         break;
     }
     if (shown_text && place.span.start < shown_end) continue;
-    text.ExtendPast(place.span.end);
-    made.snippets.push_back(
-        Cut(text.text(), place.span, std::max(shown_end, text.exact_from()), taken));
+    const std::size_t not_before = std::max(shown_end, text.exact_from());
+    // Cut's window reaches kContextBytes before the hit, or to `not_before`; counted from an
+    // ASCII byte at or after its start, the characters there are no more than it holds.
+    const std::size_t start = place.span.start;
+    const std::size_t counted_from = std::max(
+        not_before, NextAsciiByte(text.text(), start > kContextBytes ? start - kContextBytes : 0));
+    const bool half_before = HasCharactersBefore(text.text(), counted_from, start, kHalfSnippet);
+    text.ExtendPast(place.span.end, half_before ? kHalfSnippetReach : kSnippetReach);
+    made.snippets.push_back(Cut(text.text(), place.span, not_before, taken));
     shown_end = taken.end;
     shown_text = true;
   }

@@ -259,6 +259,31 @@ TEST(ArticleSnippets, ByteSearchesThatResumeTheReadingMakeTheSnippetsOfAWholeRea
   }
 }
 
+// A byte search makes the text only as far as its snippets need; where the phrase lies in
+// text alone, its snippets are those of a text search, which makes the whole text. A phrase of
+// one character leaves its snippet the most room on each side; long words put the blanks that
+// the cuts move to at the edge of their reach; tags between the characters make text of few
+// of the bytes read.
+TEST(ArticleSnippets, ByteSearchesOfPhrasesInTextMakeTheSnippetsOfTheWholeText) {
+  const std::vector<std::string> characters = {"x", "y", "\xC3\xA9", "日", "x<i></i>", "y<b></b>"};
+  std::mt19937 random(2026);
+  for (int round = 0; round < 400; ++round) {
+    std::string article = "w";
+    const int words = std::uniform_int_distribution<int>(10, 100)(random);
+    for (int word = 0; word < words; ++word) {
+      article += ' ';
+      const unsigned length = random() % 2 == 0 ? 34 + random() % 10 : 1 + random() % 8;
+      for (unsigned at = 0; at < length; ++at) {
+        article += random() % 150 == 0 ? "a" : characters[random() % characters.size()];
+      }
+    }
+    SCOPED_TRACE(::testing::Message() << "round " << round << " article " << article);
+    const ArticleSnippets of_text =
+        SnippetMaker("a", MatchSettings{.mode = MatchMode::kText}).Make(article);
+    EXPECT_EQ(SnippetMaker("a", MatchSettings{}).Make(article), of_text);
+  }
+}
+
 TEST(ArticleSnippets, TitleIsTheTitleElseTheFirstHeadingAsText) {
   EXPECT_EQ(SnippetMaker::Title("<head><TITLE lang=en>\n A &amp; <b>B</b>\n</title>"), "A & B");
   EXPECT_EQ(SnippetMaker::Title("<title></title><h1 id=x>First</h1><h1>Second</h1>"), "First");
