@@ -1,6 +1,8 @@
 #include "app/scan/article_scan.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <utility>
 
 #include "files/access_mode.h"
@@ -29,27 +31,44 @@ void KeptArticle::Start(uint64_t size) {
   expected_ = static_cast<std::size_t>(std::min<uint64_t>(size, most_));
 }
 
+bool KeptArticle::Reserve(std::size_t size) {
+  if (size <= taken_) return true;
+  // The size the open found, or (for an article that grew since) doubled as a string's
+  // capacity would be; paid for before it is taken.
+  const std::size_t room = std::min(most_, std::max({size, expected_, 2 * taken_}));
+  if (!budget_.Take(room - taken_)) {
+    Release();
+    dropped_ = true;
+    return false;
+  }
+  auto grown = std::make_unique_for_overwrite<char[]>(room);
+  if (size_ > 0) std::memcpy(grown.get(), copy_.get(), size_);
+  copy_ = std::move(grown);
+  taken_ = room;
+  return true;
+}
+
 void KeptArticle::Add(std::string_view piece, bool whole) {
   if (whole) {
     bytes_ = piece;
     return;
   }
+  const std::span<char> room = Room(piece.size());
+  if (!room.empty()) std::memcpy(room.data(), piece.data(), room.size());
+  Added(room.size());
+}
+
+std::span<char> KeptArticle::Room(std::size_t count) {
+  if (dropped_) return {};
+  const std::size_t size = std::min(most_, size_ + count);
+  if (!Reserve(size)) return {};
+  return {copy_.get() + size_, size - size_};
+}
+
+void KeptArticle::Added(std::size_t count) {
   if (dropped_) return;
-  const std::size_t wanted = std::min(most_, copy_.size() + piece.size());
-  if (wanted > taken_) {
-    // The size the open found, or (for an article that grew since) doubled as a string's
-    // capacity would be; paid for before it is taken.
-    const std::size_t capacity = std::min(most_, std::max({wanted, expected_, 2 * taken_}));
-    if (!budget_.Take(capacity - taken_)) {
-      Release();
-      dropped_ = true;
-      return;
-    }
-    taken_ = capacity;
-    copy_.reserve(capacity);
-  }
-  copy_.append(piece.substr(0, wanted - copy_.size()));
-  bytes_ = copy_;
+  size_ += count;
+  bytes_ = {copy_.get(), size_};
 }
 
 std::optional<std::string_view> KeptArticle::bytes() const {
@@ -58,7 +77,8 @@ std::optional<std::string_view> KeptArticle::bytes() const {
 }
 
 void KeptArticle::Release() {
-  std::string().swap(copy_);
+  copy_.reset();
+  size_ = 0;
   budget_.Give(std::exchange(taken_, 0));
   bytes_ = {};
 }
@@ -70,6 +90,40 @@ FileDeclaration ArticleFileDeclaration() {
           .name_length = kLongestArticlePath,
           .path_limit = kLongestArticlePath + 1};
 }
+
+namespace {
+
+// How much of an article's rest one read takes in straight into its kept copy.
+constexpr std::size_t kRestRead = 1 << 20;
+
+// Reads the rest of an article, from `from` to the size its open found, straight into its
+// kept copy, in reads of kRestRead bytes, and feeds it to `matcher`: the bytes pass through
+// no buffer. Stops, as reading through the buffer does, at a failed read (which `outcome`
+// tells), at the end of an article that shrank and when `stop` is asked. False, reading
+// nothing, when the copy cannot take the rest whole: then the rest is read as before.
+bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, ArticleMatcher& matcher,
+                      KeptArticle& kept, const std::stop_token& stop, ArticleOutcome& outcome) {
+  if (file.size() > kept.most()) return false;
+  const auto rest = static_cast<std::size_t>(file.size() - from);
+  const std::span<char> room = kept.Room(rest);
+  if (room.size() < rest) return false;
+  for (std::size_t at = 0; at < rest && !stop.stop_requested();) {
+    const std::size_t wanted = std::min(kRestRead, rest - at);
+    std::size_t count = 0;
+    if (const platform::SystemError error =
+            file.ReadAt(from + at, room.subspan(at, wanted), count)) {
+      outcome.failure = {ArticleOutcome::Failure::kRead, TransferErrorNumber(error)};
+      break;
+    }
+    matcher.Feed(std::string_view(room.data() + at, count));
+    kept.Added(count);
+    at += count;
+    if (count < wanted) break;
+  }
+  return true;
+}
+
+}  // namespace
 
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
@@ -116,6 +170,8 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
       // No read goes past the size the open saw: the next would only find the end, and would
       // take the kept bytes' view away.
       if (whole) break;
+      // After a first read that took part of the article, its rest goes straight into the copy.
+      if (fed == 0 && ReadRestIntoCopy(file, blocks.size(), matcher, *kept, stop, outcome)) break;
     }
     fed += blocks.size();
   }

@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -104,17 +106,29 @@ class KeptArticle {
   void Start(uint64_t size);
   // The next bytes read; `whole` when they are the whole article, read at once.
   void Add(std::string_view piece, bool whole);
+  // Room in the copy for the next `count` bytes at most (as far as `most`), to read them
+  // straight into it; Added then tells how many came. Empty when the copy was dropped or does
+  // not fit in the budget, which drops it.
+  std::span<char> Room(std::size_t count);
+  void Added(std::size_t count);
   // The bytes kept, or none when the copy did not fit in the budget.
   std::optional<std::string_view> bytes() const;
   // Frees the copy.
   void Release();
 
+  std::size_t most() const { return most_; }
+
  private:
+  // Makes room for `size` bytes in all, within the budget; false, dropping the copy, when
+  // they do not fit.
+  bool Reserve(std::size_t size);
+
   std::size_t most_;
   KeptBudget& budget_;
-  std::string copy_;
+  std::unique_ptr<char[]> copy_;  // of taken_ bytes, the first size_ of them kept
+  std::size_t size_ = 0;
   std::size_t expected_ = 0;  // the article's size, as far as `most`
-  std::size_t taken_ = 0;     // of the budget, for the copy's capacity
+  std::size_t taken_ = 0;     // of the budget, for the copy's room
   bool dropped_ = false;
   std::string_view bytes_;
 };

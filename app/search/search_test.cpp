@@ -214,7 +214,8 @@ TEST_F(SearchTest, AFolderThatCannotBeReadIsReportedOnce) {
 
 TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
   // The marker lies near the end of the first read, so the excerpt needs the second, which
-  // fails: the article is reported, counted as opened, and found with what it had.
+  // fails: the article is reported, counted as opened, and found with what it had. So too
+  // with the snippets page, whose scan reads the rest of the article otherwise.
   std::string long_article(100'000, '.');
   long_article.replace(0, 6, "needle");
   long_article.replace(65'536 - 123, 23, "<!-- Article starts -->");
@@ -222,11 +223,16 @@ TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
   Article("ZEB1.htm", "<!-- Article starts -->needle one");
   Article("ZEB2.htm", long_article);
   Article("ZEB3.htm", "<!-- Article starts -->needle three");
-  for (const std::size_t threads : {1u, 3u}) {
+  for (const auto& [threads, style] :
+       {std::pair{1u, ResultsStyle::kClassic}, std::pair{3u, ResultsStyle::kClassic},
+        std::pair{1u, ResultsStyle::kSnippets}, std::pair{3u, ResultsStyle::kSnippets}}) {
     platform::testing::FaultyEnv env;
     env.FailNth(platform::Operation::kRead, 2, EIO, "ZEB2.htm");
     RecordingScreen screen;
-    Search({.phrase = "needle", .page_handling = PageHandling::kWriteOnly, .threads = threads},
+    Search({.phrase = "needle",
+            .page_handling = PageHandling::kWriteOnly,
+            .threads = threads,
+            .results = {.style = style}},
            screen, env);
     EXPECT_EQ(screen.calls,
               (std::vector<std::string>{
