@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,11 @@ class ArticleMatcher {
   // the text, folded as they say).
   uint64_t hits() const { return phrase_.count(); }
   bool counts_hits() const { return counts_hits_; }
+  // Where the first of those hits start in the article's bytes (StreamSearch::first_starts),
+  // when the matcher counts them in the bytes themselves (searches_bytes()); else none.
+  std::span<const uint64_t> hit_starts() const {
+    return counts_hits_ && searches_bytes() ? phrase_.first_starts() : std::span<const uint64_t>();
+  }
 
   // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
   std::string_view excerpt() const;

@@ -126,25 +126,48 @@ std::string ElementText(std::string_view article, const PhraseFinder& open,
 // the snippets seldom need more than the first few.
 class ByteHits {
  public:
-  ByteHits(std::string_view article, const PhraseFinder& finder)
-      : article_(article), finder_(finder) {}
+  // `total`: how many the article holds, when that is known already; `first_starts`: where
+  // the first of them start, when those are known.
+  ByteHits(std::string_view article, const PhraseFinder& finder, std::optional<int64_t> total,
+           std::span<const uint64_t> first_starts)
+      : article_(article), finder_(finder), total_(total) {
+    for (const uint64_t start : first_starts) {
+      if (start + finder_.size() > article_.size()) break;  // past a kept start of the article
+      const auto at = static_cast<std::size_t>(start);
+      found_.push_back({at, at + finder_.size()});
+      from_ = at + finder_.size();
+    }
+  }
   // Hits found already, all of them.
   ByteHits(std::vector<TextSpan> all, const PhraseFinder& finder)
       : finder_(finder), found_(std::move(all)), ended_(true) {}
 
   // Hit `index`, or none when the article holds fewer; asked for in increasing order.
   std::optional<TextSpan> operator[](std::size_t index) {
-    while (found_.size() <= index && !ended_) {
-      const std::size_t at =
-          finder_.size() == 0 ? PhraseFinder::npos : finder_.Find(article_.substr(from_));
+    return Before(index, std::string_view::npos);
+  }
+
+  // Hit `index` when it starts before `limit`, else none: the article is searched only so far.
+  std::optional<TextSpan> Before(std::size_t index, std::size_t limit) {
+    if (total_ && static_cast<int64_t>(found_.size()) >= *total_) ended_ = true;
+    while (found_.size() <= index && !ended_ && from_ < limit) {
+      // Every occurrence that starts before `limit`, and no further.
+      const std::size_t end = limit >= article_.size()
+                                  ? article_.size()
+                                  : std::min(article_.size(), limit + finder_.size() - 1);
+      const std::size_t at = finder_.size() == 0
+                                 ? PhraseFinder::npos
+                                 : finder_.Find(article_.substr(from_, end - from_));
       if (at == PhraseFinder::npos) {
-        ended_ = true;
+        from_ = std::min(limit, article_.size());
+        ended_ = from_ == article_.size() || finder_.size() == 0;
         break;
       }
       found_.push_back({from_ + at, from_ + at + finder_.size()});
       from_ += at + finder_.size();
+      if (total_ && static_cast<int64_t>(found_.size()) >= *total_) ended_ = true;
     }
-    if (index < found_.size()) return found_[index];
+    if (index < found_.size() && found_[index].start < limit) return found_[index];
     return std::nullopt;
   }
 
@@ -158,8 +181,9 @@ class ByteHits {
  private:
   std::string_view article_;
   const PhraseFinder& finder_;
+  std::optional<int64_t> total_;
   std::vector<TextSpan> found_;
-  std::size_t from_ = 0;  // where the next hit is looked for
+  std::size_t from_ = 0;  // where the next hit is looked for: none starts before
   bool ended_ = false;
 };
 
@@ -268,7 +292,9 @@ class TextOfBytes {
   // Feeds the article up to `target`, cutting at every hit's start and end on the way.
   void FeedTo(std::size_t target) {
     while (fed_ < target) {
-      const std::optional<TextSpan> next_hit = hits_[next_];
+      // In steps, so that the reader's room stays small however far the next hit.
+      std::size_t until = std::min(target, fed_ + kTextStep);
+      const std::optional<TextSpan> next_hit = hits_.Before(next_, until);
       if (next_hit && fed_ == next_hit->start) {
         const TextSpan hit = *next_hit;
         const std::string_view bytes = article_.substr(hit.start, hit.end - hit.start);
@@ -284,8 +310,6 @@ class TextOfBytes {
         ++next_;
         continue;
       }
-      // In steps, so that the reader's room stays small however far the next hit.
-      std::size_t until = std::min(target, fed_ + kTextStep);
       if (next_hit) until = std::min(until, next_hit->start);
       text_.append(reader_.Extract(article_.substr(fed_, until - fed_)));
       fed_ = until;
@@ -523,12 +547,13 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
 
 ArticleSnippets SnippetMaker::Make(std::string_view article) const {
   if (settings_.mode == MatchMode::kText) return MakeOfText(article, std::nullopt);
-  return MakeOfBytes(article, std::nullopt);
+  return MakeOfBytes(article, std::nullopt, {});
 }
 
-ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits) const {
+ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits,
+                                   std::span<const uint64_t> first_starts) const {
   if (settings_.mode == MatchMode::kText) return MakeOfText(article, hits);
-  return MakeOfBytes(article, hits);
+  return MakeOfBytes(article, hits, first_starts);
 }
 
 std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(std::string_view text,
@@ -582,16 +607,17 @@ ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
   return made;
 }
 
-ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article,
-                                          std::optional<int64_t> counted) const {
+ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article, std::optional<int64_t> counted,
+                                          std::span<const uint64_t> first_starts) const {
   ArticleSnippets made;
   made.title = Title(article);
   // Folded hits are found in a folded view of the whole article, all at once.
-  ByteHits hits = folds_ ? ByteHits(Occurrences(article), finder_) : ByteHits(article, finder_);
+  ByteHits hits = folds_ ? ByteHits(Occurrences(article), finder_)
+                         : ByteHits(article, finder_, counted, first_starts);
   TextOfBytes text(article, hits);
   std::size_t shown_end = 0;
   bool shown_text = false;
-  for (std::size_t index = 0; hits[index] && made.snippets.size() < kMostSnippets; ++index) {
+  for (std::size_t index = 0; made.snippets.size() < kMostSnippets && hits[index]; ++index) {
     const TextOfBytes::HitPlace place = text.PlaceOfHit(index);
     TextSpan taken;
     switch (place.kind) {

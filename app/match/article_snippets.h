@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,8 +83,11 @@ class SnippetMaker {
   ArticleSnippets Make(std::string_view article) const;
   // The same, for an article whose hits were counted as it was read (ArticleMatcher::hits()),
   // so that a byte search looks for no more hits than its snippets need. `article` may be
-  // the start of a longer article whose hits were all counted.
-  ArticleSnippets Make(std::string_view article, int64_t hits) const;
+  // the start of a longer article whose hits were all counted. `first_starts`: where the
+  // first of them start, when the count found them in the article's bytes with the same
+  // settings (ArticleMatcher::hit_starts), so that they are not looked for again.
+  ArticleSnippets Make(std::string_view article, int64_t hits,
+                       std::span<const uint64_t> first_starts = {}) const;
 
   // The title of `article` alone.
   static std::string Title(std::string_view article);
@@ -96,7 +100,8 @@ class SnippetMaker {
   // The snippets of a text search in `text`, the start of the article's text (all of it when
   // `whole`); none when that start cannot tell them for sure.
   std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole) const;
-  ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits) const;
+  ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits,
+                              std::span<const uint64_t> first_starts) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
   // earlier snippet ended, a character boundary): its text and where it lies in `text`.
   Snippet Cut(std::string_view text, TextSpan hit, std::size_t not_before, TextSpan& taken) const;

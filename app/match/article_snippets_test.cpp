@@ -122,6 +122,8 @@ TEST(ArticleSnippets, RandomArticlesAgainstReference) {
       const ArticleSnippets alone = maker.Make(article);
       ASSERT_EQ(static_cast<int64_t>(matcher.hits()), alone.hits);
       EXPECT_EQ(maker.Make(article, alone.hits), alone);
+      // So are those made with where the scan found the hits, when it found them in the bytes.
+      EXPECT_EQ(maker.Make(article, alone.hits, matcher.hit_starts()), alone);
     }
     const std::string text = TextOf(article);
     const std::string_view view = settings.mode == MatchMode::kText ? text : article;

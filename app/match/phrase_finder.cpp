@@ -227,10 +227,12 @@ void StreamSearch::Restart() {
   position_ = kNotFound;
   count_ = 0;
   next_ = 0;
+  starts_.clear();
 }
 
 void StreamSearch::Found(uint64_t position) {
   if (!found()) position_ = position;
+  if (counting_ == Count::kAll && starts_.size() < kRecordedStarts) starts_.push_back(position);
   ++count_;
   next_ = position + finder_.size();
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,10 @@ class StreamSearch {
   uint64_t position() const { return position_; }
   // With kAll, the occurrences so far that do not overlap; with kFirstOnly, 0 or 1.
   uint64_t count() const { return count_; }
+  // With kAll, where the first kRecordedStarts of those occurrences start in the stream, so
+  // that what looks at the first few need not search for them again.
+  static constexpr std::size_t kRecordedStarts = 256;
+  std::span<const uint64_t> first_starts() const { return starts_; }
   // False for an empty phrase, which is never found.
   bool can_match() const { return finder_.size() > 0; }
   std::size_t size() const { return finder_.size(); }
@@ -91,6 +96,7 @@ class StreamSearch {
   uint64_t position_ = kNotFound;
   uint64_t count_ = 0;
   uint64_t next_ = 0;  // where the next occurrence counted may start: the last one's end
+  std::vector<uint64_t> starts_;
 };
 
 }  // namespace kb

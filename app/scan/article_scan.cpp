@@ -185,8 +185,10 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {
     const bool kept_all = kept != nullptr && outcome.failure.kind == ArticleOutcome::Failure::kNone;
-    outcome.collected = inspect(
-        {.path = path, .outcome = outcome, .bytes = kept_all ? kept->bytes() : std::nullopt});
+    outcome.collected = inspect({.path = path,
+                                 .outcome = outcome,
+                                 .bytes = kept_all ? kept->bytes() : std::nullopt,
+                                 .hit_starts = matcher.hit_starts()});
   }
   if (kept != nullptr) kept->Release();
   file.Close();

@@ -64,6 +64,9 @@ struct InspectedArticle {
   // The article's bytes from its start as the scan read them, when it kept them (KeptArticle):
   // the whole article, or as much of it as was kept. None when they were not kept.
   std::optional<std::string_view> bytes;
+  // Where its first hits start in its bytes, when the scan counted them there
+  // (ArticleMatcher::hit_starts).
+  std::span<const uint64_t> hit_starts = {};
 };
 
 // Collects more about a matched article, on the thread that read it; what it returns travels

@@ -98,7 +98,7 @@ MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& reque
   auto one_read_again = std::make_shared<std::mutex>();
   return [&env, maker, one_read_again](const InspectedArticle& found) -> std::any {
     if (found.bytes && found.outcome.hits) {
-      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits));
+      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits), found.hit_starts);
     }
     const std::lock_guard lock(*one_read_again);
     std::string article;
