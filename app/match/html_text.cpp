@@ -228,7 +228,7 @@ std::string_view HtmlText::Extract(std::string_view piece) {
         break;
     }
   }
-  return {out_.data(), written_};
+  return {out_.get(), written_};
 }
 
 std::string_view HtmlText::Finish() {
@@ -261,13 +261,16 @@ std::string_view HtmlText::Finish() {
       break;
   }
   state_ = State::kText;
-  return {out_.data(), written_};
+  return {out_.get(), written_};
 }
 
 void HtmlText::MakeRoom(std::size_t bytes) {
   written_ = 0;
   const std::size_t room = bytes + kMostHeldBack + kVectorSlack;
-  if (out_.size() < room) out_.resize(room);
+  if (room_ < room) {
+    out_ = std::make_unique_for_overwrite<char[]>(room);
+    room_ = room;
+  }
 }
 
 std::size_t HtmlText::Text(std::string_view piece, std::size_t at) {
@@ -280,7 +283,7 @@ std::size_t HtmlText::Text(std::string_view piece, std::size_t at) {
     EmitText("\xC2");
     return at;
   }
-  while ((at = CopyText(piece, at, out_.data(), written_, after_blank_)) < piece.size()) {
+  while ((at = CopyText(piece, at, out_.get(), written_, after_blank_)) < piece.size()) {
     // CopyText stops at "&", "<" and 0xC2 only.
     const char byte = piece[at++];
     if (byte != '<') {
@@ -312,7 +315,7 @@ std::size_t HtmlText::Markup(std::string_view piece, std::size_t at) {
       EmitText("<");
       break;
     case HtmlMarkup::Stop::kTagEnded:
-      AddTagBlank(markup_.EndedTagKind(), out_.data(), written_, after_blank_);
+      AddTagBlank(markup_.EndedTagKind(), out_.get(), written_, after_blank_);
       break;
     case HtmlMarkup::Stop::kEnded:
       break;
@@ -392,7 +395,7 @@ void HtmlText::EmitBlank() {
 
 void HtmlText::EmitText(std::string_view text) {
   if (text.empty()) return;
-  text.copy(out_.data() + written_, text.size());
+  text.copy(out_.get() + written_, text.size());
   written_ += text.size();
   after_blank_ = false;
 }
@@ -401,7 +404,7 @@ void HtmlText::EmitCharacter(char32_t code_point) {
   if (IsWhiteSpace(code_point) || code_point == kNoBreakSpace) {
     EmitBlank();
   } else {
-    written_ += EncodeUtf8(code_point, out_.data() + written_);
+    written_ += EncodeUtf8(code_point, out_.get() + written_);
     after_blank_ = false;
   }
 }

@@ -19,6 +19,7 @@
 // what is held back from one piece to the next is a state and at most a reference's name.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -97,8 +98,9 @@ class HtmlText {
   uint32_t number_ = 0;
 
   // The text of the piece: its first written_ bytes. The buffer only grows, so that the
-  // text can be written without a check of its size at every byte.
-  std::string out_;
+  // text can be written without a check of its size at every byte; it is not cleared first.
+  std::unique_ptr<char[]> out_;
+  std::size_t room_ = 0;  // the buffer's size
   std::size_t written_ = 0;
 };
 
