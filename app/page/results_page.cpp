@@ -4,6 +4,8 @@
 #include <any>
 #include <array>
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <new>
 #include <numeric>
 #include <string>
@@ -13,6 +15,7 @@
 #include "app/base/knowledge_base.h"
 
 #include "app/base/replaceable_texts.h"
+#include "app/match/byte_vectors.h"
 #include "app/page/excerpt_text.h"
 #include "app/page/snippets_page.h"
 #include "files/text_line_file.h"
@@ -45,6 +48,22 @@ constexpr std::array<std::string_view, 256> kReferences = [] {
   references['"'] = "&quot;";
   return references;
 }();
+
+// The first byte of `text` from `from` on that EscapeHtml writes as a reference, or
+// text.size(): looked for 16 bytes at a time.
+std::size_t NextEscapedByte(std::string_view text, std::size_t from) {
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (; from + sizeof(Bytes16) <= text.size(); from += sizeof(Bytes16)) {
+    const Bytes16 sixteen = Load16(bytes + from);
+    const Bytes16 escaped = Bytes16(sixteen == '&') | Bytes16(sixteen == '<') |
+                            Bytes16(sixteen == '>') | Bytes16(sixteen == '"');
+    if (const uint32_t bits = ByteBits(escaped); bits != 0) {
+      return from + static_cast<std::size_t>(std::countr_zero(bits));
+    }
+  }
+  while (from < text.size() && kReferences[static_cast<unsigned char>(text[from])].empty()) ++from;
+  return from;
+}
 
 // Adds the page's lines one by one until the first failure, which it keeps for the report.
 class PageWriter {
@@ -214,18 +233,22 @@ void ReportUnwritten(FailureReporter& reporter, const PageWriter& page) {
 
 }  // namespace
 
+void AppendEscapedHtml(std::string& out, std::string_view text) {
+  // Runs of plain bytes are copied whole; a page of many results is mostly such runs.
+  std::size_t plain_from = 0;
+  for (std::size_t at = NextEscapedByte(text, 0); at < text.size();
+       at = NextEscapedByte(text, at + 1)) {
+    out.append(text.substr(plain_from, at - plain_from))
+        .append(kReferences[static_cast<unsigned char>(text[at])]);
+    plain_from = at + 1;
+  }
+  out.append(text.substr(plain_from));
+}
+
 std::string EscapeHtml(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());
-  // Runs of plain bytes are copied whole; a page of many results is mostly such runs.
-  std::size_t plain_from = 0;
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    const std::string_view reference = kReferences[static_cast<unsigned char>(text[at])];
-    if (reference.empty()) continue;
-    escaped.append(text.substr(plain_from, at - plain_from)).append(reference);
-    plain_from = at + 1;
-  }
-  escaped.append(text.substr(plain_from));
+  AppendEscapedHtml(escaped, text);
   return escaped;
 }
 

@@ -47,6 +47,8 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);
+// The same, added to `out`.
+void AppendEscapedHtml(std::string& out, std::string_view text);
 
 // `path` as a relative URL: every byte but A-Z a-z 0-9 - . _ ~ and / as % and two upper-case
 // hex digits.

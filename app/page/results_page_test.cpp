@@ -4,6 +4,7 @@
 
 #include <any>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,26 @@ TEST(ResultsPageLinesTest, EscapesTheFourMarkupBytesAndNothingElse) {
   const std::string untouched = "it's\r\n\t\0\xE9 ;#%'"s;
   EXPECT_EQ(EscapeHtml(untouched), untouched);
   EXPECT_EQ(EscapeHtml("&amp;"), "&amp;amp;");
+  // Against a byte-by-byte reference, with the four bytes anywhere in texts of every length
+  // around the 16 bytes looked at at once.
+  std::mt19937 random(5);
+  const std::string alphabet = "&<>\"a \xE9\x80';";
+  for (std::size_t length = 0; length < 160; ++length) {
+    std::string text;
+    std::string reference;
+    const std::size_t one_in = 1 + length % 20;  // how seldom one of the four comes
+    for (std::size_t at = 0; at < length; ++at) {
+      const char byte = random() % one_in == 0 ? alphabet[random() % 4]
+                                               : alphabet[4 + random() % (alphabet.size() - 4)];
+      text += byte;
+      reference += byte == '&'   ? "&amp;"
+                   : byte == '<' ? "&lt;"
+                   : byte == '>' ? "&gt;"
+                   : byte == '"' ? "&quot;"
+                                 : std::string(1, byte);
+    }
+    EXPECT_EQ(EscapeHtml(text), reference) << text;
+  }
 }
 
 TEST(ResultsPageLinesTest, LinkTargetIsAPercentEncodedRelativeUrl) {

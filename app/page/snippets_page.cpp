@@ -34,21 +34,24 @@ namespace {
 // An orange that stands out on the results table's yellow, where a mark's default yellow
 // hardly shows, and on the light backgrounds of templates; the text on it stays black.
 constexpr std::string_view kMarkOpen = R"(<mark style="background:#ff9f43;color:#000">)";
+constexpr std::string_view kMarkClose = "</mark>";
 
 }  // namespace
 
 std::string MarkedSnippet(const Snippet& snippet) {
   const std::string_view text = snippet.text;
   std::string html;
+  html.reserve(text.size() + snippet.marks.size() * (kMarkOpen.size() + kMarkClose.size()));
   std::size_t from = 0;
   for (const SnippetMark& mark : snippet.marks) {
-    html.append(EscapeHtml(text.substr(from, mark.start - from)))
-        .append(kMarkOpen)
-        .append(EscapeHtml(text.substr(mark.start, mark.end - mark.start)))
-        .append("</mark>");
+    AppendEscapedHtml(html, text.substr(from, mark.start - from));
+    html.append(kMarkOpen);
+    AppendEscapedHtml(html, text.substr(mark.start, mark.end - mark.start));
+    html.append(kMarkClose);
     from = mark.end;
   }
-  return html.append(EscapeHtml(text.substr(from)));
+  AppendEscapedHtml(html, text.substr(from));
+  return html;
 }
 
 std::string HitsText(int64_t hits) {
