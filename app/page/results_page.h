@@ -38,7 +38,8 @@ namespace kb {
 //
 // With ResultsStyle::kSnippets, the rows are those of app/page/snippets_page.h, from the
 // ArticleSnippets each article's `collected` holds (none shows nothing but its link and
-// excerpt), in the order `results` asks for; with nothing found the page then holds the
+// excerpt), in the order `results` asks for, rendered on as many threads as the machine runs
+// (a few at most) before they are written; with nothing found the page then holds the
 // templates and a summary of 0 pages found.
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::string_view phrase,
