@@ -9,6 +9,7 @@
 #include <new>
 #include <numeric>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -173,7 +174,11 @@ bool RenderRows(std::span<const FoundArticle> found, std::span<const std::size_t
           : 1;
   {
     std::vector<std::jthread> helpers;
-    for (std::size_t helper = 1; helper < threads; ++helper) helpers.emplace_back(render);
+    try {
+      for (std::size_t helper = 1; helper < threads; ++helper) helpers.emplace_back(render);
+    } catch (const std::system_error&) {
+      // A thread that cannot be started leaves its batches to the others.
+    }
     render();
   }
   return !out_of_memory;
