@@ -149,8 +149,7 @@ class ByteHits {
 
   // Hit `index` when it starts before `limit`, else none: the article is searched only so far.
   std::optional<TextSpan> Before(std::size_t index, std::size_t limit) {
-    if (total_ && static_cast<int64_t>(found_.size()) >= *total_) ended_ = true;
-    while (found_.size() <= index && !ended_ && from_ < limit) {
+    while (found_.size() <= index && !AllFound() && from_ < limit) {
       // Every occurrence that starts before `limit`, and no further.
       const std::size_t end = limit >= article_.size()
                                   ? article_.size()
@@ -165,7 +164,6 @@ class ByteHits {
       }
       found_.push_back({from_ + at, from_ + at + finder_.size()});
       from_ += at + finder_.size();
-      if (total_ && static_cast<int64_t>(found_.size()) >= *total_) ended_ = true;
     }
     if (index < found_.size() && found_[index].start < limit) return found_[index];
     return std::nullopt;
@@ -179,6 +177,12 @@ class ByteHits {
   }
 
  private:
+  // Whether no hit is left to find: the article was searched to its end, or as many were
+  // found as it holds.
+  bool AllFound() const {
+    return ended_ || (total_ && static_cast<int64_t>(found_.size()) >= *total_);
+  }
+
   std::string_view article_;
   const PhraseFinder& finder_;
   std::optional<int64_t> total_;
