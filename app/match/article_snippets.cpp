@@ -78,13 +78,15 @@ bool HasCharacters(std::string_view text, std::size_t count) {
   return characters >= count;
 }
 
-// Whether `text` holds `count` characters before `at` (a character boundary) from `from` on,
-// an ASCII byte or a character boundary; a character that `at` cuts counts not.
+// Whether `text` holds `count` whole characters before `at` from `from` on, an ASCII byte or
+// a character boundary. A character that `at` cuts (a byte hit may start inside one) counts
+// not: Cut rounds the hit out to whole characters. Each is decoded as far as the text goes,
+// as Cut decodes it, not only as far as `at`, where its cut bytes would count one each.
 bool HasCharactersBefore(std::string_view text, std::size_t from, std::size_t at,
                          std::size_t count) {
   std::size_t characters = 0;
   for (; from < at && characters < count; ++characters) {
-    from += CharacterLength(text.substr(from, at - from));
+    from += CharacterLength(text.substr(from));
   }
   return characters >= count && from <= at;
 }
