@@ -19,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/posix_file.h"
+
 namespace kb::platform {
 namespace {
 
@@ -42,8 +44,14 @@ bool Statx(int folder, const std::string& name, int flags, ExactStatus& status) 
   return true;
 }
 
-// File systems whose files may change without this machine's metadata telling.
-bool IsRemote(unsigned long type) {
+}  // namespace
+
+bool StatusAt(int folder, std::string_view name, bool follow_links, ExactStatus& status) {
+  return Statx(folder, std::string(name),
+               AT_STATX_SYNC_AS_STAT | (follow_links ? 0 : AT_SYMLINK_NOFOLLOW), status);
+}
+
+bool IsNetworkFileSystem(uint64_t type) {
   constexpr unsigned long kCifs = 0xFF534D42;
   constexpr unsigned long kSmb2 = 0xFE534D42;
   constexpr unsigned long kFuse = 0x65735546;
@@ -72,8 +80,6 @@ bool IsRemote(unsigned long type) {
       return false;
   }
 }
-
-}  // namespace
 
 std::unique_ptr<StatusFolder> StatusFolder::Open(std::string_view path) {
   const int descriptor = open(std::string(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -105,7 +111,8 @@ FileSystemOf FileSystemOfPath(std::string_view path) {
   uint64_t id = 0;
   static_assert(sizeof(buffer.f_fsid) == sizeof(id));
   __builtin_memcpy(&id, &buffer.f_fsid, sizeof(id));
-  return {.known = true, .remote = IsRemote(static_cast<unsigned long>(buffer.f_type)), .id = id};
+  return {
+      .known = true, .remote = IsNetworkFileSystem(static_cast<uint64_t>(buffer.f_type)), .id = id};
 }
 
 std::set<LockedFile> LockedFiles() {
@@ -176,6 +183,12 @@ bool IsPrivateFile(std::string_view path) {
   struct stat status {};
   return lstat(std::string(path).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
          status.st_uid == getuid() && (status.st_mode & 07777) == 0600;
+}
+
+bool IsMissingOrPrivateFile(std::string_view path) {
+  struct stat status {};
+  if (lstat(std::string(path).c_str(), &status) != 0) return errno == ENOENT;
+  return S_ISREG(status.st_mode) && status.st_uid == getuid() && (status.st_mode & 07777) == 0600;
 }
 
 std::vector<FolderEntry> FolderEntries(std::string_view path) {

@@ -84,6 +84,9 @@ bool MakePrivateFolder(std::string_view path);
 // and write (mode 0600 exactly).
 bool IsPrivateFile(std::string_view path);
 
+// True when nothing is at `path`, or a regular file (not a link) of this user's with mode 0600.
+bool IsMissingOrPrivateFile(std::string_view path);
+
 // The files of a folder (not following links), with their sizes and times of last
 // modification; empty when it cannot be read.
 struct FolderEntry {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/posix_file.h"
 
 namespace kb::platform {
 
@@ -480,6 +481,12 @@ class PosixEnv final : public Env {
 Env& Env::Default() {
   static PosixEnv env;
   return env;
+}
+
+std::unique_ptr<File> AdoptFile(int descriptor) {
+  std::unique_ptr<File> file(new (std::nothrow) PosixFile(descriptor));
+  if (!file) close(descriptor);
+  return file;
 }
 
 bool ToLocalTime(int64_t seconds, CalendarTime& local) {

@@ -26,6 +26,7 @@ constexpr std::string_view kArticlesFolder = "ZEB";
 constexpr std::string_view kNoneYet = "none yet";
 constexpr std::string_view kRemote = "network file system";
 constexpr std::string_view kCacheNotWritable = "cache not writable";
+constexpr std::string_view kCacheNotPrivate = "cache not private";
 constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
@@ -51,7 +52,8 @@ uint64_t NameHash(std::string_view text) {
 struct Place {
   std::string_view refusal;
   StoreIdentity identity;
-  std::string store_path;
+  StoreFile store;
+  std::string store_path;  // for messages: the path the cache folder was opened by
 };
 
 Place FindPlace(bool making_folder) {
@@ -68,18 +70,22 @@ Place FindPlace(bool making_folder) {
     return place;
   }
   const std::string cache = CacheFolder();
-  if (making_folder && !platform::MakePrivateFolder(cache)) {
-    place.refusal = kCacheNotWritable;
-    return place;
-  }
-  const platform::FileSystemOf cache_system = platform::FileSystemOfPath(cache);
-  if (!cache_system.known) {
-    place.refusal = kNoneYet;
-    return place;
-  }
-  if (cache_system.remote || !platform::FolderIsWritable(cache)) {
-    place.refusal = kCacheNotWritable;
-    return place;
+  using Outcome = platform::PrivateFolder::Outcome;
+  Outcome outcome = Outcome::kNotPrivate;
+  place.store.folder = platform::PrivateFolder::Open(cache, making_folder, outcome);
+  switch (outcome) {
+    case Outcome::kOpened:
+      break;
+    case Outcome::kMissing:
+      place.refusal = kNoneYet;
+      return place;
+    case Outcome::kNotPrivate:
+      place.refusal = kCacheNotPrivate;
+      return place;
+    case Outcome::kRemote:
+    case Outcome::kNotWritable:
+      place.refusal = kCacheNotWritable;
+      return place;
   }
   place.identity.folder = *folder;
   place.identity.file_system = articles.id;
@@ -87,10 +93,11 @@ Place FindPlace(bool making_folder) {
   place.identity.groups = platform::GroupIds();
   const platform::ExactStatus& zeb = place.identity.articles_folder;
   char name[120];
-  std::snprintf(name, sizeof name, "/%016llx-%u.%u-%llu.db",
+  std::snprintf(name, sizeof name, "%016llx-%u.%u-%llu.db",
                 static_cast<unsigned long long>(NameHash(*folder)), zeb.device_major,
                 zeb.device_minor, static_cast<unsigned long long>(zeb.inode));
-  place.store_path = cache + name;
+  place.store.name = name;
+  place.store_path = cache + "/" + name;
   return place;
 }
 
@@ -140,13 +147,13 @@ void ReadWhole(const platform::StatusFolder& folder, ReadArticle& article) {
 
 // Removes the least recently used indexes of the cache until it holds at most `limit` bytes;
 // `keep` stays whatever its age.
-void Evict(const std::string& cache, const std::string& keep, uint64_t limit) {
+void Evict(const platform::PrivateFolder& cache, const std::string& keep, uint64_t limit) {
   struct Store {
     uint64_t size = 0;
     int64_t used_ns = 0;
   };
   std::map<std::string, Store> stores;
-  for (const platform::FolderEntry& entry : platform::FolderEntries(cache)) {
+  for (const platform::FolderEntry& entry : cache.Entries()) {
     const std::size_t end = entry.name.find(".db");
     if (end == std::string::npos) continue;
     Store& store = stores[entry.name.substr(0, end + 3)];
@@ -157,16 +164,12 @@ void Evict(const std::string& cache, const std::string& keep, uint64_t limit) {
   std::vector<std::pair<int64_t, std::string>> by_age;
   for (const auto& [name, store] : stores) {
     total += store.size;
-    if (cache + "/" + name != keep) by_age.emplace_back(store.used_ns, name);
+    if (name != keep) by_age.emplace_back(store.used_ns, name);
   }
   std::sort(by_age.begin(), by_age.end());
   for (const auto& [used, name] : by_age) {
     if (total <= limit) break;
-    const std::string path = cache + "/" + name;
-    for (const std::string& file : {path, path + "-wal", path + "-shm", IndexStore::SealPath(path),
-                                    path + ".new", IndexStore::LockPath(path)}) {
-      platform::RemoveFile(file);
-    }
+    for (const std::string& file : IndexStore::FileNames(name)) cache.Remove(file);
     total -= stores[name].size;
   }
 }
@@ -178,7 +181,11 @@ std::string CacheFolder() {
       cache && !cache->empty() && cache->front() == '/') {
     return *cache + "/kbsearch";
   }
-  return platform::EnvironmentVariable("HOME").value_or("") + "/.cache/kbsearch";
+  if (std::optional<std::string> home = platform::EnvironmentVariable("HOME");
+      home && !home->empty() && home->front() == '/') {
+    return *home + "/.cache/kbsearch";
+  }
+  return {};
 }
 
 IndexUse ArticleIndex::last_use() const {
@@ -280,7 +287,7 @@ void ArticleIndex::FollowWatch() {
   }
 }
 
-bool ArticleIndex::OpenKept(const std::string& store_path, const StoreIdentity& identity,
+bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& identity,
                             bool& reloaded) {
   Kept& kept = *kept_;
   if (kept.store && !kept.store->Unchanged()) kept.store.reset();
@@ -288,7 +295,7 @@ bool ArticleIndex::OpenKept(const std::string& store_path, const StoreIdentity& 
   reloaded = true;
   kept.indexed.clear();
   kept.proven.clear();
-  kept.store = IndexStore::Open(store_path, identity);
+  kept.store = IndexStore::Open(store_file, identity, settings_.cache_limit);
   if (!kept.store) return false;
   const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
   kept.store->EndRead();
@@ -310,11 +317,11 @@ std::vector<char> ArticleIndex::StartWatchedCheck(std::span<const std::string_vi
   return to_check;
 }
 
-std::string_view ArticleIndex::LookUp(const std::string& store_path, const StoreIdentity& identity,
+std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreIdentity& identity,
                                       const PhraseGrams& sought, int64_t clock, bool& reloaded,
                                       std::vector<int64_t>& rows) {
   Kept& kept = *kept_;
-  if (!OpenKept(store_path, identity, reloaded)) return kNoneYet;
+  if (!OpenKept(store_file, identity, reloaded)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
   const bool read =
       kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.grams, rows);
@@ -323,7 +330,7 @@ std::string_view ArticleIndex::LookUp(const std::string& store_path, const Store
     kept.store.reset();
     return kNoneYet;
   }
-  NoteUse(store_path);
+  NoteUse(store_file);
   std::sort(rows.begin(), rows.end());
   return {};
 }
@@ -379,7 +386,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   if (!place.refusal.empty()) return finish(place.refusal);
   const PhraseGrams sought = GramsOfPhrase(phrase, settings);
   if (!sought.refusal.empty()) return finish(sought.refusal);
-  if (!platform::IsPrivateFile(place.store_path)) return finish(kNoneYet);
+  if (!place.store.folder->HoldsPrivateFile(place.store.name)) return finish(kNoneYet);
   const int64_t clock = platform::RealTimeNs();
 
   if (!settings_.watch || !kept_ || kept_->store_path != place.store_path) {
@@ -394,7 +401,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   std::vector<int64_t> rows;
   bool reloaded = places.empty();
   const std::string_view refusal =
-      LookUp(place.store_path, place.identity, sought, clock, reloaded, rows);
+      LookUp(place.store, place.identity, sought, clock, reloaded, rows);
   // A phrase in most articles spares few reads, fewer than the check costs: every article is
   // read, as the full scan reads them.
   const bool most =
@@ -424,20 +431,26 @@ constexpr int64_t kUseSpanNs = int64_t{3600} * 1'000'000'000;
 std::string RefusalProblem(std::string_view refusal) {
   if (refusal == kNoneYet) return "no ZEB folder to index";
   if (refusal == kRemote) return "the knowledge base is on a network file system";
+  if (refusal == kCacheNotPrivate) {
+    const std::string cache = CacheFolder();
+    if (cache.empty()) return "there is no cache folder: neither XDG_CACHE_HOME nor HOME is set";
+    return "the cache folder is not private (it must be yours, and no one else may write in it): " +
+           cache;
+  }
   return "the cache folder cannot be written: " + CacheFolder();
 }
 
 // The store to write, while the caller holds the lock on its builds: the one there when it
 // proves itself and is worth keeping (not too full of tombstones, not from before a backwards
 // clock), else a new one.
-std::unique_ptr<IndexStore> StoreToWrite(const Place& place) {
-  std::unique_ptr<IndexStore> store = IndexStore::Open(place.store_path, place.identity);
+std::unique_ptr<IndexStore> StoreToWrite(const Place& place, uint64_t most_bytes) {
+  std::unique_ptr<IndexStore> store = IndexStore::Open(place.store, place.identity, most_bytes);
   if (store &&
       (store->tombstones() * 5 > store->rows() || store->built_at_ns() > platform::RealTimeNs())) {
     store.reset();
   }
   return store ? std::move(store)
-               : IndexStore::Create(place.store_path, place.identity, /*builds_locked=*/true);
+               : IndexStore::Create(place.store, place.identity, /*builds_locked=*/true);
 }
 
 // The names ZEB lists, in listing order; false when it cannot be read.
@@ -506,12 +519,12 @@ bool ArticleIndex::Failed(std::string_view reason) {
   return false;
 }
 
-void ArticleIndex::NoteUse(const std::string& store_path) {
-  const std::string seal = IndexStore::SealPath(store_path);
+void ArticleIndex::NoteUse(const StoreFile& store_file) {
+  const std::string seal = IndexStore::SealName(store_file.name);
   platform::ExactStatus status;
-  if (platform::StatusOfPath(seal, status) &&
+  if (store_file.folder->StatusOf(seal, status) &&
       status.mtime_ns + kUseSpanNs < platform::RealTimeNs()) {
-    platform::TouchFile(seal);
+    store_file.folder->Touch(seal);
   }
 }
 
@@ -527,12 +540,15 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   }
   // Held until the store is closed: declared first, it goes last.
   bool busy = false;
-  const std::unique_ptr<platform::File> build_lock = IndexStore::LockBuilds(place.store_path, busy);
+  const std::unique_ptr<platform::File> build_lock = IndexStore::LockBuilds(place.store, busy);
   if (busy) {
     problem = Concat({ProgramText(text::kIndexBuildRunning), place.store_path});
     return Failed(kBuildRunning);
   }
-  std::unique_ptr<IndexStore> store = build_lock ? StoreToWrite(place) : nullptr;
+  // A build that was stopped for good (killed) left its new store behind.
+  if (build_lock) IndexStore::RemoveLeftovers(place.store);
+  std::unique_ptr<IndexStore> store =
+      build_lock ? StoreToWrite(place, settings_.cache_limit) : nullptr;
   if (!store) {
     problem = "cannot write the index " + place.store_path;
     return Failed(kCacheNotWritable);
@@ -568,7 +584,7 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return Failed(kCacheNotWritable);
   }
   store.reset();
-  Evict(CacheFolder(), place.store_path, settings_.cache_limit);
+  Evict(*place.store.folder, place.store.name, settings_.cache_limit);
   const std::lock_guard lock(use_mutex_);
   use_ = {.state = "built",
           .reason = {},

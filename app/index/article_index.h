@@ -38,6 +38,7 @@
 namespace kb::index {
 
 struct StoreIdentity;
+struct StoreFile;
 struct PhraseGrams;
 class StatusPass;
 
@@ -104,13 +105,13 @@ class ArticleIndex final : public ArticleFilter {
   void FollowWatch();
   // The kept store, opened and its articles loaded (`reloaded` set) when it is not open or
   // changed since; false when there is none that proves itself.
-  bool OpenKept(const std::string& store_path, const StoreIdentity& identity, bool& reloaded);
+  bool OpenKept(const StoreFile& store_file, const StoreIdentity& identity, bool& reloaded);
   // For a watching index: the articles to check, those not proven since the last check (all
   // when none is kept yet, which gives nothing), and the places the kept index holds them at.
   std::vector<char> StartWatchedCheck(std::span<const std::string_view> names,
                                       std::vector<std::size_t>& places);
   // The rows whose grams hold every gram sought, sorted; or why the index cannot tell.
-  std::string_view LookUp(const std::string& store_path, const StoreIdentity& identity,
+  std::string_view LookUp(const StoreFile& store_file, const StoreIdentity& identity,
                           const PhraseGrams& sought, int64_t clock, bool& reloaded,
                           std::vector<int64_t>& rows);
   // Which articles must be read: those doubted after their check, and those whose rows hold
@@ -122,7 +123,7 @@ class ArticleIndex final : public ArticleFilter {
   // Notes that a refresh failed for `reason`; false.
   bool Failed(std::string_view reason);
   // Marks the index as used, for the cache's eviction.
-  static void NoteUse(const std::string& store_path);
+  static void NoteUse(const StoreFile& store_file);
 
   IndexSettings settings_;
   std::unique_ptr<Kept> kept_;

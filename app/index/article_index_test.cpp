@@ -38,7 +38,10 @@ TEST(ArticleIndexTest, ARefreshWhileAnotherBuildRunsSaysSo) {
   ASSERT_FALSE(store.empty());
 
   bool busy = false;
-  std::unique_ptr<platform::File> other_build = IndexStore::LockBuilds(store, busy);
+  platform::PrivateFolder::Outcome outcome;
+  const StoreFile store_file{platform::PrivateFolder::Open(CacheFolder(), false, outcome),
+                             fs::path(store).filename().string()};
+  std::unique_ptr<platform::File> other_build = IndexStore::LockBuilds(store_file, busy);
   ASSERT_TRUE(other_build);
   EXPECT_FALSE(index.Refresh(1, problem));
   EXPECT_EQ(problem, std::string(ProgramText(text::kIndexBuildRunning)) + store);

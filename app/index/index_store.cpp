@@ -134,9 +134,12 @@ std::string GroupList(const std::vector<uint32_t>& groups) {
 }
 
 // What the seal says of the store file: its identity and the status its last write left.
-std::string SealOf(const std::string& path) {
+// Its format holds far fewer bytes than kSealMost: a larger file is no seal.
+constexpr std::size_t kSealMost = 256;
+
+std::string SealOf(const StoreFile& file) {
   platform::ExactStatus status;
-  if (!platform::StatusOfPath(path, status)) return {};
+  if (!file.folder->StatusOf(file.name, status) || !status.regular) return {};
   char seal[200];
   std::snprintf(seal, sizeof seal, "%u:%u %" PRIu64 " %" PRIu64 " %" PRId64 " %" PRId64 "\n",
                 status.device_major, status.device_minor, status.inode, status.size,
@@ -221,19 +224,85 @@ const char* GramTable(GramView view) {
   return view == GramView::kBytes ? "byte_grams" : "text_grams";
 }
 
+// SQLite's own way of opening files by path, but for two things. It takes a path as it is
+// given, where its own resolves every symbolic link on the way: the path through the folder
+// held open would become the folder's path again, open to redirection. And it opens nothing
+// but a private file of the user's (or a new one): a link, a FIFO or another user's file
+// under a log's name is never opened, whoever put it there.
+constexpr char kPrivateVfs[] = "kbsearch-private";
+sqlite3_vfs* system_vfs = nullptr;
+sqlite3_vfs private_vfs;
+
+int FullPathAsGiven(sqlite3_vfs*, const char* name, int size, char* full) {
+  const std::size_t length = std::strlen(name);
+  if (name[0] != '/' || length + 1 > static_cast<std::size_t>(size)) return SQLITE_CANTOPEN;
+  std::memcpy(full, name, length + 1);
+  return SQLITE_OK;
+}
+
+int OpenPrivateOnly(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                    int* out_flags) {
+  if (name != nullptr && !platform::IsMissingOrPrivateFile(name)) {
+    file->pMethods = nullptr;
+    return SQLITE_CANTOPEN;
+  }
+  return system_vfs->xOpen(system_vfs, name, file, flags, out_flags);
+}
+
+bool RegisterPrivateVfs() {
+  static const bool registered = [] {
+    system_vfs = sqlite3_vfs_find(nullptr);
+    if (system_vfs == nullptr) return false;
+    private_vfs = *system_vfs;
+    private_vfs.pNext = nullptr;
+    private_vfs.zName = kPrivateVfs;
+    private_vfs.xFullPathname = FullPathAsGiven;
+    private_vfs.xOpen = OpenPrivateOnly;
+    return sqlite3_vfs_register(&private_vfs, 0) == SQLITE_OK;
+  }();
+  return registered;
+}
+
 }  // namespace
 
 IndexStore::~IndexStore() {
   FinishStatements();
   sqlite3_close_v2(db_);
   // A new store that was never sealed is not kept.
-  if (!building_.empty()) platform::RemoveFile(building_);
+  if (!building_.empty()) file_.folder->Remove(building_);
 }
 
-sqlite3* IndexStore::Connect(const std::string& path, Journal journal) {
+std::vector<std::string> IndexStore::FileNames(std::string_view name) {
+  const std::string store(name);
+  return {store,
+          store + "-wal",
+          store + "-shm",
+          store + "-journal",
+          SealName(name),
+          SealName(name) + ".new",
+          LockName(name),
+          store + ".new",
+          store + ".new-journal"};
+}
+
+bool IndexStore::ClearStrangers(const StoreFile& file) {
+  bool cleared = true;
+  for (const std::string& name : FileNames(file.name)) {
+    cleared = file.folder->KeepOnlyPrivateFile(name) && cleared;
+  }
+  return cleared;
+}
+
+void IndexStore::RemoveLeftovers(const StoreFile& file) {
+  file.folder->Remove(file.name + ".new");
+  file.folder->Remove(file.name + ".new-journal");
+}
+
+sqlite3* IndexStore::Connect(const StoreFile& file, std::string_view name, Journal journal) {
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+  if (!RegisterPrivateVfs() ||
+      sqlite3_open_v2(file.folder->PathOf(name).c_str(), &db, flags, kPrivateVfs) != SQLITE_OK) {
     sqlite3_close_v2(db);
     return nullptr;
   }
@@ -264,25 +333,26 @@ bool IndexStore::Execute(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-std::unique_ptr<IndexStore> IndexStore::Open(const std::string& path,
-                                             const StoreIdentity& identity) {
-  if (!platform::IsPrivateFile(path)) return nullptr;
-  sqlite3* db = Connect(path, Journal::kKept);
+std::unique_ptr<IndexStore> IndexStore::Open(const StoreFile& file, const StoreIdentity& identity,
+                                             uint64_t most_bytes) {
+  platform::ExactStatus status;
+  if (!ClearStrangers(file) || !file.folder->HoldsPrivateFile(file.name) ||
+      !file.folder->StatusOf(file.name, status) || status.size > most_bytes) {
+    return nullptr;
+  }
+  sqlite3* db = Connect(file, file.name, Journal::kKept);
   if (!db) return nullptr;
-  std::unique_ptr<IndexStore> store(new IndexStore(db, path));
+  std::unique_ptr<IndexStore> store(new IndexStore(db, file));
   if (!store->SealHolds() || !store->ReadHeader(identity)) return nullptr;
   return store;
 }
 
-std::unique_ptr<platform::File> IndexStore::LockBuilds(const std::string& path, bool& busy) {
+std::unique_ptr<platform::File> IndexStore::LockBuilds(const StoreFile& file, bool& busy) {
   busy = false;
+  const std::string name = LockName(file.name);
   std::unique_ptr<platform::File> lock;
-  if (platform::Env::Default().OpenFile(LockPath(path),
-                                        {.access = platform::Access::kWrite,
-                                         .creation = platform::Creation::kOpenOrCreate,
-                                         .follow_links = false,
-                                         .permissions = 0600},
-                                        lock) != platform::system_error::kNone) {
+  if (!file.folder->KeepOnlyPrivateFile(name) ||
+      !(lock = file.folder->OpenPrivateFile(name, platform::Creation::kOpenOrCreate))) {
     return nullptr;
   }
   const platform::SystemError locked = lock->Lock(platform::Lock::kExclusive);
@@ -291,20 +361,22 @@ std::unique_ptr<platform::File> IndexStore::LockBuilds(const std::string& path, 
   return nullptr;
 }
 
-std::unique_ptr<IndexStore> IndexStore::Create(const std::string& path,
-                                               const StoreIdentity& identity, bool builds_locked) {
+std::unique_ptr<IndexStore> IndexStore::Create(const StoreFile& file, const StoreIdentity& identity,
+                                               bool builds_locked) {
   // One build at a time: another would remove this one's file, or put it in place half made.
   std::unique_ptr<platform::File> lock;
   bool busy = false;
-  if (!builds_locked && !(lock = LockBuilds(path, busy))) return nullptr;
-  const std::string building = path + ".new";
-  if (!platform::RemoveFile(building) || !platform::CreatePrivateFile(building)) return nullptr;
-  sqlite3* db = Connect(building, Journal::kNone);
+  if (!builds_locked && !(lock = LockBuilds(file, busy))) return nullptr;
+  const std::string building = file.name + ".new";
+  if (!ClearStrangers(file)) return nullptr;
+  RemoveLeftovers(file);
+  if (!file.folder->OpenPrivateFile(building, platform::Creation::kCreateNew)) return nullptr;
+  sqlite3* db = Connect(file, building, Journal::kNone);
   if (!db) {
-    platform::RemoveFile(building);
+    file.folder->Remove(building);
     return nullptr;
   }
-  std::unique_ptr<IndexStore> store(new IndexStore(db, path));
+  std::unique_ptr<IndexStore> store(new IndexStore(db, file));
   store->building_ = building;
   store->building_lock_ = std::move(lock);
   const bool made = store->Execute(
@@ -370,15 +442,17 @@ bool IndexStore::ReadHeader(const StoreIdentity& identity) {
 }
 
 bool IndexStore::SealHolds() {
-  const std::optional<std::string> seal = platform::ReadPrivateFile(SealPath(path_));
-  if (!seal || *seal != SealOf(path_)) return false;
+  const std::optional<std::string> seal =
+      file_.folder->ReadPrivateFile(SealName(file_.name), kSealMost);
+  if (!seal || *seal != SealOf(file_)) return false;
   seal_ = *seal;
   return true;
 }
 
 bool IndexStore::Unchanged() const {
-  const std::optional<std::string> seal = platform::ReadPrivateFile(SealPath(path_));
-  return seal && *seal == seal_ && SealOf(path_) == seal_;
+  const std::optional<std::string> seal =
+      file_.folder->ReadPrivateFile(SealName(file_.name), kSealMost);
+  return seal && *seal == seal_ && SealOf(file_) == seal_;
 }
 
 void IndexStore::FinishStatements() {
@@ -392,16 +466,16 @@ bool IndexStore::TakePlace() {
   FinishStatements();
   sqlite3_close_v2(db_);
   db_ = nullptr;
-  // The old store's log must not be read into the new one.
-  for (const std::string& old : {path_, path_ + "-wal", path_ + "-shm", SealPath(path_)}) {
-    if (!platform::RemoveFile(old)) return false;
+  // The old store's logs must not be read into the new one.
+  const platform::PrivateFolder& folder = *file_.folder;
+  for (const std::string& old : {file_.name, file_.name + "-wal", file_.name + "-shm",
+                                 file_.name + "-journal", SealName(file_.name)}) {
+    if (!folder.KeepOnlyPrivateFile(old) || !folder.Remove(old)) return false;
   }
-  if (platform::Env::Default().Rename(building_, path_) != platform::system_error::kNone) {
-    return false;
-  }
+  if (!folder.Rename(building_, file_.name)) return false;
   building_.clear();
   building_lock_.reset();
-  db_ = Connect(path_, Journal::kWriteAhead);
+  db_ = Connect(file_, file_.name, Journal::kWriteAhead);
   return db_ != nullptr;
 }
 
@@ -412,8 +486,8 @@ bool IndexStore::Seal() {
       SQLITE_OK) {
     return false;
   }
-  seal_ = SealOf(path_);
-  return !seal_.empty() && platform::WritePrivateFile(SealPath(path_), seal_);
+  seal_ = SealOf(file_);
+  return !seal_.empty() && file_.folder->WritePrivateFile(SealName(file_.name), seal_);
 }
 
 bool IndexStore::BeginRead() {

@@ -17,9 +17,17 @@
 // build that is stopped or fails leaves it as it was.
 //
 // The store is trusted only as far as it proves itself: a file that is not the user's own
-// with mode 0600, whose header differs from what is expected, whose seal (a file beside it
-// that the writer updates after each change) does not describe it, or that fails to read is
+// with mode 0600, larger than the limit it is opened with, whose header differs from what is
+// expected, whose seal (a file beside it that the writer updates after each change, read no
+// further than the little its format holds) does not describe it, or that fails to read is
 // not used; it is replaced when the index is next written.
+//
+// Its files lie in a private folder (platform/private_folder.h) and are named through it: the
+// store, its logs ("-wal", "-shm", "-journal"), its seal, the lock of its builds and a new
+// store being made. Before any of them is opened, whatever lies under one of those names and
+// is not a private file of the user's (a link, a FIFO, a folder, a file of another mode) is
+// removed; SQLite opens them by a path through the folder held open, never by a path that
+// another user could redirect.
 
 #include <sqlite3.h>
 
@@ -35,6 +43,7 @@
 #include "app/index/grams.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/private_folder.h"
 
 namespace kb::index {
 
@@ -45,6 +54,12 @@ struct StoreIdentity {
   uint64_t file_system = 0;
   uint32_t user = 0;
   std::vector<uint32_t> groups;
+};
+
+// Where a store lies: its name in the private cache folder.
+struct StoreFile {
+  std::shared_ptr<const platform::PrivateFolder> folder;
+  std::string name;
 };
 
 // One indexed article.
@@ -73,22 +88,29 @@ class IndexStore {
   IndexStore(const IndexStore&) = delete;
   IndexStore& operator=(const IndexStore&) = delete;
 
-  // The store at `path` when it proves itself made for `identity`; nothing otherwise.
-  static std::unique_ptr<IndexStore> Open(const std::string& path, const StoreIdentity& identity);
-  // A new, empty store for `identity`, which replaces whatever `path` holds when it is sealed
+  // The store `file` when it proves itself made for `identity` and holds at most
+  // `most_bytes`; nothing otherwise.
+  static std::unique_ptr<IndexStore> Open(const StoreFile& file, const StoreIdentity& identity,
+                                          uint64_t most_bytes);
+  // A new, empty store for `identity`, which replaces whatever `file` holds when it is sealed
   // (and is removed if it never is); nothing when it cannot be made, or while another is
-  // being made for `path`. It takes the lock of LockBuilds, unless `builds_locked` says that
+  // being made for `file`. It takes the lock of LockBuilds, unless `builds_locked` says that
   // the caller holds it for as long as the store lives.
-  static std::unique_ptr<IndexStore> Create(const std::string& path, const StoreIdentity& identity,
+  static std::unique_ptr<IndexStore> Create(const StoreFile& file, const StoreIdentity& identity,
                                             bool builds_locked = false);
-  // The lock that lets one build of the store at `path` (a new store, or writes to the one
+  // The lock that lets one build of the store `file` (a new store, or writes to the one
   // there) run at a time, taken without waiting: held until the file given is closed.
   // Nothing when it cannot be taken, with `busy` set when another build holds it.
-  static std::unique_ptr<platform::File> LockBuilds(const std::string& path, bool& busy);
+  static std::unique_ptr<platform::File> LockBuilds(const StoreFile& file, bool& busy);
+  // Removes what a build that never finished left: a new store that was never sealed. Only
+  // for the holder of the lock of LockBuilds.
+  static void RemoveLeftovers(const StoreFile& file);
 
-  // The seal's name beside a store's, and that of the lock a new store's making holds.
-  static std::string SealPath(const std::string& path) { return path + ".seal"; }
-  static std::string LockPath(const std::string& path) { return path + ".lock"; }
+  // The names of a store's seal, of the lock its builds hold, and of every file the store
+  // named `name` has in its folder, its own name first.
+  static std::string SealName(std::string_view name) { return std::string(name) + ".seal"; }
+  static std::string LockName(std::string_view name) { return std::string(name) + ".lock"; }
+  static std::vector<std::string> FileNames(std::string_view name);
 
   // When the store was first built, nanoseconds since the epoch.
   int64_t built_at_ns() const { return built_at_ns_; }
@@ -118,9 +140,12 @@ class IndexStore {
   bool Unchanged() const;
 
  private:
-  IndexStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  IndexStore(sqlite3* db, StoreFile file) : db_(db), file_(std::move(file)) {}
   enum class Journal { kKept, kWriteAhead, kNone };
-  static sqlite3* Connect(const std::string& path, Journal journal);
+  static sqlite3* Connect(const StoreFile& file, std::string_view name, Journal journal);
+  // Clears the names of the store's files of anything but private files; false when one
+  // cannot be cleared.
+  static bool ClearStrangers(const StoreFile& file);
   bool Execute(const char* sql);
   bool ReadHeader(const StoreIdentity& identity);
   bool WriteHeader(const StoreIdentity& identity);
@@ -130,8 +155,8 @@ class IndexStore {
   bool TakePlace();
 
   sqlite3* db_;
-  std::string path_;
-  // While a new store is made: the file it is made in, which takes path_'s place when sealed.
+  StoreFile file_;
+  // While a new store is made: the file it is made in, which takes file_'s place when sealed.
   std::string building_;
   std::unique_ptr<platform::File> building_lock_;  // held while building_ is made
   // During a write: every article, as the transaction leaves them.

@@ -42,17 +42,26 @@ IndexedArticle Article(uint64_t inode) {
           .whole = true};
 }
 
+constexpr uint64_t kAnySize = uint64_t{1} << 40;
+
+StoreFile FileIn(const std::string& folder, std::string name = "index.db") {
+  platform::PrivateFolder::Outcome outcome;
+  return {platform::PrivateFolder::Open(folder, false, outcome), std::move(name)};
+}
+
 class IndexStoreTest : public ::testing::Test {
  protected:
   kb::testing::ScratchDirectory scratch_;
+  StoreFile file_ = FileIn(scratch_.path().string());
   std::string path_ = scratch_ / "index.db";
+  std::string seal_path_ = scratch_ / "index.db.seal";
 };
 
 // Random articles of a few letters stored one by one, some of them twice: the rows the index
 // names for a random phrase are exactly those of the articles' latest contents whose grams
 // hold it, besides the tombstones, and the articles come back as stored.
 TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
-  std::unique_ptr<IndexStore> store = IndexStore::Create(path_, Identity());
+  std::unique_ptr<IndexStore> store = IndexStore::Create(file_, Identity());
   ASSERT_TRUE(store);
   std::mt19937 random(7);
   const auto text = [&](std::size_t length) {
@@ -75,7 +84,7 @@ TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
   EXPECT_EQ(store->tombstones(), 300 - static_cast<int64_t>(latest.size()));
   store.reset();
 
-  store = IndexStore::Open(path_, Identity());
+  store = IndexStore::Open(file_, Identity(), kAnySize);
   ASSERT_TRUE(store);
   ASSERT_TRUE(store->BeginRead());
   IndexedArticles loaded;
@@ -107,34 +116,34 @@ TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
 // is under way, another cannot start, and the old store stays in use until the new one is
 // sealed; a build that is dropped unsealed leaves nothing.
 TEST_F(IndexStoreTest, OneBuildAtATimeAndTheOldStoreUntilTheNewOneIsSealed) {
-  std::unique_ptr<IndexStore> old = IndexStore::Create(path_, Identity());
+  std::unique_ptr<IndexStore> old = IndexStore::Create(file_, Identity());
   IndexedArticle article = Article(1);
   ASSERT_TRUE(old && old->BeginWrite() &&
               old->PutArticle("ZEB1.htm", article, GramsOf("printer")) && old->Commit() &&
               old->Seal());
   old.reset();
 
-  std::unique_ptr<IndexStore> building = IndexStore::Create(path_, Identity());
+  std::unique_ptr<IndexStore> building = IndexStore::Create(file_, Identity());
   ASSERT_TRUE(building);
-  EXPECT_FALSE(IndexStore::Create(path_, Identity()));
+  EXPECT_FALSE(IndexStore::Create(file_, Identity()));
   bool busy = false;
-  EXPECT_FALSE(IndexStore::LockBuilds(path_, busy));
+  EXPECT_FALSE(IndexStore::LockBuilds(file_, busy));
   EXPECT_TRUE(busy) << "another build holds the lock";
-  std::unique_ptr<IndexStore> reading = IndexStore::Open(path_, Identity());
+  std::unique_ptr<IndexStore> reading = IndexStore::Open(file_, Identity(), kAnySize);
   ASSERT_TRUE(reading);
   IndexedArticles articles;
   ASSERT_TRUE(reading->BeginRead() && reading->LoadArticles(articles));
   reading->EndRead();
   EXPECT_EQ(articles.size(), 1u);
   building.reset();
-  EXPECT_TRUE(IndexStore::Open(path_, Identity()));
-  EXPECT_TRUE(IndexStore::LockBuilds(path_, busy));
+  EXPECT_TRUE(IndexStore::Open(file_, Identity(), kAnySize));
+  EXPECT_TRUE(IndexStore::LockBuilds(file_, busy));
   EXPECT_FALSE(busy);
 
-  building = IndexStore::Create(path_, Identity());
+  building = IndexStore::Create(file_, Identity());
   ASSERT_TRUE(building && building->BeginWrite() && building->Commit() && building->Seal());
   EXPECT_FALSE(reading->Unchanged());
-  reading = IndexStore::Open(path_, Identity());
+  reading = IndexStore::Open(file_, Identity(), kAnySize);
   articles.clear();
   ASSERT_TRUE(reading && reading->BeginRead() && reading->LoadArticles(articles));
   EXPECT_TRUE(articles.empty());
@@ -144,15 +153,15 @@ TEST_F(IndexStoreTest, OneBuildAtATimeAndTheOldStoreUntilTheNewOneIsSealed) {
 // nothing, and Create makes a good one in its place.
 TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {
   const auto make = [&] {
-    std::unique_ptr<IndexStore> store = IndexStore::Create(path_, Identity());
+    std::unique_ptr<IndexStore> store = IndexStore::Create(file_, Identity());
     IndexedArticle article = Article(1);
     ASSERT_TRUE(store && store->BeginWrite() &&
                 store->PutArticle("ZEB1.htm", article, GramsOf("printer")) && store->Commit() &&
                 store->Seal());
   };
   make();
-  ASSERT_TRUE(IndexStore::Open(path_, Identity()));
-  ASSERT_TRUE(IndexStore::Open(path_, Identity()));  // opening changes nothing
+  ASSERT_TRUE(IndexStore::Open(file_, Identity(), kAnySize));
+  ASSERT_TRUE(IndexStore::Open(file_, Identity(), kAnySize));  // opening changes nothing
 
   for (auto identity_change : std::vector<std::function<void(StoreIdentity&)>>{
            [](StoreIdentity& id) { id.folder = "/elsewhere"; },
@@ -161,19 +170,19 @@ TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {
            [](StoreIdentity& id) { id.groups.push_back(5); }}) {
     StoreIdentity other = Identity();
     identity_change(other);
-    EXPECT_FALSE(IndexStore::Open(path_, other));
+    EXPECT_FALSE(IndexStore::Open(file_, other, kAnySize));
   }
 
   const std::vector<std::function<void()>> damages = {
       [&] { chmod(path_.c_str(), 0644); },
-      [&] { chmod(IndexStore::SealPath(path_).c_str(), 0640); },
+      [&] { chmod(seal_path_.c_str(), 0640); },
       [&] { std::filesystem::resize_file(path_, 1000); },
       [&] {
         std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
         file.seekp(5000);
         file.write("garbage", 7);
       },
-      [&] { std::filesystem::remove(IndexStore::SealPath(path_)); },
+      [&] { std::filesystem::remove(seal_path_); },
       [&] {
         std::filesystem::remove(path_);
         std::filesystem::create_symlink("elsewhere.db", path_);
@@ -182,10 +191,10 @@ TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {
   for (std::size_t damage = 0; damage < damages.size(); ++damage) {
     make();
     damages[damage]();
-    EXPECT_FALSE(IndexStore::Open(path_, Identity())) << "damage " << damage;
+    EXPECT_FALSE(IndexStore::Open(file_, Identity(), kAnySize)) << "damage " << damage;
   }
   make();
-  EXPECT_TRUE(IndexStore::Open(path_, Identity()));
+  EXPECT_TRUE(IndexStore::Open(file_, Identity(), kAnySize));
   struct stat status {};
   ASSERT_EQ(stat(path_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0600u);
