@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/base/replaceable_texts.h"
@@ -51,6 +54,77 @@ TEST(ArticleIndexTest, ARefreshWhileAnotherBuildRunsSaysSo) {
   other_build.reset();
   EXPECT_TRUE(index.Refresh(1, problem)) << problem;
   EXPECT_EQ(index.last_use().state, "built");
+  fs::current_path(previous);
+}
+
+// The cache is used only through a folder of the user's own that no one else may write in: a
+// folder of one's own that the group or others may write is refused, as is having no cache
+// folder at all, and the index is then neither built nor used. In a private folder, what a
+// killed build left and a lock or index of the wrong kind are cleared, and the build goes on.
+TEST(ArticleIndexTest, UsesOnlyAPrivateCacheAndClearsItsOwnLeftovers) {
+  kb::testing::ScratchDirectory scratch;
+  fs::create_directories(scratch.path() / "kb" / "ZEB");
+  scratch.Write("kb/ZEB/ZEB1.htm", "<!-- Article starts -->printer");
+  const fs::path cache = scratch.path() / "cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  const fs::path previous = fs::current_path();
+  fs::current_path(scratch.path() / "kb");
+  const std::string_view phrase = "printer";
+  const std::string_view names[] = {"ZEB1.htm"};
+  std::vector<char> must_read(1);
+  const auto search = [&](ArticleIndex& index) {
+    index.ChooseArticles(names, phrase, {}, 1, must_read);
+    return index.last_use();
+  };
+
+  std::string problem;
+  for (const mode_t shared : {0777, 0770, 0730}) {
+    fs::create_directories(cache / "kbsearch");
+    chmod((cache / "kbsearch").c_str(), shared);
+    ArticleIndex index({});
+    EXPECT_FALSE(index.Refresh(1, problem));
+    EXPECT_EQ(index.last_use().reason, "cache not private") << std::oct << shared;
+    EXPECT_EQ(search(index).reason, "cache not private");
+    EXPECT_TRUE(fs::is_empty(cache / "kbsearch"));
+  }
+  chmod((cache / "kbsearch").c_str(), 0700);
+  {
+    ArticleIndex index({});
+    ASSERT_TRUE(index.Refresh(1, problem)) << problem;
+    EXPECT_EQ(search(index).state, "used");
+  }
+
+  const char* home = std::getenv("HOME");
+  const std::string saved_home = home ? home : "";
+  unsetenv("XDG_CACHE_HOME");
+  unsetenv("HOME");
+  {
+    ArticleIndex index({});
+    EXPECT_FALSE(index.Refresh(1, problem));
+    EXPECT_EQ(index.last_use().reason, "cache not private");
+    EXPECT_EQ(search(index).reason, "cache not private");
+  }
+  setenv("HOME", saved_home.c_str(), 1);
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+
+  std::string store;
+  for (const auto& entry : fs::directory_iterator(CacheFolder())) {
+    if (entry.path().extension() == ".db") store = entry.path().string();
+  }
+  ASSERT_FALSE(store.empty());
+  fs::remove(store);
+  fs::create_directories(store + "/inner");
+  fs::remove(store + ".lock");
+  ASSERT_EQ(mkfifo((store + ".lock").c_str(), 0600), 0);
+  std::ofstream(store + ".new") << "left by a killed build";
+  {
+    ArticleIndex index({});
+    EXPECT_EQ(search(index).state, "not used");
+    ASSERT_TRUE(index.Refresh(1, problem)) << problem;
+    EXPECT_EQ(search(index).state, "used");
+  }
+  EXPECT_TRUE(fs::is_regular_file(store));
+  EXPECT_FALSE(fs::exists(store + ".new"));
   fs::current_path(previous);
 }
 

@@ -200,5 +200,72 @@ TEST_F(IndexStoreTest, RefusesAStoreThatDoesNotProveItself) {
   EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
 
+// Whatever lies under one of a store's names that is not a private file (a FIFO, which would
+// block an open; a folder; a link to a file elsewhere) is removed before anything is opened:
+// the store is read or made as if it were not there, nothing waits, and the link's target is
+// untouched.
+TEST_F(IndexStoreTest, ClearsSideFilesOfTheWrongKindWithoutWaiting) {
+  const std::string outside = scratch_ / "outside.txt";
+  scratch_.Write("outside.txt", "kept");
+  const std::vector<std::function<void(const std::string&)>> plants = {
+      [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+      [](const std::string& path) {
+        std::filesystem::create_directories(path + "/inner");
+        std::ofstream(path + "/inner/file") << "x";
+      },
+      [&](const std::string& path) { std::filesystem::create_symlink(outside, path); },
+      [](const std::string& path) {
+        std::ofstream(path) << "x";
+        chmod(path.c_str(), 0644);
+      },
+  };
+  for (const std::string& name : IndexStore::FileNames("index.db")) {
+    for (std::size_t plant = 0; plant < plants.size(); ++plant) {
+      SCOPED_TRACE(name + ", plant " + std::to_string(plant));
+      std::filesystem::remove_all(scratch_ / name);
+      {
+        std::unique_ptr<IndexStore> store = IndexStore::Create(file_, Identity());
+        IndexedArticle article = Article(1);
+        ASSERT_TRUE(store && store->BeginWrite() &&
+                    store->PutArticle("ZEB1.htm", article, GramsOf("printer")) && store->Commit() &&
+                    store->Seal());
+      }
+      std::filesystem::remove_all(scratch_ / name);
+      plants[plant](scratch_ / name);
+      std::unique_ptr<IndexStore> store = IndexStore::Open(file_, Identity(), kAnySize);
+      const bool vital = name == "index.db" || name == "index.db.seal";
+      EXPECT_EQ(store != nullptr, !vital);
+      store.reset();
+      struct stat status {};
+      EXPECT_TRUE(lstat((scratch_ / name).c_str(), &status) != 0 ||
+                  (S_ISREG(status.st_mode) && (status.st_mode & 07777) == 0600));
+      bool busy = false;
+      EXPECT_TRUE(IndexStore::LockBuilds(file_, busy));
+      EXPECT_TRUE(IndexStore::Create(file_, Identity()));
+    }
+  }
+  std::ifstream kept(outside);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
+}
+
+// The seal is read no further than its format reaches: a large file there is no seal. A store
+// larger than the limit it is opened with is not opened.
+TEST_F(IndexStoreTest, RefusesAnOversizedSealOrStore) {
+  std::unique_ptr<IndexStore> store = IndexStore::Create(file_, Identity());
+  ASSERT_TRUE(store && store->BeginWrite() && store->Commit() && store->Seal());
+  store.reset();
+  ASSERT_TRUE(IndexStore::Open(file_, Identity(), kAnySize));
+  const uint64_t size = std::filesystem::file_size(path_);
+  EXPECT_FALSE(IndexStore::Open(file_, Identity(), size - 1));
+  EXPECT_TRUE(IndexStore::Open(file_, Identity(), size));
+
+  std::ifstream seal_file(seal_path_);
+  const std::string seal(std::istreambuf_iterator<char>(seal_file), {});
+  std::ofstream(seal_path_, std::ios::app) << std::string(64 << 20, ' ');
+  EXPECT_FALSE(IndexStore::Open(file_, Identity(), kAnySize));
+  std::filesystem::resize_file(seal_path_, seal.size());
+  EXPECT_TRUE(IndexStore::Open(file_, Identity(), kAnySize));
+}
+
 }  // namespace
 }  // namespace kb::index
