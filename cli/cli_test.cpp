@@ -493,6 +493,36 @@ TEST_F(PageReplacementTest, TwoSearchesRacingOnOneFolderLeaveOneOfTheirPagesWhol
   }
 }
 
+// A knowledge base's own settings file cannot switch off the index, shrink the cache (which
+// would remove the user's other indexes) or reach any file through a link: the index is still
+// built and used, and another knowledge base's index is kept.
+TEST_F(CliTest, TheKnowledgeBaseCannotTurnOffOrEmptyTheUsersIndexes) {
+  Article("ZEB1.htm", "<!-- Article starts -->printer");
+  const fs::path cache = root_ / "cache" / "kbsearch";
+  fs::create_directories(cache);
+  fs::permissions(cache, fs::perms::owner_all);
+  WriteFile(cache / "0123456789abcdef-8.1-42.db", std::string(4096, 'x'));
+  fs::permissions(cache / "0123456789abcdef-8.1-42.db",
+                  fs::perms::owner_read | fs::perms::owner_write);
+  WriteFile(kb_ / "kbsearch.env", "Index = off\nIndexLimit = 17179869184G\n");
+  CliRun run = Cli("--index --json");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(R"("index":{"state":"built")"), std::string::npos) << run.out;
+  run = Cli("--json printer");
+  EXPECT_NE(run.err.find("\"Index\" is the user's to set"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find(R"("index":{"state":"used")"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::exists(cache / "0123456789abcdef-8.1-42.db"));
+
+  WriteFile(root_ / "elsewhere.env", "Index = off\n");
+  fs::remove(kb_ / "kbsearch.env");
+  fs::create_symlink(root_ / "elsewhere.env", kb_ / "kbsearch.env");
+  run = Cli("--json printer");
+  EXPECT_NE(run.out.find(R"("index":{"state":"used")"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: Problem in the knowledge base's settings file: kbsearch.env: is a "
+            "symbolic link, which is not read\n");
+}
+
 // --open hands the page to the opener in the knowledge base's folder; without an opener,
 // that is reported.
 TEST_F(CliTest, OpenHandsThePageToTheOpener) {

@@ -91,11 +91,13 @@ SystemError OpenRegularFile(Env& env, std::string_view path, Access access, Lock
 
 SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
                                std::span<char> first_bytes, std::unique_ptr<File>& file,
-                               std::size_t& count, uint64_t& size) {
+                               std::size_t& count, uint64_t& size, bool follow_links) {
   file.reset();
   count = 0;
   std::unique_ptr<File> opened;
-  if (const SystemError error = env.OpenFile(path, OpenOptions{}, opened)) return error;
+  if (const SystemError error = env.OpenFile(path, {.follow_links = follow_links}, opened)) {
+    return error;
+  }
   if (const SystemError error = opened->Lock(lock)) return error;
 
   std::size_t got = 0;

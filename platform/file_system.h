@@ -336,10 +336,11 @@ SystemError OpenRegularFile(Env& env, std::string_view path, Access access, Lock
 // one refuses or gives nothing), and `size` is the size the status gives (`count` is cut to
 // it). A read that fails on a regular file is not reported here: `count` is 0 and the failure
 // shows when the bytes are read again. A device that gives a short first read is taken as a
-// file of that size, read no further.
+// file of that size, read no further. With `follow_links` false, a symbolic link as the last
+// component fails with kBadPathName, wherever it points.
 SystemError OpenFileForReading(Env& env, std::string_view path, Lock lock,
                                std::span<char> first_bytes, std::unique_ptr<File>& file,
-                               std::size_t& count, uint64_t& size);
+                               std::size_t& count, uint64_t& size, bool follow_links = true);
 
 // Makes the folder `path` and every missing folder on the way to it, each with `permissions`
 // less the umask. A folder that is there already (or a link to one) is kept; anything else

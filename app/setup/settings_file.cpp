@@ -95,7 +95,10 @@ std::string ApplyIndex(std::string_view value, Settings& settings) {
   return problem;
 }
 
-// A size such as 1073741824, 500M or 1G (K, M and G in powers of 1024).
+// The largest IndexLimit: 1P. Sizes are checked against it before they are multiplied.
+constexpr uint64_t kLargestIndexLimit = uint64_t{1} << 50;
+
+// A size such as 1073741824, 500M or 1G (K, M, G, T and P in powers of 1024), at most 1P.
 std::string ApplyIndexLimit(std::string_view value, Settings& settings) {
   const std::string refusal =
       Concat({"IndexLimit takes a size in bytes such as 500M or 1G, not ", Quoted(value)});
@@ -112,17 +115,26 @@ std::string ApplyIndexLimit(std::string_view value, Settings& settings) {
       case 'G':
         unit = uint64_t{1} << 30;
         break;
+      case 'T':
+        unit = uint64_t{1} << 40;
+        break;
+      case 'P':
+        unit = uint64_t{1} << 50;
+        break;
       default:
         break;
     }
     if (unit != 1) digits.remove_suffix(1);
   }
-  if (digits.empty() || digits.size() > 12 ||
-      digits.find_first_not_of("0123456789") != std::string_view::npos) {
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
     return refusal;
   }
+  const uint64_t most = kLargestIndexLimit / unit;
   uint64_t number = 0;
-  for (char digit : digits) number = number * 10 + static_cast<uint64_t>(digit - '0');
+  for (char digit : digits) {
+    number = number * 10 + static_cast<uint64_t>(digit - '0');
+    if (number > most) return Concat({"IndexLimit is at most 1P, not ", Quoted(value)});
+  }
   settings.index_limit = number * unit;
   return "";
 }
@@ -187,6 +199,18 @@ constexpr KeyRule kKeys[] = {
     {"History", ApplyHistory},
 };
 
+// The keys a knowledge base's own settings file may set: how its articles are searched and
+// shown. Every other key there (the index, the cache, the history, the page, the texts) is
+// the user's alone.
+constexpr std::string_view kKnowledgeBaseKeys[] = {
+    "CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
+};
+
+bool KnowledgeBaseMaySet(std::string_view key) {
+  return std::any_of(std::begin(kKnowledgeBaseKeys), std::end(kKnowledgeBaseKeys),
+                     [&](std::string_view allowed) { return SameWord(allowed, key); });
+}
+
 // A value between double quotes without them, so that it may begin or end with blanks.
 // False when the value opens a double quote and does not close it: taken as it stands, it
 // would begin with the quote and lose the blanks the quote was meant to keep.
@@ -223,12 +247,15 @@ std::string ApplyLine(std::string_view line, SettingsSource source, Settings& se
   if (!Unquote(value)) return "the closing double quote is missing";
   const auto rule = std::find_if(std::begin(kKeys), std::end(kKeys),
                                  [&](const KeyRule& rule) { return SameWord(rule.key, key); });
-  if (rule != std::end(kKeys)) return rule->apply(value, settings);
-  if (source == SettingsSource::kKnowledgeBase) {
-    // The knowledge base decides how it is searched and shown, never what the program says.
-    if (FindReplaceableText(key) == nullptr) return Concat({"unknown key ", Quoted(key)});
+  if (source == SettingsSource::kKnowledgeBase && !KnowledgeBaseMaySet(key)) {
+    // The knowledge base decides how it is searched and shown, never what the program says
+    // nor what the user keeps. The line is quoted no further than its key.
+    if (rule == std::end(kKeys) && FindReplaceableText(key) == nullptr) {
+      return Concat({"unknown key ", Quoted(key)});
+    }
     return Concat({Quoted(key), " is the user's to set, not the knowledge base's"});
   }
+  if (rule != std::end(kKeys)) return rule->apply(value, settings);
   return ApplyText(key, value, settings);
 }
 
@@ -266,8 +293,11 @@ FileReading ReadOneSettingsFile(platform::Env& env, const std::string& path, boo
   std::unique_ptr<platform::File> file;
   std::size_t count = 0;
   uint64_t size = 0;
-  const platform::SystemError error =
-      platform::OpenFileForReading(env, path, platform::Lock::kNone, contents, file, count, size);
+  // The knowledge base's file is its own, never a link to a file elsewhere that the user
+  // may read.
+  const bool follow_links = source == SettingsSource::kUser;
+  const platform::SystemError error = platform::OpenFileForReading(
+      env, path, platform::Lock::kNone, contents, file, count, size, follow_links);
   const bool missing = error == platform::system_error::kFileNotFound ||
                        error == platform::system_error::kPathNotFound;
   if (missing && !must_be_there) return FileReading::kMissing;
@@ -281,6 +311,10 @@ FileReading ReadOneSettingsFile(platform::Env& env, const std::string& path, boo
     if (looked == platform::system_error::kAccessDenied && !must_be_there) {
       return FileReading::kMissing;
     }
+  }
+  if (error == platform::system_error::kBadPathName && !follow_links) {
+    problems.push_back({path, 0, "is a symbolic link, which is not read"});
+    return FileReading::kFailed;
   }
   if (error != platform::system_error::kNone) {
     problems.push_back({path, 0, FileErrorProblem(error)});

@@ -33,8 +33,10 @@
 //
 // A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
 // written by whoever wrote its articles and templates. It is read after the user's, so its
-// lines win, and may set only the keys above (how the articles are searched and shown),
-// never a text.
+// lines win, and may set only how the articles are searched and shown (CaseFolding,
+// IgnoreAccents, CasePairs, Match, Results, Order: the list kKnowledgeBaseKeys in
+// settings_file.cpp); any other key there (Index, IndexLimit, History, a text...) is a
+// problem that quotes the key alone. It is never read through a symbolic link.
 //
 // Each key but the texts' is one row of the table in settings_file.cpp: its name and the
 // function that applies a value to Settings.

@@ -102,7 +102,10 @@ TEST(SettingsFileTest, TheIndexIsSwitchedAndItsCacheLimitedInBytes) {
   EXPECT_TRUE(set.problems.empty());
   EXPECT_FALSE(set.settings.use_index);
   EXPECT_EQ(set.settings.index_limit, 500u << 20);
-  for (const std::string_view bad : {"12X", "G", "-5", "1.5G", "9999999999999"}) {
+  EXPECT_EQ(Parsed("IndexLimit = 1P").settings.index_limit, uint64_t{1} << 50);
+  // Checked before it is multiplied: a size that would wrap to a small one is refused.
+  for (const std::string_view bad :
+       {"12X", "G", "-5", "1.5G", "1025T", "17179869184G", "18446744073709551617"}) {
     const Outcome refused = Parsed(Concat({"IndexLimit = ", bad}));
     EXPECT_EQ(refused.problems.size(), 1u) << bad;
     EXPECT_EQ(refused.settings.index_limit, uint64_t{1} << 30) << bad;
@@ -176,6 +179,28 @@ TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
   read();
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_EQ(problems[0].Describe(), "kbsearch.env: could not be read (error 5, Access Denied)");
+
+  // What the user keeps stays the user's: the index, its cache and the history are as the
+  // user left them, and a refused line is quoted no further than its key.
+  std::filesystem::remove(scratch / "kbsearch.env");
+  scratch.Write("kbsearch.env",
+                "Index = off\nIndexLimit = 17179869184G\nhistory = off # secret\nOrder = hits\n");
+  Settings kept = read();
+  EXPECT_TRUE(kept.use_index);
+  EXPECT_EQ(kept.index_limit, Settings().index_limit);
+  EXPECT_TRUE(kept.keep_history);
+  EXPECT_EQ(kept.results.order, ResultsOrder::kHits);
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(problems[2].Describe(),
+            "kbsearch.env, line 3: \"history\" is the user's to set, not the knowledge base's");
+
+  // A link is not read, wherever it points.
+  scratch.Write("elsewhere.env", "Order = hits\n");
+  std::filesystem::remove(scratch / "kbsearch.env");
+  std::filesystem::create_symlink(scratch / "elsewhere.env", scratch / "kbsearch.env");
+  EXPECT_EQ(read().results.order, ResultsOrder::kName);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].Describe(), "kbsearch.env: is a symbolic link, which is not read");
   std::filesystem::current_path(previous);
 }
 
