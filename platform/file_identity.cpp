@@ -101,6 +101,44 @@ bool StatusFolder::HasThisNameAlone(std::string_view name) const {
          S_ISREG(status.st_mode) && status.st_nlink == 1;
 }
 
+namespace {
+
+bool IsImageFileSystem(uint64_t type) {
+  switch (type) {
+    case SQUASHFS_MAGIC:
+    case EROFS_SUPER_MAGIC_V1:
+    case ISOFS_SUPER_MAGIC:
+    case CRAMFS_MAGIC:
+    case CRAMFS_MAGIC_WEND:
+    case UDF_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+FileSystemOf FileSystemOfStatus(const struct statfs& buffer) {
+  uint64_t id = 0;
+  static_assert(sizeof(buffer.f_fsid) == sizeof(id));
+  __builtin_memcpy(&id, &buffer.f_fsid, sizeof(id));
+  const auto type = static_cast<uint64_t>(buffer.f_type);
+  return {.known = true,
+          .remote = IsNetworkFileSystem(type),
+          .image = IsImageFileSystem(type),
+          .id = id};
+}
+
+}  // namespace
+
+FileSystemOf StatusFolder::FileSystemOfEntry(std::string_view name) const {
+  const int entry = openat(descriptor_, std::string(name).c_str(), O_PATH | O_CLOEXEC);
+  if (entry < 0) return {};
+  struct statfs buffer {};
+  const bool asked = fstatfs(entry, &buffer) == 0;
+  close(entry);
+  return asked ? FileSystemOfStatus(buffer) : FileSystemOf{};
+}
+
 bool StatusOfPath(std::string_view path, ExactStatus& status) {
   return Statx(AT_FDCWD, std::string(path), AT_STATX_SYNC_AS_STAT, status);
 }
@@ -108,11 +146,7 @@ bool StatusOfPath(std::string_view path, ExactStatus& status) {
 FileSystemOf FileSystemOfPath(std::string_view path) {
   struct statfs buffer {};
   if (statfs(std::string(path).c_str(), &buffer) != 0) return {};
-  uint64_t id = 0;
-  static_assert(sizeof(buffer.f_fsid) == sizeof(id));
-  __builtin_memcpy(&id, &buffer.f_fsid, sizeof(id));
-  return {
-      .known = true, .remote = IsNetworkFileSystem(static_cast<uint64_t>(buffer.f_type)), .id = id};
+  return FileSystemOfStatus(buffer);
 }
 
 std::set<LockedFile> LockedFiles() {

@@ -28,6 +28,17 @@ struct ExactStatus {
   bool operator==(const ExactStatus&) const = default;
 };
 
+// Where a folder lies: on a local file system, or on one whose files others may change
+// without this machine's metadata showing it (NFS, SMB/CIFS, FUSE, 9p, and the like), or on
+// one read from an image (squashfs, erofs, iso9660, cramfs, udf), whose times and inode
+// numbers are the image's: an image replaced by another on the same device may keep them all.
+struct FileSystemOf {
+  bool known = false;  // false when the folder could not be asked
+  bool remote = false;
+  bool image = false;
+  uint64_t id = 0;  // the file system's id
+};
+
 // A folder held open, whose entries are looked at by name without resolving its path again.
 class StatusFolder {
  public:
@@ -42,6 +53,8 @@ class StatusFolder {
   // True when the entry `name` is itself a regular file with no other name (not a symbolic
   // link, not one of several hard links): a change to it must come through this folder.
   bool HasThisNameAlone(std::string_view name) const;
+  // The file system of what the entry `name` is, symbolic links followed.
+  FileSystemOf FileSystemOfEntry(std::string_view name) const;
 
  private:
   explicit StatusFolder(int descriptor) : descriptor_(descriptor) {}
@@ -51,13 +64,7 @@ class StatusFolder {
 // The status of `path`, symbolic links followed; false when it cannot be had.
 bool StatusOfPath(std::string_view path, ExactStatus& status);
 
-// Where a folder lies: on a local file system, or on one whose files others may change
-// without this machine's metadata showing it (NFS, SMB/CIFS, FUSE, 9p, and the like).
-struct FileSystemOf {
-  bool known = false;  // false when the folder could not be asked
-  bool remote = false;
-  uint64_t id = 0;  // the file system's id
-};
+// The file system `path` lies on.
 FileSystemOf FileSystemOfPath(std::string_view path);
 
 // The files some process holds a lock on, as (device major, device minor, inode), from

@@ -27,6 +27,7 @@ constexpr std::string_view kNoneYet = "none yet";
 constexpr std::string_view kRemote = "network file system";
 constexpr std::string_view kCacheNotWritable = "cache not writable";
 constexpr std::string_view kCacheNotPrivate = "cache not private";
+constexpr std::string_view kImage = "image file system";
 constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
@@ -67,6 +68,10 @@ Place FindPlace(bool making_folder) {
   }
   if (articles.remote) {
     place.refusal = kRemote;
+    return place;
+  }
+  if (articles.image) {
+    place.refusal = kImage;
     return place;
   }
   const std::string cache = CacheFolder();
@@ -339,9 +344,22 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
                           const std::vector<std::size_t>& places, StatusPass& statuses,
                           const std::vector<int64_t>& rows, int64_t clock,
                           const std::set<platform::LockedFile>& locked,
-                          std::vector<char>& must_read, IndexUse& use) {
+                          const platform::ExactStatus& zeb, std::vector<char>& must_read,
+                          IndexUse& use) {
   Kept& kept = *kept_;
   use.articles_read = 0;
+  // Whether the index may vouch for articles on each device other than ZEB's.
+  std::map<std::pair<uint32_t, uint32_t>, bool> trusted_devices;
+  const auto trusted = [&](std::size_t at, const platform::ExactStatus& status) {
+    const std::pair device{status.device_major, status.device_minor};
+    if (device == std::pair{zeb.device_major, zeb.device_minor}) return true;
+    const auto [found, added] = trusted_devices.try_emplace(device, false);
+    if (added) {
+      const platform::FileSystemOf system = statuses.folder().FileSystemOfEntry(names[at]);
+      found->second = system.known && !system.remote && !system.image;
+    }
+    return found->second;
+  };
   for (std::size_t at = 0; at < names.size(); ++at) {
     const std::size_t held = places[at];
     bool doubtful = held == kNotIndexed;
@@ -352,7 +370,8 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
                                   indexed.status.inode});
     } else if (!doubtful) {
       const StatusPass::Status& now = statuses[at];
-      doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked);
+      doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked) ||
+                 !trusted(at, now.status);
       if (!doubtful && settings_.watch && statuses.folder().HasThisNameAlone(names[at])) {
         kept.proven[held] = 1;
       }
@@ -418,7 +437,8 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   }
   if (reloaded && refusal.empty()) places = PlacesOf(kept_->indexed, names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
-  Decide(names, places, statuses, rows, clock, locked, must_read, use);
+  Decide(names, places, statuses, rows, clock, locked, place.identity.articles_folder, must_read,
+         use);
   finish({});
 }
 
@@ -431,6 +451,10 @@ constexpr int64_t kUseSpanNs = int64_t{3600} * 1'000'000'000;
 std::string RefusalProblem(std::string_view refusal) {
   if (refusal == kNoneYet) return "no ZEB folder to index";
   if (refusal == kRemote) return "the knowledge base is on a network file system";
+  if (refusal == kImage) {
+    return "the knowledge base is on a file system read from an image, whose times do not "
+           "show a change";
+  }
   if (refusal == kCacheNotPrivate) {
     const std::string cache = CacheFolder();
     if (cache.empty()) return "there is no cache folder: neither XDG_CACHE_HOME nor HOME is set";

@@ -15,11 +15,12 @@
 // otherwise.
 //
 // The index is not used (and every article is read) when it is switched off, when the
-// knowledge base or the cache lies on a network or FUSE file system, when the cache cannot be
-// written, when the settings or the phrase are beyond it (Unicode folding, ignored accents,
-// fewer than four bytes), when there is none yet for this folder (or the one there does not
-// prove itself), and when the clock is earlier than the index's making. A search never writes
-// the index; Refresh does.
+// knowledge base or the cache lies on a network or FUSE file system, when the knowledge base
+// lies on a file system read from an image, when the cache folder is not private to the user
+// (platform/private_folder.h) or cannot be written, when the settings or the phrase are beyond it
+// (Unicode folding, ignored accents, fewer than four bytes), when there is none yet for this folder
+// (or the one there does not prove itself), and when the clock is earlier than the index's making.
+// A search never writes the index; Refresh does.
 
 #include <atomic>
 #include <cstdint>
@@ -115,11 +116,12 @@ class ArticleIndex final : public ArticleFilter {
                           const PhraseGrams& sought, int64_t clock, bool& reloaded,
                           std::vector<int64_t>& rows);
   // Which articles must be read: those doubted after their check, and those whose rows hold
-  // the phrase's grams.
+  // the phrase's grams. An article on another device than `zeb` (through a symbolic link) is
+  // doubted when that device's file system is a network one or an image.
   void Decide(std::span<const std::string_view> names, const std::vector<std::size_t>& places,
               StatusPass& statuses, const std::vector<int64_t>& rows, int64_t clock,
-              const std::set<platform::LockedFile>& locked, std::vector<char>& must_read,
-              IndexUse& use);
+              const std::set<platform::LockedFile>& locked, const platform::ExactStatus& zeb,
+              std::vector<char>& must_read, IndexUse& use);
   // Notes that a refresh failed for `reason`; false.
   bool Failed(std::string_view reason);
   // Marks the index as used, for the cache's eviction.
