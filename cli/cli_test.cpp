@@ -543,6 +543,13 @@ TEST_F(CliTest, OpenHandsThePageToTheOpener) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(WhatWasOpened(), "./ZebResult.htm|" + kb_.string() + "|");
+
+  // An opener that finds no browser fails, and says so by its exit status.
+  WriteFile(root_ / "bin" / "xdg-open", "#!/bin/sh\nexit 3\n");
+  fs::permissions(root_ / "bin" / "xdg-open", fs::perms::owner_all);
+  run = Cli("--open text");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "kbsearch-cli: No program associated with this file\n");
 }
 
 TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace kb::platform {
 namespace {
@@ -66,8 +67,8 @@ int32_t CheckDocument(std::string_view document, std::string_view directory) {
 // What the detached child tells the caller through the pipe when it could not start the
 // opener. The pipe closes on a successful exec without anything written.
 struct StartFailure {
-  enum Stage : int { kFork, kChangeDirectory, kExec } stage;
-  int error;
+  enum Stage : int { kFork, kChangeDirectory, kExec, kExit } stage;
+  int error;  // errno, or for kExit the opener's exit status (128 and the signal that ended it)
 };
 
 [[noreturn]] void ReportAndExit(int pipe_end, StartFailure::Stage stage) {
@@ -101,7 +102,49 @@ struct StartFailure {
   ReportAndExit(pipe_end, StartFailure::kExec);
 }
 
+int64_t MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// Runs in the intermediate child (async-signal-safe calls only): waits up to kOpenerWaitMs
+// for the opener, and reports through the pipe an opener that ended with a status other
+// than 0. One still running by then is left to run.
+void AwaitOpener(pid_t opener, int pipe_end) {
+  const int64_t deadline = MonotonicMs() + kOpenerWaitMs;
+  for (;;) {
+    int status = 0;
+    const pid_t ended = ::waitpid(opener, &status, WNOHANG);
+    if (ended == opener) {
+      const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      if (code != 0) {
+        const StartFailure failure{StartFailure::kExit, code};
+        [[maybe_unused]] const ssize_t written = ::write(pipe_end, &failure, sizeof failure);
+      }
+      return;
+    }
+    if ((ended < 0 && errno != EINTR) || MonotonicMs() >= deadline) return;
+    const timespec pause{0, 5'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
+// The code closest to an opener's exit status, in the numbering xdg-open documents.
+int32_t CodeOfExit(int status) {
+  switch (status) {
+    case 2:  // a file does not exist
+      return launch::kFileNotFound;
+    case 3:  // a required tool could not be found
+    case 4:  // the action failed
+      return launch::kNoAssociatedProgram;
+    default:
+      return launch::kOpenerFailed;
+  }
+}
+
 int32_t CodeOf(const StartFailure& failure) {
+  if (failure.stage == StartFailure::kExit) return CodeOfExit(failure.error);
   if (failure.error == ENOMEM || failure.error == EAGAIN) return launch::kNotEnoughMemory;
   switch (failure.stage) {
     case StartFailure::kFork:
@@ -109,6 +152,7 @@ int32_t CodeOf(const StartFailure& failure) {
     case StartFailure::kChangeDirectory:
       return launch::kPathNotFound;
     case StartFailure::kExec:
+    case StartFailure::kExit:
       return launch::kNoAssociatedProgram;
   }
   return launch::kNoAssociatedProgram;
@@ -132,8 +176,8 @@ int32_t OpenDocument(std::string_view document, std::string_view directory) {
   if (::pipe2(pipe_ends, O_CLOEXEC) != 0) return launch::kNotEnoughMemory;
   const int null_device = ::open("/dev/null", O_RDWR | O_CLOEXEC);
 
-  // Fork twice: the intermediate child ends at once and is reaped here, so the opener is
-  // adopted by init and never becomes our zombie.
+  // Fork twice: the intermediate child awaits the opener a while and ends, and is reaped
+  // here, so the opener is adopted by init and never becomes our zombie.
   const pid_t intermediate = ::fork();
   if (intermediate == 0) {
     ::close(pipe_ends[0]);
@@ -143,6 +187,7 @@ int32_t OpenDocument(std::string_view document, std::string_view directory) {
     if (opener_pid == 0) {
       BecomeOpener(opener.c_str(), argv, child_directory, null_device, pipe_ends[1]);
     }
+    AwaitOpener(opener_pid, pipe_ends[1]);
     ::_exit(0);
   }
   const int fork_error = errno;

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "support/testing/scratch_directory.h"
 
@@ -92,7 +94,8 @@ class OpenDocumentTest : public ::testing::Test {
   std::string saved_path_;
 };
 
-TEST_F(OpenDocumentTest, StartsTheOpenerDetachedAndReturnsWithoutWaiting) {
+// An opener still running after a while has started: the call returns, and leaves it running.
+TEST_F(OpenDocumentTest, StartsTheOpenerDetachedAndReturnsWithoutWaitingForIt) {
   InstallRecordingOpener();
   const fs::path work = root_ / "work";
 
@@ -132,6 +135,24 @@ TEST_F(OpenDocumentTest, WithoutARunnableOpenerNoProgramIsAssociated) {
   // Executable, but the system cannot run it.
   WriteFile(root_ / "bin" / "xdg-open", "#!/no/such/interpreter\n", fs::perms::owner_all);
   EXPECT_EQ(OpenDocument("./page.htm", work), launch::kNoAssociatedProgram);
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+}
+
+// An opener that ends at once is a launch that failed, but for status 0: its status gives the
+// closest reason (xdg-open exits 3 where no browser is to be found).
+TEST_F(OpenDocumentTest, AnOpenerThatFailsAtOnceSaysWhy) {
+  const std::string work = (root_ / "work").string();
+  for (const auto& [script, code] :
+       std::vector<std::pair<std::string, int32_t>>{{"exit 0", launch::kStarted},
+                                                    {"exit 2", launch::kFileNotFound},
+                                                    {"exit 3", launch::kNoAssociatedProgram},
+                                                    {"exit 4", launch::kNoAssociatedProgram},
+                                                    {"exit 1", launch::kOpenerFailed},
+                                                    {"kill -9 $$", launch::kOpenerFailed}}) {
+    WriteFile(root_ / "bin" / "xdg-open", "#!/bin/sh\n" + script + "\n", fs::perms::owner_all);
+    EXPECT_EQ(OpenDocument("./page.htm", work), code) << script;
+  }
   errno = 0;
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // Handing the results page to the desktop, which opens it in the user's web browser. The
-// launch returns as soon as the opener has been started; the browser is never waited for.
+// opener is awaited a moment at most (platform/shell.h): one that fails at once is a launch
+// that failed; the browser is never waited for.
 
 #include <cstdint>
 #include <string>
