@@ -350,6 +350,12 @@ TEST_F(CliTest, SettingsComeFromTheFilesAndTheOptionsInTurn) {
       R"x(: could not be read (error 2, File Not Found)"},"code":0,"path":{"text":")x" + missing +
       "\"}}}\n"))
       << run.out;
+  // Building the index, the same problem is said the same way.
+  const CliRun indexing = Cli("--index --json --settings=" + Quote(missing));
+  EXPECT_EQ(indexing.status, 2);
+  EXPECT_EQ(indexing.err, run.err);
+  EXPECT_EQ(indexing.out.substr(0, indexing.out.find('\n')), run.out.substr(0, run.out.find('\n')));
+  EXPECT_NE(indexing.out.find(R"("type":"summary")"), std::string::npos);
 }
 
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {

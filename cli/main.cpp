@@ -94,33 +94,6 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
   kb::cli::OverrideResultsSettings(command, settings.results);
 }
 
-// kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
-// nothing; with --json, says what came of it in a summary line of its own, "built", or "not
-// used" and why when it failed (which is also said on standard error).
-int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
-               std::chrono::steady_clock::time_point started) {
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
-  std::string problem;
-  const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
-  const bool built = index.Refresh(threads, problem);
-  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
-  if (command.format != kb::cli::ResultFormat::kJsonLines) return status;
-  const kb::index::IndexUse use = index.last_use();
-  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
-  output.Write(kb::cli::JsonSummaryLine({.phrase = {},
-                                         .elapsed = std::chrono::steady_clock::now() - started,
-                                         .articles_listed = use.articles_listed,
-                                         .articles_opened = use.articles_read,
-                                         .articles_matched = 0,
-                                         .articles_read = use.articles_read,
-                                         .index_state = use.state,
-                                         .index_reason = use.reason}));
-  output.Flush();
-  const int trouble = OutputTrouble(output);
-  return trouble != 0 ? trouble : status;
-}
-
 // The printer of the results in the format the command line asks for, writing to `results`.
 std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
                                          kb::platform::ResultOutput& results,
@@ -143,6 +116,45 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
         summary.index_state = use.state;
         summary.index_reason = use.reason;
       });
+}
+
+// kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
+// nothing; with --json, says what came of it in a summary line of its own, "built", or "not
+// used" and why when it failed (which is also said on standard error). The problems met in
+// the settings file are said first, as a search says them.
+int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
+               const std::vector<kb::SettingsProblem>& settings_problems,
+               std::chrono::steady_clock::time_point started) {
+  kb::index::ArticleIndex index(
+      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
+  {
+    const std::unique_ptr<kb::Printer> printer =
+        MakePrinter(command.format, output, started, index);
+    kb::cli::ConsoleScreen screen(stderr, false, *printer, output.terminal());
+    kb::ShowSettingsProblems(settings_problems, screen);
+  }
+  std::string problem;
+  const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
+  const bool built = index.Refresh(threads, problem);
+  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
+  if (command.format != kb::cli::ResultFormat::kJsonLines) {
+    output.Flush();
+    const int trouble = OutputTrouble(output);
+    return trouble != 0 ? trouble : status;
+  }
+  const kb::index::IndexUse use = index.last_use();
+  output.Write(kb::cli::JsonSummaryLine({.phrase = {},
+                                         .elapsed = std::chrono::steady_clock::now() - started,
+                                         .articles_listed = use.articles_listed,
+                                         .articles_opened = use.articles_read,
+                                         .articles_matched = 0,
+                                         .articles_read = use.articles_read,
+                                         .index_state = use.state,
+                                         .index_reason = use.reason}));
+  output.Flush();
+  const int trouble = OutputTrouble(output);
+  return trouble != 0 ? trouble : status;
 }
 
 // Says so when the knowledge base has no folder of articles.
@@ -219,8 +231,7 @@ int Search(const kb::cli::CommandLine& command) {
   }
 
   if (command.build_index) {
-    for (const kb::SettingsProblem& problem : settings_problems) Complain(problem.Describe());
-    const int built = BuildIndex(command, settings, started);
+    const int built = BuildIndex(command, settings, settings_problems, started);
     return settings_problems.empty() ? built : kTrouble;
   }
 
