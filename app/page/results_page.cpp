@@ -5,7 +5,9 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <numeric>
 #include <string>
@@ -20,6 +22,8 @@
 #include "app/page/excerpt_text.h"
 #include "app/page/snippets_page.h"
 #include "files/text_line_file.h"
+#include "platform/file_identity.h"
+#include "platform/private_folder.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
@@ -216,6 +220,43 @@ void WritePageTail(const PageTemplates& templates, PageWriter& page) {
   page.TemplateLines(templates.footer);
 }
 
+// How long a kbsearch waits for another one to finish writing the same page.
+constexpr std::chrono::milliseconds kPageTurnWait{2000};
+
+// Two kbsearch processes writing the page of one folder take turns: each holds a lock of its
+// own while it replaces the page, on a file in the user's private $XDG_RUNTIME_DIR named after
+// the folder's device and inode, and waits kPageTurnWait at most for the other. (The page's
+// own lock, which another program may hold, still refuses at once.) Nothing when there is no
+// such folder, when the wait is over or when `stop` comes first: the page is then written as
+// it would be without turns.
+std::unique_ptr<platform::File> TakePageTurn(const std::stop_token& stop) {
+  const std::optional<std::string> runtime = platform::EnvironmentVariable("XDG_RUNTIME_DIR");
+  platform::ExactStatus folder;
+  if (!runtime || !platform::StatusOfPath(".", folder)) return nullptr;
+  platform::PrivateFolder::Outcome outcome;
+  const std::unique_ptr<platform::PrivateFolder> locks =
+      platform::PrivateFolder::Open(*runtime, false, outcome);
+  if (!locks) return nullptr;
+  char name[96];
+  std::snprintf(name, sizeof name, "kbsearch-page-%u.%u-%llu.lock", folder.device_major,
+                folder.device_minor, static_cast<unsigned long long>(folder.inode));
+  std::unique_ptr<platform::File> lock;
+  if (!locks->KeepOnlyPrivateFile(name) ||
+      !(lock = locks->OpenPrivateFile(name, platform::Creation::kOpenOrCreate))) {
+    return nullptr;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kPageTurnWait;
+  for (;;) {
+    const platform::SystemError locked = lock->Lock(platform::Lock::kExclusive);
+    if (locked == platform::system_error::kNone) return lock;
+    if (locked != platform::system_error::kSharingViolation || stop.stop_requested() ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return nullptr;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 void ReportUnopened(FailureReporter& reporter) {
   const std::string text =
       Concat({ProgramText(text::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
@@ -295,6 +336,8 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
   TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
                     env);
   file.name().Assign(kResultsPageName);
+  // Held until the page is in place.
+  const std::unique_ptr<platform::File> turn = TakePageTurn(stop);
   file.Replace();
   if (ErrorCode() != 0) {
     ReportUnopened(reporter);

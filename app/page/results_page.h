@@ -32,7 +32,9 @@ namespace kb {
 // is written into a hidden file beside it and put in its place once complete, so a reader
 // sees the old page or the new one, and a failure leaves the old page as it was. A page that
 // another program holds locked, that is not a regular file or that may not be written is
-// reported to `reporter` ("Error opening result file") and nothing is written; a failed
+// reported to `reporter` ("Error opening result file") and nothing is written (another
+// kbsearch writing the same page is waited for, 2 seconds at most, on a lock of kbsearch's
+// own in $XDG_RUNTIME_DIR); a failed
 // write, close or rename is reported once ("Error writing result file"). When `stop` is
 // requested before the page is put in place, the old page stays.
 //
