@@ -65,11 +65,15 @@ std::unique_ptr<PrivateFolder> PrivateFolder::Open(std::string_view path, bool m
     return nullptr;
   }
   if (make) MakeFolders(whole);
-  const int descriptor = open(whole.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A link in the folder's own place is refused: whoever may write the folder above could put
+  // one there, to any folder of the user's.
+  const int descriptor = open(whole.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) {
-    outcome = errno == ENOENT    ? (make ? Outcome::kNotWritable : Outcome::kMissing)
-              : errno == ENOTDIR ? Outcome::kNotPrivate
-                                 : Outcome::kNotWritable;
+    if (errno == ENOENT) {
+      outcome = make ? Outcome::kNotWritable : Outcome::kMissing;
+    } else if (errno != ENOTDIR && errno != ELOOP) {
+      outcome = Outcome::kNotWritable;
+    }
     return nullptr;
   }
   std::unique_ptr<PrivateFolder> folder(new PrivateFolder(descriptor));

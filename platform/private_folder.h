@@ -32,9 +32,10 @@ class PrivateFolder {
     kNotWritable,  // the user may not make files in it, or it could not be made
   };
 
-  // Opens the folder `path` (absolute), following links to it: what is checked is the folder
-  // opened. With `make`, a missing folder is made first, mode 0700, with any missing folder
-  // above it. Nothing unless `outcome` is kOpened.
+  // Opens the folder `path` (absolute): what is checked is the folder opened. A symbolic link
+  // in the folder's own place is refused (links to the folders above it are followed). With
+  // `make`, a missing folder is made first, mode 0700, with any missing folder above it.
+  // Nothing unless `outcome` is kOpened.
   static std::unique_ptr<PrivateFolder> Open(std::string_view path, bool make, Outcome& outcome);
   ~PrivateFolder();
   PrivateFolder(const PrivateFolder&) = delete;
