@@ -526,6 +526,133 @@ TEST_F(CliTest, TheKnowledgeBaseCannotTurnOffOrEmptyTheUsersIndexes) {
             "symbolic link, which is not read\n");
 }
 
+// Cases of two users: the test's own, whose searches may be attacked, and another one, an
+// unused uid whose commands run through setpriv. They need root (as the tests run in CI) and
+// fail without it.
+class OtherUserTest : public CliTest {
+ protected:
+  static constexpr int kOther = 54321;
+
+  void SetUp() override {
+    CliTest::SetUp();
+    ASSERT_EQ(geteuid(), 0u) << "running commands as another user needs root";
+    // The other user may read the knowledge base, and write in a folder of its own.
+    for (const fs::path& folder : {root_, kb_, kb_ / "ZEB"}) {
+      fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    }
+    other_ = root_ / "other";
+    timed_cli_ = root_ / "timed-kbsearch-cli";
+    fs::create_directories(other_);
+    ASSERT_EQ(chown(other_.c_str(), kOther, kOther), 0);
+    // kbsearch-cli, killed should it ever hang.
+    WriteFile(timed_cli_,
+              "#!/bin/sh\nexec /usr/bin/timeout -s KILL 20 " + Quote(KBSEARCH_CLI) + " \"$@\"\n");
+    fs::permissions(timed_cli_, fs::perms::owner_all);
+  }
+
+  // Runs the shell command `command` as the other user, in its folder; in the background, its
+  // output goes nowhere.
+  void AsOther(const std::string& command, bool in_background = false) {
+    const std::string line =
+        "cd " + Quote(other_.string()) + " && setpriv --reuid=" + std::to_string(kOther) +
+        " --regid=" + std::to_string(kOther) + " --clear-groups sh -c " + Quote(command) +
+        (in_background ? " </dev/null >/dev/null 2>&1 &"
+                       : " >" + Quote((root_ / "other.out").string()) + " 2>&1");
+    ASSERT_EQ(std::system(line.c_str()), 0) << command << "\n" << ReadAll(root_ / "other.out");
+  }
+
+  // kbsearch-cli run by the test's user with the cache folder in `cache_home`, killed should
+  // it ever hang.
+  CliRun CliWithCache(const fs::path& cache_home, std::string_view arguments) {
+    return Cli(arguments, "export XDG_CACHE_HOME=" + Quote(cache_home.string()),
+               timed_cli_.string());
+  }
+
+  // The file names in `folder` with their contents.
+  static std::map<std::string, std::string> Contents(const fs::path& folder) {
+    std::map<std::string, std::string> contents;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+      contents[entry.path().filename().string()] =
+          entry.is_regular_file() ? ReadAll(entry.path()) : "(not a file)";
+    }
+    return contents;
+  }
+
+  fs::path other_;      // the other user's folder
+  fs::path timed_cli_;  // kbsearch-cli, killed should it ever hang
+};
+
+// Another user's cache folder, open to all (as on a shared /tmp), holding a log of that
+// user's own index of the same knowledge base and a FIFO for a journal: the index is not
+// used there, nothing of the search is written there, nothing waits, and the results are
+// those of a search without the index.
+TEST_F(OtherUserTest, AnotherUsersCacheFolderIsNeitherReadNorWrittenNorWaitedFor) {
+  Article("ZEB1.htm", "<!-- Article starts -->printer one");
+  Article("ZEB2.htm", "<!-- Article starts -->scanner");
+  ASSERT_EQ(Cli("--index").status, 0);
+  std::string name;
+  for (const fs::directory_entry& entry : fs::directory_iterator(root_ / "cache" / "kbsearch")) {
+    if (entry.path().extension() == ".db") name = entry.path().filename().string();
+  }
+  ASSERT_FALSE(name.empty());
+
+  AsOther("XDG_CACHE_HOME=$PWD/own " + Quote(KBSEARCH_CLI) + " -C " + Quote(kb_.string()) +
+          " --index && mkdir -m 0777 shared shared/kbsearch && cp own/kbsearch/" + name +
+          " shared/kbsearch/" + name + "-wal && : > shared/kbsearch/" + name +
+          "-shm && chmod 0666 shared/kbsearch/* && mkfifo -m 0666 shared/kbsearch/" + name +
+          "-journal");
+  Article("ZEB2.htm", "<!-- Article starts -->printer two, since");
+  const fs::path shared = other_ / "shared";
+  const std::map<std::string, std::string> planted = Contents(shared / "kbsearch");
+
+  CliRun run = CliWithCache(shared, "--index --json");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.out.find(R"("reason":"cache not private")"), std::string::npos) << run.out;
+  run = CliWithCache(shared, "--json printer");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(R"("index":{"state":"not used","reason":"cache not private"})"),
+            std::string::npos)
+      << run.out;
+  const CliRun full = Cli("--no-index printer");
+  EXPECT_EQ(CliWithCache(shared, "printer").out, full.out);
+  EXPECT_EQ(full.out, "./ZEB/ZEB1.htm\n./ZEB/ZEB2.htm\n");
+  EXPECT_EQ(Contents(shared / "kbsearch"), planted);
+}
+
+// The cache folder, in a folder another user may write, swapped again and again for a link
+// to another folder of the user's while the index is built: nothing is ever made in that
+// folder, and a link in the cache folder's place is refused.
+TEST_F(OtherUserTest, ACacheFolderSwappedForALinkSendsNothingElsewhere) {
+  for (int article = 0; article < 300; ++article) {
+    Article("ZEB" + std::to_string(article) + ".htm",
+            "<!-- Article starts -->printer " + std::string(2000, 'a' + article % 26));
+  }
+  const fs::path elsewhere = root_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::permissions(elsewhere, fs::perms::owner_all);
+  // The swaps go on until the test says stop, or a minute has passed.
+  AsOther("end=$(($(date +%s) + 60)); while [ ! -e " + Quote((root_ / "stop").string()) +
+              " ] && [ $(date +%s) -lt $end ]; do mv -T kbsearch kept; ln -s ../elsewhere "
+              "kbsearch; rm -f kbsearch; mv -T kept kbsearch; done; : > swapped",
+          /*in_background=*/true);
+  for (int build = 0; build < 6; ++build) {
+    const CliRun run = CliWithCache(other_, "--index");
+    EXPECT_TRUE(run.status == 0 || run.status == 2) << run.err;
+  }
+  WriteFile(root_ / "stop", "");
+  for (int wait = 0; wait < 2000 && !fs::exists(other_ / "swapped"); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+
+  AsOther("mv -T kbsearch gone && ln -s ../elsewhere kbsearch");
+  const CliRun run = CliWithCache(other_, "--index --json");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.out.find(R"("reason":"cache not private")"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 // --open hands the page to the opener in the knowledge base's folder; without an opener,
 // that is reported.
 TEST_F(CliTest, OpenHandsThePageToTheOpener) {
