@@ -1,6 +1,5 @@
 #include "platform/file_identity.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/magic.h>
@@ -201,108 +200,10 @@ std::optional<std::string> CanonicalPath(std::string_view path) {
   return canonical;
 }
 
-bool MakePrivateFolder(std::string_view path) {
-  const std::string whole(path);
-  for (std::size_t slash = whole.find('/', 1);; slash = whole.find('/', slash + 1)) {
-    const std::string part = whole.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) break;
-  }
-  struct stat status {};
-  return lstat(whole.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-         access(whole.c_str(), W_OK | X_OK) == 0;
-}
-
-bool IsPrivateFile(std::string_view path) {
-  struct stat status {};
-  return lstat(std::string(path).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-         status.st_uid == getuid() && (status.st_mode & 07777) == 0600;
-}
-
 bool IsMissingOrPrivateFile(std::string_view path) {
   struct stat status {};
   if (lstat(std::string(path).c_str(), &status) != 0) return errno == ENOENT;
   return S_ISREG(status.st_mode) && status.st_uid == getuid() && (status.st_mode & 07777) == 0600;
-}
-
-std::vector<FolderEntry> FolderEntries(std::string_view path) {
-  std::vector<FolderEntry> entries;
-  const std::string folder(path);
-  DIR* directory = opendir(folder.c_str());
-  if (directory == nullptr) return entries;
-  while (const dirent* entry = readdir(directory)) {
-    struct stat status {};
-    if (fstatat(dirfd(directory), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode)) {
-      continue;
-    }
-    entries.push_back({.name = entry->d_name,
-                       .size = static_cast<uint64_t>(status.st_size),
-                       .mtime_ns = static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
-                                   status.st_mtim.tv_nsec});
-  }
-  closedir(directory);
-  return entries;
-}
-
-bool TouchFile(std::string_view path) {
-  return utimensat(AT_FDCWD, std::string(path).c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool RemoveFile(std::string_view path) {
-  return unlink(std::string(path).c_str()) == 0 || errno == ENOENT;
-}
-
-}  // namespace kb::platform
-
-namespace kb::platform {
-
-bool CreatePrivateFile(std::string_view path) {
-  const int descriptor =
-      open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (descriptor < 0) return false;
-  const bool made = fchmod(descriptor, 0600) == 0;
-  return close(descriptor) == 0 && made;
-}
-
-bool WritePrivateFile(std::string_view path, std::string_view bytes) {
-  const std::string temporary = std::string(path) + ".new";
-  unlink(temporary.c_str());
-  if (!CreatePrivateFile(temporary)) return false;
-  const int descriptor = open(temporary.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-  bool written = descriptor >= 0;
-  std::size_t done = 0;
-  while (written && done < bytes.size()) {
-    const ssize_t count = write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (count <= 0)
-      written = false;
-    else
-      done += static_cast<std::size_t>(count);
-  }
-  if (descriptor >= 0 && close(descriptor) != 0) written = false;
-  if (written && rename(temporary.c_str(), std::string(path).c_str()) == 0) return true;
-  unlink(temporary.c_str());
-  return false;
-}
-
-std::optional<std::string> ReadPrivateFile(std::string_view path) {
-  if (!IsPrivateFile(path)) return std::nullopt;
-  std::ifstream file{std::string(path), std::ios::binary};
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  if (!file && !file.eof()) return std::nullopt;
-  return bytes.str();
-}
-
-}  // namespace kb::platform
-
-namespace kb::platform {
-
-bool FolderIsWritable(std::string_view path) {
-  struct stat status {};
-  const std::string folder(path);
-  return stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-         access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
 }  // namespace kb::platform

@@ -83,52 +83,15 @@ std::vector<uint32_t> GroupIds();
 // The canonical form of `path` (absolute, no symbolic links); nothing when it cannot be had.
 std::optional<std::string> CanonicalPath(std::string_view path);
 
-// Makes `path` and the folders above it that are missing, each readable by the user alone;
-// true when it is a folder the user may write in.
-bool MakePrivateFolder(std::string_view path);
-
-// True when `path` is a regular file (not a link) of this user, which only the user may read
-// and write (mode 0600 exactly).
-bool IsPrivateFile(std::string_view path);
-
 // True when nothing is at `path`, or a regular file (not a link) of this user's with mode 0600.
 bool IsMissingOrPrivateFile(std::string_view path);
 
-// The files of a folder (not following links), with their sizes and times of last
-// modification; empty when it cannot be read.
+// A file of a folder, with its size and time of last modification.
 struct FolderEntry {
   std::string name;
   uint64_t size = 0;
   int64_t mtime_ns = 0;
 };
-std::vector<FolderEntry> FolderEntries(std::string_view path);
-
-// Sets the modification time of `path` to now; false when it cannot.
-bool TouchFile(std::string_view path);
-
-// Removes the file `path`; true when it is gone.
-bool RemoveFile(std::string_view path);
-
-}  // namespace kb::platform
-
-namespace kb::platform {
-
-// Creates `path` anew as an empty file of this user's with mode 0600, whatever the umask;
-// false when it exists or cannot be made.
-bool CreatePrivateFile(std::string_view path);
-
-// Replaces `path` with a private file (mode 0600) holding `bytes`; false when it cannot.
-bool WritePrivateFile(std::string_view path, std::string_view bytes);
-
-// The bytes of `path` when IsPrivateFile(path); nothing otherwise or when it cannot be read.
-std::optional<std::string> ReadPrivateFile(std::string_view path);
-
-}  // namespace kb::platform
-
-namespace kb::platform {
-
-// True when `path` is a folder this user may make files in.
-bool FolderIsWritable(std::string_view path);
 
 }  // namespace kb::platform
 
