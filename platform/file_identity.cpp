@@ -200,6 +200,10 @@ std::optional<std::string> CanonicalPath(std::string_view path) {
   return canonical;
 }
 
+int OpenNeverWaiting(const char* path, int flags, int mode) {
+  return open(path, flags | O_NONBLOCK, static_cast<mode_t>(mode));
+}
+
 bool IsMissingOrPrivateFile(std::string_view path) {
   struct stat status {};
   if (lstat(std::string(path).c_str(), &status) != 0) return errno == ENOENT;

@@ -86,6 +86,10 @@ std::optional<std::string> CanonicalPath(std::string_view path);
 // True when nothing is at `path`, or a regular file (not a link) of this user's with mode 0600.
 bool IsMissingOrPrivateFile(std::string_view path);
 
+// open(2) as a library that opens files itself by path (SQLite) calls it, with O_NONBLOCK
+// added: a FIFO there never makes the open wait. Regular files ignore the flag.
+int OpenNeverWaiting(const char* path, int flags, int mode);
+
 // A file of a folder, with its size and time of last modification.
 struct FolderEntry {
   std::string name;

@@ -224,11 +224,12 @@ const char* GramTable(GramView view) {
   return view == GramView::kBytes ? "byte_grams" : "text_grams";
 }
 
-// SQLite's own way of opening files by path, but for two things. It takes a path as it is
+// SQLite's own way of opening files by path, but for three things. It takes a path as it is
 // given, where its own resolves every symbolic link on the way: the path through the folder
-// held open would become the folder's path again, open to redirection. And it opens nothing
-// but a private file of the user's (or a new one): a link, a FIFO or another user's file
-// under a log's name is never opened, whoever put it there.
+// held open would become the folder's path again, open to redirection. It opens nothing but
+// a private file of the user's (or a new one): a link, a FIFO or another user's file under a
+// log's name is never opened, whoever put it there. And its opens never wait (SQLite's own
+// add O_NOFOLLOW).
 constexpr char kPrivateVfs[] = "kbsearch-private";
 sqlite3_vfs* system_vfs = nullptr;
 sqlite3_vfs private_vfs;
@@ -252,7 +253,12 @@ int OpenPrivateOnly(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int
 bool RegisterPrivateVfs() {
   static const bool registered = [] {
     system_vfs = sqlite3_vfs_find(nullptr);
-    if (system_vfs == nullptr) return false;
+    if (system_vfs == nullptr || system_vfs->iVersion < 3 ||
+        system_vfs->xSetSystemCall(
+            system_vfs, "open",
+            reinterpret_cast<sqlite3_syscall_ptr>(platform::OpenNeverWaiting)) != SQLITE_OK) {
+      return false;
+    }
     private_vfs = *system_vfs;
     private_vfs.pNext = nullptr;
     private_vfs.zName = kPrivateVfs;
