@@ -14,6 +14,7 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,33 @@ TEST_F(WindowSearchTest, MessagesComeOneAtATimeInListingOrderWhileTheSearchWaits
   }
   EXPECT_NE(messages_[0], messages_[1]);
   EXPECT_NE(Page().find("ZEB2.htm"), std::string::npos);
+}
+
+// An opener that finds no browser fails at once: the window says so in a box, with the launch
+// message its exit status stands for.
+TEST_F(WindowSearchTest, AnOpenerThatFailsIsReportedInABox) {
+  const fs::path opener = scratch_.path() / "bin" / "xdg-open";
+  std::ofstream(opener, std::ios::trunc) << "#!/bin/sh\nexit 3\n";
+  fs::permissions(opener, fs::perms::owner_all);
+  std::vector<std::string> boxes;
+  user_
+      .When(WindowReady,
+            [] {
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "linux");
+              QTest::mouseClick(ControlOf<QPushButton>("SearchButton"), Qt::LeftButton);
+            })
+      .When([] { return QApplication::activeModalWidget() != nullptr; },
+            [&] {
+              auto* box = dynamic_cast<MessageBoxDialog*>(QApplication::activeModalWidget());
+              ASSERT_NE(box, nullptr);
+              boxes.push_back(box->content().lines);
+              QTest::keyClick(box, Qt::Key_Return);
+            })
+      .When([this] { return searches_.Ready(1); },
+            [] { QTest::mouseClick(ControlOf<QPushButton>("CloseButton"), Qt::LeftButton); });
+  EXPECT_EQ(Run(), kExitOk);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].substr(0, boxes[0].find('\n')), "No program associated with this file");
 }
 
 }  // namespace
