@@ -631,12 +631,13 @@ TEST_F(OtherUserTest, ACacheFolderSwappedForALinkSendsNothingElsewhere) {
   const fs::path elsewhere = root_ / "elsewhere";
   fs::create_directories(elsewhere);
   fs::permissions(elsewhere, fs::perms::owner_all);
-  // The swaps go on until the test says stop, or a minute has passed.
-  AsOther("end=$(($(date +%s) + 60)); while [ ! -e " + Quote((root_ / "stop").string()) +
-              " ] && [ $(date +%s) -lt $end ]; do mv -T kbsearch kept; ln -s ../elsewhere "
-              "kbsearch; rm -f kbsearch; mv -T kept kbsearch; done; : > swapped",
+  // The cache folder and a link to the other folder change places, in one step each time, until
+  // the test says stop.
+  ASSERT_EQ(CliWithCache(other_, "--index").status, 0);
+  AsOther("ln -s ../elsewhere bait && " + Quote(EXCHANGE_ENTRIES) + " kbsearch bait " +
+              Quote((root_ / "stop").string()) + "; : > swapped",
           /*in_background=*/true);
-  for (int build = 0; build < 6; ++build) {
+  for (int build = 0; build < 20; ++build) {
     const CliRun run = CliWithCache(other_, "--index");
     EXPECT_TRUE(run.status == 0 || run.status == 2) << run.err;
   }
@@ -646,7 +647,7 @@ TEST_F(OtherUserTest, ACacheFolderSwappedForALinkSendsNothingElsewhere) {
   }
   EXPECT_TRUE(fs::is_empty(elsewhere));
 
-  AsOther("mv -T kbsearch gone && ln -s ../elsewhere kbsearch");
+  AsOther("[ -L kbsearch ] || " + Quote(EXCHANGE_ENTRIES) + " kbsearch bait /");
   const CliRun run = CliWithCache(other_, "--index --json");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find(R"("reason":"cache not private")"), std::string::npos) << run.out;
