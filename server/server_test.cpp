@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -312,6 +314,188 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
   for (int base = 0; base < 3; ++base) {
     EXPECT_FALSE(fs::exists(scratch_.path() / ("kb" + std::to_string(base)) / "ZebResult.htm"));
   }
+}
+
+bool HasHeader(const Answer& answer, std::string_view header) {
+  std::string head = answer.head;
+  std::transform(head.begin(), head.end(), head.begin(),
+                 [](unsigned char byte) { return static_cast<char>(std::tolower(byte)); });
+  return head.find(header) != std::string::npos;
+}
+
+TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
+  const fs::path kb = MakeKnowledgeBase("kb");
+  const fs::path zeb = kb / "ZEB";
+  WriteFile(zeb / "ZEB1.htm", "<!-- Article starts --><title>One</title>printer one");
+  WriteFile(zeb / "ZEB1.htm~", "BACKUP printer");
+  WriteFile(zeb / ".ZEBhidden.htm", "HIDDEN printer");
+  WriteFile(kb / "kbsearch.env", "# SETTINGS\n");
+  WriteFile(kb / "style.css", "body { color: black }");
+  WriteFile(kb / "big.png", std::string(4 << 20, 'P'));
+  const fs::path outside = scratch_.path() / "outside";
+  fs::create_directories(outside);
+  WriteFile(outside / "secret.htm", "SECRET printer");
+  fs::create_symlink("/etc/passwd", zeb / "passwd.htm");
+  fs::create_symlink(outside / "secret.htm", zeb / "secret.htm");
+  fs::create_symlink("../../outside/secret.htm", zeb / "relative.htm");
+  fs::create_symlink("ZEB1.htm", zeb / "inside.htm");
+  fs::create_directories(kb / "folder.htm");
+  ASSERT_EQ(::mkfifo((zeb / "fifo.htm").c_str(), 0600), 0);
+
+  ServerProcess server({"-C", kb.string(), "0"});
+  const uint16_t port = server.port();
+  ASSERT_NE(port, 0);
+
+  // What the knowledge base serves, and only with the sandbox.
+  for (const char* target :
+       {"/kb/ZEB/ZEB1.htm", "/kb/ZEB/inside.htm", "/kb/style.css", "/kb/ZEB/%5A%45%42%31.htm"}) {
+    const Answer answer = Get(port, target);
+    EXPECT_EQ(answer.status, 200) << target;
+    EXPECT_TRUE(HasHeader(answer,
+                          "content-security-policy: sandbox allow-scripts allow-popups "
+                          "allow-popups-to-escape-sandbox\r\n"))
+        << answer.head;
+    EXPECT_FALSE(HasHeader(answer, "allow-same-origin"));
+  }
+  // Nothing else.
+  for (const char* target : {"/kb/ZEB/passwd.htm",
+                             "/kb/ZEB/secret.htm",
+                             "/kb/ZEB/relative.htm",
+                             "/kb/ZEB/fifo.htm",
+                             "/kb/ZEB/.ZEBhidden.htm",
+                             "/kb/ZEB/ZEB1.htm~",
+                             "/kb/ZEB/ZEB1.htm%7E",
+                             "/kb/kbsearch.env",
+                             "/kb/KBSEARCH.ENV",
+                             "/kb/lheader.htm",
+                             "/kb/lfooter.htm",
+                             "/kb/ZebResult.htm",
+                             "/kb/ZEB/",
+                             "/kb/ZEB",
+                             "/kb/",
+                             "/kb/folder.htm",
+                             "/kb/ZEB/../kbsearch.env",
+                             "/kb/ZEB/%2e%2e/kbsearch.env",
+                             "/kb/ZEB/%2E%2E%2Fkbsearch.env",
+                             "/kb/..%2f..%2foutside%2fsecret.htm",
+                             "/kb/%2e%2e/%2e%2e/etc/passwd",
+                             "/kb/ZEB/ZEB1.htm%00.png",
+                             "/kb/ZEB%5cZEB1.htm",
+                             "/kb/ZEB\\ZEB1.htm",
+                             "/kb/ZEB//ZEB1.htm",
+                             "//kb/ZEB/ZEB1.htm",
+                             "/kb//etc/passwd",
+                             "/kb/%2fetc%2fpasswd",
+                             "/kb/ZEB/ZEB1.htm%",
+                             "/kb/ZEB/%zz.htm",
+                             "/etc/passwd",
+                             "/../../etc/passwd",
+                             "/kb/ZEB/%c0%ae%c0%ae/kbsearch.env",
+                             "/kb/ZEB/../../outside/secret.htm"}) {
+    const Answer answer = Get(port, target);
+    EXPECT_GE(answer.status, 400) << target;
+    EXPECT_LT(answer.status, 500) << target;
+    for (const char* secret : {"root:", "SECRET", "HIDDEN", "BACKUP", "SETTINGS", "HEADER"}) {
+      EXPECT_EQ(answer.body.find(secret), std::string::npos) << target;
+    }
+  }
+
+  // The server's own pages: their script and style alone, no CORS.
+  const Answer page = Get(port, "/", "Origin: http://evil.example\r\n");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_TRUE(HasHeader(page, "content-security-policy: default-src 'none'; script-src 'self'"));
+  EXPECT_TRUE(HasHeader(page, "x-content-type-options: nosniff"));
+  EXPECT_FALSE(HasHeader(page, "access-control-"));
+  EXPECT_NE(page.body.find("<script src=\"/page.js\""), std::string::npos);
+  // The page composed by the server, every string escaped.
+  const Answer composed = Get(port, "/?q=%3Cb%3E");
+  EXPECT_EQ(composed.status, 200);
+  EXPECT_EQ(composed.body.find("<b>"), std::string::npos);
+  EXPECT_NE(composed.body.find("value=\"&lt;b&gt;\""), std::string::npos);
+  const Answer found = Get(port, "/?q=printer");
+  EXPECT_NE(found.body.find("href=\"/kb/ZEB/ZEB1.htm\">One</a>"), std::string::npos);
+  EXPECT_NE(found.body.find("<mark>printer</mark>"), std::string::npos);
+
+  // Queries: refused with the reason, or searched whatever their bytes.
+  EXPECT_EQ(Get(port, "/api/search?q=").status, 400);
+  EXPECT_EQ(Get(port, "/api/search").status, 400);
+  const Answer long_phrase = Get(port, "/api/search?q=" + std::string(101, 'a'));
+  EXPECT_EQ(long_phrase.status, 400);
+  EXPECT_NE(long_phrase.body.find("longer than 100 characters"), std::string::npos);
+  EXPECT_EQ(Get(port, "/api/search?q=%ff%fe%00").status, 200);
+  EXPECT_EQ(Get(port, "/api/search?q=a&limit=1001").status, 400);
+  EXPECT_EQ(Get(port, "/api/search?q=a&offset=-1").status, 400);
+  EXPECT_EQ(Get(port, "/api/search?q=%").status, 400);
+  const Answer huge = Get(port, "/api/search?q=" + std::string(1 << 20, 'a'));
+  EXPECT_GE(huge.status == 0 ? 400 : huge.status, 400);  // refused, or the connection closed
+  EXPECT_LT(huge.status, 500);
+
+  // Methods, hosts, headers.
+  for (const char* method : {"POST", "PUT", "DELETE", "OPTIONS", "TRACE", "PATCH"}) {
+    const Answer answer = Exchange(port, std::string(method) +
+                                             " / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+                                             "5\r\nConnection: close\r\n\r\nhello");
+    EXPECT_EQ(answer.status, 405) << method;
+  }
+  const Answer head =
+      Exchange(port, "HEAD / HTTP/1.1\r\nHost: localhost:1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(head.status, 200);
+  EXPECT_TRUE(head.body.empty());
+  EXPECT_EQ(
+      Exchange(port, "GET / HTTP/1.1\r\nHost: evil.example\r\nConnection: close\r\n\r\n").status,
+      421);
+  EXPECT_EQ(
+      Exchange(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1.evil.example\r\nConnection: close\r\n\r\n")
+          .status,
+      421);
+  EXPECT_EQ(Exchange(port, "GET / HTTP/1.0\r\n\r\n").status, 400);
+  const Answer headers = Get(port, "/", "X-Filler: " + std::string(64 * 1024, 'h') + "\r\n");
+  EXPECT_TRUE(headers.status == 0 || (headers.status >= 400 && headers.status < 500))
+      << headers.status;
+  // Not HTTP: refused, or the connection closed.
+  const Answer garbage = Exchange(port, "garbage\r\n\r\n");
+  EXPECT_TRUE(garbage.status == 0 || garbage.status / 100 == 4) << garbage.status;
+
+  // Clients that hold connections and read nothing: the others are still answered.
+  std::vector<int> idle;
+  for (int count = 0; count < 500; ++count) {
+    const int socket = Connect(port);
+    if (socket >= 0) idle.push_back(socket);
+  }
+  for (int count = 0; count < 8; ++count) {
+    const int socket = Connect(port);
+    if (socket < 0) continue;
+    const std::string request = "GET /kb/big.png HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    EXPECT_GT(::send(socket, request.data(), request.size(), MSG_NOSIGNAL), 0);
+    idle.push_back(socket);
+  }
+  const Answer other = Get(port, "/api/search?q=printer", {}, "127.0.0.2");
+  EXPECT_EQ(other.status, 200);
+  EXPECT_NE(other.body.find("ZEB1.htm"), std::string::npos);
+  for (const int socket : idle) ::close(socket);
+
+  // Still there after all that, for this address too once the server has seen its
+  // connections close; and it stops at once.
+  Answer again;
+  for (int attempt = 0; attempt < 100 && again.status == 0; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    again = Get(port, "/api/search?q=printer");
+  }
+  EXPECT_EQ(again.status, 200);
+  std::chrono::milliseconds took{};
+  EXPECT_EQ(server.Stop(&took), 0);
+  // Within a second where the machine is not too busy; the bound leaves room for one that is.
+  EXPECT_LT(took.count(), 5000);
+  EXPECT_FALSE(fs::exists(kb / "ZebResult.htm"));
+}
+
+TEST_F(ServerTest, APortTakenEndsTheStartWithStatusTwo) {
+  const fs::path kb = MakeKnowledgeBase("kb");
+  ServerProcess first({"-C", kb.string(), "0"});
+  ASSERT_NE(first.port(), 0);
+  ServerProcess second({"-C", kb.string(), std::to_string(first.port())});
+  EXPECT_EQ(second.port(), 0);
+  EXPECT_EQ(second.Stop(), 2);
 }
 
 }  // namespace
