@@ -4,9 +4,8 @@
 
 namespace kb::server {
 
-FairPool::FairPool(std::size_t threads, std::size_t queue_limit, std::size_t per_client)
-    : queue_limit_(queue_limit), per_client_(per_client) {
-  for (std::size_t index = 0; index < threads; ++index) {
+FairPool::FairPool(FairPoolLimits limits) : limits_(limits) {
+  for (std::size_t index = 0; index < limits_.threads; ++index) {
     threads_.emplace_back([this](std::stop_token stop) { Work(stop); });
   }
 }
@@ -28,9 +27,9 @@ void FairPool::Stop() {
 bool FairPool::Submit(const std::string& client, Job job) {
   {
     const std::lock_guard lock(mutex_);
-    if (stopping_.stop_requested() || waiting_ >= queue_limit_) return false;
+    if (stopping_.stop_requested() || waiting_ >= limits_.queue_limit) return false;
     Client& queue = clients_[client];
-    if (queue.waiting.size() + queue.running >= per_client_) {
+    if (queue.waiting.size() + queue.running >= limits_.per_client) {
       if (queue.waiting.empty() && queue.running == 0) clients_.erase(client);
       return false;
     }
@@ -38,19 +37,28 @@ bool FairPool::Submit(const std::string& client, Job job) {
     queue.waiting.push_back(std::move(job));
     ++waiting_;
   }
-  ready_.notify_one();
+  ready_.notify_all();
   return true;
+}
+
+std::list<std::string>::iterator FairPool::NextTurn() {
+  for (auto turn = turns_.begin(); turn != turns_.end(); ++turn) {
+    // Once stopping, every waiting job runs at once, to give its answer.
+    if (clients_[*turn].running < limits_.running_per_client || stopping_.stop_requested()) {
+      return turn;
+    }
+  }
+  return turns_.end();
 }
 
 void FairPool::Work(std::stop_token stop) {
   std::unique_lock lock(mutex_);
   while (true) {
-    // Waiting jobs are still run once a stop is asked, with their token stopped, so that
-    // every one gives its answer.
-    ready_.wait(lock, stop, [this] { return !turns_.empty(); });
-    if (turns_.empty()) return;
-    const std::string client = std::move(turns_.front());
-    turns_.pop_front();
+    ready_.wait(lock, stop, [this] { return NextTurn() != turns_.end(); });
+    const auto turn = NextTurn();
+    if (turn == turns_.end()) return;  // stopped, nothing waiting
+    const std::string client = std::move(*turn);
+    turns_.erase(turn);
     Client& queue = clients_[client];
     Job job = std::move(queue.waiting.front());
     queue.waiting.pop_front();
@@ -63,6 +71,8 @@ void FairPool::Work(std::stop_token stop) {
     lock.lock();
     Client& done = clients_[client];
     if (--done.running == 0 && done.waiting.empty()) clients_.erase(client);
+    // A client at its cap may run again.
+    ready_.notify_all();
   }
 }
 

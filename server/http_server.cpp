@@ -6,12 +6,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace kb::server {
 namespace {
+
+// How often the suspended connections are looked at for clients that went away.
+constexpr std::chrono::milliseconds kGoneCheckInterval{50};
 
 bool IsIpv6(const std::string& host) {
   return host.find(':') != std::string::npos;
@@ -20,7 +28,11 @@ bool IsIpv6(const std::string& host) {
 // One request and its answer, shared by the server's thread and whoever answers it.
 class Exchange final : public Reply {
  public:
-  explicit Exchange(MHD_Connection* connection) : connection_(connection) {}
+  explicit Exchange(MHD_Connection* connection) : connection_(connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    socket_ = info == nullptr ? -1 : info->connect_fd;
+  }
 
   void Send(HttpResponse response) override {
     const std::lock_guard lock(mutex_);
@@ -35,12 +47,13 @@ class Exchange final : public Reply {
   std::stop_token client_gone() const override { return gone_.get_token(); }
 
   // On the server's thread: queues the answer when there is one; else, the first time,
-  // suspends the connection until Send resumes it.
-  MHD_Result QueueOrSuspend() {
+  // suspends the connection until Send resumes it (`suspended` set then).
+  MHD_Result QueueOrSuspend(bool& suspended) {
     std::unique_lock lock(mutex_);
+    suspended = false;
     if (!response_) {
       if (!suspended_ && !sent_) {
-        suspended_ = true;
+        suspended_ = suspended = true;
         MHD_suspend_connection(connection_);
       }
       return MHD_YES;
@@ -50,6 +63,22 @@ class Exchange final : public Reply {
     sent_ = true;
     lock.unlock();
     return Queue(response);
+  }
+
+  // While suspended, the library does not watch the connection: whether its client closed it
+  // (an aborted request) is asked here. True once there is nothing more to watch: resumed, or
+  // found gone.
+  bool WatchedEnough() {
+    const std::lock_guard lock(mutex_);
+    // Suspended, the connection and its descriptor stay open until Send resumes it, which
+    // takes this lock.
+    if (!suspended_ || socket_ < 0) return true;
+    pollfd state{.fd = socket_, .events = POLLRDHUP, .revents = 0};
+    if (::poll(&state, 1, 0) <= 0 || (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) {
+      return false;
+    }
+    gone_.request_stop();
+    return true;
   }
 
   // The connection is over: nothing may be queued on it or resume it any more.
@@ -79,6 +108,7 @@ class Exchange final : public Reply {
   }
 
   MHD_Connection* connection_;
+  int socket_ = -1;
   std::mutex mutex_;
   std::optional<HttpResponse> response_;
   bool suspended_ = false;
@@ -152,9 +182,43 @@ HttpResponse::~HttpResponse() {
 struct HttpServer::Daemon {
   RequestHandler handler;
   MHD_Daemon* daemon = nullptr;
+  // The exchanges suspended while their answer is worked out, watched for clients that go.
+  std::mutex suspended_mutex;
+  std::vector<std::weak_ptr<Exchange>> suspended;
+  std::jthread watch;
+
+  Daemon()
+      : watch([this](std::stop_token stop) {
+          std::mutex sleep_mutex;
+          std::condition_variable_any sleep;
+          std::unique_lock sleep_lock(sleep_mutex);
+          while (!sleep.wait_for(sleep_lock, stop, kGoneCheckInterval, [] { return false; })) {
+            if (stop.stop_requested()) return;
+            WatchSuspended();
+          }
+        }) {}
 
   ~Daemon() {
+    watch = {};
     if (daemon != nullptr) MHD_stop_daemon(daemon);
+  }
+
+  void WatchSuspended() {
+    const std::lock_guard lock(suspended_mutex);
+    std::erase_if(suspended, [](const std::weak_ptr<Exchange>& watched) {
+      const std::shared_ptr<Exchange> exchange = watched.lock();
+      return exchange == nullptr || exchange->WatchedEnough();
+    });
+  }
+
+  MHD_Result QueueOrSuspend(const ExchangeHolder& exchange) {
+    bool suspended_now = false;
+    const MHD_Result result = exchange->QueueOrSuspend(suspended_now);
+    if (suspended_now) {
+      const std::lock_guard lock(suspended_mutex);
+      suspended.push_back(exchange);
+    }
+    return result;
   }
 
   static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
@@ -164,7 +228,7 @@ struct HttpServer::Daemon {
     if (*slot != nullptr) {
       // Called again: resumed, or with a body that no request of ours takes.
       *upload_data_size = 0;
-      return (*static_cast<ExchangeHolder*>(*slot))->QueueOrSuspend();
+      return self->QueueOrSuspend(*static_cast<ExchangeHolder*>(*slot));
     }
     auto* holder = new ExchangeHolder(std::make_shared<Exchange>(connection));
     *slot = holder;
@@ -175,7 +239,7 @@ struct HttpServer::Daemon {
     request.forwarded_for = HeaderOf(connection, "X-Forwarded-For");
     request.peer = PeerOf(connection);
     self->handler(request, *holder);
-    return (*holder)->QueueOrSuspend();
+    return self->QueueOrSuspend(*holder);
   }
 
   static void OnCompleted(void* /*cls*/, MHD_Connection* /*connection*/, void** slot,

@@ -58,7 +58,8 @@ class Reply {
  public:
   virtual ~Reply() = default;
   virtual void Send(HttpResponse response) = 0;
-  // Stopped when the client has gone or the server stops: work for it may end early.
+  // Stopped when the client has gone (closed its connection: looked at every 50 ms while the
+  // answer is worked out), so that the work for it may end early.
   virtual std::stop_token client_gone() const = 0;
 };
 

@@ -176,7 +176,7 @@ int Serve(const Options& options) {
   kb::server::SearchServer searches(service, {.bound_address = options.address.host,
                                               .allowed_hosts = options.allowed_hosts,
                                               .trusted_proxy = options.trusted_proxy,
-                                              .threads = kb::platform::ProcessorCount()});
+                                              .processors = kb::platform::ProcessorCount()});
   std::string problem;
   const std::unique_ptr<kb::server::HttpServer> http = kb::server::HttpServer::Start(
       options.address, options.trusted_proxy.has_value(),

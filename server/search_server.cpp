@@ -142,7 +142,10 @@ SearchServer::SearchServer(SearchService& service, ServerOptions options)
     : service_(service),
       options_(std::move(options)),
       folder_(platform::BeneathFolder::Open(".")),
-      pool_(std::max<std::size_t>(1, options_.threads), kQueueLimit, kSearchesPerClient) {}
+      pool_({.threads = kThreadsPerProcessor * std::max<std::size_t>(1, options_.processors),
+             .queue_limit = kQueueLimit,
+             .per_client = kSearchesPerClient,
+             .running_per_client = 1}) {}
 
 SearchServer::~SearchServer() = default;
 

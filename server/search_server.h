@@ -17,9 +17,12 @@
 // against DNS rebinding. Every answer says X-Content-Type-Options: nosniff and carries no
 // CORS header; the server's own pages allow only its own scripts and styles.
 //
-// Searches run on a FairPool, one per client: the peer's address, or the last address of
-// X-Forwarded-For when the peer is the trusted proxy. A full queue answers 503 with
-// Retry-After.
+// Searches run on a FairPool (server/fair_pool.h), kThreadsPerProcessor threads for each
+// processor, each search on one thread, one search of a client at a time: so a rare query
+// starts at once while fewer clients than threads search, and the system shares the
+// processors between the searches then; more clients take turns. A client is the peer's
+// address, or the last address of X-Forwarded-For when the peer is the trusted proxy. A full
+// queue answers 503 with Retry-After.
 
 #include <cstddef>
 #include <memory>
@@ -43,12 +46,13 @@ inline constexpr std::size_t kLargestLimit = 1000;
 // Searches waiting at once, of all clients; searches waiting and running of one client.
 inline constexpr std::size_t kQueueLimit = 64;
 inline constexpr std::size_t kSearchesPerClient = 4;
+inline constexpr std::size_t kThreadsPerProcessor = 3;
 
 struct ServerOptions {
   std::string bound_address;               // as listened on, without brackets
   std::vector<std::string> allowed_hosts;  // --allow-host
   std::optional<std::string> trusted_proxy;
-  std::size_t threads = 1;  // the searches that run at once
+  std::size_t processors = 1;
 };
 
 // The MIME type a file of the knowledge base is served with, by its extension (case aside):
