@@ -104,7 +104,8 @@ Findings SearchService::Search(std::string_view phrase, std::stop_token stop) {
                               .threads = 1,
                               .stop = std::move(stop),
                               .filter = &filter,
-                              .results = settings_.results};
+                              .results = settings_.results,
+                              .listing = &listing_};
   SearchReport report = RunSearch(env_, request, screen);
   {
     const std::lock_guard lock(index_mutex_);

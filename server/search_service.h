@@ -1,8 +1,9 @@
 #pragma once
 
 // The searches of the search server: one knowledge base (the current directory), its
-// settings loaded once at start, and the article index kept open between searches and
-// proven by a watch on ZEB, as the window keeps it; while there is none to use, answers come
+// settings loaded once at start, the listing of its articles kept while ZEB is unchanged
+// (server/kept_listing.h), and the article index kept open between searches and proven by a
+// watch on ZEB, as the window keeps it; while there is none to use, answers come
 // from reading every article, and a refresh builds it on a thread of its own at idle
 // priority. Every search shows its findings as `kbsearch-cli --json --results snippets` would
 // with the same settings, and writes nothing into the knowledge base.
@@ -23,6 +24,7 @@
 #include "app/index/article_index.h"
 #include "app/setup/settings_file.h"
 #include "platform/file_system.h"
+#include "server/kept_listing.h"
 
 namespace kb::server {
 
@@ -71,6 +73,7 @@ class SearchService {
   platform::Env& env_;
   Settings settings_;
   std::string knowledge_base_;
+  KeptListing listing_;
   std::mutex index_mutex_;  // one search at a time asks the index, which keeps state
   index::ArticleIndex index_;
   index::BackgroundRefresh refresh_;  // after the index: stopped first
