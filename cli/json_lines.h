@@ -1,61 +1,32 @@
 #pragma once
 
-// What kbsearch-cli --json prints: one JSON object per line, each {"type": ..., "data": {...}}.
-//   match    {"path": D, "excerpt": D, "page_excerpt": D}, and with the snippets page also
-//            "title": D, "hits": number, "snippets": [{"text": "...", "marks": [{"start": S,
-//            "end": E}, ...]}, ...]: S and E are byte offsets into the snippet's text (a
-//            snippet that is not UTF-8 has "bytes" in base64 in place of "text")
-//   error    {"message": D, "code": number, "path": D or null}
-//   summary  {"phrase": D,
-//             "elapsed_total": {"secs": number, "nanos": number, "human": "0.012345s"},
-//             "stats": {"articles_listed": n, "articles_opened": n, "articles_matched": n}}
-// where D is arbitrary bytes: {"text": "..."} when they are valid UTF-8, else
-// {"bytes": "..."} with the bytes in base64 (RFC 4648, padded). Every line is valid UTF-8,
-// holds no raw byte below 0x20 (JSON's control characters; DEL, 0x7F, is not one and passes
-// as it is, as older builds wrote it), and ends with one "\n".
+// What kbsearch-cli --json prints: one JSON object per line, each {"type": ..., "data": {...}},
+// its data one of the objects of app/search/search_json.h: a "match" per found article, an
+// "error" per failure, and a "summary" at the end. Every line is valid UTF-8, holds no raw
+// byte below 0x20, and ends with one "\n".
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "app/match/article_snippets.h"
+#include "app/search/search_json.h"
 
 namespace kb::cli {
 
-// `bytes` as a JSON string: '"' and '\' escaped, bytes below 0x20 as \n, \r, \t, \b, \f or
-// \u00XX; every other byte, DEL (0x7F) included, as it is.
-std::string JsonString(std::string_view bytes);
+using kb::Base64;
+using kb::JsonData;
+using kb::JsonString;
+using kb::SearchSummary;
 
-// `bytes` in base64, padded with "=".
-std::string Base64(std::string_view bytes);
-
-// `bytes` as {"text": ...} or {"bytes": ...}.
-std::string JsonData(std::string_view bytes);
-
-// A found article: its path, its excerpt as the search keeps it (raw bytes of the article)
-// and as the results page shows it (app/page/excerpt_text.h), and what it shows on the snippets
-// page when `snippets` is not null.
+// A found article (JsonMatchData).
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
                           std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr);
 
-// A reported failure: its message (lines joined by "\n"), its error number, and the file or
-// folder it concerns; an empty path is written as null.
+// A reported failure (JsonErrorData).
 std::string JsonErrorLine(std::string_view message, int64_t code, std::string_view path);
 
-struct SearchSummary {
-  std::string_view phrase;  // as the search compared it (upper-cased)
-  std::chrono::nanoseconds elapsed{0};
-  int32_t articles_listed = 0;
-  int32_t articles_opened = 0;
-  int32_t articles_matched = 0;
-  int32_t articles_read = 0;  // those actually read: fewer than opened when an index spared some
-  // What became of the article index: "used", "not used" or "built", and why not (empty: null).
-  std::string_view index_state = "not used";
-  std::string_view index_reason = {};
-};
-
-// The line that ends the output.
+// The line that ends the output (JsonSummaryData).
 std::string JsonSummaryLine(const SearchSummary& summary);
 
 }  // namespace kb::cli

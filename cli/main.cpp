@@ -14,6 +14,7 @@
 #include "app/index/article_index.h"
 #include "app/scan/scan.h"
 #include "app/search/search.h"
+#include "app/search/search_settings.h"
 #include "app/setup/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
@@ -74,13 +75,7 @@ kb::PageHandling PageHandlingOf(const kb::cli::CommandLine& command) {
 // a relative path is taken from the directory kbsearch-cli was started in.
 void ReadSettings(const kb::cli::CommandLine& command, kb::Settings& settings,
                   std::vector<kb::SettingsProblem>& problems) {
-  kb::platform::Env& env = kb::cli::SearchEnv();
-  if (command.settings_file.empty()) {
-    kb::LoadSettings(env, settings, problems);
-  } else {
-    kb::ReadSettingsFile(env, {.paths = {command.settings_file}, .named = true}, settings,
-                         problems);
-  }
+  kb::ReadSearchSettings(kb::cli::SearchEnv(), command.settings_file, settings, problems);
 }
 
 // Reads the knowledge base's own settings file over the user's, unless --no-kb-settings, and

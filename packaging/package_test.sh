@@ -32,7 +32,7 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 [ "$(basename "$deb")" = "kbsearch_${version}_${architecture}.deb" ] ||
   fail "file name $(basename "$deb") for version $version"
 depended_on="$(tr ',|' '\n\n' <<<"$depends" | sed -E 's/^ *//; s/[ (].*//')"
-for library in libc6 libstdc++6 libqt6widgets6; do
+for library in libc6 libstdc++6 libqt6widgets6 libmicrohttpd12; do
   grep -qxF "$library" <<<"$depended_on" || fail "Depends lacks $library: $depends"
 done
 recommends="$(dpkg-deb -f "$deb" Recommends)"
@@ -43,12 +43,15 @@ done
 
 expected_files="usr/bin/kbsearch
 usr/bin/kbsearch-cli
+usr/bin/kbsearch-server
+usr/lib/systemd/system/kbsearch-server@.service
 usr/share/applications/kbsearch.desktop
 usr/share/bash-completion/completions/kbsearch-cli
 usr/share/doc/kbsearch/README.md
 usr/share/doc/kbsearch/copyright
 usr/share/icons/hicolor/scalable/apps/kbsearch.svg
 usr/share/man/man1/kbsearch-cli.1.gz
+usr/share/man/man1/kbsearch-server.1.gz
 usr/share/man/man1/kbsearch.1.gz
 usr/share/man/man5/kbsearch.env.5.gz
 usr/share/metainfo/org.example.kbsearch.metainfo.xml"

@@ -113,7 +113,10 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   // What the filter does without the listing overlaps it.
   if (request.filter != nullptr) request.filter->Prepare(request.phrase, request.match_settings);
   ListedPaths paths;
-  if (!ListPaths(paths, kArticlePattern, kArticlePathPrefix, 0, env)) {
+  const bool listed = request.listing != nullptr
+                          ? request.listing->List(env, paths)
+                          : ListPaths(paths, kArticlePattern, kArticlePathPrefix, 0, env);
+  if (!listed) {
     ReportScanFailure(sink, text::kFolderUnread, kArticleFolder, ErrorCode());
   }
 

@@ -20,6 +20,7 @@
 #include "app/base/failure.h"
 #include "app/match/match_settings.h"
 #include "app/scan/article_filter.h"
+#include "app/scan/article_listing.h"
 #include "app/scan/article_scan.h"
 #include "platform/file_system.h"
 
@@ -71,6 +72,9 @@ struct ScanRequest {
   // found not to be in memory, when every thread also opens its next articles ahead
   // (files/cold_reads.h); 0: none, and nothing opened ahead.
   std::size_t io_depth = 0;
+  // When set, gives the listing of the articles in place of the folder's own
+  // (app/scan/article_listing.h).
+  ArticleListing* listing = nullptr;
 };
 
 // Where the scan's findings go. Every call comes on the thread that called

@@ -162,7 +162,8 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
           request.inspect_match ? request.inspect_match : SnippetInspection(env, request),
       .kept_bytes = request.results.style == ResultsStyle::kSnippets ? kLargestSnippetArticle : 0,
       .kept_budget = &kept_budget,
-      .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0)};
+      .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0),
+      .listing = request.listing};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;
   report.articles_opened = summary.articles_opened;

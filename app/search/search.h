@@ -69,6 +69,8 @@ struct SearchRequest {
   // search collects each found article's ArticleSnippets (app/match/article_snippets.h) in
   // FoundArticle::collected, for the page and the printers.
   ResultsSettings results = {};
+  // The listing of the articles, when kept between searches (ScanRequest::listing).
+  ArticleListing* listing = nullptr;
 };
 
 enum class SearchOutcome {

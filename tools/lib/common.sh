@@ -8,7 +8,7 @@ KBSEARCH_PACKAGES=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev nlohmann-json3-dev
   qt6-base-dev qt6-svg-dev libgl-dev
-  libutf8proc-dev libsqlite3-dev
+  libutf8proc-dev libsqlite3-dev libmicrohttpd-dev
   clang libclang-rt-14-dev
   groff-base
   dpkg-dev file

@@ -1,0 +1,93 @@
+#include "server/kept_listing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/base/knowledge_base.h"
+#include "platform/testing/faulty_env.h"
+#include "support/testing/scratch_directory.h"
+
+namespace kb::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Paths(const ListedPaths& paths) {
+  std::vector<std::string> all;
+  for (std::size_t index = 0; index < paths.size(); ++index) all.emplace_back(paths[index]);
+  return all;
+}
+
+class KeptListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    fs::current_path(scratch_.path());
+    fs::create_directories("ZEB");
+    for (const char* name : {"ZEB1.htm", "ZEB2.htm"})
+      scratch_.Write(std::string("ZEB/") + name, "a");
+  }
+  void TearDown() override { fs::current_path(previous_); }
+
+  // Lists through `listing`; whether the folder itself was read to give the listing.
+  bool ListedAfresh(std::vector<std::string>& paths) {
+    const int before = env_.Calls(platform::Operation::kOpenDirectory);
+    ListedPaths listed;
+    EXPECT_TRUE(listing_.List(env_, listed));
+    paths = Paths(listed);
+    // The listing kept is the folder's listing now.
+    ListedPaths fresh;
+    EXPECT_TRUE(ListPaths(fresh, kArticlePattern, kArticlePathPrefix, 0));
+    EXPECT_EQ(paths, Paths(fresh));
+    return env_.Calls(platform::Operation::kOpenDirectory) > before;
+  }
+
+  kb::testing::ScratchDirectory scratch_;
+  fs::path previous_;
+  platform::testing::FaultyEnv env_;
+  KeptListing listing_;
+};
+
+TEST_F(KeptListingTest, KeptWhileTheFolderIsUnchangedAndListedAfreshAfterAnyChange) {
+  std::vector<std::string> paths;
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(paths.size(), 2u);
+  EXPECT_FALSE(ListedAfresh(paths));
+  EXPECT_FALSE(ListedAfresh(paths));
+
+  scratch_.Write("ZEB/ZEB3.htm", "new");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(paths.size(), 3u);
+  EXPECT_FALSE(ListedAfresh(paths));
+
+  fs::rename("ZEB/ZEB1.htm", "ZEB/ZEB9.htm");
+  EXPECT_TRUE(ListedAfresh(paths));
+  fs::remove("ZEB/ZEB2.htm");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(paths.size(), 2u);
+
+  // ZEB itself replaced: another folder, listed and watched afresh.
+  fs::rename("ZEB", "ZEB.old");
+  fs::create_directories("ZEB");
+  scratch_.Write("ZEB/ZEB7.htm", "other");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(paths, std::vector<std::string>{"./ZEB/ZEB7.htm"});
+  EXPECT_FALSE(ListedAfresh(paths));
+  scratch_.Write("ZEB/ZEB8.htm", "more");
+  EXPECT_TRUE(ListedAfresh(paths));
+
+  // No folder: nothing listed, as the folder's own listing says, until it comes back.
+  fs::rename("ZEB", "ZEB.gone");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_TRUE(paths.empty());
+  fs::rename("ZEB.gone", "ZEB");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(paths.size(), 2u);
+  EXPECT_FALSE(ListedAfresh(paths));
+}
+
+}  // namespace
+}  // namespace kb::server

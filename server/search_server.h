@@ -1,0 +1,92 @@
+#pragma once
+
+// What the search server answers, request by request:
+//   GET /                the search page (server/search_page.h); with ?q=, its results
+//                        composed by the server too, for a browser without scripts
+//   GET /page.js, /page.css  the page's own script and style
+//   GET /api/search?q=&offset=&limit=   the findings as JSON (SearchService::Json); limit
+//                        kDefaultLimit by default, at most kLargestLimit; a phrase refused
+//                        gives 400 with {"error": "why"}
+//   GET /kb/PATH         a file of the knowledge base (ServedFileType): never a name that
+//                        starts with a dot, a backup ("*~"), the settings file, the templates
+//                        or the results page, never through a link leading out of its folder,
+//                        never a folder; with a sandbox policy, so that an article's scripts
+//                        cannot reach the page or the API
+// Only GET and HEAD (405 otherwise). The Host header must name a loopback address,
+// "localhost", the address listened on or a name allowed (421 otherwise, 400 without one),
+// against DNS rebinding. Every answer says X-Content-Type-Options: nosniff and carries no
+// CORS header; the server's own pages allow only its own scripts and styles.
+//
+// Searches run on a FairPool (server/fair_pool.h), kThreadsPerProcessor threads for each
+// processor, each search on one thread, one search of a client at a time: so a rare query
+// starts at once while fewer clients than threads search, and the system shares the
+// processors between the searches then; more clients take turns. A client is the peer's
+// address, or the last address of X-Forwarded-For when the peer is the trusted proxy. A full
+// queue answers 503 with Retry-After.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/fair_pool.h"
+#include "server/http_server.h"
+#include "server/search_service.h"
+
+namespace kb::platform {
+class BeneathFolder;
+}
+
+namespace kb::server {
+
+inline constexpr std::size_t kDefaultLimit = 20;
+inline constexpr std::size_t kLargestLimit = 1000;
+// Searches waiting at once, of all clients; searches waiting and running of one client.
+inline constexpr std::size_t kQueueLimit = 64;
+inline constexpr std::size_t kSearchesPerClient = 4;
+inline constexpr std::size_t kThreadsPerProcessor = 3;
+
+struct ServerOptions {
+  std::string bound_address;               // as listened on, without brackets
+  std::vector<std::string> allowed_hosts;  // --allow-host
+  std::optional<std::string> trusted_proxy;
+  std::size_t processors = 1;
+};
+
+// The MIME type a file of the knowledge base is served with, by its extension (case aside):
+// articles, style sheets, scripts, images and fonts; nothing for any other file.
+std::optional<std::string_view> ServedFileType(std::string_view name);
+
+// The path beneath the knowledge base that `/kb/...` asks for, percent-decoded, when it is
+// one the server may serve; nothing otherwise.
+std::optional<std::string> ServedFilePath(std::string_view encoded);
+
+class SearchServer {
+ public:
+  // Serves the knowledge base in the current directory, searched by `service`.
+  SearchServer(SearchService& service, ServerOptions options);
+  ~SearchServer();
+  SearchServer(const SearchServer&) = delete;
+  SearchServer& operator=(const SearchServer&) = delete;
+
+  // The HttpServer's handler.
+  void Handle(const HttpRequest& request, const std::shared_ptr<Reply>& reply);
+
+  // Stops the searches in flight and answers those waiting; later searches get 503.
+  void StopSearches();
+
+ private:
+  void ServeSearch(const HttpRequest& request, const std::shared_ptr<Reply>& reply, bool page);
+  void ServeFile(std::string_view encoded, const std::shared_ptr<Reply>& reply);
+  bool HostAllowed(std::string_view host) const;
+  std::string ClientOf(const HttpRequest& request) const;
+
+  SearchService& service_;
+  ServerOptions options_;
+  std::unique_ptr<platform::BeneathFolder> folder_;
+  FairPool pool_;
+};
+
+}  // namespace kb::server

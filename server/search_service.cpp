@@ -1,0 +1,157 @@
+#include "server/search_service.h"
+
+#include <algorithm>
+#include <any>
+#include <utility>
+
+#include "app/base/knowledge_base.h"
+#include "app/match/article_snippets.h"
+#include "app/page/excerpt_text.h"
+#include "app/search/search.h"
+#include "app/search/search_json.h"
+#include "support/error_state/error_state.h"
+#include "support/message_box/message.h"
+#include "support/text/text.h"
+#include "support/text/utf8.h"
+
+namespace kb::server {
+namespace {
+
+// Asks the shared index for one search, one search at a time, and keeps what became of it
+// for that search's summary.
+class IndexForOneSearch final : public ArticleFilter {
+ public:
+  IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex) : index_(index), mutex_(mutex) {}
+
+  void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+                      const MatchSettings& settings, std::size_t threads,
+                      std::vector<char>& must_read) override {
+    const std::lock_guard lock(mutex_);
+    index_.ChooseArticles(names, phrase, settings, threads, must_read);
+    use_ = index_.last_use();
+  }
+
+  const index::IndexUse& use() const { return use_; }
+
+ private:
+  index::ArticleIndex& index_;
+  std::mutex& mutex_;
+  index::IndexUse use_;
+};
+
+// Keeps the failures a search reports; shows nothing.
+class CollectingScreen final : public SearchScreen {
+ public:
+  explicit CollectingScreen(std::vector<SearchError>& errors) : errors_(errors) {}
+
+  void ReportFailure(const Failure& failure) override {
+    errors_.push_back({.message = MessageLines(failure.text),
+                       .code = failure.error_code,
+                       .path = std::string(failure.path)});
+  }
+  void ScanStarted(int32_t /*articles*/) override {}
+  void ArticleDone(int32_t /*done*/, int32_t /*total*/) override {}
+  void ScanEnded(std::string_view /*phrase*/) override {}
+  void PageBeingWritten() override {}
+  void BrowserStarting() override {}
+  void SearchEnded() override {}
+  int32_t ShowMessage(std::string_view /*text*/, std::string_view /*caption*/,
+                      std::string_view /*icon*/, std::string_view /*buttons*/,
+                      int32_t default_button, int32_t /*style*/) override {
+    return default_button;
+  }
+
+ private:
+  std::vector<SearchError>& errors_;
+};
+
+}  // namespace
+
+SearchService::SearchService(platform::Env& env, const Settings& settings,
+                             std::string knowledge_base)
+    : env_(env),
+      settings_(settings),
+      knowledge_base_(std::move(knowledge_base)),
+      index_({.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true}),
+      refresh_(index_, 1) {
+  settings_.results.style = ResultsStyle::kSnippets;
+}
+
+SearchService::~SearchService() = default;
+
+std::optional<std::string> SearchService::RefusalOf(std::string_view phrase) {
+  if (phrase.empty()) return "no phrase to search for";
+  if (CountCharacters(phrase) > kMaxSearchTextLength) {
+    return Concat(
+        {"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"});
+  }
+  return std::nullopt;
+}
+
+Findings SearchService::Search(std::string_view phrase, std::stop_token stop) {
+  const auto started = std::chrono::steady_clock::now();
+  Findings findings;
+  CollectingScreen screen(findings.errors);
+  if (ArticleFolderIsMissing(env_)) {
+    screen.ReportFailure({.text = Concat({"no ZEB folder in ", knowledge_base_}),
+                          .error_code = error::kPathNotFound,
+                          .path = kArticleFolder});
+  }
+  IndexForOneSearch filter(index_, index_mutex_);
+  const SearchRequest request{.phrase = std::string(phrase),
+                              .match_settings = settings_.match,
+                              .page_handling = PageHandling::kNone,
+                              .threads = 1,
+                              .stop = std::move(stop),
+                              .filter = &filter,
+                              .results = settings_.results,
+                              .listing = &listing_};
+  SearchReport report = RunSearch(env_, request, screen);
+  {
+    const std::lock_guard lock(index_mutex_);
+    refresh_.AfterSearch();
+  }
+  const index::IndexUse& use = filter.use();
+  findings.found = std::move(report.found);
+  findings.phrase = std::move(report.phrase);
+  findings.articles_listed = report.articles_listed;
+  findings.articles_opened = report.articles_opened;
+  // The articles the index spared count as opened.
+  findings.articles_read =
+      std::max(0, report.articles_opened - (report.articles_listed - use.articles_read));
+  findings.index_state = use.state;
+  findings.index_reason = use.reason;
+  findings.completed = report.outcome == SearchOutcome::kCompleted;
+  findings.elapsed = std::chrono::steady_clock::now() - started;
+  return findings;
+}
+
+std::string SearchService::Json(const Findings& findings, std::size_t offset, std::size_t limit) {
+  std::string json = R"({"matches":[)";
+  const std::size_t first = std::min(offset, findings.found.size());
+  const std::size_t end = first + std::min(limit, findings.found.size() - first);
+  for (std::size_t index = first; index < end; ++index) {
+    const FoundArticle& article = findings.found[index];
+    if (index > first) json += ',';
+    json += JsonMatchData(article.path, article.excerpt, ExcerptText(article.excerpt),
+                          std::any_cast<ArticleSnippets>(&article.collected));
+  }
+  json += R"(],"errors":[)";
+  for (std::size_t index = 0; index < findings.errors.size(); ++index) {
+    if (index > 0) json += ',';
+    const SearchError& error = findings.errors[index];
+    json += JsonErrorData(error.message, error.code, error.path);
+  }
+  json += R"(],"summary":)";
+  json += JsonSummaryData({.phrase = findings.phrase,
+                           .elapsed = findings.elapsed,
+                           .articles_listed = findings.articles_listed,
+                           .articles_opened = findings.articles_opened,
+                           .articles_matched = static_cast<int32_t>(findings.found.size()),
+                           .articles_read = findings.articles_read,
+                           .index_state = findings.index_state,
+                           .index_reason = findings.index_reason});
+  return json += '}';
+}
+
+}  // namespace kb::server

@@ -1,0 +1,82 @@
+#pragma once
+
+// The searches of the search server: one knowledge base (the current directory), its
+// settings loaded once at start, the listing of its articles kept while ZEB is unchanged
+// (server/kept_listing.h), and the article index kept open between searches and proven by a
+// watch on ZEB, as the window keeps it; while there is none to use, answers come
+// from reading every article, and a refresh builds it on a thread of its own at idle
+// priority. Every search shows its findings as `kbsearch-cli --json --results snippets` would
+// with the same settings, and writes nothing into the knowledge base.
+//
+// Search may run on many threads at once; each reads its articles on its own thread alone,
+// so that the server's pool of threads, not each search, decides how many run.
+
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/base/found_article.h"
+#include "app/index/article_index.h"
+#include "app/setup/settings_file.h"
+#include "platform/file_system.h"
+#include "server/kept_listing.h"
+
+namespace kb::server {
+
+// A failure a search reported.
+struct SearchError {
+  std::string message;  // its lines joined by "\n"
+  int64_t code = 0;
+  std::string path;
+};
+
+// What one search found, kept whole; a page of it is shown.
+struct Findings {
+  std::vector<FoundArticle> found;  // in listing order, each with its snippets
+  std::vector<SearchError> errors;
+  std::string phrase;  // as compared (upper-cased)
+  std::chrono::nanoseconds elapsed{0};
+  int32_t articles_listed = 0;
+  int32_t articles_opened = 0;
+  int32_t articles_read = 0;
+  std::string index_state = "not used";
+  std::string index_reason;
+  bool completed = true;  // false when stopped before its end
+};
+
+class SearchService {
+ public:
+  // `settings` as the user's and the knowledge base's settings files left them;
+  // `knowledge_base` names the knowledge base in messages ("the current directory" or the
+  // folder given).
+  SearchService(platform::Env& env, const Settings& settings, std::string knowledge_base);
+  ~SearchService();
+  SearchService(const SearchService&) = delete;
+  SearchService& operator=(const SearchService&) = delete;
+
+  // Why `phrase` cannot be searched for, as kbsearch-cli says it; nothing when it can.
+  static std::optional<std::string> RefusalOf(std::string_view phrase);
+
+  // Searches for `phrase` (not refused); ends early when `stop` is requested.
+  Findings Search(std::string_view phrase, std::stop_token stop);
+
+  // The answer of the API: {"matches": [...], "errors": [...], "summary": {...}}, the matches
+  // those from `offset` on, at most `limit` of them; the summary counts them all.
+  static std::string Json(const Findings& findings, std::size_t offset, std::size_t limit);
+
+ private:
+  platform::Env& env_;
+  Settings settings_;
+  std::string knowledge_base_;
+  KeptListing listing_;
+  std::mutex index_mutex_;  // one search at a time asks the index, which keeps state
+  index::ArticleIndex index_;
+  index::BackgroundRefresh refresh_;  // after the index: stopped first
+};
+
+}  // namespace kb::server
