@@ -94,19 +94,42 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
   kb::cli::OverrideResultsSettings(command, settings.results);
 }
 
+// What an index build prints: nothing but its own lines.
+class NoPrinter final : public kb::Printer {
+ public:
+  void ArticleFound(const kb::FoundArticle&) override {}
+};
+
 // kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
-// nothing; with --json, says what came of it in a summary line of its own, "built", or "not
-// used" and why when it failed (which is also said on standard error).
+// nothing. On a terminal it shows its progress and ends with a line of what it built; with
+// --json, says what came of it in a summary line of its own, "built", or "not used" and why
+// when it failed (which is also said on standard error).
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
                std::chrono::steady_clock::time_point started) {
   kb::index::ArticleIndex index(
       {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
+  NoPrinter no_printer;
+  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal() && !json,
+                                no_printer, false);
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
-  const bool built = index.Refresh(threads, problem);
-  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
-  if (command.format != kb::cli::ResultFormat::kJsonLines) return status;
+  screen.IndexingStarted();
+  const bool built = index.Refresh(threads, problem, {}, [&screen](int32_t done, int32_t total) {
+    screen.ArticleDone(done, total);
+  });
   const kb::index::IndexUse use = index.last_use();
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  if (built) {
+    screen.ShowLastLine(kb::cli::IndexSummary(use.articles_listed, use.articles_read,
+                                              elapsed.count(), use.index_bytes));
+  } else {
+    // The message that follows goes on a line of its own.
+    screen.ScanEnded({});
+    screen.SearchEnded();
+  }
+  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
+  if (!json) return status;
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
   output.Write(kb::cli::JsonSummaryLine({.phrase = {},
                                          .elapsed = std::chrono::steady_clock::now() - started,
@@ -201,6 +224,14 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings&
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (const int trouble = OutputTrouble(results)) return trouble;
+  if (command.format != kb::cli::ResultFormat::kJsonLines &&
+      report.outcome == kb::SearchOutcome::kCompleted && screen.page_written()) {
+    // The page where the browser, or whoever looks for it, finds it.
+    std::string folder;
+    if (kb::platform::CurrentDirectory(folder) == kb::platform::system_error::kNone) {
+      screen.ShowLastLine(kb::Concat({folder, "/", kb::kResultsPageName.substr(2)}));
+    }
+  }
   if (screen.messages_shown() > uncounted_messages) return kTrouble;
   return report.found.empty() ? kNoMatch : kMatched;
 }
