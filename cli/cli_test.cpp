@@ -372,6 +372,7 @@ TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
 
   // Without a header the footer is not read even when it is there.
   WriteFile(kb_ / "lfooter.htm", kFooter);
+  fs::remove(kb_ / "lheader.htm");
   run = Cli("text");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "kbsearch-cli: Can not open the header file: 2, File Not Found\n");
@@ -517,6 +518,7 @@ TEST_F(CliTest, OpenHandsThePageToTheOpener) {
 TEST_F(CliTest, ListWritesNoPageAndReadsNoTemplate) {
   Article("ZEB1.htm", "<!-- Article starts -->listed");
   Article("ZEB2.htm", "<!-- Article starts -->other");
+  fs::remove(kb_ / "lheader.htm");
   fs::remove(kb_ / "lfooter.htm");
   // A folder nobody may write to (its owner, root included, writes there all the same:
   // what shows that nothing is written is that nothing is there after).

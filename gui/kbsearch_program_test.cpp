@@ -132,6 +132,8 @@ TEST_F(KbsearchProgramTest, TheKnowledgeBaseOpenedLastComesBackAndCtrlOOpensAnot
   const fs::path other = scratch_.path() / "other";
   fs::create_directories(other / "ZEB");
   scratch_.Write("other/ZEB/ZEB1.htm", "<!-- Article starts -->Another printer.");
+  scratch_.Write("other/lheader.htm", "<html><body>\r\n");
+  scratch_.Write("other/lfooter.htm", "</body></html>\r\n");
   answer_ = other.string();
   const auto title = [] { return MainFrame()->windowTitle().toStdString(); };
   user_
