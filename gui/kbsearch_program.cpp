@@ -110,7 +110,8 @@ int RunKbsearch(std::span<const std::string_view> arguments,
       },
       .title = TitleOfWorkingFolder};
   MainWindow window(*windows, steps, open->settings.match);
-  if (user_settings.keep_history) {
+  // As the knowledge base the window starts in has it; one opened later does not change it.
+  if (open->settings.keep_history) {
     if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
         !file.empty()) {
       window.KeepHistoryIn(platform::Env::Default(), std::move(file));
