@@ -159,7 +159,8 @@ double SearchAlone(const std::string& phrase) {
 
 QWidget* MainFrame() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (widget->isVisible() && widget->windowTitle() == "Search Quillon Knowledgebase") {
+    if (widget->isVisible() &&
+        widget->windowTitle().startsWith(QStringLiteral("Search Quillon Knowledgebase"))) {
       return widget;
     }
   }

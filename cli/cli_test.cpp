@@ -880,6 +880,76 @@ TEST_F(CliTest, ASignalStopsTheSearchAndLeavesThePageAlone) {
   }
 }
 
+// kbsearch-cli on the knowledge base with standard error on a terminal (a pseudo-terminal
+// whose other side the test reads) and standard output in the file `out`: what the terminal
+// showed, its line ends as the terminal writes them (CR LF), and the exit status.
+CliRun RunOnTerminal(const fs::path& kb, std::vector<std::string> arguments, const fs::path& out) {
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_GE(terminal, 0);
+  EXPECT_EQ(grantpt(terminal), 0);
+  EXPECT_EQ(unlockpt(terminal), 0);
+  const int other_side = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  EXPECT_GE(other_side, 0);
+  arguments.insert(arguments.begin(), {KBSEARCH_CLI, "-C", kb.string()});
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&files, other_side, 2);
+  pid_t child = -1;
+  EXPECT_EQ(posix_spawn(&child, KBSEARCH_CLI, &files, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+  close(other_side);
+  // Read until the program has gone: the terminal then fails the read.
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, got);
+  close(terminal);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), shown};
+}
+
+// Watched on a terminal, --index ends with what it built, and a search that wrote a page
+// with the page's path, unless it prints JSON or only lists; the exit status is the same.
+TEST_F(CliTest, ARunWatchedOnATerminalEndsWithWhatItMade) {
+  Article("ZEB1.htm", "<!-- Article starts -->Printer one");
+  Article("ZEB2.htm", "<!-- Article starts -->nothing");
+  const fs::path out = root_ / "out";
+
+  const CliRun index = RunOnTerminal(kb_, {"--index"}, out);
+  EXPECT_EQ(index.status, 0);
+  EXPECT_EQ(index.out, "");
+  EXPECT_NE(index.err.find("] 100%"), std::string::npos) << index.err;
+  EXPECT_TRUE(index.err.find("\x1b[K2 articles indexed in ") != std::string::npos &&
+              index.err.find(" s; the index takes ") != std::string::npos &&
+              index.err.ends_with(" KB\r\n"))
+      << index.err;
+
+  const std::string page_line = "\x1b[K" + fs::canonical(kb_).string() + "/ZebResult.htm\r\n";
+  const CliRun found = RunOnTerminal(kb_, {"printer"}, out);
+  EXPECT_EQ(found.status, 0);
+  EXPECT_EQ(found.out, "./ZEB/ZEB1.htm\n");
+  EXPECT_TRUE(found.err.ends_with(page_line)) << found.err;
+  const CliRun none = RunOnTerminal(kb_, {"absent"}, out);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(none.err.ends_with(page_line)) << none.err;
+
+  for (const char* option : {"--json", "-l"}) {
+    const CliRun run = RunOnTerminal(kb_, {option, "printer"}, out);
+    EXPECT_EQ(run.status, 0) << option;
+    EXPECT_EQ(run.err.find("ZebResult.htm"), std::string::npos) << option << run.err;
+  }
+  // A page that cannot be written: the failure, and no path.
+  fs::remove(kb_ / "ZebResult.htm");
+  fs::create_directory(kb_ / "ZebResult.htm");
+  const CliRun unwritten = RunOnTerminal(kb_, {"printer"}, out);
+  EXPECT_EQ(unwritten.status, 2);
+  EXPECT_EQ(unwritten.err.find("/ZebResult.htm\r\n"), std::string::npos) << unwritten.err;
+}
+
 // Standard output that cannot take the results: the search ends without a page, says so
 // unless the reader has simply gone, and a stop ends it even while the output waits for a
 // reader who never reads.

@@ -1,5 +1,7 @@
 #include "cli/console_screen.h"
 
+#include <string>
+
 #include "app/base/replaceable_texts.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
@@ -12,7 +14,34 @@ constexpr int kBarWidth = 40;
 // Carriage return, then erase to the end of the line.
 constexpr std::string_view kClearLine = "\r\x1b[K";
 
+// `value` with one decimal.
+std::string OneDecimal(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+std::string SizeText(uint64_t bytes) {
+  if (bytes < 1024) return Concat({std::to_string(bytes), " bytes"});
+  double size = static_cast<double>(bytes) / 1024;
+  for (const std::string_view unit : {"KB", "MB", "GB"}) {
+    if (size < 1024 || unit == "GB") return Concat({OneDecimal(size), " ", unit});
+    size /= 1024;
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string IndexSummary(int32_t articles_indexed, int32_t articles_read, double seconds,
+                         uint64_t index_bytes) {
+  return Concat({NumberToText(articles_indexed),
+                 articles_indexed == 1 ? " article indexed" : " articles indexed",
+                 articles_read == articles_indexed
+                     ? ""
+                     : Concat({" (", NumberToText(articles_read), " read)"}),
+                 " in ", OneDecimal(seconds), " s; the index takes ", SizeText(index_bytes)});
+}
 
 ConsoleScreen::ConsoleScreen(std::FILE* errors, bool draw_progress, Printer& output,
                              bool output_on_terminal)
@@ -47,15 +76,35 @@ void ConsoleScreen::ScanEnded(std::string_view) {
 }
 
 void ConsoleScreen::PageBeingWritten() {
+  page_ = Page::kWriting;
   ShowStatus(ProgramText(text::kCreatingPageStatus));
 }
 
 void ConsoleScreen::BrowserStarting() {
+  if (page_ == Page::kWriting) page_ = Page::kWritten;
   ShowStatus(ProgramText(text::kExecutingBrowserStatus));
 }
 
 void ConsoleScreen::SearchEnded() {
+  if (page_ == Page::kWriting) page_ = Page::kWritten;
   ShowStatus("");
+}
+
+void ConsoleScreen::IndexingStarted() {
+  ShowStatus("Indexing the articles...");
+  bar_visible_ = true;
+  drawn_percent_ = 0;
+  DrawStatusLine();
+}
+
+void ConsoleScreen::ShowLastLine(std::string_view line) {
+  if (!draw_progress_) return;
+  status_.clear();
+  bar_visible_ = false;
+  ClearStatusLine();
+  const std::string text = Concat({line, "\n"});
+  std::fwrite(text.data(), 1, text.size(), errors_);
+  std::fflush(errors_);
 }
 
 int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view caption,
@@ -66,6 +115,7 @@ int32_t ConsoleScreen::ShowMessage(std::string_view text, std::string_view capti
 
 void ConsoleScreen::ReportFailure(const Failure& failure) {
   ++messages_shown_;
+  if (page_ == Page::kWriting) page_ = Page::kFailed;
   ClearStatusLine();
   const std::string message = Concat({"kbsearch-cli: ", MessageLines(failure.text), "\n"});
   std::fwrite(message.data(), 1, message.size(), errors_);

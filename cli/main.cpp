@@ -122,31 +122,40 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
                std::chrono::steady_clock::time_point started) {
   kb::index::ArticleIndex index(
       {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
-  {
-    const std::unique_ptr<kb::Printer> printer =
-        MakePrinter(command.format, output, started, index);
-    kb::cli::ConsoleScreen screen(stderr, false, *printer, output.terminal());
-    kb::ShowSettingsProblems(settings_problems, screen);
-  }
+  const std::unique_ptr<kb::Printer> printer = MakePrinter(command.format, output, started, index);
+  // The progress and the closing line are for a person watching a terminal.
+  kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal() && !json, *printer,
+                                output.terminal());
+  kb::ShowSettingsProblems(settings_problems, screen);
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
-  const bool built = index.Refresh(threads, problem);
-  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
-  if (command.format != kb::cli::ResultFormat::kJsonLines) {
-    output.Flush();
-    const int trouble = OutputTrouble(output);
-    return trouble != 0 ? trouble : status;
-  }
+  screen.IndexingStarted();
+  const bool built = index.Refresh(threads, problem, {}, [&screen](int32_t done, int32_t total) {
+    screen.ArticleDone(done, total);
+  });
   const kb::index::IndexUse use = index.last_use();
-  output.Write(kb::cli::JsonSummaryLine({.phrase = {},
-                                         .elapsed = std::chrono::steady_clock::now() - started,
-                                         .articles_listed = use.articles_listed,
-                                         .articles_opened = use.articles_read,
-                                         .articles_matched = 0,
-                                         .articles_read = use.articles_read,
-                                         .index_state = use.state,
-                                         .index_reason = use.reason}));
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  if (built) {
+    screen.ShowLastLine(kb::cli::IndexSummary(use.articles_listed, use.articles_read,
+                                              elapsed.count(), use.index_bytes));
+  } else {
+    // The message that follows goes on a line of its own.
+    screen.ScanEnded({});
+    screen.SearchEnded();
+  }
+  const int status = built ? 0 : Complain(kb::Concat({"cannot index: ", problem}));
+  if (json) {
+    output.Write(kb::cli::JsonSummaryLine({.phrase = {},
+                                           .elapsed = std::chrono::steady_clock::now() - started,
+                                           .articles_listed = use.articles_listed,
+                                           .articles_opened = use.articles_read,
+                                           .articles_matched = 0,
+                                           .articles_read = use.articles_read,
+                                           .index_state = use.state,
+                                           .index_reason = use.reason}));
+  }
   output.Flush();
   const int trouble = OutputTrouble(output);
   return trouble != 0 ? trouble : status;
@@ -208,6 +217,14 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings&
 
   if (stop_signals.received() != 0) return stop_signals.ExitStatus();
   if (const int trouble = OutputTrouble(results)) return trouble;
+  if (command.format != kb::cli::ResultFormat::kJsonLines &&
+      report.outcome == kb::SearchOutcome::kCompleted && screen.page_written()) {
+    // The page where the browser, or whoever looks for it, finds it.
+    std::string folder;
+    if (kb::platform::CurrentDirectory(folder) == kb::platform::system_error::kNone) {
+      screen.ShowLastLine(kb::Concat({folder, "/", kb::kResultsPageName.substr(2)}));
+    }
+  }
   if (screen.messages_shown() > uncounted_messages) return kTrouble;
   return report.found.empty() ? kNoMatch : kMatched;
 }

@@ -1,7 +1,9 @@
 #include "gui/kbsearch_program.h"
 
 #include <memory>
+#include <optional>
 #include <stop_token>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -10,22 +12,59 @@
 #include "app/setup/remembered_folder.h"
 #include "app/setup/settings_file.h"
 #include "app/window/main_window.h"
+#include "app/window/window_texts.h"
 #include "gui/qt_window_system.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/program_texts/program_texts.h"
 
 namespace kb {
+namespace {
+
+// The knowledge base in the working folder, as the window searches it: the user's settings
+// with its own over them, their problems not shown yet, and its article index, which the
+// window builds after its first search when there is none, and keeps up to date, on a thread
+// of its own. Destroying it stops that thread, so that nothing works in the folder any more.
+struct OpenKnowledgeBase {
+  OpenKnowledgeBase(const Settings& user_settings, std::vector<SettingsProblem> user_problems)
+      : settings(user_settings),
+        settings_problems(std::move(user_problems)),
+        index(ReadSettings(settings, knowledge_base_problems)),
+        index_refresh(index, 1) {}
+
+  // Reads the knowledge base's settings file over `settings`; the index's settings.
+  static index::IndexSettings ReadSettings(Settings& settings,
+                                           std::vector<SettingsProblem>& problems) {
+    ReadKnowledgeBaseSettings(platform::Env::Default(), settings, problems);
+    return {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true};
+  }
+
+  Settings settings;
+  std::vector<SettingsProblem> settings_problems;
+  std::vector<SettingsProblem> knowledge_base_problems;
+  index::ArticleIndex index;
+  index::BackgroundRefresh index_refresh;
+};
+
+// The window's title for the working folder.
+std::string TitleOfWorkingFolder() {
+  std::string folder;
+  if (platform::CurrentDirectory(folder) != platform::system_error::kNone) folder = ".";
+  return WindowTitle(MainWindowLayout().title, folder,
+                     platform::EnvironmentVariable("HOME").value_or(""));
+}
+
+}  // namespace
 
 int RunKbsearch(std::span<const std::string_view> arguments,
                 const decltype(StartFolderSteps::choose_folder)& choose_folder) {
   // The settings come first: their texts are the program's from here on, before any search
   // thread runs, and a settings file named by a relative path is found from where the program
   // was started. Their problems are shown with the templates' messages, before the window.
-  Settings settings;
-  std::vector<SettingsProblem> settings_problems;
-  LoadSettings(platform::Env::Default(), settings, settings_problems);
-  UseProgramTexts(std::move(settings.texts));
+  Settings user_settings;
+  std::vector<SettingsProblem> user_problems;
+  LoadSettings(platform::Env::Default(), user_settings, user_problems);
+  UseProgramTexts(std::move(user_settings.texts));
 
   const std::unique_ptr<platform::WindowSystem> windows = platform::NewQtWindowSystem();
   const StartFolderSteps start_steps{
@@ -36,35 +75,43 @@ int RunKbsearch(std::span<const std::string_view> arguments,
     return kExitNoFolder;
   }
 
-  // The knowledge base's own settings file, now that the program is in its folder, over the
-  // user's.
-  std::vector<SettingsProblem> knowledge_base_problems;
-  ReadKnowledgeBaseSettings(platform::Env::Default(), settings, knowledge_base_problems);
-
-  // The article index spares searches the articles it proves need no reading; the window
-  // builds it after its first search when there is none, and keeps it up to date, on a
-  // thread of its own.
-  index::ArticleIndex article_index(
-      {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true});
-  index::BackgroundRefresh index_refresh(article_index, 1);
+  // Now that the program is in the knowledge base's folder; made again for each other
+  // knowledge base opened.
+  auto open = std::make_unique<OpenKnowledgeBase>(user_settings, std::move(user_problems));
   const SearchSteps steps{
       .load_templates =
           [&](SearchScreen& screen) {
-            ShowSettingsProblems(settings_problems, screen);
-            ShowSettingsProblems(knowledge_base_problems, screen, SettingsSource::kKnowledgeBase);
+            // Each problem once: the user's at start, the knowledge base's whenever it is
+            // opened.
+            ShowSettingsProblems(std::exchange(open->settings_problems, {}), screen);
+            ShowSettingsProblems(std::exchange(open->knowledge_base_problems, {}), screen,
+                                 SettingsSource::kKnowledgeBase);
             return LoadTemplates(platform::Env::Default(), screen);
           },
       .run_search =
           [&](const SearchRequest& request, SearchScreen& screen) {
             SearchRequest through_index = request;
-            through_index.filter = &article_index;
-            through_index.results = settings.results;
+            through_index.filter = &open->index;
+            through_index.results = open->settings.results;
             SearchReport report = RunSearch(platform::Env::Default(), through_index, screen);
-            index_refresh.AfterSearch();
+            open->index_refresh.AfterSearch();
             return report;
-          }};
-  MainWindow window(*windows, steps, settings.match);
-  if (settings.keep_history) {
+          },
+      .open_other = [&]() -> std::optional<MatchSettings> {
+        // The index and its refresh let go of the folder before the program leaves it;
+        // when it stays, they are made again there.
+        const bool changed =
+            OpenOtherFolder(platform::Env::Default(), platform::EnvironmentVariable, start_steps,
+                            [&] { open.reset(); });
+        if (!open)
+          open = std::make_unique<OpenKnowledgeBase>(user_settings, std::vector<SettingsProblem>{});
+        if (!changed) return std::nullopt;
+        return open->settings.match;
+      },
+      .title = TitleOfWorkingFolder};
+  MainWindow window(*windows, steps, open->settings.match);
+  // As the knowledge base the window starts in has it; one opened later does not change it.
+  if (open->settings.keep_history) {
     if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
         !file.empty()) {
       window.KeepHistoryIn(platform::Env::Default(), std::move(file));

@@ -123,6 +123,40 @@ TEST_F(KbsearchProgramTest, WithoutAFolderTheWindowSearchesInTheOneChosen) {
   EXPECT_EQ(dialog_opened_at_, std::vector<std::string>{elsewhere_.string()});
 }
 
+// Started from the menu, outside a knowledge base, the window opens the one opened last and
+// names it in its title; Ctrl+O opens another, where the next search writes its page.
+TEST_F(KbsearchProgramTest, TheKnowledgeBaseOpenedLastComesBackAndCtrlOOpensAnother) {
+  CloseOnceUpIn(kb_);
+  EXPECT_EQ(Run({kb_.c_str()}), 0);
+
+  const fs::path other = scratch_.path() / "other";
+  fs::create_directories(other / "ZEB");
+  scratch_.Write("other/ZEB/ZEB1.htm", "<!-- Article starts -->Another printer.");
+  scratch_.Write("other/lheader.htm", "<html><body>\r\n");
+  scratch_.Write("other/lfooter.htm", "</body></html>\r\n");
+  answer_ = other.string();
+  const auto title = [] { return MainFrame()->windowTitle().toStdString(); };
+  user_
+      .When(WindowReady,
+            [&] {
+              EXPECT_EQ(fs::current_path(), kb_);
+              EXPECT_EQ(title(), "Search Quillon Knowledgebase - " + kb_.string());
+              QTest::keyClick(MainFrame(), Qt::Key_O, Qt::ControlModifier);
+            })
+      .When([&] { return WindowReady() && fs::current_path() == other; },
+            [&] {
+              EXPECT_EQ(title(), "Search Quillon Knowledgebase - " + other.string());
+              QTest::keyClicks(ControlOf<QLineEdit>("SearchEntry"), "printer");
+              QTest::keyClick(ControlOf<QLineEdit>("SearchEntry"), Qt::Key_Return);
+            })
+      .When([this] { return opener_.called(); }, [] { MainFrame()->close(); });
+  fs::current_path(elsewhere_);
+  EXPECT_EQ(Run({}), 0);
+  EXPECT_EQ(dialog_opened_at_, std::vector<std::string>{kb_.string()});
+  EXPECT_NE(testing::ReadAll(other / "ZebResult.htm").find("Another printer"), std::string::npos);
+  EXPECT_FALSE(fs::exists(kb_ / "ZebResult.htm"));
+}
+
 TEST_F(KbsearchProgramTest, TheFolderDialogOpensAtItsStartAndCancelChoosesNothing) {
   const auto dialog = [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); };
   user_.When(dialog, [&] {

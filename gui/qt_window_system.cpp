@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <algorithm>
 #include <deque>
 #include <utility>
@@ -155,6 +156,7 @@ class QtWindowSystem final : public WindowSystem {
   void BindNumber(int32_t control, std::function<int32_t()> load) override;
   void BindRows(int32_t control, std::function<int32_t()> count,
                 std::function<std::string(int32_t)> row) override;
+  void SetTitle(std::string_view title) override;
   void Open() override;
   std::optional<Event> NextEvent() override;
   void SetText(int32_t control, std::string_view text) override;
@@ -280,6 +282,10 @@ QGridLayout& MakeCells(QWidget& frame, const Grid& grid, const DialogBase& base)
         static_cast<int>(i), WindowPixelsY(base, grid.ys[i + 1]) - WindowPixelsY(base, grid.ys[i]));
   }
   return *cells;
+}
+
+void QtWindowSystem::SetTitle(std::string_view title) {
+  if (frame_) frame_->setWindowTitle(FromBytes(title));
 }
 
 void QtWindowSystem::Build(const WindowLayout& layout) {
@@ -448,6 +454,12 @@ QWidget* QtWindowSystem::MakeWidget(const ControlLayout& layout, Control& contro
       QObject::connect(button, &QPushButton::clicked, button, [this, number] {
         Post(Event{.kind = EventKind::kAccepted, .control = number});
       });
+      if (!layout.shortcut.empty()) {
+        auto* shortcut = new QShortcut(QKeySequence(FromBytes(layout.shortcut)), button);
+        QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+          if (button->isEnabled()) button->click();
+        });
+      }
       return button;
     }
     case ControlKind::kProgressBar: {

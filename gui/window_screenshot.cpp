@@ -5,15 +5,20 @@
 // progress showing, and the search is then stopped; with --stopped, Escape stops the search
 // once its progress shows, and the picture is taken after. For tools/render_pages, which
 // makes the README's pictures; it runs offscreen when there is no display. The results page
-// is handed to whatever xdg-open is first on PATH.
+// is handed to whatever xdg-open is first on PATH. An empty DIR starts kbsearch without a
+// folder, as the menu does, in the working folder; an empty PHRASE takes the picture as soon
+// as the window is up, before any search. With a display, the picture holds the window's
+// frame and title as the window manager draws them.
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -36,6 +41,20 @@ QWidget* Window() {
 
 // When the picture is taken.
 enum class Moment { kAfter, kDuring, kStopped };
+
+// The window, with its frame when there is a display (and so a window manager) to draw one.
+bool Save(QWidget* window, const QString& picture) {
+  if (QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+    return window->grab().save(picture, "PNG");
+  }
+  // The frame's size is the window manager's to tell, and not every one does: the window's
+  // corner of the screen, with room for a frame around it.
+  constexpr int kFrameRoom = 40;
+  const QRect shown = window->geometry().adjusted(-kFrameRoom, -kFrameRoom, kFrameRoom, kFrameRoom);
+  return window->screen()
+      ->grabWindow(0, std::max(0, shown.x()), std::max(0, shown.y()), shown.width(), shown.height())
+      .save(picture, "PNG");
+}
 
 }  // namespace
 
@@ -70,17 +89,23 @@ int main(int argc, char** argv) {
     auto* search = window->findChild<QPushButton*>("SearchButton");
     auto* status = window->findChild<QLabel*>("StatusLine");
     auto* progress = window->findChild<QProgressBar*>("ProgressBar");
-    if (step == 0) {
-      QTest::keyClicks(entry, phrase);
+    if (phrase.isEmpty()) {
+      if (!window->isActiveWindow()) return;
+      saved = Save(window, picture);
+      window->close();
+      poll.stop();
+    } else if (step == 0) {
+      // Typed as the keyboard's input method hands it over: letters beyond ASCII included.
+      entry->insert(phrase);
       QTest::mouseClick(search, Qt::LeftButton);
       step = 1;
     } else if (step == 1 && moment != Moment::kAfter && progress->isVisible() &&
                progress->value() >= 20) {
-      if (moment == Moment::kDuring) saved = window->grab().save(picture, "PNG");
+      if (moment == Moment::kDuring) saved = Save(window, picture);
       QTest::keyClick(entry, Qt::Key_Escape);
       step = 2;
     } else if (search->isEnabled() && !status->text().isEmpty()) {
-      if (moment != Moment::kDuring) saved = window->grab().save(picture, "PNG");
+      if (moment != Moment::kDuring) saved = Save(window, picture);
       window->close();
       poll.stop();
     }
@@ -90,7 +115,8 @@ int main(int argc, char** argv) {
     if (QWidget* window = Window()) window->close();
   });
 
-  const std::vector<std::string_view> arguments{argv[1]};
+  std::vector<std::string_view> arguments;
+  if (*argv[1] != '\0') arguments.emplace_back(argv[1]);
   kb::RunKbsearch(arguments, kb::ChooseKnowledgeBaseFolder);
   if (!saved) std::fputs("kbsearch_window_screenshot: no picture was taken\n", stderr);
   return saved ? 0 : 1;

@@ -28,7 +28,8 @@ namespace kb::testing {
 // The visible main window, or null.
 inline QWidget* MainFrame() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (widget->isVisible() && widget->windowTitle() == "Search Quillon Knowledgebase") {
+    if (widget->isVisible() &&
+        widget->windowTitle().startsWith(QStringLiteral("Search Quillon Knowledgebase"))) {
       return widget;
     }
   }

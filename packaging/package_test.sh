@@ -36,7 +36,7 @@ for library in libc6 libstdc++6 libqt6widgets6 libmicrohttpd12; do
   grep -qxF "$library" <<<"$depended_on" || fail "Depends lacks $library: $depends"
 done
 recommends="$(dpkg-deb -f "$deb" Recommends)"
-for package in xdg-utils qt6-wayland; do
+for package in xdg-utils qt6-wayland bash-completion; do
   tr ',' '\n' <<<"$recommends" | sed 's/^ *//' | grep -qxF "$package" ||
     fail "Recommends lacks $package: $recommends"
 done

@@ -65,6 +65,9 @@ struct ControlLayout {
   int32_t range_high = 0;
   bool hidden = false;      // starts hidden
   bool is_default = false;  // button: Enter in an entry field of the window presses it
+  // button: a key that presses it anywhere in the window, in the portable form of key names
+  // ("Ctrl+O"); empty for none
+  std::string_view shortcut{};
 };
 
 struct WindowLayout {
@@ -121,6 +124,8 @@ class WindowSystem {
   virtual void BindRows(int32_t control, std::function<int32_t()> count,
                         std::function<std::string(int32_t)> row) = 0;
 
+  // Replaces the window's title (UTF-8).
+  virtual void SetTitle(std::string_view title) = 0;
   // Shows the window; posts kOpenWindow.
   virtual void Open() = 0;
   // Waits for the next event; none once a close request has been taken.

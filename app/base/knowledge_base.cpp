@@ -1,5 +1,6 @@
 #include "app/base/knowledge_base.h"
 
+#include <string>
 #include <string_view>
 
 namespace kb {
@@ -22,9 +23,16 @@ bool ArticleFolderIsMissing(platform::Env& env) {
 }
 
 bool IsKnowledgeBase(platform::Env& env) {
-  return Holds(env, kArticleFolder, platform::FileType::kDirectory) ||
-         (Holds(env, kHeaderTemplateName, platform::FileType::kRegular) &&
-          Holds(env, kFooterTemplateName, platform::FileType::kRegular));
+  return IsKnowledgeBaseFolder(env, ".");
+}
+
+bool IsKnowledgeBaseFolder(platform::Env& env, std::string_view folder) {
+  const auto in_folder = [&](std::string_view name) {
+    return std::string(folder) + "/" + std::string(name);
+  };
+  return Holds(env, in_folder(kArticleFolder.substr(2)), platform::FileType::kDirectory) ||
+         (Holds(env, in_folder(kHeaderTemplateName), platform::FileType::kRegular) &&
+          Holds(env, in_folder(kFooterTemplateName), platform::FileType::kRegular));
 }
 
 }  // namespace kb

@@ -39,5 +39,7 @@ bool ArticleFolderIsMissing(platform::Env& env);
 // Whether the working directory looks like a knowledge base: it has a folder ZEB (a link to
 // one counts), or both templates lheader.htm and lfooter.htm as files.
 bool IsKnowledgeBase(platform::Env& env);
+// The same of `folder`.
+bool IsKnowledgeBaseFolder(platform::Env& env, std::string_view folder);
 
 }  // namespace kb

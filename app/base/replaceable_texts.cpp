@@ -21,6 +21,7 @@ constexpr const ReplaceableText* kNamedTexts[] = {
     &text::kSearchPrompt,
     &text::kSearchButton,
     &text::kCloseButton,
+    &text::kOpenButton,
     &text::kSearchingStatus,
     &text::kCreatingPageStatus,
     &text::kExecutingBrowserStatus,

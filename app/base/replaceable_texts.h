@@ -25,6 +25,8 @@ namespace text {
 inline constexpr ReplaceableText kSearchPrompt{"SearchPrompt", "Search for:"};
 inline constexpr ReplaceableText kSearchButton{"SearchButton", "&Search"};
 inline constexpr ReplaceableText kCloseButton{"CloseButton", "Close"};
+// The button (and Ctrl+O) that opens another knowledge base.
+inline constexpr ReplaceableText kOpenButton{"OpenButton", "&Open…"};
 
 // The search's steps, on the window's status line and the console's terminal (app/search).
 inline constexpr ReplaceableText kSearchingStatus{"SearchingStatus", "Searching through files..."};

@@ -508,11 +508,13 @@ std::vector<std::string> ArticlesToRead(const std::vector<std::string>& names,
 }
 
 // Reads `stale` whole, on up to `threads` threads, and writes what it read into `store`,
-// which is being written. An article that still cannot be read as it could not before is
-// left as it is. False when a write failed or `stop` came first.
+// which is being written, telling `progress` of each. An article that still cannot be read as
+// it could not before is left as it is. False when a write failed or `stop` came first.
 bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
                    const IndexedArticles& indexed, const platform::StatusFolder& folder,
-                   std::size_t threads, std::stop_token stop) {
+                   std::size_t threads, std::stop_token stop, const RefreshProgress& progress) {
+  const auto total = static_cast<int32_t>(stale.size());
+  if (progress) progress(0, total);
   bool written = true;
   const bool finished = RunInOrder<std::unique_ptr<ReadArticle>>(
       stale.size(), {.threads = threads, .window = kRefreshBatch}, stop,
@@ -524,15 +526,27 @@ bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
           return article;
         };
       },
-      [&](std::size_t, std::unique_ptr<ReadArticle>& article) {
+      [&](std::size_t at, std::unique_ptr<ReadArticle>& article) {
         const std::size_t before = PlaceOf(indexed, article->name);
-        if (before != kNotIndexed && !indexed[before].second.whole && !article->indexed.whole &&
-            indexed[before].second.status == article->indexed.status) {
-          return;
+        const bool unchanged = before != kNotIndexed && !indexed[before].second.whole &&
+                               !article->indexed.whole &&
+                               indexed[before].second.status == article->indexed.status;
+        if (!unchanged) {
+          written = written && store.PutArticle(article->name, article->indexed, article->grams);
         }
-        written = written && store.PutArticle(article->name, article->indexed, article->grams);
+        if (progress) progress(static_cast<int32_t>(at + 1), total);
       });
   return finished && written;
+}
+
+// The size of the store at `path` with the files beside it.
+uint64_t StoreBytes(const std::string& path) {
+  uint64_t bytes = 0;
+  for (const std::string& file : {path, path + "-wal", IndexStore::SealPath(path)}) {
+    platform::ExactStatus status;
+    if (platform::StatusOfPath(file, status)) bytes += status.size;
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -552,7 +566,8 @@ void ArticleIndex::NoteUse(const StoreFile& store_file) {
   }
 }
 
-bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_token stop) {
+bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_token stop,
+                           const RefreshProgress& progress) {
   if (!settings_.enabled) {
     problem = "the index is off in the settings (Index = off)";
     return Failed(kOff);
@@ -592,7 +607,7 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return Failed(kCacheNotWritable);
   }
   const std::vector<std::string> stale = ArticlesToRead(names, indexed, *folder);
-  bool written = WriteArticles(*store, stale, indexed, *folder, threads, stop);
+  bool written = WriteArticles(*store, stale, indexed, *folder, threads, stop, progress);
   if (stop.stop_requested()) {
     problem = "stopped";
     return Failed({});
@@ -613,7 +628,8 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   use_ = {.state = "built",
           .reason = {},
           .articles_listed = static_cast<int32_t>(names.size()),
-          .articles_read = static_cast<int32_t>(stale.size())};
+          .articles_read = static_cast<int32_t>(stale.size()),
+          .index_bytes = StoreBytes(place.store_path)};
   return true;
 }
 

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -68,7 +69,12 @@ struct IndexUse {
   int32_t articles_listed = 0;          // by a refresh: the articles it listed
   int32_t articles_read = 0;            // the articles the search (or refresh) had to read
   int32_t articles_doubted = 0;         // of those, the ones read for a doubt, not the phrase
+  uint64_t index_bytes = 0;             // by a refresh: the size of the index it wrote
 };
+
+// Told, on the thread that called Refresh, how many of the articles it reads are read: 0 of
+// them before the first, then after each.
+using RefreshProgress = std::function<void(int32_t done, int32_t total)>;
 
 class ArticleIndex final : public ArticleFilter {
  public:
@@ -91,12 +97,14 @@ class ArticleIndex final : public ArticleFilter {
   // Then evicts the least recently used indexes of the cache beyond the cache limit. False,
   // with `problem` saying why, when it cannot, or when `stop` ended it first (nothing is
   // written then). A new index is written apart and takes the old one's place whole.
-  // Afterwards last_use() is "built", with the articles listed and read; or after a failure
+  // Afterwards last_use() is "built", with the articles listed and read and the size of the
+  // index (its files together); or after a failure
   // "not used", with the reason: "build running" while another build of the same index runs
   // (the problem is then text::kIndexBuildRunning and the index's path), "off", that of a
   // knowledge base or cache the index may not use, or "cache not writable" when writing it
   // failed.
-  bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {});
+  bool Refresh(std::size_t threads, std::string& problem, std::stop_token stop = {},
+               const RefreshProgress& progress = {});
 
  private:
   // What a watching index keeps from one search to the next.

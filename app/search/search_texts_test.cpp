@@ -146,11 +146,19 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
     return std::any_of(table.begin(), table.end(),
                        [&](const NumberedText& entry) { return &entry.text == text; });
   };
-  const ReplaceableText* const the_windows[] = {
-      &text::kSearchPrompt,   &text::kSearchButton,        &text::kCloseButton,
-      &text::kNoMemory,       &text::kFolderUnentered,     &text::kFolderUnenteredCaption,
-      &text::kFoundStatus,    &text::kFolderDialogCaption, &text::kFoundOneStatus,
-      &text::kNotFoundStatus, &text::kStoppedStatus,       &text::kIndexBuildRunning};
+  const ReplaceableText* const the_windows[] = {&text::kSearchPrompt,
+                                                &text::kSearchButton,
+                                                &text::kCloseButton,
+                                                &text::kOpenButton,
+                                                &text::kNoMemory,
+                                                &text::kFolderUnentered,
+                                                &text::kFolderUnenteredCaption,
+                                                &text::kFoundStatus,
+                                                &text::kFolderDialogCaption,
+                                                &text::kFoundOneStatus,
+                                                &text::kNotFoundStatus,
+                                                &text::kStoppedStatus,
+                                                &text::kIndexBuildRunning};
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
     const ReplaceableText* const text = texts[index];

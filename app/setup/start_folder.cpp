@@ -28,6 +28,26 @@ bool Enter(std::string_view folder, const StartFolderSteps& steps) {
   return false;
 }
 
+// Enters `folder` as Enter does, and remembers it in `memory` (when there is such a file)
+// when it is a knowledge base.
+bool EnterAndRemember(std::string_view folder, platform::Env& env, const std::string& memory,
+                      const StartFolderSteps& steps) {
+  if (!Enter(folder, steps)) return false;
+  std::string entered;
+  if (!memory.empty() && IsKnowledgeBase(env) &&
+      platform::CurrentDirectory(entered) == platform::system_error::kNone) {
+    RememberFolder(env, memory, entered);
+  }
+  return true;
+}
+
+// The working folder, or "." when it cannot be told.
+std::string WorkingFolder() {
+  std::string working;
+  if (platform::CurrentDirectory(working) == platform::system_error::kNone) return working;
+  return ".";
+}
+
 // Where the folder dialog opens: the folder chosen last time while it is still a folder,
 // else the working folder.
 std::string DialogStart(platform::Env& env, const std::string& remembered) {
@@ -37,9 +57,7 @@ std::string DialogStart(platform::Env& env, const std::string& remembered) {
       status.type == platform::FileType::kDirectory) {
     return remembered;
   }
-  std::string working;
-  if (platform::CurrentDirectory(working) == platform::system_error::kNone) return working;
-  return ".";
+  return WorkingFolder();
 }
 
 }  // namespace
@@ -53,14 +71,28 @@ bool SettleStartFolder(std::span<const std::string_view> arguments, platform::En
            "kbsearch");
     return false;
   }
-  if (arguments.size() == 1) return Enter(arguments[0], steps);
+  const std::string memory = RememberedFolderFile(variable);
+  if (arguments.size() == 1) return EnterAndRemember(arguments[0], env, memory, steps);
   if (IsKnowledgeBase(env)) return true;
 
-  const std::string memory = RememberedFolderFile(variable);
   const std::string remembered = memory.empty() ? "" : ReadRememberedFolder(env, memory);
+  // A knowledge base that cannot be entered any more is as good as gone: the dialog asks.
+  std::string ignored;
+  if (!remembered.empty() && IsKnowledgeBaseFolder(env, remembered) &&
+      platform::ChangeDirectory(remembered, ignored)) {
+    return true;
+  }
   const std::optional<std::string> chosen = steps.choose_folder(DialogStart(env, remembered));
-  if (chosen && Enter(*chosen, steps) && !memory.empty()) RememberFolder(env, memory, *chosen);
+  if (chosen) EnterAndRemember(*chosen, env, memory, steps);
   return true;
+}
+
+bool OpenOtherFolder(platform::Env& env, const VariableLookup& variable,
+                     const StartFolderSteps& steps, const std::function<void()>& leaving) {
+  const std::optional<std::string> chosen = steps.choose_folder(WorkingFolder());
+  if (!chosen) return false;
+  leaving();
+  return EnterAndRemember(*chosen, env, RememberedFolderFile(variable), steps);
 }
 
 }  // namespace kb

@@ -8,11 +8,15 @@
 //    it was asked to search there and nowhere else. So does a command line of more than one
 //    argument.
 //  - Given none, in a folder that is a knowledge base (app/base/knowledge_base.h), it stays.
-//  - Given none anywhere else (the home folder, where the menu starts it), it asks for the
-//    knowledge base's folder with the folder dialog, opened at the folder chosen last time
-//    (app/setup/remembered_folder.h) or else at the working folder. The folder chosen is entered
-//    and remembered for the next start; Cancel keeps the working folder, and so does a chosen
-//    folder that cannot be entered, after saying so.
+//  - Given none anywhere else (the home folder, where the menu starts it), it enters the
+//    knowledge base opened last (app/setup/remembered_folder.h) while that is still one.
+//    When there is none, it asks for the knowledge base's folder with the folder dialog,
+//    opened at the folder remembered while it is a folder, or else at the working folder. The
+//    folder chosen is entered; Cancel keeps the working folder, and so does a chosen folder
+//    that cannot be entered, after saying so.
+//
+// A knowledge base entered by the argument or the dialog, or later chosen with
+// OpenOtherFolder, is remembered for the next start; a folder that is none is not.
 
 #include <functional>
 #include <optional>
@@ -46,5 +50,14 @@ struct StartFolderSteps {
 // could not be entered, or there was more than one argument.
 bool SettleStartFolder(std::span<const std::string_view> arguments, platform::Env& env,
                        const VariableLookup& variable, const StartFolderSteps& steps);
+
+// Another knowledge base, asked for while the window runs: the folder dialog, opened at the
+// working folder. When a folder is chosen, `leaving` runs (to let go of everything that
+// works in the working folder), then the folder is entered and, when it is a knowledge base,
+// remembered. True when the working folder changed; false when the dialog was cancelled
+// (`leaving` has not run) or the folder could not be entered (after a message box; the
+// working folder is the same).
+bool OpenOtherFolder(platform::Env& env, const VariableLookup& variable,
+                     const StartFolderSteps& steps, const std::function<void()>& leaving);
 
 }  // namespace kb

@@ -94,27 +94,79 @@ TEST_F(StartFolderTest, OnlyAFolderThatIsNoKnowledgeBaseAsksAndTheChoiceIsRememb
   EXPECT_EQ(Working(), scratch_ / "empty");
   EXPECT_FALSE(fs::exists(scratch_.path() / "state"));
 
-  // A folder chosen is entered, and the dialog opens there next time.
+  // A folder chosen that cannot be entered is reported and changes nothing; one that is no
+  // knowledge base is entered but not remembered.
+  EXPECT_TRUE(Start("empty", {}, scratch_ / "gone"));
+  EXPECT_EQ(Working(), scratch_ / "empty");
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(Start("home", {}, scratch_ / "empty"));
+  EXPECT_EQ(Working(), scratch_ / "empty");
+  EXPECT_FALSE(fs::exists(scratch_.path() / "state"));
+
+  // A knowledge base chosen is entered, and the next start enters it without asking.
   EXPECT_TRUE(Start("empty", {}, scratch_ / "kb"));
   EXPECT_EQ(Working(), scratch_ / "kb");
   const std::string memory = scratch_ / "state/kbsearch/last-folder";
   EXPECT_EQ(ReadAll(memory), scratch_ / "kb" + "\n");
   EXPECT_EQ(fs::status(scratch_.path() / "state/kbsearch").permissions(), fs::perms::owner_all);
-  EXPECT_TRUE(Start("empty", {}, std::nullopt));
-  EXPECT_EQ(dialog_opened_at_,
-            (std::vector<std::string>{scratch_ / "empty", scratch_ / "empty", scratch_ / "kb"}));
+  EXPECT_TRUE(Start("home"));
+  EXPECT_EQ(Working(), scratch_ / "kb");
+  EXPECT_EQ(dialog_opened_at_, (std::vector<std::string>{scratch_ / "empty", scratch_ / "empty",
+                                                         scratch_ / "home", scratch_ / "empty"}));
 
-  // A folder chosen that cannot be entered is reported and changes nothing.
-  EXPECT_TRUE(Start("empty", {}, scratch_ / "gone"));
-  EXPECT_EQ(Working(), scratch_ / "empty");
-  EXPECT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(ReadAll(memory), scratch_ / "kb" + "\n");
+  // A folder given is remembered as the dialog's choice is.
+  scratch_.Write("templates/lfooter.htm", "");
+  EXPECT_TRUE(Start("home", {"../templates"}));
+  EXPECT_EQ(ReadAll(memory), scratch_ / "templates" + "\n");
+  EXPECT_TRUE(Start("home", {"../empty"}));
+  EXPECT_EQ(ReadAll(memory), scratch_ / "templates" + "\n");
 
-  // A remembered folder that is gone opens the dialog at the working folder.
-  fs::rename(scratch_.path() / "kb", scratch_.path() / "moved");
+  // A remembered folder that is no knowledge base any more: the dialog opens there; one that
+  // is gone: it opens at the working folder.
+  fs::remove(scratch_.path() / "templates/lfooter.htm");
   dialog_opened_at_.clear();
-  EXPECT_TRUE(Start("empty"));
-  EXPECT_EQ(dialog_opened_at_, std::vector<std::string>{scratch_ / "empty"});
+  EXPECT_TRUE(Start("home"));
+  fs::rename(scratch_.path() / "templates", scratch_.path() / "moved");
+  EXPECT_TRUE(Start("home"));
+  EXPECT_EQ(dialog_opened_at_,
+            (std::vector<std::string>{scratch_ / "templates", scratch_ / "home"}));
+}
+
+TEST_F(StartFolderTest, AnotherFolderOpenedLetsGoOfTheOldOneFirst) {
+  fs::current_path(scratch_.path() / "kb");
+  std::optional<std::string> answer;
+  int left = 0;
+  const StartFolderSteps steps{
+      .choose_folder =
+          [&](const std::string& start) {
+            dialog_opened_at_.push_back(start);
+            return answer;
+          },
+      .show_message = [&](const Message& message) { messages_.push_back(message.text); }};
+  const auto lookup = [&](std::string_view name) -> std::optional<std::string> {
+    const auto found = variables_.find(std::string(name));
+    if (found == variables_.end()) return std::nullopt;
+    return found->second;
+  };
+  const auto open = [&] {
+    return OpenOtherFolder(platform::Env::Default(), lookup, steps, [&] {
+      // Still in the folder left.
+      EXPECT_EQ(Working(), scratch_ / "kb");
+      ++left;
+    });
+  };
+  EXPECT_FALSE(open());
+  EXPECT_EQ(left, 0);
+  answer = scratch_ / "gone";
+  EXPECT_FALSE(open());
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(messages_.size(), 1u);
+  answer = scratch_ / "templates";
+  EXPECT_TRUE(open());
+  EXPECT_EQ(left, 2);
+  EXPECT_EQ(Working(), scratch_ / "templates");
+  EXPECT_EQ(ReadAll(scratch_ / "state/kbsearch/last-folder"), scratch_ / "templates" + "\n");
+  EXPECT_EQ(dialog_opened_at_, std::vector<std::string>(3, scratch_ / "kb"));
 }
 
 TEST(RememberedFolderTest, LivesInTheStateFolderOfTheXdgRules) {

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "app/base/knowledge_base.h"
-
 #include "app/base/replaceable_texts.h"
+#include "app/window/window_texts.h"
 #include "support/message_box/message.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
@@ -78,6 +78,15 @@ constexpr ControlLayout kControls[] = {
      .width = 64,
      .height = 3,
      .hidden = true},
+    {.number = control::kOpenButton,
+     .name = "OpenButton",
+     .kind = ControlKind::kButton,
+     .text = text::kOpenButton.default_text,
+     .x = 3,
+     .y = 35,
+     .width = 36,
+     .height = 14,
+     .shortcut = "Ctrl+O"},
 };
 
 constexpr platform::WindowLayout kLayout{.title = "Search Quillon Knowledgebase",
@@ -101,6 +110,9 @@ platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls) {
         break;
       case control::kCloseButton:
         labelled.text = ProgramText(text::kCloseButton);
+        break;
+      case control::kOpenButton:
+        labelled.text = ProgramText(text::kOpenButton);
         break;
     }
   }
@@ -174,6 +186,7 @@ int MainWindow::Run() {
 void MainWindow::BuildWindow() {
   layout_ = LayoutWithTexts(controls_);
   windows_.Build(layout_);
+  ShowTitle();
   windows_.BindText(
       control::kSearchEntry, [this] { return search_text_; },
       [this](std::string_view value) { search_text_ = value.substr(0, kMaxSearchTextBytes); });
@@ -211,6 +224,8 @@ void MainWindow::HandleEvent(const platform::Event& event) {
         StartSearch();
       } else if (event.control == control::kCloseButton) {
         windows_.PostCloseRequest();
+      } else if (event.control == control::kOpenButton) {
+        OpenOther();
       }
       break;
     case EventKind::kRecallOlder:
@@ -237,6 +252,8 @@ void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
       if (event.control == control::kCloseButton) {
         search_stop_.request_stop();
         windows_.PostCloseRequest();
+      } else if (event.control == control::kOpenButton) {
+        open_waiting_ = true;
       }
       break;
     case EventKind::kCancel:
@@ -290,6 +307,25 @@ void MainWindow::EndSearch() {
   windows_.SetText(control::kStatusLine, SearchEndStatus(outcome_, found_count_, search_text_));
   windows_.SetEnabled(control::kSearchEntry, true);
   windows_.SetEnabled(control::kSearchButton, true);
+  if (std::exchange(open_waiting_, false)) OpenOther();
+}
+
+void MainWindow::OpenOther() {
+  if (!steps_.open_other) return;
+  std::optional<MatchSettings> opened = steps_.open_other();
+  if (!opened) return;
+  match_settings_ = std::move(*opened);
+  // What the last search found was another knowledge base's.
+  found_paths_.clear();
+  found_count_ = 0;
+  windows_.SetText(control::kStatusLine, "");
+  ShowTitle();
+  templates_ = steps_.load_templates(*this);
+  DisplayAll();
+}
+
+void MainWindow::ShowTitle() {
+  if (steps_.title) windows_.SetTitle(steps_.title());
 }
 
 void MainWindow::DisplayAll() {
@@ -331,9 +367,9 @@ void MainWindow::ScanEnded(std::string_view phrase) {
   if (std::exchange(bar_shown_, false)) {
     windows_.PostCall([this] { windows_.SetVisible(control::kProgressBar, false); });
   }
-  // The entry shows the phrase as the scan compared it.
+  // The entry shows the phrase upper-cased, as a search for it again compares it.
   windows_.Call([this, &phrase] {
-    search_text_ = phrase;
+    search_text_ = EntryPhraseAfterSearch(search_text_, phrase, match_settings_);
     DisplayAll();
   });
 }

@@ -20,6 +20,9 @@
 //     - Up and Down in the entry: shows an earlier or a later phrase of the history
 //       (app/window/phrase_history.h);
 //     - Close: asks for the window to close;
+//     - Open… or Ctrl+O: asks for another knowledge base (SearchSteps::open_other); when one
+//       is opened, loads its templates as at start, names it in the title and empties the
+//       status line; pressed while a search runs, it waits until the search has ended;
 //  4. stops a search that still runs and waits for it, and closes the window.
 //
 // A search runs on a worker that copies its inputs (the phrase, the match settings, the
@@ -65,6 +68,7 @@ inline constexpr int32_t kCloseButton = 4;
 inline constexpr int32_t kProgressBar = 5;
 inline constexpr int32_t kStatusLine = 6;
 inline constexpr int32_t kResultList = 7;
+inline constexpr int32_t kOpenButton = 8;
 }  // namespace control
 
 // The window's layout table, with the default texts of its labels (the window shows them in
@@ -74,9 +78,17 @@ const platform::WindowLayout& MainWindowLayout();
 // What the window runs: the program passes LoadTemplates and RunSearch (app/search/search.h).
 // load_templates runs on the window's thread; run_search on a thread of its own, and stops
 // early, returning kCancelled, once the request's stop is requested.
+//
+// open_other, when given, runs on the window's thread, never while a search runs: it asks
+// for another knowledge base and makes it the one searched, giving its match settings, or
+// nothing when none was opened. title, when given, is the window's title (WindowTitle,
+// app/window/window_texts.h), asked for when the window is built and after each knowledge
+// base opened.
 struct SearchSteps {
   std::function<PageTemplates(SearchScreen&)> load_templates;
   std::function<SearchReport(const SearchRequest&, SearchScreen&)> run_search;
+  std::function<std::optional<MatchSettings>()> open_other = {};
+  std::function<std::string()> title = {};
 };
 
 // Exit code of Run.
@@ -117,13 +129,15 @@ class MainWindow final : public SearchScreen {
   void HandleEventWhileSearching(const platform::Event& event);
   void StartSearch();
   void EndSearch();
+  void OpenOther();
+  void ShowTitle();
   void DisplayAll();
   void Recall(const std::optional<std::string>& phrase);
   void ShowStatus(std::string_view text);
 
   platform::WindowSystem& windows_;
   const SearchSteps steps_;
-  const MatchSettings match_settings_;
+  MatchSettings match_settings_;  // of the knowledge base searched
   // The layout the window is built from, its labels in the program's texts in use.
   std::vector<platform::ControlLayout> controls_;
   platform::WindowLayout layout_;
@@ -138,6 +152,7 @@ class MainWindow final : public SearchScreen {
   std::string history_file_;
   bool first_opened_ = false;
   bool searching_ = false;
+  bool open_waiting_ = false;                          // Open… was pressed while a search ran
   std::stop_source search_stop_;                       // of the search that runs or ran last
   int32_t bar_percent_ = 0;                            // what the bar shows, as last handed over
   SearchOutcome outcome_ = SearchOutcome::kCompleted;  // of the search that ran last

@@ -47,6 +47,7 @@ class FakeWindows final : public platform::WindowSystem {
                 std::function<std::string(int32_t)>) override {
     if (control == control::kResultList) count_rows_ = std::move(count);
   }
+  void SetTitle(std::string_view title) override { Log("SetTitle " + std::string(title)); }
   void Open() override {
     Log("Open");
     script_.push_front({nullptr, Event{.kind = EventKind::kOpenWindow}});
@@ -413,14 +414,63 @@ TEST_F(MainWindowTest, TheWindowShowsTheProgramsTexts) {
   EXPECT_EQ(windows_.labels, (std::vector<std::string>{"Suche:", "", "&Los",
                                                        "Schlie\xC3\x9F"
                                                        "en",
-                                                       "", "String 1", ""}));
+                                                       "", "String 1", "", "&Open…"}));
+}
+
+// Open… (and Ctrl+O, the same button) opens another knowledge base: its templates are loaded
+// as at start, the title names it, and its match settings hold from then on. Pressed while a
+// search runs, it waits until the search has ended.
+TEST_F(MainWindowTest, OpenChoosesAnotherKnowledgeBaseButNeverDuringASearch) {
+  int opened = 0;
+  int templates_loaded = 0;
+  bool searching = false;
+  steps_.title = [&] { return "Title " + std::to_string(opened); };
+  steps_.open_other = [&]() -> std::optional<MatchSettings> {
+    EXPECT_FALSE(searching);
+    ++opened;
+    if (opened == 2) return std::nullopt;  // the dialog was cancelled
+    MatchSettings settings;
+    settings.ignore_accents = opened == 1;
+    return settings;
+  };
+  steps_.load_templates = [&](SearchScreen&) {
+    ++templates_loaded;
+    return PageTemplates();
+  };
+  steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
+    searching = true;
+    screen.ScanEnded(Upper(request.phrase));
+    searching = false;
+    return SearchReport();
+  };
+  windows_.Then(Accepted(control::kOpenButton));
+  windows_.Then([](FakeWindows& w) { w.Type("déjeuner"); }, Accepted(control::kSearchButton));
+  windows_.Then(Accepted(control::kOpenButton));
+  windows_.Then([&](FakeWindows&) { EXPECT_EQ(opened, 1); }, Event{.kind = EventKind::kGainFocus});
+  windows_.FinishWork();
+  windows_.Then([](FakeWindows& w) { w.Type("déjeuner"); }, Accepted(control::kSearchButton));
+  windows_.FinishWork();
+  windows_.Then(Accepted(control::kOpenButton));
+  windows_.Then([](FakeWindows& w) { w.Type("déjeuner"); }, Accepted(control::kSearchButton));
+  windows_.FinishWork();
+
+  EXPECT_EQ(Run(), kExitOk);
+  EXPECT_EQ(opened, 3);
+  EXPECT_EQ(templates_loaded, 3);  // at start, then for each knowledge base opened
+  EXPECT_EQ(Lines(windows_.log, "SetTitle"),
+            (std::vector<std::string>{"SetTitle Title 0", "SetTitle Title 1", "SetTitle Title 3"}));
+  // Accents ignored in the first knowledge base opened, not in the last.
+  EXPECT_EQ(Lines(windows_.log, "SetText 6 'No article"),
+            (std::vector<std::string>{"SetText 6 'No article holds \"DÉJEUNER\"'",
+                                      "SetText 6 'No article holds \"DÉJEUNER\"'",
+                                      "SetText 6 'No article holds \"DéJEUNER\"'"}));
 }
 
 TEST(MainWindowLayoutTest, ControlsStandInTabOrderWithTheirNumbers) {
   const platform::WindowLayout& layout = MainWindowLayout();
   EXPECT_EQ(layout.width, 177);
   EXPECT_EQ(layout.height, 51);
-  ASSERT_EQ(layout.controls.size(), 7u);
+  ASSERT_EQ(layout.controls.size(), 8u);
   for (std::size_t i = 0; i < layout.controls.size(); ++i) {
     EXPECT_EQ(layout.controls[i].number, static_cast<int32_t>(i + 1));
   }

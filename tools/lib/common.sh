@@ -43,6 +43,37 @@ ensure_packages() {
     "${missing[@]}" >/dev/null
 }
 
+# The Release build of the two programs, without the tests and the benchmarks: GoogleTest and
+# Qt's test module are hidden from CMake, so that the build fails if anything but a test still
+# asks for them. tools/run builds its programs there and tools/package its package.
+KBSEARCH_RELEASE_BUILD="$KBSEARCH_ROOT/build/release"
+KBSEARCH_RELEASE_OPTIONS=(
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DKBSEARCH_SANITIZE=OFF -DKBSEARCH_FUZZ=OFF
+  -DKBSEARCH_BUILD_GUI=ON
+  -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_Qt6Test=ON
+)
+
+# configure_release <build dir>
+configure_release() {
+  cmake -S "$KBSEARCH_ROOT" -B "$1" -G Ninja --no-warn-unused-cli "${KBSEARCH_RELEASE_OPTIONS[@]}" \
+    >/dev/null
+}
+
+# is_release_build <build dir>
+# Succeeds when the folder holds a build configured from this tree with every one of
+# KBSEARCH_RELEASE_OPTIONS, so that it can be built on instead of configuring another.
+is_release_build() {
+  local cache="$1/CMakeCache.txt" option name value
+  [ -f "$cache" ] || return 1
+  grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$KBSEARCH_ROOT" "$cache" || return 1
+  for option in "${KBSEARCH_RELEASE_OPTIONS[@]}"; do
+    option="${option#-D}"
+    name="${option%%=*}"
+    value="${option#*=}"
+    grep -qE "^$name:[A-Z]+=$value\$" "$cache" || return 1
+  done
+}
+
 # configure_and_build <build dir> [cmake options...]
 configure_and_build() {
   local dir="$1"
