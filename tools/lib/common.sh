@@ -16,6 +16,9 @@ KBSEARCH_PACKAGES=(
   chromium chromium-driver python3-selenium
 )
 
+# What the benchmarks need besides (bench/README.md): `ensure_packages "${KBSEARCH_BENCH_PACKAGES[@]}"`.
+KBSEARCH_BENCH_PACKAGES=(wrk strace)
+
 say() { printf '==> %s\n' "$*" >&2; }
 
 # ensure_packages [package...]
