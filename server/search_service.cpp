@@ -112,6 +112,8 @@ std::shared_ptr<const Findings> SearchService::Search(std::string_view phrase,
   if (!keeping_findings_) {
     return std::make_shared<const Findings>(Run(phrase, std::move(stop), listing));
   }
+  // The key is everything a search is given besides the settings, which are fixed at start:
+  // whatever else comes to tell one search from another must join it.
   const std::string key(phrase);
   if (const std::optional<uint64_t> now = listing_.Proven()) {
     if (std::shared_ptr<const Findings> kept = kept_findings_.Find(key, *now)) return kept;
