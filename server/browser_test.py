@@ -173,6 +173,11 @@ def main():
         box.send_keys(Keys.ARROW_DOWN)
         if titles("#results li.selected a.title") != ["Printer spooler stops"]:
             fail("Down did not select the first result")
+        if shots:
+            browser.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+                "features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+            browser.save_screenshot(os.path.join(shots, "server-selected-dark.png"))
+            browser.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
         box.send_keys(Keys.ENTER)
         try:
             wait.until(lambda _: "/kb/ZEB/ZEB00001.htm" in browser.current_url)
