@@ -37,11 +37,17 @@ default make_doc_knowledge_base.py's): `kbsearch-cli --results classic` against
 in about half of them, alternating, and prints the medians and their ratios against what
 the snippets page is held to.
 
+With --serve, times kbsearch-server under load from wrk instead (bench/serve_bench.py says
+what): rare queries on one connection and on 8, common words against the console's page,
+rare queries beside common ones, and its peak memory under 16 connections. --serve-seconds
+sets how long the 8 connections ask (default 30; the other loads take part of it).
+
     run.py BUILD_DIR KB_DIR [--runs N] [--phrase TEXT] [--syscalls] [--baseline OLD_BUILD_DIR]
            [--cli-option OPTION]...
     run.py BUILD_DIR KB_DIR --index [--runs N]
     run.py BUILD_DIR KB_DIR --cold [--runs N] [--phrase TEXT]
     run.py BUILD_DIR [KB_DIR] --snippets [--runs N]
+    run.py BUILD_DIR KB_DIR --serve [--serve-seconds S]
 """
 
 import argparse
@@ -56,6 +62,7 @@ import tempfile
 import time
 
 import make_doc_knowledge_base
+import serve_bench
 
 # The phrases of --index: rare ones, and one in most articles of a documentation folder.
 RARE_PHRASES = ["unsafe pointer", "zzqqxx", "&mut self"]
@@ -331,6 +338,10 @@ def main():
                         help="time repeat searches through the article index")
     parser.add_argument("--snippets", action="store_true",
                         help="time the snippets page against the classic one")
+    parser.add_argument("--serve", action="store_true",
+                        help="time kbsearch-server under load (see above)")
+    parser.add_argument("--serve-seconds", type=int, default=30,
+                        help="how long 8 connections load the server")
     parser.add_argument("--baseline", help="another build folder whose kbsearch-cli to time")
     parser.add_argument("--cli-option", action="append", default=[],
                         help="an option for every kbsearch-cli run (may be repeated)")
@@ -346,6 +357,9 @@ def main():
         sys.exit(f"no knowledge base in {options.kb}: make one with make_doc_knowledge_base.py")
     if options.snippets:
         snippets_bench(cli, options.kb, options.runs)
+        return
+    if options.serve:
+        serve_bench.serve_bench(build, options.kb, run_once, load, options.serve_seconds)
         return
     articles = len(os.listdir(os.path.join(options.kb, "ZEB")))
     if options.cold:

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,38 @@ TEST_F(KeptListingTest, KeptWhileTheFolderIsUnchangedAndListedAfreshAfterAnyChan
   EXPECT_TRUE(ListedAfresh(paths));
   EXPECT_EQ(paths.size(), 2u);
   EXPECT_FALSE(ListedAfresh(paths));
+}
+
+TEST_F(KeptListingTest, AGenerationHoldsUntilAChangeAndNoneWhileAnArticleEscapesTheWatch) {
+  EXPECT_EQ(listing_.Proven(), std::nullopt);  // nothing kept yet
+  std::vector<std::string> paths;
+  ListedAfresh(paths);
+  const std::optional<uint64_t> first = listing_.Proven();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(listing_.Proven(), first);
+
+  // Written in place: the listing is the same, the generation is not.
+  std::ofstream("ZEB/ZEB1.htm", std::ios::app) << "more";
+  EXPECT_EQ(listing_.Proven(), std::nullopt);
+  EXPECT_TRUE(ListedAfresh(paths));
+  const std::optional<uint64_t> second = listing_.Proven();
+  ASSERT_TRUE(second.has_value());
+  EXPECT_NE(second, first);
+
+  // An article through a link, or with another name outside ZEB, changes unseen.
+  scratch_.Write("outside.htm", "b");
+  fs::create_symlink("../outside.htm", "ZEB/ZEB3.htm");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(listing_.Proven(), std::nullopt);
+  fs::remove("ZEB/ZEB3.htm");
+  fs::create_hard_link("outside.htm", "ZEB/ZEB3.htm");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_EQ(listing_.Proven(), std::nullopt);
+  // Its other name gone, it is proven again from the next change on.
+  fs::remove("outside.htm");
+  scratch_.Write("ZEB/ZEB4.htm", "c");
+  EXPECT_TRUE(ListedAfresh(paths));
+  EXPECT_TRUE(listing_.Proven().has_value());
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ constexpr int kTrouble = 2;
 
 constexpr std::string_view kUsage =
     "Usage: kbsearch-server [-C DIR] [--settings FILE] [--allow-host NAME]...\n"
-    "                       [--trusted-proxy ADDRESS] [ADDRESS:]PORT\n"
+    "                       [--trusted-proxy ADDRESS] [--no-result-cache] [ADDRESS:]PORT\n"
     "Serves the search of the knowledge base in DIR (by default the current directory) over\n"
     "HTTP on PORT of ADDRESS (by default 127.0.0.1, this machine alone): a search page at /,\n"
     "its results as JSON at /api/search?q=PHRASE, and the knowledge base's articles under\n"
@@ -44,6 +44,7 @@ constexpr std::string_view kUsage =
     "                          names and ADDRESS; may be given more than once\n"
     "      --trusted-proxy ADDRESS  the reverse proxy in front of the server: requests\n"
     "                          from it are told apart by their X-Forwarded-For\n"
+    "      --no-result-cache   run every search, even one repeated while nothing changed\n"
     "      --help              show this help and end\n"
     "      --version           show the version and end\n"
     "\n"
@@ -56,6 +57,7 @@ struct Options {
   std::vector<std::string> allowed_hosts;
   std::optional<std::string> trusted_proxy;
   kb::server::ListenAddress address{.host = "127.0.0.1"};
+  bool keep_findings = true;
   bool help = false;
   bool version = false;
 };
@@ -120,6 +122,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
     } else if (argument == "--trusted-proxy") {
       problem = value(text);
       options.trusted_proxy = text;
+    } else if (argument == "--no-result-cache") {
+      options.keep_findings = false;
     } else if (argument.starts_with('-')) {
       return kb::Concat({"unknown option ", argument});
     } else if (have_port) {
@@ -172,7 +176,8 @@ int Serve(const Options& options) {
   }
 
   kb::server::SearchService service(
-      env, settings, options.directory.empty() ? "the current directory" : options.directory);
+      env, settings, options.directory.empty() ? "the current directory" : options.directory,
+      options.keep_findings ? kb::server::kKeptFindingsBytes : 0);
   kb::server::SearchServer searches(service, {.bound_address = options.address.host,
                                               .allowed_hosts = options.allowed_hosts,
                                               .trusted_proxy = options.trusted_proxy,

@@ -233,13 +233,13 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
     std::stop_source stop;
     const std::stop_callback on_stopping(stopping, [&stop] { stop.request_stop(); });
     const std::stop_callback on_gone(reply->client_gone(), [&stop] { stop.request_stop(); });
-    const Findings findings = service_.Search(phrase, stop.get_token());
-    if (!findings.completed) return reply->Send(Busy());
+    const std::shared_ptr<const Findings> findings = service_.Search(phrase, stop.get_token());
+    if (!findings->completed) return reply->Send(Busy());
     if (page) {
       return reply->Send(PageAnswer(200, "text/html; charset=utf-8",
-                                    SearchPageHtml(phrase, &findings, {}, offset, limit)));
+                                    SearchPageHtml(phrase, findings.get(), {}, offset, limit)));
     }
-    reply->Send(JsonAnswer(200, SearchService::Json(findings, offset, limit)));
+    reply->Send(JsonAnswer(200, SearchService::Json(*findings, offset, limit)));
   };
   if (!pool_.Submit(ClientOf(request), std::move(job))) reply->Send(Busy());
 }

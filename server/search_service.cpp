@@ -39,6 +39,22 @@ class IndexForOneSearch final : public ArticleFilter {
   index::IndexUse use_;
 };
 
+// The kept listing for one search, which tells the generation of the listing it gave.
+class ListingForOneSearch final : public ArticleListing {
+ public:
+  explicit ListingForOneSearch(KeptListing& kept) : kept_(kept) {}
+
+  bool List(platform::Env& env, ListedPaths& paths) override {
+    return kept_.List(env, paths, generation_);
+  }
+
+  std::optional<uint64_t> generation() const { return generation_; }
+
+ private:
+  KeptListing& kept_;
+  std::optional<uint64_t> generation_;
+};
+
 // Keeps the failures a search reports; shows nothing.
 class CollectingScreen final : public SearchScreen {
  public:
@@ -68,10 +84,12 @@ class CollectingScreen final : public SearchScreen {
 }  // namespace
 
 SearchService::SearchService(platform::Env& env, const Settings& settings,
-                             std::string knowledge_base)
+                             std::string knowledge_base, std::size_t kept_findings_bytes)
     : env_(env),
       settings_(settings),
       knowledge_base_(std::move(knowledge_base)),
+      keeping_findings_(kept_findings_bytes > 0),
+      kept_findings_(kept_findings_bytes),
       index_({.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true}),
       refresh_(index_, 1) {
   settings_.results.style = ResultsStyle::kSnippets;
@@ -88,7 +106,44 @@ std::optional<std::string> SearchService::RefusalOf(std::string_view phrase) {
   return std::nullopt;
 }
 
-Findings SearchService::Search(std::string_view phrase, std::stop_token stop) {
+std::shared_ptr<const Findings> SearchService::Search(std::string_view phrase,
+                                                      std::stop_token stop) {
+  ListingForOneSearch listing(listing_);
+  if (!keeping_findings_) {
+    return std::make_shared<const Findings>(Run(phrase, std::move(stop), listing));
+  }
+  // The key is everything a search is given besides the settings, which are fixed at start:
+  // whatever else comes to tell one search from another must join it.
+  const std::string key(phrase);
+  if (const std::optional<uint64_t> now = listing_.Proven()) {
+    if (std::shared_ptr<const Findings> kept = kept_findings_.Find(key, *now)) return kept;
+  }
+  // Findings hold for the generation of the listing the search was given while that is
+  // still the one proven after it: a change to the knowledge base meanwhile makes another.
+  auto findings = std::make_shared<const Findings>(Run(phrase, std::move(stop), listing));
+  const std::optional<uint64_t> used = listing.generation();
+  if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
+    kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
+  }
+  return findings;
+}
+
+std::size_t SearchService::BytesOf(const Findings& findings) {
+  std::size_t bytes = sizeof findings + findings.phrase.size();
+  for (const FoundArticle& article : findings.found) {
+    bytes += sizeof article + article.path.size() + article.excerpt.size();
+    if (const auto* snippets = std::any_cast<ArticleSnippets>(&article.collected)) {
+      bytes += sizeof *snippets + snippets->title.size();
+      for (const Snippet& snippet : snippets->snippets) {
+        bytes += sizeof snippet + snippet.text.size() + snippet.marks.size() * sizeof(SnippetMark);
+      }
+    }
+  }
+  return bytes;
+}
+
+Findings SearchService::Run(std::string_view phrase, std::stop_token stop,
+                            ArticleListing& listing) {
   const auto started = std::chrono::steady_clock::now();
   Findings findings;
   CollectingScreen screen(findings.errors);
@@ -105,7 +160,7 @@ Findings SearchService::Search(std::string_view phrase, std::stop_token stop) {
                               .stop = std::move(stop),
                               .filter = &filter,
                               .results = settings_.results,
-                              .listing = &listing_};
+                              .listing = &listing};
   SearchReport report = RunSearch(env_, request, screen);
   {
     const std::lock_guard lock(index_mutex_);

@@ -8,11 +8,15 @@
 // priority. Every search shows its findings as `kbsearch-cli --json --results snippets` would
 // with the same settings, and writes nothing into the knowledge base.
 //
+// The findings of a search are kept for a request that repeats it while the knowledge base is
+// proven unchanged since (server/result_cache.h), by the same watch that keeps the listing.
+//
 // Search may run on many threads at once; each reads its articles on its own thread alone,
 // so that the server's pool of threads, not each search, decides how many run.
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -25,6 +29,7 @@
 #include "app/setup/settings_file.h"
 #include "platform/file_system.h"
 #include "server/kept_listing.h"
+#include "server/result_cache.h"
 
 namespace kb::server {
 
@@ -49,12 +54,17 @@ struct Findings {
   bool completed = true;  // false when stopped before its end
 };
 
+// What the findings of recent searches may take, by default.
+inline constexpr std::size_t kKeptFindingsBytes = std::size_t{32} << 20;
+
 class SearchService {
  public:
   // `settings` as the user's and the knowledge base's settings files left them;
   // `knowledge_base` names the knowledge base in messages ("the current directory" or the
-  // folder given).
-  SearchService(platform::Env& env, const Settings& settings, std::string knowledge_base);
+  // folder given); findings kept for repeated searches take at most `kept_findings_bytes`
+  // (0: none kept, every search runs).
+  SearchService(platform::Env& env, const Settings& settings, std::string knowledge_base,
+                std::size_t kept_findings_bytes = kKeptFindingsBytes);
   ~SearchService();
   SearchService(const SearchService&) = delete;
   SearchService& operator=(const SearchService&) = delete;
@@ -62,8 +72,13 @@ class SearchService {
   // Why `phrase` cannot be searched for, as kbsearch-cli says it; nothing when it can.
   static std::optional<std::string> RefusalOf(std::string_view phrase);
 
-  // Searches for `phrase` (not refused); ends early when `stop` is requested.
-  Findings Search(std::string_view phrase, std::stop_token stop);
+  // Searches for `phrase` (not refused), or gives the findings kept of the same search when
+  // nothing changed since; ends early when `stop` is requested. A kept finding shows the
+  // time its search took.
+  std::shared_ptr<const Findings> Search(std::string_view phrase, std::stop_token stop);
+
+  // What findings of a search take in memory, about.
+  static std::size_t BytesOf(const Findings& findings);
 
   // The answer of the API: {"matches": [...], "errors": [...], "summary": {...}}, the matches
   // those from `offset` on, at most `limit` of them; the summary counts them all.
@@ -74,9 +89,13 @@ class SearchService {
   Settings settings_;
   std::string knowledge_base_;
   KeptListing listing_;
+  const bool keeping_findings_;
+  ResultCache kept_findings_;
   std::mutex index_mutex_;  // one search at a time asks the index, which keeps state
   index::ArticleIndex index_;
   index::BackgroundRefresh refresh_;  // after the index: stopped first
+
+  Findings Run(std::string_view phrase, std::stop_token stop, ArticleListing& listing);
 };
 
 }  // namespace kb::server

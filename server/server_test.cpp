@@ -316,6 +316,48 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
   }
 }
 
+TEST_F(ServerTest, ARepeatedSearchIsAnsweredFromWhatItFoundUntilAnythingChanges) {
+  const fs::path kb = MakeKnowledgeBase("kb");
+  const fs::path zeb = kb / "ZEB";
+  WriteFile(zeb / "ZEB1.htm", "<!-- Article starts -->printer one");
+  WriteFile(zeb / "ZEB2.htm", "<!-- Article starts -->nothing");
+  ServerProcess server({"-C", kb.string(), "0"});
+  ASSERT_NE(server.port(), 0);
+  // The articles found, and the time the search took: the same time when kept.
+  auto search = [&server]() {
+    const Answer answer = Get(server.port(), "/api/search?q=printer");
+    EXPECT_EQ(answer.status, 200);
+    const nlohmann::json json = nlohmann::json::parse(answer.body);
+    return std::pair(json.at("matches").size(), json.at("summary").at("elapsed_total").dump());
+  };
+  search();
+  const auto first = search();
+  EXPECT_EQ(first.first, 1u);
+  EXPECT_EQ(search(), first);  // kept
+
+  std::ofstream(zeb / "ZEB2.htm", std::ios::binary | std::ios::app) << " printer";
+  const auto changed = search();
+  EXPECT_EQ(changed.first, 2u);
+  EXPECT_NE(changed.second, first.second);
+  EXPECT_EQ(search(), changed);
+
+  // An article through a link may change unseen: nothing is kept then.
+  const fs::path outside = scratch_.path() / "outside.htm";
+  WriteFile(outside, "<!-- Article starts -->printer three");
+  fs::create_symlink(outside, zeb / "ZEB3.htm");
+  EXPECT_EQ(search().first, 3u);
+  EXPECT_EQ(search().first, 3u);
+  WriteFile(outside, "<!-- Article starts -->gone");
+  EXPECT_EQ(search().first, 2u);
+
+  // Nothing kept at all.
+  ServerProcess uncached({"-C", kb.string(), "--no-result-cache", "0"});
+  const std::string target = "/api/search?q=printer";
+  const std::string once = Get(uncached.port(), target).body;
+  EXPECT_NE(Get(uncached.port(), target).body, once);
+  EXPECT_NE(Get(uncached.port(), target).body, once);
+}
+
 bool HasHeader(const Answer& answer, std::string_view header) {
   std::string head = answer.head;
   std::transform(head.begin(), head.end(), head.begin(),

@@ -13,7 +13,11 @@ KBSEARCH_PACKAGES=(
   groff-base
   dpkg-dev file
   desktop-file-utils appstream xdg-utils
+  chromium chromium-driver python3-selenium
 )
+
+# What the benchmarks need besides (bench/README.md): `ensure_packages "${KBSEARCH_BENCH_PACKAGES[@]}"`.
+KBSEARCH_BENCH_PACKAGES=(wrk strace)
 
 say() { printf '==> %s\n' "$*" >&2; }
 
