@@ -539,12 +539,13 @@ bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
   return finished && written;
 }
 
-// The size of the store at `path` with the files beside it.
-uint64_t StoreBytes(const std::string& path) {
+// The size of the store `store` with the files beside it.
+uint64_t StoreBytes(const StoreFile& store) {
   uint64_t bytes = 0;
-  for (const std::string& file : {path, path + "-wal", IndexStore::SealPath(path)}) {
+  for (const std::string& file :
+       {store.name, store.name + "-wal", IndexStore::SealName(store.name)}) {
     platform::ExactStatus status;
-    if (platform::StatusOfPath(file, status)) bytes += status.size;
+    if (store.folder->StatusOf(file, status)) bytes += status.size;
   }
   return bytes;
 }
@@ -629,7 +630,7 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
           .reason = {},
           .articles_listed = static_cast<int32_t>(names.size()),
           .articles_read = static_cast<int32_t>(stale.size()),
-          .index_bytes = StoreBytes(place.store_path)};
+          .index_bytes = StoreBytes(place.store)};
   return true;
 }
 
