@@ -158,7 +158,8 @@ void ReportMissingArticleFolder(const kb::cli::CommandLine& command, kb::platfor
 
 // Searches the knowledge base in the working directory with `settings`, after showing the
 // problems met in the settings files; gives the exit status.
-int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings& settings,
+int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& query,
+                        const kb::Settings& settings,
                         const std::vector<kb::SettingsProblem>& settings_problems,
                         const std::vector<kb::SettingsProblem>& knowledge_base_problems,
                         std::chrono::steady_clock::time_point started) {
@@ -181,7 +182,7 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings&
   // A file that someone else wrote into the knowledge base does not change the exit status.
   kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
   const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
-  kb::SearchRequest request{.phrase = command.phrase,
+  kb::SearchRequest request{.query = query,
                             .match_settings = settings.match,
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
@@ -226,7 +227,14 @@ int Search(const kb::cli::CommandLine& command) {
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
   OverrideSettings(command, settings, knowledge_base_problems);
-  return SearchKnowledgeBase(command, settings, settings_problems, knowledge_base_problems,
+  // The text is read as the settings or --query say, before anything is searched.
+  kb::Query query;
+  if (const kb::QueryProblem problem =
+          kb::ParseQuery(command.phrase, kb::cli::QueryKindOf(command, settings.query_kind), query);
+      problem != kb::QueryProblem::kNone) {
+    return Complain(kb::QueryProblemText(problem));
+  }
+  return SearchKnowledgeBase(command, query, settings, settings_problems, knowledge_base_problems,
                              started);
 }
 

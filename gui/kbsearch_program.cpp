@@ -63,7 +63,7 @@ int RunKbsearch(std::span<const std::string_view> arguments,
             index_refresh.AfterSearch();
             return report;
           }};
-  MainWindow window(*windows, steps, settings.match);
+  MainWindow window(*windows, steps, settings.match, settings.query_kind);
   if (settings.keep_history) {
     if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
         !file.empty()) {

@@ -345,6 +345,9 @@ SnippetMaker::SnippetMaker(std::string_view phrase, const MatchSettings& setting
   }
 }
 
+SnippetMaker::SnippetMaker(const Query& query, const MatchSettings& settings)
+    : SnippetMaker(query.is_words() ? query.RequiredTerms().front() : query.text, settings) {}
+
 std::string SnippetMaker::Title(std::string_view article) {
   // Made once: every article found asks for its title.
   static const PhraseFinder title("<title", PhraseFinder::Case::kFolded);

@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/case_folder.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
@@ -79,6 +80,7 @@ class SnippetMaker {
  public:
   // `phrase` as the user gave it, as ArticleMatcher takes it.
   SnippetMaker(std::string_view phrase, const MatchSettings& settings);
+  SnippetMaker(const Query& query, const MatchSettings& settings);
 
   ArticleSnippets Make(std::string_view article) const;
   // The same, for an article whose hits were counted as it was read (ArticleMatcher::hits()),

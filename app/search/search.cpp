@@ -92,7 +92,7 @@ class SearchSink final : public ScanSink {
 // read failed).
 MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& request) {
   if (request.results.style != ResultsStyle::kSnippets) return {};
-  auto maker = std::make_shared<const SnippetMaker>(request.phrase, request.match_settings);
+  auto maker = std::make_shared<const SnippetMaker>(request.query, request.match_settings);
   // Read again one at a time: each may take kLargestSnippetArticle bytes and the text made
   // of them.
   auto one_read_again = std::make_shared<std::mutex>();
@@ -149,11 +149,11 @@ PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen) {
 SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
                        const std::vector<Printer*>& printers) {
   SearchReport report;
-  report.phrase = PhraseAsCompared(request.phrase, request.match_settings);
+  report.phrase = PhraseAsCompared(request.query.text, request.match_settings);
   SearchSink sink(screen, printers, report.found);
   KeptBudget kept_budget(kKeptArticlesBudget);
   const ScanRequest scan{
-      .phrase = request.phrase,
+      .query = request.query,
       .match_settings = request.match_settings,
       .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
       .stop = request.stop,

@@ -281,8 +281,8 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
     return false;
   };
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
-                           "Index", "IndexLimit", "History"});
+  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results",
+                           "Order", "Index", "IndexLimit", "History"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 

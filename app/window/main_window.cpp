@@ -88,13 +88,15 @@ constexpr platform::WindowLayout kLayout{.title = "Search Quillon Knowledgebase"
                                          .icon = "Textfind.ico",
                                          .controls = kControls};
 
-// The layout, its labels in the program's texts in use, its controls copied into `controls`.
-platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls) {
+// The layout, its labels in the program's texts in use (the prompt that for `query_kind`),
+// its controls copied into `controls`.
+platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls, QueryKind query_kind) {
   controls.assign(std::begin(kControls), std::end(kControls));
   for (ControlLayout& labelled : controls) {
     switch (labelled.number) {
       case control::kSearchPrompt:
-        labelled.text = ProgramText(text::kSearchPrompt);
+        labelled.text = ProgramText(query_kind == QueryKind::kWords ? text::kWordsSearchPrompt
+                                                                    : text::kSearchPrompt);
         break;
       case control::kSearchButton:
         labelled.text = ProgramText(text::kSearchButton);
@@ -141,8 +143,11 @@ const platform::WindowLayout& MainWindowLayout() {
 }
 
 MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps,
-                       MatchSettings match_settings)
-    : windows_(windows), steps_(std::move(steps)), match_settings_(std::move(match_settings)) {}
+                       MatchSettings match_settings, QueryKind query_kind)
+    : windows_(windows),
+      steps_(std::move(steps)),
+      match_settings_(std::move(match_settings)),
+      query_kind_(query_kind) {}
 
 void MainWindow::KeepHistoryIn(platform::Env& env, std::string file) {
   history_env_ = &env;
@@ -172,7 +177,7 @@ int MainWindow::Run() {
 }
 
 void MainWindow::BuildWindow() {
-  layout_ = LayoutWithTexts(controls_);
+  layout_ = LayoutWithTexts(controls_, query_kind_);
   windows_.Build(layout_);
   windows_.BindText(
       control::kSearchEntry, [this] { return search_text_; },
@@ -256,6 +261,14 @@ void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
 }
 
 void MainWindow::StartSearch() {
+  Query query;
+  if (const QueryProblem problem = ParseQuery(search_text_, query_kind_, query);
+      problem != QueryProblem::kNone) {
+    Message message;
+    message.text = QueryProblemText(problem);
+    windows_.ShowMessage(message);
+    return;
+  }
   history_.Add(search_text_);
   // A history that cannot be written is no reason not to search.
   if (history_env_ != nullptr) history_.Write(*history_env_, history_file_);
@@ -265,7 +278,7 @@ void MainWindow::StartSearch() {
   windows_.SetEnabled(control::kSearchButton, false);
   // The worker has its own copy of everything it searches with, and hands the report back
   // as a call on the window's thread, which runs before the window hears the work is done.
-  windows_.StartWork([this, request = SearchRequest{.phrase = search_text_,
+  windows_.StartWork([this, request = SearchRequest{.query = std::move(query),
                                                     .match_settings = match_settings_,
                                                     .templates = templates_,
                                                     .stop = search_stop_.get_token()}] {

@@ -47,6 +47,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/match_settings.h"
 #include "app/page/templates.h"
 #include "app/search/search.h"
@@ -89,8 +90,11 @@ std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_vi
 
 class MainWindow final : public SearchScreen {
  public:
-  // `windows` must outlive this object; searches compare as `match_settings` say.
-  MainWindow(platform::WindowSystem& windows, SearchSteps steps, MatchSettings match_settings = {});
+  // `windows` must outlive this object; searches compare as `match_settings` say, and read
+  // the text typed as `query_kind` says (with words, the prompt says so; a text that is no
+  // query is refused with a message box and not searched for).
+  MainWindow(platform::WindowSystem& windows, SearchSteps steps, MatchSettings match_settings = {},
+             QueryKind query_kind = QueryKind::kPhrase);
 
   // The whole life of the window: kExitOk when the window was closed.
   int Run();
@@ -124,6 +128,7 @@ class MainWindow final : public SearchScreen {
   platform::WindowSystem& windows_;
   const SearchSteps steps_;
   const MatchSettings match_settings_;
+  const QueryKind query_kind_;
   // The layout the window is built from, its labels in the program's texts in use.
   std::vector<platform::ControlLayout> controls_;
   platform::WindowLayout layout_;

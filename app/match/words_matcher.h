@@ -1,0 +1,99 @@
+#pragma once
+
+// Decides whether one article is a result of a words query (app/base/query.h), from its bytes
+// fed piece by piece in file order: it holds every required term and no excluded one, each
+// where a word starts, and the marker (app/match/query_matcher.h).
+//
+// The terms are looked for in the view the settings search, as the phrase is
+// (app/match/article_matcher.h): the article's bytes or its text, folded as they say. A term
+// is found where it starts a word: where the character before it in that view, before
+// folding, is no letter, mark or digit (Unicode categories L, M and N), or where nothing is
+// before it. A byte of 80 hex or more that starts no valid UTF-8 sequence counts as a letter,
+// so that words in a single-byte code page stay whole. A term that does not begin with a
+// letter or a digit (".NET") is found anywhere.
+//
+// The outcome does not depend on how the article is cut into pieces. Memory stays bounded:
+// besides the steps' own, the last bytes of the folded view are kept, as many as a term can
+// span, with what is known of the characters before them.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/base/query.h"
+#include "app/match/html_text.h"
+#include "app/match/match_settings.h"
+#include "app/match/phrase_finder.h"
+#include "app/match/query_matcher.h"
+#include "app/match/unicode_folding.h"
+
+namespace kb {
+
+// Whether `code_point` is a letter, a mark or a digit: a character within a word.
+bool IsWordCharacter(char32_t code_point);
+
+class WordsMatcher final : public QueryMatcher {
+ public:
+  // The terms of `query` are put through the settings' rules once, here. A term that the
+  // rules leave empty (a lone accent when accents are ignored) is never found.
+  WordsMatcher(const Query& query, const MatchSettings& settings,
+               StreamSearch::Count hits = StreamSearch::Count::kFirstOnly);
+
+  void StartArticle() override;
+  void Feed(std::string_view piece) override;
+  void FinishArticle() override;
+
+  bool is_result() const override;
+  std::string_view excerpt() const override { return marker_.excerpt(); }
+  bool settled() const override;
+
+  bool counts_hits() const override { return counts_hits_; }
+  uint64_t hits() const override;
+  std::span<const uint64_t> term_hits() const override { return term_hits_; }
+  // The words matcher does not record where its hits start.
+  std::span<const uint64_t> hit_starts() const override { return {}; }
+  std::string_view byte_phrase() const override { return {}; }
+
+ private:
+  struct Term {
+    std::string sought;  // put through the settings' rules
+    PhraseFinder finder;
+    bool excluded;
+    bool at_word_start;  // found only where a word starts
+    uint64_t next = 0;   // where its next hit counted may start: the last one's end
+  };
+
+  // Passes a piece of the view (the bytes, or the text) through the folding, marking where
+  // each character that starts a word begins, and looks for the terms in it.
+  void SearchView(std::string_view view);
+  // Folds the characters of `view` from its start that are whole, onto window_; gives where
+  // they end. At the end of the article every byte left is taken as itself.
+  std::size_t FoldCharacters(std::string_view view, bool at_end);
+  void SearchWindow();
+  // Whether the terms make the article no result whatever follows: an excluded one was found,
+  // or a required one can never be.
+  bool terms_rule_out() const;
+  // Whether the outcome of the terms is known whatever follows, and no hit is left to count.
+  bool terms_settled() const;
+
+  std::vector<Term> terms_;
+  std::optional<HtmlText> text_;   // when the text is matched
+  const UnicodeFolding* unicode_;  // null unless the settings fold Unicode
+  CaseTable table_;                // else: bytes of 80 hex and above fold through it
+  bool counts_hits_;
+  std::size_t overlap_ = 0;          // the longest sought term's size, less 1
+  std::string held_;                 // the start of a UTF-8 sequence cut by a piece's end
+  bool after_word_ = false;          // whether the last character of the view is in a word
+  std::string window_;               // the folded view's last bytes: overlap_ kept, then new
+  std::vector<char> word_starts_;    // for each byte of window_: a word starts there
+  uint64_t window_start_ = 0;        // where window_ starts in the folded view
+  std::size_t kept_ = 0;             // bytes of window_ kept from the last piece
+  std::vector<uint64_t> term_hits_;  // for each term, its hits (or, not counting, 0 or 1)
+  ArticleMarker marker_;
+};
+
+}  // namespace kb
