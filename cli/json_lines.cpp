@@ -79,7 +79,8 @@ std::string JsonData(std::string_view bytes) {
 }
 
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt, const ArticleSnippets* snippets) {
+                          std::string_view page_excerpt, const ArticleSnippets* snippets,
+                          bool words) {
   std::string data = R"("path":)" + JsonData(path) + R"(,"excerpt":)" + JsonData(excerpt) +
                      R"(,"page_excerpt":)" + JsonData(page_excerpt);
   if (snippets != nullptr) {
@@ -94,7 +95,9 @@ std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
       for (std::size_t mark = 0; mark < snippet.marks.size(); ++mark) {
         if (mark > 0) data += ',';
         data += R"({"start":)" + Digits(static_cast<int64_t>(snippet.marks[mark].start)) +
-                R"(,"end":)" + Digits(static_cast<int64_t>(snippet.marks[mark].end)) + "}";
+                R"(,"end":)" + Digits(static_cast<int64_t>(snippet.marks[mark].end));
+        if (words) data += R"(,"term":)" + Digits(static_cast<int64_t>(snippet.marks[mark].term));
+        data += '}';
       }
       data += "]}";
     }
@@ -122,8 +125,20 @@ std::string JsonSummaryLine(const SearchSummary& summary) {
   const std::string index =
       R"({"state":)" + JsonString(summary.index_state) + R"(,"reason":)" +
       (summary.index_reason.empty() ? "null" : JsonString(summary.index_reason)) + "}";
-  return JsonLine("summary", R"("phrase":)" + JsonData(summary.phrase) + R"(,"elapsed_total":)" +
-                                 elapsed + R"(,"stats":)" + stats + R"(,"index":)" + index);
+  std::string terms;
+  if (summary.terms != nullptr) {
+    terms = R"(,"terms":[)";
+    for (std::size_t index = 0; index < summary.terms->size(); ++index) {
+      const QueryTerm& term = (*summary.terms)[index];
+      if (index > 0) terms += ',';
+      terms += R"({"word":)" + JsonData(term.text) + R"(,"excluded":)" +
+               (term.excluded ? "true" : "false") + "}";
+    }
+    terms += ']';
+  }
+  return JsonLine("summary", R"("phrase":)" + JsonData(summary.phrase) + terms +
+                                 R"(,"elapsed_total":)" + elapsed + R"(,"stats":)" + stats +
+                                 R"(,"index":)" + index);
 }
 
 }  // namespace kb::cli

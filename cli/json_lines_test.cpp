@@ -125,8 +125,10 @@ TEST(JsonLinesTest, AnyBytesComeBackExactly) {
     EXPECT_EQ(DataBytes(data), bytes) << data;
 
     // The same bytes in each place a line carries them.
-    const ArticleSnippets snippets{
-        .title = bytes, .hits = round, .snippets = {{.text = bytes, .marks = {{0, 1}, {1, 2}}}}};
+    const ArticleSnippets snippets{.title = bytes,
+                                   .hits = round,
+                                   .snippets = {{.text = bytes, .marks = {{0, 1}, {1, 2}}}},
+                                   .term_hits = {}};
     const json match = ParsedLine(JsonMatchLine(bytes, bytes + "e", "p" + bytes, &snippets));
     EXPECT_EQ(match.at("type"), "match");
     const json& found = match.at("data");

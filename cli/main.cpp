@@ -122,7 +122,7 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
 }
 
 // The printer of the results in the format the command line asks for, writing to `results`.
-std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
+std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format, const kb::Query& query,
                                          kb::platform::ResultOutput& results,
                                          std::chrono::steady_clock::time_point started,
                                          const kb::index::ArticleIndex& index) {
@@ -135,14 +135,16 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
       break;
   }
   return std::make_unique<kb::cli::JsonLinesPrinter>(
-      results, started, [&index](kb::cli::SearchSummary& summary) {
+      results, started,
+      [&index](kb::cli::SearchSummary& summary) {
         const kb::index::IndexUse use = index.last_use();
         // The articles the index spared count as opened.
         summary.articles_read =
             std::max(0, summary.articles_opened - (summary.articles_listed - use.articles_read));
         summary.index_state = use.state;
         summary.index_reason = use.reason;
-      });
+      },
+      query);
 }
 
 // Says so when the knowledge base has no folder of articles.
@@ -174,7 +176,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
   // a write that waits for a reader.
   kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
-  const std::unique_ptr<kb::Printer> output = MakePrinter(command.format, results, started, index);
+  const std::unique_ptr<kb::Printer> output =
+      MakePrinter(command.format, query, results, started, index);
   kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal(), *output,
                                 results.terminal());
   kb::platform::Env& env = kb::cli::SearchEnv();

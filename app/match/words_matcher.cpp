@@ -67,6 +67,21 @@ WordsMatcher::WordsMatcher(const Query& query, const MatchSettings& settings,
   term_hits_.assign(terms_.size(), 0);
 }
 
+std::vector<WordHit> WordsMatcher::HitsIn(const Query& query, const MatchSettings& settings,
+                                          std::string_view view) {
+  // The terms as the settings have them, a text search's with their white space collapsed;
+  // the view is the text already.
+  WordsMatcher matcher(query, settings, StreamSearch::Count::kAll);
+  matcher.text_.reset();
+  matcher.records_hits_ = true;
+  matcher.StartArticle();
+  matcher.SearchView(view);
+  matcher.FinishArticle();
+  std::sort(matcher.hits_.begin(), matcher.hits_.end(),
+            [](const WordHit& a, const WordHit& b) { return a.start < b.start; });
+  return std::move(matcher.hits_);
+}
+
 void WordsMatcher::StartArticle() {
   if (text_) text_->Restart();
   held_.clear();
@@ -77,6 +92,10 @@ void WordsMatcher::StartArticle() {
   kept_ = 0;
   for (Term& term : terms_) term.next = 0;
   std::fill(term_hits_.begin(), term_hits_.end(), 0);
+  hits_.clear();
+  origin_start_.clear();
+  origin_end_.clear();
+  view_folded_ = 0;
   marker_.Restart();
 }
 
@@ -138,10 +157,15 @@ std::size_t WordsMatcher::FoldCharacters(std::string_view view, bool at_end) {
       word_starts_.push_back(!after_word_);
       word_starts_.resize(word_starts_.size() + folded_length - 1, 0);
       window_.append(folded, folded_length);
+      if (records_hits_) {
+        origin_start_.resize(window_.size(), view_folded_ + at);
+        origin_end_.resize(window_.size(), view_folded_ + at + length);
+      }
     }
     after_word_ = in_word;
     at += length;
   }
+  view_folded_ += at;
   return at;
 }
 
@@ -161,6 +185,8 @@ void WordsMatcher::SearchWindow() {
       if ((!term.at_word_start || word_starts_[at]) && start >= term.next) {
         ++term_hits_[index];
         term.next = start + length;
+        if (records_hits_)
+          hits_.push_back({index, origin_start_[at], origin_end_[at + length - 1]});
         if (!counts_hits_) break;
       }
       from = at + 1;
@@ -168,6 +194,12 @@ void WordsMatcher::SearchWindow() {
   }
   const std::size_t dropped = window_.size() - std::min(window_.size(), overlap_);
   window_.erase(0, dropped);
+  if (records_hits_) {
+    origin_start_.erase(origin_start_.begin(),
+                        origin_start_.begin() + static_cast<std::ptrdiff_t>(dropped));
+    origin_end_.erase(origin_end_.begin(),
+                      origin_end_.begin() + static_cast<std::ptrdiff_t>(dropped));
+  }
   word_starts_.erase(word_starts_.begin(),
                      word_starts_.begin() + static_cast<std::ptrdiff_t>(dropped));
   window_start_ += dropped;
@@ -191,6 +223,7 @@ uint64_t WordsMatcher::hits() const {
 }
 
 bool WordsMatcher::terms_rule_out() const {
+  if (records_hits_) return false;  // every hit is wanted
   for (std::size_t index = 0; index < terms_.size(); ++index) {
     const Term& term = terms_[index];
     if (term.excluded ? term_hits_[index] > 0 : term.sought.empty()) return true;

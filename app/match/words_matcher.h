@@ -36,8 +36,22 @@ namespace kb {
 // Whether `code_point` is a letter, a mark or a digit: a character within a word.
 bool IsWordCharacter(char32_t code_point);
 
+// A hit of one term, where a view holds it: the characters of the view that folded into it.
+struct WordHit {
+  std::size_t term = 0;  // its place among the query's terms
+  uint64_t start = 0;
+  uint64_t end = 0;
+  bool operator==(const WordHit&) const = default;
+};
+
 class WordsMatcher final : public QueryMatcher {
  public:
+  // Every hit of every term of `query` in `view`, a text that is already the view the search
+  // looks at (the text step is not applied again), folded as `settings` say; in order of
+  // their starts. Each term's hits are those the matcher counts.
+  static std::vector<WordHit> HitsIn(const Query& query, const MatchSettings& settings,
+                                     std::string_view view);
+
   // The terms of `query` are put through the settings' rules once, here. A term that the
   // rules leave empty (a lone accent when accents are ignored) is never found.
   WordsMatcher(const Query& query, const MatchSettings& settings,
@@ -54,6 +68,12 @@ class WordsMatcher final : public QueryMatcher {
   bool counts_hits() const override { return counts_hits_; }
   uint64_t hits() const override;
   std::span<const uint64_t> term_hits() const override { return term_hits_; }
+  // For HitsIn: the hits, and for each byte of window_ the stretch of the view it came from.
+  bool records_hits_ = false;
+  std::vector<WordHit> hits_;
+  std::vector<uint64_t> origin_start_;
+  std::vector<uint64_t> origin_end_;
+  uint64_t view_folded_ = 0;  // bytes of the view folded so far
   // The words matcher does not record where its hits start.
   std::span<const uint64_t> hit_starts() const override { return {}; }
   std::string_view byte_phrase() const override { return {}; }

@@ -98,14 +98,16 @@ MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& reque
   auto one_read_again = std::make_shared<std::mutex>();
   return [&env, maker, one_read_again](const InspectedArticle& found) -> std::any {
     if (found.bytes && found.outcome.hits) {
-      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits), found.hit_starts);
+      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits), found.hit_starts,
+                         found.outcome.term_hits);
     }
     const std::lock_guard lock(*one_read_again);
     std::string article;
     if (!ReadWholeArticle(env, found.path, article)) return ArticleSnippets{};
     // A copy that did not fit: the scan counted the hits to the article's end.
     if (found.outcome.failure.kind == ArticleOutcome::Failure::kNone && found.outcome.hits) {
-      return maker->Make(article, static_cast<int64_t>(*found.outcome.hits));
+      return maker->Make(article, static_cast<int64_t>(*found.outcome.hits), {},
+                         found.outcome.term_hits);
     }
     return maker->Make(article);
   };
