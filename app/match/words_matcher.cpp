@@ -51,6 +51,7 @@ WordsMatcher::WordsMatcher(const Query& query, const MatchSettings& settings,
     table_[byte] = byte < 0x80 ? static_cast<unsigned char>(byte) : settings.case_table[byte];
   }
   if (settings.mode == MatchMode::kText) text_.emplace();
+  maps_bytes_ = unicode_ == nullptr && settings.has_case_pairs();
   const bool folds = settings.folds_unicode() || settings.has_case_pairs();
   for (const QueryTerm& term : query.terms) {
     const std::string typed(settings.mode == MatchMode::kText ? CollapseWhiteSpace(term.text)
@@ -88,6 +89,7 @@ void WordsMatcher::StartArticle() {
   after_word_ = false;
   window_.clear();
   word_starts_.clear();
+  raw_.clear();
   window_start_ = 0;
   kept_ = 0;
   for (Term& term : terms_) term.next = 0;
@@ -115,6 +117,20 @@ void WordsMatcher::FinishArticle() {
 }
 
 void WordsMatcher::SearchView(std::string_view view) {
+  if (unicode_ == nullptr) {
+    // Folding keeps every byte in its place: the bytes themselves are searched, and whether a
+    // word starts at a hit is asked of the bytes before it.
+    const std::size_t before = window_.size();
+    window_.append(view);
+    if (maps_bytes_) {
+      raw_.append(view);
+      for (std::size_t at = before; at < window_.size(); ++at) {
+        window_[at] = static_cast<char>(table_[static_cast<unsigned char>(window_[at])]);
+      }
+    }
+    SearchWindow();
+    return;
+  }
   // A character cut by the last piece's end is completed by this one's first bytes.
   std::string joined;
   if (!held_.empty()) {
@@ -129,30 +145,39 @@ std::size_t WordsMatcher::FoldCharacters(std::string_view view, bool at_end) {
   char folded[UnicodeFolding::kLongestFolding];
   std::size_t at = 0;
   while (at < view.size()) {
-    const auto lead = static_cast<unsigned char>(view[at]);
-    std::size_t length = 1;
-    std::size_t folded_length = 1;
-    bool in_word;
-    if (lead < 0x80) {
-      in_word = IsAsciiAlphanumeric(view[at]);
-      folded[0] = view[at];
-    } else {
-      const Utf8Sequence sequence = DecodeUtf8(view.substr(at));
-      if (sequence.length == 0 && !at_end) break;
-      if (sequence.length > 0 && unicode_ != nullptr) {
-        length = static_cast<std::size_t>(sequence.length);
-        folded_length = unicode_->Fold(sequence.code_point, view.substr(at, length), folded);
-      } else {
-        // Bytes fold one by one: through the case table, or (beyond valid UTF-8) as they are.
-        length = sequence.length > 0 ? static_cast<std::size_t>(sequence.length) : 1;
-        folded_length = length;
-        for (std::size_t i = 0; i < length; ++i) {
-          const auto byte = static_cast<unsigned char>(view[at + i]);
-          folded[i] = static_cast<char>(unicode_ != nullptr ? byte : table_[byte]);
+    // ASCII stays as it is: a run of it at once.
+    if (const std::size_t run = AsciiPrefixLength(view.substr(at)); run > 0) {
+      const std::size_t first = word_starts_.size();
+      word_starts_.resize(first + run);
+      char* const starts = word_starts_.data() + first;
+      for (std::size_t i = 0; i < run; ++i) {
+        const bool in_word = IsAsciiAlphanumeric(view[at + i]);
+        starts[i] = !after_word_;
+        after_word_ = in_word;
+      }
+      window_.append(view.substr(at, run));
+      if (records_hits_) {
+        for (std::size_t i = 0; i < run; ++i) {
+          origin_start_.push_back(view_folded_ + at + i);
+          origin_end_.push_back(view_folded_ + at + i + 1);
         }
       }
-      in_word = sequence.length <= 0 || IsWordCharacter(sequence.code_point);
+      at += run;
+      continue;
     }
+    // Beyond ASCII only the folding tells: a byte that starts no valid sequence (or one the
+    // article's end cuts) stays as it is, and counts as a letter.
+    const Utf8Sequence sequence = DecodeUtf8(view.substr(at));
+    if (sequence.length == 0 && !at_end) break;
+    std::size_t length = 1;
+    std::size_t folded_length = 1;
+    if (sequence.length > 0) {
+      length = static_cast<std::size_t>(sequence.length);
+      folded_length = unicode_->Fold(sequence.code_point, view.substr(at, length), folded);
+    } else {
+      folded[0] = view[at];
+    }
+    const bool in_word = sequence.length <= 0 || IsWordCharacter(sequence.code_point);
     if (folded_length > 0) {
       word_starts_.push_back(!after_word_);
       word_starts_.resize(word_starts_.size() + folded_length - 1, 0);
@@ -169,6 +194,21 @@ std::size_t WordsMatcher::FoldCharacters(std::string_view view, bool at_end) {
   return at;
 }
 
+bool WordsMatcher::WordStartsAt(std::size_t at) const {
+  const std::string_view bytes = maps_bytes_ ? raw_ : window_;
+  if (at == 0) return window_start_ == 0;
+  // The character before: the valid sequence that ends there, from the nearest byte before
+  // that is no continuation byte (every such byte starts a character), else a byte that
+  // starts no valid sequence, which counts as a letter.
+  for (std::size_t back = 1; back <= std::min(at, kLongestUtf8Sequence); ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[at - back]);
+    if ((byte & 0xC0) == 0x80) continue;
+    const Utf8Sequence sequence = DecodeUtf8(bytes.substr(at - back, back));
+    return sequence.length == static_cast<int>(back) && !IsWordCharacter(sequence.code_point);
+  }
+  return false;
+}
+
 void WordsMatcher::SearchWindow() {
   const std::string_view window = window_;
   for (std::size_t index = 0; index < terms_.size(); ++index) {
@@ -182,26 +222,33 @@ void WordsMatcher::SearchWindow() {
       if (at == PhraseFinder::npos) break;
       at += from;
       const uint64_t start = window_start_ + at;
-      if ((!term.at_word_start || word_starts_[at]) && start >= term.next) {
+      const bool word_start = unicode_ == nullptr ? WordStartsAt(at) : word_starts_[at] != 0;
+      if ((!term.at_word_start || word_start) && start >= term.next) {
         ++term_hits_[index];
         term.next = start + length;
-        if (records_hits_)
+        if (records_hits_ && unicode_ == nullptr) {
+          hits_.push_back({index, start, start + length});
+        } else if (records_hits_) {
           hits_.push_back({index, origin_start_[at], origin_end_[at + length - 1]});
+        }
         if (!counts_hits_) break;
       }
       from = at + 1;
     }
   }
-  const std::size_t dropped = window_.size() - std::min(window_.size(), overlap_);
+  // Kept: the bytes a hit may span, and those that tell whether a word starts after them.
+  const std::size_t kept = unicode_ == nullptr ? overlap_ + kLongestUtf8Sequence : overlap_;
+  const std::size_t dropped = window_.size() - std::min(window_.size(), kept);
   window_.erase(0, dropped);
-  if (records_hits_) {
-    origin_start_.erase(origin_start_.begin(),
-                        origin_start_.begin() + static_cast<std::ptrdiff_t>(dropped));
-    origin_end_.erase(origin_end_.begin(),
-                      origin_end_.begin() + static_cast<std::ptrdiff_t>(dropped));
+  if (maps_bytes_) raw_.erase(0, dropped);
+  if (unicode_ != nullptr) {
+    const auto gone = static_cast<std::ptrdiff_t>(dropped);
+    word_starts_.erase(word_starts_.begin(), word_starts_.begin() + gone);
+    if (records_hits_) {
+      origin_start_.erase(origin_start_.begin(), origin_start_.begin() + gone);
+      origin_end_.erase(origin_end_.begin(), origin_end_.begin() + gone);
+    }
   }
-  word_starts_.erase(word_starts_.begin(),
-                     word_starts_.begin() + static_cast<std::ptrdiff_t>(dropped));
   window_start_ += dropped;
   kept_ = window_.size();
 }

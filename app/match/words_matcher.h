@@ -94,6 +94,8 @@ class WordsMatcher final : public QueryMatcher {
   // they end. At the end of the article every byte left is taken as itself.
   std::size_t FoldCharacters(std::string_view view, bool at_end);
   void SearchWindow();
+  // Without Unicode folding: whether a word starts at `at` of the window.
+  bool WordStartsAt(std::size_t at) const;
   // Whether the terms make the article no result whatever follows: an excluded one was found,
   // or a required one can never be.
   bool terms_rule_out() const;
@@ -105,11 +107,15 @@ class WordsMatcher final : public QueryMatcher {
   const UnicodeFolding* unicode_;  // null unless the settings fold Unicode
   CaseTable table_;                // else: bytes of 80 hex and above fold through it
   bool counts_hits_;
-  std::size_t overlap_ = 0;          // the longest sought term's size, less 1
-  std::string held_;                 // the start of a UTF-8 sequence cut by a piece's end
-  bool after_word_ = false;          // whether the last character of the view is in a word
-  std::string window_;               // the folded view's last bytes: overlap_ kept, then new
-  std::vector<char> word_starts_;    // for each byte of window_: a word starts there
+  std::size_t overlap_ = 0;        // the longest sought term's size, less 1
+  std::string held_;               // the start of a UTF-8 sequence cut by a piece's end
+  bool after_word_ = false;        // whether the last character of the view is in a word
+  std::string window_;             // the folded view's last bytes: overlap_ kept, then new
+  std::vector<char> word_starts_;  // with Unicode folding only
+  // Without Unicode folding, when the case table folds bytes above 7F: the window's bytes as
+  // they are.
+  bool maps_bytes_ = false;
+  std::string raw_;                  // for each byte of window_: a word starts there
   uint64_t window_start_ = 0;        // where window_ starts in the folded view
   std::size_t kept_ = 0;             // bytes of window_ kept from the last piece
   std::vector<uint64_t> term_hits_;  // for each term, its hits (or, not counting, 0 or 1)
