@@ -472,6 +472,13 @@ TEST(ArticleSnippets, WordsMarkEveryRequiredTermAndPreferPassagesHoldingMoreOfTh
   EXPECT_TRUE(SnippetMaker("and join", {}).Make(article).title_holds_terms);
   EXPECT_FALSE(SnippetMaker("pawn", {}).Make(article).title_holds_terms);
   EXPECT_EQ(SnippetMaker("spawn", {}).Make(article).term_hits, (std::vector<int64_t>{4}));
+  // Under folding a mark covers the article's own characters.
+  const MatchSettings accents{.case_folding = CaseFolding::kUnicode, .ignore_accents = true};
+  const ArticleSnippets folded = SnippetMaker(WordsQuery("eric join"), accents)
+                                     .Make("caf\xC3\xA9 \xC3\x89ric e\xCC\x81ric joIN");
+  ASSERT_EQ(folded.snippets.size(), 1u);
+  EXPECT_EQ(Marked(folded.snippets[0]),
+            (std::vector<std::string>{"0:\xC3\x89ric", "0:e\xCC\x81ric", "1:joIN"}));
 }
 
 }  // namespace

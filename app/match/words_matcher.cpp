@@ -86,17 +86,15 @@ std::vector<WordHit> WordsMatcher::HitsIn(const Query& query, const MatchSetting
 void WordsMatcher::StartArticle() {
   if (text_) text_->Restart();
   held_.clear();
-  after_word_ = false;
   window_.clear();
-  word_starts_.clear();
   raw_.clear();
   window_start_ = 0;
   kept_ = 0;
   for (Term& term : terms_) term.next = 0;
   std::fill(term_hits_.begin(), term_hits_.end(), 0);
   hits_.clear();
-  origin_start_.clear();
-  origin_end_.clear();
+  beyond_ascii_.clear();
+  dropped_shift_ = 0;
   view_folded_ = 0;
   marker_.Restart();
 }
@@ -145,27 +143,13 @@ std::size_t WordsMatcher::FoldCharacters(std::string_view view, bool at_end) {
   char folded[UnicodeFolding::kLongestFolding];
   std::size_t at = 0;
   while (at < view.size()) {
-    // ASCII stays as it is: a run of it at once.
+    // ASCII stays as it is: a run of it at once, and nothing noted of it.
     if (const std::size_t run = AsciiPrefixLength(view.substr(at)); run > 0) {
-      const std::size_t first = word_starts_.size();
-      word_starts_.resize(first + run);
-      char* const starts = word_starts_.data() + first;
-      for (std::size_t i = 0; i < run; ++i) {
-        const bool in_word = IsAsciiAlphanumeric(view[at + i]);
-        starts[i] = !after_word_;
-        after_word_ = in_word;
-      }
       window_.append(view.substr(at, run));
-      if (records_hits_) {
-        for (std::size_t i = 0; i < run; ++i) {
-          origin_start_.push_back(view_folded_ + at + i);
-          origin_end_.push_back(view_folded_ + at + i + 1);
-        }
-      }
       at += run;
       continue;
     }
-    // Beyond ASCII only the folding tells: a byte that starts no valid sequence (or one the
+    // Beyond ASCII the folding tells: a byte that starts no valid sequence (or one the
     // article's end cuts) stays as it is, and counts as a letter.
     const Utf8Sequence sequence = DecodeUtf8(view.substr(at));
     if (sequence.length == 0 && !at_end) break;
@@ -177,21 +161,58 @@ std::size_t WordsMatcher::FoldCharacters(std::string_view view, bool at_end) {
     } else {
       folded[0] = view[at];
     }
-    const bool in_word = sequence.length <= 0 || IsWordCharacter(sequence.code_point);
-    if (folded_length > 0) {
-      word_starts_.push_back(!after_word_);
-      word_starts_.resize(word_starts_.size() + folded_length - 1, 0);
-      window_.append(folded, folded_length);
-      if (records_hits_) {
-        origin_start_.resize(window_.size(), view_folded_ + at);
-        origin_end_.resize(window_.size(), view_folded_ + at + length);
-      }
-    }
-    after_word_ = in_word;
+    const uint64_t folded_start = window_start_ + window_.size();
+    window_.append(folded, folded_length);
+    beyond_ascii_.push_back(
+        {.folded_start = folded_start,
+         .folded_end = folded_start + folded_length,
+         .view_start = view_folded_ + at,
+         .view_end = view_folded_ + at + length,
+         .in_word = sequence.length <= 0 || IsWordCharacter(sequence.code_point)});
     at += length;
   }
   view_folded_ += at;
   return at;
+}
+
+const WordsMatcher::Folded* WordsMatcher::FoldedHolding(uint64_t position) const {
+  const auto after =
+      std::upper_bound(beyond_ascii_.begin(), beyond_ascii_.end(), position,
+                       [](uint64_t at, const Folded& folded) { return at < folded.folded_start; });
+  if (after == beyond_ascii_.begin()) return nullptr;
+  const Folded& before = *(after - 1);
+  return position < before.folded_end ? &before : nullptr;
+}
+
+uint64_t WordsMatcher::ViewOffset(uint64_t position) const {
+  // An ASCII byte: as far past the character beyond ASCII before it as it is in the view.
+  const auto after =
+      std::upper_bound(beyond_ascii_.begin(), beyond_ascii_.end(), position,
+                       [](uint64_t at, const Folded& folded) { return at < folded.folded_start; });
+  if (after == beyond_ascii_.begin()) return position + dropped_shift_;
+  const Folded& before = *(after - 1);
+  return position < before.folded_end ? before.view_start
+                                      : before.view_end + (position - before.folded_end);
+}
+
+bool WordsMatcher::FoldedWordStartsAt(uint64_t position) const {
+  auto after =
+      std::upper_bound(beyond_ascii_.begin(), beyond_ascii_.end(), position,
+                       [](uint64_t at, const Folded& folded) { return at < folded.folded_start; });
+  // The character that folded into `position` itself, if it is one beyond ASCII, comes last
+  // among those whose folding starts there: before it only characters folded into nothing.
+  if (after != beyond_ascii_.begin()) {
+    const Folded& last = *(after - 1);
+    if (last.folded_start < position && position < last.folded_end) return false;
+    if (last.folded_start == position && last.folded_end > position) --after;
+  }
+  // The character before: the last one beyond ASCII when its folding ends here (folded into
+  // nothing, perhaps), else the ASCII byte before.
+  if (after != beyond_ascii_.begin() && (after - 1)->folded_end == position) {
+    return !(after - 1)->in_word;
+  }
+  if (position == 0) return true;
+  return !IsAsciiAlphanumeric(window_[static_cast<std::size_t>(position - 1 - window_start_)]);
 }
 
 bool WordsMatcher::WordStartsAt(std::size_t at) const {
@@ -222,14 +243,17 @@ void WordsMatcher::SearchWindow() {
       if (at == PhraseFinder::npos) break;
       at += from;
       const uint64_t start = window_start_ + at;
-      const bool word_start = unicode_ == nullptr ? WordStartsAt(at) : word_starts_[at] != 0;
+      const bool word_start = unicode_ == nullptr ? WordStartsAt(at) : FoldedWordStartsAt(start);
       if ((!term.at_word_start || word_start) && start >= term.next) {
         ++term_hits_[index];
         term.next = start + length;
         if (records_hits_ && unicode_ == nullptr) {
           hits_.push_back({index, start, start + length});
         } else if (records_hits_) {
-          hits_.push_back({index, origin_start_[at], origin_end_[at + length - 1]});
+          const uint64_t last = start + length - 1;
+          const Folded* const holding = FoldedHolding(last);
+          hits_.push_back({index, ViewOffset(start),
+                           holding != nullptr ? holding->view_end : ViewOffset(last) + 1});
         }
         if (!counts_hits_) break;
       }
@@ -237,19 +261,20 @@ void WordsMatcher::SearchWindow() {
     }
   }
   // Kept: the bytes a hit may span, and those that tell whether a word starts after them.
-  const std::size_t kept = unicode_ == nullptr ? overlap_ + kLongestUtf8Sequence : overlap_;
+  const std::size_t kept = overlap_ + kLongestUtf8Sequence;
   const std::size_t dropped = window_.size() - std::min(window_.size(), kept);
   window_.erase(0, dropped);
   if (maps_bytes_) raw_.erase(0, dropped);
-  if (unicode_ != nullptr) {
-    const auto gone = static_cast<std::ptrdiff_t>(dropped);
-    word_starts_.erase(word_starts_.begin(), word_starts_.begin() + gone);
-    if (records_hits_) {
-      origin_start_.erase(origin_start_.begin(), origin_start_.begin() + gone);
-      origin_end_.erase(origin_end_.begin(), origin_end_.begin() + gone);
-    }
-  }
   window_start_ += dropped;
+  // What is known of the characters beyond ASCII that lie wholly before the window is no
+  // longer needed, but for how far the view has run ahead of the folded text there.
+  const auto gone =
+      std::find_if(beyond_ascii_.begin(), beyond_ascii_.end(),
+                   [&](const Folded& folded) { return folded.folded_end >= window_start_; });
+  if (gone != beyond_ascii_.begin()) {
+    dropped_shift_ = (gone - 1)->view_end - (gone - 1)->folded_end;
+    beyond_ascii_.erase(beyond_ascii_.begin(), gone);
+  }
   kept_ = window_.size();
 }
 

@@ -68,12 +68,6 @@ class WordsMatcher final : public QueryMatcher {
   bool counts_hits() const override { return counts_hits_; }
   uint64_t hits() const override;
   std::span<const uint64_t> term_hits() const override { return term_hits_; }
-  // For HitsIn: the hits, and for each byte of window_ the stretch of the view it came from.
-  bool records_hits_ = false;
-  std::vector<WordHit> hits_;
-  std::vector<uint64_t> origin_start_;
-  std::vector<uint64_t> origin_end_;
-  uint64_t view_folded_ = 0;  // bytes of the view folded so far
   // The words matcher does not record where its hits start.
   std::span<const uint64_t> hit_starts() const override { return {}; }
   std::string_view byte_phrase() const override { return {}; }
@@ -87,15 +81,36 @@ class WordsMatcher final : public QueryMatcher {
     uint64_t next = 0;   // where its next hit counted may start: the last one's end
   };
 
-  // Passes a piece of the view (the bytes, or the text) through the folding, marking where
-  // each character that starts a word begins, and looks for the terms in it.
+  // A character beyond ASCII, or a byte that starts no valid UTF-8 sequence, as the Unicode
+  // folding turned it into folded bytes: where those are in the folded view, where the
+  // character was in the view, and whether it is in a word.
+  struct Folded {
+    uint64_t folded_start;
+    uint64_t folded_end;
+    uint64_t view_start;
+    uint64_t view_end;
+    bool in_word;
+  };
+
+  // Passes a piece of the view (the bytes, or the text) through the folding, and looks for
+  // the terms in it.
   void SearchView(std::string_view view);
-  // Folds the characters of `view` from its start that are whole, onto window_; gives where
-  // they end. At the end of the article every byte left is taken as itself.
+  // With Unicode folding: folds the characters of `view` from its start that are whole onto
+  // window_, noting those beyond ASCII; gives where they end. At the end of the article every
+  // byte left is taken as itself.
   std::size_t FoldCharacters(std::string_view view, bool at_end);
+  // Looks for the terms in the window, then keeps its last bytes for the next piece.
   void SearchWindow();
-  // Without Unicode folding: whether a word starts at `at` of the window.
+  // Without Unicode folding: whether a word starts at `at` of the window, asked of the bytes
+  // before it.
   bool WordStartsAt(std::size_t at) const;
+  // With Unicode folding, of the folded view: the character beyond ASCII whose folding holds
+  // `position`, if any; whether a word starts at `position` (the start of a character's
+  // folding, after a character that is in no word); and where `position` came from in the
+  // view.
+  const Folded* FoldedHolding(uint64_t position) const;
+  bool FoldedWordStartsAt(uint64_t position) const;
+  uint64_t ViewOffset(uint64_t position) const;
   // Whether the terms make the article no result whatever follows: an excluded one was found,
   // or a required one can never be.
   bool terms_rule_out() const;
@@ -106,19 +121,25 @@ class WordsMatcher final : public QueryMatcher {
   std::optional<HtmlText> text_;   // when the text is matched
   const UnicodeFolding* unicode_;  // null unless the settings fold Unicode
   CaseTable table_;                // else: bytes of 80 hex and above fold through it
-  bool counts_hits_;
-  std::size_t overlap_ = 0;        // the longest sought term's size, less 1
-  std::string held_;               // the start of a UTF-8 sequence cut by a piece's end
-  bool after_word_ = false;        // whether the last character of the view is in a word
-  std::string window_;             // the folded view's last bytes: overlap_ kept, then new
-  std::vector<char> word_starts_;  // with Unicode folding only
   // Without Unicode folding, when the case table folds bytes above 7F: the window's bytes as
-  // they are.
+  // they are are kept in raw_.
   bool maps_bytes_ = false;
-  std::string raw_;                  // for each byte of window_: a word starts there
-  uint64_t window_start_ = 0;        // where window_ starts in the folded view
-  std::size_t kept_ = 0;             // bytes of window_ kept from the last piece
+  bool counts_hits_;
+  std::size_t overlap_ = 0;    // the longest sought term's size, less 1
+  std::string held_;           // the start of a UTF-8 sequence cut by a piece's end
+  std::string window_;         // the folded view's last bytes: those kept, then new ones
+  std::string raw_;            // see maps_bytes_
+  uint64_t window_start_ = 0;  // where window_ starts in the folded view
+  std::size_t kept_ = 0;       // bytes of window_ kept from the last piece
+  // With Unicode folding: the characters beyond ASCII from the window's start on, and how far
+  // the view ran ahead of the folded view at the end of the last one dropped.
+  std::vector<Folded> beyond_ascii_;
+  uint64_t dropped_shift_ = 0;
+  uint64_t view_folded_ = 0;         // bytes of the view folded so far
   std::vector<uint64_t> term_hits_;  // for each term, its hits (or, not counting, 0 or 1)
+  // For HitsIn: every hit is recorded.
+  bool records_hits_ = false;
+  std::vector<WordHit> hits_;
   ArticleMarker marker_;
 };
 

@@ -71,6 +71,9 @@ TEST(WordsMatcherTest, ATermIsFoundWhereAWordStarts) {
   const MatchSettings accents{.case_folding = CaseFolding::kUnicode, .ignore_accents = true};
   EXPECT_TRUE(Finds("eric", "\xC3\x89ric", accents));
   EXPECT_FALSE(Finds("ric", "\xC3\x89ric", accents));
+  // A combining accent folds into nothing, and is still the character before.
+  EXPECT_FALSE(Finds("join", " \xCC\x81join", accents));
+  EXPECT_TRUE(Finds("join", "\xE2\x80\x94join \xC3\x89", accents));
   // In the text, markup counts for nothing: "<b>x</b>join" is the word "xjoin".
   const MatchSettings text{.mode = MatchMode::kText};
   EXPECT_FALSE(Finds("join", "<b>x</b>join", text));
