@@ -39,7 +39,14 @@ class ArticleMarker {
   // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
   std::string_view excerpt() const;
   // Whether the marker and the whole excerpt after it are in: no further byte changes them.
-  bool complete() const { return found() && excerpt_.size() == kExcerptLength; }
+  bool complete() const { return Complete(found(), excerpt_.size()); }
+
+  // The one rule for when an article's outcome is settled, as far as the marker goes: the
+  // marker is found and the excerpt after it is whole. What reads an article in parts asks
+  // it of each part and of the parts put together.
+  static bool Complete(bool marker_found, std::size_t excerpt_bytes) {
+    return marker_found && excerpt_bytes == kExcerptLength;
+  }
   // Bytes fed since the article began.
   uint64_t fed() const { return marker_.fed(); }
 

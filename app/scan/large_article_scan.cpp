@@ -84,7 +84,7 @@ class PartSearch {
   }
 
   bool settled() const {
-    return phrase_.found() && marker_.found() && part_->excerpt.size() == kExcerptLength;
+    return phrase_.found() && ArticleMarker::Complete(marker_.found(), part_->excerpt.size());
   }
 
   void Finish(Part::Ending ending, platform::SystemError error = platform::system_error::kNone) {
@@ -177,7 +177,8 @@ class Assembly {
  private:
   // Whether reading from the start could stop here, before the next read.
   bool settled() const {
-    return phrase_at_ != kNowhere && marker_at_ != kNowhere && excerpt_.size() == kExcerptLength;
+    return phrase_at_ != kNowhere &&
+           ArticleMarker::Complete(marker_at_ != kNowhere, excerpt_.size());
   }
 
   // Takes in a part that reading from the start reaches: every part before it was read whole
