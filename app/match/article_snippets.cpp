@@ -39,6 +39,8 @@ constexpr std::size_t kSnippetReach = kSnippetLength + kCutReach + 2;
 // least kHalfSnippet: Cut then gives the hit that much room on each side at most.
 constexpr std::size_t kHalfSnippet = (kSnippetLength + 1) / 2;
 constexpr std::size_t kHalfSnippetReach = kHalfSnippet + kCutReach + 2;
+// How many hits of each term of words are weighed for the snippets at most: the first ones.
+constexpr std::size_t kMostWordHitsWeighed = 4096;
 // How far from the end of the text made so far the text to come may change an occurrence:
 // more than a phrase of 100 characters of four bytes, folded.
 constexpr std::size_t kUnsureBytes = 4096;
@@ -618,7 +620,9 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
     text.append(reader.Extract(article.substr(read, kTextStep)));
   }
   text.append(reader.Finish());
-  std::vector<WordHit> hits = WordsMatcher::HitsIn(*words_, settings_, text);
+  std::vector<uint64_t> found(words_->terms.size(), 0);
+  std::vector<WordHit> hits =
+      WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
   std::erase_if(hits, [&](const WordHit& hit) { return words_->terms[hit.term].excluded; });
 
   // Each hit's passage: the hits that lie within half a snippet of it either side, and how
@@ -662,13 +666,16 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
     shown_end = taken.end;
   }
 
+  // The counts the scan made, else those of the text; an excluded term's are none.
+  if (counted_terms.size() == terms) found.assign(counted_terms.begin(), counted_terms.end());
   made.term_hits.assign(terms, 0);
-  if (counted_terms.size() == terms) {
-    std::copy(counted_terms.begin(), counted_terms.end(), made.term_hits.begin());
-  } else {
-    for (const WordHit& hit : hits) ++made.term_hits[hit.term];
+  int64_t all = 0;
+  for (std::size_t term = 0; term < terms; ++term) {
+    if (words_->terms[term].excluded) continue;
+    made.term_hits[term] = static_cast<int64_t>(found[term]);
+    all += made.term_hits[term];
   }
-  made.hits = counted ? *counted : static_cast<int64_t>(hits.size());
+  made.hits = counted ? *counted : all;
   return made;
 }
 

@@ -69,15 +69,18 @@ WordsMatcher::WordsMatcher(const Query& query, const MatchSettings& settings,
 }
 
 std::vector<WordHit> WordsMatcher::HitsIn(const Query& query, const MatchSettings& settings,
-                                          std::string_view view) {
+                                          std::string_view view, std::size_t most,
+                                          std::vector<uint64_t>* term_hits) {
   // The terms as the settings have them, a text search's with their white space collapsed;
   // the view is the text already.
   WordsMatcher matcher(query, settings, StreamSearch::Count::kAll);
   matcher.text_.reset();
   matcher.records_hits_ = true;
+  matcher.most_recorded_ = most;
   matcher.StartArticle();
   matcher.SearchView(view);
   matcher.FinishArticle();
+  if (term_hits != nullptr) term_hits->assign(matcher.term_hits_.begin(), matcher.term_hits_.end());
   std::sort(matcher.hits_.begin(), matcher.hits_.end(),
             [](const WordHit& a, const WordHit& b) { return a.start < b.start; });
   return std::move(matcher.hits_);
@@ -247,9 +250,11 @@ void WordsMatcher::SearchWindow() {
       if ((!term.at_word_start || word_start) && start >= term.next) {
         ++term_hits_[index];
         term.next = start + length;
-        if (records_hits_ && unicode_ == nullptr) {
+        if (!records_hits_ || term_hits_[index] > most_recorded_) {
+          // Counted, not recorded.
+        } else if (unicode_ == nullptr) {
           hits_.push_back({index, start, start + length});
-        } else if (records_hits_) {
+        } else {
           const uint64_t last = start + length - 1;
           const Folded* const holding = FoldedHolding(last);
           hits_.push_back({index, ViewOffset(start),

@@ -46,11 +46,14 @@ struct WordHit {
 
 class WordsMatcher final : public QueryMatcher {
  public:
-  // Every hit of every term of `query` in `view`, a text that is already the view the search
+  // The hits of every term of `query` in `view`, a text that is already the view the search
   // looks at (the text step is not applied again), folded as `settings` say; in order of
-  // their starts. Each term's hits are those the matcher counts.
+  // their starts. Each term's hits are those the matcher counts, the first `most` of each at
+  // most (so that a text full of them takes bounded room); `term_hits`, when given, gets how
+  // many each term has in all.
   static std::vector<WordHit> HitsIn(const Query& query, const MatchSettings& settings,
-                                     std::string_view view);
+                                     std::string_view view, std::size_t most = SIZE_MAX,
+                                     std::vector<uint64_t>* term_hits = nullptr);
 
   // The terms of `query` are put through the settings' rules once, here. A term that the
   // rules leave empty (a lone accent when accents are ignored) is never found.
@@ -137,8 +140,9 @@ class WordsMatcher final : public QueryMatcher {
   uint64_t dropped_shift_ = 0;
   uint64_t view_folded_ = 0;         // bytes of the view folded so far
   std::vector<uint64_t> term_hits_;  // for each term, its hits (or, not counting, 0 or 1)
-  // For HitsIn: every hit is recorded.
+  // For HitsIn: the hits are recorded, as many of each term as most_recorded_.
   bool records_hits_ = false;
+  std::size_t most_recorded_ = 0;
   std::vector<WordHit> hits_;
   ArticleMarker marker_;
 };
