@@ -651,7 +651,7 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
     const bool apart = std::all_of(chosen.begin(), chosen.end(), [&](std::size_t other) {
       const uint64_t a = hits[at].start;
       const uint64_t b = hits[other].start;
-      return (a > b ? a - b : b - a) >= kLongestSnippet;
+      return (a > b ? a - b : b - a) > kReach;
     });
     if (apart) chosen.push_back(at);
   }
