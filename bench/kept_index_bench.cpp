@@ -53,14 +53,14 @@ class TimedFilter : public kb::ArticleFilter {
  public:
   explicit TimedFilter(kb::ArticleFilter& index) : index_(index) {}
 
-  void Prepare(std::string_view phrase, const kb::MatchSettings& settings) override {
-    index_.Prepare(phrase, settings);
+  void Prepare(const kb::Query& query, const kb::MatchSettings& settings) override {
+    index_.Prepare(query, settings);
   }
-  void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+  void ChooseArticles(std::span<const std::string_view> names, const kb::Query& query,
                       const kb::MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override {
     const Clock::time_point start = Clock::now();
-    index_.ChooseArticles(names, phrase, settings, threads, must_read);
+    index_.ChooseArticles(names, query, settings, threads, must_read);
     choice_ms = MsSince(start);
   }
 
@@ -93,9 +93,10 @@ double PlainListingMs() {
 double SearchMs(const char* phrase, kb::ArticleFilter* filter) {
   QuietSink sink;
   const auto start = std::chrono::steady_clock::now();
-  kb::ScanKnowledgeBase(kb::platform::Env::Default(),
-                        {.phrase = phrase, .threads = kb::DefaultScanThreads(), .filter = filter},
-                        sink);
+  kb::ScanKnowledgeBase(
+      kb::platform::Env::Default(),
+      {.query = kb::Query::Phrase(phrase), .threads = kb::DefaultScanThreads(), .filter = filter},
+      sink);
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
 }

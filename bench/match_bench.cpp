@@ -83,8 +83,9 @@ Measure ScanOnce(const std::string& phrase, const kb::MatchSettings& settings,
     close(channel[0]);
     CountingSink sink;
     const auto start = std::chrono::steady_clock::now();
-    kb::ScanKnowledgeBase(kb::platform::Env::Default(),
-                          {.phrase = phrase, .match_settings = settings, .threads = threads}, sink);
+    kb::ScanKnowledgeBase(
+        kb::platform::Env::Default(),
+        {.query = kb::Query::Phrase(phrase), .match_settings = settings, .threads = threads}, sink);
     Measure measure;
     measure.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

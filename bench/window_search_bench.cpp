@@ -150,8 +150,9 @@ std::size_t threads = 0;
 double SearchAlone(const std::string& phrase) {
   BlankScreen screen;
   kb::platform::Env& env = kb::platform::Env::Default();
-  const kb::SearchRequest request{
-      .phrase = phrase, .templates = kb::LoadTemplates(env, screen), .threads = threads};
+  const kb::SearchRequest request{.query = kb::Query::Phrase(phrase),
+                                  .templates = kb::LoadTemplates(env, screen),
+                                  .threads = threads};
   const Clock::time_point start = Clock::now();
   kb::RunSearch(env, request, screen);
   return SecondsSince(start);

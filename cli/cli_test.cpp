@@ -269,6 +269,40 @@ TEST_F(CliTest, NoMatchOrAnEmptyPhraseLeavesAZeroBytePage) {
   EXPECT_EQ(Page(), "");
 }
 
+// Words, from --query or the knowledge base's own settings file: every word where a word
+// starts, none that is excluded; a text that is no query is trouble and writes no page.
+TEST_F(CliTest, WordsFindArticlesHoldingThemAllAndATextThatIsNoQueryIsTrouble) {
+  WriteFile(kb_ / "ZebResult.htm", "old page");
+  Article("ZEB1.htm", "<!-- Article starts -->Join the thread once spawned.");
+  Article("ZEB2.htm", "<!-- Article starts -->rejoin the thread, spawn it");
+  Article("ZEB3.htm", "<!-- Article starts -->joining a spawned thread, then sleep");
+
+  CliRun run = Cli("-l --query words 'spawn join'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n./ZEB/ZEB3.htm\n");
+  EXPECT_EQ(Cli("-l --query words -- 'spawn join -sleep'").out, "./ZEB/ZEB1.htm\n");
+  EXPECT_EQ(Cli("-l 'spawn join'").status, 1);  // a phrase by default
+
+  WriteFile(kb_ / "kbsearch.env", "Query = words\n");
+  run = Cli("'\"the thread\" join'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "./ZEB/ZEB1.htm\n");
+  EXPECT_EQ(Cli("-l --query phrase 'the thread'").out, "./ZEB/ZEB1.htm\n./ZEB/ZEB2.htm\n");
+
+  fs::remove(kb_ / "ZebResult.htm");
+  for (const auto& [text, message] :
+       {std::pair{"-- -spawn", "no word to look for"}, {"'join \"the'", "double quote"}}) {
+    run = Cli(text);
+    EXPECT_EQ(run.status, 2) << text;
+    EXPECT_EQ(run.out, "") << text;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(kb_ / "ZebResult.htm"));
+  run = Cli("--query all join");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.err.starts_with("kbsearch-cli: --query takes phrase or words, not 'all'\n"));
+}
+
 TEST_F(CliTest, LongLinesAndPathsAreNeverCut) {
   // The longest name a file may have; its path cut at 255 bytes would name the decoy.
   const std::string name = "ZEB" + std::string(248, 'n') + ".htm";

@@ -24,6 +24,7 @@ constexpr int kNoIndexOption = 262;
 constexpr int kIoDepthOption = 263;
 constexpr int kResultsOption = 264;
 constexpr int kNoKbSettingsOption = 265;
+constexpr int kQueryOption = 267;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -38,6 +39,7 @@ constexpr option kLongOptions[] = {
     {"settings", required_argument, nullptr, kSettingsOption},
     {"fold", required_argument, nullptr, kFoldOption},
     {"match", required_argument, nullptr, kMatchOption},
+    {"query", required_argument, nullptr, kQueryOption},
     {"results", required_argument, nullptr, kResultsOption},
     {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {"index", no_argument, nullptr, kIndexOption},
@@ -55,6 +57,10 @@ constexpr std::pair<std::string_view, CommandLine::Folding> kFoldings[] = {
 constexpr std::pair<std::string_view, MatchMode> kMatchModes[] = {
     {"bytes", MatchMode::kBytes},
     {"text", MatchMode::kText},
+};
+constexpr std::pair<std::string_view, QueryKind> kQueryKinds[] = {
+    {"phrase", QueryKind::kPhrase},
+    {"words", QueryKind::kWords},
 };
 constexpr std::pair<std::string_view, ResultsStyle> kResultsStyles[] = {
     {"classic", ResultsStyle::kClassic},
@@ -162,6 +168,10 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
       command.match_mode = ChoiceOf(kMatchModes, value);
       if (command.match_mode) return "";
       return Concat({"--match takes bytes or text, not ", quoted});
+    case kQueryOption:
+      command.query_kind = ChoiceOf(kQueryKinds, value);
+      if (command.query_kind) return "";
+      return Concat({"--query takes phrase or words, not ", quoted});
     case kResultsOption:
       command.results_style = ChoiceOf(kResultsStyles, value);
       if (command.results_style) return "";
@@ -226,6 +236,10 @@ std::string_view UsageText() {
          "                       case of all UTF-8 letters, or their case and accents\n"
          "      --match bytes|text\n"
          "                       search the article's bytes, or the text a browser shows\n"
+         "      --query phrase|words\n"
+         "                       look for PHRASE as it is, or for articles that hold all\n"
+         "                       its words, in any order, each where a word starts;\n"
+         "                       \"two words\" in quotes is one, -word excludes a word\n"
          "      --results classic|snippets\n"
          "                       a page of paths and excerpts, or one that also shows each\n"
          "                       article's title, hits and text around them (in --json too)\n"
@@ -241,6 +255,10 @@ std::string_view UsageText() {
          "shown (even if articles matched) or the results could not be written, 130 or 143\n"
          "when Ctrl-C or SIGTERM stopped the search, 141 when the reader of the results\n"
          "went away (no page is written then).\n";
+}
+
+QueryKind QueryKindOf(const CommandLine& command, QueryKind setting) {
+  return command.query_kind.value_or(setting);
 }
 
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {

@@ -2,7 +2,8 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
-//                [--fold F] [--match M] [--results R] [--no-kb-settings] [--no-index] PHRASE
+//                [--fold F] [--match M] [--query Q] [--results R] [--no-kb-settings]
+//                [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/base/query.h"
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
 #include "cli/printers.h"
@@ -43,6 +45,8 @@ struct CommandLine {
   enum class Folding { kAscii, kUnicode, kAccents };
   std::optional<Folding> folding;
   std::optional<MatchMode> match_mode;
+  // --query phrase|words; none: as the settings say.
+  std::optional<QueryKind> query_kind;
   // --results classic|snippets; none: as the settings say.
   std::optional<ResultsStyle> results_style;
   bool knowledge_base_settings = true;  // false: --no-kb-settings
@@ -50,13 +54,16 @@ struct CommandLine {
   // without it.
   bool build_index = false;
   bool no_index = false;
-  std::string phrase;
+  std::string phrase;   // the text to search for, as typed: a phrase, or words
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };
 
 // Reads the arguments of main (argv[0] is the program's name; the others may be reordered).
 // The phrase is checked against the longest a search takes.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// The kind of query --query of `command` says, else `setting`.
+QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 
 // `settings` with what --results of `command` says in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);

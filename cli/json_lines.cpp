@@ -12,8 +12,9 @@ std::string JsonLine(std::string_view type, std::string_view data) {
 }  // namespace
 
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt, const ArticleSnippets* snippets) {
-  return JsonLine("match", JsonMatchData(path, excerpt, page_excerpt, snippets));
+                          std::string_view page_excerpt, const ArticleSnippets* snippets,
+                          bool words) {
+  return JsonLine("match", JsonMatchData(path, excerpt, page_excerpt, snippets, words));
 }
 
 std::string JsonErrorLine(std::string_view message, int64_t code, std::string_view path) {

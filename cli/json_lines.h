@@ -21,7 +21,8 @@ using kb::SearchSummary;
 
 // A found article (JsonMatchData).
 std::string JsonMatchLine(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr);
+                          std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr,
+                          bool words = false);
 
 // A reported failure (JsonErrorData).
 std::string JsonErrorLine(std::string_view message, int64_t code, std::string_view path);

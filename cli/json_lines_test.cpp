@@ -125,8 +125,10 @@ TEST(JsonLinesTest, AnyBytesComeBackExactly) {
     EXPECT_EQ(DataBytes(data), bytes) << data;
 
     // The same bytes in each place a line carries them.
-    const ArticleSnippets snippets{
-        .title = bytes, .hits = round, .snippets = {{.text = bytes, .marks = {{0, 1}, {1, 2}}}}};
+    const ArticleSnippets snippets{.title = bytes,
+                                   .hits = round,
+                                   .snippets = {{.text = bytes, .marks = {{0, 1}, {1, 2}}}},
+                                   .term_hits = {}};
     const json match = ParsedLine(JsonMatchLine(bytes, bytes + "e", "p" + bytes, &snippets));
     EXPECT_EQ(match.at("type"), "match");
     const json& found = match.at("data");
@@ -171,6 +173,30 @@ TEST(JsonLinesTest, TheSummaryGivesTimeCountsAndTheIndex) {
   EXPECT_EQ(not_used.at("data").at("index"),
             json::parse(R"({"state":"not used","reason":"none \"yet\""})"));
   EXPECT_EQ(not_used.at("data").at("elapsed_total").at("human"), "0.000000s");
+}
+
+// Words, and only words, give the summary their terms and each mark its term.
+TEST(JsonLinesTest, WordsGiveTheirTermsAndEachMarkItsTerm) {
+  const std::vector<QueryTerm> terms{{"join"}, {"two words"}, {"caf\xE9", true}};
+  const json summary = ParsedLine(JsonSummaryLine({.phrase = "JOIN", .terms = &terms}));
+  EXPECT_EQ(summary.at("data").at("terms"), json::parse(R"([{"word":{"text":"join"},
+      "excluded":false},{"word":{"text":"two words"},"excluded":false},
+      {"word":{"bytes":"Y2Fm6Q=="},"excluded":true}])"));
+  EXPECT_FALSE(ParsedLine(JsonSummaryLine({.phrase = "JOIN"})).at("data").contains("terms"));
+
+  const ArticleSnippets snippets{
+      .title = "t",
+      .hits = 2,
+      .snippets = {{.text = "join two words", .marks = {{0, 4, 0}, {5, 14, 1}}}},
+      .term_hits = {1, 1, 0}};
+  const json marks = ParsedLine(JsonMatchLine("p", "e", "e", &snippets, true))
+                         .at("data")
+                         .at("snippets")[0]
+                         .at("marks");
+  EXPECT_EQ(marks, json::parse(R"([{"start":0,"end":4,"term":0},{"start":5,"end":14,"term":1}])"));
+  const json phrase_marks =
+      ParsedLine(JsonMatchLine("p", "e", "e", &snippets)).at("data").at("snippets")[0].at("marks");
+  EXPECT_EQ(phrase_marks, json::parse(R"([{"start":0,"end":4},{"start":5,"end":14}])"));
 }
 
 }  // namespace

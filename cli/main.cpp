@@ -90,7 +90,7 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
 }
 
 // The printer of the results in the format the command line asks for, writing to `results`.
-std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
+std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format, const kb::Query& query,
                                          kb::platform::ResultOutput& results,
                                          std::chrono::steady_clock::time_point started,
                                          const kb::index::ArticleIndex& index) {
@@ -103,14 +103,16 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format,
       break;
   }
   return std::make_unique<kb::cli::JsonLinesPrinter>(
-      results, started, [&index](kb::cli::SearchSummary& summary) {
+      results, started,
+      [&index](kb::cli::SearchSummary& summary) {
         const kb::index::IndexUse use = index.last_use();
         // The articles the index spared count as opened.
         summary.articles_read =
             std::max(0, summary.articles_opened - (summary.articles_listed - use.articles_read));
         summary.index_state = use.state;
         summary.index_reason = use.reason;
-      });
+      },
+      query);
 }
 
 // kbsearch-cli --index: builds or refreshes the index of the knowledge base and searches
@@ -124,7 +126,8 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
       {.enabled = settings.use_index, .cache_limit = settings.index_limit});
   const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
-  const std::unique_ptr<kb::Printer> printer = MakePrinter(command.format, output, started, index);
+  const std::unique_ptr<kb::Printer> printer =
+      MakePrinter(command.format, kb::Query{}, output, started, index);
   // The progress and the closing line are for a person watching a terminal.
   kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal() && !json, *printer,
                                 output.terminal());
@@ -174,7 +177,8 @@ void ReportMissingArticleFolder(const kb::cli::CommandLine& command, kb::platfor
 
 // Searches the knowledge base in the working directory with `settings`, after showing the
 // problems met in the settings files; gives the exit status.
-int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings& settings,
+int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& query,
+                        const kb::Settings& settings,
                         const std::vector<kb::SettingsProblem>& settings_problems,
                         const std::vector<kb::SettingsProblem>& knowledge_base_problems,
                         std::chrono::steady_clock::time_point started) {
@@ -189,7 +193,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings&
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
   // a write that waits for a reader.
   kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
-  const std::unique_ptr<kb::Printer> output = MakePrinter(command.format, results, started, index);
+  const std::unique_ptr<kb::Printer> output =
+      MakePrinter(command.format, query, results, started, index);
   kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal(), *output,
                                 results.terminal());
   kb::platform::Env& env = kb::cli::SearchEnv();
@@ -197,7 +202,7 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Settings&
   // A file that someone else wrote into the knowledge base does not change the exit status.
   kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
   const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
-  kb::SearchRequest request{.phrase = command.phrase,
+  kb::SearchRequest request{.query = query,
                             .match_settings = settings.match,
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
@@ -249,7 +254,14 @@ int Search(const kb::cli::CommandLine& command) {
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
   OverrideSettings(command, settings, knowledge_base_problems);
-  return SearchKnowledgeBase(command, settings, settings_problems, knowledge_base_problems,
+  // The text is read as the settings or --query say, before anything is searched.
+  kb::Query query;
+  if (const kb::QueryProblem problem =
+          kb::ParseQuery(command.phrase, kb::cli::QueryKindOf(command, settings.query_kind), query);
+      problem != kb::QueryProblem::kNone) {
+    return Complain(kb::QueryProblemText(problem));
+  }
+  return SearchKnowledgeBase(command, query, settings, settings_problems, knowledge_base_problems,
                              started);
 }
 

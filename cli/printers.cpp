@@ -21,13 +21,17 @@ void PathPrinter::ArticleFound(const FoundArticle& article) {
 
 JsonLinesPrinter::JsonLinesPrinter(platform::ResultOutput& output,
                                    std::chrono::steady_clock::time_point started,
-                                   std::function<void(SearchSummary&)> add_index_use)
-    : output_(output), started_(started), add_index_use_(std::move(add_index_use)) {}
+                                   std::function<void(SearchSummary&)> add_index_use, Query query)
+    : output_(output),
+      started_(started),
+      add_index_use_(std::move(add_index_use)),
+      query_(std::move(query)) {}
 
 void JsonLinesPrinter::ArticleFound(const FoundArticle& article) {
   // With the snippets page, the search collected what the article shows.
   output_.Write(JsonMatchLine(article.path, article.excerpt, ExcerptText(article.excerpt),
-                              std::any_cast<ArticleSnippets>(&article.collected)));
+                              std::any_cast<ArticleSnippets>(&article.collected),
+                              query_.is_words()));
 }
 
 void JsonLinesPrinter::FailureReported(const Failure& failure) {
@@ -40,7 +44,8 @@ void JsonLinesPrinter::SearchDone(const SearchReport& report) {
                         .articles_listed = report.articles_listed,
                         .articles_opened = report.articles_opened,
                         .articles_matched = static_cast<int32_t>(report.found.size()),
-                        .articles_read = report.articles_opened};
+                        .articles_read = report.articles_opened,
+                        .terms = query_.is_words() ? &query_.terms : nullptr};
   if (add_index_use_) add_index_use_(summary);
   output_.Write(JsonSummaryLine(summary));
 }

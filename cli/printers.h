@@ -40,9 +40,10 @@ class PathPrinter final : public Printer {
 class JsonLinesPrinter final : public Printer {
  public:
   // The summary times the search from `started`; `add_index_use`, when set, adds what became
-  // of the article index to it.
+  // of the article index to it. A words `query` gives the summary its terms and each mark the
+  // term it marks.
   JsonLinesPrinter(platform::ResultOutput& output, std::chrono::steady_clock::time_point started,
-                   std::function<void(SearchSummary&)> add_index_use = {});
+                   std::function<void(SearchSummary&)> add_index_use = {}, Query query = {});
 
   void ArticleFound(const FoundArticle& article) override;
   void FailureReported(const Failure& failure) override;
@@ -53,6 +54,7 @@ class JsonLinesPrinter final : public Printer {
   platform::ResultOutput& output_;
   std::chrono::steady_clock::time_point started_;
   std::function<void(SearchSummary&)> add_index_use_;
+  Query query_;
 };
 
 }  // namespace kb::cli

@@ -97,7 +97,7 @@ int RunKbsearch(std::span<const std::string_view> arguments,
             open->index_refresh.AfterSearch();
             return report;
           },
-      .open_other = [&]() -> std::optional<MatchSettings> {
+      .open_other = [&]() -> std::optional<SearchChoices> {
         // The index and its refresh let go of the folder before the program leaves it;
         // when it stays, they are made again there.
         const bool changed =
@@ -106,11 +106,12 @@ int RunKbsearch(std::span<const std::string_view> arguments,
         if (!open)
           open = std::make_unique<OpenKnowledgeBase>(user_settings, std::vector<SettingsProblem>{});
         if (!changed) return std::nullopt;
-        return open->settings.match;
+        return SearchChoices{.match_settings = open->settings.match,
+                             .query_kind = open->settings.query_kind};
       },
       .title = TitleOfWorkingFolder};
-  MainWindow window(*windows, steps, open->settings.match);
-  // As the knowledge base the window starts in has it; one opened later does not change it.
+  MainWindow window(*windows, steps, open->settings.match, open->settings.query_kind);
+  // The user's choice: a knowledge base's own settings may not make it.
   if (open->settings.keep_history) {
     if (std::string file = StateFile(platform::EnvironmentVariable, kHistoryFileName);
         !file.empty()) {

@@ -95,7 +95,7 @@ TEST_F(MainWindowQtTest, LongTextsInEveryKeyAreShownWhole) {
   int searches = 0;
   steps_.run_search = [this, &searches](const SearchRequest& request, SearchScreen& screen) {
     screen.ScanStarted(1);
-    screen.ScanEnded(Upper(request.phrase));
+    screen.ScanEnded(Upper(request.query.text));
     SearchReport report{.articles_listed = 1};
     if (++searches == 1) report.found.resize(1);
     searches_.Ended();

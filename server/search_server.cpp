@@ -215,29 +215,41 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
   std::size_t limit = kDefaultLimit;
   const bool counts = CountArgument(Argument(request, "offset", bad), SIZE_MAX, offset) &&
                       CountArgument(Argument(request, "limit", bad), kLargestLimit, limit);
+  const std::optional<std::string> kind_name = Argument(request, "query", bad);
+  QueryKind kind = service_.query_kind();
+  if (kind_name == "words") {
+    kind = QueryKind::kWords;
+  } else if (kind_name == "phrase") {
+    kind = QueryKind::kPhrase;
+  } else if (kind_name) {
+    bad = true;
+  }
   if (bad || !counts) {
     return reply->Send(TextAnswer(400, "the query's arguments cannot be read"));
   }
   if (page && (!phrase || phrase->empty())) {
     return reply->Send(PageAnswer(200, "text/html; charset=utf-8", SearchPageHtml({}, nullptr)));
   }
-  if (const std::optional<std::string> refusal = SearchService::RefusalOf(phrase.value_or(""))) {
+  Query query;
+  if (const std::optional<std::string> refusal =
+          SearchService::RefusalOf(phrase.value_or(""), kind, query)) {
     if (page) {
       return reply->Send(
           PageAnswer(400, "text/html; charset=utf-8", SearchPageHtml(*phrase, nullptr, *refusal)));
     }
     return reply->Send(JsonAnswer(400, R"({"error":)" + JsonString(*refusal) + "}"));
   }
-  auto job = [this, reply, phrase = *phrase, offset, limit, page](std::stop_token stopping) {
+  auto job = [this, reply, query = std::move(query), offset, limit,
+              page](std::stop_token stopping) {
     // The search stops when the server stops or its client has gone.
     std::stop_source stop;
     const std::stop_callback on_stopping(stopping, [&stop] { stop.request_stop(); });
     const std::stop_callback on_gone(reply->client_gone(), [&stop] { stop.request_stop(); });
-    const std::shared_ptr<const Findings> findings = service_.Search(phrase, stop.get_token());
+    const std::shared_ptr<const Findings> findings = service_.Search(query, stop.get_token());
     if (!findings->completed) return reply->Send(Busy());
     if (page) {
       return reply->Send(PageAnswer(200, "text/html; charset=utf-8",
-                                    SearchPageHtml(phrase, findings.get(), {}, offset, limit)));
+                                    SearchPageHtml(query.text, findings.get(), {}, offset, limit)));
     }
     reply->Send(JsonAnswer(200, SearchService::Json(*findings, offset, limit)));
   };

@@ -23,11 +23,11 @@ class IndexForOneSearch final : public ArticleFilter {
  public:
   IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex) : index_(index), mutex_(mutex) {}
 
-  void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+  void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override {
     const std::lock_guard lock(mutex_);
-    index_.ChooseArticles(names, phrase, settings, threads, must_read);
+    index_.ChooseArticles(names, query, settings, threads, must_read);
     use_ = index_.last_use();
   }
 
@@ -97,30 +97,33 @@ SearchService::SearchService(platform::Env& env, const Settings& settings,
 
 SearchService::~SearchService() = default;
 
-std::optional<std::string> SearchService::RefusalOf(std::string_view phrase) {
-  if (phrase.empty()) return "no phrase to search for";
-  if (CountCharacters(phrase) > kMaxSearchTextLength) {
+std::optional<std::string> SearchService::RefusalOf(std::string_view text, QueryKind kind,
+                                                    Query& query) {
+  if (text.empty()) return "no phrase to search for";
+  if (CountCharacters(text) > kMaxSearchTextLength) {
     return Concat(
         {"the phrase is longer than ", NumberToText(kMaxSearchTextLength), " characters"});
+  }
+  if (const QueryProblem problem = ParseQuery(text, kind, query); problem != QueryProblem::kNone) {
+    return QueryProblemText(problem);
   }
   return std::nullopt;
 }
 
-std::shared_ptr<const Findings> SearchService::Search(std::string_view phrase,
-                                                      std::stop_token stop) {
+std::shared_ptr<const Findings> SearchService::Search(const Query& query, std::stop_token stop) {
   ListingForOneSearch listing(listing_);
   if (!keeping_findings_) {
-    return std::make_shared<const Findings>(Run(phrase, std::move(stop), listing));
+    return std::make_shared<const Findings>(Run(query, std::move(stop), listing));
   }
   // The key is everything a search is given besides the settings, which are fixed at start:
   // whatever else comes to tell one search from another must join it.
-  const std::string key(phrase);
+  const std::string key = Concat({query.is_words() ? "words:" : "phrase:", query.text});
   if (const std::optional<uint64_t> now = listing_.Proven()) {
     if (std::shared_ptr<const Findings> kept = kept_findings_.Find(key, *now)) return kept;
   }
   // Findings hold for the generation of the listing the search was given while that is
   // still the one proven after it: a change to the knowledge base meanwhile makes another.
-  auto findings = std::make_shared<const Findings>(Run(phrase, std::move(stop), listing));
+  auto findings = std::make_shared<const Findings>(Run(query, std::move(stop), listing));
   const std::optional<uint64_t> used = listing.generation();
   if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
     kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
@@ -129,7 +132,7 @@ std::shared_ptr<const Findings> SearchService::Search(std::string_view phrase,
 }
 
 std::size_t SearchService::BytesOf(const Findings& findings) {
-  std::size_t bytes = sizeof findings + findings.phrase.size();
+  std::size_t bytes = sizeof findings + findings.phrase.size() + 2 * findings.query.text.size();
   for (const FoundArticle& article : findings.found) {
     bytes += sizeof article + article.path.size() + article.excerpt.size();
     if (const auto* snippets = std::any_cast<ArticleSnippets>(&article.collected)) {
@@ -142,8 +145,7 @@ std::size_t SearchService::BytesOf(const Findings& findings) {
   return bytes;
 }
 
-Findings SearchService::Run(std::string_view phrase, std::stop_token stop,
-                            ArticleListing& listing) {
+Findings SearchService::Run(const Query& query, std::stop_token stop, ArticleListing& listing) {
   const auto started = std::chrono::steady_clock::now();
   Findings findings;
   CollectingScreen screen(findings.errors);
@@ -153,7 +155,8 @@ Findings SearchService::Run(std::string_view phrase, std::stop_token stop,
                           .path = kArticleFolder});
   }
   IndexForOneSearch filter(index_, index_mutex_);
-  const SearchRequest request{.phrase = std::string(phrase),
+  findings.query = query;
+  const SearchRequest request{.query = query,
                               .match_settings = settings_.match,
                               .page_handling = PageHandling::kNone,
                               .threads = 1,
@@ -189,7 +192,8 @@ std::string SearchService::Json(const Findings& findings, std::size_t offset, st
     const FoundArticle& article = findings.found[index];
     if (index > first) json += ',';
     json += JsonMatchData(article.path, article.excerpt, ExcerptText(article.excerpt),
-                          std::any_cast<ArticleSnippets>(&article.collected));
+                          std::any_cast<ArticleSnippets>(&article.collected),
+                          findings.query.is_words());
   }
   json += R"(],"errors":[)";
   for (std::size_t index = 0; index < findings.errors.size(); ++index) {
@@ -205,7 +209,8 @@ std::string SearchService::Json(const Findings& findings, std::size_t offset, st
                            .articles_matched = static_cast<int32_t>(findings.found.size()),
                            .articles_read = findings.articles_read,
                            .index_state = findings.index_state,
-                           .index_reason = findings.index_reason});
+                           .index_reason = findings.index_reason,
+                           .terms = findings.query.is_words() ? &findings.query.terms : nullptr});
   return json += '}';
 }
 

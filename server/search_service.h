@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/base/found_article.h"
+#include "app/base/query.h"
 #include "app/index/article_index.h"
 #include "app/setup/settings_file.h"
 #include "platform/file_system.h"
@@ -44,7 +45,8 @@ struct SearchError {
 struct Findings {
   std::vector<FoundArticle> found;  // in listing order, each with its snippets
   std::vector<SearchError> errors;
-  std::string phrase;  // as compared (upper-cased)
+  Query query;         // as asked
+  std::string phrase;  // its text as compared (upper-cased)
   std::chrono::nanoseconds elapsed{0};
   int32_t articles_listed = 0;
   int32_t articles_opened = 0;
@@ -69,13 +71,17 @@ class SearchService {
   SearchService(const SearchService&) = delete;
   SearchService& operator=(const SearchService&) = delete;
 
-  // Why `phrase` cannot be searched for, as kbsearch-cli says it; nothing when it can.
-  static std::optional<std::string> RefusalOf(std::string_view phrase);
+  // Reads `text` as a query of `kind` into `query`, or says why it cannot be searched for, as
+  // kbsearch-cli says it.
+  static std::optional<std::string> RefusalOf(std::string_view text, QueryKind kind, Query& query);
 
-  // Searches for `phrase` (not refused), or gives the findings kept of the same search when
+  // How a query is read when the request does not say: as the settings say.
+  QueryKind query_kind() const { return settings_.query_kind; }
+
+  // Searches for `query` (not refused), or gives the findings kept of the same search when
   // nothing changed since; ends early when `stop` is requested. A kept finding shows the
   // time its search took.
-  std::shared_ptr<const Findings> Search(std::string_view phrase, std::stop_token stop);
+  std::shared_ptr<const Findings> Search(const Query& query, std::stop_token stop);
 
   // What findings of a search take in memory, about.
   static std::size_t BytesOf(const Findings& findings);
@@ -95,7 +101,7 @@ class SearchService {
   index::ArticleIndex index_;
   index::BackgroundRefresh refresh_;  // after the index: stopped first
 
-  Findings Run(std::string_view phrase, std::stop_token stop, ArticleListing& listing);
+  Findings Run(const Query& query, std::stop_token stop, ArticleListing& listing);
 };
 
 }  // namespace kb::server

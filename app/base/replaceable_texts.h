@@ -23,6 +23,9 @@ namespace text {
 
 // The window's controls (app/window); "&" marks the access key.
 inline constexpr ReplaceableText kSearchPrompt{"SearchPrompt", "Search for:"};
+// The prompt instead when the text is read as words (Query = words).
+inline constexpr ReplaceableText kWordsSearchPrompt{"WordsSearchPrompt",
+                                                    "Search for all the words:"};
 inline constexpr ReplaceableText kSearchButton{"SearchButton", "&Search"};
 inline constexpr ReplaceableText kCloseButton{"CloseButton", "Close"};
 // The button (and Ctrl+O) that opens another knowledge base.
@@ -49,6 +52,13 @@ inline constexpr ReplaceableText kHeaderUnread{"HeaderUnread", "Can not read the
 inline constexpr ReplaceableText kFooterUnopened{"FooterUnopened",
                                                  "Can not open the Footer file: "};
 inline constexpr ReplaceableText kFooterUnread{"FooterUnread", "Can not read the Footer file: "};
+
+// A words query that cannot be searched for (app/base/query.h).
+inline constexpr ReplaceableText kQueryUnclosedQuote{
+    "QueryUnclosedQuote", "The search text has a double quote (\") without its closing one."};
+inline constexpr ReplaceableText kQueryNothingRequired{
+    "QueryNothingRequired",
+    "The search text has no word to look for: give one that does not begin with \"-\"."};
 
 // The scan's failures (app/scan); ErrorJoiner stands between an article's or the folder's
 // path and the error number.

@@ -384,13 +384,13 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
   use.state = "used";
 }
 
-void ArticleIndex::Prepare(std::string_view phrase, const MatchSettings& settings) {
-  if (!settings_.enabled || !GramsOfPhrase(phrase, settings).refusal.empty()) return;
+void ArticleIndex::Prepare(const Query& query, const MatchSettings& settings) {
+  if (!settings_.enabled || !GramsOfQuery(query, settings).refusal.empty()) return;
   // Where no thread can be made, the locks are read when they are taken.
   prepared_locks_ = std::async(std::launch::async | std::launch::deferred, platform::LockedFiles);
 }
 
-void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const Query& query,
                                   const MatchSettings& settings, std::size_t threads,
                                   std::vector<char>& must_read) {
   IndexUse use{
@@ -403,7 +403,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, std::
   if (!settings_.enabled) return finish(kOff);
   const Place place = FindPlace(false);
   if (!place.refusal.empty()) return finish(place.refusal);
-  const PhraseGrams sought = GramsOfPhrase(phrase, settings);
+  const PhraseGrams sought = GramsOfQuery(query, settings);
   if (!sought.refusal.empty()) return finish(sought.refusal);
   if (!place.store.folder->HoldsPrivateFile(place.store.name)) return finish(kNoneYet);
   const int64_t clock = platform::RealTimeNs();

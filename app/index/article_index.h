@@ -83,9 +83,9 @@ class ArticleIndex final : public ArticleFilter {
 
   // Starts reading the locks held (/proc/locks) on a thread of its own, when the index may
   // serve the phrase: the kernel makes that read wait a while, which the listing then hides.
-  void Prepare(std::string_view phrase, const MatchSettings& settings) override;
+  void Prepare(const Query& query, const MatchSettings& settings) override;
   // Takes the locks read since the last Prepare, or reads them now when there was none.
-  void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+  void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override;
 

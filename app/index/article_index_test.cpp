@@ -69,7 +69,7 @@ TEST(ArticleIndexTest, UsesOnlyAPrivateCacheAndClearsItsOwnLeftovers) {
   setenv("XDG_CACHE_HOME", cache.c_str(), 1);
   const fs::path previous = fs::current_path();
   fs::current_path(scratch.path() / "kb");
-  const std::string_view phrase = "printer";
+  const Query phrase = Query::Phrase("printer");
   const std::string_view names[] = {"ZEB1.htm"};
   std::vector<char> must_read(1);
   const auto search = [&](ArticleIndex& index) {

@@ -137,4 +137,25 @@ PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings
   return result;
 }
 
+PhraseGrams GramsOfQuery(const Query& query, const MatchSettings& settings) {
+  if (!query.is_words()) return GramsOfPhrase(query.text, settings);
+  PhraseGrams result;
+  result.refusal = kRefusedShortPhrase;
+  for (const std::string_view term : query.RequiredTerms()) {
+    PhraseGrams grams = GramsOfPhrase(term, settings);
+    if (grams.refusal == kRefusedMode && settings.folds_unicode()) return grams;
+    if (!grams.refusal.empty()) {
+      // A term whose every gram holds a case pair refuses as its phrase would, unless
+      // another term narrows.
+      if (result.grams.empty() && grams.refusal == kRefusedMode) result.refusal = kRefusedMode;
+      continue;
+    }
+    result.refusal = {};
+    result.view = grams.view;
+    result.grams.insert(result.grams.end(), grams.grams.begin(), grams.grams.end());
+  }
+  SortUnique(result.grams);
+  return result;
+}
+
 }  // namespace kb::index

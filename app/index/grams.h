@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/html_text.h"
 #include "app/match/match_settings.h"
 
@@ -71,6 +72,11 @@ inline constexpr std::string_view kRefusedShortPhrase = "short phrase";
 // pairs make equal to a byte that the letters a-z alone would not is left out: it would miss
 // articles that spell it the other way.
 PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings);
+
+// The grams that every article `query` matches holds: a phrase's, or those of every required
+// term of words together. Terms shorter than a gram add none, nor do excluded terms; a query
+// none of whose terms adds any is refused as the phrase would be.
+PhraseGrams GramsOfQuery(const Query& query, const MatchSettings& settings);
 
 // Every gram of a whole text, as ArticleGrams finds them in a stream of bytes.
 std::vector<uint32_t> GramsOf(std::string_view text);

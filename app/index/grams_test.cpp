@@ -113,5 +113,28 @@ TEST(GramsTest, RefusesWhatTheIndexCannotAnswerExactly) {
   EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", {}).grams, GramsOf("\xE9\xE9\xE9\xE9"));
 }
 
+// Words narrow by every required term of a gram or more; short and excluded terms by none.
+TEST(GramsTest, WordsNarrowByTheGramsOfEveryRequiredTermLongEnough) {
+  const auto words = [](std::string_view text) {
+    Query query;
+    EXPECT_EQ(ParseQuery(text, QueryKind::kWords, query), QueryProblem::kNone);
+    return query;
+  };
+  std::vector<uint32_t> both = GramsOf("spawn");
+  const std::vector<uint32_t> join = GramsOf("join");
+  both.insert(both.end(), join.begin(), join.end());
+  std::sort(both.begin(), both.end());
+  EXPECT_EQ(GramsOfQuery(words("spawn a join -thread"), {}).grams, both);
+  EXPECT_EQ(GramsOfQuery(words("ab cd -thread"), {}).refusal, kRefusedShortPhrase);
+  MatchSettings unicode;
+  unicode.case_folding = CaseFolding::kUnicode;
+  EXPECT_EQ(GramsOfQuery(words("spawn"), unicode).refusal, kRefusedMode);
+  MatchSettings pairs;
+  pairs.case_table[0xE9] = 0xC9;
+  EXPECT_EQ(GramsOfQuery(words("\xE9\xE9\xE9\xE9 ab"), pairs).refusal, kRefusedMode);
+  EXPECT_EQ(GramsOfQuery(words("\xE9\xE9\xE9\xE9 join"), pairs).grams, join);
+  EXPECT_EQ(GramsOfQuery(Query::Phrase("spawn a"), {}).grams, GramsOfPhrase("spawn a", {}).grams);
+}
+
 }  // namespace
 }  // namespace kb::index

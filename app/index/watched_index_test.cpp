@@ -58,9 +58,12 @@ std::string RandomArticle(std::mt19937& random) {
 std::vector<std::string> Search(std::string_view phrase, MatchMode mode, ArticleFilter* filter,
                                 int32_t& opened) {
   Recorder sink;
-  const ScanSummary summary = ScanKnowledgeBase(
-      platform::Env::Default(),
-      {.phrase = phrase, .match_settings = {.mode = mode}, .threads = 2, .filter = filter}, sink);
+  const ScanSummary summary = ScanKnowledgeBase(platform::Env::Default(),
+                                                {.query = Query::Phrase(phrase),
+                                                 .match_settings = {.mode = mode},
+                                                 .threads = 2,
+                                                 .filter = filter},
+                                                sink);
   opened = summary.articles_opened;
   return sink.shown;
 }

@@ -10,9 +10,7 @@ ArticleMatcher::ArticleMatcher(std::string_view phrase, const MatchSettings& set
                                StreamSearch::Count hits)
     : sought_(SoughtPhrase(phrase, settings)),
       counts_hits_(hits == StreamSearch::Count::kAll),
-      phrase_(sought_, PhraseFinder::Case::kFolded, hits),
-      marker_(kArticleMarker, PhraseFinder::Case::kExact) {
-  excerpt_.reserve(kExcerptLength);
+      phrase_(sought_, PhraseFinder::Case::kFolded, hits) {
   if (settings.mode == MatchMode::kText) text_.emplace();
   if (settings.folds_unicode() || settings.has_case_pairs()) {
     folder_.emplace(settings);
@@ -31,16 +29,14 @@ std::string ArticleMatcher::SoughtPhrase(std::string_view phrase, const MatchSet
 void ArticleMatcher::StartArticle() {
   phrase_.Restart();
   marker_.Restart();
-  excerpt_.clear();
+  term_hits_ = 0;
   if (text_) text_->Restart();
   if (folder_) folder_->Restart();
 }
 
 void ArticleMatcher::Feed(std::string_view piece) {
-  const uint64_t piece_start = marker_.fed();
   if (!phrase_.found() || counts_hits_) SearchPhrase(piece);
   marker_.Feed(piece);
-  if (marker_found() && excerpt_.size() < kExcerptLength) CollectExcerpt(piece, piece_start);
 }
 
 void ArticleMatcher::SearchPhrase(std::string_view piece) {
@@ -50,30 +46,20 @@ void ArticleMatcher::SearchPhrase(std::string_view piece) {
 }
 
 void ArticleMatcher::FinishArticle() {
-  if (phrase_.found() && !counts_hits_) return;
-  if (text_) {
-    std::string_view rest = text_->Finish();
-    if (folder_) rest = folder_->Fold(rest);
-    phrase_.Feed(rest);
+  if (!phrase_.found() || counts_hits_) {
+    if (text_) {
+      std::string_view rest = text_->Finish();
+      if (folder_) rest = folder_->Fold(rest);
+      phrase_.Feed(rest);
+    }
+    if (folder_) phrase_.Feed(folder_->Finish());
   }
-  if (folder_) phrase_.Feed(folder_->Finish());
-}
-
-void ArticleMatcher::CollectExcerpt(std::string_view piece, uint64_t piece_start) {
-  const uint64_t excerpt_start = marker_.position() + kArticleMarker.size();
-  const uint64_t wanted_end = excerpt_start + kExcerptLength;
-  const uint64_t from = std::max(excerpt_start + excerpt_.size(), piece_start);
-  const uint64_t to = std::min(wanted_end, piece_start + piece.size());
-  if (from < to) excerpt_.append(piece.substr(from - piece_start, to - from));
-}
-
-std::string_view ArticleMatcher::excerpt() const {
-  return Clip(excerpt_);
+  term_hits_ = phrase_.count();
 }
 
 bool ArticleMatcher::settled() const {
   if (!phrase_.can_match()) return true;
-  return !counts_hits_ && is_result() && excerpt_.size() == kExcerptLength;
+  return !counts_hits_ && phrase_found() && marker_.complete();
 }
 
 }  // namespace kb

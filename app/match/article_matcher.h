@@ -1,8 +1,9 @@
 #pragma once
 
-// Decides whether one article is a search result, from its bytes fed piece by piece in file
-// order, as they are read. An article is a result when it holds the phrase and the marker
-// "<!-- Article starts -->" (byte for byte); its excerpt is what follows the first marker.
+// Decides whether one article is a result of the query of one phrase, from its bytes fed
+// piece by piece in file order, as they are read (app/match/query_matcher.h). An article is a
+// result when it holds the phrase and the marker "<!-- Article starts -->" (byte for byte);
+// its excerpt is what follows the first marker.
 //
 // How the phrase is compared is set by MatchSettings. By default it is looked for in the
 // article's bytes, the letters a-z matching their capitals. Otherwise the article's bytes pass
@@ -27,14 +28,11 @@
 #include "app/match/html_text.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
+#include "app/match/query_matcher.h"
 
 namespace kb {
 
-inline constexpr std::string_view kArticleMarker = "<!-- Article starts -->";
-// The longest excerpt taken after the marker.
-inline constexpr std::size_t kExcerptLength = 201;
-
-class ArticleMatcher {
+class ArticleMatcher final : public QueryMatcher {
  public:
   // `phrase` as the user gave it; trailing blanks are part of it. An empty phrase matches
   // nothing, and so does one that the settings' rules leave empty (a lone accent when accents
@@ -44,36 +42,41 @@ class ArticleMatcher {
                           StreamSearch::Count hits = StreamSearch::Count::kFirstOnly);
 
   // Forgets the previous article.
-  void StartArticle();
+  void StartArticle() override;
 
   // The next bytes of the article.
-  void Feed(std::string_view piece);
+  void Feed(std::string_view piece) override;
 
   // The article has ended. Unless the settings are the plain byte search, the steps may hold
   // back the last few bytes (a reference without its ";", a cut UTF-8 sequence) in case more
   // follows; this looks at them.
-  void FinishArticle();
+  void FinishArticle() override;
 
   bool phrase_found() const { return phrase_.found(); }
   bool marker_found() const { return marker_.found(); }
-  bool is_result() const { return phrase_found() && marker_found(); }
+  bool is_result() const override { return phrase_found() && marker_found(); }
   // When the matcher counts hits, once the article has ended: the occurrences of the phrase
   // that do not overlap, from left to right, in the view the settings search (the bytes, or
   // the text, folded as they say).
-  uint64_t hits() const { return phrase_.count(); }
-  bool counts_hits() const { return counts_hits_; }
+  uint64_t hits() const override { return phrase_.count(); }
+  std::span<const uint64_t> term_hits() const override { return {&term_hits_, 1}; }
+  bool counts_hits() const override { return counts_hits_; }
   // Where the first of those hits start in the article's bytes (StreamSearch::first_starts),
   // when the matcher counts them in the bytes themselves (searches_bytes()); else none.
-  std::span<const uint64_t> hit_starts() const {
+  std::span<const uint64_t> hit_starts() const override {
     return counts_hits_ && searches_bytes() ? phrase_.first_starts() : std::span<const uint64_t>();
   }
 
   // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
-  std::string_view excerpt() const;
+  std::string_view excerpt() const override { return marker_.excerpt(); }
 
   // True when no further byte can change the outcome or the excerpt, so the rest of the
   // article need not be read.
-  bool settled() const;
+  bool settled() const override;
+
+  std::string_view byte_phrase() const override {
+    return searches_bytes() ? sought_phrase() : std::string_view();
+  }
 
   // True for the plain byte search: the phrase is looked for in the article's bytes as they
   // are, with no text step and no folding, so that what a stretch of bytes holds does not
@@ -89,15 +92,14 @@ class ArticleMatcher {
 
   // Passes `piece` through the steps and looks for the phrase in what comes out.
   void SearchPhrase(std::string_view piece);
-  void CollectExcerpt(std::string_view piece, uint64_t piece_start);
 
   std::string sought_;
   std::optional<HtmlText> text_;      // when the text is matched
   std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
   bool counts_hits_;
   StreamSearch phrase_;
-  StreamSearch marker_;
-  std::string excerpt_;
+  ArticleMarker marker_;
+  uint64_t term_hits_ = 0;  // hits(), once the article has ended
 };
 
 }  // namespace kb

@@ -39,6 +39,8 @@ constexpr std::size_t kSnippetReach = kSnippetLength + kCutReach + 2;
 // least kHalfSnippet: Cut then gives the hit that much room on each side at most.
 constexpr std::size_t kHalfSnippet = (kSnippetLength + 1) / 2;
 constexpr std::size_t kHalfSnippetReach = kHalfSnippet + kCutReach + 2;
+// How many hits of each term of words are weighed for the snippets at most: the first ones.
+constexpr std::size_t kMostWordHitsWeighed = 4096;
 // How far from the end of the text made so far the text to come may change an occurrence:
 // more than a phrase of 100 characters of four bytes, folded.
 constexpr std::size_t kUnsureBytes = 4096;
@@ -339,10 +341,33 @@ class TextOfBytes {
 SnippetMaker::SnippetMaker(std::string_view phrase, const MatchSettings& settings)
     : settings_(settings),
       sought_(ArticleMatcher(phrase, settings).sought_phrase()),
-      finder_(sought_, PhraseFinder::Case::kFolded) {
+      finder_(sought_, PhraseFinder::Case::kFolded),
+      title_terms_{.kind = QueryKind::kWords,
+                   .text = std::string(phrase),
+                   .terms = {{std::string(phrase)}}} {
   if (settings.folds_unicode() || settings.has_case_pairs()) {
     folds_ = CaseFolder(settings).MatterFor(sought_);
   }
+}
+
+SnippetMaker::SnippetMaker(const Query& query, const MatchSettings& settings)
+    : SnippetMaker(query.text, settings) {
+  if (query.is_words()) {
+    words_ = query;
+    title_terms_ = query;
+  }
+}
+
+bool SnippetMaker::TitleHoldsTerms(std::string_view title) const {
+  // The title is text, its white space collapsed: the terms are compared as a text search's.
+  MatchSettings of_text = settings_;
+  of_text.mode = MatchMode::kText;
+  std::vector<char> held(title_terms_.terms.size(), 0);
+  for (const WordHit& hit : WordsMatcher::HitsIn(title_terms_, of_text, title)) held[hit.term] = 1;
+  for (std::size_t term = 0; term < held.size(); ++term) {
+    if (!title_terms_.terms[term].excluded && !held[term]) return false;
+  }
+  return true;
 }
 
 std::string SnippetMaker::Title(std::string_view article) {
@@ -424,7 +449,7 @@ std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {
 }
 
 Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_before,
-                          TextSpan& taken) const {
+                          TextSpan& taken, const std::vector<WordHit>* word_hits) const {
   // A window around the hit whose ends fall on character boundaries: at an ASCII byte, which
   // no sequence holds, or at an end of the text.
   std::size_t window_start = hit.start > kContextBytes ? hit.start - kContextBytes : 0;
@@ -531,7 +556,19 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
   snippet.text.append(content);
   if (cut_after) snippet.text.append(kEllipsis);
 
-  for (TextSpan mark : Occurrences(content)) {
+  // The stretches to mark in `content`, with their terms.
+  std::vector<std::pair<TextSpan, std::size_t>> marked;
+  if (word_hits == nullptr) {
+    for (const TextSpan found : Occurrences(content)) marked.push_back({found, 0});
+  } else {
+    for (const WordHit& found : *word_hits) {
+      if (found.end <= taken.start || found.start >= taken.end) continue;
+      const std::size_t start = std::max<std::size_t>(found.start, taken.start) - taken.start;
+      const std::size_t end = std::min<std::size_t>(found.end, taken.end) - taken.start;
+      marked.push_back({{start, end}, found.term});
+    }
+  }
+  for (auto [mark, term] : marked) {
     // Whole characters only, even for a phrase that begins or ends inside one.
     mark.start = *(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(start),
                                     starts.begin() + static_cast<std::ptrdiff_t>(end),
@@ -545,21 +582,101 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
     if (!snippet.marks.empty() && snippet.marks.back().end > offset + mark.start) {
       snippet.marks.back().end = offset + mark.end;
     } else {
-      snippet.marks.push_back({offset + mark.start, offset + mark.end});
+      snippet.marks.push_back({offset + mark.start, offset + mark.end, term});
     }
   }
   return snippet;
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article) const {
-  if (settings_.mode == MatchMode::kText) return MakeOfText(article, std::nullopt);
-  return MakeOfBytes(article, std::nullopt, {});
+  ArticleSnippets made = words_ ? MakeOfWords(article, std::nullopt, {})
+                         : settings_.mode == MatchMode::kText
+                             ? MakeOfText(article, std::nullopt)
+                             : MakeOfBytes(article, std::nullopt, {});
+  if (!words_) made.term_hits = {made.hits};
+  made.title_holds_terms = TitleHoldsTerms(made.title);
+  return made;
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits,
-                                   std::span<const uint64_t> first_starts) const {
-  if (settings_.mode == MatchMode::kText) return MakeOfText(article, hits);
-  return MakeOfBytes(article, hits, first_starts);
+                                   std::span<const uint64_t> first_starts,
+                                   std::span<const uint64_t> term_hits) const {
+  ArticleSnippets made = words_ ? MakeOfWords(article, hits, term_hits)
+                         : settings_.mode == MatchMode::kText
+                             ? MakeOfText(article, hits)
+                             : MakeOfBytes(article, hits, first_starts);
+  if (!words_) made.term_hits = {made.hits};
+  made.title_holds_terms = TitleHoldsTerms(made.title);
+  return made;
+}
+
+ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optional<int64_t> counted,
+                                          std::span<const uint64_t> counted_terms) const {
+  ArticleSnippets made;
+  made.title = Title(article);
+  HtmlText reader;
+  std::string text;
+  for (std::size_t read = 0; read < article.size(); read += kTextStep) {
+    text.append(reader.Extract(article.substr(read, kTextStep)));
+  }
+  text.append(reader.Finish());
+  std::vector<uint64_t> found(words_->terms.size(), 0);
+  std::vector<WordHit> hits =
+      WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
+  std::erase_if(hits, [&](const WordHit& hit) { return words_->terms[hit.term].excluded; });
+
+  // Each hit's passage: the hits that lie within half a snippet of it either side, and how
+  // many of the terms they hold.
+  const std::size_t terms = words_->terms.size();
+  constexpr uint64_t kReach = kSnippetLength / 2;
+  std::vector<std::size_t> held(terms, 0);
+  std::vector<std::size_t> score(hits.size(), 0);
+  std::size_t distinct = 0;
+  for (std::size_t at = 0, low = 0, high = 0; at < hits.size(); ++at) {
+    for (; high < hits.size() && hits[high].start <= hits[at].end + kReach; ++high) {
+      distinct += held[hits[high].term]++ == 0;
+    }
+    for (; hits[low].start + kReach < hits[at].start; ++low) {
+      distinct -= --held[hits[low].term] == 0;
+    }
+    score[at] = distinct;
+  }
+  std::vector<std::size_t> order(hits.size());
+  for (std::size_t at = 0; at < order.size(); ++at) order[at] = at;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return score[a] > score[b]; });
+  std::vector<std::size_t> chosen;
+  for (const std::size_t at : order) {
+    if (chosen.size() == kMostSnippets) break;
+    const bool apart = std::all_of(chosen.begin(), chosen.end(), [&](std::size_t other) {
+      const uint64_t a = hits[at].start;
+      const uint64_t b = hits[other].start;
+      return (a > b ? a - b : b - a) > kReach;
+    });
+    if (apart) chosen.push_back(at);
+  }
+  std::sort(chosen.begin(), chosen.end());
+  std::size_t shown_end = 0;
+  for (const std::size_t at : chosen) {
+    const TextSpan hit{static_cast<std::size_t>(hits[at].start),
+                       static_cast<std::size_t>(hits[at].end)};
+    if (!made.snippets.empty() && hit.start < shown_end) continue;
+    TextSpan taken;
+    made.snippets.push_back(Cut(text, hit, shown_end, taken, &hits));
+    shown_end = taken.end;
+  }
+
+  // The counts the scan made, else those of the text; an excluded term's are none.
+  if (counted_terms.size() == terms) found.assign(counted_terms.begin(), counted_terms.end());
+  made.term_hits.assign(terms, 0);
+  int64_t all = 0;
+  for (std::size_t term = 0; term < terms; ++term) {
+    if (words_->terms[term].excluded) continue;
+    made.term_hits[term] = static_cast<int64_t>(found[term]);
+    all += made.term_hits[term];
+  }
+  made.hits = counted ? *counted : all;
+  return made;
 }
 
 std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(std::string_view text,

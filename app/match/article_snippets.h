@@ -25,6 +25,13 @@
 //    settings say, from left to right. Under Unicode or accent folding a mark covers the
 //    article's own characters that matched, whatever their length (an "é" written as "e"
 //    and a combining accent is marked whole).
+//
+// For a words query (app/base/query.h) the hits are those of every required term, each
+// where a word starts, and the snippets are cut from the article's text in either mode: up to
+// kMostSnippets around the hits whose surroundings hold the most of the terms (the earliest
+// first among equals), shown in the order of the text, each marking the hits of every
+// required term it holds (the byte search's hits that lie in markup or across it are counted
+// but not shown).
 
 #include <cstddef>
 #include <cstdint>
@@ -34,9 +41,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/case_folder.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
+#include "app/match/words_matcher.h"
 
 namespace kb {
 
@@ -53,6 +62,7 @@ inline constexpr std::string_view kEllipsis = "\u2026";
 struct SnippetMark {
   std::size_t start = 0;
   std::size_t end = 0;
+  std::size_t term = 0;  // the term it marks: its place among the query's terms
   bool operator==(const SnippetMark&) const = default;
 };
 
@@ -72,6 +82,11 @@ struct ArticleSnippets {
   std::string title;
   int64_t hits = 0;
   std::vector<Snippet> snippets;
+  // The hits of each term, in the query's order (the phrase's alone; 0 for an excluded term).
+  std::vector<int64_t> term_hits;
+  // Whether the title holds every required term (the phrase) where a word starts, folded as
+  // the settings say.
+  bool title_holds_terms = false;
   bool operator==(const ArticleSnippets&) const = default;
 };
 
@@ -79,6 +94,8 @@ class SnippetMaker {
  public:
   // `phrase` as the user gave it, as ArticleMatcher takes it.
   SnippetMaker(std::string_view phrase, const MatchSettings& settings);
+  // `query` as the search looks for it.
+  SnippetMaker(const Query& query, const MatchSettings& settings);
 
   ArticleSnippets Make(std::string_view article) const;
   // The same, for an article whose hits were counted as it was read (ArticleMatcher::hits()),
@@ -86,8 +103,11 @@ class SnippetMaker {
   // the start of a longer article whose hits were all counted. `first_starts`: where the
   // first of them start, when the count found them in the article's bytes with the same
   // settings (ArticleMatcher::hit_starts), so that they are not looked for again.
+  // `term_hits`: each term's hits as the scan counted them (QueryMatcher::term_hits), when
+  // known.
   ArticleSnippets Make(std::string_view article, int64_t hits,
-                       std::span<const uint64_t> first_starts = {}) const;
+                       std::span<const uint64_t> first_starts = {},
+                       std::span<const uint64_t> term_hits = {}) const;
 
   // The title of `article` alone.
   static std::string Title(std::string_view article);
@@ -102,14 +122,24 @@ class SnippetMaker {
   std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole) const;
   ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits,
                               std::span<const uint64_t> first_starts) const;
+  ArticleSnippets MakeOfWords(std::string_view article, std::optional<int64_t> hits,
+                              std::span<const uint64_t> term_hits) const;
+  // Whether `title` holds every required term where a word starts.
+  bool TitleHoldsTerms(std::string_view title) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
-  // earlier snippet ended, a character boundary): its text and where it lies in `text`.
-  Snippet Cut(std::string_view text, TextSpan hit, std::size_t not_before, TextSpan& taken) const;
+  // earlier snippet ended, a character boundary): its text and where it lies in `text`. Its
+  // marks are the occurrences of the phrase in it, or with `word_hits` (in `text`) those of
+  // them it holds.
+  Snippet Cut(std::string_view text, TextSpan hit, std::size_t not_before, TextSpan& taken,
+              const std::vector<WordHit>* word_hits = nullptr) const;
 
   MatchSettings settings_;
   std::string sought_;
   PhraseFinder finder_;
   bool folds_ = false;  // the view passes through a CaseFolder before the phrase is sought
+  // The query of words, when the search is for words; the terms the title must hold.
+  std::optional<Query> words_;
+  Query title_terms_;
 };
 
 }  // namespace kb

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/article_matcher.h"
 #include "app/match/html_text.h"
 #include "support/text/utf8.h"
@@ -419,6 +420,65 @@ TEST(ArticleSnippets, TextWithoutBlanksIsCutAtCharacters) {
   EXPECT_TRUE(text.starts_with(kEllipsis) && text.ends_with(kEllipsis));
   EXPECT_EQ(Characters(text), kSnippetLength + 2);
   EXPECT_TRUE(IsUtf8(text));
+}
+
+}  // namespace
+}  // namespace kb
+
+namespace kb {
+namespace {
+
+Query WordsQuery(std::string_view text) {
+  Query query;
+  EXPECT_EQ(ParseQuery(text, QueryKind::kWords, query), QueryProblem::kNone);
+  return query;
+}
+
+// The marked stretches of a snippet, as text, with their terms.
+std::vector<std::string> Marked(const Snippet& snippet) {
+  std::vector<std::string> marked;
+  for (const SnippetMark& mark : snippet.marks) {
+    marked.push_back(std::to_string(mark.term) + ":" +
+                     snippet.text.substr(mark.start, mark.end - mark.start));
+  }
+  return marked;
+}
+
+TEST(ArticleSnippets, WordsMarkEveryRequiredTermAndPreferPassagesHoldingMoreOfThem) {
+  const std::string filler(400, '.');
+  const std::string article = "<title>Spawn and Join</title>spawn " + filler + " join " + filler +
+                              " spawn " + filler + " the thread may spawn, then joining it " +
+                              filler + " rejoin <b>join</b> dont";
+  for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+    const SnippetMaker maker(WordsQuery("spawn join -dont"), {.mode = mode});
+    const ArticleSnippets made = maker.Make(article);
+    // Four hits of each where a word starts (the title's among them); "rejoin" is none, and
+    // an excluded term counts none.
+    EXPECT_EQ(made.term_hits, (std::vector<int64_t>{4, 4, 0}));
+    EXPECT_EQ(made.hits, 8);
+    EXPECT_TRUE(made.title_holds_terms);
+    // The two passages that hold both terms, and the first other hit, in the order of the text.
+    ASSERT_EQ(made.snippets.size(), 3u);
+    EXPECT_EQ(Marked(made.snippets[0]), (std::vector<std::string>{"0:Spawn", "1:Join", "0:spawn"}));
+    EXPECT_EQ(Marked(made.snippets[1]), (std::vector<std::string>{"1:join"}));
+    EXPECT_EQ(Marked(made.snippets[2]), (std::vector<std::string>{"0:spawn", "1:join"}));
+  }
+  // The counts the scan made stand.
+  const SnippetMaker maker(WordsQuery("spawn join"), {});
+  EXPECT_EQ(maker.Make(article, 9, {}, std::vector<uint64_t>{4, 5}).term_hits,
+            (std::vector<int64_t>{4, 5}));
+  EXPECT_FALSE(SnippetMaker(WordsQuery("spawn thread"), {}).Make(article).title_holds_terms);
+  // A phrase's title holds it where a word starts.
+  EXPECT_TRUE(SnippetMaker("and join", {}).Make(article).title_holds_terms);
+  EXPECT_FALSE(SnippetMaker("pawn", {}).Make(article).title_holds_terms);
+  EXPECT_EQ(SnippetMaker("spawn", {}).Make(article).term_hits, (std::vector<int64_t>{4}));
+  // Under folding a mark covers the article's own characters.
+  const MatchSettings accents{.case_folding = CaseFolding::kUnicode, .ignore_accents = true};
+  const ArticleSnippets folded = SnippetMaker(WordsQuery("eric join"), accents)
+                                     .Make("caf\xC3\xA9 \xC3\x89ric e\xCC\x81ric joIN");
+  ASSERT_EQ(folded.snippets.size(), 1u);
+  EXPECT_EQ(Marked(folded.snippets[0]),
+            (std::vector<std::string>{"0:\xC3\x89ric", "0:e\xCC\x81ric", "1:joIN"}));
 }
 
 }  // namespace

@@ -172,10 +172,10 @@ TEST_F(SnippetsPageTest, EveryRowOfALongPageComesOnceInOrder) {
   std::vector<FoundArticle> articles;
   for (int article = 0; article < 400; ++article) {
     const std::string name = std::to_string(article);
-    articles.push_back(
-        {.path = "./ZEB/ZEB" + name + ".htm",
-         .excerpt = name,
-         .collected = ArticleSnippets{.title = name, .hits = article % 7, .snippets = {}}});
+    articles.push_back({.path = "./ZEB/ZEB" + name + ".htm",
+                        .excerpt = name,
+                        .collected = ArticleSnippets{
+                            .title = name, .hits = article % 7, .snippets = {}, .term_hits = {}}});
   }
   std::string rows;
   for (int hits = 6; hits >= 0; --hits) {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/match_settings.h"
 
 namespace kb {
@@ -22,15 +23,15 @@ class ArticleFilter {
  public:
   virtual ~ArticleFilter() = default;
 
-  // Called before the articles are listed, with the phrase and settings ChooseArticles will
+  // Called before the articles are listed, with the query and settings ChooseArticles will
   // be given. By default nothing is done.
-  virtual void Prepare(std::string_view /*phrase*/, const MatchSettings& /*settings*/) {}
+  virtual void Prepare(const Query& /*query*/, const MatchSettings& /*settings*/) {}
 
-  // `names`: the listed articles' names in the article folder, in listing order; `phrase` as
-  // the user typed it. `must_read` comes with one entry per name, each true; the filter sets
+  // `names`: the listed articles' names in the article folder, in listing order; `query` as
+  // the search looks for it. `must_read` comes with one entry per name, each true; the filter sets
   // false those whose outcome it knows without a doubt to be "opened, no match". It may use
   // up to `threads` threads, the calling one included.
-  virtual void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+  virtual void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                               const MatchSettings& settings, std::size_t threads,
                               std::vector<char>& must_read) = 0;
 };

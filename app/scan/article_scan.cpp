@@ -101,7 +101,7 @@ constexpr std::size_t kRestRead = 1 << 20;
 // no buffer. Stops, as reading through the buffer does, at a failed read (which `outcome`
 // tells), at the end of an article that shrank and when `stop` is asked. False, reading
 // nothing, when the copy cannot take the rest whole: then the rest is read as before.
-bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, ArticleMatcher& matcher,
+bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, QueryMatcher& matcher,
                       KeptArticle& kept, const std::stop_token& stop, ArticleOutcome& outcome) {
   if (file.size() > kept.most()) return false;
   const auto rest = static_cast<std::size_t>(file.size() - from);
@@ -125,7 +125,7 @@ bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, ArticleMatcher& matc
 
 }  // namespace
 
-ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
+ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
                            const MatchInspection& inspect, KeptArticle* kept) {
   ArticleOutcome outcome;
@@ -180,7 +180,10 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
     outcome.matched = matcher.is_result();
     if (outcome.matched) {
       outcome.excerpt = matcher.excerpt();
-      if (matcher.counts_hits()) outcome.hits = matcher.hits();
+      if (matcher.counts_hits()) {
+        outcome.hits = matcher.hits();
+        outcome.term_hits.assign(matcher.term_hits().begin(), matcher.term_hits().end());
+      }
     }
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {

@@ -17,9 +17,10 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/base/knowledge_base.h"
-#include "app/match/article_matcher.h"
+#include "app/match/query_matcher.h"
 #include "app/scan/large_article_scan.h"
 #include "files/block_file.h"
 #include "files/file_declaration.h"
@@ -51,8 +52,9 @@ struct ArticleOutcome {
 
   bool matched = false;
   std::string excerpt = {};  // when matched: at most kExcerptLength bytes after the marker
-  // When matched and the matcher counts hits: ArticleMatcher::hits().
+  // When matched and the matcher counts hits: QueryMatcher::hits(), and each term's.
   std::optional<uint64_t> hits = {};
+  std::vector<uint64_t> term_hits = {};
   // What the scan's caller asked to collect about a matched article (app/scan/scan.h).
   std::any collected = {};
 };
@@ -65,7 +67,7 @@ struct InspectedArticle {
   // the whole article, or as much of it as was kept. None when they were not kept.
   std::optional<std::string_view> bytes;
   // Where its first hits start in its bytes, when the scan counted them there
-  // (ArticleMatcher::hit_starts).
+  // (QueryMatcher::hit_starts).
   std::span<const uint64_t> hit_starts = {};
 };
 
@@ -137,7 +139,7 @@ class KeptArticle {
 };
 
 // Scans the article at `path` with `file` (closed; ArticleFileDeclaration's) and `matcher`
-// (holding the phrase). The article is opened for reading, denying others writing, and read
+// (holding the query). The article is opened for reading, denying others writing, and read
 // only as far as its outcome needs: to its end when the matcher counts hits. `file` is closed
 // again when it returns. A large article is read on as many threads as `sharing` allows
 // (app/scan/large_article_scan.h), with the same outcome, unless the matcher counts hits.
@@ -148,7 +150,7 @@ class KeptArticle {
 //
 // `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
-ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatcher& matcher,
+ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
                            const MatchInspection& inspect = {}, KeptArticle* kept = nullptr);
 

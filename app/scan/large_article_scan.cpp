@@ -78,16 +78,13 @@ class PartSearch {
     phrase_.Feed(bytes);
     marker_.Feed(bytes);
     if (marker_.found() && part.excerpt.size() < kExcerptLength) {
-      const uint64_t from =
-          std::max(marker_.position() + kArticleMarker.size() + part.excerpt.size(), piece_start);
-      const uint64_t to = std::min(marker_.position() + kMarkerAndExcerpt, marker_.fed());
-      if (from < to) part.excerpt.append(bytes.substr(from - piece_start, to - from));
+      ArticleMarker::CollectExcerpt(marker_.position(), bytes, piece_start, part.excerpt);
     }
     part.end = part.begin + marker_.fed();
   }
 
   bool settled() const {
-    return phrase_.found() && marker_.found() && part_->excerpt.size() == kExcerptLength;
+    return phrase_.found() && ArticleMarker::Complete(marker_.found(), part_->excerpt.size());
   }
 
   void Finish(Part::Ending ending, platform::SystemError error = platform::system_error::kNone) {
@@ -180,7 +177,8 @@ class Assembly {
  private:
   // Whether reading from the start could stop here, before the next read.
   bool settled() const {
-    return phrase_at_ != kNowhere && marker_at_ != kNowhere && excerpt_.size() == kExcerptLength;
+    return phrase_at_ != kNowhere &&
+           ArticleMarker::Complete(marker_at_ != kNowhere, excerpt_.size());
   }
 
   // Takes in a part that reading from the start reaches: every part before it was read whole
@@ -203,13 +201,9 @@ class Assembly {
         excerpt_ = part.excerpt;
       }
       // The excerpt after a marker that began before the part runs on into its first bytes.
+      // The head holds more than an excerpt's bytes, or all the part's.
       if (marker_at_ < part.begin && excerpt_.size() < kExcerptLength) {
-        const uint64_t from = marker_at_ + kArticleMarker.size() + excerpt_.size();
-        const uint64_t to = std::min(marker_at_ + kMarkerAndExcerpt, part.end);
-        if (from < to) {
-          excerpt_.append(part.head, static_cast<std::size_t>(from - part.begin),
-                          static_cast<std::size_t>(to - from));
-        }
+        ArticleMarker::CollectExcerpt(marker_at_, part.head, part.begin, excerpt_);
       }
     }
     switch (part.ending) {
@@ -260,17 +254,17 @@ std::vector<Part> PlanParts(uint64_t first, uint64_t size, std::size_t read_size
 
 }  // namespace
 
-bool ShouldShare(const BlockFile& file, const ArticleMatcher& matcher,
+bool ShouldShare(const BlockFile& file, const QueryMatcher& matcher,
                  const ArticleSharing& sharing) {
-  return sharing.threads > 1 && matcher.searches_bytes() && !matcher.sought_phrase().empty() &&
+  return sharing.threads > 1 && !matcher.byte_phrase().empty() &&
          file.size() >= sharing.smallest_article && file.size() > file.buffer_size();
 }
 
-bool ScanSharedArticle(const BlockFile& file, std::string_view first, const ArticleMatcher& matcher,
+bool ScanSharedArticle(const BlockFile& file, std::string_view first, const QueryMatcher& matcher,
                        const ArticleSharing& sharing, const std::stop_token& stop,
                        SharedScanOutcome& outcome) {
   const std::size_t read_size = file.buffer_size();
-  const std::string_view phrase = matcher.sought_phrase();
+  const std::string_view phrase = matcher.byte_phrase();
   std::vector<Part> parts;
   std::vector<PartSearch> searches;
   std::vector<std::unique_ptr<char[]>> buffers;

@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/match/article_matcher.h"
+#include "app/match/query_matcher.h"
 #include "files/block_file.h"
 #include "platform/file_system.h"
 
@@ -46,25 +46,25 @@ struct SharedScanOutcome {
   bool read_failed = false;
   platform::SystemError error = platform::system_error::kNone;
   bool matched = false;
-  std::string excerpt;  // when matched: as ArticleMatcher::excerpt() gives it
+  std::string excerpt;  // when matched: as QueryMatcher::excerpt() gives it
 };
 
 // True when the reading of `file`, open and with nothing read from it yet, is to be shared out
-// for `matcher`'s search: several threads, the plain byte search of a phrase that can match,
+// for `matcher`'s search: several threads, the plain byte search of a phrase that can match
+// (QueryMatcher::byte_phrase),
 // and an article of at least sharing.smallest_article bytes that its first read did not take
 // in whole.
-bool ShouldShare(const BlockFile& file, const ArticleMatcher& matcher,
-                 const ArticleSharing& sharing);
+bool ShouldShare(const BlockFile& file, const QueryMatcher& matcher, const ArticleSharing& sharing);
 
 // Reads and searches the rest of the open `file`, whose first read (its first NextBlocks) gave
-// `first`, as ScanArticle would read it on from there with `matcher` (holding the phrase; its
-// own state is not used), with up to sharing.threads threads, the calling one included;
-// threads that cannot be made leave their share to the others. `outcome` is what reading the
-// whole article from its start would have come to. False, with nothing read, when the memory
-// for the reading cannot be had. `file` stays open; only ReadAt is used on it.
+// `first`, as ScanArticle would read it on from there with `matcher` (a byte phrase's, as
+// ShouldShare found; its own state is not used), with up to sharing.threads threads, the calling
+// one included; threads that cannot be made leave their share to the others. `outcome` is what
+// reading the whole article from its start would have come to. False, with nothing read, when the
+// memory for the reading cannot be had. `file` stays open; only ReadAt is used on it.
 //
 // `stop` is asked between reads; what comes of an article cut short so says nothing.
-bool ScanSharedArticle(const BlockFile& file, std::string_view first, const ArticleMatcher& matcher,
+bool ScanSharedArticle(const BlockFile& file, std::string_view first, const QueryMatcher& matcher,
                        const ArticleSharing& sharing, const std::stop_token& stop,
                        SharedScanOutcome& outcome);
 

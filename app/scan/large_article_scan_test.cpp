@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/match/article_matcher.h"
 #include "app/scan/article_scan.h"
 #include "files/access_mode.h"
 #include "platform/testing/faulty_env.h"

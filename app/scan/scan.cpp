@@ -1,6 +1,7 @@
 #include "app/scan/scan.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,9 +41,9 @@ class ArticleReader {
         request_(request),
         env_(env, gate),
         file_(ArticleFileDeclaration(), env_),
-        matcher_(
-            request.phrase, request.match_settings,
-            request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly),
+        matcher_(MakeQueryMatcher(
+            request.query, request.match_settings,
+            request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly)),
         sharing_{.threads = request.threads} {
     if (request.kept_bytes > 0) kept_.emplace(request.kept_bytes, *request.kept_budget);
   }
@@ -61,7 +62,7 @@ class ArticleReader {
 
   ArticleOutcome operator()(std::size_t step) {
     const std::string_view path = paths_[to_read_[step]];
-    return ScanArticle(path, file_, matcher_, sharing_, request_.stop, request_.inspect_match,
+    return ScanArticle(path, file_, *matcher_, sharing_, request_.stop, request_.inspect_match,
                        kept_ ? &*kept_ : nullptr);
   }
 
@@ -72,7 +73,7 @@ class ArticleReader {
   ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
   std::vector<std::string_view> ahead_;  // the paths to open ahead, kept for their capacity
   BlockFile file_;
-  ArticleMatcher matcher_;
+  std::unique_ptr<QueryMatcher> matcher_;
   std::optional<KeptArticle> kept_;  // when the request keeps the articles' bytes
   // A large article is read on as many threads as the scan has: the others would soon wait
   // for it, as none may go past it by more than kArticlesInFlight articles.
@@ -88,7 +89,7 @@ std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequ
     for (std::size_t index = 0; index < paths.size(); ++index) {
       names[index] = paths.name(index);
     }
-    request.filter->ChooseArticles(names, request.phrase, request.match_settings, request.threads,
+    request.filter->ChooseArticles(names, request.query, request.match_settings, request.threads,
                                    must_read);
   }
   std::vector<std::size_t> to_read;
@@ -111,7 +112,7 @@ std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& setti
 
 ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, ScanSink& sink) {
   // What the filter does without the listing overlaps it.
-  if (request.filter != nullptr) request.filter->Prepare(request.phrase, request.match_settings);
+  if (request.filter != nullptr) request.filter->Prepare(request.query, request.match_settings);
   ListedPaths paths;
   const bool listed = request.listing != nullptr
                           ? request.listing->List(env, paths)

@@ -1,7 +1,7 @@
 #pragma once
 
 // The scan: every article file ZEB/ZEB*.htm of the working directory, read and compared with
-// the phrase, its outcome handed to a sink in listing order.
+// the query, its outcome handed to a sink in listing order.
 //
 // A sink is the scan's one reader: the search passes each outcome on to its screen (the
 // progress), its printers (the found articles) and its failures; another caller may pass
@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "app/base/failure.h"
+#include "app/base/query.h"
 #include "app/match/match_settings.h"
 #include "app/scan/article_filter.h"
 #include "app/scan/article_listing.h"
@@ -44,8 +45,8 @@ std::size_t DefaultScanThreads();
 std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& settings);
 
 struct ScanRequest {
-  // The phrase as typed; the settings decide what matches it (app/match/match_settings.h).
-  std::string_view phrase = {};
+  // What is looked for; the settings decide what matches it (app/match/match_settings.h).
+  Query query = {};
   MatchSettings match_settings = {};
   // Threads reading articles at once, the calling thread included; 1 (or 0) reads them one
   // after another on the calling thread alone.

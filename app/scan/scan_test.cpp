@@ -55,12 +55,12 @@ class SparingFilter : public ArticleFilter {
  public:
   explicit SparingFilter(std::set<std::string> spared) : spared_(std::move(spared)) {}
 
-  void Prepare(std::string_view phrase, const MatchSettings&) override {
-    asked.push_back("prepare " + std::string(phrase));
+  void Prepare(const Query& query, const MatchSettings&) override {
+    asked.push_back("prepare " + query.text);
   }
-  void ChooseArticles(std::span<const std::string_view> names, std::string_view phrase,
+  void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings&, std::size_t, std::vector<char>& must_read) override {
-    asked.push_back("choose " + std::string(phrase) + " " + std::to_string(names.size()));
+    asked.push_back("choose " + query.text + " " + std::to_string(names.size()));
     for (std::size_t at = 0; at < names.size(); ++at) {
       if (spared_.contains(std::string(names[at]))) must_read[at] = 0;
     }
@@ -135,7 +135,8 @@ class SparedScanTest : public ::testing::Test {
 TEST_F(SparedScanTest, ShowsWhatAScanOfEveryArticleShowsOpeningOnlyTheOthers) {
   SCOPED_TRACE("seed " + trace_);
   Recorder every;
-  const ScanSummary full = ScanKnowledgeBase(*FailingEnv(), {.phrase = kPhrase}, every);
+  const ScanSummary full =
+      ScanKnowledgeBase(*FailingEnv(), {.query = Query::Phrase(kPhrase)}, every);
   ASSERT_EQ(full.articles_listed, 90);
   for (const double share : {0.0, 0.3, 0.9, 1.0}) {
     for (const std::size_t threads : {1, 2, 3, 8}) {
@@ -152,7 +153,9 @@ TEST_F(SparedScanTest, ShowsWhatAScanOfEveryArticleShowsOpeningOnlyTheOthers) {
       });
       Recorder sink;
       const ScanSummary summary = ScanKnowledgeBase(
-          *env, {.phrase = kPhrase, .threads = threads, .filter = &filter, .io_depth = 2}, sink);
+          *env,
+          {.query = Query::Phrase(kPhrase), .threads = threads, .filter = &filter, .io_depth = 2},
+          sink);
       EXPECT_EQ(sink.shown, every.shown);
       EXPECT_EQ(summary.articles_listed, full.articles_listed);
       EXPECT_EQ(summary.articles_opened, full.articles_opened);
@@ -172,10 +175,12 @@ TEST_F(SparedScanTest, AStopAmongSparedArticlesEndsTheScanThere) {
       SparingFilter filter(SomeSparable(1.0));
       std::stop_source stop;
       Recorder sink(&stop, stop_at);
-      const ScanSummary summary = ScanKnowledgeBase(
-          *FailingEnv(),
-          {.phrase = kPhrase, .threads = threads, .stop = stop.get_token(), .filter = &filter},
-          sink);
+      const ScanSummary summary = ScanKnowledgeBase(*FailingEnv(),
+                                                    {.query = Query::Phrase(kPhrase),
+                                                     .threads = threads,
+                                                     .stop = stop.get_token(),
+                                                     .filter = &filter},
+                                                    sink);
       EXPECT_FALSE(summary.completed);
       std::size_t done = 0;
       for (const std::string& shown : sink.shown) done += shown.starts_with("./ZEB/");

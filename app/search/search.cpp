@@ -92,20 +92,22 @@ class SearchSink final : public ScanSink {
 // read failed).
 MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& request) {
   if (request.results.style != ResultsStyle::kSnippets) return {};
-  auto maker = std::make_shared<const SnippetMaker>(request.phrase, request.match_settings);
+  auto maker = std::make_shared<const SnippetMaker>(request.query, request.match_settings);
   // Read again one at a time: each may take kLargestSnippetArticle bytes and the text made
   // of them.
   auto one_read_again = std::make_shared<std::mutex>();
   return [&env, maker, one_read_again](const InspectedArticle& found) -> std::any {
     if (found.bytes && found.outcome.hits) {
-      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits), found.hit_starts);
+      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits), found.hit_starts,
+                         found.outcome.term_hits);
     }
     const std::lock_guard lock(*one_read_again);
     std::string article;
     if (!ReadWholeArticle(env, found.path, article)) return ArticleSnippets{};
     // A copy that did not fit: the scan counted the hits to the article's end.
     if (found.outcome.failure.kind == ArticleOutcome::Failure::kNone && found.outcome.hits) {
-      return maker->Make(article, static_cast<int64_t>(*found.outcome.hits));
+      return maker->Make(article, static_cast<int64_t>(*found.outcome.hits), {},
+                         found.outcome.term_hits);
     }
     return maker->Make(article);
   };
@@ -149,11 +151,11 @@ PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen) {
 SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
                        const std::vector<Printer*>& printers) {
   SearchReport report;
-  report.phrase = PhraseAsCompared(request.phrase, request.match_settings);
+  report.phrase = PhraseAsCompared(request.query.text, request.match_settings);
   SearchSink sink(screen, printers, report.found);
   KeptBudget kept_budget(kKeptArticlesBudget);
   const ScanRequest scan{
-      .phrase = request.phrase,
+      .query = request.query,
       .match_settings = request.match_settings,
       .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
       .stop = request.stop,

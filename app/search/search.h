@@ -48,7 +48,7 @@ enum class PageHandling {
 
 // Everything one search works from, copied in, so that it may run on any thread.
 struct SearchRequest {
-  std::string phrase = {};  // as typed
+  Query query = {};  // what is looked for, its text as typed
   MatchSettings match_settings = {};
   PageTemplates templates = {};
   PageHandling page_handling = PageHandling::kOpenInBrowser;
@@ -81,14 +81,14 @@ enum class SearchOutcome {
 // What one search came to.
 struct SearchReport {
   SearchOutcome outcome = SearchOutcome::kCompleted;
-  std::string phrase = {};  // as compared and shown on the page: upper-cased
+  std::string phrase = {};  // the query's text as compared and shown on the page: upper-cased
   int32_t articles_listed = 0;
   int32_t articles_opened = 0;
   std::vector<FoundArticle> found = {};      // in listing order (ResultQueue)
   std::optional<BrowserLaunch> launch = {};  // when the browser was started
 };
 
-// One search for request.phrase in the current directory, through `env`: scans the articles;
+// One search for request.query in the current directory, through `env`: scans the articles;
 // when at least one article file was listed, writes ZebResult.htm and, unless asked to write
 // only, hands it to the browser (with PageHandling::kNone, neither); then ends. Failures are
 // reported to `screen` (and to each printer); none ends the program.

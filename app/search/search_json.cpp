@@ -73,7 +73,8 @@ std::string JsonData(std::string_view bytes) {
 }
 
 std::string JsonMatchData(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt, const ArticleSnippets* snippets) {
+                          std::string_view page_excerpt, const ArticleSnippets* snippets,
+                          bool words) {
   std::string data = R"({"path":)" + JsonData(path) + R"(,"excerpt":)" + JsonData(excerpt) +
                      R"(,"page_excerpt":)" + JsonData(page_excerpt);
   if (snippets != nullptr) {
@@ -88,7 +89,9 @@ std::string JsonMatchData(std::string_view path, std::string_view excerpt,
       for (std::size_t mark = 0; mark < snippet.marks.size(); ++mark) {
         if (mark > 0) data += ',';
         data += R"({"start":)" + Digits(static_cast<int64_t>(snippet.marks[mark].start)) +
-                R"(,"end":)" + Digits(static_cast<int64_t>(snippet.marks[mark].end)) + "}";
+                R"(,"end":)" + Digits(static_cast<int64_t>(snippet.marks[mark].end));
+        if (words) data += R"(,"term":)" + Digits(static_cast<int64_t>(snippet.marks[mark].term));
+        data += '}';
       }
       data += "]}";
     }
@@ -116,7 +119,18 @@ std::string JsonSummaryData(const SearchSummary& summary) {
   const std::string index =
       R"({"state":)" + JsonString(summary.index_state) + R"(,"reason":)" +
       (summary.index_reason.empty() ? "null" : JsonString(summary.index_reason)) + "}";
-  return R"({"phrase":)" + JsonData(summary.phrase) + R"(,"elapsed_total":)" + elapsed +
+  std::string terms;
+  if (summary.terms != nullptr) {
+    terms = R"(,"terms":[)";
+    for (std::size_t at = 0; at < summary.terms->size(); ++at) {
+      const QueryTerm& term = (*summary.terms)[at];
+      if (at > 0) terms += ',';
+      terms += R"({"word":)" + JsonData(term.text) + R"(,"excluded":)" +
+               (term.excluded ? "true" : "false") + "}";
+    }
+    terms += ']';
+  }
+  return R"({"phrase":)" + JsonData(summary.phrase) + terms + R"(,"elapsed_total":)" + elapsed +
          R"(,"stats":)" + stats + R"(,"index":)" + index + "}";
 }
 

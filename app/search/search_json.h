@@ -6,9 +6,10 @@
 //   match    {"path": D, "excerpt": D, "page_excerpt": D}, and with the snippets page also
 //            "title": D, "hits": number, "snippets": [{"text": "...", "marks": [{"start": S,
 //            "end": E}, ...]}, ...]: S and E are byte offsets into the snippet's text (a
-//            snippet that is not UTF-8 has "bytes" in base64 in place of "text")
+//            snippet that is not UTF-8 has "bytes" in base64 in place of "text"); for words,
+//            each mark also has "term": the place of the term it marks in the summary's terms
 //   error    {"message": D, "code": number, "path": D or null}
-//   summary  {"phrase": D,
+//   summary  {"phrase": D, for words "terms": [{"word": D, "excluded": bool}, ...],
 //             "elapsed_total": {"secs": number, "nanos": number, "human": "0.012345s"},
 //             "stats": {"articles_listed": n, "articles_opened": n, "articles_matched": n,
 //                       "articles_read": n},
@@ -22,7 +23,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/base/query.h"
 #include "app/match/article_snippets.h"
 
 namespace kb {
@@ -39,9 +42,10 @@ std::string JsonData(std::string_view bytes);
 
 // A found article: its path, its excerpt as the search keeps it (raw bytes of the article)
 // and as the results page shows it (app/page/excerpt_text.h), and what it shows on the snippets
-// page when `snippets` is not null.
+// page when `snippets` is not null; with `words`, each mark says which term it marks.
 std::string JsonMatchData(std::string_view path, std::string_view excerpt,
-                          std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr);
+                          std::string_view page_excerpt, const ArticleSnippets* snippets = nullptr,
+                          bool words = false);
 
 // A reported failure: its message (lines joined by "\n"), its error number, and the file or
 // folder it concerns; an empty path is written as null.
@@ -57,6 +61,8 @@ struct SearchSummary {
   // What became of the article index: "used", "not used" or "built", and why not (empty: null).
   std::string_view index_state = "not used";
   std::string_view index_reason = {};
+  // The terms of a words query; none for a phrase.
+  const std::vector<QueryTerm>* terms = nullptr;
 };
 
 // What a search came to, in all.

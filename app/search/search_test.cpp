@@ -102,8 +102,8 @@ TEST_F(SearchTest, ProgressCountsOnlyTheArticlesThatCouldBeOpened) {
   BlockFile holder({.options = "", .may_create = false});
   holder.name().Assign("ZEB/ZEB2.htm");
   holder.Open(access_mode::kReadWrite | access_mode::kDenyAll);
-  const SearchReport report =
-      Search({.phrase = "needle", .page_handling = PageHandling::kWriteOnly}, screen_);
+  const SearchReport report = Search(
+      {.query = Query::Phrase("needle"), .page_handling = PageHandling::kWriteOnly}, screen_);
 
   EXPECT_EQ(report.phrase, "NEEDLE");
   EXPECT_EQ(report.articles_listed, 4);
@@ -148,7 +148,7 @@ TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
   scratch_.Write("ZebResult.htm", "old page");
   StopAtPageScreen screen;
 
-  const SearchReport report = Search({.phrase = "needle",
+  const SearchReport report = Search({.query = Query::Phrase("needle"),
                                       .page_handling = PageHandling::kWriteOnly,
                                       .stop = screen.stop.get_token()},
                                      screen);
@@ -162,7 +162,7 @@ TEST_F(SearchTest, AStopWhileThePageIsWrittenLeavesTheOldPage) {
 }
 
 TEST_F(SearchTest, WithoutArticlesNothingIsWritten) {
-  const SearchReport report = Search({.phrase = "mixed Case"}, screen_);
+  const SearchReport report = Search({.query = Query::Phrase("mixed Case")}, screen_);
 
   EXPECT_EQ(report.phrase, "MIXED CASE");
   EXPECT_EQ(report.articles_listed, 0);
@@ -174,8 +174,9 @@ TEST_F(SearchTest, TheMatchSettingsDecideWhatMatchesAndUpperCasesThePhrase) {
   Article("ZEB1.htm", "<p>CAF\xC9</p>\r\n<p>au <b>lait</b></p><!-- Article starts -->one");
   Article("ZEB2.htm", "<!-- Article starts -->two: caf\xE9 au lai&#116");
   Article("ZEB3.htm", "<!-- Article starts -->caf\xE9 au lai");
-  SearchRequest request{
-      .phrase = "caf\xE9  au lait", .page_handling = PageHandling::kWriteOnly, .threads = 3};
+  SearchRequest request{.query = Query::Phrase("caf\xE9  au lait"),
+                        .page_handling = PageHandling::kWriteOnly,
+                        .threads = 3};
   request.match_settings.case_table[0xE9] = 0xC9;
   request.match_settings.mode = MatchMode::kText;
 
@@ -202,7 +203,7 @@ TEST_F(SearchTest, AFolderThatCannotBeReadIsReportedOnce) {
   fs::remove("ZEB");
   scratch_.Write("ZEB", "a file where the folder should be");
   scratch_.Write("ZebResult.htm", "old page");
-  Search({.phrase = "x"}, screen_);
+  Search({.query = Query::Phrase("x")}, screen_);
 
   EXPECT_EQ(screen_.calls,
             (std::vector<std::string>{
@@ -229,7 +230,7 @@ TEST_F(SearchTest, FailedReadsAreReportedAndWhatWasReadIsStillSearched) {
     platform::testing::FaultyEnv env;
     env.FailNth(platform::Operation::kRead, 2, EIO, "ZEB2.htm");
     RecordingScreen screen;
-    Search({.phrase = "needle",
+    Search({.query = Query::Phrase("needle"),
             .page_handling = PageHandling::kWriteOnly,
             .threads = threads,
             .results = {.style = style}},
@@ -500,7 +501,7 @@ TEST_F(SearchTest, EveryThreadCountAndStandbyThreadsShowTheSameSearch) {
             std::this_thread::sleep_for(std::chrono::microseconds(300));
           }
         });
-        const SearchReport report = Search({.phrase = std::string(knowledge_base.phrase()),
+        const SearchReport report = Search({.query = Query::Phrase(knowledge_base.phrase()),
                                             .page_handling = PageHandling::kWriteOnly,
                                             .threads = threads,
                                             .stop = stop.get_token(),
@@ -561,7 +562,7 @@ TEST_F(SearchTest, SnippetsAreThoseOfTheArticleReadWhole) {
     for (const std::size_t threads : {1, 2, 4}) {
       SCOPED_TRACE(::testing::Message()
                    << "threads " << threads << " text " << (mode == MatchMode::kText));
-      const SearchReport report = Search({.phrase = phrase,
+      const SearchReport report = Search({.query = Query::Phrase(phrase),
                                           .match_settings = settings,
                                           .page_handling = PageHandling::kNone,
                                           .threads = threads,

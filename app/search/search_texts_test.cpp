@@ -55,7 +55,8 @@ struct DefaultTextsAfterwards {
 std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirectory& scratch) {
   TextRecorder screen;
   const auto search = [&](platform::testing::FaultyEnv& env, PageHandling handling) {
-    RunSearch(env, {.phrase = "found", .page_handling = handling, .threads = 2}, screen);
+    RunSearch(env, {.query = Query::Phrase("found"), .page_handling = handling, .threads = 2},
+              screen);
   };
   const auto load_templates = [&](platform::testing::FaultyEnv& env) {
     LoadTemplates(env, screen);
@@ -108,7 +109,7 @@ std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirector
 // Every key of the texts, given a value of its own in a settings file, replaces its text
 // wherever the program shows it: nothing shown is left in its default wording, and every
 // text of the search and the message box is met. (The window's own are the window's test,
-// the index build's the index's.)
+// the index build's the index's, a words query's the front ends'.)
 TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
   const DefaultTextsAfterwards restore;
   const std::vector<std::string> keys = ProgramTextKeys();
@@ -158,7 +159,10 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
                                                 &text::kFoundOneStatus,
                                                 &text::kNotFoundStatus,
                                                 &text::kStoppedStatus,
-                                                &text::kIndexBuildRunning};
+                                                &text::kIndexBuildRunning,
+                                                &text::kWordsSearchPrompt,
+                                                &text::kQueryUnclosedQuote,
+                                                &text::kQueryNothingRequired};
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
     const ReplaceableText* const text = texts[index];

@@ -81,6 +81,13 @@ std::string ApplyOrder(std::string_view value, Settings& settings) {
   return problem;
 }
 
+std::string ApplyQuery(std::string_view value, Settings& settings) {
+  std::string problem;
+  const int choice = OneOf("Query", value, {"phrase", "words"}, problem);
+  if (choice >= 0) settings.query_kind = choice == 0 ? QueryKind::kPhrase : QueryKind::kWords;
+  return problem;
+}
+
 std::string ApplyMatch(std::string_view value, Settings& settings) {
   std::string problem;
   const int choice = OneOf("Match", value, {"bytes", "text"}, problem);
@@ -192,6 +199,7 @@ constexpr KeyRule kKeys[] = {
     {"IgnoreAccents", ApplyIgnoreAccents},
     {"CasePairs", ApplyCasePairs},
     {"Match", ApplyMatch},
+    {"Query", ApplyQuery},
     {"Index", ApplyIndex},
     {"IndexLimit", ApplyIndexLimit},
     {"Results", ApplyResults},
@@ -203,7 +211,7 @@ constexpr KeyRule kKeys[] = {
 // shown. Every other key there (the index, the cache, the history, the page, the texts) is
 // the user's alone.
 constexpr std::string_view kKnowledgeBaseKeys[] = {
-    "CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
+    "CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order", "Query",
 };
 
 bool KnowledgeBaseMaySet(std::string_view key) {

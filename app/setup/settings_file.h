@@ -23,6 +23,8 @@
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
 //                                      added to the case table (an empty value adds none)
 //   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   Query         = phrase | words     the text searched for is one phrase, or words that
+//                                      an article must all hold (app/base/query.h)
 //   Results       = classic | snippets the results page: paths and excerpts, or also each
 //                                      article's title, hits and text around them
 //   Order         = name | hits        the snippets page's rows in listing order, or most
@@ -48,6 +50,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/base/replaceable_texts.h"
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
@@ -62,6 +65,8 @@ inline constexpr std::string_view kSettingsFileVariable = "KBSEARCH_ENV";
 // Everything the settings file sets, each at its default until a line sets it.
 struct Settings {
   MatchSettings match;
+  // How the text typed is read: one phrase, or words.
+  QueryKind query_kind = QueryKind::kPhrase;
   ResultsSettings results;
   // Index = auto | off: whether searches may use, and the window keep, the article index.
   bool use_index = true;

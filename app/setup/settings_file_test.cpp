@@ -146,9 +146,10 @@ TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
 TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
   auto [settings, problems, _] = Parsed(
       "Results = Snippets\nOrder = hits\nSearchButton = &Go\nColour = blue\n"
-      "Match = text\nResults = pages\n",
+      "Match = text\nResults = pages\nQuery = Words\nQuery = all\n",
       "kbsearch.env", SettingsSource::kKnowledgeBase);
   EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
+  EXPECT_EQ(settings.query_kind, QueryKind::kWords);
   EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
   EXPECT_EQ(settings.texts.Of(text::kSearchButton), ProgramTexts().Of(text::kSearchButton));
@@ -158,6 +159,7 @@ TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
           {"kbsearch.env", 3, "\"SearchButton\" is the user's to set, not the knowledge base's"},
           {"kbsearch.env", 4, "unknown key \"Colour\""},
           {"kbsearch.env", 6, "Results is classic or snippets, not \"pages\""},
+          {"kbsearch.env", 8, "Query is phrase or words, not \"all\""},
       }));
 
   testing::ScratchDirectory scratch;
@@ -306,8 +308,8 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
     return false;
   };
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order",
-                           "Index", "IndexLimit", "History"});
+  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results",
+                           "Order", "Index", "IndexLimit", "History"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 

@@ -97,13 +97,20 @@ constexpr platform::WindowLayout kLayout{.title = "Search Quillon Knowledgebase"
                                          .icon = "Textfind.ico",
                                          .controls = kControls};
 
-// The layout, its labels in the program's texts in use, its controls copied into `controls`.
-platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls) {
+// The prompt, in the program's texts in use, for a text typed as `query_kind` says.
+std::string_view PromptText(QueryKind query_kind) {
+  return ProgramText(query_kind == QueryKind::kWords ? text::kWordsSearchPrompt
+                                                     : text::kSearchPrompt);
+}
+
+// The layout, its labels in the program's texts in use (the prompt that for `query_kind`),
+// its controls copied into `controls`.
+platform::WindowLayout LayoutWithTexts(std::vector<ControlLayout>& controls, QueryKind query_kind) {
   controls.assign(std::begin(kControls), std::end(kControls));
   for (ControlLayout& labelled : controls) {
     switch (labelled.number) {
       case control::kSearchPrompt:
-        labelled.text = ProgramText(text::kSearchPrompt);
+        labelled.text = PromptText(query_kind);
         break;
       case control::kSearchButton:
         labelled.text = ProgramText(text::kSearchButton);
@@ -153,8 +160,11 @@ const platform::WindowLayout& MainWindowLayout() {
 }
 
 MainWindow::MainWindow(platform::WindowSystem& windows, SearchSteps steps,
-                       MatchSettings match_settings)
-    : windows_(windows), steps_(std::move(steps)), match_settings_(std::move(match_settings)) {}
+                       MatchSettings match_settings, QueryKind query_kind)
+    : windows_(windows),
+      steps_(std::move(steps)),
+      match_settings_(std::move(match_settings)),
+      query_kind_(query_kind) {}
 
 void MainWindow::KeepHistoryIn(platform::Env& env, std::string file) {
   history_env_ = &env;
@@ -184,7 +194,7 @@ int MainWindow::Run() {
 }
 
 void MainWindow::BuildWindow() {
-  layout_ = LayoutWithTexts(controls_);
+  layout_ = LayoutWithTexts(controls_, query_kind_);
   windows_.Build(layout_);
   ShowTitle();
   windows_.BindText(
@@ -273,6 +283,14 @@ void MainWindow::HandleEventWhileSearching(const platform::Event& event) {
 }
 
 void MainWindow::StartSearch() {
+  Query query;
+  if (const QueryProblem problem = ParseQuery(search_text_, query_kind_, query);
+      problem != QueryProblem::kNone) {
+    Message message;
+    message.text = QueryProblemText(problem);
+    windows_.ShowMessage(message);
+    return;
+  }
   history_.Add(search_text_);
   // A history that cannot be written is no reason not to search.
   if (history_env_ != nullptr) history_.Write(*history_env_, history_file_);
@@ -282,7 +300,7 @@ void MainWindow::StartSearch() {
   windows_.SetEnabled(control::kSearchButton, false);
   // The worker has its own copy of everything it searches with, and hands the report back
   // as a call on the window's thread, which runs before the window hears the work is done.
-  windows_.StartWork([this, request = SearchRequest{.phrase = search_text_,
+  windows_.StartWork([this, request = SearchRequest{.query = std::move(query),
                                                     .match_settings = match_settings_,
                                                     .templates = templates_,
                                                     .stop = search_stop_.get_token()}] {
@@ -312,9 +330,11 @@ void MainWindow::EndSearch() {
 
 void MainWindow::OpenOther() {
   if (!steps_.open_other) return;
-  std::optional<MatchSettings> opened = steps_.open_other();
+  std::optional<SearchChoices> opened = steps_.open_other();
   if (!opened) return;
-  match_settings_ = std::move(*opened);
+  match_settings_ = std::move(opened->match_settings);
+  query_kind_ = opened->query_kind;
+  windows_.SetText(control::kSearchPrompt, PromptText(query_kind_));
   // What the last search found was another knowledge base's.
   found_paths_.clear();
   found_count_ = 0;

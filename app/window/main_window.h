@@ -50,6 +50,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/query.h"
 #include "app/match/match_settings.h"
 #include "app/page/templates.h"
 #include "app/search/search.h"
@@ -80,14 +81,20 @@ const platform::WindowLayout& MainWindowLayout();
 // early, returning kCancelled, once the request's stop is requested.
 //
 // open_other, when given, runs on the window's thread, never while a search runs: it asks
-// for another knowledge base and makes it the one searched, giving its match settings, or
+// for another knowledge base and makes it the one searched, giving how it is searched, or
 // nothing when none was opened. title, when given, is the window's title (WindowTitle,
 // app/window/window_texts.h), asked for when the window is built and after each knowledge
 // base opened.
+// How the knowledge base searched compares and reads what is typed.
+struct SearchChoices {
+  MatchSettings match_settings = {};
+  QueryKind query_kind = QueryKind::kPhrase;
+};
+
 struct SearchSteps {
   std::function<PageTemplates(SearchScreen&)> load_templates;
   std::function<SearchReport(const SearchRequest&, SearchScreen&)> run_search;
-  std::function<std::optional<MatchSettings>()> open_other = {};
+  std::function<std::optional<SearchChoices>()> open_other = {};
   std::function<std::string()> title = {};
 };
 
@@ -101,8 +108,11 @@ std::string SearchEndStatus(SearchOutcome outcome, int32_t found, std::string_vi
 
 class MainWindow final : public SearchScreen {
  public:
-  // `windows` must outlive this object; searches compare as `match_settings` say.
-  MainWindow(platform::WindowSystem& windows, SearchSteps steps, MatchSettings match_settings = {});
+  // `windows` must outlive this object; searches compare as `match_settings` say, and read
+  // the text typed as `query_kind` says (with words, the prompt says so; a text that is no
+  // query is refused with a message box and not searched for).
+  MainWindow(platform::WindowSystem& windows, SearchSteps steps, MatchSettings match_settings = {},
+             QueryKind query_kind = QueryKind::kPhrase);
 
   // The whole life of the window: kExitOk when the window was closed.
   int Run();
@@ -138,6 +148,7 @@ class MainWindow final : public SearchScreen {
   platform::WindowSystem& windows_;
   const SearchSteps steps_;
   MatchSettings match_settings_;  // of the knowledge base searched
+  QueryKind query_kind_;
   // The layout the window is built from, its labels in the program's texts in use.
   std::vector<platform::ControlLayout> controls_;
   platform::WindowLayout layout_;

@@ -207,8 +207,8 @@ TEST_F(MainWindowTest, RefusedValueBeepsShowsTheVariableAndKeepsTheFocus) {
 TEST_F(MainWindowTest, SearchRunsOffTheEventLoopWithSearchAndTheEntryDisabled) {
   std::vector<std::string> searched;
   steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
-    searched.push_back(request.phrase);
-    screen.ScanEnded(Upper(request.phrase));
+    searched.push_back(request.query.text);
+    screen.ScanEnded(Upper(request.query.text));
     return SearchReport();
   };
   windows_.Then([](FakeWindows& w) { w.Type("linux tips"); }, Accepted(control::kSearchButton));
@@ -239,7 +239,7 @@ TEST_F(MainWindowTest, ProgressBarIsPaintedOnlyWhenThePercentageChanges) {
     constexpr int32_t kArticles = 40000;
     screen.ScanStarted(kArticles);
     for (int32_t done = 1; done <= kArticles; ++done) screen.ArticleDone(done, kArticles);
-    screen.ScanEnded(request.phrase);
+    screen.ScanEnded(request.query.text);
     screen.SearchEnded();
     return SearchReport();
   };
@@ -304,7 +304,7 @@ TEST_F(MainWindowTest, TheStatusLineTellsHowTheSearchEnded) {
   std::size_t search = 0;
   steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
     const auto [listed, found] = listed_and_found[search++];
-    screen.ScanEnded(Upper(request.phrase));
+    screen.ScanEnded(Upper(request.query.text));
     SearchReport report{.articles_listed = listed};
     report.found.resize(static_cast<std::size_t>(found));
     return report;
@@ -425,13 +425,13 @@ TEST_F(MainWindowTest, OpenChoosesAnotherKnowledgeBaseButNeverDuringASearch) {
   int templates_loaded = 0;
   bool searching = false;
   steps_.title = [&] { return "Title " + std::to_string(opened); };
-  steps_.open_other = [&]() -> std::optional<MatchSettings> {
+  steps_.open_other = [&]() -> std::optional<SearchChoices> {
     EXPECT_FALSE(searching);
     ++opened;
     if (opened == 2) return std::nullopt;  // the dialog was cancelled
-    MatchSettings settings;
-    settings.ignore_accents = opened == 1;
-    return settings;
+    SearchChoices choices;
+    choices.match_settings.ignore_accents = opened == 1;
+    return choices;
   };
   steps_.load_templates = [&](SearchScreen&) {
     ++templates_loaded;
@@ -439,7 +439,7 @@ TEST_F(MainWindowTest, OpenChoosesAnotherKnowledgeBaseButNeverDuringASearch) {
   };
   steps_.run_search = [&](const SearchRequest& request, SearchScreen& screen) {
     searching = true;
-    screen.ScanEnded(Upper(request.phrase));
+    screen.ScanEnded(Upper(request.query.text));
     searching = false;
     return SearchReport();
   };
@@ -464,6 +464,30 @@ TEST_F(MainWindowTest, OpenChoosesAnotherKnowledgeBaseButNeverDuringASearch) {
             (std::vector<std::string>{"SetText 6 'No article holds \"DÉJEUNER\"'",
                                       "SetText 6 'No article holds \"DÉJEUNER\"'",
                                       "SetText 6 'No article holds \"DéJEUNER\"'"}));
+}
+
+// With words, the prompt says so, and a text that is no query is refused before any search.
+TEST_F(MainWindowTest, WordsAreReadAsAQueryAndATextThatIsNoneIsRefused) {
+  std::vector<Query> searched;
+  steps_.run_search = [&](const SearchRequest& request, SearchScreen&) {
+    searched.push_back(request.query);
+    return SearchReport();
+  };
+  windows_.Then([](FakeWindows& w) { w.Type("-alone"); }, Accepted(control::kSearchButton));
+  windows_.Then([](FakeWindows& w) { w.Type("join \"two words\" -not"); },
+                Accepted(control::kSearchButton));
+  windows_.FinishWork();
+  MainWindow window(windows_, steps_, {}, QueryKind::kWords);
+  window.Run();
+
+  EXPECT_EQ(windows_.labels.front(), "Search for all the words:");
+  EXPECT_EQ(
+      Lines(windows_.log, "Message"),
+      std::vector<std::string>{"Message : " + QueryProblemText(QueryProblem::kNothingRequired)});
+  EXPECT_EQ(Lines(windows_.log, "StartWork").size(), 1u);
+  ASSERT_EQ(searched.size(), 1u);
+  EXPECT_EQ(searched[0].text, "join \"two words\" -not");
+  EXPECT_EQ(searched[0].terms, (std::vector<QueryTerm>{{"join"}, {"two words"}, {"not", true}}));
 }
 
 TEST(MainWindowLayoutTest, ControlsStandInTabOrderWithTheirNumbers) {
