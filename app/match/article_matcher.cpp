@@ -32,6 +32,7 @@ void ArticleMatcher::StartArticle() {
   phrase_.Restart();
   marker_.Restart();
   excerpt_.clear();
+  text_length_ = 0;
   if (text_) text_->Restart();
   if (folder_) folder_->Restart();
 }
@@ -44,7 +45,10 @@ void ArticleMatcher::Feed(std::string_view piece) {
 }
 
 void ArticleMatcher::SearchPhrase(std::string_view piece) {
-  if (text_) piece = text_->Extract(piece);
+  if (text_) {
+    piece = text_->Extract(piece);
+    text_length_ += piece.size();
+  }
   if (folder_) piece = folder_->Fold(piece);
   phrase_.Feed(piece);
 }
@@ -53,6 +57,7 @@ void ArticleMatcher::FinishArticle() {
   if (phrase_.found() && !counts_hits_) return;
   if (text_) {
     std::string_view rest = text_->Finish();
+    text_length_ += rest.size();
     if (folder_) rest = folder_->Fold(rest);
     phrase_.Feed(rest);
   }

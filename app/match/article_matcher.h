@@ -62,6 +62,9 @@ class ArticleMatcher {
   // the text, folded as they say).
   uint64_t hits() const { return phrase_.count(); }
   bool counts_hits() const { return counts_hits_; }
+  // When the matcher counts hits, once the article has ended: the bytes of the view the
+  // settings search, before any folding (the article's bytes, markup and all, or its text).
+  uint64_t length() const { return text_ ? text_length_ : marker_.fed(); }
   // Where the first of those hits start in the article's bytes (StreamSearch::first_starts),
   // when the matcher counts them in the bytes themselves (searches_bytes()); else none.
   std::span<const uint64_t> hit_starts() const {
@@ -93,6 +96,7 @@ class ArticleMatcher {
 
   std::string sought_;
   std::optional<HtmlText> text_;      // when the text is matched
+  uint64_t text_length_ = 0;          // the bytes text_ gave for the article so far
   std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
   bool counts_hits_;
   StreamSearch phrase_;

@@ -1,5 +1,7 @@
 #include "app/match/article_snippets.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -56,6 +58,43 @@ bool HasNonBlank(std::string_view text) {
 std::size_t CharacterLength(std::string_view bytes) {
   const int length = DecodeUtf8(bytes).length;
   return length > 0 ? static_cast<std::size_t>(length) : 1;
+}
+
+// Whether `code_point` is a letter, a mark or a digit: a character a word goes on through.
+bool IsWordCharacter(char32_t code_point) {
+  switch (utf8proc_category(static_cast<utf8proc_int32_t>(code_point))) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether the character that ends right before `at` in `text` goes on a word: a letter, a
+// mark or a digit, or a byte of 80 hex or more that is no part of a valid UTF-8 sequence
+// ending there. False at the start.
+bool WordGoesOnBefore(std::string_view text, std::size_t at) {
+  if (at == 0) return false;
+  std::size_t start = at - 1;
+  while (start > 0 && at - start < kLongestUtf8Sequence &&
+         (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+    --start;
+  }
+  const Utf8Sequence sequence = DecodeUtf8(text.substr(start, at - start));
+  if (sequence.length > 0 && start + static_cast<std::size_t>(sequence.length) == at) {
+    return IsWordCharacter(sequence.code_point);
+  }
+  return static_cast<unsigned char>(text[at - 1]) >= 0x80;
 }
 
 // The first ASCII byte of `text` at or after `at`, or its size: a character boundary however
@@ -354,6 +393,17 @@ std::string SnippetMaker::Title(std::string_view article) {
   std::string text = ElementText(article, title, title_end);
   if (text.empty()) text = ElementText(article, heading, heading_end);
   return text;
+}
+
+bool SnippetMaker::StartsWordIn(std::string_view text) const {
+  if (sought_.empty()) return false;
+  const Utf8Sequence first = DecodeUtf8(sought_);
+  const bool starts_word = first.length > 0 ? IsWordCharacter(first.code_point)
+                                            : static_cast<unsigned char>(sought_[0]) >= 0x80;
+  for (const TextSpan occurrence : Occurrences(text)) {
+    if (!starts_word || !WordGoesOnBefore(text, occurrence.start)) return true;
+  }
+  return false;
 }
 
 std::vector<TextSpan> SnippetMaker::Occurrences(std::string_view view) const {

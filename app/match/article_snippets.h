@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/shown_article.h"
 #include "app/match/case_folder.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
@@ -49,30 +50,10 @@ inline constexpr std::size_t kCutReach = 20;
 inline constexpr std::size_t kLongestSnippet = kSnippetLength + 2 * kCutReach + 2;
 inline constexpr std::string_view kEllipsis = "\u2026";
 
-// A marked stretch of a snippet: byte offsets into its text, start < end.
-struct SnippetMark {
-  std::size_t start = 0;
-  std::size_t end = 0;
-  bool operator==(const SnippetMark&) const = default;
-};
-
 // A stretch of a text, in bytes: [start, end).
 struct TextSpan {
   std::size_t start = 0;
   std::size_t end = 0;
-};
-
-struct Snippet {
-  std::string text;  // with its ellipses; bytes of the article, not escaped
-  std::vector<SnippetMark> marks;
-  bool operator==(const Snippet&) const = default;
-};
-
-struct ArticleSnippets {
-  std::string title;
-  int64_t hits = 0;
-  std::vector<Snippet> snippets;
-  bool operator==(const ArticleSnippets&) const = default;
 };
 
 class SnippetMaker {
@@ -91,6 +72,12 @@ class SnippetMaker {
 
   // The title of `article` alone.
   static std::string Title(std::string_view article);
+
+  // Whether `text` (a title) holds the phrase where a word starts: folded as the settings
+  // say, at a place where the character before it is no letter, mark or digit (a byte of 80
+  // hex or more that is not UTF-8 counts as a letter), or anywhere when the phrase itself
+  // does not begin with one.
+  bool StartsWordIn(std::string_view text) const;
 
  private:
   // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.

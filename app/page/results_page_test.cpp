@@ -78,12 +78,13 @@ class SnippetsPageTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::current_path(previous_); }
 
-  // The page written for `found` and `phrase`.
+  // The page written for `found` and `phrase`, its rows in the order of `rows` (none: in
+  // found's order).
   std::string Page(const std::vector<FoundArticle>& found, std::string_view phrase,
-                   ResultsOrder order = ResultsOrder::kName) {
+                   const std::vector<std::size_t>& rows = {}) {
     NoFailures reporter;
-    WriteResultsPage(platform::Env::Default(), templates_, found, phrase, reporter, {},
-                     {.style = ResultsStyle::kSnippets, .order = order});
+    WriteResultsPage(platform::Env::Default(), templates_, found, rows, phrase, reporter, {},
+                     ResultsStyle::kSnippets);
     return testing::ReadAll(scratch_ / "ZebResult.htm");
   }
 
@@ -115,16 +116,16 @@ std::string Row(std::string_view path, std::string_view pieces) {
 }
 
 // Articles whose titles, texts and phrase hold the bytes that markup gives a meaning to:
-// everything reaches the page escaped, only the phrase is marked, and the rows can be put in
-// order of hits, ties kept in listing order.
-TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
+// everything reaches the page escaped, only the phrase is marked, and the rows come in the
+// order they are given.
+TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedInTheOrderGiven) {
   MatchSettings text_search;
   text_search.mode = MatchMode::kText;
   const SnippetMaker maker(R"(x<y & "z")", text_search);
   const auto found = [&](std::string path, std::string_view article) {
     return FoundArticle{.path = std::move(path),
                         .excerpt = "<p>An &amp; excerpt</p>",
-                        .collected = maker.Make(article)};
+                        .details = {.shown = maker.Make(article)}};
   };
   const std::vector<FoundArticle> articles = {
       found("./ZEB/ZEB1.htm", R"(<title>Q&amp;A "one"</title><p>Once: x&lt;y &amp; "z".</p>)"),
@@ -157,9 +158,9 @@ TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
           "<div class=\"kb-excerpt\"><small>nothing collected</small></div>\r\n"
           "<div class=\"kb-hits\"><small>0 hits</small></div>\r\n") +
       "</table>\r\n<p>end</p>\r\n</body></html>\r\n";
-  EXPECT_EQ(Page(articles, R"(X<Y & "Z")", ResultsOrder::kHits), by_hits);
+  EXPECT_EQ(Page(articles, R"(X<Y & "Z")", {1, 2, 0, 3}), by_hits);
 
-  // By name, the rows keep the listing order.
+  // Without an order, the rows keep the listing order.
   const std::string by_name = Page(articles, "X");
   EXPECT_LT(by_name.find("ZEB1.htm"), by_name.find("ZEB2.htm"));
   EXPECT_LT(by_name.find("ZEB2.htm"), by_name.find("ZEB3.htm"));
@@ -167,24 +168,27 @@ TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
 }
 
 // The rows of a long page are rendered on several threads: each comes once, where the order
-// puts it.
+// given puts it.
 TEST_F(SnippetsPageTest, EveryRowOfALongPageComesOnceInOrder) {
   std::vector<FoundArticle> articles;
   for (int article = 0; article < 400; ++article) {
     const std::string name = std::to_string(article);
-    articles.push_back(
-        {.path = "./ZEB/ZEB" + name + ".htm",
-         .excerpt = name,
-         .collected = ArticleSnippets{.title = name, .hits = article % 7, .snippets = {}}});
+    articles.push_back({.path = "./ZEB/ZEB" + name + ".htm",
+                        .excerpt = name,
+                        .details = {.shown = ArticleSnippets{
+                                        .title = name, .hits = article % 7, .snippets = {}}}});
   }
   std::string rows;
+  std::vector<std::size_t> order;
   for (int hits = 6; hits >= 0; --hits) {
-    for (const FoundArticle& article : articles) {
-      const auto& shown = std::any_cast<const ArticleSnippets&>(article.collected);
-      if (shown.hits == hits) rows += SnippetsRow(article.path, article.excerpt, shown) + "\r\n";
+    for (std::size_t at = 0; at < articles.size(); ++at) {
+      const FoundArticle& article = articles[at];
+      if (article.details.shown->hits != hits) continue;
+      rows += SnippetsRow(article.path, article.excerpt, *article.details.shown) + "\r\n";
+      order.push_back(at);
     }
   }
-  const std::string page = Page(articles, "X", ResultsOrder::kHits);
+  const std::string page = Page(articles, "X", order);
   const std::string table_open =
       "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n";
   // Compared whole, without printing pages of 100 KB.

@@ -180,15 +180,18 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, ArticleMatche
     outcome.matched = matcher.is_result();
     if (outcome.matched) {
       outcome.excerpt = matcher.excerpt();
-      if (matcher.counts_hits()) outcome.hits = matcher.hits();
+      if (matcher.counts_hits()) {
+        outcome.hits = matcher.hits();
+        outcome.length = matcher.length();
+      }
     }
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {
     const bool kept_all = kept != nullptr && outcome.failure.kind == ArticleOutcome::Failure::kNone;
-    outcome.collected = inspect({.path = path,
-                                 .outcome = outcome,
-                                 .bytes = kept_all ? kept->bytes() : std::nullopt,
-                                 .hit_starts = matcher.hit_starts()});
+    outcome.details = inspect({.path = path,
+                               .outcome = outcome,
+                               .bytes = kept_all ? kept->bytes() : std::nullopt,
+                               .hit_starts = matcher.hit_starts()});
   }
   if (kept != nullptr) kept->Release();
   file.Close();

@@ -569,9 +569,9 @@ TEST_F(SearchTest, SnippetsAreThoseOfTheArticleReadWhole) {
                                          screen_);
       ASSERT_EQ(report.found.size(), articles.size());
       for (std::size_t index = 0; index < articles.size(); ++index) {
-        const auto* collected = std::any_cast<ArticleSnippets>(&report.found[index].collected);
-        ASSERT_NE(collected, nullptr);
-        EXPECT_EQ(*collected, maker.Make(articles[index])) << report.found[index].path;
+        const std::optional<ArticleSnippets>& shown = report.found[index].details.shown;
+        ASSERT_TRUE(shown.has_value());
+        EXPECT_EQ(*shown, maker.Make(articles[index])) << report.found[index].path;
       }
     }
   }
