@@ -143,10 +143,10 @@ TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
 TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
   auto [settings, problems, _] = Parsed(
       "Results = Snippets\nOrder = hits\nSearchButton = &Go\nColour = blue\n"
-      "Match = text\nResults = pages\n",
+      "Match = text\nResults = pages\nOrder = Relevance\nOrder = score\n",
       "kbsearch.env", SettingsSource::kKnowledgeBase);
   EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
-  EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
+  EXPECT_EQ(settings.results.order, ResultsOrder::kRelevance);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
   EXPECT_EQ(settings.texts.Of(text::kSearchButton), ProgramTexts().Of(text::kSearchButton));
   EXPECT_EQ(
@@ -155,6 +155,7 @@ TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
           {"kbsearch.env", 3, "\"SearchButton\" is the user's to set, not the knowledge base's"},
           {"kbsearch.env", 4, "unknown key \"Colour\""},
           {"kbsearch.env", 6, "Results is classic or snippets, not \"pages\""},
+          {"kbsearch.env", 8, "Order is name, hits or relevance, not \"score\""},
       }));
 
   testing::ScratchDirectory scratch;
