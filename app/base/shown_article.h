@@ -18,9 +18,22 @@ struct SnippetMark {
   bool operator==(const SnippetMark&) const = default;
 };
 
+// Where a link to the article opens at a snippet's passage, as its parts, not encoded: the
+// element the passage lies under, and the passage's own words for a browser to find,
+// highlight and scroll to (a text fragment: `text`, with `prefix` right before it and `suffix`
+// right after, each whole words of the article's text). Empty parts are none.
+struct PassageLink {
+  std::string id;      // of the nearest element before the passage that has one (a heading)
+  std::string prefix;  // a few words before `text`, from the same run of text
+  std::string text;    // the hit, widened to whole words; empty: no text fragment
+  std::string suffix;  // a few words after it
+  bool operator==(const PassageLink&) const = default;
+};
+
 struct Snippet {
   std::string text;  // with its ellipses; bytes of the article, not escaped
   std::vector<SnippetMark> marks;
+  PassageLink link = {};
   bool operator==(const Snippet&) const = default;
 };
 

@@ -85,8 +85,9 @@ class SnippetMaker {
   // `hits`: the article's hits when they are known already.
   ArticleSnippets MakeOfText(std::string_view article, std::optional<int64_t> hits) const;
   // The snippets of a text search in `text`, the start of the article's text (all of it when
-  // `whole`); none when that start cannot tell them for sure.
-  std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole) const;
+  // `whole`), and the hit of each in `hits`; none when that start cannot tell them for sure.
+  std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole,
+                                                     std::vector<TextSpan>& hits) const;
   ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits,
                               std::span<const uint64_t> first_starts) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an

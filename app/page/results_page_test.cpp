@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <any>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -60,6 +59,22 @@ TEST(ResultsPageLinesTest, SummaryUsesThePluralForAnyCountAndEscapesThePhrase) {
             R"(<b><u>Search found 1 pages matching "PRINTER"</u></b><br>)");
   EXPECT_EQ(SummaryLine(40000, R"(<"A&B">)"),
             R"(<b><u>Search found 40000 pages matching "&lt;&quot;A&amp;B&quot;&gt;"</u></b><br>)");
+}
+
+// A snippet's link opens the article at its passage: the id, then the text fragment, each
+// percent-encoded but for the unreserved characters other than "-", which, like "&" and ",",
+// a text fragment gives a meaning to.
+TEST(ResultsPageTest, PassageUrlsCarryTheIdAndTheTextFragmentEncoded) {
+  EXPECT_EQ(PercentEncodeFragmentText("a-b&c,d e.f_g~h/%#\xC3\xA9"),
+            "a%2Db%26c%2Cd%20e.f_g~h%2F%25%23%C3%A9");
+  const std::string path = "./ZEB/ZEB 1.htm";
+  EXPECT_EQ(PassageUrl(path, {}), "./ZEB/ZEB%201.htm");
+  EXPECT_EQ(PassageUrl(path, {.id = "set-up", .prefix = "", .text = "", .suffix = ""}),
+            "./ZEB/ZEB%201.htm#set%2Dup");
+  EXPECT_EQ(PassageUrl(path, {.id = "", .prefix = "", .text = "x, y", .suffix = ""}),
+            "./ZEB/ZEB%201.htm#:~:text=x%2C%20y");
+  EXPECT_EQ(PassageUrl(path, {.id = "h", .prefix = "a-b", .text = "c&d", .suffix = "e"}),
+            "./ZEB/ZEB%201.htm#h:~:text=a%2Db-,c%26d,-e");
 }
 
 // Fails the test on any failure reported.
@@ -136,23 +151,30 @@ TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedInTheOrderGiven) {
   const std::string mark = R"(<mark style="background:#ff9f43;color:#000">)";
   const std::string marked = mark + "x&lt;y &amp; &quot;z&quot;</mark>";
   const std::string excerpt = "<div class=\"kb-excerpt\"><small>An &amp; excerpt</small></div>\r\n";
+  // A hit that holds references opens the article at its top: a link cannot find it.
+  const auto snippet_open = [](std::string_view path) {
+    return "<div class=\"kb-snippet\"><a href=\"" + std::string(path) +
+           "\" style=\"color:inherit\">";
+  };
 
   const std::string by_hits =
       PageHead(4, "X&lt;Y &amp; &quot;Z&quot;") +
       "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n" +
       // Two hits, shown in one snippet; the first of the two articles that have two.
       Row("./ZEB/ZEB2.htm",
-          "<div class=\"kb-title\"><b>Two &lt;tags&gt;</b></div>\r\n" + excerpt +
-              "<div class=\"kb-snippet\">Two &lt;tags&gt; " + mark +
+          "<div class=\"kb-title\"><b><a href=\"./ZEB/ZEB2.htm\">Two "
+          "&lt;tags&gt;</a></b></div>\r\n" +
+              excerpt + snippet_open("./ZEB/ZEB2.htm") + "Two &lt;tags&gt; " + mark +
               "X&lt;Y &amp; &quot;Z&quot;</mark> and " + marked +
-              "</div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
+              "</a></div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
       Row("./ZEB/ZEB3.htm",
-          excerpt + "<div class=\"kb-snippet\">" + marked + " " + marked +
-              "</div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
+          excerpt + snippet_open("./ZEB/ZEB3.htm") + marked + " " + marked +
+              "</a></div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
       Row("./ZEB/ZEB1.htm",
-          "<div class=\"kb-title\"><b>Q&amp;A &quot;one&quot;</b></div>\r\n" + excerpt +
-              "<div class=\"kb-snippet\">Q&amp;A &quot;one&quot; Once: " + marked +
-              ".</div>\r\n<div class=\"kb-hits\"><small>1 hit</small></div>\r\n") +
+          "<div class=\"kb-title\"><b><a href=\"./ZEB/ZEB1.htm\">Q&amp;A &quot;one&quot;</a></b>"
+          "</div>\r\n" +
+              excerpt + snippet_open("./ZEB/ZEB1.htm") + "Q&amp;A &quot;one&quot; Once: " + marked +
+              ".</a></div>\r\n<div class=\"kb-hits\"><small>1 hit</small></div>\r\n") +
       // Nothing was collected of this one: its link, its excerpt and no hits.
       Row("./ZEB/ZEB4.htm",
           "<div class=\"kb-excerpt\"><small>nothing collected</small></div>\r\n"
