@@ -61,20 +61,20 @@ TEST(ResultsPageLinesTest, SummaryUsesThePluralForAnyCountAndEscapesThePhrase) {
             R"(<b><u>Search found 40000 pages matching "&lt;&quot;A&amp;B&quot;&gt;"</u></b><br>)");
 }
 
-// A snippet's link opens the article at its passage: the id, then the text fragment, each
-// percent-encoded but for the unreserved characters other than "-", which, like "&" and ",",
-// a text fragment gives a meaning to.
+// A snippet's link opens the article at its passage: the id, then the text fragment, the
+// latter percent-encoded but for the unreserved characters other than "-", which, like "&"
+// and ",", a text fragment gives a meaning to.
 TEST(ResultsPageTest, PassageUrlsCarryTheIdAndTheTextFragmentEncoded) {
   EXPECT_EQ(PercentEncodeFragmentText("a-b&c,d e.f_g~h/%#\xC3\xA9"),
             "a%2Db%26c%2Cd%20e.f_g~h%2F%25%23%C3%A9");
   const std::string path = "./ZEB/ZEB 1.htm";
   EXPECT_EQ(PassageUrl(path, {}), "./ZEB/ZEB%201.htm");
   EXPECT_EQ(PassageUrl(path, {.id = "set-up", .prefix = "", .text = "", .suffix = ""}),
-            "./ZEB/ZEB%201.htm#set%2Dup");
+            "./ZEB/ZEB%201.htm#set-up");
   EXPECT_EQ(PassageUrl(path, {.id = "", .prefix = "", .text = "x, y", .suffix = ""}),
             "./ZEB/ZEB%201.htm#:~:text=x%2C%20y");
-  EXPECT_EQ(PassageUrl(path, {.id = "h", .prefix = "a-b", .text = "c&d", .suffix = "e"}),
-            "./ZEB/ZEB%201.htm#h:~:text=a%2Db-,c%26d,-e");
+  EXPECT_EQ(PassageUrl(path, {.id = "h:~:", .prefix = "a-b", .text = "c&d", .suffix = "e"}),
+            "./ZEB/ZEB%201.htm#h%3A~%3A:~:text=a%2Db-,c%26d,-e");
 }
 
 // Fails the test on any failure reported.

@@ -78,7 +78,7 @@ std::string PassageUrl(std::string_view path, const PassageLink& link) {
   std::string url = PercentEncodePath(path);
   if (link.id.empty() && link.text.empty()) return url;
   url += '#';
-  url += PercentEncodeFragmentText(link.id);
+  url += PercentEncodePath(link.id);
   if (link.text.empty()) return url;
   url += ":~:text=";
   if (!link.prefix.empty()) url += PercentEncodeFragmentText(link.prefix) + "-,";

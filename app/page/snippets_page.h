@@ -27,13 +27,13 @@ std::string SnippetsRow(std::string_view path, std::string_view excerpt,
 std::string MarkedSnippet(const Snippet& snippet);
 
 // The URL of the article at `path` (PercentEncodePath) opened at `link`: "#" and the id, if
-// any, then ":~:text=" and the text fragment, if any: the prefix and "-,", the text, ",-" and
-// the suffix, each percent-encoded (PercentEncodeFragmentText), so that a browser that knows
+// any (encoded as a path is), then ":~:text=" and the text fragment, if any: the prefix and
+// "-,", the text, ",-" and the suffix, each percent-encoded (PercentEncodeFragmentText), so that a browser that knows
 // text fragments scrolls to the passage and highlights it, and one that does not lands at the
 // element of the id.
 std::string PassageUrl(std::string_view path, const PassageLink& link);
 
-// `text` for a text fragment or an id in a URL: every byte but A-Z a-z 0-9 . _ and ~ as % and
+// `text` for a text fragment in a URL: every byte but A-Z a-z 0-9 . _ and ~ as % and
 // two upper-case hex digits ("-", "&" and "," among them, which a text fragment gives a
 // meaning to).
 std::string PercentEncodeFragmentText(std::string_view text);

@@ -13,6 +13,7 @@ KBSEARCH_PACKAGES=(
   groff-base
   dpkg-dev file
   desktop-file-utils appstream xdg-utils
+  chromium chromium-driver python3-selenium
 )
 
 say() { printf '==> %s\n' "$*" >&2; }
