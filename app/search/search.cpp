@@ -132,15 +132,16 @@ MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& reque
     // it or its start as the scan kept it, or all of it read again.
     const auto collect = [&](std::string_view article, bool read_again) {
       if (wanted.shown) {
-        // A copy that did not fit: the scan counted the hits to the article's end.
-        const bool counted =
-            found.outcome.hits &&
-            (!read_again || found.outcome.failure.kind == ArticleOutcome::Failure::kNone);
-        details.shown =
-            !counted ? maker->Make(article)
-            : read_again
-                ? maker->Make(article, static_cast<int64_t>(*found.outcome.hits))
-                : maker->Make(article, static_cast<int64_t>(*found.outcome.hits), found.hit_starts);
+        const auto hits = static_cast<int64_t>(found.outcome.hits.value_or(0));
+        if (!read_again) {
+          details.shown = maker->Make(article, hits, found.hit_starts);
+        } else if (found.outcome.hits &&
+                   found.outcome.failure.kind == ArticleOutcome::Failure::kNone) {
+          // A copy that did not fit: the scan counted the hits to the article's end.
+          details.shown = maker->Make(article, hits);
+        } else {
+          details.shown = maker->Make(article);
+        }
       }
       if (wanted.title) {
         details.weights->title_holds_every_term = maker->StartsWordIn(
