@@ -28,9 +28,9 @@ std::string MarkedSnippet(const Snippet& snippet);
 
 // The URL of the article at `path` (PercentEncodePath) opened at `link`: "#" and the id, if
 // any (encoded as a path is), then ":~:text=" and the text fragment, if any: the prefix and
-// "-,", the text, ",-" and the suffix, each percent-encoded (PercentEncodeFragmentText), so that a browser that knows
-// text fragments scrolls to the passage and highlights it, and one that does not lands at the
-// element of the id.
+// "-,", the text, ",-" and the suffix, each percent-encoded (PercentEncodeFragmentText), so
+// that a browser that knows text fragments scrolls to the passage and highlights it, and one
+// that does not lands at the element of the id.
 std::string PassageUrl(std::string_view path, const PassageLink& link);
 
 // `text` for a text fragment in a URL: every byte but A-Z a-z 0-9 . _ and ~ as % and
