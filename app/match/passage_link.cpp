@@ -12,10 +12,6 @@ namespace {
 
 // The longest tag whose attributes are read for an id.
 constexpr std::size_t kLongestTag = 4096;
-// How near the text asked for the reading of TextOrigins goes in large pieces: a piece gives
-// at most its own bytes and what the reader held back (a few dozen), so that a piece of half
-// the distance left, less this, never passes the place asked for.
-constexpr std::size_t kNearText = 64;
 
 bool IsWhiteSpace(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -203,23 +199,32 @@ PassageLink LinkToPassage(std::string_view article, std::size_t start,
 
 std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
   if (offset < made_) return std::nullopt;  // passed already
-  // Far from it, in pieces that cannot pass it.
-  while (fed_ < article_.size() && offset - made_ >= 3 * kNearText) {
-    const std::size_t piece = std::min(article_.size() - fed_, (offset - made_ - kNearText) / 2);
-    made_ += reader_.Extract(article_.substr(fed_, piece)).size();
-    fed_ += piece;
-  }
-  // Near it, byte by byte, to see which byte gives it.
+  // Pieces of growing size while they stop short of the place; one that would pass it is tried
+  // again by halves from where the reader stood before it, down to the byte that gives it.
+  std::size_t piece = std::max<std::size_t>(1, (offset - made_) / 2);
   while (fed_ < article_.size()) {
-    const std::string_view out = reader_.Extract(article_.substr(fed_, 1));
-    ++fed_;
-    const std::size_t out_start = made_;
-    made_ += out.size();
-    if (made_ <= offset) continue;
-    // The bytes that came out, when they are the last bytes read as they stand.
-    if (out.size() > fed_ || article_.substr(fed_ - out.size(), out.size()) != out) {
-      return std::nullopt;
+    piece = std::min(piece, article_.size() - fed_);
+    HtmlText trial = reader_;
+    const std::string_view out = trial.Extract(article_.substr(fed_, piece));
+    if (made_ + out.size() <= offset) {
+      reader_ = std::move(trial);
+      fed_ += piece;
+      made_ += out.size();
+      piece *= 2;
+      continue;
     }
+    if (piece > 1) {
+      piece /= 2;
+      continue;
+    }
+    // The bytes that came out, when they are the last bytes read as they stand.
+    const std::size_t out_start = made_;
+    const bool as_they_stand =
+        out.size() <= fed_ + 1 && article_.substr(fed_ + 1 - out.size(), out.size()) == out;
+    reader_ = std::move(trial);
+    ++fed_;
+    made_ += out.size();
+    if (!as_they_stand) return std::nullopt;
     return fed_ - out.size() + (offset - out_start);
   }
   return std::nullopt;

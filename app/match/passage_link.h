@@ -32,7 +32,9 @@ PassageLink LinkToPassage(std::string_view article, std::size_t start,
                           std::optional<std::string_view> hit);
 
 // Where the article's text (as HtmlText makes it) comes from in its bytes: asked for places
-// in the text in increasing order, it reads the article once, from its start.
+// in the text in increasing order, it reads the article from its start as far as the last,
+// in pieces that grow while they stop short of it, each tried again by halves where it would
+// pass it.
 class TextOrigins {
  public:
   explicit TextOrigins(std::string_view article) : article_(article) {}
