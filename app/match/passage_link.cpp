@@ -12,6 +12,8 @@ namespace {
 
 // The longest tag whose attributes are read for an id.
 constexpr std::size_t kLongestTag = 4096;
+// How far into an article its title element may open.
+constexpr std::size_t kTitleReach = 64 * 1024;
 
 bool IsWhiteSpace(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -117,6 +119,22 @@ std::string IdBefore(std::string_view article, std::size_t start) {
   return "";
 }
 
+// Where `sought` (lower case) first lies in `text`, in any case; npos when nowhere.
+std::size_t FindInAnyCase(std::string_view text, std::string_view sought) {
+  const auto found = std::search(text.begin(), text.end(), sought.begin(), sought.end(),
+                                 [](char a, char b) { return ToLowerAscii(a) == b; });
+  return found == text.end() ? std::string_view::npos
+                             : static_cast<std::size_t>(found - text.begin());
+}
+
+// Whether `start` lies inside the article's title element (one that opens within its first
+// kTitleReach bytes), whose text a browser shows in no page.
+bool InsideTitle(std::string_view article, std::size_t start) {
+  const std::size_t open = FindInAnyCase(article.substr(0, std::min(start, kTitleReach)), "<title");
+  if (open == std::string_view::npos) return false;
+  return FindInAnyCase(article.substr(open, start - open), "</title") == std::string_view::npos;
+}
+
 // Where the hit that starts at `start` and reads `hit` ends in the article's bytes: none when
 // those bytes are not the text as it stands (a run of white space in either is one blank).
 std::optional<std::size_t> HitEnd(std::string_view article, std::size_t start,
@@ -190,7 +208,7 @@ PassageLink LinkToPassage(std::string_view article, std::size_t start,
   PassageLink link;
   if (start > article.size()) return link;
   link.id = IdBefore(article, start);
-  if (!hit || hit->empty()) return link;
+  if (!hit || hit->empty() || InsideTitle(article, start)) return link;
   if (const std::optional<std::size_t> end = HitEnd(article, start, *hit)) {
     AddTextFragment(article, start, *end, link);
   }

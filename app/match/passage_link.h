@@ -9,7 +9,8 @@
 // it are taken from the same run of text (up to markup, a character reference, or
 // kPassageContext bytes). A hit whose bytes are not the text as it stands (it spans markup or a
 // character reference, or markup joins its first or last word to more letters) gets no
-// words, nor do words that are not UTF-8, which a link cannot carry.
+// words, nor does a hit in the title element, which no page shows, nor do words that are
+// not UTF-8, which a link cannot carry.
 
 #include <cstddef>
 #include <optional>

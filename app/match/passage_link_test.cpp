@@ -69,6 +69,9 @@ TEST(PassageLinkTest, NoWordsWhereMarkupOrReferencesMayJoinThem) {
   EXPECT_EQ(link.prefix, "");
   EXPECT_EQ(link.suffix, "is");
   EXPECT_EQ(LinkAt("<p>fish & chips</p>", "chips").prefix, "");
+  // The title is shown in no page.
+  EXPECT_EQ(LinkAt("<TITLE>The printer</TITLE><p>x</p>", "printer").text, "");
+  EXPECT_EQ(LinkAt("<title>T</title><p>the printer</p>", "printer").text, "printer");
   // A hit across markup, asked for its id alone.
   EXPECT_EQ(LinkToPassage("<h1 id=top>T</h1><p>net<b>work</b></p>", 21, std::nullopt),
             (PassageLink{.id = "top", .prefix = "", .text = "", .suffix = ""}));
