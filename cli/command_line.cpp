@@ -24,6 +24,7 @@ constexpr int kNoIndexOption = 262;
 constexpr int kIoDepthOption = 263;
 constexpr int kResultsOption = 264;
 constexpr int kNoKbSettingsOption = 265;
+constexpr int kOrderOption = 266;
 constexpr int kQueryOption = 267;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
@@ -41,6 +42,7 @@ constexpr option kLongOptions[] = {
     {"match", required_argument, nullptr, kMatchOption},
     {"query", required_argument, nullptr, kQueryOption},
     {"results", required_argument, nullptr, kResultsOption},
+    {"order", required_argument, nullptr, kOrderOption},
     {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {"index", no_argument, nullptr, kIndexOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
@@ -65,6 +67,11 @@ constexpr std::pair<std::string_view, QueryKind> kQueryKinds[] = {
 constexpr std::pair<std::string_view, ResultsStyle> kResultsStyles[] = {
     {"classic", ResultsStyle::kClassic},
     {"snippets", ResultsStyle::kSnippets},
+};
+constexpr std::pair<std::string_view, ResultsOrder> kResultsOrders[] = {
+    {"name", ResultsOrder::kName},
+    {"hits", ResultsOrder::kHits},
+    {"relevance", ResultsOrder::kRelevance},
 };
 
 // The choice `value` names among `choices`; none when it names none.
@@ -176,6 +183,10 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
       command.results_style = ChoiceOf(kResultsStyles, value);
       if (command.results_style) return "";
       return Concat({"--results takes classic or snippets, not ", quoted});
+    case kOrderOption:
+      command.order = ChoiceOf(kResultsOrders, value);
+      if (command.order) return "";
+      return Concat({"--order takes name, hits or relevance, not ", quoted});
   }
   return std::nullopt;
 }
@@ -243,6 +254,10 @@ std::string_view UsageText() {
          "      --results classic|snippets\n"
          "                       a page of paths and excerpts, or one that also shows each\n"
          "                       article's title, hits and text around them (in --json too)\n"
+         "      --order name|hits|relevance\n"
+         "                       print the articles (and show the snippets page's rows) in\n"
+         "                       the order of their names, most hits first, or the most\n"
+         "                       relevant first; printed once the search has ended\n"
          "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
          "      --index          build or bring up to date the index of the knowledge base\n"
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
@@ -263,6 +278,7 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting) {
 
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {
   if (command.results_style) settings.style = *command.results_style;
+  if (command.order) settings.order = *command.order;
 }
 
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {

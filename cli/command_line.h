@@ -2,8 +2,8 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
-//                [--fold F] [--match M] [--query Q] [--results R] [--no-kb-settings]
-//                [--no-index] PHRASE
+//                [--fold F] [--match M] [--query Q] [--results R] [--order O]
+//                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
@@ -49,6 +49,9 @@ struct CommandLine {
   std::optional<QueryKind> query_kind;
   // --results classic|snippets; none: as the settings say.
   std::optional<ResultsStyle> results_style;
+  // --order name|hits|relevance; none: as the settings say, which order the snippets page's
+  // rows alone. Given, it orders the printed articles too, printed once the search has ended.
+  std::optional<ResultsOrder> order;
   bool knowledge_base_settings = true;  // false: --no-kb-settings
   // --index: build or refresh the article index and search nothing; --no-index: search
   // without it.
@@ -65,7 +68,7 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // The kind of query --query of `command` says, else `setting`.
 QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 
-// `settings` with what --results of `command` says in place of theirs.
+// `settings` with what --results and --order of `command` say in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
 
 // `settings` with what --fold and --match of `command` say in place of theirs.

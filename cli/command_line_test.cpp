@@ -45,6 +45,10 @@ std::string Described(const CommandLine& command) {
   if (command.results_style) {
     text += *command.results_style == ResultsStyle::kSnippets ? " snippets" : " classic";
   }
+  if (command.order) {
+    text += std::vector<std::string>{" by-name", " by-hits",
+                                     " by-relevance"}[static_cast<int>(*command.order)];
+  }
   if (!command.knowledge_base_settings) text += " no-kb";
   if (command.no_index) text += " no-index";
   return text;
@@ -76,6 +80,8 @@ TEST(CommandLineTest, EveryOptionAndEveryRefusal) {
       {{"--match=bytes", "--results", "snippets", "x"}, "search 'x' bytes snippets"},
       {{"--results=classic", "--no-kb-settings", "--no-index", "x"},
        "search 'x' classic no-kb no-index"},
+      {{"--order", "relevance", "x", "--order=hits"}, "search 'x' by-hits"},
+      {{"x", "--order=relevance"}, "search 'x' by-relevance"},
       {{"--index"}, "index"},
       {{"-C", "/kb", "-j2", "--index"}, "index dir=/kb j=2"},
       {{"--", "-x"}, "search '-x'"},
@@ -108,6 +114,7 @@ TEST(CommandLineTest, EveryOptionAndEveryRefusal) {
       {{"--fold=latin", "x"}, "refused: --fold takes ascii, unicode or accents, not 'latin'"},
       {{"--fold", "ASCII", "x"}, "refused: --fold takes ascii, unicode or accents, not 'ASCII'"},
       {{"--match", "html", "x"}, "refused: --match takes bytes or text, not 'html'"},
+      {{"--order", "score", "x"}, "refused: --order takes name, hits or relevance, not 'score'"},
       {{"--results=", "x"}, "refused: --results takes classic or snippets, not ''"},
       {{"--settings=", "x"}, "refused: --settings needs a file"},
       {{"two", "words"}, "refused: give the phrase as one argument (quote it when it has blanks)"},
@@ -156,6 +163,11 @@ TEST(CommandLineTest, OptionsOverrideOnlyWhatTheyName) {
   EXPECT_EQ(results.style, ResultsStyle::kSnippets);
   OverrideResultsSettings(Parse({"--results", "classic", "x"}), results);
   EXPECT_EQ(results.style, ResultsStyle::kClassic);
+  results.order = ResultsOrder::kHits;
+  OverrideResultsSettings(Parse({"x"}), results);
+  EXPECT_EQ(results.order, ResultsOrder::kHits);
+  OverrideResultsSettings(Parse({"--order", "relevance", "x"}), results);
+  EXPECT_EQ(results.order, ResultsOrder::kRelevance);
 }
 
 }  // namespace

@@ -59,6 +59,8 @@ expect "accents ascii unicode" kbsearch-cli --fold =
 expect "unicode" kbsearch-cli --fold = u
 expect "--fold=accents --fold=ascii" kbsearch-cli --fold=a
 expect "bytes text" kbsearch-cli -l --match ""
+expect "hits" kbsearch-cli --order h
+expect "--order=name" kbsearch-cli --order=n
 expect "" kbsearch-cli -j ""
 expect "" kbsearch-cli al
 expect "" kbsearch-cli -- -

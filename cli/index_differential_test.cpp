@@ -116,6 +116,8 @@ constexpr const char* kWords[] = {"printer",
                                   "<!-- Article starts -->",
                                   "&eacute;t\xE9",
                                   "<script>printer</script>",
+                                  "<title>Printer guide</title>",
+                                  "<h1>unsafe pointers</h1>",
                                   "\n"};
 
 std::string RandomArticle(std::mt19937& random) {
@@ -288,6 +290,9 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
       const std::string phrase = Quote(RandomPhrase(random));
       std::string mode = (random() % 2) ? "--match text " : "";
       if (random() % 3 == 0) mode += "--settings " + (scratch_.path() / "pairs.env").string() + " ";
+      // Ranked by relevance, the order too is the same: its mean length is the found articles'.
+      if (random() % 3 == 0) mode += (random() % 2) ? "--order relevance " : "--order hits ";
+      if (random() % 3 == 0) mode += "--results snippets ";
       const std::string threads = (random() % 2) ? "-j 1 " : "";
       const Outcome indexed = Run(kb, mode + threads + phrase);
       const Outcome scanned = Run(kb, mode + threads + "--no-index " + phrase);

@@ -209,7 +209,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
                             .stop = stop.get_token(),
                             .filter = &index,
                             .io_depth = command.io_depth,
-                            .results = settings.results};
+                            .results = settings.results,
+                            .printed_order = command.order};
   // Without a page there is nothing for the templates to wrap.
   if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
   ReportMissingArticleFolder(command, env, screen);

@@ -1,7 +1,5 @@
 #include "cli/printers.h"
 
-#include <any>
-
 #include <string>
 #include <utility>
 
@@ -30,7 +28,7 @@ JsonLinesPrinter::JsonLinesPrinter(platform::ResultOutput& output,
 void JsonLinesPrinter::ArticleFound(const FoundArticle& article) {
   // With the snippets page, the search collected what the article shows.
   output_.Write(JsonMatchLine(article.path, article.excerpt, ExcerptText(article.excerpt),
-                              std::any_cast<ArticleSnippets>(&article.collected),
+                              article.details.shown ? &*article.details.shown : nullptr,
                               query_.is_words()));
 }
 

@@ -98,7 +98,7 @@ std::string MarkedSnippet(const Snippet& snippet) {
 std::string ArticleItem(const FoundArticle& article) {
   std::string_view path = article.path;
   if (path.starts_with("./")) path.remove_prefix(2);
-  const auto* snippets = std::any_cast<ArticleSnippets>(&article.collected);
+  const auto* snippets = (article.details.shown ? &*article.details.shown : nullptr);
   const std::string title =
       snippets != nullptr && !snippets->title.empty() ? Escaped(snippets->title) : Escaped(path);
   std::string html = R"(<li><a class="title" href="/kb/)" + PercentEncodePath(path) + R"(">)" +

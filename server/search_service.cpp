@@ -135,7 +135,7 @@ std::size_t SearchService::BytesOf(const Findings& findings) {
   std::size_t bytes = sizeof findings + findings.phrase.size() + 2 * findings.query.text.size();
   for (const FoundArticle& article : findings.found) {
     bytes += sizeof article + article.path.size() + article.excerpt.size();
-    if (const auto* snippets = std::any_cast<ArticleSnippets>(&article.collected)) {
+    if (const std::optional<ArticleSnippets>& snippets = article.details.shown) {
       bytes += sizeof *snippets + snippets->title.size();
       for (const Snippet& snippet : snippets->snippets) {
         bytes += sizeof snippet + snippet.text.size() + snippet.marks.size() * sizeof(SnippetMark);
@@ -192,7 +192,7 @@ std::string SearchService::Json(const Findings& findings, std::size_t offset, st
     const FoundArticle& article = findings.found[index];
     if (index > first) json += ',';
     json += JsonMatchData(article.path, article.excerpt, ExcerptText(article.excerpt),
-                          std::any_cast<ArticleSnippets>(&article.collected),
+                          (article.details.shown ? &*article.details.shown : nullptr),
                           findings.query.is_words());
   }
   json += R"(],"errors":[)";

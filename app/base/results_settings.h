@@ -11,12 +11,14 @@ enum class ResultsStyle {
 };
 
 enum class ResultsOrder {
-  kName,  // the listing order
-  kHits,  // the snippets page's rows by hits, most first, ties in listing order
+  kName,       // the listing order
+  kHits,       // by hits, most first, ties in listing order
+  kRelevance,  // titles that hold the query first, then by relevance (app/search/result_order.h)
 };
 
 struct ResultsSettings {
   ResultsStyle style = ResultsStyle::kClassic;
+  // The snippets page's rows; the classic page's are always in listing order.
   ResultsOrder order = ResultsOrder::kName;
 };
 

@@ -30,6 +30,7 @@ void ArticleMatcher::StartArticle() {
   phrase_.Restart();
   marker_.Restart();
   term_hits_ = 0;
+  text_length_ = 0;
   if (text_) text_->Restart();
   if (folder_) folder_->Restart();
 }
@@ -40,7 +41,10 @@ void ArticleMatcher::Feed(std::string_view piece) {
 }
 
 void ArticleMatcher::SearchPhrase(std::string_view piece) {
-  if (text_) piece = text_->Extract(piece);
+  if (text_) {
+    piece = text_->Extract(piece);
+    text_length_ += piece.size();
+  }
   if (folder_) piece = folder_->Fold(piece);
   phrase_.Feed(piece);
 }
@@ -49,6 +53,7 @@ void ArticleMatcher::FinishArticle() {
   if (!phrase_.found() || counts_hits_) {
     if (text_) {
       std::string_view rest = text_->Finish();
+      text_length_ += rest.size();
       if (folder_) rest = folder_->Fold(rest);
       phrase_.Feed(rest);
     }

@@ -61,6 +61,7 @@ class ArticleMatcher final : public QueryMatcher {
   uint64_t hits() const override { return phrase_.count(); }
   std::span<const uint64_t> term_hits() const override { return {&term_hits_, 1}; }
   bool counts_hits() const override { return counts_hits_; }
+  uint64_t length() const override { return text_ ? text_length_ : marker_.fed(); }
   // Where the first of those hits start in the article's bytes (StreamSearch::first_starts),
   // when the matcher counts them in the bytes themselves (searches_bytes()); else none.
   std::span<const uint64_t> hit_starts() const override {
@@ -95,6 +96,7 @@ class ArticleMatcher final : public QueryMatcher {
 
   std::string sought_;
   std::optional<HtmlText> text_;      // when the text is matched
+  uint64_t text_length_ = 0;          // the bytes text_ gave for the article so far
   std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
   bool counts_hits_;
   StreamSearch phrase_;

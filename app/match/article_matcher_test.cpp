@@ -317,6 +317,9 @@ TEST(ArticleMatcherTest, EveryCuttingFindsWhatTheWholeTextHolds) {
       matcher.FinishArticle();
       counter.FinishArticle();
       EXPECT_EQ(counter.hits(), hits) << "phrase '" << phrase << "' article '" << article << "'";
+      // And the length of the view they were counted in.
+      EXPECT_EQ(counter.length(), settings.mode == MatchMode::kText ? text.size() : article.size())
+          << "article '" << article << "'";
       return matcher.phrase_found();
     };
     for (std::size_t first = 0; first <= article.size(); ++first) {

@@ -7,6 +7,7 @@
 #include "app/match/article_matcher.h"
 #include "app/match/html_resume.h"
 #include "app/match/html_text.h"
+#include "app/match/passage_link.h"
 #include "support/text/ascii.h"
 #include "support/text/utf8.h"
 
@@ -679,9 +680,10 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
   return made;
 }
 
-std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(std::string_view text,
-                                                                 bool whole) const {
+std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(
+    std::string_view text, bool whole, std::vector<TextSpan>& hits) const {
   std::vector<Snippet> snippets;
+  hits.clear();
   std::size_t shown_end = 0;
   for (const TextSpan hit : Occurrences(text)) {
     if (snippets.size() == kMostSnippets) break;
@@ -697,6 +699,7 @@ std::optional<std::vector<Snippet>> SnippetMaker::SnippetsOfText(std::string_vie
     }
     TextSpan taken;
     snippets.push_back(Cut(text, hit, shown_end, taken));
+    hits.push_back(hit);
     shown_end = taken.end;
   }
   if (!whole && snippets.size() < kMostSnippets) return std::nullopt;
@@ -721,8 +724,18 @@ ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
     }
     const bool whole = read == article.size();
     if (whole) text.append(reader.Finish());
-    if (std::optional<std::vector<Snippet>> snippets = SnippetsOfText(text, whole)) {
+    std::vector<TextSpan> hits;
+    if (std::optional<std::vector<Snippet>> snippets = SnippetsOfText(text, whole, hits)) {
       made.snippets = std::move(*snippets);
+      // Each link opens where the article's bytes give the hit's text.
+      TextOrigins origins(article);
+      for (std::size_t at = 0; at < hits.size(); ++at) {
+        const std::optional<std::size_t> start = origins.ByteOf(hits[at].start);
+        if (!start) continue;
+        made.snippets[at].link = LinkToPassage(
+            article, *start,
+            std::string_view(text).substr(hits[at].start, hits[at].end - hits[at].start));
+      }
       break;
     }
   }
@@ -748,6 +761,7 @@ ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article, std::optiona
         continue;  // nothing a reader sees
       case TextOfBytes::HitPlace::Kind::kAcross:
         made.snippets.push_back(Cut(article, *hits[index], 0, taken));
+        made.snippets.back().link = LinkToPassage(article, hits[index]->start, std::nullopt);
         continue;
       case TextOfBytes::HitPlace::Kind::kText:
         break;
@@ -762,6 +776,9 @@ ArticleSnippets SnippetMaker::MakeOfBytes(std::string_view article, std::optiona
     const bool half_before = HasCharactersBefore(text.text(), counted_from, start, kHalfSnippet);
     text.ExtendPast(place.span.end, half_before ? kHalfSnippetReach : kSnippetReach);
     made.snippets.push_back(Cut(text.text(), place.span, not_before, taken));
+    const TextSpan hit = *hits[index];
+    made.snippets.back().link =
+        LinkToPassage(article, hit.start, article.substr(hit.start, hit.end - hit.start));
     shown_end = taken.end;
     shown_text = true;
   }

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "app/base/query.h"
+#include "app/base/shown_article.h"
 #include "app/match/case_folder.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
@@ -58,36 +59,10 @@ inline constexpr std::size_t kCutReach = 20;
 inline constexpr std::size_t kLongestSnippet = kSnippetLength + 2 * kCutReach + 2;
 inline constexpr std::string_view kEllipsis = "\u2026";
 
-// A marked stretch of a snippet: byte offsets into its text, start < end.
-struct SnippetMark {
-  std::size_t start = 0;
-  std::size_t end = 0;
-  std::size_t term = 0;  // the term it marks: its place among the query's terms
-  bool operator==(const SnippetMark&) const = default;
-};
-
 // A stretch of a text, in bytes: [start, end).
 struct TextSpan {
   std::size_t start = 0;
   std::size_t end = 0;
-};
-
-struct Snippet {
-  std::string text;  // with its ellipses; bytes of the article, not escaped
-  std::vector<SnippetMark> marks;
-  bool operator==(const Snippet&) const = default;
-};
-
-struct ArticleSnippets {
-  std::string title;
-  int64_t hits = 0;
-  std::vector<Snippet> snippets;
-  // The hits of each term, in the query's order (the phrase's alone; 0 for an excluded term).
-  std::vector<int64_t> term_hits;
-  // Whether the title holds every required term (the phrase) where a word starts, folded as
-  // the settings say.
-  bool title_holds_terms = false;
-  bool operator==(const ArticleSnippets&) const = default;
 };
 
 class SnippetMaker {
@@ -112,20 +87,25 @@ class SnippetMaker {
   // The title of `article` alone.
   static std::string Title(std::string_view article);
 
+  // Whether `title` holds every required term of the query (the phrase) where a word starts:
+  // folded as the settings say, at a place where the character before it is no letter, mark
+  // or digit (a byte of 80 hex or more that is not UTF-8 counts as a letter), or anywhere
+  // when the term itself does not begin with one.
+  bool TitleHoldsTerms(std::string_view title) const;
+
  private:
   // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.
   std::vector<TextSpan> Occurrences(std::string_view view) const;
   // `hits`: the article's hits when they are known already.
   ArticleSnippets MakeOfText(std::string_view article, std::optional<int64_t> hits) const;
   // The snippets of a text search in `text`, the start of the article's text (all of it when
-  // `whole`); none when that start cannot tell them for sure.
-  std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole) const;
+  // `whole`), and the hit of each in `hits`; none when that start cannot tell them for sure.
+  std::optional<std::vector<Snippet>> SnippetsOfText(std::string_view text, bool whole,
+                                                     std::vector<TextSpan>& hits) const;
   ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits,
                               std::span<const uint64_t> first_starts) const;
   ArticleSnippets MakeOfWords(std::string_view article, std::optional<int64_t> hits,
                               std::span<const uint64_t> term_hits) const;
-  // Whether `title` holds every required term where a word starts.
-  bool TitleHoldsTerms(std::string_view title) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
   // earlier snippet ended, a character boundary): its text and where it lies in `text`. Its
   // marks are the occurrences of the phrase in it, or with `word_hits` (in `text`) those of

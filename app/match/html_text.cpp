@@ -206,6 +206,22 @@ void HtmlText::ResumeInQuotedValue(char quote, bool after_blank) {
   after_blank_ = after_blank;
 }
 
+HtmlText::HtmlText(const HtmlText& other) {
+  *this = other;
+}
+
+HtmlText& HtmlText::operator=(const HtmlText& other) {
+  if (this == &other) return *this;
+  state_ = other.state_;
+  after_blank_ = other.after_blank_;
+  markup_ = other.markup_;
+  std::copy_n(other.name_, other.name_length_, name_);
+  name_length_ = other.name_length_;
+  hex_marker_ = other.hex_marker_;
+  number_ = other.number_;
+  return *this;
+}
+
 std::string_view HtmlText::Extract(std::string_view piece) {
   MakeRoom(2 * piece.size());
   std::size_t at = 0;

@@ -31,6 +31,12 @@ namespace kb {
 class HtmlText {
  public:
   HtmlText() = default;
+  // A reader that reads on exactly as `other` would from where it stands, with a room for its
+  // text of its own: a place to go back to.
+  HtmlText(const HtmlText& other);
+  HtmlText& operator=(const HtmlText& other);
+  HtmlText(HtmlText&&) = default;
+  HtmlText& operator=(HtmlText&&) = default;
 
   // Forgets the previous article.
   void Restart();

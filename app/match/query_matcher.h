@@ -86,6 +86,9 @@ class QueryMatcher {
   // occurrences that do not overlap, from left to right, in the view the settings search.
   virtual uint64_t hits() const = 0;
   virtual std::span<const uint64_t> term_hits() const = 0;
+  // When it counts them, once the article has ended: the bytes of the view the settings
+  // search, before any folding (the article's bytes, markup and all, or its text).
+  virtual uint64_t length() const = 0;
   // Where the first hits of the first term start in the article's bytes, when the matcher
   // counts them in the bytes themselves; else none.
   virtual std::span<const uint64_t> hit_starts() const = 0;

@@ -88,6 +88,7 @@ std::vector<WordHit> WordsMatcher::HitsIn(const Query& query, const MatchSetting
 
 void WordsMatcher::StartArticle() {
   if (text_) text_->Restart();
+  text_length_ = 0;
   held_.clear();
   window_.clear();
   raw_.clear();
@@ -118,6 +119,7 @@ void WordsMatcher::FinishArticle() {
 }
 
 void WordsMatcher::SearchView(std::string_view view) {
+  if (text_) text_length_ += view.size();
   if (unicode_ == nullptr) {
     // Folding keeps every byte in its place: the bytes themselves are searched, and whether a
     // word starts at a hit is asked of the bytes before it.

@@ -71,6 +71,7 @@ class WordsMatcher final : public QueryMatcher {
   bool counts_hits() const override { return counts_hits_; }
   uint64_t hits() const override;
   std::span<const uint64_t> term_hits() const override { return term_hits_; }
+  uint64_t length() const override { return text_ ? text_length_ : marker_.fed(); }
   // The words matcher does not record where its hits start.
   std::span<const uint64_t> hit_starts() const override { return {}; }
   std::string_view byte_phrase() const override { return {}; }
@@ -122,6 +123,7 @@ class WordsMatcher final : public QueryMatcher {
 
   std::vector<Term> terms_;
   std::optional<HtmlText> text_;   // when the text is matched
+  uint64_t text_length_ = 0;       // the bytes text_ gave for the article so far
   const UnicodeFolding* unicode_;  // null unless the settings fold Unicode
   CaseTable table_;                // else: bytes of 80 hex and above fold through it
   // Without Unicode folding, when the case table folds bytes above 7F: the window's bytes as

@@ -1,7 +1,6 @@
 #include "app/page/results_page.h"
 
 #include <algorithm>
-#include <any>
 #include <array>
 #include <atomic>
 #include <bit>
@@ -144,8 +143,7 @@ void WritePageHead(const PageTemplates& templates, int32_t count, std::string_vi
 // What a found article shows on the snippets page: what the search collected for it.
 const ArticleSnippets& ShownOf(const FoundArticle& article) {
   static const ArticleSnippets kNothing;
-  const auto* shown = std::any_cast<ArticleSnippets>(&article.collected);
-  return shown != nullptr ? *shown : kNothing;
+  return article.details.shown ? *article.details.shown : kNothing;
 }
 
 // The snippets page's rows in the order `rows` gives, rendered on as many threads as the
@@ -188,15 +186,9 @@ bool RenderRows(std::span<const FoundArticle> found, std::span<const std::size_t
   return !out_of_memory;
 }
 
-// The rows of the snippets page, in listing order or by hits, most first.
-void WriteSnippetsRows(std::span<const FoundArticle> found, ResultsOrder order, PageWriter& page) {
-  std::vector<std::size_t> rows(found.size());
-  std::iota(rows.begin(), rows.end(), 0);
-  if (order == ResultsOrder::kHits) {
-    std::stable_sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) {
-      return ShownOf(found[a]).hits > ShownOf(found[b]).hits;
-    });
-  }
+// The rows of the snippets page, in the order of `rows`.
+void WriteSnippetsRows(std::span<const FoundArticle> found, std::span<const std::size_t> rows,
+                       PageWriter& page) {
   std::vector<std::string> rendered;
   if (!RenderRows(found, rows, rendered)) {
     page.Fail(error::kInsufficientMemory);
@@ -205,8 +197,10 @@ void WriteSnippetsRows(std::span<const FoundArticle> found, ResultsOrder order, 
   for (const std::string& row : rendered) page.Line(row);
 }
 
-void WriteResultRows(std::span<const FoundArticle> found, PageWriter& page) {
-  for (const FoundArticle& article : found) {
+void WriteResultRows(std::span<const FoundArticle> found, std::span<const std::size_t> rows,
+                     PageWriter& page) {
+  for (const std::size_t row : rows) {
+    const FoundArticle& article = found[row];
     if (page.failed()) return;
     page.Line(LinkLine(article.path));
     page.Line(kExcerptCellOpen);
@@ -329,9 +323,9 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
 }
 
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
-                      std::span<const FoundArticle> found, std::string_view phrase,
-                      FailureReporter& reporter, const std::stop_token& stop,
-                      const ResultsSettings& results) {
+                      std::span<const FoundArticle> found, std::span<const std::size_t> rows,
+                      std::string_view phrase, FailureReporter& reporter,
+                      const std::stop_token& stop, ResultsStyle style) {
   // ExportFile: its records grow, so that no line of the page is cut.
   TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
                     env);
@@ -344,13 +338,19 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
     return;
   }
   PageWriter page(file);
-  const bool snippets = results.style == ResultsStyle::kSnippets;
+  const bool snippets = style == ResultsStyle::kSnippets;
+  std::vector<std::size_t> found_order;
+  if (rows.empty()) {
+    found_order.resize(found.size());
+    std::iota(found_order.begin(), found_order.end(), 0);
+    rows = found_order;
+  }
   if (!found.empty()) {
     WritePageHead(templates, static_cast<int32_t>(found.size()), Clip(phrase), page);
     if (snippets) {
-      WriteSnippetsRows(found, results.order, page);
+      WriteSnippetsRows(found, rows, page);
     } else {
-      WriteResultRows(found, page);
+      WriteResultRows(found, rows, page);
     }
     WritePageTail(templates, page);
   } else if (snippets) {

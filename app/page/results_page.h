@@ -10,6 +10,7 @@
 // the phrase, & < > and " are written as character references; the link target is the path
 // as a relative URL.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <stop_token>
@@ -26,7 +27,8 @@ namespace kb {
 
 // Writes the page kResultsPageName (app/base/knowledge_base.h) through `env`: `templates`
 // around a summary of `found` for `phrase` (as the scan compared it) and a row for each
-// article of `found`, in its order. With nothing found the page is empty (zero bytes).
+// article of `found`, in the order `rows` gives (indices into `found`; empty: in found's own
+// order). With nothing found the page is empty (zero bytes).
 //
 // The new page replaces the old one whole, never through a link (TextLineFile::Replace): it
 // is written into a hidden file beside it and put in its place once complete, so a reader
@@ -38,15 +40,15 @@ namespace kb {
 // write, close or rename is reported once ("Error writing result file"). When `stop` is
 // requested before the page is put in place, the old page stays.
 //
-// With ResultsStyle::kSnippets, the rows are those of app/page/snippets_page.h, from the
-// ArticleSnippets each article's `collected` holds (none shows nothing but its link and
-// excerpt), in the order `results` asks for, rendered on as many threads as the machine runs
-// (a few at most) before they are written; with nothing found the page then holds the
-// templates and a summary of 0 pages found.
+// With ResultsStyle::kSnippets, the rows are those of app/page/snippets_page.h, from what
+// each article's details show (none shows nothing but its link and excerpt), rendered on as
+// many threads as the machine runs (a few at most) before they are written; with nothing
+// found the page then holds the templates and a summary of 0 pages found.
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
-                      std::span<const FoundArticle> found, std::string_view phrase,
-                      FailureReporter& reporter, const std::stop_token& stop = {},
-                      const ResultsSettings& results = {});
+                      std::span<const FoundArticle> found, std::span<const std::size_t> rows,
+                      std::string_view phrase, FailureReporter& reporter,
+                      const std::stop_token& stop = {},
+                      ResultsStyle style = ResultsStyle::kClassic);
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);

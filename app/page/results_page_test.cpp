@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <any>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -62,6 +61,22 @@ TEST(ResultsPageLinesTest, SummaryUsesThePluralForAnyCountAndEscapesThePhrase) {
             R"(<b><u>Search found 40000 pages matching "&lt;&quot;A&amp;B&quot;&gt;"</u></b><br>)");
 }
 
+// A snippet's link opens the article at its passage: the id, then the text fragment, the
+// latter percent-encoded but for the unreserved characters other than "-", which, like "&"
+// and ",", a text fragment gives a meaning to.
+TEST(ResultsPageTest, PassageUrlsCarryTheIdAndTheTextFragmentEncoded) {
+  EXPECT_EQ(PercentEncodeFragmentText("a-b&c,d e.f_g~h/%#\xC3\xA9"),
+            "a%2Db%26c%2Cd%20e.f_g~h%2F%25%23%C3%A9");
+  const std::string path = "./ZEB/ZEB 1.htm";
+  EXPECT_EQ(PassageUrl(path, {}), "./ZEB/ZEB%201.htm");
+  EXPECT_EQ(PassageUrl(path, {.id = "set-up", .prefix = "", .text = "", .suffix = ""}),
+            "./ZEB/ZEB%201.htm#set-up");
+  EXPECT_EQ(PassageUrl(path, {.id = "", .prefix = "", .text = "x, y", .suffix = ""}),
+            "./ZEB/ZEB%201.htm#:~:text=x%2C%20y");
+  EXPECT_EQ(PassageUrl(path, {.id = "h:~:", .prefix = "a-b", .text = "c&d", .suffix = "e"}),
+            "./ZEB/ZEB%201.htm#h%3A~%3A:~:text=a%2Db-,c%26d,-e");
+}
+
 // Fails the test on any failure reported.
 class NoFailures : public FailureReporter {
  public:
@@ -78,12 +93,13 @@ class SnippetsPageTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::current_path(previous_); }
 
-  // The page written for `found` and `phrase`.
+  // The page written for `found` and `phrase`, its rows in the order of `rows` (none: in
+  // found's order).
   std::string Page(const std::vector<FoundArticle>& found, std::string_view phrase,
-                   ResultsOrder order = ResultsOrder::kName) {
+                   const std::vector<std::size_t>& rows = {}) {
     NoFailures reporter;
-    WriteResultsPage(platform::Env::Default(), templates_, found, phrase, reporter, {},
-                     {.style = ResultsStyle::kSnippets, .order = order});
+    WriteResultsPage(platform::Env::Default(), templates_, found, rows, phrase, reporter, {},
+                     ResultsStyle::kSnippets);
     return testing::ReadAll(scratch_ / "ZebResult.htm");
   }
 
@@ -115,16 +131,16 @@ std::string Row(std::string_view path, std::string_view pieces) {
 }
 
 // Articles whose titles, texts and phrase hold the bytes that markup gives a meaning to:
-// everything reaches the page escaped, only the phrase is marked, and the rows can be put in
-// order of hits, ties kept in listing order.
-TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
+// everything reaches the page escaped, only the phrase is marked, and the rows come in the
+// order they are given.
+TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedInTheOrderGiven) {
   MatchSettings text_search;
   text_search.mode = MatchMode::kText;
   const SnippetMaker maker(R"(x<y & "z")", text_search);
   const auto found = [&](std::string path, std::string_view article) {
     return FoundArticle{.path = std::move(path),
                         .excerpt = "<p>An &amp; excerpt</p>",
-                        .collected = maker.Make(article)};
+                        .details = {.shown = maker.Make(article)}};
   };
   const std::vector<FoundArticle> articles = {
       found("./ZEB/ZEB1.htm", R"(<title>Q&amp;A "one"</title><p>Once: x&lt;y &amp; "z".</p>)"),
@@ -135,31 +151,38 @@ TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
   const std::string mark = R"(<mark style="background:#ff9f43;color:#000">)";
   const std::string marked = mark + "x&lt;y &amp; &quot;z&quot;</mark>";
   const std::string excerpt = "<div class=\"kb-excerpt\"><small>An &amp; excerpt</small></div>\r\n";
+  // A hit that holds references opens the article at its top: a link cannot find it.
+  const auto snippet_open = [](std::string_view path) {
+    return "<div class=\"kb-snippet\"><a href=\"" + std::string(path) +
+           "\" style=\"color:inherit\">";
+  };
 
   const std::string by_hits =
       PageHead(4, "X&lt;Y &amp; &quot;Z&quot;") +
       "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n" +
       // Two hits, shown in one snippet; the first of the two articles that have two.
       Row("./ZEB/ZEB2.htm",
-          "<div class=\"kb-title\"><b>Two &lt;tags&gt;</b></div>\r\n" + excerpt +
-              "<div class=\"kb-snippet\">Two &lt;tags&gt; " + mark +
+          "<div class=\"kb-title\"><b><a href=\"./ZEB/ZEB2.htm\">Two "
+          "&lt;tags&gt;</a></b></div>\r\n" +
+              excerpt + snippet_open("./ZEB/ZEB2.htm") + "Two &lt;tags&gt; " + mark +
               "X&lt;Y &amp; &quot;Z&quot;</mark> and " + marked +
-              "</div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
+              "</a></div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
       Row("./ZEB/ZEB3.htm",
-          excerpt + "<div class=\"kb-snippet\">" + marked + " " + marked +
-              "</div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
+          excerpt + snippet_open("./ZEB/ZEB3.htm") + marked + " " + marked +
+              "</a></div>\r\n<div class=\"kb-hits\"><small>2 hits</small></div>\r\n") +
       Row("./ZEB/ZEB1.htm",
-          "<div class=\"kb-title\"><b>Q&amp;A &quot;one&quot;</b></div>\r\n" + excerpt +
-              "<div class=\"kb-snippet\">Q&amp;A &quot;one&quot; Once: " + marked +
-              ".</div>\r\n<div class=\"kb-hits\"><small>1 hit</small></div>\r\n") +
+          "<div class=\"kb-title\"><b><a href=\"./ZEB/ZEB1.htm\">Q&amp;A &quot;one&quot;</a></b>"
+          "</div>\r\n" +
+              excerpt + snippet_open("./ZEB/ZEB1.htm") + "Q&amp;A &quot;one&quot; Once: " + marked +
+              ".</a></div>\r\n<div class=\"kb-hits\"><small>1 hit</small></div>\r\n") +
       // Nothing was collected of this one: its link, its excerpt and no hits.
       Row("./ZEB/ZEB4.htm",
           "<div class=\"kb-excerpt\"><small>nothing collected</small></div>\r\n"
           "<div class=\"kb-hits\"><small>0 hits</small></div>\r\n") +
       "</table>\r\n<p>end</p>\r\n</body></html>\r\n";
-  EXPECT_EQ(Page(articles, R"(X<Y & "Z")", ResultsOrder::kHits), by_hits);
+  EXPECT_EQ(Page(articles, R"(X<Y & "Z")", {1, 2, 0, 3}), by_hits);
 
-  // By name, the rows keep the listing order.
+  // Without an order, the rows keep the listing order.
   const std::string by_name = Page(articles, "X");
   EXPECT_LT(by_name.find("ZEB1.htm"), by_name.find("ZEB2.htm"));
   EXPECT_LT(by_name.find("ZEB2.htm"), by_name.find("ZEB3.htm"));
@@ -167,24 +190,28 @@ TEST_F(SnippetsPageTest, RowsShowTitleSnippetsAndHitsEscapedAndInOrderOfHits) {
 }
 
 // The rows of a long page are rendered on several threads: each comes once, where the order
-// puts it.
+// given puts it.
 TEST_F(SnippetsPageTest, EveryRowOfALongPageComesOnceInOrder) {
   std::vector<FoundArticle> articles;
   for (int article = 0; article < 400; ++article) {
     const std::string name = std::to_string(article);
-    articles.push_back({.path = "./ZEB/ZEB" + name + ".htm",
-                        .excerpt = name,
-                        .collected = ArticleSnippets{
-                            .title = name, .hits = article % 7, .snippets = {}, .term_hits = {}}});
+    articles.push_back(
+        {.path = "./ZEB/ZEB" + name + ".htm",
+         .excerpt = name,
+         .details = {.shown = ArticleSnippets{
+                         .title = name, .hits = article % 7, .snippets = {}, .term_hits = {}}}});
   }
   std::string rows;
+  std::vector<std::size_t> order;
   for (int hits = 6; hits >= 0; --hits) {
-    for (const FoundArticle& article : articles) {
-      const auto& shown = std::any_cast<const ArticleSnippets&>(article.collected);
-      if (shown.hits == hits) rows += SnippetsRow(article.path, article.excerpt, shown) + "\r\n";
+    for (std::size_t at = 0; at < articles.size(); ++at) {
+      const FoundArticle& article = articles[at];
+      if (article.details.shown->hits != hits) continue;
+      rows += SnippetsRow(article.path, article.excerpt, *article.details.shown) + "\r\n";
+      order.push_back(at);
     }
   }
-  const std::string page = Page(articles, "X", ResultsOrder::kHits);
+  const std::string page = Page(articles, "X", order);
   const std::string table_open =
       "<table bgcolor=\"#FEFF91\" border=\"1\" cellpadding=\"4\" width=\"100%\">\r\n";
   // Compared whole, without printing pages of 100 KB.

@@ -3,6 +3,7 @@
 #include "app/page/excerpt_text.h"
 #include "app/page/results_page.h"
 #include "files/text_line_file.h"
+#include "support/text/ascii.h"
 #include "support/text/text.h"
 
 namespace kb {
@@ -16,13 +17,15 @@ std::string SnippetsRow(std::string_view path, std::string_view excerpt,
   };
   line({R"(<td><font face="Verdana,Arial" size="2">)"});
   if (!shown.title.empty()) {
-    line({R"(<div class="kb-title"><b>)", EscapeHtml(shown.title), "</b></div>"});
+    line({R"(<div class="kb-title"><b><a href=")", PercentEncodePath(path), R"(">)",
+          EscapeHtml(shown.title), "</a></b></div>"});
   }
   if (const std::string text = ExcerptText(excerpt); !text.empty()) {
     line({R"(<div class="kb-excerpt"><small>)", text, "</small></div>"});
   }
   for (const Snippet& snippet : shown.snippets) {
-    line({R"(<div class="kb-snippet">)", MarkedSnippet(snippet), "</div>"});
+    line({R"(<div class="kb-snippet"><a href=")", PassageUrl(path, snippet.link),
+          R"(" style="color:inherit">)", MarkedSnippet(snippet), "</a></div>"});
   }
   line({R"(<div class="kb-hits"><small>)", HitsText(shown.hits), "</small></div>"});
   line({"</font></td></tr>"});
@@ -52,6 +55,36 @@ std::string MarkedSnippet(const Snippet& snippet) {
   }
   AppendEscapedHtml(html, text.substr(from));
   return html;
+}
+
+std::string PercentEncodeFragmentText(std::string_view text) {
+  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size());
+  for (const char byte : text) {
+    const auto value = static_cast<unsigned char>(byte);
+    if (IsAsciiAlphanumeric(byte) || byte == '.' || byte == '_' || byte == '~') {
+      encoded += byte;
+    } else {
+      encoded += '%';
+      encoded += kHexDigits[value >> 4];
+      encoded += kHexDigits[value & 0xF];
+    }
+  }
+  return encoded;
+}
+
+std::string PassageUrl(std::string_view path, const PassageLink& link) {
+  std::string url = PercentEncodePath(path);
+  if (link.id.empty() && link.text.empty()) return url;
+  url += '#';
+  url += PercentEncodePath(link.id);
+  if (link.text.empty()) return url;
+  url += ":~:text=";
+  if (!link.prefix.empty()) url += PercentEncodeFragmentText(link.prefix) + "-,";
+  url += PercentEncodeFragmentText(link.text);
+  if (!link.suffix.empty()) url += ",-" + PercentEncodeFragmentText(link.suffix);
+  return url;
 }
 
 std::string HitsText(int64_t hits) {

@@ -183,15 +183,16 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher&
       if (matcher.counts_hits()) {
         outcome.hits = matcher.hits();
         outcome.term_hits.assign(matcher.term_hits().begin(), matcher.term_hits().end());
+        outcome.length = matcher.length();
       }
     }
   }
   if (outcome.matched && inspect && !stop.stop_requested()) {
     const bool kept_all = kept != nullptr && outcome.failure.kind == ArticleOutcome::Failure::kNone;
-    outcome.collected = inspect({.path = path,
-                                 .outcome = outcome,
-                                 .bytes = kept_all ? kept->bytes() : std::nullopt,
-                                 .hit_starts = matcher.hit_starts()});
+    outcome.details = inspect({.path = path,
+                               .outcome = outcome,
+                               .bytes = kept_all ? kept->bytes() : std::nullopt,
+                               .hit_starts = matcher.hit_starts()});
   }
   if (kept != nullptr) kept->Release();
   file.Close();

@@ -6,7 +6,6 @@
 // failure is part of the outcome; the calling thread's error state is left as the file's
 // last operation left it.
 
-#include <any>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/found_article.h"
 #include "app/base/knowledge_base.h"
 #include "app/match/query_matcher.h"
 #include "app/scan/large_article_scan.h"
@@ -55,8 +55,10 @@ struct ArticleOutcome {
   // When matched and the matcher counts hits: QueryMatcher::hits(), and each term's.
   std::optional<uint64_t> hits = {};
   std::vector<uint64_t> term_hits = {};
+  // With the hits: ArticleMatcher::length(), the bytes of the view they were counted in.
+  std::optional<uint64_t> length = {};
   // What the scan's caller asked to collect about a matched article (app/scan/scan.h).
-  std::any collected = {};
+  ArticleDetails details = {};
 };
 
 // A matched article as the scan hands it to what inspects it.
@@ -72,8 +74,8 @@ struct InspectedArticle {
 };
 
 // Collects more about a matched article, on the thread that read it; what it returns travels
-// in the outcome's `collected`.
-using MatchInspection = std::function<std::any(const InspectedArticle& article)>;
+// in the outcome's `details`.
+using MatchInspection = std::function<ArticleDetails(const InspectedArticle& article)>;
 
 // The bytes that the kept copies of all the threads of a scan may hold at once, so that a scan
 // of huge articles on many threads stays within a bound: a copy that would go beyond it is

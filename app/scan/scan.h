@@ -10,7 +10,6 @@
 // app/scan/article_filter.h), and `inspect_match` collects more about each found article
 // on the thread that read it (what a printer needs beyond the path and the excerpt).
 
-#include <any>
 #include <cstddef>
 #include <cstdint>
 #include <stop_token>
@@ -58,7 +57,7 @@ struct ScanRequest {
   ArticleFilter* filter = nullptr;
   // When set, called for each article that matched, on the thread that read it (so it must
   // be safe to call from several at once), with the article still open; what it returns
-  // travels in the outcome's `collected` to the sink, in listing order.
+  // travels in the outcome's `details` to the sink, in listing order.
   MatchInspection inspect_match = {};
   // When not 0, every article is read to its end and its hits counted (ArticleOutcome::hits),
   // and inspect_match is handed the first `kept_bytes` bytes of each matched one as the scan

@@ -1,7 +1,6 @@
 #include "app/search/search.h"
 
 #include <algorithm>
-#include <any>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -12,6 +11,7 @@
 #include "app/match/article_snippets.h"
 #include "app/page/results_page.h"
 #include "app/scan/scan.h"
+#include "app/search/result_order.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
@@ -53,12 +53,13 @@ bool ReadWholeArticle(platform::Env& env, std::string_view path, std::string& by
 }
 
 // Passes the scan's findings on: failures and progress to the screen, found articles into
-// the report and to the printers.
+// the report and, unless they are to be handed over in an order once the scan ends, to the
+// printers.
 class SearchSink final : public ScanSink {
  public:
-  SearchSink(SearchScreen& screen, const std::vector<Printer*>& printers,
+  SearchSink(SearchScreen& screen, const std::vector<Printer*>& printers, bool hold_back,
              std::vector<FoundArticle>& found)
-      : screen_(screen), printers_(printers), found_(found) {}
+      : screen_(screen), printers_(printers), hold_back_(hold_back), found_(found) {}
 
   void ReportFailure(const Failure& failure) override { screen_.ReportFailure(failure); }
 
@@ -71,8 +72,10 @@ class SearchSink final : public ScanSink {
     if (outcome.matched) {
       found_.push_back({.path = std::string(path),
                         .excerpt = std::move(outcome.excerpt),
-                        .collected = std::move(outcome.collected)});
-      for (Printer* printer : printers_) printer->ArticleFound(found_.back());
+                        .details = std::move(outcome.details)});
+      if (!hold_back_) {
+        for (Printer* printer : printers_) printer->ArticleFound(found_.back());
+      }
     }
     // The progress counts the articles that could be opened.
     if (outcome.failure.kind != ArticleOutcome::Failure::kOpen)
@@ -82,35 +85,91 @@ class SearchSink final : public ScanSink {
  private:
   SearchScreen& screen_;
   const std::vector<Printer*>& printers_;
+  bool hold_back_;
   std::vector<FoundArticle>& found_;
   int32_t total_ = 0;
   int32_t done_ = 0;
 };
 
-// With the snippets page, what each found article shows, made on the thread that read it
-// from the bytes the scan kept of it; read again only when the scan could not keep them (a
-// read failed).
-MatchInspection SnippetInspection(platform::Env& env, const SearchRequest& request) {
-  if (request.results.style != ResultsStyle::kSnippets) return {};
+// What the search collects about each found article, for the page, its order and the
+// printers.
+struct WantedDetails {
+  bool shown = false;    // ArticleDetails::shown: the snippets page
+  bool weights = false;  // ArticleDetails::weights: an order by hits or relevance
+  bool title = false;    // and in them, whether the title holds the query: by relevance
+};
+
+WantedDetails WantedDetailsOf(const SearchRequest& request) {
+  WantedDetails wanted{.shown = request.results.style == ResultsStyle::kSnippets};
+  for (const std::optional<ResultsOrder> order :
+       {wanted.shown ? std::optional(request.results.order) : std::nullopt,
+        request.printed_order}) {
+    if (!order || *order == ResultsOrder::kName) continue;
+    wanted.weights = true;
+    wanted.title = wanted.title || *order == ResultsOrder::kRelevance;
+  }
+  return wanted;
+}
+
+// What the search collects about each found article, made on the thread that read it from
+// the bytes the scan kept of it; read again only when the scan could not keep them (a read
+// failed). None when nothing is wanted.
+MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& request,
+                                  WantedDetails wanted) {
+  if (!wanted.shown && !wanted.weights) return {};
   auto maker = std::make_shared<const SnippetMaker>(request.query, request.match_settings);
   // Read again one at a time: each may take kLargestSnippetArticle bytes and the text made
   // of them.
   auto one_read_again = std::make_shared<std::mutex>();
-  return [&env, maker, one_read_again](const InspectedArticle& found) -> std::any {
+  return [&env, maker, one_read_again, wanted](const InspectedArticle& found) -> ArticleDetails {
+    ArticleDetails details;
+    if (wanted.weights) {
+      details.weights = ArticleWeights{.term_hits = found.outcome.term_hits,
+                                       .length = found.outcome.length.value_or(0)};
+    }
+    if (!wanted.shown && !wanted.title) return details;
+    // What the article shows, and whether its title holds the phrase, from `article`: all of
+    // it or its start as the scan kept it, or all of it read again.
+    const auto collect = [&](std::string_view article, bool read_again) {
+      if (wanted.shown) {
+        const auto hits = static_cast<int64_t>(found.outcome.hits.value_or(0));
+        if (!read_again) {
+          details.shown = maker->Make(article, hits, found.hit_starts, found.outcome.term_hits);
+        } else if (found.outcome.hits &&
+                   found.outcome.failure.kind == ArticleOutcome::Failure::kNone) {
+          // A copy that did not fit: the scan counted the hits to the article's end.
+          details.shown = maker->Make(article, hits, {}, found.outcome.term_hits);
+        } else {
+          details.shown = maker->Make(article);
+        }
+      }
+      if (wanted.title) {
+        details.weights->title_holds_every_term =
+            details.shown ? details.shown->title_holds_terms
+                          : maker->TitleHoldsTerms(SnippetMaker::Title(article));
+      }
+    };
     if (found.bytes && found.outcome.hits) {
-      return maker->Make(*found.bytes, static_cast<int64_t>(*found.outcome.hits), found.hit_starts,
-                         found.outcome.term_hits);
+      collect(*found.bytes, false);
+      return details;
     }
     const std::lock_guard lock(*one_read_again);
     std::string article;
-    if (!ReadWholeArticle(env, found.path, article)) return ArticleSnippets{};
-    // A copy that did not fit: the scan counted the hits to the article's end.
-    if (found.outcome.failure.kind == ArticleOutcome::Failure::kNone && found.outcome.hits) {
-      return maker->Make(article, static_cast<int64_t>(*found.outcome.hits), {},
-                         found.outcome.term_hits);
+    if (ReadWholeArticle(env, found.path, article)) {
+      collect(article, true);
+    } else if (wanted.shown) {
+      details.shown = ArticleSnippets{};
     }
-    return maker->Make(article);
+    return details;
   };
+}
+
+// Hands the found articles to the printers in `order`.
+void PrintInOrder(const std::vector<FoundArticle>& found, ResultsOrder order,
+                  const std::vector<Printer*>& printers) {
+  for (const std::size_t at : ResultOrder(found, order)) {
+    for (Printer* printer : printers) printer->ArticleFound(found[at]);
+  }
 }
 
 // The steps that follow the scan; false when a stop request spares the rest.
@@ -121,8 +180,8 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
   if (request.stop.stop_requested()) return false;
   screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
-  WriteResultsPage(env, request.templates, report.found, report.phrase, screen, request.stop,
-                   request.results);
+  WriteResultsPage(env, request.templates, report.found, report.rows, report.phrase, screen,
+                   request.stop, request.results.style);
   if (request.stop.stop_requested()) return false;
   if (request.page_handling == PageHandling::kOpenInBrowser) {
     screen.BrowserStarting();
@@ -152,8 +211,9 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
                        const std::vector<Printer*>& printers) {
   SearchReport report;
   report.phrase = PhraseAsCompared(request.query.text, request.match_settings);
-  SearchSink sink(screen, printers, report.found);
+  SearchSink sink(screen, printers, request.printed_order.has_value(), report.found);
   KeptBudget kept_budget(kKeptArticlesBudget);
+  const WantedDetails wanted = WantedDetailsOf(request);
   const ScanRequest scan{
       .query = request.query,
       .match_settings = request.match_settings,
@@ -161,8 +221,8 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
       .stop = request.stop,
       .filter = request.filter,
       .inspect_match =
-          request.inspect_match ? request.inspect_match : SnippetInspection(env, request),
-      .kept_bytes = request.results.style == ResultsStyle::kSnippets ? kLargestSnippetArticle : 0,
+          request.inspect_match ? request.inspect_match : DetailsInspection(env, request, wanted),
+      .kept_bytes = wanted.shown || wanted.weights ? kLargestSnippetArticle : 0,
       .kept_budget = &kept_budget,
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0),
       .listing = request.listing};
@@ -170,6 +230,12 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   report.articles_listed = summary.articles_listed;
   report.articles_opened = summary.articles_opened;
   screen.ScanEnded(report.phrase);
+  report.rows = ResultOrder(report.found, request.results.style == ResultsStyle::kSnippets
+                                              ? request.results.order
+                                              : ResultsOrder::kName);
+  if (summary.completed && request.printed_order) {
+    PrintInOrder(report.found, *request.printed_order, printers);
+  }
 
   const bool completed =
       summary.completed && PublishResults(env, request, screen, printers, report);

@@ -5,7 +5,6 @@
 // function over values: a request in, a report out, its events told to a screen and its
 // findings to printers as they come.
 
-#include <any>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -65,12 +64,18 @@ struct SearchRequest {
   // none given, kDefaultIoDepth (app/scan/scan.h) with the default threads and none with a
   // number of threads given, so that a number of threads means those threads alone.
   std::optional<std::size_t> io_depth = std::nullopt;
-  // How the page shows what was found. With snippets and no inspect_match of its own, the
-  // search collects each found article's ArticleSnippets (app/match/article_snippets.h) in
-  // FoundArticle::collected, for the page and the printers.
+  // How the page shows what was found, and in what order. With snippets and no inspect_match
+  // of its own, the search collects what each found article shows (ArticleDetails::shown,
+  // app/match/article_snippets.h) for the page and the printers, and with an order by hits or
+  // relevance what weighs it (ArticleDetails::weights).
   ResultsSettings results = {};
   // The listing of the articles, when kept between searches (ScanRequest::listing).
   ArticleListing* listing = nullptr;
+  // None: the printers are handed each found article as the scan reaches it, in listing
+  // order. An order: they are handed them all once the scan has ended, in that order
+  // (app/search/result_order.h), with what weighs them collected as for the page; a search
+  // stopped before then hands them none.
+  std::optional<ResultsOrder> printed_order = std::nullopt;
 };
 
 enum class SearchOutcome {
@@ -84,7 +89,10 @@ struct SearchReport {
   std::string phrase = {};  // the query's text as compared and shown on the page: upper-cased
   int32_t articles_listed = 0;
   int32_t articles_opened = 0;
-  std::vector<FoundArticle> found = {};      // in listing order (ResultQueue)
+  std::vector<FoundArticle> found = {};  // in listing order (ResultQueue)
+  // The results page's rows: indices into `found`, in the order the page shows them (the
+  // classic page's in listing order, the snippets page's in the order the settings ask for).
+  std::vector<std::size_t> rows = {};
   std::optional<BrowserLaunch> launch = {};  // when the browser was started
 };
 

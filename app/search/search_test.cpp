@@ -570,9 +570,80 @@ TEST_F(SearchTest, SnippetsAreThoseOfTheArticleReadWhole) {
                                          screen_);
       ASSERT_EQ(report.found.size(), articles.size());
       for (std::size_t index = 0; index < articles.size(); ++index) {
-        const auto* collected = std::any_cast<ArticleSnippets>(&report.found[index].collected);
-        ASSERT_NE(collected, nullptr);
-        EXPECT_EQ(*collected, maker.Make(articles[index])) << report.found[index].path;
+        const std::optional<ArticleSnippets>& shown = report.found[index].details.shown;
+        ASSERT_TRUE(shown.has_value());
+        EXPECT_EQ(*shown, maker.Make(articles[index])) << report.found[index].path;
+      }
+    }
+  }
+}
+
+// By relevance, the order is the same on any number of threads, in either mode: the printers
+// get the articles once the scan has ended, in the order of the snippets page's rows, those
+// whose title holds the phrase where a word starts first; the classic page keeps the listing
+// order.
+TEST_F(SearchTest, RelevanceOrderIsTheSameOnAnyNumberOfThreads) {
+  std::mt19937 random(5);
+  std::vector<bool> title_holds;
+  for (int article = 0; article < 40; ++article) {
+    const int title = static_cast<int>(random() % 4);
+    title_holds.push_back(title == 0);
+    std::string text = std::string("<title>") +
+                       (title == 0   ? "About Needles"
+                        : title == 1 ? "Haystackneedle"
+                                     : "Other") +
+                       "</title><!-- Article starts -->";
+    // Some long enough to be read in several reads.
+    const std::size_t size = random() % 5 == 0 ? 100'000 + random() % 200'000 : random() % 3'000;
+    while (text.size() < size) {
+      text += random() % 10 == 0 ? "a <b>needle</b> " : "<p>hay and straw</p> ";
+    }
+    text += "needle";
+    char name[16];
+    std::snprintf(name, sizeof name, "ZEB%02d.htm", article);
+    Article(name, text);
+  }
+  for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+    std::vector<std::string> first_printed;
+    for (const std::size_t threads : {1, 2, 8}) {
+      for (const ResultsStyle style : {ResultsStyle::kSnippets, ResultsStyle::kClassic}) {
+        SCOPED_TRACE(::testing::Message()
+                     << "threads " << threads << " text " << (mode == MatchMode::kText)
+                     << " snippets " << (style == ResultsStyle::kSnippets));
+        RecordingScreen screen;
+        const SearchReport report =
+            Search({.query = Query::Phrase("needle"),
+                    .match_settings = {.mode = mode},
+                    .page_handling = PageHandling::kNone,
+                    .threads = threads,
+                    .results = {.style = style, .order = ResultsOrder::kRelevance},
+                    .printed_order = ResultsOrder::kRelevance},
+                   screen);
+        ASSERT_EQ(report.found.size(), title_holds.size());
+        std::vector<std::string> printed;
+        for (const std::string& call : screen.calls) {
+          if (call.starts_with("result ")) printed.push_back(call.substr(0, call.find(':')));
+        }
+        ASSERT_EQ(printed.size(), report.found.size());
+        if (first_printed.empty()) first_printed = printed;
+        EXPECT_EQ(printed, first_printed);
+        // The results come after the scan, and only then.
+        const auto hidden = std::find(screen.calls.begin(), screen.calls.end(), "hide bar");
+        EXPECT_TRUE(std::all_of(screen.calls.begin(), hidden, [](const std::string& call) {
+          return !call.starts_with("result ");
+        }));
+        bool titles_over = false;
+        for (std::size_t rank = 0; rank < report.rows.size(); ++rank) {
+          const std::size_t row = report.rows[rank];
+          if (style == ResultsStyle::kClassic) {
+            EXPECT_EQ(row, rank);
+            continue;
+          }
+          EXPECT_EQ("result " + report.found[row].path, printed[rank]);
+          const bool holds = title_holds[row];
+          EXPECT_FALSE(holds && titles_over) << report.found[row].path;
+          titles_over = titles_over || !holds;
+        }
       }
     }
   }

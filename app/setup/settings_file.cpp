@@ -42,8 +42,12 @@ int OneOf(std::string_view key, std::string_view value,
     if (SameWord(value, word)) return index;
     ++index;
   }
-  problem =
-      Concat({key, " is ", words.begin()[0], " or ", words.begin()[1], ", not ", Quoted(value)});
+  problem = Concat({key, " is "});
+  for (std::size_t at = 0; at < words.size(); ++at) {
+    if (at > 0) problem += at + 1 == words.size() ? " or " : ", ";
+    problem += words.begin()[at];
+  }
+  problem += Concat({", not ", Quoted(value)});
   return -1;
 }
 
@@ -76,8 +80,10 @@ std::string ApplyResults(std::string_view value, Settings& settings) {
 
 std::string ApplyOrder(std::string_view value, Settings& settings) {
   std::string problem;
-  const int choice = OneOf("Order", value, {"name", "hits"}, problem);
-  if (choice >= 0) settings.results.order = choice == 0 ? ResultsOrder::kName : ResultsOrder::kHits;
+  constexpr ResultsOrder kOrders[] = {ResultsOrder::kName, ResultsOrder::kHits,
+                                      ResultsOrder::kRelevance};
+  const int choice = OneOf("Order", value, {"name", "hits", "relevance"}, problem);
+  if (choice >= 0) settings.results.order = kOrders[choice];
   return problem;
 }
 

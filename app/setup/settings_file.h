@@ -27,8 +27,9 @@
 //                                      an article must all hold (app/base/query.h)
 //   Results       = classic | snippets the results page: paths and excerpts, or also each
 //                                      article's title, hits and text around them
-//   Order         = name | hits        the snippets page's rows in listing order, or most
-//                                      hits first
+//   Order         = name | hits | relevance
+//                                      the snippets page's rows in listing order, most hits
+//                                      first, or by relevance (app/search/result_order.h)
 //   History       = on | off           whether the window keeps the phrases searched for
 //   and the key of each replaceable text (app/base/replaceable_texts.h), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.

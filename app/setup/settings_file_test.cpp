@@ -146,11 +146,12 @@ TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
 TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
   auto [settings, problems, _] = Parsed(
       "Results = Snippets\nOrder = hits\nSearchButton = &Go\nColour = blue\n"
-      "Match = text\nResults = pages\nQuery = Words\nQuery = all\n",
+      "Match = text\nResults = pages\nQuery = Words\nQuery = all\nOrder = Relevance\n"
+      "Order = score\n",
       "kbsearch.env", SettingsSource::kKnowledgeBase);
   EXPECT_EQ(settings.results.style, ResultsStyle::kSnippets);
   EXPECT_EQ(settings.query_kind, QueryKind::kWords);
-  EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
+  EXPECT_EQ(settings.results.order, ResultsOrder::kRelevance);
   EXPECT_EQ(settings.match.mode, MatchMode::kText);
   EXPECT_EQ(settings.texts.Of(text::kSearchButton), ProgramTexts().Of(text::kSearchButton));
   EXPECT_EQ(
@@ -160,6 +161,7 @@ TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
           {"kbsearch.env", 4, "unknown key \"Colour\""},
           {"kbsearch.env", 6, "Results is classic or snippets, not \"pages\""},
           {"kbsearch.env", 8, "Query is phrase or words, not \"all\""},
+          {"kbsearch.env", 10, "Order is name, hits or relevance, not \"score\""},
       }));
 
   testing::ScratchDirectory scratch;
