@@ -224,6 +224,17 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
   } else if (kind_name) {
     bad = true;
   }
+  const std::optional<std::string> order_name = Argument(request, "order", bad);
+  ResultsOrder order = service_.order();
+  if (order_name == "name") {
+    order = ResultsOrder::kName;
+  } else if (order_name == "hits") {
+    order = ResultsOrder::kHits;
+  } else if (order_name == "relevance") {
+    order = ResultsOrder::kRelevance;
+  } else if (order_name) {
+    bad = true;
+  }
   if (bad || !counts) {
     return reply->Send(TextAnswer(400, "the query's arguments cannot be read"));
   }
@@ -239,13 +250,14 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
     }
     return reply->Send(JsonAnswer(400, R"({"error":)" + JsonString(*refusal) + "}"));
   }
-  auto job = [this, reply, query = std::move(query), offset, limit,
+  auto job = [this, reply, query = std::move(query), order, offset, limit,
               page](std::stop_token stopping) {
     // The search stops when the server stops or its client has gone.
     std::stop_source stop;
     const std::stop_callback on_stopping(stopping, [&stop] { stop.request_stop(); });
     const std::stop_callback on_gone(reply->client_gone(), [&stop] { stop.request_stop(); });
-    const std::shared_ptr<const Findings> findings = service_.Search(query, stop.get_token());
+    const std::shared_ptr<const Findings> findings =
+        service_.Search(query, order, stop.get_token());
     if (!findings->completed) return reply->Send(Busy());
     if (page) {
       return reply->Send(PageAnswer(200, "text/html; charset=utf-8",

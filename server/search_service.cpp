@@ -110,20 +110,22 @@ std::optional<std::string> SearchService::RefusalOf(std::string_view text, Query
   return std::nullopt;
 }
 
-std::shared_ptr<const Findings> SearchService::Search(const Query& query, std::stop_token stop) {
+std::shared_ptr<const Findings> SearchService::Search(const Query& query, ResultsOrder order,
+                                                      std::stop_token stop) {
   ListingForOneSearch listing(listing_);
   if (!keeping_findings_) {
-    return std::make_shared<const Findings>(Run(query, std::move(stop), listing));
+    return std::make_shared<const Findings>(Run(query, order, std::move(stop), listing));
   }
   // The key is everything a search is given besides the settings, which are fixed at start:
   // whatever else comes to tell one search from another must join it.
-  const std::string key = Concat({query.is_words() ? "words:" : "phrase:", query.text});
+  const std::string key = Concat({query.is_words() ? "words " : "phrase ",
+                                  NumberToText(static_cast<int64_t>(order)), " ", query.text});
   if (const std::optional<uint64_t> now = listing_.Proven()) {
     if (std::shared_ptr<const Findings> kept = kept_findings_.Find(key, *now)) return kept;
   }
   // Findings hold for the generation of the listing the search was given while that is
   // still the one proven after it: a change to the knowledge base meanwhile makes another.
-  auto findings = std::make_shared<const Findings>(Run(query, std::move(stop), listing));
+  auto findings = std::make_shared<const Findings>(Run(query, order, std::move(stop), listing));
   const std::optional<uint64_t> used = listing.generation();
   if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
     kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
@@ -145,7 +147,8 @@ std::size_t SearchService::BytesOf(const Findings& findings) {
   return bytes;
 }
 
-Findings SearchService::Run(const Query& query, std::stop_token stop, ArticleListing& listing) {
+Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_token stop,
+                            ArticleListing& listing) {
   const auto started = std::chrono::steady_clock::now();
   Findings findings;
   CollectingScreen screen(findings.errors);
@@ -162,7 +165,7 @@ Findings SearchService::Run(const Query& query, std::stop_token stop, ArticleLis
                               .threads = 1,
                               .stop = std::move(stop),
                               .filter = &filter,
-                              .results = settings_.results,
+                              .results = {.style = settings_.results.style, .order = order},
                               .listing = &listing};
   SearchReport report = RunSearch(env_, request, screen);
   {
@@ -170,7 +173,9 @@ Findings SearchService::Run(const Query& query, std::stop_token stop, ArticleLis
     refresh_.AfterSearch();
   }
   const index::IndexUse& use = filter.use();
-  findings.found = std::move(report.found);
+  // The rows of the page the search would write: in the order asked for.
+  findings.found.reserve(report.rows.size());
+  for (const std::size_t row : report.rows) findings.found.push_back(std::move(report.found[row]));
   findings.phrase = std::move(report.phrase);
   findings.articles_listed = report.articles_listed;
   findings.articles_opened = report.articles_opened;

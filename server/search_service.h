@@ -43,7 +43,7 @@ struct SearchError {
 
 // What one search found, kept whole; a page of it is shown.
 struct Findings {
-  std::vector<FoundArticle> found;  // in listing order, each with its snippets
+  std::vector<FoundArticle> found;  // in the order asked for, each with its snippets
   std::vector<SearchError> errors;
   Query query;         // as asked
   std::string phrase;  // its text as compared (upper-cased)
@@ -75,13 +75,16 @@ class SearchService {
   // kbsearch-cli says it.
   static std::optional<std::string> RefusalOf(std::string_view text, QueryKind kind, Query& query);
 
-  // How a query is read when the request does not say: as the settings say.
+  // How a query is read, and its findings ordered, when the request does not say: as the
+  // settings say.
   QueryKind query_kind() const { return settings_.query_kind; }
+  ResultsOrder order() const { return settings_.results.order; }
 
-  // Searches for `query` (not refused), or gives the findings kept of the same search when
-  // nothing changed since; ends early when `stop` is requested. A kept finding shows the
-  // time its search took.
-  std::shared_ptr<const Findings> Search(const Query& query, std::stop_token stop);
+  // Searches for `query` (not refused), its findings in `order`, or gives the findings kept of
+  // the same search when nothing changed since; ends early when `stop` is requested. A kept
+  // finding shows the time its search took.
+  std::shared_ptr<const Findings> Search(const Query& query, ResultsOrder order,
+                                         std::stop_token stop);
 
   // What findings of a search take in memory, about.
   static std::size_t BytesOf(const Findings& findings);
@@ -101,7 +104,8 @@ class SearchService {
   index::ArticleIndex index_;
   index::BackgroundRefresh refresh_;  // after the index: stopped first
 
-  Findings Run(const Query& query, std::stop_token stop, ArticleListing& listing);
+  Findings Run(const Query& query, ResultsOrder order, std::stop_token stop,
+               ArticleListing& listing);
 };
 
 }  // namespace kb::server

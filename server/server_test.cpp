@@ -187,11 +187,13 @@ nlohmann::json Comparable(nlohmann::json answer) {
   return answer;
 }
 
-nlohmann::json CliAnswer(const fs::path& kb, const std::string& phrase, const fs::path& scratch) {
+// `how`: the query's kind and order, as both programs take them ("--query words --order hits").
+nlohmann::json CliAnswer(const fs::path& kb, const std::string& phrase, const std::string& how,
+                         const fs::path& scratch) {
   const fs::path out = scratch / "cli.out";
   const std::string command = std::string(KBSEARCH_CLI) + " -C " + Quote(kb.string()) +
-                              " --no-index --json --results snippets -l -- " + Quote(phrase) +
-                              " >" + out.string() + " 2>/dev/null";
+                              " --no-index --json --results snippets -l " + how + " -- " +
+                              Quote(phrase) + " >" + out.string() + " 2>/dev/null";
   static_cast<void>(std::system(command.c_str()));
   nlohmann::json answer = {{"matches", nlohmann::json::array()},
                            {"errors", nlohmann::json::array()}};
@@ -279,22 +281,30 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
       // A change counts once complete plus a moment.
       std::this_thread::sleep_for(std::chrono::milliseconds(120));
       const std::string phrase = kPhrases[random() % std::size(kPhrases)];
+      constexpr const char* kKinds[] = {"phrase", "words"};
+      constexpr const char* kOrders[] = {"name", "hits", "relevance"};
+      const std::string kind = kKinds[random() % 2];
+      const std::string order = kOrders[random() % 3];
       const Answer answer =
-          Get(server.port(), "/api/search?limit=1000&q=" + PercentEncodePath(phrase));
+          Get(server.port(), "/api/search?limit=1000&q=" + PercentEncodePath(phrase) +
+                                 "&query=" + kind + "&order=" + order);
       ASSERT_EQ(answer.status, 200) << answer.body;
       const nlohmann::json served = nlohmann::json::parse(answer.body);
       if (served.at("summary").at("index").at("state") == "used") ++used;
       matched += served.at("matches").size();
-      const nlohmann::json expected = CliAnswer(kb, phrase, scratch_.path());
-      ASSERT_EQ(Comparable(served), Comparable(expected)) << "step " << step << ", " << phrase;
+      const nlohmann::json expected =
+          CliAnswer(kb, phrase, "--query " + kind + " --order " + order, scratch_.path());
+      ASSERT_EQ(Comparable(served), Comparable(expected))
+          << "step " << step << ", " << phrase << " as " << kind << " by " << order;
 
       // A page of them: the same matches, the same summary.
       const std::size_t total = served.at("matches").size();
       const std::size_t offset = random() % (total + 2);
       const std::size_t limit = random() % 4;
-      const Answer page = Get(server.port(), "/api/search?q=" + PercentEncodePath(phrase) +
-                                                 "&offset=" + std::to_string(offset) +
-                                                 "&limit=" + std::to_string(limit));
+      const Answer page =
+          Get(server.port(), "/api/search?q=" + PercentEncodePath(phrase) + "&query=" + kind +
+                                 "&order=" + order + "&offset=" + std::to_string(offset) +
+                                 "&limit=" + std::to_string(limit));
       ASSERT_EQ(page.status, 200);
       const nlohmann::json paged = nlohmann::json::parse(page.body);
       nlohmann::json slice = nlohmann::json::array();
