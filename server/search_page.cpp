@@ -286,8 +286,12 @@ std::string_view SearchPageScript() {
   };
 
   const show = (phrase, answer) => {
+    // A result chosen with Up or Down stays chosen when a later answer still holds it.
+    const chosen = selected >= 0 && selected < links().length ? links()[selected].href : null;
     selected = -1;
     list.replaceChildren(...answer.matches.map(itemNode));
+    const kept = Array.from(links()).findIndex((link) => link.href === chosen);
+    if (kept >= 0) select(kept);
     errors.replaceChildren(...answer.errors.map((error) => {
       const item = document.createElement('li');
       item.textContent = textOf(error.message);
