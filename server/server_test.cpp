@@ -573,13 +573,17 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   EXPECT_FALSE(fs::exists(kb / "ZebResult.htm"));
 }
 
-TEST_F(ServerTest, APortTakenEndsTheStartWithStatusTwo) {
+TEST_F(ServerTest, APortTakenOrAProxyNamedByNameEndsTheStartWithStatusTwo) {
   const fs::path kb = MakeKnowledgeBase("kb");
   ServerProcess first({"-C", kb.string(), "0"});
   ASSERT_NE(first.port(), 0);
   ServerProcess second({"-C", kb.string(), std::to_string(first.port())});
   EXPECT_EQ(second.port(), 0);
   EXPECT_EQ(second.Stop(), 2);
+  // A proxy is trusted by its address alone: a name could come to mean another machine.
+  ServerProcess named({"-C", kb.string(), "--trusted-proxy", "localhost", "0"});
+  EXPECT_EQ(named.port(), 0);
+  EXPECT_EQ(named.Stop(), 2);
 }
 
 }  // namespace
