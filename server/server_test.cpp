@@ -573,6 +573,34 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   EXPECT_FALSE(fs::exists(kb / "ZebResult.htm"));
 }
 
+// The page's choices start as the settings say, and its every text is the settings' own.
+TEST_F(ServerTest, ThePageChoosesAndSpeaksAsTheSettingsSay) {
+  const fs::path kb = MakeKnowledgeBase("kb");
+  const std::vector<std::pair<std::string, std::string>> texts{
+      {"SearchPrompt", "Rechercher :"},
+      {"SearchButton", "&Rechercher"},
+      {"QueryChoice", "Lire comme :"},
+      {"WordsChoice", "tous les mots"},
+      {"PhraseChoice", "une expression"},
+      {"OrderChoice", "Ordre :"},
+      {"NameOrderChoice", "par nom"},
+      {"HitsOrderChoice", "par occurrences"},
+      {"RelevanceOrderChoice", "par pertinence"}};
+  std::string settings = "Query = words\nOrder = relevance\n";
+  for (const auto& [key, text] : texts) settings += key + " = " + text + "\n";
+  WriteFile(scratch_.path() / "fr.env", settings);
+  ServerProcess server(
+      {"-C", kb.string(), "--settings", (scratch_.path() / "fr.env").string(), "0"});
+  const Answer page = Get(server.port(), "/");
+  EXPECT_EQ(page.status, 200);
+  for (const auto& [key, text] : texts) {
+    const std::string shown = text.starts_with('&') ? text.substr(1) : text;
+    EXPECT_NE(page.body.find(">" + shown + "<"), std::string::npos) << key;
+  }
+  EXPECT_NE(page.body.find("<option value=\"words\" selected>"), std::string::npos);
+  EXPECT_NE(page.body.find("<option value=\"relevance\" selected>"), std::string::npos);
+}
+
 TEST_F(ServerTest, APortTakenOrAProxyNamedByNameEndsTheStartWithStatusTwo) {
   const fs::path kb = MakeKnowledgeBase("kb");
   ServerProcess first({"-C", kb.string(), "0"});
