@@ -4,9 +4,11 @@
 //   GET /                the search page (server/search_page.h); with ?q=, its results
 //                        composed by the server too, for a browser without scripts
 //   GET /page.js, /page.css  the page's own script and style
-//   GET /api/search?q=&offset=&limit=   the findings as JSON (SearchService::Json); limit
-//                        kDefaultLimit by default, at most kLargestLimit; a phrase refused
-//                        gives 400 with {"error": "why"}
+//   GET /api/search?q=&query=&order=&offset=&limit=   the findings as JSON
+//                        (SearchService::Json); query ("words" or "phrase") and order
+//                        ("name", "hits" or "relevance") as the settings say by default, and
+//                        for the page too; limit kDefaultLimit by default, at most
+//                        kLargestLimit; a phrase refused gives 400 with {"error": "why"}
 //   GET /kb/PATH         a file of the knowledge base (ServedFileType): never a name that
 //                        starts with a dot, a backup ("*~"), the settings file, the templates
 //                        or the results page, never through a link leading out of its folder,
