@@ -378,6 +378,8 @@ TEST_F(ServerTest, ARepeatedSearchIsAnsweredFromWhatItFoundUntilAnythingChanges)
   EXPECT_NE(Get(uncached.port(), target).body, once);
 }
 
+constexpr const char* kIdleSources[] = {"127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"};
+
 bool HasHeader(const Answer& answer, std::string_view header) {
   std::string head = answer.head;
   std::transform(head.begin(), head.end(), head.begin(),
@@ -538,10 +540,13 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   // memory they take stays bounded by what each connection may hold.
   const long memory_before = server.ResidentKib();
   std::vector<int> idle;
+  // From four addresses, so that each stays within what one address may hold open and all
+  // of them are accepted.
   for (int count = 0; count < 500; ++count) {
-    const int socket = Connect(port);
+    const int socket = Connect(port, kIdleSources[count % 4]);
     if (socket >= 0) idle.push_back(socket);
   }
+  EXPECT_EQ(idle.size(), 500u);
   for (int count = 0; count < 8; ++count) {
     const int socket = Connect(port);
     if (socket < 0) continue;
