@@ -3,7 +3,9 @@
 
 Starts kbsearch-server on a small knowledge base made here, on a port of the loopback
 address the system chooses, types a query letter by letter and checks that the results
-appear and follow the typing, then that Down and Enter open the article.
+appear and follow the typing; that the choice of order is kept in the address and restored
+from it; that Down and Enter open the article scrolled to the marked passage; and that an
+article's script can read neither the API, nor the page in a frame, nor the page it opens.
 
     browser_test.py KBSEARCH_SERVER [SCREENSHOT_FOLDER]
 
@@ -13,6 +15,7 @@ Chromium, its driver or Selenium is missing, unless CI is set: there a missing b
 fails the test.
 """
 
+import json
 import os
 import shutil
 import signal
@@ -39,6 +42,36 @@ ARTICLES = {
                      "<p>The network printer shows offline after a sleep.</p>\n"),
     "ZEB00003.htm": ("Printer drivers", "<p>Install the printer driver from the vendor.</p>\n"),
     "ZEB00004.htm": ("Mail quota", "<p>The mailbox is full: archive old mail.</p>\n"),
+    "ZEB00005.htm": ("Hostile article", "<button id=\"try\">Try</button>\n"
+                     "<pre id=\"verdict\"></pre>\n<script>" + """
+document.getElementById('try').addEventListener('click', () => {
+  const verdict = {};
+  const settle = (what, outcome) => {
+    verdict[what] = outcome;
+    document.getElementById('verdict').textContent = JSON.stringify(verdict);
+  };
+  fetch('/api/search?q=quota').then((response) => response.text())
+    .then(() => settle('fetch', 'read'), () => settle('fetch', 'refused'));
+  const frame = document.createElement('iframe');
+  frame.src = '/';
+  frame.addEventListener('load', () => {
+    try {
+      settle('frame', frame.contentDocument.body.textContent.length >= 0 ? 'read' : 'refused');
+    } catch (error) {
+      settle('frame', 'refused');
+    }
+  });
+  document.body.append(frame);
+  const opened = window.open('/');
+  setTimeout(() => {
+    try {
+      settle('window', opened.document.body.textContent.length >= 0 ? 'read' : 'refused');
+    } catch (error) {
+      settle('window', 'refused');
+    }
+  }, 1000);
+});
+""" + "</script>\n"),
 }
 # What every article holds before the text it is searched for.
 MARKER = "<!-- Article starts -->"
@@ -88,6 +121,12 @@ def passage_in_view(browser):
         "return box.top >= 0 && box.bottom <= window.innerHeight;")
 
 
+def verdict_of(browser):
+    """What the hostile article's script managed so far, by attempt."""
+    text = browser.execute_script("return document.getElementById('verdict').textContent;")
+    return json.loads(text) if text else {}
+
+
 def main():
     if len(sys.argv) < 2:
         fail("usage: browser_test.py KBSEARCH_SERVER [SCREENSHOT_FOLDER]")
@@ -99,7 +138,7 @@ def main():
         from selenium.webdriver.chrome.service import Service
         from selenium.webdriver.common.by import By
         from selenium.webdriver.common.keys import Keys
-        from selenium.webdriver.support.ui import WebDriverWait
+        from selenium.webdriver.support.ui import Select, WebDriverWait
     except ImportError:
         missing("Selenium for Python (python3-selenium)")
     if not os.access(CHROMEDRIVER, os.X_OK) or shutil.which("chromium") is None:
@@ -155,6 +194,24 @@ def main():
         if "q=printer" not in browser.current_url:
             fail(f"the address {browser.current_url} does not hold the query")
 
+        # The order chosen is asked for at once and kept in the address, from which a
+        # bookmark restores it (the results composed by the server meanwhile).
+        Select(browser.find_element(By.ID, "order")).select_by_value("hits")
+        try:
+            wait.until(lambda _: "order=hits" in browser.current_url)
+        except TimeoutException:
+            fail(f"the address {browser.current_url} does not hold the order chosen")
+        browser.get(browser.current_url)
+        box = browser.find_element(By.ID, "q")
+        if Select(browser.find_element(By.ID, "order")).first_selected_option.get_attribute(
+                "value") != "hits":
+            fail("the order chosen is not restored from the address")
+        if box.get_attribute("value") != "printer":
+            fail("the query is not restored from the address")
+        settles_on(["Printer spooler stops", "Network printer offline", "Printer drivers"],
+                   typed + " (restored)")
+        box.send_keys(Keys.END)
+
         if shots:
             os.makedirs(shots, exist_ok=True)
             for scheme in ("light", "dark"):
@@ -169,7 +226,7 @@ def main():
             time.sleep(0.03)
         settles_on(["Printer spooler stops"], typed)
 
-        # Down selects the first result, Enter opens it.
+        # Down selects the first result, Enter opens it at its first snippet's passage.
         box.send_keys(Keys.ARROW_DOWN)
         if titles("#results li.selected a.title") != ["Printer spooler stops"]:
             fail("Down did not select the first result")
@@ -186,10 +243,26 @@ def main():
             fail(f"Enter did not open the article: the browser shows {browser.current_url}")
         if browser.find_element(By.TAG_NAME, "h1").text != "Printer spooler stops":
             fail("the article opened is not the one chosen")
+        try:
+            wait.until(lambda _: passage_in_view(browser))
+        except TimeoutException:
+            fail(f"the article at {browser.current_url} is not scrolled to the passage")
         if shots:
             browser.save_screenshot(os.path.join(shots, "server-article-opened.png"))
-        # Results do not link to their passage yet: once they do, this becomes a check.
-        scrolled = passage_in_view(browser)
+
+        # An article's script, in its sandbox, reaches neither the API nor the page.
+        browser.get(url + "kb/ZEB/ZEB00005.htm")
+        browser.find_element(By.ID, "try").click()
+        verdict = {}
+        try:
+            WebDriverWait(browser, 10, poll_frequency=0.1).until(
+                lambda _: len(verdict_of(browser)) == 3)
+            verdict = verdict_of(browser)
+        except TimeoutException:
+            verdict = verdict_of(browser)
+            fail(f"the article's script did not finish its attempts: {verdict}")
+        if verdict != {"fetch": "refused", "frame": "refused", "window": "refused"}:
+            fail(f"an article's script read the server's page or API: {verdict}")
     finally:
         if browser is not None:
             browser.quit()
@@ -201,8 +274,8 @@ def main():
                 server.kill()
                 server.wait()
         shutil.rmtree(scratch, ignore_errors=True)
-    print("the results followed the typing, and Down and Enter opened the article "
-          + ("at the marked passage" if scrolled else "at its start"))
+    print("the results followed the typing and the order chosen, Down and Enter opened the "
+          "article at the marked passage, and an article's script was kept in its sandbox")
 
 
 if __name__ == "__main__":

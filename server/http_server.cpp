@@ -8,11 +8,14 @@
 
 #include <poll.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace kb::server {
@@ -119,19 +122,40 @@ class Exchange final : public Reply {
 // What the connection's slot in the library holds.
 using ExchangeHolder = std::shared_ptr<Exchange>;
 
-std::string PeerOf(MHD_Connection* connection) {
+// The address and port of the connection's other end.
+void SetPeer(MHD_Connection* connection, HttpRequest& request) {
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-  if (info == nullptr || info->client_addr == nullptr) return {};
+  if (info == nullptr || info->client_addr == nullptr) return;
   char text[INET6_ADDRSTRLEN] = {};
   const sockaddr* address = info->client_addr;
   if (address->sa_family == AF_INET) {
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
+    inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text);
+    request.peer_port = ntohs(ipv4->sin_port);
   } else if (address->sa_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text,
-              sizeof text);
+    const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(address);
+    inet_ntop(AF_INET6, &ipv6->sin6_addr, text, sizeof text);
+    request.peer_port = ntohs(ipv6->sin6_port);
   }
-  return text;
+  request.peer = text;
+}
+
+// Gathers the values of every X-Forwarded-For header, in their order.
+MHD_Result AddForwardedFor(void* cls, MHD_ValueKind /*kind*/, const char* key, size_t key_size,
+                           const char* value, size_t value_size) {
+  constexpr std::string_view kName = "x-forwarded-for";
+  const std::string_view name(key, key_size);
+  if (name.size() != kName.size() || value == nullptr ||
+      !std::equal(name.begin(), name.end(), kName.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+      })) {
+    return MHD_YES;
+  }
+  auto& forwarded = *static_cast<std::optional<std::string>*>(cls);
+  forwarded = forwarded ? *forwarded + ", " : std::string();
+  forwarded->append(value, value_size);
+  return MHD_YES;
 }
 
 MHD_Result AddArgument(void* cls, MHD_ValueKind /*kind*/, const char* key, size_t key_size,
@@ -155,6 +179,17 @@ size_t KeepEscapes(void* /*cls*/, MHD_Connection* /*connection*/, char* text) {
 }
 
 }  // namespace
+
+std::optional<std::string> NumericAddress(const std::string& text) {
+  const int family = IsIpv6(text) ? AF_INET6 : AF_INET;
+  in6_addr address{};
+  char written[INET6_ADDRSTRLEN] = {};
+  if (inet_pton(family, text.c_str(), &address) != 1 ||
+      inet_ntop(family, &address, written, sizeof written) == nullptr) {
+    return std::nullopt;
+  }
+  return written;
+}
 
 HttpResponse::HttpResponse(HttpResponse&& other) noexcept
     : status(other.status),
@@ -236,8 +271,9 @@ struct HttpServer::Daemon {
     MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, &AddArgument,
                                 &request.arguments);
     request.host = HeaderOf(connection, MHD_HTTP_HEADER_HOST);
-    request.forwarded_for = HeaderOf(connection, "X-Forwarded-For");
-    request.peer = PeerOf(connection);
+    MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &AddForwardedFor,
+                                &request.forwarded_for);
+    SetPeer(connection, request);
     self->handler(request, *holder);
     return self->QueueOrSuspend(*holder);
   }

@@ -33,9 +33,11 @@ struct HttpRequest {
   std::string path = {};
   // The query's arguments in their order, names and values still percent-encoded.
   std::vector<std::pair<std::string, std::string>> arguments = {};
-  std::optional<std::string> host = {};           // the Host header, when there is one
-  std::optional<std::string> forwarded_for = {};  // the X-Forwarded-For header
-  std::string peer = {};  // the address of the other end of the connection, as text
+  std::optional<std::string> host = {};  // the Host header, when there is one
+  // The X-Forwarded-For headers, when there are any: their values in order, joined by ", ".
+  std::optional<std::string> forwarded_for = {};
+  std::string peer = {};   // the address of the other end of the connection, as NumericAddress
+  uint16_t peer_port = 0;  // and its port: with `peer`, the connection's own while it is open
 };
 
 struct HttpResponse {
@@ -69,6 +71,10 @@ struct ListenAddress {
   std::string host;  // a numeric IPv4 or IPv6 address
   uint16_t port = 0;
 };
+
+// `text` as a numeric IPv4 or IPv6 address in the form a request's `peer` has (so that the two
+// compare as text); nothing when it is not one.
+std::optional<std::string> NumericAddress(const std::string& text);
 
 class HttpServer {
  public:

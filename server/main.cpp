@@ -31,7 +31,7 @@ constexpr int kTrouble = 2;
 
 constexpr std::string_view kUsage =
     "Usage: kbsearch-server [-C DIR] [--settings FILE] [--allow-host NAME]...\n"
-    "                       [--trusted-proxy ADDRESS] [--no-result-cache] [ADDRESS:]PORT\n"
+    "                       [--trusted-proxy ADDRESS]... [--no-result-cache] [ADDRESS:]PORT\n"
     "Serves the search of the knowledge base in DIR (by default the current directory) over\n"
     "HTTP on PORT of ADDRESS (by default 127.0.0.1, this machine alone): a search page at /,\n"
     "its results as JSON at /api/search?q=PHRASE, and the knowledge base's articles under\n"
@@ -42,8 +42,11 @@ constexpr std::string_view kUsage =
     "      --allow-host NAME   answer requests for the host name NAME too (as the\n"
     "                          browsers of the team call the server), besides loopback\n"
     "                          names and ADDRESS; may be given more than once\n"
-    "      --trusted-proxy ADDRESS  the reverse proxy in front of the server: requests\n"
-    "                          from it are told apart by their X-Forwarded-For\n"
+    "      --trusted-proxy ADDRESS  a reverse proxy in front of the server (a numeric\n"
+    "                          address): the client of a request from it is the last\n"
+    "                          entry of its X-Forwarded-For, each with its share of\n"
+    "                          the searches; without, each connection has its own;\n"
+    "                          may be given more than once\n"
     "      --no-result-cache   run every search, even one repeated while nothing changed\n"
     "      --help              show this help and end\n"
     "      --version           show the version and end\n"
@@ -55,7 +58,7 @@ struct Options {
   std::string directory;
   std::string settings_file;
   std::vector<std::string> allowed_hosts;
-  std::optional<std::string> trusted_proxy;
+  std::vector<std::string> trusted_proxies;
   kb::server::ListenAddress address{.host = "127.0.0.1"};
   bool keep_findings = true;
   bool help = false;
@@ -121,7 +124,10 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& options)
       options.allowed_hosts.push_back(text);
     } else if (argument == "--trusted-proxy") {
       problem = value(text);
-      options.trusted_proxy = text;
+      if (problem) return problem;
+      const std::optional<std::string> address = kb::server::NumericAddress(text);
+      if (!address) return kb::Concat({"not a numeric IP address: ", text});
+      options.trusted_proxies.push_back(*address);
     } else if (argument == "--no-result-cache") {
       options.keep_findings = false;
     } else if (argument.starts_with('-')) {
@@ -180,11 +186,11 @@ int Serve(const Options& options) {
       options.keep_findings ? kb::server::kKeptFindingsBytes : 0);
   kb::server::SearchServer searches(service, {.bound_address = options.address.host,
                                               .allowed_hosts = options.allowed_hosts,
-                                              .trusted_proxy = options.trusted_proxy,
+                                              .trusted_proxies = options.trusted_proxies,
                                               .processors = kb::platform::ProcessorCount()});
   std::string problem;
   const std::unique_ptr<kb::server::HttpServer> http = kb::server::HttpServer::Start(
-      options.address, options.trusted_proxy.has_value(),
+      options.address, !options.trusted_proxies.empty(),
       [&searches](const kb::server::HttpRequest& request,
                   std::shared_ptr<kb::server::Reply> reply) { searches.Handle(request, reply); },
       problem);

@@ -1,10 +1,12 @@
 #include "server/search_page.h"
 
 #include <any>
+#include <initializer_list>
 #include <utility>
 
 #include "app/base/replaceable_texts.h"
 #include "app/match/article_snippets.h"
+#include "app/page/snippets_page.h"
 #include "server/url_text.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
@@ -81,7 +83,7 @@ std::string FoundText(std::size_t found, std::string_view phrase) {
 }
 
 // A snippet's text with its marks, each hit between <mark> and </mark>.
-std::string MarkedSnippet(const Snippet& snippet) {
+std::string SnippetHtml(const Snippet& snippet) {
   std::string html;
   std::size_t at = 0;
   for (const auto& mark : snippet.marks) {
@@ -101,11 +103,15 @@ std::string ArticleItem(const FoundArticle& article) {
   const auto* snippets = (article.details.shown ? &*article.details.shown : nullptr);
   const std::string title =
       snippets != nullptr && !snippets->title.empty() ? Escaped(snippets->title) : Escaped(path);
-  std::string html = R"(<li><a class="title" href="/kb/)" + PercentEncodePath(path) + R"(">)" +
-                     title + "</a>\n<div class=\"path\">" + Escaped(path) + "</div>\n";
+  const std::string href = "/kb/" + PercentEncodePath(path);
+  std::string html = R"(<li><a class="title" href=")" + href + R"(">)" + title +
+                     "</a>\n<div class=\"path\">" + Escaped(path) + "</div>\n";
   if (snippets != nullptr) {
     for (const Snippet& snippet : snippets->snippets) {
-      html += "<p class=\"snippet\">" + MarkedSnippet(snippet) + "</p>\n";
+      const std::string fragment = PassageFragment(snippet.link);
+      html += R"(<p class="snippet"><a class="passage" href=")" + href +
+              (fragment.empty() ? "" : "#" + fragment) + R"(">)" + SnippetHtml(snippet) +
+              "</a></p>\n";
     }
     html +=
         "<div class=\"hits\">" +
@@ -115,9 +121,40 @@ std::string ArticleItem(const FoundArticle& article) {
   return html + "</li>\n";
 }
 
+// A choice's <select>: its label, and each option's value and text.
+std::string ChoiceHtml(
+    std::string_view name, const ReplaceableText& label,
+    std::initializer_list<std::pair<std::string_view, const ReplaceableText*>> options,
+    std::string_view chosen) {
+  std::string html = "<label for=\"" + std::string(name) + "\">" +
+                     Escaped(WithoutAccessKey(ProgramText(label))) + "</label>\n<select id=\"" +
+                     std::string(name) + "\" name=\"" + std::string(name) + "\">";
+  for (const auto& [value, text] : options) {
+    html += "<option value=\"" + std::string(value) + "\"" + (value == chosen ? " selected" : "") +
+            ">" + Escaped(WithoutAccessKey(ProgramText(*text))) + "</option>";
+  }
+  return html + "</select>\n";
+}
+
 }  // namespace
 
-std::string SearchPageHtml(std::string_view phrase, const Findings* findings,
+std::string_view QueryKindName(QueryKind kind) {
+  return kind == QueryKind::kWords ? "words" : "phrase";
+}
+
+std::string_view OrderName(ResultsOrder order) {
+  switch (order) {
+    case ResultsOrder::kHits:
+      return "hits";
+    case ResultsOrder::kRelevance:
+      return "relevance";
+    case ResultsOrder::kName:
+      break;
+  }
+  return "name";
+}
+
+std::string SearchPageHtml(std::string_view phrase, PageChoices choices, const Findings* findings,
                            std::string_view refusal, std::size_t offset, std::size_t limit) {
   const std::string prompt = WithoutAccessKey(ProgramText(text::kSearchPrompt));
   std::string html =
@@ -135,7 +172,16 @@ std::string SearchPageHtml(std::string_view phrase, const Findings* findings,
       "value=\"" +
       Escaped(phrase) + "\">\n<button type=\"submit\">" +
       Escaped(WithoutAccessKey(ProgramText(text::kSearchButton))) +
-      "</button>\n</form>\n<p id=\"status\" aria-live=\"polite\">";
+      "</button>\n<div class=\"choices\">\n" +
+      ChoiceHtml("query", text::kQueryChoice,
+                 {{"words", &text::kWordsChoice}, {"phrase", &text::kPhraseChoice}},
+                 QueryKindName(choices.kind)) +
+      ChoiceHtml("order", text::kOrderChoice,
+                 {{"name", &text::kNameOrderChoice},
+                  {"hits", &text::kHitsOrderChoice},
+                  {"relevance", &text::kRelevanceOrderChoice}},
+                 OrderName(choices.order)) +
+      "</div>\n</form>\n<p id=\"status\" aria-live=\"polite\">";
   if (!refusal.empty()) html += Escaped(refusal);
   if (findings != nullptr) html += Escaped(FoundText(findings->found.size(), phrase));
   html += "</p>\n<ul id=\"errors\">";
@@ -155,6 +201,8 @@ std::string SearchPageHtml(std::string_view phrase, const Findings* findings,
     html += "</ol>\n";
     if (end < total) {
       html += "<p><a id=\"more\" href=\"/?q=" + PercentEncodePath(phrase) +
+              "&amp;query=" + std::string(QueryKindName(choices.kind)) +
+              "&amp;order=" + std::string(OrderName(choices.order)) +
               "&amp;offset=" + std::to_string(end) + "\">&#8594;</a></p>\n";
     }
   } else {
@@ -172,7 +220,11 @@ std::string_view SearchPageStyle() {
 }
 body { font: 16px/1.45 system-ui, sans-serif; color: var(--fg); background: var(--bg);
   max-width: 52rem; margin: 2rem auto; padding: 0 1rem; }
-form { display: flex; gap: .5rem; align-items: center; }
+form { display: flex; flex-wrap: wrap; gap: .5rem; align-items: center; }
+.choices { flex-basis: 100%; display: flex; flex-wrap: wrap; gap: .5rem; align-items: center;
+  color: var(--dim); font-size: .9rem; }
+select { font: inherit; color: var(--fg); background: var(--bg); padding: .15rem .3rem;
+  border: 1px solid var(--dim); border-radius: 4px; margin-right: .75rem; }
 input[type=search] { flex: 1; font: inherit; padding: .4rem .6rem; color: inherit;
   background: transparent; border: 1px solid var(--dim); border-radius: 4px; }
 button { font: inherit; padding: .4rem .9rem; }
@@ -185,6 +237,8 @@ a.title { color: var(--link); font-size: 1.1rem; text-decoration: none; }
 a.title:hover, a.title:focus { text-decoration: underline; }
 .path, .hits { color: var(--dim); font-size: .85rem; }
 .snippet { margin: .25rem 0; }
+a.passage { color: inherit; text-decoration: none; }
+a.passage:hover, a.passage:focus { text-decoration: underline; }
 mark { background: var(--mark); color: inherit; }
 )";
 }
@@ -194,6 +248,8 @@ std::string_view SearchPageScript() {
 (() => {
   const texts = document.body.dataset;
   const input = document.getElementById('q');
+  const kind = document.getElementById('query');
+  const order = document.getElementById('order');
   const status = document.getElementById('status');
   const errors = document.getElementById('errors');
   const list = document.getElementById('results');
@@ -233,22 +289,26 @@ std::string_view SearchPageScript() {
   };
 
   // A snippet's text, each mark from its byte offsets, all of it inserted as text.
-  const snippetNode = (snippet) => {
+  const snippetNode = (snippet, href) => {
     const p = document.createElement('p');
     p.className = 'snippet';
+    const link = document.createElement('a');
+    link.className = 'passage';
+    link.href = typeof snippet.fragment === 'string' ? href + '#' + snippet.fragment : href;
+    p.append(link);
     const isText = typeof snippet.text === 'string';
     const bytes = isText ? encoder.encode(snippet.text) : bytesOf({bytes: snippet.bytes});
     const decoder = isText ? utf8 : latin;
     let at = 0;
     for (const mark of snippet.marks) {
       if (mark.start < at || mark.end > bytes.length || mark.end < mark.start) continue;
-      p.append(decoder.decode(bytes.subarray(at, mark.start)));
+      link.append(decoder.decode(bytes.subarray(at, mark.start)));
       const marked = document.createElement('mark');
       marked.textContent = decoder.decode(bytes.subarray(mark.start, mark.end));
-      p.append(marked);
+      link.append(marked);
       at = mark.end;
     }
-    p.append(decoder.decode(bytes.subarray(at)));
+    link.append(decoder.decode(bytes.subarray(at)));
     return p;
   };
 
@@ -266,7 +326,7 @@ std::string_view SearchPageScript() {
     where.textContent = typeof match.path.text === 'string'
       ? match.path.text.replace(/^\.\//, '') : path;
     item.append(link, where);
-    for (const snippet of match.snippets || []) item.append(snippetNode(snippet));
+    for (const snippet of match.snippets || []) item.append(snippetNode(snippet, link.href));
     if (typeof match.hits === 'number') {
       const hits = document.createElement('div');
       hits.className = 'hits';
@@ -302,9 +362,13 @@ std::string_view SearchPageScript() {
     status.textContent = foundText(answer.summary.stats.articles_matched, phrase);
   };
 
+  // The query and its choices, as the address and the API take them.
+  const searchArguments = () => 'q=' + encodeURIComponent(input.value) + '&query=' + kind.value +
+    '&order=' + order.value;
+
   const search = async () => {
     const phrase = input.value;
-    history.replaceState(null, '', phrase ? '/?q=' + encodeURIComponent(phrase) : '/');
+    history.replaceState(null, '', phrase ? '/?' + searchArguments() : '/');
     if (controller) controller.abort();
     if (!phrase) {
       controller = null;
@@ -316,8 +380,7 @@ std::string_view SearchPageScript() {
     controller = new AbortController();
     const signal = controller.signal;
     try {
-      const response = await fetch('/api/search?limit=50&q=' + encodeURIComponent(phrase),
-                                   {signal});
+      const response = await fetch('/api/search?limit=50&' + searchArguments(), {signal});
       const answer = await response.json();
       if (signal.aborted) return;
       if (!response.ok) {
@@ -346,13 +409,34 @@ std::string_view SearchPageScript() {
       event.preventDefault();
       const all = links();
       if (selected >= 0 && selected < all.length) {
-        window.location.href = all[selected].href;
+        // At the first passage a link can open at (a hit in the title has none).
+        const item = all[selected].parentElement;
+        window.location.href = (item.querySelector('a.passage[href*="#"]') || all[selected]).href;
       } else {
         clearTimeout(timer);
         search();
       }
     }
   });
+  for (const choice of [kind, order]) {
+    choice.addEventListener('change', () => {
+      clearTimeout(timer);
+      search();
+    });
+  }
+
+  // The query and its choices as the address gives them (a bookmark, a shared link, the
+  // browser's history), whatever the form kept from an earlier visit.
+  const address = new URLSearchParams(window.location.search);
+  const given = (choice, name) => {
+    const value = address.get(name);
+    if (value !== null && Array.from(choice.options).some((option) => option.value === value)) {
+      choice.value = value;
+    }
+  };
+  given(kind, 'query');
+  given(order, 'order');
+  if (address.has('q')) input.value = address.get('q');
   input.focus();
 })();
 )";

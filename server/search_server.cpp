@@ -138,6 +138,21 @@ std::optional<std::string> ServedFilePath(std::string_view encoded) {
   return path;
 }
 
+std::string ClientKey(const HttpRequest& request, const std::vector<std::string>& trusted_proxies) {
+  const bool proxied = request.forwarded_for &&
+                       std::find(trusted_proxies.begin(), trusted_proxies.end(), request.peer) !=
+                           trusted_proxies.end();
+  if (proxied) {
+    std::string_view forwarded = *request.forwarded_for;
+    const std::size_t comma = forwarded.rfind(',');
+    if (comma != std::string_view::npos) forwarded.remove_prefix(comma + 1);
+    while (forwarded.starts_with(' ') || forwarded.starts_with('\t')) forwarded.remove_prefix(1);
+    while (forwarded.ends_with(' ') || forwarded.ends_with('\t')) forwarded.remove_suffix(1);
+    if (!forwarded.empty()) return "forwarded for " + std::string(forwarded);
+  }
+  return "connection " + request.peer + " port " + std::to_string(request.peer_port);
+}
+
 SearchServer::SearchServer(SearchService& service, ServerOptions options)
     : service_(service),
       options_(std::move(options)),
@@ -169,18 +184,6 @@ bool SearchServer::HostAllowed(std::string_view host) const {
   if (lower == Lower(options_.bound_address)) return true;
   return std::any_of(options_.allowed_hosts.begin(), options_.allowed_hosts.end(),
                      [&lower](const std::string& allowed) { return Lower(allowed) == lower; });
-}
-
-std::string SearchServer::ClientOf(const HttpRequest& request) const {
-  if (options_.trusted_proxy && request.peer == *options_.trusted_proxy && request.forwarded_for) {
-    std::string_view forwarded = *request.forwarded_for;
-    const std::size_t comma = forwarded.rfind(',');
-    if (comma != std::string_view::npos) forwarded.remove_prefix(comma + 1);
-    while (forwarded.starts_with(' ')) forwarded.remove_prefix(1);
-    while (forwarded.ends_with(' ')) forwarded.remove_suffix(1);
-    if (!forwarded.empty()) return std::string(forwarded);
-  }
-  return request.peer;
 }
 
 void SearchServer::Handle(const HttpRequest& request, const std::shared_ptr<Reply>& reply) {
@@ -238,34 +241,38 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
   if (bad || !counts) {
     return reply->Send(TextAnswer(400, "the query's arguments cannot be read"));
   }
+  const PageChoices choices{.kind = kind, .order = order};
   if (page && (!phrase || phrase->empty())) {
-    return reply->Send(PageAnswer(200, "text/html; charset=utf-8", SearchPageHtml({}, nullptr)));
+    return reply->Send(
+        PageAnswer(200, "text/html; charset=utf-8", SearchPageHtml({}, choices, nullptr)));
   }
   Query query;
   if (const std::optional<std::string> refusal =
           SearchService::RefusalOf(phrase.value_or(""), kind, query)) {
     if (page) {
-      return reply->Send(
-          PageAnswer(400, "text/html; charset=utf-8", SearchPageHtml(*phrase, nullptr, *refusal)));
+      return reply->Send(PageAnswer(400, "text/html; charset=utf-8",
+                                    SearchPageHtml(*phrase, choices, nullptr, *refusal)));
     }
     return reply->Send(JsonAnswer(400, R"({"error":)" + JsonString(*refusal) + "}"));
   }
-  auto job = [this, reply, query = std::move(query), order, offset, limit,
+  auto job = [this, reply, query = std::move(query), choices, offset, limit,
               page](std::stop_token stopping) {
     // The search stops when the server stops or its client has gone.
     std::stop_source stop;
     const std::stop_callback on_stopping(stopping, [&stop] { stop.request_stop(); });
     const std::stop_callback on_gone(reply->client_gone(), [&stop] { stop.request_stop(); });
     const std::shared_ptr<const Findings> findings =
-        service_.Search(query, order, stop.get_token());
+        service_.Search(query, choices.order, stop.get_token());
     if (!findings->completed) return reply->Send(Busy());
     if (page) {
-      return reply->Send(PageAnswer(200, "text/html; charset=utf-8",
-                                    SearchPageHtml(query.text, findings.get(), {}, offset, limit)));
+      return reply->Send(
+          PageAnswer(200, "text/html; charset=utf-8",
+                     SearchPageHtml(query.text, choices, findings.get(), {}, offset, limit)));
     }
     reply->Send(JsonAnswer(200, SearchService::Json(*findings, offset, limit)));
   };
-  if (!pool_.Submit(ClientOf(request), std::move(job))) reply->Send(Busy());
+  if (!pool_.Submit(ClientKey(request, options_.trusted_proxies), std::move(job)))
+    reply->Send(Busy());
 }
 
 void SearchServer::ServeFile(std::string_view encoded, const std::shared_ptr<Reply>& reply) {

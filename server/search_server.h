@@ -4,9 +4,11 @@
 //   GET /                the search page (server/search_page.h); with ?q=, its results
 //                        composed by the server too, for a browser without scripts
 //   GET /page.js, /page.css  the page's own script and style
-//   GET /api/search?q=&offset=&limit=   the findings as JSON (SearchService::Json); limit
-//                        kDefaultLimit by default, at most kLargestLimit; a phrase refused
-//                        gives 400 with {"error": "why"}
+//   GET /api/search?q=&query=&order=&offset=&limit=   the findings as JSON
+//                        (SearchService::Json); query ("words" or "phrase") and order
+//                        ("name", "hits" or "relevance") as the settings say by default, and
+//                        for the page too; limit kDefaultLimit by default, at most
+//                        kLargestLimit; a phrase refused gives 400 with {"error": "why"}
 //   GET /kb/PATH         a file of the knowledge base (ServedFileType): never a name that
 //                        starts with a dot, a backup ("*~"), the settings file, the templates
 //                        or the results page, never through a link leading out of its folder,
@@ -20,9 +22,9 @@
 // Searches run on a FairPool (server/fair_pool.h), kThreadsPerProcessor threads for each
 // processor, each search on one thread, one search of a client at a time: so a rare query
 // starts at once while fewer clients than threads search, and the system shares the
-// processors between the searches then; more clients take turns. A client is the peer's
-// address, or the last address of X-Forwarded-For when the peer is the trusted proxy. A full
-// queue answers 503 with Retry-After.
+// processors between the searches then; more clients take turns. A client is a connection
+// (ClientKey), or behind a trusted proxy the address the proxy says it serves. A full queue
+// answers 503 with Retry-After.
 
 #include <cstddef>
 #include <memory>
@@ -49,9 +51,9 @@ inline constexpr std::size_t kSearchesPerClient = 4;
 inline constexpr std::size_t kThreadsPerProcessor = 3;
 
 struct ServerOptions {
-  std::string bound_address;               // as listened on, without brackets
-  std::vector<std::string> allowed_hosts;  // --allow-host
-  std::optional<std::string> trusted_proxy;
+  std::string bound_address;                 // as listened on, without brackets
+  std::vector<std::string> allowed_hosts;    // --allow-host
+  std::vector<std::string> trusted_proxies;  // --trusted-proxy, each as NumericAddress
   std::size_t processors = 1;
 };
 
@@ -62,6 +64,14 @@ std::optional<std::string_view> ServedFileType(std::string_view name);
 // The path beneath the knowledge base that `/kb/...` asks for, percent-decoded, when it is
 // one the server may serve; nothing otherwise.
 std::optional<std::string> ServedFilePath(std::string_view encoded);
+
+// Who a request's searches are counted for, so that each client gets its share of the threads:
+// for a request from one of the `trusted_proxies`, the last entry of its X-Forwarded-For (the
+// one that proxy added: those before it, the client may have written); for any other, or one
+// from a proxy that says nothing, the connection it came on, since clients behind one
+// address (a proxy not trusted, a NAT) would otherwise share one turn (and a client's own
+// connections from one address are bounded in number, kConnectionsPerAddress).
+std::string ClientKey(const HttpRequest& request, const std::vector<std::string>& trusted_proxies);
 
 class SearchServer {
  public:
@@ -81,7 +91,6 @@ class SearchServer {
   void ServeSearch(const HttpRequest& request, const std::shared_ptr<Reply>& reply, bool page);
   void ServeFile(std::string_view encoded, const std::shared_ptr<Reply>& reply);
   bool HostAllowed(std::string_view host) const;
-  std::string ClientOf(const HttpRequest& request) const;
 
   SearchService& service_;
   ServerOptions options_;

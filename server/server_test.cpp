@@ -137,6 +137,16 @@ class ServerProcess {
   uint16_t port() const { return port_; }
   const std::string& url() const { return url_; }
 
+  // The memory it holds (VmRSS), in KiB; 0 when it cannot be read.
+  long ResidentKib() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.starts_with("VmRSS:")) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+  }
+
   // SIGTERM; the exit status, and how long the server took to end.
   int Stop(std::chrono::milliseconds* took = nullptr) {
     const auto start = std::chrono::steady_clock::now();
@@ -368,6 +378,8 @@ TEST_F(ServerTest, ARepeatedSearchIsAnsweredFromWhatItFoundUntilAnythingChanges)
   EXPECT_NE(Get(uncached.port(), target).body, once);
 }
 
+constexpr const char* kIdleSources[] = {"127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"};
+
 bool HasHeader(const Answer& answer, std::string_view header) {
   std::string head = answer.head;
   std::transform(head.begin(), head.end(), head.begin(),
@@ -379,6 +391,8 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   const fs::path kb = MakeKnowledgeBase("kb");
   const fs::path zeb = kb / "ZEB";
   WriteFile(zeb / "ZEB1.htm", "<!-- Article starts --><title>One</title>printer one");
+  WriteFile(zeb / "ZEB2.htm",
+            "<!-- Article starts --><title>Two</title><p id=\"fix\">Restart the printer.</p>");
   WriteFile(zeb / "ZEB1.htm~", "BACKUP printer");
   WriteFile(zeb / ".ZEBhidden.htm", "HIDDEN printer");
   WriteFile(kb / "kbsearch.env", "# SETTINGS\n");
@@ -415,6 +429,8 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
                              "/kb/ZEB/relative.htm",
                              "/kb/ZEB/fifo.htm",
                              "/kb/ZEB/.ZEBhidden.htm",
+                             "/kb/.hidden/ZEB1.htm",
+                             "/kb/ZEB/%ff%fe.htm",
                              "/kb/ZEB/ZEB1.htm~",
                              "/kb/ZEB/ZEB1.htm%7E",
                              "/kb/kbsearch.env",
@@ -467,6 +483,18 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   const Answer found = Get(port, "/?q=printer");
   EXPECT_NE(found.body.find("href=\"/kb/ZEB/ZEB1.htm\">One</a>"), std::string::npos);
   EXPECT_NE(found.body.find("<mark>printer</mark>"), std::string::npos);
+  // The choices the address gives are the page's; each snippet opens its passage.
+  const Answer chosen = Get(port, "/?q=printer&query=phrase&order=hits");
+  EXPECT_NE(chosen.body.find("<option value=\"phrase\" selected>"), std::string::npos);
+  EXPECT_NE(chosen.body.find("<option value=\"hits\" selected>"), std::string::npos);
+  EXPECT_NE(chosen.body.find("<a class=\"passage\" "
+                             "href=\"/kb/ZEB/ZEB2.htm#fix:~:text=Restart%20the-,printer,-.\">"),
+            std::string::npos)
+      << chosen.body;
+  EXPECT_NE(Get(port, "/?q=printer&query=words").body.find("<option value=\"words\" selected>"),
+            std::string::npos);
+  EXPECT_EQ(Get(port, "/?q=printer&order=%3Cb%3E").status, 400);
+  EXPECT_EQ(Get(port, "/api/search?q=printer&query=all").status, 400);
 
   // Queries: refused with the reason, or searched whatever their bytes.
   EXPECT_EQ(Get(port, "/api/search?q=").status, 400);
@@ -508,12 +536,17 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   const Answer garbage = Exchange(port, "garbage\r\n\r\n");
   EXPECT_TRUE(garbage.status == 0 || garbage.status / 100 == 4) << garbage.status;
 
-  // Clients that hold connections and read nothing: the others are still answered.
+  // Clients that hold connections and read nothing: the others are still answered, and the
+  // memory they take stays bounded by what each connection may hold.
+  const long memory_before = server.ResidentKib();
   std::vector<int> idle;
+  // From four addresses, so that each stays within what one address may hold open and all
+  // of them are accepted.
   for (int count = 0; count < 500; ++count) {
-    const int socket = Connect(port);
+    const int socket = Connect(port, kIdleSources[count % 4]);
     if (socket >= 0) idle.push_back(socket);
   }
+  EXPECT_EQ(idle.size(), 500u);
   for (int count = 0; count < 8; ++count) {
     const int socket = Connect(port);
     if (socket < 0) continue;
@@ -524,6 +557,10 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   const Answer other = Get(port, "/api/search?q=printer", {}, "127.0.0.2");
   EXPECT_EQ(other.status, 200);
   EXPECT_NE(other.body.find("ZEB1.htm"), std::string::npos);
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+  // (A sanitizer's shadow memory and quarantine take more, and their own share.)
+  EXPECT_LT(server.ResidentKib() - memory_before, 64 * 1024);
+#endif
   for (const int socket : idle) ::close(socket);
 
   // Still there after all that, for this address too once the server has seen its
@@ -541,13 +578,45 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
   EXPECT_FALSE(fs::exists(kb / "ZebResult.htm"));
 }
 
-TEST_F(ServerTest, APortTakenEndsTheStartWithStatusTwo) {
+// The page's choices start as the settings say, and its every text is the settings' own.
+TEST_F(ServerTest, ThePageChoosesAndSpeaksAsTheSettingsSay) {
+  const fs::path kb = MakeKnowledgeBase("kb");
+  const std::vector<std::pair<std::string, std::string>> texts{
+      {"SearchPrompt", "Rechercher :"},
+      {"SearchButton", "&Rechercher"},
+      {"QueryChoice", "Lire comme :"},
+      {"WordsChoice", "tous les mots"},
+      {"PhraseChoice", "une expression"},
+      {"OrderChoice", "Ordre :"},
+      {"NameOrderChoice", "par nom"},
+      {"HitsOrderChoice", "par occurrences"},
+      {"RelevanceOrderChoice", "par pertinence"}};
+  std::string settings = "Query = words\nOrder = relevance\n";
+  for (const auto& [key, text] : texts) settings += key + " = " + text + "\n";
+  WriteFile(scratch_.path() / "fr.env", settings);
+  ServerProcess server(
+      {"-C", kb.string(), "--settings", (scratch_.path() / "fr.env").string(), "0"});
+  const Answer page = Get(server.port(), "/");
+  EXPECT_EQ(page.status, 200);
+  for (const auto& [key, text] : texts) {
+    const std::string shown = text.starts_with('&') ? text.substr(1) : text;
+    EXPECT_NE(page.body.find(">" + shown + "<"), std::string::npos) << key;
+  }
+  EXPECT_NE(page.body.find("<option value=\"words\" selected>"), std::string::npos);
+  EXPECT_NE(page.body.find("<option value=\"relevance\" selected>"), std::string::npos);
+}
+
+TEST_F(ServerTest, APortTakenOrAProxyNamedByNameEndsTheStartWithStatusTwo) {
   const fs::path kb = MakeKnowledgeBase("kb");
   ServerProcess first({"-C", kb.string(), "0"});
   ASSERT_NE(first.port(), 0);
   ServerProcess second({"-C", kb.string(), std::to_string(first.port())});
   EXPECT_EQ(second.port(), 0);
   EXPECT_EQ(second.Stop(), 2);
+  // A proxy is trusted by its address alone: a name could come to mean another machine.
+  ServerProcess named({"-C", kb.string(), "--trusted-proxy", "localhost", "0"});
+  EXPECT_EQ(named.port(), 0);
+  EXPECT_EQ(named.Stop(), 2);
 }
 
 }  // namespace

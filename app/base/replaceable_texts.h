@@ -45,6 +45,16 @@ inline constexpr ReplaceableText kFoundOneStatus{"FoundOneStatus", "1 article fo
 inline constexpr ReplaceableText kNotFoundStatus{"NotFoundStatus", "No article holds \"%P\""};
 inline constexpr ReplaceableText kStoppedStatus{"StoppedStatus", "Search stopped"};
 
+// The search server's page (server): its choice of how the text is read and of the order of
+// the results, each a label and its options.
+inline constexpr ReplaceableText kQueryChoice{"QueryChoice", "Read as:"};
+inline constexpr ReplaceableText kWordsChoice{"WordsChoice", "all the words"};
+inline constexpr ReplaceableText kPhraseChoice{"PhraseChoice", "one phrase"};
+inline constexpr ReplaceableText kOrderChoice{"OrderChoice", "Order:"};
+inline constexpr ReplaceableText kNameOrderChoice{"NameOrderChoice", "by name"};
+inline constexpr ReplaceableText kHitsOrderChoice{"HitsOrderChoice", "by hits"};
+inline constexpr ReplaceableText kRelevanceOrderChoice{"RelevanceOrderChoice", "by relevance"};
+
 // The templates' failures (app/page).
 inline constexpr ReplaceableText kHeaderUnopened{"HeaderUnopened",
                                                  "Can not open the header file: "};

@@ -658,6 +658,8 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
   }
   std::sort(chosen.begin(), chosen.end());
   std::size_t shown_end = 0;
+  // Each link opens where the article's bytes give the hit's text, as a phrase's does.
+  TextOrigins origins(article);
   for (const std::size_t at : chosen) {
     const TextSpan hit{static_cast<std::size_t>(hits[at].start),
                        static_cast<std::size_t>(hits[at].end)};
@@ -665,6 +667,10 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
     TextSpan taken;
     made.snippets.push_back(Cut(text, hit, shown_end, taken, &hits));
     shown_end = taken.end;
+    if (const std::optional<std::size_t> start = origins.ByteOf(hit.start)) {
+      made.snippets.back().link = LinkToPassage(
+          article, *start, std::string_view(text).substr(hit.start, hit.end - hit.start));
+    }
   }
 
   // The counts the scan made, else those of the text; an excluded term's are none.

@@ -140,6 +140,15 @@ TEST(PassageLinkTest, SnippetsLinkToTheirPassagesInEitherMode) {
     EXPECT_EQ(shown.snippets[0].link, maker.Make(article, 1).snippets[0].link);
     EXPECT_EQ(shown.snippets[1].link,
               (PassageLink{.id = "two", .prefix = "", .text = "", .suffix = ""}));
+    // Words link to their passages too: the hit widened to the word it starts.
+    Query words;
+    ASSERT_EQ(ParseQuery("network printer", QueryKind::kWords, words), QueryProblem::kNone);
+    const ArticleSnippets of_words = SnippetMaker(words, MatchSettings{.mode = mode}).Make(article);
+    ASSERT_FALSE(of_words.snippets.empty());
+    EXPECT_EQ(of_words.snippets[0].link, (PassageLink{.id = "intro",
+                                                      .prefix = "filler filler filler the",
+                                                      .text = "network",
+                                                      .suffix = "printers panel"}));
   }
 }
 

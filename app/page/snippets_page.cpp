@@ -75,16 +75,18 @@ std::string PercentEncodeFragmentText(std::string_view text) {
 }
 
 std::string PassageUrl(std::string_view path, const PassageLink& link) {
-  std::string url = PercentEncodePath(path);
-  if (link.id.empty() && link.text.empty()) return url;
-  url += '#';
-  url += PercentEncodePath(link.id);
-  if (link.text.empty()) return url;
-  url += ":~:text=";
-  if (!link.prefix.empty()) url += PercentEncodeFragmentText(link.prefix) + "-,";
-  url += PercentEncodeFragmentText(link.text);
-  if (!link.suffix.empty()) url += ",-" + PercentEncodeFragmentText(link.suffix);
-  return url;
+  const std::string fragment = PassageFragment(link);
+  return fragment.empty() ? PercentEncodePath(path) : PercentEncodePath(path) + '#' + fragment;
+}
+
+std::string PassageFragment(const PassageLink& link) {
+  std::string fragment = PercentEncodePath(link.id);
+  if (link.text.empty()) return fragment;
+  fragment += ":~:text=";
+  if (!link.prefix.empty()) fragment += PercentEncodeFragmentText(link.prefix) + "-,";
+  fragment += PercentEncodeFragmentText(link.text);
+  if (!link.suffix.empty()) fragment += ",-" + PercentEncodeFragmentText(link.suffix);
+  return fragment;
 }
 
 std::string HitsText(int64_t hits) {

@@ -33,6 +33,10 @@ std::string MarkedSnippet(const Snippet& snippet);
 // that does not lands at the element of the id.
 std::string PassageUrl(std::string_view path, const PassageLink& link);
 
+// What PassageUrl puts after "#" (ASCII, percent-encoded): empty when `link` has neither an
+// id nor a text fragment.
+std::string PassageFragment(const PassageLink& link);
+
 // `text` for a text fragment in a URL: every byte but A-Z a-z 0-9 . _ and ~ as % and
 // two upper-case hex digits ("-", "&" and "," among them, which a text fragment gives a
 // meaning to).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/page/snippets_page.h"
 #include "support/text/utf8.h"
 
 namespace kb {
@@ -93,7 +94,11 @@ std::string JsonMatchData(std::string_view path, std::string_view excerpt,
         if (words) data += R"(,"term":)" + Digits(static_cast<int64_t>(snippet.marks[mark].term));
         data += '}';
       }
-      data += "]}";
+      data += ']';
+      if (const std::string fragment = PassageFragment(snippet.link); !fragment.empty()) {
+        data += R"(,"fragment":)" + JsonString(fragment);
+      }
+      data += '}';
     }
     data += ']';
   }

@@ -7,7 +7,9 @@
 //            "title": D, "hits": number, "snippets": [{"text": "...", "marks": [{"start": S,
 //            "end": E}, ...]}, ...]: S and E are byte offsets into the snippet's text (a
 //            snippet that is not UTF-8 has "bytes" in base64 in place of "text"); for words,
-//            each mark also has "term": the place of the term it marks in the summary's terms
+//            each mark also has "term": the place of the term it marks in the summary's terms;
+//            a snippet whose passage a link can open at also has "fragment": what follows
+//            "#" in that link (PassageFragment, app/page/snippets_page.h)
 //   error    {"message": D, "code": number, "path": D or null}
 //   summary  {"phrase": D, for words "terms": [{"word": D, "excluded": bool}, ...],
 //             "elapsed_total": {"secs": number, "nanos": number, "human": "0.012345s"},

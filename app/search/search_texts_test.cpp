@@ -109,7 +109,8 @@ std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirector
 // Every key of the texts, given a value of its own in a settings file, replaces its text
 // wherever the program shows it: nothing shown is left in its default wording, and every
 // text of the search and the message box is met. (The window's own are the window's test,
-// the index build's the index's, a words query's the front ends'.)
+// the index build's the index's, a words query's the front ends', the search server page's
+// the server's.)
 TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
   const DefaultTextsAfterwards restore;
   const std::vector<std::string> keys = ProgramTextKeys();
@@ -162,7 +163,14 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
                                                 &text::kIndexBuildRunning,
                                                 &text::kWordsSearchPrompt,
                                                 &text::kQueryUnclosedQuote,
-                                                &text::kQueryNothingRequired};
+                                                &text::kQueryNothingRequired,
+                                                &text::kQueryChoice,
+                                                &text::kWordsChoice,
+                                                &text::kPhraseChoice,
+                                                &text::kOrderChoice,
+                                                &text::kNameOrderChoice,
+                                                &text::kHitsOrderChoice,
+                                                &text::kRelevanceOrderChoice};
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
     const ReplaceableText* const text = texts[index];
