@@ -388,7 +388,7 @@ TEST_F(CliTest, SettingsComeFromTheFilesAndTheOptionsInTurn) {
       "\"}}}\n"))
       << run.out;
   // Building the index, the same problem is said the same way.
-  const CliRun indexing = Cli("--index --json --settings=" + Quote(missing));
+  const CliRun indexing = Cli("--index --json --no-kb-settings --settings=" + Quote(missing));
   EXPECT_EQ(indexing.status, 2);
   EXPECT_EQ(indexing.err, run.err);
   EXPECT_EQ(indexing.out.substr(0, indexing.out.find('\n')), run.out.substr(0, run.out.find('\n')));

@@ -6,8 +6,10 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/match/article_region.h"
 #include "support/text/text.h"
 
 namespace kb::cli {
@@ -26,6 +28,8 @@ constexpr int kResultsOption = 264;
 constexpr int kNoKbSettingsOption = 265;
 constexpr int kOrderOption = 266;
 constexpr int kQueryOption = 267;
+constexpr int kMarkerOption = 268;
+constexpr int kIgnoreOption = 269;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -40,6 +44,8 @@ constexpr option kLongOptions[] = {
     {"settings", required_argument, nullptr, kSettingsOption},
     {"fold", required_argument, nullptr, kFoldOption},
     {"match", required_argument, nullptr, kMatchOption},
+    {"marker", required_argument, nullptr, kMarkerOption},
+    {"ignore", required_argument, nullptr, kIgnoreOption},
     {"query", required_argument, nullptr, kQueryOption},
     {"results", required_argument, nullptr, kResultsOption},
     {"order", required_argument, nullptr, kOrderOption},
@@ -175,6 +181,21 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
       command.match_mode = ChoiceOf(kMatchModes, value);
       if (command.match_mode) return "";
       return Concat({"--match takes bytes or text, not ", quoted});
+    case kMarkerOption:
+      command.marker = MarkerOf(value);
+      if (command.marker) return "";
+      return "--marker needs the text after which the article begins, or body";
+    case kIgnoreOption: {
+      std::vector<std::string> ignore;
+      if (const std::optional<std::string> bad = ParseIgnoreList(value, ignore)) {
+        return Concat(
+            {"--ignore takes element names and classes with a dot, such as "
+             "nav,.sidebar, not '",
+             *bad, "'"});
+      }
+      command.ignore = std::move(ignore);
+      return "";
+    }
     case kQueryOption:
       command.query_kind = ChoiceOf(kQueryKinds, value);
       if (command.query_kind) return "";
@@ -247,6 +268,12 @@ std::string_view UsageText() {
          "                       case of all UTF-8 letters, or their case and accents\n"
          "      --match bytes|text\n"
          "                       search the article's bytes, or the text a browser shows\n"
+         "      --marker TEXT    the article begins after TEXT (body: after the <body> tag)\n"
+         "                       and runs to the end of the page; pages without it are\n"
+         "                       no articles (default: <!-- Article starts -->, and the\n"
+         "                       page is searched whole)\n"
+         "      --ignore LIST    leave the elements of LIST (names, or classes with a dot:\n"
+         "                       nav,footer,.sidebar) out of the text (--match text only)\n"
          "      --query phrase|words\n"
          "                       look for PHRASE as it is, or for articles that hold all\n"
          "                       its words, in any order, each where a word starts;\n"
@@ -289,6 +316,8 @@ void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) 
     settings.ignore_accents = *command.folding == CommandLine::Folding::kAccents;
   }
   if (command.match_mode) settings.mode = *command.match_mode;
+  if (command.marker) settings.article.marker = *command.marker;
+  if (command.ignore) settings.article.ignore = *command.ignore;
 }
 
 CommandLine ParseCommandLine(int argc, char** argv) {

@@ -2,7 +2,8 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
-//                [--fold F] [--match M] [--query Q] [--results R] [--order O]
+//                [--fold F] [--match M] [--marker TEXT] [--ignore LIST] [--query Q]
+//                [--results R] [--order O]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/base/query.h"
 #include "app/base/results_settings.h"
@@ -45,6 +47,10 @@ struct CommandLine {
   enum class Folding { kAscii, kUnicode, kAccents };
   std::optional<Folding> folding;
   std::optional<MatchMode> match_mode;
+  // --marker TEXT and --ignore LIST: which part of a page is the article; none: as the
+  // settings say.
+  std::optional<std::string> marker;
+  std::optional<std::vector<std::string>> ignore;
   // --query phrase|words; none: as the settings say.
   std::optional<QueryKind> query_kind;
   // --results classic|snippets; none: as the settings say.
@@ -71,7 +77,8 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 // `settings` with what --results and --order of `command` say in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
 
-// `settings` with what --fold and --match of `command` say in place of theirs.
+// `settings` with what --fold, --match, --marker and --ignore of `command` say in place of
+// theirs.
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings);
 
 // The text --help prints.

@@ -121,9 +121,11 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format, const kb:
 // the settings file are said first, as a search says them.
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
                const std::vector<kb::SettingsProblem>& settings_problems,
+               const std::vector<kb::SettingsProblem>& knowledge_base_problems,
                std::chrono::steady_clock::time_point started) {
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  kb::index::ArticleIndex index({.enabled = settings.use_index,
+                                 .cache_limit = settings.index_limit,
+                                 .article = settings.match.article});
   const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
   const std::unique_ptr<kb::Printer> printer =
@@ -132,6 +134,7 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
   kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal() && !json, *printer,
                                 output.terminal());
   kb::ShowSettingsProblems(settings_problems, screen);
+  kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
   screen.IndexingStarted();
@@ -188,8 +191,9 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
 
   // The index spares the search the articles it proves need no reading; it is written only
   // by --index.
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
+  kb::index::ArticleIndex index({.enabled = settings.use_index && !command.no_index,
+                                 .cache_limit = settings.index_limit,
+                                 .article = settings.match.article});
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
   // a write that waits for a reader.
   kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
@@ -248,13 +252,17 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
 
+  std::vector<kb::SettingsProblem> knowledge_base_problems;
+  OverrideSettings(command, settings, knowledge_base_problems);
+  if (const std::string conflict = kb::SettingsConflict(settings); !conflict.empty()) {
+    return Complain(conflict);
+  }
   if (command.build_index) {
-    const int built = BuildIndex(command, settings, settings_problems, started);
+    const int built =
+        BuildIndex(command, settings, settings_problems, knowledge_base_problems, started);
     return settings_problems.empty() ? built : kTrouble;
   }
 
-  std::vector<kb::SettingsProblem> knowledge_base_problems;
-  OverrideSettings(command, settings, knowledge_base_problems);
   // The text is read as the settings or --query say, before anything is searched.
   kb::Query query;
   if (const kb::QueryProblem problem =

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <memory>
 
+#include "app/match/article_region.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
@@ -99,6 +100,22 @@ std::string ApplyMatch(std::string_view value, Settings& settings) {
   const int choice = OneOf("Match", value, {"bytes", "text"}, problem);
   if (choice >= 0) settings.match.mode = choice == 0 ? MatchMode::kBytes : MatchMode::kText;
   return problem;
+}
+
+std::string ApplyMarker(std::string_view value, Settings& settings) {
+  std::optional<std::string> marker = MarkerOf(value);
+  if (!marker) return "Marker takes the text after which the article begins, or body";
+  settings.match.article.marker = std::move(*marker);
+  return "";
+}
+
+std::string ApplyIgnore(std::string_view value, Settings& settings) {
+  if (const std::optional<std::string> bad =
+          ParseIgnoreList(value, settings.match.article.ignore)) {
+    return Concat({"Ignore takes element names and classes with a dot, such as nav, .sidebar, not ",
+                   Quoted(*bad)});
+  }
+  return "";
 }
 
 std::string ApplyIndex(std::string_view value, Settings& settings) {
@@ -205,6 +222,8 @@ constexpr KeyRule kKeys[] = {
     {"IgnoreAccents", ApplyIgnoreAccents},
     {"CasePairs", ApplyCasePairs},
     {"Match", ApplyMatch},
+    {"Marker", ApplyMarker},
+    {"Ignore", ApplyIgnore},
     {"Query", ApplyQuery},
     {"Index", ApplyIndex},
     {"IndexLimit", ApplyIndexLimit},
@@ -217,7 +236,8 @@ constexpr KeyRule kKeys[] = {
 // shown. Every other key there (the index, the cache, the history, the page, the texts) is
 // the user's alone.
 constexpr std::string_view kKnowledgeBaseKeys[] = {
-    "CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order", "Query",
+    "CaseFolding", "IgnoreAccents", "CasePairs", "Match",  "Results",
+    "Order",       "Query",         "Marker",    "Ignore",
 };
 
 bool KnowledgeBaseMaySet(std::string_view key) {
@@ -399,6 +419,14 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
       case FileReading::kFailed:
         return "";
     }
+  }
+  return "";
+}
+
+std::string SettingsConflict(const Settings& settings) {
+  if (settings.match.mode == MatchMode::kBytes && !settings.match.article.ignore.empty()) {
+    return "Ignore leaves elements out of the articles' text, which is matched only with "
+           "Match = text (or --match text)";
   }
   return "";
 }
