@@ -395,6 +395,36 @@ TEST_F(CliTest, SettingsComeFromTheFilesAndTheOptionsInTurn) {
   EXPECT_NE(indexing.out.find(R"("type":"summary")"), std::string::npos);
 }
 
+// The part of each page that is the article, from the knowledge base's settings or the
+// options: only it is searched, with and without the index, and it gives the excerpt.
+TEST_F(CliTest, MarkerAndIgnoreChooseThePartOfThePageSearched) {
+  Article("ZEB1.htm",
+          "<body><nav>Show Source</nav><main>Open &amp; shut <div class=side>Show Source"
+          "</div>case</main>");
+  Article("ZEB2.htm", "<body><main>Show <i>Source</i> here</main>");
+  Article("ZEB3.htm", "<body>Show Source without the marker");
+  WriteFile(kb_ / "kbsearch.env", "Marker = <main>\nIgnore = nav, .side\nMatch = text\n");
+  for (const char* index : {"--no-index", ""}) {
+    const CliRun run = Cli(std::string(index) + " --json 'Show Source'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("ZEB1"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"("excerpt":{"text":"Show Source here"})"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("ZEB3"), std::string::npos) << run.out;
+    EXPECT_EQ(Cli("-l --no-index 'Open & shut case'").out, "./ZEB/ZEB1.htm\n");
+    EXPECT_EQ(Cli("--index").status, 0);
+  }
+  EXPECT_NE(Cli("--json shut").out.find(R"("excerpt":{"text":"Open &amp; shut case"})"),
+            std::string::npos);
+  // The options override the file; Ignore is refused where the bytes are searched.
+  EXPECT_EQ(Cli("-l --marker body --ignore= 'Show Source'").out,
+            "./ZEB/ZEB1.htm\n./ZEB/ZEB2.htm\n./ZEB/ZEB3.htm\n");
+  const CliRun bytes = Cli("-l --match bytes 'Show Source'");
+  EXPECT_EQ(bytes.status, 2);
+  EXPECT_NE(bytes.err.find("Ignore leaves elements out of the articles' text"), std::string::npos);
+  EXPECT_EQ(Cli("-l --match bytes --ignore '' '<i>Source'").out, "./ZEB/ZEB2.htm\n");
+}
+
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
   const std::string page_without_templates = ExpectedPage(

@@ -254,7 +254,9 @@ int Search(const kb::cli::CommandLine& command) {
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
   OverrideSettings(command, settings, knowledge_base_problems);
-  if (const std::string conflict = kb::SettingsConflict(settings); !conflict.empty()) {
+  // The index holds the bytes and the text alike: an Ignore list is its whatever the mode.
+  if (const std::string conflict = kb::SettingsConflict(settings);
+      !conflict.empty() && !command.build_index) {
     return Complain(conflict);
   }
   if (command.build_index) {
