@@ -6,9 +6,11 @@
 #include <memory>
 
 #include "app/match/article_region.h"
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
+#include "support/text/ascii.h"
 #include "support/text/utf8.h"
 
 namespace kb {
@@ -431,10 +433,44 @@ std::string SettingsConflict(const Settings& settings) {
   return "";
 }
 
+std::string KnowledgeBaseSettingsName(std::string_view folder) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr std::size_t kLongestName = 255;
+  std::string name;
+  for (const char byte : folder) {
+    if (IsAsciiAlphanumeric(byte) || byte == '.' || byte == '_' || byte == '-') {
+      name += byte;
+    } else {
+      const auto value = static_cast<unsigned char>(byte);
+      name += {'%', kHex[value >> 4], kHex[value & 15]};
+    }
+  }
+  name += ".env";
+  return name.size() <= kLongestName ? name : "";
+}
+
+std::optional<std::string> KnowledgeBaseSettingsPath(const VariableLookup& variable,
+                                                     std::string_view folder) {
+  std::optional<std::string> home = NonEmpty(variable, "XDG_CONFIG_HOME");
+  if (!home || !IsAbsolute(*home)) {
+    home = NonEmpty(variable, "HOME");
+    if (home) home = JoinPath(*home, ".config");
+  }
+  const std::string name = KnowledgeBaseSettingsName(folder);
+  if (!home || !IsAbsolute(*home) || name.empty()) return std::nullopt;
+  return JoinPath(JoinPath(*home, "kbsearch/kb"), name);
+}
+
 void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                                std::vector<SettingsProblem>& problems) {
   ReadOneSettingsFile(env, std::string(kSettingsFileName), false, SettingsSource::kKnowledgeBase,
                       settings, problems);
+  const std::optional<std::string> folder = platform::CanonicalPath(".");
+  if (!folder) return;
+  if (const std::optional<std::string> path =
+          KnowledgeBaseSettingsPath(platform::EnvironmentVariable, *folder)) {
+    ReadOneSettingsFile(env, *path, false, SettingsSource::kKnowledgeBase, settings, problems);
+  }
 }
 
 std::string LoadSettings(platform::Env& env, Settings& settings,

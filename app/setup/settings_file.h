@@ -138,9 +138,26 @@ std::string LoadSettings(platform::Env& env, Settings& settings,
 // when nothing is.
 std::string SettingsConflict(const Settings& settings);
 
-// Reads the knowledge base's settings file, kbsearch.env in the working directory, into
-// `settings`, when there is one. One that is not a regular file, is larger than 64 KB or
-// cannot be read is a problem and changes nothing.
+// The name of the user's settings file for the knowledge base in the folder `folder`, an
+// absolute path: every byte of the path but the ASCII letters, digits, ".", "_" and "-"
+// written as "%" and two hex digits in capitals, then ".env". "/usr/share/doc/python3.11/html"
+// gives "%2Fusr%2Fshare%2Fdoc%2Fpython3.11%2Fhtml.env". Empty when the name would be longer
+// than a file's name may be (255 bytes).
+std::string KnowledgeBaseSettingsName(std::string_view folder);
+
+// Where the user's settings file for the knowledge base in `folder` is:
+// kbsearch/kb/KnowledgeBaseSettingsName(folder) in $XDG_CONFIG_HOME (by default ~/.config).
+// None when no absolute folder is given for it, or the name is too long.
+std::optional<std::string> KnowledgeBaseSettingsPath(const VariableLookup& variable,
+                                                     std::string_view folder);
+
+// Reads the knowledge base's settings, into `settings`: its own file, kbsearch.env in the
+// working directory, when there is one; then the user's file for it
+// (KnowledgeBaseSettingsPath of the working directory's canonical path), when there is one, so
+// that the user's choices win and a knowledge base that may not be written can be set up. Both
+// are read alike: only the keys of a knowledge base, never through a symbolic link, their
+// problems reported as the knowledge base's. One that is not a regular file, is larger than
+// 64 KB or cannot be read is a problem and changes nothing.
 void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                                std::vector<SettingsProblem>& problems);
 
