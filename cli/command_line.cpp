@@ -30,6 +30,7 @@ constexpr int kOrderOption = 266;
 constexpr int kQueryOption = 267;
 constexpr int kMarkerOption = 268;
 constexpr int kIgnoreOption = 269;
+constexpr int kInitOption = 270;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -51,6 +52,7 @@ constexpr option kLongOptions[] = {
     {"order", required_argument, nullptr, kOrderOption},
     {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {"index", no_argument, nullptr, kIndexOption},
+    {"init", no_argument, nullptr, kInitOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
     {"io-depth", required_argument, nullptr, kIoDepthOption},
     {nullptr, 0, nullptr, 0},
@@ -148,6 +150,9 @@ bool TakeSwitch(int option, CommandLine& command, OutputSwitches& output) {
     case kNoKbSettingsOption:
       command.knowledge_base_settings = false;
       return true;
+    case kInitOption:
+      command.init = InitPreset::kZeb;
+      return true;
   }
   return false;
 }
@@ -219,6 +224,7 @@ std::optional<std::string> Settle(const OutputSwitches& output, CommandLine& com
   if (output.null_terminated) command.format = ResultFormat::kNullTerminatedPaths;
   if (output.json) command.format = ResultFormat::kJsonLines;
   if (command.build_index && command.no_index) return "--index and --no-index exclude each other";
+  if (command.build_index && command.init) return "--index and --init exclude each other";
   return std::nullopt;
 }
 
@@ -228,6 +234,14 @@ std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLi
   if (command.build_index) {
     if (!operands.empty()) return "--index builds the index and searches for nothing";
     return std::nullopt;
+  }
+  if (command.init) {
+    if (operands.size() > 1) return "--init takes one preset at most";
+    if (operands.empty()) return std::nullopt;
+    command.init = InitPresetOf(operands.front());
+    if (command.init) return std::nullopt;
+    return Concat({"--init takes the preset zeb, sphinx, mkdocs or rustdoc, not '",
+                   std::string_view(operands.front()), "'"});
   }
   if (operands.empty()) return "no phrase to search for";
   if (operands.size() > 1) return "give the phrase as one argument (quote it when it has blanks)";
@@ -244,6 +258,7 @@ std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLi
 std::string_view UsageText() {
   return "Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE\n"
          "       kbsearch-cli --index [-C DIR] [-j N]\n"
+         "       kbsearch-cli --init [-C DIR] [zeb|sphinx|mkdocs|rustdoc]\n"
          "Searches the articles ZEB/ZEB*.htm for PHRASE (by default in their bytes, letters\n"
          "a-z matching in either case), writes the results page ZebResult.htm wrapped in\n"
          "lheader.htm and lfooter.htm, and prints the path of each article found, one per\n"
@@ -290,6 +305,11 @@ std::string_view UsageText() {
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
          "                       the articles it cannot rule out\n"
          "      --no-index       read every article, whatever index there is\n"
+         "      --init [PRESET]  set up the folder as a knowledge base and exit: write its\n"
+         "                       kbsearch.env for PRESET (zeb, the default, with the ZEB\n"
+         "                       folder and the templates; sphinx, mkdocs or rustdoc for\n"
+         "                       their HTML), or the user's settings for it when the folder\n"
+         "                       cannot be written; never overwrites a file\n"
          "  -h, --help           show this text\n"
          "  -V, --version        show the version\n"
          "\n"

@@ -6,6 +6,7 @@
 //                [--results R] [--order O]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
+//   kbsearch-cli --init [-C DIR] [zeb | sphinx | mkdocs | rustdoc]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
 // with "-". --list and --open are refused together (a page that is not written cannot be
@@ -20,6 +21,7 @@
 #include "app/base/query.h"
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
+#include "app/setup/knowledge_base_init.h"
 #include "cli/printers.h"
 
 namespace kb::cli {
@@ -63,6 +65,8 @@ struct CommandLine {
   // without it.
   bool build_index = false;
   bool no_index = false;
+  // --init [PRESET]: set the folder up as a knowledge base and search nothing.
+  std::optional<InitPreset> init;
   std::string phrase;   // the text to search for, as typed: a phrase, or words
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };

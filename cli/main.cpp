@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -15,11 +16,13 @@
 #include "app/scan/scan.h"
 #include "app/search/search.h"
 #include "app/search/search_settings.h"
+#include "app/setup/knowledge_base_init.h"
 #include "app/setup/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
 #include "cli/printers.h"
 #include "cli/search_env.h"
+#include "platform/file_identity.h"
 #include "platform/process.h"
 #include "platform/result_output.h"
 #include "platform/shell.h"
@@ -239,6 +242,20 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   return report.found.empty() ? kNoMatch : kMatched;
 }
 
+// kbsearch-cli --init: sets up the working directory as a knowledge base for `preset`, and
+// says what it wrote, one path a line; a problem is said on standard error.
+int InitKnowledgeBase(kb::InitPreset preset) {
+  const std::optional<std::string> folder = kb::platform::CanonicalPath(".");
+  if (!folder) return Complain("cannot tell the path of the knowledge base's folder");
+  const kb::InitOutcome outcome = kb::InitKnowledgeBase(kb::cli::SearchEnv(), preset, *folder,
+                                                        kb::platform::EnvironmentVariable);
+  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
+  for (const std::string& path : outcome.written) output.Write(kb::Concat({"wrote ", path, "\n"}));
+  output.Flush();
+  if (const int trouble = OutputTrouble(output)) return trouble;
+  return outcome.done ? 0 : Complain(outcome.problem);
+}
+
 int Search(const kb::cli::CommandLine& command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
@@ -251,6 +268,8 @@ int Search(const kb::cli::CommandLine& command) {
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
+
+  if (command.init) return InitKnowledgeBase(*command.init);
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
   OverrideSettings(command, settings, knowledge_base_problems);
