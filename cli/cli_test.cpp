@@ -425,6 +425,21 @@ TEST_F(CliTest, MarkerAndIgnoreChooseThePartOfThePageSearched) {
   EXPECT_EQ(Cli("-l --match bytes --ignore '' '<i>Source'").out, "./ZEB/ZEB2.htm\n");
 }
 
+// --init says what it wrote; a second one writes nothing, and says why.
+TEST_F(CliTest, InitWritesTheSettingsOnceAndSaysWhere) {
+  const std::string folder = fs::canonical(kb_).string();
+  CliRun run = Cli("--init sphinx");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "wrote " + folder + "/kbsearch.env\n");
+  EXPECT_NE(ReadAll(kb_ / "kbsearch.env").find("\nMarker = <div class=\"body\" role=\"main\">\n"),
+            std::string::npos);
+  run = Cli("--init");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: " + folder + "/lheader.htm is there already: nothing was written\n");
+}
+
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {
   Article("ZEB1.htm", "<!-- Article starts -->text");
   const std::string page_without_templates = ExpectedPage(

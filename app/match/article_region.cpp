@@ -54,7 +54,7 @@ std::size_t HtmlTagWalker::Next(std::string_view piece, std::size_t at, bool& ta
     }
     HtmlMarkup::Stop stop = HtmlMarkup::Stop::kInside;
     const std::size_t end = markup_.Read(piece, at, stop);
-    if (tag_.size() < kLongestReadTag) {
+    if (reads_classes_ && tag_.size() < kLongestReadTag) {
       tag_.append(piece.substr(at, std::min(end - at, kLongestReadTag - tag_.size())));
     }
     at = end;
@@ -120,6 +120,7 @@ ArticleRegion::ArticleRegion(const ArticlePart& part, bool drops_ignored)
       }
     }
   }
+  walker_ = HtmlTagWalker(!ignored_classes_.empty());
   Restart();
 }
 

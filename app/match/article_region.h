@@ -43,6 +43,9 @@ class HtmlTagWalker {
  public:
   static constexpr std::size_t kLongestReadTag = 4096;
 
+  // `reads_classes`: whether HasClass is asked; else the tags' bytes are not kept for it.
+  explicit HtmlTagWalker(bool reads_classes = false) : reads_classes_(reads_classes) {}
+
   void Restart();
   // Reads `piece` from `at` on up to the end of the next tag, and gives where it stopped:
   // right after the tag's ">" when `tag_ended` is set, else at the piece's end.
@@ -57,6 +60,7 @@ class HtmlTagWalker {
 
  private:
   HtmlMarkup markup_;
+  bool reads_classes_;
   bool in_markup_ = false;
   std::string tag_;  // the first bytes of the markup being read, from its "<"
 };
