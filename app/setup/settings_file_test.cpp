@@ -113,6 +113,27 @@ TEST(SettingsFileTest, TheIndexIsSwitchedAndItsCacheLimitedInBytes) {
   }
 }
 
+// Marker and Ignore: a bad value changes nothing; an Ignore list conflicts with the bytes.
+TEST(SettingsFileTest, MarkerAndIgnoreChooseThePartOfThePage) {
+  const Outcome set = Parsed("Marker = \" <div id=main>\"\nIgnore = NAV, .side\nMatch = text\n");
+  EXPECT_TRUE(set.problems.empty());
+  EXPECT_EQ(set.settings.match.article.marker, " <div id=main>");
+  EXPECT_EQ(set.settings.match.article.ignore, (std::vector<std::string>{"nav", ".side"}));
+  EXPECT_EQ(SettingsConflict(set.settings), "");
+  EXPECT_EQ(Parsed("Marker = Body").settings.match.article.marker, "body");
+  const Outcome refused = Parsed("Marker = <main>\nMarker =\nIgnore = nav\nIgnore = nav, #x\n");
+  EXPECT_EQ(refused.settings.match.article.marker, "<main>");
+  EXPECT_EQ(refused.settings.match.article.ignore, std::vector<std::string>{"nav"});
+  EXPECT_EQ(refused.problems,
+            (std::vector<SettingsProblem>{
+                {"f", 2, "Marker takes the text after which the article begins, or body"},
+                {"f", 4,
+                 "Ignore takes element names and classes with a dot, such as nav, .sidebar, not "
+                 "\"#x\""}}));
+  EXPECT_NE(SettingsConflict(refused.settings), "");
+  EXPECT_EQ(SettingsConflict(Parsed("Ignore = nav\nIgnore =").settings), "");
+}
+
 TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
   const auto places = [](std::map<std::string, std::string> variables) {
     return FindSettingsPlaces([variables](std::string_view name) -> std::optional<std::string> {
