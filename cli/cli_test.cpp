@@ -388,11 +388,56 @@ TEST_F(CliTest, SettingsComeFromTheFilesAndTheOptionsInTurn) {
       "\"}}}\n"))
       << run.out;
   // Building the index, the same problem is said the same way.
-  const CliRun indexing = Cli("--index --json --settings=" + Quote(missing));
+  const CliRun indexing = Cli("--index --json --no-kb-settings --settings=" + Quote(missing));
   EXPECT_EQ(indexing.status, 2);
   EXPECT_EQ(indexing.err, run.err);
   EXPECT_EQ(indexing.out.substr(0, indexing.out.find('\n')), run.out.substr(0, run.out.find('\n')));
   EXPECT_NE(indexing.out.find(R"("type":"summary")"), std::string::npos);
+}
+
+// The part of each page that is the article, from the knowledge base's settings or the
+// options: only it is searched, with and without the index, and it gives the excerpt.
+TEST_F(CliTest, MarkerAndIgnoreChooseThePartOfThePageSearched) {
+  Article("ZEB1.htm",
+          "<body><nav>Show Source</nav><main>Open &amp; shut <div class=side>Show Source"
+          "</div>case</main>");
+  Article("ZEB2.htm", "<body><main>Show <i>Source</i> here</main>");
+  Article("ZEB3.htm", "<body>Show Source without the marker");
+  WriteFile(kb_ / "kbsearch.env", "Marker = <main>\nIgnore = nav, .side\nMatch = text\n");
+  for (const char* index : {"--no-index", ""}) {
+    const CliRun run = Cli(std::string(index) + " --json 'Show Source'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("ZEB1"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"("excerpt":{"text":"Show Source here"})"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("ZEB3"), std::string::npos) << run.out;
+    EXPECT_EQ(Cli("-l --no-index 'Open & shut case'").out, "./ZEB/ZEB1.htm\n");
+    EXPECT_EQ(Cli("--index").status, 0);
+  }
+  EXPECT_NE(Cli("--json shut").out.find(R"("excerpt":{"text":"Open &amp; shut case"})"),
+            std::string::npos);
+  // The options override the file; Ignore is refused where the bytes are searched.
+  EXPECT_EQ(Cli("-l --marker body --ignore= 'Show Source'").out,
+            "./ZEB/ZEB1.htm\n./ZEB/ZEB2.htm\n./ZEB/ZEB3.htm\n");
+  const CliRun bytes = Cli("-l --match bytes 'Show Source'");
+  EXPECT_EQ(bytes.status, 2);
+  EXPECT_NE(bytes.err.find("Ignore leaves elements out of the articles' text"), std::string::npos);
+  EXPECT_EQ(Cli("-l --match bytes --ignore '' '<i>Source'").out, "./ZEB/ZEB2.htm\n");
+}
+
+// --init says what it wrote; a second one writes nothing, and says why.
+TEST_F(CliTest, InitWritesTheSettingsOnceAndSaysWhere) {
+  const std::string folder = fs::canonical(kb_).string();
+  CliRun run = Cli("--init sphinx");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "wrote " + folder + "/kbsearch.env\n");
+  EXPECT_NE(ReadAll(kb_ / "kbsearch.env").find("\nMarker = <div class=\"body\" role=\"main\">\n"),
+            std::string::npos);
+  run = Cli("--init");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "kbsearch-cli: " + folder + "/lheader.htm is there already: nothing was written\n");
 }
 
 TEST_F(CliTest, MissingTemplatesAreReportedAndLeftOut) {

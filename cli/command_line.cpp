@@ -6,8 +6,10 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/match/article_region.h"
 #include "support/text/text.h"
 
 namespace kb::cli {
@@ -26,6 +28,9 @@ constexpr int kResultsOption = 264;
 constexpr int kNoKbSettingsOption = 265;
 constexpr int kOrderOption = 266;
 constexpr int kQueryOption = 267;
+constexpr int kMarkerOption = 268;
+constexpr int kIgnoreOption = 269;
+constexpr int kInitOption = 270;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -40,11 +45,14 @@ constexpr option kLongOptions[] = {
     {"settings", required_argument, nullptr, kSettingsOption},
     {"fold", required_argument, nullptr, kFoldOption},
     {"match", required_argument, nullptr, kMatchOption},
+    {"marker", required_argument, nullptr, kMarkerOption},
+    {"ignore", required_argument, nullptr, kIgnoreOption},
     {"query", required_argument, nullptr, kQueryOption},
     {"results", required_argument, nullptr, kResultsOption},
     {"order", required_argument, nullptr, kOrderOption},
     {"no-kb-settings", no_argument, nullptr, kNoKbSettingsOption},
     {"index", no_argument, nullptr, kIndexOption},
+    {"init", no_argument, nullptr, kInitOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
     {"io-depth", required_argument, nullptr, kIoDepthOption},
     {nullptr, 0, nullptr, 0},
@@ -142,6 +150,9 @@ bool TakeSwitch(int option, CommandLine& command, OutputSwitches& output) {
     case kNoKbSettingsOption:
       command.knowledge_base_settings = false;
       return true;
+    case kInitOption:
+      command.init = InitPreset::kZeb;
+      return true;
   }
   return false;
 }
@@ -175,6 +186,21 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
       command.match_mode = ChoiceOf(kMatchModes, value);
       if (command.match_mode) return "";
       return Concat({"--match takes bytes or text, not ", quoted});
+    case kMarkerOption:
+      command.marker = MarkerOf(value);
+      if (command.marker) return "";
+      return "--marker needs the text after which the article begins, or body";
+    case kIgnoreOption: {
+      std::vector<std::string> ignore;
+      if (const std::optional<std::string> bad = ParseIgnoreList(value, ignore)) {
+        return Concat(
+            {"--ignore takes element names and classes with a dot, such as "
+             "nav,.sidebar, not '",
+             *bad, "'"});
+      }
+      command.ignore = std::move(ignore);
+      return "";
+    }
     case kQueryOption:
       command.query_kind = ChoiceOf(kQueryKinds, value);
       if (command.query_kind) return "";
@@ -198,6 +224,7 @@ std::optional<std::string> Settle(const OutputSwitches& output, CommandLine& com
   if (output.null_terminated) command.format = ResultFormat::kNullTerminatedPaths;
   if (output.json) command.format = ResultFormat::kJsonLines;
   if (command.build_index && command.no_index) return "--index and --no-index exclude each other";
+  if (command.build_index && command.init) return "--index and --init exclude each other";
   return std::nullopt;
 }
 
@@ -207,6 +234,14 @@ std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLi
   if (command.build_index) {
     if (!operands.empty()) return "--index builds the index and searches for nothing";
     return std::nullopt;
+  }
+  if (command.init) {
+    if (operands.size() > 1) return "--init takes one preset at most";
+    if (operands.empty()) return std::nullopt;
+    command.init = InitPresetOf(operands.front());
+    if (command.init) return std::nullopt;
+    return Concat({"--init takes the preset zeb, sphinx, mkdocs or rustdoc, not '",
+                   std::string_view(operands.front()), "'"});
   }
   if (operands.empty()) return "no phrase to search for";
   if (operands.size() > 1) return "give the phrase as one argument (quote it when it has blanks)";
@@ -223,6 +258,7 @@ std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLi
 std::string_view UsageText() {
   return "Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE\n"
          "       kbsearch-cli --index [-C DIR] [-j N]\n"
+         "       kbsearch-cli --init [-C DIR] [zeb|sphinx|mkdocs|rustdoc]\n"
          "Searches the articles ZEB/ZEB*.htm for PHRASE (by default in their bytes, letters\n"
          "a-z matching in either case), writes the results page ZebResult.htm wrapped in\n"
          "lheader.htm and lfooter.htm, and prints the path of each article found, one per\n"
@@ -247,6 +283,12 @@ std::string_view UsageText() {
          "                       case of all UTF-8 letters, or their case and accents\n"
          "      --match bytes|text\n"
          "                       search the article's bytes, or the text a browser shows\n"
+         "      --marker TEXT    the article begins after TEXT (body: after the <body> tag)\n"
+         "                       and runs to the end of the page; pages without it are\n"
+         "                       no articles (default: <!-- Article starts -->, and the\n"
+         "                       page is searched whole)\n"
+         "      --ignore LIST    leave the elements of LIST (names, or classes with a dot:\n"
+         "                       nav,footer,.sidebar) out of the text (--match text only)\n"
          "      --query phrase|words\n"
          "                       look for PHRASE as it is, or for articles that hold all\n"
          "                       its words, in any order, each where a word starts;\n"
@@ -263,6 +305,11 @@ std::string_view UsageText() {
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
          "                       the articles it cannot rule out\n"
          "      --no-index       read every article, whatever index there is\n"
+         "      --init [PRESET]  set up the folder as a knowledge base and exit: write its\n"
+         "                       kbsearch.env for PRESET (zeb, the default, with the ZEB\n"
+         "                       folder and the templates; sphinx, mkdocs or rustdoc for\n"
+         "                       their HTML), or the user's settings for it when the folder\n"
+         "                       cannot be written; never overwrites a file\n"
          "  -h, --help           show this text\n"
          "  -V, --version        show the version\n"
          "\n"
@@ -289,6 +336,8 @@ void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) 
     settings.ignore_accents = *command.folding == CommandLine::Folding::kAccents;
   }
   if (command.match_mode) settings.mode = *command.match_mode;
+  if (command.marker) settings.article.marker = *command.marker;
+  if (command.ignore) settings.article.ignore = *command.ignore;
 }
 
 CommandLine ParseCommandLine(int argc, char** argv) {

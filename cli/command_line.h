@@ -2,9 +2,11 @@
 
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
-//                [--fold F] [--match M] [--query Q] [--results R] [--order O]
+//                [--fold F] [--match M] [--marker TEXT] [--ignore LIST] [--query Q]
+//                [--results R] [--order O]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
+//   kbsearch-cli --init [-C DIR] [zeb | sphinx | mkdocs | rustdoc]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
 // with "-". --list and --open are refused together (a page that is not written cannot be
@@ -14,10 +16,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/base/query.h"
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
+#include "app/setup/knowledge_base_init.h"
 #include "cli/printers.h"
 
 namespace kb::cli {
@@ -45,6 +49,10 @@ struct CommandLine {
   enum class Folding { kAscii, kUnicode, kAccents };
   std::optional<Folding> folding;
   std::optional<MatchMode> match_mode;
+  // --marker TEXT and --ignore LIST: which part of a page is the article; none: as the
+  // settings say.
+  std::optional<std::string> marker;
+  std::optional<std::vector<std::string>> ignore;
   // --query phrase|words; none: as the settings say.
   std::optional<QueryKind> query_kind;
   // --results classic|snippets; none: as the settings say.
@@ -57,6 +65,8 @@ struct CommandLine {
   // without it.
   bool build_index = false;
   bool no_index = false;
+  // --init [PRESET]: set the folder up as a knowledge base and search nothing.
+  std::optional<InitPreset> init;
   std::string phrase;   // the text to search for, as typed: a phrase, or words
   std::string refusal;  // why the arguments were refused, for Action::kRefuse
 };
@@ -71,7 +81,8 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 // `settings` with what --results and --order of `command` say in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
 
-// `settings` with what --fold and --match of `command` say in place of theirs.
+// `settings` with what --fold, --match, --marker and --ignore of `command` say in place of
+// theirs.
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings);
 
 // The text --help prints.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -15,11 +16,13 @@
 #include "app/scan/scan.h"
 #include "app/search/search.h"
 #include "app/search/search_settings.h"
+#include "app/setup/knowledge_base_init.h"
 #include "app/setup/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
 #include "cli/printers.h"
 #include "cli/search_env.h"
+#include "platform/file_identity.h"
 #include "platform/process.h"
 #include "platform/result_output.h"
 #include "platform/shell.h"
@@ -121,9 +124,11 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format, const kb:
 // the settings file are said first, as a search says them.
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
                const std::vector<kb::SettingsProblem>& settings_problems,
+               const std::vector<kb::SettingsProblem>& knowledge_base_problems,
                std::chrono::steady_clock::time_point started) {
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+  kb::index::ArticleIndex index({.enabled = settings.use_index,
+                                 .cache_limit = settings.index_limit,
+                                 .article = settings.match.article});
   const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
   const std::unique_ptr<kb::Printer> printer =
@@ -132,6 +137,7 @@ int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings
   kb::cli::ConsoleScreen screen(stderr, kb::platform::StandardErrorIsTerminal() && !json, *printer,
                                 output.terminal());
   kb::ShowSettingsProblems(settings_problems, screen);
+  kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
   std::string problem;
   const std::size_t threads = command.threads == 0 ? kb::DefaultScanThreads() : command.threads;
   screen.IndexingStarted();
@@ -188,8 +194,9 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
 
   // The index spares the search the articles it proves need no reading; it is written only
   // by --index.
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
+  kb::index::ArticleIndex index({.enabled = settings.use_index && !command.no_index,
+                                 .cache_limit = settings.index_limit,
+                                 .article = settings.match.article});
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
   // a write that waits for a reader.
   kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
@@ -235,6 +242,20 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   return report.found.empty() ? kNoMatch : kMatched;
 }
 
+// kbsearch-cli --init: sets up the working directory as a knowledge base for `preset`, and
+// says what it wrote, one path a line; a problem is said on standard error.
+int InitKnowledgeBase(kb::InitPreset preset) {
+  const std::optional<std::string> folder = kb::platform::CanonicalPath(".");
+  if (!folder) return Complain("cannot tell the path of the knowledge base's folder");
+  const kb::InitOutcome outcome = kb::InitKnowledgeBase(kb::cli::SearchEnv(), preset, *folder,
+                                                        kb::platform::EnvironmentVariable);
+  kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
+  for (const std::string& path : outcome.written) output.Write(kb::Concat({"wrote ", path, "\n"}));
+  output.Flush();
+  if (const int trouble = OutputTrouble(output)) return trouble;
+  return outcome.done ? 0 : Complain(outcome.problem);
+}
+
 int Search(const kb::cli::CommandLine& command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
@@ -248,13 +269,21 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
   }
 
-  if (command.build_index) {
-    const int built = BuildIndex(command, settings, settings_problems, started);
-    return settings_problems.empty() ? built : kTrouble;
-  }
+  if (command.init) return InitKnowledgeBase(*command.init);
 
   std::vector<kb::SettingsProblem> knowledge_base_problems;
   OverrideSettings(command, settings, knowledge_base_problems);
+  // The index holds the bytes and the text alike: an Ignore list is its whatever the mode.
+  if (const std::string conflict = kb::SettingsConflict(settings);
+      !conflict.empty() && !command.build_index) {
+    return Complain(conflict);
+  }
+  if (command.build_index) {
+    const int built =
+        BuildIndex(command, settings, settings_problems, knowledge_base_problems, started);
+    return settings_problems.empty() ? built : kTrouble;
+  }
+
   // The text is read as the settings or --query say, before anything is searched.
   kb::Query query;
   if (const kb::QueryProblem problem =

@@ -36,7 +36,10 @@ struct OpenKnowledgeBase {
   static index::IndexSettings ReadSettings(Settings& settings,
                                            std::vector<SettingsProblem>& problems) {
     ReadKnowledgeBaseSettings(platform::Env::Default(), settings, problems);
-    return {.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true};
+    return {.enabled = settings.use_index,
+            .cache_limit = settings.index_limit,
+            .watch = true,
+            .article = settings.match.article};
   }
 
   Settings settings;

@@ -1,5 +1,7 @@
 #include "app/index/article_index.h"
 
+#include "app/match/article_region.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -31,6 +33,7 @@ constexpr std::string_view kImage = "image file system";
 constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
+constexpr std::string_view kOtherPart = "other article part";
 // The share of the indexed articles that may hold a phrase beyond which checking every
 // article's status costs more than the reads it spares: a check costs about a third of the
 // read of a small article.
@@ -57,8 +60,10 @@ struct Place {
   std::string store_path;  // for messages: the path the cache folder was opened by
 };
 
-Place FindPlace(bool making_folder) {
+Place FindPlace(bool making_folder, const ArticlePart& article) {
   Place place;
+  place.identity.marker = article.marker;
+  place.identity.ignore = IgnoreListText(article.ignore);
   const platform::FileSystemOf articles = platform::FileSystemOfPath(kArticlesFolder);
   const std::optional<std::string> folder = platform::CanonicalPath(".");
   if (!articles.known || !folder ||
@@ -117,6 +122,7 @@ bool Doubtful(const IndexedArticle& indexed, const platform::ExactStatus& now, i
 
 // One article read whole for the index.
 struct ReadArticle {
+  explicit ReadArticle(const ArticlePart& part) : grams(part) {}
   std::string name;
   IndexedArticle indexed;
   ArticleGrams grams;
@@ -401,7 +407,8 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
     use_ = use;
   };
   if (!settings_.enabled) return finish(kOff);
-  const Place place = FindPlace(false);
+  if (settings.article != settings_.article) return finish(kOtherPart);
+  const Place place = FindPlace(false, settings_.article);
   if (!place.refusal.empty()) return finish(place.refusal);
   const PhraseGrams sought = GramsOfQuery(query, settings);
   if (!sought.refusal.empty()) return finish(sought.refusal);
@@ -511,8 +518,9 @@ std::vector<std::string> ArticlesToRead(const std::vector<std::string>& names,
 // which is being written, telling `progress` of each. An article that still cannot be read as
 // it could not before is left as it is. False when a write failed or `stop` came first.
 bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
-                   const IndexedArticles& indexed, const platform::StatusFolder& folder,
-                   std::size_t threads, std::stop_token stop, const RefreshProgress& progress) {
+                   const ArticlePart& part, const IndexedArticles& indexed,
+                   const platform::StatusFolder& folder, std::size_t threads, std::stop_token stop,
+                   const RefreshProgress& progress) {
   const auto total = static_cast<int32_t>(stale.size());
   if (progress) progress(0, total);
   bool written = true;
@@ -520,7 +528,7 @@ bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
       stale.size(), {.threads = threads, .window = kRefreshBatch}, stop,
       [&] {
         return [&](std::size_t at) {
-          auto article = std::make_unique<ReadArticle>();
+          auto article = std::make_unique<ReadArticle>(part);
           article->name = stale[at];
           ReadWhole(folder, *article);
           return article;
@@ -573,7 +581,7 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     problem = "the index is off in the settings (Index = off)";
     return Failed(kOff);
   }
-  const Place place = FindPlace(true);
+  const Place place = FindPlace(true, settings_.article);
   if (!place.refusal.empty()) {
     problem = RefusalProblem(place.refusal);
     return Failed(place.refusal);
@@ -608,7 +616,8 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return Failed(kCacheNotWritable);
   }
   const std::vector<std::string> stale = ArticlesToRead(names, indexed, *folder);
-  bool written = WriteArticles(*store, stale, indexed, *folder, threads, stop, progress);
+  bool written =
+      WriteArticles(*store, stale, settings_.article, indexed, *folder, threads, stop, progress);
   if (stop.stop_requested()) {
     problem = "stopped";
     return Failed({});

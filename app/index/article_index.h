@@ -18,7 +18,8 @@
 // knowledge base or the cache lies on a network or FUSE file system, when the knowledge base
 // lies on a file system read from an image, when the cache folder is not private to the user
 // (platform/private_folder.h) or cannot be written, when the settings or the phrase are beyond it
-// (Unicode folding, ignored accents, fewer than four bytes), when there is none yet for this folder
+// (Unicode folding, ignored accents, fewer than four bytes, another part of the page as the
+// article than the index's), when there is none yet for this folder
 // (or the one there does not prove itself), and when the clock is earlier than the index's making.
 // A search never writes the index; Refresh does.
 
@@ -34,6 +35,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/match/match_settings.h"
 #include "app/scan/article_filter.h"
 #include "platform/file_identity.h"
 
@@ -60,6 +62,9 @@ struct IndexSettings {
   // one name is kept so: a change to the target of a link, or through another hard link,
   // comes through no event of ZEB's.
   bool watch = false;
+  // Which part of each page is the article: the index holds the grams of that part, and
+  // serves only searches whose settings have the same.
+  ArticlePart article = {};
 };
 
 // What became of the index in the last search, or the last refresh, for its summary.

@@ -86,12 +86,12 @@ void ArticleGrams::Stream::Finish() {
 }
 
 void ArticleGrams::Feed(std::string_view piece) {
-  bytes_.Feed(piece);
-  text_.Feed(html_.Extract(piece));
+  bytes_.Feed(bytes_region_.Feed(piece));
+  text_.Feed(html_.Extract(text_region_.Feed(piece)));
 }
 
 void ArticleGrams::Finish() {
-  text_.Feed(html_.Finish());
+  if (text_region_.started()) text_.Feed(html_.Finish());
   bytes_.Finish();
   text_.Finish();
 }

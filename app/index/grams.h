@@ -2,9 +2,10 @@
 
 // The 4-grams the article index is made of: every run of four consecutive bytes of an
 // article's stream, letters a-z taken as A-Z, as one 32-bit number (the first byte highest).
-// Two streams are kept per article: its bytes as they are, and its text as the text search
-// sees it (app/html_text.h). An article can hold the phrase only when its grams include every
-// gram of the phrase, so the index names the articles worth reading; the matcher decides.
+// Two streams are kept per article: the bytes of its region as they are, and the text of its
+// region as the text search sees it (app/match/article_region.h, app/match/html_text.h). An article
+// can hold the phrase only when its grams include every gram of the phrase, so the index names the
+// articles worth reading; the matcher decides.
 
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/base/query.h"
+#include "app/match/article_region.h"
 #include "app/match/html_text.h"
 #include "app/match/match_settings.h"
 
@@ -27,6 +29,10 @@ enum class GramView { kBytes, kText };
 // how it is cut.
 class ArticleGrams {
  public:
+  // `part`: which part of each page is the article.
+  explicit ArticleGrams(const ArticlePart& part = {})
+      : bytes_region_(part, /*drops_ignored=*/false), text_region_(part, /*drops_ignored=*/true) {}
+
   void Feed(std::string_view piece);
   // The article has ended; its grams, each once, in ascending order.
   void Finish();
@@ -51,6 +57,8 @@ class ArticleGrams {
   };
   Stream bytes_;
   Stream text_;
+  ArticleRegion bytes_region_;
+  ArticleRegion text_region_;
   HtmlText html_;
 };
 

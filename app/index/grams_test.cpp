@@ -136,5 +136,25 @@ TEST(GramsTest, WordsNarrowByTheGramsOfEveryRequiredTermLongEnough) {
   EXPECT_EQ(GramsOfQuery(Query::Phrase("spawn a"), {}).grams, GramsOfPhrase("spawn a", {}).grams);
 }
 
+// The grams of an article are those of its region: the bytes of it, and the text of it
+// without the ignored elements; a page whose region does not begin has none.
+TEST(GramsTest, AreThoseOfTheArticlesRegion) {
+  const ArticlePart part{.marker = "body", .ignore = {"nav", ".side"}};
+  for (const std::string page :
+       {"<head><title>Head</title></head><body>Text <nav>Menu</nav> end",
+        "<body class=x><p class=\"a side\">Aside</p>Main text", "no body at all"}) {
+    ArticleGrams grams(part);
+    for (std::size_t at = 0; at < page.size(); at += 5) grams.Feed(page.substr(at, 5));
+    grams.Finish();
+    const std::string bytes = RegionOf(page, part, false).value_or("");
+    HtmlText text;
+    const std::string region_text =
+        std::string(text.Extract(RegionOf(page, part, true).value_or(""))) +
+        std::string(text.Finish());
+    EXPECT_EQ(grams.grams(GramView::kBytes), GramsOf(bytes)) << page;
+    EXPECT_EQ(grams.grams(GramView::kText), GramsOf(region_text)) << page;
+  }
+}
+
 }  // namespace
 }  // namespace kb::index

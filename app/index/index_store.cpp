@@ -410,6 +410,7 @@ bool IndexStore::WriteHeader(const StoreIdentity& identity) {
          put("inode", std::to_string(identity.articles_folder.inode)) &&
          put("file_system", std::to_string(identity.file_system)) &&
          put("user", std::to_string(identity.user)) && put("groups", GroupList(identity.groups)) &&
+         put("marker", identity.marker) && put("ignore", identity.ignore) &&
          put("built_at", std::to_string(built_at_ns_)) && SaveCounters();
 }
 
@@ -429,13 +430,21 @@ bool IndexStore::ReadHeader(const StoreIdentity& identity) {
     const auto found = header.find(key);
     return found != header.end() && found->second == value;
   };
+  // A key that older stores lack, which were made for its default.
+  const auto is_or_default = [&](const char* key, const std::string& value,
+                                 const std::string& absent) {
+    const auto found = header.find(key);
+    return (found != header.end() ? found->second : absent) == value;
+  };
   const bool matches = is("format", std::to_string(kFormat)) && is("folder", identity.folder) &&
                        is("device", std::to_string(identity.articles_folder.device_major) + ":" +
                                         std::to_string(identity.articles_folder.device_minor)) &&
                        is("inode", std::to_string(identity.articles_folder.inode)) &&
                        is("file_system", std::to_string(identity.file_system)) &&
                        is("user", std::to_string(identity.user)) &&
-                       is("groups", GroupList(identity.groups));
+                       is("groups", GroupList(identity.groups)) &&
+                       is_or_default("marker", identity.marker, std::string(kArticleMarker)) &&
+                       is_or_default("ignore", identity.ignore, "");
   if (!matches) return false;
   try {
     built_at_ns_ = std::stoll(header.at("built_at"));

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "app/index/grams.h"
+#include "app/match/match_settings.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/private_folder.h"
@@ -54,6 +55,10 @@ struct StoreIdentity {
   uint64_t file_system = 0;
   uint32_t user = 0;
   std::vector<uint32_t> groups;
+  // Which part of each page is the article: its grams are those of that part. A store
+  // without them was made for the default.
+  std::string marker = std::string(kArticleMarker);
+  std::string ignore = {};  // the ignored elements, with ", " between
 };
 
 // Where a store lies: its name in the private cache folder.

@@ -10,7 +10,9 @@ ArticleMatcher::ArticleMatcher(std::string_view phrase, const MatchSettings& set
                                StreamSearch::Count hits)
     : sought_(SoughtPhrase(phrase, settings)),
       counts_hits_(hits == StreamSearch::Count::kAll),
-      phrase_(sought_, PhraseFinder::Case::kFolded, hits) {
+      phrase_(sought_, PhraseFinder::Case::kFolded, hits),
+      region_(settings.article, settings.mode == MatchMode::kText),
+      marker_(settings.article) {
   if (settings.mode == MatchMode::kText) text_.emplace();
   if (settings.folds_unicode() || settings.has_case_pairs()) {
     folder_.emplace(settings);
@@ -28,6 +30,8 @@ std::string ArticleMatcher::SoughtPhrase(std::string_view phrase, const MatchSet
 
 void ArticleMatcher::StartArticle() {
   phrase_.Restart();
+  region_.Restart();
+  region_length_ = 0;
   marker_.Restart();
   term_hits_ = 0;
   text_length_ = 0;
@@ -36,8 +40,10 @@ void ArticleMatcher::StartArticle() {
 }
 
 void ArticleMatcher::Feed(std::string_view piece) {
-  if (!phrase_.found() || counts_hits_) SearchPhrase(piece);
-  marker_.Feed(piece);
+  const std::string_view region = region_.Feed(piece);
+  region_length_ += region.size();
+  if (!phrase_.found() || counts_hits_) SearchPhrase(region);
+  marker_.Feed(piece, region, region_.started());
 }
 
 void ArticleMatcher::SearchPhrase(std::string_view piece) {
@@ -50,6 +56,7 @@ void ArticleMatcher::SearchPhrase(std::string_view piece) {
 }
 
 void ArticleMatcher::FinishArticle() {
+  marker_.Finish();
   if (!phrase_.found() || counts_hits_) {
     if (text_) {
       std::string_view rest = text_->Finish();

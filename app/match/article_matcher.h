@@ -2,8 +2,9 @@
 
 // Decides whether one article is a result of the query of one phrase, from its bytes fed
 // piece by piece in file order, as they are read (app/match/query_matcher.h). An article is a
-// result when it holds the phrase and the marker "<!-- Article starts -->" (byte for byte);
-// its excerpt is what follows the first marker.
+// result when its region (app/match/article_region.h: the whole page by default) holds the
+// phrase, and it holds the marker "<!-- Article starts -->" (byte for byte) or its region
+// begins; its excerpt is what follows the first marker (ArticleMarker).
 //
 // How the phrase is compared is set by MatchSettings. By default it is looked for in the
 // article's bytes, the letters a-z matching their capitals. Otherwise the article's bytes pass
@@ -24,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/match/article_region.h"
 #include "app/match/case_folder.h"
 #include "app/match/html_text.h"
 #include "app/match/match_settings.h"
@@ -61,11 +63,12 @@ class ArticleMatcher final : public QueryMatcher {
   uint64_t hits() const override { return phrase_.count(); }
   std::span<const uint64_t> term_hits() const override { return {&term_hits_, 1}; }
   bool counts_hits() const override { return counts_hits_; }
-  uint64_t length() const override { return text_ ? text_length_ : marker_.fed(); }
+  uint64_t length() const override { return text_ ? text_length_ : region_length_; }
   // Where the first of those hits start in the article's bytes (StreamSearch::first_starts),
   // when the matcher counts them in the bytes themselves (searches_bytes()); else none.
   std::span<const uint64_t> hit_starts() const override {
-    return counts_hits_ && searches_bytes() ? phrase_.first_starts() : std::span<const uint64_t>();
+    return counts_hits_ && searches_bytes() && region_.whole_page() ? phrase_.first_starts()
+                                                                    : std::span<const uint64_t>();
   }
 
   // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
@@ -76,7 +79,7 @@ class ArticleMatcher final : public QueryMatcher {
   bool settled() const override;
 
   std::string_view byte_phrase() const override {
-    return searches_bytes() ? sought_phrase() : std::string_view();
+    return searches_bytes() && region_.whole_page() ? sought_phrase() : std::string_view();
   }
 
   // True for the plain byte search: the phrase is looked for in the article's bytes as they
@@ -100,6 +103,8 @@ class ArticleMatcher final : public QueryMatcher {
   std::optional<CaseFolder> folder_;  // when the folding can matter for the phrase
   bool counts_hits_;
   StreamSearch phrase_;
+  ArticleRegion region_;
+  uint64_t region_length_ = 0;  // the bytes region_ gave for the article so far
   ArticleMarker marker_;
   uint64_t term_hits_ = 0;  // hits(), once the article has ended
 };

@@ -1,5 +1,7 @@
 #include "app/match/article_snippets.h"
 
+#include "app/match/article_region.h"
+
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -590,22 +592,32 @@ Snippet SnippetMaker::Cut(std::string_view text, TextSpan hit, std::size_t not_b
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article) const {
-  ArticleSnippets made = words_ ? MakeOfWords(article, std::nullopt, {})
-                         : settings_.mode == MatchMode::kText
-                             ? MakeOfText(article, std::nullopt)
-                             : MakeOfBytes(article, std::nullopt, {});
-  if (!words_) made.term_hits = {made.hits};
-  made.title_holds_terms = TitleHoldsTerms(made.title);
-  return made;
+  return MakeOfRegion(article, std::nullopt, {}, {});
 }
 
 ArticleSnippets SnippetMaker::Make(std::string_view article, int64_t hits,
                                    std::span<const uint64_t> first_starts,
                                    std::span<const uint64_t> term_hits) const {
-  ArticleSnippets made = words_ ? MakeOfWords(article, hits, term_hits)
+  return MakeOfRegion(article, hits, first_starts, term_hits);
+}
+
+ArticleSnippets SnippetMaker::MakeOfRegion(std::string_view article, std::optional<int64_t> hits,
+                                           std::span<const uint64_t> first_starts,
+                                           std::span<const uint64_t> term_hits) const {
+  // The snippets come from the region alone; the title from the whole page, whose head holds
+  // it. The hits were counted in the region, so where they start in the page is not known.
+  std::optional<std::string> region;
+  std::string_view searched = article;
+  if (!settings_.searches_whole_page()) {
+    region = RegionOf(article, settings_.article, settings_.mode == MatchMode::kText);
+    searched = region ? std::string_view(*region) : std::string_view();
+    first_starts = {};
+  }
+  ArticleSnippets made = words_ ? MakeOfWords(searched, hits, term_hits)
                          : settings_.mode == MatchMode::kText
-                             ? MakeOfText(article, hits)
-                             : MakeOfBytes(article, hits, first_starts);
+                             ? MakeOfText(searched, hits)
+                             : MakeOfBytes(searched, hits, first_starts);
+  if (region) made.title = Title(article);
   if (!words_) made.term_hits = {made.hits};
   made.title_holds_terms = TitleHoldsTerms(made.title);
   return made;

@@ -26,6 +26,9 @@
 //    article's own characters that matched, whatever their length (an "é" written as "e"
 //    and a combining accent is marked whole).
 //
+// Hits, snippets and marks are those of the article's region (app/match/article_region.h): the
+// whole page by default; ignored elements are never shown. The title is the page's.
+//
 // For a words query (app/base/query.h) the hits are those of every required term, each
 // where a word starts, and the snippets are cut from the article's text in either mode: up to
 // kMostSnippets around the hits whose surroundings hold the most of the terms (the earliest
@@ -96,6 +99,10 @@ class SnippetMaker {
  private:
   // The non-overlapping occurrences of the phrase in `view`, as stretches of `view` itself.
   std::vector<TextSpan> Occurrences(std::string_view view) const;
+  // Make, of the article's region (app/match/article_region.h); `hits` when counted already.
+  ArticleSnippets MakeOfRegion(std::string_view article, std::optional<int64_t> hits,
+                               std::span<const uint64_t> first_starts,
+                               std::span<const uint64_t> term_hits) const;
   // `hits`: the article's hits when they are known already.
   ArticleSnippets MakeOfText(std::string_view article, std::optional<int64_t> hits) const;
   // The snippets of a text search in `text`, the start of the article's text (all of it when

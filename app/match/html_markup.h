@@ -183,6 +183,15 @@ class HtmlMarkup {
 
   // The kind of the tag that the last Read that gave kTagEnded ended.
   TagKind EndedTagKind() const { return ended_kind_; }
+  // That tag's name in lower case, when it has at most kLongestTagName bytes (else empty),
+  // and whether it was an end tag.
+  std::string_view EndedTagName() const {
+    return tag_name_length_ <= kLongestTagName ? std::string_view(tag_name_, tag_name_length_)
+                                               : std::string_view();
+  }
+  bool EndedEndTag() const { return end_tag_; }
+  // The longest tag name that EndedTagName gives.
+  static constexpr std::size_t kLongestTagName = 32;
 
   // The text ended inside markup: what of it is text after all ("<" or "</"; else empty).
   // Afterwards the reader is back in text.
@@ -222,9 +231,6 @@ class HtmlMarkup {
     kUnquotedValue,
     kRawText,  // a script's or a style's contents, up to its end tag
   };
-
-  // The longest tag name that matters: "blockquote".
-  static constexpr std::size_t kLongestTagName = 10;
 
   std::size_t Declaration(std::string_view piece, std::size_t at, Stop& stop);
   std::size_t Comment(std::string_view piece, std::size_t at, Stop& stop);

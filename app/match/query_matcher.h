@@ -3,60 +3,77 @@
 // What the scan asks of a matcher: whether one article, fed piece by piece in file order, is a
 // result of the query, its excerpt, and where the terms' hits are. An article is a result
 // when it holds the query (every required term, no excluded one, as the matcher compares them)
-// and the marker "<!-- Article starts -->" byte for byte; its excerpt is what follows the
-// first marker. Two matchers exist: ArticleMatcher for the query of one phrase
-// (app/match/article_matcher.h) and WordsMatcher for words (app/match/words_matcher.h);
-// MakeQueryMatcher chooses. Both take the marker and the excerpt from the article's bytes,
+// in the part of the page that is the article (its region, app/match/article_region.h), and
+// the marker "<!-- Article starts -->" byte for byte (or, with another marker, when its region
+// begins); its excerpt is what follows the first marker. Two matchers exist: ArticleMatcher
+// for the query of one phrase (app/match/article_matcher.h) and WordsMatcher for words
+// (app/match/words_matcher.h); MakeQueryMatcher chooses. Both take the marker and the excerpt
 // through ArticleMarker below, so that the excerpt and when an article is settled follow one
 // rule.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "app/base/query.h"
+#include "app/match/html_text.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
 
 namespace kb {
 
-inline constexpr std::string_view kArticleMarker = "<!-- Article starts -->";
 // The longest excerpt taken after the marker.
 inline constexpr std::size_t kExcerptLength = 201;
 
-// The marker and the excerpt after it, looked for in an article's bytes fed in order.
+// Whether a page is an article, and its excerpt, from its bytes fed in order. With the default
+// marker (ArticlePart::has_default_marker) a page is an article when its bytes hold the marker,
+// and the excerpt is the bytes that follow the first marker. With another marker, a page is an
+// article when its region begins (app/match/article_region.h), and the excerpt is the start of
+// the region's text (HtmlText, markup and ignored elements left out, without the blank it may
+// begin with), with "&", "<" and ">" written as references, so that it reads as the bytes of
+// an article do; kExcerptLength bytes at most, never cutting a reference or a character.
 class ArticleMarker {
  public:
-  ArticleMarker() : marker_(kArticleMarker, PhraseFinder::Case::kExact) {
-    excerpt_.reserve(kExcerptLength);
-  }
+  explicit ArticleMarker(const ArticlePart& part = {});
   void Restart();
-  void Feed(std::string_view piece);
-  bool found() const { return marker_.found(); }
-  // At most kExcerptLength bytes that follow the first marker, without trailing blanks.
+  // The page's next bytes, `piece`, and what the region holds of them, `region`, as
+  // ArticleRegion gives them; `region_started` once it has begun.
+  void Feed(std::string_view piece, std::string_view region, bool region_started);
+  // The page has ended.
+  void Finish();
+  bool found() const { return default_marker_ ? marker_.found() : region_started_; }
+  // At most kExcerptLength bytes, without trailing blanks.
   std::string_view excerpt() const;
-  // Whether the marker and the whole excerpt after it are in: no further byte changes them.
-  bool complete() const { return Complete(found(), excerpt_.size()); }
+  // Whether the marker and the whole excerpt are in: no further byte changes them.
+  bool complete() const {
+    return default_marker_ ? Complete(found(), excerpt_.size()) : found() && excerpt_full_;
+  }
 
-  // The one rule for when an article's outcome is settled, as far as the marker goes: the
-  // marker is found and the excerpt after it is whole. What reads an article in parts asks
+  // The one rule for when an article's outcome is settled, as far as the default marker goes:
+  // the marker is found and the excerpt after it is whole. What reads an article in parts asks
   // it of each part and of the parts put together.
   static bool Complete(bool marker_found, std::size_t excerpt_bytes) {
     return marker_found && excerpt_bytes == kExcerptLength;
   }
-  // Bytes fed since the article began.
-  uint64_t fed() const { return marker_.fed(); }
 
-  // The excerpt that follows a marker at `marker_at`, gathered from a piece of the article
-  // that starts at `piece_start` onto what `excerpt` holds so far: the one rule for it.
+  // The excerpt that follows a default marker at `marker_at`, gathered from a piece of the
+  // article that starts at `piece_start` onto what `excerpt` holds so far: the one rule for it.
   static void CollectExcerpt(uint64_t marker_at, std::string_view piece, uint64_t piece_start,
                              std::string& excerpt);
 
  private:
+  // Adds the text of the region to the excerpt, as far as it takes.
+  void AddText(std::string_view text);
+
+  bool default_marker_;
   StreamSearch marker_;
+  std::optional<HtmlText> text_;  // of the region, with another marker
+  bool region_started_ = false;
+  bool excerpt_full_ = false;
   std::string excerpt_;
 };
 

@@ -46,7 +46,9 @@ WordsMatcher::WordsMatcher(const Query& query, const MatchSettings& settings,
     : unicode_(!settings.folds_unicode() ? nullptr
                : settings.ignore_accents ? &UnicodeFolding::IgnoringCaseAndAccents()
                                          : &UnicodeFolding::IgnoringCase()),
-      counts_hits_(hits == StreamSearch::Count::kAll) {
+      counts_hits_(hits == StreamSearch::Count::kAll),
+      region_(settings.article, settings.mode == MatchMode::kText),
+      marker_(settings.article) {
   for (std::size_t byte = 0; byte < table_.size(); ++byte) {
     table_[byte] = byte < 0x80 ? static_cast<unsigned char>(byte) : settings.case_table[byte];
   }
@@ -100,15 +102,20 @@ void WordsMatcher::StartArticle() {
   beyond_ascii_.clear();
   dropped_shift_ = 0;
   view_folded_ = 0;
+  region_.Restart();
+  region_length_ = 0;
   marker_.Restart();
 }
 
 void WordsMatcher::Feed(std::string_view piece) {
-  marker_.Feed(piece);
-  if (!terms_settled()) SearchView(text_ ? text_->Extract(piece) : piece);
+  const std::string_view region = region_.Feed(piece);
+  region_length_ += region.size();
+  marker_.Feed(piece, region, region_.started());
+  if (!terms_settled()) SearchView(text_ ? text_->Extract(region) : region);
 }
 
 void WordsMatcher::FinishArticle() {
+  marker_.Finish();
   if (terms_settled()) return;
   if (text_) SearchView(text_->Finish());
   if (!held_.empty()) {

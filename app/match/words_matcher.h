@@ -2,7 +2,8 @@
 
 // Decides whether one article is a result of a words query (app/base/query.h), from its bytes
 // fed piece by piece in file order: it holds every required term and no excluded one, each
-// where a word starts, and the marker (app/match/query_matcher.h).
+// where a word starts, in the article's region (app/match/article_region.h), and the marker
+// (app/match/query_matcher.h).
 //
 // The terms are looked for in the view the settings search, as the phrase is
 // (app/match/article_matcher.h): the article's bytes or its text, folded as they say. A term
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "app/base/query.h"
+#include "app/match/article_region.h"
 #include "app/match/html_text.h"
 #include "app/match/match_settings.h"
 #include "app/match/phrase_finder.h"
@@ -71,7 +73,7 @@ class WordsMatcher final : public QueryMatcher {
   bool counts_hits() const override { return counts_hits_; }
   uint64_t hits() const override;
   std::span<const uint64_t> term_hits() const override { return term_hits_; }
-  uint64_t length() const override { return text_ ? text_length_ : marker_.fed(); }
+  uint64_t length() const override { return text_ ? text_length_ : region_length_; }
   // The words matcher does not record where its hits start.
   std::span<const uint64_t> hit_starts() const override { return {}; }
   std::string_view byte_phrase() const override { return {}; }
@@ -146,6 +148,8 @@ class WordsMatcher final : public QueryMatcher {
   bool records_hits_ = false;
   std::size_t most_recorded_ = 0;
   std::vector<WordHit> hits_;
+  ArticleRegion region_;
+  uint64_t region_length_ = 0;  // the bytes region_ gave for the article so far
   ArticleMarker marker_;
 };
 

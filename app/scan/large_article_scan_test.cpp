@@ -137,6 +137,23 @@ TEST(LargeArticleScanTest, SharingOutTheReadingChangesNoOutcome) {
   EXPECT_FALSE(ShouldShare(file, ArticleMatcher("x", {.mode = MatchMode::kText}),
                            {.threads = 2, .smallest_article = 0}));
   EXPECT_FALSE(ShouldShare(file, ArticleMatcher("x"), {.threads = 2}));
+  // Nor is the search of a part of the page, whose start may lie anywhere: a large article is
+  // read from its start then, in blocks, with the outcome of reading it whole.
+  const MatchSettings part{.mode = MatchMode::kText,
+                           .article = {.marker = "<main>", .ignore = {"nav"}}};
+  EXPECT_FALSE(ShouldShare(file, ArticleMatcher("x", part), {.threads = 2, .smallest_article = 0}));
+  const std::string page = "needle" + std::string(2 * kRead, 'x') + "<main> Begins <nav>" +
+                           std::string(kRead, 'n') + " needle</nav>" + std::string(kRead, ' ') +
+                           "a needle";
+  for (const std::string_view phrase : {"needle", "x"}) {
+    const std::string path = scratch.Write("ZEB3.htm", page);
+    BlockFile large(ArticleFileDeclaration());
+    ArticleMatcher matcher(phrase, part);
+    const ArticleOutcome outcome =
+        ScanArticle(path, large, matcher, {.threads = 3, .smallest_article = 0}, {});
+    EXPECT_EQ(outcome.matched, phrase == "needle");
+    EXPECT_EQ(outcome.excerpt, phrase == "needle" ? "Begins a needle" : "");
+  }
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <cctype>
 #include <memory>
 
+#include "app/match/article_region.h"
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
+#include "support/text/ascii.h"
 #include "support/text/utf8.h"
 
 namespace kb {
@@ -99,6 +102,22 @@ std::string ApplyMatch(std::string_view value, Settings& settings) {
   const int choice = OneOf("Match", value, {"bytes", "text"}, problem);
   if (choice >= 0) settings.match.mode = choice == 0 ? MatchMode::kBytes : MatchMode::kText;
   return problem;
+}
+
+std::string ApplyMarker(std::string_view value, Settings& settings) {
+  std::optional<std::string> marker = MarkerOf(value);
+  if (!marker) return "Marker takes the text after which the article begins, or body";
+  settings.match.article.marker = std::move(*marker);
+  return "";
+}
+
+std::string ApplyIgnore(std::string_view value, Settings& settings) {
+  if (const std::optional<std::string> bad =
+          ParseIgnoreList(value, settings.match.article.ignore)) {
+    return Concat({"Ignore takes element names and classes with a dot, such as nav, .sidebar, not ",
+                   Quoted(*bad)});
+  }
+  return "";
 }
 
 std::string ApplyIndex(std::string_view value, Settings& settings) {
@@ -205,6 +224,8 @@ constexpr KeyRule kKeys[] = {
     {"IgnoreAccents", ApplyIgnoreAccents},
     {"CasePairs", ApplyCasePairs},
     {"Match", ApplyMatch},
+    {"Marker", ApplyMarker},
+    {"Ignore", ApplyIgnore},
     {"Query", ApplyQuery},
     {"Index", ApplyIndex},
     {"IndexLimit", ApplyIndexLimit},
@@ -217,7 +238,8 @@ constexpr KeyRule kKeys[] = {
 // shown. Every other key there (the index, the cache, the history, the page, the texts) is
 // the user's alone.
 constexpr std::string_view kKnowledgeBaseKeys[] = {
-    "CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order", "Query",
+    "CaseFolding", "IgnoreAccents", "CasePairs", "Match",  "Results",
+    "Order",       "Query",         "Marker",    "Ignore",
 };
 
 bool KnowledgeBaseMaySet(std::string_view key) {
@@ -403,10 +425,52 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
   return "";
 }
 
+std::string SettingsConflict(const Settings& settings) {
+  if (settings.match.mode == MatchMode::kBytes && !settings.match.article.ignore.empty()) {
+    return "Ignore leaves elements out of the articles' text, which is matched only with "
+           "Match = text (or --match text)";
+  }
+  return "";
+}
+
+std::string KnowledgeBaseSettingsName(std::string_view folder) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  constexpr std::size_t kLongestName = 255;
+  std::string name;
+  for (const char byte : folder) {
+    if (IsAsciiAlphanumeric(byte) || byte == '.' || byte == '_' || byte == '-') {
+      name += byte;
+    } else {
+      const auto value = static_cast<unsigned char>(byte);
+      name += {'%', kHex[value >> 4], kHex[value & 15]};
+    }
+  }
+  name += ".env";
+  return name.size() <= kLongestName ? name : "";
+}
+
+std::optional<std::string> KnowledgeBaseSettingsPath(const VariableLookup& variable,
+                                                     std::string_view folder) {
+  std::optional<std::string> home = NonEmpty(variable, "XDG_CONFIG_HOME");
+  if (!home || !IsAbsolute(*home)) {
+    home = NonEmpty(variable, "HOME");
+    if (home) home = JoinPath(*home, ".config");
+  }
+  const std::string name = KnowledgeBaseSettingsName(folder);
+  if (!home || !IsAbsolute(*home) || name.empty()) return std::nullopt;
+  return JoinPath(JoinPath(*home, "kbsearch/kb"), name);
+}
+
 void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                                std::vector<SettingsProblem>& problems) {
   ReadOneSettingsFile(env, std::string(kSettingsFileName), false, SettingsSource::kKnowledgeBase,
                       settings, problems);
+  const std::optional<std::string> folder = platform::CanonicalPath(".");
+  if (!folder) return;
+  if (const std::optional<std::string> path =
+          KnowledgeBaseSettingsPath(platform::EnvironmentVariable, *folder)) {
+    ReadOneSettingsFile(env, *path, false, SettingsSource::kKnowledgeBase, settings, problems);
+  }
 }
 
 std::string LoadSettings(platform::Env& env, Settings& settings,

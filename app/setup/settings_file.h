@@ -23,6 +23,12 @@
 //   CasePairs     = E9C9 E0C0 ...      pairs of bytes above 7F, small letter then capital,
 //                                      added to the case table (an empty value adds none)
 //   Match         = bytes | text       the article's bytes, or the text a browser shows
+//   Marker        = TEXT | body        the text after which the article begins, to the end
+//                                      of the page; body: after the <body> tag; by default
+//                                      "<!-- Article starts -->", and the page is searched
+//                                      whole (app/match/article_region.h)
+//   Ignore        = nav, .sidebar ...  elements, or classes with a dot, left out of the
+//                                      article's text (Match = text only); empty: none
 //   Query         = phrase | words     the text searched for is one phrase, or words that
 //                                      an article must all hold (app/base/query.h)
 //   Results       = classic | snippets the results page: paths and excerpts, or also each
@@ -37,7 +43,8 @@
 // A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
 // written by whoever wrote its articles and templates. It is read after the user's, so its
 // lines win, and may set only how the articles are searched and shown (CaseFolding,
-// IgnoreAccents, CasePairs, Match, Results, Order: the list kKnowledgeBaseKeys in
+// IgnoreAccents, CasePairs, Match, Marker, Ignore, Query, Results, Order: the list
+// kKnowledgeBaseKeys in
 // settings_file.cpp); any other key there (Index, IndexLimit, History, a text...) is a
 // problem that quotes the key alone. It is never read through a symbolic link.
 //
@@ -126,9 +133,31 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
 std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems);
 
-// Reads the knowledge base's settings file, kbsearch.env in the working directory, into
-// `settings`, when there is one. One that is not a regular file, is larger than 64 KB or
-// cannot be read is a problem and changes nothing.
+// What is wrong with `settings` once every file and option has applied to them: an Ignore
+// list while the articles' bytes are matched (which have no elements to leave out). Empty
+// when nothing is.
+std::string SettingsConflict(const Settings& settings);
+
+// The name of the user's settings file for the knowledge base in the folder `folder`, an
+// absolute path: every byte of the path but the ASCII letters, digits, ".", "_" and "-"
+// written as "%" and two hex digits in capitals, then ".env". "/usr/share/doc/python3.11/html"
+// gives "%2Fusr%2Fshare%2Fdoc%2Fpython3.11%2Fhtml.env". Empty when the name would be longer
+// than a file's name may be (255 bytes).
+std::string KnowledgeBaseSettingsName(std::string_view folder);
+
+// Where the user's settings file for the knowledge base in `folder` is:
+// kbsearch/kb/KnowledgeBaseSettingsName(folder) in $XDG_CONFIG_HOME (by default ~/.config).
+// None when no absolute folder is given for it, or the name is too long.
+std::optional<std::string> KnowledgeBaseSettingsPath(const VariableLookup& variable,
+                                                     std::string_view folder);
+
+// Reads the knowledge base's settings, into `settings`: its own file, kbsearch.env in the
+// working directory, when there is one; then the user's file for it
+// (KnowledgeBaseSettingsPath of the working directory's canonical path), when there is one, so
+// that the user's choices win and a knowledge base that may not be written can be set up. Both
+// are read alike: only the keys of a knowledge base, never through a symbolic link, their
+// problems reported as the knowledge base's. One that is not a regular file, is larger than
+// 64 KB or cannot be read is a problem and changes nothing.
 void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                                std::vector<SettingsProblem>& problems);
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/base/replaceable_texts.h"
+#include "platform/file_identity.h"
 #include "platform/testing/faulty_env.h"
 #include "support/error_state/error_messages.h"
 #include "support/error_state/error_state.h"
@@ -110,6 +111,27 @@ TEST(SettingsFileTest, TheIndexIsSwitchedAndItsCacheLimitedInBytes) {
     EXPECT_EQ(refused.problems.size(), 1u) << bad;
     EXPECT_EQ(refused.settings.index_limit, uint64_t{1} << 30) << bad;
   }
+}
+
+// Marker and Ignore: a bad value changes nothing; an Ignore list conflicts with the bytes.
+TEST(SettingsFileTest, MarkerAndIgnoreChooseThePartOfThePage) {
+  const Outcome set = Parsed("Marker = \" <div id=main>\"\nIgnore = NAV, .side\nMatch = text\n");
+  EXPECT_TRUE(set.problems.empty());
+  EXPECT_EQ(set.settings.match.article.marker, " <div id=main>");
+  EXPECT_EQ(set.settings.match.article.ignore, (std::vector<std::string>{"nav", ".side"}));
+  EXPECT_EQ(SettingsConflict(set.settings), "");
+  EXPECT_EQ(Parsed("Marker = Body").settings.match.article.marker, "body");
+  const Outcome refused = Parsed("Marker = <main>\nMarker =\nIgnore = nav\nIgnore = nav, #x\n");
+  EXPECT_EQ(refused.settings.match.article.marker, "<main>");
+  EXPECT_EQ(refused.settings.match.article.ignore, std::vector<std::string>{"nav"});
+  EXPECT_EQ(refused.problems,
+            (std::vector<SettingsProblem>{
+                {"f", 2, "Marker takes the text after which the article begins, or body"},
+                {"f", 4,
+                 "Ignore takes element names and classes with a dot, such as nav, .sidebar, not "
+                 "\"#x\""}}));
+  EXPECT_NE(SettingsConflict(refused.settings), "");
+  EXPECT_EQ(SettingsConflict(Parsed("Ignore = nav\nIgnore =").settings), "");
 }
 
 TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
@@ -313,6 +335,62 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
   keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results",
                            "Order", "Index", "IndexLimit", "History"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
+}
+
+// The user's own file for a knowledge base, named after its path, is read after the knowledge
+// base's file, within the same keys, and never through a link.
+TEST(SettingsFileTest, TheUsersFileForAKnowledgeBaseIsReadAfterItsOwn) {
+  EXPECT_EQ(KnowledgeBaseSettingsName("/usr/share/doc/python3.11/html"),
+            "%2Fusr%2Fshare%2Fdoc%2Fpython3.11%2Fhtml.env");
+  EXPECT_EQ(KnowledgeBaseSettingsName("/a b/%\xE9"), "%2Fa%20b%2F%25%E9.env");
+  EXPECT_EQ(KnowledgeBaseSettingsName("/" + std::string(251, 'a')), "");
+  EXPECT_EQ(KnowledgeBaseSettingsPath(
+                [](std::string_view name) {
+                  return name == "HOME" ? std::optional<std::string>("/home/u") : std::nullopt;
+                },
+                "/kb"),
+            "/home/u/.config/kbsearch/kb/%2Fkb.env");
+
+  testing::ScratchDirectory scratch;
+  std::filesystem::create_directories(scratch.path() / "kb");
+  std::filesystem::create_directories(scratch.path() / "config" / "kbsearch" / "kb");
+  const std::optional<std::string> folder = platform::CanonicalPath(scratch / "kb");
+  ASSERT_TRUE(folder);
+  const std::string users = scratch / ("config/kbsearch/kb/" + KnowledgeBaseSettingsName(*folder));
+  scratch.Write("kb/kbsearch.env", "Marker = <main>\nOrder = hits\n");
+  scratch.Write(users.substr(scratch.path().string().size() + 1),
+                "Marker = body\nIgnore = nav\nIndex = off\n");
+  const char* const config_home = std::getenv("XDG_CONFIG_HOME");
+  const std::optional<std::string> kept_home =
+      config_home ? std::optional<std::string>(config_home) : std::nullopt;
+  setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path() / "kb");
+  const auto read = [&](std::vector<SettingsProblem>& problems) {
+    Settings settings;
+    ReadKnowledgeBaseSettings(platform::Env::Default(), settings, problems);
+    return settings;
+  };
+  std::vector<SettingsProblem> problems;
+  Settings settings = read(problems);
+  EXPECT_EQ(settings.match.article.marker, "body");
+  EXPECT_EQ(settings.match.article.ignore, std::vector<std::string>{"nav"});
+  EXPECT_EQ(settings.results.order, ResultsOrder::kHits);
+  EXPECT_TRUE(settings.use_index);
+  EXPECT_EQ(problems, (std::vector<SettingsProblem>{
+                          {users, 3, "\"Index\" is the user's to set, not the knowledge base's"}}));
+  std::filesystem::rename(users, scratch / "elsewhere.env");
+  std::filesystem::create_symlink(scratch / "elsewhere.env", users);
+  problems.clear();
+  EXPECT_EQ(read(problems).match.article.marker, "<main>");
+  EXPECT_EQ(problems,
+            (std::vector<SettingsProblem>{{users, 0, "is a symbolic link, which is not read"}}));
+  std::filesystem::current_path(previous);
+  if (kept_home) {
+    setenv("XDG_CONFIG_HOME", kept_home->c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
 }
 
 }  // namespace
