@@ -31,6 +31,7 @@
 #include "files/block_file.h"
 #include "files/text_line_file.h"
 #include "support/error_state/error_state.h"
+#include "support/testing/rounds.h"
 #include "support/testing/scratch_directory.h"
 #include "support/text/utf8.h"
 
@@ -564,7 +565,7 @@ TEST_F(PageReplacementTest, TwoSearchesRacingOnOneFolderTakeTurnsAndLeaveOneOfTh
   const std::string both = "export KBSEARCH_DELAY_MICROSECONDS=300\n(" +
                            CliCommand(KBSEARCH_CLI_FAULTY, "alpha", "a") + ") & (" +
                            CliCommand(KBSEARCH_CLI_FAULTY, "beta", "b") + ") & wait";
-  for (int race = 0; race < 20; ++race) {
+  for (int race = 0, races = testing::Rounds(20, 4); race < races; ++race) {
     WriteFile(kb_ / "ZebResult.htm", "previous");
     ASSERT_EQ(std::system(both.c_str()), 0);
     // They take turns, and both write the page.

@@ -11,9 +11,9 @@ namespace {
 using platform::Access;
 using platform::Lock;
 
-constexpr uint8_t kApplicationMode = access_mode::kReadWrite | access_mode::kDenyWrite;
+constexpr uint8_t kReadWriteDenyWrite = access_mode::kReadWrite | access_mode::kDenyWrite;
 
-std::size_t BufferSize(std::string options, uint8_t mode = kApplicationMode,
+std::size_t BufferSize(std::string options, uint8_t mode = kReadWriteDenyWrite,
                        std::size_t record_length = 255, std::size_t minimum = 257) {
   const FileDeclaration declaration{.record_length = record_length, .options = std::move(options)};
   return SettingsFor(declaration, mode, minimum).buffer_size;
@@ -21,15 +21,15 @@ std::size_t BufferSize(std::string options, uint8_t mode = kApplicationMode,
 
 TEST(FileSettingsTest, BufferSizeFollowsFileBuffersOrTheSharingMode) {
   EXPECT_EQ(BufferSize("/FILEBUFFERS=100"), 51200u);
-  EXPECT_EQ(BufferSize("/FILEBUFFERS=6", kApplicationMode, 4096, 4096), 4096u);
-  EXPECT_EQ(BufferSize("/FILEBUFFERS=24", kApplicationMode, 4096, 4096), 12288u);
+  EXPECT_EQ(BufferSize("/FILEBUFFERS=6", kReadWriteDenyWrite, 4096, 4096), 4096u);
+  EXPECT_EQ(BufferSize("/FILEBUFFERS=24", kReadWriteDenyWrite, 4096, 4096), 12288u);
   EXPECT_EQ(BufferSize(" /filebuffers = 2 "), 1024u);
   EXPECT_EQ(BufferSize("/CLIP=ON/FILEBUFFERS=3/TAB=4"), 1536u);
 
   EXPECT_EQ(BufferSize(""), 1024u) << "deny write";
   EXPECT_EQ(BufferSize("", access_mode::kRead | access_mode::kDenyNone), 512u);
   EXPECT_EQ(BufferSize("", access_mode::kRead | access_mode::kCompatibility), 512u);
-  EXPECT_EQ(BufferSize("", kApplicationMode, 4096, 4096), 8192u) << "twice the record";
+  EXPECT_EQ(BufferSize("", kReadWriteDenyWrite, 4096, 4096), 8192u) << "twice the record";
 
   // Counts that make no buffer fall back to the smallest that works; huge ones are cut.
   EXPECT_EQ(BufferSize("/FILEBUFFERS=0"), 257u);
@@ -42,8 +42,8 @@ TEST(FileSettingsTest, BufferSizeFollowsFileBuffersOrTheSharingMode) {
 TEST(FileSettingsTest, TabWidthAndQuickScan) {
   const FileDeclaration plain{.options = "/FILEBUFFERS=100"};
   const FileDeclaration tabbed{.options = "/TAB=-100/FILEBUFFERS=1"};
-  EXPECT_EQ(SettingsFor(plain, kApplicationMode, 1).tab_width, 8);
-  EXPECT_EQ(SettingsFor(tabbed, kApplicationMode, 1).tab_width, -100);
+  EXPECT_EQ(SettingsFor(plain, kReadWriteDenyWrite, 1).tab_width, 8);
+  EXPECT_EQ(SettingsFor(tabbed, kReadWriteDenyWrite, 1).tab_width, -100);
 
   for (const uint8_t sharing :
        {access_mode::kDenyAll, access_mode::kDenyWrite, access_mode::kDenyRead}) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "server/url_text.h"
+#include "support/testing/rounds.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb::server {
@@ -262,7 +263,7 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
     if (base == 1) WriteFile(kb / "kbsearch.env", "Match = text\n");
     ServerProcess server({"-C", kb.string(), "0"});
     ASSERT_NE(server.port(), 0);
-    for (int step = 0; step < 20; ++step) {
+    for (int step = 0, steps = testing::Rounds(20, 10); step < steps; ++step) {
       std::vector<fs::path> present;
       for (const auto& entry : fs::directory_iterator(zeb)) present.push_back(entry.path());
       std::sort(present.begin(), present.end());

@@ -9,6 +9,7 @@
 #include "app/base/query.h"
 #include "app/match/article_matcher.h"
 #include "app/match/html_text.h"
+#include "support/testing/rounds.h"
 #include "support/text/utf8.h"
 
 namespace kb {
@@ -95,7 +96,7 @@ TEST(ArticleSnippets, RandomArticlesAgainstReference) {
                                            "wordwithoutanyblankatallwordwithoutanyblank"};
   const std::vector<std::string> phrases = {"ab", "ab a", "A&b", "b<b", "é a", "x\"x", "<b>a"};
   std::mt19937 random(16);
-  for (int round = 0; round < 600; ++round) {
+  for (int round = 0, rounds = testing::Rounds(600, 28); round < rounds; ++round) {
     std::string article;
     const int length = std::uniform_int_distribution<int>(0, 300)(random);
     for (int i = 0; i < length; ++i) {
@@ -104,7 +105,7 @@ TEST(ArticleSnippets, RandomArticlesAgainstReference) {
     const std::string& phrase = phrases[round % phrases.size()];
     MatchSettings settings;
     settings.mode = round % 2 == 0 ? MatchMode::kBytes : MatchMode::kText;
-    SCOPED_TRACE(testing::Message()
+    SCOPED_TRACE(::testing::Message()
                  << "round " << round << " phrase " << phrase << " article " << article);
 
     const ArticleSnippets made = SnippetMaker(phrase, settings).Make(article);
@@ -200,7 +201,7 @@ TEST(ArticleSnippets, CountedTextSearchesMakeTheSnippetsOfTheWholeText) {
                                            "日本語テキスト",
                                            "<!-- ab -->"};
   std::mt19937 random(19);
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0, rounds = testing::Rounds(60, 6); round < rounds; ++round) {
     std::string article;
     const int length = std::uniform_int_distribution<int>(0, 1500)(random);
     // Few hits, so that they fall anywhere in the article, near the ends of the steps too.
@@ -243,7 +244,7 @@ TEST(ArticleSnippets, ByteSearchesThatResumeTheReadingMakeTheSnippetsOfAWholeRea
                                          "<!-- unsafe -->", "<script>var unsafe;</script>",
                                          "<b title=\"unsafe >\">"};
   std::mt19937 random(1616);
-  for (int round = 0; round < 16; ++round) {
+  for (int round = 0, rounds = testing::Rounds(16, 8); round < rounds; ++round) {
     std::string article = "<title>T</title>";
     const int length = std::uniform_int_distribution<int>(100, 4000)(random);
     const unsigned links = 1u << (round % 8);  // how much more often than each other piece
@@ -270,7 +271,7 @@ TEST(ArticleSnippets, ByteSearchesThatResumeTheReadingMakeTheSnippetsOfAWholeRea
 TEST(ArticleSnippets, ByteSearchesOfPhrasesInTextMakeTheSnippetsOfTheWholeText) {
   const std::vector<std::string> characters = {"x", "y", "\xC3\xA9", "日", "x<i></i>", "y<b></b>"};
   std::mt19937 random(2026);
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0, rounds = testing::Rounds(400); round < rounds; ++round) {
     std::string article = "w";
     const int words = std::uniform_int_distribution<int>(10, 100)(random);
     for (int word = 0; word < words; ++word) {
@@ -383,7 +384,7 @@ TEST(ArticleSnippets, LongFoldedArticlesFindEveryHit) {
          at = folded.find(phrase, at + phrase.size())) {
       ++expected;
     }
-    SCOPED_TRACE(testing::Message() << "round " << round);
+    SCOPED_TRACE(::testing::Message() << "round " << round);
     for (MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
       const ArticleSnippets made = SnippetMaker(phrase, Folding(mode)).Make(article);
       EXPECT_EQ(made.hits, expected);

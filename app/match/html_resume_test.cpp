@@ -10,6 +10,7 @@
 
 #include "app/match/html_text.h"
 #include "app/match/testing/random_markup.h"
+#include "support/testing/rounds.h"
 
 namespace kb {
 namespace {
@@ -27,7 +28,7 @@ TEST(TextResumer, ReadsOnAsFromTheStart) {
   std::mt19937 random(1919);
   int resumed = 0;
   int tried = 0;
-  for (int round = 0; round < 3000; ++round) {
+  for (int round = 0, rounds = testing::Rounds(3000); round < rounds; ++round) {
     // Documentation-like pages now and then: tags with values in quotes and some text.
     std::string article = testing::RandomMarkup(random, 120, round % 3 == 0);
     if (round % 2 == 0) {

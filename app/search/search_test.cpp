@@ -19,6 +19,7 @@
 #include "files/block_file.h"
 #include "platform/testing/faulty_env.h"
 #include "support/error_state/error_state.h"
+#include "support/testing/rounds.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb {
@@ -463,7 +464,8 @@ struct Observed {
 };
 
 TEST_F(SearchTest, EveryThreadCountAndStandbyThreadsShowTheSameSearch) {
-  for (uint32_t seed = 1; seed <= 8; ++seed) {
+  const auto seeds = static_cast<uint32_t>(testing::Rounds(8, 2));
+  for (uint32_t seed = 1; seed <= seeds; ++seed) {
     fs::remove_all("ZEB");
     fs::create_directory("ZEB");
     const RandomKnowledgeBase knowledge_base(seed, scratch_);

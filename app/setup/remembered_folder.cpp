@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/setup/path_text.h"
 #include "files/file_replacement.h"
 #include "support/text/text.h"
 
@@ -13,16 +14,6 @@ namespace {
 constexpr std::size_t kLongestFolder = 4096;
 // The folders of the state folder that the program makes: the user's alone.
 constexpr uint32_t kStateFolderPermissions = 0700;
-
-bool IsAbsolute(std::string_view path) {
-  return path.starts_with('/');
-}
-
-// `name` in the absolute folder `folder`.
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  while (folder.ends_with('/')) folder.remove_suffix(1);
-  return Concat({folder, "/", name});
-}
 
 // The folder `file` lies in.
 std::string_view FolderOf(std::string_view file) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/match/article_region.h"
+#include "app/setup/path_text.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -293,15 +294,6 @@ std::string ApplyLine(std::string_view line, SettingsSource source, Settings& se
   }
   if (rule != std::end(kKeys)) return rule->apply(value, settings);
   return ApplyText(key, value, settings);
-}
-
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  while (folder.size() > 1 && folder.back() == '/') folder.remove_suffix(1);
-  return Concat({folder, folder == "/" ? "" : "/", name});
-}
-
-bool IsAbsolute(std::string_view path) {
-  return !path.empty() && path.front() == '/';
 }
 
 // The value of `name` when it is set and not empty.

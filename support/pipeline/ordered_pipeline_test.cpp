@@ -67,7 +67,12 @@ Observed RunPipeline(std::size_t count, const PipelineSettings& settings, std::s
           std::size_t claimed_end = 0;
 
           void Claimed(std::size_t first, std::size_t end) {
-            if (next_claimed != claimed_end || first >= end) observed.runs_kept = false;
+            // Producers may find their runs broken at the same time: the finding is shared, so
+            // it is written under the lock.
+            if (next_claimed != claimed_end || first >= end) {
+              std::lock_guard lock(observed_mutex);
+              observed.runs_kept = false;
+            }
             next_claimed = first;
             claimed_end = end;
           }
