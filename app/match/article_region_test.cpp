@@ -10,11 +10,14 @@
 
 #include "app/match/article_matcher.h"
 #include "app/match/html_text.h"
+#include "app/match/testing/text_of.h"
 #include "app/match/words_matcher.h"
 #include "support/text/text.h"
 
 namespace kb {
 namespace {
+
+using testing::TextOf;
 
 ArticlePart Part(std::string marker, std::vector<std::string> ignore = {}) {
   return {.marker = std::move(marker), .ignore = std::move(ignore)};
@@ -156,12 +159,6 @@ std::optional<std::string> ReferenceRegion(std::string_view page, const ArticleP
     }
   }
   return kept + std::string(region.substr(std::min(from, region.size())));
-}
-
-std::string TextOf(std::string_view html) {
-  HtmlText reader;
-  std::string text(reader.Extract(html));
-  return text + std::string(reader.Finish());
 }
 
 // The excerpt of a region whose marker is not the default.

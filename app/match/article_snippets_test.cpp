@@ -9,17 +9,14 @@
 #include "app/base/query.h"
 #include "app/match/article_matcher.h"
 #include "app/match/html_text.h"
+#include "app/match/testing/text_of.h"
 #include "support/testing/rounds.h"
 #include "support/text/utf8.h"
 
 namespace kb {
 namespace {
 
-std::string TextOf(std::string_view article) {
-  HtmlText reader;
-  std::string text(reader.Extract(article));
-  return text.append(reader.Finish());
-}
+using testing::TextOf;
 
 bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

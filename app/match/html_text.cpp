@@ -35,7 +35,7 @@ using TagKind = HtmlTagKind;
 using html_markup_detail::IsAsciiAlphanumeric;
 using html_markup_detail::IsAsciiLetter;
 
-bool IsWhiteSpace(char32_t character) {
+bool IsHtmlSpace(char32_t character) {
   return character == ' ' || character == '\t' || character == '\n' || character == '\f' ||
          character == '\r';
 }
@@ -174,7 +174,7 @@ std::size_t CopyText(std::string_view piece, std::size_t at, char* out, std::siz
     // The last few bytes, one at a time.
     const auto byte = in[at];
     if (byte == '<' || byte == '&' || byte == kNoBreakSpaceLead) break;
-    if (IsWhiteSpace(byte)) {
+    if (IsHtmlSpace(byte)) {
       if (!blank) out[to++] = ' ';
       blank = true;
     } else {
@@ -417,7 +417,7 @@ void HtmlText::EmitText(std::string_view text) {
 }
 
 void HtmlText::EmitCharacter(char32_t code_point) {
-  if (IsWhiteSpace(code_point) || code_point == kNoBreakSpace) {
+  if (IsHtmlSpace(code_point) || code_point == kNoBreakSpace) {
     EmitBlank();
   } else {
     written_ += EncodeUtf8(code_point, out_.get() + written_);
@@ -471,7 +471,7 @@ std::string CollapseWhiteSpace(std::string_view text) {
     const auto byte = static_cast<unsigned char>(text[at]);
     const bool no_break_space = byte == kNoBreakSpaceLead && at + 1 < text.size() &&
                                 static_cast<unsigned char>(text[at + 1]) == kNoBreakSpaceTrail;
-    if (IsWhiteSpace(byte) || no_break_space) {
+    if (IsHtmlSpace(byte) || no_break_space) {
       if (!after_blank) collapsed.push_back(' ');
       after_blank = true;
       if (no_break_space) ++at;

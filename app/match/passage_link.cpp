@@ -15,7 +15,7 @@ constexpr std::size_t kLongestTag = 4096;
 // How far into an article its title element may open.
 constexpr std::size_t kTitleReach = 64 * 1024;
 
-bool IsWhiteSpace(char byte) {
+bool IsHtmlSpaceByte(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
 }
 
@@ -53,7 +53,7 @@ std::string Words(std::string_view bytes) {
   std::string words;
   bool blank = false;
   for (const char byte : bytes) {
-    if (IsWhiteSpace(byte)) {
+    if (IsHtmlSpaceByte(byte)) {
       blank = !words.empty();
       continue;
     }
@@ -68,21 +68,21 @@ std::string Words(std::string_view bytes) {
 std::optional<std::string_view> IdOfTag(std::string_view tag) {
   tag = tag.substr(0, kLongestTag);
   std::size_t at = 1;
-  while (at < tag.size() && !IsWhiteSpace(tag[at]) && tag[at] != '/' && tag[at] != '>') ++at;
+  while (at < tag.size() && !IsHtmlSpaceByte(tag[at]) && tag[at] != '/' && tag[at] != '>') ++at;
   while (true) {
-    while (at < tag.size() && (IsWhiteSpace(tag[at]) || tag[at] == '/')) ++at;
+    while (at < tag.size() && (IsHtmlSpaceByte(tag[at]) || tag[at] == '/')) ++at;
     if (at >= tag.size() || tag[at] == '>') return std::nullopt;
     const std::size_t name_start = at;
-    while (at < tag.size() && !IsWhiteSpace(tag[at]) && tag[at] != '=' && tag[at] != '>' &&
+    while (at < tag.size() && !IsHtmlSpaceByte(tag[at]) && tag[at] != '=' && tag[at] != '>' &&
            tag[at] != '/') {
       ++at;
     }
     const std::string_view name = tag.substr(name_start, at - name_start);
-    while (at < tag.size() && IsWhiteSpace(tag[at])) ++at;
+    while (at < tag.size() && IsHtmlSpaceByte(tag[at])) ++at;
     std::string_view value;
     if (at < tag.size() && tag[at] == '=') {
       ++at;
-      while (at < tag.size() && IsWhiteSpace(tag[at])) ++at;
+      while (at < tag.size() && IsHtmlSpaceByte(tag[at])) ++at;
       if (at >= tag.size()) return std::nullopt;
       if (tag[at] == '"' || tag[at] == '\'') {
         const std::size_t close = tag.find(tag[at], at + 1);
@@ -91,7 +91,7 @@ std::optional<std::string_view> IdOfTag(std::string_view tag) {
         at = close + 1;
       } else {
         const std::size_t value_start = at;
-        while (at < tag.size() && !IsWhiteSpace(tag[at]) && tag[at] != '>') ++at;
+        while (at < tag.size() && !IsHtmlSpaceByte(tag[at]) && tag[at] != '>') ++at;
         value = tag.substr(value_start, at - value_start);
       }
     }
@@ -142,10 +142,10 @@ std::optional<std::size_t> HitEnd(std::string_view article, std::size_t start,
   std::size_t at = start;
   for (std::size_t in_hit = 0; in_hit < hit.size(); ++in_hit) {
     const char byte = hit[in_hit];
-    if (IsWhiteSpace(byte)) {
-      if (at >= article.size() || !IsWhiteSpace(article[at])) return std::nullopt;
-      while (at < article.size() && IsWhiteSpace(article[at])) ++at;
-      while (in_hit + 1 < hit.size() && IsWhiteSpace(hit[in_hit + 1])) ++in_hit;
+    if (IsHtmlSpaceByte(byte)) {
+      if (at >= article.size() || !IsHtmlSpaceByte(article[at])) return std::nullopt;
+      while (at < article.size() && IsHtmlSpaceByte(article[at])) ++at;
+      while (in_hit + 1 < hit.size() && IsHtmlSpaceByte(hit[in_hit + 1])) ++in_hit;
       continue;
     }
     if (at >= article.size() || article[at] != byte || byte == '<' || byte == '>' ||
@@ -187,7 +187,7 @@ void AddTextFragment(std::string_view article, std::size_t start, std::size_t en
   const std::size_t before_limit = from > kPassageContext ? from - kPassageContext : 0;
   while (before > before_limit && !EndsRun(article[before - 1])) --before;
   if (before > 0 && !(article[before - 1] == '>' && TagEndsWord(article, before - 1))) {
-    while (before < from && !IsWhiteSpace(article[before])) ++before;
+    while (before < from && !IsHtmlSpaceByte(article[before])) ++before;
   }
   link.prefix = Words(article.substr(before, from - before));
 
@@ -196,7 +196,7 @@ void AddTextFragment(std::string_view article, std::size_t start, std::size_t en
   const std::size_t after_limit = std::min(article.size(), to + kPassageContext);
   while (after < after_limit && !EndsRun(article[after])) ++after;
   if (after < article.size() && !(article[after] == '<' && TagEndsWord(article, after))) {
-    while (after > to && !IsWhiteSpace(article[after - 1])) --after;
+    while (after > to && !IsHtmlSpaceByte(article[after - 1])) --after;
   }
   link.suffix = Words(article.substr(to, after - to));
 }

@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,12 +13,7 @@
 namespace kb {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using kb::testing::ReadAll;
 
 class KnowledgeBaseInitTest : public ::testing::Test {
  protected:
