@@ -12,7 +12,9 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -472,6 +474,18 @@ class PosixEnv final : public Env {
       close(descriptor);
       return system_error::kNotEnoughMemory;
     }
+    return system_error::kNone;
+  }
+
+  SystemError ResolvePath(std::string_view path, std::string& resolved) override {
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    std::unique_ptr<char, decltype(&free)> real(realpath(native.data(), nullptr), &free);
+    if (real == nullptr) {
+      if (errno == ENOENT) return MissingFileOrPath(native.data());
+      return LastError(Operation::kPathStatus);
+    }
+    resolved = real.get();
     return system_error::kNone;
   }
 };
