@@ -26,6 +26,8 @@ constexpr int kResultsOption = 264;
 constexpr int kNoKbSettingsOption = 265;
 constexpr int kOrderOption = 266;
 constexpr int kQueryOption = 267;
+constexpr int kArticlesOption = 268;
+constexpr int kExcludeOption = 269;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -47,6 +49,8 @@ constexpr option kLongOptions[] = {
     {"index", no_argument, nullptr, kIndexOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
     {"io-depth", required_argument, nullptr, kIoDepthOption},
+    {"articles", required_argument, nullptr, kArticlesOption},
+    {"exclude", required_argument, nullptr, kExcludeOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -187,6 +191,12 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
       command.order = ChoiceOf(kResultsOrders, value);
       if (command.order) return "";
       return Concat({"--order takes name, hits or relevance, not ", quoted});
+    case kArticlesOption:
+      command.articles = value;
+      return PatternProblem("--articles", value);
+    case kExcludeOption:
+      if (!command.exclude) command.exclude.emplace();
+      return SplitPatterns("--exclude", value, *command.exclude);
   }
   return std::nullopt;
 }
@@ -258,6 +268,11 @@ std::string_view UsageText() {
          "                       print the articles (and show the snippets page's rows) in\n"
          "                       the order of their names, most hits first, or the most\n"
          "                       relevant first; printed once the search has ended\n"
+         "      --articles PATTERN\n"
+         "                       search the files whose paths match PATTERN instead of\n"
+         "                       ZEB/ZEB*.htm, '**' for any folders: '**/*.html'\n"
+         "      --exclude PATTERN,...\n"
+         "                       leave out the paths that match a PATTERN (repeatable)\n"
          "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
          "      --index          build or bring up to date the index of the knowledge base\n"
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
@@ -279,6 +294,11 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting) {
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {
   if (command.results_style) settings.style = *command.results_style;
   if (command.order) settings.order = *command.order;
+}
+
+void OverrideLayout(const CommandLine& command, Settings& settings) {
+  if (command.articles) settings.articles = *command.articles;
+  if (command.exclude) settings.exclude = *command.exclude;
 }
 
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {

@@ -3,6 +3,7 @@
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
 //                [--fold F] [--match M] [--query Q] [--results R] [--order O]
+//                [--articles PATTERN] [--exclude PATTERN,...]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
@@ -14,10 +15,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/base/query.h"
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
+#include "app/setup/settings_file.h"
 #include "cli/printers.h"
 
 namespace kb::cli {
@@ -52,6 +55,10 @@ struct CommandLine {
   // --order name|hits|relevance; none: as the settings say, which order the snippets page's
   // rows alone. Given, it orders the printed articles too, printed once the search has ended.
   std::optional<ResultsOrder> order;
+  // --articles PATTERN and --exclude PATTERN,... (each --exclude adds to the ones before);
+  // none: as the settings say.
+  std::optional<std::string> articles;
+  std::optional<std::vector<std::string>> exclude;
   bool knowledge_base_settings = true;  // false: --no-kb-settings
   // --index: build or refresh the article index and search nothing; --no-index: search
   // without it.
@@ -70,6 +77,9 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 
 // `settings` with what --results and --order of `command` say in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
+
+// `settings` with what --articles and --exclude of `command` say in place of theirs.
+void OverrideLayout(const CommandLine& command, Settings& settings);
 
 // `settings` with what --fold and --match of `command` say in place of theirs.
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings);

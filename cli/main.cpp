@@ -85,8 +85,16 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
   if (command.knowledge_base_settings) {
     kb::ReadKnowledgeBaseSettings(kb::cli::SearchEnv(), settings, knowledge_base_problems);
   }
+  kb::cli::OverrideLayout(command, settings);
   kb::cli::OverrideMatchSettings(command, settings.match);
   kb::cli::OverrideResultsSettings(command, settings.results);
+}
+
+// The knowledge base of the working directory as `settings` lay it out.
+kb::KnowledgeBase CurrentKnowledgeBase(const kb::Settings& settings) {
+  std::string root;
+  if (kb::platform::CurrentDirectory(root) != kb::platform::system_error::kNone) root.clear();
+  return kb::KnowledgeBaseOf(settings, std::move(root));
 }
 
 // The printer of the results in the format the command line asks for, writing to `results`.
@@ -120,10 +128,11 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format, const kb:
 // used" and why when it failed (which is also said on standard error). The problems met in
 // the settings file are said first, as a search says them.
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
+               const kb::KnowledgeBase& base,
                const std::vector<kb::SettingsProblem>& settings_problems,
                std::chrono::steady_clock::time_point started) {
   kb::index::ArticleIndex index(
-      {.enabled = settings.use_index, .cache_limit = settings.index_limit});
+      {.knowledge_base = base, .enabled = settings.use_index, .cache_limit = settings.index_limit});
   const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
   kb::platform::ResultOutput output(kb::platform::ResultOutput::kStandardOutput, {});
   const std::unique_ptr<kb::Printer> printer =
@@ -188,8 +197,10 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
 
   // The index spares the search the articles it proves need no reading; it is written only
   // by --index.
-  kb::index::ArticleIndex index(
-      {.enabled = settings.use_index && !command.no_index, .cache_limit = settings.index_limit});
+  const kb::KnowledgeBase base = CurrentKnowledgeBase(settings);
+  kb::index::ArticleIndex index({.knowledge_base = base,
+                                 .enabled = settings.use_index && !command.no_index,
+                                 .cache_limit = settings.index_limit});
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
   // a write that waits for a reader.
   kb::platform::ResultOutput results(kb::platform::ResultOutput::kStandardOutput, stop);
@@ -202,7 +213,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   // A file that someone else wrote into the knowledge base does not change the exit status.
   kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
   const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
-  kb::SearchRequest request{.query = query,
+  kb::SearchRequest request{.knowledge_base = base,
+                            .query = query,
                             .match_settings = settings.match,
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
@@ -212,8 +224,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
                             .results = settings.results,
                             .printed_order = command.order};
   // Without a page there is nothing for the templates to wrap.
-  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
-  ReportMissingArticleFolder(command, env, screen);
+  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen, base);
+  if (base.ListsArticleFolder()) ReportMissingArticleFolder(command, env, screen);
   // The report lives as long as the process, which ends right after it: freeing thousands of
   // findings one by one would only delay the exit, where the system takes the memory back at
   // once. Left reachable, so that a leak check does not count it.
@@ -226,9 +238,10 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   if (command.format != kb::cli::ResultFormat::kJsonLines &&
       report.outcome == kb::SearchOutcome::kCompleted && screen.page_written()) {
     // The page where the browser, or whoever looks for it, finds it.
-    std::string folder;
-    if (kb::platform::CurrentDirectory(folder) == kb::platform::system_error::kNone) {
-      screen.ShowLastLine(kb::Concat({folder, "/", kb::kResultsPageName.substr(2)}));
+    if (!base.page.starts_with("./")) {
+      screen.ShowLastLine(base.page);
+    } else if (!base.root.empty()) {
+      screen.ShowLastLine(kb::Concat({base.root, "/", std::string_view(base.page).substr(2)}));
     }
   }
   if (screen.messages_shown() > uncounted_messages) return kTrouble;
@@ -249,7 +262,13 @@ int Search(const kb::cli::CommandLine& command) {
   }
 
   if (command.build_index) {
-    const int built = BuildIndex(command, settings, settings_problems, started);
+    // Only the layout of the knowledge base's own settings counts here: whether the index
+    // holds its articles. Its other lines, and their problems, are the search's.
+    kb::Settings layout = settings;
+    std::vector<kb::SettingsProblem> unused;
+    OverrideSettings(command, layout, unused);
+    const int built =
+        BuildIndex(command, settings, CurrentKnowledgeBase(layout), settings_problems, started);
     return settings_problems.empty() ? built : kTrouble;
   }
 

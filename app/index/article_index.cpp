@@ -31,6 +31,7 @@ constexpr std::string_view kImage = "image file system";
 constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
+constexpr std::string_view kTree = "tree of articles";
 // The share of the indexed articles that may hold a phrase beyond which checking every
 // article's status costs more than the reads it spares: a check costs about a third of the
 // read of a small article.
@@ -401,6 +402,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
     use_ = use;
   };
   if (!settings_.enabled) return finish(kOff);
+  if (!settings_.knowledge_base.ListsArticleFolder()) return finish(kTree);
   const Place place = FindPlace(false);
   if (!place.refusal.empty()) return finish(place.refusal);
   const PhraseGrams sought = GramsOfQuery(query, settings);
@@ -572,6 +574,10 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   if (!settings_.enabled) {
     problem = "the index is off in the settings (Index = off)";
     return Failed(kOff);
+  }
+  if (!settings_.knowledge_base.ListsArticleFolder()) {
+    problem = Concat({"the index holds the articles of ", kArticlePattern, " alone"});
+    return Failed(kTree);
   }
   const Place place = FindPlace(true);
   if (!place.refusal.empty()) {

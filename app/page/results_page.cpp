@@ -251,24 +251,25 @@ std::unique_ptr<platform::File> TakePageTurn(const std::stop_token& stop) {
   }
 }
 
-void ReportUnopened(FailureReporter& reporter) {
+void ReportUnopened(FailureReporter& reporter, std::string_view page_path) {
   const std::string text =
       Concat({ProgramText(text::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
   reporter.ReportFailure({.text = text,
                           .caption = ProgramText(text::kPageUnopenedCaption),
                           .icon = kStopIcon,
                           .error_code = ErrorCode(),
-                          .path = kResultsPageName});
+                          .path = page_path});
 }
 
-void ReportUnwritten(FailureReporter& reporter, const PageWriter& page) {
+void ReportUnwritten(FailureReporter& reporter, const PageWriter& page,
+                     std::string_view page_path) {
   const std::string text = Concat({ProgramText(text::kPageUnwritten),
                                    NumberToText(page.failed_code()), ", ", page.failed_text()});
   reporter.ReportFailure({.text = text,
                           .caption = ProgramText(text::kPageUnwrittenCaption),
                           .icon = kStopIcon,
                           .error_code = page.failed_code(),
-                          .path = kResultsPageName});
+                          .path = page_path});
 }
 
 }  // namespace
@@ -325,16 +326,16 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::span<const std::size_t> rows,
                       std::string_view phrase, FailureReporter& reporter,
-                      const std::stop_token& stop, ResultsStyle style) {
+                      const std::stop_token& stop, ResultsStyle style, std::string_view page_path) {
   // ExportFile: its records grow, so that no line of the page is cut.
   TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
                     env);
-  file.name().Assign(kResultsPageName);
+  file.name().Assign(page_path);
   // Held until the page is in place.
   const std::unique_ptr<platform::File> turn = TakePageTurn(stop);
   file.Replace();
   if (ErrorCode() != 0) {
-    ReportUnopened(reporter);
+    ReportUnopened(reporter, page_path);
     return;
   }
   PageWriter page(file);
@@ -359,7 +360,7 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
     page.TemplateLines(templates.footer);
   }
   page.Finish(stop.stop_requested());
-  if (page.failed()) ReportUnwritten(reporter, page);
+  if (page.failed()) ReportUnwritten(reporter, page, page_path);
 }
 
 }  // namespace kb

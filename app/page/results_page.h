@@ -19,13 +19,15 @@
 
 #include "app/base/failure.h"
 #include "app/base/found_article.h"
+#include "app/base/knowledge_base.h"
 #include "app/base/results_settings.h"
 #include "app/page/templates.h"
 #include "platform/file_system.h"
 
 namespace kb {
 
-// Writes the page kResultsPageName (app/base/knowledge_base.h) through `env`: `templates`
+// Writes the page `page_path` (kResultsPageName, app/base/knowledge_base.h, unless the
+// knowledge base names another) through `env`: `templates`
 // around a summary of `found` for `phrase` (as the scan compared it) and a row for each
 // article of `found`, in the order `rows` gives (indices into `found`; empty: in found's own
 // order). With nothing found the page is empty (zero bytes).
@@ -47,8 +49,8 @@ namespace kb {
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::span<const std::size_t> rows,
                       std::string_view phrase, FailureReporter& reporter,
-                      const std::stop_token& stop = {},
-                      ResultsStyle style = ResultsStyle::kClassic);
+                      const std::stop_token& stop = {}, ResultsStyle style = ResultsStyle::kClassic,
+                      std::string_view page_path = kResultsPageName);
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);

@@ -181,11 +181,11 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
   screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
   WriteResultsPage(env, request.templates, report.found, report.rows, report.phrase, screen,
-                   request.stop, request.results.style);
+                   request.stop, request.results.style, request.knowledge_base.page);
   if (request.stop.stop_requested()) return false;
   if (request.page_handling == PageHandling::kOpenInBrowser) {
     screen.BrowserStarting();
-    report.launch = LaunchBrowser(kResultsPageName, screen);
+    report.launch = LaunchBrowser(request.knowledge_base.page, screen);
   }
   return true;
 }
@@ -203,8 +203,9 @@ void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureR
   }
 }
 
-PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen) {
-  return LoadPageTemplates(env, screen);
+PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen,
+                            const KnowledgeBase& base) {
+  return LoadPageTemplates(env, screen, base.header_template, base.footer_template);
 }
 
 SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
@@ -215,6 +216,7 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   KeptBudget kept_budget(kKeptArticlesBudget);
   const WantedDetails wanted = WantedDetailsOf(request);
   const ScanRequest scan{
+      .knowledge_base = request.knowledge_base,
       .query = request.query,
       .match_settings = request.match_settings,
       .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <memory>
 
+#include "files/tree_listing.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
@@ -195,6 +196,22 @@ std::string ApplyHistory(std::string_view value, Settings& settings) {
   return problem;
 }
 
+std::string ApplyArticles(std::string_view value, Settings& settings) {
+  std::string problem = PatternProblem("Articles", value);
+  if (problem.empty()) settings.articles = std::string(value);
+  return problem;
+}
+
+// Patterns apart by commas; an empty value leaves nothing out.
+std::string ApplyExclude(std::string_view value, Settings& settings) {
+  std::vector<std::string> exclude;
+  if (std::string problem = SplitPatterns("Exclude", value, exclude); !problem.empty()) {
+    return problem;
+  }
+  settings.exclude = std::move(exclude);
+  return "";
+}
+
 struct KeyRule {
   std::string_view key;
   ApplyValue apply;
@@ -211,13 +228,16 @@ constexpr KeyRule kKeys[] = {
     {"Results", ApplyResults},
     {"Order", ApplyOrder},
     {"History", ApplyHistory},
+    {"Articles", ApplyArticles},
+    {"Exclude", ApplyExclude},
 };
 
 // The keys a knowledge base's own settings file may set: how its articles are searched and
 // shown. Every other key there (the index, the cache, the history, the page, the texts) is
 // the user's alone.
 constexpr std::string_view kKnowledgeBaseKeys[] = {
-    "CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Results", "Order", "Query",
+    "CaseFolding", "IgnoreAccents", "CasePairs", "Match",   "Results",
+    "Order",       "Query",         "Articles",  "Exclude",
 };
 
 bool KnowledgeBaseMaySet(std::string_view key) {
@@ -343,6 +363,33 @@ FileReading ReadOneSettingsFile(platform::Env& env, const std::string& path, boo
 }
 
 }  // namespace
+
+std::string PatternProblem(std::string_view key, std::string_view pattern) {
+  const std::string problem = TreePatternProblem(pattern);
+  if (problem.empty()) return "";
+  return Concat({key, " takes a pattern of paths inside the knowledge base such as **/*.html, not ",
+                 Quoted(pattern), ": ", problem});
+}
+
+std::string SplitPatterns(std::string_view key, std::string_view value,
+                          std::vector<std::string>& patterns) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    const std::string_view pattern = TrimBlanks(value.substr(0, comma));
+    value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    if (pattern.empty()) continue;
+    if (std::string problem = PatternProblem(key, pattern); !problem.empty()) return problem;
+    patterns.emplace_back(pattern);
+  }
+  return "";
+}
+
+KnowledgeBase KnowledgeBaseOf(const Settings& settings, std::string root) {
+  KnowledgeBase base{.root = std::move(root)};
+  if (settings.articles) base.articles = *settings.articles;
+  base.exclude = settings.exclude;
+  return base;
+}
 
 std::string SettingsProblem::Describe() const {
   if (line == 0) return Concat({file, ": ", what});
