@@ -456,6 +456,14 @@ void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                       settings, problems);
 }
 
+bool SettingsSetArticles(platform::Env& env, std::string_view folder) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ReadOneSettingsFile(env, Concat({folder, "/", kSettingsFileName}), false,
+                      SettingsSource::kKnowledgeBase, settings, problems);
+  return settings.articles.has_value();
+}
+
 std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems) {
   return ReadSettingsFile(env, FindSettingsPlaces(platform::EnvironmentVariable), settings,

@@ -155,4 +155,9 @@ std::string SplitPatterns(std::string_view key, std::string_view value,
 void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                                std::vector<SettingsProblem>& problems);
 
+// Whether the knowledge base's settings file of `folder` sets Articles (read as
+// ReadKnowledgeBaseSettings reads it): what makes a folder without ZEB or templates a
+// knowledge base.
+bool SettingsSetArticles(platform::Env& env, std::string_view folder);
+
 }  // namespace kb
