@@ -224,8 +224,12 @@ TEST_F(CliTest, TypicalSearchFindsOneOfThreeArticles) {
 }
 
 // A documentation tree searched where it lies: its sub-folders in order, what it excludes,
-// hidden files and a link that leads out left out; the page's links are the paths.
+// hidden files and a link that leads out left out; the page's links are the paths, and
+// without templates of its own the page has plain ones. A page placed elsewhere links to the
+// articles by their URLs.
 TEST_F(CliTest, ATreeOfArticlesIsSearchedWhereItLies) {
+  fs::remove(kb_ / "lheader.htm");
+  fs::remove(kb_ / "lfooter.htm");
   const std::string_view found = "<!-- Article starts -->printer";
   for (const char* path : {"index.html", "b/z.html", "b/a.html", "a b/\xe9.html", "genindex.html",
                            "_modules/m.html", ".hidden/h.html", "b/.h.html"}) {
@@ -243,6 +247,13 @@ TEST_F(CliTest, ATreeOfArticlesIsSearchedWhereItLies) {
   EXPECT_EQ(run.out, "./index.html\n./link.html\n./a b/\xe9.html\n./b/a.html\n./b/z.html\n");
   EXPECT_EQ(run.err, "");
   EXPECT_NE(Page().find(Link("./a%20b/%E9.html", "./a b/\xe9.html")), std::string::npos);
+  EXPECT_TRUE(Page().starts_with("<!DOCTYPE html>\r\n")) << Page();
+
+  const std::string placed = (root_ / "placed.htm").string();
+  EXPECT_EQ(Cli("--page " + Quote(placed) + " printer").status, 0);
+  const std::string url = "file://" + kb_.string() + "/a%20b/%E9.html";
+  EXPECT_NE(ReadAll(placed).find(Link(url, "./a b/\xe9.html")), std::string::npos)
+      << ReadAll(placed);
 
   // The options override the settings.
   EXPECT_EQ(Cli("-l --articles 'b/*.html' --exclude 'b/z*' printer").out, "./b/a.html\n");

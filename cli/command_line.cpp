@@ -28,6 +28,7 @@ constexpr int kOrderOption = 266;
 constexpr int kQueryOption = 267;
 constexpr int kArticlesOption = 268;
 constexpr int kExcludeOption = 269;
+constexpr int kPageOption = 270;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -51,6 +52,7 @@ constexpr option kLongOptions[] = {
     {"io-depth", required_argument, nullptr, kIoDepthOption},
     {"articles", required_argument, nullptr, kArticlesOption},
     {"exclude", required_argument, nullptr, kExcludeOption},
+    {"page", required_argument, nullptr, kPageOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -197,6 +199,9 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
     case kExcludeOption:
       if (!command.exclude) command.exclude.emplace();
       return SplitPatterns("--exclude", value, *command.exclude);
+    case kPageOption:
+      command.page = value;
+      return value.empty() ? "--page needs a file" : "";
   }
   return std::nullopt;
 }
@@ -273,6 +278,8 @@ std::string_view UsageText() {
          "                       ZEB/ZEB*.htm, '**' for any folders: '**/*.html'\n"
          "      --exclude PATTERN,...\n"
          "                       leave out the paths that match a PATTERN (repeatable)\n"
+         "      --page FILE      write the results page of a knowledge base other than\n"
+         "                       ZEB/ZEB*.htm to FILE, its links absolute\n"
          "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
          "      --index          build or bring up to date the index of the knowledge base\n"
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
@@ -299,6 +306,7 @@ void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settin
 void OverrideLayout(const CommandLine& command, Settings& settings) {
   if (command.articles) settings.articles = *command.articles;
   if (command.exclude) settings.exclude = *command.exclude;
+  if (command.page) settings.page = *command.page;
 }
 
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {

@@ -3,7 +3,7 @@
 // The arguments of kbsearch-cli:
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
 //                [--fold F] [--match M] [--query Q] [--results R] [--order O]
-//                [--articles PATTERN] [--exclude PATTERN,...]
+//                [--articles PATTERN] [--exclude PATTERN,...] [--page FILE]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --help | --version
@@ -59,6 +59,9 @@ struct CommandLine {
   // none: as the settings say.
   std::optional<std::string> articles;
   std::optional<std::vector<std::string>> exclude;
+  // --page FILE: where the results page of a knowledge base other than a ZEB one goes; a
+  // relative path is taken from the directory kbsearch-cli was started in.
+  std::optional<std::string> page;
   bool knowledge_base_settings = true;  // false: --no-kb-settings
   // --index: build or refresh the article index and search nothing; --no-index: search
   // without it.
@@ -78,7 +81,7 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 // `settings` with what --results and --order of `command` say in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
 
-// `settings` with what --articles and --exclude of `command` say in place of theirs.
+// `settings` with what --articles, --exclude and --page of `command` say in place of theirs.
 void OverrideLayout(const CommandLine& command, Settings& settings);
 
 // `settings` with what --fold and --match of `command` say in place of theirs.

@@ -15,6 +15,7 @@
 #include "app/scan/scan.h"
 #include "app/search/search.h"
 #include "app/search/search_settings.h"
+#include "app/setup/page_place.h"
 #include "app/setup/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
@@ -90,11 +91,13 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
   kb::cli::OverrideResultsSettings(command, settings.results);
 }
 
-// The knowledge base of the working directory as `settings` lay it out.
+// The knowledge base of the working directory as `settings` lay it out, its page placed.
 kb::KnowledgeBase CurrentKnowledgeBase(const kb::Settings& settings) {
   std::string root;
   if (kb::platform::CurrentDirectory(root) != kb::platform::system_error::kNone) root.clear();
-  return kb::KnowledgeBaseOf(settings, std::move(root));
+  kb::KnowledgeBase base = kb::KnowledgeBaseOf(settings, std::move(root));
+  kb::PlaceResultsPage(base, settings.page);
+  return base;
 }
 
 // The printer of the results in the format the command line asks for, writing to `results`.
@@ -248,7 +251,7 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   return report.found.empty() ? kNoMatch : kMatched;
 }
 
-int Search(const kb::cli::CommandLine& command) {
+int Search(kb::cli::CommandLine command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
   std::vector<kb::SettingsProblem> settings_problems;
@@ -256,6 +259,13 @@ int Search(const kb::cli::CommandLine& command) {
   // Before the search starts any thread, and for the whole run.
   kb::UseProgramTexts(std::move(settings.texts));
 
+  // --page names a file from where kbsearch-cli was started.
+  if (command.page && !command.page->starts_with('/')) {
+    std::string started_in;
+    if (kb::platform::CurrentDirectory(started_in) == kb::platform::system_error::kNone) {
+      command.page = kb::Concat({started_in, "/", *command.page});
+    }
+  }
   std::string reason;
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));

@@ -9,6 +9,7 @@
 
 #include "app/index/article_index.h"
 #include "app/search/search.h"
+#include "app/setup/page_place.h"
 #include "app/setup/remembered_folder.h"
 #include "app/setup/settings_file.h"
 #include "app/window/main_window.h"
@@ -41,7 +42,9 @@ struct OpenKnowledgeBase {
     ReadKnowledgeBaseSettings(platform::Env::Default(), settings, problems);
     std::string root;
     if (platform::CurrentDirectory(root) != platform::system_error::kNone) root.clear();
-    return KnowledgeBaseOf(settings, std::move(root));
+    KnowledgeBase base = KnowledgeBaseOf(settings, std::move(root));
+    PlaceResultsPage(base, settings.page);
+    return base;
   }
 
   Settings settings;

@@ -372,6 +372,10 @@ bool ToLocalTime(int64_t seconds, CalendarTime& local);
 // The absolute path of the current directory.
 SystemError CurrentDirectory(std::string& path);
 
+// Whether this process may make files in the folder `path` (its effective user and groups
+// may write and search it, on a file system not mounted read-only).
+bool MayMakeFilesIn(std::string_view path);
+
 // The process's umask: the permission bits a file it creates goes without. Read without
 // changing it, so any thread may ask.
 uint32_t CreationMask();

@@ -526,6 +526,11 @@ SystemError CurrentDirectory(std::string& path) {
   return system_error::kNone;
 }
 
+bool MayMakeFilesIn(std::string_view path) {
+  NativePath native;
+  return ToNative(path, native) && faccessat(AT_FDCWD, native.data(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 uint32_t CreationMask() {
   // The kernel shows the umask in the process's status; umask() itself can only be read by
   // setting it, which would race with files that other threads create meanwhile.

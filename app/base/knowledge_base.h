@@ -55,6 +55,10 @@ struct KnowledgeBase {
   std::string header_template = std::string(kHeaderTemplateName);
   std::string footer_template = std::string(kFooterTemplateName);
   std::string page = std::string(kResultsPageName);
+  // What the page's links to the articles start with: empty for paths relative to a page in
+  // the root; the root's file:// URL, ending in "/", for a page elsewhere (PlaceResultsPage,
+  // app/setup/page_place.h).
+  std::string link_base = {};
   // The limits of a tree's listing (files/tree_listing.h): the most folders below the root an
   // article may lie in, and the most articles listed.
   std::size_t most_depth = kMostTreeDepth;

@@ -69,4 +69,11 @@ PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter,
   return templates;
 }
 
+PageTemplates PlainPageTemplates() {
+  return {.header = {"<!DOCTYPE html>",
+                     "<html><head><meta charset=\"utf-8\"><title>Search results</title></head>",
+                     "<body>"},
+          .footer = {"</body></html>"}};
+}
+
 }  // namespace kb

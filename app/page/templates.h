@@ -32,4 +32,8 @@ PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter,
                                 std::string_view header_name = kHeaderTemplateName,
                                 std::string_view footer_name = kFooterTemplateName);
 
+// Plain templates built into the program, for a knowledge base that brings none: a UTF-8 HTML
+// page titled "Search results" around the results.
+PageTemplates PlainPageTemplates();
+
 }  // namespace kb

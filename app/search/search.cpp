@@ -180,8 +180,10 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
   if (request.stop.stop_requested()) return false;
   screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
-  WriteResultsPage(env, request.templates, report.found, report.rows, report.phrase, screen,
-                   request.stop, request.results.style, request.knowledge_base.page);
+  WriteResultsPage(
+      env, request.templates, report.found, report.rows, report.phrase, screen, request.stop,
+      request.results.style,
+      {.path = request.knowledge_base.page, .link_base = request.knowledge_base.link_base});
   if (request.stop.stop_requested()) return false;
   if (request.page_handling == PageHandling::kOpenInBrowser) {
     screen.BrowserStarting();
@@ -205,6 +207,15 @@ void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureR
 
 PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen,
                             const KnowledgeBase& base) {
+  const auto missing = [&env](std::string_view name) {
+    platform::FileStatus status;
+    return env.PathStatus(name, /*follow_links=*/true, status) ==
+           platform::system_error::kFileNotFound;
+  };
+  if (!base.ListsArticleFolder() && missing(base.header_template) &&
+      missing(base.footer_template)) {
+    return PlainPageTemplates();
+  }
   return LoadPageTemplates(env, screen, base.header_template, base.footer_template);
 }
 

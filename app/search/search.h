@@ -36,7 +36,9 @@ void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureR
                           SettingsSource source = SettingsSource::kUser);
 
 // Loads the knowledge base's templates (lheader.htm and lfooter.htm) from the current
-// directory through `env`. A template that cannot be opened or read is reported to `screen`.
+// directory through `env`. A template that cannot be opened or read is reported to `screen`;
+// but a knowledge base that does not list the folder ZEB and has neither template gets the
+// plain built-in ones (PlainPageTemplates, app/page/templates.h), without a word.
 PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen,
                             const KnowledgeBase& base = {});
 

@@ -212,6 +212,14 @@ std::string ApplyExclude(std::string_view value, Settings& settings) {
   return "";
 }
 
+std::string ApplyPage(std::string_view value, Settings& settings) {
+  if (!value.starts_with('/')) {
+    return Concat({"Page takes the absolute path of a file, not ", Quoted(value)});
+  }
+  settings.page = std::string(value);
+  return "";
+}
+
 struct KeyRule {
   std::string_view key;
   ApplyValue apply;
@@ -230,6 +238,7 @@ constexpr KeyRule kKeys[] = {
     {"History", ApplyHistory},
     {"Articles", ApplyArticles},
     {"Exclude", ApplyExclude},
+    {"Page", ApplyPage},
 };
 
 // The keys a knowledge base's own settings file may set: how its articles are searched and

@@ -36,6 +36,8 @@
 //                                      (files/tree_listing.h); set, it makes the folder a
 //                                      knowledge base
 //   Exclude       = PATTERN, ...       paths left out of the articles (none by default)
+//   Page          = /PATH              where the results page of a knowledge base whose
+//                                      Articles are not ZEB/ZEB*.htm goes (page_place.h)
 //   and the key of each replaceable text (app/base/replaceable_texts.h), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
 //
@@ -86,6 +88,8 @@ struct Settings {
   // left out (KnowledgeBase, app/base/knowledge_base.h).
   std::optional<std::string> articles;
   std::vector<std::string> exclude;
+  // Page: the results page's path, for a knowledge base other than a ZEB one.
+  std::optional<std::string> page;
   // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
   ProgramTexts texts;
 };

@@ -331,8 +331,9 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
     return false;
   };
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results",
-                           "Order", "Index", "IndexLimit", "History", "Articles", "Exclude"});
+  keys.insert(keys.end(),
+              {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results", "Order",
+               "Index", "IndexLimit", "History", "Articles", "Exclude", "Page"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 
