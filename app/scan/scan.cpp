@@ -11,6 +11,7 @@
 #include "files/cold_reads.h"
 #include "files/directory_listing.h"
 #include "files/tree_listing.h"
+#include "platform/beneath_folder.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -167,9 +168,15 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   sink.ScanStarted(summary.articles_listed);
 
   const std::vector<std::size_t> to_read = ArticlesToRead(paths, request);
-  // Every article of the folder ZEB lies in it (and many of a tree in its root): opened once,
-  // it spares each open the lookup of the folder's path.
-  platform::FolderEnv articles(env, base.ArticleFolder());
+  // Every article of the folder ZEB lies in it: opened once, it spares each open the lookup of
+  // the folder's path. A tree's articles are opened beneath its root, so that none swapped
+  // for a link that leads out since the listing is read.
+  std::optional<platform::FolderEnv> article_folder;
+  std::optional<platform::BeneathEnv> beneath_root;
+  platform::Env& articles =
+      base.ListsArticleFolder()
+          ? static_cast<platform::Env&>(article_folder.emplace(env, kArticleFolder))
+          : beneath_root.emplace(env);
   // While articles are read from the disk, the standby threads read too (files/cold_reads.h).
   // An index may leave few articles to read, or none: no more of them than articles.
   const std::size_t standby = std::min({request.io_depth, kMostIoDepth, to_read.size()});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "app/page/results_page.h"
 #include "app/scan/scan.h"
 #include "app/search/result_order.h"
+#include "platform/beneath_folder.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
@@ -226,6 +228,11 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   SearchSink sink(screen, printers, request.printed_order.has_value(), report.found);
   KeptBudget kept_budget(kKeptArticlesBudget);
   const WantedDetails wanted = WantedDetailsOf(request);
+  // A tree's articles, read again for their details, are opened beneath its root as the scan
+  // opens them.
+  std::optional<platform::BeneathEnv> beneath_root;
+  platform::Env& article_env =
+      request.knowledge_base.ListsArticleFolder() ? env : beneath_root.emplace(env);
   const ScanRequest scan{
       .knowledge_base = request.knowledge_base,
       .query = request.query,
@@ -233,8 +240,8 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
       .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
       .stop = request.stop,
       .filter = request.filter,
-      .inspect_match =
-          request.inspect_match ? request.inspect_match : DetailsInspection(env, request, wanted),
+      .inspect_match = request.inspect_match ? request.inspect_match
+                                             : DetailsInspection(article_env, request, wanted),
       .kept_bytes = wanted.shown || wanted.weights ? kLargestSnippetArticle : 0,
       .kept_budget = &kept_budget,
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0),
