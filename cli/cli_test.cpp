@@ -224,6 +224,48 @@ TEST_F(CliTest, TypicalSearchFindsOneOfThreeArticles) {
                          kFooter));
 }
 
+// A documentation tree searched where it lies: its sub-folders in order, what it excludes,
+// hidden files and a link that leads out left out; the page's links are the paths, and
+// without templates of its own the page has plain ones. A page placed elsewhere links to the
+// articles by their URLs.
+TEST_F(CliTest, ATreeOfArticlesIsSearchedWhereItLies) {
+  fs::remove(kb_ / "lheader.htm");
+  fs::remove(kb_ / "lfooter.htm");
+  const std::string_view found = "<!-- Article starts -->printer";
+  for (const char* path : {"index.html", "b/z.html", "b/a.html", "a b/\xe9.html", "genindex.html",
+                           "_modules/m.html", ".hidden/h.html", "b/.h.html"}) {
+    fs::create_directories((kb_ / path).parent_path());
+    WriteFile(kb_ / path, found);
+  }
+  WriteFile(root_ / "outside.html", found);
+  fs::create_symlink(root_ / "outside.html", kb_ / "b" / "out.html");
+  fs::create_symlink(kb_ / "b" / "a.html", kb_ / "link.html");
+  WriteFile(kb_ / "kbsearch.env", "Articles = **/*.html\nExclude = _modules/**, genindex.html\n");
+
+  const CliRun run = Cli("printer");
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "./index.html\n./link.html\n./a b/\xe9.html\n./b/a.html\n./b/z.html\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(Page().find(Link("./a%20b/%E9.html", "./a b/\xe9.html")), std::string::npos);
+  EXPECT_TRUE(Page().starts_with("<!DOCTYPE html>\r\n")) << Page();
+
+  const std::string placed = (root_ / "placed.htm").string();
+  EXPECT_EQ(Cli("--page " + Quote(placed) + " printer").status, 0);
+  const std::string url = "file://" + kb_.string() + "/a%20b/%E9.html";
+  EXPECT_NE(ReadAll(placed).find(Link(url, "./a b/\xe9.html")), std::string::npos)
+      << ReadAll(placed);
+
+  // The options override the settings.
+  EXPECT_EQ(Cli("-l --articles 'b/*.html' --exclude 'b/z*' printer").out, "./b/a.html\n");
+
+  // A pattern that leads out of the folder is refused before anything is searched.
+  const CliRun refused = Cli("--articles '../*.html' printer");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("it holds the folder .."), std::string::npos) << refused.err;
+}
+
 TEST_F(CliTest, WithoutArticleFilesNoPageIsTouched) {
   WriteFile(kb_ / "ZebResult.htm", "old page");
   Article("other.htm", "printer <!-- Article starts -->");

@@ -31,6 +31,9 @@ constexpr int kQueryOption = 267;
 constexpr int kMarkerOption = 268;
 constexpr int kIgnoreOption = 269;
 constexpr int kInitOption = 270;
+constexpr int kArticlesOption = 271;
+constexpr int kExcludeOption = 272;
+constexpr int kPageOption = 273;
 
 constexpr char kShortOptions[] = ":0C:hj:lV";
 constexpr option kLongOptions[] = {
@@ -55,6 +58,9 @@ constexpr option kLongOptions[] = {
     {"init", no_argument, nullptr, kInitOption},
     {"no-index", no_argument, nullptr, kNoIndexOption},
     {"io-depth", required_argument, nullptr, kIoDepthOption},
+    {"articles", required_argument, nullptr, kArticlesOption},
+    {"exclude", required_argument, nullptr, kExcludeOption},
+    {"page", required_argument, nullptr, kPageOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -213,6 +219,15 @@ std::optional<std::string> TakeValue(int option, std::string_view value, Command
       command.order = ChoiceOf(kResultsOrders, value);
       if (command.order) return "";
       return Concat({"--order takes name, hits or relevance, not ", quoted});
+    case kArticlesOption:
+      command.articles = value;
+      return PatternProblem("--articles", value);
+    case kExcludeOption:
+      if (!command.exclude) command.exclude.emplace();
+      return SplitPatterns("--exclude", value, *command.exclude);
+    case kPageOption:
+      command.page = value;
+      return value.empty() ? "--page needs a file" : "";
   }
   return std::nullopt;
 }
@@ -300,6 +315,13 @@ std::string_view UsageText() {
          "                       print the articles (and show the snippets page's rows) in\n"
          "                       the order of their names, most hits first, or the most\n"
          "                       relevant first; printed once the search has ended\n"
+         "      --articles PATTERN\n"
+         "                       search the files whose paths match PATTERN instead of\n"
+         "                       ZEB/ZEB*.htm, '**' for any folders: '**/*.html'\n"
+         "      --exclude PATTERN,...\n"
+         "                       leave out the paths that match a PATTERN (repeatable)\n"
+         "      --page FILE      write the results page of a knowledge base other than\n"
+         "                       ZEB/ZEB*.htm to FILE, its links absolute\n"
          "      --no-kb-settings ignore the knowledge base's own kbsearch.env\n"
          "      --index          build or bring up to date the index of the knowledge base\n"
          "                       (in ~/.cache/kbsearch) and exit; searches then read only\n"
@@ -326,6 +348,12 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting) {
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings) {
   if (command.results_style) settings.style = *command.results_style;
   if (command.order) settings.order = *command.order;
+}
+
+void OverrideLayout(const CommandLine& command, Settings& settings) {
+  if (command.articles) settings.articles = *command.articles;
+  if (command.exclude) settings.exclude = *command.exclude;
+  if (command.page) settings.page = *command.page;
 }
 
 void OverrideMatchSettings(const CommandLine& command, MatchSettings& settings) {

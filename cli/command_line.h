@@ -4,6 +4,7 @@
 //   kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] [--io-depth N] [--settings FILE]
 //                [--fold F] [--match M] [--marker TEXT] [--ignore LIST] [--query Q]
 //                [--results R] [--order O]
+//                [--articles PATTERN] [--exclude PATTERN,...] [--page FILE]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
 //   kbsearch-cli --init [-C DIR] [zeb | sphinx | mkdocs | rustdoc]
@@ -22,6 +23,7 @@
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
 #include "app/setup/knowledge_base_init.h"
+#include "app/setup/settings_file.h"
 #include "cli/printers.h"
 
 namespace kb::cli {
@@ -60,6 +62,13 @@ struct CommandLine {
   // --order name|hits|relevance; none: as the settings say, which order the snippets page's
   // rows alone. Given, it orders the printed articles too, printed once the search has ended.
   std::optional<ResultsOrder> order;
+  // --articles PATTERN and --exclude PATTERN,... (each --exclude adds to the ones before);
+  // none: as the settings say.
+  std::optional<std::string> articles;
+  std::optional<std::vector<std::string>> exclude;
+  // --page FILE: where the results page of a knowledge base other than a ZEB one goes; a
+  // relative path is taken from the directory kbsearch-cli was started in.
+  std::optional<std::string> page;
   bool knowledge_base_settings = true;  // false: --no-kb-settings
   // --index: build or refresh the article index and search nothing; --no-index: search
   // without it.
@@ -80,6 +89,9 @@ QueryKind QueryKindOf(const CommandLine& command, QueryKind setting);
 
 // `settings` with what --results and --order of `command` say in place of theirs.
 void OverrideResultsSettings(const CommandLine& command, ResultsSettings& settings);
+
+// `settings` with what --articles, --exclude and --page of `command` say in place of theirs.
+void OverrideLayout(const CommandLine& command, Settings& settings);
 
 // `settings` with what --fold, --match, --marker and --ignore of `command` say in place of
 // theirs.

@@ -17,6 +17,7 @@
 #include "app/search/search.h"
 #include "app/search/search_settings.h"
 #include "app/setup/knowledge_base_init.h"
+#include "app/setup/page_place.h"
 #include "app/setup/settings_file.h"
 #include "cli/command_line.h"
 #include "cli/console_screen.h"
@@ -88,8 +89,18 @@ void OverrideSettings(const kb::cli::CommandLine& command, kb::Settings& setting
   if (command.knowledge_base_settings) {
     kb::ReadKnowledgeBaseSettings(kb::cli::SearchEnv(), settings, knowledge_base_problems);
   }
+  kb::cli::OverrideLayout(command, settings);
   kb::cli::OverrideMatchSettings(command, settings.match);
   kb::cli::OverrideResultsSettings(command, settings.results);
+}
+
+// The knowledge base of the working directory as `settings` lay it out, its page placed.
+kb::KnowledgeBase CurrentKnowledgeBase(const kb::Settings& settings) {
+  std::string root;
+  if (kb::platform::CurrentDirectory(root) != kb::platform::system_error::kNone) root.clear();
+  kb::KnowledgeBase base = kb::KnowledgeBaseOf(settings, std::move(root));
+  kb::PlaceResultsPage(base, settings.page);
+  return base;
 }
 
 // The printer of the results in the format the command line asks for, writing to `results`.
@@ -123,10 +134,12 @@ std::unique_ptr<kb::Printer> MakePrinter(kb::cli::ResultFormat format, const kb:
 // used" and why when it failed (which is also said on standard error). The problems met in
 // the settings file are said first, as a search says them.
 int BuildIndex(const kb::cli::CommandLine& command, const kb::Settings& settings,
+               const kb::KnowledgeBase& base,
                const std::vector<kb::SettingsProblem>& settings_problems,
                const std::vector<kb::SettingsProblem>& knowledge_base_problems,
                std::chrono::steady_clock::time_point started) {
-  kb::index::ArticleIndex index({.enabled = settings.use_index,
+  kb::index::ArticleIndex index({.knowledge_base = base,
+                                 .enabled = settings.use_index,
                                  .cache_limit = settings.index_limit,
                                  .article = settings.match.article});
   const bool json = command.format == kb::cli::ResultFormat::kJsonLines;
@@ -194,7 +207,9 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
 
   // The index spares the search the articles it proves need no reading; it is written only
   // by --index.
-  kb::index::ArticleIndex index({.enabled = settings.use_index && !command.no_index,
+  const kb::KnowledgeBase base = CurrentKnowledgeBase(settings);
+  kb::index::ArticleIndex index({.knowledge_base = base,
+                                 .enabled = settings.use_index && !command.no_index,
                                  .cache_limit = settings.index_limit,
                                  .article = settings.match.article});
   // A write that fails, or finds no reader, stops the search as a signal does; a signal stops
@@ -209,7 +224,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   // A file that someone else wrote into the knowledge base does not change the exit status.
   kb::ShowSettingsProblems(knowledge_base_problems, screen, kb::SettingsSource::kKnowledgeBase);
   const auto uncounted_messages = static_cast<int>(knowledge_base_problems.size());
-  kb::SearchRequest request{.query = query,
+  kb::SearchRequest request{.knowledge_base = base,
+                            .query = query,
                             .match_settings = settings.match,
                             .page_handling = PageHandlingOf(command),
                             .threads = command.threads,
@@ -219,8 +235,8 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
                             .results = settings.results,
                             .printed_order = command.order};
   // Without a page there is nothing for the templates to wrap.
-  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen);
-  ReportMissingArticleFolder(command, env, screen);
+  if (!command.list_only) request.templates = kb::LoadTemplates(env, screen, base);
+  if (base.ListsArticleFolder()) ReportMissingArticleFolder(command, env, screen);
   // The report lives as long as the process, which ends right after it: freeing thousands of
   // findings one by one would only delay the exit, where the system takes the memory back at
   // once. Left reachable, so that a leak check does not count it.
@@ -233,9 +249,10 @@ int SearchKnowledgeBase(const kb::cli::CommandLine& command, const kb::Query& qu
   if (command.format != kb::cli::ResultFormat::kJsonLines &&
       report.outcome == kb::SearchOutcome::kCompleted && screen.page_written()) {
     // The page where the browser, or whoever looks for it, finds it.
-    std::string folder;
-    if (kb::platform::CurrentDirectory(folder) == kb::platform::system_error::kNone) {
-      screen.ShowLastLine(kb::Concat({folder, "/", kb::kResultsPageName.substr(2)}));
+    if (!base.page.starts_with("./")) {
+      screen.ShowLastLine(base.page);
+    } else if (!base.root.empty()) {
+      screen.ShowLastLine(kb::Concat({base.root, "/", std::string_view(base.page).substr(2)}));
     }
   }
   if (screen.messages_shown() > uncounted_messages) return kTrouble;
@@ -256,7 +273,7 @@ int InitKnowledgeBase(kb::InitPreset preset) {
   return outcome.done ? 0 : Complain(outcome.problem);
 }
 
-int Search(const kb::cli::CommandLine& command) {
+int Search(kb::cli::CommandLine command) {
   const auto started = std::chrono::steady_clock::now();
   kb::Settings settings;
   std::vector<kb::SettingsProblem> settings_problems;
@@ -264,6 +281,13 @@ int Search(const kb::cli::CommandLine& command) {
   // Before the search starts any thread, and for the whole run.
   kb::UseProgramTexts(std::move(settings.texts));
 
+  // --page names a file from where kbsearch-cli was started.
+  if (command.page && !command.page->starts_with('/')) {
+    std::string started_in;
+    if (kb::platform::CurrentDirectory(started_in) == kb::platform::system_error::kNone) {
+      command.page = kb::Concat({started_in, "/", *command.page});
+    }
+  }
   std::string reason;
   if (!command.directory.empty() && !kb::platform::ChangeDirectory(command.directory, reason)) {
     return Complain(kb::Concat({"cannot change to directory ", command.directory, ": ", reason}));
@@ -279,8 +303,8 @@ int Search(const kb::cli::CommandLine& command) {
     return Complain(conflict);
   }
   if (command.build_index) {
-    const int built =
-        BuildIndex(command, settings, settings_problems, knowledge_base_problems, started);
+    const int built = BuildIndex(command, settings, CurrentKnowledgeBase(settings),
+                                 settings_problems, knowledge_base_problems, started);
     return settings_problems.empty() ? built : kTrouble;
   }
 

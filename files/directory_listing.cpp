@@ -20,35 +20,6 @@ constexpr std::size_t kMaxPatternLength = 259;
 constexpr uint8_t kFilterBits = attribute::kHidden | attribute::kSystem | attribute::kDirectory;
 constexpr uint8_t kStoredBits = 0x37;
 
-// "*" matches any run of characters, "?" any one; other characters match themselves, ASCII
-// letters without regard to case (through the case table of every other text rule).
-bool MatchesWildcard(std::string_view pattern, std::string_view name) {
-  const CaseTable& upper = UpperCaseTable();
-  const auto same = [&upper](char a, char b) {
-    return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
-  };
-  std::size_t p = 0;
-  std::size_t n = 0;
-  std::size_t star = std::string_view::npos;  // the last "*" met, to fall back to
-  std::size_t resume = 0;                     // where that "*" stopped matching in `name`
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
-      ++p;
-      ++n;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 uint8_t AttributesOf(std::string_view name, const platform::FileStatus& status) {
   uint8_t attributes = 0;
   if (name.front() == '.') attributes |= attribute::kHidden;
@@ -132,19 +103,6 @@ void Describe(platform::Directory& reader, std::string_view name, uint8_t filter
   const uint8_t attributes = AttributesOf(name, status);
   if (!PassesFilter(attributes, filter)) return;
   taken.push_back(Take(name, checked ? &status : nullptr, attributes, detail));
-}
-
-// The listing order: a-z taken as A-Z, then the bytes as they are. Bytes compare unsigned.
-bool ListedBefore(std::string_view a, std::string_view b) {
-  const CaseTable& upper = UpperCaseTable();
-  const std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const unsigned char x = upper[static_cast<unsigned char>(a[i])];
-    const unsigned char y = upper[static_cast<unsigned char>(b[i])];
-    if (x != y) return x < y;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b;
 }
 
 // Where a taken entry goes in the listing, sorted in place of the entry itself.
@@ -313,6 +271,45 @@ bool Finish(platform::SystemError failure) {
 constexpr std::size_t kFetchAhead = 16;
 
 }  // namespace
+
+bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+  const CaseTable& upper = UpperCaseTable();
+  const auto same = [&upper](char a, char b) {
+    return upper[static_cast<unsigned char>(a)] == upper[static_cast<unsigned char>(b)];
+  };
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star = std::string_view::npos;  // the last "*" met, to fall back to
+  std::size_t resume = 0;                     // where that "*" stopped matching in `name`
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool ListedBefore(std::string_view a, std::string_view b) {
+  const CaseTable& upper = UpperCaseTable();
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const unsigned char x = upper[static_cast<unsigned char>(a[i])];
+    const unsigned char y = upper[static_cast<unsigned char>(b[i])];
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
 
 bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t attribute_filter,
                    ListingDetail detail, platform::Env& env) {

@@ -92,6 +92,7 @@ class ListedPaths {
  private:
   friend bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
                         uint8_t attribute_filter, platform::Env& env);
+  friend class TreeWalk;  // files/tree_listing.cpp
 
   std::string bytes_;
   std::vector<std::size_t> ends_;  // where each path ends in bytes_
@@ -103,6 +104,14 @@ class ListedPaths {
 // caller that needs only the names, without a record for each.
 bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
                uint8_t attribute_filter, platform::Env& env = platform::Env::Default());
+
+// Whether `name` matches `pattern`: "*" matches any run of characters, "?" any one; other
+// characters match themselves, ASCII letters without regard to case.
+bool MatchesWildcard(std::string_view pattern, std::string_view name);
+
+// The listing order of names: compared byte by byte with a-z taken as A-Z, bytes unsigned, and
+// names equal so by their bytes as they are.
+bool ListedBefore(std::string_view a, std::string_view b);
 
 // Days since 28 December 1800 (1 January 1801 is 4); -1 for a year before 1801 or above 9999,
 // a month outside 1 to 12 or a day outside its month.

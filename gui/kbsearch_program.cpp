@@ -9,6 +9,7 @@
 
 #include "app/index/article_index.h"
 #include "app/search/search.h"
+#include "app/setup/page_place.h"
 #include "app/setup/remembered_folder.h"
 #include "app/setup/settings_file.h"
 #include "app/window/main_window.h"
@@ -29,22 +30,28 @@ struct OpenKnowledgeBase {
   OpenKnowledgeBase(const Settings& user_settings, std::vector<SettingsProblem> user_problems)
       : settings(user_settings),
         settings_problems(std::move(user_problems)),
-        index(ReadSettings(settings, knowledge_base_problems)),
+        base(ReadSettings(settings, knowledge_base_problems)),
+        index({.knowledge_base = base,
+               .enabled = settings.use_index,
+               .cache_limit = settings.index_limit,
+               .watch = true,
+               .article = settings.match.article}),
         index_refresh(index, 1) {}
 
-  // Reads the knowledge base's settings file over `settings`; the index's settings.
-  static index::IndexSettings ReadSettings(Settings& settings,
-                                           std::vector<SettingsProblem>& problems) {
+  // Reads the knowledge base's settings file over `settings`; the knowledge base they lay out.
+  static KnowledgeBase ReadSettings(Settings& settings, std::vector<SettingsProblem>& problems) {
     ReadKnowledgeBaseSettings(platform::Env::Default(), settings, problems);
-    return {.enabled = settings.use_index,
-            .cache_limit = settings.index_limit,
-            .watch = true,
-            .article = settings.match.article};
+    std::string root;
+    if (platform::CurrentDirectory(root) != platform::system_error::kNone) root.clear();
+    KnowledgeBase base = KnowledgeBaseOf(settings, std::move(root));
+    PlaceResultsPage(base, settings.page);
+    return base;
   }
 
   Settings settings;
   std::vector<SettingsProblem> settings_problems;
   std::vector<SettingsProblem> knowledge_base_problems;
+  KnowledgeBase base;
   index::ArticleIndex index;
   index::BackgroundRefresh index_refresh;
 };
@@ -89,11 +96,12 @@ int RunKbsearch(std::span<const std::string_view> arguments,
             ShowSettingsProblems(std::exchange(open->settings_problems, {}), screen);
             ShowSettingsProblems(std::exchange(open->knowledge_base_problems, {}), screen,
                                  SettingsSource::kKnowledgeBase);
-            return LoadTemplates(platform::Env::Default(), screen);
+            return LoadTemplates(platform::Env::Default(), screen, open->base);
           },
       .run_search =
           [&](const SearchRequest& request, SearchScreen& screen) {
             SearchRequest through_index = request;
+            through_index.knowledge_base = open->base;
             through_index.filter = &open->index;
             through_index.results = open->settings.results;
             SearchReport report = RunSearch(platform::Env::Default(), through_index, screen);

@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+
+#include "platform/file_system.h"
 
 namespace kb::platform {
 
@@ -29,6 +32,31 @@ class BeneathFolder {
  private:
   explicit BeneathFolder(int descriptor) : descriptor_(descriptor) {}
   int descriptor_;
+};
+
+// An Env that opens for reading every path "./..." beneath the current folder as it was when
+// the Env was made (openat2 with RESOLVE_BENEATH and RESOLVE_NO_MAGICLINKS), so that a file
+// swapped for a link that leads out of the folder after it was listed is not opened: the open
+// fails with kAccessDenied. Links that stay inside are followed, unless the options say not
+// to follow the last one; a path through an absolute link is opened as it stands and kept
+// when the file opened lies inside the folder's resolved path (/proc/self/fd). Every other call,
+// every other path and every open for writing goes to the target as it stands, and so does every
+// open when the folder could not be opened or the kernel has no openat2 (before Linux 5.6, or
+// refused by a sandbox). May be used from several threads at once.
+class BeneathEnv final : public EnvWrapper {
+ public:
+  explicit BeneathEnv(Env& target);
+  ~BeneathEnv() override;
+
+  SystemError OpenFile(std::string_view path, const OpenOptions& options,
+                       std::unique_ptr<File>& file) override;
+
+ private:
+  // Whether the open file `descriptor` lies inside the folder.
+  bool Inside(int descriptor) const;
+
+  int descriptor_;    // the current folder, O_PATH; -1 when it could not be opened
+  std::string root_;  // its resolved path; empty when unknown
 };
 
 }  // namespace kb::platform

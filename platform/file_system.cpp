@@ -41,6 +41,10 @@ SystemError File::WriteAt(uint64_t offset, std::span<const char> bytes, std::siz
   return system_error::kNone;
 }
 
+SystemError Env::ResolvePath(std::string_view /*path*/, std::string& /*resolved*/) {
+  return system_error::kNotSupported;
+}
+
 SystemError File::Size(uint64_t& size) {
   FileStatus status;
   if (const SystemError error = Status(status)) return error;

@@ -252,6 +252,10 @@ class Env {
   // Opens the folder `path` for opening the files in it. A missing one, or something there
   // that is not a folder, fails with kPathNotFound.
   virtual SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) = 0;
+  // The absolute path that `path` names, every symbolic link on the way resolved and no "."
+  // or ".." left: what tells whether a link leads out of a folder. A missing path fails as
+  // PathStatus does. An Env that cannot tell fails with kNotSupported (this default).
+  virtual SystemError ResolvePath(std::string_view path, std::string& resolved);
 };
 
 // An Env that forwards every call to another one: the base of wrappers that change a few.
@@ -280,6 +284,9 @@ class EnvWrapper : public Env {
   }
   SystemError OpenFolder(std::string_view path, std::unique_ptr<Folder>& folder) override {
     return target_.OpenFolder(path, folder);
+  }
+  SystemError ResolvePath(std::string_view path, std::string& resolved) override {
+    return target_.ResolvePath(path, resolved);
   }
 
  private:
@@ -364,6 +371,10 @@ bool ToLocalTime(int64_t seconds, CalendarTime& local);
 
 // The absolute path of the current directory.
 SystemError CurrentDirectory(std::string& path);
+
+// Whether this process may make files in the folder `path` (its effective user and groups
+// may write and search it, on a file system not mounted read-only).
+bool MayMakeFilesIn(std::string_view path);
 
 // The process's umask: the permission bits a file it creates goes without. Read without
 // changing it, so any thread may ask.

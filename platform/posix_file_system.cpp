@@ -12,7 +12,9 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -474,6 +476,18 @@ class PosixEnv final : public Env {
     }
     return system_error::kNone;
   }
+
+  SystemError ResolvePath(std::string_view path, std::string& resolved) override {
+    NativePath native;
+    if (!ToNative(path, native)) return system_error::kInvalidName;
+    std::unique_ptr<char, decltype(&free)> real(realpath(native.data(), nullptr), &free);
+    if (real == nullptr) {
+      if (errno == ENOENT) return MissingFileOrPath(native.data());
+      return LastError(Operation::kPathStatus);
+    }
+    resolved = real.get();
+    return system_error::kNone;
+  }
 };
 
 }  // namespace
@@ -510,6 +524,11 @@ SystemError CurrentDirectory(std::string& path) {
   }
   path.assign(buffer.data());
   return system_error::kNone;
+}
+
+bool MayMakeFilesIn(std::string_view path) {
+  NativePath native;
+  return ToNative(path, native) && faccessat(AT_FDCWD, native.data(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 uint32_t CreationMask() {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/beneath_folder.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb::platform {
@@ -436,6 +437,37 @@ TEST(CurrentDirectoryTest, IsTheProcessWorkingDirectory) {
   std::string path;
   ASSERT_EQ(CurrentDirectory(path), system_error::kNone);
   EXPECT_EQ(std::filesystem::path(path), std::filesystem::current_path());
+}
+
+// A file listed inside a folder and swapped for a link that leads out is not opened beneath
+// the folder; links that stay inside are, and everything else goes on as before.
+TEST(BeneathEnvTest, NothingOutsideTheFolderIsOpenedThroughItsPaths) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directories(scratch.path() / "kb/sub");
+  scratch.Write("kb/sub/inside.html", "inside");
+  scratch.Write("secret", "secret");
+  std::filesystem::create_symlink(scratch.path() / "secret", scratch.path() / "kb/out.html");
+  std::filesystem::create_symlink("sub/inside.html", scratch.path() / "kb/in.html");
+  std::filesystem::create_symlink("../../secret", scratch.path() / "kb/sub/up.html");
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path() / "kb");
+  {
+    BeneathEnv env(Env::Default());
+    FilePointer file;
+    EXPECT_EQ(env.OpenFile("./sub/inside.html", {}, file), system_error::kNone);
+    EXPECT_EQ(env.OpenFile("./in.html", {}, file), system_error::kNone);
+    std::filesystem::create_symlink(scratch.path() / "kb/sub/inside.html",
+                                    scratch.path() / "kb/absolute.html");
+    EXPECT_EQ(env.OpenFile("./absolute.html", {}, file), system_error::kNone);
+    for (const char* outside : {"./out.html", "./sub/up.html", "./sub/../../secret"}) {
+      EXPECT_EQ(env.OpenFile(outside, {}, file), system_error::kAccessDenied) << outside;
+      EXPECT_EQ(file, nullptr);
+    }
+    EXPECT_EQ(env.OpenFile("./missing.html", {}, file), system_error::kFileNotFound);
+    // Other paths, as the plain file system has them.
+    EXPECT_EQ(env.OpenFile("../secret", {}, file), system_error::kNone);
+  }
+  std::filesystem::current_path(previous);
 }
 
 }  // namespace

@@ -76,6 +76,13 @@ inline constexpr ReplaceableText kArticleUnopened{"ArticleUnopened", "Could not 
 inline constexpr ReplaceableText kArticleUnread{"ArticleUnread", "Could not read file: "};
 inline constexpr ReplaceableText kFolderUnread{"FolderUnread", "Could not read the folder: "};
 inline constexpr ReplaceableText kErrorJoiner{"ErrorJoiner", "|Error: "};
+// A tree of articles the listing does not take whole: before the number the limit is and the
+// first path left out.
+inline constexpr ReplaceableText kFolderTooDeep{
+    "FolderTooDeep", "Not searched: a folder nested more deeply than the most folders, "};
+inline constexpr ReplaceableText kTooManyArticles{
+    "TooManyArticles", "Not searched: the articles past the most a search takes, "};
+inline constexpr ReplaceableText kLimitJoiner{"LimitJoiner", ", from: "};
 
 // The results page's failures, and their captions (app/page).
 inline constexpr ReplaceableText kPageUnopened{

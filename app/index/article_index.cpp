@@ -34,6 +34,7 @@ constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
 constexpr std::string_view kOtherPart = "other article part";
+constexpr std::string_view kTree = "tree of articles";
 // The share of the indexed articles that may hold a phrase beyond which checking every
 // article's status costs more than the reads it spares: a check costs about a third of the
 // read of a small article.
@@ -408,6 +409,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   };
   if (!settings_.enabled) return finish(kOff);
   if (settings.article != settings_.article) return finish(kOtherPart);
+  if (!settings_.knowledge_base.ListsArticleFolder()) return finish(kTree);
   const Place place = FindPlace(false, settings_.article);
   if (!place.refusal.empty()) return finish(place.refusal);
   const PhraseGrams sought = GramsOfQuery(query, settings);
@@ -580,6 +582,10 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
   if (!settings_.enabled) {
     problem = "the index is off in the settings (Index = off)";
     return Failed(kOff);
+  }
+  if (!settings_.knowledge_base.ListsArticleFolder()) {
+    problem = Concat({"the index holds the articles of ", kArticlePattern, " alone"});
+    return Failed(kTree);
   }
   const Place place = FindPlace(true, settings_.article);
   if (!place.refusal.empty()) {

@@ -35,6 +35,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/base/knowledge_base.h"
 #include "app/match/match_settings.h"
 #include "app/scan/article_filter.h"
 #include "platform/file_identity.h"
@@ -53,6 +54,9 @@ inline constexpr int64_t kUnsureSpanNs = 2'000'000'000;
 inline constexpr uint64_t kDefaultCacheLimit = uint64_t{1} << 30;
 
 struct IndexSettings {
+  // The knowledge base of the current directory. The index holds the folder ZEB alone: a
+  // knowledge base whose articles are a tree is searched without it ("tree of articles").
+  KnowledgeBase knowledge_base = {};
   bool enabled = true;                        // Index = auto; false for off
   uint64_t cache_limit = kDefaultCacheLimit;  // IndexLimit, in bytes
   // For a program that searches again and again (the window): the index stays open between

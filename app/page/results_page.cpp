@@ -151,7 +151,7 @@ const ArticleSnippets& ShownOf(const FoundArticle& article) {
 // thousands of rows with their snippets takes longer to render than to write. False when
 // memory ran out.
 bool RenderRows(std::span<const FoundArticle> found, std::span<const std::size_t> rows,
-                std::vector<std::string>& rendered) {
+                std::string_view link_base, std::vector<std::string>& rendered) {
   constexpr std::size_t kRowsPerBatch = 64;
   constexpr std::size_t kMostRenderThreads = 4;
   rendered.resize(rows.size());
@@ -163,7 +163,7 @@ bool RenderRows(std::span<const FoundArticle> found, std::span<const std::size_t
            first = next_batch.fetch_add(kRowsPerBatch)) {
         for (std::size_t at = first; at < std::min(rows.size(), first + kRowsPerBatch); ++at) {
           const FoundArticle& article = found[rows[at]];
-          rendered[at] = SnippetsRow(article.path, article.excerpt, ShownOf(article));
+          rendered[at] = SnippetsRow(article.path, article.excerpt, ShownOf(article), link_base);
         }
       }
     } catch (const std::bad_alloc&) {
@@ -188,9 +188,9 @@ bool RenderRows(std::span<const FoundArticle> found, std::span<const std::size_t
 
 // The rows of the snippets page, in the order of `rows`.
 void WriteSnippetsRows(std::span<const FoundArticle> found, std::span<const std::size_t> rows,
-                       PageWriter& page) {
+                       std::string_view link_base, PageWriter& page) {
   std::vector<std::string> rendered;
-  if (!RenderRows(found, rows, rendered)) {
+  if (!RenderRows(found, rows, link_base, rendered)) {
     page.Fail(error::kInsufficientMemory);
     return;
   }
@@ -198,11 +198,11 @@ void WriteSnippetsRows(std::span<const FoundArticle> found, std::span<const std:
 }
 
 void WriteResultRows(std::span<const FoundArticle> found, std::span<const std::size_t> rows,
-                     PageWriter& page) {
+                     std::string_view link_base, PageWriter& page) {
   for (const std::size_t row : rows) {
     const FoundArticle& article = found[row];
     if (page.failed()) return;
-    page.Line(LinkLine(article.path));
+    page.Line(LinkLine(article.path, link_base));
     page.Line(kExcerptCellOpen);
     page.Line(ExcerptText(article.excerpt));
     page.Line(kExcerptCellClose);
@@ -251,24 +251,25 @@ std::unique_ptr<platform::File> TakePageTurn(const std::stop_token& stop) {
   }
 }
 
-void ReportUnopened(FailureReporter& reporter) {
+void ReportUnopened(FailureReporter& reporter, std::string_view page_path) {
   const std::string text =
       Concat({ProgramText(text::kPageUnopened), NumberToText(ErrorCode()), ", ", ErrorText()});
   reporter.ReportFailure({.text = text,
                           .caption = ProgramText(text::kPageUnopenedCaption),
                           .icon = kStopIcon,
                           .error_code = ErrorCode(),
-                          .path = kResultsPageName});
+                          .path = page_path});
 }
 
-void ReportUnwritten(FailureReporter& reporter, const PageWriter& page) {
+void ReportUnwritten(FailureReporter& reporter, const PageWriter& page,
+                     std::string_view page_path) {
   const std::string text = Concat({ProgramText(text::kPageUnwritten),
                                    NumberToText(page.failed_code()), ", ", page.failed_text()});
   reporter.ReportFailure({.text = text,
                           .caption = ProgramText(text::kPageUnwrittenCaption),
                           .icon = kStopIcon,
                           .error_code = page.failed_code(),
-                          .path = kResultsPageName});
+                          .path = page_path});
 }
 
 }  // namespace
@@ -312,9 +313,15 @@ std::string PercentEncodePath(std::string_view path) {
   return encoded;
 }
 
-std::string LinkLine(std::string_view path) {
-  return Concat(
-      {R"(<tr><td><a href=")", PercentEncodePath(path), R"(">)", EscapeHtml(path), "</a></td>"});
+std::string ArticleHref(std::string_view path, std::string_view link_base) {
+  if (link_base.empty()) return PercentEncodePath(path);
+  if (path.starts_with("./")) path.remove_prefix(2);
+  return Concat({link_base, PercentEncodePath(path)});
+}
+
+std::string LinkLine(std::string_view path, std::string_view link_base) {
+  return Concat({R"(<tr><td><a href=")", ArticleHref(path, link_base), R"(">)", EscapeHtml(path),
+                 "</a></td>"});
 }
 
 std::string SummaryLine(int32_t count, std::string_view phrase) {
@@ -325,16 +332,22 @@ std::string SummaryLine(int32_t count, std::string_view phrase) {
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::span<const std::size_t> rows,
                       std::string_view phrase, FailureReporter& reporter,
-                      const std::stop_token& stop, ResultsStyle style) {
+                      const std::stop_token& stop, ResultsStyle style, PagePlace place) {
+  const std::string_view page_path = place.path;
   // ExportFile: its records grow, so that no line of the page is cut.
-  TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
+  // The name variable holds the path whole, however long a page placed elsewhere has it.
+  TextLineFile file({.record_length = 255,
+                     .options = "/FILEBUFFERS=100",
+                     .name_length = std::max(kFileNameLength, page_path.size()),
+                     .path_limit = std::max(kMaxPathLength, page_path.size() + 1),
+                     .growing_record = true},
                     env);
-  file.name().Assign(kResultsPageName);
+  file.name().Assign(page_path);
   // Held until the page is in place.
   const std::unique_ptr<platform::File> turn = TakePageTurn(stop);
   file.Replace();
   if (ErrorCode() != 0) {
-    ReportUnopened(reporter);
+    ReportUnopened(reporter, page_path);
     return;
   }
   PageWriter page(file);
@@ -348,9 +361,9 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
   if (!found.empty()) {
     WritePageHead(templates, static_cast<int32_t>(found.size()), Clip(phrase), page);
     if (snippets) {
-      WriteSnippetsRows(found, rows, page);
+      WriteSnippetsRows(found, rows, place.link_base, page);
     } else {
-      WriteResultRows(found, rows, page);
+      WriteResultRows(found, rows, place.link_base, page);
     }
     WritePageTail(templates, page);
   } else if (snippets) {
@@ -359,7 +372,7 @@ void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
     page.TemplateLines(templates.footer);
   }
   page.Finish(stop.stop_requested());
-  if (page.failed()) ReportUnwritten(reporter, page);
+  if (page.failed()) ReportUnwritten(reporter, page, page_path);
 }
 
 }  // namespace kb

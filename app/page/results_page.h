@@ -19,13 +19,21 @@
 
 #include "app/base/failure.h"
 #include "app/base/found_article.h"
+#include "app/base/knowledge_base.h"
 #include "app/base/results_settings.h"
 #include "app/page/templates.h"
 #include "platform/file_system.h"
 
 namespace kb {
 
-// Writes the page kResultsPageName (app/base/knowledge_base.h) through `env`: `templates`
+// Where the page goes and how it links to the articles (KnowledgeBase::page and link_base).
+struct PagePlace {
+  std::string_view path = kResultsPageName;
+  std::string_view link_base = {};
+};
+
+// Writes the page place.path (kResultsPageName, app/base/knowledge_base.h, unless the
+// knowledge base names another) through `env`: `templates`
 // around a summary of `found` for `phrase` (as the scan compared it) and a row for each
 // article of `found`, in the order `rows` gives (indices into `found`; empty: in found's own
 // order). With nothing found the page is empty (zero bytes).
@@ -47,8 +55,8 @@ namespace kb {
 void WriteResultsPage(platform::Env& env, const PageTemplates& templates,
                       std::span<const FoundArticle> found, std::span<const std::size_t> rows,
                       std::string_view phrase, FailureReporter& reporter,
-                      const std::stop_token& stop = {},
-                      ResultsStyle style = ResultsStyle::kClassic);
+                      const std::stop_token& stop = {}, ResultsStyle style = ResultsStyle::kClassic,
+                      PagePlace place = {});
 
 // `text` with & < > and " written as &amp; &lt; &gt; and &quot;; every other byte unchanged.
 std::string EscapeHtml(std::string_view text);
@@ -59,8 +67,14 @@ void AppendEscapedHtml(std::string& out, std::string_view text);
 // hex digits.
 std::string PercentEncodePath(std::string_view path);
 
-// The first line of a result's row: a link to the article at `path`.
-std::string LinkLine(std::string_view path);
+// The link to the article at `path` ("./" and its path from the knowledge base's folder): the
+// path as a relative URL (PercentEncodePath) when `link_base` is empty, for a page in that
+// folder; else `link_base`, the folder's own URL ending in "/", and the path without "./",
+// percent-encoded so.
+std::string ArticleHref(std::string_view path, std::string_view link_base);
+
+// The first line of a result's row: a link to the article at `path` (ArticleHref).
+std::string LinkLine(std::string_view path, std::string_view link_base = {});
 
 // The line of the summary table that reports `count` articles found for `phrase`.
 std::string SummaryLine(int32_t count, std::string_view phrase);

@@ -9,22 +9,22 @@
 namespace kb {
 
 std::string SnippetsRow(std::string_view path, std::string_view excerpt,
-                        const ArticleSnippets& shown) {
-  std::string row = LinkLine(path);
+                        const ArticleSnippets& shown, std::string_view link_base) {
+  std::string row = LinkLine(path, link_base);
   const auto line = [&row](std::initializer_list<std::string_view> pieces) {
     row.append(kLineEnd);
     for (const std::string_view piece : pieces) row.append(piece);
   };
   line({R"(<td><font face="Verdana,Arial" size="2">)"});
   if (!shown.title.empty()) {
-    line({R"(<div class="kb-title"><b><a href=")", PercentEncodePath(path), R"(">)",
+    line({R"(<div class="kb-title"><b><a href=")", ArticleHref(path, link_base), R"(">)",
           EscapeHtml(shown.title), "</a></b></div>"});
   }
   if (const std::string text = ExcerptText(excerpt); !text.empty()) {
     line({R"(<div class="kb-excerpt"><small>)", text, "</small></div>"});
   }
   for (const Snippet& snippet : shown.snippets) {
-    line({R"(<div class="kb-snippet"><a href=")", PassageUrl(path, snippet.link),
+    line({R"(<div class="kb-snippet"><a href=")", PassageUrl(path, snippet.link, link_base),
           R"(" style="color:inherit">)", MarkedSnippet(snippet), "</a></div>"});
   }
   line({R"(<div class="kb-hits"><small>)", HitsText(shown.hits), "</small></div>"});
@@ -74,9 +74,10 @@ std::string PercentEncodeFragmentText(std::string_view text) {
   return encoded;
 }
 
-std::string PassageUrl(std::string_view path, const PassageLink& link) {
+std::string PassageUrl(std::string_view path, const PassageLink& link, std::string_view link_base) {
   const std::string fragment = PassageFragment(link);
-  return fragment.empty() ? PercentEncodePath(path) : PercentEncodePath(path) + '#' + fragment;
+  std::string url = ArticleHref(path, link_base);
+  return fragment.empty() ? url : url + '#' + fragment;
 }
 
 std::string PassageFragment(const PassageLink& link) {

@@ -19,9 +19,10 @@
 namespace kb {
 
 // The row for the article at `path`, with its excerpt (raw bytes after the marker) and what
-// it shows: its lines as the page holds them, each but the last ended with CR LF.
+// it shows: its lines as the page holds them, each but the last ended with CR LF. Its links
+// start with `link_base` (ArticleHref).
 std::string SnippetsRow(std::string_view path, std::string_view excerpt,
-                        const ArticleSnippets& shown);
+                        const ArticleSnippets& shown, std::string_view link_base = {});
 
 // `snippet` as HTML: its text escaped, each mark in an orange <mark>.
 std::string MarkedSnippet(const Snippet& snippet);
@@ -31,7 +32,8 @@ std::string MarkedSnippet(const Snippet& snippet);
 // "-,", the text, ",-" and the suffix, each percent-encoded (PercentEncodeFragmentText), so
 // that a browser that knows text fragments scrolls to the passage and highlights it, and one
 // that does not lands at the element of the id.
-std::string PassageUrl(std::string_view path, const PassageLink& link);
+std::string PassageUrl(std::string_view path, const PassageLink& link,
+                       std::string_view link_base = {});
 
 // What PassageUrl puts after "#" (ASCII, percent-encoded): empty when `link` has neither an
 // id nor a text fragment.

@@ -55,17 +55,25 @@ bool LoadTemplate(TextLineFile& file, FailureReporter& reporter, std::string_vie
 
 }  // namespace
 
-PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter) {
+PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter,
+                                std::string_view header_name, std::string_view footer_name) {
   // ImportFile: its records grow, so that no line of a template is cut.
   TextLineFile file({.record_length = 255, .options = "/FILEBUFFERS=100", .growing_record = true},
                     env);
   PageTemplates templates;
-  if (LoadTemplate(file, reporter, kHeaderTemplateName, templates.header, text::kHeaderUnopened,
+  if (LoadTemplate(file, reporter, header_name, templates.header, text::kHeaderUnopened,
                    text::kHeaderUnread)) {
-    LoadTemplate(file, reporter, kFooterTemplateName, templates.footer, text::kFooterUnopened,
+    LoadTemplate(file, reporter, footer_name, templates.footer, text::kFooterUnopened,
                  text::kFooterUnread);
   }
   return templates;
+}
+
+PageTemplates PlainPageTemplates() {
+  return {.header = {"<!DOCTYPE html>",
+                     "<html><head><meta charset=\"utf-8\"><title>Search results</title></head>",
+                     "<body>"},
+          .footer = {"</body></html>"}};
 }
 
 }  // namespace kb

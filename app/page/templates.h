@@ -4,9 +4,11 @@
 // lfooter.htm after them, read from the working directory once, when the program starts.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/base/failure.h"
+#include "app/base/knowledge_base.h"
 #include "platform/file_system.h"
 
 namespace kb {
@@ -25,6 +27,13 @@ struct PageTemplates {
 // memory to keep its lines), is reported to `reporter` and the footer is not tried; a
 // footer that cannot be opened or read whole is reported likewise. The lines read before a
 // failure are kept.
-PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter);
+// The templates are named `header_name` and `footer_name`, relative to the current directory.
+PageTemplates LoadPageTemplates(platform::Env& env, FailureReporter& reporter,
+                                std::string_view header_name = kHeaderTemplateName,
+                                std::string_view footer_name = kFooterTemplateName);
+
+// Plain templates built into the program, for a knowledge base that brings none: a UTF-8 HTML
+// page titled "Search results" around the results.
+PageTemplates PlainPageTemplates();
 
 }  // namespace kb

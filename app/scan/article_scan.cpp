@@ -83,12 +83,12 @@ void KeptArticle::Release() {
   bytes_ = {};
 }
 
-FileDeclaration ArticleFileDeclaration() {
+FileDeclaration ArticleFileDeclaration(std::size_t longest_path) {
   return {.record_length = kBlockSize,
           .options = "/FILEBUFFERS=128",
           .may_create = false,
-          .name_length = kLongestArticlePath,
-          .path_limit = kLongestArticlePath + 1};
+          .name_length = longest_path,
+          .path_limit = longest_path + 1};
 }
 
 namespace {

@@ -30,8 +30,9 @@
 namespace kb {
 
 // How the articles' block file (DosFile) is declared: its name variable holds any article's
-// path whole, and its buffer takes an ordinary article in one read.
-FileDeclaration ArticleFileDeclaration();
+// path whole (`longest_path` bytes: KnowledgeBase::LongestArticlePath), and its buffer takes an
+// ordinary article in one read.
+FileDeclaration ArticleFileDeclaration(std::size_t longest_path = kLongestArticlePath);
 
 // What scanning one article came to.
 struct ArticleOutcome {

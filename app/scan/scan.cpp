@@ -10,6 +10,8 @@
 #include "app/base/replaceable_texts.h"
 #include "files/cold_reads.h"
 #include "files/directory_listing.h"
+#include "files/tree_listing.h"
+#include "platform/beneath_folder.h"
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -40,7 +42,7 @@ class ArticleReader {
         to_read_(to_read),
         request_(request),
         env_(env, gate),
-        file_(ArticleFileDeclaration(), env_),
+        file_(ArticleFileDeclaration(request.knowledge_base.LongestArticlePath()), env_),
         matcher_(MakeQueryMatcher(
             request.query, request.match_settings,
             request.kept_bytes > 0 ? StreamSearch::Count::kAll : StreamSearch::Count::kFirstOnly)),
@@ -102,6 +104,43 @@ std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequ
 
 }  // namespace
 
+bool ListArticles(platform::Env& env, const KnowledgeBase& base, ListedPaths& paths,
+                  FailureReporter& reporter) {
+  if (base.ListsArticleFolder()) {
+    if (ListPaths(paths, kArticlePattern, kArticlePathPrefix, 0, env)) return true;
+    ReportScanFailure(reporter, text::kFolderUnread, kArticleFolder, ErrorCode());
+    return false;
+  }
+  std::vector<TreeProblem> problems;
+  const bool listed = ListTree(paths,
+                               {.articles = base.articles,
+                                .exclude = base.exclude,
+                                .most_depth = base.most_depth,
+                                .most_articles = base.most_articles},
+                               problems, env);
+  if (!listed && problems.empty()) {
+    ReportScanFailure(reporter, text::kFolderUnread, ".", ErrorCode());
+  }
+  for (const TreeProblem& problem : problems) {
+    switch (problem.kind) {
+      case TreeProblem::Kind::kFolderUnread:
+        ReportScanFailure(reporter, text::kFolderUnread, problem.path, problem.error_code);
+        break;
+      case TreeProblem::Kind::kTooDeep:
+      case TreeProblem::Kind::kTooMany: {
+        const bool deep = problem.kind == TreeProblem::Kind::kTooDeep;
+        const std::string text =
+            Concat({ProgramText(deep ? text::kFolderTooDeep : text::kTooManyArticles),
+                    NumberToText(static_cast<int32_t>(deep ? base.most_depth : base.most_articles)),
+                    ProgramText(text::kLimitJoiner), problem.path});
+        reporter.ReportFailure({.text = text, .path = problem.path});
+        break;
+      }
+    }
+  }
+  return listed;
+}
+
 std::size_t DefaultScanThreads() {
   return std::clamp<std::size_t>(platform::ProcessorCount(), 1, kMostDefaultScanThreads);
 }
@@ -113,12 +152,14 @@ std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& setti
 ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, ScanSink& sink) {
   // What the filter does without the listing overlaps it.
   if (request.filter != nullptr) request.filter->Prepare(request.query, request.match_settings);
+  const KnowledgeBase& base = request.knowledge_base;
   ListedPaths paths;
-  const bool listed = request.listing != nullptr
-                          ? request.listing->List(env, paths)
-                          : ListPaths(paths, kArticlePattern, kArticlePathPrefix, 0, env);
-  if (!listed) {
-    ReportScanFailure(sink, text::kFolderUnread, kArticleFolder, ErrorCode());
+  if (request.listing != nullptr && base.ListsArticleFolder()) {
+    if (!request.listing->List(env, paths)) {
+      ReportScanFailure(sink, text::kFolderUnread, kArticleFolder, ErrorCode());
+    }
+  } else {
+    ListArticles(env, base, paths, sink);
   }
 
   ScanSummary summary{.articles_listed = static_cast<int32_t>(paths.size()),
@@ -127,9 +168,15 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   sink.ScanStarted(summary.articles_listed);
 
   const std::vector<std::size_t> to_read = ArticlesToRead(paths, request);
-  // Every article lies in the one folder: opened once, it spares each open the lookup of
-  // the folder's path.
-  platform::FolderEnv articles(env, kArticleFolder);
+  // Every article of the folder ZEB lies in it: opened once, it spares each open the lookup of
+  // the folder's path. A tree's articles are opened beneath its root, so that none swapped
+  // for a link that leads out since the listing is read.
+  std::optional<platform::FolderEnv> article_folder;
+  std::optional<platform::BeneathEnv> beneath_root;
+  platform::Env& articles =
+      base.ListsArticleFolder()
+          ? static_cast<platform::Env&>(article_folder.emplace(env, kArticleFolder))
+          : beneath_root.emplace(env);
   // While articles are read from the disk, the standby threads read too (files/cold_reads.h).
   // An index may leave few articles to read, or none: no more of them than articles.
   const std::size_t standby = std::min({request.io_depth, kMostIoDepth, to_read.size()});

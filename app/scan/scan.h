@@ -1,7 +1,8 @@
 #pragma once
 
-// The scan: every article file ZEB/ZEB*.htm of the working directory, read and compared with
-// the query, its outcome handed to a sink in listing order.
+// The scan: every article of the knowledge base in the working directory (the files
+// ZEB/ZEB*.htm, or those its pattern names), read and compared with the query, its outcome
+// handed to a sink in listing order.
 //
 // A sink is the scan's one reader: the search passes each outcome on to its screen (the
 // progress), its printers (the found articles) and its failures; another caller may pass
@@ -17,6 +18,7 @@
 #include <string_view>
 
 #include "app/base/failure.h"
+#include "app/base/knowledge_base.h"
 #include "app/base/query.h"
 #include "app/match/match_settings.h"
 #include "app/scan/article_filter.h"
@@ -44,6 +46,8 @@ std::size_t DefaultScanThreads();
 std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& settings);
 
 struct ScanRequest {
+  // Where the articles are.
+  KnowledgeBase knowledge_base = {};
   // What is looked for; the settings decide what matches it (app/match/match_settings.h).
   Query query = {};
   MatchSettings match_settings = {};
@@ -73,7 +77,7 @@ struct ScanRequest {
   // (files/cold_reads.h); 0: none, and nothing opened ahead.
   std::size_t io_depth = 0;
   // When set, gives the listing of the articles in place of the folder's own
-  // (app/scan/article_listing.h).
+  // (app/scan/article_listing.h); for a knowledge base that lists the folder ZEB alone.
   ArticleListing* listing = nullptr;
 };
 
@@ -96,9 +100,17 @@ struct ScanSummary {
   bool completed = true;        // false when `stop` ended the scan first
 };
 
-// Lists the article files, sorted by name (files/directory_listing.h), through `env`, and
-// hands each one's outcome to `sink`. A folder ZEB that exists but cannot be read is
-// reported once ("Could not read the folder: ./ZEB"); a missing one is not.
+// Lists the articles of `base` through `env` into `paths`: the folder ZEB sorted by name
+// (ListPaths, files/directory_listing.h) or a tree (ListTree, files/tree_listing.h). A folder
+// ZEB that exists but cannot be read is reported once ("Could not read the folder: ./ZEB"); a
+// missing one is not. Each folder of a tree that cannot be read is reported so, and a tree
+// the listing does not take whole is reported with the limit it met and the first path left
+// out. False when the folder ZEB, or the tree's root, could not be read.
+bool ListArticles(platform::Env& env, const KnowledgeBase& base, ListedPaths& paths,
+                  FailureReporter& reporter);
+
+// Lists the articles (ListArticles, or request.listing) and hands each one's outcome to
+// `sink`.
 //
 // Articles are opened for reading only, others denied writing, and streamed block by block,
 // so memory stays small however large an article is. One that cannot be opened is reported

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "app/page/results_page.h"
 #include "app/scan/scan.h"
 #include "app/search/result_order.h"
+#include "platform/beneath_folder.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
 
@@ -180,12 +182,14 @@ bool PublishResults(platform::Env& env, const SearchRequest& request, SearchScre
   if (request.stop.stop_requested()) return false;
   screen.PageBeingWritten();
   // A stop while the page is written leaves the old page in place.
-  WriteResultsPage(env, request.templates, report.found, report.rows, report.phrase, screen,
-                   request.stop, request.results.style);
+  WriteResultsPage(
+      env, request.templates, report.found, report.rows, report.phrase, screen, request.stop,
+      request.results.style,
+      {.path = request.knowledge_base.page, .link_base = request.knowledge_base.link_base});
   if (request.stop.stop_requested()) return false;
   if (request.page_handling == PageHandling::kOpenInBrowser) {
     screen.BrowserStarting();
-    report.launch = LaunchBrowser(kResultsPageName, screen);
+    report.launch = LaunchBrowser(request.knowledge_base.page, screen);
   }
   return true;
 }
@@ -203,8 +207,18 @@ void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureR
   }
 }
 
-PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen) {
-  return LoadPageTemplates(env, screen);
+PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen,
+                            const KnowledgeBase& base) {
+  const auto missing = [&env](std::string_view name) {
+    platform::FileStatus status;
+    return env.PathStatus(name, /*follow_links=*/true, status) ==
+           platform::system_error::kFileNotFound;
+  };
+  if (!base.ListsArticleFolder() && missing(base.header_template) &&
+      missing(base.footer_template)) {
+    return PlainPageTemplates();
+  }
+  return LoadPageTemplates(env, screen, base.header_template, base.footer_template);
 }
 
 SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
@@ -214,14 +228,20 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   SearchSink sink(screen, printers, request.printed_order.has_value(), report.found);
   KeptBudget kept_budget(kKeptArticlesBudget);
   const WantedDetails wanted = WantedDetailsOf(request);
+  // A tree's articles, read again for their details, are opened beneath its root as the scan
+  // opens them.
+  std::optional<platform::BeneathEnv> beneath_root;
+  platform::Env& article_env =
+      request.knowledge_base.ListsArticleFolder() ? env : beneath_root.emplace(env);
   const ScanRequest scan{
+      .knowledge_base = request.knowledge_base,
       .query = request.query,
       .match_settings = request.match_settings,
       .threads = request.threads == 0 ? DefaultScanThreads() : request.threads,
       .stop = request.stop,
       .filter = request.filter,
-      .inspect_match =
-          request.inspect_match ? request.inspect_match : DetailsInspection(env, request, wanted),
+      .inspect_match = request.inspect_match ? request.inspect_match
+                                             : DetailsInspection(article_env, request, wanted),
       .kept_bytes = wanted.shown || wanted.weights ? kLargestSnippetArticle : 0,
       .kept_budget = &kept_budget,
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0),

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/base/found_article.h"
+#include "app/base/knowledge_base.h"
 #include "app/base/results_settings.h"
 #include "app/match/match_settings.h"
 #include "app/page/templates.h"
@@ -34,9 +35,12 @@ namespace kb {
 void ShowSettingsProblems(const std::vector<SettingsProblem>& problems, FailureReporter& screen,
                           SettingsSource source = SettingsSource::kUser);
 
-// Loads lheader.htm and lfooter.htm from the current directory through `env`. A template
-// that cannot be opened or read is reported to `screen`.
-PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen);
+// Loads the knowledge base's templates (lheader.htm and lfooter.htm) from the current
+// directory through `env`. A template that cannot be opened or read is reported to `screen`;
+// but a knowledge base that does not list the folder ZEB and has neither template gets the
+// plain built-in ones (PlainPageTemplates, app/page/templates.h), without a word.
+PageTemplates LoadTemplates(platform::Env& env, FailureReporter& screen,
+                            const KnowledgeBase& base = {});
 
 // What a search does with the results page.
 enum class PageHandling {
@@ -47,6 +51,8 @@ enum class PageHandling {
 
 // Everything one search works from, copied in, so that it may run on any thread.
 struct SearchRequest {
+  // The knowledge base searched: the current directory, as its front end made it.
+  KnowledgeBase knowledge_base = {};
   Query query = {};  // what is looked for, its text as typed
   MatchSettings match_settings = {};
   PageTemplates templates = {};
@@ -96,8 +102,9 @@ struct SearchReport {
   std::optional<BrowserLaunch> launch = {};  // when the browser was started
 };
 
-// One search for request.query in the current directory, through `env`: scans the articles;
-// when at least one article file was listed, writes ZebResult.htm and, unless asked to write
+// One search for request.query in the knowledge base of the current directory, through `env`:
+// scans the articles; when at least one article file was listed, writes the results page
+// (ZebResult.htm) and, unless asked to write
 // only, hands it to the browser (with PageHandling::kNone, neither); then ends. Failures are
 // reported to `screen` (and to each printer); none ends the program.
 //

@@ -91,6 +91,16 @@ std::vector<std::string> EverythingTheSearchShows(const testing::ScratchDirector
   search(env, PageHandling::kOpenInBrowser);
   setenv("PATH", path.c_str(), 1);
 
+  // A tree deeper, then larger, than its limits.
+  std::filesystem::create_directories(scratch.path() / "tree/deeper");
+  scratch.Write("tree/deeper/a.htm", "");
+  scratch.Write("tree/b.htm", "");
+  for (const KnowledgeBase& tree :
+       {KnowledgeBase{.articles = "tree/**/*.htm", .most_depth = 1},
+        KnowledgeBase{.articles = "tree/**/*.htm", .most_articles = 0}}) {
+    RunSearch(env, {.knowledge_base = tree, .query = Query::Phrase("found")}, screen);
+  }
+
   std::filesystem::remove_all(scratch.path() / "ZEB");
   scratch.Write("ZEB", "a file where the folder should be");
   search(env, PageHandling::kWriteOnly);

@@ -7,6 +7,7 @@
 
 #include "app/match/article_region.h"
 #include "app/setup/path_text.h"
+#include "files/tree_listing.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -215,6 +216,30 @@ std::string ApplyHistory(std::string_view value, Settings& settings) {
   return problem;
 }
 
+std::string ApplyArticles(std::string_view value, Settings& settings) {
+  std::string problem = PatternProblem("Articles", value);
+  if (problem.empty()) settings.articles = std::string(value);
+  return problem;
+}
+
+// Patterns apart by commas; an empty value leaves nothing out.
+std::string ApplyExclude(std::string_view value, Settings& settings) {
+  std::vector<std::string> exclude;
+  if (std::string problem = SplitPatterns("Exclude", value, exclude); !problem.empty()) {
+    return problem;
+  }
+  settings.exclude = std::move(exclude);
+  return "";
+}
+
+std::string ApplyPage(std::string_view value, Settings& settings) {
+  if (!value.starts_with('/')) {
+    return Concat({"Page takes the absolute path of a file, not ", Quoted(value)});
+  }
+  settings.page = std::string(value);
+  return "";
+}
+
 struct KeyRule {
   std::string_view key;
   ApplyValue apply;
@@ -233,14 +258,17 @@ constexpr KeyRule kKeys[] = {
     {"Results", ApplyResults},
     {"Order", ApplyOrder},
     {"History", ApplyHistory},
+    {"Articles", ApplyArticles},
+    {"Exclude", ApplyExclude},
+    {"Page", ApplyPage},
 };
 
 // The keys a knowledge base's own settings file may set: how its articles are searched and
 // shown. Every other key there (the index, the cache, the history, the page, the texts) is
 // the user's alone.
 constexpr std::string_view kKnowledgeBaseKeys[] = {
-    "CaseFolding", "IgnoreAccents", "CasePairs", "Match",  "Results",
-    "Order",       "Query",         "Marker",    "Ignore",
+    "CaseFolding", "IgnoreAccents", "CasePairs", "Match",    "Results", "Order",
+    "Query",       "Marker",        "Ignore",    "Articles", "Exclude",
 };
 
 bool KnowledgeBaseMaySet(std::string_view key) {
@@ -358,6 +386,33 @@ FileReading ReadOneSettingsFile(platform::Env& env, const std::string& path, boo
 
 }  // namespace
 
+std::string PatternProblem(std::string_view key, std::string_view pattern) {
+  const std::string problem = TreePatternProblem(pattern);
+  if (problem.empty()) return "";
+  return Concat({key, " takes a pattern of paths inside the knowledge base such as **/*.html, not ",
+                 Quoted(pattern), ": ", problem});
+}
+
+std::string SplitPatterns(std::string_view key, std::string_view value,
+                          std::vector<std::string>& patterns) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    const std::string_view pattern = TrimBlanks(value.substr(0, comma));
+    value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    if (pattern.empty()) continue;
+    if (std::string problem = PatternProblem(key, pattern); !problem.empty()) return problem;
+    patterns.emplace_back(pattern);
+  }
+  return "";
+}
+
+KnowledgeBase KnowledgeBaseOf(const Settings& settings, std::string root) {
+  KnowledgeBase base{.root = std::move(root)};
+  if (settings.articles) base.articles = *settings.articles;
+  base.exclude = settings.exclude;
+  return base;
+}
+
 std::string SettingsProblem::Describe() const {
   if (line == 0) return Concat({file, ": ", what});
   return Concat({file, ", line ", NumberToText(line), ": ", what});
@@ -463,6 +518,21 @@ void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
           KnowledgeBaseSettingsPath(platform::EnvironmentVariable, *folder)) {
     ReadOneSettingsFile(env, *path, false, SettingsSource::kKnowledgeBase, settings, problems);
   }
+}
+
+bool SettingsSetArticles(platform::Env& env, std::string_view folder) {
+  Settings settings;
+  std::vector<SettingsProblem> problems;
+  ReadOneSettingsFile(env, Concat({folder, "/", kSettingsFileName}), false,
+                      SettingsSource::kKnowledgeBase, settings, problems);
+  // A tree that may not be written is set up by the user's file for it.
+  if (const std::optional<std::string> canonical = platform::CanonicalPath(folder)) {
+    if (const std::optional<std::string> path =
+            KnowledgeBaseSettingsPath(platform::EnvironmentVariable, *canonical)) {
+      ReadOneSettingsFile(env, *path, false, SettingsSource::kKnowledgeBase, settings, problems);
+    }
+  }
+  return settings.articles.has_value();
 }
 
 std::string LoadSettings(platform::Env& env, Settings& settings,

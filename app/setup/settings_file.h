@@ -37,16 +37,22 @@
 //                                      the snippets page's rows in listing order, most hits
 //                                      first, or by relevance (app/search/result_order.h)
 //   History       = on | off           whether the window keeps the phrases searched for
+//   Articles      = ZEB/ZEB*.htm       which files are the articles: a pattern of paths
+//                                      inside the knowledge base, "**" for any folders
+//                                      (files/tree_listing.h); set, it makes the folder a
+//                                      knowledge base
+//   Exclude       = PATTERN, ...       paths left out of the articles (none by default)
+//   Page          = /PATH              where the results page of a knowledge base whose
+//                                      Articles are not ZEB/ZEB*.htm goes (page_place.h)
 //   and the key of each replaceable text (app/base/replaceable_texts.h), whose value
 //   replaces the text; a message of the error table holds at most 79 bytes.
 //
 // A knowledge base may hold a settings file of its own, kbsearch.env beside its folder ZEB,
 // written by whoever wrote its articles and templates. It is read after the user's, so its
 // lines win, and may set only how the articles are searched and shown (CaseFolding,
-// IgnoreAccents, CasePairs, Match, Marker, Ignore, Query, Results, Order: the list
-// kKnowledgeBaseKeys in
-// settings_file.cpp); any other key there (Index, IndexLimit, History, a text...) is a
-// problem that quotes the key alone. It is never read through a symbolic link.
+// IgnoreAccents, CasePairs, Match, Marker, Ignore, Query, Results, Order, Articles, Exclude: the
+// list kKnowledgeBaseKeys in settings_file.cpp); any other key there (Index, IndexLimit, History, a
+// text...) is a problem that quotes the key alone. It is never read through a symbolic link.
 //
 // Each key but the texts' is one row of the table in settings_file.cpp: its name and the
 // function that applies a value to Settings.
@@ -58,6 +64,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/knowledge_base.h"
 #include "app/base/query.h"
 #include "app/base/replaceable_texts.h"
 #include "app/base/results_settings.h"
@@ -82,6 +89,12 @@ struct Settings {
   uint64_t index_limit = uint64_t{1} << 30;
   // The window keeps the phrases searched for in a file (app/window/phrase_history.h).
   bool keep_history = true;
+  // Articles: the pattern of the articles' paths, when a line set it; Exclude: the paths
+  // left out (KnowledgeBase, app/base/knowledge_base.h).
+  std::optional<std::string> articles;
+  std::vector<std::string> exclude;
+  // Page: the results page's path, for a knowledge base other than a ZEB one.
+  std::optional<std::string> page;
   // The program's texts; a front end makes them the texts in use (UseProgramTexts) at start.
   ProgramTexts texts;
 };
@@ -133,6 +146,18 @@ std::string ReadSettingsFile(platform::Env& env, const SettingsPlaces& places, S
 std::string LoadSettings(platform::Env& env, Settings& settings,
                          std::vector<SettingsProblem>& problems);
 
+// The knowledge base of the current directory as `settings` lay it out, its root `root`.
+KnowledgeBase KnowledgeBaseOf(const Settings& settings, std::string root);
+
+// What is wrong with `pattern` as the value of `key` (Articles, Exclude; files/tree_listing.h),
+// in a sentence that names both; "" when it is sound.
+std::string PatternProblem(std::string_view key, std::string_view pattern);
+
+// Appends to `patterns` the patterns of `value` apart by commas, blanks around each dropped
+// and empty ones skipped; what is wrong with the first unsound one, or "" (PatternProblem).
+std::string SplitPatterns(std::string_view key, std::string_view value,
+                          std::vector<std::string>& patterns);
+
 // What is wrong with `settings` once every file and option has applied to them: an Ignore
 // list while the articles' bytes are matched (which have no elements to leave out). Empty
 // when nothing is.
@@ -160,5 +185,10 @@ std::optional<std::string> KnowledgeBaseSettingsPath(const VariableLookup& varia
 // 64 KB or cannot be read is a problem and changes nothing.
 void ReadKnowledgeBaseSettings(platform::Env& env, Settings& settings,
                                std::vector<SettingsProblem>& problems);
+
+// Whether the knowledge base's settings of `folder`, its own file or the user's for it, set
+// Articles (read as ReadKnowledgeBaseSettings reads it): what makes a folder without ZEB or
+// templates a knowledge base.
+bool SettingsSetArticles(platform::Env& env, std::string_view folder);
 
 }  // namespace kb

@@ -134,6 +134,27 @@ TEST(SettingsFileTest, MarkerAndIgnoreChooseThePartOfThePage) {
   EXPECT_EQ(SettingsConflict(Parsed("Ignore = nav\nIgnore =").settings), "");
 }
 
+TEST(SettingsFileTest, TheLayoutIsAPatternInsideTheKnowledgeBase) {
+  const Outcome set =
+      Parsed("Articles = **/*.html\nExclude = genindex.html , _modules/**,,search.html",
+             "kbsearch.env", SettingsSource::kKnowledgeBase);
+  EXPECT_TRUE(set.problems.empty());
+  const KnowledgeBase base = KnowledgeBaseOf(set.settings, "/kb");
+  EXPECT_EQ(base.articles, "**/*.html");
+  EXPECT_EQ(base.exclude,
+            (std::vector<std::string>{"genindex.html", "_modules/**", "search.html"}));
+  EXPECT_FALSE(base.ListsArticleFolder());
+  EXPECT_TRUE(KnowledgeBaseOf(Parsed("").settings, "/kb").ListsArticleFolder());
+  // A pattern that could lead out of the folder changes nothing.
+  const Outcome refused = Parsed("Articles = ../*.html\nArticles = /etc/*\nExclude = a, ../b");
+  EXPECT_EQ(refused.problems.size(), 3u);
+  EXPECT_FALSE(refused.settings.articles);
+  EXPECT_TRUE(refused.settings.exclude.empty());
+  EXPECT_EQ(refused.problems[0].what,
+            "Articles takes a pattern of paths inside the knowledge base such as **/*.html, not "
+            "\"../*.html\": it holds the folder ..");
+}
+
 TEST(SettingsFileTest, PlacesFollowTheEnvironment) {
   const auto places = [](std::map<std::string, std::string> variables) {
     return FindSettingsPlaces([variables](std::string_view name) -> std::optional<std::string> {
@@ -332,8 +353,9 @@ TEST(SettingsFileTest, TheManualPageListsEveryKey) {
     return false;
   };
   std::vector<std::string> keys = ProgramTextKeys();
-  keys.insert(keys.end(), {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results",
-                           "Order", "Index", "IndexLimit", "History"});
+  keys.insert(keys.end(),
+              {"CaseFolding", "IgnoreAccents", "CasePairs", "Match", "Query", "Results", "Order",
+               "Index", "IndexLimit", "History", "Articles", "Exclude", "Page"});
   for (const std::string& key : keys) EXPECT_TRUE(names(key)) << key;
 }
 

@@ -3,6 +3,7 @@
 #include "app/base/knowledge_base.h"
 #include "app/base/replaceable_texts.h"
 #include "app/setup/remembered_folder.h"
+#include "app/setup/settings_file.h"
 #include "platform/shell.h"
 #include "support/program_texts/program_texts.h"
 #include "support/text/text.h"
@@ -28,13 +29,18 @@ bool Enter(std::string_view folder, const StartFolderSteps& steps) {
   return false;
 }
 
+// Whether `folder` is a knowledge base: by its folder ZEB or templates, or by its settings.
+bool HoldsKnowledgeBase(platform::Env& env, std::string_view folder) {
+  return IsKnowledgeBaseFolder(env, folder) || SettingsSetArticles(env, folder);
+}
+
 // Enters `folder` as Enter does, and remembers it in `memory` (when there is such a file)
 // when it is a knowledge base.
 bool EnterAndRemember(std::string_view folder, platform::Env& env, const std::string& memory,
                       const StartFolderSteps& steps) {
   if (!Enter(folder, steps)) return false;
   std::string entered;
-  if (!memory.empty() && IsKnowledgeBase(env) &&
+  if (!memory.empty() && HoldsKnowledgeBase(env, ".") &&
       platform::CurrentDirectory(entered) == platform::system_error::kNone) {
     RememberFolder(env, memory, entered);
   }
@@ -73,12 +79,12 @@ bool SettleStartFolder(std::span<const std::string_view> arguments, platform::En
   }
   const std::string memory = RememberedFolderFile(variable);
   if (arguments.size() == 1) return EnterAndRemember(arguments[0], env, memory, steps);
-  if (IsKnowledgeBase(env)) return true;
+  if (HoldsKnowledgeBase(env, ".")) return true;
 
   const std::string remembered = memory.empty() ? "" : ReadRememberedFolder(env, memory);
   // A knowledge base that cannot be entered any more is as good as gone: the dialog asks.
   std::string ignored;
-  if (!remembered.empty() && IsKnowledgeBaseFolder(env, remembered) &&
+  if (!remembered.empty() && HoldsKnowledgeBase(env, remembered) &&
       platform::ChangeDirectory(remembered, ignored)) {
     return true;
   }

@@ -87,6 +87,15 @@ TEST_F(StartFolderTest, OnlyAFolderThatIsNoKnowledgeBaseAsksAndTheChoiceIsRememb
   fs::remove(scratch_.path() / "templates/lfooter.htm");
   EXPECT_TRUE(Start("templates"));
   EXPECT_EQ(dialog_opened_at_, std::vector<std::string>{scratch_ / "templates"});
+  // So does a settings file of its own that names its articles; one that does not, nothing.
+  scratch_.Write("templates/kbsearch.env", "Match = text\n");
+  EXPECT_TRUE(Start("templates"));
+  EXPECT_EQ(dialog_opened_at_.size(), 2u);
+  scratch_.Write("templates/kbsearch.env", "Articles = **/*.html\n");
+  EXPECT_TRUE(Start("templates"));
+  EXPECT_EQ(dialog_opened_at_.size(), 2u);
+  fs::remove(scratch_.path() / "templates/kbsearch.env");
+  dialog_opened_at_.pop_back();
 
   // Cancel keeps the working folder and remembers nothing.
   dialog_opened_at_.clear();
