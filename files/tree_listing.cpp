@@ -11,7 +11,9 @@
 #include "support/text/text.h"
 
 namespace kb {
-namespace {
+// Named rather than anonymous: the walk below is a friend of ListedPaths, so it has external
+// linkage, and so must the types of its fields.
+namespace tree_listing_detail {
 
 std::vector<std::string_view> Components(std::string_view pattern) {
   std::vector<std::string_view> components;
@@ -73,7 +75,10 @@ class PathGlob {
   std::vector<std::string_view> components_;
 };
 
-}  // namespace
+}  // namespace tree_listing_detail
+
+using tree_listing_detail::Components;
+using tree_listing_detail::PathGlob;
 
 std::string TreePatternProblem(std::string_view pattern) {
   if (pattern.empty()) return "it is empty";
