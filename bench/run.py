@@ -37,6 +37,15 @@ default make_doc_knowledge_base.py's): `kbsearch-cli --results classic` against
 in about half of them, alternating, and prints the medians and their ratios against what
 the snippets page is held to.
 
+With --words, times queries in words against the phrase search, in a cache of its own: the
+two words of "unsafe pointer" with -l against the phrase without the index, two rare words
+through the index against the one-thread plain read, the words through the index against
+their own --no-index, and the snippets page in relevance order against the order by hits.
+
+With --tree TREE_DIR, times the same articles laid out as a tree (TREE_DIR holds them in
+sub-folders; make it from KB_DIR/ZEB with links, say 400 folders of 100) against KB_DIR's
+one ZEB folder: the full scan, and repeat searches through the index, for --phrase.
+
 With --serve, times kbsearch-server under load from wrk instead (bench/serve_bench.py says
 what): rare queries on one connection and on 8, common words against the console's page,
 rare queries beside common ones, and its peak memory under 16 connections. --serve-seconds
@@ -47,6 +56,8 @@ sets how long the 8 connections ask (default 30; the other loads take part of it
     run.py BUILD_DIR KB_DIR --index [--runs N]
     run.py BUILD_DIR KB_DIR --cold [--runs N] [--phrase TEXT]
     run.py BUILD_DIR [KB_DIR] --snippets [--runs N]
+    run.py BUILD_DIR KB_DIR --words [--runs N]
+    run.py BUILD_DIR KB_DIR --tree TREE_DIR [--runs N] [--phrase TEXT]
     run.py BUILD_DIR KB_DIR --serve [--serve-seconds S]
 """
 
@@ -76,6 +87,19 @@ INDEX_CHANGED_MOST = 0.05
 # The phrases of --snippets, with what the snippets page may cost against the classic one:
 # in few articles of the Rust documentation, in about one of eight, in about half.
 SNIPPETS_TARGETS = [("unsafe pointer", 1.2), ("unsafe", 1.3), ("pub fn", 2.0)]
+
+# The queries of --words: words in a few hundred articles of the Rust documentation, and two
+# rare ones; with what each comparison is held to: (numerator, denominator, most).
+WORDS = "unsafe pointer"
+RARE_WORDS = "popcount bswap"
+# What the same articles in a tree may cost against one ZEB folder.
+TREE_MOST = 1.10
+WORDS_TARGETS = [
+    ("words -l --no-index", "phrase -l --no-index", 1.15),
+    ("rare words -l", "plain read, 1 thread", 0.40),
+    ("words -l", "words -l --no-index", 1.05),
+    ("relevance snippets", "hits snippets", 1.10),
+]
 
 # What kbsearch-cli is held to: (numerator, denominator, most).
 TARGETS = [
@@ -293,6 +317,75 @@ def index_bench(cli, plain, kb, runs):
         shutil.rmtree(cache, ignore_errors=True)
 
 
+def words_bench(cli, plain, kb, runs):
+    """Times queries in words; see the module's text."""
+    cache = tempfile.mkdtemp(prefix="kbsearch-bench-cache-")
+    os.environ["XDG_CACHE_HOME"] = cache
+    try:
+        print(f"{len(os.listdir(os.path.join(kb, 'ZEB')))} article files, {runs} runs each; "
+              f"before: {load()}")
+        if run_once([cli, "--index"], kb)[2] != 0:
+            sys.exit("kbsearch-cli --index failed")
+        # Articles written less than 2 seconds before they were indexed are read again.
+        time.sleep(2.1)
+        run_once([cli, "--index"], kb)
+        words = [cli, "--query", "words"]
+        commands = {
+            "plain read, 1 thread": [plain, "-j", "1"],
+            "phrase -l --no-index": [cli, "-l", "--no-index", WORDS],
+            "words -l --no-index": words + ["-l", "--no-index", WORDS],
+            "words -l": words + ["-l", WORDS],
+            "rare words -l": words + ["-l", RARE_WORDS],
+            "hits snippets": words + ["--results", "snippets", "--order", "hits", WORDS],
+            "relevance snippets": words + ["--results", "snippets", "--order", "relevance", WORDS],
+        }
+        median, peaks, processor = median_times(commands, kb, runs)
+        for name, command in commands.items():
+            found = ""
+            if name.endswith("-l") or name.endswith("--no-index"):
+                listed = subprocess.run(command, cwd=kb, check=False, capture_output=True)
+                found = f", {len(listed.stdout.splitlines())} found"
+            print(f"  {name:24} median {median[name] * 1000:8.1f} ms   processor "
+                  f"{processor[name] * 1000:8.1f} ms   peak RSS {peaks[name] / 1024:6.1f} MiB{found}")
+        for numerator, denominator, most in WORDS_TARGETS:
+            ratio = median[numerator] / median[denominator]
+            verdict = "ok" if ratio <= most else "MISSED"
+            print(f"  {numerator} / {denominator}: {ratio:.3f} (at most {most:.2f}: {verdict})")
+        print(f"  after: {load()}")
+    finally:
+        shutil.rmtree(cache, ignore_errors=True)
+
+
+def tree_bench(cli, kb, tree, phrase, runs):
+    """Times a tree of articles against the same articles in one folder; see the module's text."""
+    cache = tempfile.mkdtemp(prefix="kbsearch-bench-cache-")
+    os.environ["XDG_CACHE_HOME"] = cache
+    try:
+        tree_option = ["--articles", "**/*.htm"]
+        for folder, layout in ((kb, []), (tree, tree_option)):
+            run_once([cli, "--index"] + layout, folder)
+        time.sleep(2.1)
+        print(f"{phrase!r}, {runs} runs each; before: {load()}")
+        for label, extra in (("full scan", ["--no-index"]), ("index", [])):
+            commands = {"ZEB": [cli, "-l"] + extra + [phrase],
+                        "tree": [cli, "-l"] + tree_option + extra + [phrase]}
+            folders = {"ZEB": kb, "tree": tree}
+            times = {name: [] for name in commands}
+            for name, command in commands.items():
+                run_once(command, folders[name])
+            for _ in range(runs):
+                for name, command in commands.items():
+                    times[name].append(run_once(command, folders[name])[0])
+            zeb, in_tree = statistics.median(times["ZEB"]), statistics.median(times["tree"])
+            ratio = in_tree / zeb
+            verdict = "ok" if ratio <= TREE_MOST else "MISSED"
+            print(f"  {label:9}: ZEB {zeb * 1000:8.1f} ms, tree {in_tree * 1000:8.1f} ms: "
+                  f"{ratio:.3f} (at most {TREE_MOST:.2f}: {verdict})")
+        print(f"  after: {load()}")
+    finally:
+        shutil.rmtree(cache, ignore_errors=True)
+
+
 def load():
     return "load average %.2f %.2f %.2f" % os.getloadavg()
 
@@ -338,6 +431,9 @@ def main():
                         help="time repeat searches through the article index")
     parser.add_argument("--snippets", action="store_true",
                         help="time the snippets page against the classic one")
+    parser.add_argument("--tree", help="a folder of the same articles in sub-folders")
+    parser.add_argument("--words", action="store_true",
+                        help="time queries in words and the relevance order")
     parser.add_argument("--serve", action="store_true",
                         help="time kbsearch-server under load (see above)")
     parser.add_argument("--serve-seconds", type=int, default=30,
@@ -367,6 +463,12 @@ def main():
         return
     if options.index:
         index_bench(cli, plain, options.kb, options.runs)
+        return
+    if options.tree:
+        tree_bench(cli, options.kb, options.tree, options.phrase, options.runs)
+        return
+    if options.words:
+        words_bench(cli, plain, options.kb, options.runs)
         return
 
     commands = {
