@@ -9,6 +9,7 @@
 #include "app/page/excerpt_text.h"
 #include "app/search/search.h"
 #include "app/search/search_json.h"
+#include "app/setup/settings_file.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
 #include "support/text/text.h"
@@ -81,6 +82,13 @@ class CollectingScreen final : public SearchScreen {
   std::vector<SearchError>& errors_;
 };
 
+// The working directory's path, or "" when it cannot be told.
+std::string WorkingDirectory() {
+  std::string folder;
+  if (platform::CurrentDirectory(folder) != platform::system_error::kNone) folder.clear();
+  return folder;
+}
+
 }  // namespace
 
 SearchService::SearchService(platform::Env& env, const Settings& settings,
@@ -88,9 +96,14 @@ SearchService::SearchService(platform::Env& env, const Settings& settings,
     : env_(env),
       settings_(settings),
       knowledge_base_(std::move(knowledge_base)),
+      layout_(KnowledgeBaseOf(settings, WorkingDirectory())),
       keeping_findings_(kept_findings_bytes > 0),
       kept_findings_(kept_findings_bytes),
-      index_({.enabled = settings.use_index, .cache_limit = settings.index_limit, .watch = true}),
+      index_({.knowledge_base = layout_,
+              .enabled = settings.use_index,
+              .cache_limit = settings.index_limit,
+              .watch = true,
+              .article = settings.match.article}),
       refresh_(index_, 1) {
   settings_.results.style = ResultsStyle::kSnippets;
 }
@@ -152,14 +165,15 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
   const auto started = std::chrono::steady_clock::now();
   Findings findings;
   CollectingScreen screen(findings.errors);
-  if (ArticleFolderIsMissing(env_)) {
+  if (layout_.ListsArticleFolder() && ArticleFolderIsMissing(env_)) {
     screen.ReportFailure({.text = Concat({"no ZEB folder in ", knowledge_base_}),
                           .error_code = error::kPathNotFound,
                           .path = kArticleFolder});
   }
   IndexForOneSearch filter(index_, index_mutex_);
   findings.query = query;
-  const SearchRequest request{.query = query,
+  const SearchRequest request{.knowledge_base = layout_,
+                              .query = query,
                               .match_settings = settings_.match,
                               .page_handling = PageHandling::kNone,
                               .threads = 1,

@@ -97,6 +97,7 @@ class SearchService {
   platform::Env& env_;
   Settings settings_;
   std::string knowledge_base_;
+  KnowledgeBase layout_;  // the working directory's, as the settings lay it out
   KeptListing listing_;
   const bool keeping_findings_;
   ResultCache kept_findings_;

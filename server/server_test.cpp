@@ -379,6 +379,37 @@ TEST_F(ServerTest, ARepeatedSearchIsAnsweredFromWhatItFoundUntilAnythingChanges)
   EXPECT_NE(Get(uncached.port(), target).body, once);
 }
 
+// A knowledge base whose settings lay its articles out as a tree is served as the console
+// searches it, a new sub-folder's article included at the next query.
+TEST_F(ServerTest, ATreeOfArticlesIsSearchedAsItsSettingsLayItOut) {
+  const fs::path kb = scratch_.path() / "tree";
+  fs::create_directories(kb / "guide" / "deep");
+  WriteFile(kb / "kbsearch.env", "Articles = **/*.html\nExclude = guide/skip.html\n");
+  WriteFile(kb / "guide" / "one.html", "<!-- Article starts --><p>grafted apple</p>");
+  WriteFile(kb / "guide" / "skip.html", "<!-- Article starts --><p>apple</p>");
+  WriteFile(kb / "guide" / "deep" / "two.html", "<!-- Article starts --><p>apple pie</p>");
+  ServerProcess server({"-C", kb.string(), "0"});
+  ASSERT_NE(server.port(), 0);
+  const auto paths = [&server]() {
+    const Answer answer = Get(server.port(), "/api/search?q=apple");
+    EXPECT_EQ(answer.status, 200);
+    const nlohmann::json json = nlohmann::json::parse(answer.body);
+    std::vector<std::string> found;
+    for (const nlohmann::json& match : json.at("matches")) {
+      found.push_back(match.at("path").at("text"));
+    }
+    return found;
+  };
+  EXPECT_EQ(paths(), (std::vector<std::string>{"./guide/one.html", "./guide/deep/two.html"}));
+  fs::create_directories(kb / "later");
+  WriteFile(kb / "later" / "three.html", "<!-- Article starts -->apple");
+  EXPECT_EQ(paths(), (std::vector<std::string>{"./guide/one.html", "./guide/deep/two.html",
+                                               "./later/three.html"}));
+  EXPECT_EQ(Comparable(nlohmann::json::parse(Get(server.port(), "/api/search?q=apple").body)),
+            Comparable(CliAnswer(kb, "apple", "", scratch_.path())));
+  EXPECT_EQ(Get(server.port(), "/kb/guide/deep/two.html").status, 200);
+}
+
 constexpr const char* kIdleSources[] = {"127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"};
 
 bool HasHeader(const Answer& answer, std::string_view header) {
