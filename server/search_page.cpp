@@ -155,7 +155,8 @@ std::string_view OrderName(ResultsOrder order) {
 }
 
 std::string SearchPageHtml(std::string_view phrase, PageChoices choices, const Findings* findings,
-                           std::string_view refusal, std::size_t offset, std::size_t limit) {
+                           std::string_view refusal, std::size_t offset,
+                           std::span<const FoundArticle> shown) {
   const std::string prompt = WithoutAccessKey(ProgramText(text::kSearchPrompt));
   std::string html =
       "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
@@ -191,13 +192,10 @@ std::string SearchPageHtml(std::string_view phrase, PageChoices choices, const F
     }
   }
   html += "</ul>\n<ol id=\"results\">\n";
-  std::size_t end = offset;
   if (findings != nullptr) {
     const std::size_t total = findings->found.size();
-    for (std::size_t index = offset; index < total && index - offset < limit; ++index) {
-      html += ArticleItem(findings->found[index]);
-      end = index + 1;
-    }
+    for (const FoundArticle& article : shown) html += ArticleItem(article);
+    const std::size_t end = offset + shown.size();
     html += "</ol>\n";
     if (end < total) {
       html += "<p><a id=\"more\" href=\"/?q=" + PercentEncodePath(phrase) +

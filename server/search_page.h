@@ -13,6 +13,7 @@
 // light or dark preference.
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,11 +36,11 @@ std::string_view QueryKindName(QueryKind kind);
 std::string_view OrderName(ResultsOrder order);
 
 // The page for `phrase` (empty: none yet) with `choices` chosen: with `findings`, the found
-// articles from `offset` on, at most `limit`, and a link to the next ones; with a `refusal`,
-// why the phrase cannot be searched for.
+// articles of `shown`, those from `offset` on (SearchService::ShownPage), and a link to the
+// next ones; with a `refusal`, why the phrase cannot be searched for.
 std::string SearchPageHtml(std::string_view phrase, PageChoices choices, const Findings* findings,
                            std::string_view refusal = {}, std::size_t offset = 0,
-                           std::size_t limit = 20);
+                           std::span<const FoundArticle> shown = {});
 
 std::string_view SearchPageScript();
 std::string_view SearchPageStyle();

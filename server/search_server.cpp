@@ -264,12 +264,13 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
     const std::shared_ptr<const Findings> findings =
         service_.Search(query, choices.order, stop.get_token());
     if (!findings->completed) return reply->Send(Busy());
+    const std::vector<FoundArticle> shown = service_.ShownPage(*findings, offset, limit);
     if (page) {
       return reply->Send(
           PageAnswer(200, "text/html; charset=utf-8",
-                     SearchPageHtml(query.text, choices, findings.get(), {}, offset, limit)));
+                     SearchPageHtml(query.text, choices, findings.get(), {}, offset, shown)));
     }
-    reply->Send(JsonAnswer(200, SearchService::Json(*findings, offset, limit)));
+    reply->Send(JsonAnswer(200, SearchService::Json(*findings, shown)));
   };
   if (!pool_.Submit(ClientKey(request, options_.trusted_proxies), std::move(job)))
     reply->Send(Busy());

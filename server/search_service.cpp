@@ -7,6 +7,7 @@
 #include "app/base/knowledge_base.h"
 #include "app/match/article_snippets.h"
 #include "app/page/excerpt_text.h"
+#include "app/search/result_order.h"
 #include "app/search/search.h"
 #include "app/search/search_json.h"
 #include "app/setup/settings_file.h"
@@ -104,9 +105,7 @@ SearchService::SearchService(platform::Env& env, const Settings& settings,
               .cache_limit = settings.index_limit,
               .watch = true,
               .article = settings.match.article}),
-      refresh_(index_, 1) {
-  settings_.results.style = ResultsStyle::kSnippets;
-}
+      refresh_(index_, 1) {}
 
 SearchService::~SearchService() = default;
 
@@ -172,15 +171,18 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
   }
   IndexForOneSearch filter(index_, index_mutex_);
   findings.query = query;
-  const SearchRequest request{.knowledge_base = layout_,
-                              .query = query,
-                              .match_settings = settings_.match,
-                              .page_handling = PageHandling::kNone,
-                              .threads = 1,
-                              .stop = std::move(stop),
-                              .filter = &filter,
-                              .results = {.style = settings_.results.style, .order = order},
-                              .listing = &listing};
+  const SearchRequest request{
+      .knowledge_base = layout_,
+      .query = query,
+      .match_settings = settings_.match,
+      .page_handling = PageHandling::kNone,
+      .threads = 1,
+      .stop = std::move(stop),
+      .filter = &filter,
+      .listing = &listing,
+      // Weighed, for the order and the hits the snippets show; the
+      // snippets are made for the page shown (ShownPage).
+      .printed_order = order == ResultsOrder::kName ? ResultsOrder::kHits : order};
   SearchReport report = RunSearch(env_, request, screen);
   {
     const std::lock_guard lock(index_mutex_);
@@ -189,7 +191,9 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
   const index::IndexUse& use = filter.use();
   // The rows of the page the search would write: in the order asked for.
   findings.found.reserve(report.rows.size());
-  for (const std::size_t row : report.rows) findings.found.push_back(std::move(report.found[row]));
+  for (const std::size_t row : ResultOrder(report.found, order)) {
+    findings.found.push_back(std::move(report.found[row]));
+  }
   findings.phrase = std::move(report.phrase);
   findings.articles_listed = report.articles_listed;
   findings.articles_opened = report.articles_opened;
@@ -197,19 +201,32 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
   findings.articles_read =
       std::max(0, report.articles_opened - (report.articles_listed - use.articles_read));
   findings.index_state = use.state;
-  findings.index_reason = use.reason;
+  // Until the first index is built, the searches say that it is being built.
+  findings.index_reason =
+      use.reason == "none yet" && refresh_.running() ? "build running" : use.reason;
   findings.completed = report.outcome == SearchOutcome::kCompleted;
   findings.elapsed = std::chrono::steady_clock::now() - started;
   return findings;
 }
 
-std::string SearchService::Json(const Findings& findings, std::size_t offset, std::size_t limit) {
-  std::string json = R"({"matches":[)";
+std::vector<FoundArticle> SearchService::ShownPage(const Findings& findings, std::size_t offset,
+                                                   std::size_t limit) const {
   const std::size_t first = std::min(offset, findings.found.size());
   const std::size_t end = first + std::min(limit, findings.found.size() - first);
-  for (std::size_t index = first; index < end; ++index) {
-    const FoundArticle& article = findings.found[index];
-    if (index > first) json += ',';
+  std::vector<FoundArticle> page(findings.found.begin() + static_cast<std::ptrdiff_t>(first),
+                                 findings.found.begin() + static_cast<std::ptrdiff_t>(end));
+  for (FoundArticle& article : page) {
+    article.details.shown =
+        ShownAfterSearch(env_, layout_, findings.query, settings_.match, article);
+  }
+  return page;
+}
+
+std::string SearchService::Json(const Findings& findings, std::span<const FoundArticle> page) {
+  std::string json = R"({"matches":[)";
+  for (std::size_t index = 0; index < page.size(); ++index) {
+    const FoundArticle& article = page[index];
+    if (index > 0) json += ',';
     json += JsonMatchData(article.path, article.excerpt, ExcerptText(article.excerpt),
                           (article.details.shown ? &*article.details.shown : nullptr),
                           findings.query.is_words());

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -43,7 +44,7 @@ struct SearchError {
 
 // What one search found, kept whole; a page of it is shown.
 struct Findings {
-  std::vector<FoundArticle> found;  // in the order asked for, each with its snippets
+  std::vector<FoundArticle> found;  // in the order asked for, weighed, without their snippets
   std::vector<SearchError> errors;
   Query query;         // as asked
   std::string phrase;  // its text as compared (upper-cased)
@@ -89,9 +90,15 @@ class SearchService {
   // What findings of a search take in memory, about.
   static std::size_t BytesOf(const Findings& findings);
 
+  // The found articles of `findings` from `offset` on, at most `limit` of them, each with what
+  // it shows (ArticleDetails::shown): a search weighs every article it finds but makes the
+  // snippets of none, so that a page of 20 of thousands costs the snippets of 20.
+  std::vector<FoundArticle> ShownPage(const Findings& findings, std::size_t offset,
+                                      std::size_t limit) const;
+
   // The answer of the API: {"matches": [...], "errors": [...], "summary": {...}}, the matches
-  // those from `offset` on, at most `limit` of them; the summary counts them all.
-  static std::string Json(const Findings& findings, std::size_t offset, std::size_t limit);
+  // those of `page` (ShownPage); the summary counts them all.
+  static std::string Json(const Findings& findings, std::span<const FoundArticle> page);
 
  private:
   platform::Env& env_;

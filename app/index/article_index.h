@@ -166,6 +166,9 @@ class BackgroundRefresh {
   // for one and none runs.
   void AfterSearch();
 
+  // Whether a refresh it started is under way.
+  bool running() const { return running_; }
+
  private:
   ArticleIndex& index_;
   std::size_t threads_;

@@ -265,4 +265,17 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
   return report;
 }
 
+ArticleSnippets ShownAfterSearch(platform::Env& env, const KnowledgeBase& base, const Query& query,
+                                 const MatchSettings& settings, const FoundArticle& found) {
+  std::optional<platform::BeneathEnv> beneath_root;
+  platform::Env& article_env = base.ListsArticleFolder() ? env : beneath_root.emplace(env);
+  std::string article;
+  if (!ReadWholeArticle(article_env, found.path, article)) return {};
+  const SnippetMaker maker(query, settings);
+  if (const std::optional<ArticleWeights>& weights = found.details.weights) {
+    return maker.Make(article, static_cast<int64_t>(weights->hits()), {}, weights->term_hits);
+  }
+  return maker.Make(article);
+}
+
 }  // namespace kb

@@ -119,4 +119,13 @@ struct SearchReport {
 SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchScreen& screen,
                        const std::vector<Printer*>& printers = {});
 
+// What `found`, an article a search for `query` found in `base`, shows on the snippets page
+// (ArticleDetails::shown), made after the search from the article read again through `env`
+// (beneath the root for a tree), as the search makes it of an article it could not keep: with
+// the hits it counted (found.details.weights) when it weighed them. For a program that shows
+// a few of many found articles at a time (the search server), which then makes the snippets
+// of those alone. Empty snippets when the article cannot be read.
+ArticleSnippets ShownAfterSearch(platform::Env& env, const KnowledgeBase& base, const Query& query,
+                                 const MatchSettings& settings, const FoundArticle& found);
+
 }  // namespace kb
