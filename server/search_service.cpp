@@ -105,7 +105,11 @@ SearchService::SearchService(platform::Env& env, const Settings& settings,
               .cache_limit = settings.index_limit,
               .watch = true,
               .article = settings.match.article}),
-      refresh_(index_, 1) {}
+      refresh_(index_, 1) {
+  // The index is built, or proven, at once: the first searches meanwhile read every article
+  // and say why.
+  refresh_.Start();
+}
 
 SearchService::~SearchService() = default;
 

@@ -653,7 +653,11 @@ void BackgroundRefresh::AfterSearch() {
   const IndexUse use = index_.last_use();
   const bool called_for =
       use.reason == kNoneYet || (use.state == "used" && use.articles_doubted > 0);
-  if (!called_for || running_.exchange(true)) return;
+  if (called_for) Start();
+}
+
+void BackgroundRefresh::Start() {
+  if (running_.exchange(true)) return;
   if (refresh_.joinable()) refresh_.join();
   refresh_ = std::jthread([this](std::stop_token stop) {
     platform::LowerThreadPriority();

@@ -166,6 +166,10 @@ class BackgroundRefresh {
   // for one and none runs.
   void AfterSearch();
 
+  // Starts a refresh unless one runs: for a program that keeps the index from its start (the
+  // search server), so that a missing index is being built before the first search asks.
+  void Start();
+
   // Whether a refresh it started is under way.
   bool running() const { return running_; }
 
