@@ -6,6 +6,7 @@
 
 #include "app/base/replaceable_texts.h"
 #include "app/match/article_snippets.h"
+#include "app/page/results_page.h"
 #include "app/page/snippets_page.h"
 #include "server/url_text.h"
 #include "support/program_texts/program_texts.h"

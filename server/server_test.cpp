@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/url_text.h"
+#include "app/page/results_page.h"
 #include "support/testing/rounds.h"
 #include "support/testing/scratch_directory.h"
 

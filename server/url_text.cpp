@@ -10,11 +10,6 @@ int HexValue(char digit) {
   return -1;
 }
 
-bool IsUnreserved(char byte) {
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-         (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' || byte == '~';
-}
-
 }  // namespace
 
 std::optional<std::string> PercentDecode(std::string_view encoded, bool plus_is_blank) {
@@ -36,21 +31,6 @@ std::optional<std::string> PercentDecode(std::string_view encoded, bool plus_is_
     }
   }
   return decoded;
-}
-
-std::string PercentEncodePath(std::string_view bytes) {
-  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(bytes.size());
-  for (char byte : bytes) {
-    if (IsUnreserved(byte) || byte == '/') {
-      encoded += byte;
-    } else {
-      const auto value = static_cast<unsigned char>(byte);
-      encoded.append(1, '%').append(1, kHexDigits[value >> 4]).append(1, kHexDigits[value & 0xF]);
-    }
-  }
-  return encoded;
 }
 
 }  // namespace kb::server

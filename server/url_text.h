@@ -1,6 +1,7 @@
 #pragma once
 
-// Percent-encoding of the parts of a URL (RFC 3986), as bytes.
+// Percent-decoding of the parts of a URL (RFC 3986), as bytes; encoding is PercentEncodePath
+// (app/page/results_page.h).
 
 #include <optional>
 #include <string>
@@ -11,9 +12,5 @@ namespace kb::server {
 // `encoded` with each "%XX" turned into its byte, and with `plus_is_blank` each "+" into a
 // blank (as in a form's query); nothing when a "%" is not followed by two hexadecimal digits.
 std::optional<std::string> PercentDecode(std::string_view encoded, bool plus_is_blank);
-
-// `bytes` with every byte but the unreserved ones (letters, digits, "-", ".", "_", "~") and
-// "/" as "%XX": a path that any bytes of a file name survive.
-std::string PercentEncodePath(std::string_view bytes);
 
 }  // namespace kb::server

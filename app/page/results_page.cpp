@@ -294,23 +294,7 @@ std::string EscapeHtml(std::string_view text) {
 }
 
 std::string PercentEncodePath(std::string_view path) {
-  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(path.size());
-  for (char byte : path) {
-    const auto value = static_cast<unsigned char>(byte);
-    const bool plain = (value >= 'A' && value <= 'Z') || (value >= 'a' && value <= 'z') ||
-                       (value >= '0' && value <= '9') || value == '-' || value == '.' ||
-                       value == '_' || value == '~' || value == '/';
-    if (plain) {
-      encoded += byte;
-    } else {
-      encoded += '%';
-      encoded += kHexDigits[value >> 4];
-      encoded += kHexDigits[value & 0xF];
-    }
-  }
-  return encoded;
+  return PercentEncoded(path, "-._~/");
 }
 
 std::string ArticleHref(std::string_view path, std::string_view link_base) {

@@ -58,20 +58,7 @@ std::string MarkedSnippet(const Snippet& snippet) {
 }
 
 std::string PercentEncodeFragmentText(std::string_view text) {
-  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(text.size());
-  for (const char byte : text) {
-    const auto value = static_cast<unsigned char>(byte);
-    if (IsAsciiAlphanumeric(byte) || byte == '.' || byte == '_' || byte == '~') {
-      encoded += byte;
-    } else {
-      encoded += '%';
-      encoded += kHexDigits[value >> 4];
-      encoded += kHexDigits[value & 0xF];
-    }
-  }
-  return encoded;
+  return PercentEncoded(text, "._~");
 }
 
 std::string PassageUrl(std::string_view path, const PassageLink& link, std::string_view link_base) {

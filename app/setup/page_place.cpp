@@ -34,20 +34,7 @@ std::string PlacedPagesFolder() {
 }
 
 std::string PlacedPageName(std::string_view root) {
-  std::string name;
-  for (const char byte : root) {
-    const auto value = static_cast<unsigned char>(byte);
-    const bool plain = (value >= 'A' && value <= 'Z') || (value >= 'a' && value <= 'z') ||
-                       (value >= '0' && value <= '9') || byte == '-' || byte == '.' || byte == '_';
-    if (plain) {
-      name += byte;
-    } else {
-      constexpr std::string_view kHexDigits = "0123456789ABCDEF";
-      name += '%';
-      name += kHexDigits[value >> 4];
-      name += kHexDigits[value & 0xF];
-    }
-  }
+  std::string name = PercentEncoded(root, "-._");
   if (name.size() > kLongestPlacedName) {
     uint64_t hash = 0xcbf29ce484222325ULL;
     for (const char byte : root)

@@ -13,6 +13,7 @@
 #include "platform/process.h"
 #include "support/error_state/error_state.h"
 #include "support/text/ascii.h"
+#include "support/text/text.h"
 #include "support/text/utf8.h"
 
 namespace kb {
@@ -481,17 +482,8 @@ std::string SettingsConflict(const Settings& settings) {
 }
 
 std::string KnowledgeBaseSettingsName(std::string_view folder) {
-  constexpr char kHex[] = "0123456789ABCDEF";
   constexpr std::size_t kLongestName = 255;
-  std::string name;
-  for (const char byte : folder) {
-    if (IsAsciiAlphanumeric(byte) || byte == '.' || byte == '_' || byte == '-') {
-      name += byte;
-    } else {
-      const auto value = static_cast<unsigned char>(byte);
-      name += {'%', kHex[value >> 4], kHex[value & 15]};
-    }
-  }
+  std::string name = PercentEncoded(folder, "._-");
   name += ".env";
   return name.size() <= kLongestName ? name : "";
 }

@@ -72,6 +72,25 @@ const CaseTable& UpperCaseTable() {
   return kUpperCaseTable;
 }
 
+std::string PercentEncoded(std::string_view bytes, std::string_view kept) {
+  constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(bytes.size());
+  for (const char byte : bytes) {
+    const auto value = static_cast<unsigned char>(byte);
+    const bool plain = (value >= 'A' && value <= 'Z') || (value >= 'a' && value <= 'z') ||
+                       (value >= '0' && value <= '9') || kept.find(byte) != std::string_view::npos;
+    if (plain) {
+      encoded += byte;
+    } else {
+      encoded += '%';
+      encoded += kHexDigits[value >> 4];
+      encoded += kHexDigits[value & 0xF];
+    }
+  }
+  return encoded;
+}
+
 std::string Upper(std::string_view text) {
   return Upper(text, kUpperCaseTable);
 }

@@ -49,6 +49,10 @@ const CaseTable& UpperCaseTable();
 // A copy of `text` with every byte mapped through UpperCaseTable(); the length never changes.
 std::string Upper(std::string_view text);
 
+// `bytes` with every byte but the ASCII letters and digits and those in `kept` written as "%"
+// and two hex digits in capitals: what URLs and file names made of any bytes take.
+std::string PercentEncoded(std::string_view bytes, std::string_view kept);
+
 // The same through `table`: UpperCaseTable() with case pairs of its own added (the settings
 // file can add pairs for bytes above 127).
 std::string Upper(std::string_view text, const CaseTable& table);
