@@ -39,20 +39,12 @@ namespace kb {
 namespace {
 
 namespace fs = std::filesystem;
+using kb::testing::Quote;
 using kb::testing::ReadAll;
+using kb::testing::WriteFile;
 using namespace std::string_literals;
 
 constexpr std::string_view kMarker = "<!-- Article starts -->";
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
-}
-
-std::string Quote(std::string_view text) {
-  std::string quoted = "'";
-  for (char byte : text) quoted += byte == '\'' ? "'\\''"s : std::string(1, byte);
-  return quoted + "'";
-}
 
 // Lines joined with CR LF after each.
 std::string CrLfLines(std::initializer_list<std::string_view> lines) {

@@ -31,7 +31,9 @@ namespace kb {
 namespace {
 
 namespace fs = std::filesystem;
+using kb::testing::Quote;
 using kb::testing::ReadAll;
+using kb::testing::WriteFile;
 
 struct Outcome {
   int status = 0;
@@ -39,16 +41,6 @@ struct Outcome {
   std::string err;
   std::string page;
 };
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
-}
-
-std::string Quote(std::string_view text) {
-  std::string quoted = "'";
-  for (char byte : text) quoted += byte == '\'' ? std::string("'\\''") : std::string(1, byte);
-  return quoted + "'";
-}
 
 // Whether a character is within a word, as utf8proc's categories say: letters, marks, digits.
 bool InWord(std::string_view character) {

@@ -33,17 +33,9 @@ namespace kb::server {
 namespace {
 
 namespace fs = std::filesystem;
+using kb::testing::Quote;
 using kb::testing::ReadAll;
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
-}
-
-std::string Quote(std::string_view text) {
-  std::string quoted = "'";
-  for (char byte : text) quoted += byte == '\'' ? std::string("'\\''") : std::string(1, byte);
-  return quoted + "'";
-}
+using kb::testing::WriteFile;
 
 // A connection to the server from `source` (a loopback address).
 int Connect(uint16_t port, const char* source = "127.0.0.1") {

@@ -25,6 +25,7 @@ namespace kb::index {
 namespace {
 
 namespace fs = std::filesystem;
+using kb::testing::WriteFile;
 
 // What a scan shows: each result and each failure, in order.
 class Recorder : public ScanSink {
@@ -38,10 +39,6 @@ class Recorder : public ScanSink {
   }
   std::vector<std::string> shown;
 };
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
-}
 
 std::string RandomArticle(std::mt19937& random) {
   constexpr const char* kWords[] = {

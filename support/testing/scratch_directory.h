@@ -54,6 +54,18 @@ inline std::string ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Makes the file at `path` hold `bytes`, and nothing else.
+inline void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
+}
+
+// `text` as one word of a shell command, in single quotes.
+inline std::string Quote(std::string_view text) {
+  std::string quoted = "'";
+  for (const char byte : text) quoted += byte == '\'' ? std::string("'\\''") : std::string(1, byte);
+  return quoted + "'";
+}
+
 // Takes every write permission bit away from `path`, which makes it read-only.
 inline void MakeReadOnly(const std::string& path) {
   std::filesystem::permissions(path, std::filesystem::perms::owner_read |
