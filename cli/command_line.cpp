@@ -255,7 +255,7 @@ std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLi
     if (operands.empty()) return std::nullopt;
     command.init = InitPresetOf(operands.front());
     if (command.init) return std::nullopt;
-    return Concat({"--init takes the preset zeb, sphinx, mkdocs or rustdoc, not '",
+    return Concat({"--init takes the preset zeb, sphinx, mkdocs, rustdoc or mdbook, not '",
                    std::string_view(operands.front()), "'"});
   }
   if (operands.empty()) return "no phrase to search for";
@@ -273,7 +273,7 @@ std::optional<std::string> TakePhrase(std::span<char* const> operands, CommandLi
 std::string_view UsageText() {
   return "Usage: kbsearch-cli [-l] [-0 | --json] [--open] [-C DIR] [-j N] PHRASE\n"
          "       kbsearch-cli --index [-C DIR] [-j N]\n"
-         "       kbsearch-cli --init [-C DIR] [zeb|sphinx|mkdocs|rustdoc]\n"
+         "       kbsearch-cli --init [-C DIR] [zeb|sphinx|mkdocs|rustdoc|mdbook]\n"
          "Searches the articles ZEB/ZEB*.htm for PHRASE (by default in their bytes, letters\n"
          "a-z matching in either case), writes the results page ZebResult.htm wrapped in\n"
          "lheader.htm and lfooter.htm, and prints the path of each article found, one per\n"
@@ -329,8 +329,9 @@ std::string_view UsageText() {
          "      --no-index       read every article, whatever index there is\n"
          "      --init [PRESET]  set up the folder as a knowledge base and exit: write its\n"
          "                       kbsearch.env for PRESET (zeb, the default, with the ZEB\n"
-         "                       folder and the templates; sphinx, mkdocs or rustdoc for\n"
-         "                       their HTML), or the user's settings for it when the folder\n"
+         "                       folder and the templates; sphinx, mkdocs, rustdoc or\n"
+         "                       mdbook for their HTML), or the user's settings for it when the "
+         "folder\n"
          "                       cannot be written; never overwrites a file\n"
          "  -h, --help           show this text\n"
          "  -V, --version        show the version\n"

@@ -7,7 +7,7 @@
 //                [--articles PATTERN] [--exclude PATTERN,...] [--page FILE]
 //                [--no-kb-settings] [--no-index] PHRASE
 //   kbsearch-cli --index [-C DIR] [-j N] [--settings FILE]
-//   kbsearch-cli --init [-C DIR] [zeb | sphinx | mkdocs | rustdoc]
+//   kbsearch-cli --init [-C DIR] [zeb | sphinx | mkdocs | rustdoc | mdbook]
 //   kbsearch-cli --help | --version
 // Options may come before or after the phrase; "--" ends them, so that a phrase may begin
 // with "-". --list and --open are refused together (a page that is not written cannot be

@@ -73,6 +73,17 @@ Ignore = .out-of-band, .srclink, .src, .anchor, .since
 Match = text
 )";
 
+constexpr std::string_view kMdBookSettings =
+    R"(# An mdBook build (kbsearch-cli --init mdbook): every chapter, searched in its main part,
+# in its text, without the links to the chapters before and after it; the page that prints
+# the whole book (it holds every word) and the pages that only lead elsewhere are not found.
+Articles = **/*.html
+Exclude = print.html, toc.html, 404.html, css/**, fonts/**, FontAwesome/**, theme/**
+Marker = <main>
+Ignore = nav, script
+Match = text
+)";
+
 // Writes `contents` into the new file `path`; kFileExists when a file (or a link) is there.
 platform::SystemError WriteNewFile(platform::Env& env, const std::string& path,
                                    std::string_view contents, uint32_t permissions) {
@@ -131,10 +142,9 @@ InitOutcome AlreadyThere(const std::string& path) {
 
 std::optional<InitPreset> InitPresetOf(std::string_view name) {
   constexpr std::pair<std::string_view, InitPreset> kPresets[] = {
-      {"zeb", InitPreset::kZeb},
-      {"sphinx", InitPreset::kSphinx},
-      {"mkdocs", InitPreset::kMkDocs},
-      {"rustdoc", InitPreset::kRustdoc},
+      {"zeb", InitPreset::kZeb},       {"sphinx", InitPreset::kSphinx},
+      {"mkdocs", InitPreset::kMkDocs}, {"rustdoc", InitPreset::kRustdoc},
+      {"mdbook", InitPreset::kMdBook},
   };
   for (const auto& [preset_name, preset] : kPresets) {
     if (name == preset_name) return preset;
@@ -152,6 +162,8 @@ std::string InitSettingsText(InitPreset preset) {
       return std::string(kMkDocsSettings);
     case InitPreset::kRustdoc:
       return std::string(kRustdocSettings);
+    case InitPreset::kMdBook:
+      return std::string(kMdBookSettings);
   }
   return {};
 }

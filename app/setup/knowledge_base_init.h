@@ -22,9 +22,9 @@
 
 namespace kb {
 
-enum class InitPreset { kZeb, kSphinx, kMkDocs, kRustdoc };
+enum class InitPreset { kZeb, kSphinx, kMkDocs, kRustdoc, kMdBook };
 
-// The preset `name` names (zeb, sphinx, mkdocs, rustdoc); none for any other.
+// The preset `name` names (zeb, sphinx, mkdocs, rustdoc, mdbook); none for any other.
 std::optional<InitPreset> InitPresetOf(std::string_view name);
 
 // The settings file that `preset` writes.

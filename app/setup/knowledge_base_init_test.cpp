@@ -77,7 +77,7 @@ TEST_F(KnowledgeBaseInitTest, AFolderThatCannotBeWrittenGetsTheUsersFileForIt) {
 // Every line of every preset is a setting a knowledge base may make (the layout's keys are
 // read where the articles are listed).
 TEST_F(KnowledgeBaseInitTest, PresetsHoldSettingsOfTheKnowledgeBase) {
-  for (const std::string_view name : {"zeb", "sphinx", "mkdocs", "rustdoc"}) {
+  for (const std::string_view name : {"zeb", "sphinx", "mkdocs", "rustdoc", "mdbook"}) {
     Settings settings;
     std::vector<SettingsProblem> problems;
     ParseSettings(InitSettingsText(*InitPresetOf(name)), name, settings, problems,
