@@ -329,8 +329,9 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
   Kept& kept = *kept_;
   platform::FolderWatch::Changes changes;
   if (kept.watch) changes = kept.watch->Take();
-  // A folder of watched articles created, moved, removed or made a link: what its path now
-  // leads to was never checked.
+  // A folder of watched articles moved, removed, replaced or made a link, as its parent's
+  // watch sees it (its own says so too, but for a link): what its path now leads to was
+  // never checked.
   const bool folder_changed =
       std::any_of(changes.names.begin(), changes.names.end(),
                   [&](const std::string& name) { return kept.folders.contains(name + "/"); });
