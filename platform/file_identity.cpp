@@ -229,10 +229,10 @@ std::unique_ptr<FolderWatch> FolderWatch::OpenEmpty() {
 bool FolderWatch::Add(std::string_view path, std::string_view prefix) {
   constexpr uint32_t kEvents = IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MODIFY |
                                IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
-  // IN_MASK_CREATE: a folder watched already keeps its prefix, and the add fails.
-  const int watch = inotify_add_watch(descriptor_, std::string(path).c_str(),
-                                      kEvents | IN_ONLYDIR | IN_MASK_CREATE);
-  if (watch < 0) return false;
+  // A folder watched already gives its watch again (with the same events): it keeps the
+  // prefix it had.
+  const int watch = inotify_add_watch(descriptor_, std::string(path).c_str(), kEvents | IN_ONLYDIR);
+  if (watch < 0 || prefixes_.contains(watch)) return false;
   prefixes_[watch] = prefix;
   return true;
 }
