@@ -209,6 +209,7 @@ TEST(WatchedIndexTest, SearchesOfATreeThroughTheKeptIndexAreSearchesWithout) {
       WriteFile(folder / ("a " + std::to_string(article) + ".htm"), RandomArticle(random));
     }
   }
+  WriteFile(kb / "one" / "caf\xE9 \xFF.htm", "<!-- Article starts -->printer");  // not UTF-8
   WriteFile(scratch.path() / "outside.htm", "<!-- Article starts -->printer");
   fs::create_symlink(scratch.path() / "outside.htm", kb / "three" / "outside.htm");
   // A link to a link to a folder: the folder is listed through the first.
