@@ -43,7 +43,7 @@ through the index against the one-thread plain read, the words through the index
 their own --no-index, and the snippets page in relevance order against the order by hits.
 
 With --tree TREE_DIR, times the same articles laid out as a tree (TREE_DIR holds them in
-sub-folders; make it from KB_DIR/ZEB with links, say 400 folders of 100) against KB_DIR's
+sub-folders; make it from KB_DIR/ZEB with copies, not links, say 400 folders of 100) against KB_DIR's
 one ZEB folder: the full scan, and repeat searches through the index, for --phrase.
 
 With --serve, times kbsearch-server under load from wrk instead (bench/serve_bench.py says

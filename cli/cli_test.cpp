@@ -248,6 +248,13 @@ TEST_F(CliTest, ATreeOfArticlesIsSearchedWhereItLies) {
   EXPECT_NE(ReadAll(placed).find(Link(url, "./a b/\xe9.html")), std::string::npos)
       << ReadAll(placed);
 
+  // The index holds the tree's articles, and a search uses it, with the same results.
+  EXPECT_EQ(Cli("--index").status, 0);
+  const CliRun indexed = Cli("-l --json printer");
+  EXPECT_NE(indexed.out.find(R"("index":{"state":"used","reason":null})"), std::string::npos)
+      << indexed.out;
+  EXPECT_EQ(Cli("-l printer").out, run.out);
+
   // The options override the settings.
   EXPECT_EQ(Cli("-l --articles 'b/*.html' --exclude 'b/z*' printer").out, "./b/a.html\n");
 

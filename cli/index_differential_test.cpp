@@ -1,7 +1,8 @@
 // Random knowledge bases put through random changes between searches: every search that may
 // use the article index gives, to the byte, what the same search gives with --no-index (the
 // page, standard output, standard error and exit status, and the JSON lines but for the
-// elapsed time, the index's state and the count of articles read).
+// elapsed time, the index's state and the count of articles read). Half of them are trees of
+// articles in nested folders (`Articles = ZEB/**/*.htm`), whose folders are changed too.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -140,14 +141,20 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
   fs::create_directories(outside);
   WriteFile(outside / "one.htm", "<!-- Article starts -->printer one");
   WriteFile(outside / "two.htm", "<!-- Article starts -->nothing here");
+  const auto is_tree = [](const fs::path& kb) { return fs::exists(kb / "kbsearch.env"); };
   for (int base = 0; base < kKnowledgeBases; ++base) {
     const fs::path kb = scratch_.path() / ("kb" + std::to_string(base));
-    fs::create_directories(kb / "ZEB");
+    const bool tree = base % 2 == 1;
+    fs::create_directories(kb / "ZEB" / "sub one" / "two");
     WriteFile(kb / "lheader.htm", "<html>\r\n");
     WriteFile(kb / "lfooter.htm", "</html>\r\n");
+    if (tree) WriteFile(kb / "kbsearch.env", "Articles = ZEB/**/*.htm\n");
     const int articles = 3 + static_cast<int>(random() % 25);
     for (int article = 0; article < articles; ++article) {
-      WriteFile(kb / "ZEB" / ("ZEB" + std::to_string(article) + ".htm"), RandomArticle(random));
+      const fs::path folder = article % 3 == 0   ? kb / "ZEB"
+                              : article % 3 == 1 ? kb / "ZEB" / "sub one"
+                                                 : kb / "ZEB" / "sub one" / "two";
+      WriteFile(folder / ("ZEB" + std::to_string(article) + ".htm"), RandomArticle(random));
     }
     fs::create_symlink(outside / "one.htm", kb / "ZEB" / "ZEBlink.htm");
     bases.push_back(kb);
@@ -156,7 +163,17 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
   // A build reads every article; building again at once reads none.
   for (const fs::path& kb : bases) {
-    const auto listed = std::distance(fs::directory_iterator(kb / "ZEB"), {});
+    // A tree leaves out the link that leads out of the knowledge base.
+    long listed = 0;
+    if (is_tree(kb)) {
+      for (const auto& entry : fs::recursive_directory_iterator(kb / "ZEB")) {
+        listed += entry.is_regular_file() && !entry.is_symlink();
+      }
+    } else {
+      for (const auto& entry : fs::directory_iterator(kb / "ZEB")) {
+        listed += entry.is_regular_file();
+      }
+    }
     for (const long read : {static_cast<long>(listed), 0L}) {
       const Outcome built = Run(kb, "--index --json");
       ASSERT_EQ(built.status, 0) << built.err;
@@ -168,14 +185,21 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
   }
 
   int searches_using_index = 0;
+  int tree_searches_using_index = 0;
   std::map<std::string, int> reasons;
   int articles_spared = 0;
   for (int step = 0; step < 25; ++step) {
     for (const fs::path& kb : bases) {
       const fs::path zeb = kb / "ZEB";
       std::vector<fs::path> articles;
-      for (const auto& entry : fs::directory_iterator(zeb)) articles.push_back(entry.path());
+      std::vector<fs::path> folders{zeb};
+      for (const auto& entry : fs::recursive_directory_iterator(zeb)) {
+        articles.push_back(entry.path());
+        if (entry.is_directory() && !entry.is_symlink()) folders.push_back(entry.path());
+      }
       std::sort(articles.begin(), articles.end());
+      std::sort(folders.begin(), folders.end());
+      const fs::path folder = folders[random() % folders.size()];
       const fs::path some =
           articles.empty() ? zeb / "ZEBnew.htm" : articles[random() % articles.size()];
       int held_lock = -1;
@@ -186,7 +210,7 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
           if (entry.path().extension() == ".db") index_files.push_back(entry.path());
         }
       }
-      switch (random() % 24) {
+      switch (random() % 26) {
         case 0: {  // same size, other bytes, the modification time put back
           if (!fs::is_regular_file(some)) break;
           const auto before = fs::last_write_time(some);
@@ -216,7 +240,8 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
           break;
         }
         case 5:
-          WriteFile(zeb / ("ZEB" + std::to_string(random() % 40) + "n.htm"), RandomArticle(random));
+          WriteFile(folder / ("ZEB" + std::to_string(random() % 40) + "n.htm"),
+                    RandomArticle(random));
           break;
         case 6:
           chmod(some.c_str(), (random() % 2) ? 0 : 0644);
@@ -274,6 +299,20 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
         case 14:
           for (const fs::path& file : index_files) chmod(file.c_str(), 0640);
           break;
+        case 15: {  // a new sub-folder, with a name of spaces, and an article in it
+          const fs::path made = folder / ("new " + std::to_string(random() % 5));
+          std::error_code ignored;
+          fs::create_directories(made, ignored);
+          WriteFile(made / "ZEB1.htm", RandomArticle(random));
+          break;
+        }
+        case 16: {  // a folder renamed beside itself, or the same name in another folder
+          if (folder == zeb) break;
+          std::error_code ignored;
+          const fs::path to = folders[random() % folders.size()] / folder.filename();
+          fs::rename(folder, (random() % 2) ? folder.parent_path() / "renamed" : to, ignored);
+          break;
+        }
         default:
           ASSERT_EQ(Run(kb, "--index").status, 0);
           break;
@@ -307,6 +346,7 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
       ASSERT_EQ(indexed_json.err, scanned_json.err) << what;
       ASSERT_EQ(indexed_json.status, scanned_json.status) << what;
       searches_using_index += used;
+      tree_searches_using_index += used && is_tree(kb);
       ++reasons[reason];
       articles_spared += spared;
       if (held_lock >= 0) close(held_lock);
@@ -316,6 +356,7 @@ TEST_F(IndexDifferentialTest, SearchesWithTheIndexAreSearchesWithout) {
   std::string tally;
   for (const auto& [reason, count] : reasons) tally += reason + ": " + std::to_string(count) + "\n";
   EXPECT_GT(searches_using_index, 10) << tally;
+  EXPECT_GT(tree_searches_using_index, 3) << tally;
   EXPECT_GT(articles_spared, 50) << tally;
 }
 

@@ -208,6 +208,7 @@ class TreeWalk {
       root_unread_ = depth == 0;
       return !root_unread_;
     }
+    if (request_.walked != nullptr) request_.walked->push_back(relative);
     std::vector<Entry> files;
     std::vector<Entry> folders;
     bool found = false;

@@ -53,6 +53,9 @@ struct TreeListingRequest {
   std::vector<std::string> exclude = {};    // sound patterns: paths matching one are left out
   std::size_t most_depth = kMostTreeDepth;  // the limits, smaller in tests
   std::size_t most_articles = kMostTreeArticles;
+  // When given, filled with every folder walked: "" for the current one, else its path from
+  // it ending in "/", each after the folder above it.
+  std::vector<std::string>* walked = nullptr;
 };
 
 // Fills `paths` (emptied first) with "./" and the relative path of every file beneath the

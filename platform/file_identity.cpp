@@ -215,15 +215,26 @@ bool IsMissingOrPrivateFile(std::string_view path) {
 namespace kb::platform {
 
 std::unique_ptr<FolderWatch> FolderWatch::Open(std::string_view path) {
+  std::unique_ptr<FolderWatch> watch = OpenEmpty();
+  if (watch && !watch->Add(path, "")) watch.reset();
+  return watch;
+}
+
+std::unique_ptr<FolderWatch> FolderWatch::OpenEmpty() {
   const int descriptor = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (descriptor < 0) return nullptr;
+  return std::unique_ptr<FolderWatch>(new FolderWatch(descriptor));
+}
+
+bool FolderWatch::Add(std::string_view path, std::string_view prefix) {
   constexpr uint32_t kEvents = IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MODIFY |
                                IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
-  if (inotify_add_watch(descriptor, std::string(path).c_str(), kEvents | IN_ONLYDIR) < 0) {
-    close(descriptor);
-    return nullptr;
-  }
-  return std::unique_ptr<FolderWatch>(new FolderWatch(descriptor));
+  // A folder watched already gives its watch again (with the same events): it keeps the
+  // prefix it had.
+  const int watch = inotify_add_watch(descriptor_, std::string(path).c_str(), kEvents | IN_ONLYDIR);
+  if (watch < 0 || prefixes_.contains(watch)) return false;
+  prefixes_[watch] = prefix;
+  return true;
 }
 
 FolderWatch::~FolderWatch() {
@@ -246,13 +257,15 @@ FolderWatch::Changes FolderWatch::Take() {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
-        // The folder went or moved: nothing it reports from now on is about ZEB.
+        // A folder went or moved: nothing it reports from now on is about what was watched.
         if ((event->mask & IN_Q_OVERFLOW) == 0) broken_ = true;
         changes.everything = true;
       } else if (event->len == 0) {
         changes.everything = true;  // the folder's own status changed
       } else {
-        changes.names.emplace_back(event->name);
+        const auto prefix = prefixes_.find(event->wd);
+        changes.names.push_back((prefix != prefixes_.end() ? prefix->second : std::string()) +
+                                event->name);
       }
     }
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 namespace kb::platform {
@@ -101,19 +102,28 @@ struct FolderEntry {
 
 namespace kb::platform {
 
-// A watch on one folder's entries (inotify): which names were created, written, changed in
-// status, moved or removed since it was last asked.
+// A watch on the entries of one folder, or of several (inotify): which names were created,
+// written, changed in status, moved or removed since it was last asked.
 class FolderWatch {
  public:
-  // Nothing when no watch can be set.
+  // A watch on the folder `path`, whose entries are named as they are; nothing when no watch
+  // can be set.
   static std::unique_ptr<FolderWatch> Open(std::string_view path);
+  // A watch on no folder yet, to which Add adds them; nothing when no watch can be had.
+  static std::unique_ptr<FolderWatch> OpenEmpty();
   ~FolderWatch();
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 
+  // Watches the folder `path` too (a symbolic link to a folder followed), its entries named
+  // `prefix` and their names. False, watching nothing more, when it cannot: the user's limit
+  // on watches is reached, the folder is gone, or it is a folder watched already under
+  // another prefix.
+  bool Add(std::string_view path, std::string_view prefix);
+
   struct Changes {
     std::vector<std::string> names;
-    // Events were lost, or the folder itself changed, moved or went: trust no name.
+    // Events were lost, or a watched folder itself changed, moved or went: trust no name.
     bool everything = false;
   };
   // What happened since the last call (or the watch was set), without waiting.
@@ -123,6 +133,7 @@ class FolderWatch {
   explicit FolderWatch(int descriptor) : descriptor_(descriptor) {}
   int descriptor_;
   bool broken_ = false;
+  std::unordered_map<int, std::string> prefixes_;  // of each folder watched, by its watch
 };
 
 }  // namespace kb::platform

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/scan/scan.h"
 #include "platform/testing/faulty_env.h"
 #include "support/testing/scratch_directory.h"
 
@@ -34,18 +35,25 @@ class KeptListingTest : public ::testing::Test {
   }
   void TearDown() override { fs::current_path(previous_); }
 
-  // Lists through `listing`; whether the folder itself was read to give the listing.
-  bool ListedAfresh(std::vector<std::string>& paths) {
+  // Lists `base` through `listing`; whether a folder was read to give the listing.
+  bool ListedAfresh(std::vector<std::string>& paths, const KnowledgeBase& base = {}) {
     const int before = env_.Calls(platform::Operation::kOpenDirectory);
     ListedPaths listed;
-    EXPECT_TRUE(listing_.List(env_, listed));
+    Reporter reporter;
+    EXPECT_TRUE(listing_.List(env_, base, listed, reporter));
     paths = Paths(listed);
-    // The listing kept is the folder's listing now.
+    // The listing kept is the knowledge base's listing now.
     ListedPaths fresh;
-    EXPECT_TRUE(ListPaths(fresh, kArticlePattern, kArticlePathPrefix, 0));
+    EXPECT_TRUE(ListArticles(platform::Env::Default(), base, fresh, reporter));
     EXPECT_EQ(paths, Paths(fresh));
+    EXPECT_EQ(reporter.failures, 0);
     return env_.Calls(platform::Operation::kOpenDirectory) > before;
   }
+
+  struct Reporter final : FailureReporter {
+    void ReportFailure(const Failure& /*failure*/) override { ++failures; }
+    int failures = 0;
+  };
 
   kb::testing::ScratchDirectory scratch_;
   fs::path previous_;
@@ -121,6 +129,42 @@ TEST_F(KeptListingTest, AGenerationHoldsUntilAChangeAndNoneWhileAnArticleEscapes
   scratch_.Write("ZEB/ZEB4.htm", "c");
   EXPECT_TRUE(ListedAfresh(paths));
   EXPECT_TRUE(listing_.Proven().has_value());
+}
+
+// A tree's listing is kept while no folder it walked changes, one without articles too; a
+// folder made since is watched from the listing after it. A tree that walks a link to a
+// folder is listed afresh every time: where the link leads may change unseen.
+TEST_F(KeptListingTest, ATreeIsKeptWhileNoFolderItWalkedChanges) {
+  const KnowledgeBase tree{.articles = "**/*.htm"};
+  fs::create_directories("a b/c");
+  fs::create_directories("empty/deeper");
+  scratch_.Write("a b/c/one.htm", "x");
+  std::vector<std::string> paths;
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_EQ(paths.size(), 3u);
+  EXPECT_FALSE(ListedAfresh(paths, tree));
+  EXPECT_TRUE(listing_.Proven().has_value());
+
+  scratch_.Write("empty/deeper/two.htm", "y");
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_EQ(paths.size(), 4u);
+  EXPECT_FALSE(ListedAfresh(paths, tree));
+  fs::rename("a b/c", "a b/d");
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_FALSE(ListedAfresh(paths, tree));
+  fs::create_directories("new/sub");
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_FALSE(ListedAfresh(paths, tree));
+  scratch_.Write("new/sub/three.htm", "z");
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_EQ(paths.size(), 5u);
+  std::ofstream("a b/d/one.htm", std::ios::app) << "more";
+  EXPECT_EQ(listing_.Proven(), std::nullopt);
+
+  fs::create_directory_symlink("a b", "0 link");
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_TRUE(ListedAfresh(paths, tree));
+  EXPECT_EQ(listing_.Proven(), std::nullopt);
 }
 
 }  // namespace

@@ -46,8 +46,9 @@ class ListingForOneSearch final : public ArticleListing {
  public:
   explicit ListingForOneSearch(KeptListing& kept) : kept_(kept) {}
 
-  bool List(platform::Env& env, ListedPaths& paths) override {
-    return kept_.List(env, paths, generation_);
+  bool List(platform::Env& env, const KnowledgeBase& base, ListedPaths& paths,
+            FailureReporter& reporter) override {
+    return kept_.List(env, base, paths, reporter, generation_);
   }
 
   std::optional<uint64_t> generation() const { return generation_; }

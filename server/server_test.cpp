@@ -253,15 +253,22 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
       WriteFile(zeb / ("ZEB" + std::to_string(article) + ".htm"), RandomArticle(random));
     }
     if (base == 1) WriteFile(kb / "kbsearch.env", "Match = text\n");
+    // The last is a tree, whose folders come and go too.
+    if (base == 2) WriteFile(kb / "kbsearch.env", "Articles = ZEB/**/*.htm\n");
     ServerProcess server({"-C", kb.string(), "0"});
     ASSERT_NE(server.port(), 0);
     for (int step = 0, steps = testing::Rounds(20, 10); step < steps; ++step) {
       std::vector<fs::path> present;
-      for (const auto& entry : fs::directory_iterator(zeb)) present.push_back(entry.path());
+      std::vector<fs::path> folders{zeb};
+      for (const auto& entry : fs::recursive_directory_iterator(zeb)) {
+        (entry.is_directory() ? folders : present).push_back(entry.path());
+      }
       std::sort(present.begin(), present.end());
+      std::sort(folders.begin(), folders.end());
       const fs::path some =
           present.empty() ? zeb / "ZEBnew.htm" : present[random() % present.size()];
-      switch (random() % 6) {
+      const fs::path folder = folders[random() % folders.size()];
+      switch (random() % 8) {
         case 0:  // rewritten
           WriteFile(some, RandomArticle(random));
           break;
@@ -277,6 +284,16 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
           break;
         case 4:  // appended to
           std::ofstream(some, std::ios::binary | std::ios::app) << " printer";
+          break;
+        case 5: {  // a new sub-folder with an article
+          const fs::path made = folder / ("sub " + std::to_string(step));
+          fs::create_directories(made);
+          WriteFile(made / "ZEB1.htm", RandomArticle(random));
+          break;
+        }
+        case 6:  // a sub-folder renamed
+          if (folder != zeb)
+            fs::rename(folder, folder.parent_path() / ("moved " + std::to_string(step)));
           break;
         default:  // unchanged
           break;

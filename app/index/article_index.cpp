@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <thread>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "app/index/index_store.h"
 #include "app/scan/scan.h"
 #include "files/directory_listing.h"
+#include "files/tree_listing.h"
+#include "platform/beneath_folder.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/pipeline/ordered_pipeline.h"
@@ -24,7 +27,6 @@
 namespace kb::index {
 namespace {
 
-constexpr std::string_view kArticlesFolder = "ZEB";
 constexpr std::string_view kNoneYet = "none yet";
 constexpr std::string_view kRemote = "network file system";
 constexpr std::string_view kCacheNotWritable = "cache not writable";
@@ -34,7 +36,6 @@ constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
 constexpr std::string_view kOtherPart = "other article part";
-constexpr std::string_view kTree = "tree of articles";
 // The share of the indexed articles that may hold a phrase beyond which checking every
 // article's status costs more than the reads it spares: a check costs about a third of the
 // read of a small article.
@@ -42,6 +43,10 @@ constexpr std::size_t kMostNumerator = 2;
 constexpr std::size_t kMostDenominator = 3;
 // Articles read and turned into grams at once while the index is written.
 constexpr std::size_t kRefreshBatch = 256;
+// The most folders of a tree one watching index watches: inotify's watches are the user's,
+// shared by all their programs. The articles of a folder beyond them are checked at every
+// search.
+constexpr std::size_t kMostWatchedFolders = 8192;
 
 uint64_t NameHash(std::string_view text) {
   uint64_t hash = 0xcbf29ce484222325ULL;
@@ -61,14 +66,27 @@ struct Place {
   std::string store_path;  // for messages: the path the cache folder was opened by
 };
 
-Place FindPlace(bool making_folder, const ArticlePart& article) {
+// The excluded patterns as the store's header records them.
+std::string ExcludeText(const std::vector<std::string>& exclude) {
+  std::string text;
+  for (const std::string& pattern : exclude) text.append(text.empty() ? "" : "\n").append(pattern);
+  return text;
+}
+
+// A tree's store is the knowledge base's own folder's: its articles may lie in any folder
+// beneath it, each of which is proven, as the articles are, by its articles' statuses.
+Place FindPlace(bool making_folder, const IndexSettings& settings) {
   Place place;
-  place.identity.marker = article.marker;
-  place.identity.ignore = IgnoreListText(article.ignore);
-  const platform::FileSystemOf articles = platform::FileSystemOfPath(kArticlesFolder);
+  const KnowledgeBase& base = settings.knowledge_base;
+  const std::string_view articles_folder = base.ArticleFolder();
+  place.identity.marker = settings.article.marker;
+  place.identity.ignore = IgnoreListText(settings.article.ignore);
+  place.identity.articles = base.articles;
+  place.identity.exclude = ExcludeText(base.exclude);
+  const platform::FileSystemOf articles = platform::FileSystemOfPath(articles_folder);
   const std::optional<std::string> folder = platform::CanonicalPath(".");
   if (!articles.known || !folder ||
-      !platform::StatusOfPath(kArticlesFolder, place.identity.articles_folder)) {
+      !platform::StatusOfPath(articles_folder, place.identity.articles_folder)) {
     place.refusal = kNoneYet;
     return place;
   }
@@ -103,10 +121,15 @@ Place FindPlace(bool making_folder, const ArticlePart& article) {
   place.identity.user = platform::UserId();
   place.identity.groups = platform::GroupIds();
   const platform::ExactStatus& zeb = place.identity.articles_folder;
+  // Another layout of the same folder is another store; ZEB's keeps the name it always had.
+  const uint64_t hash =
+      base.ListsArticleFolder()
+          ? NameHash(*folder)
+          : NameHash(Concat({*folder, std::string_view("\0", 1), place.identity.articles,
+                             std::string_view("\0", 1), place.identity.exclude}));
   char name[120];
-  std::snprintf(name, sizeof name, "%016llx-%u.%u-%llu.db",
-                static_cast<unsigned long long>(NameHash(*folder)), zeb.device_major,
-                zeb.device_minor, static_cast<unsigned long long>(zeb.inode));
+  std::snprintf(name, sizeof name, "%016llx-%u.%u-%llu.db", static_cast<unsigned long long>(hash),
+                zeb.device_major, zeb.device_minor, static_cast<unsigned long long>(zeb.inode));
   place.store.name = name;
   place.store_path = cache + "/" + name;
   return place;
@@ -129,15 +152,16 @@ struct ReadArticle {
   ArticleGrams grams;
 };
 
-void ReadWhole(const platform::StatusFolder& folder, ReadArticle& article) {
+// Reads the article through `env`, by its name after `prefix` (the knowledge base's
+// ArticlePathPrefix).
+void ReadWhole(platform::Env& env, std::string_view prefix, const platform::StatusFolder& folder,
+               ReadArticle& article) {
   IndexedArticle& indexed = article.indexed;
   indexed.read_at_ns = platform::RealTimeNs();
   indexed.whole = false;
   if (!folder.StatusOf(article.name, indexed.status) || !indexed.status.regular) return;
-  platform::Env& env = platform::Env::Default();
   std::unique_ptr<platform::File> file;
-  if (env.OpenFile(std::string(kArticlePathPrefix) + article.name, {}, file) !=
-          platform::system_error::kNone ||
+  if (env.OpenFile(Concat({prefix, article.name}), {}, file) != platform::system_error::kNone ||
       file->Lock(platform::Lock::kShared) != platform::system_error::kNone) {
     return;
   }
@@ -210,8 +234,14 @@ struct ArticleIndex::Kept {
   std::unique_ptr<IndexStore> store;
   IndexedArticles indexed;
   std::unique_ptr<platform::FolderWatch> watch;
+  // The folders of the articles ("" for the articles' folder, else a path ending in "/"),
+  // each true when it is watched and reached through no symbolic link: a change to an
+  // article of one name in it, or to the folder itself, then shows in the watch.
+  std::map<std::string, bool, std::less<>> folders;
   // For each of `indexed`: a check proved its status, and no event came about it since.
   std::vector<char> proven;
+  // For each name of the check under way: whether its folder is watched so.
+  std::vector<char> watched;
 };
 
 // The statuses of the listed articles, taken on threads of their own from the moment it is
@@ -224,9 +254,11 @@ class StatusPass {
     bool known = false;
   };
 
-  StatusPass(std::span<const std::string_view> names, std::vector<char> wanted, std::size_t threads)
+  // The statuses of `names` in the folder `folder`.
+  StatusPass(std::string_view folder, std::span<const std::string_view> names,
+             std::vector<char> wanted, std::size_t threads)
       : names_(names), wanted_(std::move(wanted)), statuses_(names.size()) {
-    folder_ = platform::StatusFolder::Open(kArticlesFolder);
+    folder_ = platform::StatusFolder::Open(folder);
     if (!folder_) return;
     // The calling thread joins in when Finish is called.
     const std::size_t helpers =
@@ -283,20 +315,76 @@ ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {}
 
 ArticleIndex::~ArticleIndex() = default;
 
-void ArticleIndex::FollowWatch() {
+namespace {
+
+// The folder of the article `name`: "" for the articles' folder, else its path ending in "/".
+std::string_view FolderOf(std::string_view name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash + 1);
+}
+
+}  // namespace
+
+void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
   Kept& kept = *kept_;
   platform::FolderWatch::Changes changes;
   if (kept.watch) changes = kept.watch->Take();
-  if (!kept.watch || changes.everything) {
-    // The watch comes before the check, so that no change after it goes unseen.
-    kept.watch = platform::FolderWatch::Open(kArticlesFolder);
+  // A folder of watched articles moved, removed, replaced or made a link, as its parent's
+  // watch sees it (its own says so too, but for a link): what its path now leads to was
+  // never checked.
+  const bool folder_changed =
+      std::any_of(changes.names.begin(), changes.names.end(),
+                  [&](const std::string& name) { return kept.folders.contains(name + "/"); });
+  if (!kept.watch || changes.everything || folder_changed) {
+    // The watches come before the check, so that no change after it goes unseen.
+    kept.watch = platform::FolderWatch::OpenEmpty();
+    kept.folders.clear();
     std::fill(kept.proven.begin(), kept.proven.end(), 0);
-  }
-  for (const std::string& name : changes.names) {
-    if (const std::size_t place = PlaceOf(kept.indexed, name); place != kNotIndexed) {
-      kept.proven[place] = 0;
+  } else {
+    for (const std::string& name : changes.names) {
+      if (const std::size_t place = PlaceOf(kept.indexed, name); place != kNotIndexed) {
+        kept.proven[place] = 0;
+      }
     }
   }
+  // Listings give a folder's articles together: one lookup for each run of them.
+  kept.watched.assign(names.size(), 0);
+  std::optional<std::string_view> folder;
+  bool watched = false;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    if (const std::string_view now = FolderOf(names[at]); now != folder) {
+      folder = now;
+      watched = WatchFolder(now);
+    }
+    kept.watched[at] = watched;
+  }
+}
+
+bool ArticleIndex::WatchFolder(std::string_view folder) {
+  Kept& kept = *kept_;
+  if (const auto found = kept.folders.find(folder); found != kept.folders.end()) {
+    return found->second;
+  }
+  bool watched = false;
+  if (kept.watch && kept.folders.size() < kMostWatchedFolders) {
+    if (folder.empty()) {
+      watched = kept.watch->Add(settings_.knowledge_base.ArticleFolder(), "");
+    } else {
+      // Its parent is watched first, and it is then checked to be no link: a change of what
+      // its path leads to shows in the parent's watch.
+      const std::size_t slash = folder.rfind('/', folder.size() - 2);
+      const std::string_view parent =
+          slash == std::string_view::npos ? std::string_view() : folder.substr(0, slash + 1);
+      const std::string path = Concat({"./", folder.substr(0, folder.size() - 1)});
+      platform::FileStatus own;
+      watched = WatchFolder(parent) &&
+                platform::Env::Default().PathStatus(path, /*follow_links=*/false, own) ==
+                    platform::system_error::kNone &&
+                own.type == platform::FileType::kDirectory && kept.watch->Add(path, folder);
+    }
+  }
+  kept.folders.emplace(folder, watched);
+  return watched;
 }
 
 bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& identity,
@@ -319,7 +407,7 @@ bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& id
 std::vector<char> ArticleIndex::StartWatchedCheck(std::span<const std::string_view> names,
                                                   std::vector<std::size_t>& places) {
   Kept& kept = *kept_;
-  FollowWatch();
+  FollowWatch(names);
   if (!kept.store) return {};
   places = PlacesOf(kept.indexed, names);
   std::vector<char> to_check(names.size());
@@ -379,7 +467,8 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
       const StatusPass::Status& now = statuses[at];
       doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked) ||
                  !trusted(at, now.status);
-      if (!doubtful && settings_.watch && statuses.folder().HasThisNameAlone(names[at])) {
+      if (!doubtful && settings_.watch && kept.watched[at] &&
+          statuses.folder().HasThisNameAlone(names[at])) {
         kept.proven[held] = 1;
       }
     }
@@ -409,8 +498,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   };
   if (!settings_.enabled) return finish(kOff);
   if (settings.article != settings_.article) return finish(kOtherPart);
-  if (!settings_.knowledge_base.ListsArticleFolder()) return finish(kTree);
-  const Place place = FindPlace(false, settings_.article);
+  const Place place = FindPlace(false, settings_);
   if (!place.refusal.empty()) return finish(place.refusal);
   const PhraseGrams sought = GramsOfQuery(query, settings);
   if (!sought.refusal.empty()) return finish(sought.refusal);
@@ -424,8 +512,9 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   // Every article is checked, but those a kept index proved since; the check runs while the
   // index is opened and looked in.
   std::vector<std::size_t> places;
-  StatusPass statuses(
-      names, settings_.watch ? StartWatchedCheck(names, places) : std::vector<char>{}, threads);
+  StatusPass statuses(settings_.knowledge_base.ArticleFolder(), names,
+                      settings_.watch ? StartWatchedCheck(names, places) : std::vector<char>{},
+                      threads);
   std::vector<int64_t> rows;
   bool reloaded = places.empty();
   const std::string_view refusal =
@@ -457,8 +546,10 @@ namespace {
 // again only after this long, so that repeated searches write nothing.
 constexpr int64_t kUseSpanNs = int64_t{3600} * 1'000'000'000;
 
-std::string RefusalProblem(std::string_view refusal) {
-  if (refusal == kNoneYet) return "no ZEB folder to index";
+std::string RefusalProblem(std::string_view refusal, const KnowledgeBase& base) {
+  if (refusal == kNoneYet) {
+    return base.ListsArticleFolder() ? "no ZEB folder to index" : "cannot read the folder .";
+  }
   if (refusal == kRemote) return "the knowledge base is on a network file system";
   if (refusal == kImage) {
     return "the knowledge base is on a file system read from an image, whose times do not "
@@ -486,8 +577,24 @@ std::unique_ptr<IndexStore> StoreToWrite(const Place& place, uint64_t most_bytes
                : IndexStore::Create(place.store, place.identity, /*builds_locked=*/true);
 }
 
-// The names ZEB lists, in listing order; false when it cannot be read.
-bool ListArticleNames(std::vector<std::string>& names) {
+// The names of the articles, as a search lists them; false when they cannot be listed. What a
+// tree's listing could not take in is left out, as it is from the search.
+bool ListArticleNames(const KnowledgeBase& base, std::vector<std::string>& names) {
+  if (!base.ListsArticleFolder()) {
+    ListedPaths paths;
+    std::vector<TreeProblem> problems;
+    if (!ListTree(paths,
+                  {.articles = base.articles,
+                   .exclude = base.exclude,
+                   .most_depth = base.most_depth,
+                   .most_articles = base.most_articles},
+                  problems)) {
+      return false;
+    }
+    names.reserve(paths.size());
+    for (std::size_t at = 0; at < paths.size(); ++at) names.emplace_back(paths.name(at));
+    return true;
+  }
   Queue<FileRecord> listing;
   if (!ListDirectory(listing, kArticlePattern, 0, ListingDetail::kNames)) return false;
   names.reserve(static_cast<std::size_t>(listing.Count()));
@@ -519,10 +626,14 @@ std::vector<std::string> ArticlesToRead(const std::vector<std::string>& names,
 // Reads `stale` whole, on up to `threads` threads, and writes what it read into `store`,
 // which is being written, telling `progress` of each. An article that still cannot be read as
 // it could not before is left as it is. False when a write failed or `stop` came first.
+// A tree's articles are opened beneath the knowledge base, as a search opens them.
 bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
-                   const ArticlePart& part, const IndexedArticles& indexed,
-                   const platform::StatusFolder& folder, std::size_t threads, std::stop_token stop,
-                   const RefreshProgress& progress) {
+                   const KnowledgeBase& base, const ArticlePart& part,
+                   const IndexedArticles& indexed, const platform::StatusFolder& folder,
+                   std::size_t threads, std::stop_token stop, const RefreshProgress& progress) {
+  std::optional<platform::BeneathEnv> beneath_root;
+  platform::Env& env = base.ListsArticleFolder() ? platform::Env::Default()
+                                                 : beneath_root.emplace(platform::Env::Default());
   const auto total = static_cast<int32_t>(stale.size());
   if (progress) progress(0, total);
   bool written = true;
@@ -532,7 +643,7 @@ bool WriteArticles(IndexStore& store, const std::vector<std::string>& stale,
         return [&](std::size_t at) {
           auto article = std::make_unique<ReadArticle>(part);
           article->name = stale[at];
-          ReadWhole(folder, *article);
+          ReadWhole(env, base.ArticlePathPrefix(), folder, *article);
           return article;
         };
       },
@@ -583,13 +694,10 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     problem = "the index is off in the settings (Index = off)";
     return Failed(kOff);
   }
-  if (!settings_.knowledge_base.ListsArticleFolder()) {
-    problem = Concat({"the index holds the articles of ", kArticlePattern, " alone"});
-    return Failed(kTree);
-  }
-  const Place place = FindPlace(true, settings_.article);
+  const KnowledgeBase& base = settings_.knowledge_base;
+  const Place place = FindPlace(true, settings_);
   if (!place.refusal.empty()) {
-    problem = RefusalProblem(place.refusal);
+    problem = RefusalProblem(place.refusal, base);
     return Failed(place.refusal);
   }
   // Held until the store is closed: declared first, it goes last.
@@ -608,12 +716,12 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return Failed(kCacheNotWritable);
   }
   std::vector<std::string> names;
-  if (!ListArticleNames(names)) {
-    problem = "cannot read the folder ZEB";
+  if (!ListArticleNames(base, names)) {
+    problem = base.ListsArticleFolder() ? "cannot read the folder ZEB" : "cannot read the folder .";
     return Failed(kNoneYet);
   }
   const std::unique_ptr<platform::StatusFolder> folder =
-      platform::StatusFolder::Open(kArticlesFolder);
+      platform::StatusFolder::Open(base.ArticleFolder());
   IndexedArticles indexed;
   const bool loaded = folder && store->BeginRead() && store->LoadArticles(indexed);
   store->EndRead();
@@ -622,8 +730,8 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return Failed(kCacheNotWritable);
   }
   const std::vector<std::string> stale = ArticlesToRead(names, indexed, *folder);
-  bool written =
-      WriteArticles(*store, stale, settings_.article, indexed, *folder, threads, stop, progress);
+  bool written = WriteArticles(*store, stale, base, settings_.article, indexed, *folder, threads,
+                               stop, progress);
   if (stop.stop_requested()) {
     problem = "stopped";
     return Failed({});

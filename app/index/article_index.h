@@ -54,17 +54,21 @@ inline constexpr int64_t kUnsureSpanNs = 2'000'000'000;
 inline constexpr uint64_t kDefaultCacheLimit = uint64_t{1} << 30;
 
 struct IndexSettings {
-  // The knowledge base of the current directory. The index holds the folder ZEB alone: a
-  // knowledge base whose articles are a tree is searched without it ("tree of articles").
+  // The knowledge base of the current directory: the index holds the articles it lists, by
+  // their names in ZEB, or by their paths from the knowledge base for a tree.
   KnowledgeBase knowledge_base = {};
   bool enabled = true;                        // Index = auto; false for off
   uint64_t cache_limit = kDefaultCacheLimit;  // IndexLimit, in bytes
   // For a program that searches again and again (the window): the index stays open between
-  // searches, and a watch on ZEB (set before the first check) tells which articles to check
-  // again; the others keep what the last check proved, until the folder itself changes,
-  // events are lost or the index is written again. Only an article that is a regular file of
-  // one name is kept so: a change to the target of a link, or through another hard link,
-  // comes through no event of ZEB's.
+  // searches, and a watch on each folder of articles (ZEB, or every folder of a tree and
+  // those above it, each set before the first check of its articles) tells which articles to
+  // check again; the others keep what the last check proved, until a watched folder itself
+  // changes (is created, moved, removed or made a link), events are lost or the index is
+  // written again. Only an article that is a regular file of one name, in a folder reached
+  // through no symbolic link, is kept so: a change to the target of a link, or through
+  // another hard link, comes through no event of the watch. Beyond kMostWatchedFolders
+  // folders, or the user's limit on watches, the articles of the folders left unwatched are
+  // checked at every search.
   bool watch = false;
   // Which part of each page is the article: the index holds the grams of that part, and
   // serves only searches whose settings have the same.
@@ -119,8 +123,12 @@ class ArticleIndex final : public ArticleFilter {
   // What a watching index keeps from one search to the next.
   struct Kept;
 
-  // Takes the watch's news: articles it names, or all when it lost track, are unproven.
-  void FollowWatch();
+  // Takes the watch's news: articles it names, or all when it lost track or a folder of
+  // theirs changed, are unproven. Then watches the folder of each of `names`.
+  void FollowWatch(std::span<const std::string_view> names);
+  // Watches `folder` (as Kept::folders names it) and the folders above it, unless watched;
+  // whether it is watched so that its articles may be proven by the watch.
+  bool WatchFolder(std::string_view folder);
   // The kept store, opened and its articles loaded (`reloaded` set) when it is not open or
   // changed since; false when there is none that proves itself.
   bool OpenKept(const StoreFile& store_file, const StoreIdentity& identity, bool& reloaded);
@@ -134,7 +142,8 @@ class ArticleIndex final : public ArticleFilter {
                           std::vector<int64_t>& rows);
   // Which articles must be read: those doubted after their check, and those whose rows hold
   // the phrase's grams. An article on another device than `zeb` (through a symbolic link) is
-  // doubted when that device's file system is a network one or an image.
+  // doubted when that device's file system is a network one or an image. `zeb` is the
+  // articles' folder: ZEB, or the knowledge base's for a tree.
   void Decide(std::span<const std::string_view> names, const std::vector<std::size_t>& places,
               StatusPass& statuses, const std::vector<int64_t>& rows, int64_t clock,
               const std::set<platform::LockedFile>& locked, const platform::ExactStatus& zeb,

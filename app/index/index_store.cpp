@@ -411,6 +411,9 @@ bool IndexStore::WriteHeader(const StoreIdentity& identity) {
          put("file_system", std::to_string(identity.file_system)) &&
          put("user", std::to_string(identity.user)) && put("groups", GroupList(identity.groups)) &&
          put("marker", identity.marker) && put("ignore", identity.ignore) &&
+         // A store of ZEB's articles has the header it always had.
+         ((identity.articles == kArticlePattern && identity.exclude.empty()) ||
+          (put("articles", identity.articles) && put("exclude", identity.exclude))) &&
          put("built_at", std::to_string(built_at_ns_)) && SaveCounters();
 }
 
@@ -444,7 +447,9 @@ bool IndexStore::ReadHeader(const StoreIdentity& identity) {
                        is("user", std::to_string(identity.user)) &&
                        is("groups", GroupList(identity.groups)) &&
                        is_or_default("marker", identity.marker, std::string(kArticleMarker)) &&
-                       is_or_default("ignore", identity.ignore, "");
+                       is_or_default("ignore", identity.ignore, "") &&
+                       is_or_default("articles", identity.articles, std::string(kArticlePattern)) &&
+                       is_or_default("exclude", identity.exclude, "");
   if (!matches) return false;
   try {
     built_at_ns_ = std::stoll(header.at("built_at"));

@@ -2,7 +2,8 @@
 
 // The file that holds one knowledge base's article index: an SQLite database (WAL, opened
 // defensively, no extensions) with
-//   - a header that says which folder, file system, user and format it was made for;
+//   - a header that says which folder, file system, user and format it was made for, and which
+//     files of the folder are the articles, and which part of them;
 //   - the list of indexed articles, in one value read by one statement: each one's name, its
 //     status when it was read, when it was read, whether it was read whole and unchanged, and
 //     the number of its gram rows;
@@ -40,6 +41,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/base/knowledge_base.h"
 #include "app/index/grams.h"
 #include "app/match/match_settings.h"
 #include "platform/file_identity.h"
@@ -50,8 +52,10 @@ namespace kb::index {
 
 // What a store must have been made for.
 struct StoreIdentity {
-  std::string folder;                     // the knowledge base's canonical path
-  platform::ExactStatus articles_folder;  // ZEB: its device and inode count
+  std::string folder;  // the knowledge base's canonical path
+  // The folder the articles are listed from: ZEB, or the knowledge base's own for a tree. Its
+  // device and inode count.
+  platform::ExactStatus articles_folder;
   uint64_t file_system = 0;
   uint32_t user = 0;
   std::vector<uint32_t> groups;
@@ -59,6 +63,10 @@ struct StoreIdentity {
   // without them was made for the default.
   std::string marker = std::string(kArticleMarker);
   std::string ignore = {};  // the ignored elements, with ", " between
+  // Which files are the articles: the pattern and the excluded ones, with "\n" between. A
+  // store without them was made for the folder ZEB, and holds only its names.
+  std::string articles = std::string(kArticlePattern);
+  std::string exclude = {};
 };
 
 // Where a store lies: its name in the private cache folder.
@@ -67,7 +75,7 @@ struct StoreFile {
   std::string name;
 };
 
-// One indexed article.
+// One indexed article, by its name in ZEB, or its path from the knowledge base for a tree.
 struct IndexedArticle {
   int64_t row = 0;               // of its grams
   platform::ExactStatus status;  // when it was read

@@ -105,7 +105,7 @@ std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequ
 }  // namespace
 
 bool ListArticles(platform::Env& env, const KnowledgeBase& base, ListedPaths& paths,
-                  FailureReporter& reporter) {
+                  FailureReporter& reporter, std::vector<std::string>* walked) {
   if (base.ListsArticleFolder()) {
     if (ListPaths(paths, kArticlePattern, kArticlePathPrefix, 0, env)) return true;
     ReportScanFailure(reporter, text::kFolderUnread, kArticleFolder, ErrorCode());
@@ -116,7 +116,8 @@ bool ListArticles(platform::Env& env, const KnowledgeBase& base, ListedPaths& pa
                                {.articles = base.articles,
                                 .exclude = base.exclude,
                                 .most_depth = base.most_depth,
-                                .most_articles = base.most_articles},
+                                .most_articles = base.most_articles,
+                                .walked = walked},
                                problems, env);
   if (!listed && problems.empty()) {
     ReportScanFailure(reporter, text::kFolderUnread, ".", ErrorCode());
@@ -154,10 +155,8 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   if (request.filter != nullptr) request.filter->Prepare(request.query, request.match_settings);
   const KnowledgeBase& base = request.knowledge_base;
   ListedPaths paths;
-  if (request.listing != nullptr && base.ListsArticleFolder()) {
-    if (!request.listing->List(env, paths)) {
-      ReportScanFailure(sink, text::kFolderUnread, kArticleFolder, ErrorCode());
-    }
+  if (request.listing != nullptr) {
+    request.listing->List(env, base, paths, sink);
   } else {
     ListArticles(env, base, paths, sink);
   }

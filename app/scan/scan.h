@@ -105,9 +105,10 @@ struct ScanSummary {
 // ZEB that exists but cannot be read is reported once ("Could not read the folder: ./ZEB"); a
 // missing one is not. Each folder of a tree that cannot be read is reported so, and a tree
 // the listing does not take whole is reported with the limit it met and the first path left
-// out. False when the folder ZEB, or the tree's root, could not be read.
+// out. False when the folder ZEB, or the tree's root, could not be read. For a tree, `walked`
+// (when given) is filled with the folders walked (TreeListingRequest::walked).
 bool ListArticles(platform::Env& env, const KnowledgeBase& base, ListedPaths& paths,
-                  FailureReporter& reporter);
+                  FailureReporter& reporter, std::vector<std::string>* walked = nullptr);
 
 // Lists the articles (ListArticles, or request.listing) and hands each one's outcome to
 // `sink`.
