@@ -14,6 +14,7 @@
 // Search may run on many threads at once; each reads its articles on its own thread alone,
 // so that the server's pool of threads, not each search, decides how many run.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -110,7 +111,8 @@ class SearchService {
   ResultCache kept_findings_;
   std::mutex index_mutex_;  // one search at a time asks the index, which keeps state
   index::ArticleIndex index_;
-  index::BackgroundRefresh refresh_;  // after the index: stopped first
+  index::BackgroundRefresh refresh_;       // after the index: stopped first
+  std::atomic<bool> index_served_{false};  // whether a search has used the index yet
 
   Findings Run(const Query& query, ResultsOrder order, std::stop_token stop,
                ArticleListing& listing);
