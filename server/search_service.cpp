@@ -171,10 +171,10 @@ std::optional<std::string> SearchService::RefusalOf(std::string_view text, Query
 }
 
 std::shared_ptr<const Findings> SearchService::Search(const Query& query, ResultsOrder order,
-                                                      std::stop_token stop) {
+                                                      std::stop_token stop, std::size_t threads) {
   ListingForOneSearch listing(listing_);
   if (!keeping_findings_) {
-    return std::make_shared<const Findings>(Run(query, order, std::move(stop), listing));
+    return std::make_shared<const Findings>(Run(query, order, std::move(stop), threads, listing));
   }
   // The key is everything a search is given besides the settings, which are fixed at start:
   // whatever else comes to tell one search from another must join it.
@@ -185,7 +185,8 @@ std::shared_ptr<const Findings> SearchService::Search(const Query& query, Result
   }
   // Findings hold for the generation of the listing the search was given while that is
   // still the one proven after it: a change to the knowledge base meanwhile makes another.
-  auto findings = std::make_shared<const Findings>(Run(query, order, std::move(stop), listing));
+  auto findings =
+      std::make_shared<const Findings>(Run(query, order, std::move(stop), threads, listing));
   const std::optional<uint64_t> used = listing.generation();
   if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
     kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
@@ -208,7 +209,7 @@ std::size_t SearchService::BytesOf(const Findings& findings) {
 }
 
 Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_token stop,
-                            ArticleListing& listing) {
+                            std::size_t threads, ArticleListing& listing) {
   const auto started = std::chrono::steady_clock::now();
   Findings findings;
   CollectingScreen screen(findings.errors);
@@ -224,7 +225,7 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
       .query = query,
       .match_settings = settings_.match,
       .page_handling = PageHandling::kNone,
-      .threads = 1,
+      .threads = std::max<std::size_t>(threads, 1),
       .stop = std::move(stop),
       .filter = &filter,
       .listing = &listing,
