@@ -33,7 +33,8 @@ constexpr auto kRefreshLook = std::chrono::milliseconds(2);
 // nothing and a search would read every article: a second for 40,000 of them, where the
 // refresh after an edit ends within milliseconds. So a search that finds the index it used
 // before in that state waits for the refresh (at most kRefreshWait), then asks again; the
-// index then checks every article as usual, so the answer is as fresh.
+// index then checks every article as usual, so the answer is as fresh. Once a search found no
+// index even so, none waits again until one is used.
 class IndexForOneSearch final : public ArticleFilter {
  public:
   IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex,
@@ -49,9 +50,14 @@ class IndexForOneSearch final : public ArticleFilter {
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override {
     Choose(names, query, settings, threads, must_read);
-    if (use_.reason == "none yet" && index_served_ && WaitForRefresh()) {
-      std::fill(must_read.begin(), must_read.end(), 1);
-      Choose(names, query, settings, threads, must_read);
+    if (use_.reason == "none yet" && index_served_) {
+      if (WaitForRefresh()) {
+        std::fill(must_read.begin(), must_read.end(), 1);
+        Choose(names, query, settings, threads, must_read);
+      }
+      // A refresh that takes longer (a new index made) or none at all: no search waits again
+      // until the index serves one.
+      if (use_.state != "used") index_served_ = false;
     }
     if (use_.state == "used") index_served_ = true;
   }
@@ -66,9 +72,9 @@ class IndexForOneSearch final : public ArticleFilter {
     use_ = index_.last_use();
   }
 
-  // Waits while the refresh runs, within kRefreshWait; false when none ran or it still runs.
+  // Waits while a refresh runs, within kRefreshWait; false when it still runs, or the search
+  // was stopped.
   bool WaitForRefresh() const {
-    if (!refresh_.running()) return false;
     const auto until = std::chrono::steady_clock::now() + kRefreshWait;
     while (refresh_.running() && !stop_.stop_requested() &&
            std::chrono::steady_clock::now() < until) {
