@@ -70,33 +70,61 @@ def verdict(value, most=None, least=None):
     return "ok" if good else "MISSED"
 
 
-def article_words(kb, rng, articles):
-    """Runs of words from the text of `articles` random articles (markup left out)."""
+def article_texts(kb, rng, articles):
+    """The text of `articles` random articles after the marker, markup and all."""
     folder = os.path.join(kb, "ZEB")
     names = sorted(os.listdir(folder))
     texts = []
     for name in rng.sample(names, min(articles, len(names))):
         with open(os.path.join(folder, name), "rb") as article:
             text = article.read(200_000).decode("utf-8", "replace")
-        text = re.sub(r"<[^>]*>", " ", text.split("<!-- Article starts -->")[-1])
-        words = [word for word in re.findall(r"[^\W\d_]{2,}", text)]
+        texts.append(text.split("<!-- Article starts -->")[-1])
+    return texts
+
+
+def article_words(kb, rng, articles):
+    """The words of `articles` random articles (markup left out)."""
+    texts = []
+    for text in article_texts(kb, rng, articles):
+        words = re.findall(r"[^\W\d_]{2,}", re.sub(r"<[^>]*>", " ", text))
         if words:
             texts.append(words)
     return texts
 
 
 def candidate_rare_queries(kb, rng, count):
-    """Distinct queries likely found in few articles: runs of four words from articles, and
-    made-up words (found nowhere) for a third of them."""
+    """Distinct queries, each (text, kind), most of them found in a few articles: for 45 in 100,
+    a phrase of three words that stands as it is in an article's text (between two tags, one
+    space apart) and in no other article sampled; for 45, two words of five letters or more
+    of one article, asked as words; for 10, a made-up word, found nowhere, as a misspelling
+    is. The articles are a random sample; which of the queries are rare enough is left to
+    the server's answers."""
     queries = set()
-    texts = article_words(kb, rng, 2000)
-    while len(queries) < count * 2 // 3 and texts:
-        words = rng.choice(texts)
-        if len(words) >= 4:
-            start = rng.randrange(0, len(words) - 3)
-            queries.add(" ".join(words[start:start + 4]))
+    phrases, words = [], []
+    texts = article_texts(kb, rng, 3000)
+    article_runs = []
+    for text in texts:
+        nodes = re.findall(r">([^<>]+)<", text)
+        article_runs.append(sorted({
+            run for node in nodes
+            for run in re.findall(r"(?<![\w&;])[^\W\d_]{2,}(?: [^\W\d_]{2,}){2}(?!\w)", node)}))
+    # The runs of every page's frame (the same on thousands of pages) left out.
+    seen = {}
+    for runs in article_runs:
+        for run in runs:
+            seen[run] = seen.get(run, 0) + 1
+    for text, runs in zip(texts, article_runs):
+        runs = [run for run in runs if seen[run] == 1]
+        phrases += rng.sample(runs, min(3, len(runs)))
+        long_words = sorted(set(re.findall(r"[^\W\d_]{5,}", re.sub(r"<[^>]*>", " ", text))))
+        if len(long_words) >= 2:
+            words.append(" ".join(rng.sample(long_words, 2)))
+    for share, pool, kind in ((45, phrases, "phrase"), (45, words, "words")):
+        rng.shuffle(pool)
+        for text in pool[:count * share // 100]:
+            queries.add((text, kind))
     while len(queries) < count:
-        queries.add("".join(rng.choice("bcdfghjklmnpqrstvwxz") for _ in range(7)))
+        queries.add(("".join(rng.choice("bcdfghjklmnpqrstvwxz") for _ in range(7)), "words"))
     queries = sorted(queries)
     rng.shuffle(queries)
     return queries
@@ -114,8 +142,10 @@ def common_words(kb, rng, count):
 
 
 def search_target(query, limit=20, order=None):
-    target = "/api/search?limit=%d&q=%s" % (limit, urllib.parse.quote(query, safe=""))
-    return target + ("&order=" + order if order else "")
+    """The request for `query`, a text or (text, kind)."""
+    text, kind = query if isinstance(query, tuple) else (query, None)
+    target = "/api/search?limit=%d&q=%s" % (limit, urllib.parse.quote(text, safe=""))
+    return target + ("&query=" + kind if kind else "") + ("&order=" + order if order else "")
 
 
 class Client:
@@ -250,9 +280,11 @@ def serve_bench(build, kb, run_once, load, seconds=30):
         times = [ms for _, ms in rare]
         found_any = sum(1 for _, found in measured if 0 < found <= RARE_FOUND_MOST)
         median, p99 = statistics.median(times), percentile(times, 0.99)
-        print(f"  1 connection, {len(rare)} distinct rare queries ({found_any} found in 1 to "
+        phrases = sum(1 for (_, kind), _ in rare if kind == "phrase")
+        print(f"  1 connection, {len(rare)} distinct rare queries, {phrases} phrases and "
+              f"{len(rare) - phrases} asked as words ({found_any} found in 1 to "
               f"{RARE_FOUND_MOST} articles, the others in none; "
-              f"{len(measured) - len(rare)} found in more left out):")
+              f"{len(measured) - len(rare)} found in more left out); mean {statistics.mean(times):.2f} ms:")
         print(f"    median {median:.2f} ms (at most {RARE_MEDIAN_MOST}: "
               f"{verdict(median, most=RARE_MEDIAN_MOST)}), 99th percentile {p99:.2f} ms "
               f"(at most {RARE_P99_MOST}: {verdict(p99, most=RARE_P99_MOST)})")

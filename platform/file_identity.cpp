@@ -151,6 +151,7 @@ FileSystemOf FileSystemOfPath(std::string_view path) {
 std::set<LockedFile> LockedFiles() {
   // Lines such as "1: POSIX  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a lock waited for has
   // "->" after the number.
+  const std::string own_process = std::to_string(getpid());
   std::set<LockedFile> locked;
   std::ifstream locks("/proc/locks");
   std::string line;
@@ -161,7 +162,7 @@ std::set<LockedFile> LockedFiles() {
     while (fields >> field) {
       if (field != "->") words.push_back(field);
     }
-    if (words.size() < 6) continue;
+    if (words.size() < 6 || (words[3] == "READ" && words[4] == own_process)) continue;
     unsigned major = 0;
     unsigned minor = 0;
     unsigned long long inode = 0;

@@ -70,7 +70,9 @@ FileSystemOf FileSystemOfPath(std::string_view path);
 
 // The files some process holds a lock on, as (device major, device minor, inode), from
 // /proc/locks: only locks of this PID namespace and of local file systems show there. Empty
-// when it cannot be read.
+// when it cannot be read. A shared lock this process holds itself is left out: it reads the
+// file (a search of this process that runs meanwhile), and this process writes no file it
+// holds so. Its exclusive locks, and every lock of another process, count.
 using LockedFile = std::tuple<uint32_t, uint32_t, uint64_t>;
 std::set<LockedFile> LockedFiles();
 

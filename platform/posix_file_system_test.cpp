@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +17,12 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/beneath_folder.h"
+#include "platform/file_identity.h"
 #include "support/testing/scratch_directory.h"
 
 namespace kb::platform {
@@ -182,6 +187,49 @@ TEST(OpenFileTest, LocksExcludeConflictingOpensUntilClosed) {
   EXPECT_EQ(OpenForReading(path, 16).bytes, "data") << "readers share the file";
   EXPECT_EQ(Open(path, Access::kReadWrite, Lock::kExclusive, writer),
             system_error::kSharingViolation);
+}
+
+// What the index takes for a file being written: every lock of another process and the
+// exclusive locks of this one, never a shared lock of this process, which only reads.
+TEST(LockedFilesTest, LeaveOutTheSharedLocksOfThisProcessAlone) {
+  if (access("/proc/locks", R_OK) != 0) GTEST_SKIP() << "no /proc/locks to read";
+  ScratchDirectory scratch;
+  const std::string read = scratch.Write("read", "data");
+  const std::string written = scratch.Write("written", "data");
+  const auto identity = [](const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0);
+    return LockedFile{major(status.st_dev), minor(status.st_dev), status.st_ino};
+  };
+  FilePointer reader;
+  FilePointer writer;
+  ASSERT_EQ(Open(read, Access::kRead, Lock::kShared, reader), system_error::kNone);
+  ASSERT_EQ(Open(written, Access::kReadWrite, Lock::kExclusive, writer), system_error::kNone);
+  std::set<LockedFile> locked = LockedFiles();
+  EXPECT_TRUE(locked.contains(identity(written)));
+  EXPECT_FALSE(locked.contains(identity(read)));
+
+  // Another process that shares the read lock holds one of its own.
+  std::array<int, 2> held{};
+  std::array<int, 2> done{};
+  ASSERT_EQ(pipe(held.data()), 0);
+  ASSERT_EQ(pipe(done.data()), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int file = open(read.c_str(), O_RDONLY);
+    char byte = flock(file, LOCK_SH | LOCK_NB) == 0 ? 'y' : 'n';
+    if (write(held[1], &byte, 1) != 1 || ::read(done[0], &byte, 1) != 1) _exit(1);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(held[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  EXPECT_TRUE(LockedFiles().contains(identity(read)));
+  EXPECT_EQ(write(done[1], &byte, 1), 1);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  for (const int end : {held[0], held[1], done[0], done[1]}) close(end);
 }
 
 TEST(FileTest, CreatesEmptiesReadsAndWritesAtOffsets) {

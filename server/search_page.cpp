@@ -114,10 +114,11 @@ std::string ArticleItem(const FoundArticle& article) {
               (fragment.empty() ? "" : "#" + fragment) + R"(">)" + SnippetHtml(snippet) +
               "</a></p>\n";
     }
-    html +=
-        "<div class=\"hits\">" +
-        (snippets->hits == 1 ? std::string("1 hit") : std::to_string(snippets->hits) + " hits") +
-        "</div>\n";
+    html += "<div class=\"hits\">" +
+            Escaped(snippets->hits == 1 ? std::string(ProgramText(text::kOneHitCount))
+                                        : Replaced(ProgramText(text::kHitsCount), "%N",
+                                                   std::to_string(snippets->hits))) +
+            "</div>\n";
   }
   return html + "</li>\n";
 }
@@ -168,7 +169,9 @@ std::string SearchPageHtml(std::string_view phrase, PageChoices choices, const F
       "<script src=\"/page.js\" defer></script>\n</head>\n<body data-found=\"" +
       Escaped(ProgramText(text::kFoundStatus)) + "\" data-found-one=\"" +
       Escaped(ProgramText(text::kFoundOneStatus)) + "\" data-not-found=\"" +
-      Escaped(ProgramText(text::kNotFoundStatus)) + "\">\n" +
+      Escaped(ProgramText(text::kNotFoundStatus)) + "\" data-hits=\"" +
+      Escaped(ProgramText(text::kHitsCount)) + "\" data-one-hit=\"" +
+      Escaped(ProgramText(text::kOneHitCount)) + "\">\n" +
       "<form action=\"/\" method=\"get\" role=\"search\">\n<label for=\"q\">" + Escaped(prompt) +
       "</label>\n<input id=\"q\" name=\"q\" type=\"search\" autocomplete=\"off\" autofocus "
       "value=\"" +
@@ -329,7 +332,8 @@ std::string_view SearchPageScript() {
     if (typeof match.hits === 'number') {
       const hits = document.createElement('div');
       hits.className = 'hits';
-      hits.textContent = match.hits === 1 ? '1 hit' : match.hits + ' hits';
+      hits.textContent = match.hits === 1 ? texts.oneHit
+        : texts.hits.replace('%N', String(match.hits));
       item.append(hits);
     }
     return item;

@@ -20,12 +20,16 @@
 // CORS header; the server's own pages allow only its own scripts and styles.
 //
 // Searches run on a FairPool (server/fair_pool.h), kThreadsPerProcessor threads for each
-// processor, each search on one thread, one search of a client at a time: so a rare query
-// starts at once while fewer clients than threads search, and the system shares the
-// processors between the searches then; more clients take turns. A client is a connection
+// processor, one search of a client at a time: so a rare query starts at once while fewer
+// clients than threads search, and the system shares the processors between the searches
+// then; more clients take turns. A search reads its articles on one thread while others run,
+// and on as many as the processors divided by the searches running when it starts, so that
+// a search alone takes every processor and searches at once take no more than they share.
+// A client is a connection
 // (ClientKey), or behind a trusted proxy the address the proxy says it serves. A full queue
 // answers 503 with Retry-After.
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -95,7 +99,8 @@ class SearchServer {
   SearchService& service_;
   ServerOptions options_;
   std::unique_ptr<platform::BeneathFolder> folder_;
-  FairPool pool_;
+  std::atomic<std::size_t> searches_running_{0};
+  FairPool pool_;  // last: its threads end first
 };
 
 }  // namespace kb::server

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <any>
+#include <atomic>
+#include <thread>
 #include <utility>
 
 #include "app/base/knowledge_base.h"
@@ -19,25 +21,73 @@
 namespace kb::server {
 namespace {
 
+// How long a search waits for a refresh that keeps it from an index it could use before.
+constexpr auto kRefreshWait = std::chrono::milliseconds(500);
+// How often it looks whether the refresh has ended meanwhile.
+constexpr auto kRefreshLook = std::chrono::milliseconds(2);
+
 // Asks the shared index for one search, one search at a time, and keeps what became of it
 // for that search's summary.
+//
+// While a refresh writes the index, and until it seals what it wrote, the index proves
+// nothing and a search would read every article: a second for 40,000 of them, where the
+// refresh after an edit ends within milliseconds. So a search that finds the index it used
+// before in that state waits for the refresh (at most kRefreshWait), then asks again; the
+// index then checks every article as usual, so the answer is as fresh. Once a search found no
+// index even so, none waits again until one is used.
 class IndexForOneSearch final : public ArticleFilter {
  public:
-  IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex) : index_(index), mutex_(mutex) {}
+  IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex,
+                    const index::BackgroundRefresh& refresh, std::atomic<bool>& index_served,
+                    std::stop_token stop)
+      : index_(index),
+        mutex_(mutex),
+        refresh_(refresh),
+        index_served_(index_served),
+        stop_(std::move(stop)) {}
 
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override {
-    const std::lock_guard lock(mutex_);
-    index_.ChooseArticles(names, query, settings, threads, must_read);
-    use_ = index_.last_use();
+    Choose(names, query, settings, threads, must_read);
+    if (use_.reason == "none yet" && index_served_) {
+      if (WaitForRefresh()) {
+        std::fill(must_read.begin(), must_read.end(), 1);
+        Choose(names, query, settings, threads, must_read);
+      }
+      // A refresh that takes longer (a new index made) or none at all: no search waits again
+      // until the index serves one.
+      if (use_.state != "used") index_served_ = false;
+    }
+    if (use_.state == "used") index_served_ = true;
   }
 
   const index::IndexUse& use() const { return use_; }
 
  private:
+  void Choose(std::span<const std::string_view> names, const Query& query,
+              const MatchSettings& settings, std::size_t threads, std::vector<char>& must_read) {
+    const std::lock_guard lock(mutex_);
+    index_.ChooseArticles(names, query, settings, threads, must_read);
+    use_ = index_.last_use();
+  }
+
+  // Waits while a refresh runs, within kRefreshWait; false when it still runs, or the search
+  // was stopped.
+  bool WaitForRefresh() const {
+    const auto until = std::chrono::steady_clock::now() + kRefreshWait;
+    while (refresh_.running() && !stop_.stop_requested() &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(kRefreshLook);
+    }
+    return !refresh_.running() && !stop_.stop_requested();
+  }
+
   index::ArticleIndex& index_;
   std::mutex& mutex_;
+  const index::BackgroundRefresh& refresh_;
+  std::atomic<bool>& index_served_;
+  std::stop_token stop_;
   index::IndexUse use_;
 };
 
@@ -128,10 +178,10 @@ std::optional<std::string> SearchService::RefusalOf(std::string_view text, Query
 }
 
 std::shared_ptr<const Findings> SearchService::Search(const Query& query, ResultsOrder order,
-                                                      std::stop_token stop) {
+                                                      std::stop_token stop, std::size_t threads) {
   ListingForOneSearch listing(listing_);
   if (!keeping_findings_) {
-    return std::make_shared<const Findings>(Run(query, order, std::move(stop), listing));
+    return std::make_shared<const Findings>(Run(query, order, std::move(stop), threads, listing));
   }
   // The key is everything a search is given besides the settings, which are fixed at start:
   // whatever else comes to tell one search from another must join it.
@@ -142,7 +192,8 @@ std::shared_ptr<const Findings> SearchService::Search(const Query& query, Result
   }
   // Findings hold for the generation of the listing the search was given while that is
   // still the one proven after it: a change to the knowledge base meanwhile makes another.
-  auto findings = std::make_shared<const Findings>(Run(query, order, std::move(stop), listing));
+  auto findings =
+      std::make_shared<const Findings>(Run(query, order, std::move(stop), threads, listing));
   const std::optional<uint64_t> used = listing.generation();
   if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
     kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
@@ -165,7 +216,7 @@ std::size_t SearchService::BytesOf(const Findings& findings) {
 }
 
 Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_token stop,
-                            ArticleListing& listing) {
+                            std::size_t threads, ArticleListing& listing) {
   const auto started = std::chrono::steady_clock::now();
   Findings findings;
   CollectingScreen screen(findings.errors);
@@ -174,14 +225,14 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
                           .error_code = error::kPathNotFound,
                           .path = kArticleFolder});
   }
-  IndexForOneSearch filter(index_, index_mutex_);
+  IndexForOneSearch filter(index_, index_mutex_, refresh_, index_served_, stop);
   findings.query = query;
   const SearchRequest request{
       .knowledge_base = layout_,
       .query = query,
       .match_settings = settings_.match,
       .page_handling = PageHandling::kNone,
-      .threads = 1,
+      .threads = std::max<std::size_t>(threads, 1),
       .stop = std::move(stop),
       .filter = &filter,
       .listing = &listing,

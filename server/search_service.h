@@ -11,9 +11,10 @@
 // The findings of a search are kept for a request that repeats it while the knowledge base is
 // proven unchanged since (server/result_cache.h), by the same watch that keeps the listing.
 //
-// Search may run on many threads at once; each reads its articles on its own thread alone,
-// so that the server's pool of threads, not each search, decides how many run.
+// Search may run on many threads at once; each reads its articles on the threads it is given,
+// so that the server, which knows how many searches run, decides how many threads each takes.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -81,11 +82,12 @@ class SearchService {
   QueryKind query_kind() const { return settings_.query_kind; }
   ResultsOrder order() const { return settings_.results.order; }
 
-  // Searches for `query` (not refused), its findings in `order`, or gives the findings kept of
-  // the same search when nothing changed since; ends early when `stop` is requested. A kept
+  // Searches for `query` (not refused), its findings in `order`, reading the articles on
+  // `threads` threads (the findings are the same on any number), or gives the findings kept
+  // of the same search when nothing changed since; ends early when `stop` is requested. A kept
   // finding shows the time its search took.
   std::shared_ptr<const Findings> Search(const Query& query, ResultsOrder order,
-                                         std::stop_token stop);
+                                         std::stop_token stop, std::size_t threads = 1);
 
   // What findings of a search take in memory, about.
   static std::size_t BytesOf(const Findings& findings);
@@ -110,9 +112,10 @@ class SearchService {
   ResultCache kept_findings_;
   std::mutex index_mutex_;  // one search at a time asks the index, which keeps state
   index::ArticleIndex index_;
-  index::BackgroundRefresh refresh_;  // after the index: stopped first
+  index::BackgroundRefresh refresh_;       // after the index: stopped first
+  std::atomic<bool> index_served_{false};  // whether a search has used the index yet
 
-  Findings Run(const Query& query, ResultsOrder order, std::stop_token stop,
+  Findings Run(const Query& query, ResultsOrder order, std::stop_token stop, std::size_t threads,
                ArticleListing& listing);
 };
 

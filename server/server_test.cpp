@@ -632,7 +632,11 @@ TEST_F(ServerTest, ThePageChoosesAndSpeaksAsTheSettingsSay) {
       {"NameOrderChoice", "par nom"},
       {"HitsOrderChoice", "par occurrences"},
       {"RelevanceOrderChoice", "par pertinence"}};
-  std::string settings = "Query = words\nOrder = relevance\n";
+  WriteFile(kb / "ZEB" / "ZEB1.htm", "<!-- Article starts -->imprimante");
+  WriteFile(kb / "ZEB" / "ZEB2.htm", "<!-- Article starts -->imprimante, imprimante");
+  std::string settings =
+      "Query = words\nOrder = relevance\nHitsCount = %N occurrences\nOneHitCount = 1 "
+      "occurrence\n";
   for (const auto& [key, text] : texts) settings += key + " = " + text + "\n";
   WriteFile(scratch_.path() / "fr.env", settings);
   ServerProcess server(
@@ -645,6 +649,12 @@ TEST_F(ServerTest, ThePageChoosesAndSpeaksAsTheSettingsSay) {
   }
   EXPECT_NE(page.body.find("<option value=\"words\" selected>"), std::string::npos);
   EXPECT_NE(page.body.find("<option value=\"relevance\" selected>"), std::string::npos);
+  // The hits under each result, in the script's texts and on the page made without it.
+  EXPECT_NE(page.body.find("data-hits=\"%N occurrences\" data-one-hit=\"1 occurrence\""),
+            std::string::npos);
+  const Answer found = Get(server.port(), "/?q=imprimante");
+  EXPECT_NE(found.body.find(">2 occurrences<"), std::string::npos);
+  EXPECT_NE(found.body.find(">1 occurrence<"), std::string::npos);
 }
 
 TEST_F(ServerTest, APortTakenOrAProxyNamedByNameEndsTheStartWithStatusTwo) {

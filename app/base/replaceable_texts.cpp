@@ -37,6 +37,8 @@ constexpr const ReplaceableText* kNamedTexts[] = {
     &text::kNameOrderChoice,
     &text::kHitsOrderChoice,
     &text::kRelevanceOrderChoice,
+    &text::kHitsCount,
+    &text::kOneHitCount,
     &text::kHeaderUnopened,
     &text::kHeaderUnread,
     &text::kFooterUnopened,

@@ -54,6 +54,9 @@ inline constexpr ReplaceableText kOrderChoice{"OrderChoice", "Order:"};
 inline constexpr ReplaceableText kNameOrderChoice{"NameOrderChoice", "by name"};
 inline constexpr ReplaceableText kHitsOrderChoice{"HitsOrderChoice", "by hits"};
 inline constexpr ReplaceableText kRelevanceOrderChoice{"RelevanceOrderChoice", "by relevance"};
+// Under a result of the server's page: %N stands for the hits of the article.
+inline constexpr ReplaceableText kHitsCount{"HitsCount", "%N hits"};
+inline constexpr ReplaceableText kOneHitCount{"OneHitCount", "1 hit"};
 
 // The templates' failures (app/page).
 inline constexpr ReplaceableText kHeaderUnopened{"HeaderUnopened",

@@ -180,7 +180,9 @@ TEST(SearchTextsTest, EveryTextKeyReplacesItsTextWhereverItIsShown) {
                                                 &text::kOrderChoice,
                                                 &text::kNameOrderChoice,
                                                 &text::kHitsOrderChoice,
-                                                &text::kRelevanceOrderChoice};
+                                                &text::kRelevanceOrderChoice,
+                                                &text::kHitsCount,
+                                                &text::kOneHitCount};
   for (std::size_t index = 0; index < keys.size(); ++index) {
     SCOPED_TRACE(keys[index]);
     const ReplaceableText* const text = texts[index];
