@@ -69,7 +69,7 @@ class IndexForOneSearch final : public ArticleFilter {
               const MatchSettings& settings, std::size_t threads, std::vector<char>& must_read) {
     const std::lock_guard lock(mutex_);
     index_.ChooseArticles(names, query, settings, threads, must_read);
-    use_ = index_.last_use();
+    use_ = index_.last_search_use();
   }
 
   // Waits while a refresh runs, within kRefreshWait; false when it still runs, or the search

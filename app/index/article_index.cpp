@@ -229,6 +229,11 @@ IndexUse ArticleIndex::last_use() const {
   return use_;
 }
 
+IndexUse ArticleIndex::last_search_use() const {
+  const std::lock_guard lock(use_mutex_);
+  return search_use_;
+}
+
 struct ArticleIndex::Kept {
   std::string store_path;
   std::unique_ptr<IndexStore> store;
@@ -495,6 +500,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
     use.reason = reason;
     const std::lock_guard lock(use_mutex_);
     use_ = use;
+    search_use_ = use;
   };
   if (!settings_.enabled) return finish(kOff);
   if (settings.article != settings_.article) return finish(kOtherPart);
@@ -758,7 +764,7 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
 }
 
 void BackgroundRefresh::AfterSearch() {
-  const IndexUse use = index_.last_use();
+  const IndexUse use = index_.last_search_use();
   const bool called_for =
       use.reason == kNoneYet || (use.state == "used" && use.articles_doubted > 0);
   if (called_for) Start();

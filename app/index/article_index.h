@@ -103,6 +103,9 @@ class ArticleIndex final : public ArticleFilter {
                       std::vector<char>& must_read) override;
 
   IndexUse last_use() const;
+  // What became of the index in the last search alone: a refresh on another thread, which
+  // may end between a search and its summary, does not change it.
+  IndexUse last_search_use() const;
 
   // Builds the index of the current directory's knowledge base, or brings it up to date:
   // reads every article that a search would doubt, whole, on up to `threads` threads, and
@@ -159,6 +162,7 @@ class ArticleIndex final : public ArticleFilter {
   std::future<std::set<platform::LockedFile>> prepared_locks_;
   mutable std::mutex use_mutex_;
   IndexUse use_;
+  IndexUse search_use_;
 };
 
 // Keeps an index up to date for a program that searches again and again (the window): after

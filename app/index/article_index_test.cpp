@@ -22,7 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Says that another build runs, in its own words and in the summary's reason, and touches
-// nothing: the build under way goes on, and once it is over a refresh runs again.
+// nothing: the build under way goes on, and once it is over a refresh runs again. What a
+// search made of the index stays its own when a refresh ends after it.
 TEST(ArticleIndexTest, ARefreshWhileAnotherBuildRunsSaysSo) {
   kb::testing::ScratchDirectory scratch;
   fs::create_directories(scratch.path() / "kb" / "ZEB");
@@ -32,8 +33,14 @@ TEST(ArticleIndexTest, ARefreshWhileAnotherBuildRunsSaysSo) {
   fs::current_path(scratch.path() / "kb");
 
   ArticleIndex index({});
+  const std::string_view names[] = {"ZEB1.htm"};
+  std::vector<char> must_read(1);
+  index.ChooseArticles(names, Query::Phrase("printer"), {}, 1, must_read);
+  EXPECT_EQ(index.last_search_use().reason, "none yet");
   std::string problem;
   ASSERT_TRUE(index.Refresh(1, problem)) << problem;
+  EXPECT_EQ(index.last_use().state, "built");
+  EXPECT_EQ(index.last_search_use().reason, "none yet");
   std::string store;
   for (const auto& entry : fs::directory_iterator(CacheFolder())) {
     if (entry.path().extension() == ".db") store = entry.path().string();
