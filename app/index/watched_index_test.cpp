@@ -66,6 +66,25 @@ std::vector<std::string> Search(std::string_view phrase, MatchMode mode, Article
   return sink.shown;
 }
 
+// Searches for a random phrase, in bytes and in text, through the index and without it, and
+// requires the same findings and the same articles opened; counts the searches that used the
+// index and the reads it spared.
+void CompareWithAndWithout(ArticleIndex& index, std::mt19937& random, int step,
+                           const KnowledgeBase& base, int& used, int& spared) {
+  for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
+    const std::string phrase = (random() % 2) ? "printer" : (random() % 2) ? "zzqq" : "bold";
+    int32_t opened_with = 0;
+    int32_t opened_without = 0;
+    const std::vector<std::string> with = Search(phrase, mode, &index, opened_with, base);
+    const IndexUse use = index.last_use();
+    const std::vector<std::string> without = Search(phrase, mode, nullptr, opened_without, base);
+    ASSERT_EQ(with, without) << "step " << step << " " << phrase;
+    ASSERT_EQ(opened_with, opened_without) << "step " << step;
+    used += use.state == "used";
+    spared += opened_with - use.articles_read;
+  }
+}
+
 TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {
   kb::testing::ScratchDirectory scratch;
   const fs::path kb = scratch.path() / "kb";
@@ -146,18 +165,7 @@ TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {
         index.Refresh(2, problem);
         break;
     }
-    for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
-      const std::string phrase = (random() % 2) ? "printer" : (random() % 2) ? "zzqq" : "bold";
-      int32_t opened_with = 0;
-      int32_t opened_without = 0;
-      const std::vector<std::string> with = Search(phrase, mode, &index, opened_with);
-      const IndexUse use = index.last_use();
-      const std::vector<std::string> without = Search(phrase, mode, nullptr, opened_without);
-      ASSERT_EQ(with, without) << "step " << step << " " << phrase;
-      ASSERT_EQ(opened_with, opened_without) << "step " << step;
-      used += use.state == "used";
-      spared += opened_with - use.articles_read;
-    }
+    ASSERT_NO_FATAL_FAILURE(CompareWithAndWithout(index, random, step, {}, used, spared));
     if (lock >= 0) close(lock);
   }
   fs::current_path(previous);
@@ -287,18 +295,7 @@ TEST(WatchedIndexTest, SearchesOfATreeThroughTheKeptIndexAreSearchesWithout) {
         index.Refresh(2, problem);
         break;
     }
-    for (const MatchMode mode : {MatchMode::kBytes, MatchMode::kText}) {
-      const std::string phrase = (random() % 2) ? "printer" : (random() % 2) ? "zzqq" : "bold";
-      int32_t opened_with = 0;
-      int32_t opened_without = 0;
-      const std::vector<std::string> with = Search(phrase, mode, &index, opened_with, base);
-      const IndexUse use = index.last_use();
-      const std::vector<std::string> without = Search(phrase, mode, nullptr, opened_without, base);
-      ASSERT_EQ(with, without) << "step " << step << " " << phrase;
-      ASSERT_EQ(opened_with, opened_without) << "step " << step;
-      used += use.state == "used";
-      spared += opened_with - use.articles_read;
-    }
+    ASSERT_NO_FATAL_FAILURE(CompareWithAndWithout(index, random, step, base, used, spared));
   }
   fs::current_path(previous);
   EXPECT_GT(used, 20);
