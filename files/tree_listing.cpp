@@ -275,4 +275,8 @@ bool ListTree(ListedPaths& paths, const TreeListingRequest& request,
   return TreeWalk(paths, request, problems, env).Run();
 }
 
+std::string WalkedFolderPath(std::string_view walked) {
+  return walked.empty() ? std::string(".") : Concat({"./", walked.substr(0, walked.size() - 1)});
+}
+
 }  // namespace kb

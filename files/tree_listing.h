@@ -58,6 +58,9 @@ struct TreeListingRequest {
   std::vector<std::string>* walked = nullptr;
 };
 
+// The path from the current folder of a folder as `walked` names it: "." or "./a/b".
+std::string WalkedFolderPath(std::string_view walked);
+
 // Fills `paths` (emptied first) with "./" and the relative path of every file beneath the
 // current folder that matches request.articles and no pattern of request.exclude; names()
 // give the relative paths. Within a folder its files come first, sorted as ListedBefore

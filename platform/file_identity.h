@@ -113,6 +113,9 @@ class FolderWatch {
   static std::unique_ptr<FolderWatch> Open(std::string_view path);
   // A watch on no folder yet, to which Add adds them; nothing when no watch can be had.
   static std::unique_ptr<FolderWatch> OpenEmpty();
+  // The most folders of a tree one watch of a program should take: inotify's watches are the
+  // user's, shared by all their programs.
+  static constexpr std::size_t kMostFolders = 8192;
   ~FolderWatch();
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;

@@ -3,12 +3,10 @@
 #include <vector>
 
 #include "app/scan/scan.h"
+#include "files/tree_listing.h"
 
 namespace kb::server {
 namespace {
-
-// The most folders of a tree whose listing is kept: each one takes a watch of the user's.
-constexpr std::size_t kMostWatchedFolders = 8192;
 
 bool SameFolder(const platform::ExactStatus& one, const platform::ExactStatus& other) {
   return one.device_major == other.device_major && one.device_minor == other.device_minor &&
@@ -34,11 +32,6 @@ bool IsOwn(platform::Env& env, std::string_view path, platform::FileType type) {
   platform::FileStatus status;
   return env.PathStatus(path, /*follow_links=*/false, status) == platform::system_error::kNone &&
          status.type == type;
-}
-
-// The path of the folder `walked` (TreeListingRequest::walked) from the current one.
-std::string FolderPath(const std::string& walked) {
-  return walked.empty() ? std::string(".") : "./" + walked.substr(0, walked.size() - 1);
 }
 
 }  // namespace
@@ -100,12 +93,13 @@ bool KeptListing::ListAndKeepTree(platform::Env& env, const KnowledgeBase& base,
   std::vector<std::string> walked;
   CountingReporter counting(&reporter);
   const bool listed = ListArticles(env, base, paths, counting, &walked);
-  if (!listed || counting.count > 0 || walked.size() > kMostWatchedFolders) return listed;
+  if (!listed || counting.count > 0 || walked.size() > platform::FolderWatch::kMostFolders)
+    return listed;
   // Each folder is watched before the one beneath it is checked to be no link; a folder on
   // a network file system (a mount in the tree) changes unseen.
   std::unique_ptr<platform::FolderWatch> watch = platform::FolderWatch::OpenEmpty();
   for (std::size_t at = 0; watch != nullptr && at < walked.size(); ++at) {
-    const std::string path = FolderPath(walked[at]);
+    const std::string path = WalkedFolderPath(walked[at]);
     const platform::FileSystemOf system = platform::FileSystemOfPath(path);
     if ((at > 0 && !IsOwn(env, path, platform::FileType::kDirectory)) || !system.known ||
         system.remote || !watch->Add(path, walked[at])) {

@@ -43,10 +43,8 @@ constexpr std::size_t kMostNumerator = 2;
 constexpr std::size_t kMostDenominator = 3;
 // Articles read and turned into grams at once while the index is written.
 constexpr std::size_t kRefreshBatch = 256;
-// The most folders of a tree one watching index watches: inotify's watches are the user's,
-// shared by all their programs. The articles of a folder beyond them are checked at every
-// search.
-constexpr std::size_t kMostWatchedFolders = 8192;
+// The articles of a folder beyond FolderWatch::kMostFolders are checked at every search.
+constexpr std::size_t kMostWatchedFolders = platform::FolderWatch::kMostFolders;
 
 uint64_t NameHash(std::string_view text) {
   uint64_t hash = 0xcbf29ce484222325ULL;
@@ -380,7 +378,7 @@ bool ArticleIndex::WatchFolder(std::string_view folder) {
       const std::size_t slash = folder.rfind('/', folder.size() - 2);
       const std::string_view parent =
           slash == std::string_view::npos ? std::string_view() : folder.substr(0, slash + 1);
-      const std::string path = Concat({"./", folder.substr(0, folder.size() - 1)});
+      const std::string path = WalkedFolderPath(folder);
       platform::FileStatus own;
       watched = WatchFolder(parent) &&
                 platform::Env::Default().PathStatus(path, /*follow_links=*/false, own) ==
