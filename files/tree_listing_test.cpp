@@ -151,7 +151,8 @@ void MakeTree(const fs::path& root, const fs::path& outside, std::mt19937& rando
   std::ofstream(outside / "o.html") << "x";
   std::ofstream(outside / "far" / "f.html") << "x";
   for (std::size_t count = pick(6); count > 0; --count) {
-    const fs::path place = folders[pick(folders.size())] / ("l" + std::to_string(count) + ".html");
+    const fs::path place = folders[pick(folders.size())] /
+                           std::string("l").append(std::to_string(count)).append(".html");
     std::error_code ignored;
     switch (pick(6)) {
       case 0:

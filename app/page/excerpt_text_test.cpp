@@ -74,7 +74,8 @@ TEST(ExcerptTextTest, ACharacterCutByTheLengthLimitIsDropped) {
   // A whole character at the end stays; so does every byte of an excerpt that is not UTF-8.
   const std::string whole = text + "y\xE2\x82\xAC";
   EXPECT_EQ(ExcerptText(whole), whole);
-  const std::string latin1 = "caf\xE9 " + std::string(kExcerptLength - 7, 'x') + "\xE9\xC3";
+  const std::string latin1 =
+      std::string("caf\xE9 ").append(kExcerptLength - 7, 'x').append("\xE9\xC3");
   ASSERT_EQ(latin1.size(), kExcerptLength);
   EXPECT_EQ(ExcerptText(latin1), latin1);
   // Bytes that no well-formed sequence starts with are not a cut character either.

@@ -365,7 +365,7 @@ TEST(SettingsFileTest, TheUsersFileForAKnowledgeBaseIsReadAfterItsOwn) {
   EXPECT_EQ(KnowledgeBaseSettingsName("/usr/share/doc/python3.11/html"),
             "%2Fusr%2Fshare%2Fdoc%2Fpython3.11%2Fhtml.env");
   EXPECT_EQ(KnowledgeBaseSettingsName("/a b/%\xE9"), "%2Fa%20b%2F%25%E9.env");
-  EXPECT_EQ(KnowledgeBaseSettingsName("/" + std::string(251, 'a')), "");
+  EXPECT_EQ(KnowledgeBaseSettingsName(std::string("/").append(251, 'a')), "");
   EXPECT_EQ(KnowledgeBaseSettingsPath(
                 [](std::string_view name) {
                   return name == "HOME" ? std::optional<std::string>("/home/u") : std::nullopt;
