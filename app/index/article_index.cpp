@@ -14,6 +14,7 @@
 
 #include "app/base/replaceable_texts.h"
 #include "app/index/index_store.h"
+#include "app/index/recent_locks.h"
 #include "app/scan/scan.h"
 #include "files/directory_listing.h"
 #include "files/tree_listing.h"
@@ -314,7 +315,11 @@ class StatusPass {
   std::vector<std::jthread> helpers_;  // last: joined first
 };
 
-ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {}
+ArticleIndex::ArticleIndex(IndexSettings settings) : settings_(settings) {
+  if (settings_.locks_age.count() > 0) {
+    recent_locks_ = std::make_unique<RecentLocks>(settings_.locks_age);
+  }
+}
 
 ArticleIndex::~ArticleIndex() = default;
 
@@ -484,7 +489,9 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
 }
 
 void ArticleIndex::Prepare(const Query& query, const MatchSettings& settings) {
-  if (!settings_.enabled || !GramsOfQuery(query, settings).refusal.empty()) return;
+  if (!settings_.enabled || recent_locks_ || !GramsOfQuery(query, settings).refusal.empty()) {
+    return;
+  }
   // Where no thread can be made, the locks are read when they are taken.
   prepared_locks_ = std::async(std::launch::async | std::launch::deferred, platform::LockedFiles);
 }
@@ -533,13 +540,16 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
     use.state = "used";
     return finish({});
   }
-  std::set<platform::LockedFile> locked;
-  if (refusal.empty()) {
-    locked = prepared_locks_.valid() ? prepared_locks_.get() : platform::LockedFiles();
+  std::shared_ptr<const std::set<platform::LockedFile>> locked;
+  if (refusal.empty() && recent_locks_) {
+    locked = recent_locks_->Read();
+  } else if (refusal.empty()) {
+    locked = std::make_shared<const std::set<platform::LockedFile>>(
+        prepared_locks_.valid() ? prepared_locks_.get() : platform::LockedFiles());
   }
   if (reloaded && refusal.empty()) places = PlacesOf(kept_->indexed, names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
-  Decide(names, places, statuses, rows, clock, locked, place.identity.articles_folder, must_read,
+  Decide(names, places, statuses, rows, clock, *locked, place.identity.articles_folder, must_read,
          use);
   finish({});
 }

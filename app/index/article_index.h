@@ -24,6 +24,7 @@
 // A search never writes the index; Refresh does.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -46,6 +47,7 @@ struct StoreIdentity;
 struct StoreFile;
 struct PhraseGrams;
 class StatusPass;
+class RecentLocks;
 
 // A timestamp this close to the moment an article was read may hide a change made in the
 // same tick of a coarse clock.
@@ -73,6 +75,10 @@ struct IndexSettings {
   // Which part of each page is the article: the index holds the grams of that part, and
   // serves only searches whose settings have the same.
   ArticlePart article = {};
+  // For a program whose searches come several a second (the search server): the locks held
+  // may come from a read of them begun up to this long before the search, shared with the
+  // searches meanwhile (app/index/recent_locks.h). Zero: each search reads them.
+  std::chrono::milliseconds locks_age{0};
 };
 
 // What became of the index in the last search, or the last refresh, for its summary.
@@ -95,7 +101,8 @@ class ArticleIndex final : public ArticleFilter {
   ~ArticleIndex() override;
 
   // Starts reading the locks held (/proc/locks) on a thread of its own, when the index may
-  // serve the phrase: the kernel makes that read wait a while, which the listing then hides.
+  // serve the phrase and each search reads them: the kernel makes that read wait a while,
+  // which the listing then hides.
   void Prepare(const Query& query, const MatchSettings& settings) override;
   // Takes the locks read since the last Prepare, or reads them now when there was none.
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
@@ -158,6 +165,8 @@ class ArticleIndex final : public ArticleFilter {
 
   IndexSettings settings_;
   std::unique_ptr<Kept> kept_;
+  // With IndexSettings::locks_age: the reads of the locks the searches share.
+  std::unique_ptr<RecentLocks> recent_locks_;
   // The locks Prepare began to read; the read is waited for when the index goes.
   std::future<std::set<platform::LockedFile>> prepared_locks_;
   mutable std::mutex use_mutex_;
