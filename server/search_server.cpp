@@ -262,12 +262,14 @@ void SearchServer::ServeSearch(const HttpRequest& request, const std::shared_ptr
     const std::stop_callback on_stopping(stopping, [&stop] { stop.request_stop(); });
     const std::stop_callback on_gone(reply->client_gone(), [&stop] { stop.request_stop(); });
     const std::size_t running = ++searches_running_;
+    const std::size_t threads = std::max<std::size_t>(1, options_.processors / running);
     const std::shared_ptr<const Findings> findings =
-        service_.Search(query, choices.order, stop.get_token(),
-                        std::max<std::size_t>(1, options_.processors / running));
+        service_.Search(query, choices.order, stop.get_token(), threads);
+    const std::vector<FoundArticle> shown =
+        findings->completed ? service_.ShownPage(*findings, offset, limit, threads)
+                            : std::vector<FoundArticle>{};
     --searches_running_;
     if (!findings->completed) return reply->Send(Busy());
-    const std::vector<FoundArticle> shown = service_.ShownPage(*findings, offset, limit);
     if (page) {
       return reply->Send(
           PageAnswer(200, "text/html; charset=utf-8",

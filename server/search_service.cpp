@@ -25,6 +25,12 @@ namespace {
 constexpr auto kRefreshWait = std::chrono::milliseconds(500);
 // How often it looks whether the refresh has ended meanwhile.
 constexpr auto kRefreshLook = std::chrono::milliseconds(2);
+// The found articles whose snippets a search makes from the copies its threads keep: a rare
+// query's all, so that its page reads no article again.
+constexpr std::size_t kShownAhead = 100;
+// How long before a search the locks it takes for the articles may have been read: an answer
+// holds every change complete 100 ms before the question, a lock taken included.
+constexpr auto kLocksAge = std::chrono::milliseconds(50);
 
 // Asks the shared index for one search, one search at a time, and keeps what became of it
 // for that search's summary.
@@ -155,7 +161,8 @@ SearchService::SearchService(platform::Env& env, const Settings& settings,
               .enabled = settings.use_index,
               .cache_limit = settings.index_limit,
               .watch = true,
-              .article = settings.match.article}),
+              .article = settings.match.article,
+              .locks_age = kLocksAge}),
       refresh_(index_, 1) {
   // The index is built, or proven, at once: the first searches meanwhile read every article
   // and say why.
@@ -238,7 +245,8 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
       .listing = &listing,
       // Weighed, for the order and the hits the snippets show; the
       // snippets are made for the page shown (ShownPage).
-      .printed_order = order == ResultsOrder::kName ? ResultsOrder::kHits : order};
+      .printed_order = order == ResultsOrder::kName ? ResultsOrder::kHits : order,
+      .shown_ahead = kShownAhead};
   SearchReport report = RunSearch(env_, request, screen);
   {
     const std::lock_guard lock(index_mutex_);
@@ -266,14 +274,27 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
 }
 
 std::vector<FoundArticle> SearchService::ShownPage(const Findings& findings, std::size_t offset,
-                                                   std::size_t limit) const {
+                                                   std::size_t limit, std::size_t threads) const {
   const std::size_t first = std::min(offset, findings.found.size());
   const std::size_t end = first + std::min(limit, findings.found.size() - first);
   std::vector<FoundArticle> page(findings.found.begin() + static_cast<std::ptrdiff_t>(first),
                                  findings.found.begin() + static_cast<std::ptrdiff_t>(end));
+  std::vector<FoundArticle*> unshown;
   for (FoundArticle& article : page) {
-    article.details.shown =
-        ShownAfterSearch(env_, layout_, findings.query, settings_.match, article);
+    if (!article.details.shown) unshown.push_back(&article);
+  }
+  std::atomic<std::size_t> next{0};
+  const auto make = [&] {
+    for (std::size_t at = next++; at < unshown.size(); at = next++) {
+      unshown[at]->details.shown =
+          ShownAfterSearch(env_, layout_, findings.query, settings_.match, *unshown[at]);
+    }
+  };
+  {
+    std::vector<std::jthread> helpers(
+        unshown.empty() ? 0 : std::min(std::max<std::size_t>(threads, 1), unshown.size()) - 1);
+    for (std::jthread& helper : helpers) helper = std::jthread(make);
+    make();
   }
   return page;
 }

@@ -93,10 +93,12 @@ class SearchService {
   static std::size_t BytesOf(const Findings& findings);
 
   // The found articles of `findings` from `offset` on, at most `limit` of them, each with what
-  // it shows (ArticleDetails::shown): a search weighs every article it finds but makes the
-  // snippets of none, so that a page of 20 of thousands costs the snippets of 20.
+  // it shows (ArticleDetails::shown). A search weighs every article it finds but makes the
+  // snippets of 100 of them alone, from the copies its threads kept (all of a rare query's):
+  // a page of 20 of thousands costs the snippets of 20 more at most, each article read again
+  // for them, on up to `threads` threads.
   std::vector<FoundArticle> ShownPage(const Findings& findings, std::size_t offset,
-                                      std::size_t limit) const;
+                                      std::size_t limit, std::size_t threads = 1) const;
 
   // The answer of the API: {"matches": [...], "errors": [...], "summary": {...}}, the matches
   // those of `page` (ShownPage); the summary counts them all.

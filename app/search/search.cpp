@@ -1,6 +1,7 @@
 #include "app/search/search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -123,17 +124,24 @@ MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& reque
   // Read again one at a time: each may take kLargestSnippetArticle bytes and the text made
   // of them.
   auto one_read_again = std::make_shared<std::mutex>();
-  return [&env, maker, one_read_again, wanted](const InspectedArticle& found) -> ArticleDetails {
+  // What is left of SearchRequest::shown_ahead; below zero once spent.
+  auto ahead_left =
+      std::make_shared<std::atomic<int64_t>>(static_cast<int64_t>(request.shown_ahead));
+  return [&env, maker, one_read_again, ahead_left,
+          wanted](const InspectedArticle& found) -> ArticleDetails {
     ArticleDetails details;
     if (wanted.weights) {
       details.weights = ArticleWeights{.term_hits = found.outcome.term_hits,
                                        .length = found.outcome.length.value_or(0)};
     }
-    if (!wanted.shown && !wanted.title) return details;
+    // Made ahead only from a copy the scan kept: never an article read again for it.
+    const bool kept = found.bytes && found.outcome.hits;
+    const bool shown = wanted.shown || (kept && ahead_left->fetch_sub(1) > 0);
+    if (!shown && !wanted.title) return details;
     // What the article shows, and whether its title holds the phrase, from `article`: all of
     // it or its start as the scan kept it, or all of it read again.
     const auto collect = [&](std::string_view article, bool read_again) {
-      if (wanted.shown) {
+      if (shown) {
         const auto hits = static_cast<int64_t>(found.outcome.hits.value_or(0));
         if (!read_again) {
           details.shown = maker->Make(article, hits, found.hit_starts, found.outcome.term_hits);
@@ -151,7 +159,7 @@ MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& reque
                           : maker->TitleHoldsTerms(SnippetMaker::Title(article));
       }
     };
-    if (found.bytes && found.outcome.hits) {
+    if (kept) {
       collect(*found.bytes, false);
       return details;
     }
@@ -159,7 +167,7 @@ MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& reque
     std::string article;
     if (ReadWholeArticle(env, found.path, article)) {
       collect(article, true);
-    } else if (wanted.shown) {
+    } else if (shown) {
       details.shown = ArticleSnippets{};
     }
     return details;

@@ -82,6 +82,11 @@ struct SearchRequest {
   // (app/search/result_order.h), with what weighs them collected as for the page; a search
   // stopped before then hands them none.
   std::optional<ResultsOrder> printed_order = std::nullopt;
+  // For a program that shows a page of the found articles after the search (ShownAfterSearch):
+  // what up to this many of them show is made by the scan's threads as well, from the copies
+  // the scan kept of them, so that a page of those needs no article read again. Which ones
+  // is left to the threads; the outcome is the same either way.
+  std::size_t shown_ahead = 0;
 };
 
 enum class SearchOutcome {
