@@ -25,9 +25,10 @@ namespace {
 constexpr auto kRefreshWait = std::chrono::milliseconds(500);
 // How often it looks whether the refresh has ended meanwhile.
 constexpr auto kRefreshLook = std::chrono::milliseconds(2);
-// The found articles whose snippets a search makes from the copies its threads keep: a rare
-// query's all, so that its page reads no article again.
-constexpr std::size_t kShownAhead = 100;
+// The found articles whose snippets a search makes from the copies its threads keep: a page
+// at the API's default size, so that a query found in no more articles reads none again for
+// it, and one found in many makes few snippets that its page may not show.
+constexpr std::size_t kShownAhead = 20;
 // How long before a search the locks it takes for the articles may have been read: an answer
 // holds every change complete 100 ms before the question, a lock taken included.
 constexpr auto kLocksAge = std::chrono::milliseconds(50);
@@ -45,11 +46,12 @@ class IndexForOneSearch final : public ArticleFilter {
  public:
   IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex,
                     const index::BackgroundRefresh& refresh, std::atomic<bool>& index_served,
-                    std::stop_token stop)
+                    SearchLanes::Search& lane, std::stop_token stop)
       : index_(index),
         mutex_(mutex),
         refresh_(refresh),
         index_served_(index_served),
+        lane_(lane),
         stop_(std::move(stop)) {}
 
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
@@ -66,6 +68,7 @@ class IndexForOneSearch final : public ArticleFilter {
       if (use_.state != "used") index_served_ = false;
     }
     if (use_.state == "used") index_served_ = true;
+    lane_.Reads(static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1)));
   }
 
   const index::IndexUse& use() const { return use_; }
@@ -93,6 +96,7 @@ class IndexForOneSearch final : public ArticleFilter {
   std::mutex& mutex_;
   const index::BackgroundRefresh& refresh_;
   std::atomic<bool>& index_served_;
+  SearchLanes::Search& lane_;
   std::stop_token stop_;
   index::IndexUse use_;
 };
@@ -232,7 +236,8 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
                           .error_code = error::kPathNotFound,
                           .path = kArticleFolder});
   }
-  IndexForOneSearch filter(index_, index_mutex_, refresh_, index_served_, stop);
+  SearchLanes::Search lane(lanes_, stop);
+  IndexForOneSearch filter(index_, index_mutex_, refresh_, index_served_, lane, stop);
   findings.query = query;
   const SearchRequest request{
       .knowledge_base = layout_,
@@ -246,7 +251,8 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
       // Weighed, for the order and the hits the snippets show; the
       // snippets are made for the page shown (ShownPage).
       .printed_order = order == ResultsOrder::kName ? ResultsOrder::kHits : order,
-      .shown_ahead = kShownAhead};
+      .shown_ahead = kShownAhead,
+      .before_article = [&lane] { lane.GiveWay(); }};
   SearchReport report = RunSearch(env_, request, screen);
   {
     const std::lock_guard lock(index_mutex_);

@@ -33,6 +33,7 @@
 #include "platform/file_system.h"
 #include "server/kept_listing.h"
 #include "server/result_cache.h"
+#include "server/search_lanes.h"
 
 namespace kb::server {
 
@@ -94,9 +95,9 @@ class SearchService {
 
   // The found articles of `findings` from `offset` on, at most `limit` of them, each with what
   // it shows (ArticleDetails::shown). A search weighs every article it finds but makes the
-  // snippets of 100 of them alone, from the copies its threads kept (all of a rare query's):
-  // a page of 20 of thousands costs the snippets of 20 more at most, each article read again
-  // for them, on up to `threads` threads.
+  // snippets of 20 of them alone, from the copies its threads kept (all of a query found in
+  // no more): a page of 20 of thousands costs the snippets of 20 more at most, each article
+  // read again for them, on up to `threads` threads.
   std::vector<FoundArticle> ShownPage(const Findings& findings, std::size_t offset,
                                       std::size_t limit, std::size_t threads = 1) const;
 
@@ -112,6 +113,7 @@ class SearchService {
   KeptListing listing_;
   const bool keeping_findings_;
   ResultCache kept_findings_;
+  SearchLanes lanes_;       // heavy searches give way to light ones
   std::mutex index_mutex_;  // one search at a time asks the index, which keeps state
   index::ArticleIndex index_;
   index::BackgroundRefresh refresh_;       // after the index: stopped first

@@ -63,6 +63,7 @@ class ArticleReader {
   }
 
   ArticleOutcome operator()(std::size_t step) {
+    if (request_.before_article) request_.before_article();
     const std::string_view path = paths_[to_read_[step]];
     return ScanArticle(path, file_, *matcher_, sharing_, request_.stop, request_.inspect_match,
                        kept_ ? &*kept_ : nullptr);

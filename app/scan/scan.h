@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -79,6 +80,10 @@ struct ScanRequest {
   // When set, gives the listing of the articles in place of the folder's own
   // (app/scan/article_listing.h); for a knowledge base that lists the folder ZEB alone.
   ArticleListing* listing = nullptr;
+  // When set, called on each reading thread before it reads an article (so it must be safe to
+  // call from several at once): a program running several scans at once may hold one back
+  // there for a while.
+  std::function<void()> before_article = {};
 };
 
 // Where the scan's findings go. Every call comes on the thread that called

@@ -253,7 +253,8 @@ SearchReport RunSearch(platform::Env& env, const SearchRequest& request, SearchS
       .kept_bytes = wanted.shown || wanted.weights ? kLargestSnippetArticle : 0,
       .kept_budget = &kept_budget,
       .io_depth = request.io_depth.value_or(request.threads == 0 ? kDefaultIoDepth : 0),
-      .listing = request.listing};
+      .listing = request.listing,
+      .before_article = request.before_article};
   const ScanSummary summary = ScanKnowledgeBase(env, scan, sink);
   report.articles_listed = summary.articles_listed;
   report.articles_opened = summary.articles_opened;

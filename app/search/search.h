@@ -87,6 +87,8 @@ struct SearchRequest {
   // the scan kept of them, so that a page of those needs no article read again. Which ones
   // is left to the threads; the outcome is the same either way.
   std::size_t shown_ahead = 0;
+  // Called before each article read (ScanRequest::before_article).
+  std::function<void()> before_article = {};
 };
 
 enum class SearchOutcome {
