@@ -15,9 +15,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A search reads its articles on as many threads as it is given, and finds the same: random
-// articles (one large enough to be read in parts on every thread), random queries of both
-// kinds in every order, on one thread and on three.
+// A search reads its articles, and makes the snippets of its page, on as many threads as it is
+// given, and finds the same: random articles (one large enough to be read in parts on every
+// thread), random queries of both kinds in every order, on one thread and on three. Which
+// found articles have their snippets made by the scan then differs, and their page does not.
 TEST(SearchServiceTest, FindsTheSameOnAnyNumberOfThreads) {
   kb::testing::ScratchDirectory scratch;
   const fs::path previous = fs::current_path();
@@ -54,7 +55,8 @@ TEST(SearchServiceTest, FindsTheSameOnAnyNumberOfThreads) {
     for (const std::size_t threads : {1, 3}) {
       Findings findings = *service.Search(query, order, {}, threads);
       findings.elapsed = {};
-      answers.push_back(SearchService::Json(findings, service.ShownPage(findings, 0, 100)));
+      answers.push_back(
+          SearchService::Json(findings, service.ShownPage(findings, 0, 100, threads)));
     }
     EXPECT_EQ(answers[0], answers[1]) << query.text;
     EXPECT_NE(answers[0].find("ZEB"), std::string::npos) << answers[0].substr(0, 400);
