@@ -113,9 +113,11 @@ constexpr const char* kWords[] = {"printer",
                                   "<h1>unsafe pointers</h1>",
                                   "\n"};
 
+// Now and then long enough that the index keeps its grams by several stretches, which a
+// phrase may straddle.
 std::string RandomArticle(std::mt19937& random) {
   std::string bytes;
-  const int words = static_cast<int>(random() % 40);
+  const int words = static_cast<int>(random() % 8 == 0 ? 2000 + random() % 4000 : random() % 40);
   for (int word = 0; word < words; ++word) {
     bytes += kWords[random() % std::size(kWords)];
     bytes += random() % 3 == 0 ? "" : " ";

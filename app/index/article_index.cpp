@@ -432,7 +432,7 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
   if (!OpenKept(store_file, identity, reloaded)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
   const bool read =
-      kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.grams, rows);
+      kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.groups, rows);
   kept.store->EndRead();
   if (!read) {
     kept.store.reset();

@@ -43,7 +43,7 @@ std::size_t SlotOf(uint32_t gram, std::size_t mask) {
   return static_cast<std::size_t>((uint64_t{gram} * 0x9E3779B97F4A7C15ULL) >> 32) & mask;
 }
 
-void ArticleGrams::Stream::Add(uint32_t gram) {
+void ArticleGrams::GramSet::Add(uint32_t gram) {
   if (gram == kEmptySlot) {
     seen_empty_slot = true;
     return;
@@ -67,22 +67,44 @@ void ArticleGrams::Stream::Add(uint32_t gram) {
   }
 }
 
-void ArticleGrams::Stream::Feed(std::string_view piece) {
-  for (char byte : piece) {
-    last = (last << 8) | FoldAscii(static_cast<unsigned char>(byte));
-    if (fed < kGramLength) ++fed;
-    if (fed == kGramLength) Add(last);
-  }
-}
-
-void ArticleGrams::Stream::Finish() {
+std::vector<uint32_t> ArticleGrams::GramSet::Take() {
+  std::vector<uint32_t> grams;
   grams.reserve(seen_count + 1);
   for (uint32_t gram : seen) {
     if (gram != kEmptySlot) grams.push_back(gram);
   }
   if (seen_empty_slot) grams.push_back(kEmptySlot);
-  std::vector<uint32_t>().swap(seen);
   std::sort(grams.begin(), grams.end());
+  *this = {};
+  return grams;
+}
+
+void ArticleGrams::Stream::CloseBefore(std::size_t stretch) {
+  for (; open_first < stretch; ++open_first) {
+    stretches.push_back(open[open_first % 2].Take());
+  }
+}
+
+void ArticleGrams::Stream::Add(uint32_t gram, std::size_t start) {
+  const std::size_t stretch = std::min(start / kStretchBytes, kMostStretches - 1);
+  // The stretch before takes the gram too while it starts within the overlap past its end.
+  const bool overlap = stretch > 0 && start - stretch * kStretchBytes < kStretchOverlap;
+  CloseBefore(overlap ? stretch - 1 : stretch);
+  if (overlap) open[(stretch - 1) % 2].Add(gram);
+  open[stretch % 2].Add(gram);
+}
+
+void ArticleGrams::Stream::Feed(std::string_view piece) {
+  for (char byte : piece) {
+    last = (last << 8) | FoldAscii(static_cast<unsigned char>(byte));
+    ++fed;
+    if (fed >= kGramLength) Add(last, fed - kGramLength);
+  }
+}
+
+void ArticleGrams::Stream::Finish() {
+  if (fed < kGramLength) return;
+  CloseBefore(std::min((fed - kGramLength) / kStretchBytes, kMostStretches - 1) + 1);
 }
 
 void ArticleGrams::Feed(std::string_view piece) {
@@ -97,10 +119,15 @@ void ArticleGrams::Finish() {
 }
 
 std::vector<uint32_t> GramsOf(std::string_view text) {
-  ArticleGrams grams;
-  grams.Feed(text);
-  grams.Finish();
-  return grams.grams(GramView::kBytes);
+  ArticleGrams article;
+  article.Feed(text);
+  article.Finish();
+  std::vector<uint32_t> grams;
+  for (const std::vector<uint32_t>& stretch : article.stretches(GramView::kBytes)) {
+    grams.insert(grams.end(), stretch.begin(), stretch.end());
+  }
+  SortUnique(grams);
+  return grams;
 }
 
 PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings) {
@@ -122,6 +149,7 @@ PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings
       usable[at] = FoldsAlike(static_cast<unsigned char>(sought[at]), settings.case_table);
     }
   }
+  std::vector<uint32_t> grams;
   for (std::size_t start = 0; start + kGramLength <= sought.size(); ++start) {
     uint32_t gram = 0;
     bool whole = true;
@@ -129,11 +157,15 @@ PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings
       whole = whole && usable[at];
       gram = (gram << 8) | FoldAscii(static_cast<unsigned char>(sought[at]));
     }
-    if (whole) result.grams.push_back(gram);
+    if (whole) grams.push_back(gram);
   }
-  SortUnique(result.grams);
+  SortUnique(grams);
   // Case pairs in every gram leave nothing to look up: the index would name every article.
-  if (result.grams.empty()) result.refusal = kRefusedMode;
+  if (grams.empty()) {
+    result.refusal = kRefusedMode;
+  } else {
+    result.groups.push_back(std::move(grams));
+  }
   return result;
 }
 
@@ -147,14 +179,13 @@ PhraseGrams GramsOfQuery(const Query& query, const MatchSettings& settings) {
     if (!grams.refusal.empty()) {
       // A term whose every gram holds a case pair refuses as its phrase would, unless
       // another term narrows.
-      if (result.grams.empty() && grams.refusal == kRefusedMode) result.refusal = kRefusedMode;
+      if (result.groups.empty() && grams.refusal == kRefusedMode) result.refusal = kRefusedMode;
       continue;
     }
     result.refusal = {};
     result.view = grams.view;
-    result.grams.insert(result.grams.end(), grams.grams.begin(), grams.grams.end());
+    result.groups.push_back(std::move(grams.groups.front()));
   }
-  SortUnique(result.grams);
   return result;
 }
 

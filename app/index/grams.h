@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/knowledge_base.h"
 #include "app/base/query.h"
 #include "app/match/article_region.h"
 #include "app/match/html_text.h"
@@ -21,6 +22,17 @@
 namespace kb::index {
 
 inline constexpr std::size_t kGramLength = 4;
+// An article's grams are kept by stretches of its stream: the grams that start within
+// kStretchBytes, and those that start kStretchOverlap bytes past it. A phrase's grams must all
+// lie in one stretch, while a long article holds nearly every gram of common words somewhere,
+// far apart: in 40,000 pages of documentation, phrases of three words found in a few articles
+// left three times the bytes to read without stretches. Every phrase (at most 100 characters of
+// four bytes) lies whole in one stretch.
+inline constexpr std::size_t kStretchBytes = 8192;
+inline constexpr std::size_t kStretchOverlap = 1024;
+static_assert(kStretchOverlap + kGramLength >= kMaxSearchTextBytes);
+// The stretches of one article, at most: the last one holds the grams of the article's rest.
+inline constexpr std::size_t kMostStretches = std::size_t{1} << 16;
 
 // Which of an article's two gram sets a search looks in.
 enum class GramView { kBytes, kText };
@@ -34,25 +46,37 @@ class ArticleGrams {
       : bytes_region_(part, /*drops_ignored=*/false), text_region_(part, /*drops_ignored=*/true) {}
 
   void Feed(std::string_view piece);
-  // The article has ended; its grams, each once, in ascending order.
+  // The article has ended.
   void Finish();
-  const std::vector<uint32_t>& grams(GramView view) const {
-    return view == GramView::kBytes ? bytes_.grams : text_.grams;
+  // After Finish: the grams of each stretch of the stream, in stream order, each once and in
+  // ascending order; none for a stream shorter than a gram.
+  const std::vector<std::vector<uint32_t>>& stretches(GramView view) const {
+    return view == GramView::kBytes ? bytes_.stretches : text_.stretches;
   }
 
  private:
-  struct Stream {
-    uint32_t last = 0;    // the last four bytes seen, folded
-    std::size_t fed = 0;  // bytes seen, up to kGramLength
-    // Each gram seen once: most of an article's grams repeat, and sorting every one of them
-    // cost more than reading it. An open-addressed set; kEmptySlot stands in for no gram, and
-    // whether that gram itself was seen is kept apart.
+  // Each gram of a stretch once: most of an article's grams repeat, and sorting every one of
+  // them cost more than reading it. An open-addressed set; kEmptySlot stands in for no gram,
+  // and whether that gram itself was seen is kept apart.
+  struct GramSet {
     std::vector<uint32_t> seen;
     std::size_t seen_count = 0;
     bool seen_empty_slot = false;
-    std::vector<uint32_t> grams;
-    void Feed(std::string_view piece);
     void Add(uint32_t gram);
+    // The grams seen, sorted; the set is left empty.
+    std::vector<uint32_t> Take();
+  };
+  struct Stream {
+    uint32_t last = 0;    // the last four bytes seen, folded
+    std::size_t fed = 0;  // bytes seen
+    // The stretches still taking grams: `open_first` and the one after it.
+    std::size_t open_first = 0;
+    GramSet open[2];
+    std::vector<std::vector<uint32_t>> stretches;
+    void Feed(std::string_view piece);
+    void Add(uint32_t gram, std::size_t start);
+    // Closes the open stretches before `stretch`.
+    void CloseBefore(std::size_t stretch);
     void Finish();
   };
   Stream bytes_;
@@ -67,8 +91,10 @@ struct PhraseGrams {
   // Why the index cannot answer exactly, for the search's summary; empty when it can.
   std::string_view refusal;
   GramView view = GramView::kBytes;
-  // Every article that matches holds each of these; at least one when there is no refusal.
-  std::vector<uint32_t> grams;
+  // Every article that matches holds, for each group, every gram of the group in one stretch:
+  // one group for a phrase, one for each required term of words. At least one gram when there
+  // is no refusal; each group sorted.
+  std::vector<std::vector<uint32_t>> groups;
 };
 
 inline constexpr std::string_view kRefusedMode = "mode";
@@ -86,7 +112,8 @@ PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings
 // none of whose terms adds any is refused as the phrase would be.
 PhraseGrams GramsOfQuery(const Query& query, const MatchSettings& settings);
 
-// Every gram of a whole text, as ArticleGrams finds them in a stream of bytes.
+// Every gram of a whole text, as ArticleGrams finds them in a stream of bytes, each once and in
+// ascending order, whatever its stretch.
 std::vector<uint32_t> GramsOf(std::string_view text);
 
 }  // namespace kb::index

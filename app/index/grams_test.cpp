@@ -14,6 +14,8 @@ using namespace std::string_literals;
 namespace kb::index {
 namespace {
 
+using Groups = std::vector<std::vector<uint32_t>>;
+
 // Random articles and phrases from a small alphabet that makes matches, markup, references
 // and case pairs common; whenever the search finds the phrase, the article's grams hold every
 // gram the index would look up for it. A gram too many would lose a match.
@@ -57,8 +59,12 @@ TEST(GramsTest, EveryArticleThatMatchesHoldsThePhrasesGrams) {
     ++served;
     if (!matcher.phrase_found()) continue;
     ++found;
-    const std::vector<uint32_t>& held = grams.grams(sought.view);
-    ASSERT_TRUE(std::includes(held.begin(), held.end(), sought.grams.begin(), sought.grams.end()))
+    const std::vector<uint32_t>& wanted = sought.groups.at(0);
+    ASSERT_TRUE(
+        std::any_of(grams.stretches(sought.view).begin(), grams.stretches(sought.view).end(),
+                    [&](const std::vector<uint32_t>& held) {
+                      return std::includes(held.begin(), held.end(), wanted.begin(), wanted.end());
+                    }))
         << "article '" << article << "' phrase '" << phrase << "' text "
         << (settings.mode == MatchMode::kText);
   }
@@ -67,25 +73,34 @@ TEST(GramsTest, EveryArticleThatMatchesHoldsThePhrasesGrams) {
 }
 
 // Whatever the cuts, an article's byte grams are each run of four bytes, a-z folded, once and
-// in order; the alphabet has few letters so that grams repeat, and 0xFF so that the gram of
-// four of them turns up.
-TEST(GramsTest, ByteGramsAreEveryRunOfFourOnce) {
+// in order, in the stretch where it starts and in the one before while it starts within the
+// overlap past that one's end; the alphabet has few letters so that grams repeat, and 0xFF so
+// that the gram of four of them turns up. Then any run of the article, up to the longest
+// phrase, has all its grams in one stretch.
+TEST(GramsTest, ByteGramsAreEveryRunOfFourOnceInItsStretches) {
   const std::string alphabet = "aAbz\x00\xFF"s;
   std::mt19937 random(20261209);
-  for (int round = 0; round < 300; ++round) {
-    std::string article(random() % 3000, ' ');
+  for (int round = 0; round < 60; ++round) {
+    std::string article(random() % (4 * kStretchBytes), ' ');
     for (char& byte : article) byte = alphabet[random() % alphabet.size()];
-    std::vector<uint32_t> expected;
+    std::vector<std::vector<uint32_t>> expected;
     for (std::size_t start = 0; start + 4 <= article.size(); ++start) {
       uint32_t gram = 0;
       for (std::size_t at = start; at < start + 4; ++at) {
         const auto byte = static_cast<unsigned char>(article[at]);
         gram = (gram << 8) | (byte >= 'a' && byte <= 'z' ? byte - 32 : byte);
       }
-      expected.push_back(gram);
+      const std::size_t stretch = start / kStretchBytes;
+      expected.resize(stretch + 1);
+      expected[stretch].push_back(gram);
+      if (stretch > 0 && start % kStretchBytes < kStretchOverlap) {
+        expected[stretch - 1].push_back(gram);
+      }
     }
-    std::sort(expected.begin(), expected.end());
-    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    for (std::vector<uint32_t>& grams : expected) {
+      std::sort(grams.begin(), grams.end());
+      grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+    }
     ArticleGrams grams;
     for (std::size_t at = 0; at < article.size();) {
       const std::size_t piece = 1 + random() % 600;
@@ -93,7 +108,18 @@ TEST(GramsTest, ByteGramsAreEveryRunOfFourOnce) {
       at += piece;
     }
     grams.Finish();
-    ASSERT_EQ(grams.grams(GramView::kBytes), expected) << "round " << round;
+    ASSERT_EQ(grams.stretches(GramView::kBytes), expected) << "round " << round;
+    for (int run = 0; run < 20 && article.size() >= kMaxSearchTextBytes; ++run) {
+      const std::size_t length = 4 + random() % (kMaxSearchTextBytes - 3);
+      const std::vector<uint32_t> wanted =
+          GramsOf(article.substr(random() % (article.size() - length + 1), length));
+      EXPECT_TRUE(std::any_of(expected.begin(), expected.end(),
+                              [&](const auto& held) {
+                                return std::includes(held.begin(), held.end(), wanted.begin(),
+                                                     wanted.end());
+                              }))
+          << "round " << round;
+    }
   }
 }
 
@@ -112,7 +138,7 @@ TEST(GramsTest, RefusesWhatTheIndexCannotAnswerExactly) {
   MatchSettings pairs;
   pairs.case_table[0xE9] = 0xC9;
   EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", pairs).refusal, kRefusedMode);
-  EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", {}).grams, GramsOf("\xE9\xE9\xE9\xE9"));
+  EXPECT_EQ(GramsOfPhrase("\xE9\xE9\xE9\xE9", {}).groups, Groups{GramsOf("\xE9\xE9\xE9\xE9")});
 }
 
 // Words narrow by every required term of a gram or more; short and excluded terms by none.
@@ -122,11 +148,9 @@ TEST(GramsTest, WordsNarrowByTheGramsOfEveryRequiredTermLongEnough) {
     EXPECT_EQ(ParseQuery(text, QueryKind::kWords, query), QueryProblem::kNone);
     return query;
   };
-  std::vector<uint32_t> both = GramsOf("spawn");
   const std::vector<uint32_t> join = GramsOf("join");
-  both.insert(both.end(), join.begin(), join.end());
-  std::sort(both.begin(), both.end());
-  EXPECT_EQ(GramsOfQuery(words("spawn a join -thread"), {}).grams, both);
+  EXPECT_EQ(GramsOfQuery(words("spawn a join -thread"), {}).groups,
+            (Groups{GramsOf("spawn"), join}));
   EXPECT_EQ(GramsOfQuery(words("ab cd -thread"), {}).refusal, kRefusedShortPhrase);
   MatchSettings unicode;
   unicode.case_folding = CaseFolding::kUnicode;
@@ -134,8 +158,8 @@ TEST(GramsTest, WordsNarrowByTheGramsOfEveryRequiredTermLongEnough) {
   MatchSettings pairs;
   pairs.case_table[0xE9] = 0xC9;
   EXPECT_EQ(GramsOfQuery(words("\xE9\xE9\xE9\xE9 ab"), pairs).refusal, kRefusedMode);
-  EXPECT_EQ(GramsOfQuery(words("\xE9\xE9\xE9\xE9 join"), pairs).grams, join);
-  EXPECT_EQ(GramsOfQuery(Query::Phrase("spawn a"), {}).grams, GramsOfPhrase("spawn a", {}).grams);
+  EXPECT_EQ(GramsOfQuery(words("\xE9\xE9\xE9\xE9 join"), pairs).groups, Groups{join});
+  EXPECT_EQ(GramsOfQuery(Query::Phrase("spawn a"), {}).groups, GramsOfPhrase("spawn a", {}).groups);
 }
 
 // The grams of an article are those of its region: the bytes of it, and the text of it
@@ -153,8 +177,12 @@ TEST(GramsTest, AreThoseOfTheArticlesRegion) {
     const std::string region_text =
         std::string(text.Extract(RegionOf(page, part, true).value_or(""))) +
         std::string(text.Finish());
-    EXPECT_EQ(grams.grams(GramView::kBytes), GramsOf(bytes)) << page;
-    EXPECT_EQ(grams.grams(GramView::kText), GramsOf(region_text)) << page;
+    // Short pages: one stretch, or none.
+    const auto grams_of = [](const std::string& text) {
+      return text.size() < kGramLength ? Groups{} : Groups{GramsOf(text)};
+    };
+    EXPECT_EQ(grams.stretches(GramView::kBytes), grams_of(bytes)) << page;
+    EXPECT_EQ(grams.stretches(GramView::kText), grams_of(region_text)) << page;
   }
 }
 

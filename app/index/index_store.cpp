@@ -11,7 +11,7 @@ namespace kb::index {
 namespace {
 
 // Changes whenever what the store holds, or how, changes: an older store is rebuilt.
-constexpr int64_t kFormat = 2;
+constexpr int64_t kFormat = 3;
 
 // The tokenizer of the gram tables. A document is the article's grams, four bytes each (the
 // first byte highest); a query names each gram as a bareword of eight hexadecimal digits.
@@ -114,6 +114,10 @@ class Statement {
   }
   // SQLITE_ROW, SQLITE_DONE or an error.
   int Step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
+  // Makes it ready to run again, its bindings kept until bound anew.
+  void Reset() {
+    if (statement_) sqlite3_reset(statement_);
+  }
   bool Run() { return Step() == SQLITE_DONE; }
   int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
   sqlite3_stmt* statement() const { return statement_; }
@@ -566,21 +570,39 @@ bool IndexStore::SaveArticles() {
   return save.Bind(1, ArticleList(writing_)).Run();
 }
 
-bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
+bool IndexStore::RowsHolding(GramView view, const std::vector<std::vector<uint32_t>>& groups,
                              std::vector<int64_t>& rows) {
-  std::string query;
-  for (uint32_t gram : grams) {
-    char word[10];
-    std::snprintf(word, sizeof word, "%08" PRIx32 " ", gram);
-    query += word;
-  }
   const std::string sql = std::string("SELECT rowid FROM ") + GramTable(view) + " WHERE " +
                           GramTable(view) + " MATCH ?1";
   Statement select(db_, sql.c_str());
-  select.BindText(1, query);
-  int step;
-  while ((step = select.Step()) == SQLITE_ROW) rows.push_back(select.Integer(0));
-  return step == SQLITE_DONE;
+  for (std::size_t at = 0; at < groups.size(); ++at) {
+    std::string query;
+    for (uint32_t gram : groups[at]) {
+      char word[10];
+      std::snprintf(word, sizeof word, "%08" PRIx32 " ", gram);
+      query += word;
+    }
+    if (at > 0) select.Reset();
+    select.BindText(1, query);
+    // The articles of the stretches holding the group, each once.
+    std::vector<int64_t> holding;
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW) {
+      holding.push_back(select.Integer(0) / static_cast<int64_t>(kMostStretches));
+    }
+    if (step != SQLITE_DONE) return false;
+    std::sort(holding.begin(), holding.end());
+    holding.erase(std::unique(holding.begin(), holding.end()), holding.end());
+    if (at == 0) {
+      rows = std::move(holding);
+    } else {
+      std::vector<int64_t> both;
+      std::set_intersection(rows.begin(), rows.end(), holding.begin(), holding.end(),
+                            std::back_inserter(both));
+      rows = std::move(both);
+    }
+  }
+  return true;
 }
 
 bool IndexStore::BeginWrite() {
@@ -610,7 +632,8 @@ bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
                             const ArticleGrams& grams) {
   article.row = next_row_++;
   for (GramView view : {GramView::kBytes, GramView::kText}) {
-    if (grams.grams(view).empty()) continue;
+    const std::vector<std::vector<uint32_t>>& stretches = grams.stretches(view);
+    if (stretches.empty()) continue;
     sqlite3_stmt*& insert = inserts_[view == GramView::kBytes ? 0 : 1];
     if (!insert) {
       const std::string sql =
@@ -620,12 +643,17 @@ bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
         return false;
       }
     }
-    const std::string bytes = GramBytes(grams.grams(view));
-    sqlite3_bind_int64(insert, 1, article.row);
-    sqlite3_bind_blob64(insert, 2, bytes.data(), bytes.size(), SQLITE_STATIC);
-    const int step = sqlite3_step(insert);
-    sqlite3_reset(insert);
-    if (step != SQLITE_DONE) return false;
+    // Each stretch is a row of its own, numbered after its article's.
+    for (std::size_t stretch = 0; stretch < stretches.size(); ++stretch) {
+      const std::string bytes = GramBytes(stretches[stretch]);
+      sqlite3_bind_int64(
+          insert, 1,
+          article.row * static_cast<int64_t>(kMostStretches) + static_cast<int64_t>(stretch));
+      sqlite3_bind_blob64(insert, 2, bytes.data(), bytes.size(), SQLITE_STATIC);
+      const int step = sqlite3_step(insert);
+      sqlite3_reset(insert);
+      if (step != SQLITE_DONE) return false;
+    }
   }
   writing_.insert_or_assign(std::string(name), article);
   return true;

@@ -132,8 +132,10 @@ class IndexStore {
   bool BeginRead();
   void EndRead();
   bool LoadArticles(IndexedArticles& articles);
-  // The gram rows (live or not) whose `view` holds every gram of `grams`.
-  bool RowsHolding(GramView view, const std::vector<uint32_t>& grams, std::vector<int64_t>& rows);
+  // The rows of the articles (live or not) that hold, for every group, every gram of the group
+  // in one stretch of `view` (ArticleGrams::stretches); sorted.
+  bool RowsHolding(GramView view, const std::vector<std::vector<uint32_t>>& groups,
+                   std::vector<int64_t>& rows);
 
   // Writing, in one transaction. False on any failure (the transaction is then undone).
   bool BeginWrite();

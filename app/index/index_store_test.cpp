@@ -92,7 +92,7 @@ TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
   ASSERT_EQ(loaded.size(), latest.size());
   std::map<std::string, std::vector<uint32_t>> held;
   for (const auto& [name, stored] : latest) {
-    held[name] = GramsOf(stored.second).grams(GramView::kBytes);
+    held[name] = index::GramsOf(stored.second);
     const std::size_t place = PlaceOf(loaded, name);
     ASSERT_NE(place, kNotIndexed);
     EXPECT_EQ(loaded[place].second.row, stored.first.row);
@@ -102,7 +102,7 @@ TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
     const std::string phrase = text(4 + random() % 3);
     const std::vector<uint32_t> wanted = index::GramsOf(phrase);
     std::vector<int64_t> rows;
-    ASSERT_TRUE(store->RowsHolding(GramView::kBytes, wanted, rows));
+    ASSERT_TRUE(store->RowsHolding(GramView::kBytes, {wanted}, rows));
     for (const auto& [name, stored] : latest) {
       const std::vector<uint32_t>& grams = held[name];
       const bool holds = std::includes(grams.begin(), grams.end(), wanted.begin(), wanted.end());
