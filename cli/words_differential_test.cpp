@@ -191,12 +191,17 @@ constexpr const char* kTerms[] = {"join",
                                   "&amp;",
                                   "2join"};
 
+// Now and then two runs of words far apart, so that the index holds them in different stretches
+// of the article.
 std::string RandomArticle(std::mt19937& random) {
   std::string bytes = random() % 8 == 0 ? "" : "<!-- Article starts -->";
-  const int words = static_cast<int>(random() % 30);
-  for (int word = 0; word < words; ++word) {
-    bytes += kArticleWords[random() % std::size(kArticleWords)];
-    bytes += random() % 3 == 0 ? "" : " ";
+  for (int run = random() % 6 == 0 ? 2 : 1; run > 0; --run) {
+    const int words = static_cast<int>(random() % 30);
+    for (int word = 0; word < words; ++word) {
+      bytes += kArticleWords[random() % std::size(kArticleWords)];
+      bytes += random() % 3 == 0 ? "" : " ";
+    }
+    if (run == 2) bytes += std::string(9000 + random() % 20000, '.');
   }
   return bytes;
 }

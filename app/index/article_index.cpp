@@ -209,6 +209,22 @@ void Evict(const platform::PrivateFolder& cache, const std::string& keep, uint64
   }
 }
 
+// The first rows of the articles that `stretch_rows` (ascending) name stretches of, each once and
+// in ascending order: `ranges` are the first rows and the rows of the indexed articles, by
+// first row. The stretch of an article no longer indexed names none.
+std::vector<int64_t> ArticleRowsOf(const std::vector<std::pair<int64_t, int64_t>>& ranges,
+                                   const std::vector<int64_t>& stretch_rows) {
+  std::vector<int64_t> rows;
+  std::size_t at = 0;  // the last of `ranges` that starts at or before the stretch
+  for (const int64_t stretch : stretch_rows) {
+    while (at + 1 < ranges.size() && ranges[at + 1].first <= stretch) ++at;
+    if (ranges.empty() || ranges[at].first > stretch) continue;
+    const auto [first, count] = ranges[at];
+    if (stretch < first + count && (rows.empty() || rows.back() != first)) rows.push_back(first);
+  }
+  return rows;
+}
+
 }  // namespace
 
 std::string CacheFolder() {
@@ -246,6 +262,8 @@ struct ArticleIndex::Kept {
   std::vector<char> proven;
   // For each name of the check under way: whether its folder is watched so.
   std::vector<char> watched;
+  // The first row and the rows of each of `indexed`, by first row.
+  std::vector<std::pair<int64_t, int64_t>> ranges;
 };
 
 // The statuses of the listed articles, taken on threads of their own from the moment it is
@@ -408,6 +426,11 @@ bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& id
   const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
   kept.store->EndRead();
   kept.proven.assign(kept.indexed.size(), 0);
+  kept.ranges.clear();
+  for (const auto& [name, article] : kept.indexed) {
+    kept.ranges.emplace_back(article.row, article.stretches);
+  }
+  std::sort(kept.ranges.begin(), kept.ranges.end());
   if (!loaded) kept.store.reset();
   return loaded;
 }
@@ -431,15 +454,26 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
   Kept& kept = *kept_;
   if (!OpenKept(store_file, identity, reloaded)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
-  const bool read =
-      kept.store->BeginRead() && kept.store->RowsHolding(sought.view, sought.groups, rows);
+  // The articles holding each group in one stretch, then those that hold them all.
+  bool read = kept.store->BeginRead();
+  for (std::size_t group = 0; read && group < sought.groups.size(); ++group) {
+    std::vector<int64_t> stretches;
+    read = kept.store->RowsHolding(sought.view, sought.groups[group], stretches);
+    std::vector<int64_t> holding = ArticleRowsOf(kept.ranges, stretches);
+    if (group > 0) {
+      std::vector<int64_t> all;
+      std::set_intersection(rows.begin(), rows.end(), holding.begin(), holding.end(),
+                            std::back_inserter(all));
+      holding = std::move(all);
+    }
+    rows = std::move(holding);
+  }
   kept.store->EndRead();
   if (!read) {
     kept.store.reset();
     return kNoneYet;
   }
   NoteUse(store_file);
-  std::sort(rows.begin(), rows.end());
   return {};
 }
 

@@ -114,10 +114,6 @@ class Statement {
   }
   // SQLITE_ROW, SQLITE_DONE or an error.
   int Step() { return statement_ ? sqlite3_step(statement_) : SQLITE_ERROR; }
-  // Makes it ready to run again, its bindings kept until bound anew.
-  void Reset() {
-    if (statement_) sqlite3_reset(statement_);
-  }
   bool Run() { return Step() == SQLITE_DONE; }
   int64_t Integer(int column) { return sqlite3_column_int64(statement_, column); }
   sqlite3_stmt* statement() const { return statement_; }
@@ -185,6 +181,7 @@ std::string ArticleList(const std::map<std::string, IndexedArticle, std::less<>>
     Put(bytes, static_cast<uint32_t>(name.size()));
     bytes += name;
     Put(bytes, article.row);
+    Put(bytes, article.stretches);
     Put(bytes, article.status.device_major);
     Put(bytes, article.status.device_minor);
     Put(bytes, article.status.inode);
@@ -211,11 +208,11 @@ bool ReadArticleList(std::string_view bytes, IndexedArticles& articles) {
     IndexedArticle article;
     article.status.regular = true;
     uint8_t whole = 0;
-    if (!Take(bytes, article.row) || !Take(bytes, article.status.device_major) ||
-        !Take(bytes, article.status.device_minor) || !Take(bytes, article.status.inode) ||
-        !Take(bytes, article.status.size) || !Take(bytes, article.status.mtime_ns) ||
-        !Take(bytes, article.status.ctime_ns) || !Take(bytes, article.read_at_ns) ||
-        !Take(bytes, whole) || whole > 1) {
+    if (!Take(bytes, article.row) || !Take(bytes, article.stretches) || article.stretches < 1 ||
+        !Take(bytes, article.status.device_major) || !Take(bytes, article.status.device_minor) ||
+        !Take(bytes, article.status.inode) || !Take(bytes, article.status.size) ||
+        !Take(bytes, article.status.mtime_ns) || !Take(bytes, article.status.ctime_ns) ||
+        !Take(bytes, article.read_at_ns) || !Take(bytes, whole) || whole > 1) {
       return false;
     }
     article.whole = whole == 1;
@@ -570,39 +567,22 @@ bool IndexStore::SaveArticles() {
   return save.Bind(1, ArticleList(writing_)).Run();
 }
 
-bool IndexStore::RowsHolding(GramView view, const std::vector<std::vector<uint32_t>>& groups,
+bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
                              std::vector<int64_t>& rows) {
+  std::string query;
+  for (uint32_t gram : grams) {
+    char word[10];
+    std::snprintf(word, sizeof word, "%08" PRIx32 " ", gram);
+    query += word;
+  }
   const std::string sql = std::string("SELECT rowid FROM ") + GramTable(view) + " WHERE " +
                           GramTable(view) + " MATCH ?1";
   Statement select(db_, sql.c_str());
-  for (std::size_t at = 0; at < groups.size(); ++at) {
-    std::string query;
-    for (uint32_t gram : groups[at]) {
-      char word[10];
-      std::snprintf(word, sizeof word, "%08" PRIx32 " ", gram);
-      query += word;
-    }
-    if (at > 0) select.Reset();
-    select.BindText(1, query);
-    // The articles of the stretches holding the group, each once.
-    std::vector<int64_t> holding;
-    int step;
-    while ((step = select.Step()) == SQLITE_ROW) {
-      holding.push_back(select.Integer(0) / static_cast<int64_t>(kMostStretches));
-    }
-    if (step != SQLITE_DONE) return false;
-    std::sort(holding.begin(), holding.end());
-    holding.erase(std::unique(holding.begin(), holding.end()), holding.end());
-    if (at == 0) {
-      rows = std::move(holding);
-    } else {
-      std::vector<int64_t> both;
-      std::set_intersection(rows.begin(), rows.end(), holding.begin(), holding.end(),
-                            std::back_inserter(both));
-      rows = std::move(both);
-    }
-  }
-  return true;
+  select.BindText(1, query);
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) rows.push_back(select.Integer(0));
+  std::sort(rows.begin(), rows.end());
+  return step == SQLITE_DONE;
 }
 
 bool IndexStore::BeginWrite() {
@@ -618,7 +598,9 @@ bool IndexStore::BeginWrite() {
 }
 
 bool IndexStore::Commit() {
-  tombstones_ = rows() - static_cast<int64_t>(writing_.size());
+  int64_t live = 0;
+  for (const auto& [name, article] : writing_) live += article.stretches;
+  tombstones_ = rows() - live;
   // A new store's segments merged into one: a search looks up each gram once.
   const bool merged =
       building_.empty() || (Execute("INSERT INTO byte_grams(byte_grams) VALUES ('optimize')") &&
@@ -630,7 +612,13 @@ bool IndexStore::Commit() {
 
 bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
                             const ArticleGrams& grams) {
-  article.row = next_row_++;
+  // Its stretches take the rows from next_row_ on, so that the rows of a gram's articles lie
+  // close together, as the index stores their differences.
+  article.row = next_row_;
+  article.stretches =
+      static_cast<int64_t>(std::max({std::size_t{1}, grams.stretches(GramView::kBytes).size(),
+                                     grams.stretches(GramView::kText).size()}));
+  next_row_ += article.stretches;
   for (GramView view : {GramView::kBytes, GramView::kText}) {
     const std::vector<std::vector<uint32_t>>& stretches = grams.stretches(view);
     if (stretches.empty()) continue;
@@ -643,12 +631,10 @@ bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
         return false;
       }
     }
-    // Each stretch is a row of its own, numbered after its article's.
+    // Each stretch is a row of its own.
     for (std::size_t stretch = 0; stretch < stretches.size(); ++stretch) {
       const std::string bytes = GramBytes(stretches[stretch]);
-      sqlite3_bind_int64(
-          insert, 1,
-          article.row * static_cast<int64_t>(kMostStretches) + static_cast<int64_t>(stretch));
+      sqlite3_bind_int64(insert, 1, article.row + static_cast<int64_t>(stretch));
       sqlite3_bind_blob64(insert, 2, bytes.data(), bytes.size(), SQLITE_STATIC);
       const int step = sqlite3_step(insert);
       sqlite3_reset(insert);

@@ -77,7 +77,8 @@ struct StoreFile {
 
 // One indexed article, by its name in ZEB, or its path from the knowledge base for a tree.
 struct IndexedArticle {
-  int64_t row = 0;               // of its grams
+  int64_t row = 0;               // of its grams' first stretch (ArticleGrams::stretches)
+  int64_t stretches = 1;         // the rows of its grams, from `row` on: one for each stretch
   platform::ExactStatus status;  // when it was read
   int64_t read_at_ns = 0;
   // Read whole, with the same status before and after: its grams are its bytes'.
@@ -132,10 +133,9 @@ class IndexStore {
   bool BeginRead();
   void EndRead();
   bool LoadArticles(IndexedArticles& articles);
-  // The rows of the articles (live or not) that hold, for every group, every gram of the group
-  // in one stretch of `view` (ArticleGrams::stretches); sorted.
-  bool RowsHolding(GramView view, const std::vector<std::vector<uint32_t>>& groups,
-                   std::vector<int64_t>& rows);
+  // The rows of the stretches (ArticleGrams::stretches; of articles live or not) whose `view`
+  // holds every gram of `grams`, in ascending order.
+  bool RowsHolding(GramView view, const std::vector<uint32_t>& grams, std::vector<int64_t>& rows);
 
   // Writing, in one transaction. False on any failure (the transaction is then undone).
   bool BeginWrite();

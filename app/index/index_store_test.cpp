@@ -102,7 +102,7 @@ TEST_F(IndexStoreTest, NamesTheRowsWhoseGramsHoldThePhrase) {
     const std::string phrase = text(4 + random() % 3);
     const std::vector<uint32_t> wanted = index::GramsOf(phrase);
     std::vector<int64_t> rows;
-    ASSERT_TRUE(store->RowsHolding(GramView::kBytes, {wanted}, rows));
+    ASSERT_TRUE(store->RowsHolding(GramView::kBytes, wanted, rows));
     for (const auto& [name, stored] : latest) {
       const std::vector<uint32_t>& grams = held[name];
       const bool holds = std::includes(grams.begin(), grams.end(), wanted.begin(), wanted.end());

@@ -27,9 +27,9 @@ TEST(RecentLocksTest, ShareOneReadWithinTheAgeAndSeeEveryLockTakenBeforeIt) {
   RecentLocks strict(std::chrono::nanoseconds(1));
   const std::shared_ptr<const RecentLocks::Locks> before = lasting.Read();
   std::unique_ptr<platform::File> writer;
-  ASSERT_EQ(platform::Env::Default().OpenFile(path, {.access = platform::Access::kReadWrite},
-                                              writer),
-            platform::system_error::kNone);
+  ASSERT_EQ(
+      platform::Env::Default().OpenFile(path, {.access = platform::Access::kReadWrite}, writer),
+      platform::system_error::kNone);
   ASSERT_EQ(writer->Lock(platform::Lock::kExclusive), platform::system_error::kNone);
   EXPECT_EQ(lasting.Read(), before);
   EXPECT_FALSE(lasting.Read()->contains(article));
