@@ -653,11 +653,13 @@ bool ListArticleNames(const KnowledgeBase& base, std::vector<std::string>& names
   return true;
 }
 
-// The listed articles a search would doubt: those to read again.
+// The listed articles a search would doubt, but for a lock: those to read again. A lock says
+// nothing of what the article holds (a search reads a locked article for the failure the
+// lock may bring it), and reading it again would give what the index holds.
 std::vector<std::string> ArticlesToRead(const std::vector<std::string>& names,
                                         const IndexedArticles& indexed,
                                         const platform::StatusFolder& folder) {
-  const std::set<platform::LockedFile> locked = platform::LockedFiles();
+  const std::set<platform::LockedFile> locked;
   const int64_t clock = platform::RealTimeNs();
   std::vector<std::string> stale;
   for (const std::string& name : names) {

@@ -115,7 +115,8 @@ class ArticleIndex final : public ArticleFilter {
   IndexUse last_search_use() const;
 
   // Builds the index of the current directory's knowledge base, or brings it up to date:
-  // reads every article that a search would doubt, whole, on up to `threads` threads, and
+  // reads every article that a search would doubt but for a lock, whole, on up to `threads`
+  // threads, and
   // forgets those no longer listed; starts afresh when tombstones pass a fifth of the rows.
   // Then evicts the least recently used indexes of the cache beyond the cache limit. False,
   // with `problem` saying why, when it cannot, or when `stop` ended it first (nothing is
