@@ -787,12 +787,17 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
     return Failed({});
   }
   std::sort(names.begin(), names.end());
+  bool forgot = false;
   for (const auto& [name, article] : indexed) {
     if (written && !std::binary_search(names.begin(), names.end(), name)) {
       written = store->ForgetArticle(name);
+      forgot = true;
     }
   }
-  if (!written || !store->Commit() || !store->Seal()) {
+  // An index that needs nothing is left as it was, unwritten: a store written again loses what
+  // the searches that keep it open proved by the watch.
+  const bool untouched = stale.empty() && !forgot && !store->building();
+  if (!untouched && (!written || !store->Commit() || !store->Seal())) {
     problem = "cannot write the index " + place.store_path;
     return Failed(kCacheNotWritable);
   }

@@ -144,6 +144,8 @@ class IndexStore {
   // assigned); its former rows become tombstones.
   bool PutArticle(std::string_view name, IndexedArticle& article, const ArticleGrams& grams);
   bool ForgetArticle(std::string_view name);
+  // Whether it is a new store, made by Create, which Seal puts in its place.
+  bool building() const { return !building_.empty(); }
   // Gram rows made, and those no article points to any more.
   int64_t rows() const { return next_row_ - 1; }
   int64_t tombstones() const { return tombstones_; }

@@ -107,6 +107,17 @@ TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {
   ArticleIndex index({.watch = true});
   std::string problem;
   ASSERT_TRUE(index.Refresh(2, problem)) << problem;
+  // Once built, a refresh with nothing to read again or forget leaves the store as it was
+  // sealed, and what the watch proves by it.
+  std::string store;
+  for (const auto& entry : fs::directory_iterator(CacheFolder())) {
+    if (entry.path().extension() == ".db") store = entry.path().string();
+  }
+  const std::string seal = kb::testing::ReadAll(store + ".seal");
+  const fs::file_time_type written = fs::last_write_time(store);
+  ASSERT_TRUE(index.Refresh(2, problem)) << problem;
+  EXPECT_EQ(kb::testing::ReadAll(store + ".seal"), seal);
+  EXPECT_EQ(fs::last_write_time(store), written);
   int used = 0;
   int spared = 0;
   for (int step = 0; step < 60; ++step) {
