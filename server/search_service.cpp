@@ -203,13 +203,10 @@ std::shared_ptr<const Findings> SearchService::Search(const Query& query, Result
   }
   // Findings hold for the generation of the listing the search was given while that is
   // still the one proven after it: a change to the knowledge base meanwhile makes another.
-  // Those of a search that read every article while the index was being built are not kept:
-  // they would say so, and take their time, long after the index serves.
   auto findings =
       std::make_shared<const Findings>(Run(query, order, std::move(stop), threads, listing));
   const std::optional<uint64_t> used = listing.generation();
-  if (used && findings->completed && findings->errors.empty() &&
-      findings->index_reason != "build running" && listing_.Proven() == used) {
+  if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
     kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
   }
   return findings;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -61,31 +60,6 @@ TEST(SearchServiceTest, FindsTheSameOnAnyNumberOfThreads) {
     }
     EXPECT_EQ(answers[0], answers[1]) << query.text;
     EXPECT_NE(answers[0].find("ZEB"), std::string::npos) << answers[0].substr(0, 400);
-  }
-  fs::current_path(previous);
-}
-
-// A repeated search is answered from the findings kept of the first, but not while the index
-// is first built: those findings read every article and say so, which would be said long after
-// the index serves.
-TEST(SearchServiceTest, KeepsNoFindingsMadeWhileTheIndexIsBuilt) {
-  kb::testing::ScratchDirectory scratch;
-  const fs::path previous = fs::current_path();
-  fs::current_path(scratch.path());
-  fs::create_directories("ZEB");
-  fs::create_directories("cache");
-  fs::permissions("cache", fs::perms::owner_all);
-  setenv("XDG_CACHE_HOME", (scratch.path() / "cache").c_str(), 1);
-  for (int article = 1; article <= 3000; ++article) {
-    scratch.Write("ZEB/ZEB" + std::to_string(article) + ".htm",
-                  "<!-- Article starts -->printer " + std::to_string(article));
-  }
-  SearchService service(platform::Env::Default(), Settings{}, "the knowledge base");
-  Query query;
-  ASSERT_FALSE(SearchService::RefusalOf("printer 12", QueryKind::kPhrase, query));
-  const std::shared_ptr<const Findings> first = service.Search(query, ResultsOrder::kName, {});
-  if (first->index_reason == "build running") {
-    EXPECT_NE(service.Search(query, ResultsOrder::kName, {}), first);
   }
   fs::current_path(previous);
 }
