@@ -327,11 +327,6 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
   return Finish(read.failure);
 }
 
-std::string_view ListedPaths::operator[](std::size_t index) const {
-  const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-  return std::string_view(bytes_).substr(begin, ends_[index] - begin);
-}
-
 bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
                uint8_t attribute_filter, platform::Env& env) {
   paths = {};

@@ -85,7 +85,10 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
 class ListedPaths {
  public:
   std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t index) const;
+  std::string_view operator[](std::size_t index) const {
+    const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(bytes_).substr(begin, ends_[index] - begin);
+  }
   // The name of entry `index`, without the prefix.
   std::string_view name(std::size_t index) const { return (*this)[index].substr(prefix_length_); }
 
