@@ -252,11 +252,13 @@ struct ArticleIndex::Kept {
   std::map<std::string, bool, std::less<>> folders;
   // For each of `indexed`: a check proved its status, and no event came about it since.
   std::vector<char> proven;
-  // The names of the last check, in its order; for each, whether its folder is watched so,
-  // and where `indexed` holds it (when `places_known`). A search that lists the very same
-  // names takes them as they are, unless the folders were watched afresh or the store loaded
-  // again since: a search of an unchanged knowledge base then looks up no article by name.
-  std::vector<std::string> listed;
+  // The names of the last check, end to end in its order, and where each ends; for each,
+  // whether its folder is watched so, and where `indexed` holds it (when `places_known`). A
+  // search that lists the very same names takes them as they are, unless the folders were
+  // watched afresh or the store loaded again since: a search of an unchanged knowledge base
+  // then looks up no article by name.
+  std::string listed;
+  std::vector<std::size_t> listed_ends;
   std::vector<char> watched;
   std::vector<std::size_t> places;
   bool places_known = false;
@@ -346,6 +348,22 @@ std::string_view FolderOf(std::string_view name) {
   return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash + 1);
 }
 
+// Whether `names` are those kept end to end in `kept`, each ending where `ends` says.
+bool SameNames(std::span<const std::string_view> names, std::string_view kept,
+               const std::vector<std::size_t>& ends) {
+  if (names.size() != ends.size()) return false;
+  std::size_t begin = 0;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    const std::string_view name = names[at];
+    if (ends[at] - begin != name.size() ||
+        !std::equal(name.begin(), name.end(), kept.data() + begin)) {
+      return false;
+    }
+    begin = ends[at];
+  }
+  return true;
+}
+
 }  // namespace
 
 void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
@@ -363,6 +381,7 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
     kept.watch = platform::FolderWatch::OpenEmpty();
     kept.folders.clear();
     kept.listed.clear();
+    kept.listed_ends.clear();
     std::fill(kept.proven.begin(), kept.proven.end(), 0);
   } else {
     for (const std::string& name : changes.names) {
@@ -371,8 +390,14 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
       }
     }
   }
-  if (std::equal(names.begin(), names.end(), kept.listed.begin(), kept.listed.end())) return;
-  kept.listed.assign(names.begin(), names.end());
+  if (SameNames(names, kept.listed, kept.listed_ends)) return;
+  kept.listed.clear();
+  kept.listed_ends.clear();
+  kept.listed_ends.reserve(names.size());
+  for (const std::string_view name : names) {
+    kept.listed.append(name);
+    kept.listed_ends.push_back(kept.listed.size());
+  }
   kept.places_known = false;
   // Listings give a folder's articles together: one lookup for each run of them.
   kept.watched.assign(names.size(), 0);
