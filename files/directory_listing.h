@@ -87,6 +87,11 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
 // many searches is handed to each without copying its paths.
 class ListedPaths {
  public:
+  // A copy shares the block, and a move is a copy: no listing is ever left without one.
+  ListedPaths() = default;
+  ListedPaths(const ListedPaths&) = default;
+  ListedPaths& operator=(const ListedPaths&) = default;
+
   std::size_t size() const { return entries_->ends.size(); }
   std::string_view operator[](std::size_t index) const {
     const std::size_t begin = index == 0 ? 0 : entries_->ends[index - 1];
