@@ -272,12 +272,14 @@ class StatusPass {
   struct Status {
     platform::ExactStatus status;
     bool known = false;
+    bool alone = false;  // with `alone` asked: StatusFolder::HasThisNameAlone
   };
 
-  // The statuses of `names` at `wanted` (places in `names`, ascending) in the folder `folder`.
+  // The statuses of `names` at `wanted` (places in `names`, ascending) in the folder `folder`,
+  // and, with `alone`, whether each is its file's only name.
   StatusPass(std::string_view folder, std::span<const std::string_view> names,
-             std::vector<std::size_t> wanted, std::size_t threads)
-      : names_(names), wanted_(std::move(wanted)), statuses_(wanted_.size()) {
+             std::vector<std::size_t> wanted, bool alone, std::size_t threads)
+      : names_(names), wanted_(std::move(wanted)), alone_(alone), statuses_(wanted_.size()) {
     folder_ = platform::StatusFolder::Open(folder);
     if (!folder_ || wanted_.size() < kFewestForThreads) return;
     // The calling thread joins in when Finish is called.
@@ -307,9 +309,7 @@ class StatusPass {
     if (found != wanted_.end() && *found == at) {
       return statuses_[static_cast<std::size_t>(found - wanted_.begin())];
     }
-    Status now;
-    now.known = folder_->StatusOf(names_[at], now.status);
-    return now;
+    return Take(names_[at]);
   }
   const platform::StatusFolder& folder() const { return *folder_; }
 
@@ -323,13 +323,20 @@ class StatusPass {
     for (std::size_t start = next_.fetch_add(kRun); start < wanted_.size();
          start = next_.fetch_add(kRun)) {
       for (std::size_t at = start; at < std::min(start + kRun, wanted_.size()); ++at) {
-        statuses_[at].known = folder_->StatusOf(names_[wanted_[at]], statuses_[at].status);
+        statuses_[at] = Take(names_[wanted_[at]]);
       }
     }
+  }
+  Status Take(std::string_view name) const {
+    Status now;
+    now.known = folder_->StatusOf(name, now.status);
+    now.alone = alone_ && now.known && folder_->HasThisNameAlone(name);
+    return now;
   }
 
   std::span<const std::string_view> names_;
   std::vector<std::size_t> wanted_;
+  bool alone_;
   std::vector<Status> statuses_;
   std::unique_ptr<platform::StatusFolder> folder_;
   std::atomic<std::size_t> next_{0};
@@ -465,7 +472,9 @@ std::vector<std::size_t> ArticleIndex::ArticlesToCheck(std::span<const std::stri
   Kept& kept = *kept_;
   std::vector<std::size_t> to_check;
   if (settings_.watch) FollowWatch(names);
-  if (!settings_.watch || !kept.store) {
+  // A store written since (by a refresh) is loaded again, and none of its articles is proven
+  // then: every status is taken, on every thread, while it loads.
+  if (!settings_.watch || !kept.store || !kept.store->Unchanged()) {
     to_check.resize(names.size());
     std::iota(to_check.begin(), to_check.end(), std::size_t{0});
     return to_check;
@@ -590,8 +599,7 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
       const StatusPass::Status now = statuses[at];
       doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked) ||
                  !trusted(at, now.status);
-      if (!doubtful && settings_.watch && kept.watched[at] &&
-          statuses.folder().HasThisNameAlone(names[at])) {
+      if (!doubtful && settings_.watch && kept.watched[at] && now.alone) {
         kept.proven[held] = 1;
       }
     }
@@ -635,7 +643,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   // Every article is checked, but those a kept index proved since; the check runs while the
   // index is opened and looked in.
   StatusPass statuses(settings_.knowledge_base.ArticleFolder(), names, ArticlesToCheck(names),
-                      threads);
+                      settings_.watch, threads);
   std::vector<int64_t> rows;
   const std::string_view refusal = LookUp(place.store, place.identity, sought, clock, rows);
   // A phrase in most articles spares few reads, fewer than the check costs: every article is

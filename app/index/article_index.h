@@ -137,8 +137,8 @@ class ArticleIndex final : public ArticleFilter {
   // when it is not open or changed since; false when there is none that proves itself.
   bool OpenKept(const StoreFile& store_file, const StoreIdentity& identity);
   // The places in `names` of the articles to check, ascending: for a watching index those not
-  // proven since the last check (all when no store is kept yet), and their places in the kept
-  // store known; else all.
+  // proven since the last check (all when no store is kept yet, or it was written since), and
+  // their places in the kept store known; else all.
   std::vector<std::size_t> ArticlesToCheck(std::span<const std::string_view> names);
   // The rows whose grams hold every gram sought, sorted; or why the index cannot tell.
   std::string_view LookUp(const StoreFile& store_file, const StoreIdentity& identity,
