@@ -327,11 +327,6 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
   return Finish(read.failure);
 }
 
-std::string_view ListedPaths::operator[](std::size_t index) const {
-  const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-  return std::string_view(bytes_).substr(begin, ends_[index] - begin);
-}
-
 bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
                uint8_t attribute_filter, platform::Env& env) {
   paths = {};
@@ -342,15 +337,16 @@ bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view pr
   try {
     std::size_t bytes = 0;
     for (const TakenEntry& entry : read.taken) bytes += prefix.size() + entry.name.size();
-    paths.bytes_.reserve(bytes);
-    paths.ends_.reserve(read.order.size());
-    paths.prefix_length_ = prefix.size();
+    ListedPaths::Entries& entries = *paths.entries_;
+    entries.bytes.reserve(bytes);
+    entries.ends.reserve(read.order.size());
+    entries.prefix_length = prefix.size();
     for (std::size_t at = 0; at < read.order.size(); ++at) {
       if (at + kFetchAhead < read.order.size()) {
         __builtin_prefetch(&read.taken[read.order[at + kFetchAhead].entry]);
       }
-      paths.bytes_.append(prefix).append(read.taken[read.order[at].entry].name);
-      paths.ends_.push_back(paths.bytes_.size());
+      entries.bytes.append(prefix).append(read.taken[read.order[at].entry].name);
+      entries.ends.push_back(entries.bytes.size());
     }
   } catch (const std::bad_alloc&) {
     paths = {};

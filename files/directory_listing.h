@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,21 +83,37 @@ bool ListDirectory(Queue<FileRecord>& queue, std::string_view pattern, uint8_t a
 
 // The paths of a listing's entries in listing order, in one block of memory: each is the
 // caller's prefix (its way of naming the listed folder, "./ZEB/") and the entry's name, whole.
+// A listing never changes once made, and its copies share that block: a listing kept for
+// many searches is handed to each without copying its paths.
 class ListedPaths {
  public:
-  std::size_t size() const { return ends_.size(); }
-  std::string_view operator[](std::size_t index) const;
+  // A copy shares the block, and a move is a copy: no listing is ever left without one.
+  ListedPaths() = default;
+  ListedPaths(const ListedPaths&) = default;
+  ListedPaths& operator=(const ListedPaths&) = default;
+
+  std::size_t size() const { return entries_->ends.size(); }
+  std::string_view operator[](std::size_t index) const {
+    const std::size_t begin = index == 0 ? 0 : entries_->ends[index - 1];
+    return std::string_view(entries_->bytes).substr(begin, entries_->ends[index] - begin);
+  }
   // The name of entry `index`, without the prefix.
-  std::string_view name(std::size_t index) const { return (*this)[index].substr(prefix_length_); }
+  std::string_view name(std::size_t index) const {
+    return (*this)[index].substr(entries_->prefix_length);
+  }
 
  private:
   friend bool ListPaths(ListedPaths& paths, std::string_view pattern, std::string_view prefix,
                         uint8_t attribute_filter, platform::Env& env);
   friend class TreeWalk;  // files/tree_listing.cpp
 
-  std::string bytes_;
-  std::vector<std::size_t> ends_;  // where each path ends in bytes_
-  std::size_t prefix_length_ = 0;
+  struct Entries {
+    std::string bytes;
+    std::vector<std::size_t> ends;  // where each path ends in `bytes`
+    std::size_t prefix_length = 0;
+  };
+  // Filled by the friends above, each into a listing made afresh, before any copy of it.
+  std::shared_ptr<Entries> entries_ = std::make_shared<Entries>();
 };
 
 // Lists what ListDirectory lists with ListingDetail::kNames, with the same outcome and the

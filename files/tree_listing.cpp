@@ -108,7 +108,7 @@ class TreeWalk {
 
   bool Run() {
     paths_ = {};
-    paths_.prefix_length_ = 2;
+    paths_.entries_->prefix_length = 2;
     platform::FileStatus root;
     if (const platform::SystemError error = env_.PathStatus(".", true, root)) {
       problems_.push_back({.path = ".", .error_code = OpenErrorNumber(error)});
@@ -243,8 +243,9 @@ class TreeWalk {
             {.kind = TreeProblem::Kind::kTooMany, .path = "./" + relative + file.name});
         return false;
       }
-      paths_.bytes_.append("./").append(relative).append(file.name);
-      paths_.ends_.push_back(paths_.bytes_.size());
+      ListedPaths::Entries& entries = *paths_.entries_;
+      entries.bytes.append("./").append(relative).append(file.name);
+      entries.ends.push_back(entries.bytes.size());
     }
     std::sort(folders.begin(), folders.end(), by_name);
     for (const Entry& sub : folders) {

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/base/replaceable_texts.h"
@@ -253,6 +255,13 @@ struct ArticleIndex::Kept {
   std::string store_path;
   std::unique_ptr<IndexStore> store;
   IndexedArticles indexed;
+  // The latest moment an article of `indexed` was read at.
+  int64_t latest_read_ns = 0;
+  // `indexed`'s (device, inode, place) sorted, and its (row, place) sorted: made when first
+  // needed after the store is loaded, so that the few locks held, and the few rows holding a
+  // phrase, lead to their articles without a lookup per article.
+  std::vector<std::tuple<uint32_t, uint32_t, uint64_t, std::size_t>> by_inode;
+  std::vector<std::pair<int64_t, std::size_t>> by_row;
   std::unique_ptr<platform::FolderWatch> watch;
   // The folders of the articles ("" for the articles' folder, else a path ending in "/"),
   // each true when it is watched and reached through no symbolic link: a change to an
@@ -260,31 +269,41 @@ struct ArticleIndex::Kept {
   std::map<std::string, bool, std::less<>> folders;
   // For each of `indexed`: a check proved its status, and no event came about it since.
   std::vector<char> proven;
-  // For each name of the check under way: whether its folder is watched so.
+  // The names of the last check, end to end in its order, and where each ends; for each,
+  // whether its folder is watched so, and where `indexed` holds it (when `places_known`). A
+  // search that lists the very same names takes them as they are, unless the folders were
+  // watched afresh or the store loaded again since: a search of an unchanged knowledge base
+  // then looks up no article by name.
+  std::string listed;
+  std::vector<std::size_t> listed_ends;
   std::vector<char> watched;
+  std::vector<std::size_t> places;
+  bool places_known = false;
   // The first row and the rows of each of `indexed`, by first row.
   std::vector<std::pair<int64_t, int64_t>> ranges;
 };
 
-// The statuses of the listed articles, taken on threads of their own from the moment it is
-// made, so that the search's other work (opening the index, looking up the phrase) overlaps
-// them; `wanted` says which to take (all when empty).
+// The statuses of some of the listed articles, taken from the moment it is made, so that the
+// search's other work (opening the index, looking up the phrase) overlaps them: on threads of
+// their own when there are many, else on the calling thread when Finish is called.
 class StatusPass {
  public:
   struct Status {
     platform::ExactStatus status;
     bool known = false;
+    bool alone = false;  // with `alone` asked: StatusFolder::HasThisNameAlone
   };
 
-  // The statuses of `names` in the folder `folder`.
+  // The statuses of `names` at `wanted` (places in `names`, ascending) in the folder `folder`,
+  // and, with `alone`, whether each is its file's only name.
   StatusPass(std::string_view folder, std::span<const std::string_view> names,
-             std::vector<char> wanted, std::size_t threads)
-      : names_(names), wanted_(std::move(wanted)), statuses_(names.size()) {
+             std::vector<std::size_t> wanted, bool alone, std::size_t threads)
+      : names_(names), wanted_(std::move(wanted)), alone_(alone), statuses_(wanted_.size()) {
     folder_ = platform::StatusFolder::Open(folder);
-    if (!folder_) return;
+    if (!folder_ || wanted_.size() < kFewestForThreads) return;
     // The calling thread joins in when Finish is called.
-    const std::size_t helpers =
-        names.empty() ? 0 : std::min(std::max<std::size_t>(threads, 1), names.size()) - 1;
+    const std::size_t runs = (wanted_.size() + kRun - 1) / kRun;
+    const std::size_t helpers = std::min(std::max<std::size_t>(threads, 1), runs) - 1;
     for (std::size_t helper = 0; helper < helpers; ++helper) {
       helpers_.emplace_back([this] { Take(); });
     }
@@ -293,40 +312,50 @@ class StatusPass {
   // Every wanted status taken (the calling thread helping); false when the folder could not be
   // opened.
   bool Finish() {
-    Take();
+    if (folder_) Take();
     for (std::jthread& helper : helpers_) helper.join();
     return folder_ != nullptr;
   }
   // The work left undone: the statuses will not be asked for.
-  void Abandon() { next_ = names_.size(); }
+  void Abandon() { next_ = wanted_.size(); }
 
   // After Finish: the status of names[at], taken now when it was not wanted.
-  const Status& operator[](std::size_t at) {
-    if (!wanted_.empty() && !wanted_[at]) {
-      wanted_[at] = 1;
-      statuses_[at].known = folder_->StatusOf(names_[at], statuses_[at].status);
+  Status operator[](std::size_t at) const {
+    // When every name is wanted, names[at] is wanted at `at`.
+    const auto found = wanted_.size() == names_.size()
+                           ? wanted_.begin() + static_cast<std::ptrdiff_t>(at)
+                           : std::lower_bound(wanted_.begin(), wanted_.end(), at);
+    if (found != wanted_.end() && *found == at) {
+      return statuses_[static_cast<std::size_t>(found - wanted_.begin())];
     }
-    return statuses_[at];
+    return Take(names_[at]);
   }
   const platform::StatusFolder& folder() const { return *folder_; }
 
  private:
   // Names are claimed a run at a time, so that the threads seldom meet at the counter.
   static constexpr std::size_t kRun = 128;
+  // Fewer statuses than this are taken faster than threads start.
+  static constexpr std::size_t kFewestForThreads = 256;
 
   void Take() {
-    for (std::size_t start = next_.fetch_add(kRun); start < names_.size();
+    for (std::size_t start = next_.fetch_add(kRun); start < wanted_.size();
          start = next_.fetch_add(kRun)) {
-      for (std::size_t at = start; at < std::min(start + kRun, names_.size()); ++at) {
-        if (wanted_.empty() || wanted_[at]) {
-          statuses_[at].known = folder_->StatusOf(names_[at], statuses_[at].status);
-        }
+      for (std::size_t at = start; at < std::min(start + kRun, wanted_.size()); ++at) {
+        statuses_[at] = Take(names_[wanted_[at]]);
       }
     }
   }
+  Status Take(std::string_view name) const {
+    Status now;
+    now.known = folder_->StatusOf(name, now.status);
+    now.alone = alone_ && now.known && folder_->HasThisNameAlone(name);
+    return now;
+  }
 
   std::span<const std::string_view> names_;
-  std::vector<char> wanted_;
+  std::vector<std::size_t> wanted_;
+  bool alone_;
   std::vector<Status> statuses_;
   std::unique_ptr<platform::StatusFolder> folder_;
   std::atomic<std::size_t> next_{0};
@@ -349,6 +378,22 @@ std::string_view FolderOf(std::string_view name) {
   return slash == std::string_view::npos ? std::string_view() : name.substr(0, slash + 1);
 }
 
+// Whether `names` are those kept end to end in `kept`, each ending where `ends` says.
+bool SameNames(std::span<const std::string_view> names, std::string_view kept,
+               const std::vector<std::size_t>& ends) {
+  if (names.size() != ends.size()) return false;
+  std::size_t begin = 0;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    const std::string_view name = names[at];
+    if (ends[at] - begin != name.size() ||
+        !std::equal(name.begin(), name.end(), kept.data() + begin)) {
+      return false;
+    }
+    begin = ends[at];
+  }
+  return true;
+}
+
 }  // namespace
 
 void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
@@ -365,6 +410,8 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
     // The watches come before the check, so that no change after it goes unseen.
     kept.watch = platform::FolderWatch::OpenEmpty();
     kept.folders.clear();
+    kept.listed.clear();
+    kept.listed_ends.clear();
     std::fill(kept.proven.begin(), kept.proven.end(), 0);
   } else {
     for (const std::string& name : changes.names) {
@@ -373,6 +420,15 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
       }
     }
   }
+  if (SameNames(names, kept.listed, kept.listed_ends)) return;
+  kept.listed.clear();
+  kept.listed_ends.clear();
+  kept.listed_ends.reserve(names.size());
+  for (const std::string_view name : names) {
+    kept.listed.append(name);
+    kept.listed_ends.push_back(kept.listed.size());
+  }
+  kept.places_known = false;
   // Listings give a folder's articles together: one lookup for each run of them.
   kept.watched.assign(names.size(), 0);
   std::optional<std::string_view> folder;
@@ -413,21 +469,24 @@ bool ArticleIndex::WatchFolder(std::string_view folder) {
   return watched;
 }
 
-bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& identity,
-                            bool& reloaded) {
+bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& identity) {
   Kept& kept = *kept_;
   if (kept.store && !kept.store->Unchanged()) kept.store.reset();
   if (kept.store) return true;
-  reloaded = true;
+  kept.places_known = false;
   kept.indexed.clear();
+  kept.by_inode.clear();
+  kept.by_row.clear();
   kept.proven.clear();
   kept.store = IndexStore::Open(store_file, identity, settings_.cache_limit);
   if (!kept.store) return false;
   const bool loaded = kept.store->BeginRead() && kept.store->LoadArticles(kept.indexed);
   kept.store->EndRead();
   kept.proven.assign(kept.indexed.size(), 0);
+  kept.latest_read_ns = 0;
   kept.ranges.clear();
   for (const auto& [name, article] : kept.indexed) {
+    kept.latest_read_ns = std::max(kept.latest_read_ns, article.read_at_ns);
     kept.ranges.emplace_back(article.row, article.stretches);
   }
   std::sort(kept.ranges.begin(), kept.ranges.end());
@@ -435,24 +494,33 @@ bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& id
   return loaded;
 }
 
-std::vector<char> ArticleIndex::StartWatchedCheck(std::span<const std::string_view> names,
-                                                  std::vector<std::size_t>& places) {
+std::vector<std::size_t> ArticleIndex::ArticlesToCheck(std::span<const std::string_view> names) {
   Kept& kept = *kept_;
-  FollowWatch(names);
-  if (!kept.store) return {};
-  places = PlacesOf(kept.indexed, names);
-  std::vector<char> to_check(names.size());
+  std::vector<std::size_t> to_check;
+  if (settings_.watch) FollowWatch(names);
+  // A store written since (by a refresh) is loaded again, and none of its articles is proven
+  // then: every status is taken, on every thread, while it loads.
+  if (!settings_.watch || !kept.store || !kept.store->Unchanged()) {
+    to_check.resize(names.size());
+    std::iota(to_check.begin(), to_check.end(), std::size_t{0});
+    return to_check;
+  }
+  if (!kept.places_known) {
+    kept.places = PlacesOf(kept.indexed, names);
+    kept.places_known = true;
+  }
   for (std::size_t at = 0; at < names.size(); ++at) {
-    to_check[at] = places[at] == kNotIndexed || !kept.proven[places[at]];
+    const std::size_t held = kept.places[at];
+    if (held == kNotIndexed || !kept.proven[held]) to_check.push_back(at);
   }
   return to_check;
 }
 
 std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreIdentity& identity,
-                                      const PhraseGrams& sought, int64_t clock, bool& reloaded,
+                                      const PhraseGrams& sought, int64_t clock,
                                       std::vector<int64_t>& rows) {
   Kept& kept = *kept_;
-  if (!OpenKept(store_file, identity, reloaded)) return kNoneYet;
+  if (!OpenKept(store_file, identity)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
   // The articles holding each group in one stretch, then those that hold them all.
   bool read = kept.store->BeginRead();
@@ -477,13 +545,68 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
   return {};
 }
 
-void ArticleIndex::Decide(std::span<const std::string_view> names,
-                          const std::vector<std::size_t>& places, StatusPass& statuses,
+namespace {
+
+// For each of `indexed`: whether its row holds the phrase's grams, and whether a lock is held
+// on the file it was.
+constexpr char kHoldsGrams = 1;
+constexpr char kLocked = 2;
+
+// Marks with kHoldsGrams each of `indexed` whose row is one of `rows`; `by_row` is made when
+// empty.
+void MarkRows(const IndexedArticles& indexed, const std::vector<int64_t>& rows,
+              std::vector<std::pair<int64_t, std::size_t>>& by_row, std::vector<char>& marks) {
+  if (rows.empty()) return;
+  if (by_row.empty()) {
+    by_row.reserve(indexed.size());
+    for (std::size_t place = 0; place < indexed.size(); ++place) {
+      by_row.emplace_back(indexed[place].second.row, place);
+    }
+    if (!std::is_sorted(by_row.begin(), by_row.end())) std::sort(by_row.begin(), by_row.end());
+  }
+  for (const int64_t row : rows) {
+    for (auto found =
+             std::lower_bound(by_row.begin(), by_row.end(), std::pair{row, std::size_t{0}});
+         found != by_row.end() && found->first == row; ++found) {
+      marks[found->second] |= kHoldsGrams;
+    }
+  }
+}
+
+// Marks with kLocked each of `indexed` whose file, as it was read, is one of `locked`;
+// `by_inode` is made when empty.
+void MarkLocked(const IndexedArticles& indexed, const std::set<platform::LockedFile>& locked,
+                std::vector<std::tuple<uint32_t, uint32_t, uint64_t, std::size_t>>& by_inode,
+                std::vector<char>& marks) {
+  if (locked.empty()) return;
+  if (by_inode.empty()) {
+    by_inode.reserve(indexed.size());
+    for (std::size_t place = 0; place < indexed.size(); ++place) {
+      const platform::ExactStatus& status = indexed[place].second.status;
+      by_inode.emplace_back(status.device_major, status.device_minor, status.inode, place);
+    }
+    std::sort(by_inode.begin(), by_inode.end());
+  }
+  for (const auto& [major, minor, inode] : locked) {
+    for (auto found = std::lower_bound(by_inode.begin(), by_inode.end(),
+                                       std::tuple{major, minor, inode, std::size_t{0}});
+         found != by_inode.end() && std::get<0>(*found) == major && std::get<1>(*found) == minor &&
+         std::get<2>(*found) == inode;
+         ++found) {
+      marks[std::get<3>(*found)] |= kLocked;
+    }
+  }
+}
+
+}  // namespace
+
+void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusPass& statuses,
                           const std::vector<int64_t>& rows, int64_t clock,
                           const std::set<platform::LockedFile>& locked,
                           const platform::ExactStatus& zeb, std::vector<char>& must_read,
                           IndexUse& use) {
   Kept& kept = *kept_;
+  const std::vector<std::size_t>& places = kept.places;
   use.articles_read = 0;
   // Whether the index may vouch for articles on each device other than ZEB's.
   std::map<std::pair<uint32_t, uint32_t>, bool> trusted_devices;
@@ -497,25 +620,27 @@ void ArticleIndex::Decide(std::span<const std::string_view> names,
     }
     return found->second;
   };
+  // The proven articles, most often all, are decided from these alone: a few rows hold the
+  // phrase, a few files are locked, and none was read after the clock's present.
+  std::vector<char> marks(kept.indexed.size());
+  MarkRows(kept.indexed, rows, kept.by_row, marks);
+  if (settings_.watch) MarkLocked(kept.indexed, locked, kept.by_inode, marks);
+  const bool read_later = kept.latest_read_ns > clock;
   for (std::size_t at = 0; at < names.size(); ++at) {
     const std::size_t held = places[at];
     bool doubtful = held == kNotIndexed;
     if (!doubtful && kept.proven[held]) {
-      const IndexedArticle& indexed = kept.indexed[held].second;
-      doubtful = indexed.read_at_ns > clock ||
-                 locked.contains({indexed.status.device_major, indexed.status.device_minor,
-                                  indexed.status.inode});
+      doubtful = (marks[held] & kLocked) != 0 ||
+                 (read_later && kept.indexed[held].second.read_at_ns > clock);
     } else if (!doubtful) {
-      const StatusPass::Status& now = statuses[at];
+      const StatusPass::Status now = statuses[at];
       doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked) ||
                  !trusted(at, now.status);
-      if (!doubtful && settings_.watch && kept.watched[at] &&
-          statuses.folder().HasThisNameAlone(names[at])) {
+      if (!doubtful && settings_.watch && kept.watched[at] && now.alone) {
         kept.proven[held] = 1;
       }
     }
-    must_read[at] =
-        doubtful || std::binary_search(rows.begin(), rows.end(), kept.indexed[held].second.row);
+    must_read[at] = doubtful || (marks[held] & kHoldsGrams) != 0;
     use.articles_read += must_read[at];
     use.articles_doubted += doubtful;
   }
@@ -556,14 +681,10 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   }
   // Every article is checked, but those a kept index proved since; the check runs while the
   // index is opened and looked in.
-  std::vector<std::size_t> places;
-  StatusPass statuses(settings_.knowledge_base.ArticleFolder(), names,
-                      settings_.watch ? StartWatchedCheck(names, places) : std::vector<char>{},
-                      threads);
+  StatusPass statuses(settings_.knowledge_base.ArticleFolder(), names, ArticlesToCheck(names),
+                      settings_.watch, threads);
   std::vector<int64_t> rows;
-  bool reloaded = places.empty();
-  const std::string_view refusal =
-      LookUp(place.store, place.identity, sought, clock, reloaded, rows);
+  const std::string_view refusal = LookUp(place.store, place.identity, sought, clock, rows);
   // A phrase in most articles spares few reads, fewer than the check costs: every article is
   // read, as the full scan reads them.
   const bool most =
@@ -581,10 +702,12 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
     locked = std::make_shared<const std::set<platform::LockedFile>>(
         prepared_locks_.valid() ? prepared_locks_.get() : platform::LockedFiles());
   }
-  if (reloaded && refusal.empty()) places = PlacesOf(kept_->indexed, names);
+  if (refusal.empty() && !kept_->places_known) {
+    kept_->places = PlacesOf(kept_->indexed, names);
+    kept_->places_known = true;
+  }
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
-  Decide(names, places, statuses, rows, clock, *locked, place.identity.articles_folder, must_read,
-         use);
+  Decide(names, statuses, rows, clock, *locked, place.identity.articles_folder, must_read, use);
   finish({});
 }
 

@@ -7,12 +7,12 @@
 //
 // A search (ChooseArticles) lists nothing itself: the scan's listing decides which articles
 // exist and their order. Each listed article is checked with its exact status (on every
-// thread of the search); any doubt sends it to be read: an article the index does not hold,
-// or could not read whole, a status that differs in device, inode, size, modification or
-// change time to the nanosecond, a status that cannot be had, a timestamp within
-// kUnsureSpanNs of the moment the index read it, or a lock some process holds on it. The
-// others are read when their grams include every gram of the phrase, and need no reading
-// otherwise.
+// thread of the search when many are to be checked); any doubt sends it to be read: an
+// article the index does not hold, or could not read whole, a status that differs in device,
+// inode, size, modification or change time to the nanosecond, a status that cannot be had, a
+// timestamp within kUnsureSpanNs of the moment the index read it, or a lock some process
+// holds on it. The others are read when their grams include every gram of the phrase, and
+// need no reading otherwise.
 //
 // The index is not used (and every article is read) when it is switched off, when the
 // knowledge base or the cache lies on a network or FUSE file system, when the knowledge base
@@ -135,28 +135,28 @@ class ArticleIndex final : public ArticleFilter {
   struct Kept;
 
   // Takes the watch's news: articles it names, or all when it lost track or a folder of
-  // theirs changed, are unproven. Then watches the folder of each of `names`.
+  // theirs changed, are unproven. Then watches the folder of each of `names`, unless they are
+  // the names of the last check and the folders were not watched afresh since.
   void FollowWatch(std::span<const std::string_view> names);
   // Watches `folder` (as Kept::folders names it) and the folders above it, unless watched;
   // whether it is watched so that its articles may be proven by the watch.
   bool WatchFolder(std::string_view folder);
-  // The kept store, opened and its articles loaded (`reloaded` set) when it is not open or
-  // changed since; false when there is none that proves itself.
-  bool OpenKept(const StoreFile& store_file, const StoreIdentity& identity, bool& reloaded);
-  // For a watching index: the articles to check, those not proven since the last check (all
-  // when none is kept yet, which gives nothing), and the places the kept index holds them at.
-  std::vector<char> StartWatchedCheck(std::span<const std::string_view> names,
-                                      std::vector<std::size_t>& places);
+  // The kept store, opened and its articles loaded (the places of the names then unknown)
+  // when it is not open or changed since; false when there is none that proves itself.
+  bool OpenKept(const StoreFile& store_file, const StoreIdentity& identity);
+  // The places in `names` of the articles to check, ascending: for a watching index those not
+  // proven since the last check (all when no store is kept yet, or it was written since), and
+  // their places in the kept store known; else all.
+  std::vector<std::size_t> ArticlesToCheck(std::span<const std::string_view> names);
   // The rows whose grams hold every gram sought, sorted; or why the index cannot tell.
   std::string_view LookUp(const StoreFile& store_file, const StoreIdentity& identity,
-                          const PhraseGrams& sought, int64_t clock, bool& reloaded,
-                          std::vector<int64_t>& rows);
+                          const PhraseGrams& sought, int64_t clock, std::vector<int64_t>& rows);
   // Which articles must be read: those doubted after their check, and those whose rows hold
-  // the phrase's grams. An article on another device than `zeb` (through a symbolic link) is
-  // doubted when that device's file system is a network one or an image. `zeb` is the
-  // articles' folder: ZEB, or the knowledge base's for a tree.
-  void Decide(std::span<const std::string_view> names, const std::vector<std::size_t>& places,
-              StatusPass& statuses, const std::vector<int64_t>& rows, int64_t clock,
+  // the phrase's grams, `names` being at the kept places. An article on another device than
+  // `zeb` (through a symbolic link) is doubted when that device's file system is a network one
+  // or an image. `zeb` is the articles' folder: ZEB, or the knowledge base's for a tree.
+  void Decide(std::span<const std::string_view> names, const StatusPass& statuses,
+              const std::vector<int64_t>& rows, int64_t clock,
               const std::set<platform::LockedFile>& locked, const platform::ExactStatus& zeb,
               std::vector<char>& must_read, IndexUse& use);
   // Notes that a refresh failed for `reason`; false.

@@ -187,6 +187,41 @@ TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {
   EXPECT_GT(spared, 0);
 }
 
+// A search that lists as many articles as the last, one of them under another name, finds
+// each where the index holds it, not where the last listing had it.
+TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
+  kb::testing::ScratchDirectory scratch;
+  const fs::path zeb = scratch.path() / "kb" / "ZEB";
+  fs::create_directories(zeb);
+  setenv("XDG_CACHE_HOME", (scratch.path() / "cache").c_str(), 1);
+  const fs::path previous = fs::current_path();
+  fs::current_path(scratch.path() / "kb");
+  for (const char* name : {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm"}) {
+    WriteFile(zeb / name, "<!-- Article starts -->plain words");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ArticleIndex index({.watch = true});
+  std::string problem;
+  ASSERT_TRUE(index.Refresh(1, problem)) << problem;
+  const Query phrase = Query::Phrase("printer");
+  const std::vector<std::string_view> before = {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm"};
+  for (int search = 0; search < 2; ++search) {
+    std::vector<char> must_read(before.size(), 1);
+    index.ChooseArticles(before, phrase, {}, 1, must_read);
+    EXPECT_EQ(must_read, std::vector<char>(before.size(), 0));
+    EXPECT_EQ(index.last_search_use().articles_read, 0);
+  }
+
+  fs::remove(zeb / "ZEB2.htm");
+  WriteFile(zeb / "ZEB4.htm", "<!-- Article starts -->printer");
+  const std::vector<std::string_view> after = {"ZEB1.htm", "ZEB3.htm", "ZEB4.htm"};
+  std::vector<char> must_read(after.size(), 1);
+  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  EXPECT_EQ(must_read, (std::vector<char>{0, 0, 1}));
+  EXPECT_EQ(index.last_search_use().state, "used");
+  fs::current_path(previous);
+}
+
 // The regular files and the folders beneath `root`, links not followed, each sorted.
 void TreeEntries(const fs::path& root, std::vector<fs::path>& files,
                  std::vector<fs::path>& folders) {

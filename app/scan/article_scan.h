@@ -60,6 +60,8 @@ struct ArticleOutcome {
   std::optional<uint64_t> length = {};
   // What the scan's caller asked to collect about a matched article (app/scan/scan.h).
   ArticleDetails details = {};
+
+  bool operator==(const ArticleOutcome&) const = default;
 };
 
 // A matched article as the scan hands it to what inspects it.

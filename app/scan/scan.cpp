@@ -204,12 +204,16 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   // one read. As the pipeline does, a stop is asked before each article handed over.
   std::size_t handed = 0;  // the articles of the listing handed to the sink so far
   bool stopped = false;
+  // The spared articles' outcome, made again only after a sink changed it: most articles of
+  // a search through the index are handed over so.
+  const ArticleOutcome no_match;
+  ArticleOutcome spared;
   // False when a stop came before every article up to `end` (excluded) was handed over.
   const auto hand_spared_until = [&](std::size_t end) {
     for (; handed < end; ++handed) {
       if (request.stop.stop_requested()) return false;
-      ArticleOutcome spared;
       hand_over(handed, spared);
+      if (!(spared == no_match)) spared = ArticleOutcome{};
     }
     return !request.stop.stop_requested();
   };

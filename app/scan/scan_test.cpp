@@ -25,7 +25,8 @@ using platform::Operation;
 
 constexpr std::string_view kPhrase = "unsafe pointer";
 
-// Everything a scan hands its sink, in order.
+// Everything a scan hands its sink, in order. It then changes the outcome it was handed, as
+// a sink may: no other article's may show it.
 class Recorder : public ScanSink {
  public:
   explicit Recorder(std::stop_source* stop_after = nullptr, std::size_t articles = 0)
@@ -39,6 +40,8 @@ class Recorder : public ScanSink {
   }
   void ArticleDone(std::string_view path, ArticleOutcome& outcome) override {
     shown.push_back(std::string(path) + (outcome.matched ? " found " + outcome.excerpt : ""));
+    outcome.matched = true;
+    outcome.excerpt = "changed by the sink";
     if (stop_ != nullptr && ++done_ == stop_at_) stop_->request_stop();
   }
 
