@@ -11,8 +11,8 @@
 // article the index does not hold, or could not read whole, a status that differs in device,
 // inode, size, modification or change time to the nanosecond, a status that cannot be had, a
 // timestamp within kUnsureSpanNs of the moment the index read it, or a lock some process
-// holds on it. The others are read when their grams include every gram of the phrase, and
-// need no reading otherwise.
+// holds on it. The others are read when the grams of one stretch of theirs include every gram
+// of the phrase (of each term, for words: app/index/grams.h), and need no reading otherwise.
 //
 // The index is not used (and every article is read) when it is switched off, when the
 // knowledge base or the cache lies on a network or FUSE file system, when the knowledge base

@@ -4,8 +4,8 @@
 // article's stream, letters a-z taken as A-Z, as one 32-bit number (the first byte highest).
 // Two streams are kept per article: the bytes of its region as they are, and the text of its
 // region as the text search sees it (app/match/article_region.h, app/match/html_text.h). An article
-// can hold the phrase only when its grams include every gram of the phrase, so the index names the
-// articles worth reading; the matcher decides.
+// can hold the phrase only when the grams of one stretch of it include every gram of the phrase,
+// so the index names the articles worth reading; the matcher decides.
 
 #include <cstdint>
 #include <optional>
@@ -22,9 +22,9 @@
 namespace kb::index {
 
 inline constexpr std::size_t kGramLength = 4;
-// An article's grams are kept by stretches of its stream: the grams that start within
-// kStretchBytes, and those that start kStretchOverlap bytes past it. A phrase's grams must all
-// lie in one stretch, while a long article holds nearly every gram of common words somewhere,
+// An article's grams are kept by stretches of its stream: a stretch holds the grams that start
+// within its kStretchBytes, or within the kStretchOverlap bytes past them. A phrase's grams must
+// all lie in one stretch, while a long article holds nearly every gram of common words somewhere,
 // far apart: in 40,000 pages of documentation, phrases of three words found in a few articles
 // left three times the bytes to read without stretches. Every phrase (at most 100 characters of
 // four bytes) lies whole in one stretch.
