@@ -1,5 +1,7 @@
 #include "server/search_lanes.h"
 
+#include <utility>
+
 namespace kb::server {
 
 SearchLanes::Search::Search(SearchLanes& lanes, std::stop_token stop)
