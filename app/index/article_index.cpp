@@ -211,18 +211,22 @@ void Evict(const platform::PrivateFolder& cache, const std::string& keep, uint64
   }
 }
 
-// The first rows of the articles that `stretch_rows` (ascending) name stretches of, each once and
-// in ascending order: `ranges` are the first rows and the rows of the indexed articles, by
-// first row. The stretch of an article no longer indexed names none.
-std::vector<int64_t> ArticleRowsOf(const std::vector<std::pair<int64_t, int64_t>>& ranges,
+// The first rows of the articles of `indexed` that `stretch_rows` (ascending) name stretches
+// of, each once and in ascending order; `by_row` holds the articles' (first row, place),
+// sorted. The stretch of an article no longer indexed names none.
+std::vector<int64_t> ArticleRowsOf(const IndexedArticles& indexed,
+                                   const std::vector<std::pair<int64_t, std::size_t>>& by_row,
                                    const std::vector<int64_t>& stretch_rows) {
   std::vector<int64_t> rows;
-  std::size_t at = 0;  // the last of `ranges` that starts at or before the stretch
+  std::size_t at = 0;  // the last of `by_row` that starts at or before the stretch
   for (const int64_t stretch : stretch_rows) {
-    while (at + 1 < ranges.size() && ranges[at + 1].first <= stretch) ++at;
-    if (ranges.empty() || ranges[at].first > stretch) continue;
-    const auto [first, count] = ranges[at];
-    if (stretch < first + count && (rows.empty() || rows.back() != first)) rows.push_back(first);
+    while (at + 1 < by_row.size() && by_row[at + 1].first <= stretch) ++at;
+    if (by_row.empty() || by_row[at].first > stretch) continue;
+    const auto [first, place] = by_row[at];
+    if (stretch < first + indexed[place].second.stretches &&
+        (rows.empty() || rows.back() != first)) {
+      rows.push_back(first);
+    }
   }
   return rows;
 }
@@ -257,11 +261,11 @@ struct ArticleIndex::Kept {
   IndexedArticles indexed;
   // The latest moment an article of `indexed` was read at.
   int64_t latest_read_ns = 0;
-  // `indexed`'s (device, inode, place) sorted, and its (row, place) sorted: made when first
-  // needed after the store is loaded, so that the few locks held, and the few rows holding a
-  // phrase, lead to their articles without a lookup per article.
-  std::vector<std::tuple<uint32_t, uint32_t, uint64_t, std::size_t>> by_inode;
+  // `indexed`'s (first row, place) sorted, made as the store is loaded, and its (device,
+  // inode, place) sorted, made when first needed after: so that the stretches holding a
+  // phrase, and the few locks held, lead to their articles without a lookup per article.
   std::vector<std::pair<int64_t, std::size_t>> by_row;
+  std::vector<std::tuple<uint32_t, uint32_t, uint64_t, std::size_t>> by_inode;
   std::unique_ptr<platform::FolderWatch> watch;
   // The folders of the articles ("" for the articles' folder, else a path ending in "/"),
   // each true when it is watched and reached through no symbolic link: a change to an
@@ -279,8 +283,6 @@ struct ArticleIndex::Kept {
   std::vector<char> watched;
   std::vector<std::size_t> places;
   bool places_known = false;
-  // The first row and the rows of each of `indexed`, by first row.
-  std::vector<std::pair<int64_t, int64_t>> ranges;
 };
 
 // The statuses of some of the listed articles, taken from the moment it is made, so that the
@@ -484,12 +486,13 @@ bool ArticleIndex::OpenKept(const StoreFile& store_file, const StoreIdentity& id
   kept.store->EndRead();
   kept.proven.assign(kept.indexed.size(), 0);
   kept.latest_read_ns = 0;
-  kept.ranges.clear();
-  for (const auto& [name, article] : kept.indexed) {
+  kept.by_row.reserve(kept.indexed.size());
+  for (std::size_t place = 0; place < kept.indexed.size(); ++place) {
+    const IndexedArticle& article = kept.indexed[place].second;
     kept.latest_read_ns = std::max(kept.latest_read_ns, article.read_at_ns);
-    kept.ranges.emplace_back(article.row, article.stretches);
+    kept.by_row.emplace_back(article.row, place);
   }
-  std::sort(kept.ranges.begin(), kept.ranges.end());
+  std::sort(kept.by_row.begin(), kept.by_row.end());
   if (!loaded) kept.store.reset();
   return loaded;
 }
@@ -505,15 +508,19 @@ std::vector<std::size_t> ArticleIndex::ArticlesToCheck(std::span<const std::stri
     std::iota(to_check.begin(), to_check.end(), std::size_t{0});
     return to_check;
   }
-  if (!kept.places_known) {
-    kept.places = PlacesOf(kept.indexed, names);
-    kept.places_known = true;
-  }
+  PlaceNames(names);
   for (std::size_t at = 0; at < names.size(); ++at) {
     const std::size_t held = kept.places[at];
     if (held == kNotIndexed || !kept.proven[held]) to_check.push_back(at);
   }
   return to_check;
+}
+
+void ArticleIndex::PlaceNames(std::span<const std::string_view> names) {
+  Kept& kept = *kept_;
+  if (kept.places_known) return;
+  kept.places = PlacesOf(kept.indexed, names);
+  kept.places_known = true;
 }
 
 std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreIdentity& identity,
@@ -527,7 +534,7 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
   for (std::size_t group = 0; read && group < sought.groups.size(); ++group) {
     std::vector<int64_t> stretches;
     read = kept.store->RowsHolding(sought.view, sought.groups[group], stretches);
-    std::vector<int64_t> holding = ArticleRowsOf(kept.ranges, stretches);
+    std::vector<int64_t> holding = ArticleRowsOf(kept.indexed, kept.by_row, stretches);
     if (group > 0) {
       std::vector<int64_t> all;
       std::set_intersection(rows.begin(), rows.end(), holding.begin(), holding.end(),
@@ -552,18 +559,11 @@ namespace {
 constexpr char kHoldsGrams = 1;
 constexpr char kLocked = 2;
 
-// Marks with kHoldsGrams each of `indexed` whose row is one of `rows`; `by_row` is made when
-// empty.
-void MarkRows(const IndexedArticles& indexed, const std::vector<int64_t>& rows,
-              std::vector<std::pair<int64_t, std::size_t>>& by_row, std::vector<char>& marks) {
-  if (rows.empty()) return;
-  if (by_row.empty()) {
-    by_row.reserve(indexed.size());
-    for (std::size_t place = 0; place < indexed.size(); ++place) {
-      by_row.emplace_back(indexed[place].second.row, place);
-    }
-    if (!std::is_sorted(by_row.begin(), by_row.end())) std::sort(by_row.begin(), by_row.end());
-  }
+// Marks with kHoldsGrams each article whose first row is one of `rows`; `by_row` holds the
+// articles' (first row, place), sorted.
+void MarkRows(const std::vector<int64_t>& rows,
+              const std::vector<std::pair<int64_t, std::size_t>>& by_row,
+              std::vector<char>& marks) {
   for (const int64_t row : rows) {
     for (auto found =
              std::lower_bound(by_row.begin(), by_row.end(), std::pair{row, std::size_t{0}});
@@ -623,7 +623,7 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
   // The proven articles, most often all, are decided from these alone: a few rows hold the
   // phrase, a few files are locked, and none was read after the clock's present.
   std::vector<char> marks(kept.indexed.size());
-  MarkRows(kept.indexed, rows, kept.by_row, marks);
+  MarkRows(rows, kept.by_row, marks);
   if (settings_.watch) MarkLocked(kept.indexed, locked, kept.by_inode, marks);
   const bool read_later = kept.latest_read_ns > clock;
   for (std::size_t at = 0; at < names.size(); ++at) {
@@ -702,10 +702,7 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
     locked = std::make_shared<const std::set<platform::LockedFile>>(
         prepared_locks_.valid() ? prepared_locks_.get() : platform::LockedFiles());
   }
-  if (refusal.empty() && !kept_->places_known) {
-    kept_->places = PlacesOf(kept_->indexed, names);
-    kept_->places_known = true;
-  }
+  if (refusal.empty()) PlaceNames(names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
   Decide(names, statuses, rows, clock, *locked, place.identity.articles_folder, must_read, use);
   finish({});

@@ -148,7 +148,10 @@ class ArticleIndex final : public ArticleFilter {
   // proven since the last check (all when no store is kept yet, or it was written since), and
   // their places in the kept store known; else all.
   std::vector<std::size_t> ArticlesToCheck(std::span<const std::string_view> names);
-  // The rows whose grams hold every gram sought, sorted; or why the index cannot tell.
+  // Makes the places of `names` in the kept store known, unless they are.
+  void PlaceNames(std::span<const std::string_view> names);
+  // The first rows of the articles one of whose stretches holds every gram of each group
+  // sought, sorted; or why the index cannot tell.
   std::string_view LookUp(const StoreFile& store_file, const StoreIdentity& identity,
                           const PhraseGrams& sought, int64_t clock, std::vector<int64_t>& rows);
   // Which articles must be read: those doubted after their check, and those whose rows hold
