@@ -15,6 +15,7 @@
 #include "app/setup/settings_file.h"
 #include "support/error_state/error_state.h"
 #include "support/message_box/message.h"
+#include "support/pipeline/ordered_pipeline.h"
 #include "support/text/text.h"
 #include "support/text/utf8.h"
 
@@ -289,19 +290,16 @@ std::vector<FoundArticle> SearchService::ShownPage(const Findings& findings, std
   for (FoundArticle& article : page) {
     if (!article.details.shown) unshown.push_back(&article);
   }
-  std::atomic<std::size_t> next{0};
-  const auto make = [&] {
-    for (std::size_t at = next++; at < unshown.size(); at = next++) {
-      unshown[at]->details.shown =
-          ShownAfterSearch(env_, layout_, findings.query, settings_.match, *unshown[at]);
-    }
-  };
-  {
-    std::vector<std::jthread> helpers(
-        unshown.empty() ? 0 : std::min(std::max<std::size_t>(threads, 1), unshown.size()) - 1);
-    for (std::jthread& helper : helpers) helper = std::jthread(make);
-    make();
-  }
+  RunInOrder<ArticleSnippets>(
+      unshown.size(), {.threads = threads}, {},
+      [&] {
+        return [&](std::size_t at) {
+          return ShownAfterSearch(env_, layout_, findings.query, settings_.match, *unshown[at]);
+        };
+      },
+      [&](std::size_t at, ArticleSnippets& shown) {
+        unshown[at]->details.shown = std::move(shown);
+      });
   return page;
 }
 
