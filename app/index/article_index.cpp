@@ -396,6 +396,11 @@ bool SameNames(std::span<const std::string_view> names, std::string_view kept,
   return true;
 }
 
+// Marks each of `indexed` whose file, as it was read, is one of `files` (below).
+void MarkLocked(const IndexedArticles& indexed, const std::set<platform::LockedFile>& files,
+                std::vector<std::tuple<uint32_t, uint32_t, uint64_t, std::size_t>>& by_inode,
+                std::vector<char>& marks);
+
 }  // namespace
 
 void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
@@ -416,10 +421,25 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
     kept.listed_ends.clear();
     std::fill(kept.proven.begin(), kept.proven.end(), 0);
   } else {
+    // A name made for a proven article (a hard link, in a watched folder) changes its link
+    // count, which the kernel tells a watch on the file alone, not its folder's: the article
+    // is proven no more, whatever is written through its other name later.
+    std::set<platform::LockedFile> named;
+    std::unique_ptr<platform::StatusFolder> folder;
     for (const std::string& name : changes.names) {
       if (const std::size_t place = PlaceOf(kept.indexed, name); place != kNotIndexed) {
         kept.proven[place] = 0;
       }
+      if (!folder) folder = platform::StatusFolder::Open(settings_.knowledge_base.ArticleFolder());
+      platform::ExactStatus status;
+      if (folder && folder->StatusOf(name, status) && status.regular) {
+        named.emplace(status.device_major, status.device_minor, status.inode);
+      }
+    }
+    std::vector<char> marks(kept.indexed.size());
+    MarkLocked(kept.indexed, named, kept.by_inode, marks);
+    for (std::size_t place = 0; place < marks.size(); ++place) {
+      if (marks[place]) kept.proven[place] = 0;
     }
   }
   if (SameNames(names, kept.listed, kept.listed_ends)) return;

@@ -188,7 +188,8 @@ TEST(WatchedIndexTest, SearchesThroughTheKeptIndexAreSearchesWithout) {
 }
 
 // A search that lists as many articles as the last, one of them under another name, finds
-// each where the index holds it, not where the last listing had it.
+// each where the index holds it, not where the last listing had it. A proven article given a
+// second name is checked again.
 TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
   kb::testing::ScratchDirectory scratch;
   const fs::path zeb = scratch.path() / "kb" / "ZEB";
@@ -219,6 +220,15 @@ TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
   index.ChooseArticles(after, phrase, {}, 1, must_read);
   EXPECT_EQ(must_read, (std::vector<char>{0, 0, 1}));
   EXPECT_EQ(index.last_search_use().state, "used");
+
+  // A proven article given a second name, and written through it: the folder's watch is told
+  // of the new name alone, and the article is proven no more.
+  fs::create_hard_link(zeb / "ZEB1.htm", zeb / "second name.txt");
+  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  std::ofstream(zeb / "second name.txt", std::ios::app) << " printer";
+  std::fill(must_read.begin(), must_read.end(), 1);
+  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  EXPECT_EQ(must_read, (std::vector<char>{1, 0, 1}));
   fs::current_path(previous);
 }
 
