@@ -39,6 +39,12 @@ constexpr std::string_view kClock = "clock";
 constexpr std::string_view kOff = "off";
 constexpr std::string_view kBuildRunning = "build running";
 constexpr std::string_view kOtherPart = "other article part";
+// The grams of a group looked up: those held by at most this share of the rows. Reading the
+// rows of a commoner one costs more than reading the few articles it would rule out (measured on
+// 40,000 pages: leaving out those held by over 30% of the rows, 40 queries looked up their grams
+// in 25% less time and read 4% more bytes of articles; over 10%, 50% less time and twice the
+// bytes).
+constexpr double kMostHeldLookedUp = 0.3;
 // The share of the indexed articles that may hold a phrase beyond which checking every
 // article's status costs more than the reads it spares: a check costs about a third of the
 // read of a small article.
@@ -549,11 +555,14 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
   Kept& kept = *kept_;
   if (!OpenKept(store_file, identity)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
-  // The articles holding each group in one stretch, then those that hold them all.
+  // The articles holding each group's grams (but the commonest) in one stretch, then those that
+  // hold them all: a few more than hold every gram, which the search reads and rules out.
   bool read = kept.store->BeginRead();
   for (std::size_t group = 0; read && group < sought.groups.size(); ++group) {
     std::vector<int64_t> stretches;
-    read = kept.store->RowsHolding(sought.view, sought.groups[group], stretches);
+    read = kept.store->RowsHolding(
+        sought.view,
+        kept.store->GramsToLookUp(sought.view, sought.groups[group], kMostHeldLookedUp), stretches);
     std::vector<int64_t> holding = ArticleRowsOf(kept.indexed, kept.by_row, stretches);
     if (group > 0) {
       std::vector<int64_t> all;

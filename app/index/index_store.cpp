@@ -11,7 +11,7 @@ namespace kb::index {
 namespace {
 
 // Changes whenever what the store holds, or how, changes: an older store is rebuilt.
-constexpr int64_t kFormat = 3;
+constexpr int64_t kFormat = 4;
 
 // The tokenizer of the gram tables. A document is the article's grams, four bytes each (the
 // first byte highest); a query names each gram as a bareword of eight hexadecimal digits.
@@ -386,10 +386,13 @@ std::unique_ptr<IndexStore> IndexStore::Create(const StoreFile& file, const Stor
   std::unique_ptr<IndexStore> store(new IndexStore(db, file));
   store->building_ = building;
   store->building_lock_ = std::move(lock);
+  store->counts_read_ = true;
+  for (std::optional<GramCounts>& counts : store->counts_) counts.emplace();
   const bool made = store->Execute(
                         "BEGIN;"
                         "CREATE TABLE header(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
                         "CREATE TABLE article_list(id INTEGER PRIMARY KEY, list BLOB NOT NULL);"
+                        "CREATE TABLE gram_counts(view INTEGER PRIMARY KEY, counts BLOB NOT NULL);"
                         "CREATE VIRTUAL TABLE byte_grams USING fts5(grams, content='', detail=none,"
                         " columnsize=0, tokenize='kbsearch_grams');"
                         "CREATE VIRTUAL TABLE text_grams USING fts5(grams, content='', detail=none,"
@@ -567,6 +570,33 @@ bool IndexStore::SaveArticles() {
   return save.Bind(1, ArticleList(writing_)).Run();
 }
 
+bool IndexStore::ReadCounts() {
+  counts_read_ = true;
+  Statement select(db_, "SELECT view, counts FROM gram_counts");
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) {
+    const int64_t view = select.Integer(0);
+    if (view == 0 || view == 1) counts_[view] = GramCounts::FromBytes(select.Bytes(1));
+  }
+  return step == SQLITE_DONE;
+}
+
+bool IndexStore::SaveCounts() {
+  for (int64_t view = 0; view < 2; ++view) {
+    if (!counts_[view]) continue;
+    Statement save(db_, "INSERT OR REPLACE INTO gram_counts VALUES (?1, ?2)");
+    if (!save.Bind(1, view).Bind(2, counts_[view]->Bytes()).Run()) return false;
+  }
+  return true;
+}
+
+std::vector<uint32_t> IndexStore::GramsToLookUp(GramView view, const std::vector<uint32_t>& grams,
+                                                double most_held) {
+  if (!counts_read_ && !ReadCounts()) counts_[0] = counts_[1] = std::nullopt;
+  const std::optional<GramCounts>& counts = counts_[view == GramView::kBytes ? 0 : 1];
+  return counts ? counts->HeldByAtMost(grams, static_cast<uint64_t>(most_held * rows())) : grams;
+}
+
 bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
                              std::vector<int64_t>& rows) {
   std::string query;
@@ -588,7 +618,7 @@ bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,
 bool IndexStore::BeginWrite() {
   IndexedArticles articles;
   if (!Execute("BEGIN IMMEDIATE")) return false;
-  if (!LoadArticles(articles)) {
+  if (!LoadArticles(articles) || (!counts_read_ && !ReadCounts())) {
     Execute("ROLLBACK");
     return false;
   }
@@ -605,7 +635,9 @@ bool IndexStore::Commit() {
   const bool merged =
       building_.empty() || (Execute("INSERT INTO byte_grams(byte_grams) VALUES ('optimize')") &&
                             Execute("INSERT INTO text_grams(text_grams) VALUES ('optimize')"));
-  if (merged && SaveArticles() && SaveCounters() && Execute("COMMIT")) return true;
+  if (merged && SaveArticles() && SaveCounters() && SaveCounts() && Execute("COMMIT")) {
+    return true;
+  }
   Execute("ROLLBACK");
   return false;
 }
@@ -622,6 +654,11 @@ bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
   for (GramView view : {GramView::kBytes, GramView::kText}) {
     const std::vector<std::vector<uint32_t>>& stretches = grams.stretches(view);
     if (stretches.empty()) continue;
+    if (std::optional<GramCounts>& counts = counts_[view == GramView::kBytes ? 0 : 1]) {
+      for (const std::vector<uint32_t>& stretch : stretches) {
+        for (const uint32_t gram : stretch) counts->Add(gram);
+      }
+    }
     sqlite3_stmt*& insert = inserts_[view == GramView::kBytes ? 0 : 1];
     if (!insert) {
       const std::string sql =

@@ -8,7 +8,10 @@
 //     status when it was read, when it was read, whether it was read whole and unchanged, and
 //     the number of its gram rows;
 //   - two contentless FTS5 tables of the articles' grams (app/index/grams.h), bytes and text,
-//     whose tokenizer turns each gram into one token.
+//     whose tokenizer turns each gram into one token;
+//   - for each of the two, the estimated number of rows that hold each gram (GramCounts),
+//     counted as rows are added: rows that became tombstones still count, until the store is
+//     built again.
 // Gram rows are never deleted (contentless tables cannot delete a row without its text): an
 // article read again gets new rows, and the old ones are left as tombstones that no article
 // points to. A store is used by one thread at a time.
@@ -35,6 +38,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +46,7 @@
 #include <vector>
 
 #include "app/base/knowledge_base.h"
+#include "app/index/gram_counts.h"
 #include "app/index/grams.h"
 #include "app/match/match_settings.h"
 #include "platform/file_identity.h"
@@ -137,6 +142,11 @@ class IndexStore {
   // holds every gram of `grams`, in ascending order.
   bool RowsHolding(GramView view, const std::vector<uint32_t>& grams, std::vector<int64_t>& rows);
 
+  // Of `grams`, those to look up in `view`: those that at most the share `most_held` of the
+  // rows holds, by the store's counts (GramCounts::HeldByAtMost); all of them when the counts
+  // cannot be read. Only between BeginRead and EndRead.
+  std::vector<uint32_t> GramsToLookUp(GramView view, const std::vector<uint32_t>& grams,
+                                      double most_held);
   // Writing, in one transaction. False on any failure (the transaction is then undone).
   bool BeginWrite();
   bool Commit();
@@ -169,6 +179,10 @@ class IndexStore {
   bool SealHolds();
   bool SaveCounters();
   bool SaveArticles();
+  // Reads the gram counts once (a store keeps them from then on); false on a failure, which
+  // leaves none. A view whose counts do not read has none.
+  bool ReadCounts();
+  bool SaveCounts();
   bool TakePlace();
 
   sqlite3* db_;
@@ -183,6 +197,9 @@ class IndexStore {
   void FinishStatements();
   std::string seal_;  // as it was when the store was opened or last sealed
   int64_t built_at_ns_ = 0;
+  // The gram counts of bytes and text, once read; a store made by Create starts them empty.
+  bool counts_read_ = false;
+  std::optional<GramCounts> counts_[2];
   int64_t next_row_ = 1;
   int64_t tombstones_ = 0;
 };
