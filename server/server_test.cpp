@@ -258,8 +258,8 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
     // The first finds an index made already; the others build theirs, at idle priority, which
     // a busy machine may hold back for the whole test.
     if (base == 0) {
-      const std::string index = std::string(KBSEARCH_CLI) + " -C " + Quote(kb.string()) +
-                                " --index >/dev/null 2>&1";
+      const std::string index =
+          std::string(KBSEARCH_CLI) + " -C " + Quote(kb.string()) + " --index >/dev/null 2>&1";
       ASSERT_EQ(std::system(index.c_str()), 0);
     }
     ServerProcess server({"-C", kb.string(), "0"});
