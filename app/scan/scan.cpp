@@ -151,6 +151,19 @@ std::string PhraseAsCompared(std::string_view phrase, const MatchSettings& setti
   return Upper(phrase, settings.case_table);
 }
 
+std::size_t ScanSink::ArticlesSpared(const ListedPaths& paths, std::size_t first, std::size_t end,
+                                     const std::stop_token& stop) {
+  // The outcome is made again only after a sink changed it.
+  const ArticleOutcome no_match;
+  ArticleOutcome spared;
+  for (std::size_t at = first; at < end; ++at) {
+    if (stop.stop_requested()) return at;
+    ArticleDone(paths[at], spared);
+    if (!(spared == no_match)) spared = ArticleOutcome{};
+  }
+  return end;
+}
+
 ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, ScanSink& sink) {
   // What the filter does without the listing overlaps it.
   if (request.filter != nullptr) request.filter->Prepare(request.query, request.match_settings);
@@ -200,22 +213,18 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
     sink.ArticleDone(path, outcome);
   };
   // Only the articles read pass through the pipeline; the spared ones between two of them
-  // are handed over in one go, each as an article opened without a match, before the next
-  // one read. As the pipeline does, a stop is asked before each article handed over.
+  // are handed over in one go (ScanSink::ArticlesSpared) before the next one read. As the
+  // pipeline does, a stop is asked before each hand-over.
   std::size_t handed = 0;  // the articles of the listing handed to the sink so far
   bool stopped = false;
-  // The spared articles' outcome, made again only after a sink changed it: most articles of
-  // a search through the index are handed over so.
-  const ArticleOutcome no_match;
-  ArticleOutcome spared;
   // False when a stop came before every article up to `end` (excluded) was handed over.
   const auto hand_spared_until = [&](std::size_t end) {
-    for (; handed < end; ++handed) {
-      if (request.stop.stop_requested()) return false;
-      hand_over(handed, spared);
-      if (!(spared == no_match)) spared = ArticleOutcome{};
+    if (handed < end) {
+      const std::size_t taken = sink.ArticlesSpared(paths, handed, end, request.stop);
+      summary.articles_opened += static_cast<int32_t>(taken - handed);
+      handed = taken;
     }
-    return !request.stop.stop_requested();
+    return handed == end && !request.stop.stop_requested();
   };
   summary.completed = RunInOrder<ArticleOutcome>(
       to_read.size(),

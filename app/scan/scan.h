@@ -96,6 +96,13 @@ class ScanSink : public FailureReporter {
   // An article is done, in listing order: an article that could not be opened or read has
   // had its failure reported just before.
   virtual void ArticleDone(std::string_view path, ArticleOutcome& outcome) = 0;
+  // Articles `first` to `end` (excluded) of `paths` are done, each opened without a match: the
+  // articles the request's filter spared, between two it read. Gives the end of those taken,
+  // short of `end` when `stop` came first. By default each is handed to ArticleDone in turn,
+  // `stop` asked before each; a sink that makes nothing of them but their number may take them
+  // at once, as a search through an index hands over most of the folder so.
+  virtual std::size_t ArticlesSpared(const ListedPaths& paths, std::size_t first, std::size_t end,
+                                     const std::stop_token& stop);
 };
 
 // What a scan came to.

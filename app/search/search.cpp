@@ -84,6 +84,13 @@ class SearchSink final : public ScanSink {
     if (outcome.failure.kind != ArticleOutcome::Failure::kOpen)
       screen_.ArticleDone(++done_, total_);
   }
+  std::size_t ArticlesSpared(const ListedPaths&, std::size_t first, std::size_t end,
+                             const std::stop_token& stop) override {
+    if (stop.stop_requested()) return first;
+    done_ += static_cast<int32_t>(end - first);
+    screen_.ArticleDone(done_, total_);
+    return end;
+  }
 
  private:
   SearchScreen& screen_;
