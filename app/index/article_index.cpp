@@ -142,13 +142,16 @@ Place FindPlace(bool making_folder, const IndexSettings& settings) {
   return place;
 }
 
-// True when the article as it is now may differ from what the index read.
-bool Doubtful(const IndexedArticle& indexed, const platform::ExactStatus& now, int64_t clock,
-              const std::set<platform::LockedFile>& locked) {
+// True when the article as it is now may differ from what the index read. A search doubts a
+// locked article too (Locked), which a refresh would read again for nothing.
+bool Doubtful(const IndexedArticle& indexed, const platform::ExactStatus& now, int64_t clock) {
   return !indexed.whole || !now.regular || now != indexed.status ||
          now.mtime_ns > indexed.read_at_ns - kUnsureSpanNs ||
-         now.ctime_ns > indexed.read_at_ns - kUnsureSpanNs || indexed.read_at_ns > clock ||
-         locked.contains({now.device_major, now.device_minor, now.inode});
+         now.ctime_ns > indexed.read_at_ns - kUnsureSpanNs || indexed.read_at_ns > clock;
+}
+
+bool Locked(const platform::ExactStatus& now, const std::set<platform::LockedFile>& locked) {
+  return locked.contains({now.device_major, now.device_minor, now.inode});
 }
 
 // One article read whole for the index.
@@ -658,20 +661,23 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
   for (std::size_t at = 0; at < names.size(); ++at) {
     const std::size_t held = places[at];
     bool doubtful = held == kNotIndexed;
+    bool locked_only = false;  // doubted for a lock alone
     if (!doubtful && kept.proven[held]) {
-      doubtful = (marks[held] & kLocked) != 0 ||
-                 (read_later && kept.indexed[held].second.read_at_ns > clock);
+      doubtful = read_later && kept.indexed[held].second.read_at_ns > clock;
+      locked_only = !doubtful && (marks[held] & kLocked) != 0;
     } else if (!doubtful) {
       const StatusPass::Status now = statuses[at];
-      doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock, locked) ||
+      doubtful = !now.known || Doubtful(kept.indexed[held].second, now.status, clock) ||
                  !trusted(at, now.status);
-      if (!doubtful && settings_.watch && kept.watched[at] && now.alone) {
+      locked_only = !doubtful && Locked(now.status, locked);
+      if (!doubtful && !locked_only && settings_.watch && kept.watched[at] && now.alone) {
         kept.proven[held] = 1;
       }
     }
-    must_read[at] = doubtful || (marks[held] & kHoldsGrams) != 0;
+    must_read[at] = doubtful || locked_only || (marks[held] & kHoldsGrams) != 0;
     use.articles_read += must_read[at];
-    use.articles_doubted += doubtful;
+    use.articles_doubted += doubtful || locked_only;
+    use.articles_locked += locked_only;
   }
   use.state = "used";
 }
@@ -808,14 +814,13 @@ bool ListArticleNames(const KnowledgeBase& base, std::vector<std::string>& names
 std::vector<std::string> ArticlesToRead(const std::vector<std::string>& names,
                                         const IndexedArticles& indexed,
                                         const platform::StatusFolder& folder) {
-  const std::set<platform::LockedFile> locked;
   const int64_t clock = platform::RealTimeNs();
   std::vector<std::string> stale;
   for (const std::string& name : names) {
     const std::size_t place = PlaceOf(indexed, name);
     platform::ExactStatus now;
     if (place == kNotIndexed || !folder.StatusOf(name, now) ||
-        Doubtful(indexed[place].second, now, clock, locked)) {
+        Doubtful(indexed[place].second, now, clock)) {
       stale.push_back(name);
     }
   }
@@ -963,8 +968,9 @@ bool ArticleIndex::Refresh(std::size_t threads, std::string& problem, std::stop_
 
 void BackgroundRefresh::AfterSearch() {
   const IndexUse use = index_.last_search_use();
+  // Articles doubted for a lock alone are left as they are by a refresh.
   const bool called_for =
-      use.reason == kNoneYet || (use.state == "used" && use.articles_doubted > 0);
+      use.reason == kNoneYet || (use.state == "used" && use.articles_doubted > use.articles_locked);
   if (called_for) Start();
 }
 

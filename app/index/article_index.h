@@ -88,6 +88,7 @@ struct IndexUse {
   int32_t articles_listed = 0;          // by a refresh: the articles it listed
   int32_t articles_read = 0;            // the articles the search (or refresh) had to read
   int32_t articles_doubted = 0;         // of those, the ones read for a doubt, not the phrase
+  int32_t articles_locked = 0;          // of those, the ones doubted for a lock alone
   uint64_t index_bytes = 0;             // by a refresh: the size of the index it wrote
 };
 

@@ -229,6 +229,25 @@ TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
   std::fill(must_read.begin(), must_read.end(), 1);
   index.ChooseArticles(after, phrase, {}, 1, must_read);
   EXPECT_EQ(must_read, (std::vector<char>{1, 0, 1}));
+
+  // An article another program holds a lock on (a writer's, since a search does not count its
+  // own program's read locks) is read, but a refresh would read it again for nothing: a search
+  // that doubts it alone starts none.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_TRUE(index.Refresh(1, problem)) << problem;
+  std::unique_ptr<platform::File> held;
+  ASSERT_EQ(platform::Env::Default().OpenFile((zeb / "ZEB3.htm").string(),
+                                              {.access = platform::Access::kReadWrite}, held),
+            platform::system_error::kNone);
+  ASSERT_EQ(held->Lock(platform::Lock::kExclusive), platform::system_error::kNone);
+  BackgroundRefresh refresh(index, 1);
+  std::fill(must_read.begin(), must_read.end(), 1);
+  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  EXPECT_EQ(must_read, (std::vector<char>{1, 1, 1}));
+  EXPECT_EQ(index.last_search_use().articles_doubted, 1);
+  EXPECT_EQ(index.last_search_use().articles_locked, 1);
+  refresh.AfterSearch();
+  EXPECT_FALSE(refresh.running());
   fs::current_path(previous);
 }
 
