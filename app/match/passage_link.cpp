@@ -215,19 +215,40 @@ PassageLink LinkToPassage(std::string_view article, std::size_t start,
   return link;
 }
 
+TextOrigins::TextOrigins(std::string_view article) : article_(article) {
+  kept_.push_back({});
+}
+
+void TextOrigins::AppendText(std::size_t until, std::string& text) {
+  until = std::min(until, article_.size());
+  while (kept_.back().fed < until) {
+    const std::size_t fed = kept_.back().fed;
+    const std::size_t piece = std::min(kOriginStep, until - fed);
+    const std::string_view out = reader_.Extract(article_.substr(fed, piece));
+    text.append(out);
+    kept_.push_back({fed + piece, kept_.back().made + out.size(), reader_});
+  }
+  if (until == article_.size()) text.append(reader_.Finish());
+}
+
 std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
-  if (offset < made_) return std::nullopt;  // passed already
+  // The last place kept that has made no more than `offset`: the byte sought lies past it.
+  const auto after =
+      std::upper_bound(kept_.begin(), kept_.end(), offset,
+                       [](std::size_t at, const Place& place) { return at < place.made; });
+  const Place& kept = *(after - 1);
+  if (sought_.made > offset || sought_.fed <= kept.fed) sought_ = kept;
   // Pieces of growing size while they stop short of the place; one that would pass it is tried
   // again by halves from where the reader stood before it, down to the byte that gives it.
-  std::size_t piece = std::max<std::size_t>(1, (offset - made_) / 2);
-  while (fed_ < article_.size()) {
-    piece = std::min(piece, article_.size() - fed_);
-    HtmlText trial = reader_;
-    const std::string_view out = trial.Extract(article_.substr(fed_, piece));
-    if (made_ + out.size() <= offset) {
-      reader_ = std::move(trial);
-      fed_ += piece;
-      made_ += out.size();
+  std::size_t piece = std::max<std::size_t>(1, (offset - sought_.made) / 2);
+  while (sought_.fed < article_.size()) {
+    piece = std::min(piece, article_.size() - sought_.fed);
+    trial_ = sought_.reader;
+    const std::string_view out = trial_.Extract(article_.substr(sought_.fed, piece));
+    if (sought_.made + out.size() <= offset) {
+      sought_.reader = trial_;
+      sought_.fed += piece;
+      sought_.made += out.size();
       piece *= 2;
       continue;
     }
@@ -236,14 +257,15 @@ std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
       continue;
     }
     // The bytes that came out, when they are the last bytes read as they stand.
-    const std::size_t out_start = made_;
+    const std::size_t fed = sought_.fed + 1;
+    const std::size_t out_start = sought_.made;
     const bool as_they_stand =
-        out.size() <= fed_ + 1 && article_.substr(fed_ + 1 - out.size(), out.size()) == out;
-    reader_ = std::move(trial);
-    ++fed_;
-    made_ += out.size();
+        out.size() <= fed && article_.substr(fed - out.size(), out.size()) == out;
+    sought_.reader = trial_;
+    sought_.fed = fed;
+    sought_.made += out.size();
     if (!as_they_stand) return std::nullopt;
-    return fed_ - out.size() + (offset - out_start);
+    return fed - out.size() + (offset - out_start);
   }
   return std::nullopt;
 }
