@@ -1,6 +1,7 @@
 #include "app/match/passage_link.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,8 @@ namespace {
 constexpr std::size_t kLongestTag = 4096;
 // How far into an article its title element may open.
 constexpr std::size_t kTitleReach = 64 * 1024;
+// The longest piece of an article that TextOrigins tries at once when it looks for a byte.
+constexpr std::size_t kLongestTrial = 256;
 
 bool IsHtmlSpaceByte(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -240,7 +243,11 @@ std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
   if (sought_.made > offset || sought_.fed <= kept.fed) sought_ = kept;
   // Pieces of growing size while they stop short of the place; one that would pass it is tried
   // again by halves from where the reader stood before it, down to the byte that gives it.
-  std::size_t piece = std::max<std::size_t>(1, (offset - sought_.made) / 2);
+  // Within a step they grow to kLongestTrial at most: the byte lies near, and a long piece
+  // that passes it would be read again by halves, nearly all of it.
+  const std::size_t longest =
+      after == kept_.end() ? std::numeric_limits<std::size_t>::max() : kLongestTrial;
+  std::size_t piece = std::clamp<std::size_t>((offset - sought_.made) / 2, 1, longest);
   while (sought_.fed < article_.size()) {
     piece = std::min(piece, article_.size() - sought_.fed);
     trial_ = sought_.reader;
@@ -249,7 +256,7 @@ std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
       sought_.reader = trial_;
       sought_.fed += piece;
       sought_.made += out.size();
-      piece *= 2;
+      piece = std::min(2 * piece, longest);
       continue;
     }
     if (piece > 1) {

@@ -165,6 +165,13 @@ TEST(TextOriginsTest, EachByteOfTheTextIsTracedAsReadFromTheStart) {
     EXPECT_EQ(text.substr(0, expected_text.size()), expected_text) << "round " << round;
   }
   EXPECT_GT(traced, testing::Rounds(60, 4) * 20);
+  // Far past the text made, and in no text at all.
+  const std::string plain(100'000, 'a');
+  TextOrigins origins(plain);
+  for (const std::size_t offset : {99'999, 0, 70'000, 100'000}) {
+    EXPECT_EQ(origins.ByteOf(offset), offset < plain.size() ? std::optional(offset) : std::nullopt);
+  }
+  EXPECT_EQ(TextOrigins("").ByteOf(0), std::nullopt);
 }
 
 // The snippets link to their passages alike in either mode, from the kept start of an article
