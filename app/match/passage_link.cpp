@@ -241,13 +241,14 @@ std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
                        [](std::size_t at, const Place& place) { return at < place.made; });
   const Place& kept = *(after - 1);
   if (sought_.made > offset || sought_.fed <= kept.fed) sought_ = kept;
-  // Pieces of growing size while they stop short of the place; one that would pass it is tried
-  // again by halves from where the reader stood before it, down to the byte that gives it.
-  // Within a step they grow to kLongestTrial at most: the byte lies near, and a long piece
-  // that passes it would be read again by halves, nearly all of it.
+  // Pieces of growing size while they stop short of the place. Once one passes it, the byte
+  // that gives it lies within that piece, and halves of what is left of it are tried, from
+  // where the reader stood, down to that byte. Within a step the pieces grow to kLongestTrial
+  // at most: the byte lies near, and all of the piece that passes it is read once more.
   const std::size_t longest =
       after == kept_.end() ? std::numeric_limits<std::size_t>::max() : kLongestTrial;
   std::size_t piece = std::clamp<std::size_t>((offset - sought_.made) / 2, 1, longest);
+  std::optional<std::size_t> within;  // the bytes that the byte sought lies within, once known
   while (sought_.fed < article_.size()) {
     piece = std::min(piece, article_.size() - sought_.fed);
     trial_ = sought_.reader;
@@ -256,10 +257,16 @@ std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
       sought_.reader = trial_;
       sought_.fed += piece;
       sought_.made += out.size();
-      piece = std::min(2 * piece, longest);
+      if (within) {
+        *within -= piece;
+        piece = std::max<std::size_t>(1, *within / 2);
+      } else {
+        piece = std::min(2 * piece, longest);
+      }
       continue;
     }
     if (piece > 1) {
+      within = piece;
       piece /= 2;
       continue;
     }
