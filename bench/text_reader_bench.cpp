@@ -7,8 +7,9 @@
 // Loads every ZEB/ZEB*.htm of KB_DIR that holds PHRASE (bytes, ASCII case folded), then for
 // ROUNDS rounds (default 5) times, on one thread: the text of each found article, in pieces
 // of 64 KiB; the snippets of each (as the scan makes them, its hits counted and the first
-// ones placed). Prints the least time of each, its speed, and the tags read. A measuring tool,
-// not part of the program, so it reads the files directly.
+// ones placed); the snippets of each for PHRASE as a query of words, and for PHRASE in the
+// text (of the whole text). Prints the least time of each, its speed, and the tags read. A
+// measuring tool, not part of the program, so it reads the files directly.
 
 #include <algorithm>
 #include <chrono>
@@ -104,5 +105,27 @@ int main(int argc, char** argv) {
   });
   std::printf("snippets: %.3f s, %.0f MB/s of found articles (%zu snippets)\n", snippet_seconds,
               bytes / 1e6 / snippet_seconds, snippets);
+
+  // The same articles' snippets for the phrase as words, and in the text: made of the whole
+  // text, each linked to its hit's bytes.
+  kb::Query words;
+  if (kb::ParseQuery(phrase, kb::QueryKind::kWords, words) != kb::QueryProblem::kNone) {
+    std::fprintf(stderr, "\"%s\" is no query of words\n", phrase.c_str());
+    return 2;
+  }
+  const struct {
+    const char* name;
+    kb::SnippetMaker maker;
+  } of_text[] = {{"words:   ", kb::SnippetMaker(words, {})},
+                 {"in text: ", kb::SnippetMaker(phrase, {.mode = kb::MatchMode::kText})}};
+  for (const auto& [name, text_maker] : of_text) {
+    const double seconds = LeastSeconds(rounds, [&] {
+      snippets = 0;
+      for (const std::string& article : articles)
+        snippets += text_maker.Make(article).snippets.size();
+    });
+    std::printf("%s %.3f s, %.0f MB/s of found articles (%zu snippets)\n", name, seconds,
+                bytes / 1e6 / seconds, snippets);
+  }
   return 0;
 }

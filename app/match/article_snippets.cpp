@@ -627,12 +627,11 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
                                           std::span<const uint64_t> counted_terms) const {
   ArticleSnippets made;
   made.title = Title(article);
-  HtmlText reader;
+  // The places the text is made from are kept, so that each link finds its hit's bytes
+  // without reading the article from its start again.
+  TextOrigins origins(article);
   std::string text;
-  for (std::size_t read = 0; read < article.size(); read += kTextStep) {
-    text.append(reader.Extract(article.substr(read, kTextStep)));
-  }
-  text.append(reader.Finish());
+  origins.AppendText(article.size(), text);
   std::vector<uint64_t> found(words_->terms.size(), 0);
   std::vector<WordHit> hits =
       WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
@@ -671,7 +670,6 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
   std::sort(chosen.begin(), chosen.end());
   std::size_t shown_end = 0;
   // Each link opens where the article's bytes give the hit's text, as a phrase's does.
-  TextOrigins origins(article);
   for (const std::size_t at : chosen) {
     const TextSpan hit{static_cast<std::size_t>(hits[at].start),
                        static_cast<std::size_t>(hits[at].end)};
@@ -730,23 +728,19 @@ ArticleSnippets SnippetMaker::MakeOfText(std::string_view article,
   made.title = Title(article);
   // With the hits counted already, the text is made in growing steps only as far as the
   // snippets need it: the scan's matcher has made all of it once.
-  HtmlText reader;
+  // The places the text is made from are kept, so that each link finds its hit's bytes
+  // without reading the article from its start again.
+  TextOrigins origins(article);
   std::string text;
   std::size_t read = 0;
   for (std::size_t step = kFirstTextStep;; step *= 2) {
-    const std::size_t until = counted ? std::min(article.size(), read + step) : article.size();
-    while (read < until) {
-      const std::size_t piece = std::min(kTextStep, until - read);
-      text.append(reader.Extract(article.substr(read, piece)));
-      read += piece;
-    }
+    read = counted ? std::min(article.size(), read + step) : article.size();
+    origins.AppendText(read, text);
     const bool whole = read == article.size();
-    if (whole) text.append(reader.Finish());
     std::vector<TextSpan> hits;
     if (std::optional<std::vector<Snippet>> snippets = SnippetsOfText(text, whole, hits)) {
       made.snippets = std::move(*snippets);
       // Each link opens where the article's bytes give the hit's text.
-      TextOrigins origins(article);
       for (std::size_t at = 0; at < hits.size(); ++at) {
         const std::optional<std::size_t> start = origins.ByteOf(hits[at].start);
         if (!start) continue;

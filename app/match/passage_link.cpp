@@ -1,6 +1,7 @@
 #include "app/match/passage_link.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,8 @@ namespace {
 constexpr std::size_t kLongestTag = 4096;
 // How far into an article its title element may open.
 constexpr std::size_t kTitleReach = 64 * 1024;
+// The longest piece of an article that TextOrigins tries at once when it looks for a byte.
+constexpr std::size_t kLongestTrial = 256;
 
 bool IsHtmlSpaceByte(char byte) {
   return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
@@ -215,35 +218,68 @@ PassageLink LinkToPassage(std::string_view article, std::size_t start,
   return link;
 }
 
+TextOrigins::TextOrigins(std::string_view article) : article_(article) {
+  kept_.push_back({});
+}
+
+void TextOrigins::AppendText(std::size_t until, std::string& text) {
+  until = std::min(until, article_.size());
+  while (kept_.back().fed < until) {
+    const std::size_t fed = kept_.back().fed;
+    const std::size_t piece = std::min(kOriginStep, until - fed);
+    const std::string_view out = reader_.Extract(article_.substr(fed, piece));
+    text.append(out);
+    kept_.push_back({fed + piece, kept_.back().made + out.size(), reader_});
+  }
+  if (until == article_.size()) text.append(reader_.Finish());
+}
+
 std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
-  if (offset < made_) return std::nullopt;  // passed already
-  // Pieces of growing size while they stop short of the place; one that would pass it is tried
-  // again by halves from where the reader stood before it, down to the byte that gives it.
-  std::size_t piece = std::max<std::size_t>(1, (offset - made_) / 2);
-  while (fed_ < article_.size()) {
-    piece = std::min(piece, article_.size() - fed_);
-    HtmlText trial = reader_;
-    const std::string_view out = trial.Extract(article_.substr(fed_, piece));
-    if (made_ + out.size() <= offset) {
-      reader_ = std::move(trial);
-      fed_ += piece;
-      made_ += out.size();
-      piece *= 2;
+  // The last place kept that has made no more than `offset`: the byte sought lies past it.
+  const auto after =
+      std::upper_bound(kept_.begin(), kept_.end(), offset,
+                       [](std::size_t at, const Place& place) { return at < place.made; });
+  const Place& kept = *(after - 1);
+  if (sought_.made > offset || sought_.fed <= kept.fed) sought_ = kept;
+  // Pieces of growing size while they stop short of the place. Once one passes it, the byte
+  // that gives it lies within that piece, and halves of what is left of it are tried, from
+  // where the reader stood, down to that byte. Within a step the pieces grow to kLongestTrial
+  // at most: the byte lies near, and all of the piece that passes it is read once more.
+  const std::size_t longest =
+      after == kept_.end() ? std::numeric_limits<std::size_t>::max() : kLongestTrial;
+  std::size_t piece = std::clamp<std::size_t>((offset - sought_.made) / 2, 1, longest);
+  std::optional<std::size_t> within;  // the bytes that the byte sought lies within, once known
+  while (sought_.fed < article_.size()) {
+    piece = std::min(piece, article_.size() - sought_.fed);
+    trial_ = sought_.reader;
+    const std::string_view out = trial_.Extract(article_.substr(sought_.fed, piece));
+    if (sought_.made + out.size() <= offset) {
+      sought_.reader = trial_;
+      sought_.fed += piece;
+      sought_.made += out.size();
+      if (within) {
+        *within -= piece;
+        piece = std::max<std::size_t>(1, *within / 2);
+      } else {
+        piece = std::min(2 * piece, longest);
+      }
       continue;
     }
     if (piece > 1) {
+      within = piece;
       piece /= 2;
       continue;
     }
     // The bytes that came out, when they are the last bytes read as they stand.
-    const std::size_t out_start = made_;
+    const std::size_t fed = sought_.fed + 1;
+    const std::size_t out_start = sought_.made;
     const bool as_they_stand =
-        out.size() <= fed_ + 1 && article_.substr(fed_ + 1 - out.size(), out.size()) == out;
-    reader_ = std::move(trial);
-    ++fed_;
-    made_ += out.size();
+        out.size() <= fed && article_.substr(fed - out.size(), out.size()) == out;
+    sought_.reader = trial_;
+    sought_.fed = fed;
+    sought_.made += out.size();
     if (!as_they_stand) return std::nullopt;
-    return fed_ - out.size() + (offset - out_start);
+    return fed - out.size() + (offset - out_start);
   }
   return std::nullopt;
 }

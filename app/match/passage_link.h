@@ -14,7 +14,9 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/base/shown_article.h"
 #include "app/match/html_text.h"
@@ -32,24 +34,48 @@ inline constexpr std::size_t kIdLookBack = 1 << 20;
 PassageLink LinkToPassage(std::string_view article, std::size_t start,
                           std::optional<std::string_view> hit);
 
-// Where the article's text (as HtmlText makes it) comes from in its bytes: asked for places
-// in the text in increasing order, it reads the article from its start as far as the last,
-// in pieces that grow while they stop short of it, each tried again by halves where it would
-// pass it.
+// Where the article's text (as HtmlText makes it) comes from in its bytes. It makes the text
+// itself (AppendText), and keeps a place to read on from at least every kOriginStep bytes of
+// the article: the reader's state there, whose copy holds none of its text (under 200 bytes,
+// a twentieth of the step). The byte that a place in the text comes from is then found by
+// reading again from the last place kept before it, in pieces that grow while they stop short
+// of it, each tried again by halves where it would pass it: a step of the article at most,
+// rather than all that lies before it.
 class TextOrigins {
  public:
-  explicit TextOrigins(std::string_view article) : article_(article) {}
+  // The most of the article between two places kept. Each Extract costs a little of its own,
+  // but pieces of this size make the text within a few percent as fast as pieces of 64 KiB,
+  // while a place is found in a few KiB read again.
+  static constexpr std::size_t kOriginStep = 4096;
+
+  // `article` must outlive it.
+  explicit TextOrigins(std::string_view article);
+
+  // Appends to `text` the text of the article's bytes from where the last call stopped up to
+  // byte `until` (at most the article's size), and at the article's end what the reader held
+  // back (HtmlText::Finish).
+  void AppendText(std::size_t until, std::string& text);
 
   // The byte of the article that the text's byte at `offset` is, when it is that byte as it
   // stands (not part of a decoded reference or of a blank made of white space or a tag);
-  // none otherwise, or when the text is not that long.
+  // none otherwise, or when the text is not that long. Asked in any order; text that
+  // AppendText has not made yet is read from the last place kept. Asked in increasing order,
+  // each reads on from where the one before it stopped, when that lies past a place kept.
   std::optional<std::size_t> ByteOf(std::size_t offset);
 
  private:
+  // The article's first `fed` bytes given to `reader`, of which it made `made` bytes of text.
+  struct Place {
+    std::size_t fed = 0;
+    std::size_t made = 0;
+    HtmlText reader;
+  };
+
   std::string_view article_;
-  HtmlText reader_;
-  std::size_t fed_ = 0;   // the article's bytes given to the reader
-  std::size_t made_ = 0;  // the text's bytes it gave
+  HtmlText reader_;          // AppendText's, where kept_.back() stands
+  std::vector<Place> kept_;  // from the article's start on, never further apart than a step
+  Place sought_;             // where the last ByteOf stopped
+  HtmlText trial_;           // a copy of sought_.reader tried on a piece, its room kept
 };
 
 }  // namespace kb

@@ -4,8 +4,10 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/match/article_snippets.h"
+#include "support/testing/rounds.h"
 
 namespace kb {
 
@@ -88,38 +90,88 @@ TEST(PassageLinkTest, TheIdOfTheNearestElementBeforeThatHasOne) {
   EXPECT_EQ(LinkAt("the printer <h2 id=after>", "printer").id, "");
 }
 
-// For every byte of random articles' text, the byte it comes from, when it is that byte as it
-// stands; in a text with no markup, reference or run of white space, every byte is its own.
-TEST(TextOriginsTest, EachByteOfTheTextIsTracedToTheArticlesOwn) {
+// Where each byte of the text comes from, read a byte at a time: the byte whose reading made
+// it, when the text that byte made is the bytes last read as they stand. The text made so is
+// `text`, without what the reader held back at the end.
+std::vector<std::optional<std::size_t>> OriginsByteByByte(std::string_view article,
+                                                          std::string& text) {
+  std::vector<std::optional<std::size_t>> origins;
+  HtmlText reader;
+  for (std::size_t at = 0; at < article.size(); ++at) {
+    const std::string_view out = reader.Extract(article.substr(at, 1));
+    const std::size_t out_start = at + 1 - std::min(out.size(), at + 1);
+    const bool as_it_stands = out.size() <= at + 1 && article.substr(out_start, out.size()) == out;
+    for (std::size_t index = 0; index < out.size(); ++index) {
+      origins.push_back(as_it_stands ? std::optional(out_start + index) : std::nullopt);
+    }
+    text.append(out);
+  }
+  return origins;
+}
+
+// Random articles of several steps, their text made in random pieces, the places in it asked
+// for in any order between them: each byte traced as reading the article from its start a
+// byte at a time traces it, and the text the same as that reading's.
+TEST(TextOriginsTest, EachByteOfTheTextIsTracedAsReadFromTheStart) {
   std::mt19937 random(7);
+  constexpr const char* kPieces[] = {"word ",
+                                     "<b>",
+                                     "</p>",
+                                     "&amp;",
+                                     "&eacute;",
+                                     "  \r\n",
+                                     "\xC3\xA9",
+                                     "\xC2\xA0",
+                                     "<!-- c -->",
+                                     "x",
+                                     "<",
+                                     "&",
+                                     "&amp",
+                                     "&#x41;",
+                                     "<br>",
+                                     "\xC2",
+                                     "lo",
+                                     "<a href='>'>",
+                                     "<script>s</script>"};
   int traced = 0;
-  constexpr const char* kPieces[] = {
-      "word ",      "<b>", "</p>", "&amp;", "&eacute;",          "  \r\n", "\xC3\xA9", "\xC2\xA0",
-      "<!-- c -->", "x",   "<",    "&",     "<script>s</script>"};
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < testing::Rounds(60, 4); ++round) {
     std::string article;
-    const int pieces = static_cast<int>(random() % 300);
+    const int pieces = static_cast<int>(random() % 4000);
     for (int piece = 0; piece < pieces; ++piece) article += kPieces[random() % std::size(kPieces)];
-    HtmlText reader;
-    std::string text(reader.Extract(article));
-    text.append(reader.Finish());
+    std::string expected_text;
+    const std::vector<std::optional<std::size_t>> expected =
+        OriginsByteByByte(article, expected_text);
+
     TextOrigins origins(article);
-    for (std::size_t offset = 0; offset < text.size(); offset += 1 + random() % 4) {
-      const std::optional<std::size_t> byte = origins.ByteOf(offset);
-      if (byte) {
-        ++traced;
-        ASSERT_LT(*byte, article.size());
-        EXPECT_EQ(article[*byte], text[offset]) << "round " << round << " offset " << offset;
+    std::string text;
+    std::size_t read = 0;
+    while (read < article.size()) {
+      read = std::min(article.size(), read + random() % (3 * TextOrigins::kOriginStep));
+      origins.AppendText(read, text);
+      for (int asked = 0; asked < 20; ++asked) {
+        // Mostly within the text made so far, some past it and past its end.
+        const std::size_t offset = random() % (text.size() + 64);
+        const std::optional<std::size_t> byte = origins.ByteOf(offset);
+        ASSERT_EQ(byte, offset < expected.size() ? expected[offset] : std::nullopt)
+            << "round " << round << " offset " << offset << " read " << read;
+        traced += byte.has_value();
       }
     }
+    origins.AppendText(article.size(), text);
+    HtmlText whole;
+    std::string whole_text(whole.Extract(article));
+    whole_text.append(whole.Finish());
+    EXPECT_EQ(text, whole_text) << "round " << round;
+    EXPECT_EQ(text.substr(0, expected_text.size()), expected_text) << "round " << round;
   }
-  EXPECT_GT(traced, 5'000);
-  const std::string plain(10'000, 'a');
+  EXPECT_GT(traced, testing::Rounds(60, 4) * 20);
+  // Far past the text made, and in no text at all.
+  const std::string plain(100'000, 'a');
   TextOrigins origins(plain);
-  for (const std::size_t offset : {0, 1, 500, 9'998, 9'999})
-    EXPECT_EQ(origins.ByteOf(offset), offset);
-  EXPECT_EQ(origins.ByteOf(10'000), std::nullopt);
-  EXPECT_EQ(origins.ByteOf(3), std::nullopt) << "passed already";
+  for (const std::size_t offset : {99'999, 0, 70'000, 100'000}) {
+    EXPECT_EQ(origins.ByteOf(offset), offset < plain.size() ? std::optional(offset) : std::nullopt);
+  }
+  EXPECT_EQ(TextOrigins("").ByteOf(0), std::nullopt);
 }
 
 // The snippets link to their passages alike in either mode, from the kept start of an article
