@@ -445,10 +445,12 @@ void ArticleIndex::FollowWatch(std::span<const std::string_view> names) {
         named.emplace(status.device_major, status.device_minor, status.inode);
       }
     }
-    std::vector<char> marks(kept.indexed.size());
-    MarkLocked(kept.indexed, named, kept.by_inode, marks);
-    for (std::size_t place = 0; place < marks.size(); ++place) {
-      if (marks[place]) kept.proven[place] = 0;
+    if (!named.empty()) {
+      std::vector<char> marks(kept.indexed.size());
+      MarkLocked(kept.indexed, named, kept.by_inode, marks);
+      for (std::size_t place = 0; place < marks.size(); ++place) {
+        if (marks[place]) kept.proven[place] = 0;
+      }
     }
   }
   if (SameNames(names, kept.listed, kept.listed_ends)) return;
