@@ -33,15 +33,21 @@ uint16_t GramCounts::Estimate(uint32_t gram) const {
   return least;
 }
 
-std::vector<uint32_t> GramCounts::HeldByAtMost(std::span<const uint32_t> grams,
-                                               uint64_t most_rows) const {
+std::vector<uint32_t> GramCounts::HeldByAtMost(std::span<const uint32_t> grams, uint64_t most_rows,
+                                               std::size_t most) const {
+  std::vector<std::pair<uint16_t, std::size_t>> counted;  // (estimate, place in `grams`)
+  counted.reserve(grams.size());
+  for (std::size_t at = 0; at < grams.size(); ++at) counted.emplace_back(Estimate(grams[at]), at);
+  std::stable_sort(counted.begin(), counted.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t kept = 0;
+  while (kept < counted.size() && kept < most && counted[kept].first <= most_rows) ++kept;
+  kept = std::max<std::size_t>(kept, std::min<std::size_t>(1, counted.size()));
+  std::vector<std::size_t> places;
+  for (std::size_t at = 0; at < kept; ++at) places.push_back(counted[at].second);
+  std::sort(places.begin(), places.end());
   std::vector<uint32_t> held;
-  const uint32_t* rarest = nullptr;
-  for (const uint32_t& gram : grams) {
-    if (Estimate(gram) <= most_rows) held.push_back(gram);
-    if (!rarest || Estimate(gram) < Estimate(*rarest)) rarest = &gram;
-  }
-  if (held.empty() && rarest) held.push_back(*rarest);
+  for (const std::size_t at : places) held.push_back(grams[at]);
   return held;
 }
 

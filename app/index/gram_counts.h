@@ -8,7 +8,8 @@
 //
 // A search does not look up the rows of a phrase's commonest grams (IndexStore::GramsToLookUp):
 // reading a gram's rows costs in proportion to their number, and a gram of common words ("the ")
-// is held by so many rows that it rules out few.
+// is held by so many rows that it rules out few; nor those of a long phrase beyond its rarest
+// few, which rule out little more.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,9 +32,11 @@ class GramCounts {
   void Add(uint32_t gram);
   uint16_t Estimate(uint32_t gram) const;
 
-  // Of `grams`, in their order, those whose estimates are at most `most_rows`; when there are
-  // none, the one with the lowest estimate (the first among equal ones).
-  std::vector<uint32_t> HeldByAtMost(std::span<const uint32_t> grams, uint64_t most_rows) const;
+  // Of `grams`, those whose estimates are at most `most_rows`, and of those the `most` with the
+  // lowest estimates (the earlier first among equal ones), in their order; when there are none,
+  // the one with the lowest estimate.
+  std::vector<uint32_t> HeldByAtMost(std::span<const uint32_t> grams, uint64_t most_rows,
+                                     std::size_t most) const;
 
   // The counters as bytes (a few for few grams), and back: nothing for bytes that are not
   // counters so written.

@@ -30,7 +30,8 @@ TEST(GramCountsTest, EstimatesAreNeverBelowTheCountAndPickTheRarest) {
   EXPECT_GT(seen_rare, rare * 99 / 100);
 }
 
-// A phrase's grams but those held by too many rows; the rarest when all are.
+// A phrase's grams but those held by too many rows and those beyond the rarest few; the rarest
+// when all are held by too many.
 TEST(GramCountsTest, LeaveOutTheCommonestGrams) {
   GramCounts counts;
   const std::vector<uint32_t> grams = {0x74686520, 0x68652061, 0x65206172, 0x20617267};
@@ -38,9 +39,12 @@ TEST(GramCountsTest, LeaveOutTheCommonestGrams) {
   for (std::size_t at = 0; at < grams.size(); ++at) {
     for (uint32_t time = 0; time < times[at]; ++time) counts.Add(grams[at]);
   }
-  EXPECT_EQ(counts.HeldByAtMost(grams, 100), (std::vector<uint32_t>{0x68652061, 0x20617267}));
-  EXPECT_EQ(counts.HeldByAtMost(grams, 5), (std::vector<uint32_t>{0x20617267}));
-  EXPECT_EQ(counts.HeldByAtMost(grams, 1000), grams);
+  EXPECT_EQ(counts.HeldByAtMost(grams, 100, 8), (std::vector<uint32_t>{0x68652061, 0x20617267}));
+  EXPECT_EQ(counts.HeldByAtMost(grams, 5, 8), (std::vector<uint32_t>{0x20617267}));
+  EXPECT_EQ(counts.HeldByAtMost(grams, 1000, 8), grams);
+  EXPECT_EQ(counts.HeldByAtMost(grams, 1000, 3),
+            (std::vector<uint32_t>{0x68652061, 0x65206172, 0x20617267}));
+  EXPECT_EQ(counts.HeldByAtMost({}, 1000, 3), std::vector<uint32_t>{});
 }
 
 // Few grams take few bytes, many take every counter; both read back as they were, and bytes

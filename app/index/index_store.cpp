@@ -591,10 +591,11 @@ bool IndexStore::SaveCounts() {
 }
 
 std::vector<uint32_t> IndexStore::GramsToLookUp(GramView view, const std::vector<uint32_t>& grams,
-                                                double most_held) {
+                                                double most_held, std::size_t most) {
   if (!counts_read_ && !ReadCounts()) counts_[0] = counts_[1] = std::nullopt;
   const std::optional<GramCounts>& counts = counts_[view == GramView::kBytes ? 0 : 1];
-  return counts ? counts->HeldByAtMost(grams, static_cast<uint64_t>(most_held * rows())) : grams;
+  return counts ? counts->HeldByAtMost(grams, static_cast<uint64_t>(most_held * rows()), most)
+                : grams;
 }
 
 bool IndexStore::RowsHolding(GramView view, const std::vector<uint32_t>& grams,

@@ -142,11 +142,11 @@ class IndexStore {
   // holds every gram of `grams`, in ascending order.
   bool RowsHolding(GramView view, const std::vector<uint32_t>& grams, std::vector<int64_t>& rows);
 
-  // Of `grams`, those to look up in `view`: those that at most the share `most_held` of the
-  // rows holds, by the store's counts (GramCounts::HeldByAtMost); all of them when the counts
-  // cannot be read. Only between BeginRead and EndRead.
+  // Of `grams`, those to look up in `view`: the `most` rarest of those that at most the share
+  // `most_held` of the rows holds, by the store's counts (GramCounts::HeldByAtMost); all of them
+  // when the counts cannot be read. Only between BeginRead and EndRead.
   std::vector<uint32_t> GramsToLookUp(GramView view, const std::vector<uint32_t>& grams,
-                                      double most_held);
+                                      double most_held, std::size_t most);
   // Writing, in one transaction. False on any failure (the transaction is then undone).
   bool BeginWrite();
   bool Commit();
