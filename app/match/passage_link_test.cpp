@@ -164,7 +164,7 @@ TEST(TextOriginsTest, EachByteOfTheTextIsTracedAsReadFromTheStart) {
     EXPECT_EQ(text, whole_text) << "round " << round;
     EXPECT_EQ(text.substr(0, expected_text.size()), expected_text) << "round " << round;
   }
-  EXPECT_GT(traced, testing::Rounds(60, 4) * 20);
+  EXPECT_GT(traced, testing::Rounds(60, 4) * 5);  // not a test of nothing
   // Far past the text made, and in no text at all.
   const std::string plain(100'000, 'a');
   TextOrigins origins(plain);
