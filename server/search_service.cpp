@@ -33,6 +33,8 @@ constexpr std::size_t kShownAhead = 20;
 // How long before a search the locks it takes for the articles may have been read: an answer
 // holds every change complete 100 ms before the question, a lock taken included.
 constexpr auto kLocksAge = std::chrono::milliseconds(50);
+// The reason a search gives for not using the index while the first one is built.
+constexpr std::string_view kBuildRunning = "build running";
 
 // Asks the shared index for one search, one search at a time, and keeps what became of it
 // for that search's summary.
@@ -207,7 +209,9 @@ std::shared_ptr<const Findings> SearchService::Search(const Query& query, Result
   auto findings =
       std::make_shared<const Findings>(Run(query, order, std::move(stop), threads, listing));
   const std::optional<uint64_t> used = listing.generation();
-  if (used && findings->completed && findings->errors.empty() && listing_.Proven() == used) {
+  // Nor are findings made while the first index is built kept: they would say so long after.
+  if (used && findings->completed && findings->errors.empty() &&
+      findings->index_reason != kBuildRunning && listing_.Proven() == used) {
     kept_findings_.Keep(key, *used, findings, BytesOf(*findings));
   }
   return findings;
@@ -274,7 +278,7 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
   findings.index_state = use.state;
   // Until the first index is built, the searches say that it is being built.
   findings.index_reason =
-      use.reason == "none yet" && refresh_.running() ? "build running" : use.reason;
+      use.reason == "none yet" && refresh_.running() ? kBuildRunning : use.reason;
   findings.completed = report.outcome == SearchOutcome::kCompleted;
   findings.elapsed = std::chrono::steady_clock::now() - started;
   return findings;
