@@ -578,7 +578,9 @@ bool IndexStore::ReadCounts() {
     const int64_t view = select.Integer(0);
     if (view == 0 || view == 1) counts_[view] = GramCounts::FromBytes(select.Bytes(1));
   }
-  return step == SQLITE_DONE;
+  if (step == SQLITE_DONE) return true;
+  counts_[0] = counts_[1] = std::nullopt;
+  return false;
 }
 
 bool IndexStore::SaveCounts() {
@@ -592,8 +594,8 @@ bool IndexStore::SaveCounts() {
 
 std::vector<uint32_t> IndexStore::GramsToLookUp(GramView view, const std::vector<uint32_t>& grams,
                                                 double most_held, std::size_t most) {
-  if (!counts_read_ && !ReadCounts()) counts_[0] = counts_[1] = std::nullopt;
-  const std::optional<GramCounts>& counts = counts_[view == GramView::kBytes ? 0 : 1];
+  if (!counts_read_) ReadCounts();
+  const std::optional<GramCounts>& counts = counts_[ViewIndex(view)];
   return counts ? counts->HeldByAtMost(grams, static_cast<uint64_t>(most_held * rows()), most)
                 : grams;
 }
@@ -655,12 +657,12 @@ bool IndexStore::PutArticle(std::string_view name, IndexedArticle& article,
   for (GramView view : {GramView::kBytes, GramView::kText}) {
     const std::vector<std::vector<uint32_t>>& stretches = grams.stretches(view);
     if (stretches.empty()) continue;
-    if (std::optional<GramCounts>& counts = counts_[view == GramView::kBytes ? 0 : 1]) {
+    if (std::optional<GramCounts>& counts = counts_[ViewIndex(view)]) {
       for (const std::vector<uint32_t>& stretch : stretches) {
         for (const uint32_t gram : stretch) counts->Add(gram);
       }
     }
-    sqlite3_stmt*& insert = inserts_[view == GramView::kBytes ? 0 : 1];
+    sqlite3_stmt*& insert = inserts_[ViewIndex(view)];
     if (!insert) {
       const std::string sql =
           std::string("INSERT INTO ") + GramTable(view) + "(rowid, grams) VALUES (?1, ?2)";

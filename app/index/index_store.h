@@ -182,6 +182,8 @@ class IndexStore {
   // Reads the gram counts once (a store keeps them from then on); false on a failure, which
   // leaves none. A view whose counts do not read has none.
   bool ReadCounts();
+  // Where the members kept for bytes and text (two of each) hold `view`'s.
+  static std::size_t ViewIndex(GramView view) { return view == GramView::kBytes ? 0 : 1; }
   bool SaveCounts();
   bool TakePlace();
 
