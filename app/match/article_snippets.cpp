@@ -27,6 +27,9 @@ constexpr std::size_t kTextStep = 64 * 1024;
 // How much of the article a text search whose hits are counted makes the text of first, for
 // its snippets; then twice as much each time, until the snippets are sure.
 constexpr std::size_t kFirstTextStep = 1024;
+// How much of the article the snippets of words whose hits are counted make the text of first;
+// then twice as much each time, until their passages are sure.
+constexpr std::size_t kFirstWordsTextStep = 64 * 1024;
 // How far past the bytes read a hit that may show must lie for the reading to resume shortly
 // before it, rather than go on; and how far before it the reading resumes.
 constexpr std::size_t kResumeGap = 8192;
@@ -339,6 +342,46 @@ class TextOfBytes {
   bool finished_ = false;
 };
 
+// The hits of words whose passages are shown, at most kMostSnippets of them, in the order of
+// the text: those whose passage (the hits within half a snippet of it either side) holds the
+// most of the terms, the earliest first among equals, each further than that from the others.
+// `least_score`: how many terms the poorest of them holds.
+std::vector<std::size_t> ChosenPassages(const std::vector<WordHit>& hits, std::size_t terms,
+                                        std::size_t& least_score) {
+  constexpr uint64_t kReach = kSnippetLength / 2;
+  std::vector<std::size_t> held(terms, 0);
+  std::vector<std::size_t> score(hits.size(), 0);
+  std::size_t distinct = 0;
+  for (std::size_t at = 0, low = 0, high = 0; at < hits.size(); ++at) {
+    for (; high < hits.size() && hits[high].start <= hits[at].end + kReach; ++high) {
+      distinct += held[hits[high].term]++ == 0;
+    }
+    for (; hits[low].start + kReach < hits[at].start; ++low) {
+      distinct -= --held[hits[low].term] == 0;
+    }
+    score[at] = distinct;
+  }
+  std::vector<std::size_t> order(hits.size());
+  for (std::size_t at = 0; at < order.size(); ++at) order[at] = at;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return score[a] > score[b]; });
+  std::vector<std::size_t> chosen;
+  least_score = 0;
+  for (const std::size_t at : order) {
+    if (chosen.size() == kMostSnippets) break;
+    const bool apart = std::all_of(chosen.begin(), chosen.end(), [&](std::size_t other) {
+      const uint64_t a = hits[at].start;
+      const uint64_t b = hits[other].start;
+      return (a > b ? a - b : b - a) > kReach;
+    });
+    if (!apart) continue;
+    chosen.push_back(at);
+    least_score = score[at];
+  }
+  std::sort(chosen.begin(), chosen.end());
+  return chosen;
+}
+
 }  // namespace
 
 SnippetMaker::SnippetMaker(std::string_view phrase, const MatchSettings& settings)
@@ -627,47 +670,40 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
                                           std::span<const uint64_t> counted_terms) const {
   ArticleSnippets made;
   made.title = Title(article);
+  const std::size_t terms = words_->terms.size();
+  const std::size_t sought_terms = static_cast<std::size_t>(std::count_if(
+      words_->terms.begin(), words_->terms.end(), [](const auto& term) { return !term.excluded; }));
+  // With every term's hits counted as the article was read, the text is made in growing steps
+  // only as far as the passages need it: a long page that holds every term together early on
+  // is not made to its end. Otherwise a better passage may come anywhere, and it is.
   // The places the text is made from are kept, so that each link finds its hit's bytes
   // without reading the article from its start again.
+  const bool counts_known = counted_terms.size() == terms;
   TextOrigins origins(article);
   std::string text;
-  origins.AppendText(article.size(), text);
-  std::vector<uint64_t> found(words_->terms.size(), 0);
-  std::vector<WordHit> hits =
-      WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
-  std::erase_if(hits, [&](const WordHit& hit) { return words_->terms[hit.term].excluded; });
-
-  // Each hit's passage: the hits that lie within half a snippet of it either side, and how
-  // many of the terms they hold.
-  const std::size_t terms = words_->terms.size();
-  constexpr uint64_t kReach = kSnippetLength / 2;
-  std::vector<std::size_t> held(terms, 0);
-  std::vector<std::size_t> score(hits.size(), 0);
-  std::size_t distinct = 0;
-  for (std::size_t at = 0, low = 0, high = 0; at < hits.size(); ++at) {
-    for (; high < hits.size() && hits[high].start <= hits[at].end + kReach; ++high) {
-      distinct += held[hits[high].term]++ == 0;
-    }
-    for (; hits[low].start + kReach < hits[at].start; ++low) {
-      distinct -= --held[hits[low].term] == 0;
-    }
-    score[at] = distinct;
-  }
-  std::vector<std::size_t> order(hits.size());
-  for (std::size_t at = 0; at < order.size(); ++at) order[at] = at;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return score[a] > score[b]; });
+  std::vector<uint64_t> found(terms, 0);
+  std::vector<WordHit> hits;
   std::vector<std::size_t> chosen;
-  for (const std::size_t at : order) {
-    if (chosen.size() == kMostSnippets) break;
-    const bool apart = std::all_of(chosen.begin(), chosen.end(), [&](std::size_t other) {
-      const uint64_t a = hits[at].start;
-      const uint64_t b = hits[other].start;
-      return (a > b ? a - b : b - a) > kReach;
-    });
-    if (apart) chosen.push_back(at);
+  for (std::size_t read = 0, step = kFirstWordsTextStep;; step *= 2) {
+    read = counts_known ? std::min(article.size(), read + step) : article.size();
+    origins.AppendText(read, text);
+    hits = WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
+    std::erase_if(hits, [&](const WordHit& hit) { return words_->terms[hit.term].excluded; });
+    std::size_t least_score = 0;
+    chosen = ChosenPassages(hits, terms, least_score);
+    if (read == article.size()) break;
+    // The text to come cannot change these passages when there are as many as are shown, each
+    // holding every term sought (a later passage comes after them among equals), and the text
+    // around the last of them, as far as its passage and snippet reach, can no longer change.
+    if (chosen.size() == kMostSnippets && least_score == sought_terms) {
+      const std::size_t window_end = hits[chosen.back()].end + kContextBytes;
+      if (window_end + kUnsureBytes <= text.size() &&
+          NextAsciiByte(text, window_end) < text.size()) {
+        break;
+      }
+    }
   }
-  std::sort(chosen.begin(), chosen.end());
+
   std::size_t shown_end = 0;
   // Each link opens where the article's bytes give the hit's text, as a phrase's does.
   for (const std::size_t at : chosen) {
@@ -684,7 +720,7 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
   }
 
   // The counts the scan made, else those of the text; an excluded term's are none.
-  if (counted_terms.size() == terms) found.assign(counted_terms.begin(), counted_terms.end());
+  if (counts_known) found.assign(counted_terms.begin(), counted_terms.end());
   made.term_hits.assign(terms, 0);
   int64_t all = 0;
   for (std::size_t term = 0; term < terms; ++term) {

@@ -479,5 +479,43 @@ TEST(ArticleSnippets, WordsMarkEveryRequiredTermAndPreferPassagesHoldingMoreOfTh
             (std::vector<std::string>{"0:\xC3\x89ric", "0:e\xCC\x81ric", "1:joIN"}));
 }
 
+// Words whose hits were counted as the article was read make its text only as far as their
+// passages need: long random articles, their terms dense or sparse, near the ends of the steps
+// too, give the snippets of the whole text.
+TEST(ArticleSnippets, CountedWordSearchesMakeTheSnippetsOfTheWholeText) {
+  const std::vector<std::string> pieces = {"<p>a few words of text</p> ",
+                                           "ab ",
+                                           "cd ",
+                                           "ef ",
+                                           "<b>ab</b>cd ",
+                                           "&amp; ",
+                                           "\xC3\xA9"
+                                           "cd ",
+                                           std::string(300, 'w') + " "};
+  std::mt19937 random(23);
+  for (int round = 0, rounds = testing::Rounds(24, 6); round < rounds; ++round) {
+    std::string article;
+    const int length = std::uniform_int_distribution<int>(0, 16000)(random);
+    const unsigned density = round % 3 == 0 ? 20 : round % 3 == 1 ? 400 : 6000;
+    for (int i = 0; i < length; ++i) {
+      article += pieces[random() % density == 0 ? 1 + random() % (pieces.size() - 1) : 0];
+    }
+    if (density > 1000 && article.size() > 80000) {
+      // Two passages of both terms early and a third shortly before the end of the first step.
+      for (const std::size_t at :
+           {random() % 30000, 30000 + random() % 30000, 65536 - 8 - random() % 300}) {
+        article.replace(at, 7, " ab cd ");
+      }
+    }
+    for (const MatchSettings& settings : {MatchSettings{}, Folding(MatchMode::kText)}) {
+      const SnippetMaker maker(WordsQuery("ab cd -ef"), settings);
+      const ArticleSnippets whole = maker.Make(article);
+      const std::vector<uint64_t> counted(whole.term_hits.begin(), whole.term_hits.end());
+      SCOPED_TRACE(::testing::Message() << "round " << round << " size " << article.size());
+      EXPECT_EQ(maker.Make(article, whole.hits, {}, counted), whole);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kb
