@@ -181,13 +181,17 @@ int Serve(const Options& options) {
     Say("the knowledge base lies on a network file system: every search reads every article");
   }
 
+  const std::size_t processors = kb::platform::ProcessorCount();
   kb::server::SearchService service(
       env, settings, options.directory.empty() ? "the current directory" : options.directory,
-      options.keep_findings ? kb::server::kKeptFindingsBytes : 0);
+      options.keep_findings ? kb::server::kKeptFindingsBytes : 0,
+      // One light search more than the processors: each now and then waits (for the index,
+      // for a read), and another then uses the processor.
+      processors + 1);
   kb::server::SearchServer searches(service, {.bound_address = options.address.host,
                                               .allowed_hosts = options.allowed_hosts,
                                               .trusted_proxies = options.trusted_proxies,
-                                              .processors = kb::platform::ProcessorCount()});
+                                              .processors = processors});
   std::string problem;
   const std::unique_ptr<kb::server::HttpServer> http = kb::server::HttpServer::Start(
       options.address, !options.trusted_proxies.empty(),

@@ -1,31 +1,54 @@
 #include "server/search_lanes.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kb::server {
 
+SearchLanes::SearchLanes(std::size_t light_at_once)
+    : light_at_once_(std::max<std::size_t>(light_at_once, 1)) {}
+
 SearchLanes::Search::Search(SearchLanes& lanes, std::stop_token stop)
     : lanes_(lanes), stop_(std::move(stop)) {
-  const std::lock_guard lock(lanes_.mutex_);
-  ++lanes_.light_;
+  std::unique_lock lock(lanes_.mutex_);
+  const uint64_t turn = lanes_.next_turn_++;
+  lanes_.turns_.insert(turn);
+  lanes_.light_gone_.wait(lock, stop_, [&] {
+    return *lanes_.turns_.begin() == turn && lanes_.light_ < lanes_.light_at_once_;
+  });
+  lanes_.turns_.erase(turn);
+  counted_light_ = !stop_.stop_requested();
+  if (counted_light_) ++lanes_.light_;
+  lock.unlock();
+  // The next in turn may start too, when there is room.
+  lanes_.light_gone_.notify_all();
 }
 
 SearchLanes::Search::~Search() {
-  if (heavy_) return;
-  {
-    const std::lock_guard lock(lanes_.mutex_);
-    --lanes_.light_;
-  }
-  lanes_.light_gone_.notify_all();
+  const std::lock_guard lock(lanes_.mutex_);
+  if (counted_light_) lanes_.LightEnded();
 }
 
 void SearchLanes::Search::Reads(std::size_t articles) {
   if (articles <= kHeavyArticles || heavy_.exchange(true)) return;
-  {
-    const std::lock_guard lock(lanes_.mutex_);
-    --lanes_.light_;
-  }
-  lanes_.light_gone_.notify_all();
+  const std::lock_guard lock(lanes_.mutex_);
+  if (counted_light_) lanes_.LightEnded();
+  counted_light_ = false;
+}
+
+void SearchLanes::Search::Pause() {
+  const std::lock_guard lock(lanes_.mutex_);
+  paused_ = counted_light_;
+  if (counted_light_) lanes_.LightEnded();
+  counted_light_ = false;
+}
+
+void SearchLanes::Search::Resume() {
+  const std::lock_guard lock(lanes_.mutex_);
+  if (!paused_ || heavy_) return;
+  paused_ = false;
+  counted_light_ = true;
+  ++lanes_.light_;
 }
 
 void SearchLanes::Search::GiveWay() {
@@ -38,9 +61,19 @@ void SearchLanes::Search::GiveWay() {
   waited_ += std::chrono::steady_clock::now() - began;
 }
 
+void SearchLanes::LightEnded() {
+  --light_;
+  light_gone_.notify_all();
+}
+
 std::size_t SearchLanes::light() const {
   const std::lock_guard lock(mutex_);
   return light_;
+}
+
+std::size_t SearchLanes::waiting() const {
+  const std::lock_guard lock(mutex_);
+  return turns_.size();
 }
 
 }  // namespace kb::server

@@ -21,8 +21,8 @@
 //
 // Searches run on a FairPool (server/fair_pool.h), kThreadsPerProcessor threads for each
 // processor, one search of a client at a time: so a rare query starts at once while fewer
-// clients than threads search, and the system shares the processors between the searches
-// then; more clients take turns. A search reads its articles on one thread while others run,
+// clients than threads search (though light searches then take turns, server/search_lanes.h);
+// more clients take turns in the pool. A search reads its articles on one thread while others run,
 // and on as many as the processors divided by the searches running when it starts, so that
 // a search alone takes every processor and searches at once take no more than they share.
 // A client is a connection

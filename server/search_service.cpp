@@ -48,7 +48,7 @@ constexpr std::string_view kBuildRunning = "build running";
 class IndexForOneSearch final : public ArticleFilter {
  public:
   IndexForOneSearch(index::ArticleIndex& index, std::mutex& mutex,
-                    const index::BackgroundRefresh& refresh, std::atomic<bool>& index_served,
+                    index::BackgroundRefresh& refresh, std::atomic<bool>& index_served,
                     SearchLanes::Search& lane, std::stop_token stop)
       : index_(index),
         mutex_(mutex),
@@ -60,11 +60,14 @@ class IndexForOneSearch final : public ArticleFilter {
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override {
-    Choose(names, query, settings, threads, must_read);
+    Choose(names, query, settings, threads, must_read, false);
     if (use_.reason == "none yet" && index_served_) {
       if (WaitForRefresh()) {
         std::fill(must_read.begin(), must_read.end(), 1);
-        Choose(names, query, settings, threads, must_read);
+        Choose(names, query, settings, threads, must_read, true);
+      } else {
+        const std::lock_guard lock(mutex_);
+        refresh_.AfterSearch();
       }
       // A refresh that takes longer (a new index made) or none at all: no search waits again
       // until the index serves one.
@@ -77,11 +80,21 @@ class IndexForOneSearch final : public ArticleFilter {
   const index::IndexUse& use() const { return use_; }
 
  private:
+  // `last`: whether the search asks the index no more after this.
   void Choose(std::span<const std::string_view> names, const Query& query,
-              const MatchSettings& settings, std::size_t threads, std::vector<char>& must_read) {
+              const MatchSettings& settings, std::size_t threads, std::vector<char>& must_read,
+              bool last) {
+    // A read of the locks held may take tens of milliseconds while the processors are busy:
+    // it is waited for here, not while every other search waits for the index.
+    index_.AwaitRecentLocks();
+    lane_.Pause();
     const std::lock_guard lock(mutex_);
+    lane_.Resume();
     index_.ChooseArticles(names, query, settings, threads, must_read);
     use_ = index_.last_search_use();
+    // The refresh this search calls for, if any, starts now that the index is at hand: taking
+    // it again after the search would keep others from it once more.
+    if (last || !(use_.reason == "none yet" && index_served_)) refresh_.AfterSearch();
   }
 
   // Waits while a refresh runs, within kRefreshWait; false when it still runs, or the search
@@ -97,7 +110,7 @@ class IndexForOneSearch final : public ArticleFilter {
 
   index::ArticleIndex& index_;
   std::mutex& mutex_;
-  const index::BackgroundRefresh& refresh_;
+  index::BackgroundRefresh& refresh_;
   std::atomic<bool>& index_served_;
   SearchLanes::Search& lane_;
   std::stop_token stop_;
@@ -157,13 +170,15 @@ std::string WorkingDirectory() {
 }  // namespace
 
 SearchService::SearchService(platform::Env& env, const Settings& settings,
-                             std::string knowledge_base, std::size_t kept_findings_bytes)
+                             std::string knowledge_base, std::size_t kept_findings_bytes,
+                             std::size_t light_at_once)
     : env_(env),
       settings_(settings),
       knowledge_base_(std::move(knowledge_base)),
       layout_(KnowledgeBaseOf(settings, WorkingDirectory())),
       keeping_findings_(kept_findings_bytes > 0),
       kept_findings_(kept_findings_bytes),
+      lanes_(light_at_once),
       index_({.knowledge_base = layout_,
               .enabled = settings.use_index,
               .cache_limit = settings.index_limit,
@@ -259,10 +274,6 @@ Findings SearchService::Run(const Query& query, ResultsOrder order, std::stop_to
       .shown_ahead = kShownAhead,
       .before_article = [&lane] { lane.GiveWay(); }};
   SearchReport report = RunSearch(env_, request, screen);
-  {
-    const std::lock_guard lock(index_mutex_);
-    refresh_.AfterSearch();
-  }
   const index::IndexUse& use = filter.use();
   // The rows of the page the search would write: in the order asked for.
   findings.found.reserve(report.rows.size());

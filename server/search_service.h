@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -67,9 +68,11 @@ class SearchService {
   // `settings` as the user's and the knowledge base's settings files left them;
   // `knowledge_base` names the knowledge base in messages ("the current directory" or the
   // folder given); findings kept for repeated searches take at most `kept_findings_bytes`
-  // (0: none kept, every search runs).
+  // (0: none kept, every search runs); at most `light_at_once` searches that read few
+  // articles run at once (SearchLanes), the others wait their turn.
   SearchService(platform::Env& env, const Settings& settings, std::string knowledge_base,
-                std::size_t kept_findings_bytes = kKeptFindingsBytes);
+                std::size_t kept_findings_bytes = kKeptFindingsBytes,
+                std::size_t light_at_once = SIZE_MAX);
   ~SearchService();
   SearchService(const SearchService&) = delete;
   SearchService& operator=(const SearchService&) = delete;

@@ -697,6 +697,10 @@ void ArticleIndex::Prepare(const Query& query, const MatchSettings& settings) {
   prepared_locks_ = std::async(std::launch::async | std::launch::deferred, platform::LockedFiles);
 }
 
+void ArticleIndex::AwaitRecentLocks() const {
+  if (recent_locks_) recent_locks_->Read();
+}
+
 void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const Query& query,
                                   const MatchSettings& settings, std::size_t threads,
                                   std::vector<char>& must_read) {

@@ -105,6 +105,10 @@ class ArticleIndex final : public ArticleFilter {
   // serve the phrase and each search reads them: the kernel makes that read wait a while,
   // which the listing then hides.
   void Prepare(const Query& query, const MatchSettings& settings) override;
+  // With IndexSettings::locks_age, waits when need be for a read of the locks held that is
+  // recent enough for a search asking now, so that the search finds one without waiting while
+  // it holds the index (and keeps others from it). Safe from any thread.
+  void AwaitRecentLocks() const;
   // Takes the locks read since the last Prepare, or reads them now when there was none.
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
