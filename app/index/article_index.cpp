@@ -233,7 +233,20 @@ std::vector<int64_t> ArticleRowsOf(const IndexedArticles& indexed,
   std::vector<int64_t> rows;
   std::size_t at = 0;  // the last of `by_row` that starts at or before the stretch
   for (const int64_t stretch : stretch_rows) {
-    while (at + 1 < by_row.size() && by_row[at + 1].first <= stretch) ++at;
+    // Galloping from the last: a rare phrase's few stretches lie far apart among the 40,000
+    // articles, a common one's many close together.
+    std::size_t step = 1;
+    while (at + step < by_row.size() && by_row[at + step].first <= stretch) {
+      at += step;
+      step *= 2;
+    }
+    const auto past = std::upper_bound(
+        by_row.begin() + static_cast<std::ptrdiff_t>(at),
+        by_row.begin() + static_cast<std::ptrdiff_t>(std::min(at + step, by_row.size())), stretch,
+        [](int64_t row, const std::pair<int64_t, std::size_t>& entry) {
+          return row < entry.first;
+        });
+    at = past == by_row.begin() ? 0 : static_cast<std::size_t>(past - by_row.begin()) - 1;
     if (by_row.empty() || by_row[at].first > stretch) continue;
     const auto [first, place] = by_row[at];
     if (stretch < first + indexed[place].second.stretches &&
