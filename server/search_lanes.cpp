@@ -12,16 +12,16 @@ SearchLanes::Search::Search(SearchLanes& lanes, std::stop_token stop)
     : lanes_(lanes), stop_(std::move(stop)) {
   std::unique_lock lock(lanes_.mutex_);
   const uint64_t turn = lanes_.next_turn_++;
-  lanes_.turns_.insert(turn);
-  lanes_.light_gone_.wait(lock, stop_, [&] {
-    return *lanes_.turns_.begin() == turn && lanes_.light_ < lanes_.light_at_once_;
+  std::condition_variable_any woken;
+  lanes_.turns_.emplace(turn, &woken);
+  woken.wait(lock, stop_, [&] {
+    return lanes_.turns_.begin()->first == turn && lanes_.light_ < lanes_.light_at_once_;
   });
   lanes_.turns_.erase(turn);
   counted_light_ = !stop_.stop_requested();
   if (counted_light_) ++lanes_.light_;
-  lock.unlock();
   // The next in turn may start too, when there is room.
-  lanes_.light_gone_.notify_all();
+  lanes_.WakeNext();
 }
 
 SearchLanes::Search::~Search() {
@@ -62,8 +62,12 @@ void SearchLanes::Search::GiveWay() {
 }
 
 void SearchLanes::LightEnded() {
-  --light_;
-  light_gone_.notify_all();
+  if (--light_ == 0) light_gone_.notify_all();
+  WakeNext();
+}
+
+void SearchLanes::WakeNext() {
+  if (!turns_.empty() && light_ < light_at_once_) turns_.begin()->second->notify_one();
 }
 
 std::size_t SearchLanes::light() const {

@@ -17,8 +17,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <set>
 #include <stop_token>
 
 namespace kb::server {
@@ -69,14 +69,18 @@ class SearchLanes {
   std::size_t waiting() const;
 
  private:
-  // Ends a light search's turn, under the mutex.
+  // Under the mutex: ends a light search's turn; wakes the search next in turn, alone, when
+  // there is room for it.
   void LightEnded();
+  void WakeNext();
 
   const std::size_t light_at_once_;
   mutable std::mutex mutex_;
-  std::condition_variable_any light_gone_;
+  std::condition_variable_any light_gone_;  // for heavy searches giving way: light_ fell to 0
   std::size_t light_ = 0;
-  std::set<uint64_t> turns_;  // of the searches waiting, in the order they came
+  // The searches waiting, in the order they came, each woken by its own condition: a search
+  // ending wakes one of them, not all to see whose turn it is.
+  std::map<uint64_t, std::condition_variable_any*> turns_;
   uint64_t next_turn_ = 0;
 };
 
