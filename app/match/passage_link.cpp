@@ -1,5 +1,7 @@
 #include "app/match/passage_link.h"
 
+#include <string.h>  // memrchr
+
 #include <algorithm>
 #include <limits>
 #include <string>
@@ -110,8 +112,11 @@ std::optional<std::string_view> IdOfTag(std::string_view tag) {
 std::string IdBefore(std::string_view article, std::size_t start) {
   const std::size_t limit = start > kIdLookBack ? start - kIdLookBack : 0;
   for (std::size_t at = start; at > limit;) {
-    const std::size_t open = article.rfind('<', at - 1);
-    if (open == std::string_view::npos || open < limit) break;
+    // memrchr, not a loop of one byte at a time: the tag with an id may lie far back.
+    const void* found = memrchr(article.data() + limit, '<', at - limit);
+    if (found == nullptr) break;
+    const std::size_t open =
+        static_cast<std::size_t>(static_cast<const char*>(found) - article.data());
     at = open;
     if (open + 1 < article.size() && IsAsciiLetter(article[open + 1])) {
       if (const std::optional<std::string_view> id = IdOfTag(article.substr(open))) {
