@@ -26,21 +26,25 @@ SearchLanes::Search::Search(SearchLanes& lanes, std::stop_token stop)
 
 SearchLanes::Search::~Search() {
   const std::lock_guard lock(lanes_.mutex_);
-  if (counted_light_) lanes_.LightEnded();
+  LeaveLight();
 }
 
 void SearchLanes::Search::Reads(std::size_t articles) {
   if (articles <= kHeavyArticles || heavy_.exchange(true)) return;
   const std::lock_guard lock(lanes_.mutex_);
-  if (counted_light_) lanes_.LightEnded();
-  counted_light_ = false;
+  LeaveLight();
 }
 
 void SearchLanes::Search::Pause() {
   const std::lock_guard lock(lanes_.mutex_);
-  paused_ = counted_light_;
-  if (counted_light_) lanes_.LightEnded();
+  paused_ = LeaveLight();
+}
+
+bool SearchLanes::Search::LeaveLight() {
+  const bool was = counted_light_;
+  if (was) lanes_.LightEnded();
   counted_light_ = false;
+  return was;
 }
 
 void SearchLanes::Search::Resume() {

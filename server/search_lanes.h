@@ -55,6 +55,9 @@ class SearchLanes {
     void GiveWay();
 
    private:
+    // Under the lanes' mutex: no longer among the light searches running; whether it was.
+    bool LeaveLight();
+
     SearchLanes& lanes_;
     std::stop_token stop_;
     std::atomic<bool> heavy_{false};
