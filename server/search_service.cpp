@@ -60,8 +60,7 @@ class IndexForOneSearch final : public ArticleFilter {
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read) override {
-    Choose(names, query, settings, threads, must_read, false);
-    if (use_.reason == "none yet" && index_served_) {
+    if (Choose(names, query, settings, threads, must_read, false)) {
       if (WaitForRefresh()) {
         std::fill(must_read.begin(), must_read.end(), 1);
         Choose(names, query, settings, threads, must_read, true);
@@ -80,8 +79,11 @@ class IndexForOneSearch final : public ArticleFilter {
   const index::IndexUse& use() const { return use_; }
 
  private:
-  // `last`: whether the search asks the index no more after this.
-  void Choose(std::span<const std::string_view> names, const Query& query,
+  // Asks the index. Gives whether the search should wait for a refresh and ask again: the
+  // index it used before proves nothing now, and `last` (whether it may not ask again) is
+  // false. When it will not ask again, the refresh it calls for, if any, starts now that the
+  // index is at hand: taking it again after the search would keep others from it once more.
+  bool Choose(std::span<const std::string_view> names, const Query& query,
               const MatchSettings& settings, std::size_t threads, std::vector<char>& must_read,
               bool last) {
     // A read of the locks held may take tens of milliseconds while the processors are busy:
@@ -92,9 +94,9 @@ class IndexForOneSearch final : public ArticleFilter {
     lane_.Resume();
     index_.ChooseArticles(names, query, settings, threads, must_read);
     use_ = index_.last_search_use();
-    // The refresh this search calls for, if any, starts now that the index is at hand: taking
-    // it again after the search would keep others from it once more.
-    if (last || !(use_.reason == "none yet" && index_served_)) refresh_.AfterSearch();
+    const bool ask_again = !last && use_.reason == "none yet" && index_served_;
+    if (!ask_again) refresh_.AfterSearch();
+    return ask_again;
   }
 
   // Waits while a refresh runs, within kRefreshWait; false when it still runs, or the search
