@@ -58,9 +58,9 @@ class TimedFilter : public kb::ArticleFilter {
   }
   void ChooseArticles(std::span<const std::string_view> names, const kb::Query& query,
                       const kb::MatchSettings& settings, std::size_t threads,
-                      std::vector<char>& must_read) override {
+                      std::vector<char>& must_read, kb::PlacesToLook& places) override {
     const Clock::time_point start = Clock::now();
-    index_.ChooseArticles(names, query, settings, threads, must_read);
+    index_.ChooseArticles(names, query, settings, threads, must_read, places);
     choice_ms = MsSince(start);
   }
 

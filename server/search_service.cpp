@@ -59,11 +59,12 @@ class IndexForOneSearch final : public ArticleFilter {
 
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
-                      std::vector<char>& must_read) override {
-    if (Choose(names, query, settings, threads, must_read, false)) {
+                      std::vector<char>& must_read, PlacesToLook& places) override {
+    if (Choose(names, query, settings, threads, must_read, places, false)) {
       if (WaitForRefresh()) {
         std::fill(must_read.begin(), must_read.end(), 1);
-        Choose(names, query, settings, threads, must_read, true);
+        places.Clear();
+        Choose(names, query, settings, threads, must_read, places, true);
       } else {
         const std::lock_guard lock(mutex_);
         refresh_.AfterSearch();
@@ -85,14 +86,14 @@ class IndexForOneSearch final : public ArticleFilter {
   // index is at hand: taking it again after the search would keep others from it once more.
   bool Choose(std::span<const std::string_view> names, const Query& query,
               const MatchSettings& settings, std::size_t threads, std::vector<char>& must_read,
-              bool last) {
+              PlacesToLook& places, bool last) {
     // A read of the locks held may take tens of milliseconds while the processors are busy:
     // it is waited for here, not while every other search waits for the index.
     index_.AwaitRecentLocks();
     lane_.Pause();
     const std::lock_guard lock(mutex_);
     lane_.Resume();
-    index_.ChooseArticles(names, query, settings, threads, must_read);
+    index_.ChooseArticles(names, query, settings, threads, must_read, places);
     use_ = index_.last_search_use();
     const bool ask_again = !last && use_.reason == "none yet" && index_served_;
     if (!ask_again) refresh_.AfterSearch();

@@ -573,7 +573,8 @@ void ArticleIndex::PlaceNames(std::span<const std::string_view> names) {
 
 std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreIdentity& identity,
                                       const PhraseGrams& sought, int64_t clock,
-                                      std::vector<int64_t>& rows) {
+                                      std::vector<int64_t>& rows,
+                                      std::vector<int64_t>& stretch_rows) {
   Kept& kept = *kept_;
   if (!OpenKept(store_file, identity)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
@@ -587,6 +588,7 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
                                                              kMostHeldLookedUp, kMostGramsLookedUp),
                                    stretches);
     std::vector<int64_t> holding = ArticleRowsOf(kept.indexed, kept.by_row, stretches);
+    if (sought.groups.size() == 1) stretch_rows = std::move(stretches);
     if (group > 0) {
       std::vector<int64_t> all;
       std::set_intersection(rows.begin(), rows.end(), holding.begin(), holding.end(),
@@ -613,6 +615,23 @@ constexpr char kLocked = 2;
 
 // Marks with kHoldsGrams each article whose first row is one of `rows`; `by_row` holds the
 // articles' (first row, place), sorted.
+// The bytes of the stretches of `article` that `stretch_rows` (ascending) name, those that
+// overlap or touch made one.
+std::vector<ByteRange> RangesOfStretches(const IndexedArticle& article,
+                                         const std::vector<int64_t>& stretch_rows) {
+  std::vector<ByteRange> ranges;
+  for (auto row = std::lower_bound(stretch_rows.begin(), stretch_rows.end(), article.row);
+       row != stretch_rows.end() && *row < article.row + article.stretches; ++row) {
+    const ByteRange bytes = BytesOfStretch(static_cast<std::size_t>(*row - article.row));
+    if (!ranges.empty() && bytes.start <= ranges.back().end) {
+      ranges.back().end = std::max(ranges.back().end, bytes.end);
+    } else {
+      ranges.push_back(bytes);
+    }
+  }
+  return ranges;
+}
+
 void MarkRows(const std::vector<int64_t>& rows,
               const std::vector<std::pair<int64_t, std::size_t>>& by_row,
               std::vector<char>& marks) {
@@ -653,10 +672,11 @@ void MarkLocked(const IndexedArticles& indexed, const std::set<platform::LockedF
 }  // namespace
 
 void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusPass& statuses,
-                          const std::vector<int64_t>& rows, int64_t clock,
+                          const std::vector<int64_t>& rows,
+                          const std::vector<int64_t>& stretch_rows, int64_t clock,
                           const std::set<platform::LockedFile>& locked,
                           const platform::ExactStatus& zeb, std::vector<char>& must_read,
-                          IndexUse& use) {
+                          PlacesToLook& places_to_look, IndexUse& use) {
   Kept& kept = *kept_;
   const std::vector<std::size_t>& places = kept.places;
   use.articles_read = 0;
@@ -695,6 +715,9 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
       }
     }
     must_read[at] = doubtful || locked_only || (marks[held] & kHoldsGrams) != 0;
+    if (must_read[at] && !doubtful && !locked_only && !stretch_rows.empty()) {
+      places_to_look.Add(at, RangesOfStretches(kept.indexed[held].second, stretch_rows));
+    }
     use.articles_read += must_read[at];
     use.articles_doubted += doubtful || locked_only;
     use.articles_locked += locked_only;
@@ -716,7 +739,7 @@ void ArticleIndex::AwaitRecentLocks() const {
 
 void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const Query& query,
                                   const MatchSettings& settings, std::size_t threads,
-                                  std::vector<char>& must_read) {
+                                  std::vector<char>& must_read, PlacesToLook& places) {
   IndexUse use{
       .state = "not used", .reason = {}, .articles_read = static_cast<int32_t>(names.size())};
   const auto finish = [&](std::string_view reason) {
@@ -743,7 +766,14 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   StatusPass statuses(settings_.knowledge_base.ArticleFolder(), names, ArticlesToCheck(names),
                       settings_.watch, threads);
   std::vector<int64_t> rows;
-  const std::string_view refusal = LookUp(place.store, place.identity, sought, clock, rows);
+  std::vector<int64_t> stretch_rows;
+  const std::string_view refusal =
+      LookUp(place.store, place.identity, sought, clock, rows, stretch_rows);
+  // Bytes of the stream are bytes of the file when the stream is the whole page's bytes.
+  if (query.kind != QueryKind::kPhrase || sought.view != GramView::kBytes ||
+      !settings.article.has_default_marker()) {
+    stretch_rows.clear();
+  }
   // A phrase in most articles spares few reads, fewer than the check costs: every article is
   // read, as the full scan reads them.
   const bool most =
@@ -763,7 +793,8 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   }
   if (refusal.empty()) PlaceNames(names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
-  Decide(names, statuses, rows, clock, *locked, place.identity.articles_folder, must_read, use);
+  Decide(names, statuses, rows, stretch_rows, clock, *locked, place.identity.articles_folder,
+         must_read, places, use);
   finish({});
 }
 

@@ -1,4 +1,5 @@
-// A refresh of the article index while another build of the same index holds its lock.
+// A refresh of the article index while another build of the same index holds its lock; where
+// a search is told to look; a cache that is not private.
 
 #include "app/index/article_index.h"
 
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/base/replaceable_texts.h"
 #include "app/index/index_store.h"
@@ -35,7 +38,8 @@ TEST(ArticleIndexTest, ARefreshWhileAnotherBuildRunsSaysSo) {
   ArticleIndex index({});
   const std::string_view names[] = {"ZEB1.htm"};
   std::vector<char> must_read(1);
-  index.ChooseArticles(names, Query::Phrase("printer"), {}, 1, must_read);
+  PlacesToLook places;
+  index.ChooseArticles(names, Query::Phrase("printer"), {}, 1, must_read, places);
   EXPECT_EQ(index.last_search_use().reason, "none yet");
   std::string problem;
   ASSERT_TRUE(index.Refresh(1, problem)) << problem;
@@ -79,8 +83,9 @@ TEST(ArticleIndexTest, UsesOnlyAPrivateCacheAndClearsItsOwnLeftovers) {
   const Query phrase = Query::Phrase("printer");
   const std::string_view names[] = {"ZEB1.htm"};
   std::vector<char> must_read(1);
+  PlacesToLook places;
   const auto search = [&](ArticleIndex& index) {
-    index.ChooseArticles(names, phrase, {}, 1, must_read);
+    index.ChooseArticles(names, phrase, {}, 1, must_read, places);
     return index.last_use();
   };
 
@@ -132,6 +137,52 @@ TEST(ArticleIndexTest, UsesOnlyAPrivateCacheAndClearsItsOwnLeftovers) {
   }
   EXPECT_TRUE(fs::is_regular_file(store));
   EXPECT_FALSE(fs::exists(store + ".new"));
+  fs::current_path(previous);
+}
+
+// An article read for the phrase's grams alone comes with the bytes of the stretches that hold
+// them; one read for a doubt, and every article of a search the stretches' bytes say nothing
+// of (words, the text), come with none.
+TEST(ArticleIndexTest, TellsWhereInTheArticlesReadForTheirGramsThePhraseCanLie) {
+  kb::testing::ScratchDirectory scratch;
+  fs::create_directories(scratch.path() / "kb" / "ZEB");
+  std::string long_page(5 * kStretchBytes, 'x');
+  long_page.replace(2 * kStretchBytes + kStretchOverlap + 10, 7, "printer");
+  long_page.replace(4 * kStretchBytes + 2000, 7, "printer");
+  scratch.Write("kb/ZEB/ZEB1.htm", long_page);
+  scratch.Write("kb/ZEB/ZEB2.htm", "<!-- Article starts -->printer");
+  // Most articles do not hold it: else all are read, as the full scan reads them.
+  scratch.Write("kb/ZEB/ZEB3.htm", "<!-- Article starts -->paper");
+  scratch.Write("kb/ZEB/ZEB4.htm", "<!-- Article starts -->ink");
+  setenv("XDG_CACHE_HOME", (scratch.path() / "cache").c_str(), 1);
+  const fs::path previous = fs::current_path();
+  fs::current_path(scratch.path() / "kb");
+  // A timestamp this close to the index's reading would be doubted.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ArticleIndex index({});
+  std::string problem;
+  ASSERT_TRUE(index.Refresh(1, problem)) << problem;
+
+  const std::vector<std::string_view> names = {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm", "ZEB4.htm"};
+  const auto places_of = [&](const Query& query, const MatchSettings& settings) {
+    std::vector<char> must_read(names.size(), 1);
+    PlacesToLook places;
+    index.ChooseArticles(names, query, settings, 1, must_read, places);
+    EXPECT_EQ(must_read, (std::vector<char>{1, 1, 0, 0}));
+    return std::vector<std::vector<ByteRange>>{{places.Of(0).begin(), places.Of(0).end()},
+                                               {places.Of(1).begin(), places.Of(1).end()}};
+  };
+  const std::vector<std::vector<ByteRange>> none(2);
+  EXPECT_EQ(places_of(Query::Phrase("Printer"), {}),
+            (std::vector<std::vector<ByteRange>>{{BytesOfStretch(2), BytesOfStretch(4)},
+                                                 {BytesOfStretch(0)}}));
+  Query words;
+  ASSERT_EQ(ParseQuery("printer", QueryKind::kWords, words), QueryProblem::kNone);
+  EXPECT_EQ(places_of(words, {}), none);
+  EXPECT_EQ(places_of(Query::Phrase("printer"), {.mode = MatchMode::kText}), none);
+
+  std::ofstream(scratch.path() / "kb/ZEB/ZEB2.htm", std::ios::app) << " printer";
+  EXPECT_EQ(places_of(Query::Phrase("printer"), {})[1], std::vector<ByteRange>());
   fs::current_path(previous);
 }
 

@@ -1,6 +1,7 @@
 #include "app/index/grams.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "app/match/html_text.h"
 
@@ -92,6 +93,15 @@ void ArticleGrams::Stream::Add(uint32_t gram, std::size_t start) {
   CloseBefore(overlap ? stretch - 1 : stretch);
   if (overlap) open[(stretch - 1) % 2].Add(gram);
   open[stretch % 2].Add(gram);
+}
+
+ByteRange BytesOfStretch(std::size_t stretch) {
+  if (stretch + 1 >= kMostStretches) {
+    return {.start = stretch * kStretchBytes, .end = std::numeric_limits<uint64_t>::max()};
+  }
+  // Its last gram starts kStretchOverlap - 1 bytes past its own bytes, and ends a gram later.
+  return {.start = stretch * kStretchBytes,
+          .end = (stretch + 1) * kStretchBytes + kStretchOverlap - 1 + kGramLength};
 }
 
 void ArticleGrams::Stream::Feed(std::string_view piece) {

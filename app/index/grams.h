@@ -18,6 +18,7 @@
 #include "app/match/article_region.h"
 #include "app/match/html_text.h"
 #include "app/match/match_settings.h"
+#include "app/scan/article_filter.h"
 
 namespace kb::index {
 
@@ -33,6 +34,11 @@ inline constexpr std::size_t kStretchOverlap = 1024;
 static_assert(kStretchOverlap + kGramLength >= kMaxSearchTextBytes);
 // The stretches of one article, at most: the last one holds the grams of the article's rest.
 inline constexpr std::size_t kMostStretches = std::size_t{1} << 16;
+
+// The bytes of the stream whose grams stretch `stretch` holds (its `end` past the stream's end
+// for the last stretch): an occurrence of a phrase whose grams that stretch holds from its
+// first byte in the stretch's own kStretchBytes lies whole within them.
+ByteRange BytesOfStretch(std::size_t stretch);
 
 // Which of an article's two gram sets a search looks in.
 enum class GramView { kBytes, kText };

@@ -76,7 +76,7 @@ TEST(GramsTest, EveryArticleThatMatchesHoldsThePhrasesGrams) {
 // in order, in the stretch where it starts and in the one before while it starts within the
 // overlap past that one's end; the alphabet has few letters so that grams repeat, and 0xFF so
 // that the gram of four of them turns up. Then any run of the article, up to the longest
-// phrase, has all its grams in one stretch.
+// phrase, has all its grams in one stretch, and lies whole within that stretch's bytes.
 TEST(GramsTest, ByteGramsAreEveryRunOfFourOnceInItsStretches) {
   const std::string alphabet = "aAbz\x00\xFF"s;
   std::mt19937 random(20261209);
@@ -110,15 +110,24 @@ TEST(GramsTest, ByteGramsAreEveryRunOfFourOnceInItsStretches) {
     grams.Finish();
     ASSERT_EQ(grams.stretches(GramView::kBytes), expected) << "round " << round;
     for (int run = 0; run < 20 && article.size() >= kMaxSearchTextBytes; ++run) {
-      const std::size_t length = 4 + random() % (kMaxSearchTextBytes - 3);
-      const std::vector<uint32_t> wanted =
-          GramsOf(article.substr(random() % (article.size() - length + 1), length));
-      EXPECT_TRUE(std::any_of(expected.begin(), expected.end(),
-                              [&](const auto& held) {
-                                return std::includes(held.begin(), held.end(), wanted.begin(),
-                                                     wanted.end());
-                              }))
-          << "round " << round;
+      std::size_t length = 4 + random() % (kMaxSearchTextBytes - 3);
+      std::size_t start = random() % (article.size() - length + 1);
+      // Every other run is as long as may be, starting in the last bytes of a stretch's own.
+      if (run % 2 == 1 && article.size() > kStretchBytes + kMaxSearchTextBytes) {
+        length = kMaxSearchTextBytes;
+        start = std::min((1 + random() % (article.size() / kStretchBytes)) * kStretchBytes,
+                         article.size() - length) -
+                1 - random() % 3;
+      }
+      const std::vector<uint32_t> wanted = GramsOf(article.substr(start, length));
+      bool within = false;
+      for (std::size_t stretch = 0; stretch < expected.size(); ++stretch) {
+        const ByteRange bytes = BytesOfStretch(stretch);
+        within = within || (std::includes(expected[stretch].begin(), expected[stretch].end(),
+                                          wanted.begin(), wanted.end()) &&
+                            bytes.start <= start && start + length <= bytes.end);
+      }
+      EXPECT_TRUE(within) << "round " << round << " run at " << start << " of " << length;
     }
   }
 }

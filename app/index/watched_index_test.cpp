@@ -208,7 +208,8 @@ TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
   const std::vector<std::string_view> before = {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm"};
   for (int search = 0; search < 2; ++search) {
     std::vector<char> must_read(before.size(), 1);
-    index.ChooseArticles(before, phrase, {}, 1, must_read);
+    PlacesToLook places;
+    index.ChooseArticles(before, phrase, {}, 1, must_read, places);
     EXPECT_EQ(must_read, std::vector<char>(before.size(), 0));
     EXPECT_EQ(index.last_search_use().articles_read, 0);
   }
@@ -217,17 +218,18 @@ TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
   WriteFile(zeb / "ZEB4.htm", "<!-- Article starts -->printer");
   const std::vector<std::string_view> after = {"ZEB1.htm", "ZEB3.htm", "ZEB4.htm"};
   std::vector<char> must_read(after.size(), 1);
-  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  PlacesToLook places;
+  index.ChooseArticles(after, phrase, {}, 1, must_read, places);
   EXPECT_EQ(must_read, (std::vector<char>{0, 0, 1}));
   EXPECT_EQ(index.last_search_use().state, "used");
 
   // A proven article given a second name, and written through it: the folder's watch is told
   // of the new name alone, and the article is proven no more.
   fs::create_hard_link(zeb / "ZEB1.htm", zeb / "second name.txt");
-  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  index.ChooseArticles(after, phrase, {}, 1, must_read, places);
   std::ofstream(zeb / "second name.txt", std::ios::app) << " printer";
   std::fill(must_read.begin(), must_read.end(), 1);
-  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  index.ChooseArticles(after, phrase, {}, 1, must_read, places);
   EXPECT_EQ(must_read, (std::vector<char>{1, 0, 1}));
 
   // An article another program holds a lock on (a writer's, since a search does not count its
@@ -242,7 +244,7 @@ TEST(WatchedIndexTest, ALikeListingWithOneNameChangedIsLookedUpAfresh) {
   ASSERT_EQ(held->Lock(platform::Lock::kExclusive), platform::system_error::kNone);
   BackgroundRefresh refresh(index, 1);
   std::fill(must_read.begin(), must_read.end(), 1);
-  index.ChooseArticles(after, phrase, {}, 1, must_read);
+  index.ChooseArticles(after, phrase, {}, 1, must_read, places);
   EXPECT_EQ(must_read, (std::vector<char>{1, 1, 1}));
   EXPECT_EQ(index.last_search_use().articles_doubted, 1);
   EXPECT_EQ(index.last_search_use().articles_locked, 1);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
+#include "app/match/phrase_finder.h"
 #include "files/access_mode.h"
 #include "files/file_declaration.h"
 
@@ -123,16 +125,46 @@ bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, QueryMatcher& matche
   return true;
 }
 
+// Whether the article open in `file` may hold `phrase` (as the plain byte search looks for
+// it), every occurrence of which lies whole in one of `may_hold`: false only when those bytes,
+// read apart, hold none. True without reading them when they come to half the article or more,
+// and when one cannot be read, so that reading the article whole decides and tells.
+bool MayHoldPhrase(const BlockFile& file, std::string_view phrase,
+                   std::span<const ByteRange> may_hold) {
+  const uint64_t size = file.size();
+  uint64_t within = 0;
+  for (const ByteRange& range : may_hold) {
+    if (range.start < size) within += std::min(range.end, size) - range.start;
+  }
+  if (within * 2 >= size) return true;
+  const PhraseFinder finder(phrase, PhraseFinder::Case::kFolded);
+  std::string bytes;
+  for (const ByteRange& range : may_hold) {
+    if (range.start >= size) break;
+    bytes.resize(static_cast<std::size_t>(std::min(range.end, size) - range.start));
+    std::size_t count = 0;
+    if (file.ReadAt(range.start, bytes, count)) return true;
+    if (finder.Find(std::string_view(bytes.data(), count)) != PhraseFinder::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
-                           const MatchInspection& inspect, KeptArticle* kept) {
+                           const MatchInspection& inspect, KeptArticle* kept,
+                           std::span<const ByteRange> may_hold) {
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
   if (const int32_t refused = ErrorCode()) {
     outcome.failure = {ArticleOutcome::Failure::kOpen, refused};
+    return outcome;
+  }
+  if (!may_hold.empty() && !matcher.byte_phrase().empty() &&
+      !MayHoldPhrase(file, matcher.byte_phrase(), may_hold)) {
+    file.Close();
     return outcome;
   }
 

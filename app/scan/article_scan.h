@@ -21,6 +21,7 @@
 #include "app/base/found_article.h"
 #include "app/base/knowledge_base.h"
 #include "app/match/query_matcher.h"
+#include "app/scan/article_filter.h"
 #include "app/scan/large_article_scan.h"
 #include "files/block_file.h"
 #include "files/file_declaration.h"
@@ -155,8 +156,15 @@ class KeptArticle {
 //
 // `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
+//
+// `may_hold`, when not empty, holds whole every occurrence of the phrase in the article
+// (PlacesToLook, app/scan/article_filter.h): for the plain byte search of one phrase, those
+// bytes are read first, and when none holds the phrase the article is done, opened without a
+// match, as its whole reading would have found it. They are passed over when they come to
+// half the article or more.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
-                           const MatchInspection& inspect = {}, KeptArticle* kept = nullptr);
+                           const MatchInspection& inspect = {}, KeptArticle* kept = nullptr,
+                           std::span<const ByteRange> may_hold = {});
 
 }  // namespace kb

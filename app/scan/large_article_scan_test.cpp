@@ -156,5 +156,37 @@ TEST(LargeArticleScanTest, SharingOutTheReadingChangesNoOutcome) {
   }
 }
 
+// Where the filter says the phrase can lie is read first, and the article is done without a
+// match when the phrase is not there, even when it lies elsewhere: the filter is trusted. Once
+// found there, the article is read whole, its every hit counted. Places that come to half the
+// article, a search other than the plain byte search and a failed read of them all leave the
+// article to be read whole.
+TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysThePhraseCanLie) {
+  testing::ScratchDirectory scratch;
+  std::string page = "<!-- Article starts -->" + std::string(4 * kRead, 'x');
+  page.replace(5000, 6, "Needle");
+  page.replace(3 * kRead, 6, "needle");
+  const std::string path = scratch.Write("ZEB1.htm", page);
+  const auto scan = [&](std::vector<ByteRange> may_hold, const MatchSettings& settings = {},
+                        uint64_t bad_byte = UINT64_MAX) {
+    platform::testing::FaultyEnv env;
+    env.FailReadsOf(bad_byte, EIO);
+    BlockFile file(ArticleFileDeclaration(), env);
+    ArticleMatcher matcher("needle", settings, StreamSearch::Count::kAll);
+    return ScanArticle(path, file, matcher, {}, {}, {}, nullptr, may_hold);
+  };
+  const ArticleOutcome elsewhere = scan({{0, 4000}, {3 * kRead + 3, 3 * kRead + 9000}});
+  EXPECT_FALSE(elsewhere.matched);
+  EXPECT_EQ(elsewhere.failure.kind, ArticleOutcome::Failure::kNone);
+
+  const ArticleOutcome found = scan({{0, 4000}, {3 * kRead, 3 * kRead + 9000}});
+  EXPECT_TRUE(found.matched);
+  EXPECT_EQ(found.hits, 2u);
+
+  EXPECT_TRUE(scan({{0, 2 * kRead + 100}}).matched);
+  EXPECT_TRUE(scan({{0, 4000}}, {.mode = MatchMode::kText}).matched);
+  EXPECT_EQ(scan({{0, 4000}}, {}, 100).failure.kind, ArticleOutcome::Failure::kRead);
+}
+
 }  // namespace
 }  // namespace kb

@@ -37,9 +37,11 @@ void ReportScanFailure(FailureReporter& reporter, const ReplaceableText& what,
 class ArticleReader {
  public:
   ArticleReader(const ListedPaths& paths, const std::vector<std::size_t>& to_read,
-                const ScanRequest& request, platform::Env& env, StandbyGate* gate)
+                const PlacesToLook& places, const ScanRequest& request, platform::Env& env,
+                StandbyGate* gate)
       : paths_(paths),
         to_read_(to_read),
+        places_(places),
         request_(request),
         env_(env, gate),
         file_(ArticleFileDeclaration(request.knowledge_base.LongestArticlePath()), env_),
@@ -64,14 +66,15 @@ class ArticleReader {
 
   ArticleOutcome operator()(std::size_t step) {
     if (request_.before_article) request_.before_article();
-    const std::string_view path = paths_[to_read_[step]];
-    return ScanArticle(path, file_, *matcher_, sharing_, request_.stop, request_.inspect_match,
-                       kept_ ? &*kept_ : nullptr);
+    const std::size_t place = to_read_[step];
+    return ScanArticle(paths_[place], file_, *matcher_, sharing_, request_.stop,
+                       request_.inspect_match, kept_ ? &*kept_ : nullptr, places_.Of(place));
   }
 
  private:
   const ListedPaths& paths_;
   const std::vector<std::size_t>& to_read_;
+  const PlacesToLook& places_;
   const ScanRequest& request_;
   ColdReadEnv env_;  // opens the gate to the standby threads while articles are not in memory
   std::vector<std::string_view> ahead_;  // the paths to open ahead, kept for their capacity
@@ -84,8 +87,9 @@ class ArticleReader {
 };
 
 // The articles of the listing to read, by their places in it: those the filter, if any,
-// does not spare.
-std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequest& request) {
+// does not spare; and where in them the filter says to look.
+std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequest& request,
+                                        PlacesToLook& places) {
   std::vector<char> must_read(paths.size(), 1);
   if (request.filter != nullptr) {
     std::vector<std::string_view> names(paths.size());
@@ -93,7 +97,7 @@ std::vector<std::size_t> ArticlesToRead(const ListedPaths& paths, const ScanRequ
       names[index] = paths.name(index);
     }
     request.filter->ChooseArticles(names, request.query, request.match_settings, request.threads,
-                                   must_read);
+                                   must_read, places);
   }
   std::vector<std::size_t> to_read;
   to_read.reserve(static_cast<std::size_t>(std::count(must_read.begin(), must_read.end(), 1)));
@@ -180,7 +184,8 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   if (summary.articles_listed == 0) return summary;
   sink.ScanStarted(summary.articles_listed);
 
-  const std::vector<std::size_t> to_read = ArticlesToRead(paths, request);
+  PlacesToLook places;
+  const std::vector<std::size_t> to_read = ArticlesToRead(paths, request, places);
   // Every article of the folder ZEB lies in it: opened once, it spares each open the lookup of
   // the folder's path. A tree's articles are opened beneath its root, so that none swapped
   // for a link that leads out since the listing is read.
@@ -229,7 +234,7 @@ ScanSummary ScanKnowledgeBase(platform::Env& env, const ScanRequest& request, Sc
   summary.completed = RunInOrder<ArticleOutcome>(
       to_read.size(),
       {.threads = request.threads, .window = kArticlesInFlight, .standby = standby, .gate = gate},
-      request.stop, [&] { return ArticleReader(paths, to_read, request, articles, gate); },
+      request.stop, [&] { return ArticleReader(paths, to_read, places, request, articles, gate); },
       [&](std::size_t step, ArticleOutcome& outcome) {
         stopped = stopped || !hand_spared_until(to_read[step]);
         if (!stopped) hand_over(handed++, outcome);

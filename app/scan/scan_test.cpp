@@ -62,7 +62,8 @@ class SparingFilter : public ArticleFilter {
     asked.push_back("prepare " + query.text);
   }
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
-                      const MatchSettings&, std::size_t, std::vector<char>& must_read) override {
+                      const MatchSettings&, std::size_t, std::vector<char>& must_read,
+                      PlacesToLook&) override {
     asked.push_back("choose " + query.text + " " + std::to_string(names.size()));
     for (std::size_t at = 0; at < names.size(); ++at) {
       if (spared_.contains(std::string(names[at]))) must_read[at] = 0;
