@@ -10,6 +10,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kb {
@@ -220,6 +221,43 @@ TEST(OrderedPipelineTest, AStopFromAnotherThreadWakesAConsumerWaitingForASlowIte
     EXPECT_FALSE(completed);
     EXPECT_LE(consumed.size(), 3u) << "item 3 was cut short and must not be consumed";
   }
+}
+
+// A few long items are shared out, not claimed by one thread while another stands idle: the
+// other thread stalls on the first item it takes until the caller has made half of them, which
+// it can only when the stalled thread did not claim them all at once. The caller makes its
+// first item only once the other thread stalls, so that it cannot make them all before.
+TEST(OrderedPipelineTest, AFewItemsAreSharedOutBetweenTheThreads) {
+  constexpr std::size_t kItems = 19;
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<std::size_t> made_by_caller{0};
+  std::atomic<bool> other_stalled{false};
+  std::atomic<bool> stalled_out{false};
+  const auto wait_until = [&](auto done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && !stalled_out) {
+      std::this_thread::yield();
+      stalled_out = std::chrono::steady_clock::now() > until;
+    }
+  };
+  std::vector<std::size_t> consumed;
+  EXPECT_TRUE(RunInOrder<int>(
+      kItems, {.threads = 2, .window = 256}, {},
+      [&] {
+        return [&, stalled = false](std::size_t index) mutable {
+          if (std::this_thread::get_id() == caller) {
+            if (made_by_caller == 0) wait_until([&] { return other_stalled.load(); });
+            ++made_by_caller;
+          } else if (!std::exchange(stalled, true)) {
+            other_stalled = true;
+            wait_until([&] { return made_by_caller >= kItems / 2; });
+          }
+          return static_cast<int>(index);
+        };
+      },
+      [&](std::size_t index, int&) { consumed.push_back(index); }));
+  EXPECT_FALSE(stalled_out) << "the caller was left " << made_by_caller << " items";
+  EXPECT_EQ(consumed.size(), kItems);
 }
 
 }  // namespace
