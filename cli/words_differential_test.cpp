@@ -201,8 +201,9 @@ std::string RandomArticle(std::mt19937& random) {
       bytes += kArticleWords[random() % std::size(kArticleWords)];
       bytes += random() % 3 == 0 ? "" : " ";
     }
-    // Past the first stretch's overlap: the second run lies in another stretch.
-    if (run == 2) bytes += std::string(9300 + random() % 3000, '.');
+    // Past the first stretch's overlap: the second run lies in another stretch, often several
+    // stretches on, so that the two runs' stretches are a small part of the article.
+    if (run == 2) bytes += std::string(9300 + random() % 30000, '.');
   }
   return bytes;
 }

@@ -574,7 +574,7 @@ void ArticleIndex::PlaceNames(std::span<const std::string_view> names) {
 std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreIdentity& identity,
                                       const PhraseGrams& sought, int64_t clock,
                                       std::vector<int64_t>& rows,
-                                      std::vector<int64_t>& stretch_rows) {
+                                      std::vector<std::vector<int64_t>>& stretch_rows) {
   Kept& kept = *kept_;
   if (!OpenKept(store_file, identity)) return kNoneYet;
   if (clock < kept.store->built_at_ns()) return kClock;
@@ -588,7 +588,7 @@ std::string_view ArticleIndex::LookUp(const StoreFile& store_file, const StoreId
                                                              kMostHeldLookedUp, kMostGramsLookedUp),
                                    stretches);
     std::vector<int64_t> holding = ArticleRowsOf(kept.indexed, kept.by_row, stretches);
-    if (sought.groups.size() == 1) stretch_rows = std::move(stretches);
+    stretch_rows.push_back(std::move(stretches));
     if (group > 0) {
       std::vector<int64_t> all;
       std::set_intersection(rows.begin(), rows.end(), holding.begin(), holding.end(),
@@ -672,8 +672,8 @@ void MarkLocked(const IndexedArticles& indexed, const std::set<platform::LockedF
 }  // namespace
 
 void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusPass& statuses,
-                          const std::vector<int64_t>& rows,
-                          const std::vector<int64_t>& stretch_rows, int64_t clock,
+                          const std::vector<int64_t>& rows, const PhraseGrams& sought,
+                          const std::vector<std::vector<int64_t>>& stretch_rows, int64_t clock,
                           const std::set<platform::LockedFile>& locked,
                           const platform::ExactStatus& zeb, std::vector<char>& must_read,
                           PlacesToLook& places_to_look, IndexUse& use) {
@@ -716,7 +716,13 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
     }
     must_read[at] = doubtful || locked_only || (marks[held] & kHoldsGrams) != 0;
     if (must_read[at] && !doubtful && !locked_only && !stretch_rows.empty()) {
-      places_to_look.Add(at, RangesOfStretches(kept.indexed[held].second, stretch_rows));
+      std::vector<TermPlaces> terms;
+      for (std::size_t group = 0; group < stretch_rows.size(); ++group) {
+        terms.push_back(
+            {.term = sought.terms[group],
+             .ranges = RangesOfStretches(kept.indexed[held].second, stretch_rows[group])});
+      }
+      places_to_look.Add(at, std::move(terms));
     }
     use.articles_read += must_read[at];
     use.articles_doubted += doubtful || locked_only;
@@ -766,12 +772,11 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   StatusPass statuses(settings_.knowledge_base.ArticleFolder(), names, ArticlesToCheck(names),
                       settings_.watch, threads);
   std::vector<int64_t> rows;
-  std::vector<int64_t> stretch_rows;
+  std::vector<std::vector<int64_t>> stretch_rows;
   const std::string_view refusal =
       LookUp(place.store, place.identity, sought, clock, rows, stretch_rows);
   // Bytes of the stream are bytes of the file when the stream is the whole page's bytes.
-  if (query.kind != QueryKind::kPhrase || sought.view != GramView::kBytes ||
-      !settings.article.has_default_marker()) {
+  if (sought.view != GramView::kBytes || !settings.article.has_default_marker()) {
     stretch_rows.clear();
   }
   // A phrase in most articles spares few reads, fewer than the check costs: every article is
@@ -793,8 +798,8 @@ void ArticleIndex::ChooseArticles(std::span<const std::string_view> names, const
   }
   if (refusal.empty()) PlaceNames(names);
   if (!statuses.Finish() || !refusal.empty()) return finish(refusal.empty() ? kNoneYet : refusal);
-  Decide(names, statuses, rows, stretch_rows, clock, *locked, place.identity.articles_folder,
-         must_read, places, use);
+  Decide(names, statuses, rows, sought, stretch_rows, clock, *locked,
+         place.identity.articles_folder, must_read, places, use);
   finish({});
 }
 

@@ -110,8 +110,8 @@ class ArticleIndex final : public ArticleFilter {
   // it holds the index (and keeps others from it). Safe from any thread.
   void AwaitRecentLocks() const;
   // Takes the locks read since the last Prepare, or reads them now when there was none. For a
-  // phrase sought in the bytes of whole pages, the articles read for its grams alone (none
-  // doubted) come in `places` with the bytes of their stretches that hold them.
+  // query sought in the bytes of whole pages, the articles read for its grams alone (none
+  // doubted) come in `places` with the bytes of their stretches that hold each term's.
   void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                       const MatchSettings& settings, std::size_t threads,
                       std::vector<char>& must_read, PlacesToLook& places) override;
@@ -158,22 +158,23 @@ class ArticleIndex final : public ArticleFilter {
   // Makes the places of `names` in the kept store known, unless they are.
   void PlaceNames(std::span<const std::string_view> names);
   // The first rows of the articles one of whose stretches holds every gram of each group
-  // sought, sorted, and for one group those stretches' rows; or why the index cannot tell.
+  // sought, sorted, and for each group the rows of the stretches that hold its grams; or why
+  // the index cannot tell.
   std::string_view LookUp(const StoreFile& store_file, const StoreIdentity& identity,
                           const PhraseGrams& sought, int64_t clock, std::vector<int64_t>& rows,
-                          std::vector<int64_t>& stretch_rows);
+                          std::vector<std::vector<int64_t>>& stretch_rows);
   // Which articles must be read: those doubted after their check, and those whose rows hold
   // the phrase's grams, `names` being at the kept places. An article on another device than
   // `zeb` (through a symbolic link) is doubted when that device's file system is a network one
   // or an image. `zeb` is the articles' folder: ZEB, or the knowledge base's for a tree. With
-  // `stretch_rows` (the rows of the stretches that hold the grams; none to name no places), an
-  // article read for its grams alone comes in `places_to_look` with the bytes of those
-  // stretches.
+  // `stretch_rows` (for each group of `sought`, the rows of the stretches that hold its grams;
+  // none to name no places), an article read for its grams alone comes in `places_to_look`
+  // with the bytes of those stretches, by term.
   void Decide(std::span<const std::string_view> names, const StatusPass& statuses,
-              const std::vector<int64_t>& rows, const std::vector<int64_t>& stretch_rows,
-              int64_t clock, const std::set<platform::LockedFile>& locked,
-              const platform::ExactStatus& zeb, std::vector<char>& must_read,
-              PlacesToLook& places_to_look, IndexUse& use);
+              const std::vector<int64_t>& rows, const PhraseGrams& sought,
+              const std::vector<std::vector<int64_t>>& stretch_rows, int64_t clock,
+              const std::set<platform::LockedFile>& locked, const platform::ExactStatus& zeb,
+              std::vector<char>& must_read, PlacesToLook& places_to_look, IndexUse& use);
   // Notes that a refresh failed for `reason`; false.
   bool Failed(std::string_view reason);
   // Marks the index as used, for the cache's eviction.

@@ -140,20 +140,22 @@ TEST(ArticleIndexTest, UsesOnlyAPrivateCacheAndClearsItsOwnLeftovers) {
   fs::current_path(previous);
 }
 
-// An article read for the phrase's grams alone comes with the bytes of the stretches that hold
-// them; one read for a doubt, and every article of a search the stretches' bytes say nothing
-// of (words, the text), come with none.
-TEST(ArticleIndexTest, TellsWhereInTheArticlesReadForTheirGramsThePhraseCanLie) {
+// An article read for the query's grams alone comes with the bytes of the stretches that hold
+// each term's; one read for a doubt, and every article of a search the stretches' bytes say
+// nothing of (the text), come with none.
+TEST(ArticleIndexTest, TellsWhereInTheArticlesReadForTheirGramsTheTermsCanLie) {
   kb::testing::ScratchDirectory scratch;
   fs::create_directories(scratch.path() / "kb" / "ZEB");
   std::string long_page(5 * kStretchBytes, 'x');
-  long_page.replace(2 * kStretchBytes + kStretchOverlap + 10, 7, "printer");
-  long_page.replace(4 * kStretchBytes + 2000, 7, "printer");
+  long_page.replace(2 * kStretchBytes + kStretchOverlap + 10, 9, " printer ");
+  long_page.replace(3 * kStretchBytes + kStretchOverlap + 10, 7, " paper ");
+  long_page.replace(4 * kStretchBytes + 2000, 9, " printer ");
   scratch.Write("kb/ZEB/ZEB1.htm", long_page);
-  scratch.Write("kb/ZEB/ZEB2.htm", "<!-- Article starts -->printer");
-  // Most articles do not hold it: else all are read, as the full scan reads them.
-  scratch.Write("kb/ZEB/ZEB3.htm", "<!-- Article starts -->paper");
+  scratch.Write("kb/ZEB/ZEB2.htm", "<!-- Article starts -->printer paper");
+  // Most articles do not hold them: else all are read, as the full scan reads them.
+  scratch.Write("kb/ZEB/ZEB3.htm", "<!-- Article starts -->pencil");
   scratch.Write("kb/ZEB/ZEB4.htm", "<!-- Article starts -->ink");
+  scratch.Write("kb/ZEB/ZEB5.htm", "<!-- Article starts -->toner");
   setenv("XDG_CACHE_HOME", (scratch.path() / "cache").c_str(), 1);
   const fs::path previous = fs::current_path();
   fs::current_path(scratch.path() / "kb");
@@ -163,26 +165,28 @@ TEST(ArticleIndexTest, TellsWhereInTheArticlesReadForTheirGramsThePhraseCanLie) 
   std::string problem;
   ASSERT_TRUE(index.Refresh(1, problem)) << problem;
 
-  const std::vector<std::string_view> names = {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm", "ZEB4.htm"};
+  using Places = std::vector<std::vector<TermPlaces>>;
+  const std::vector<std::string_view> names = {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm", "ZEB4.htm",
+                                               "ZEB5.htm"};
   const auto places_of = [&](const Query& query, const MatchSettings& settings) {
     std::vector<char> must_read(names.size(), 1);
     PlacesToLook places;
     index.ChooseArticles(names, query, settings, 1, must_read, places);
-    EXPECT_EQ(must_read, (std::vector<char>{1, 1, 0, 0}));
-    return std::vector<std::vector<ByteRange>>{{places.Of(0).begin(), places.Of(0).end()},
-                                               {places.Of(1).begin(), places.Of(1).end()}};
+    EXPECT_EQ(must_read, (std::vector<char>{1, 1, 0, 0, 0}));
+    return Places{{places.Of(0).begin(), places.Of(0).end()},
+                  {places.Of(1).begin(), places.Of(1).end()}};
   };
-  const std::vector<std::vector<ByteRange>> none(2);
   EXPECT_EQ(places_of(Query::Phrase("Printer"), {}),
-            (std::vector<std::vector<ByteRange>>{{BytesOfStretch(2), BytesOfStretch(4)},
-                                                 {BytesOfStretch(0)}}));
+            (Places{{{0, {BytesOfStretch(2), BytesOfStretch(4)}}}, {{0, {BytesOfStretch(0)}}}}));
   Query words;
-  ASSERT_EQ(ParseQuery("printer", QueryKind::kWords, words), QueryProblem::kNone);
-  EXPECT_EQ(places_of(words, {}), none);
-  EXPECT_EQ(places_of(Query::Phrase("printer"), {.mode = MatchMode::kText}), none);
+  ASSERT_EQ(ParseQuery("-ink printer a paper", QueryKind::kWords, words), QueryProblem::kNone);
+  EXPECT_EQ(places_of(words, {}),
+            (Places{{{1, {BytesOfStretch(2), BytesOfStretch(4)}}, {3, {BytesOfStretch(3)}}},
+                    {{1, {BytesOfStretch(0)}}, {3, {BytesOfStretch(0)}}}}));
+  EXPECT_EQ(places_of(Query::Phrase("printer"), {.mode = MatchMode::kText}), Places(2));
 
   std::ofstream(scratch.path() / "kb/ZEB/ZEB2.htm", std::ios::app) << " printer";
-  EXPECT_EQ(places_of(Query::Phrase("printer"), {})[1], std::vector<ByteRange>());
+  EXPECT_EQ(places_of(Query::Phrase("printer"), {})[1], std::vector<TermPlaces>());
   fs::current_path(previous);
 }
 

@@ -175,6 +175,7 @@ PhraseGrams GramsOfPhrase(std::string_view phrase, const MatchSettings& settings
     result.refusal = kRefusedMode;
   } else {
     result.groups.push_back(std::move(grams));
+    result.terms.push_back(0);
   }
   return result;
 }
@@ -183,8 +184,9 @@ PhraseGrams GramsOfQuery(const Query& query, const MatchSettings& settings) {
   if (!query.is_words()) return GramsOfPhrase(query.text, settings);
   PhraseGrams result;
   result.refusal = kRefusedShortPhrase;
-  for (const std::string_view term : query.RequiredTerms()) {
-    PhraseGrams grams = GramsOfPhrase(term, settings);
+  for (std::size_t term = 0; term < query.terms.size(); ++term) {
+    if (query.terms[term].excluded) continue;
+    PhraseGrams grams = GramsOfPhrase(query.terms[term].text, settings);
     if (grams.refusal == kRefusedMode && settings.folds_unicode()) return grams;
     if (!grams.refusal.empty()) {
       // A term whose every gram holds a case pair refuses as its phrase would, unless
@@ -195,6 +197,7 @@ PhraseGrams GramsOfQuery(const Query& query, const MatchSettings& settings) {
     result.refusal = {};
     result.view = grams.view;
     result.groups.push_back(std::move(grams.groups.front()));
+    result.terms.push_back(term);
   }
   return result;
 }

@@ -101,6 +101,8 @@ struct PhraseGrams {
   // one group for a phrase, one for each required term of words. At least one gram when there
   // is no refusal; each group sorted.
   std::vector<std::vector<uint32_t>> groups;
+  // For each group, the place of its term among the query's terms (0 for a phrase).
+  std::vector<std::size_t> terms;
 };
 
 inline constexpr std::string_view kRefusedMode = "mode";

@@ -158,8 +158,9 @@ TEST(GramsTest, WordsNarrowByTheGramsOfEveryRequiredTermLongEnough) {
     return query;
   };
   const std::vector<uint32_t> join = GramsOf("join");
-  EXPECT_EQ(GramsOfQuery(words("spawn a join -thread"), {}).groups,
-            (Groups{GramsOf("spawn"), join}));
+  const PhraseGrams spawn_join = GramsOfQuery(words("spawn a -thread join"), {});
+  EXPECT_EQ(spawn_join.groups, (Groups{GramsOf("spawn"), join}));
+  EXPECT_EQ(spawn_join.terms, (std::vector<std::size_t>{0, 3}));
   EXPECT_EQ(GramsOfQuery(words("ab cd -thread"), {}).refusal, kRefusedShortPhrase);
   MatchSettings unicode;
   unicode.case_folding = CaseFolding::kUnicode;

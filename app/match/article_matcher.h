@@ -86,6 +86,10 @@ class ArticleMatcher final : public QueryMatcher {
   // are, with no text step and no folding, so that what a stretch of bytes holds does not
   // depend on the bytes before it.
   bool searches_bytes() const { return !text_ && !folder_; }
+  std::vector<std::string_view> byte_terms() const override {
+    if (byte_phrase().empty()) return {};
+    return {byte_phrase()};
+  }
   // The phrase as it is looked for, put through the settings' rules (compared with a-z
   // matching A-Z).
   std::string_view sought_phrase() const { return sought_; }

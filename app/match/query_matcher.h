@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/base/query.h"
 #include "app/match/html_text.h"
@@ -115,6 +116,12 @@ class QueryMatcher {
   // so that the reading of a large article may be shared out (app/scan/large_article_scan.h).
   // Else empty.
   virtual std::string_view byte_phrase() const = 0;
+  // When the matcher is the plain byte search of the whole page (its bytes as they are, a-z
+  // matching A-Z and no other byte folded): each of the query's terms as sought, in the
+  // query's order (the phrase alone for a phrase), each found only where those bytes hold it,
+  // so that a few of the article's bytes read apart may tell that a term is not there. Else
+  // none.
+  virtual std::vector<std::string_view> byte_terms() const = 0;
 };
 
 // The matcher for `query` under `settings`; with StreamSearch::Count::kAll it counts hits.

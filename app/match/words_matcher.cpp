@@ -70,6 +70,13 @@ WordsMatcher::WordsMatcher(const Query& query, const MatchSettings& settings,
   term_hits_.assign(terms_.size(), 0);
 }
 
+std::vector<std::string_view> WordsMatcher::byte_terms() const {
+  if (unicode_ != nullptr || text_ || maps_bytes_ || !region_.whole_page()) return {};
+  std::vector<std::string_view> sought;
+  for (const Term& term : terms_) sought.push_back(term.sought);
+  return sought;
+}
+
 std::vector<WordHit> WordsMatcher::HitsIn(const Query& query, const MatchSettings& settings,
                                           std::string_view view, std::size_t most,
                                           std::vector<uint64_t>* term_hits) {

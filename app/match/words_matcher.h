@@ -77,6 +77,7 @@ class WordsMatcher final : public QueryMatcher {
   // The words matcher does not record where its hits start.
   std::span<const uint64_t> hit_starts() const override { return {}; }
   std::string_view byte_phrase() const override { return {}; }
+  std::vector<std::string_view> byte_terms() const override;
 
  private:
   struct Term {

@@ -29,32 +29,39 @@ struct ByteRange {
   bool operator==(const ByteRange&) const = default;
 };
 
-// Where in some of the articles to read the phrase of a query of one phrase can lie: every
-// occurrence of the phrase, as the plain byte search looks for it (QueryMatcher::byte_phrase),
-// lies whole within one of the article's ranges. An article not named may hold it anywhere.
+// Where one term of a query can lie in an article: every occurrence of the term (the phrase,
+// or a required term of words) as the plain byte search looks for it (QueryMatcher::
+// byte_terms) lies whole within one of `ranges` (ascending and apart).
+struct TermPlaces {
+  std::size_t term = 0;  // its place among the query's terms; 0 for a phrase
+  std::vector<ByteRange> ranges;
+  bool operator==(const TermPlaces&) const = default;
+};
+
+// Where in some of the articles to read the terms of a query can lie. An article not named may
+// hold them anywhere.
 class PlacesToLook {
  public:
-  // Names the article at `place` of the listing, after those named so far, with its ranges
-  // (ascending and apart).
-  void Add(std::size_t place, std::vector<ByteRange> ranges) {
+  // Names the article at `place` of the listing, after those named so far, with where some of
+  // the query's terms can lie in it.
+  void Add(std::size_t place, std::vector<TermPlaces> terms) {
     places_.push_back(place);
-    ranges_.push_back(std::move(ranges));
+    terms_.push_back(std::move(terms));
   }
-  // The ranges of the article at `place`; empty when it may hold the phrase anywhere.
-  std::span<const ByteRange> Of(std::size_t place) const {
+  // Where terms of the article at `place` can lie; empty when they may lie anywhere.
+  std::span<const TermPlaces> Of(std::size_t place) const {
     const auto found = std::lower_bound(places_.begin(), places_.end(), place);
     if (found == places_.end() || *found != place) return {};
-    return ranges_[static_cast<std::size_t>(found - places_.begin())];
+    return terms_[static_cast<std::size_t>(found - places_.begin())];
   }
   void Clear() {
     places_.clear();
-    ranges_.clear();
+    terms_.clear();
   }
-  bool empty() const { return places_.empty(); }
 
  private:
   std::vector<std::size_t> places_;  // ascending
-  std::vector<std::vector<ByteRange>> ranges_;
+  std::vector<std::vector<TermPlaces>> terms_;
 };
 
 class ArticleFilter {
@@ -68,9 +75,9 @@ class ArticleFilter {
   // `names`: the listed articles' names in the article folder, in listing order; `query` as
   // the search looks for it. `must_read` comes with one entry per name, each true; the filter sets
   // false those whose outcome it knows without a doubt to be "opened, no match". It may use
-  // up to `threads` threads, the calling one included. For a query of one phrase it may also
-  // name, in `places` (which comes empty), where in some of the articles to read the phrase
-  // can lie, so that the scan reads an article whole only once it finds the phrase there.
+  // up to `threads` threads, the calling one included. It may also name, in `places` (which
+  // comes empty), where in some of the articles to read the query's terms can lie, so that
+  // the scan reads such an article whole only once it finds each of them there.
   virtual void ChooseArticles(std::span<const std::string_view> names, const Query& query,
                               const MatchSettings& settings, std::size_t threads,
                               std::vector<char>& must_read, PlacesToLook& places) = 0;

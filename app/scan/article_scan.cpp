@@ -125,28 +125,36 @@ bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, QueryMatcher& matche
   return true;
 }
 
-// Whether the article open in `file` may hold `phrase` (as the plain byte search looks for
-// it), every occurrence of which lies whole in one of `may_hold`: false only when those bytes,
-// read apart, hold none. True without reading them when they come to half the article or more,
-// and when one cannot be read, so that reading the article whole decides and tells.
-bool MayHoldPhrase(const BlockFile& file, std::string_view phrase,
-                   std::span<const ByteRange> may_hold) {
+// Whether the article open in `file` may hold every term of `may_hold` (each as `sought` has
+// it, the plain byte search's), every occurrence of which lies whole in one of its ranges:
+// false only when the bytes of a term's ranges, read apart, do not hold it. True without
+// reading them when they come to half the article or more, and when one cannot be read, so
+// that reading the article whole decides and tells.
+bool MayHoldTerms(const BlockFile& file, std::span<const std::string_view> sought,
+                  std::span<const TermPlaces> may_hold) {
   const uint64_t size = file.size();
   uint64_t within = 0;
-  for (const ByteRange& range : may_hold) {
-    if (range.start < size) within += std::min(range.end, size) - range.start;
+  for (const TermPlaces& term : may_hold) {
+    if (term.term >= sought.size()) return true;
+    for (const ByteRange& range : term.ranges) {
+      if (range.start < size) within += std::min(range.end, size) - range.start;
+    }
   }
   if (within * 2 >= size) return true;
-  const PhraseFinder finder(phrase, PhraseFinder::Case::kFolded);
   std::string bytes;
-  for (const ByteRange& range : may_hold) {
-    if (range.start >= size) break;
-    bytes.resize(static_cast<std::size_t>(std::min(range.end, size) - range.start));
-    std::size_t count = 0;
-    if (file.ReadAt(range.start, bytes, count)) return true;
-    if (finder.Find(std::string_view(bytes.data(), count)) != PhraseFinder::npos) return true;
+  for (const TermPlaces& term : may_hold) {
+    const PhraseFinder finder(sought[term.term], PhraseFinder::Case::kFolded);
+    bool found = false;
+    for (const ByteRange& range : term.ranges) {
+      if (found || range.start >= size) break;
+      bytes.resize(static_cast<std::size_t>(std::min(range.end, size) - range.start));
+      std::size_t count = 0;
+      if (file.ReadAt(range.start, bytes, count)) return true;
+      found = finder.Find(std::string_view(bytes.data(), count)) != PhraseFinder::npos;
+    }
+    if (!found) return false;
   }
-  return false;
+  return true;
 }
 
 }  // namespace
@@ -154,7 +162,7 @@ bool MayHoldPhrase(const BlockFile& file, std::string_view phrase,
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
                            const MatchInspection& inspect, KeptArticle* kept,
-                           std::span<const ByteRange> may_hold) {
+                           std::span<const TermPlaces> may_hold) {
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
@@ -162,8 +170,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher&
     outcome.failure = {ArticleOutcome::Failure::kOpen, refused};
     return outcome;
   }
-  if (!may_hold.empty() && !matcher.byte_phrase().empty() &&
-      !MayHoldPhrase(file, matcher.byte_phrase(), may_hold)) {
+  if (!may_hold.empty() && !MayHoldTerms(file, matcher.byte_terms(), may_hold)) {
     file.Close();
     return outcome;
   }

@@ -156,36 +156,47 @@ TEST(LargeArticleScanTest, SharingOutTheReadingChangesNoOutcome) {
   }
 }
 
-// Where the filter says the phrase can lie is read first, and the article is done without a
-// match when the phrase is not there, even when it lies elsewhere: the filter is trusted. Once
-// found there, the article is read whole, its every hit counted. Places that come to half the
-// article, a search other than the plain byte search and a failed read of them all leave the
-// article to be read whole.
-TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysThePhraseCanLie) {
+// Where the filter says the terms can lie is read first, and the article is done without a
+// match when a term is not there, even when it lies elsewhere: the filter is trusted. Once each
+// is found there, the article is read whole, its every hit counted. Places that come to half
+// the article, a search other than the plain byte search and a failed read of them all leave
+// the article to be read whole.
+TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysTheTermsCanLie) {
   testing::ScratchDirectory scratch;
   std::string page = "<!-- Article starts -->" + std::string(4 * kRead, 'x');
-  page.replace(5000, 6, "Needle");
-  page.replace(3 * kRead, 6, "needle");
+  page.replace(5000, 7, " Needle");
+  page.replace(2 * kRead, 7, " thread");
+  page.replace(3 * kRead, 7, " needle");
   const std::string path = scratch.Write("ZEB1.htm", page);
-  const auto scan = [&](std::vector<ByteRange> may_hold, const MatchSettings& settings = {},
-                        uint64_t bad_byte = UINT64_MAX) {
+  const auto scan = [&](const Query& query, std::vector<TermPlaces> may_hold,
+                        const MatchSettings& settings = {}, uint64_t bad_byte = UINT64_MAX) {
     platform::testing::FaultyEnv env;
     env.FailReadsOf(bad_byte, EIO);
     BlockFile file(ArticleFileDeclaration(), env);
-    ArticleMatcher matcher("needle", settings, StreamSearch::Count::kAll);
-    return ScanArticle(path, file, matcher, {}, {}, {}, nullptr, may_hold);
+    const std::unique_ptr<QueryMatcher> matcher =
+        MakeQueryMatcher(query, settings, StreamSearch::Count::kAll);
+    return ScanArticle(path, file, *matcher, {}, {}, {}, nullptr, may_hold);
   };
-  const ArticleOutcome elsewhere = scan({{0, 4000}, {3 * kRead + 3, 3 * kRead + 9000}});
+  const Query phrase = Query::Phrase("needle");
+  const ArticleOutcome elsewhere =
+      scan(phrase, {{0, {{0, 4000}, {3 * kRead + 3, 3 * kRead + 9000}}}});
   EXPECT_FALSE(elsewhere.matched);
   EXPECT_EQ(elsewhere.failure.kind, ArticleOutcome::Failure::kNone);
-
-  const ArticleOutcome found = scan({{0, 4000}, {3 * kRead, 3 * kRead + 9000}});
+  const ArticleOutcome found = scan(phrase, {{0, {{0, 4000}, {3 * kRead, 3 * kRead + 9000}}}});
   EXPECT_TRUE(found.matched);
   EXPECT_EQ(found.hits, 2u);
 
-  EXPECT_TRUE(scan({{0, 2 * kRead + 100}}).matched);
-  EXPECT_TRUE(scan({{0, 4000}}, {.mode = MatchMode::kText}).matched);
-  EXPECT_EQ(scan({{0, 4000}}, {}, 100).failure.kind, ArticleOutcome::Failure::kRead);
+  EXPECT_TRUE(scan(phrase, {{0, {{0, 2 * kRead + 100}}}}).matched);
+  EXPECT_TRUE(scan(phrase, {{0, {{0, 4000}}}}, {.mode = MatchMode::kText}).matched);
+  EXPECT_EQ(scan(phrase, {{0, {{0, 4000}}}}, {}, 100).failure.kind, ArticleOutcome::Failure::kRead);
+
+  Query words;
+  ASSERT_EQ(ParseQuery("needle thread", QueryKind::kWords, words), QueryProblem::kNone);
+  EXPECT_FALSE(scan(words, {{0, {{3 * kRead, 3 * kRead + 9000}}}, {1, {{0, 4000}}}}).matched);
+  const ArticleOutcome both =
+      scan(words, {{0, {{3 * kRead, 3 * kRead + 9000}}}, {1, {{2 * kRead, 2 * kRead + 9000}}}});
+  EXPECT_TRUE(both.matched);
+  EXPECT_EQ(both.term_hits, (std::vector<uint64_t>{2, 1}));
 }
 
 }  // namespace
