@@ -45,6 +45,11 @@ platform::SystemError BlockFile::ReadAt(uint64_t offset, std::span<char> bytes,
   return opened_->file->ReadAt(offset, bytes, count);
 }
 
+platform::SystemError BlockFile::Status(platform::FileStatus& status) const {
+  if (!is_open()) return platform::system_error::kInvalidHandle;
+  return opened_->file->Status(status);
+}
+
 void BlockFile::Open(uint8_t mode) {
   if (is_open()) {
     PostError(error::kFileAlreadyOpen);

@@ -82,6 +82,9 @@ class BlockFile {
   // threads, and it changes nothing that Next and NextBlocks read by. Returns the file
   // system's error; posts nothing.
   platform::SystemError ReadAt(uint64_t offset, std::span<char> bytes, std::size_t& count) const;
+  // The status of the open file, as it is now: which file it is, and its size. Returns the
+  // file system's error; posts nothing.
+  platform::SystemError Status(platform::FileStatus& status) const;
 
   // The record DT. A span taken from it stays valid until the next Next, Close or Open: a
   // full block lies in the I/O buffer itself, and is copied out only when the buffer is

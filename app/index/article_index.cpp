@@ -716,13 +716,13 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
     }
     must_read[at] = doubtful || locked_only || (marks[held] & kHoldsGrams) != 0;
     if (must_read[at] && !doubtful && !locked_only && !stretch_rows.empty()) {
-      std::vector<TermPlaces> terms;
+      const IndexedArticle& article = kept.indexed[held].second;
+      ArticlePlaces places{.inode = article.status.inode, .size = article.status.size};
       for (std::size_t group = 0; group < stretch_rows.size(); ++group) {
-        terms.push_back(
-            {.term = sought.terms[group],
-             .ranges = RangesOfStretches(kept.indexed[held].second, stretch_rows[group])});
+        places.terms.push_back({.term = sought.terms[group],
+                                .ranges = RangesOfStretches(article, stretch_rows[group])});
       }
-      places_to_look.Add(at, std::move(terms));
+      places_to_look.Add(at, std::move(places));
     }
     use.articles_read += must_read[at];
     use.articles_doubted += doubtful || locked_only;

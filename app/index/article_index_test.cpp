@@ -166,6 +166,11 @@ TEST(ArticleIndexTest, TellsWhereInTheArticlesReadForTheirGramsTheTermsCanLie) {
   ASSERT_TRUE(index.Refresh(1, problem)) << problem;
 
   using Places = std::vector<std::vector<TermPlaces>>;
+  const auto inode_of = [](const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0);
+    return static_cast<uint64_t>(status.st_ino);
+  };
   const std::vector<std::string_view> names = {"ZEB1.htm", "ZEB2.htm", "ZEB3.htm", "ZEB4.htm",
                                                "ZEB5.htm"};
   const auto places_of = [&](const Query& query, const MatchSettings& settings) {
@@ -173,8 +178,15 @@ TEST(ArticleIndexTest, TellsWhereInTheArticlesReadForTheirGramsTheTermsCanLie) {
     PlacesToLook places;
     index.ChooseArticles(names, query, settings, 1, must_read, places);
     EXPECT_EQ(must_read, (std::vector<char>{1, 1, 0, 0, 0}));
-    return Places{{places.Of(0).begin(), places.Of(0).end()},
-                  {places.Of(1).begin(), places.Of(1).end()}};
+    Places terms(2);
+    for (std::size_t at = 0; at < terms.size(); ++at) {
+      if (const ArticlePlaces* found = places.Of(at)) {
+        EXPECT_EQ(found->inode, inode_of(fs::path("ZEB") / names[at]));
+        EXPECT_EQ(found->size, fs::file_size(fs::path("ZEB") / names[at]));
+        terms[at] = found->terms;
+      }
+    }
+    return terms;
   };
   EXPECT_EQ(places_of(Query::Phrase("Printer"), {}),
             (Places{{{0, {BytesOfStretch(2), BytesOfStretch(4)}}}, {{0, {BytesOfStretch(0)}}}}));

@@ -38,30 +38,38 @@ struct TermPlaces {
   bool operator==(const TermPlaces&) const = default;
 };
 
+// Where the terms of a query can lie in one article, as the filter knows it: of the file
+// with this inode and size.
+struct ArticlePlaces {
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  std::vector<TermPlaces> terms;
+  bool operator==(const ArticlePlaces&) const = default;
+};
+
 // Where in some of the articles to read the terms of a query can lie. An article not named may
 // hold them anywhere.
 class PlacesToLook {
  public:
-  // Names the article at `place` of the listing, after those named so far, with where some of
-  // the query's terms can lie in it.
-  void Add(std::size_t place, std::vector<TermPlaces> terms) {
+  // Names the article at `place` of the listing, after those named so far.
+  void Add(std::size_t place, ArticlePlaces places) {
     places_.push_back(place);
-    terms_.push_back(std::move(terms));
+    articles_.push_back(std::move(places));
   }
-  // Where terms of the article at `place` can lie; empty when they may lie anywhere.
-  std::span<const TermPlaces> Of(std::size_t place) const {
+  // Where terms of the article at `place` can lie; none when they may lie anywhere.
+  const ArticlePlaces* Of(std::size_t place) const {
     const auto found = std::lower_bound(places_.begin(), places_.end(), place);
-    if (found == places_.end() || *found != place) return {};
-    return terms_[static_cast<std::size_t>(found - places_.begin())];
+    if (found == places_.end() || *found != place) return nullptr;
+    return &articles_[static_cast<std::size_t>(found - places_.begin())];
   }
   void Clear() {
     places_.clear();
-    terms_.clear();
+    articles_.clear();
   }
 
  private:
   std::vector<std::size_t> places_;  // ascending
-  std::vector<std::vector<TermPlaces>> terms_;
+  std::vector<ArticlePlaces> articles_;
 };
 
 class ArticleFilter {

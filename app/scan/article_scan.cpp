@@ -128,13 +128,19 @@ bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, QueryMatcher& matche
 // Whether the article open in `file` may hold every term of `may_hold` (each as `sought` has
 // it, the plain byte search's), every occurrence of which lies whole in one of its ranges:
 // false only when the bytes of a term's ranges, read apart, do not hold it. True without
-// reading them when they come to half the article or more, and when one cannot be read, so
-// that reading the article whole decides and tells.
+// reading them when they come to half the article or more, when the file opened is not the
+// one they speak of (replaced since), and when one cannot be read, so that reading the
+// article whole decides and tells.
 bool MayHoldTerms(const BlockFile& file, std::span<const std::string_view> sought,
-                  std::span<const TermPlaces> may_hold) {
+                  const ArticlePlaces& may_hold) {
   const uint64_t size = file.size();
+  platform::FileStatus status;
+  if (file.Status(status) || status.inode != may_hold.inode || status.size != may_hold.size ||
+      size != may_hold.size) {
+    return true;
+  }
   uint64_t within = 0;
-  for (const TermPlaces& term : may_hold) {
+  for (const TermPlaces& term : may_hold.terms) {
     if (term.term >= sought.size()) return true;
     for (const ByteRange& range : term.ranges) {
       if (range.start < size) within += std::min(range.end, size) - range.start;
@@ -142,7 +148,7 @@ bool MayHoldTerms(const BlockFile& file, std::span<const std::string_view> sough
   }
   if (within * 2 >= size) return true;
   std::string bytes;
-  for (const TermPlaces& term : may_hold) {
+  for (const TermPlaces& term : may_hold.terms) {
     const PhraseFinder finder(sought[term.term], PhraseFinder::Case::kFolded);
     bool found = false;
     for (const ByteRange& range : term.ranges) {
@@ -162,7 +168,7 @@ bool MayHoldTerms(const BlockFile& file, std::span<const std::string_view> sough
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
                            const MatchInspection& inspect, KeptArticle* kept,
-                           std::span<const TermPlaces> may_hold) {
+                           const ArticlePlaces* may_hold) {
   ArticleOutcome outcome;
   file.name().Assign(path);
   file.Open(access_mode::kRead | access_mode::kDenyWrite);
@@ -170,7 +176,7 @@ ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher&
     outcome.failure = {ArticleOutcome::Failure::kOpen, refused};
     return outcome;
   }
-  if (!may_hold.empty() && !MayHoldTerms(file, matcher.byte_terms(), may_hold)) {
+  if (may_hold != nullptr && !MayHoldTerms(file, matcher.byte_terms(), *may_hold)) {
     file.Close();
     return outcome;
   }

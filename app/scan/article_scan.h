@@ -157,14 +157,14 @@ class KeptArticle {
 // `stop` is asked between reads, so that a long article ends promptly when the search is
 // asked to stop; what comes of an article cut short so says nothing and is to be dropped.
 //
-// `may_hold`, when not empty, says where in the article some of the query's terms can lie
+// `may_hold`, when not null, says where in the article some of the query's terms can lie
 // (PlacesToLook, app/scan/article_filter.h): for the plain byte search (QueryMatcher::
-// byte_terms), those bytes are read first, and when a term is not there the article is done,
-// opened without a match, as its whole reading would have found it. They are passed over when
-// they come to half the article or more.
+// byte_terms) of the file it speaks of (its inode and size), those bytes are read first, and
+// when a term is not there the article is done, opened without a match, as its whole reading
+// would have found it. They are passed over when they come to half the article or more.
 ArticleOutcome ScanArticle(std::string_view path, BlockFile& file, QueryMatcher& matcher,
                            const ArticleSharing& sharing, const std::stop_token& stop,
                            const MatchInspection& inspect = {}, KeptArticle* kept = nullptr,
-                           std::span<const TermPlaces> may_hold = {});
+                           const ArticlePlaces* may_hold = nullptr);
 
 }  // namespace kb

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -159,8 +161,8 @@ TEST(LargeArticleScanTest, SharingOutTheReadingChangesNoOutcome) {
 // Where the filter says the terms can lie is read first, and the article is done without a
 // match when a term is not there, even when it lies elsewhere: the filter is trusted. Once each
 // is found there, the article is read whole, its every hit counted. Places that come to half
-// the article, a search other than the plain byte search and a failed read of them all leave
-// the article to be read whole.
+// the article, places of another file (another inode or size), a search other than the plain
+// byte search and a failed read of the places all leave the article to be read whole.
 TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysTheTermsCanLie) {
   testing::ScratchDirectory scratch;
   std::string page = "<!-- Article starts -->" + std::string(4 * kRead, 'x');
@@ -168,14 +170,20 @@ TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysTheTermsCanLie) {
   page.replace(2 * kRead, 7, " thread");
   page.replace(3 * kRead, 7, " needle");
   const std::string path = scratch.Write("ZEB1.htm", page);
-  const auto scan = [&](const Query& query, std::vector<TermPlaces> may_hold,
-                        const MatchSettings& settings = {}, uint64_t bad_byte = UINT64_MAX) {
+  struct stat status {};
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  const auto scan = [&](const Query& query, std::vector<TermPlaces> terms,
+                        const MatchSettings& settings = {}, uint64_t bad_byte = UINT64_MAX,
+                        uint64_t inode = 0) {
     platform::testing::FaultyEnv env;
     env.FailReadsOf(bad_byte, EIO);
     BlockFile file(ArticleFileDeclaration(), env);
     const std::unique_ptr<QueryMatcher> matcher =
         MakeQueryMatcher(query, settings, StreamSearch::Count::kAll);
-    return ScanArticle(path, file, *matcher, {}, {}, {}, nullptr, may_hold);
+    const ArticlePlaces places{.inode = inode != 0 ? inode : status.st_ino,
+                               .size = page.size(),
+                               .terms = std::move(terms)};
+    return ScanArticle(path, file, *matcher, {}, {}, {}, nullptr, &places);
   };
   const Query phrase = Query::Phrase("needle");
   const ArticleOutcome elsewhere =
@@ -189,6 +197,7 @@ TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysTheTermsCanLie) {
   EXPECT_TRUE(scan(phrase, {{0, {{0, 2 * kRead + 100}}}}).matched);
   EXPECT_TRUE(scan(phrase, {{0, {{0, 4000}}}}, {.mode = MatchMode::kText}).matched);
   EXPECT_EQ(scan(phrase, {{0, {{0, 4000}}}}, {}, 100).failure.kind, ArticleOutcome::Failure::kRead);
+  EXPECT_TRUE(scan(phrase, {{0, {{0, 4000}}}}, {}, UINT64_MAX, status.st_ino + 1).matched);
 
   Query words;
   ASSERT_EQ(ParseQuery("needle thread", QueryKind::kWords, words), QueryProblem::kNone);
