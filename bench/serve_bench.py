@@ -39,6 +39,7 @@ LOADED_QPS_LEAST = 300
 LOADED_P99_MOST = 100
 COMMON_RATIO_MOST = 0.5
 MIXED_P99_MOST = 150
+STOP_MS_MOST = 1000
 RARE_FOUND_MOST = 100
 LEAST_RARE = 1000
 
@@ -199,12 +200,15 @@ class Server:
         return 0
 
     def stop(self):
+        """SIGTERM; gives the milliseconds from it to the server's exit."""
+        started = time.monotonic()
         self.process.send_signal(signal.SIGTERM)
         try:
             self.process.wait(timeout=10)
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
+        return (time.monotonic() - started) * 1000
 
 
 def wrk(port, targets, connections, seconds, script_folder, group):
@@ -345,8 +349,10 @@ def serve_bench(build, kb, run_once, load, seconds=30):
         wrk(server.port, rare_targets + common_targets * 20, 16, max(5, seconds // 3), scripts,
             3)
         peak = server.peak_kib()
-        server.stop()
+        stop_ms = server.stop()
         server = None
+        print(f"  stopped {stop_ms:.0f} ms after SIGTERM, just after 16 connections (at most "
+              f"{STOP_MS_MOST}: {verdict(stop_ms, most=STOP_MS_MOST)})")
         console_peak = max(run_once([cli, "--results", "snippets", "--", word], kb)[1]
                            for word in commons[:3])
         allowed = 2 * console_peak + 16 * 1024

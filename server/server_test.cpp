@@ -140,17 +140,12 @@ class ServerProcess {
     return 0;
   }
 
-  // SIGTERM; the exit status, and how long the server took to end.
-  int Stop(std::chrono::milliseconds* took = nullptr) {
-    const auto start = std::chrono::steady_clock::now();
+  // SIGTERM; the exit status.
+  int Stop() {
     ::kill(pid_, SIGTERM);
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
-    if (took != nullptr) {
-      *took = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
-    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
@@ -347,8 +342,7 @@ TEST_F(ServerTest, AnswersAreThoseOfTheConsoleAtThatMoment) {
       EXPECT_EQ(paged.at("matches"), slice);
       EXPECT_EQ(paged.at("summary").at("stats").at("articles_matched"), total);
     }
-    std::chrono::milliseconds took{};
-    EXPECT_EQ(server.Stop(&took), 0);
+    EXPECT_EQ(server.Stop(), 0);
   }
   // The index kept open and proven by its watch answered some of them, and they found some.
   EXPECT_GT(used, 0);
@@ -628,10 +622,9 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
     again = Get(port, "/api/search?q=printer");
   }
   EXPECT_EQ(again.status, 200);
-  std::chrono::milliseconds took{};
-  EXPECT_EQ(server.Stop(&took), 0);
-  // Within a second where the machine is not too busy; the bound leaves room for one that is.
-  EXPECT_LT(took.count(), 5000);
+  // How soon it stops is bench/serve_bench.py's to measure: a test cannot tell a slow stop
+  // from a busy machine.
+  EXPECT_EQ(server.Stop(), 0);
   EXPECT_FALSE(fs::exists(kb / "ZebResult.htm"));
 }
 
