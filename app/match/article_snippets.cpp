@@ -1,12 +1,12 @@
 #include "app/match/article_snippets.h"
 
-#include "app/match/article_region.h"
-
 #include <algorithm>
 #include <optional>
 #include <utility>
 
+#include "app/base/knowledge_base.h"
 #include "app/match/article_matcher.h"
+#include "app/match/article_region.h"
 #include "app/match/html_resume.h"
 #include "app/match/html_text.h"
 #include "app/match/passage_link.h"
@@ -342,6 +342,81 @@ class TextOfBytes {
   bool finished_ = false;
 };
 
+// The text of a long article around the hits of words that its scan counted in its bytes,
+// where every one of them starts being known (WordsMatcher::hit_starts): windows of the text,
+// joined by a line break. A window is the whole text's own, from kWindowReach of text before
+// the first hit it holds to as much after the last. Between hits further apart than
+// kWordsResumeGap the reading resumes shortly before the next (TextResumer), when the text
+// made from there holds that much before it; else it goes on.
+//
+// The hits weighed are those that lie kWeighedInset inside a window (or nearer the article's
+// own start or end): no word that a resumed reading starts, or that a window's end cuts, lies
+// there, and each snippet's context is all there. Each hit counted then lies far enough inside
+// for its passage to be weighed with every hit the whole text has near it.
+struct WindowedText {
+  std::string text;
+  std::vector<TextSpan> weighed;  // the stretches of `text` whose hits are weighed, in order
+};
+
+// A resumed reading's first characters may differ from the whole text's, and a window's end
+// may cut a term: no more than a term's bytes at either end.
+constexpr std::size_t kWindowEdge = kMaxSearchTextBytes;
+constexpr std::size_t kWeighedInset = kWindowEdge + kContextBytes;
+// A passage holds the hits within half a snippet of its hit (ChosenPassages).
+constexpr std::size_t kWindowReach = kWeighedInset + kSnippetLength / 2 + kMaxSearchTextBytes;
+// Past the last hit's start, its end.
+constexpr std::size_t kLongestTermBytes = kMaxSearchTextBytes;
+constexpr std::size_t kWordsResumeGap = 32 * 1024;
+constexpr std::size_t kWordsResumeBack = 16 * 1024;
+
+WindowedText TextAroundHits(std::string_view article, std::span<const uint64_t> starts,
+                            TextOrigins& origins) {
+  WindowedText made;
+  TextResumer resumer(article);
+  std::size_t window_start = 0;
+  bool resumed_window = false;
+  const auto close_window = [&] {
+    const std::size_t end = made.text.size();
+    const std::size_t weighed_start = window_start + (resumed_window ? kWeighedInset : 0);
+    const std::size_t inset = origins.fed() == article.size() ? 0 : kWeighedInset;
+    if (weighed_start + inset < end) made.weighed.push_back({weighed_start, end - inset});
+  };
+  for (std::size_t index = 0; index < starts.size();) {
+    const auto first = static_cast<std::size_t>(starts[index]);
+    std::size_t last = first;
+    while (++index < starts.size() && starts[index] < last + kWordsResumeGap) {
+      last = static_cast<std::size_t>(starts[index]);
+    }
+    if (first >= origins.fed() + kWordsResumeGap) {
+      HtmlText reader;
+      if (const std::optional<std::size_t> resumed =
+              resumer.Resume(first - kWordsResumeBack, first, reader)) {
+        HtmlText trial = reader;
+        std::string before;
+        for (std::size_t at = *resumed; at < first;) {
+          const std::size_t piece = std::min(kTextStep, first - at);
+          before.append(trial.Extract(article.substr(at, piece)));
+          at += piece;
+        }
+        if (before.size() - NextAsciiByte(before, 0) >= kWindowReach) {
+          close_window();
+          made.text.push_back('\n');
+          window_start = made.text.size();
+          resumed_window = true;
+          origins.ResumeAt(*resumed, reader, made.text.size());
+        }
+      }
+    }
+    origins.AppendText(last + kLongestTermBytes, made.text);
+    const std::size_t hits_end = made.text.size();
+    while (origins.fed() < article.size() && made.text.size() < hits_end + kWindowReach) {
+      origins.AppendText(origins.fed() + TextOrigins::kOriginStep, made.text);
+    }
+  }
+  close_window();
+  return made;
+}
+
 // The hits of words whose passages are shown, at most kMostSnippets of them, in the order of
 // the text: those whose passage (the hits within half a snippet of it either side) holds the
 // most of the terms, the earliest first among equals, each further than that from the others.
@@ -656,7 +731,7 @@ ArticleSnippets SnippetMaker::MakeOfRegion(std::string_view article, std::option
     searched = region ? std::string_view(*region) : std::string_view();
     first_starts = {};
   }
-  ArticleSnippets made = words_ ? MakeOfWords(searched, hits, term_hits)
+  ArticleSnippets made = words_ ? MakeOfWords(searched, hits, term_hits, first_starts)
                          : settings_.mode == MatchMode::kText
                              ? MakeOfText(searched, hits)
                              : MakeOfBytes(searched, hits, first_starts);
@@ -667,15 +742,13 @@ ArticleSnippets SnippetMaker::MakeOfRegion(std::string_view article, std::option
 }
 
 ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optional<int64_t> counted,
-                                          std::span<const uint64_t> counted_terms) const {
+                                          std::span<const uint64_t> counted_terms,
+                                          std::span<const uint64_t> counted_starts) const {
   ArticleSnippets made;
   made.title = Title(article);
   const std::size_t terms = words_->terms.size();
   const std::size_t sought_terms = static_cast<std::size_t>(std::count_if(
       words_->terms.begin(), words_->terms.end(), [](const auto& term) { return !term.excluded; }));
-  // With every term's hits counted as the article was read, the text is made in growing steps
-  // only as far as the passages need it: a long page that holds every term together early on
-  // is not made to its end. Otherwise a better passage may come anywhere, and it is.
   // The places the text is made from are kept, so that each link finds its hit's bytes
   // without reading the article from its start again.
   const bool counts_known = counted_terms.size() == terms;
@@ -684,22 +757,42 @@ ArticleSnippets SnippetMaker::MakeOfWords(std::string_view article, std::optiona
   std::vector<uint64_t> found(terms, 0);
   std::vector<WordHit> hits;
   std::vector<std::size_t> chosen;
-  for (std::size_t read = 0, step = kFirstWordsTextStep;; step *= 2) {
-    read = counts_known ? std::min(article.size(), read + step) : article.size();
-    origins.AppendText(read, text);
-    hits = WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
-    std::erase_if(hits, [&](const WordHit& hit) { return words_->terms[hit.term].excluded; });
-    std::size_t least_score = 0;
+  std::size_t least_score = 0;
+  const auto is_excluded = [&](const WordHit& hit) { return words_->terms[hit.term].excluded; };
+  if (counts_known && article.size() > kFirstWordsTextStep && !counted_starts.empty() &&
+      counted_starts.back() < article.size()) {
+    // Where every hit counted lies is known: the text is made only around them.
+    WindowedText windowed = TextAroundHits(article, counted_starts, origins);
+    text = std::move(windowed.text);
+    hits = WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed);
+    auto span = windowed.weighed.begin();
+    std::erase_if(hits, [&](const WordHit& hit) {
+      while (span != windowed.weighed.end() && span->end < hit.end) ++span;
+      return is_excluded(hit) || span == windowed.weighed.end() || hit.start < span->start;
+    });
     chosen = ChosenPassages(hits, terms, least_score);
-    if (read == article.size()) break;
-    // The text to come cannot change these passages when there are as many as are shown, each
-    // holding every term sought (a later passage comes after them among equals), and the text
-    // around the last of them, as far as its passage and snippet reach, can no longer change.
-    if (chosen.size() == kMostSnippets && least_score == sought_terms) {
-      const std::size_t window_end = hits[chosen.back()].end + kContextBytes;
-      if (window_end + kUnsureBytes <= text.size() &&
-          NextAsciiByte(text, window_end) < text.size()) {
-        break;
+  } else {
+    // With every term's hits counted as the article was read, the text is made in growing
+    // steps only as far as the passages need it: a long page that holds every term together
+    // early on is not made to its end. Otherwise a better passage may come anywhere, and it
+    // is.
+    for (std::size_t read = 0, step = kFirstWordsTextStep;; step *= 2) {
+      read = counts_known ? std::min(article.size(), read + step) : article.size();
+      origins.AppendText(read, text);
+      hits = WordsMatcher::HitsIn(*words_, settings_, text, kMostWordHitsWeighed, &found);
+      std::erase_if(hits, is_excluded);
+      chosen = ChosenPassages(hits, terms, least_score);
+      if (read == article.size()) break;
+      // The text to come cannot change these passages when there are as many as are shown,
+      // each holding every term sought (a later passage comes after them among equals), and
+      // the text around the last of them, as far as its passage and snippet reach, can no
+      // longer change.
+      if (chosen.size() == kMostSnippets && least_score == sought_terms) {
+        const std::size_t window_end = hits[chosen.back()].end + kContextBytes;
+        if (window_end + kUnsureBytes <= text.size() &&
+            NextAsciiByte(text, window_end) < text.size()) {
+          break;
+        }
       }
     }
   }

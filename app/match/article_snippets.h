@@ -34,7 +34,11 @@
 // kMostSnippets around the hits whose surroundings hold the most of the terms (the earliest
 // first among equals), shown in the order of the text, each marking the hits of every
 // required term it holds (the byte search's hits that lie in markup or across it are counted
-// but not shown).
+// but not shown). In an article longer than 64 KiB whose hits the scan counted in its bytes,
+// where each of them starts being known (WordsMatcher::hit_starts), the hits weighed are
+// those within a few KiB of the text around the hits counted: a term that only the text
+// holds whole, far from every hit counted (one that markup cuts in the bytes), is neither
+// counted nor weighed. Such a page's text is then made only around its hits.
 
 #include <cstddef>
 #include <cstdint>
@@ -80,7 +84,8 @@ class SnippetMaker {
   // so that a byte search looks for no more hits than its snippets need. `article` may be
   // the start of a longer article whose hits were all counted. `first_starts`: where the
   // first of them start, when the count found them in the article's bytes with the same
-  // settings (ArticleMatcher::hit_starts), so that they are not looked for again.
+  // settings (ArticleMatcher::hit_starts), so that they are not looked for again; for words,
+  // where every one of them starts (WordsMatcher::hit_starts).
   // `term_hits`: each term's hits as the scan counted them (QueryMatcher::term_hits), when
   // known.
   ArticleSnippets Make(std::string_view article, int64_t hits,
@@ -111,8 +116,11 @@ class SnippetMaker {
                                                      std::vector<TextSpan>& hits) const;
   ArticleSnippets MakeOfBytes(std::string_view article, std::optional<int64_t> hits,
                               std::span<const uint64_t> first_starts) const;
+  // `starts`: where every hit counted of the required terms starts, when the scan knew
+  // (WordsMatcher::hit_starts).
   ArticleSnippets MakeOfWords(std::string_view article, std::optional<int64_t> hits,
-                              std::span<const uint64_t> term_hits) const;
+                              std::span<const uint64_t> term_hits,
+                              std::span<const uint64_t> starts) const;
   // The snippet of `text` around `hit`, beginning at `not_before` at the earliest (where an
   // earlier snippet ended, a character boundary): its text and where it lies in `text`. Its
   // marks are the occurrences of the phrase in it, or with `word_hits` (in `text`) those of

@@ -480,8 +480,9 @@ TEST(ArticleSnippets, WordsMarkEveryRequiredTermAndPreferPassagesHoldingMoreOfTh
 }
 
 // Words whose hits were counted as the article was read make its text only as far as their
-// passages need: long random articles, their terms dense or sparse, near the ends of the steps
-// too, give the snippets of the whole text.
+// passages need, or only around the hits when the scan tells where each starts: long random
+// articles, their terms dense or sparse, near the ends of the steps too, give the snippets of
+// the whole text.
 TEST(ArticleSnippets, CountedWordSearchesMakeTheSnippetsOfTheWholeText) {
   const std::vector<std::string> pieces = {"<p>a few words of text</p> ",
                                            "ab ",
@@ -491,7 +492,9 @@ TEST(ArticleSnippets, CountedWordSearchesMakeTheSnippetsOfTheWholeText) {
                                            "&amp; ",
                                            "\xC3\xA9"
                                            "cd ",
-                                           std::string(300, 'w') + " "};
+                                           std::string(300, 'w') + " ",
+                                           "<!-- ab cd --> ",
+                                           "<a title=\"cd\">x</a> "};
   std::mt19937 random(23);
   for (int round = 0, rounds = testing::Rounds(24, 6); round < rounds; ++round) {
     std::string article;
@@ -508,11 +511,21 @@ TEST(ArticleSnippets, CountedWordSearchesMakeTheSnippetsOfTheWholeText) {
       }
     }
     for (const MatchSettings& settings : {MatchSettings{}, Folding(MatchMode::kText)}) {
-      const SnippetMaker maker(WordsQuery("ab cd -ef"), settings);
+      // Where "ef" is found, the scan stops looking, and cannot tell where every hit lies.
+      const Query query = WordsQuery(round % 2 == 0 ? "ab cd -ef" : "ab cd");
+      const SnippetMaker maker(query, settings);
       const ArticleSnippets whole = maker.Make(article);
       const std::vector<uint64_t> counted(whole.term_hits.begin(), whole.term_hits.end());
       SCOPED_TRACE(::testing::Message() << "round " << round << " size " << article.size());
       EXPECT_EQ(maker.Make(article, whole.hits, {}, counted), whole);
+      // Where the scan found each hit: the text is made only around them, hits in markup too.
+      WordsMatcher scan(query, settings, StreamSearch::Count::kAll);
+      scan.StartArticle();
+      for (std::size_t at = 0; at < article.size(); at += 65536) {
+        scan.Feed(std::string_view(article).substr(at, 65536));
+      }
+      scan.FinishArticle();
+      EXPECT_EQ(maker.Make(article, whole.hits, scan.hit_starts(), counted), whole);
     }
   }
 }

@@ -239,6 +239,11 @@ void TextOrigins::AppendText(std::size_t until, std::string& text) {
   if (until == article_.size()) text.append(reader_.Finish());
 }
 
+void TextOrigins::ResumeAt(std::size_t fed, const HtmlText& reader, std::size_t made) {
+  reader_ = reader;
+  kept_.push_back({fed, made, reader});
+}
+
 std::optional<std::size_t> TextOrigins::ByteOf(std::size_t offset) {
   // The last place kept that has made no more than `offset`: the byte sought lies past it.
   const auto after =

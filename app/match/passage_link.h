@@ -56,6 +56,15 @@ class TextOrigins {
   // back (HtmlText::Finish).
   void AppendText(std::size_t until, std::string& text);
 
+  // Goes on, at the next AppendText, from byte `fed` of the article with `reader` in the state
+  // a reader from the article's start has there (app/match/html_resume.h), passing over the
+  // bytes between; the text it makes from there starts at `made`, the text's size then (text
+  // between the two, which comes from no byte, may be added). Neither may go back.
+  void ResumeAt(std::size_t fed, const HtmlText& reader, std::size_t made);
+
+  // How far into the article the text has been made.
+  std::size_t fed() const { return kept_.back().fed; }
+
   // The byte of the article that the text's byte at `offset` is, when it is that byte as it
   // stands (not part of a decoded reference or of a blank made of white space or a tag);
   // none otherwise, or when the text is not that long. Asked in any order; text that

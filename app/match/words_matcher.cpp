@@ -54,6 +54,7 @@ WordsMatcher::WordsMatcher(const Query& query, const MatchSettings& settings,
   }
   if (settings.mode == MatchMode::kText) text_.emplace();
   maps_bytes_ = unicode_ == nullptr && settings.has_case_pairs();
+  keeps_starts_ = counts_hits_ && !text_ && unicode_ == nullptr;
   const bool folds = settings.folds_unicode() || settings.has_case_pairs();
   for (const QueryTerm& term : query.terms) {
     const std::string typed(settings.mode == MatchMode::kText ? CollapseWhiteSpace(term.text)
@@ -85,6 +86,7 @@ std::vector<WordHit> WordsMatcher::HitsIn(const Query& query, const MatchSetting
   WordsMatcher matcher(query, settings, StreamSearch::Count::kAll);
   matcher.text_.reset();
   matcher.records_hits_ = true;
+  matcher.keeps_starts_ = false;
   matcher.most_recorded_ = most;
   matcher.StartArticle();
   matcher.SearchView(view);
@@ -106,6 +108,8 @@ void WordsMatcher::StartArticle() {
   for (Term& term : terms_) term.next = 0;
   std::fill(term_hits_.begin(), term_hits_.end(), 0);
   hits_.clear();
+  starts_.clear();
+  starts_overflowed_ = false;
   beyond_ascii_.clear();
   dropped_shift_ = 0;
   view_folded_ = 0;
@@ -123,13 +127,22 @@ void WordsMatcher::Feed(std::string_view piece) {
 
 void WordsMatcher::FinishArticle() {
   marker_.Finish();
-  if (terms_settled()) return;
-  if (text_) SearchView(text_->Finish());
-  if (!held_.empty()) {
-    const std::string rest = std::exchange(held_, {});
-    FoldCharacters(rest, /*at_end=*/true);
-    SearchWindow();
+  if (!terms_settled()) {
+    if (text_) SearchView(text_->Finish());
+    if (!held_.empty()) {
+      const std::string rest = std::exchange(held_, {});
+      FoldCharacters(rest, /*at_end=*/true);
+      SearchWindow();
+    }
   }
+  // Found term by term, window by window.
+  std::sort(starts_.begin(), starts_.end());
+}
+
+std::span<const uint64_t> WordsMatcher::hit_starts() const {
+  // An excluded term found ends the search of the article: the rest of it was not looked at.
+  if (!keeps_starts_ || starts_overflowed_ || !region_.whole_page() || terms_rule_out()) return {};
+  return starts_;
 }
 
 void WordsMatcher::SearchView(std::string_view view) {
@@ -266,6 +279,13 @@ void WordsMatcher::SearchWindow() {
       if ((!term.at_word_start || word_start) && start >= term.next) {
         ++term_hits_[index];
         term.next = start + length;
+        if (keeps_starts_ && !term.excluded) {
+          if (starts_.size() < kMostHitStartsKept) {
+            starts_.push_back(start);
+          } else {
+            starts_overflowed_ = true;
+          }
+        }
         if (!records_hits_ || term_hits_[index] > most_recorded_) {
           // Counted, not recorded.
         } else if (unicode_ == nullptr) {

@@ -74,8 +74,12 @@ class WordsMatcher final : public QueryMatcher {
   uint64_t hits() const override;
   std::span<const uint64_t> term_hits() const override { return term_hits_; }
   uint64_t length() const override { return text_ ? text_length_ : region_length_; }
-  // The words matcher does not record where its hits start.
-  std::span<const uint64_t> hit_starts() const override { return {}; }
+  // Where the hits counted of the required terms start in the article's bytes, in order, when
+  // the matcher counts them in the bytes of the whole page without Unicode folding (where a
+  // hit's place in the bytes is where it was found), the article was looked at to its end (no
+  // excluded term found), and they are kMostHitStartsKept at most; else none.
+  std::span<const uint64_t> hit_starts() const override;
+  static constexpr std::size_t kMostHitStartsKept = 256;
   std::string_view byte_phrase() const override { return {}; }
   std::vector<std::string_view> byte_terms() const override;
 
@@ -149,6 +153,10 @@ class WordsMatcher final : public QueryMatcher {
   bool records_hits_ = false;
   std::size_t most_recorded_ = 0;
   std::vector<WordHit> hits_;
+  // For hit_starts: whether the starts are kept, and whether there were more than are kept.
+  bool keeps_starts_ = false;
+  bool starts_overflowed_ = false;
+  std::vector<uint64_t> starts_;
   ArticleRegion region_;
   uint64_t region_length_ = 0;  // the bytes region_ gave for the article so far
   ArticleMarker marker_;
