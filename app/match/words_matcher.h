@@ -79,7 +79,7 @@ class WordsMatcher final : public QueryMatcher {
   // hit's place in the bytes is where it was found), the article was looked at to its end (no
   // excluded term found), and they are kMostHitStartsKept at most; else none.
   std::span<const uint64_t> hit_starts() const override;
-  static constexpr std::size_t kMostHitStartsKept = 256;
+  static constexpr std::size_t kMostHitStartsKept = 1024;
   std::string_view byte_phrase() const override { return {}; }
   std::vector<std::string_view> byte_terms() const override;
 

@@ -128,13 +128,14 @@ MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& reque
                                   WantedDetails wanted) {
   if (!wanted.shown && !wanted.weights) return {};
   auto maker = std::make_shared<const SnippetMaker>(request.query, request.match_settings);
+  const bool words = request.query.is_words();
   // Read again one at a time: each may take kLargestSnippetArticle bytes and the text made
   // of them.
   auto one_read_again = std::make_shared<std::mutex>();
   // What is left of SearchRequest::shown_ahead; below zero once spent.
   auto ahead_left =
       std::make_shared<std::atomic<int64_t>>(static_cast<int64_t>(request.shown_ahead));
-  return [&env, maker, one_read_again, ahead_left,
+  return [&env, maker, one_read_again, ahead_left, words,
           wanted](const InspectedArticle& found) -> ArticleDetails {
     ArticleDetails details;
     if (wanted.weights) {
@@ -154,8 +155,12 @@ MatchInspection DetailsInspection(platform::Env& env, const SearchRequest& reque
           details.shown = maker->Make(article, hits, found.hit_starts, found.outcome.term_hits);
         } else if (found.outcome.hits &&
                    found.outcome.failure.kind == ArticleOutcome::Failure::kNone) {
-          // A copy that did not fit: the scan counted the hits to the article's end.
-          details.shown = maker->Make(article, hits, {}, found.outcome.term_hits);
+          // A copy that did not fit: the scan counted the hits to the article's end. Where
+          // words were found tells only where their text is made, each hit found again there;
+          // a phrase's would be taken as its hits.
+          details.shown =
+              maker->Make(article, hits, words ? found.hit_starts : std::span<const uint64_t>(),
+                          found.outcome.term_hits);
         } else {
           details.shown = maker->Make(article);
         }
