@@ -58,8 +58,11 @@ struct OpenKnowledgeBase {
 
 // The window's title for the working folder.
 std::string TitleOfWorkingFolder() {
-  std::string folder;
-  if (platform::CurrentDirectory(folder) != platform::system_error::kNone) folder = ".";
+  std::string current;
+  // Not assigned "." over a string the call may have filled: GCC 12's -O2 then warns of an
+  // overlapping copy that cannot happen (its -Wrestrict false positive).
+  const std::string folder =
+      platform::CurrentDirectory(current) == platform::system_error::kNone ? current : ".";
   return WindowTitle(MainWindowLayout().title, folder,
                      platform::EnvironmentVariable("HOME").value_or(""));
 }

@@ -589,7 +589,7 @@ TEST_F(ServerTest, HostileRequestsGetAClearStatusAndNothingOutside) {
 
   // Clients that hold connections and read nothing: the others are still answered, and the
   // memory they take stays bounded by what each connection may hold.
-  const long memory_before = server.ResidentKib();
+  [[maybe_unused]] const long memory_before = server.ResidentKib();
   std::vector<int> idle;
   // From four addresses, so that each stays within what one address may hold open and all
   // of them are accepted.

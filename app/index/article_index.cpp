@@ -717,7 +717,7 @@ void ArticleIndex::Decide(std::span<const std::string_view> names, const StatusP
     must_read[at] = doubtful || locked_only || (marks[held] & kHoldsGrams) != 0;
     if (must_read[at] && !doubtful && !locked_only && !stretch_rows.empty()) {
       const IndexedArticle& article = kept.indexed[held].second;
-      ArticlePlaces places{.inode = article.status.inode, .size = article.status.size};
+      ArticlePlaces places{.inode = article.status.inode, .size = article.status.size, .terms = {}};
       for (std::size_t group = 0; group < stretch_rows.size(); ++group) {
         places.terms.push_back({.term = sought.terms[group],
                                 .ranges = RangesOfStretches(article, stretch_rows[group])});
