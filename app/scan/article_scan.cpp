@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/match/phrase_finder.h"
 #include "files/access_mode.h"
@@ -127,10 +128,11 @@ bool ReadRestIntoCopy(const BlockFile& file, uint64_t from, QueryMatcher& matche
 
 // Whether the article open in `file` may hold every term of `may_hold` (each as `sought` has
 // it, the plain byte search's), every occurrence of which lies whole in one of its ranges:
-// false only when the bytes of a term's ranges, read apart, do not hold it. True without
-// reading them when they come to half the article or more, when the file opened is not the
-// one they speak of (replaced since), and when one cannot be read, so that reading the
-// article whole decides and tells.
+// false only when the bytes of a term's ranges, read apart, do not hold it. The terms with the
+// fewest bytes to read are looked at first, and only as many as half the article's bytes
+// allow: a rare term is looked for where it may lie even when a common one may lie anywhere.
+// True when the file opened is not the one they speak of (replaced since), and when one
+// cannot be read, so that reading the article whole decides and tells.
 bool MayHoldTerms(const BlockFile& file, std::span<const std::string_view> sought,
                   const ArticlePlaces& may_hold) {
   const uint64_t size = file.size();
@@ -139,19 +141,25 @@ bool MayHoldTerms(const BlockFile& file, std::span<const std::string_view> sough
       size != may_hold.size) {
     return true;
   }
-  uint64_t within = 0;
+  std::vector<std::pair<uint64_t, const TermPlaces*>> by_bytes;
   for (const TermPlaces& term : may_hold.terms) {
     if (term.term >= sought.size()) return true;
+    uint64_t within = 0;
     for (const ByteRange& range : term.ranges) {
       if (range.start < size) within += std::min(range.end, size) - range.start;
     }
+    by_bytes.emplace_back(within, &term);
   }
-  if (within * 2 >= size) return true;
+  std::stable_sort(by_bytes.begin(), by_bytes.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  uint64_t read = 0;
   std::string bytes;
-  for (const TermPlaces& term : may_hold.terms) {
-    const PhraseFinder finder(sought[term.term], PhraseFinder::Case::kFolded);
+  for (const auto& [within, term] : by_bytes) {
+    read += within;
+    if (read * 2 >= size) break;
+    const PhraseFinder finder(sought[term->term], PhraseFinder::Case::kFolded);
     bool found = false;
-    for (const ByteRange& range : term.ranges) {
+    for (const ByteRange& range : term->ranges) {
       if (found || range.start >= size) break;
       bytes.resize(static_cast<std::size_t>(std::min(range.end, size) - range.start));
       std::size_t count = 0;

@@ -202,6 +202,8 @@ TEST(ArticleScanTest, LooksFirstWhereTheFilterSaysTheTermsCanLie) {
   Query words;
   ASSERT_EQ(ParseQuery("needle thread", QueryKind::kWords, words), QueryProblem::kNone);
   EXPECT_FALSE(scan(words, {{0, {{3 * kRead, 3 * kRead + 9000}}}, {1, {{0, 4000}}}}).matched);
+  // A term that may lie anywhere leaves the other looked for in its places alone.
+  EXPECT_FALSE(scan(words, {{0, {{0, page.size()}}}, {1, {{0, 4000}}}}).matched);
   const ArticleOutcome both =
       scan(words, {{0, {{3 * kRead, 3 * kRead + 9000}}}, {1, {{2 * kRead, 2 * kRead + 9000}}}});
   EXPECT_TRUE(both.matched);
