@@ -403,7 +403,10 @@ WindowedText TextAroundHits(std::string_view article, std::span<const uint64_t> 
           made.text.push_back('\n');
           window_start = made.text.size();
           resumed_window = true;
+          // The text made to try the resumed reading starts the window: not made again.
           origins.ResumeAt(*resumed, reader, made.text.size());
+          made.text.append(before);
+          origins.ResumeAt(first, trial, made.text.size());
         }
       }
     }

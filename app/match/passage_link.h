@@ -58,8 +58,10 @@ class TextOrigins {
 
   // Goes on, at the next AppendText, from byte `fed` of the article with `reader` in the state
   // a reader from the article's start has there (app/match/html_resume.h), passing over the
-  // bytes between; the text it makes from there starts at `made`, the text's size then (text
-  // between the two, which comes from no byte, may be added). Neither may go back.
+  // bytes between; the text it makes from there starts at `made`, the text's size then. Text
+  // that comes from no byte may come before `made`. A caller that makes text from `fed` on
+  // itself, with a copy of `reader`, may append it and resume again where it stopped. Neither
+  // `fed` nor `made` may go back.
   void ResumeAt(std::size_t fed, const HtmlText& reader, std::size_t made);
 
   // How far into the article the text has been made.
