@@ -210,7 +210,8 @@ TEST(SettingsFileTest, TheKnowledgeBasesFileSetsOnlyHowItIsSearchedAndShown) {
   testing::ScratchDirectory scratch;
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(scratch.path());
-  const auto read = [&] {
+  // Named, not captured by [&]: a structured binding is not captured by Clang before 16.
+  const auto read = [&problems = problems] {
     Settings read_settings;
     problems.clear();
     ReadKnowledgeBaseSettings(platform::Env::Default(), read_settings, problems);
