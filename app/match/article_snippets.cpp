@@ -216,6 +216,19 @@ bool WhollyInsideMarkup(std::string_view article, TextSpan hit) {
   return false;
 }
 
+// The text `reader` makes of the article's bytes from `from` to `until`, fed a step at a time
+// (a resumed reading's trial, before it is known to be kept).
+std::string TextOfStretch(std::string_view article, std::size_t from, std::size_t until,
+                          HtmlText& reader) {
+  std::string made;
+  for (std::size_t at = from; at < until;) {
+    const std::size_t piece = std::min(kTextStep, until - at);
+    made.append(reader.Extract(article.substr(at, piece)));
+    at += piece;
+  }
+  return made;
+}
+
 // The text of an article for a byte search, extracted as far as the snippets need it, with
 // where each hit (a stretch of the article's bytes) lies in it when the text holds it as it
 // is. The reader is fed the article cut at every hit's ends, so that what a hit's own bytes
@@ -285,12 +298,7 @@ class TextOfBytes {
     const std::optional<std::size_t> resumed =
         resumer_.Resume(hit.start - kResumeBack, hit.start, reader);
     if (!resumed) return;
-    std::string made;
-    for (std::size_t at = *resumed; at < hit.start;) {
-      const std::size_t piece = std::min(kTextStep, hit.start - at);
-      made.append(reader.Extract(article_.substr(at, piece)));
-      at += piece;
-    }
+    const std::string made = TextOfStretch(article_, *resumed, hit.start, reader);
     // From its first ASCII byte, which no character holds in part, the text is cut into
     // characters as the whole text is.
     const std::size_t exact = NextAsciiByte(made, 0);
@@ -392,12 +400,7 @@ WindowedText TextAroundHits(std::string_view article, std::span<const uint64_t> 
       if (const std::optional<std::size_t> resumed =
               resumer.Resume(first - kWordsResumeBack, first, reader)) {
         HtmlText trial = reader;
-        std::string before;
-        for (std::size_t at = *resumed; at < first;) {
-          const std::size_t piece = std::min(kTextStep, first - at);
-          before.append(trial.Extract(article.substr(at, piece)));
-          at += piece;
-        }
+        const std::string before = TextOfStretch(article, *resumed, first, trial);
         if (before.size() - NextAsciiByte(before, 0) >= kWindowReach) {
           close_window();
           made.text.push_back('\n');
